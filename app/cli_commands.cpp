@@ -1,0 +1,207 @@
+#include "app/cli_commands.h"
+
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "core/settings.h"
+#include "core/startup_model.h"
+#include "model/subsets.h"
+
+using nlohmann::ordered_json;
+
+void StderrMessageSink::messageBox(const std::string& text, const std::string& caption, MessageIcon) {
+    const auto first = caption.find_first_not_of(' ');
+    const std::string trimmed =
+        first == std::string::npos ? "" : caption.substr(first, caption.find_last_not_of(' ') - first + 1);
+    std::string body = text;
+    while (!body.empty() && body.back() == '\n') body.pop_back();
+    std::cerr << (trimmed.empty() ? "" : trimmed + ": ") << body << '\n';
+    ++count;
+}
+
+namespace {
+bool isNumberArray(const ordered_json& v) {
+    return v.is_array() && std::all_of(v.begin(), v.end(), [](const ordered_json& e) { return e.is_number(); });
+}
+
+void writeJson(const ordered_json& v, int indent, std::string& out) {
+    const std::string pad(static_cast<size_t>(indent) * 2, ' ');
+    const std::string inner(static_cast<size_t>(indent + 1) * 2, ' ');
+    if (v.is_object() && !v.empty()) {
+        out += "{\n";
+        bool first = true;
+        for (const auto& [key, item] : v.items()) {
+            if (!first) out += ",\n";
+            first = false;
+            out += inner + ordered_json(key).dump() + ": ";
+            writeJson(item, indent + 1, out);
+        }
+        out += "\n" + pad + "}";
+    } else if (v.is_array() && !v.empty() && !isNumberArray(v)) {
+        out += "[\n";
+        for (size_t i = 0; i < v.size(); ++i) {
+            if (i) out += ",\n";
+            out += inner;
+            writeJson(v[i], indent + 1, out);
+        }
+        out += "\n" + pad + "]";
+    } else if (v.is_array()) {
+        out += "[";
+        for (size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + v[i].dump();
+        out += "]";
+    } else {
+        out += v.dump();
+    }
+}
+
+ordered_json seriesJson(const SeriesHeader& h) {
+    ordered_json pulses = ordered_json::array();
+    for (int j = 0; j < h.wImpulseQuantity; ++j)
+        pulses.push_back({{"position", h.lpTruePosition[j]},
+                          {"etalon", h.lpTrueEtalon[j]},
+                          {"cutStart", h.lpTrueCutStart[j]},
+                          {"cutEnd", h.lpTrueCutEnd[j]},
+                          {"positionMin", h.lpPositionMin[j]},
+                          {"positionMax", h.lpPositionMax[j]}});
+    return {{"length", h.dwSeriesSize},
+            {"tmin", h.wTmin},
+            {"tmax", h.wTmax},
+            {"impulseSize", h.wImpulseSize},
+            {"minPulses", h.wMinPulses},
+            {"maxPulses", h.wMaxPulses},
+            {"noiseSigma", h.wNoiseSigma},
+            {"pulses", pulses},
+            {"pure", std::vector<int16_t>(h.lpPureData, h.lpPureData + h.dwSeriesSize)},
+            {"noisy", std::vector<int16_t>(h.lpNoisyData, h.lpNoisyData + h.dwSeriesSize)}};
+}
+
+// One character per stretch of the series: '#' where a pulse lies, '.' where the pure series
+// is silent, so a reader sees the layout at a glance.
+std::string layoutStrip(const SeriesHeader& h, int width) {
+    std::string strip;
+    const int n = h.dwSeriesSize;
+    width = std::min(width, n);
+    for (int c = 0; c < width; ++c) {
+        const int from = static_cast<int>(static_cast<int64_t>(c) * n / width);
+        const int to = static_cast<int>(static_cast<int64_t>(c + 1) * n / width);
+        bool busy = false;
+        for (int i = from; i < to && !busy; ++i) busy = h.lpPureData[i] != 0;
+        strip += busy ? '#' : '.';
+    }
+    return strip;
+}
+
+void printSeriesText(const SeriesHeader& h, int number, std::ostream& out) {
+    out << "Series " << number << ": " << h.dwSeriesSize << " samples, Tmin " << h.wTmin << ", Tmax "
+        << h.wTmax << ", etalon length " << h.wImpulseSize << ", " << h.wImpulseQuantity
+        << " pulses (admissible " << h.wMinPulses << ".." << h.wMaxPulses << "), noise "
+        << h.wNoiseSigma << "\n";
+    out << "  |" << layoutStrip(h, 100) << "|\n";
+    out << "  pulse  start  etalon    kept   start range\n";
+    for (int j = 0; j < h.wImpulseQuantity; ++j) {
+        std::ostringstream kept, range;
+        kept << h.lpTrueCutStart[j] << ".." << h.lpTrueCutEnd[j];
+        range << h.lpPositionMin[j] << ".." << h.lpPositionMax[j];
+        out << "  " << std::setw(5) << j + 1 << "  " << std::setw(5) << h.lpTruePosition[j] << "  "
+            << std::setw(6) << h.lpTrueEtalon[j] << "  " << std::setw(6) << kept.str() << "  "
+            << std::setw(12) << range.str() << "\n";
+    }
+}
+}  // namespace
+
+std::string formatJson(const ordered_json& value) {
+    std::string out;
+    writeJson(value, 0, out);
+    return out + "\n";
+}
+
+int runAlphabet(bool json, std::ostream& out, StderrMessageSink& window) {
+    Settings s;
+    deriveStartupSettings(s);
+    prepareStartupModel(s, window);
+    if (window.count) return 1;
+    if (json) {
+        ordered_json etalons = ordered_json::array();
+        for (int i = 0; i < s.wAlphabetSize; ++i) {
+            const PulseHeader& p = s.alphabet[i];
+            etalons.push_back({{"number", p.wNumber},
+                               {"size", p.wSize},
+                               {"samples", std::vector<int16_t>(p.lpData.get(), p.lpData.get() + p.wSize)}});
+        }
+        out << formatJson({{"etalons", etalons}});
+        return 0;
+    }
+    for (int i = 0; i < s.wAlphabetSize; ++i) {
+        const PulseHeader& p = s.alphabet[i];
+        out << "etalon " << std::setw(2) << p.wNumber << ":";
+        for (int k = 0; k < p.wSize; ++k) out << ' ' << std::setw(4) << p.lpData[k];
+        out << "\n";
+    }
+    return 0;
+}
+
+int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window) {
+    Settings s;
+    deriveStartupSettings(s);
+    prepareStartupModel(s, window);
+    if (window.count) return 1;
+
+    s.seriesType = o.type;
+    // Whole-pulse types keep all the energy, cut-off types the start-up 75 %.
+    const bool cutoffs = o.type == seriesFixedCutoffs || o.type == seriesUnfixedCutoffs;
+    s.wSavedEnergyCreate = o.savedEnergy.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
+    s.dwSeriesSize = o.length.value_or(s.dwSeriesSize);
+    s.wTmin = o.tmin.value_or(s.wTmin);
+    s.wTmax = o.tmax.value_or(s.wTmax);
+    if (!checkSeriesParameters(window, " series ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize))
+        return 1;
+
+    PulseCountBounds bounds{};
+    pulseCountBounds(s.dwSeriesSize, s.wImpulseSize, s.wTmin, s.wTmax, bounds);
+    s.wMinPulses = bounds.minimum;
+    s.wMaxPulses = bounds.maximum;
+    s.wSeriesPulses = bounds.suggested;
+    if (o.count) {
+        if (isUnfixedCountSeriesType(o.type)) {
+            window.messageBox("--count applies to the fixed-count series types 1, 2, 16, 32 and 36; "
+                              "types 4, 8 and 40 draw their count.",
+                              " series ", MessageIcon::Warning);
+            return 1;
+        }
+        s.wSeriesPulses = *o.count;
+    }
+
+    std::vector<uint16_t> sequence = o.sequence;
+    if (sequence.size() < s.wMaxPulses) sequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+    s.lpEtalonSequence = sequence;
+
+    if (!o.subset.empty()) {
+        s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin,
+                                                 s.wTmax, s.dwSeriesSize, s.lpSeriesHeader);
+        if (!s.lpSeriesHeader ||
+            !setSelectedSubset(window, o.subset, o.subsetMode.value_or(s.subsetEmployment),
+                               o.subsetStart.value_or(s.subsetInitPosition), s.lpSeriesHeader))
+            return 1;
+    }
+
+    ordered_json all = ordered_json::array();
+    for (int r = 1; r <= o.repeat; ++r) {
+        makeSeriesOfCurrentType(s, window);
+        if (!s.lpSeriesHeader) {
+            window.messageBox("No pulse count fits these parameters (the smallest admissible count "
+                              "exceeds the largest).",
+                              " series ", MessageIcon::Warning);
+            return 1;
+        }
+        if (window.count) return 1;
+        if (o.noise != 0 && !addNoise(window, s.lpSeriesHeader, o.noise, s.noiseSeed)) return 1;
+        if (o.json)
+            all.push_back(seriesJson(*s.lpSeriesHeader));
+        else
+            printSeriesText(*s.lpSeriesHeader, r, out);
+    }
+    if (o.json) out << formatJson(all);
+    return 0;
+}

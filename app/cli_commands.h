@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/message_sink.h"
+
+/// Prints every message box as "caption: text" on standard error (blanks round the caption
+/// trimmed) and counts them, so that a command can tell that something was refused.
+class StderrMessageSink : public MessageSink {
+public:
+    void messageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    int count = 0;
+};
+
+/// JSON with objects indented and arrays of numbers kept on one line, so that a sample array
+/// reads as a row and a golden file's diff shows what changed.
+std::string formatJson(const nlohmann::ordered_json& value);
+
+/// `alphabet`: the alphabet as start-up builds it. Returns the process exit code.
+int runAlphabet(bool json, std::ostream& out, StderrMessageSink& window);
+
+/// Options of `series`; an absent option keeps the workbench's start-up value.
+struct SeriesOptions {
+    uint32_t type = 8;
+    std::optional<uint32_t> length;
+    std::optional<uint16_t> tmin;
+    std::optional<uint16_t> tmax;
+    std::optional<uint16_t> count;
+    std::optional<uint16_t> savedEnergy;
+    int16_t noise = 0;
+    std::vector<uint16_t> sequence;
+    std::vector<int32_t> subset;
+    std::optional<int> subsetMode;
+    std::optional<int> subsetStart;
+    int repeat = 1;
+    bool json = false;
+};
+
+/// `series`: R series made one after the other from the start-up state, as the workbench's
+/// makers would, each followed by noise when it is not 0. Returns the process exit code
+/// (0, or 1 when a routine refused the parameters).
+int runSeries(const SeriesOptions& options, std::ostream& out, StderrMessageSink& window);

@@ -1,0 +1,196 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "model/alphabet.h"
+#include "model/random.h"
+#include "model/series.h"
+
+/// A read-only start-up choice table: a count followed by that many values. Entry i (1-based)
+/// is the i-th value, of which the low 16 bits are used.
+struct ChoiceTable {
+    int32_t count;
+    std::array<int32_t, 3> values;
+};
+
+inline constexpr ChoiceTable seriesSizeTable{3, {200, 600, 1200}};
+inline constexpr ChoiceTable noiseLevelTable{3, {20, 35, 50}};
+inline constexpr ChoiceTable lostLevelTable{3, {0, 25, 50}};
+
+/// Entry `index` (1-based) of a table, low 16 bits. An index outside 1..count is taken as the
+/// nearest valid one, so a bad index can never read outside the table.
+constexpr uint16_t choiceEntry(const ChoiceTable& table, int32_t index) {
+    if (index < 1) index = 1;
+    if (index > table.count) index = table.count;
+    return static_cast<uint16_t>(table.values[static_cast<size_t>(index - 1)] & 0xFFFF);
+}
+
+/// Task-type codes.
+enum : uint16_t {
+    taskDetection = 1,
+    taskRecognition = 2,
+    taskJointDetection = 4,
+    taskTupleDetection = 36,
+    taskTupleRecognition = 40,
+    taskSeriesProcessing = 64,
+};
+
+/// Series-type codes.
+enum : uint16_t {
+    seriesFixedWhole = 1,
+    seriesFixedCutoffs = 2,
+    seriesUnfixedWhole = 4,
+    seriesUnfixedCutoffs = 8,
+    seriesFixedWholeTyped = 16,
+    seriesUnfixedWholeTyped = 32,
+    seriesFixedTuples = 36,
+    seriesUnfixedTuples = 40,
+};
+
+/// The names the results records give to task and series codes.
+inline constexpr std::array<const char*, 5> taskTypeNames = {
+    "detection", "blind detection", "recognition", "joint detection and identification",
+    "joint detection and estimation"};
+inline constexpr std::array<const char*, 6> seriesTypeNames = {
+    "known number of whole pulses",         "known number of cut-off pulses",
+    "unknown number of whole pulses",       "unknown number of cut-off pulses",
+    "known number of whole pulses tuples",  "unknown number of whole pulses tuples"};
+
+/// The one record of every parameter, mode and owned object of the workbench. Many quantities
+/// exist as a base value (set by dialogs and the choice tables), a current value (copied from
+/// the base when a series is made, read by the makers and processing) and a dlg value (what a
+/// dialog returned, committed by the command that opened it).
+///
+/// Percent levels are whole numbers 0..100; lengths and positions are in samples.
+struct Settings {
+    // Choice-table indices (1-based).
+    int32_t seriesSizeIndex = 3;
+    int32_t noiseLevelIndex = 1;
+    int32_t lostLevelIndex = 2;
+
+    // Series creation.
+    uint32_t dwSeriesSizeBase = choiceEntry(seriesSizeTable, 3);
+    uint32_t dwSeriesSize = choiceEntry(seriesSizeTable, 3);
+    uint16_t wImpulseSize = 20;
+    uint16_t wTmin = 40;
+    uint16_t wTmax = 181;
+    uint16_t wAmplitude = 128;
+    uint16_t wMinPulses = 0;   ///< derived from dwSeriesSize, wImpulseSize, wTmin, wTmax
+    uint16_t wMaxPulses = 0;   ///< derived likewise
+    uint16_t wPulsesQuantity = 40;
+    uint16_t wPulsesQuantityDlg = 40;
+    uint16_t wSeriesPulses = 40;
+    int16_t wNoiseLevelBase = static_cast<int16_t>(choiceEntry(noiseLevelTable, 1));
+    int16_t wNoiseLevel = static_cast<int16_t>(choiceEntry(noiseLevelTable, 1));
+    int16_t wLostLevelBase = static_cast<int16_t>(choiceEntry(lostLevelTable, 2));
+    int16_t wLostLevel = static_cast<int16_t>(choiceEntry(lostLevelTable, 2));
+    uint16_t wSavedEnergyCreateBase = 75;
+    uint16_t wSavedEnergyCreate = 75;
+    uint16_t wSavedEnergyProcessBase = 75;
+    uint16_t wSavedEnergyProcess = 75;
+    int32_t etalonNumber = 1;
+    int32_t currentEtalon = 1;
+    int32_t previousEtalon = 0;
+    int16_t noiseSeed = initialNoiseSeed; ///< seed cell of the series noise, advanced by addNoise
+
+    // Alphabet, required list and etalon sequences.
+    uint16_t wAlphabetSize = 20;
+    Alphabet alphabet;
+    std::array<uint16_t, alphabetCapacity> requiredFlags{}; ///< entry n-1: etalon n is required
+    uint16_t wRequiredCapacity = 20;                        ///< entries allocated in lpRequiredList
+    uint16_t wRequiredCount = 20;                           ///< entries in use
+    std::unique_ptr<uint16_t[]> lpRequiredList;             ///< required etalon numbers, ascending
+    std::vector<uint16_t> lpEtalonSequence;    ///< etalon number of each pulse of the next series
+    std::vector<uint16_t> lpEtalonSequenceDlg; ///< working copy edited in the pulses dialog
+    int32_t resetSequence = 1;
+
+    // Modes.
+    uint16_t wTaskTypeSel = taskJointDetection;
+    uint16_t wTaskType = taskJointDetection;
+    uint32_t seriesType = seriesUnfixedCutoffs;
+
+    // View state.
+    int32_t viewMode = 5;
+    uint16_t wDisplayContent = 1;
+    uint16_t wChainsCapacity = 10;
+    uint16_t wChainsPulses = 0;
+    int32_t dirtySeriesLength = 0;
+    int32_t dirtyNoiseLevel = 0;
+    int32_t dirtyLostLevel = 0;
+    int32_t dirtyPanelArea = 0;
+    int32_t noEraseOnInvalidate = 0;
+
+    // Drawing settings.
+    uint16_t highlightTuples = 2;
+    int32_t frameGraphFields = 1;
+    int32_t shadeOriginalPulses = 1;
+    int32_t highlightDetectedPulses = 1;
+    int32_t specialGraphSize = 0;
+
+    // Statistical simulation.
+    uint16_t repeats = 100;
+    uint16_t wPulsesIncrement = 1;
+    uint16_t wPulsesSteps = 0;
+    uint16_t wNoiseInitial = 0;
+    uint16_t wNoiseSteps = 29;
+    uint16_t wNoiseIncrement = 5;
+    int32_t handlingCase = 1;
+    int32_t viewCase = 1;
+    int32_t fixedUpperBound = 0;
+    double upperBound = 0.25;
+    int32_t boundsIncluded = 1;
+    int32_t simGraphKind = 2;
+
+    // Subsets.
+    uint16_t subsetEmployment = 4;
+    uint16_t subsetInitPosition = 1;
+    uint16_t subsetProceeding = 1;
+
+    // Dialog exchange.
+    int32_t dialogAccepted = 0;
+    uint32_t dlgSeriesSize = 0;
+    uint16_t dlgTmin = 0;
+    uint16_t dlgTmax = 0;
+    uint16_t dlgSavedEnergyCreate = 0;
+    uint16_t dlgSavedEnergyProcess = 0;
+    uint16_t dlgNoiseLevel = 0;
+    uint16_t dlgMinPulses = 0;
+    uint16_t dlgMaxPulses = 0;
+    uint16_t savedPulsesQuantity = 0;
+
+    // Owned objects; null until first made.
+    SeriesHeader* lpSeriesHeader = nullptr;
+
+    Settings() = default;
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+    ~Settings();
+};
+
+/// The eleven start-up derivation steps, in order: series length, noise level and lost level
+/// from their tables, both saved energy levels as 100 - lost level, current etalon.
+void deriveStartupSettings(Settings& s);
+
+/// Pulse-count bounds from a series length, an etalon length and the interval limits.
+struct PulseCountBounds {
+    uint16_t minimum;   ///< (L + P - 1) / Tmax
+    uint16_t maximum;   ///< (L - P + Tmin) / Tmin
+    uint16_t suggested; ///< (minimum + maximum) / 2
+};
+
+/// The bounds for series length L and etalon length P. Returns 0 and leaves `out` unchanged when
+/// Tmin or Tmax is 0 or P exceeds L + Tmin (no bounds exist); otherwise fills `out` and returns 1.
+int pulseCountBounds(uint32_t L, uint16_t P, uint16_t wTmin, uint16_t wTmax, PulseCountBounds& out);
+
+/// The task actually run: tuple forms 36 and 40 replace 1 and 2 on tuple series (36, 40).
+uint16_t effectiveTaskType(uint16_t wTaskTypeSel, uint32_t seriesType);
+
+/// Series types whose count is drawn by the maker (4, 8, 40).
+bool isUnfixedCountSeriesType(uint32_t seriesType);
+
+/// Rebuilds lpRequiredList from requiredFlags: flagged etalons 1..wAlphabetSize in ascending
+/// order; wRequiredCount becomes the number of flags set. Grows the list when it is too small.
+void rebuildRequiredList(Settings& s);

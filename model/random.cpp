@@ -1,0 +1,38 @@
+#include "model/random.h"
+
+SeedCells seedCells;
+
+namespace {
+// One step of the 15-bit recurrence; only the low 15 bits of the 32-bit result survive, so the
+// unsigned arithmetic gives exactly the 16-bit result.
+inline int16_t step(int16_t state) {
+    const uint32_t next = static_cast<uint32_t>(static_cast<int32_t>(state)) * 12869u + 6925u;
+    return static_cast<int16_t>(next & 0x7FFFu);
+}
+}  // namespace
+
+int16_t uniformRandom(int16_t& seed) {
+    seed = step(seed);
+    return seed;
+}
+
+int gaussRandom(int16_t& seed, int16_t mean, int16_t sigma) {
+    int16_t state = seed;
+    int32_t sum = 0;
+    for (int k = 0; k < 12; ++k) {
+        state = step(state);
+        sum += state;
+    }
+    seed = state;
+    // Within the sigma limit the product fits 32 bits; it is formed in 64 bits so that a caller
+    // that ignores the limit gets a defined value instead of undefined behaviour.
+    const int64_t product = static_cast<int64_t>(sum - 196608) * sigma;
+    return mean + static_cast<int>(product >> 15);
+}
+
+int libraryRandom() {
+    uint32_t x = static_cast<uint32_t>(seedCells.libraryState);
+    x = x * 214013u + 2531011u;
+    seedCells.libraryState = static_cast<int32_t>(x);
+    return (seedCells.libraryState >> 16) & 0x7FFF;
+}

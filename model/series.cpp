@@ -1,0 +1,411 @@
+#include "model/series.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "model/random.h"
+
+namespace {
+// Arrays of the block after the two series, in their order in the block.
+constexpr int kPerPulseArrays = 13;
+
+// Largest pulse start the 16-bit position arrays can hold.
+constexpr uint32_t kMaxPosition = 32767;
+
+void refuse(MessageSink& window, const char* caption, const std::string& why) {
+    window.messageBox("Invalid series parameters!\n\n" + why, caption, MessageIcon::Warning);
+}
+
+void pointArrays(SeriesHeader& h, uint32_t N, uint16_t P) {
+    int16_t* at = h.block.get();
+    h.lpPureData = at;
+    h.lpNoisyData = at += N;
+    int16_t** arrays[kPerPulseArrays] = {
+        &h.lpTrueEtalon,    &h.lpFoundEtalon,        &h.lpTruePosition, &h.lpFoundPosition,
+        &h.lpPositionMin,   &h.lpPositionMax,        &h.lpTrueCutStart, &h.lpTrueCutEnd,
+        &h.lpFoundCutStart, &h.lpFoundCutEnd,        &h.lpSelectedSubset,
+        &h.lpFoundGroupPosition, &h.lpFoundGroupValue};
+    at += N;
+    for (int16_t** array : arrays) {
+        *array = at;
+        at += P;
+    }
+}
+
+// Copies the active subset into the etalon sequence as its mode says. p is the next pulse to
+// write; a pass copies subset entries from `first` on while both the subset and the pulses last.
+void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequence) {
+    // The recorded length may exceed what the header holds (a subset longer than wMaxPulses is
+    // stored only in part); never read beyond the stored entries.
+    const int S = std::min<int>(h.wSelectedSubsetSize, h.wAllocatedPulses);
+    int p = static_cast<int>(h.wSubsetStart) - 1;
+    if (S <= 0 || p < 0) return;
+    const int R = K - p - S + 1;
+    const int16_t* subset = h.lpSelectedSubset;
+    auto copyPass = [&](int first) {
+        for (int i = first; i < S && p < K; ++i, ++p) sequence[p] = static_cast<uint16_t>(subset[i]);
+    };
+    switch (h.wSubsetMode) {
+        case 1:
+            if (R > 0) p += (uniformRandom(seedCells.subsetSeed) >> 1) % R;
+            copyPass(0);
+            break;
+        case 2:
+            copyPass(0);
+            break;
+        case 3:
+            do {
+                if (R > 0) p += (uniformRandom(seedCells.subsetRepeatSeed) >> 1) % R;
+                copyPass(0);
+            } while (p < K);
+            break;
+        case 4:
+            do copyPass(0);
+            while (p < K);
+            break;
+        case 5: {
+            const int r = (uniformRandom(seedCells.subsetSeed) >> 1) % S;
+            copyPass(r);
+            while (p < K) copyPass(0);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+struct Neighbour {
+    bool present;
+    int32_t lo;  // lower bound on the start from the pulse placed before
+    int32_t hi;  // upper bound
+};
+
+// Places pulse j: bounds, start, cut, samples. The three draws (start, first kept sample, last
+// kept sample) happen in this order for every pulse, also when the cut cannot vary.
+int32_t placePulse(SeriesHeader& h, const Alphabet& alphabet, std::span<const uint16_t> sequence,
+                   int32_t j, int32_t N, int32_t L, int32_t K, int32_t Tmin, int32_t Tmax,
+                   uint16_t savedEnergy, const Neighbour& neighbour, std::vector<int64_t>& E) {
+    int32_t lo = std::max(j * Tmin, N - Tmax * (K - j));
+    int32_t hi = std::min((j + 1) * Tmax - L, N - L - Tmin * (K - j - 1));
+    h.lpPositionMin[j] = static_cast<int16_t>(lo);
+    h.lpPositionMax[j] = static_cast<int16_t>(hi);
+    if (neighbour.present) {
+        lo = std::max(lo, neighbour.lo);
+        hi = std::min(hi, neighbour.hi);
+    }
+    // The checked limits and K keep the interval non-empty.
+    const int32_t s = lo + (uniformRandom(seedCells.positionSeed) >> 2) % (hi - lo + 1);
+
+    const int16_t* d = alphabet[sequence[j] - 1].lpData.get();
+    E[0] = 0;
+    for (int32_t k = 0; k < L; ++k) E[k + 1] = E[k] + static_cast<int64_t>(d[k]) * d[k];
+    const int64_t T = E[L];
+    const int64_t t = savedEnergy * T / 100;
+
+    int32_t a = 0;
+    while (a < L && T - E[a + 1] > t) ++a;
+    if (a >= L) a = L - 1;
+    const int32_t c0 = uniformRandom(seedCells.cutStartSeed) % (a + 1);
+    int32_t m = L - 1;
+    while (m > c0 && E[m] - E[c0] > t) --m;
+    const int32_t c1 = m + uniformRandom(seedCells.cutEndSeed) % (L - m);
+
+    // Assignment, not addition: where kept parts overlap, the pulse placed later wins.
+    for (int32_t k = c0; k <= c1; ++k) h.lpPureData[s + k] = d[k];
+    h.lpTruePosition[j] = static_cast<int16_t>(s);
+    h.lpFoundPosition[j] = -1;
+    h.lpTrueCutStart[j] = static_cast<int16_t>(c0);
+    h.lpTrueCutEnd[j] = static_cast<int16_t>(c1);
+    return s;
+}
+
+std::string incompatibleMessage(uint32_t N, uint16_t L, PulseBounds b, uint16_t K,
+                                const SeriesHeader& h) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer,
+                  "Несовместимые входные параметры!\n\ndwSeriesSize: %d [%d]\nwImpulseSize: %d [%d]\n"
+                  "wMinPulses: %d [%d]\nwMaxPulses: %d [%d]\nwImpulseQuantity: %d\n\n",
+                  static_cast<int>(N), static_cast<int>(h.dwSeriesSize), static_cast<int>(L),
+                  static_cast<int>(h.wImpulseSize), static_cast<int>(b.wMinPulses),
+                  static_cast<int>(h.wMinPulses), static_cast<int>(b.wMaxPulses),
+                  static_cast<int>(h.wMaxPulses), static_cast<int>(K));
+    return buffer;
+}
+}  // namespace
+
+int checkSeriesParameters(MessageSink& window, const char* caption, uint16_t L, uint16_t wTmin,
+                          uint16_t wTmax, uint32_t N) {
+    const std::string values = "\n\nTmin = " + std::to_string(wTmin) + ", Tmax = " +
+                               std::to_string(wTmax) + ", etalon length = " + std::to_string(L) +
+                               ", series length = " + std::to_string(N);
+    if (wTmin == 0 || wTmax == 0) {
+        refuse(window, caption, "Tmin and Tmax must be at least 1." + values);
+        return 0;
+    }
+    if (wTmin > wTmax) {
+        refuse(window, caption, "Tmin must not exceed Tmax." + values);
+        return 0;
+    }
+    if (L == 0 || L > wTmax) {
+        refuse(window, caption, "The etalon length must lie between 1 and Tmax." + values);
+        return 0;
+    }
+    if (N < L) {
+        refuse(window, caption, "The series must be at least one etalon long." + values);
+        return 0;
+    }
+    if (N - L > kMaxPosition) {
+        refuse(window, caption,
+               "The series is too long: pulse starts must not exceed " +
+                   std::to_string(kMaxPosition) + " (series length at most " +
+                   std::to_string(kMaxPosition + L) + ")." + values);
+        return 0;
+    }
+    return 1;
+}
+
+PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N) {
+    uint32_t minimum = (N + L - 1) / wTmax;
+    if (minimum == 0) minimum = 1;
+    const uint32_t maximum = (N + wTmin - L) / wTmin;
+    return {static_cast<uint16_t>(minimum), static_cast<uint16_t>(maximum)};
+}
+
+SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSize, uint16_t L,
+                                    uint16_t wTmin, uint16_t wTmax, uint32_t N,
+                                    SeriesHeader* header) {
+    if (!checkSeriesParameters(window, " getCutOffSeriesHeader ", L, wTmin, wTmax, N)) return header;
+    const PulseBounds bounds = seriesPulseBounds(L, wTmin, wTmax, N);
+    const uint16_t P = bounds.wMaxPulses;
+
+    std::vector<int16_t> savedSubset;
+    bool subsetSaved = false;
+    uint16_t savedMode = 0, savedStart = 0;
+    if (header && header->wSelectedSubsetSize != 0 && P >= header->wSelectedSubsetSize &&
+        header->wSelectedSubsetSize <= header->wAllocatedPulses) {
+        savedSubset.assign(header->lpSelectedSubset,
+                           header->lpSelectedSubset + header->wSelectedSubsetSize);
+        savedMode = header->wSubsetMode;
+        savedStart = header->wSubsetStart;
+        subsetSaved = true;
+    }
+
+    if (!header) {
+        header = new (std::nothrow) SeriesHeader();
+        if (!header) {
+            window.messageBox("Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ",
+                              MessageIcon::None);
+            return nullptr;
+        }
+    }
+
+    if (header->dwAllocatedSize < N || header->wAllocatedPulses < P) {
+        header->block.reset();
+        const size_t entries = 2 * static_cast<size_t>(N) + kPerPulseArrays * static_cast<size_t>(P);
+        header->block.reset(new (std::nothrow) int16_t[entries]());  // zeroed
+        if (!header->block) {
+            delete header;
+            window.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
+                              MessageIcon::None);
+            return nullptr;
+        }
+        pointArrays(*header, N, P);
+        header->dwAllocatedSize = N;
+        header->wAllocatedPulses = P;
+        if (subsetSaved) {
+            std::copy(savedSubset.begin(), savedSubset.end(), header->lpSelectedSubset);
+            header->wSelectedSubsetSize = static_cast<uint16_t>(savedSubset.size());
+            header->wSubsetMode = savedMode;
+            header->wSubsetStart = savedStart;
+        } else {
+            // The zeroed block no longer holds the entries of a subset that did not fit.
+            header->wSelectedSubsetSize = 0;
+        }
+    }
+
+    if (header->wPulsesListCapacity < wPulsesListSize) {
+        header->lpPulsesList.reset(new (std::nothrow) const PulseHeader*[wPulsesListSize]);
+        if (!header->lpPulsesList) {
+            delete header;
+            window.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
+                              MessageIcon::None);
+            return nullptr;
+        }
+        header->wPulsesListCapacity = wPulsesListSize;
+    }
+
+    header->wPulsesListSize = wPulsesListSize;
+    header->dwSeriesSize = static_cast<int32_t>(N);
+    header->wMaxPulses = P;
+    header->wMinPulses = bounds.wMinPulses;
+    header->wTmin = wTmin;
+    header->wTmax = wTmax;
+    std::fill_n(header->lpPulsesList.get(), header->wPulsesListCapacity, nullptr);
+    return header;
+}
+
+int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+                  uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
+                  std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
+                  SeriesHeader* header) {
+    const char* caption = " makeExtSeries ";
+    if (!header) {
+        window.messageBox("There is no series record to build into.", caption, MessageIcon::Warning);
+        return 0;
+    }
+    if (!checkSeriesParameters(window, caption, L, wTmin, wTmax, N)) return 0;
+    const PulseBounds bounds = seriesPulseBounds(L, wTmin, wTmax, N);
+
+    // 1. The pulse count must be admissible.
+    if (K < bounds.wMinPulses || K > bounds.wMaxPulses) {
+        window.messageBox(incompatibleMessage(N, L, bounds, K, *header), caption, MessageIcon::Warning);
+        return 0;
+    }
+    if (sequence.size() < K) {
+        refuse(window, caption,
+               "The etalon sequence has " + std::to_string(sequence.size()) + " entries, " +
+                   std::to_string(K) + " pulses need one each.");
+        return 0;
+    }
+    if (wAlphabetSize == 0 || wAlphabetSize > alphabetCapacity ||
+        wAlphabetSize > header->wPulsesListCapacity) {
+        refuse(window, caption,
+               "The alphabet size " + std::to_string(wAlphabetSize) +
+                   " does not fit the series record (1 to " +
+                   std::to_string(std::min<int>(alphabetCapacity, header->wPulsesListCapacity)) + ").");
+        return 0;
+    }
+    for (int i = 0; i < wAlphabetSize; ++i) {
+        if (!alphabet[i].lpData || alphabet[i].wSize < L) {
+            refuse(window, caption,
+                   "Etalon " + std::to_string(i + 1) + " is not built with " + std::to_string(L) +
+                       " samples.");
+            return 0;
+        }
+    }
+    if (header->dwAllocatedSize < N || header->wAllocatedPulses < bounds.wMaxPulses) {
+        refuse(window, caption, "The series record is too small for this build.");
+        return 0;
+    }
+
+    // 2. Sizes of this build.
+    header->dwSeriesSize = static_cast<int32_t>(N);
+    header->wMaxPulses = bounds.wMaxPulses;
+    header->wMinPulses = bounds.wMinPulses;
+    header->wNoiseSigma = 0;
+    header->wAmplitude = wAmplitude;
+    header->wCutStartMin = 0;
+    header->wCutEndMax = static_cast<int16_t>(L - 1);
+
+    // 3. The active subset shapes the sequence.
+    layOutSubset(*header, K, sequence);
+
+    // 4. Etalons of the pulses; the found layout is cleared.
+    for (int j = 0; j < K; ++j) {
+        if (sequence[j] < 1 || sequence[j] > wAlphabetSize) sequence[j] = 1;
+        header->lpTrueEtalon[j] = static_cast<int16_t>(sequence[j]);
+        header->lpFoundEtalon[j] = 0;
+        header->lpFoundCutStart[j] = 0;
+        header->lpFoundCutEnd[j] = 0;
+        header->lpTrueCutStart[j] = 0;
+        header->lpTrueCutEnd[j] = static_cast<int16_t>(L - 1);
+    }
+
+    // 5. The pulse list points into the alphabet.
+    header->wPulsesListSize = wAlphabetSize;
+    for (int i = 0; i < wAlphabetSize; ++i) header->lpPulsesList[i] = &alphabet[i];
+
+    // 6. An empty series.
+    std::fill_n(header->lpPureData, N, int16_t{0});
+
+    // 7. Partial energies of the etalon being placed, E[k] = energy of its first k samples.
+    std::vector<int64_t> E;
+    try {
+        E.resize(static_cast<size_t>(L) + 1);
+    } catch (const std::bad_alloc&) {
+        window.messageBox("Нет памяти для PartialEnergy!", "", MessageIcon::None);
+        return 0;
+    }
+
+    // 8. to 10. The first pulse is placed anywhere its global bounds allow, then the later
+    // pulses forward and the earlier ones backward from it.
+    const int32_t n = static_cast<int32_t>(N);
+    const int32_t j0 = (uniformRandom(seedCells.positionSeed) >> 2) % K;
+    const int32_t s0 = placePulse(*header, alphabet, sequence, j0, n, L, K, wTmin, wTmax,
+                                  savedEnergy, {false, 0, 0}, E);
+    int32_t s = s0;
+    for (int32_t j = j0 + 1; j < K; ++j)
+        s = placePulse(*header, alphabet, sequence, j, n, L, K, wTmin, wTmax, savedEnergy,
+                       {true, s + wTmin, s + wTmax}, E);
+    s = s0;
+    for (int32_t j = j0 - 1; j >= 0; --j)
+        s = placePulse(*header, alphabet, sequence, j, n, L, K, wTmin, wTmax, savedEnergy,
+                       {true, s - wTmax, s - wTmin}, E);
+
+    // 11. The build's limits; the noisy series starts as the pure one.
+    header->wTmin = wTmin;
+    header->wTmax = wTmax;
+    header->wImpulseSize = L;
+    header->wImpulseQuantity = K;
+    std::copy_n(header->lpPureData, N, header->lpNoisyData);
+    header->lpFirstEtalon = header->lpPulsesList[sequence[0] - 1];
+    return 1;
+}
+
+SeriesHeader* getCutOffSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+                              uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
+                              std::span<uint16_t> sequence, int16_t wAmplitude,
+                              uint16_t savedEnergy, SeriesHeader* header) {
+    if (!checkSeriesParameters(window, " getCutOffSeries ", L, wTmin, wTmax, N)) return header;
+    header = getCutOffSeriesHeader(window, wAlphabetSize, L, wTmin, wTmax, N, header);
+    if (!header) {
+        window.messageBox("Не могу выделить память для lpSeriesHeader!", " getCutOffSeries ",
+                          MessageIcon::Warning);
+        return nullptr;
+    }
+    if (header->wMinPulses < 1) header->wMinPulses = 1;
+    makeExtSeries(window, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
+                  savedEnergy, header);
+    return header;
+}
+
+SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
+                                    const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
+                                    uint16_t wTmax, uint32_t N, std::span<uint16_t> sequence,
+                                    int16_t wAmplitude, uint16_t savedEnergy,
+                                    SeriesHeader* header) {
+    if (!checkSeriesParameters(window, " getRandomCutOffSeries ", L, wTmin, wTmax, N)) return header;
+    const PulseBounds b = seriesPulseBounds(L, wTmin, wTmax, N);
+    if (b.wMaxPulses < b.wMinPulses) {
+        // The caller replaces its pointer by the null result; release what it held.
+        freeSeriesHeader(header);
+        return nullptr;
+    }
+    const int u = uniformRandom(seedCells.pulseCountSeed);
+    const uint16_t K = static_cast<uint16_t>(b.wMinPulses + (u >> 2) % (b.wMaxPulses - b.wMinPulses + 1));
+    return getCutOffSeries(window, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence,
+                           wAmplitude, savedEnergy, header);
+}
+
+int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& seed) {
+    if (!header) return 1;
+    if (sigma > gaussSigmaLimit || sigma < -gaussSigmaLimit) {
+        window.messageBox("Invalid noise level!\n\nThe noise level " + std::to_string(sigma) +
+                              " lies outside -" + std::to_string(gaussSigmaLimit) + ".." +
+                              std::to_string(gaussSigmaLimit) + ".",
+                          " addNoise ", MessageIcon::Warning);
+        return 0;
+    }
+    for (int32_t i = 0; i < header->dwSeriesSize; ++i)
+        header->lpNoisyData[i] =
+            static_cast<int16_t>(header->lpPureData[i] + gaussRandom(seed, 0, sigma));
+    header->wNoiseSigma = sigma;
+    return 1;
+}
+
+void freeSeriesHeader(SeriesHeader* header) {
+    delete header;
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "model/alphabet.h"
+#include "model/message_sink.h"
+
+/// One series: pure and noisy samples, the true layout of every pulse, the layout found by
+/// processing, the etalon pointer list, the active selected subset and the stored subsets.
+///
+/// Ownership: one block (`block`) holds, in this order, lpPureData and lpNoisyData
+/// (dwAllocatedSize entries each) and thirteen per-pulse arrays of wAllocatedPulses entries
+/// (lpTrueEtalon, lpFoundEtalon, lpTruePosition, lpFoundPosition, lpPositionMin, lpPositionMax,
+/// lpTrueCutStart, lpTrueCutEnd, lpFoundCutStart, lpFoundCutEnd, lpSelectedSubset,
+/// lpFoundGroupPosition, lpFoundGroupValue); the lp... pointers are views into it. The pulse
+/// list and the stored subsets are separate allocations. The etalons the list points to belong
+/// to the alphabet. Pulse j (0-based, in order of position) uses entry j of every per-pulse array.
+struct SeriesHeader {
+    uint32_t dwAllocatedSize = 0;  ///< samples allocated for each of the pure and noisy series
+    int32_t dwSeriesSize = 0;      ///< N, samples in the series
+    uint16_t wTmin = 0;            ///< minimum distance between starts of neighbouring pulses
+    uint16_t wTmax = 0;            ///< maximum distance
+    int16_t* lpPureData = nullptr;  ///< the series without noise
+    int16_t* lpNoisyData = nullptr; ///< the series with noise; processing reads this one
+    uint16_t wImpulseSize = 0;     ///< L, etalon length of the build
+    uint16_t wImpulseQuantity = 0; ///< K, pulses placed
+    uint16_t wMaxPulses = 0;       ///< (N + wTmin - L) / wTmin
+    uint16_t wMinPulses = 0;       ///< (N + L - 1) / wTmax, at least 1
+    int16_t wNoiseSigma = 0;       ///< standard deviation of the noise in lpNoisyData
+    int16_t wAmplitude = 0;        ///< amplitude parameter of the build
+    int16_t* lpTruePosition = nullptr;  ///< start sample of pulse j
+    int16_t* lpFoundPosition = nullptr; ///< start found by processing; -1 after a build
+    int16_t* lpPositionMin = nullptr;   ///< lower bound of the start from the global constraints
+    int16_t* lpPositionMax = nullptr;   ///< upper bound of the start from the global constraints
+    const PulseHeader* lpFirstEtalon = nullptr; ///< etalon of pulse 0
+    int16_t* lpTrueEtalon = nullptr;    ///< 1-based etalon number of pulse j
+    int16_t* lpFoundEtalon = nullptr;   ///< found by processing; 0 after a build
+    uint16_t wPulsesListCapacity = 0;   ///< entries allocated in lpPulsesList
+    uint16_t wPulsesListSize = 0;       ///< entries in use (the alphabet size)
+    uint16_t wAllocatedPulses = 0;      ///< entries allocated in each per-pulse array
+    std::unique_ptr<const PulseHeader*[]> lpPulsesList; ///< entry i points to alphabet[i]
+    uint16_t wFoundPulses = 0;          ///< pulses found by processing
+    int16_t wCutStartMin = 0;           ///< 0, the smallest first kept sample
+    int16_t wCutEndMax = 0;             ///< L - 1, the largest last kept sample
+    int16_t* lpTrueCutStart = nullptr;  ///< first etalon sample written for pulse j
+    int16_t* lpTrueCutEnd = nullptr;    ///< last etalon sample written for pulse j
+    int16_t* lpFoundCutStart = nullptr; ///< found by processing; 0 after a build
+    int16_t* lpFoundCutEnd = nullptr;   ///< found by processing; 0 after a build
+    int16_t* lpSelectedSubset = nullptr; ///< the active selected subset (etalon numbers)
+    uint16_t wSelectedSubsetSize = 0;   ///< its length; 0 = no active subset
+    uint16_t wSubsetMode = 0;           ///< how it is laid into the sequence, 1..5
+    uint16_t wSubsetStart = 0;          ///< 1-based pulse index where the layout starts
+    int16_t wFoundGroups = 0;           ///< detected groups (tuples)
+    int16_t* lpFoundGroupPosition = nullptr; ///< per group: 1-based index of its first pulse
+    int16_t* lpFoundGroupValue = nullptr;    ///< per group: 1-based index of its last pulse
+    uint16_t wSubsetsCapacity = 0;      ///< stored subsets allocated
+    uint16_t wSubsetsCount = 0;         ///< stored subsets in use
+    uint16_t wSubsetCapacity = 0;       ///< entries allocated per stored subset
+    int16_t wResultCode = 0;            ///< recognised tuple number (0 when none)
+    /// Sizes of the stored subsets, followed in the same allocation by their entries.
+    std::unique_ptr<int16_t[]> selectedSubsetSize;
+    /// Entry i points at the entries of stored subset i (inside selectedSubsetSize's allocation).
+    std::unique_ptr<int16_t*[]> selectedSubsetList;
+
+    std::unique_ptr<int16_t[]> block; ///< owns the samples and the per-pulse arrays
+};
+
+/// Pulse-count bounds of a series of N samples with etalons of L samples and gaps Tmin..Tmax.
+struct PulseBounds {
+    uint16_t wMinPulses; ///< (N + L - 1) / Tmax, replaced by 1 when 0
+    uint16_t wMaxPulses; ///< (N + Tmin - L) / Tmin
+};
+
+/// Checks the relations every series build needs: Tmin >= 1, Tmax >= 1, Tmin <= Tmax,
+/// L <= Tmax, L <= N and N - L <= 32767 (pulse starts are 16-bit). On a violation shows a
+/// message naming it (with `caption`) and returns 0; otherwise returns 1.
+int checkSeriesParameters(MessageSink& window, const char* caption, uint16_t L, uint16_t wTmin,
+                          uint16_t wTmax, uint32_t N);
+
+/// The bounds for parameters that passed checkSeriesParameters.
+PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N);
+
+/// Creates or resizes the record for a build. Reuses `header` when its block holds N samples and
+/// the new wMaxPulses pulses; otherwise gives it a new zeroed block and carries the active
+/// subset over when it fits (when it does not, the header has no active subset afterwards).
+/// Returns the header to keep, or null after a memory failure (a header passed in is then
+/// released). Refused parameters (see checkSeriesParameters) give a message and `header`
+/// unchanged.
+SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSize, uint16_t L,
+                                    uint16_t wTmin, uint16_t wTmax, uint32_t N,
+                                    SeriesHeader* header);
+
+/// Builds K pulses into an existing header: the subset layout, the pulse starts, the cuts, the
+/// pure and the noisy series (equal after a build). `sequence` holds the 1-based etalon number of
+/// every pulse and is rewritten in place (subset layout; invalid entries become 1).
+/// savedEnergy is a percentage: each kept stretch holds more than that share of the etalon's
+/// energy. Returns 1 when the series was built; 0 after a message, with the header unchanged
+/// for refused parameters (bad limits, a sequence shorter than K, an alphabet that does not fit
+/// the header) and with the sizes of step one set when K lies outside the admissible bounds.
+int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+                  uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
+                  std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
+                  SeriesHeader* header);
+
+/// getCutOffSeriesHeader, then makeExtSeries. Returns the header to keep (also when the build
+/// itself refused K), or null after a memory failure. Refused limits leave `header` unchanged
+/// and return it.
+SeriesHeader* getCutOffSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+                              uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
+                              std::span<uint16_t> sequence, int16_t wAmplitude,
+                              uint16_t savedEnergy, SeriesHeader* header);
+
+/// Draws K from `seedCells.pulseCountSeed` between the admissible bounds, then getCutOffSeries.
+/// When no K is admissible returns null without a message and releases `header` (callers store
+/// the null result in place of the old pointer). Refused limits leave `header` unchanged and
+/// return it.
+SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
+                                    const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
+                                    uint16_t wTmax, uint32_t N, std::span<uint16_t> sequence,
+                                    int16_t wAmplitude, uint16_t savedEnergy,
+                                    SeriesHeader* header);
+
+/// lpNoisyData = lpPureData + gaussRandom(seed, 0, sigma) per sample (wrapping to 16 bits, no
+/// clamping), then wNoiseSigma = sigma. Returns 1. Returns 0 with a message and the header
+/// unchanged when |sigma| exceeds the generator's limit; a null header does nothing (1).
+int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& seed);
+
+/// Frees the record and everything it owns. Null does nothing.
+void freeSeriesHeader(SeriesHeader* header);

@@ -1,0 +1,17 @@
+# Runs the CLI with ARGS (a ;-list) and compares its standard output with the file GOLDEN.
+# Set UPDATE_GOLDEN=1 in the environment to rewrite the golden file instead.
+execute_process(COMMAND ${CLI} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "pulsebench-cli ${ARGS} exited with ${rc}:\n${err}")
+endif()
+if("$ENV{UPDATE_GOLDEN}" STREQUAL "1")
+  file(WRITE ${GOLDEN} "${out}")
+  return()
+endif()
+file(READ ${GOLDEN} expected)
+if(NOT out STREQUAL expected)
+  get_filename_component(name ${GOLDEN} NAME)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}.actual "${out}")
+  execute_process(COMMAND diff -u ${GOLDEN} ${CMAKE_CURRENT_BINARY_DIR}/${name}.actual)
+  message(FATAL_ERROR "output of pulsebench-cli ${ARGS} differs from ${GOLDEN}")
+endif()

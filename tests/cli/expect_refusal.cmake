@@ -1,0 +1,12 @@
+# Runs the CLI with ARGS and expects a non-zero exit with EXPECT in its standard error.
+execute_process(COMMAND ${CLI} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(rc EQUAL 0)
+  message(FATAL_ERROR "pulsebench-cli ${ARGS} succeeded; expected a refusal")
+endif()
+string(FIND "${err}" "${EXPECT}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "standard error of pulsebench-cli ${ARGS} lacks \"${EXPECT}\":\n${err}")
+endif()
+if(NOT out STREQUAL "")
+  message(FATAL_ERROR "a refused run printed a result:\n${out}")
+endif()
