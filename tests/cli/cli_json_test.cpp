@@ -1,1 +1,136 @@
+// Runs the built pulsebench-cli and checks the shape and the consistency of its JSON.
+
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+struct CliRun {
+    int status;
+    std::string out;
+};
+
+CliRun runCli(const std::string& args) {
+    const std::string command = std::string(PULSEBENCH_CLI) + " " + args + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {-1, ""};
+    std::string out;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
+    return {pclose(pipe), out};
+}
+
+std::vector<std::string> keys(const nlohmann::ordered_json& object) {
+    std::vector<std::string> result;
+    for (const auto& item : object.items()) result.push_back(item.key());
+    return result;
+}
+}  // namespace
+
+TEST(CliJsonTest, AlphabetShape) {
+    const CliRun run = runCli("alphabet --json");
+    ASSERT_EQ(run.status, 0);
+    const auto doc = nlohmann::ordered_json::parse(run.out);
+    ASSERT_EQ(keys(doc), std::vector<std::string>{"etalons"});
+    const auto& etalons = doc["etalons"];
+    ASSERT_EQ(etalons.size(), 20u);
+    for (size_t i = 0; i < etalons.size(); ++i) {
+        EXPECT_EQ(keys(etalons[i]), (std::vector<std::string>{"number", "size", "samples"}));
+        EXPECT_EQ(etalons[i]["number"], i + 1);
+        EXPECT_EQ(etalons[i]["size"], 20);
+        EXPECT_EQ(etalons[i]["samples"].size(), 20u);
+    }
+    EXPECT_EQ(etalons[10]["samples"][0], -55);
+}
+
+TEST(CliJsonTest, DefaultSeriesShapeAndConsistency) {
+    const CliRun run = runCli("series --json");
+    ASSERT_EQ(run.status, 0);
+    const auto doc = nlohmann::ordered_json::parse(run.out);
+    ASSERT_TRUE(doc.is_array());
+    ASSERT_EQ(doc.size(), 1u);
+    const auto& s = doc[0];
+    EXPECT_EQ(keys(s), (std::vector<std::string>{"length", "tmin", "tmax", "impulseSize", "minPulses",
+                                                 "maxPulses", "noiseSigma", "pulses", "pure", "noisy"}));
+    EXPECT_EQ(s["length"], 1200);
+    EXPECT_EQ(s["tmin"], 40);
+    EXPECT_EQ(s["tmax"], 181);
+    EXPECT_EQ(s["impulseSize"], 20);
+    EXPECT_EQ(s["minPulses"], 6);
+    EXPECT_EQ(s["maxPulses"], 30);
+    EXPECT_EQ(s["noiseSigma"], 0);
+    EXPECT_EQ(s["pure"].size(), 1200u);
+    EXPECT_EQ(s["pure"], s["noisy"]);
+
+    const auto& pulses = s["pulses"];
+    ASSERT_GE(pulses.size(), 6u);
+    ASSERT_LE(pulses.size(), 30u);
+    int previous = -1000;
+    for (const auto& p : pulses) {
+        EXPECT_EQ(keys(p), (std::vector<std::string>{"position", "etalon", "cutStart", "cutEnd",
+                                                     "positionMin", "positionMax"}));
+        const int position = p["position"];
+        EXPECT_GE(position, p["positionMin"].get<int>());
+        EXPECT_LE(position, p["positionMax"].get<int>());
+        EXPECT_EQ(p["etalon"], 1);
+        if (previous >= 0) {
+            EXPECT_GE(position - previous, 40);
+            EXPECT_LE(position - previous, 181);
+        }
+        previous = position;
+        // The kept stretch of etalon 1 is written with its level 60.
+        for (int k = p["cutStart"].get<int>(); k <= p["cutEnd"].get<int>(); ++k)
+            EXPECT_EQ(s["pure"][position + k], 60);
+    }
+}
+
+TEST(CliJsonTest, RepeatedNoisySeriesDiffer) {
+    const CliRun run = runCli("series --type 1 --length 600 --count 5 --noise 25 --repeat 3 --json");
+    ASSERT_EQ(run.status, 0);
+    const auto doc = nlohmann::ordered_json::parse(run.out);
+    ASSERT_EQ(doc.size(), 3u);
+    for (const auto& s : doc) {
+        EXPECT_EQ(s["noiseSigma"], 25);
+        EXPECT_EQ(s["pulses"].size(), 5u);
+        EXPECT_NE(s["pure"], s["noisy"]);
+        for (const auto& p : s["pulses"]) {  // whole pulses for a whole-pulse type
+            EXPECT_EQ(p["cutStart"], 0);
+            EXPECT_EQ(p["cutEnd"], 19);
+        }
+    }
+    EXPECT_NE(doc[0]["pure"], doc[1]["pure"]);
+    EXPECT_NE(doc[1]["noisy"], doc[2]["noisy"]);
+}
+
+TEST(CliJsonTest, SequenceAndSubsetReachTheSeries) {
+    CliRun run = runCli("series --type 1 --count 4 --length 400 --sequence 3,0,25,7 --json");
+    ASSERT_EQ(run.status, 0);
+    auto doc = nlohmann::ordered_json::parse(run.out);
+    std::vector<int> etalons;
+    for (const auto& p : doc[0]["pulses"]) etalons.push_back(p["etalon"]);
+    EXPECT_EQ(etalons, (std::vector<int>{3, 1, 1, 7}));  // invalid numbers become 1
+
+    run = runCli("series --type 36 --count 5 --length 400 --subset 9,10 --subset-mode 2 "
+                 "--subset-start 2 --json");
+    ASSERT_EQ(run.status, 0);
+    doc = nlohmann::ordered_json::parse(run.out);
+    etalons.clear();
+    for (const auto& p : doc[0]["pulses"]) etalons.push_back(p["etalon"]);
+    EXPECT_EQ(etalons, (std::vector<int>{1, 9, 10, 1, 1}));
+}
+
+TEST(CliJsonTest, RefusalsPrintNothingAndFail) {
+    for (const char* args : {"series --tmin 0 --json", "series --tmax 10 --json",
+                             "series --length 10 --json", "series --type 2 --count 99 --json",
+                             "series --type 3", "series --subset-mode 2", "frobnicate"}) {
+        const CliRun run = runCli(args);
+        EXPECT_NE(run.status, 0) << args;
+        EXPECT_EQ(run.out, "") << args;
+    }
+}
