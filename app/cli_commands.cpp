@@ -49,7 +49,10 @@ void writeJson(const ordered_json& v, int indent, std::string& out) {
         out += "\n" + pad + "]";
     } else if (v.is_array()) {
         out += "[";
-        for (size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + v[i].dump();
+        for (size_t i = 0; i < v.size(); ++i) {
+            if (i) out += ',';
+            out += v[i].dump();
+        }
         out += "]";
     } else {
         out += v.dump();
