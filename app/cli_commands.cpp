@@ -8,6 +8,8 @@
 #include "core/settings.h"
 #include "core/startup_model.h"
 #include "model/subsets.h"
+#include "processing/chains.h"
+#include "processing/dispatch.h"
 
 using nlohmann::ordered_json;
 
@@ -145,11 +147,13 @@ int runAlphabet(bool json, std::ostream& out, StderrMessageSink& window) {
     return 0;
 }
 
-int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window) {
-    Settings s;
+namespace {
+// Puts a fresh start-up state into `s` and applies the series options to it, as the workbench's
+// dialogs would before its makers run. Returns false after a refusal (already reported).
+bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSink& window) {
     deriveStartupSettings(s);
     prepareStartupModel(s, window);
-    if (window.count) return 1;
+    if (window.count) return false;
 
     s.seriesType = o.type;
     // Whole-pulse types keep all the energy, cut-off types the start-up 75 %.
@@ -159,7 +163,7 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
     s.wTmin = o.tmin.value_or(s.wTmin);
     s.wTmax = o.tmax.value_or(s.wTmax);
     if (!checkSeriesParameters(window, " series ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize))
-        return 1;
+        return false;
 
     PulseCountBounds bounds{};
     pulseCountBounds(s.dwSeriesSize, s.wImpulseSize, s.wTmin, s.wTmax, bounds);
@@ -171,7 +175,7 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
             window.messageBox("--count applies to the fixed-count series types 1, 2, 16, 32 and 36; "
                               "types 4, 8 and 40 draw their count.",
                               " series ", MessageIcon::Warning);
-            return 1;
+            return false;
         }
         s.wSeriesPulses = *o.count;
     }
@@ -186,20 +190,88 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
         if (!s.lpSeriesHeader ||
             !setSelectedSubset(window, o.subset, o.subsetMode.value_or(s.subsetEmployment),
                                o.subsetStart.value_or(s.subsetInitPosition), s.lpSeriesHeader))
-            return 1;
+            return false;
     }
+    return true;
+}
 
+// Makes the next series and its noise. Returns false after a refusal (already reported).
+bool nextSeries(const SeriesOptions& o, Settings& s, StderrMessageSink& window) {
+    makeSeriesOfCurrentType(s, window);
+    if (!s.lpSeriesHeader) {
+        window.messageBox("No pulse count fits these parameters (the smallest admissible count "
+                          "exceeds the largest).",
+                          " series ", MessageIcon::Warning);
+        return false;
+    }
+    if (window.count) return false;
+    return o.noise == 0 || addNoise(window, s.lpSeriesHeader, o.noise, s.noiseSeed);
+}
+
+ordered_json pulsesJson(int count, const int16_t* position, const int16_t* etalon, const int16_t* cutStart,
+                        const int16_t* cutEnd) {
+    ordered_json pulses = ordered_json::array();
+    for (int j = 0; j < count; ++j)
+        pulses.push_back({{"position", position[j]},
+                          {"etalon", etalon[j]},
+                          {"cutStart", cutStart[j]},
+                          {"cutEnd", cutEnd[j]}});
+    return pulses;
+}
+
+bool isTupleRoutine(Routine r) {
+    return r == Routine::detectTuplesUnfixed || r == Routine::detectTuplesFixed ||
+           r == Routine::recognizeTuplesUnfixed || r == Routine::recognizeTuplesFixed;
+}
+
+ordered_json processingJson(const SeriesHeader& h, const ChainsHeader& c, Routine routine, int32_t answer) {
+    ordered_json groups = ordered_json::array();
+    if (isTupleRoutine(routine))
+        for (int g = 0; g < h.wFoundGroups; ++g)
+            groups.push_back({{"first", h.lpFoundGroupPosition[g]}, {"last", h.lpFoundGroupValue[g]}});
+    ordered_json rows = ordered_json::array();
+    for (int i = 0; i < c.wPretenders; ++i)
+        rows.push_back({{"distance", c.distance[i]},
+                        {"pulses", pulsesJson(c.chainPulses[i], c.positionsList[i], c.pulsesList[i],
+                                              c.cutStartList[i], c.cutEndList[i])}});
+    ordered_json result = seriesJson(h);
+    result["routine"] = routineName(routine);
+    result["answer"] = answer;
+    result["found"] = {{"pulses", pulsesJson(h.wFoundPulses, h.lpFoundPosition, h.lpFoundEtalon,
+                                             h.lpFoundCutStart, h.lpFoundCutEnd)},
+                       {"groups", groups},
+                       {"resultCode", h.wResultCode}};
+    result["chains"] = {{"quanPulses", c.wQuanPulses},
+                        {"seekingPulsesQuantity", c.wSeekingPulsesQuantity},
+                        {"rows", rows}};
+    return result;
+}
+
+void printProcessingText(const SeriesHeader& h, const ChainsHeader& c, Routine routine, int32_t answer,
+                         int number, std::ostream& out) {
+    printSeriesText(h, number, out);
+    out << "  " << routineName(routine) << " answered " << answer << "; found " << h.wFoundPulses
+        << " pulses";
+    if (isTupleRoutine(routine)) out << " in " << h.wFoundGroups << " groups";
+    out << "\n  found  start  etalon    kept\n";
+    for (int j = 0; j < h.wFoundPulses; ++j) {
+        std::ostringstream kept;
+        kept << h.lpFoundCutStart[j] << ".." << h.lpFoundCutEnd[j];
+        out << "  " << std::setw(5) << j + 1 << "  " << std::setw(5) << h.lpFoundPosition[j] << "  "
+            << std::setw(6) << h.lpFoundEtalon[j] << "  " << std::setw(6) << kept.str() << "\n";
+    }
+    out << "  chains:";
+    for (int i = 0; i < c.wPretenders; ++i) out << " " << c.distance[i] << " (" << c.chainPulses[i] << ")";
+    out << "\n";
+}
+}  // namespace
+
+int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window) {
+    Settings s;
+    if (!prepareSeriesSettings(o, s, window)) return 1;
     ordered_json all = ordered_json::array();
     for (int r = 1; r <= o.repeat; ++r) {
-        makeSeriesOfCurrentType(s, window);
-        if (!s.lpSeriesHeader) {
-            window.messageBox("No pulse count fits these parameters (the smallest admissible count "
-                              "exceeds the largest).",
-                              " series ", MessageIcon::Warning);
-            return 1;
-        }
-        if (window.count) return 1;
-        if (o.noise != 0 && !addNoise(window, s.lpSeriesHeader, o.noise, s.noiseSeed)) return 1;
+        if (!nextSeries(o, s, window)) return 1;
         if (o.json)
             all.push_back(seriesJson(*s.lpSeriesHeader));
         else
@@ -207,4 +279,64 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
     }
     if (o.json) out << formatJson(all);
     return 0;
+}
+
+int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& window) {
+    const uint16_t task = effectiveTaskType(p.task, p.series.type);
+    const Routine routine = selectRoutine(task, p.series.type);
+
+    // The tuple a tuple series is laid from: --subset, else the tuple processed.
+    SeriesOptions o = p.series;
+    if (o.subset.empty()) {
+        if (task == taskTupleDetection) o.subset = p.tuple;
+        if (task == taskTupleRecognition && !p.tuples.empty()) o.subset = p.tuples.front();
+    }
+    if (task == taskTupleDetection && p.tuple.empty()) {
+        window.messageBox("Tuple detection needs --tuple.", " process ", MessageIcon::Warning);
+        return 1;
+    }
+    if (task == taskTupleRecognition && p.tuples.empty()) {
+        window.messageBox("Tuple recognition needs --tuples.", " process ", MessageIcon::Warning);
+        return 1;
+    }
+
+    Settings s;
+    if (!prepareSeriesSettings(o, s, window)) return 1;
+    std::vector<uint16_t> candidates = p.candidates;
+    if (candidates.empty()) candidates.assign(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
+    std::vector<std::span<const int32_t>> tuples(p.tuples.begin(), p.tuples.end());
+
+    ChainsHeader* chains = getChainsHeader(window, s.wChainsCapacity, s.wMaxPulses, nullptr);
+    if (!chains) return 1;
+    ProcessingInput input;
+    input.candidates = candidates;
+    input.tuple = p.tuple;
+    input.tuples = tuples;
+    input.mode = p.proceeding;
+    input.Tmin = s.wTmin;
+    input.Tmax = s.wTmax;
+    input.pct = p.savedEnergyProcess.value_or(s.wSavedEnergyCreate);
+
+    int status = 0;
+    ordered_json all = ordered_json::array();
+    for (int r = 1; r <= o.repeat && status == 0; ++r) {
+        if (!nextSeries(o, s, window)) {
+            status = 1;
+            break;
+        }
+        const int32_t answer = runRoutine(routine, window, s.alphabet, input, chains, *s.lpSeriesHeader);
+        if (window.count) {
+            status = 1;
+            break;
+        }
+        addToChainsHeader(window, static_cast<uint16_t>(s.seriesType), task, s.wSavedEnergyCreate, input.pct,
+                          chains);
+        if (p.series.json)
+            all.push_back(processingJson(*s.lpSeriesHeader, *chains, routine, answer));
+        else
+            printProcessingText(*s.lpSeriesHeader, *chains, routine, answer, r, out);
+    }
+    if (status == 0 && p.series.json) out << formatJson(all);
+    releaseChainsHeader(chains);
+    return status;
 }

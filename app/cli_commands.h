@@ -46,3 +46,18 @@ struct SeriesOptions {
 /// makers would, each followed by noise when it is not 0. Returns the process exit code
 /// (0, or 1 when a routine refused the parameters).
 int runSeries(const SeriesOptions& options, std::ostream& out, StderrMessageSink& window);
+
+/// Options of `process`: a series as `series` makes it, then the routine of the task.
+struct ProcessOptions {
+    SeriesOptions series;
+    uint16_t task = 4;                          ///< 1, 2, 4, 36, 40 or 64
+    std::vector<uint16_t> candidates;           ///< empty: every etalon
+    std::vector<int32_t> tuple;                 ///< tuple detection
+    std::vector<std::vector<int32_t>> tuples;   ///< tuple recognition
+    uint16_t proceeding = 1;                    ///< 1 complete, 2 probably shifted complete
+    std::optional<uint16_t> savedEnergyProcess; ///< empty: as the series was made
+};
+
+/// `process`: series as `series` makes them, each processed by the routine its task and type
+/// select. Returns the process exit code.
+int runProcess(const ProcessOptions& options, std::ostream& out, StderrMessageSink& window);

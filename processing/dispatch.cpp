@@ -1,0 +1,58 @@
+#include "processing/dispatch.h"
+
+#include "processing/routines.h"
+
+Routine selectRoutine(uint16_t taskType, uint32_t seriesType) {
+    const bool pulsesUnfixed = seriesType == 4 || seriesType == 8;
+    const bool tuplesUnfixed = pulsesUnfixed || seriesType == 40;
+    switch (taskType) {
+        case 2:
+            return pulsesUnfixed ? Routine::recognizePulsesUnfixed : Routine::recognizePulsesFixed;
+        case 36:
+            return tuplesUnfixed ? Routine::detectTuplesUnfixed : Routine::detectTuplesFixed;
+        case 40:
+            return tuplesUnfixed ? Routine::recognizeTuplesUnfixed : Routine::recognizeTuplesFixed;
+        default:
+            return pulsesUnfixed ? Routine::detectPulsesUnfixed : Routine::detectPulsesFixed;
+    }
+}
+
+const char* routineName(Routine routine) {
+    switch (routine) {
+        case Routine::detectPulsesUnfixed: return "detectPulsesUnfixed";
+        case Routine::detectPulsesFixed: return "detectPulsesFixed";
+        case Routine::recognizePulsesUnfixed: return "recognizePulsesUnfixed";
+        case Routine::recognizePulsesFixed: return "recognizePulsesFixed";
+        case Routine::detectTuplesUnfixed: return "detectTuplesUnfixed";
+        case Routine::detectTuplesFixed: return "detectTuplesFixed";
+        case Routine::recognizeTuplesUnfixed: return "recognizeTuplesUnfixed";
+        case Routine::recognizeTuplesFixed: return "recognizeTuplesFixed";
+    }
+    return "";
+}
+
+int32_t runRoutine(Routine routine, MessageSink& window, const Alphabet& alphabet,
+                   const ProcessingInput& in, ChainsHeader* chains, SeriesHeader& series) {
+    switch (routine) {
+        case Routine::detectPulsesUnfixed:
+            return detectPulsesUnfixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+        case Routine::detectPulsesFixed:
+            return detectPulsesFixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+        case Routine::recognizePulsesUnfixed:
+            return recognizePulsesUnfixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+        case Routine::recognizePulsesFixed:
+            return recognizePulsesFixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+        case Routine::detectTuplesUnfixed:
+            return detectTuplesUnfixed(window, alphabet, in.tuple, in.mode, in.Tmin, in.Tmax, in.pct, chains,
+                                       series, in.debugRepeat);
+        case Routine::detectTuplesFixed:
+            return detectTuplesFixed(window, alphabet, in.tuple, in.mode, in.Tmin, in.Tmax, in.pct, chains, series);
+        case Routine::recognizeTuplesUnfixed:
+            return recognizeTuplesUnfixed(window, alphabet, in.tuples, in.mode, in.Tmin, in.Tmax, in.pct, chains,
+                                          series, in.debugRepeat);
+        case Routine::recognizeTuplesFixed:
+            return recognizeTuplesFixed(window, alphabet, in.tuples, in.mode, in.Tmin, in.Tmax, in.pct, chains,
+                                        series);
+    }
+    return 0;
+}

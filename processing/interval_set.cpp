@@ -1,0 +1,231 @@
+#include "processing/interval_set.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <new>
+
+namespace {
+constexpr int32_t kLastPosition = 65535;
+
+// Narrows [a, b] to the positions a set can hold. False when nothing is left (or a > b).
+bool clipToPositions(int32_t& a, int32_t& b) {
+    if (a > b) return false;
+    a = std::max<int32_t>(a, 0);
+    b = std::min<int32_t>(b, kLastPosition);
+    return a <= b;
+}
+
+int count(const IntervalSet& set) { return std::min(set.wCount, set.wCapacity); }
+
+// First entry that ends at or after `a`: every entry before it lies wholly below a.
+int firstEndingFrom(const IntervalSet& set, int32_t a) {
+    const uint16_t* found = std::lower_bound(set.lpEnds, set.lpEnds + count(set), a,
+                                             [](uint16_t end, int32_t value) { return end < value; });
+    return static_cast<int>(found - set.lpEnds);
+}
+
+// First entry from `from` on that starts after `b`: it and every later entry lie wholly above b.
+int firstStartingAfter(const IntervalSet& set, int from, int32_t b) {
+    const uint16_t* found = std::upper_bound(set.lpStarts + from, set.lpStarts + count(set), b,
+                                             [](int32_t value, uint16_t start) { return value < start; });
+    return static_cast<int>(found - set.lpStarts);
+}
+
+// Moves entries [from, count) so that they start at `to`, adjusting the count.
+void shiftTail(IntervalSet& set, int from, int to) {
+    const int n = count(set);
+    if (to < from) {
+        std::copy(set.lpStarts + from, set.lpStarts + n, set.lpStarts + to);
+        std::copy(set.lpEnds + from, set.lpEnds + n, set.lpEnds + to);
+    } else if (to > from) {
+        std::copy_backward(set.lpStarts + from, set.lpStarts + n, set.lpStarts + n + (to - from));
+        std::copy_backward(set.lpEnds + from, set.lpEnds + n, set.lpEnds + n + (to - from));
+    }
+    set.wCount = static_cast<uint16_t>(n + (to - from));
+}
+
+void setEntry(IntervalSet& set, int i, int32_t start, int32_t end) {
+    set.lpStarts[i] = static_cast<uint16_t>(start);
+    set.lpEnds[i] = static_cast<uint16_t>(end);
+}
+
+// Adds [lo, hi] to a set when the interval holds at least one position; the result of the
+// addition is deliberately not looked at (an interval that does not fit is dropped).
+void addIfNotEmpty(IntervalSet& set, int64_t lo, int64_t hi) {
+    lo = std::max<int64_t>(lo, 0);
+    hi = std::min<int64_t>(hi, kLastPosition);
+    if (lo <= hi) addInterval(&set, static_cast<int32_t>(lo), static_cast<int32_t>(hi));
+}
+}  // namespace
+
+IntervalSet* newIntervalSet(IntervalSet* set, uint16_t capacity) {
+    if (!set) {
+        set = new (std::nothrow) IntervalSet;
+        if (!set) return nullptr;
+    }
+    if (!set->block) set->wCapacity = 0;
+    if (set->wCapacity < capacity) {
+        delete[] set->block;
+        set->block = new (std::nothrow) uint16_t[2 * std::size_t{capacity}]();
+        if (!set->block) {
+            delete set;
+            return nullptr;
+        }
+        set->wCapacity = capacity;
+    }
+    set->lpStarts = set->block;
+    set->lpEnds = set->block ? set->block + set->wCapacity : nullptr;
+    set->wCount = 0;
+    if (set->block) std::fill_n(set->block, 2 * std::size_t{set->wCapacity}, uint16_t{0});
+    return set;
+}
+
+IntervalSet* freeIntervalSet(IntervalSet* set) {
+    if (set) {
+        delete[] set->block;
+        delete set;
+    }
+    return nullptr;
+}
+
+int addInterval(IntervalSet* set, int32_t a, int32_t b) {
+    if (!set || !clipToPositions(a, b)) return 0;
+    const int first = firstEndingFrom(*set, a);
+    const int past = firstStartingAfter(*set, first, b);
+    if (first == past) {
+        // Nothing shares a position with [a, b]: it needs an entry of its own.
+        if (count(*set) >= set->wCapacity) return 0;
+        shiftTail(*set, first, first + 1);
+        setEntry(*set, first, a, b);
+        return 1;
+    }
+    // Entries first..past-1 overlap [a, b]; they become one entry.
+    setEntry(*set, first, std::min<int32_t>(a, set->lpStarts[first]),
+             std::max<int32_t>(b, set->lpEnds[past - 1]));
+    shiftTail(*set, past, first + 1);
+    return 1;
+}
+
+int addIntervalSet(IntervalSet* set, const IntervalSet* other) {
+    if (!set || !other) return 0;
+    if (set == other) return 1;  // a union with itself changes nothing
+    for (int i = 0; i < count(*other); ++i) addInterval(set, other->lpStarts[i], other->lpEnds[i]);
+    return 1;
+}
+
+int removeInterval(IntervalSet* set, int32_t a, int32_t b) {
+    if (!set || !clipToPositions(a, b)) return 0;
+    const int first = firstEndingFrom(*set, a);
+    const int past = firstStartingAfter(*set, first, b);
+    if (first == past) return 1;
+
+    const int32_t start = set->lpStarts[first];
+    const int32_t end = set->lpEnds[past - 1];
+    const bool keepLeft = start < a;
+    const bool keepRight = end > b;
+    if (past - first == 1 && keepLeft && keepRight) {
+        // [a, b] lies strictly inside one entry, which splits in two.
+        if (count(*set) >= set->wCapacity) return 0;
+        shiftTail(*set, first + 1, first + 2);
+        setEntry(*set, first, start, a - 1);
+        setEntry(*set, first + 1, b + 1, end);
+        return 1;
+    }
+    int next = first;
+    if (keepLeft) setEntry(*set, next++, start, a - 1);
+    if (keepRight) setEntry(*set, next++, b + 1, end);
+    shiftTail(*set, past, next);
+    return 1;
+}
+
+int removeIntervalSet(IntervalSet* set, const IntervalSet* other) {
+    if (!set || !other) return 0;
+    if (set == other) {  // a difference with itself leaves nothing
+        set->wCount = 0;
+        return 1;
+    }
+    for (int i = 0; i < count(*other); ++i) removeInterval(set, other->lpStarts[i], other->lpEnds[i]);
+    return 1;
+}
+
+IntervalSet* copyIntervalSet(IntervalSet* destination, const IntervalSet* source) {
+    if (!source) return nullptr;
+    if (destination == source) return destination;
+    destination = newIntervalSet(destination, source->wCapacity);
+    if (!destination) return nullptr;
+    const int n = std::min<int>(count(*source), destination->wCapacity);
+    std::copy_n(source->lpStarts, n, destination->lpStarts);
+    std::copy_n(source->lpEnds, n, destination->lpEnds);
+    destination->wCount = static_cast<uint16_t>(n);
+    return destination;
+}
+
+int clipToInterval(IntervalSet* set, int32_t a, int32_t b) {
+    if (!set || !clipToPositions(a, b)) return 0;
+    const int first = firstEndingFrom(*set, a);
+    const int past = firstStartingAfter(*set, first, b);
+    int next = 0;
+    for (int i = first; i < past; ++i, ++next)
+        setEntry(*set, next, std::max<int32_t>(set->lpStarts[i], a), std::min<int32_t>(set->lpEnds[i], b));
+    set->wCount = static_cast<uint16_t>(next);
+    return 1;
+}
+
+int intersectIntervalSet(IntervalSet* set, const IntervalSet* other) {
+    if (!set || !other) return 0;
+    if (set == other) return 1;  // an intersection with itself changes nothing
+
+    // Each interval of `other` takes its share of the set as it stood; the shares are added
+    // back one by one, so shares that do not fit are dropped like any other addition.
+    IntervalSet* saved = copyIntervalSet(nullptr, set);
+    IntervalSet* work = newIntervalSet(nullptr, set->wCapacity);
+    if (!saved || !work) {
+        freeIntervalSet(saved);
+        freeIntervalSet(work);
+        return 0;
+    }
+    set->wCount = 0;
+    for (int i = 0; i < count(*other); ++i) {
+        copyIntervalSet(work, saved);
+        clipToInterval(work, other->lpStarts[i], other->lpEnds[i]);
+        addIntervalSet(set, work);
+    }
+    freeIntervalSet(saved);
+    freeIntervalSet(work);
+    return 1;
+}
+
+PositionSets::~PositionSets() {
+    freeIntervalSet(First);
+    freeIntervalSet(Later);
+    freeIntervalSet(Last);
+}
+
+int makePositionSets(int32_t N, int32_t n, int32_t Tmin, int32_t Tmax, int32_t Kmin, int32_t Kmax,
+                     PositionSets& sets) {
+    const bool usable = Kmin >= 1 && Kmax >= 1 && Kmin <= Kmax;
+    const int32_t kLast = std::min<int32_t>(Kmax, 65535);
+    const auto capacity = static_cast<uint16_t>(std::clamp<int32_t>(Kmax, 1, 65535));
+
+    sets.First = newIntervalSet(sets.First, capacity);
+    sets.Later = newIntervalSet(sets.Later, capacity);
+    sets.Last = newIntervalSet(sets.Last, capacity);
+    if (!sets.First || !sets.Later || !sets.Last) return 0;
+    if (!usable) return 1;
+
+    // Products are taken in 64 bits so that large gaps times many pulses cannot wrap.
+    const int64_t size = N, width = n, gapMin = Tmin, gapMax = Tmax;
+    const auto lo = [&](int64_t i, int64_t k) {
+        return i == 0 ? std::max<int64_t>(size - gapMax * k, 0)
+                      : std::max<int64_t>(size - gapMax * (k - i), gapMin * i);
+    };
+    const auto hi = [&](int64_t i, int64_t k) {
+        return std::min<int64_t>(gapMax * (i + 1) - width, size - width - gapMin * (k - 1 - i));
+    };
+
+    for (int64_t k = Kmin; k <= kLast; ++k) addIfNotEmpty(*sets.First, lo(0, k), hi(0, k));
+    for (int64_t k = Kmin; k <= kLast; ++k)
+        for (int64_t i = 1; i < k; ++i) addIfNotEmpty(*sets.Later, lo(i, k), hi(i, k));
+    for (int64_t k = Kmin; k <= kLast; ++k) addIfNotEmpty(*sets.Last, lo(k - 1, k), hi(k - 1, k));
+    return 1;
+}

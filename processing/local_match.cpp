@@ -1,0 +1,141 @@
+#include "processing/local_match.h"
+
+#include <cstdlib>
+
+void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> candidates, int n,
+                           uint16_t pct) {
+    n_ = n;
+    etalons_.clear();
+    etalons_.reserve(candidates.size());
+    for (const uint16_t number : candidates) {
+        Prepared e;
+        e.number = static_cast<int16_t>(number);
+        e.x = alphabet[number - 1].lpData.get();
+        e.P.assign(static_cast<size_t>(n) + 1, 0);
+        int64_t bound = 0;
+        for (int c = 0; c < n; ++c) {
+            const int32_t x = e.x[c];
+            e.P[c + 1] = wrapAdd(e.P[c], x * x);
+            bound += static_cast<int64_t>(std::abs(x)) * (std::abs(x) + 2 * 32768);
+        }
+        const int32_t E = e.E = e.P[n];
+        const int32_t thr = e.thr =
+            static_cast<int32_t>(static_cast<uint32_t>(E) * static_cast<uint32_t>(pct)) / 100;
+
+        // Admissible cuts, with the described 32-bit arithmetic. For ordinary etalons the ends
+        // admissible for a start form a suffix t >= tMin[s]; the prefix-sum method relies on it.
+        e.tMin.assign(static_cast<size_t>(n), -1);
+        bool suffixes = true;
+        e.sCount = 0;
+        for (int s = 0; s < n; ++s) {
+            if (!(wrapSub(E, e.P[s]) > thr)) continue;
+            int first = -1;
+            for (int t = s; t < n; ++t) {
+                const bool admissible = wrapSub(e.P[t + 1], e.P[s]) > thr;
+                if (admissible && first < 0) first = t;
+                if (!admissible && first >= 0) suffixes = false;
+            }
+            e.tMin[s] = static_cast<int16_t>(first);
+            if (first >= 0) e.sCount = s + 1;
+        }
+        // No score of this etalon can leave 32 bits when |x| (|x| + 2 |y|) summed over the
+        // etalon stays below 2^31 for the largest |y|; then exact 64-bit prefix sums give the
+        // described 32-bit scores.
+        e.exactFits = suffixes && bound < (int64_t{1} << 31);
+        etalons_.push_back(std::move(e));
+    }
+    F_.assign(static_cast<size_t>(n) + 1, 0);
+    sufMin_.assign(static_cast<size_t>(n) + 2, 0);
+    sufArg_.assign(static_cast<size_t>(n) + 2, 0);
+}
+
+LocalMatch LocalMatcher::matchPrepared(const Prepared& e, const int16_t* y, int32_t l) const {
+    const int n = n_;
+    const int16_t* x = e.x;
+    const int16_t* w = y + l;
+    int64_t* F = F_.data();
+    F[0] = 0;
+    for (int c = 0; c < n; ++c) {
+        const int32_t xc = x[c];
+        F[c + 1] = F[c] + static_cast<int64_t>(xc) * (xc - 2 * static_cast<int32_t>(w[c]));
+    }
+    LocalMatch best{static_cast<int32_t>(F[n]), e.number, 0, static_cast<int16_t>(n - 1)};
+    if (e.sCount == 0) return best;
+
+    // Suffix minima of F over the ends t + 1 (first index among equals): for a start s the best
+    // admissible end is the one minimising F[t + 1], the shortest among equals.
+    int lowest = n;
+    for (int s = 0; s < e.sCount; ++s)
+        if (e.tMin[s] >= 0 && e.tMin[s] + 1 < lowest) lowest = e.tMin[s] + 1;
+    int64_t* sufMin = sufMin_.data();
+    int16_t* sufArg = sufArg_.data();
+    sufMin[n] = F[n];
+    sufArg[n] = static_cast<int16_t>(n);
+    for (int c = n - 1; c >= lowest; --c) {
+        if (F[c] <= sufMin[c + 1]) {
+            sufMin[c] = F[c];
+            sufArg[c] = static_cast<int16_t>(c);
+        } else {
+            sufMin[c] = sufMin[c + 1];
+            sufArg[c] = sufArg[c + 1];
+        }
+    }
+    int64_t bestScore = F[n];
+    for (int s = 0; s < e.sCount; ++s) {
+        const int t0 = e.tMin[s];
+        if (t0 < 0) continue;
+        const int64_t score = sufMin[t0 + 1] - F[s];
+        if (score < bestScore) {
+            bestScore = score;
+            best.cutStart = static_cast<int16_t>(s);
+            best.cutEnd = static_cast<int16_t>(sufArg[t0 + 1] - 1);
+        }
+    }
+    best.score = static_cast<int32_t>(bestScore);
+    return best;
+}
+
+bool LocalMatcher::isAdmissible(const Prepared& e, int s, int t) {
+    return wrapSub(e.E, e.P[s]) > e.thr && wrapSub(e.P[t + 1], e.P[s]) > e.thr;
+}
+
+LocalMatch LocalMatcher::matchWrapping(const Prepared& e, const int16_t* y, int32_t l) const {
+    // Scores that may wrap: every admissible cut in examination order, each score the 32-bit
+    // two's-complement sum (a difference of wrapping prefix sums is that sum exactly).
+    const int n = n_;
+    std::vector<uint32_t> F(static_cast<size_t>(n) + 1, 0);
+    for (int c = 0; c < n; ++c) {
+        const int32_t xc = e.x[c];
+        const uint32_t term = static_cast<uint32_t>(xc) *
+                              (static_cast<uint32_t>(xc) - 2u * static_cast<uint32_t>(static_cast<int32_t>(y[l + c])));
+        F[c + 1] = F[c] + term;
+    }
+    LocalMatch best{static_cast<int32_t>(F[n]), e.number, 0, static_cast<int16_t>(n - 1)};
+    for (int s = 0; s < n; ++s) {
+        if (e.tMin[s] < 0) continue;
+        for (int t = s; t < n; ++t) {
+            if (!isAdmissible(e, s, t)) continue;
+            const int32_t score = static_cast<int32_t>(F[t + 1] - F[s]);
+            if (score < best.score) {
+                best.score = score;
+                best.cutStart = static_cast<int16_t>(s);
+                best.cutEnd = static_cast<int16_t>(t);
+            }
+        }
+    }
+    return best;
+}
+
+LocalMatch LocalMatcher::matchOne(size_t index, const int16_t* y, int32_t l) const {
+    const Prepared& e = etalons_[index];
+    return e.exactFits ? matchPrepared(e, y, l) : matchWrapping(e, y, l);
+}
+
+LocalMatch LocalMatcher::match(const int16_t* y, int32_t l) const {
+    LocalMatch best = matchOne(0, y, l);
+    for (size_t i = 1; i < etalons_.size(); ++i) {
+        const LocalMatch m = matchOne(i, y, l);
+        if (m.score < best.score) best = m;
+    }
+    return best;
+}

@@ -1,0 +1,236 @@
+#include "processing/routine_common.h"
+
+#include <algorithm>
+
+namespace processing_detail {
+
+void refuse(MessageSink& window, const char* caption, const std::string& why) {
+    window.messageBox("Invalid processing input!\n\n" + why, caption, MessageIcon::Warning);
+}
+
+bool checkSeries(MessageSink& window, const char* caption, const SeriesHeader& series,
+                 uint16_t Tmin, uint16_t Tmax, SeriesView& view) {
+    view.N = series.dwSeriesSize;
+    view.n = series.wImpulseSize;
+    view.Kmin = series.wMinPulses;
+    view.Kmax = series.wMaxPulses;
+    view.K = series.wImpulseQuantity;
+    if (!series.lpNoisyData || view.N < 1 || view.N > 65536) {
+        refuse(window, caption, "There is no series to process (or it exceeds 65536 samples).");
+        return false;
+    }
+    if (view.n < 1 || view.n > view.N) {
+        refuse(window, caption, "The etalon length " + std::to_string(view.n) +
+                                    " does not fit the series of " + std::to_string(view.N) + " samples.");
+        return false;
+    }
+    if (Tmin < 1 || Tmin > Tmax) {
+        refuse(window, caption, "Tmin must be at least 1 and not above Tmax (Tmin = " +
+                                    std::to_string(Tmin) + ", Tmax = " + std::to_string(Tmax) + ").");
+        return false;
+    }
+    view.maxChain = (view.N - view.n) / Tmin + 1;
+    if (view.maxChain > series.wAllocatedPulses || view.Kmax > series.wAllocatedPulses) {
+        refuse(window, caption, "The series record holds " + std::to_string(series.wAllocatedPulses) +
+                                    " pulses; with Tmin = " + std::to_string(Tmin) + " a chain may have " +
+                                    std::to_string(view.maxChain) + ".");
+        return false;
+    }
+    return true;
+}
+
+bool checkEtalons(MessageSink& window, const char* caption, const Alphabet& alphabet,
+                  std::span<const uint16_t> numbers, int32_t n) {
+    if (numbers.empty()) {
+        refuse(window, caption, "The list of candidate etalons is empty.");
+        return false;
+    }
+    for (const uint16_t v : numbers) {
+        if (v < 1 || v > alphabetCapacity || !alphabet[v - 1].lpData || alphabet[v - 1].wSize < n) {
+            refuse(window, caption, "Etalon " + std::to_string(v) + " is not in the alphabet (1 to " +
+                                        std::to_string(alphabetCapacity) + ", " + std::to_string(n) +
+                                        " samples).");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool checkChains(MessageSink& window, const char* caption, const ChainsHeader* chains, int32_t pulses) {
+    if (!chains) return true;
+    if (chains->wMaxSize < 1 || chains->wMaxPulses < pulses) {
+        refuse(window, caption, "The chains table has " + std::to_string(chains->wMaxSize) + " rows of " +
+                                    std::to_string(chains->wMaxPulses) + " pulses; this run needs rows of " +
+                                    std::to_string(pulses) + ".");
+        return false;
+    }
+    return true;
+}
+
+Ranges readRanges(const SeriesHeader& series, int32_t K) {
+    Ranges r;
+    r.lo.assign(series.lpPositionMin, series.lpPositionMin + K);
+    r.hi.assign(series.lpPositionMax, series.lpPositionMax + K);
+    return r;
+}
+
+bool checkRanges(MessageSink& window, const char* caption, const SeriesHeader& series,
+                 uint16_t Tmin, uint16_t Tmax, const SeriesView& view) {
+    if (view.K < 1 || view.K > series.wAllocatedPulses) {
+        refuse(window, caption, "The series has no known pulse count to process (" +
+                                    std::to_string(view.K) + " pulses).");
+        return false;
+    }
+    const Ranges r = readRanges(series, view.K);
+    for (int32_t j = 0; j < view.K; ++j) {
+        bool ok = r.lo[j] >= 0 && r.lo[j] <= r.hi[j] && r.hi[j] <= view.N - view.n;
+        // Every position of the range must have a non-empty window in the previous range.
+        if (ok && j > 0) ok = r.lo[j] - Tmin >= r.lo[j - 1] && r.hi[j] - Tmax <= r.hi[j - 1];
+        if (!ok) {
+            refuse(window, caption, "The position range of pulse " + std::to_string(j + 1) + " [" +
+                                        std::to_string(r.lo[j]) + ".." + std::to_string(r.hi[j]) +
+                                        "] does not chain with Tmin = " + std::to_string(Tmin) +
+                                        " and Tmax = " + std::to_string(Tmax) + ".");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool tupleNumbers(MessageSink& window, const char* caption, std::span<const int32_t> tuple,
+                  std::vector<uint16_t>& numbers) {
+    if (tuple.empty()) {
+        refuse(window, caption, "The tuple is empty.");
+        return false;
+    }
+    numbers.clear();
+    for (const int32_t v : tuple) {
+        if (v < 1 || v > alphabetCapacity) {
+            refuse(window, caption, "Etalon " + std::to_string(v) + " of the tuple is not in the alphabet.");
+            return false;
+        }
+        numbers.push_back(static_cast<uint16_t>(v));
+    }
+    return true;
+}
+
+namespace {
+void positionsOf(const IntervalSet* set, std::vector<int32_t>& out,
+                 std::vector<std::pair<int32_t, int32_t>>* intervals = nullptr) {
+    out.clear();
+    if (intervals) intervals->clear();
+    for (int i = 0; i < set->wCount; ++i) {
+        if (intervals) intervals->emplace_back(set->lpStarts[i], set->lpEnds[i]);
+        for (int32_t p = set->lpStarts[i]; p <= set->lpEnds[i]; ++p) out.push_back(p);
+    }
+}
+
+struct SetHolder {
+    IntervalSet* set = nullptr;
+    ~SetHolder() { freeIntervalSet(set); }
+};
+}  // namespace
+
+bool makeWalks(const SeriesView& view, uint16_t Tmin, uint16_t Tmax, Walks& walks) {
+    PositionSets sets;
+    if (!makePositionSets(view.N, view.n, Tmin, Tmax, view.Kmin, view.Kmax, sets)) return false;
+    SetHolder any, firstOnly, both, laterOnly;
+    any.set = copyIntervalSet(nullptr, sets.First);
+    firstOnly.set = copyIntervalSet(nullptr, sets.First);
+    both.set = copyIntervalSet(nullptr, sets.First);
+    laterOnly.set = copyIntervalSet(nullptr, sets.Later);
+    if (!any.set || !firstOnly.set || !both.set || !laterOnly.set) return false;
+    // Results beyond a set's capacity are dropped, as everywhere in the processing.
+    addIntervalSet(any.set, sets.Later);
+    removeIntervalSet(firstOnly.set, sets.Later);
+    intersectIntervalSet(both.set, sets.Later);
+    removeIntervalSet(laterOnly.set, sets.First);
+    positionsOf(any.set, walks.any);
+    positionsOf(firstOnly.set, walks.firstOnly, &walks.firstOnlyIntervals);
+    positionsOf(both.set, walks.both, &walks.bothIntervals);
+    positionsOf(laterOnly.set, walks.laterOnly);
+    positionsOf(sets.Last, walks.last);
+    return true;
+}
+
+void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses) {
+    series.wFoundPulses = static_cast<uint16_t>(pulses.size());
+    for (size_t j = 0; j < pulses.size(); ++j) {
+        series.lpFoundPosition[j] = pulses[j].position;
+        series.lpFoundEtalon[j] = pulses[j].etalon;
+        series.lpFoundCutStart[j] = pulses[j].cutStart;
+        series.lpFoundCutEnd[j] = pulses[j].cutEnd;
+    }
+}
+
+void fillMatchTable(const LocalMatcher& matcher, int index, const int16_t* y, int32_t lo, int32_t hi,
+                    MatchTable& table) {
+    table.lo = lo;
+    table.at.resize(static_cast<size_t>(std::max(0, hi - lo + 1)));
+    for (int32_t p = lo; p <= hi; ++p)
+        table.at[static_cast<size_t>(p - lo)] =
+            index < 0 ? matcher.match(y, p) : matcher.matchOne(static_cast<size_t>(index), y, p);
+}
+
+int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> layerTable,
+                     uint16_t Tmin, uint16_t Tmax, int32_t predStart, int32_t endStart,
+                     int32_t backStart, std::vector<std::vector<int32_t>>& D,
+                     std::vector<ChainPulse>& chain) {
+    const int32_t K = static_cast<int32_t>(layerTable.size());
+    D.resize(static_cast<size_t>(K));
+    for (int32_t j = 0; j < K; ++j) {
+        const int32_t lo = ranges.lo[j], hi = ranges.hi[j];
+        std::vector<int32_t>& Dj = D[j];
+        Dj.resize(static_cast<size_t>(hi - lo + 1));
+        const MatchTable& table = *layerTable[j];
+        for (int32_t k = lo; k <= hi; ++k) {
+            int32_t pred = 0;
+            if (j > 0) {
+                pred = predStart;
+                const int32_t from = std::max(k - Tmax, ranges.lo[j - 1]);
+                const int32_t to = std::min(k - Tmin, ranges.hi[j - 1]);
+                const std::vector<int32_t>& Dp = D[j - 1];
+                for (int32_t m = from; m <= to; ++m)
+                    if (Dp[m - ranges.lo[j - 1]] < pred) pred = Dp[m - ranges.lo[j - 1]];
+            }
+            Dj[k - lo] = wrapAdd(pred, table[k].score);
+        }
+    }
+
+    // Strict minimum of D_j over [from, to] below `start`; where nothing lies below, the
+    // smallest value (first among equals) is taken and the value held stays at the bound.
+    auto pick = [&](int32_t j, int32_t from, int32_t to, int32_t start, int32_t& value) {
+        const std::vector<int32_t>& Dj = D[j];
+        const int32_t lo = ranges.lo[j];
+        int32_t chosen = -1, held = start;
+        for (int32_t m = from; m <= to; ++m)
+            if (Dj[m - lo] < held) {
+                held = Dj[m - lo];
+                chosen = m;
+            }
+        value = held;
+        if (chosen >= 0) return chosen;
+        chosen = from;
+        for (int32_t m = from + 1; m <= to; ++m)
+            if (Dj[m - lo] < Dj[chosen - lo]) chosen = m;
+        return chosen;
+    };
+
+    std::vector<int32_t> position(static_cast<size_t>(K));
+    int32_t distance;
+    position[K - 1] = pick(K - 1, ranges.lo[K - 1], ranges.hi[K - 1], endStart, distance);
+    for (int32_t j = K - 2; j >= 0; --j) {
+        const int32_t p = position[j + 1];
+        int32_t unused;
+        position[j] = pick(j, std::max(p - Tmax, ranges.lo[j]), std::min(p - Tmin, ranges.hi[j]),
+                           backStart, unused);
+    }
+    chain.resize(static_cast<size_t>(K));
+    for (int32_t j = 0; j < K; ++j) {
+        const LocalMatch& m = (*layerTable[j])[position[j]];
+        chain[j] = {static_cast<int16_t>(position[j]), m.etalon, m.cutStart, m.cutEnd};
+    }
+    return distance;
+}
+
+}  // namespace processing_detail
