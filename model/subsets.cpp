@@ -107,8 +107,8 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& window, std::span<const int
         for (int k = 0; k < sizes[i]; ++k) h.selectedSubsetList[i][k] = static_cast<int16_t>(lists[i][k]);
     }
 
-    int active = activeIndex - 1;
-    if (active < 0 || active >= count) active = count - 1;
+    // The index is 1-based; one outside 1..count (the most negative int included) means the last.
+    const int active = activeIndex >= 1 && activeIndex <= count ? activeIndex - 1 : count - 1;
     activate(lists[active], sizes[active], mode, start, h);
     return 1;
 }
