@@ -71,7 +71,7 @@ int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
 
     std::vector<ChainPulse> chain;
     if (end >= 0 && total < kAccept) {
-        for (int32_t p = end; p >= 0; p = b[p])
+        for (int32_t p = end; p >= 0 && p < view.N; p = b[p])
             chain.push_back({static_cast<int16_t>(p), q[p].etalon, q[p].cutStart, q[p].cutEnd});
         std::reverse(chain.begin(), chain.end());
     } else {

@@ -36,13 +36,15 @@ int removeInterval(IntervalSet* set, int32_t a, int32_t b);
 int removeIntervalSet(IntervalSet* set, const IntervalSet* other);
 
 /// Prepares `destination` with newIntervalSet(destination, source capacity) and copies the
-/// source into it. Null when the source is null or the preparation failed.
+/// source into it. Null when the source is null (the destination is then left alone, so a
+/// caller that stores the result must keep its own pointer) or the preparation failed.
 IntervalSet* copyIntervalSet(IntervalSet* destination, const IntervalSet* source);
 
 /// Intersection with [a, b]. Returns 0 without change if a > b, else 1.
 int clipToInterval(IntervalSet* set, int32_t a, int32_t b);
 
-/// set = set ∩ other, built interval by interval of `other`. 0 if either set is null.
+/// set = set ∩ other, built interval by interval of `other`. 0 if either set is null or its
+/// temporary sets cannot be allocated (the set is then unchanged).
 int intersectIntervalSet(IntervalSet* set, const IntervalSet* other);
 
 /// The admissible start positions of the pulses of a chain of Kmin..Kmax pulses in a series of
@@ -61,6 +63,7 @@ struct PositionSets {
 };
 
 /// Builds the three sets (lo(i,k) = max(N - Tmax(k-i), Tmin i), hi(i,k) = min(Tmax(i+1) - n,
-/// N - n - Tmin(k-1-i)), empty intervals skipped). Returns 1, or 0 when memory ran out.
+/// N - n - Tmin(k-1-i)), empty intervals skipped; Kmax is capped at 65535, the largest
+/// capacity). Returns 1, or 0 when memory ran out.
 int makePositionSets(int32_t N, int32_t n, int32_t Tmin, int32_t Tmax, int32_t Kmin, int32_t Kmax,
                      PositionSets& sets);

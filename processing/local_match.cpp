@@ -42,56 +42,66 @@ void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> c
         // etalon stays below 2^31 for the largest |y|; then exact 64-bit prefix sums give the
         // described 32-bit scores.
         e.exactFits = suffixes && bound < (int64_t{1} << 31);
+        e.xx.resize(static_cast<size_t>(n));
+        for (int c = 0; c < n; ++c) e.xx[c] = static_cast<int32_t>(e.x[c]) * e.x[c];
+        e.lowestEnd = n - 1;
+        for (int s = 0; s < e.sCount; ++s)
+            if (e.tMin[s] >= 0 && e.tMin[s] < e.lowestEnd) e.lowestEnd = e.tMin[s];
         etalons_.push_back(std::move(e));
     }
-    F_.assign(static_cast<size_t>(n) + 1, 0);
+    term_.assign(static_cast<size_t>(n) + 1, 0);
     sufMin_.assign(static_cast<size_t>(n) + 2, 0);
     sufArg_.assign(static_cast<size_t>(n) + 2, 0);
 }
 
 LocalMatch LocalMatcher::matchPrepared(const Prepared& e, const int16_t* y, int32_t l) const {
+    // Every partial sum of this etalon's terms fits 32 bits (checked when prepared), so the
+    // sums below are exact. term[c] = x[c] (x[c] - 2 y[l + c]); the score of a cut (s, t) is
+    // F[t + 1] - F[s] with F the prefix sums of the terms.
     const int n = n_;
-    const int16_t* x = e.x;
-    const int16_t* w = y + l;
-    int64_t* F = F_.data();
-    F[0] = 0;
+    const int16_t* __restrict x = e.x;
+    const int32_t* __restrict xx = e.xx.data();
+    const int16_t* __restrict w = y + l;
+    int32_t* __restrict term = term_.data();
+    int32_t total = 0;
     for (int c = 0; c < n; ++c) {
-        const int32_t xc = x[c];
-        F[c + 1] = F[c] + static_cast<int64_t>(xc) * (xc - 2 * static_cast<int32_t>(w[c]));
+        term[c] = xx[c] - 2 * (static_cast<int32_t>(x[c]) * static_cast<int32_t>(w[c]));
+        total += term[c];
     }
-    LocalMatch best{static_cast<int32_t>(F[n]), e.number, 0, static_cast<int16_t>(n - 1)};
+    LocalMatch best{total, e.number, 0, static_cast<int16_t>(n - 1)};
     if (e.sCount == 0) return best;
 
-    // Suffix minima of F over the ends t + 1 (first index among equals): for a start s the best
-    // admissible end is the one minimising F[t + 1], the shortest among equals.
-    int lowest = n;
-    for (int s = 0; s < e.sCount; ++s)
-        if (e.tMin[s] >= 0 && e.tMin[s] + 1 < lowest) lowest = e.tMin[s] + 1;
-    int64_t* sufMin = sufMin_.data();
-    int16_t* sufArg = sufArg_.data();
-    sufMin[n] = F[n];
-    sufArg[n] = static_cast<int16_t>(n);
+    // The admissible ends of start s are t >= tMin[s]: its best end is the smallest F[t + 1]
+    // from tMin[s] + 1 on (the shortest cut among equals). F of the high indices is the total
+    // minus the tail sums, so only the stretches that cuts can use are summed in order.
+    const int lowest = e.lowestEnd + 1;
+    int32_t* __restrict sufMin = sufMin_.data();
+    int16_t* __restrict sufArg = sufArg_.data();
+    int32_t tail = 0, runningMin = total;
+    int16_t runningArg = static_cast<int16_t>(n);
+    sufMin[n] = total;
+    sufArg[n] = runningArg;
     for (int c = n - 1; c >= lowest; --c) {
-        if (F[c] <= sufMin[c + 1]) {
-            sufMin[c] = F[c];
-            sufArg[c] = static_cast<int16_t>(c);
-        } else {
-            sufMin[c] = sufMin[c + 1];
-            sufArg[c] = sufArg[c + 1];
+        tail += term[c];
+        const int32_t F = total - tail;
+        if (F <= runningMin) {
+            runningMin = F;
+            runningArg = static_cast<int16_t>(c);
         }
+        sufMin[c] = runningMin;
+        sufArg[c] = runningArg;
     }
-    int64_t bestScore = F[n];
-    for (int s = 0; s < e.sCount; ++s) {
+    int32_t Fs = 0;  // F[s]
+    for (int s = 0; s < e.sCount; Fs += term[s], ++s) {
         const int t0 = e.tMin[s];
         if (t0 < 0) continue;
-        const int64_t score = sufMin[t0 + 1] - F[s];
-        if (score < bestScore) {
-            bestScore = score;
+        const int32_t score = sufMin[t0 + 1] - Fs;
+        if (score < best.score) {
+            best.score = score;
             best.cutStart = static_cast<int16_t>(s);
             best.cutEnd = static_cast<int16_t>(sufArg[t0 + 1] - 1);
         }
     }
-    best.score = static_cast<int32_t>(bestScore);
     return best;
 }
 

@@ -58,6 +58,8 @@ private:
         int32_t thr;                // E * pct / 100
         std::vector<int16_t> tMin;  // per admissible start s: the smallest admissible end
         int sCount;                 // admissible starts are 0..sCount-1 (a prefix)
+        int lowestEnd;              // the smallest admissible end of any start
+        std::vector<int32_t> xx;    // x[c] squared
         bool exactFits;             // every score of this etalon fits 32 bits: prefix sums may be used
     };
     LocalMatch matchPrepared(const Prepared& e, const int16_t* y, int32_t l) const;
@@ -66,7 +68,9 @@ private:
 
     int n_ = 0;
     std::vector<Prepared> etalons_;
-    mutable std::vector<int64_t> F_;       // F[c] = P[c] - 2 C[c], exact
-    mutable std::vector<int64_t> sufMin_;  // suffix minima of F
-    mutable std::vector<int16_t> sufArg_;  // first index of each suffix minimum
+    // Scratch of one match: the terms of the position, the suffix minima of their prefix sums
+    // and where they lie. A matcher is therefore used by one thread at a time.
+    mutable std::vector<int32_t> term_;
+    mutable std::vector<int32_t> sufMin_;
+    mutable std::vector<int16_t> sufArg_;
 };

@@ -96,7 +96,9 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
                 end = l;
             }
         chain.clear();
-        for (int32_t p = end; p >= 0; p = b[p])
+        // A position of Last that no walk reached (its interval did not fit a set) still holds
+        // the initial values; its "predecessor" is no position, so the chain stops there.
+        for (int32_t p = end; p >= 0 && p < view.N; p = b[p])
             chain.push_back({static_cast<int16_t>(p), v, q[p].cutStart, q[p].cutEnd});
         std::reverse(chain.begin(), chain.end());
         insertChain(*chains, distance, chain);
