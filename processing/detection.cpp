@@ -72,7 +72,7 @@ int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
     std::vector<ChainPulse> chain;
     if (end >= 0 && total < kAccept) {
         for (int32_t p = end; p >= 0 && p < view.N; p = b[p])
-            chain.push_back({static_cast<int16_t>(p), q[p].etalon, q[p].cutStart, q[p].cutEnd});
+            chain.push_back(chainPulse(p, q[p]));
         std::reverse(chain.begin(), chain.end());
     } else {
         total = kAccept;

@@ -41,7 +41,15 @@ void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> c
         // No score of this etalon can leave 32 bits when |x| (|x| + 2 |y|) summed over the
         // etalon stays below 2^31 for the largest |y|; then exact 64-bit prefix sums give the
         // described 32-bit scores.
-        e.exactFits = suffixes && bound < (int64_t{1} << 31);
+        // The sweep of matchPrepared also needs the admissible starts to be a prefix and their
+        // smallest ends to grow with the start, as they do whenever the energies do not wrap.
+        bool monotone = true;
+        for (int s = 0; s < n; ++s) {
+            if (s < e.sCount && e.tMin[s] < 0) monotone = false;
+            if (s >= e.sCount && e.tMin[s] >= 0) monotone = false;
+            if (s > 0 && s < e.sCount && e.tMin[s] < e.tMin[s - 1]) monotone = false;
+        }
+        e.exactFits = suffixes && monotone && bound < (int64_t{1} << 31);
         e.xx.resize(static_cast<size_t>(n));
         for (int c = 0; c < n; ++c) e.xx[c] = static_cast<int32_t>(e.x[c]) * e.x[c];
         e.lowestEnd = n - 1;
@@ -50,8 +58,7 @@ void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> c
         etalons_.push_back(std::move(e));
     }
     term_.assign(static_cast<size_t>(n) + 1, 0);
-    sufMin_.assign(static_cast<size_t>(n) + 2, 0);
-    sufArg_.assign(static_cast<size_t>(n) + 2, 0);
+    fStart_.assign(static_cast<size_t>(n) + 1, 0);
 }
 
 LocalMatch LocalMatcher::matchPrepared(const Prepared& e, const int16_t* y, int32_t l) const {
@@ -65,42 +72,51 @@ LocalMatch LocalMatcher::matchPrepared(const Prepared& e, const int16_t* y, int3
     int32_t* __restrict term = term_.data();
     int32_t total = 0;
     for (int c = 0; c < n; ++c) {
-        term[c] = xx[c] - 2 * (static_cast<int32_t>(x[c]) * static_cast<int32_t>(w[c]));
-        total += term[c];
+        const int32_t t = xx[c] - 2 * (static_cast<int32_t>(x[c]) * static_cast<int32_t>(w[c]));
+        term[c] = t;
+        total += t;
     }
-    LocalMatch best{total, e.number, 0, static_cast<int16_t>(n - 1)};
+    LocalMatch best{total, e.number, 0, n - 1};
     if (e.sCount == 0) return best;
 
-    // The admissible ends of start s are t >= tMin[s]: its best end is the smallest F[t + 1]
-    // from tMin[s] + 1 on (the shortest cut among equals). F of the high indices is the total
-    // minus the tail sums, so only the stretches that cuts can use are summed in order.
-    const int lowest = e.lowestEnd + 1;
-    int32_t* __restrict sufMin = sufMin_.data();
-    int16_t* __restrict sufArg = sufArg_.data();
-    int32_t tail = 0, runningMin = total;
-    int16_t runningArg = static_cast<int16_t>(n);
-    sufMin[n] = total;
-    sufArg[n] = runningArg;
-    for (int c = n - 1; c >= lowest; --c) {
-        tail += term[c];
-        const int32_t F = total - tail;
-        if (F <= runningMin) {
-            runningMin = F;
-            runningArg = static_cast<int16_t>(c);
-        }
-        sufMin[c] = runningMin;
-        sufArg[c] = runningArg;
+    // F[s] for the admissible starts.
+    int32_t* __restrict Fstart = fStart_.data();
+    int32_t Fs = 0;
+    for (int s = 0; s < e.sCount; ++s) {
+        Fstart[s] = Fs;
+        Fs += term[s];
     }
-    int32_t Fs = 0;  // F[s]
-    for (int s = 0; s < e.sCount; Fs += term[s], ++s) {
-        const int t0 = e.tMin[s];
-        if (t0 < 0) continue;
-        const int32_t score = sufMin[t0 + 1] - Fs;
-        if (score < best.score) {
-            best.score = score;
-            best.cutStart = static_cast<int16_t>(s);
-            best.cutEnd = static_cast<int16_t>(sufArg[t0 + 1] - 1);
+    // One descending sweep over the ends: F[c] = total - (sum of the terms from c on), with the
+    // running minimum of F over [c, n] (the smallest c among equals, so the shortest cut).
+    // The admissible ends of start s are t >= tMin[s], and tMin grows with s, so start s is
+    // settled when the sweep reaches c = tMin[s] + 1. Starts are settled from the last to the
+    // first, keeping the first start among equal scores.
+    const int16_t* __restrict tMin = e.tMin.data();
+    int32_t tail = 0, runningMin = total, runningArg = n;
+    int32_t cutScore = 0, cutS = -1, cutT = 0;
+    int s = e.sCount - 1;
+    for (int c = n; c >= e.lowestEnd + 1; --c) {
+        if (c < n) {
+            tail += term[c];
+            const int32_t F = total - tail;
+            const bool take = F <= runningMin;
+            runningMin = take ? F : runningMin;
+            runningArg = take ? c : runningArg;
         }
+        for (; s >= 0 && tMin[s] + 1 == c; --s) {
+            const int32_t score = runningMin - Fstart[s];
+            if (cutS < 0 || score <= cutScore) {
+                cutScore = score;
+                cutS = s;
+                cutT = runningArg - 1;
+            }
+        }
+    }
+    // The whole etalon was examined first: a cut replaces it only when strictly better.
+    if (cutS >= 0 && cutScore < best.score) {
+        best.score = cutScore;
+        best.cutStart = cutS;
+        best.cutEnd = cutT;
     }
     return best;
 }
@@ -120,7 +136,7 @@ LocalMatch LocalMatcher::matchWrapping(const Prepared& e, const int16_t* y, int3
                               (static_cast<uint32_t>(xc) - 2u * static_cast<uint32_t>(static_cast<int32_t>(y[l + c])));
         F[c + 1] = F[c] + term;
     }
-    LocalMatch best{static_cast<int32_t>(F[n]), e.number, 0, static_cast<int16_t>(n - 1)};
+    LocalMatch best{static_cast<int32_t>(F[n]), e.number, 0, n - 1};
     for (int s = 0; s < n; ++s) {
         if (e.tMin[s] < 0) continue;
         for (int t = s; t < n; ++t) {
@@ -128,8 +144,8 @@ LocalMatch LocalMatcher::matchWrapping(const Prepared& e, const int16_t* y, int3
             const int32_t score = static_cast<int32_t>(F[t + 1] - F[s]);
             if (score < best.score) {
                 best.score = score;
-                best.cutStart = static_cast<int16_t>(s);
-                best.cutEnd = static_cast<int16_t>(t);
+                best.cutStart = s;
+                best.cutEnd = t;
             }
         }
     }

@@ -7,11 +7,12 @@
 #include "model/alphabet.h"
 
 /// The best explanation of the series at one position: score, 1-based etalon, cut.
+/// (The fields are 32-bit so that the record travels in registers whole.)
 struct LocalMatch {
     int32_t score;
-    int16_t etalon;
-    int16_t cutStart;
-    int16_t cutEnd;
+    int32_t etalon;
+    int32_t cutStart;
+    int32_t cutEnd;
 };
 
 /// Wrapping signed 32-bit addition and subtraction: the processing's described arithmetic is
@@ -32,9 +33,10 @@ inline int32_t wrapSub(int32_t a, int32_t b) {
 /// is the first best; then, candidate by candidate in list order, the whole etalon and after it
 /// the admissible cuts (s ascending, t ascending) replace the best only when strictly smaller.
 ///
-/// Each score is computed from prefix sums of x * y at the position instead of afresh for every
-/// cut: for one start s the best end is a suffix minimum, so a candidate costs O(n) per position
-/// rather than O(n^3), with the same integers and the same tie-breaks.
+/// Each score is computed from prefix sums of the terms at the position instead of afresh for
+/// every cut: for one start s the best end is a suffix minimum, so a candidate costs O(n) per
+/// position rather than O(n^3), with the same integers and the same tie-breaks. Etalons whose
+/// sums could leave 32 bits are matched cut by cut with wrapping sums instead.
 class LocalMatcher {
 public:
     /// Prepares the candidates (1-based numbers into `alphabet`), each with its partial energies
@@ -68,9 +70,8 @@ private:
 
     int n_ = 0;
     std::vector<Prepared> etalons_;
-    // Scratch of one match: the terms of the position, the suffix minima of their prefix sums
-    // and where they lie. A matcher is therefore used by one thread at a time.
+    // Scratch of one match: the terms at the position and the prefix sums at the admissible
+    // starts. A matcher is therefore used by one thread at a time.
     mutable std::vector<int32_t> term_;
-    mutable std::vector<int32_t> sufMin_;
-    mutable std::vector<int16_t> sufArg_;
+    mutable std::vector<int32_t> fStart_;
 };

@@ -99,7 +99,7 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
         // A position of Last that no walk reached (its interval did not fit a set) still holds
         // the initial values; its "predecessor" is no position, so the chain stops there.
         for (int32_t p = end; p >= 0 && p < view.N; p = b[p])
-            chain.push_back({static_cast<int16_t>(p), v, q[p].cutStart, q[p].cutEnd});
+            chain.push_back(chainPulse(p, {q[p].score, v, q[p].cutStart, q[p].cutEnd}));
         std::reverse(chain.begin(), chain.end());
         insertChain(*chains, distance, chain);
         chains->wSeekingPulsesQuantity = static_cast<uint16_t>(chains->chainPulses[0]);

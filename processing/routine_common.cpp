@@ -228,7 +228,7 @@ int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> la
     chain.resize(static_cast<size_t>(K));
     for (int32_t j = 0; j < K; ++j) {
         const LocalMatch& m = (*layerTable[j])[position[j]];
-        chain[j] = {static_cast<int16_t>(position[j]), m.etalon, m.cutStart, m.cutEnd};
+        chain[j] = chainPulse(position[j], m);
     }
     return distance;
 }

@@ -65,6 +65,12 @@ struct Walks {
 /// Builds the position sets and the walks. Returns false when memory ran out.
 bool makeWalks(const SeriesView& view, uint16_t Tmin, uint16_t Tmax, Walks& walks);
 
+/// A chain pulse at `position` with the etalon and the cut of a match.
+inline ChainPulse chainPulse(int32_t position, const LocalMatch& m) {
+    return {static_cast<int16_t>(position), static_cast<int16_t>(m.etalon), static_cast<int16_t>(m.cutStart),
+            static_cast<int16_t>(m.cutEnd)};
+}
+
 /// Writes a chain into the series' found lists.
 void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses);
 

@@ -143,7 +143,7 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
     chain.clear();
     for (int32_t p = end, lambda = endLayer; p >= 0 && p < static_cast<int32_t>(positions);) {
         const LocalMatch& m = work.match[lambda][p];
-        chain.push_back({static_cast<int16_t>(p), m.etalon, m.cutStart, m.cutEnd});
+        chain.push_back(chainPulse(p, m));
         const int32_t previousPosition = work.B[lambda][p];
         lambda = lambda == 0 ? L - 1 : lambda - 1;
         p = previousPosition;

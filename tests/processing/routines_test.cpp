@@ -69,7 +69,9 @@ protected:
         ASSERT_NE(series, nullptr);
         ASSERT_EQ(series->wImpulseQuantity, K);
         int16_t cell = initialNoiseSeed;
-        if (noise) ASSERT_EQ(addNoise(sink, series, noise, cell), 1);
+        if (noise) {
+            ASSERT_EQ(addNoise(sink, series, noise, cell), 1);
+        }
         chains = getChainsHeader(sink, 10, series->wMaxPulses, chains);
         ASSERT_NE(chains, nullptr);
         sink.messages.clear();
@@ -79,7 +81,9 @@ protected:
         ASSERT_EQ(series->wFoundPulses, series->wImpulseQuantity);
         for (int j = 0; j < series->wFoundPulses; ++j) {
             EXPECT_EQ(series->lpFoundPosition[j], series->lpTruePosition[j]) << "pulse " << j;
-            if (etalons) EXPECT_EQ(series->lpFoundEtalon[j], series->lpTrueEtalon[j]) << "pulse " << j;
+            if (etalons) {
+                EXPECT_EQ(series->lpFoundEtalon[j], series->lpTrueEtalon[j]) << "pulse " << j;
+            }
             EXPECT_EQ(series->lpFoundCutStart[j], series->lpTrueCutStart[j]) << "pulse " << j;
             EXPECT_EQ(series->lpFoundCutEnd[j], series->lpTrueCutEnd[j]) << "pulse " << j;
         }
