@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     addSeriesOptions(series, seriesOptions);
 
     ProcessOptions p;
-    std::string tuples;
+    std::vector<std::string> tuples;
     auto* process = app.add_subcommand(
         "process", "make series as `series` does and run the processing routine of the task on each");
     addSeriesOptions(process, p.series);
@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     process->add_option("--candidates", p.candidates, "etalons the processing may look for (default: all)")
         ->delimiter(',');
     process->add_option("--tuple", p.tuple, "the tuple of tuple detection, e.g. 3,5,7")->delimiter(',');
-    process->add_option("--tuples", tuples, "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\"");
+    process->add_option("--tuples", tuples,
+                        "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\" (or the option repeated)");
     process->add_option("--proceeding", p.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
         ->check(CLI::IsMember({1, 2}));
     process->add_option("--saved-energy-process", p.savedEnergyProcess,
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
-        if (!tuples.empty()) p.tuples = parseTuples(tuples);
+        for (const std::string& text : tuples)
+            for (auto& tuple : parseTuples(text)) p.tuples.push_back(std::move(tuple));
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }

@@ -78,7 +78,7 @@ void BM_MatchFast(benchmark::State& state) {
     for (auto _ : state)
         for (int32_t l = 0; l + 20 <= h.dwSeriesSize; ++l) benchmark::DoNotOptimize(matcher.match(h.lpNoisyData, l));
 }
-BENCHMARK(BM_MatchFast)->Arg(75)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MatchFast)->Arg(100)->Arg(75)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_MatchStraightforward(benchmark::State& state) {
     Fixture f(8, 75);
@@ -88,5 +88,5 @@ void BM_MatchStraightforward(benchmark::State& state) {
         for (int32_t l = 0; l + 20 <= h.dwSeriesSize; ++l)
             benchmark::DoNotOptimize(referenceMatchLocally(f.s.alphabet, f.candidates, 20, pct, h.lpNoisyData, l));
 }
-BENCHMARK(BM_MatchStraightforward)->Arg(75)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MatchStraightforward)->Arg(100)->Arg(75)->Arg(0)->Unit(benchmark::kMillisecond);
 }  // namespace
