@@ -80,6 +80,20 @@ void BM_MatchFast(benchmark::State& state) {
 }
 BENCHMARK(BM_MatchFast)->Arg(100)->Arg(75)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// The same matches a block of positions at a time, as the routines compute them.
+void BM_MatchRange(benchmark::State& state) {
+    Fixture f(8, 75);
+    LocalMatcher matcher;
+    matcher.prepare(f.s.alphabet, f.candidates, 20, static_cast<uint16_t>(state.range(0)));
+    const SeriesHeader& h = *f.s.lpSeriesHeader;
+    std::vector<LocalMatch> out(static_cast<size_t>(h.dwSeriesSize));
+    for (auto _ : state) {
+        matcher.matchRange(h.lpNoisyData, 0, h.dwSeriesSize - 20, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_MatchRange)->Arg(100)->Arg(75)->Arg(0)->Unit(benchmark::kMillisecond);
+
 void BM_MatchStraightforward(benchmark::State& state) {
     Fixture f(8, 75);
     const SeriesHeader& h = *f.s.lpSeriesHeader;

@@ -40,7 +40,10 @@ int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
     if (chains) resetChainsForRun(*chains, 0, 0, view.Kmax);
 
     const int16_t* y = series.lpNoisyData;
-    for (const int32_t l : walks.any) q[l] = matcher.match(y, l);
+    {
+        MatchTable table;
+        matchWalked(matcher, -1, y, walks.any, table, q);
+    }
     for (const int32_t l : walks.firstOnly) {
         r[l] = q[l].score;
         b[l] = -1;

@@ -1,11 +1,13 @@
 #include "processing/local_match.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> candidates, int n,
                            uint16_t pct) {
     n_ = n;
     etalons_.clear();
+    int maxStarts = 0, maxGroups = 0;
     etalons_.reserve(candidates.size());
     for (const uint16_t number : candidates) {
         Prepared e;
@@ -55,8 +57,26 @@ void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> c
         e.lowestEnd = n - 1;
         for (int s = 0; s < e.sCount; ++s)
             if (e.tMin[s] >= 0 && e.tMin[s] < e.lowestEnd) e.lowestEnd = e.tMin[s];
+        // Starts that share their smallest end share one running minimum in matchRange.
+        e.groupOf.assign(static_cast<size_t>(e.sCount), 0);
+        e.groupStart.clear();
+        if (e.exactFits)
+            for (int s = 0; s < e.sCount; ++s) {
+                if (e.groupStart.empty() || e.groupStart.back() != e.tMin[s] + 1)
+                    e.groupStart.push_back(static_cast<int16_t>(e.tMin[s] + 1));
+                e.groupOf[s] = static_cast<int16_t>(e.groupStart.size() - 1);
+            }
+        maxStarts = std::max(maxStarts, e.sCount);
+        maxGroups = std::max(maxGroups, static_cast<int>(e.groupStart.size()));
         etalons_.push_back(std::move(e));
     }
+    block_.acc.assign(kBlock, 0);
+    block_.Fs.assign(static_cast<size_t>(maxStarts) * kBlock, 0);
+    block_.runMin.assign(static_cast<size_t>(maxGroups) * kBlock, 0);
+    block_.runArg.assign(static_cast<size_t>(maxGroups) * kBlock, 0);
+    block_.cutScore.assign(kBlock, 0);
+    block_.cutS.assign(kBlock, 0);
+    block_.cutT.assign(kBlock, 0);
     term_.assign(static_cast<size_t>(n) + 1, 0);
     fStart_.assign(static_cast<size_t>(n) + 1, 0);
 }
@@ -164,4 +184,140 @@ LocalMatch LocalMatcher::match(const int16_t* y, int32_t l) const {
         if (m.score < best.score) best = m;
     }
     return best;
+}
+
+namespace {
+// The block kernel works on plain arrays over the positions of a block so that the compiler
+// can vectorise every inner loop; with AVX2 available it runs a wider build of the same code.
+// Integer arithmetic makes both builds give identical results.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define PULSEBENCH_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define PULSEBENCH_CLONES
+#endif
+
+struct KernelArgs {
+    int n;
+    int count;  // positions in the block
+    const int16_t* x;
+    const int32_t* xx;
+    const int16_t* y;  // series sample under etalon sample 0 of the block's first position
+    int sCount;
+    const int16_t* groupStart;
+    int groups;
+    const int16_t* groupOf;
+    int32_t* acc;
+    int32_t* Fs;
+    int32_t* runMin;
+    int32_t* runArg;
+    int32_t* cutScore;
+    int32_t* cutS;
+    int32_t* cutT;
+};
+
+// One candidate over a block: acc = whole score; cutScore/cutS/cutT = the best admissible cut
+// (first start among equals, then first end), when the etalon has cuts.
+PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
+    const int count = a.count;
+    int32_t* __restrict acc = a.acc;
+    for (int i = 0; i < count; ++i) acc[i] = 0;
+    for (int c = 0; c <= a.n; ++c) {
+        // acc holds F[c], the sum of the terms before c.
+        if (c < a.sCount) {
+            int32_t* __restrict Fs = a.Fs + static_cast<size_t>(c) * kBlockSize;
+            for (int i = 0; i < count; ++i) Fs[i] = acc[i];
+        }
+        for (int g = 0; g < a.groups && a.groupStart[g] <= c; ++g) {
+            int32_t* __restrict runMin = a.runMin + static_cast<size_t>(g) * kBlockSize;
+            int32_t* __restrict runArg = a.runArg + static_cast<size_t>(g) * kBlockSize;
+            if (a.groupStart[g] == c) {
+                for (int i = 0; i < count; ++i) {
+                    runMin[i] = acc[i];
+                    runArg[i] = c;
+                }
+            } else {
+                for (int i = 0; i < count; ++i) {
+                    const bool lower = acc[i] < runMin[i];
+                    runMin[i] = lower ? acc[i] : runMin[i];
+                    runArg[i] = lower ? c : runArg[i];
+                }
+            }
+        }
+        if (c == a.n) break;
+        const int16_t xc = a.x[c];
+        const int32_t xxc = a.xx[c];
+        const int16_t* __restrict yc = a.y + c;
+        for (int i = 0; i < count; ++i)
+            acc[i] += xxc - 2 * (static_cast<int32_t>(xc) * static_cast<int32_t>(yc[i]));
+    }
+    if (a.sCount == 0) return;
+    int32_t* __restrict cutScore = a.cutScore;
+    int32_t* __restrict cutS = a.cutS;
+    int32_t* __restrict cutT = a.cutT;
+    for (int s = 0; s < a.sCount; ++s) {
+        const int g = a.groupOf[s];
+        const int32_t* __restrict Fs = a.Fs + static_cast<size_t>(s) * kBlockSize;
+        const int32_t* __restrict runMin = a.runMin + static_cast<size_t>(g) * kBlockSize;
+        const int32_t* __restrict runArg = a.runArg + static_cast<size_t>(g) * kBlockSize;
+        if (s == 0) {
+            for (int i = 0; i < count; ++i) {
+                cutScore[i] = runMin[i] - Fs[i];
+                cutS[i] = 0;
+                cutT[i] = runArg[i] - 1;
+            }
+        } else {
+            for (int i = 0; i < count; ++i) {
+                const int32_t score = runMin[i] - Fs[i];
+                const bool lower = score < cutScore[i];
+                cutScore[i] = lower ? score : cutScore[i];
+                cutS[i] = lower ? s : cutS[i];
+                cutT[i] = lower ? runArg[i] - 1 : cutT[i];
+            }
+        }
+    }
+}
+}  // namespace
+
+void LocalMatcher::matchRange(const int16_t* y, int32_t lo, int32_t hi, LocalMatch* out, int index) const {
+    const size_t first = index < 0 ? 0 : static_cast<size_t>(index);
+    const size_t last = index < 0 ? etalons_.size() : first + 1;
+    for (int32_t b0 = lo; b0 <= hi; b0 += kBlock) {
+        const int count = std::min<int32_t>(kBlock, hi - b0 + 1);
+        LocalMatch* best = out + (b0 - lo);
+        for (size_t ci = first; ci < last; ++ci) {
+            const Prepared& e = etalons_[ci];
+            if (!e.exactFits) {
+                for (int i = 0; i < count; ++i) {
+                    const LocalMatch m = matchWrapping(e, y, b0 + i);
+                    if (ci == first || m.score < best[i].score) best[i] = m;
+                }
+                continue;
+            }
+            KernelArgs a{n_,
+                         count,
+                         e.x,
+                         e.xx.data(),
+                         y + b0,
+                         e.sCount,
+                         e.groupStart.data(),
+                         static_cast<int>(e.groupStart.size()),
+                         e.groupOf.data(),
+                         block_.acc.data(),
+                         block_.Fs.data(),
+                         block_.runMin.data(),
+                         block_.runArg.data(),
+                         block_.cutScore.data(),
+                         block_.cutS.data(),
+                         block_.cutT.data()};
+            candidateKernel(a);
+            for (int i = 0; i < count; ++i) {
+                // The whole etalon comes first; a cut replaces it only when strictly better, and a
+                // later candidate replaces the best so far only when strictly better.
+                LocalMatch m{block_.acc[i], e.number, 0, n_ - 1};
+                if (e.sCount > 0 && block_.cutScore[i] < m.score)
+                    m = {block_.cutScore[i], e.number, block_.cutS[i], block_.cutT[i]};
+                if (ci == first || m.score < best[i].score) best[i] = m;
+            }
+        }
+    }
 }

@@ -24,6 +24,9 @@ inline int32_t wrapSub(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
+/// Positions matched together by LocalMatcher::matchRange.
+inline constexpr int kBlockSize = 256;
+
 /// Matches candidate etalons at series positions.
 ///
 /// The score of samples s..t of etalon e placed at position l (etalon sample 0 on series sample
@@ -49,6 +52,11 @@ public:
     /// The best of candidate `index` (0-based into the prepared list) alone at position l.
     LocalMatch matchOne(size_t index, const int16_t* y, int32_t l) const;
 
+    /// Match results for every position lo..hi (out[p - lo]): over every prepared candidate
+    /// when index < 0, else of candidate `index` alone. The same results as match / matchOne,
+    /// computed a block of positions at a time.
+    void matchRange(const int16_t* y, int32_t lo, int32_t hi, LocalMatch* out, int index = -1) const;
+
     size_t size() const { return etalons_.size(); }
 
 private:
@@ -62,6 +70,8 @@ private:
         int sCount;                 // admissible starts are 0..sCount-1 (a prefix)
         int lowestEnd;              // the smallest admissible end of any start
         std::vector<int32_t> xx;    // x[c] squared
+        std::vector<int16_t> groupStart;  // distinct tMin[s] + 1, ascending
+        std::vector<int16_t> groupOf;     // per admissible start: its index in groupStart
         bool exactFits;             // every score of this etalon fits 32 bits: prefix sums may be used
     };
     LocalMatch matchPrepared(const Prepared& e, const int16_t* y, int32_t l) const;
@@ -74,4 +84,11 @@ private:
     // starts. A matcher is therefore used by one thread at a time.
     mutable std::vector<int32_t> term_;
     mutable std::vector<int32_t> fStart_;
+
+    // Scratch of matchRange, one block of positions wide.
+    struct Block {
+        std::vector<int32_t> acc, Fs, runMin, runArg, cutScore, cutS, cutT;
+    };
+    static constexpr int kBlock = kBlockSize;
+    mutable Block block_;
 };

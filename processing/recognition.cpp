@@ -40,6 +40,7 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
 
     std::vector<LocalMatch> q;
     std::vector<int32_t> r, b;
+    MatchTable table;
     try {
         q.resize(static_cast<size_t>(view.N));
         r.resize(static_cast<size_t>(view.N));
@@ -60,7 +61,7 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
         std::fill(q.begin(), q.end(), LocalMatch{kUnset, v, 0, static_cast<int16_t>(view.n - 1)});
         std::fill(r.begin(), r.end(), kUnset);
         std::fill(b.begin(), b.end(), kUnset);
-        for (const int32_t l : walks.any) q[l] = matcher.matchOne(i, y, l);
+        matchWalked(matcher, static_cast<int>(i), y, walks.any, table, q);
         for (const int32_t l : walks.firstOnly) {
             r[l] = q[l].score;
             b[l] = -1;

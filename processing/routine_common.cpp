@@ -153,6 +153,13 @@ bool makeWalks(const SeriesView& view, uint16_t Tmin, uint16_t Tmax, Walks& walk
     return true;
 }
 
+void matchWalked(const LocalMatcher& matcher, int index, const int16_t* y, const std::vector<int32_t>& walk,
+                 MatchTable& table, std::vector<LocalMatch>& q) {
+    if (walk.empty()) return;
+    fillMatchTable(matcher, index, y, walk.front(), walk.back(), table);
+    for (const int32_t l : walk) q[l] = table[l];
+}
+
 void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses) {
     series.wFoundPulses = static_cast<uint16_t>(pulses.size());
     for (size_t j = 0; j < pulses.size(); ++j) {
@@ -167,9 +174,7 @@ void fillMatchTable(const LocalMatcher& matcher, int index, const int16_t* y, in
                     MatchTable& table) {
     table.lo = lo;
     table.at.resize(static_cast<size_t>(std::max(0, hi - lo + 1)));
-    for (int32_t p = lo; p <= hi; ++p)
-        table.at[static_cast<size_t>(p - lo)] =
-            index < 0 ? matcher.match(y, p) : matcher.matchOne(static_cast<size_t>(index), y, p);
+    if (hi >= lo) matcher.matchRange(y, lo, hi, table.at.data(), index);
 }
 
 int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> layerTable,

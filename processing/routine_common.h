@@ -86,6 +86,11 @@ struct MatchTable {
     const LocalMatch& operator[](int32_t position) const { return at[static_cast<size_t>(position - lo)]; }
 };
 
+/// Stores into q[l], for every position l of the ascending `walk`, the match of `matcher`
+/// (all candidates when index < 0, else candidate `index`); other entries of q are left alone.
+void matchWalked(const LocalMatcher& matcher, int index, const int16_t* y, const std::vector<int32_t>& walk,
+                 MatchTable& table, std::vector<LocalMatch>& q);
+
 /// The ranges [lo_j, hi_j] of a known-count series as signed values.
 struct Ranges {
     std::vector<int32_t> lo, hi;

@@ -63,11 +63,19 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
         work.B[lambda].assign(positions, unset);
         work.match[lambda].assign(positions, LocalMatch{unset, 0, 0, static_cast<int16_t>(view.n - 1)});
     }
-    auto score = [&](int lambda, int32_t l) -> const LocalMatch& {
-        LocalMatch& m = work.match[lambda][l];
-        if (m.etalon == 0) m = matcher.matchOne(static_cast<size_t>(lambda), y, l);
-        return m;
-    };
+    // The members' matches over every walked position, computed once per layer. (The walks
+    // of First − Later, First ∩ Later and Later − First may reach positions that First ∪ Later
+    // lost to its capacity; the local score is taken there too.)
+    int32_t lo = view.N, hi = -1;
+    for (const std::vector<int32_t>* walk : {&walks.firstOnly, &walks.both, &walks.laterOnly})
+        if (!walk->empty()) {
+            lo = std::min(lo, walk->front());
+            hi = std::max(hi, walk->back());
+        }
+    if (lo <= hi)
+        for (int lambda = 0; lambda < L; ++lambda)
+            matcher.matchRange(y, lo, hi, work.match[lambda].data() + lo, lambda);
+    auto score = [&](int lambda, int32_t l) -> const LocalMatch& { return work.match[lambda][l]; };
 
     for (const int32_t l : walks.firstOnly) {
         work.G[0][l] = score(0, l).score;

@@ -10,6 +10,7 @@
 
 #include "model/random.h"
 #include "processing/dispatch.h"
+#include "processing/local_match.h"
 
 namespace {
 std::vector<std::pair<int, int>> groups(int pulses, int m, int s) {
@@ -323,4 +324,37 @@ TEST_F(RoutinesTest, BadInputIsRefusedAndNothingWritten) {
     refused(recognizeTuplesFixed(sink, alphabet, std::vector<std::span<const int32_t>>{std::span<const int32_t>(badTuple).first(1)},
                                  1, 40, 181, 100, chains, *series),
             0, "ranges closer than Tmin");
+}
+
+TEST_F(RoutinesTest, BlockMatchesEqualSingleMatches) {
+    // Every saved-energy level, one candidate and all, a noisy and a noiseless series, and
+    // candidate lists with repeats; positions span several blocks.
+    for (const int16_t noise : {0, 40}) {
+        build(1200, 20, {1, 7, 9, 12}, 60, noise);
+        for (const uint16_t pct : {0, 25, 50, 75, 90, 100}) {
+            const std::vector<uint16_t> lists[] = {all, {7}, {9, 9, 1}, {20, 3, 3, 8}};
+            for (const auto& list : lists) {
+                LocalMatcher matcher;
+                matcher.prepare(alphabet, list, 20, pct);
+                const int32_t hi = series->dwSeriesSize - 20;
+                std::vector<LocalMatch> block(static_cast<size_t>(hi + 1));
+                matcher.matchRange(series->lpNoisyData, 0, hi, block.data());
+                for (int32_t l = 0; l <= hi; ++l) {
+                    const LocalMatch one = matcher.match(series->lpNoisyData, l);
+                    ASSERT_EQ(block[l].score, one.score) << "pct " << pct << " position " << l;
+                    ASSERT_EQ(block[l].etalon, one.etalon) << "pct " << pct << " position " << l;
+                    ASSERT_EQ(block[l].cutStart, one.cutStart) << "pct " << pct << " position " << l;
+                    ASSERT_EQ(block[l].cutEnd, one.cutEnd) << "pct " << pct << " position " << l;
+                }
+                // One candidate of the list alone, over a range that starts inside the series.
+                matcher.matchRange(series->lpNoisyData, 300, 700, block.data(), static_cast<int>(list.size() - 1));
+                for (int32_t l = 300; l <= 700; ++l) {
+                    const LocalMatch one = matcher.matchOne(list.size() - 1, series->lpNoisyData, l);
+                    ASSERT_EQ(block[l - 300].score, one.score);
+                    ASSERT_EQ(block[l - 300].cutStart, one.cutStart);
+                    ASSERT_EQ(block[l - 300].cutEnd, one.cutEnd);
+                }
+            }
+        }
+    }
 }
