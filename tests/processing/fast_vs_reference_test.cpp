@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -52,23 +52,40 @@ uint16_t drawEnergy(std::mt19937& rng) {
 }
 
 // Series geometry valid for the builder: 1 <= Tmin <= Tmax, L <= Tmax, at least one admissible
-// pulse count. Most series are short; a smaller share is long. `sparse` gives few pulses.
+// pulse count. Most series are short; a smaller share is long.
+//   Normal: gaps drawn freely.
+//   Sparse: long gaps, hence few pulses (tuples may be longer than wMaxPulses).
+//   Tight:  Tmin = Tmax = T and N = (K - 1) T + L + d with d <= 3, so that with K pulses every
+//           pulse range is only d + 1 positions wide (known count); `K` is then that count.
+enum class Shape { Normal, Sparse, Tight };
+
 struct Geometry {
     uint32_t N = 0;
     uint16_t L = kEtalonLength, Tmin = 0, Tmax = 0;
     PulseBounds bounds{0, 0};
+    int K = 0;  // the pulse count a Tight geometry is made for, else 0
 };
 
-Geometry drawGeometry(std::mt19937& rng, bool sparse) {
+Geometry drawGeometry(std::mt19937& rng, Shape shape) {
     Geometry g;
     for (;;) {
         g.N = chance(rng, 85) ? static_cast<uint32_t>(uniform(rng, 200, 400))
                               : static_cast<uint32_t>(uniform(rng, 401, 1200));
         g.L = chance(rng, 75) ? kEtalonLength : static_cast<uint16_t>(uniform(rng, 6, kEtalonLength - 1));
+        g.K = 0;
         const int N = static_cast<int>(g.N);
-        if (sparse) {
+        if (shape == Shape::Sparse) {
             g.Tmax = static_cast<uint16_t>(uniform(rng, std::max(20, N / 3), N));
             g.Tmin = static_cast<uint16_t>(uniform(rng, std::max(1, g.Tmax / 2), g.Tmax));
+        } else if (shape == Shape::Tight) {
+            // T < 2L keeps Kmin = K, so that Last is narrow too.
+            const int lowestT = std::max<int>(20, g.L + 1);
+            const int T = uniform(rng, lowestT, chance(rng, 50) ? std::max(lowestT, 2 * g.L - 1) : 100);
+            const int d = chance(rng, 50) ? 0 : uniform(rng, 0, std::min(3, T - g.L));
+            const int lowest = (200 - g.L - d + T - 1) / T + 1;
+            g.K = uniform(rng, lowest, std::max(lowest, (400 - g.L - d) / T + 1));
+            g.N = static_cast<uint32_t>((g.K - 1) * T + g.L + d);
+            g.Tmin = g.Tmax = static_cast<uint16_t>(T);
         } else {
             g.Tmax = static_cast<uint16_t>(uniform(rng, 20, std::min(N, 200)));
             g.Tmin = chance(rng, 75)
@@ -79,8 +96,17 @@ Geometry drawGeometry(std::mt19937& rng, bool sparse) {
         }
         if (g.L > g.Tmax) continue;
         g.bounds = seriesPulseBounds(g.L, g.Tmin, g.Tmax, g.N);
-        if (g.bounds.wMinPulses <= g.bounds.wMaxPulses) return g;
+        if (g.bounds.wMinPulses > g.bounds.wMaxPulses) continue;
+        if (g.K && (g.K < g.bounds.wMinPulses || g.K > g.bounds.wMaxPulses)) continue;
+        return g;
     }
+}
+
+Shape drawShape(std::mt19937& rng, int sparsePercent, int tightPercent) {
+    const int roll = uniform(rng, 0, 99);
+    return roll < sparsePercent ? Shape::Sparse
+           : roll < sparsePercent + tightPercent ? Shape::Tight
+                                                 : Shape::Normal;
 }
 
 std::vector<uint16_t> drawCandidates(std::mt19937& rng) {
@@ -96,8 +122,8 @@ std::vector<uint16_t> drawCandidates(std::mt19937& rng) {
     return list;
 }
 
-std::vector<int32_t> drawTuple(std::mt19937& rng) {
-    std::vector<int32_t> tuple(static_cast<size_t>(uniform(rng, 1, 6)));
+std::vector<int32_t> drawTuple(std::mt19937& rng, int maxLength = 6) {
+    std::vector<int32_t> tuple(static_cast<size_t>(uniform(rng, 1, maxLength)));
     for (auto& v : tuple) v = uniform(rng, 1, kAlphabetSize);
     if (tuple.size() > 1 && chance(rng, 15)) tuple[1] = tuple[0];
     return tuple;
@@ -283,7 +309,38 @@ struct SeriesDeleter {
 };
 using SeriesPtr = std::unique_ptr<SeriesHeader, SeriesDeleter>;
 
+// Stored tuples; the series is usually built from one of them.
+struct StoredTuples {
+    std::vector<std::vector<int32_t>> tuples;
+    std::vector<std::span<const int32_t>> views;
+    int truth = -1;  // 0-based; -1 when the series follows none of them
+    std::string text() const {
+        std::string t = "tuples=";
+        for (const auto& v : tuples) t += listText(v);
+        return t + " truth=" + std::to_string(truth + 1);
+    }
+};
+
+StoredTuples drawStoredTuples(std::mt19937& rng, int count, int maxLength) {
+    StoredTuples st;
+    for (int t = 0; t < count; ++t) st.tuples.push_back(drawTuple(rng, maxLength));
+    if (count > 1 && chance(rng, 20)) st.tuples[1] = st.tuples[0];  // equal distances: the first wins
+    for (const auto& v : st.tuples) st.views.emplace_back(v);
+    st.truth = chance(rng, 85) ? uniform(rng, 0, count - 1) : -1;
+    return st;
+}
+
 // ---- The fixture ---------------------------------------------------------------------------------
+
+// The etalons of a case: the quiet alphabet (amplitude 128) with noise up to 100, or the loud one
+// (amplitude 20000) with noise up to the generator's limit, whose scores and totals leave the
+// 32-bit range and wrap.
+struct Signal {
+    const Alphabet* alphabet;
+    int16_t amplitude;
+    int maxSigma;
+    const char* name;
+};
 
 class FastVsReference : public ::testing::Test {
 protected:
@@ -291,33 +348,56 @@ protected:
         const SeedCells saved = seedCells;
         seedCells = SeedCells{};
         RecordingMessageSink sink;
-        built_ = buildAlphabet(sink, 128, kAlphabetSize, kEtalonLength, alphabet_) == 1;
+        built_ = buildAlphabet(sink, kQuietAmplitude, kAlphabetSize, kEtalonLength, quiet_) == 1 &&
+                 buildAlphabet(sink, kLoudAmplitude, kAlphabetSize, kEtalonLength, loud_) == 1;
         seedCells = saved;
     }
-    static void TearDownTestSuite() { releaseAlphabet(kAlphabetSize, alphabet_); }
+    static void TearDownTestSuite() {
+        releaseAlphabet(kAlphabetSize, quiet_);
+        releaseAlphabet(kAlphabetSize, loud_);
+    }
 
     void SetUp() override {
         ASSERT_TRUE(built_);
         savedSeeds_ = seedCells;
+        branchesAtStart_ = referenceBranchCounts;
     }
-    void TearDown() override {
-        seedCells = savedSeeds_;
-        const auto& b = referenceBranchCounts;
-        std::printf("branches: backTrackWithoutBound %ld endWithoutBound %ld chainRejected %ld endNeverWalked %ld noRecognition %ld tupleLongerThanKmax %ld penaltyUsed %ld\n",
-                    b.backTrackWithoutBound - start_.backTrackWithoutBound, b.endWithoutBound - start_.endWithoutBound,
-                    b.chainRejected - start_.chainRejected, b.endNeverWalked - start_.endNeverWalked,
-                    b.noRecognition - start_.noRecognition, b.tupleLongerThanKmax - start_.tupleLongerThanKmax,
-                    b.penaltyUsed - start_.penaltyUsed);
-    }
-    ReferenceBranchCounts start_ = referenceBranchCounts;
+    void TearDown() override { seedCells = savedSeeds_; }
 
-    // One random series. `sequence` gives the etalon of every pulse; K = 0 draws the count with
-    // getRandomCutOffSeries, otherwise getCutOffSeries builds K pulses.
+    // The reference's rare branches taken since the test began.
+    ReferenceBranchCounts branches() const {
+        const ReferenceBranchCounts& now = referenceBranchCounts;
+        const ReferenceBranchCounts& then = branchesAtStart_;
+        return {now.backTrackWithoutBound - then.backTrackWithoutBound,
+                now.endWithoutBound - then.endWithoutBound,
+                now.chainRejected - then.chainRejected,
+                now.endNeverWalked - then.endNeverWalked,
+                now.noRecognition - then.noRecognition,
+                now.tupleLongerThanKmax - then.tupleLongerThanKmax,
+                now.penaltyUsed - then.penaltyUsed,
+                now.totalWrapped - then.totalWrapped};
+    }
+
+    // The cases of a test must reach the rarely used branches named here (checked only when
+    // every case ran).
+    void expectReached(std::initializer_list<std::pair<const char*, long>> branchCounts) const {
+        if (failures_ != 0) return;
+        for (const auto& [name, count] : branchCounts)
+            EXPECT_GT(count, 0) << "no case of this test reached the branch " << name;
+    }
+
+    static Signal drawSignal(std::mt19937& rng, int loudPercent) {
+        if (chance(rng, loudPercent)) return {&loud_, kLoudAmplitude, gaussSigmaLimit, "loud"};
+        return {&quiet_, kQuietAmplitude, 100, "quiet"};
+    }
+
+    // One random series; etalonOfPulse(j) names the etalon of pulse j. K = 0 draws the count
+    // with getRandomCutOffSeries, otherwise getCutOffSeries builds K pulses.
     struct Built {
         SeriesPtr series;
         std::string text;
     };
-    Built buildSeries(std::mt19937& rng, const Geometry& g, int K,
+    Built buildSeries(std::mt19937& rng, const Geometry& g, int K, const Signal& signal,
                       const std::function<uint16_t(int)>& etalonOfPulse) {
         seedCells.pulseCountSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
         seedCells.positionSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
@@ -326,22 +406,27 @@ protected:
         std::vector<uint16_t> sequence(g.bounds.wMaxPulses);
         for (size_t j = 0; j < sequence.size(); ++j) sequence[j] = etalonOfPulse(static_cast<int>(j));
         const uint16_t making = drawEnergy(rng);
-        const int16_t sigma = chance(rng, 30) ? int16_t{0} : static_cast<int16_t>(uniform(rng, 1, 100));
+        const int roll = uniform(rng, 0, 99);
+        const int16_t sigma = static_cast<int16_t>(roll < 30 ? 0
+                                                   : roll < 80 ? uniform(rng, 1, std::min(100, signal.maxSigma))
+                                                               : uniform(rng, 1, signal.maxSigma));
         int16_t noiseCell = static_cast<int16_t>(uniform(rng, 0, 32767));
 
         std::ostringstream text;
-        text << "N=" << g.N << " L=" << g.L << " Tmin=" << g.Tmin << " Tmax=" << g.Tmax
-             << " Kmin=" << g.bounds.wMinPulses << " Kmax=" << g.bounds.wMaxPulses
-             << " makingEnergy=" << making << " sigma=" << sigma << " seeds(count,pos,cs,ce,noise)="
-             << seedCells.pulseCountSeed << "," << seedCells.positionSeed << ","
-             << seedCells.cutStartSeed << "," << seedCells.cutEndSeed << "," << noiseCell;
+        text << signal.name << " N=" << g.N << " L=" << g.L << " Tmin=" << g.Tmin
+             << " Tmax=" << g.Tmax << " Kmin=" << g.bounds.wMinPulses
+             << " Kmax=" << g.bounds.wMaxPulses << " makingEnergy=" << making << " sigma=" << sigma
+             << " seeds(count,pos,cutStart,cutEnd,noise)=" << seedCells.pulseCountSeed << ","
+             << seedCells.positionSeed << "," << seedCells.cutStartSeed << ","
+             << seedCells.cutEndSeed << "," << noiseCell << " sequence=" << listText(sequence);
 
         RecordingMessageSink sink;
         SeriesHeader* h =
-            K == 0 ? getRandomCutOffSeries(sink, kAlphabetSize, alphabet_, g.L, g.Tmin, g.Tmax, g.N,
-                                           sequence, 128, making, nullptr)
-                   : getCutOffSeries(sink, kAlphabetSize, alphabet_, g.L, g.Tmin, g.Tmax, g.N,
-                                     static_cast<uint16_t>(K), sequence, 128, making, nullptr);
+            K == 0 ? getRandomCutOffSeries(sink, kAlphabetSize, *signal.alphabet, g.L, g.Tmin, g.Tmax,
+                                           g.N, sequence, signal.amplitude, making, nullptr)
+                   : getCutOffSeries(sink, kAlphabetSize, *signal.alphabet, g.L, g.Tmin, g.Tmax, g.N,
+                                     static_cast<uint16_t>(K), sequence, signal.amplitude, making,
+                                     nullptr);
         Built b{SeriesPtr(h), {}};
         if (h && sink.messages.empty()) {
             addNoise(sink, h, sigma, noiseCell);
@@ -352,9 +437,10 @@ protected:
         return b;
     }
 
-    // Runs `fast` and `reference` on the same series from the same starting state, each with its
-    // own copy of the chains header (none when rows = 0), and records the first difference.
-    // Returns false once too many cases disagreed.
+    // Runs `fast` and `reference` on the same series from the same starting state (leftovers in
+    // the found fields), each with its own copy of a chains header holding leftover rows (no
+    // header when rows = 0), and reports the first difference. Returns false once too many cases
+    // disagreed.
     using Routine = std::function<int64_t(SeriesHeader&, ChainsHeader*, MessageSink&)>;
     bool compare(std::mt19937& rng, SeriesHeader& series, uint16_t rows, uint16_t rowPulses,
                  FoundCompare what, const Routine& fast, const Routine& reference) {
@@ -365,9 +451,9 @@ protected:
 
         ChainsPtr fastChains(rows ? makeChains(rows, rowPulses, chainsSeed) : nullptr);
         ChainsPtr refChains(rows ? makeChains(rows, rowPulses, chainsSeed) : nullptr);
-        if (rows) {
-            EXPECT_TRUE(fastChains && refChains);
-            if (!fastChains || !refChains) return ++failures_ < kMaxReportedFailures;
+        if (rows && (!fastChains || !refChains)) {
+            ADD_FAILURE() << "no chains header";
+            return ++failures_ < kMaxReportedFailures;
         }
 
         RecordingMessageSink fastSink, refSink;
@@ -380,7 +466,7 @@ protected:
 
         std::string difference;
         if (!fastSink.messages.empty())
-            difference = "the production routine reported: " + fastSink.messages.front().text;
+            difference = "the production routine refused: " + fastSink.messages.front().text;
         else if (!noisyKept)
             difference = "the production routine changed lpNoisyData";
         else if (fastResult != refResult)
@@ -391,24 +477,133 @@ protected:
         ++cases_;
         if (difference.empty()) return true;
         std::string dump;
-        if (rows) dump = "\nfast chains:\n" + chainsText(*fastChains) + "reference chains:\n" + chainsText(*refChains);
+        if (rows)
+            dump = "\nfast chains:\n" + chainsText(*fastChains) + "reference chains:\n" +
+                   chainsText(*refChains);
         ADD_FAILURE() << difference << dump;
         return ++failures_ < kMaxReportedFailures;
     }
 
-    static inline Alphabet alphabet_{};
+    // Detection and recognition of pulses: `run(reference, window, alphabet, list, Tmin, Tmax,
+    // pct, chains, series)` calls the production routine or its reference.
+    template <class Run>
+    void pulseCases(const char* routine, uint32_t seed, int count, bool knownCount, bool oneEtalon,
+                    bool chainsRequired, Run run) {
+        std::mt19937 rng(seed);
+        for (int c = 0; c < count; ++c) {
+            // Narrow ranges, loud signals and short lists let every total of a run exceed the
+            // routines' bounds now and then.
+            const Geometry g = drawGeometry(rng, drawShape(rng, 10, 12));
+            const bool narrow = g.K != 0;
+            const Signal signal = drawSignal(rng, narrow ? 75 : 15);
+            const int K = !knownCount ? 0
+                          : g.K       ? g.K
+                                      : uniform(rng, g.bounds.wMinPulses, g.bounds.wMaxPulses);
+            // The series' etalons; in an "opposed" case the list holds only their negations.
+            std::vector<uint16_t> list;
+            std::vector<uint16_t> present;
+            if (chance(rng, 12)) {
+                present.resize(oneEtalon ? 1 : static_cast<size_t>(uniform(rng, 1, 4)));
+                for (auto& e : present) {
+                    e = static_cast<uint16_t>(uniform(rng, 1, 10));
+                    list.push_back(static_cast<uint16_t>(e % 2 ? e + 1 : e - 1));
+                }
+            } else {
+                list = drawCandidates(rng);
+                if (narrow && chance(rng, 50)) list.resize(std::min<size_t>(list.size(), 2));
+                const int kinds = oneEtalon ? 1 : uniform(rng, 1, 4);
+                for (int i = 0; i < kinds; ++i)
+                    present.push_back(chance(rng, 70)
+                                          ? list[static_cast<size_t>(uniform(rng, 0, static_cast<int>(list.size()) - 1))]
+                                          : static_cast<uint16_t>(uniform(rng, 1, kAlphabetSize)));
+            }
+            auto built = buildSeries(rng, g, K, signal, [&](int) {
+                return present[static_cast<size_t>(uniform(rng, 0, static_cast<int>(present.size()) - 1))];
+            });
+            ASSERT_TRUE(built.series) << built.text;
+            SeriesHeader& s = *built.series;
+            const uint16_t pct = drawEnergy(rng);
+            const uint16_t rows = !chainsRequired && chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
+            const uint16_t rowPulses =
+                static_cast<uint16_t>((knownCount ? s.wImpulseQuantity : s.wMaxPulses) + uniform(rng, 0, 3));
+            std::ostringstream text;
+            text << "case " << c << ": " << routine << ": " << built.text << " pct=" << pct
+                 << " chains=" << rows << "x" << rowPulses << " list=" << listText(list);
+            SCOPED_TRACE(text.str());
+            const Alphabet& alphabet = *signal.alphabet;
+            const auto call = [&](bool reference) {
+                return [&, reference](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
+                    return run(reference, w, alphabet, std::span<const uint16_t>(list), s.wTmin,
+                               s.wTmax, pct, ch, h);
+                };
+            };
+            if (!compare(rng, s, rows, rowPulses, {}, call(false), call(true))) break;
+        }
+        if (failures_ == 0) {
+            EXPECT_EQ(cases_, count);
+        }
+    }
+
+    // Tuple detection (one tuple) and tuple recognition (several stored tuples):
+    // `run(reference, window, alphabet, tuples, mode, Tmin, Tmax, pct, chains, series)`.
+    template <class Run>
+    void tupleCases(const char* routine, uint32_t seed, int count, bool knownCount,
+                    bool recognition, Run run) {
+        std::mt19937 rng(seed);
+        for (int c = 0; c < count; ++c) {
+            const Geometry g = drawGeometry(rng, drawShape(rng, 20, 12));
+            const bool narrow = g.K != 0;
+            const Signal signal = drawSignal(rng, narrow ? 75 : 15);
+            const int K = !knownCount ? 0
+                          : g.K       ? g.K
+                                      : uniform(rng, g.bounds.wMinPulses, g.bounds.wMaxPulses);
+            const bool few = narrow && chance(rng, 50);
+            const StoredTuples st =
+                drawStoredTuples(rng, recognition && !few ? uniform(rng, 1, 5) : 1, few ? 2 : 6);
+            const uint16_t mode = few || chance(rng, 50) ? 1 : 2;
+            // The series repeats one of the tuples (or, now and then, a tuple of its own).
+            const std::vector<int32_t> truth =
+                st.truth >= 0 ? st.tuples[static_cast<size_t>(st.truth)] : drawTuple(rng);
+            const int shift = mode == 1 ? 0 : uniform(rng, 0, static_cast<int>(truth.size()) - 1);
+            auto built = buildSeries(rng, g, K, signal, [&](int j) {
+                return static_cast<uint16_t>(truth[static_cast<size_t>(j + shift) % truth.size()]);
+            });
+            ASSERT_TRUE(built.series) << built.text;
+            SeriesHeader& s = *built.series;
+            const uint16_t pct = drawEnergy(rng);
+            const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
+            const uint16_t rowPulses =
+                static_cast<uint16_t>((knownCount ? s.wImpulseQuantity : s.wMaxPulses) + uniform(rng, 0, 3));
+            std::ostringstream text;
+            text << "case " << c << ": " << routine << ": " << built.text << " pct=" << pct
+                 << " chains=" << rows << "x" << rowPulses << " " << st.text() << " mode=" << mode
+                 << " shift=" << shift;
+            SCOPED_TRACE(text.str());
+            const Alphabet& alphabet = *signal.alphabet;
+            const auto call = [&](bool reference) {
+                return [&, reference](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
+                    return run(reference, w, alphabet, st, mode, s.wTmin, s.wTmax, pct, ch, h);
+                };
+            };
+            if (!compare(rng, s, rows, rowPulses, {.groups = true, .resultCode = recognition},
+                         call(false), call(true)))
+                break;
+        }
+        if (failures_ == 0) {
+            EXPECT_EQ(cases_, count);
+        }
+    }
+
+    static constexpr int16_t kQuietAmplitude = 128;
+    static constexpr int16_t kLoudAmplitude = 20000;
+    static inline Alphabet quiet_{};
+    static inline Alphabet loud_{};
     static inline bool built_ = false;
     SeedCells savedSeeds_{};
+    ReferenceBranchCounts branchesAtStart_{};
     int failures_ = 0;
     int cases_ = 0;
 };
-
-std::string caseText(const char* routine, const std::string& seriesText, uint16_t pct,
-                     uint16_t rows, uint16_t rowPulses) {
-    std::ostringstream out;
-    out << routine << ": " << seriesText << " pct=" << pct << " chains=" << rows << "x" << rowPulses;
-    return out.str();
-}
 
 // ---- The local match ---------------------------------------------------------------------------
 
@@ -460,15 +655,15 @@ TEST_F(FastVsReference, MatchLocallyAgreesWithReference) {
         const int n = chance(rng, 70) ? kEtalonLength : uniform(rng, 1, kEtalonLength - 1);
         const uint16_t pct = chance(rng, 80) ? drawEnergy(rng) : static_cast<uint16_t>(uniform(rng, 0, 100));
         const int sigma = chance(rng, 30) ? 0 : uniform(rng, 1, 300);
-        const std::vector<int16_t> y = drawSamples(rng, alphabet_, 64 + static_cast<size_t>(n), sigma);
+        const std::vector<int16_t> y = drawSamples(rng, quiet_, 64 + static_cast<size_t>(n), sigma);
         SCOPED_TRACE("case " + std::to_string(c) + ": list=" + listText(list) + " n=" +
                      std::to_string(n) + " pct=" + std::to_string(pct) + " sigma=" + std::to_string(sigma));
-        compareMatcher(rng, alphabet_, list, n, pct, y, 12);
+        compareMatcher(rng, quiet_, list, n, pct, y, 24);
     }
 }
 
 // Etalons and series at the ends of the 16-bit range: scores, and for some etalons the partial
-// energies too, leave the 32-bit range and must wrap exactly as described.
+// energies too, leave the 32-bit range and must wrap in 32-bit two's complement.
 TEST_F(FastVsReference, WrappingMatchAgreesWithReference) {
     std::mt19937 rng(77031);
     auto extreme = [&](int amplitude) -> int16_t {
@@ -478,7 +673,7 @@ TEST_F(FastVsReference, WrappingMatchAgreesWithReference) {
         if (roll == 2) return -32767;
         return static_cast<int16_t>(uniform(rng, -amplitude, amplitude));
     };
-    int wrappedScores = 0;
+    int wrappedScores = 0, wrappedEnergies = 0;
     for (int c = 0; c < 200 && !HasFailure(); ++c) {
         Alphabet loud;
         const int amplitude = chance(rng, 50) ? 32767 : uniform(rng, 3000, 16000);
@@ -498,6 +693,11 @@ TEST_F(FastVsReference, WrappingMatchAgreesWithReference) {
         const int n = chance(rng, 70) ? kEtalonLength : uniform(rng, 1, kEtalonLength - 1);
         const uint16_t pct = chance(rng, 80) ? drawEnergy(rng) : static_cast<uint16_t>(uniform(rng, 0, 100));
 
+        for (const uint16_t v : list) {
+            int64_t energy = 0;
+            for (int k = 0; k < n; ++k) energy += int64_t{loud[v - 1].lpData[k]} * loud[v - 1].lpData[k];
+            if (energy > std::numeric_limits<int32_t>::max()) ++wrappedEnergies;
+        }
         for (int l = 0; l + n <= static_cast<int>(y.size()); ++l) {
             int64_t exact = 0;
             const int16_t* x = loud[list[0] - 1].lpData.get();
@@ -509,298 +709,110 @@ TEST_F(FastVsReference, WrappingMatchAgreesWithReference) {
         compareMatcher(rng, loud, list, n, pct, y, 24);
     }
     EXPECT_GT(wrappedScores, 1000) << "the cases should leave the 32-bit range often";
+    EXPECT_GT(wrappedEnergies, 100) << "some etalons' energies should leave the 32-bit range";
 }
 
 // ---- Detection ---------------------------------------------------------------------------------
 
 TEST_F(FastVsReference, DetectPulsesUnfixedAgreesWithReference) {
-    std::mt19937 rng(1001);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 10));
-        const std::vector<uint16_t> list = drawCandidates(rng);
-        auto built = buildSeries(rng, g, 0, [&](int) {
-            return chance(rng, 70) ? list[static_cast<size_t>(uniform(rng, 0, static_cast<int>(list.size()) - 1))]
-                                   : static_cast<uint16_t>(uniform(rng, 1, kAlphabetSize));
-        });
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(s.wMaxPulses + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("detectPulsesUnfixed", built.text, pct, rows, rowPulses) +
-                     " list=" + listText(list));
-        if (!compare(rng, s, rows, rowPulses, {},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return detectPulsesUnfixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceDetectPulsesUnfixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    pulseCases("detectPulsesUnfixed", 1001, 400, false, false, false,
+               [](bool reference, auto&&... a) -> int64_t {
+                   return reference ? referenceDetectPulsesUnfixed(a...) : detectPulsesUnfixed(a...);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"chainRejected", b.chainRejected}});
 }
 
 TEST_F(FastVsReference, DetectPulsesFixedAgreesWithReference) {
-    std::mt19937 rng(1002);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 10));
-        const int K = uniform(rng, g.bounds.wMinPulses, g.bounds.wMaxPulses);
-        const std::vector<uint16_t> list = drawCandidates(rng);
-        auto built = buildSeries(rng, g, K, [&](int) {
-            return chance(rng, 70) ? list[static_cast<size_t>(uniform(rng, 0, static_cast<int>(list.size()) - 1))]
-                                   : static_cast<uint16_t>(uniform(rng, 1, kAlphabetSize));
-        });
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(K + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("detectPulsesFixed", built.text, pct, rows, rowPulses) +
-                     " list=" + listText(list));
-        if (!compare(rng, s, rows, rowPulses, {},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return detectPulsesFixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceDetectPulsesFixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    pulseCases("detectPulsesFixed", 1002, 400, true, false, false,
+               [](bool reference, auto&&... a) -> int64_t {
+                   return reference ? referenceDetectPulsesFixed(a...) : detectPulsesFixed(a...);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"penaltyUsed", b.penaltyUsed},
+                   {"backTrackWithoutBound", b.backTrackWithoutBound},
+                   {"endWithoutBound", b.endWithoutBound}});
 }
 
 // ---- Recognition -------------------------------------------------------------------------------
 
-// Every pulse the same etalon, usually one of the candidates.
-uint16_t drawTruth(std::mt19937& rng, const std::vector<uint16_t>& list) {
-    return chance(rng, 70) ? list[static_cast<size_t>(uniform(rng, 0, static_cast<int>(list.size()) - 1))]
-                           : static_cast<uint16_t>(uniform(rng, 1, kAlphabetSize));
-}
-
 TEST_F(FastVsReference, RecognizePulsesUnfixedAgreesWithReference) {
-    std::mt19937 rng(1003);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 10));
-        const std::vector<uint16_t> list = drawCandidates(rng);
-        const uint16_t truth = drawTruth(rng, list);
-        auto built = buildSeries(rng, g, 0, [&](int) { return truth; });
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        if (c == 41) continue;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = static_cast<uint16_t>(uniform(rng, 1, 10));  // the routine needs a header
-        const uint16_t rowPulses = static_cast<uint16_t>(s.wMaxPulses + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("recognizePulsesUnfixed", built.text, pct, rows, rowPulses) +
-                     " list=" + listText(list) + " truth=" + std::to_string(truth));
-        if (!compare(rng, s, rows, rowPulses, {},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return recognizePulsesUnfixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceRecognizePulsesUnfixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    pulseCases("recognizePulsesUnfixed", 1003, 400, false, true, true,
+               [](bool reference, auto&&... a) -> int64_t {
+                   return reference ? referenceRecognizePulsesUnfixed(a...) : recognizePulsesUnfixed(a...);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"endNeverWalked", b.endNeverWalked},
+                   {"noRecognition", b.noRecognition}});
 }
 
 TEST_F(FastVsReference, RecognizePulsesFixedAgreesWithReference) {
-    std::mt19937 rng(1004);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 10));
-        const int K = uniform(rng, g.bounds.wMinPulses, g.bounds.wMaxPulses);
-        const std::vector<uint16_t> list = drawCandidates(rng);
-        const uint16_t truth = drawTruth(rng, list);
-        auto built = buildSeries(rng, g, K, [&](int) { return truth; });
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(K + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("recognizePulsesFixed", built.text, pct, rows, rowPulses) +
-                     " list=" + listText(list) + " truth=" + std::to_string(truth));
-        if (!compare(rng, s, rows, rowPulses, {},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return recognizePulsesFixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceRecognizePulsesFixed(w, alphabet_, list, s.wTmin, s.wTmax, pct, ch, h);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    pulseCases("recognizePulsesFixed", 1004, 400, true, true, false,
+               [](bool reference, auto&&... a) -> int64_t {
+                   return reference ? referenceRecognizePulsesFixed(a...) : recognizePulsesFixed(a...);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped},
+                   {"backTrackWithoutBound", b.backTrackWithoutBound},
+                   {"endWithoutBound", b.endWithoutBound}, {"noRecognition", b.noRecognition}});
 }
 
-// ---- Tuples --------------------------------------------------------------------------------------
-
-// The tuple repeated cyclically from member `shift` on.
-std::function<uint16_t(int)> cyclic(const std::vector<int32_t>& tuple, int shift) {
-    return [tuple, shift](int j) {
-        return static_cast<uint16_t>(tuple[static_cast<size_t>(j + shift) % tuple.size()]);
-    };
-}
-
-uint16_t drawMode(std::mt19937& rng) { return chance(rng, 50) ? 1 : 2; }
+// ---- Tuple detection ---------------------------------------------------------------------------
 
 TEST_F(FastVsReference, DetectTuplesUnfixedAgreesWithReference) {
-    std::mt19937 rng(1005);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 20));
-        const std::vector<int32_t> tuple = drawTuple(rng);
-        const uint16_t mode = drawMode(rng);
-        const int shift = mode == 1 ? 0 : uniform(rng, 0, static_cast<int>(tuple.size()) - 1);
-        auto built = buildSeries(rng, g, 0, cyclic(tuple, shift));
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(s.wMaxPulses + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("detectTuplesUnfixed", built.text, pct, rows, rowPulses) +
-                     " tuple=" + listText(tuple) + " mode=" + std::to_string(mode) +
-                     " shift=" + std::to_string(shift));
-        if (!compare(rng, s, rows, rowPulses, {.groups = true},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return detectTuplesUnfixed(w, alphabet_, tuple, mode, s.wTmin, s.wTmax, pct, ch, h, nullptr);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceDetectTuplesUnfixed(w, alphabet_, tuple, mode, s.wTmin, s.wTmax, pct, ch, h, nullptr);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    tupleCases("detectTuplesUnfixed", 1005, 400, false, false,
+               [](bool reference, MessageSink& w, const Alphabet& alphabet, const StoredTuples& st,
+                  uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* ch,
+                  SeriesHeader& h) -> int64_t {
+                   return reference ? referenceDetectTuplesUnfixed(w, alphabet, st.views[0], mode, Tmin, Tmax, pct, ch, h, nullptr)
+                                    : detectTuplesUnfixed(w, alphabet, st.views[0], mode, Tmin, Tmax, pct, ch, h, nullptr);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"tupleLongerThanKmax", b.tupleLongerThanKmax},
+                   {"chainRejected", b.chainRejected}});
 }
 
 TEST_F(FastVsReference, DetectTuplesFixedAgreesWithReference) {
-    std::mt19937 rng(1006);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 15));
-        const int K = uniform(rng, g.bounds.wMinPulses, g.bounds.wMaxPulses);
-        const std::vector<int32_t> tuple = drawTuple(rng);
-        const uint16_t mode = drawMode(rng);
-        const int shift = mode == 1 ? 0 : uniform(rng, 0, static_cast<int>(tuple.size()) - 1);
-        auto built = buildSeries(rng, g, K, cyclic(tuple, shift));
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(K + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("detectTuplesFixed", built.text, pct, rows, rowPulses) +
-                     " tuple=" + listText(tuple) + " mode=" + std::to_string(mode) +
-                     " shift=" + std::to_string(shift));
-        if (!compare(rng, s, rows, rowPulses, {.groups = true},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return detectTuplesFixed(w, alphabet_, tuple, mode, s.wTmin, s.wTmax, pct, ch, h);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceDetectTuplesFixed(w, alphabet_, tuple, mode, s.wTmin, s.wTmax, pct, ch, h);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    tupleCases("detectTuplesFixed", 1006, 400, true, false,
+               [](bool reference, MessageSink& w, const Alphabet& alphabet, const StoredTuples& st,
+                  uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* ch,
+                  SeriesHeader& h) -> int64_t {
+                   return reference ? referenceDetectTuplesFixed(w, alphabet, st.views[0], mode, Tmin, Tmax, pct, ch, h)
+                                    : detectTuplesFixed(w, alphabet, st.views[0], mode, Tmin, Tmax, pct, ch, h);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"penaltyUsed", b.penaltyUsed},
+                   {"backTrackWithoutBound", b.backTrackWithoutBound},
+                   {"endWithoutBound", b.endWithoutBound}});
 }
 
-// Several stored tuples; the series is built from one of them (or from none of them).
-struct StoredTuples {
-    std::vector<std::vector<int32_t>> tuples;
-    std::vector<std::span<const int32_t>> views;
-    int truth = -1;  // 0-based, -1 when the series follows no stored tuple
-    std::string text() const {
-        std::string t = "tuples=";
-        for (const auto& v : tuples) t += listText(v);
-        return t + " truth=" + std::to_string(truth + 1);
-    }
-};
-
-StoredTuples drawStoredTuples(std::mt19937& rng) {
-    StoredTuples st;
-    const int T = uniform(rng, 1, 5);
-    for (int t = 0; t < T; ++t) st.tuples.push_back(drawTuple(rng));
-    if (T > 1 && chance(rng, 20)) st.tuples[1] = st.tuples[0];  // equal distances: the first wins
-    for (const auto& v : st.tuples) st.views.emplace_back(v);
-    st.truth = chance(rng, 85) ? uniform(rng, 0, T - 1) : -1;
-    return st;
-}
+// ---- Tuple recognition -------------------------------------------------------------------------
 
 TEST_F(FastVsReference, RecognizeTuplesUnfixedAgreesWithReference) {
-    std::mt19937 rng(1007);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 15));
-        const StoredTuples st = drawStoredTuples(rng);
-        const uint16_t mode = drawMode(rng);
-        const std::vector<int32_t> truth = st.truth >= 0 ? st.tuples[static_cast<size_t>(st.truth)] : drawTuple(rng);
-        const int shift = mode == 1 ? 0 : uniform(rng, 0, static_cast<int>(truth.size()) - 1);
-        auto built = buildSeries(rng, g, 0, cyclic(truth, shift));
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(s.wMaxPulses + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("recognizeTuplesUnfixed", built.text, pct, rows, rowPulses) + " " +
-                     st.text() + " mode=" + std::to_string(mode) + " shift=" + std::to_string(shift));
-        if (!compare(rng, s, rows, rowPulses, {.groups = true, .resultCode = true},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return recognizeTuplesUnfixed(w, alphabet_, st.views, mode, s.wTmin, s.wTmax, pct, ch, h, nullptr);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceRecognizeTuplesUnfixed(w, alphabet_, st.views, mode, s.wTmin, s.wTmax, pct, ch, h, nullptr);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    tupleCases("recognizeTuplesUnfixed", 1007, 400, false, true,
+               [](bool reference, MessageSink& w, const Alphabet& alphabet, const StoredTuples& st,
+                  uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* ch,
+                  SeriesHeader& h) -> int64_t {
+                   return reference ? referenceRecognizeTuplesUnfixed(w, alphabet, st.views, mode, Tmin, Tmax, pct, ch, h, nullptr)
+                                    : recognizeTuplesUnfixed(w, alphabet, st.views, mode, Tmin, Tmax, pct, ch, h, nullptr);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"tupleLongerThanKmax", b.tupleLongerThanKmax},
+                   {"noRecognition", b.noRecognition}});
 }
 
 TEST_F(FastVsReference, RecognizeTuplesFixedAgreesWithReference) {
-    std::mt19937 rng(1008);
-    for (int c = 0; c < 220; ++c) {
-        const Geometry g = drawGeometry(rng, chance(rng, 15));
-        const int K = uniform(rng, g.bounds.wMinPulses, g.bounds.wMaxPulses);
-        const StoredTuples st = drawStoredTuples(rng);
-        const uint16_t mode = drawMode(rng);
-        const std::vector<int32_t> truth = st.truth >= 0 ? st.tuples[static_cast<size_t>(st.truth)] : drawTuple(rng);
-        const int shift = mode == 1 ? 0 : uniform(rng, 0, static_cast<int>(truth.size()) - 1);
-        auto built = buildSeries(rng, g, K, cyclic(truth, shift));
-        ASSERT_TRUE(built.series) << built.text;
-        SeriesHeader& s = *built.series;
-        const uint16_t pct = drawEnergy(rng);
-        const uint16_t rows = chance(rng, 10) ? 0 : static_cast<uint16_t>(uniform(rng, 1, 10));
-        const uint16_t rowPulses = static_cast<uint16_t>(K + uniform(rng, 0, 3));
-        SCOPED_TRACE("case " + std::to_string(c) + ": " +
-                     caseText("recognizeTuplesFixed", built.text, pct, rows, rowPulses) + " " +
-                     st.text() + " mode=" + std::to_string(mode) + " shift=" + std::to_string(shift));
-        if (!compare(rng, s, rows, rowPulses, {.groups = true, .resultCode = true},
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return recognizeTuplesFixed(w, alphabet_, st.views, mode, s.wTmin, s.wTmax, pct, ch, h);
-                     },
-                     [&](SeriesHeader& h, ChainsHeader* ch, MessageSink& w) -> int64_t {
-                         return referenceRecognizeTuplesFixed(w, alphabet_, st.views, mode, s.wTmin, s.wTmax, pct, ch, h);
-                     }))
-            break;
-    }
-    if (failures_ == 0) {
-        EXPECT_GE(cases_, 200);
-    }
+    tupleCases("recognizeTuplesFixed", 1008, 400, true, true,
+               [](bool reference, MessageSink& w, const Alphabet& alphabet, const StoredTuples& st,
+                  uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* ch,
+                  SeriesHeader& h) -> int64_t {
+                   return reference ? referenceRecognizeTuplesFixed(w, alphabet, st.views, mode, Tmin, Tmax, pct, ch, h)
+                                    : recognizeTuplesFixed(w, alphabet, st.views, mode, Tmin, Tmax, pct, ch, h);
+               });
+    const ReferenceBranchCounts b = branches();
+    expectReached({{"totalWrapped", b.totalWrapped}, {"penaltyUsed", b.penaltyUsed},
+                   {"backTrackWithoutBound", b.backTrackWithoutBound},
+                   {"endWithoutBound", b.endWithoutBound}, {"noRecognition", b.noRecognition}});
 }
 
 }  // namespace

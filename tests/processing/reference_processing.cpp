@@ -27,6 +27,27 @@ int32_t mul32(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
 
+// A total of a programme: wrapping like every sum, counted when it leaves the 32-bit range.
+int32_t addTotal(int32_t a, int32_t b) {
+    const int64_t exact = int64_t{a} + int64_t{b};
+    if (exact != static_cast<int32_t>(exact)) ++referenceBranchCounts.totalWrapped;
+    return add32(a, b);
+}
+
+// A local match record and a chain pulse, whatever the widths of their fields.
+LocalMatch makeMatch(int32_t score, int etalon, int cutStart, int cutEnd) {
+    LocalMatch m{};
+    m.score = score;
+    m.etalon = static_cast<decltype(m.etalon)>(etalon);
+    m.cutStart = static_cast<decltype(m.cutStart)>(cutStart);
+    m.cutEnd = static_cast<decltype(m.cutEnd)>(cutEnd);
+    return m;
+}
+ChainPulse makePulse(int32_t position, int etalon, int cutStart, int cutEnd) {
+    return {static_cast<int16_t>(position), static_cast<int16_t>(etalon),
+            static_cast<int16_t>(cutStart), static_cast<int16_t>(cutEnd)};
+}
+
 // S(e, l, s, t) = sum over c = s..t of x[c] * (x[c] - 2 y[l + c]), summed afresh.
 int32_t cutScore(const int16_t* x, const int16_t* y, int32_t l, int s, int t) {
     int32_t sum = 0;
@@ -181,7 +202,7 @@ void runUnknownCount(const DerivedSets& sets, MatchTable& match, const SeriesHea
     t.q.assign(N, kUnset8);
     t.r.assign(N, kUnset8);
     t.b.assign(N, kUnset8);
-    t.kept.assign(N, LocalMatch{kUnset8, 0, 0, static_cast<int16_t>(n - 1)});
+    t.kept.assign(N, makeMatch(kUnset8, 0, 0, n - 1));
 
     walk(sets.firstOrLater, [&](int32_t l) {
         t.kept[l] = match.at(l);
@@ -201,7 +222,7 @@ void runUnknownCount(const DerivedSets& sets, MatchTable& match, const SeriesHea
                 from = m;
             }
         }
-        t.r[l] = add32(best, t.q[l]);
+        t.r[l] = addTotal(best, t.q[l]);
         t.b[l] = from;
     };
     walk(sets.firstAndLater, [&](int32_t l) { extend(l, 0); });
@@ -229,7 +250,7 @@ std::vector<ChainPulse> followBack(const UnknownCountTables& t, int32_t end) {
     if (t.b[end] == kUnset8) ++referenceBranchCounts.endNeverWalked;
     for (int32_t p = end; p >= 0 && p < N; p = t.b[p]) {
         const LocalMatch& k = t.kept[p];
-        pulses.push_back({static_cast<int16_t>(p), k.etalon, k.cutStart, k.cutEnd});
+        pulses.push_back(makePulse(p, k.etalon, k.cutStart, k.cutEnd));
         if (static_cast<int32_t>(pulses.size()) > N) break;  // a cycle would be a reference bug
     }
     std::reverse(pulses.begin(), pulses.end());
@@ -283,7 +304,7 @@ Chain runKnownCount(const SeriesHeader& series, int32_t Tmin, int32_t Tmax, Tabl
     for (int j = 0; j < K; ++j) {
         const int32_t width = std::max(hi[j] - lo[j] + 1, 0);
         D[j].assign(static_cast<size_t>(width), 0);
-        kept[j].assign(static_cast<size_t>(width), LocalMatch{});
+        kept[j].assign(static_cast<size_t>(width), makeMatch(0, 0, 0, 0));
         MatchTable& table = tableOf(j);
         for (int32_t k = lo[j]; k <= hi[j]; ++k) {
             int32_t cost = 0;
@@ -296,7 +317,7 @@ Chain runKnownCount(const SeriesHeader& series, int32_t Tmin, int32_t Tmax, Tabl
                 if (cost == bounds.predecessorStart) ++referenceBranchCounts.penaltyUsed;
             }
             const LocalMatch& match = table.at(k);
-            D[j][k - lo[j]] = add32(cost, match.score);
+            D[j][k - lo[j]] = addTotal(cost, match.score);
             kept[j][k - lo[j]] = match;
         }
     }
@@ -326,9 +347,9 @@ Chain runKnownCount(const SeriesHeader& series, int32_t Tmin, int32_t Tmax, Tabl
     }
     for (int j = 0; j < K; ++j) {
         const int32_t p = position[j];
-        LocalMatch k{0, 0, 0, 0};
+        LocalMatch k = makeMatch(0, 0, 0, 0);
         if (p >= lo[j] && p <= hi[j]) k = kept[j][p - lo[j]];
-        chain.pulses.push_back({static_cast<int16_t>(p), k.etalon, k.cutStart, k.cutEnd});
+        chain.pulses.push_back(makePulse(p, k.etalon, k.cutStart, k.cutEnd));
     }
     return chain;
 }
@@ -343,7 +364,7 @@ Chain runTupleUnknownCount(const DerivedSets& sets, SingleTables& tables, const 
     std::vector<std::vector<int32_t>> G(L, std::vector<int32_t>(N, unset));
     std::vector<std::vector<int32_t>> B(L, std::vector<int32_t>(N, unset));
     std::vector<std::vector<LocalMatch>> kept(
-        L, std::vector<LocalMatch>(N, LocalMatch{unset, 0, 0, static_cast<int16_t>(n - 1)}));
+        L, std::vector<LocalMatch>(N, makeMatch(unset, 0, 0, n - 1)));
     auto previous = [L](int layer) { return layer == 0 ? L - 1 : layer - 1; };
 
     walk(sets.firstOnly, [&](int32_t l) {
@@ -365,7 +386,7 @@ Chain runTupleUnknownCount(const DerivedSets& sets, SingleTables& tables, const 
             }
             if (best < 0) {
                 kept[layer][l] = tables.of(tuple[layer]).at(l);
-                G[layer][l] = add32(best, kept[layer][l].score);
+                G[layer][l] = addTotal(best, kept[layer][l].score);
                 B[layer][l] = from;
             } else if (layer == 0) {
                 kept[0][l] = tables.of(tuple[0]).at(l);
@@ -390,7 +411,7 @@ Chain runTupleUnknownCount(const DerivedSets& sets, SingleTables& tables, const 
                 }
             }
             kept[layer][l] = tables.of(tuple[layer]).at(l);
-            G[layer][l] = add32(best, kept[layer][l].score);
+            G[layer][l] = addTotal(best, kept[layer][l].score);
             B[layer][l] = from;
         }
     });
@@ -413,8 +434,7 @@ Chain runTupleUnknownCount(const DerivedSets& sets, SingleTables& tables, const 
     int layer = endLayer;
     while (p >= 0 && p < static_cast<int32_t>(N)) {
         const LocalMatch& k = kept[layer][p];
-        chain.pulses.push_back({static_cast<int16_t>(p), static_cast<int16_t>(tuple[layer]),
-                                k.cutStart, k.cutEnd});
+        chain.pulses.push_back(makePulse(p, tuple[layer], k.cutStart, k.cutEnd));
         if (chain.pulses.size() > N) break;  // a cycle would be a reference bug
         p = B[layer][p];
         layer = previous(layer);
@@ -433,7 +453,7 @@ std::vector<uint16_t> asList(std::span<const uint16_t> list) {
 
 LocalMatch referenceMatchLocally(const Alphabet& alphabet, std::span<const uint16_t> candidates,
                                  int n, uint16_t pct, const int16_t* y, int32_t l) {
-    LocalMatch best{0, 0, 0, static_cast<int16_t>(n - 1)};
+    LocalMatch best = makeMatch(0, 0, 0, n - 1);
     bool first = true;
     std::vector<int32_t> P(static_cast<size_t>(n) + 1);
     for (const uint16_t v : candidates) {
@@ -445,7 +465,7 @@ LocalMatch referenceMatchLocally(const Alphabet& alphabet, std::span<const uint1
 
         const int32_t whole = cutScore(x, y, l, 0, n - 1);
         if (first || whole < best.score) {
-            best = {whole, static_cast<int16_t>(v), 0, static_cast<int16_t>(n - 1)};
+            best = makeMatch(whole, v, 0, n - 1);
             first = false;
         }
         for (int s = 0; s < n; ++s) {
@@ -453,9 +473,7 @@ LocalMatch referenceMatchLocally(const Alphabet& alphabet, std::span<const uint1
             for (int t = s; t < n; ++t) {
                 if (!(sub32(P[t + 1], P[s]) > thr)) continue;
                 const int32_t score = cutScore(x, y, l, s, t);
-                if (score < best.score)
-                    best = {score, static_cast<int16_t>(v), static_cast<int16_t>(s),
-                            static_cast<int16_t>(t)};
+                if (score < best.score) best = makeMatch(score, v, s, t);
             }
         }
     }

@@ -1,12 +1,12 @@
 #pragma once
 
-// Plain, slow versions of the local match and of the eight processing routines, written straight
-// from their step-by-step descriptions: every cut's score is summed afresh over its samples, every
-// position array is filled and walked exactly as the steps say. The tests run them beside the
-// production routines on random series and ask for identical results.
+// Plain, slow versions of the local match and of the eight processing routines, written the
+// straightforward way: every cut's score is summed afresh over its samples, every position array
+// is filled and walked step by step with the routine's own "not yet found" values. The tests run
+// them beside the production routines on random series and ask for identical results.
 //
-// Choices where the description leaves the behaviour open (the same choices the production code
-// makes):
+// Where the processing leaves a behaviour open, the references make the production code's
+// choices:
 // - Back-tracking in the known-count routines: when no m of the window
 //   [p - Tmax, p - Tmin] ∩ [lo_j, hi_j] has a value strictly below the search's starting bound,
 //   the m of that window with the smallest value (first among equals) is taken, as if there were
@@ -16,7 +16,11 @@
 //   found lists are left as they were.
 // - recognizeTuplesFixed with nothing below 9999999: returns 0, wResultCode 0, wFoundPulses = K,
 //   the found lists and the groups are left as they were.
-// - The diagnostic reports are not produced; *debugRepeat is cleared at the end as described.
+// - A chain followed back from a position of Last that no walk reached (its interval did not fit
+//   First or Later) stops there: that position still holds the initial predecessor 99999999,
+//   which names no position. Only recognizePulsesUnfixed, whose end search starts from 999999999,
+//   can end a chain at such a position.
+// - The diagnostic reports are not produced; *debugRepeat is still cleared at the end.
 //
 // The references expect valid input (a non-empty list of built etalons, a chains header with rows
 // long enough, position ranges as the series builder stores them) and do not check it.
@@ -36,10 +40,11 @@ struct ReferenceBranchCounts {
     long backTrackWithoutBound = 0;   ///< a back-tracking window had nothing below its bound
     long endWithoutBound = 0;         ///< the last pulse had nothing below the end search's bound
     long chainRejected = 0;           ///< an unknown-count chain was not accepted (0 pulses result)
-    long endNeverWalked = 0;          ///< a chain ended at a position outside First ∪ Later
+    long endNeverWalked = 0;          ///< a chain ended at a position of Last no walk reached
     long noRecognition = 0;           ///< a recognition routine recognised nothing
     long tupleLongerThanKmax = 0;     ///< an unknown-count tuple run with m > wMaxPulses
     long penaltyUsed = 0;             ///< a known-count predecessor search kept its starting bound
+    long totalWrapped = 0;            ///< a programme's total left the 32-bit range and wrapped
 };
 extern ReferenceBranchCounts referenceBranchCounts;
 
