@@ -61,3 +61,28 @@ struct ProcessOptions {
 /// `process`: series as `series` makes them, each processed by the routine its task and type
 /// select. Returns the process exit code.
 int runProcess(const ProcessOptions& options, std::ostream& out, StderrMessageSink& window);
+
+/// Options of `simulate`; an absent option keeps the workbench's start-up value.
+struct SimulateOptions {
+    uint16_t task = 4;
+    uint32_t type = 8;
+    std::optional<uint32_t> length;
+    std::optional<uint16_t> tmin;
+    std::optional<uint16_t> tmax;
+    int32_t pulsesMin = 6, pulsesMax = 30, pulsesStep = 1;
+    int32_t noiseFirst = 0, noiseSteps = 29, noiseIncrement = 5;
+    int32_t repeats = 100;
+    std::optional<uint16_t> savedEnergyCreate;
+    std::optional<uint16_t> savedEnergyProcess;
+    std::vector<uint16_t> candidates;
+    std::vector<int32_t> tuple;
+    std::vector<std::vector<int32_t>> tuples;
+    uint16_t proceeding = 1;
+    int threads = 0;
+    bool json = false;
+    std::string csv;
+};
+
+/// `simulate`: the statistical simulation from the start-up state, with its report, progress on
+/// standard error and the result as JSON and/or CSV. Returns the process exit code.
+int runSimulate(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window);

@@ -1,5 +1,6 @@
 // pulsebench-cli: the workbench's engine without a window, for scripts and long runs.
 
+#include <array>
 #include <iostream>
 #include <sstream>
 
@@ -59,6 +60,25 @@ std::vector<std::vector<int32_t>> parseTuples(const std::string& text) {
     }
     return tuples;
 }
+// "A:B:C" -> three integers.
+std::array<int32_t, 3> parseTriple(const std::string& option, const std::string& text) {
+    std::array<int32_t, 3> values{};
+    std::stringstream in(text);
+    std::string part;
+    int count = 0;
+    while (std::getline(in, part, ':')) {
+        size_t used = 0;
+        try {
+            if (count < 3) values[static_cast<size_t>(count)] = std::stoi(part, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != part.size()) count = 99;
+        ++count;
+    }
+    if (count != 3) throw CLI::ValidationError(option, "expected three integers A:B:C, got \"" + text + "\"");
+    return values;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,10 +115,47 @@ int main(int argc, char** argv) {
                         "saved energy level assumed by processing (default: as the series was made)")
         ->check(CLI::Range(0, 100));
 
+    SimulateOptions so;
+    std::string pulses = "6:30:1", noise = "0:29:5";
+    std::vector<std::string> simTuples;
+    auto* simulate = app.add_subcommand(
+        "simulate", "run the statistical simulation over a grid of pulse counts and noise levels");
+    simulate->add_option("--task", so.task, "task, as for process")->check(CLI::IsMember({1, 2, 4, 36, 40, 64}));
+    simulate->add_option("--type", so.type, "series type")->check(CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 36u, 40u}));
+    simulate->add_option("--length", so.length, "series length N in samples");
+    simulate->add_option("--tmin", so.tmin, "minimum distance between pulse starts");
+    simulate->add_option("--tmax", so.tmax, "maximum distance between pulse starts");
+    simulate->add_option("--pulses", pulses, "pulse counts MIN:MAX:STEP")->default_str("6:30:1");
+    simulate->add_option("--noise", noise, "noise levels FIRST:STEPS:INCREMENT")->default_str("0:29:5");
+    simulate->add_option("--repeats", so.repeats, "series per grid cell")->check(CLI::Range(1, 65535));
+    simulate->add_option("--saved-energy-create", so.savedEnergyCreate, "saved energy level of the series, percent")
+        ->check(CLI::Range(0, 100));
+    simulate->add_option("--saved-energy-process", so.savedEnergyProcess,
+                         "saved energy level assumed by processing (default: as making)")
+        ->check(CLI::Range(0, 100));
+    simulate->add_option("--candidates", so.candidates, "the required etalons (default: all)")->delimiter(',');
+    simulate->add_option("--tuple", so.tuple, "the tuple a tuple series is laid from")->delimiter(',');
+    simulate->add_option("--tuples", simTuples, "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\"");
+    simulate->add_option("--proceeding", so.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
+        ->check(CLI::IsMember({1, 2}));
+    simulate->add_option("--threads", so.threads, "processing threads (default: every core)")->check(CLI::Range(0, 256));
+    simulate->add_flag("--json", so.json, "print the result as JSON");
+    simulate->add_option("--csv", so.csv, "write one row per grid cell to this file");
+
     try {
         app.parse(argc, argv);
         for (const std::string& text : tuples)
             for (auto& tuple : parseTuples(text)) p.tuples.push_back(std::move(tuple));
+        for (const std::string& text : simTuples)
+            for (auto& tuple : parseTuples(text)) so.tuples.push_back(std::move(tuple));
+        const auto pp = parseTriple("--pulses", pulses);
+        so.pulsesMin = pp[0];
+        so.pulsesMax = pp[1];
+        so.pulsesStep = pp[2];
+        const auto nn = parseTriple("--noise", noise);
+        so.noiseFirst = nn[0];
+        so.noiseSteps = nn[1];
+        so.noiseIncrement = nn[2];
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
@@ -106,5 +163,6 @@ int main(int argc, char** argv) {
     StderrMessageSink window;
     if (*alphabet) return runAlphabet(alphabetJson, std::cout, window);
     if (*process) return runProcess(p, std::cout, window);
+    if (*simulate) return runSimulate(so, std::cout, window);
     return runSeries(seriesOptions, std::cout, window);
 }

@@ -406,6 +406,47 @@ int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& 
     return 1;
 }
 
+int copySeriesBuild(SeriesHeader& d, const SeriesHeader& s) {
+    if (d.dwAllocatedSize < static_cast<uint32_t>(std::max(s.dwSeriesSize, 0)) ||
+        d.wAllocatedPulses < s.wAllocatedPulses || d.wPulsesListCapacity < s.wPulsesListSize)
+        return 0;
+    const size_t N = static_cast<size_t>(std::max(s.dwSeriesSize, 0));
+    std::copy_n(s.lpPureData, N, d.lpPureData);
+    std::copy_n(s.lpNoisyData, N, d.lpNoisyData);
+    const int16_t* from[kPerPulseArrays] = {
+        s.lpTrueEtalon,    s.lpFoundEtalon,        s.lpTruePosition, s.lpFoundPosition,
+        s.lpPositionMin,   s.lpPositionMax,        s.lpTrueCutStart, s.lpTrueCutEnd,
+        s.lpFoundCutStart, s.lpFoundCutEnd,        s.lpSelectedSubset,
+        s.lpFoundGroupPosition, s.lpFoundGroupValue};
+    int16_t* to[kPerPulseArrays] = {
+        d.lpTrueEtalon,    d.lpFoundEtalon,        d.lpTruePosition, d.lpFoundPosition,
+        d.lpPositionMin,   d.lpPositionMax,        d.lpTrueCutStart, d.lpTrueCutEnd,
+        d.lpFoundCutStart, d.lpFoundCutEnd,        d.lpSelectedSubset,
+        d.lpFoundGroupPosition, d.lpFoundGroupValue};
+    for (int a = 0; a < kPerPulseArrays; ++a) std::copy_n(from[a], s.wAllocatedPulses, to[a]);
+    std::copy_n(s.lpPulsesList.get(), s.wPulsesListSize, d.lpPulsesList.get());
+    d.dwSeriesSize = s.dwSeriesSize;
+    d.wTmin = s.wTmin;
+    d.wTmax = s.wTmax;
+    d.wImpulseSize = s.wImpulseSize;
+    d.wImpulseQuantity = s.wImpulseQuantity;
+    d.wMaxPulses = s.wMaxPulses;
+    d.wMinPulses = s.wMinPulses;
+    d.wNoiseSigma = s.wNoiseSigma;
+    d.wAmplitude = s.wAmplitude;
+    d.lpFirstEtalon = s.lpFirstEtalon;
+    d.wPulsesListSize = s.wPulsesListSize;
+    d.wFoundPulses = s.wFoundPulses;
+    d.wCutStartMin = s.wCutStartMin;
+    d.wCutEndMax = s.wCutEndMax;
+    d.wSelectedSubsetSize = s.wSelectedSubsetSize;
+    d.wSubsetMode = s.wSubsetMode;
+    d.wSubsetStart = s.wSubsetStart;
+    d.wFoundGroups = s.wFoundGroups;
+    d.wResultCode = s.wResultCode;
+    return 1;
+}
+
 void freeSeriesHeader(SeriesHeader* header) {
     delete header;
 }

@@ -127,5 +127,11 @@ SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
 /// unchanged when |sigma| exceeds the generator's limit; a null header does nothing (1).
 int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& seed);
 
+/// Copies a build of `source` (sizes, pure and noisy samples, every per-pulse array, the pulse
+/// list, the active subset, the found fields) into `destination`, whose block and pulse list
+/// must be at least as large (for instance a header made by getCutOffSeriesHeader with the same
+/// arguments). Stored subsets are not copied. Returns 1, or 0 when it does not fit.
+int copySeriesBuild(SeriesHeader& destination, const SeriesHeader& source);
+
 /// Frees the record and everything it owns. Null does nothing.
 void freeSeriesHeader(SeriesHeader* header);

@@ -1,0 +1,346 @@
+#include "simulation/driver.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/random.h"
+#include "processing/chains.h"
+#include "processing/dispatch.h"
+#include "simulation/worker_pool.h"
+
+std::time_t simulationStartTime = 0;
+std::time_t simulationNowTime = 0;
+
+int32_t seriesRestorationError(const SeriesHeader& s) {
+    const int32_t N = s.dwSeriesSize;
+    const int32_t L = s.wImpulseSize;
+    const int32_t F = s.wFoundPulses;
+    uint32_t sum = 0;  // 32-bit two's-complement sum
+    int32_t i = 0, q = 0;
+    for (int32_t t = 0; t < N; ++t) {
+        int32_t restored = 0;
+        if (i < F) {
+            const int32_t start = s.lpFoundPosition[i];
+            if (t >= start && t < start + L) {
+                const int32_t v = s.lpFoundEtalon[i];
+                const PulseHeader* etalon = v >= 1 && v <= s.wPulsesListSize ? s.lpPulsesList[v - 1] : nullptr;
+                if (etalon && q >= s.lpFoundCutStart[i] && q <= s.lpFoundCutEnd[i] && q < etalon->wSize)
+                    restored = etalon->lpData[q];
+                ++q;
+                if (t == start + L - 1) {
+                    ++i;
+                    q = 0;
+                }
+            }
+        }
+        const int32_t d = s.lpPureData[t] - restored;
+        sum += static_cast<uint32_t>(d) * static_cast<uint32_t>(d);
+    }
+    return static_cast<int32_t>(sum);
+}
+
+RepeatSchedule::RepeatSchedule(uint16_t task, const uint16_t* list, int32_t count, int32_t u, int32_t pulses,
+                               int32_t tuples, uint16_t* counterArray, uint16_t* sequenceArray)
+    : taskType(task), requiredList(list), n(count), K(pulses), T(tuples), B(0), E(0), e(1),
+      counters(counterArray), sequence(sequenceArray) {
+    switch (taskType) {
+        case 1:
+            break;
+        case 2:
+            B = (n + 2 * u) / (2 * n);
+            break;
+        case 36:
+            B = u;
+            break;
+        case 40:
+            B = (T + 2 * u) / (2 * T);
+            break;
+        default:
+            B = (static_cast<int64_t>(u) * K) >> (K % 32);
+            break;
+    }
+    E = B;
+    for (int i = 0; i < K; ++i) {
+        counters[i] = 1;
+        sequence[i] = requiredList[0];
+    }
+}
+
+bool RepeatSchedule::advance(int32_t l) {
+    if (taskType == 2 && l >= E) {
+        for (int i = 0; i < K; ++i) {
+            if (++counters[i] > n) counters[i] = 1;
+            sequence[i] = requiredList[counters[i] - 1];
+        }
+        E += B;
+    } else if (taskType == 4 && static_cast<int64_t>(K) * l >= E) {
+        E += B;
+        ++counters[0];
+        for (int i = 0; i < K && counters[i] > n; ++i) {
+            counters[i] = 1;
+            if (i + 1 < K) ++counters[i + 1];  // a carry out of the last counter is dropped
+        }
+        for (int i = 0; i < K; ++i) sequence[i] = requiredList[counters[i] - 1];
+    } else if (taskType == 40 && l >= E) {
+        if (++e > T) e = 1;
+        E += B;
+        return true;
+    }
+    return false;
+}
+
+namespace {
+const char* kCaption = " About statCutoffSighting ";
+
+void refuse(MessageSink& window, const std::string& why) {
+    window.messageBox("The simulation cannot run!\n\n" + why, kCaption, MessageIcon::Warning);
+}
+
+// What one processed repeat contributes to its cell.
+struct RepeatScore {
+    int32_t restoring = 0;  // G
+    int64_t position = 0;   // I, 128 × the mean squared position error per pulse, rounded
+    int32_t miss = 0;       // 1 when a tuple was misrecognised
+};
+
+// Working storage of a run, released on every way out.
+struct Work {
+    std::vector<ChainsHeader*> chains;
+    std::vector<SeriesHeader*> slots;
+    ~Work() {
+        for (ChainsHeader* c : chains) releaseChainsHeader(c);
+        for (SeriesHeader* s : slots) freeSeriesHeader(s);
+    }
+};
+}  // namespace
+
+int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize,
+                       const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
+                       uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
+                       uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
+                       const SimulationSettings& settings, const SimulationControl& control) {
+    if (!acc) {
+        window.messageBox("Absence of RestoreErrorHeader!", "statCutoffSighting", MessageIcon::None);
+        return 0;
+    }
+    // Degenerate runs are refused before anything runs.
+    if (!series || !series->block) {
+        refuse(window, "There is no series record for the simulation.");
+        return 0;
+    }
+    const int32_t u = acc->repeats & 0xFFFF;
+    const int32_t P = acc->wVariousPulses, V = acc->wNoiseLevels;
+    if (u < 1) {
+        refuse(window, "The number of repeats must be at least 1.");
+        return 0;
+    }
+    if (P < 1 || V < 1 || P > acc->wReservedPulses || V > acc->wReservedLevels || !acc->wPulseValues) {
+        refuse(window, "The grid needs at least one pulse count and one noise level (" + std::to_string(P) +
+                           " pulse counts, " + std::to_string(V) + " noise levels).");
+        return 0;
+    }
+    if (n < 1 || !requiredList) {
+        refuse(window, "The list of required etalons is empty.");
+        return 0;
+    }
+    for (int i = 0; i < n; ++i)
+        if (requiredList[i] < 1 || requiredList[i] > alphabetSize || requiredList[i] > alphabetCapacity ||
+            !alphabet[requiredList[i] - 1].lpData) {
+            refuse(window, "Etalon " + std::to_string(requiredList[i]) + " of the required list is not in the alphabet.");
+            return 0;
+        }
+    const bool tupleSeries = seriesType == 36 || seriesType == 40;
+    if ((taskType == 36 || taskType == 40) && !tupleSeries) {
+        refuse(window, "Tuple detection and recognition need a tuple series (type 36 or 40).");
+        return 0;
+    }
+    const uint16_t L = alphabet[requiredList[0] - 1].wSize;
+    const uint16_t Tmin = series->wTmin, Tmax = series->wTmax;
+    const uint32_t N = static_cast<uint32_t>(std::max(series->dwSeriesSize, 0));
+    if (!checkSeriesParameters(window, kCaption, L, Tmin, Tmax, N)) return 0;
+    const PulseBounds bounds = seriesPulseBounds(L, Tmin, Tmax, N);
+    for (int j = 0; j < P; ++j) {
+        const int K = acc->wPulseValues[j];
+        if (K < bounds.wMinPulses || K > bounds.wMaxPulses || K > series->wAllocatedPulses) {
+            refuse(window, "A series of " + std::to_string(N) + " samples holds " + std::to_string(bounds.wMinPulses) +
+                               " to " + std::to_string(bounds.wMaxPulses) + " pulses; the grid asks for " +
+                               std::to_string(K) + ".");
+            return 0;
+        }
+    }
+    for (int k = 0; k < V; ++k)
+        if (acc->lpNoiseLevels[k] > gaussSigmaLimit || acc->lpNoiseLevels[k] < -gaussSigmaLimit) {
+            refuse(window, "The noise level " + std::to_string(acc->lpNoiseLevels[k]) + " lies outside -" +
+                               std::to_string(gaussSigmaLimit) + ".." + std::to_string(gaussSigmaLimit) + ".");
+            return 0;
+        }
+
+    // Tuples: the active subset of the series, and for tuple recognition the stored ones.
+    const int wMax = series->wMaxPulses;
+    std::vector<int32_t> tuple;
+    std::vector<int32_t> lengths;
+    std::vector<std::vector<int32_t>> rows;
+    int32_t T = 0;
+    if (tupleSeries) {
+        const int m = series->wSelectedSubsetSize;
+        if (m == 0) {
+            window.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
+            return 0;
+        }
+        tuple.assign(series->lpSelectedSubset, series->lpSelectedSubset + std::min(m, static_cast<int>(series->wAllocatedPulses)));
+        if (taskType == 40) {
+            T = series->wSubsetsCount;
+            if (T < 1 || !series->selectedSubsetSize) {
+                refuse(window, "Tuple recognition needs stored tuples; there are none.");
+                return 0;
+            }
+            int32_t Lmax = 0;
+            for (int t = 0; t < T; ++t) Lmax = std::max<int32_t>(Lmax, series->selectedSubsetSize[t]);
+            for (int t = 0; t < T; ++t) {
+                const int32_t length = series->selectedSubsetSize[t];
+                if (length < 1 || length > wMax || length > series->wSubsetCapacity) {
+                    refuse(window, "Stored tuple " + std::to_string(t + 1) + " has " + std::to_string(length) +
+                                       " members; a series of this grid holds 1 to " + std::to_string(wMax) + ".");
+                    return 0;
+                }
+                lengths.push_back(length);
+                rows.emplace_back(series->selectedSubsetList[t], series->selectedSubsetList[t] + Lmax);
+            }
+        }
+    }
+    std::vector<std::span<const int32_t>> tupleSpans;
+    for (int t = 0; t < T; ++t) tupleSpans.emplace_back(rows[t].data(), static_cast<size_t>(lengths[t]));
+
+    // Working storage: one chains table per thread, one series copy per repeat.
+    WorkerPool pool(control.threads);
+    Work work;
+    for (int w = 0; w < pool.size(); ++w) {
+        ChainsHeader* chains = getChainsHeader(window, 10, series->wMaxPulses, nullptr);
+        if (!chains) {
+            window.messageBox("Error getChainsHeader!", " About ChainsHeader ", MessageIcon::None);
+            return 0;
+        }
+        work.chains.push_back(chains);
+        if (!addToChainsHeader(window, seriesType, taskType, makingEnergy, processingEnergy, chains)) {
+            window.messageBox("Error addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
+            return 0;
+        }
+    }
+    addInitRestErrHeader(window, seriesType, taskType, makingEnergy, processingEnergy, acc);
+    for (int l = 0; l < u; ++l) {
+        SeriesHeader* slot = getCutOffSeriesHeader(window, alphabetSize, L, Tmin, Tmax, N, nullptr);
+        if (!slot) return 0;
+        work.slots.push_back(slot);
+    }
+    // Counters, then the etalon numbers handed to the series maker; all start at 1.
+    std::vector<uint16_t> numbers(static_cast<size_t>(3 * wMax), 1);
+    uint16_t* counters = numbers.data();
+    const std::span<uint16_t> sequence(numbers.data() + wMax, static_cast<size_t>(2 * wMax));
+    std::vector<RepeatScore> scores(static_cast<size_t>(u));
+    std::vector<int32_t> tupleOfRepeat(static_cast<size_t>(u), 0);
+    std::vector<RecordingMessageSink> slotMessages(static_cast<size_t>(u));
+    bool reported = false;
+
+    const uint16_t savedSubsetSize = series->wSelectedSubsetSize;
+    auto copyTuple = [&](int e) {
+        const int32_t length = lengths[e - 1];
+        std::copy_n(series->selectedSubsetList[e - 1], length, series->lpSelectedSubset);
+        series->wSelectedSubsetSize = static_cast<uint16_t>(length);
+    };
+
+    ProcessingInput input;
+    const std::span<const uint16_t> candidates(requiredList, n);
+    input.candidates = candidates;
+    input.tuple = tuple;
+    input.tuples = tupleSpans;
+    input.mode = settings.subsetProceeding;
+    input.Tmin = Tmin;
+    input.Tmax = Tmax;
+    input.pct = processingEnergy;
+    const Routine routine = selectRoutine(taskType, seriesType);
+
+    simulationStartTime = simulationNowTime = std::time(nullptr);
+    const int total = P * V;
+    int done = 0;
+    for (int j = 0; j < P; ++j) {
+        const int32_t K = acc->wPulseValues[j];
+        for (int k = 0; k < V; ++k) {
+            const int16_t sigma = acc->lpNoiseLevels[k];
+            // Task set-up: the step at which the etalons or the tuple change.
+            if (taskType == 1 || taskType == 2) series->wSelectedSubsetSize = 0;
+            RepeatSchedule schedule(taskType, requiredList, n, u, K, T, counters, sequence.data());
+            if (taskType == 40) copyTuple(schedule.e);
+
+            // Making: every draw, in the one fixed order.
+            for (int l = 0; l < u; ++l) {
+                if (schedule.advance(l)) copyTuple(schedule.e);
+                SeriesHeader* made = getCutOffSeries(window, alphabetSize, alphabet, L, Tmin, Tmax, N,
+                                                     static_cast<uint16_t>(K), sequence, settings.wAmplitude,
+                                                     makingEnergy, series);
+                if (made != series) return 0;  // cannot happen with the record sized for the grid
+                addNoise(window, series, sigma, noiseSeed);
+                copySeriesBuild(*work.slots[l], *series);
+                tupleOfRepeat[l] = schedule.e;
+            }
+
+            // Processing and scoring: no draws, one repeat per job.
+            pool.run(u, [&](int l, int worker) {
+                SeriesHeader& s = *work.slots[l];
+                ChainsHeader& chains = *work.chains[worker];
+                RecordingMessageSink& messages = slotMessages[l];
+                messages.messages.clear();
+                const int32_t answer = runRoutine(routine, messages, alphabet, input, &chains, s);
+                RepeatScore score;
+                score.restoring = seriesRestorationError(s);
+                // Squared position errors, widened to 64 bits: 32 bits overflow once they sum to
+                // 8 388 608.
+                int64_t H = 0;
+                const int pulses = std::min<int>(K, chains.wSeekingPulsesQuantity);
+                for (int i = 0; i < pulses; ++i) {
+                    const int64_t d = s.lpTruePosition[i] - s.lpFoundPosition[i];
+                    H += d * d;
+                }
+                score.position = (K + 256 * H) / (2 * static_cast<int64_t>(K));
+                score.miss = taskType == 40 && answer != tupleOfRepeat[l] ? 1 : 0;
+                scores[l] = score;
+            });
+
+            int64_t R = 0, D = 0;
+            int32_t M = 0;
+            for (int l = 0; l < u; ++l) {
+                R += scores[l].restoring;
+                D += scores[l].position;
+                M += scores[l].miss;
+                // A routine's own refusal is shown once per run; the simulation goes on.
+                if (!reported && !slotMessages[l].messages.empty()) {
+                    const auto& first = slotMessages[l].messages.front();
+                    window.messageBox(first.text, first.caption, first.icon);
+                    reported = true;
+                }
+            }
+            acc->lpErrors[k][j] = static_cast<int32_t>((2 * R + u) / (2 * static_cast<int64_t>(u)));
+            acc->lpDetectErrors[k][j] = static_cast<int32_t>(D / 128);
+            acc->lpRecognErrors[k][j] = M;
+            acc->lpReservedErrors1[k][j] = 0;
+            acc->lpReservedErrors2[k][j] = 0;
+            acc->lpReservedErrors3[k][j] = 0;
+
+            ++done;
+            if (control.progress) control.progress(done, total);
+            if (control.cancel && control.cancel->load()) {
+                series->wSelectedSubsetSize = savedSubsetSize;
+                simulationNowTime = std::time(nullptr);
+                return 0;
+            }
+        }
+    }
+
+    simulationNowTime = std::time(nullptr);
+    series->wSelectedSubsetSize = savedSubsetSize;
+    acc->ifComplete = 1;
+    // The record keeps the last simulated series with its findings.
+    copySeriesBuild(*series, *work.slots[u - 1]);
+    return 1;
+}
