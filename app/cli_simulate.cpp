@@ -113,6 +113,24 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     s.repeats = static_cast<uint16_t>(o.repeats);
     s.subsetProceeding = o.proceeding;
 
+    // A grid that cannot run is refused before anything is reported.
+    if (steps < 1 || o.repeats < 1 || o.noiseSteps < 1) {
+        window.messageBox("The grid is empty: it needs at least one pulse count, one noise level and one repeat.",
+                          " simulate ", MessageIcon::Warning);
+        return 1;
+    }
+    const PulseBounds bounds = seriesPulseBounds(s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize);
+    const int32_t lastPulses = o.pulsesMin + (steps - 1) * s.wPulsesIncrement;
+    if (o.pulsesMin < bounds.wMinPulses || lastPulses > bounds.wMaxPulses || o.pulsesMin > 65535 ||
+        o.pulsesStep < 0) {
+        window.messageBox("A series of " + std::to_string(s.dwSeriesSize) + " samples holds " +
+                              std::to_string(bounds.wMinPulses) + " to " + std::to_string(bounds.wMaxPulses) +
+                              " pulses; the grid asks for " + std::to_string(o.pulsesMin) + " to " +
+                              std::to_string(lastPulses) + ".",
+                          " simulate ", MessageIcon::Warning);
+        return 1;
+    }
+
     char report[1024];
     std::snprintf(report, sizeof report,
                   "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
@@ -123,11 +141,6 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                   s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
     // The report goes beside the result: on standard error when the JSON takes standard output.
     (o.json ? std::cerr : out) << report << std::flush;
-    if (steps < 1 || o.repeats < 1 || o.noiseSteps < 1) {
-        window.messageBox("The grid is empty: it needs at least one pulse count, one noise level and one repeat.",
-                          " simulate ", MessageIcon::Warning);
-        return 1;
-    }
 
     s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
                                              s.dwSeriesSize, s.lpSeriesHeader);

@@ -229,7 +229,7 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         }
     }
     addInitRestErrHeader(window, seriesType, taskType, makingEnergy, processingEnergy, acc);
-    for (int l = 0; l < u; ++l) {
+    for (int l = 0; l < 2 * u; ++l) {
         SeriesHeader* slot = getCutOffSeriesHeader(window, alphabetSize, L, Tmin, Tmax, N, nullptr);
         if (!slot) return 0;
         work.slots.push_back(slot);
@@ -238,9 +238,20 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
     std::vector<uint16_t> numbers(static_cast<size_t>(3 * wMax), 1);
     uint16_t* counters = numbers.data();
     const std::span<uint16_t> sequence(numbers.data() + wMax, static_cast<size_t>(2 * wMax));
-    std::vector<RepeatScore> scores(static_cast<size_t>(u));
-    std::vector<int32_t> tupleOfRepeat(static_cast<size_t>(u), 0);
-    std::vector<RecordingMessageSink> slotMessages(static_cast<size_t>(u));
+    // Two sets of per-repeat storage: the next cell is made while the current one is processed.
+    struct CellBuffer {
+        std::vector<SeriesHeader*> slots;
+        std::vector<RepeatScore> scores;
+        std::vector<int32_t> tupleOfRepeat;
+        std::vector<RecordingMessageSink> messages;
+    };
+    CellBuffer buffers[2];
+    for (int b = 0; b < 2; ++b) {
+        buffers[b].slots.assign(work.slots.begin() + b * u, work.slots.begin() + (b + 1) * u);
+        buffers[b].scores.resize(static_cast<size_t>(u));
+        buffers[b].tupleOfRepeat.assign(static_cast<size_t>(u), 0);
+        buffers[b].messages.resize(static_cast<size_t>(u));
+    }
     bool reported = false;
 
     const uint16_t savedSubsetSize = series->wSelectedSubsetSize;
@@ -261,86 +272,99 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
     input.pct = processingEnergy;
     const Routine routine = selectRoutine(taskType, seriesType);
 
-    simulationStartTime = simulationNowTime = std::time(nullptr);
+    // Cell c is column j = c / V (pulse count), row k = c % V (noise level).
     const int total = P * V;
-    int done = 0;
-    for (int j = 0; j < P; ++j) {
-        const int32_t K = acc->wPulseValues[j];
-        for (int k = 0; k < V; ++k) {
-            const int16_t sigma = acc->lpNoiseLevels[k];
-            // Task set-up: the step at which the etalons or the tuple change.
-            if (taskType == 1 || taskType == 2) series->wSelectedSubsetSize = 0;
-            RepeatSchedule schedule(taskType, requiredList, n, u, K, T, counters, sequence.data());
-            if (taskType == 40) copyTuple(schedule.e);
+    auto pulsesOf = [&](int c) { return static_cast<int32_t>(acc->wPulseValues[c / V]); };
 
-            // Making: every draw, in the one fixed order.
-            for (int l = 0; l < u; ++l) {
-                if (schedule.advance(l)) copyTuple(schedule.e);
-                SeriesHeader* made = getCutOffSeries(window, alphabetSize, alphabet, L, Tmin, Tmax, N,
-                                                     static_cast<uint16_t>(K), sequence, settings.wAmplitude,
-                                                     makingEnergy, series);
-                if (made != series) return 0;  // cannot happen with the record sized for the grid
-                addNoise(window, series, sigma, noiseSeed);
-                copySeriesBuild(*work.slots[l], *series);
-                tupleOfRepeat[l] = schedule.e;
+    // Making: every draw, in the one fixed order, on the calling thread.
+    auto makeCell = [&](int c, CellBuffer& buffer) {
+        const int32_t K = pulsesOf(c);
+        const int16_t sigma = acc->lpNoiseLevels[c % V];
+        // Task set-up: the step at which the etalons or the tuple change.
+        if (taskType == 1 || taskType == 2) series->wSelectedSubsetSize = 0;
+        RepeatSchedule schedule(taskType, requiredList, n, u, K, T, counters, sequence.data());
+        if (taskType == 40) copyTuple(schedule.e);
+        for (int l = 0; l < u; ++l) {
+            if (schedule.advance(l)) copyTuple(schedule.e);
+            SeriesHeader* made = getCutOffSeries(window, alphabetSize, alphabet, L, Tmin, Tmax, N,
+                                                 static_cast<uint16_t>(K), sequence, settings.wAmplitude,
+                                                 makingEnergy, series);
+            if (made != series) return false;  // cannot happen with the record sized for the grid
+            addNoise(window, series, sigma, noiseSeed);
+            copySeriesBuild(*buffer.slots[l], *series);
+            buffer.tupleOfRepeat[l] = schedule.e;
+        }
+        return true;
+    };
+
+    // Processing and scoring: no draws, one repeat per job, on any thread.
+    auto processRepeat = [&](CellBuffer& buffer, int32_t K, int l, int worker) {
+        SeriesHeader& s = *buffer.slots[l];
+        ChainsHeader& chains = *work.chains[worker];
+        RecordingMessageSink& messages = buffer.messages[l];
+        messages.messages.clear();
+        const int32_t answer = runRoutine(routine, messages, alphabet, input, &chains, s);
+        RepeatScore score;
+        score.restoring = seriesRestorationError(s);
+        // Squared position errors, widened to 64 bits: 32 bits overflow once they sum to
+        // 8 388 608.
+        int64_t H = 0;
+        const int pulses = std::min<int>(K, chains.wSeekingPulsesQuantity);
+        for (int i = 0; i < pulses; ++i) {
+            const int64_t d = s.lpTruePosition[i] - s.lpFoundPosition[i];
+            H += d * d;
+        }
+        score.position = (K + 256 * H) / (2 * static_cast<int64_t>(K));
+        score.miss = taskType == 40 && answer != buffer.tupleOfRepeat[l] ? 1 : 0;
+        buffer.scores[l] = score;
+    };
+
+    simulationStartTime = simulationNowTime = std::time(nullptr);
+    if (!makeCell(0, buffers[0])) return 0;
+    for (int c = 0; c < total; ++c) {
+        CellBuffer& buffer = buffers[c % 2];
+        const int32_t K = pulsesOf(c);
+        const std::function<void(int, int)> job = [&](int l, int worker) { processRepeat(buffer, K, l, worker); };
+        pool.start(u, job);
+        const bool cancelled = control.cancel && control.cancel->load();
+        const bool made = c + 1 >= total || cancelled || makeCell(c + 1, buffers[(c + 1) % 2]);
+        pool.finish();
+        if (!made) return 0;
+
+        int64_t R = 0, D = 0;
+        int32_t M = 0;
+        for (int l = 0; l < u; ++l) {
+            R += buffer.scores[l].restoring;
+            D += buffer.scores[l].position;
+            M += buffer.scores[l].miss;
+            // A routine's own refusal is shown once per run; the simulation goes on.
+            if (!reported && !buffer.messages[l].messages.empty()) {
+                const auto& first = buffer.messages[l].messages.front();
+                window.messageBox(first.text, first.caption, first.icon);
+                reported = true;
             }
+        }
+        const int j = c / V, k = c % V;
+        acc->lpErrors[k][j] = static_cast<int32_t>((2 * R + u) / (2 * static_cast<int64_t>(u)));
+        acc->lpDetectErrors[k][j] = static_cast<int32_t>(D / 128);
+        acc->lpRecognErrors[k][j] = M;
+        acc->lpReservedErrors1[k][j] = 0;
+        acc->lpReservedErrors2[k][j] = 0;
+        acc->lpReservedErrors3[k][j] = 0;
 
-            // Processing and scoring: no draws, one repeat per job.
-            pool.run(u, [&](int l, int worker) {
-                SeriesHeader& s = *work.slots[l];
-                ChainsHeader& chains = *work.chains[worker];
-                RecordingMessageSink& messages = slotMessages[l];
-                messages.messages.clear();
-                const int32_t answer = runRoutine(routine, messages, alphabet, input, &chains, s);
-                RepeatScore score;
-                score.restoring = seriesRestorationError(s);
-                // Squared position errors, widened to 64 bits: 32 bits overflow once they sum to
-                // 8 388 608.
-                int64_t H = 0;
-                const int pulses = std::min<int>(K, chains.wSeekingPulsesQuantity);
-                for (int i = 0; i < pulses; ++i) {
-                    const int64_t d = s.lpTruePosition[i] - s.lpFoundPosition[i];
-                    H += d * d;
-                }
-                score.position = (K + 256 * H) / (2 * static_cast<int64_t>(K));
-                score.miss = taskType == 40 && answer != tupleOfRepeat[l] ? 1 : 0;
-                scores[l] = score;
-            });
-
-            int64_t R = 0, D = 0;
-            int32_t M = 0;
-            for (int l = 0; l < u; ++l) {
-                R += scores[l].restoring;
-                D += scores[l].position;
-                M += scores[l].miss;
-                // A routine's own refusal is shown once per run; the simulation goes on.
-                if (!reported && !slotMessages[l].messages.empty()) {
-                    const auto& first = slotMessages[l].messages.front();
-                    window.messageBox(first.text, first.caption, first.icon);
-                    reported = true;
-                }
-            }
-            acc->lpErrors[k][j] = static_cast<int32_t>((2 * R + u) / (2 * static_cast<int64_t>(u)));
-            acc->lpDetectErrors[k][j] = static_cast<int32_t>(D / 128);
-            acc->lpRecognErrors[k][j] = M;
-            acc->lpReservedErrors1[k][j] = 0;
-            acc->lpReservedErrors2[k][j] = 0;
-            acc->lpReservedErrors3[k][j] = 0;
-
-            ++done;
-            if (control.progress) control.progress(done, total);
-            if (control.cancel && control.cancel->load()) {
-                series->wSelectedSubsetSize = savedSubsetSize;
-                simulationNowTime = std::time(nullptr);
-                return 0;
-            }
+        if (control.progress) control.progress(c + 1, total);
+        if (cancelled) {
+            series->wSelectedSubsetSize = savedSubsetSize;
+            simulationNowTime = std::time(nullptr);
+            return 0;
         }
     }
 
     simulationNowTime = std::time(nullptr);
+    // The record keeps the last simulated series with its findings, and the size of the active
+    // subset it had before the run (its entries keep the last tuple copied into them).
+    copySeriesBuild(*series, *buffers[(total - 1) % 2].slots[u - 1]);
     series->wSelectedSubsetSize = savedSubsetSize;
     acc->ifComplete = 1;
-    // The record keeps the last simulated series with its findings.
-    copySeriesBuild(*series, *work.slots[u - 1]);
     return 1;
 }

@@ -46,7 +46,7 @@ void WorkerPool::loop(int worker) {
     }
 }
 
-void WorkerPool::run(int count, const std::function<void(int, int)>& job) {
+void WorkerPool::start(int count, const std::function<void(int, int)>& job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &job;
@@ -55,8 +55,16 @@ void WorkerPool::run(int count, const std::function<void(int, int)>& job) {
         ++batch_;
     }
     wake_.notify_all();
+}
+
+void WorkerPool::finish() {
     work(0);
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [&] { return next_ >= count_ && active_ == 0; });
     job_ = nullptr;
+}
+
+void WorkerPool::run(int count, const std::function<void(int, int)>& job) {
+    start(count, job);
+    finish();
 }

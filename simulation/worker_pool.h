@@ -24,6 +24,12 @@ public:
     /// per-worker scratch.
     void run(int count, const std::function<void(int index, int worker)>& job);
 
+    /// The two halves of run: start hands the batch to the other workers and returns at once,
+    /// so that the caller can do other work; finish lets the caller take part as worker 0 and
+    /// returns when every job is done. `job` must live until finish returns.
+    void start(int count, const std::function<void(int index, int worker)>& job);
+    void finish();
+
 private:
     void loop(int worker);
     void work(int worker);

@@ -1,8 +1,16 @@
-# Runs the CLI with ARGS (a ;-list) and compares its standard output with the file GOLDEN.
+# Runs the CLI with ARGS (a ;-list) and compares its standard output with the file GOLDEN, or,
+# when OUTFILE is set, the file the CLI wrote there (the word OUTFILE_PATH in ARGS stands for it).
 # Set UPDATE_GOLDEN=1 in the environment to rewrite the golden file instead.
+if(OUTFILE)
+  file(REMOVE ${OUTFILE})
+  string(REPLACE "OUTFILE_PATH" "${OUTFILE}" ARGS "${ARGS}")
+endif()
 execute_process(COMMAND ${CLI} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "pulsebench-cli ${ARGS} exited with ${rc}:\n${err}")
+endif()
+if(OUTFILE)
+  file(READ ${OUTFILE} out)
 endif()
 if("$ENV{UPDATE_GOLDEN}" STREQUAL "1")
   file(WRITE ${GOLDEN} "${out}")
