@@ -1,6 +1,7 @@
 #include "app/cli_commands.h"
 
 #include <algorithm>
+#include <map>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -9,6 +10,9 @@
 #include "core/startup_model.h"
 #include "model/subsets.h"
 #include "processing/chains.h"
+#include "core/workbench.h"
+#include "dialogs/dialog_form.h"
+#include "platform/headless/headless_shell.h"
 #include "processing/dispatch.h"
 
 using nlohmann::ordered_json;
@@ -339,4 +343,47 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
     if (status == 0 && p.series.json) out << formatJson(all);
     releaseChainsHeader(chains);
     return status;
+}
+
+int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSink& window) {
+    std::map<int, std::string> values;
+    bool cancel = false;
+    for (const std::string& item : o.dialog)
+        if (!parseDialogScript(item, values, cancel)) {
+            window.messageBox("--dialog expects items like 1001=50 or the word cancel, got \"" + item + "\".",
+                              " experiment ", MessageIcon::Warning);
+            return 1;
+        }
+
+    HeadlessShell shell;
+    Workbench workbench;
+    shell.setDispatcher([&](int id) { workbench.onCommand(id); });
+    shell.setDialogAnswer([&](const DialogForm& form) { return scriptedAnswer(form, values, cancel); });
+    if (!workbench.onCreate(shell)) return 1;
+
+    ordered_json runs = ordered_json::array();
+    int number = 0;
+    for (const int id : o.commands) {
+        const int before = workbench.processingRuns;
+        workbench.onCommand(id);
+        const Settings& s = workbench.settings;
+        if (workbench.processingRuns == before || !s.lpSeriesHeader || !s.lpChainsHeader) continue;
+        if (o.json) {
+            ordered_json run = processingJson(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine,
+                                              workbench.lastAnswer);
+            run["command"] = id;
+            run["taskType"] = s.wTaskType;
+            run["seriesType"] = s.seriesType;
+            run["viewMode"] = s.viewMode;
+            runs.push_back(run);
+        } else {
+            out << "Command " << id << ": task " << s.wTaskType << ", series type " << s.seriesType << ", view "
+                << s.viewMode << "\n";
+            printProcessingText(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine, workbench.lastAnswer,
+                                ++number, out);
+        }
+    }
+    if (o.json) out << formatJson(runs);
+    workbench.onDestroy();
+    return 0;
 }

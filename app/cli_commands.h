@@ -86,3 +86,14 @@ struct SimulateOptions {
 /// `simulate`: the statistical simulation from the start-up state, with its report, progress on
 /// standard error and the result as JSON and/or CSV. Returns the process exit code.
 int runSimulate(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window);
+
+/// Options of `experiment`: menu or internal command ids run through the workbench's dispatcher
+/// from its start-up state, with dialogs answered by a script of "id=value" items.
+struct ExperimentOptions {
+    std::vector<int> commands;
+    std::vector<std::string> dialog;  ///< items "1001=50", or "cancel"
+    bool json = false;
+};
+
+/// `experiment`: the workbench without a window. Returns the process exit code.
+int runExperiment(const ExperimentOptions& options, std::ostream& out, StderrMessageSink& window);

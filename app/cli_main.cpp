@@ -142,6 +142,16 @@ int main(int argc, char** argv) {
     simulate->add_flag("--json", so.json, "print the result as JSON");
     simulate->add_option("--csv", so.csv, "write one row per grid cell to this file");
 
+    ExperimentOptions eo;
+    auto* experiment = app.add_subcommand(
+        "experiment", "start the workbench without a window and run menu commands through its dispatcher");
+    experiment->add_option("--commands", eo.commands, "command ids, e.g. 40018,40017")
+        ->delimiter(',')
+        ->required();
+    experiment->add_option("--dialog", eo.dialog,
+                           "dialog answers: control id = value (e.g. 1001=50), or cancel; repeatable");
+    experiment->add_flag("--json", eo.json, "print JSON");
+
     try {
         app.parse(argc, argv);
         for (const std::string& text : tuples)
@@ -164,5 +174,6 @@ int main(int argc, char** argv) {
     if (*alphabet) return runAlphabet(alphabetJson, std::cout, window);
     if (*process) return runProcess(p, std::cout, window);
     if (*simulate) return runSimulate(so, std::cout, window);
+    if (*experiment) return runExperiment(eo, std::cout, window);
     return runSeries(seriesOptions, std::cout, window);
 }

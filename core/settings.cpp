@@ -4,6 +4,11 @@
 
 Settings::~Settings() {
     freeSeriesHeader(lpSeriesHeader);
+    releaseChainsHeader(lpChainsHeader);
+    if (lpRestErrorHeader) {
+        RecordingMessageSink quiet;
+        releaseRestErrHeader(quiet, lpRestErrorHeader);
+    }
 }
 
 void deriveStartupSettings(Settings& s) {

@@ -8,6 +8,8 @@
 #include "model/alphabet.h"
 #include "model/random.h"
 #include "model/series.h"
+#include "processing/chains.h"
+#include "simulation/rest_error.h"
 
 /// A read-only start-up choice table: a count followed by that many values. Entry i (1-based)
 /// is the i-th value, of which the low 16 bits are used.
@@ -163,6 +165,8 @@ struct Settings {
 
     // Owned objects; null until first made.
     SeriesHeader* lpSeriesHeader = nullptr;
+    ChainsHeader* lpChainsHeader = nullptr;
+    RestErrorHeader* lpRestErrorHeader = nullptr;
 
     Settings() = default;
     Settings(const Settings&) = delete;

@@ -1,0 +1,733 @@
+#include "core/workbench.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "core/startup_model.h"
+#include "dialogs/dialogs.h"
+#include "model/random.h"
+#include "model/subsets.h"
+#include "processing/dispatch.h"
+#include "simulation/driver.h"
+
+namespace {
+constexpr int kTaskItems[] = {cmDetection, cmRecognition, cmJointDetection, cmSeriesProcessing};
+constexpr int kSeriesItems[] = {cmUnfixedCutoffs, cmUnfixedWhole, cmFixedWhole, cmFixedCutoffs, cmFixedTuples,
+                                cmUnfixedTuples};
+
+Rect grown(const Rect& r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    return {r.left - left, r.top - top, r.right + right, r.bottom + bottom};
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Window creation, destruction, painting, input
+
+bool Workbench::onCreate(Shell& shell) {
+    shell_ = &shell;
+    Settings& s = settings;
+    deriveStartupSettings(s);
+    // The alphabet, the required list, the modes, the sequences and the lost level; then the
+    // menu checks of the two modes, the results container and the first noiseless series.
+    prepareStartupModel(s, shell);
+    for (int id : kSeriesItems) shell.checkMenuItem(id, false);
+    shell.checkMenuItem(cmUnfixedCutoffs, true);
+    for (int id : kTaskItems) shell.checkMenuItem(id, false);
+    shell.checkMenuItem(cmJointDetection, true);
+    s.lpChainsHeader = getChainsHeader(shell, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+    makeSeriesOfCurrentType(s, shell);
+    shell.moveEdit({0, 0, 0, 0});
+    shell.setEditText("Tmin Text");
+    return true;
+}
+
+void Workbench::onDestroy() {
+    Settings& s = settings;
+    releaseStartupModel(s);
+    releaseChainsHeader(s.lpChainsHeader);
+    s.lpChainsHeader = nullptr;
+    if (s.lpRestErrorHeader && shell_) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
+    s.lpRestErrorHeader = nullptr;
+    panel = SubsetPanelState{};
+}
+
+void Workbench::onPaint(Canvas& canvas, const Rect& clip) {
+    // The views are drawn by the display; until then the client area stays white.
+    canvas.fillRect(clip, Color{255, 255, 255});
+}
+
+void Workbench::onLeftButtonDown(int32_t, int32_t) {}
+void Workbench::onMouseMove(int32_t, int32_t) {}
+void Workbench::onLeftButtonUp(int32_t, int32_t) {}
+
+void Workbench::onKeyDown(int key) {
+    if (key == 0 || key == 1) shell_->invalidate(nullptr, true);
+}
+
+void Workbench::invalidate(const Rect& r, bool erase) {
+    shell_->invalidate(&r, erase);
+}
+
+void Workbench::repaintView(bool erase) {
+    // The caption line above the view area is redrawn with it.
+    invalidate(grown(layout.rcMain, 0, 10, 0, 0), erase);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The dispatcher
+
+void Workbench::onCommand(int id) {
+    Settings& s = settings;
+    switch (id) {
+        case cmCreateSeries: createSeries(); break;
+        case cmNewPulses: editRequiredList(); break;
+        case cmExit:
+        case CM_CLOSE: shell_->close(); break;
+        case cmDetection:
+        case cmRecognition:
+        case cmJointDetection:
+        case cmSeriesProcessing: chooseTask(id); break;
+        case cmFixedWhole:
+        case cmUnfixedWhole:
+        case cmFixedCutoffs:
+        case cmUnfixedCutoffs:
+        case cmFixedTuples:
+        case cmUnfixedTuples: chooseSeriesType(id); break;
+        case cmStatisticalSimulation: statisticalSimulation(); break;
+        case cmShowSimulation: showSimulation(); break;
+        case cmSelectSetOfPulses:
+            s.viewMode = 9;
+            repaintView(true);
+            break;
+        case cmProcessingSameData:
+            s.wDisplayContent = 1;
+            shell_->sendCommand(CM_PROCESS);
+            break;
+        case cmProcessingNextData:
+            s.wDisplayContent = 1;
+            shell_->sendCommand(CM_NEXT_DATA);
+            break;
+        case cmMoreDetails: shell_->sendCommand(CM_PROCESS); break;
+        case cmTypeMoreDetails:
+            s.noEraseOnInvalidate = 1;
+            shell_->sendCommand(CM_REPAINT_RESULTS);
+            break;
+        case cmFixedCase:
+        case cmUnfixedCase:
+            s.seriesType = id == cmFixedCase ? seriesFixedWhole : seriesUnfixedWhole;
+            s.wDisplayContent = 1;
+            shell_->sendCommand(CM_NEXT_DATA);
+            break;
+        case cmRepeatDetection:
+        case cmRepeatRecognition:
+        case cmRepeatJoint:
+        case cmRepeatSeriesProcessing: {
+            static constexpr uint16_t tasks[] = {taskDetection, taskRecognition, taskJointDetection,
+                                                 taskSeriesProcessing};
+            s.wTaskTypeSel = tasks[id - cmRepeatDetection];
+            s.wDisplayContent = 1;
+            shell_->sendCommand(CM_NEXT_DATA);
+            break;
+        }
+        case cmSubsetSettings: subsetSettings(); break;
+        case cmDrawingSettings: runDrawingSettingsDialog(*shell_, s); break;
+        case cmViewSeriesParameters:
+            s.viewMode = 10;
+            repaintView(true);
+            break;
+        case cmDebuggingRepeat:
+            debugRepeat = 1;
+            s.wDisplayContent = 1;
+            shell_->sendCommand(CM_PROCESS);
+            break;
+        case CM_NEXT_DATA: pipeline(Stage::NewSequence); break;
+        case CM_REPAINT_ALL: shell_->invalidate(nullptr, true); break;
+        case CM_SAME_SEQUENCE: pipeline(Stage::SameSequence); break;
+        case CM_ADD_NOISE: pipeline(Stage::AddNoise); break;
+        case CM_PROCESS: pipeline(Stage::Process); break;
+        case CM_RESET_PARAMETERS: resetParameters(); break;
+        case CM_REPAINT_ETALON: {
+            auto cell = [&](int32_t etalon) {
+                if (etalon >= 1 && etalon <= static_cast<int32_t>(layout.etalonCells.size()))
+                    invalidate(grown(layout.etalonCells[etalon - 1], 1, 1, 3, 3), true);
+            };
+            cell(s.currentEtalon);
+            if (s.wTaskType == taskDetection)
+                cell(s.previousEtalon);
+            else
+                invalidate(layout.rcSelectAllButton, true);
+            break;
+        }
+        case CM_REPAINT_VIEW_BUTTONS:
+            repaintView(true);
+            if (s.wTaskType != taskDetection) invalidate(layout.rcSelectAllButton, true);
+            if (s.dirtyPanelArea == 1) {
+                invalidate(grown(layout.rcButtonColumn, 0, 0, 1, 1), true);
+                s.dirtyPanelArea = 0;
+            }
+            break;
+        case CM_SIMULATION_PARAMETERS: simulationParameters(); break;
+        case CM_SERIES_PARAMETERS: seriesParameters(); break;
+        case CM_MAKE_SERIES: pipeline(Stage::MakeSeries); break;
+        case CM_REPAINT_RESULTS: repaintResults(); break;
+        case CM_REPAINT_SUBSETS: invalidate(layout.rcSubsetStrip, true); break;
+        case CM_REPAINT_VIEW: repaintView(true); break;
+        case CM_REDRAW_VIEW: repaintView(false); break;
+        case CM_REPAINT_SUBSET_CELLS:
+            for (int i = 0; i < panel.wReservedSubsets && i < static_cast<int>(layout.possibleSubsetArrayRect.size()); ++i)
+                invalidate(layout.possibleSubsetArrayRect[i], true);
+            invalidate(layout.rcSubsetStrip, true);
+            break;
+        default:
+            // 40003 (the snapshot) comes with the display; 40013, 40014, 207, 217, 219, 220 and
+            // every other id do nothing.
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mode commands
+
+void Workbench::chooseTask(int id) {
+    Settings& s = settings;
+    for (int item : kTaskItems) shell_->checkMenuItem(item, item == id);
+    const bool tuples = s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples;
+    switch (id) {
+        case cmDetection:
+            s.wTaskTypeSel = taskDetection;
+            if (tuples) {
+                s.wTaskType = taskTupleDetection;
+            } else {
+                s.wTaskType = taskDetection;
+                s.requiredFlags.fill(0);
+                if (s.currentEtalon >= 1 && s.currentEtalon <= alphabetCapacity) s.requiredFlags[s.currentEtalon - 1] = 1;
+                rebuildRequiredList(s);
+            }
+            break;
+        case cmRecognition:
+            s.wTaskTypeSel = s.wTaskType = taskRecognition;
+            if (tuples) s.wTaskType = taskTupleRecognition;
+            break;
+        case cmJointDetection:
+            s.wTaskTypeSel = s.wTaskType = taskJointDetection;
+            break;
+        case cmSeriesProcessing:
+            s.wTaskTypeSel = s.wTaskType = taskSeriesProcessing;
+            s.wDisplayContent = 1;
+            break;
+    }
+}
+
+void Workbench::chooseSeriesType(int id) {
+    Settings& s = settings;
+    struct Choice {
+        int id;
+        uint32_t type;
+        bool lostLevelReset;
+    };
+    static constexpr Choice choices[] = {{cmFixedWhole, seriesFixedWhole, true},
+                                         {cmUnfixedWhole, seriesUnfixedWhole, true},
+                                         {cmFixedCutoffs, seriesFixedCutoffs, false},
+                                         {cmUnfixedCutoffs, seriesUnfixedCutoffs, false},
+                                         {cmFixedTuples, seriesFixedTuples, true},
+                                         {cmUnfixedTuples, seriesUnfixedTuples, true}};
+    for (int item : kSeriesItems) shell_->checkMenuItem(item, item == id);
+    for (const Choice& c : choices) {
+        if (c.id != id) continue;
+        s.seriesType = c.type;
+        if (c.lostLevelReset) {
+            s.lostLevelIndex = 1;
+            s.wLostLevelBase = s.wLostLevel = 0;
+            s.wSavedEnergyCreateBase = s.wSavedEnergyCreate = s.dlgSavedEnergyCreate = 100;
+            s.wSavedEnergyProcessBase = s.wSavedEnergyProcess = s.dlgSavedEnergyProcess = 100;
+        }
+    }
+}
+
+void Workbench::resetParameters() {
+    Settings& s = settings;
+    s.dwSeriesSizeBase = choiceEntry(seriesSizeTable, s.seriesSizeIndex);
+    PulseCountBounds b{};
+    if (pulseCountBounds(s.dwSeriesSizeBase, s.wImpulseSize, s.wTmin, s.wTmax, b)) {
+        s.wMinPulses = b.minimum;
+        s.wMaxPulses = b.maximum;
+        s.wPulsesQuantity = b.suggested;
+    }
+    s.wNoiseLevelBase = static_cast<int16_t>(choiceEntry(noiseLevelTable, s.noiseLevelIndex));
+    s.wLostLevelBase = static_cast<int16_t>(choiceEntry(lostLevelTable, s.lostLevelIndex));
+    s.wSavedEnergyCreateBase = s.wSavedEnergyProcessBase = static_cast<uint16_t>(100 - s.wLostLevelBase);
+    shell_->invalidate(nullptr, true);
+}
+
+void Workbench::subsetSettings() {
+    Settings& s = settings;
+    runSubsetSettingsDialog(*shell_, s);
+    // Whatever the outcome, the selected subset is laid into the current series with the
+    // settings now in force.
+    if (s.wTaskType == taskTupleRecognition) {
+        std::vector<std::span<const int32_t>> lists;
+        for (const auto& row : panel.selectedSubsetArray) lists.emplace_back(row);
+        const size_t count = std::min<size_t>(panel.wStoredSubsets, std::min(lists.size(), panel.selectedSubsetArraySize.size()));
+        addSomeSelectedSubsetToSeriesHeader(*shell_, std::span<const int32_t>(panel.selectedSubsetArraySize).first(count),
+                                            std::span<const std::span<const int32_t>>(lists).first(count),
+                                            panel.wReservedSubsets, panel.wSubsetEntries, panel.currentPatternTuple,
+                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
+    } else {
+        const size_t count = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
+        setSelectedSubset(*shell_, std::span<const int32_t>(panel.selectedSubset).first(count), s.subsetEmployment,
+                          s.subsetInitPosition, s.lpSeriesHeader);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pipeline: new sequence → same-sequence preparation → make series → add noise → process →
+// store result → repaint results; the commands enter it at different stages.
+
+void Workbench::pipeline(Stage from) {
+    Settings& s = settings;
+    switch (from) {
+        case Stage::NewSequence:
+            if (!newSequence()) return;
+            [[fallthrough]];
+        case Stage::SameSequence:
+            sameSequence();
+            [[fallthrough]];
+        case Stage::MakeSeries:
+            if (!makeSeries()) return;
+            [[fallthrough]];
+        case Stage::AddNoise:
+            if (!addNoise(*shell_, s.lpSeriesHeader, s.wNoiseLevel, s.noiseSeed)) return;
+            [[fallthrough]];
+        case Stage::Process:
+            if (!process()) return;
+            [[fallthrough]];
+        case Stage::RepaintResults:
+            repaintResults();
+    }
+}
+
+bool Workbench::newSequence() {
+    Settings& s = settings;
+    s.wTaskType = effectiveTaskType(s.wTaskTypeSel, s.seriesType);
+    s.wSeriesPulses = s.wPulsesQuantity;
+    if (s.wTmin == 0 || s.dwSeriesSizeBase + s.wTmin < s.wImpulseSize) return false;
+    s.wMaxPulses = static_cast<uint16_t>((s.dwSeriesSizeBase - s.wImpulseSize + s.wTmin) / s.wTmin);
+    // The sequence must hold a number for every pulse the series may have.
+    if (s.lpEtalonSequence.size() < s.wMaxPulses)
+        s.lpEtalonSequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+    if (s.wRequiredCount == 0 || !s.lpRequiredList) {
+        shell_->messageBox("The list of required etalons is empty: choose at least one etalon.", " New pulses ",
+                           MessageIcon::Warning);
+        return false;
+    }
+    for (int i = 0; i < s.wMaxPulses; ++i)
+        s.lpEtalonSequence[i] = s.lpRequiredList[(libraryRandom() >> 3) % s.wRequiredCount];
+    return true;
+}
+
+void Workbench::sameSequence() {
+    Settings& s = settings;
+    s.dwSeriesSize = s.dwSeriesSizeBase;
+    PulseCountBounds b{};
+    if (pulseCountBounds(s.dwSeriesSizeBase, s.wImpulseSize, s.wTmin, s.wTmax, b)) {
+        s.wMinPulses = b.minimum;
+        s.wMaxPulses = b.maximum;
+    }
+    s.wSeriesPulses = s.wPulsesQuantity;
+    if (s.wSeriesPulses > s.wMaxPulses || s.wSeriesPulses < s.wMinPulses)
+        s.wSeriesPulses = static_cast<uint16_t>((s.wMaxPulses + s.wMinPulses) / 2);
+    s.wNoiseLevel = s.wNoiseLevelBase;
+    s.wLostLevel = s.wLostLevelBase;
+    s.wSavedEnergyCreate = s.wSavedEnergyCreateBase;
+    s.wSavedEnergyProcess = s.wSavedEnergyProcessBase;
+    if (s.lpEtalonSequence.size() < s.wMaxPulses)
+        s.lpEtalonSequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+    if (s.wTaskType == taskDetection || s.wTaskType == taskRecognition)
+        std::fill_n(s.lpEtalonSequence.begin(), s.wMaxPulses, s.lpEtalonSequence[0]);
+}
+
+bool Workbench::makeSeries() {
+    Settings& s = settings;
+    s.dwSeriesSize = s.dwSeriesSizeBase;
+    if (s.wPulsesQuantity < s.wMinPulses || s.wPulsesQuantity > s.wMaxPulses)
+        s.wSeriesPulses = static_cast<uint16_t>((s.wMaxPulses + s.wMinPulses) / 2);
+    else
+        s.wSeriesPulses = s.wPulsesQuantity;
+    s.wNoiseLevel = s.wNoiseLevelBase;
+    makeSeriesOfCurrentType(s, *shell_);
+    if (!s.lpSeriesHeader) {
+        shell_->messageBox("Не могу создать ряд!", "CM_INFO", MessageIcon::None);
+        return false;
+    }
+    return true;
+}
+
+bool Workbench::process() {
+    Settings& s = settings;
+    if (!s.lpSeriesHeader) return false;
+    const Routine routine = selectRoutine(s.wTaskType, s.seriesType);
+    const std::vector<uint16_t> candidates(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
+    const size_t current = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
+    std::vector<std::span<const int32_t>> stored;
+    for (size_t t = 0; t < panel.wStoredSubsets && t < panel.selectedSubsetArray.size() &&
+                       t < panel.selectedSubsetArraySize.size();
+         ++t)
+        stored.emplace_back(panel.selectedSubsetArray[t].data(),
+                            std::min<size_t>(std::max(panel.selectedSubsetArraySize[t], 0),
+                                             panel.selectedSubsetArray[t].size()));
+
+    ProcessingInput input;
+    input.candidates = candidates;
+    input.tuple = std::span<const int32_t>(panel.selectedSubset).first(current);
+    input.tuples = stored;
+    input.mode = s.subsetProceeding;
+    input.Tmin = s.wTmin;
+    input.Tmax = s.wTmax;
+    input.pct = s.wSavedEnergyProcess;
+    input.debugRepeat = &debugRepeat;
+
+    bool run = true;
+    if (s.wTaskType == taskTupleDetection || s.wTaskType == taskTupleRecognition) {
+        const bool missing = current == 0 || (s.wTaskType == taskTupleRecognition && stored.empty());
+        if (missing) shell_->sendCommand(cmSelectSetOfPulses);
+        run = current != 0 && (s.wTaskType == taskTupleDetection || !stored.empty());
+        // Nothing is stored or repainted for tuple detection without a subset.
+        if (s.wTaskType == taskTupleDetection && current == 0) return false;
+    }
+    if (run) {
+        lastAnswer = runRoutine(routine, *shell_, s.alphabet, input, s.lpChainsHeader, *s.lpSeriesHeader);
+        lastRoutine = routine;
+        ++processingRuns;
+    }
+
+    if (!addToChainsHeader(*shell_, static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
+                           s.wSavedEnergyProcess, s.lpChainsHeader)) {
+        shell_->messageBox("Ошибка addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
+        return false;
+    }
+    s.viewMode = 6;
+    s.wDisplayContent = 1;
+    return true;
+}
+
+void Workbench::repaintResults() {
+    Settings& s = settings;
+    repaintView(s.noEraseOnInvalidate == 0);
+    if (s.dirtySeriesLength) {
+        invalidate(layout.rcSeriesLengthBox, true);
+        s.dirtySeriesLength = 0;
+    }
+    if (s.dirtyNoiseLevel) {
+        invalidate(layout.rcNoiseLevelBox, true);
+        s.dirtyNoiseLevel = 0;
+    }
+    if (s.dirtyLostLevel) {
+        invalidate(layout.rcLostLevelBox, true);
+        s.dirtyLostLevel = 0;
+    }
+    if (s.dirtyPanelArea == 1) {
+        invalidate(grown(layout.rcButtonColumn, 0, 0, 1, 1), true);
+        s.dirtyPanelArea = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Series commands
+
+namespace {
+// Checks the series-energy dialog's values before anything of it is committed. Shows a message
+// naming the field and its valid range and returns false for a value that would break the model.
+bool seriesValuesValid(Shell& shell, const Settings& s) {
+    auto refuse = [&](const std::string& text) {
+        shell.messageBox(text, " Create Series ", MessageIcon::Warning);
+        return false;
+    };
+    if (s.dlgTmin < 1) return refuse("\"Min Length of Interval\" must be at least 1.");
+    if (s.dlgTmax < s.dlgTmin || s.dlgTmax < s.wImpulseSize)
+        return refuse("\"Max Length of Interval\" must be at least \"Min Length of Interval\" (" +
+                      std::to_string(s.dlgTmin) + ") and the etalon length (" + std::to_string(s.wImpulseSize) + ").");
+    if (s.dlgSeriesSize < s.wImpulseSize || s.dlgSeriesSize - s.wImpulseSize > 32767)
+        return refuse("\"Samples Length\" must lie between " + std::to_string(s.wImpulseSize) + " and " +
+                      std::to_string(32767 + s.wImpulseSize) + ".");
+    if (s.dlgSavedEnergyCreate > 100 || s.dlgSavedEnergyProcess > 100)
+        return refuse("\"Saved Energy Level\" must lie between 0 and 100.");
+    if (s.etalonNumber < 1 || s.etalonNumber > s.wAlphabetSize)
+        return refuse("\"Etalon Number\" must lie between 1 and " + std::to_string(s.wAlphabetSize) + ".");
+    return true;
+}
+}  // namespace
+
+bool Workbench::seriesParameters() {
+    Settings& s = settings;
+    if (s.wRequiredCount == 0) {
+        s.wRequiredCount = 1;
+        if (!s.lpRequiredList) s.lpRequiredList = getRequiredList(*shell_, s.wRequiredCapacity, nullptr);
+        if (s.lpRequiredList) s.lpRequiredList[0] = 1;
+        if (s.lpEtalonSequence.empty()) s.lpEtalonSequence.resize(1);
+        s.lpEtalonSequence[0] = 1;
+        s.currentEtalon = 1;
+        s.requiredFlags[0] = 1;
+    }
+    const bool flagged = s.currentEtalon >= 1 && s.currentEtalon <= alphabetCapacity && s.requiredFlags[s.currentEtalon - 1];
+    if (!flagged)
+        for (int n = 1; n <= alphabetCapacity; ++n)
+            if (s.requiredFlags[n - 1]) {
+                s.currentEtalon = n;
+                break;
+            }
+    const int32_t etalon = s.etalonNumber;
+    runSeriesEnergyDialog(*shell_, s);
+    if (s.dialogAccepted && !seriesValuesValid(*shell_, s)) {
+        // Nothing of the dialog is committed, the etalon number included.
+        s.etalonNumber = etalon;
+        s.dialogAccepted = 0;
+    }
+    return s.dialogAccepted != 0;
+}
+
+void Workbench::createSeries() {
+    Settings& s = settings;
+    shell_->sendCommand(CM_SERIES_PARAMETERS);
+    if (!s.dialogAccepted) return;
+    s.savedPulsesQuantity = s.wPulsesQuantity;
+    s.dlgMinPulses = static_cast<uint16_t>((s.dlgSeriesSize + s.wImpulseSize - 1) / s.dlgTmax);
+    if (s.dlgMinPulses == 0) s.dlgMinPulses = 1;
+    s.dlgMaxPulses = static_cast<uint16_t>((s.dlgSeriesSize - s.wImpulseSize + s.dlgTmin) / s.dlgTmin);
+    s.wPulsesQuantity = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
+    if (s.lpEtalonSequenceDlg.size() < s.dlgMaxPulses) {
+        std::vector<uint16_t> grown(s.dlgMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+        std::copy_n(s.lpEtalonSequence.begin(), std::min(s.lpEtalonSequence.size(), grown.size()), grown.begin());
+        s.lpEtalonSequenceDlg = std::move(grown);
+    }
+    const std::vector<uint16_t> sequenceShown = s.lpEtalonSequenceDlg;
+    runPulsesDialog(*shell_, s);
+    if (s.wPulsesQuantityDlg < s.dlgMinPulses || s.wPulsesQuantityDlg > s.dlgMaxPulses)
+        s.wPulsesQuantityDlg = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
+    if (!s.dialogAccepted) {
+        s.wPulsesQuantity = s.savedPulsesQuantity;
+        return;
+    }
+    // Values that would break the model are refused before anything is committed.
+    const int shown = std::min<int>(s.wPulsesQuantityDlg, static_cast<int>(s.lpEtalonSequenceDlg.size()));
+    for (int i = 0; i < shown; ++i)
+        if (s.lpEtalonSequenceDlg[i] < 1 || s.lpEtalonSequenceDlg[i] > s.wAlphabetSize) {
+            shell_->messageBox("\"Sequence of Etalons in Series\": entry " + std::to_string(i + 1) + " is " +
+                                   std::to_string(s.lpEtalonSequenceDlg[i]) + "; etalon numbers lie between 1 and " +
+                                   std::to_string(s.wAlphabetSize) + ".",
+                               " Create Series ", MessageIcon::Warning);
+            s.wPulsesQuantity = s.savedPulsesQuantity;
+            s.lpEtalonSequenceDlg = sequenceShown;
+            return;
+        }
+    if (s.dlgNoiseLevel > gaussSigmaLimit) {
+        shell_->messageBox("\"Noise Level\" must lie between 0 and " + std::to_string(gaussSigmaLimit) + ".",
+                           " Create Series ", MessageIcon::Warning);
+        s.wPulsesQuantity = s.savedPulsesQuantity;
+        s.lpEtalonSequenceDlg = sequenceShown;
+        return;
+    }
+
+    s.dwSeriesSizeBase = s.dlgSeriesSize;
+    s.wTmin = s.dlgTmin;
+    s.wTmax = s.dlgTmax;
+    s.currentEtalon = s.etalonNumber;
+    s.wSavedEnergyCreate = s.dlgSavedEnergyCreate;
+    s.wSavedEnergyProcess = s.dlgSavedEnergyProcess;
+    s.wPulsesQuantity = s.wPulsesQuantityDlg;
+    s.wNoiseLevelBase = static_cast<int16_t>(s.dlgNoiseLevel);
+    s.wMinPulses = s.dlgMinPulses;
+    s.wMaxPulses = s.dlgMaxPulses;
+    if (s.lpEtalonSequence.size() < s.dlgMaxPulses) {
+        std::vector<uint16_t> grown(s.dlgMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+        std::copy_n(s.lpEtalonSequenceDlg.begin(), std::min(s.lpEtalonSequenceDlg.size(), grown.size()), grown.begin());
+        s.lpEtalonSequence = std::move(grown);
+    } else {
+        std::copy_n(s.lpEtalonSequenceDlg.begin(), std::min(s.lpEtalonSequenceDlg.size(), s.lpEtalonSequence.size()),
+                    s.lpEtalonSequence.begin());
+    }
+    s.wChainsPulses = s.dlgMaxPulses;
+    s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+    s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
+    s.viewMode = 6;
+    if (s.seriesType == seriesFixedWhole) s.seriesType = seriesFixedWholeTyped;
+    if (s.seriesType == seriesUnfixedWhole) s.seriesType = seriesUnfixedWholeTyped;
+    shell_->sendCommand(CM_MAKE_SERIES);
+}
+
+void Workbench::editRequiredList() {
+    Settings& s = settings;
+    if (!s.lpRequiredList || s.wRequiredCapacity < s.wRequiredCount) {
+        s.wRequiredCount = s.wAlphabetSize;
+        s.lpRequiredList = getRequiredList(*shell_, s.wRequiredCount, std::move(s.lpRequiredList));
+        s.wRequiredCapacity = s.wRequiredCount;
+        if (!s.lpRequiredList) return;
+    }
+    const std::vector<uint16_t> before(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCapacity);
+    const uint16_t countBefore = s.wRequiredCount;
+    runRequiredListDialog(*shell_, s);
+    // Entries above the alphabet become their position; an entry of 0 names no etalon and is
+    // refused with the whole edit.
+    for (int i = 0; i < s.wRequiredCount; ++i) {
+        if (s.lpRequiredList[i] > s.wAlphabetSize) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
+        if (s.lpRequiredList[i] == 0) {
+            shell_->messageBox("\"List of Required Etalons\": entry " + std::to_string(i + 1) +
+                                   " is 0; etalon numbers lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
+                               " List of Required Etalons ", MessageIcon::Warning);
+            std::copy(before.begin(), before.end(), s.lpRequiredList.get());
+            s.wRequiredCount = countBefore;
+            return;
+        }
+    }
+    for (int n = 1; n <= s.wRequiredCapacity && n <= alphabetCapacity; ++n)
+        s.requiredFlags[n - 1] =
+            std::find(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount, n) !=
+                    s.lpRequiredList.get() + s.wRequiredCount
+                ? 1
+                : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statistical simulation
+
+bool Workbench::simulationParameters() {
+    Settings& s = settings;
+    shell_->sendCommand(CM_SERIES_PARAMETERS);
+    if (!s.dialogAccepted) return false;
+    s.dlgMinPulses = static_cast<uint16_t>((s.dlgSeriesSize + s.wImpulseSize - 1) / s.dlgTmax);
+    s.dlgMaxPulses = static_cast<uint16_t>((s.dlgSeriesSize - s.wImpulseSize + s.dlgTmin) / s.dlgTmin);
+    if (s.resetSequence) {
+        std::fill_n(s.lpEtalonSequence.begin(), std::min<size_t>(s.wMaxPulses, s.lpEtalonSequence.size()),
+                    static_cast<uint16_t>(s.etalonNumber));
+        s.resetSequence = 0;
+    }
+    // The ranges are checked before they are committed: the grid must have steps, repeats and
+    // noise levels the generator takes.
+    const auto ranges = [&] {
+        return std::array<int32_t, 7>{s.dlgMinPulses, s.dlgMaxPulses, s.wPulsesIncrement, s.wNoiseInitial,
+                                      s.wNoiseSteps,  s.wNoiseIncrement, s.repeats};
+    };
+    const std::array<int32_t, 7> before = ranges();
+    runSimulationRangesDialog(*shell_, s);
+    if (!s.dialogAccepted) return false;
+    const int32_t increment = s.wPulsesIncrement == 0 ? 1 : s.wPulsesIncrement;
+    const int32_t steps = (static_cast<int32_t>(s.dlgMaxPulses) - static_cast<int32_t>(s.dlgMinPulses)) / increment + 1;
+    const PulseBounds bounds =
+        seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
+    const int32_t last = s.dlgMinPulses + (steps - 1) * increment;
+    std::string why;
+    if (steps < 1)
+        why = "\"Number of Pulses in Series\": \"from\" " + std::to_string(s.dlgMinPulses) + " to " +
+              std::to_string(s.dlgMaxPulses) + " with \"incr.\" " + std::to_string(increment) + " gives no step.";
+    else if (s.dlgMinPulses < bounds.wMinPulses || last > bounds.wMaxPulses)
+        why = "\"Number of Pulses in Series\" must lie between " + std::to_string(bounds.wMinPulses) + " and " +
+              std::to_string(bounds.wMaxPulses) + " for this series.";
+    else if (s.repeats < 1)
+        why = "\"Number of Repeats\" must be at least 1.";
+    else if (s.wNoiseSteps < 1)
+        why = "\"Number of Steps in Simulation\" must be at least 1.";
+    else if (s.wNoiseInitial + static_cast<int32_t>(s.wNoiseSteps - 1) * s.wNoiseIncrement > gaussSigmaLimit)
+        why = "The noise levels must stay below " + std::to_string(gaussSigmaLimit + 1) + ".";
+    if (!why.empty()) {
+        shell_->messageBox(why, " Location Parameters", MessageIcon::Warning);
+        s.dlgMinPulses = static_cast<uint16_t>(before[0]);
+        s.dlgMaxPulses = static_cast<uint16_t>(before[1]);
+        s.wPulsesIncrement = static_cast<uint16_t>(before[2]);
+        s.wNoiseInitial = static_cast<uint16_t>(before[3]);
+        s.wNoiseSteps = static_cast<uint16_t>(before[4]);
+        s.wNoiseIncrement = static_cast<uint16_t>(before[5]);
+        s.repeats = static_cast<uint16_t>(before[6]);
+        s.dialogAccepted = 0;
+        return false;
+    }
+    s.dwSeriesSizeBase = s.dwSeriesSize = s.dlgSeriesSize;
+    s.wTmin = s.dlgTmin;
+    s.wTmax = s.dlgTmax;
+    s.wSavedEnergyCreate = s.dlgSavedEnergyCreate;
+    s.wSavedEnergyProcess = s.dlgSavedEnergyProcess;
+    s.wMinPulses = s.dlgMinPulses;
+    s.wMaxPulses = s.dlgMaxPulses;
+    s.wPulsesIncrement = static_cast<uint16_t>(increment);
+    s.wPulsesSteps = static_cast<uint16_t>(steps);
+    return true;
+}
+
+void Workbench::statisticalSimulation() {
+    Settings& s = settings;
+    s.wLostLevel = s.wLostLevelBase;
+    s.wSavedEnergyCreate = s.wSavedEnergyCreateBase;
+    s.wSavedEnergyProcess = s.wSavedEnergyProcessBase;
+    shell_->sendCommand(CM_SIMULATION_PARAMETERS);
+    if (!s.dialogAccepted) return;
+
+    char report[1024];
+    std::snprintf(report, sizeof report,
+                  "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
+                  "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
+                  "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
+                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
+                  s.dlgMaxPulses, s.wMaxPulses, s.wPulsesSteps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
+                  s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
+    shell_->messageBox(report, "getPulseEstAsRepeats", MessageIcon::None);
+
+    s.lpSeriesHeader = getCutOffSeriesHeader(*shell_, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
+                                             s.dwSeriesSize, s.lpSeriesHeader);
+    if (!s.lpSeriesHeader) {
+        shell_->messageBox("Не могу выделить память для lpCutOffSeriesHeader!", " About getCutOffSeriesHeader ",
+                           MessageIcon::Warning);
+        return;
+    }
+    s.lpRestErrorHeader = getRestErrHeader(*shell_, s.wPulsesSteps, s.wNoiseSteps, s.repeats, s.lpRestErrorHeader);
+    if (!s.lpRestErrorHeader) {
+        shell_->messageBox("Нет RestoreErrorHeader!", " About RestoreErrorHeader ", MessageIcon::None);
+        return;
+    }
+    if (!initRestErrHeader(*shell_, s.wPulsesSteps, s.wMinPulses, s.wPulsesIncrement, s.wNoiseSteps, s.wNoiseInitial,
+                           s.wNoiseIncrement, s.repeats, s.lpRestErrorHeader)) {
+        shell_->messageBox("Ошибка initRestErrHeader!", " About RestoreErrorHeader ", MessageIcon::None);
+        return;
+    }
+    const SimulationSettings simulation{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
+    shell_->runWithProgress(" Statistical Simulation", [&](const std::function<void(int, int)>& progress,
+                                                           const std::atomic<bool>& cancel) {
+        SimulationControl control;
+        control.progress = progress;
+        control.cancel = &cancel;
+        return statCutoffSighting(*shell_, s.lpRestErrorHeader, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
+                                  s.lpRequiredList.get(), static_cast<uint16_t>(s.seriesType), s.wTaskType,
+                                  s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed,
+                                  simulation, control);
+    });
+    showSimulation();
+}
+
+void Workbench::showSimulation() {
+    Settings& s = settings;
+    if (!s.lpRestErrorHeader || !s.lpRestErrorHeader->ifComplete) return;
+    s.wDisplayContent = 2;
+    runGraphChoiceDialog(*shell_, s, s.wTaskTypeSel == taskRecognition);
+    static constexpr int kinds[3][2] = {{0, 1}, {2, 3}, {4, 5}};
+    const int view = s.viewCase == 2 ? 1 : 0;
+    if (s.handlingCase == 2)
+        s.simGraphKind = kinds[1][view];
+    else if (s.handlingCase == 3)
+        s.simGraphKind = s.boundsIncluded ? (view ? 13 : 12) : kinds[2][view];
+    else
+        s.simGraphKind = kinds[0][view];
+    repaintView(true);
+    invalidate(grown(layout.rcButtonColumn, 0, 0, 1, 1), true);
+    s.dirtyPanelArea = 0;
+    const struct {
+        int32_t* flag;
+        const Rect* box;
+    } boxes[] = {{&s.dirtySeriesLength, &layout.rcSeriesLengthBox},
+                 {&s.dirtyNoiseLevel, &layout.rcNoiseLevelBox},
+                 {&s.dirtyLostLevel, &layout.rcLostLevelBox}};
+    for (const auto& b : boxes)
+        if (*b.flag) {
+            invalidate(*b.box, true);
+            *b.flag = 0;
+        }
+    s.viewMode = 6;
+}

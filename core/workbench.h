@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+
+#include "core/settings.h"
+#include "core/workbench_state.h"
+#include "processing/dispatch.h"
+#include "platform/window_handler.h"
+
+/// Menu command ids.
+enum MenuCommand : int {
+    cmCreateSeries = 40001,
+    cmNewPulses = 40002,
+    cmSaveImage = 40003,
+    cmExit = 40004,
+    cmDetection = 40005,
+    cmRecognition = 40006,
+    cmJointDetection = 40007,
+    cmFixedWhole = 40008,
+    cmUnfixedWhole = 40009,
+    cmFixedCutoffs = 40010,
+    cmUnfixedCutoffs = 40011,
+    cmStatisticalSimulation = 40012,
+    cmShowSimulation = 40015,
+    cmSelectSetOfPulses = 40016,
+    cmProcessingSameData = 40017,
+    cmProcessingNextData = 40018,
+    cmMoreDetails = 40019,
+    cmTypeMoreDetails = 40020,
+    cmFixedCase = 40021,
+    cmUnfixedCase = 40022,
+    cmRepeatDetection = 40023,
+    cmRepeatRecognition = 40024,
+    cmRepeatJoint = 40025,
+    cmRepeatSeriesProcessing = 40026,
+    cmSeriesProcessing = 40027,
+    cmFixedTuples = 40028,
+    cmSubsetSettings = 40029,
+    cmDrawingSettings = 40030,
+    cmViewSeriesParameters = 40031,
+    cmUnfixedTuples = 40032,
+    cmDebuggingRepeat = 40033,
+};
+
+/// Internal command ids the workbench sends to itself.
+enum InternalCommand : int {
+    CM_CLOSE = 204,
+    CM_NEXT_DATA = 205,
+    CM_REPAINT_ALL = 206,
+    CM_SAME_SEQUENCE = 208,
+    CM_ADD_NOISE = 209,
+    CM_PROCESS = 210,
+    CM_RESET_PARAMETERS = 211,
+    CM_REPAINT_ETALON = 212,
+    CM_REPAINT_VIEW_BUTTONS = 213,
+    CM_SIMULATION_PARAMETERS = 214,
+    CM_SERIES_PARAMETERS = 215,
+    CM_MAKE_SERIES = 216,
+    CM_REPAINT_RESULTS = 218,
+    CM_REPAINT_SUBSETS = 221,
+    CM_REPAINT_VIEW = 222,
+    CM_REDRAW_VIEW = 223,
+    CM_REPAINT_SUBSET_CELLS = 224,
+};
+
+/// The workbench behind the main window: it owns the settings and every model object, builds
+/// them at window creation, releases them at destruction, and runs every menu and internal
+/// command. It reaches the window only through the Shell it is given at creation.
+class Workbench : public WindowHandler {
+public:
+    bool onCreate(Shell& shell) override;
+    void onDestroy() override;
+    void onPaint(Canvas& canvas, const Rect& clip) override;
+    void onCommand(int id) override;
+    void onLeftButtonDown(int32_t x, int32_t y) override;
+    void onMouseMove(int32_t x, int32_t y) override;
+    void onLeftButtonUp(int32_t x, int32_t y) override;
+    void onKeyDown(int key) override;
+
+    Settings settings;
+    SubsetPanelState panel;
+    LayoutState layout;
+    int debugRepeat = 0;  ///< set by " Debugging repeat ", cleared by the tuple routines
+
+    /// Processing runs so far, and the routine and answer of the last one (for the tools that
+    /// replay commands and report what each run found).
+    int processingRuns = 0;
+    Routine lastRoutine = Routine::detectPulsesUnfixed;
+    int32_t lastAnswer = 0;
+
+private:
+    enum class Stage { NewSequence, SameSequence, MakeSeries, AddNoise, Process, RepaintResults };
+    void pipeline(Stage from);
+    bool newSequence();
+    void sameSequence();
+    bool makeSeries();
+    bool process();
+    void repaintResults();
+
+    void chooseTask(int id);
+    void chooseSeriesType(int id);
+    void createSeries();
+    void editRequiredList();
+    bool seriesParameters();
+    bool simulationParameters();
+    void statisticalSimulation();
+    void showSimulation();
+    void subsetSettings();
+    void resetParameters();
+    void repaintView(bool erase);
+    void invalidate(const Rect& r, bool erase);
+
+    Shell* shell_ = nullptr;
+};

@@ -1,0 +1,490 @@
+#include "dialogs/dialogs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/shell.h"
+
+namespace {
+
+using Kind = DialogControl::Kind;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+/// Reads a number of `text` from `pos`; `end` becomes the position after its last digit, or
+/// `pos` when there are no digits.
+int32_t readNumber(const std::string& text, size_t pos, size_t& end) {
+    end = pos;
+    size_t i = pos;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    // One beyond INT32_MAX, so that the most negative value is reached exactly.
+    constexpr int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    size_t digits = i;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        magnitude = std::min(magnitude * 10 + (text[digits] - '0'), limit);
+        ++digits;
+    }
+    if (digits == i) return 0;
+    end = digits;
+    if (negative) return static_cast<int32_t>(-magnitude);
+    return static_cast<int32_t>(std::min(magnitude, limit - 1));
+}
+
+std::string fieldText(const std::string& text) {
+    return text.substr(0, std::min(text.size(), dialogFieldRoom));
+}
+
+std::string textOf(const DialogResult& result, int id) {
+    const auto it = result.texts.find(id);
+    return it == result.texts.end() ? std::string() : it->second;
+}
+
+int32_t numberOf(const DialogResult& result, int id) {
+    return parseDialogNumber(textOf(result, id));
+}
+
+bool checkedOf(const DialogResult& result, int id) {
+    const auto it = result.checked.find(id);
+    return it != result.checked.end() && it->second;
+}
+
+std::string decimal(int64_t value) {
+    return std::to_string(value);
+}
+
+DialogControl group(int id, const std::string& label) {
+    DialogControl c;
+    c.id = id;
+    c.kind = Kind::Group;
+    c.label = label;
+    return c;
+}
+
+DialogControl edit(int id, const std::string& label, const std::string& text, int inGroup = -1) {
+    DialogControl c;
+    c.id = id;
+    c.kind = Kind::Edit;
+    c.label = label;
+    c.text = text;
+    c.group = inGroup;
+    return c;
+}
+
+DialogControl staticText(int id, const std::string& text, int inGroup = -1) {
+    DialogControl c;
+    c.id = id;
+    c.kind = Kind::Static;
+    c.text = text;
+    c.group = inGroup;
+    return c;
+}
+
+DialogControl button(Kind kind, int id, const std::string& label, bool checked, int inGroup = -1) {
+    DialogControl c;
+    c.id = id;
+    c.kind = kind;
+    c.label = label;
+    c.checked = checked;
+    c.group = inGroup;
+    return c;
+}
+
+DialogControl radio(int id, const std::string& label, bool checked, int inGroup) {
+    return button(Kind::Radio, id, label, checked, inGroup);
+}
+
+DialogControl check(int id, const std::string& label, bool checked, int inGroup = -1) {
+    return button(Kind::Check, id, label, checked, inGroup);
+}
+
+DialogForm makeForm(int resource, const std::string& caption) {
+    DialogForm form;
+    form.resource = resource;
+    form.caption = caption;
+    return form;
+}
+
+void addOkCancel(DialogForm& form) {
+    form.controls.push_back(button(Kind::Button, 1, "OK", false));
+    form.controls.push_back(button(Kind::Button, 2, "Cancel", false));
+}
+
+std::string formatted(const char* format, int a) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, format, a);
+    return buffer;
+}
+
+std::string formatted(const char* format, int a, int b) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, format, a, b);
+    return buffer;
+}
+
+} // namespace
+
+int32_t parseDialogNumber(const std::string& text) {
+    size_t end = 0;
+    return readNumber(fieldText(text), 0, end);
+}
+
+std::string formatNumberList(const uint16_t* values, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) text += ',';
+        text += decimal(values[i]);
+    }
+    return text;
+}
+
+std::vector<int32_t> parseNumberList(const std::string& text, int count) {
+    const std::string field = fieldText(text);
+    std::vector<int32_t> numbers(static_cast<size_t>(std::max(count, 0)), 0);
+    size_t pos = 0;
+    for (int32_t& number : numbers) {
+        if (pos >= field.size()) break;
+        size_t end = pos;
+        number = readNumber(field, pos, end);
+        const size_t separator = field.find_first_of(", ", end);
+        pos = separator == std::string::npos ? field.size() : separator + 1;
+    }
+    return numbers;
+}
+
+// ---- Series energy (105) ----
+
+DialogForm seriesEnergyForm(const Settings& s) {
+    DialogForm form = makeForm(dialogSeriesEnergy, "Create Series");
+    const int creating = -2, processing = -3;
+    form.controls.push_back(group(creating, "Parameters for creating series"));
+    form.controls.push_back(edit(1000, "Samples Length", decimal(s.dwSeriesSize), creating));
+    form.controls.push_back(edit(1001, "Min Length of Interval", decimal(s.wTmin), creating));
+    form.controls.push_back(edit(1003, "Max Length of Interval", decimal(s.wTmax), creating));
+    form.controls.push_back(edit(1004, "Etalon Number", decimal(s.currentEtalon), creating));
+    form.controls.push_back(edit(1005, "Saved Energy Level (from 0 to 100)",
+                                 decimal(s.wSavedEnergyCreate), creating));
+    form.controls.push_back(group(processing, "Parameters for processing series"));
+    form.controls.push_back(edit(1006, "Saved Energy Level (from 0 to 100)",
+                                 decimal(s.wSavedEnergyProcess), processing));
+    addOkCancel(form);
+    return form;
+}
+
+void commitSeriesEnergy(const DialogResult& result, Settings& s) {
+    if (!result.accepted) {
+        s.dialogAccepted = 0;
+        return;
+    }
+    s.dlgSeriesSize = static_cast<uint32_t>(numberOf(result, 1000));
+    s.dlgTmin = static_cast<uint16_t>(numberOf(result, 1001));
+    s.dlgTmax = static_cast<uint16_t>(numberOf(result, 1003));
+    s.dlgSavedEnergyCreate = static_cast<uint16_t>(numberOf(result, 1005));
+    s.etalonNumber = numberOf(result, 1004);
+    s.dlgSavedEnergyProcess = static_cast<uint16_t>(numberOf(result, 1006));
+    s.dialogAccepted = 1;
+}
+
+// ---- Pulses (106) ----
+
+namespace {
+
+size_t sequenceEntriesShown(const Settings& s, uint16_t count) {
+    return std::min<size_t>(count, s.lpEtalonSequenceDlg.size());
+}
+
+} // namespace
+
+DialogForm pulsesForm(const Settings& s) {
+    DialogForm form = makeForm(dialogPulses, "Create Series");
+    const int structure = -2;
+    form.controls.push_back(group(structure, " Series structure "));
+    form.controls.push_back(staticText(1008,
+                                       formatted("Number of Pulses in Series (from %d to %d)",
+                                                 s.dlgMinPulses, s.dlgMaxPulses),
+                                       structure));
+    form.controls.push_back(edit(1007, "", decimal(s.wPulsesQuantity), structure));
+    form.controls.push_back(staticText(
+        1009, formatted("Sequence of Etalons in Series (values from 1 to %d)", s.wAlphabetSize),
+        structure));
+    const size_t shown = sequenceEntriesShown(s, s.wPulsesQuantity);
+    form.controls.push_back(edit(1010, "",
+                                 formatNumberList(s.lpEtalonSequenceDlg.data(), static_cast<int>(shown)),
+                                 structure));
+    form.controls.push_back(edit(1011, "Noise Level", decimal(s.wNoiseLevel)));
+    addOkCancel(form);
+    return form;
+}
+
+void commitPulses(const DialogResult& result, uint16_t countShown, Settings& s) {
+    if (!result.accepted) {
+        s.dialogAccepted = 0;
+        return;
+    }
+    s.wPulsesQuantityDlg = static_cast<uint16_t>(numberOf(result, 1007));
+    const std::vector<int32_t> sequence = parseNumberList(textOf(result, 1010), countShown);
+    const size_t written = sequenceEntriesShown(s, countShown);
+    for (size_t i = 0; i < written; ++i)
+        s.lpEtalonSequenceDlg[i] = static_cast<uint16_t>(sequence[i]);
+    s.dlgNoiseLevel = static_cast<uint16_t>(numberOf(result, 1011));
+    s.dialogAccepted = 1;
+}
+
+// ---- Required list (107) ----
+
+namespace {
+
+size_t requiredEntriesUsable(const Settings& s) {
+    if (!s.lpRequiredList) return 0;
+    return std::min(s.wRequiredCount, s.wRequiredCapacity);
+}
+
+} // namespace
+
+DialogForm requiredListForm(const Settings& s) {
+    DialogForm form = makeForm(dialogRequiredList, "List of Required Etalons");
+    form.controls.push_back(edit(1014, "Number of Required Etalons", decimal(s.wRequiredCount)));
+    form.controls.push_back(
+        staticText(1012, formatted("List of Required Etalons (from 1 to %d)", s.wAlphabetSize)));
+    form.controls.push_back(
+        edit(1013, "",
+             formatNumberList(s.lpRequiredList.get(), static_cast<int>(requiredEntriesUsable(s)))));
+    addOkCancel(form);
+    return form;
+}
+
+void commitRequiredList(const DialogResult& result, Settings& s) {
+    if (!result.accepted) {
+        s.dialogAccepted = 0;
+        return;
+    }
+    const int32_t count = numberOf(result, 1014);
+    if (count > 0 && count <= s.wRequiredCapacity) s.wRequiredCount = static_cast<uint16_t>(count);
+    const std::vector<int32_t> list = parseNumberList(textOf(result, 1013), s.wRequiredCount);
+    const size_t written = requiredEntriesUsable(s);
+    for (size_t i = 0; i < written; ++i) s.lpRequiredList[i] = static_cast<uint16_t>(list[i]);
+    s.dialogAccepted = 1;
+}
+
+// ---- Simulation ranges (110) ----
+
+DialogForm simulationRangesForm(const Settings& s) {
+    DialogForm form = makeForm(dialogSimulationRanges, " Location Parameters");
+    const int pulses = -2, noise = -3;
+    form.controls.push_back(group(pulses, " Number of Pulses in Series "));
+    form.controls.push_back(edit(1015, "from", decimal(s.dlgMinPulses), pulses));
+    form.controls.push_back(edit(1016, "to", decimal(s.dlgMaxPulses), pulses));
+    form.controls.push_back(edit(1017, "incr.", decimal(s.wPulsesIncrement), pulses));
+    form.controls.push_back(edit(1021, "Number of Repeats", decimal(s.repeats)));
+    form.controls.push_back(group(noise, " Noise parameters "));
+    form.controls.push_back(edit(1019, "Initial Level", decimal(s.wNoiseInitial), noise));
+    form.controls.push_back(
+        edit(1018, "Number of Steps in Simulation", decimal(s.wNoiseSteps), noise));
+    form.controls.push_back(
+        edit(1020, "Noise Increment per Step", decimal(s.wNoiseIncrement), noise));
+    addOkCancel(form);
+    return form;
+}
+
+void commitSimulationRanges(const DialogResult& result, Settings& s) {
+    if (!result.accepted) {
+        s.dialogAccepted = 0;
+        return;
+    }
+    s.dlgMinPulses = static_cast<uint16_t>(numberOf(result, 1015));
+    s.dlgMaxPulses = static_cast<uint16_t>(numberOf(result, 1016));
+    s.wPulsesIncrement = static_cast<uint16_t>(numberOf(result, 1017));
+    s.wNoiseInitial = static_cast<uint16_t>(numberOf(result, 1019));
+    s.wNoiseSteps = static_cast<uint16_t>(numberOf(result, 1018));
+    s.wNoiseIncrement = static_cast<uint16_t>(numberOf(result, 1020));
+    s.repeats = static_cast<uint16_t>(numberOf(result, 1021));
+    s.dialogAccepted = 1;
+}
+
+// ---- Subset settings (111) ----
+
+DialogForm subsetSettingsForm(const Settings& s) {
+    DialogForm form = makeForm(dialogSubsetSettings, "Subset settings");
+    const int employment = -2, proceeding = -3;
+    // Values outside 1..5 show "Complete " checked.
+    const int shown = s.subsetEmployment >= 1 && s.subsetEmployment <= 5 ? s.subsetEmployment : 4;
+    form.controls.push_back(group(employment, " Subset employment "));
+    form.controls.push_back(radio(1015, "Single random ", shown == 1, employment));
+    form.controls.push_back(radio(1016, "Single fixed", shown == 2, employment));
+    form.controls.push_back(radio(1017, "Multiple random", shown == 3, employment));
+    form.controls.push_back(radio(1018, "Complete ", shown == 4, employment));
+    form.controls.push_back(radio(1019, "Shifted complete", shown == 5, employment));
+    DialogControl position =
+        edit(1020, "Subset init position", decimal(s.subsetInitPosition), employment);
+    position.enabled = false;
+    form.controls.push_back(position);
+    form.controls.push_back(group(proceeding, " Subset proceeding "));
+    form.controls.push_back(radio(1021, "Complete ", s.subsetProceeding != 2, proceeding));
+    form.controls.push_back(
+        radio(1022, "Probably shifted complete", s.subsetProceeding == 2, proceeding));
+    addOkCancel(form);
+    return form;
+}
+
+void commitSubsetSettings(const DialogResult& result, Settings& s) {
+    if (!result.accepted) return; // the saved copies are the settings as they are
+    uint16_t employment = s.subsetEmployment;
+    uint16_t proceeding = s.subsetProceeding;
+    for (int id : result.clicks) {
+        if (id >= 1015 && id <= 1019) employment = static_cast<uint16_t>(id - 1014);
+        if (id == 1021 || id == 1022) proceeding = static_cast<uint16_t>(id - 1020);
+    }
+    s.subsetEmployment = employment;
+    s.subsetProceeding = proceeding;
+    s.subsetInitPosition = static_cast<uint16_t>(numberOf(result, 1020));
+}
+
+// ---- Drawing settings (112) ----
+
+DialogForm drawingSettingsForm(const Settings& s) {
+    DialogForm form = makeForm(dialogDrawingSettings, "Drawing settings");
+    const int tuples = -2;
+    form.controls.push_back(check(1023, "highlight detected pulses", s.highlightDetectedPulses != 0));
+    form.controls.push_back(check(1024, "shaded original pulses", s.shadeOriginalPulses != 0));
+    form.controls.push_back(group(tuples, " Highlight detected tuples "));
+    form.controls.push_back(radio(1025, "dotted frame", s.highlightTuples == 1, tuples));
+    form.controls.push_back(radio(1026, "coloured background",
+                                  s.highlightTuples != 0 && s.highlightTuples != 1, tuples));
+    form.controls.push_back(radio(1027, "none", s.highlightTuples == 0, tuples));
+    form.controls.push_back(check(1043, "special graph size", s.specialGraphSize != 0));
+    form.controls.push_back(check(1044, "frame graph fields", s.frameGraphFields != 0));
+    addOkCancel(form);
+    return form;
+}
+
+void commitDrawingSettings(const DialogResult& result, Settings& s) {
+    if (!result.accepted) return;
+    int32_t detected = s.highlightDetectedPulses;
+    int32_t shaded = s.shadeOriginalPulses;
+    uint16_t tuples = s.highlightTuples;
+    int32_t special = s.specialGraphSize;
+    int32_t frame = s.frameGraphFields;
+    for (int id : result.clicks) {
+        const int32_t state = checkedOf(result, id) ? 1 : 0;
+        switch (id) {
+        case 1023: detected = state; break;
+        case 1024: shaded = state; break;
+        case 1025: tuples = 1; break;
+        case 1026: tuples = 2; break;
+        case 1027: tuples = 0; break;
+        case 1043: special = state; break;
+        case 1044: frame = state; break;
+        default: break;
+        }
+    }
+    s.highlightDetectedPulses = detected;
+    s.shadeOriginalPulses = shaded;
+    s.highlightTuples = tuples;
+    s.specialGraphSize = special;
+    s.frameGraphFields = frame;
+}
+
+// ---- Graph choice (113, 114) ----
+
+DialogForm graphChoiceForm(const Settings& s, bool recognition) {
+    DialogForm form = recognition
+                          ? makeForm(dialogGraphChoiceRecognition, "Show Statistical Simulation")
+                          : makeForm(dialogGraphChoice, " Show Statistical Simulation parameters");
+    const int handling = -2, view = -3, bound = -4;
+    const bool third = recognition && s.handlingCase == 3;
+    form.controls.push_back(group(handling, " Handling case "));
+    form.controls.push_back(
+        radio(1028, "restoring error", s.handlingCase != 2 && !third, handling));
+    form.controls.push_back(radio(1029, "detection error", s.handlingCase == 2, handling));
+    if (recognition) form.controls.push_back(radio(1034, "recognition error", third, handling));
+    form.controls.push_back(group(view, " View case "));
+    form.controls.push_back(radio(1030, "componentwise", s.viewCase != 2, view));
+    form.controls.push_back(radio(1031, "summary view", s.viewCase == 2, view));
+    form.controls.push_back(group(bound, " Upper bound case "));
+    form.controls.push_back(check(1032, "fixed upper bound", s.fixedUpperBound != 0, bound));
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%.5g", s.upperBound);
+    form.controls.push_back(edit(1033, "upper bound", shown, bound));
+    if (recognition) form.controls.push_back(check(1042, "bounds incl.", s.boundsIncluded != 0));
+    addOkCancel(form);
+    return form;
+}
+
+void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition) {
+    if (!result.accepted) return;
+    int32_t handling = s.handlingCase;
+    int32_t view = s.viewCase;
+    int32_t fixed = s.fixedUpperBound;
+    int32_t bounds = s.boundsIncluded;
+    for (int id : result.clicks) {
+        switch (id) {
+        case 1028: handling = 1; break;
+        case 1029: handling = 2; break;
+        case 1034: if (recognition) handling = 3; break;
+        case 1030: view = 1; break;
+        case 1031: view = 2; break;
+        case 1032: fixed = checkedOf(result, id) ? 1 : 0; break;
+        case 1042: if (recognition) bounds = checkedOf(result, id) ? 1 : 0; break;
+        default: break;
+        }
+    }
+    s.handlingCase = handling;
+    s.viewCase = view;
+    s.fixedUpperBound = fixed;
+    if (fixed) {
+        const std::string text = fieldText(textOf(result, 1033));
+        s.upperBound = std::strtod(text.c_str(), nullptr); // 0.0 when no number is there
+    }
+    if (recognition) s.boundsIncluded = bounds;
+}
+
+// ---- Runners ----
+
+bool runSeriesEnergyDialog(Shell& shell, Settings& s) {
+    const DialogResult result = shell.runDialog(seriesEnergyForm(s));
+    commitSeriesEnergy(result, s);
+    return result.accepted;
+}
+
+bool runPulsesDialog(Shell& shell, Settings& s) {
+    const uint16_t countShown = s.wPulsesQuantity;
+    const DialogResult result = shell.runDialog(pulsesForm(s));
+    commitPulses(result, countShown, s);
+    return result.accepted;
+}
+
+bool runRequiredListDialog(Shell& shell, Settings& s) {
+    const DialogResult result = shell.runDialog(requiredListForm(s));
+    commitRequiredList(result, s);
+    return result.accepted;
+}
+
+bool runSimulationRangesDialog(Shell& shell, Settings& s) {
+    const DialogResult result = shell.runDialog(simulationRangesForm(s));
+    commitSimulationRanges(result, s);
+    return result.accepted;
+}
+
+bool runSubsetSettingsDialog(Shell& shell, Settings& s) {
+    const DialogResult result = shell.runDialog(subsetSettingsForm(s));
+    commitSubsetSettings(result, s);
+    return result.accepted;
+}
+
+bool runDrawingSettingsDialog(Shell& shell, Settings& s) {
+    const DialogResult result = shell.runDialog(drawingSettingsForm(s));
+    commitDrawingSettings(result, s);
+    return result.accepted;
+}
+
+bool runGraphChoiceDialog(Shell& shell, Settings& s, bool recognition) {
+    const DialogResult result = shell.runDialog(graphChoiceForm(s, recognition));
+    commitGraphChoice(result, s, recognition);
+    return result.accepted;
+}

@@ -1,0 +1,177 @@
+#include "platform/qt/qt_shell.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/qt/form_dialog.h"
+#include "platform/qt/main_window.h"
+#include "platform/qt/progress_dialog.h"
+
+namespace {
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The extension a name filter such as "PNG (*.png)" stands for.
+QString suffixOf(const QString& filter) {
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    const QRegularExpressionMatch match = pattern.match(filter);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+// The save dialog; on accepting, a name without an extension gets the one of the filter chosen
+// at that moment, before the dialog checks whether the file exists.
+class SaveFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        setDefaultSuffix(suffixOf(selectedNameFilter()));
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
+
+QtShell::QtShell(MainWindow& window) : window_(window) {}
+
+void QtShell::messageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
+    QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    fromUtf8(caption), fromUtf8(text), QMessageBox::Ok, &window_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void QtShell::invalidate(const Rect* rect, bool erase) {
+    if (!rect) {
+        window_.clientArea()->invalidate(nullptr, erase);
+        return;
+    }
+    // Clamp to what a QRect can hold; the client area cuts it down further.
+    auto clampCoordinate = [](int64_t v) {
+        return static_cast<int>(std::clamp<int64_t>(v, -(int64_t{1} << 30), int64_t{1} << 30));
+    };
+    if (rect->right <= rect->left || rect->bottom <= rect->top) return;
+    const QRect area(QPoint(clampCoordinate(rect->left), clampCoordinate(rect->top)),
+                     QPoint(clampCoordinate(int64_t{rect->right} - 1), clampCoordinate(int64_t{rect->bottom} - 1)));
+    window_.clientArea()->invalidate(&area, erase);
+}
+
+void QtShell::sendCommand(int id) {
+    window_.dispatch(id);
+}
+
+void QtShell::checkMenuItem(int id, bool checked) {
+    if (QAction* action = window_.commandAction(id)) action->setChecked(checked);
+}
+
+DialogResult QtShell::runDialog(const DialogForm& form) {
+    return FormDialog::run(form, &window_);
+}
+
+void QtShell::close() {
+    window_.close();
+}
+
+void QtShell::setCapture(bool captured) {
+    ClientArea* client = window_.clientArea();
+    if (captured) {
+        if (client->isVisible()) client->grabMouse();
+    } else if (QWidget::mouseGrabber() == client) {
+        client->releaseMouse();
+    }
+}
+
+void QtShell::setCursor(CursorShape shape) {
+    window_.clientArea()->setCursor(shape == CursorShape::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void QtShell::moveEdit(const Rect& rect) {
+    const int64_t w = std::max<int64_t>(int64_t{rect.right} - rect.left, 0);
+    const int64_t h = std::max<int64_t>(int64_t{rect.bottom} - rect.top, 0);
+    const int64_t limit = int64_t{1} << 24;
+    window_.clientArea()->edit()->setGeometry(
+        static_cast<int>(std::clamp<int64_t>(rect.left, -limit, limit)),
+        static_cast<int>(std::clamp<int64_t>(rect.top, -limit, limit)),
+        static_cast<int>(std::min(w, limit)), static_cast<int>(std::min(h, limit)));
+}
+
+void QtShell::setEditText(const std::string& text) {
+    window_.clientArea()->edit()->setText(fromUtf8(text));
+}
+
+std::string QtShell::editText() {
+    return window_.clientArea()->edit()->text().toStdString();
+}
+
+std::optional<std::string> QtShell::chooseSaveFile(const std::string& title) {
+    SaveFileDialog dialog(&window_, fromUtf8(title));
+    dialog.setObjectName(QStringLiteral("saveFile"));
+    // The toolkit's own dialog, the same everywhere: filters in this order, the suffix rule.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters{QStringLiteral("Bitmap (*.bmp)"), QStringLiteral("PCX (*.pcx)"),
+                              QStringLiteral("PNG (*.png)")};
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.first());
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.first().isEmpty()) return std::nullopt;
+    return chosen.first().toStdString();
+}
+
+int QtShell::runWithProgress(
+    const std::string& title,
+    const std::function<int(const std::function<void(int, int)>& progress,
+                            const std::atomic<bool>& cancel)>& work) {
+    if (!work) return 0;
+    std::atomic<bool> cancel{false};
+    // The latest (done, total) packed in one word so that a reader never mixes two reports,
+    // and whether a refresh is already on its way to the dialog.
+    std::atomic<uint64_t> latest{0};
+    std::atomic<bool> refreshPosted{false};
+    QEventLoop loop;
+    ProgressDialog dialog(fromUtf8(title), cancel, &window_);
+
+    const std::function<void(int, int)> progress = [&](int done, int total) {
+        latest.store(uint64_t{static_cast<uint32_t>(done)} << 32 | static_cast<uint32_t>(total));
+        if (refreshPosted.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            &dialog,
+            [&] {
+                refreshPosted.store(false);
+                const uint64_t packed = latest.load();
+                dialog.setProgress(static_cast<int>(static_cast<uint32_t>(packed >> 32)),
+                                   static_cast<int>(static_cast<uint32_t>(packed)));
+            },
+            Qt::QueuedConnection);
+    };
+
+    dialog.show();
+    int result = 0;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        try {
+            result = work(progress, cancel);
+        } catch (...) {
+            result = 0;
+        }
+        finished.store(true);
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    // The loop also ends when the application quits; the work is then told to stop.
+    if (!finished.load()) cancel.store(true);
+    worker.join();
+    dialog.hide();
+    return result;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/shell.h"
+
+class MainWindow;
+
+/// The Shell of the Qt main window: message boxes, modal dialogs built from their forms, the
+/// menu's check marks, the client area's pending region, capture and cursor, the edit control,
+/// the save dialog and the progress dialog of long work.
+class QtShell : public Shell {
+public:
+    explicit QtShell(MainWindow& window);
+
+    /// A modal box with the text and caption as given, an OK button and, for Warning, the
+    /// warning icon.
+    void messageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void invalidate(const Rect* rect, bool erase) override;
+    void sendCommand(int id) override;
+    void checkMenuItem(int id, bool checked) override;
+    DialogResult runDialog(const DialogForm& form) override;
+    void close() override;
+    void setCapture(bool captured) override;
+    void setCursor(CursorShape shape) override;
+    void moveEdit(const Rect& rect) override;
+    void setEditText(const std::string& text) override;
+    std::string editText() override;
+    /// A save dialog offering "Bitmap (*.bmp)", "PCX (*.pcx)" and "PNG (*.png)", in that order.
+    /// A name typed without an extension gets the one of the chosen filter.
+    std::optional<std::string> chooseSaveFile(const std::string& title) override;
+    /// Runs `work` on its own thread while a modal progress dialog shows the cells done, the
+    /// time elapsed and the time left; Cancel sets the cancel flag. Returns what work returns
+    /// (0 when it throws).
+    int runWithProgress(const std::string& title,
+                        const std::function<int(const std::function<void(int, int)>& progress,
+                                                const std::atomic<bool>& cancel)>& work) override;
+
+private:
+    MainWindow& window_;
+};

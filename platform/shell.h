@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "dialogs/dialog_form.h"
+#include "model/message_sink.h"
+
+/// A rectangle in client pixels: left and top inside, right and bottom outside.
+struct Rect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+};
+
+/// The two cursor shapes of the workbench.
+enum class CursorShape { Arrow, Hand };
+
+/// Window services the commands and handlers use. Implemented by the Qt window and by the
+/// headless stand-in of the tests and the command-line tool. Message boxes (MessageSink) are
+/// modal: the call returns when the user dismissed the box.
+class Shell : public MessageSink {
+public:
+    /// Adds a rectangle (null: the whole client area) to the region the next paint redraws;
+    /// `erase` asks for the white background first.
+    virtual void invalidate(const Rect* rect, bool erase) = 0;
+    /// Runs the command at once through the dispatcher and returns when it is done.
+    virtual void sendCommand(int id) = 0;
+    /// Sets or clears the check mark of a menu item.
+    virtual void checkMenuItem(int id, bool checked) = 0;
+    /// Shows a modal dialog and returns how it ended.
+    virtual DialogResult runDialog(const DialogForm& form) = 0;
+    /// Closes the window (the workbench then shuts down).
+    virtual void close() = 0;
+    /// Mouse capture and cursor shape.
+    virtual void setCapture(bool captured) = 0;
+    virtual void setCursor(CursorShape shape) = 0;
+    /// The one child edit control ("Tmin Text", id 225).
+    virtual void moveEdit(const Rect& rect) = 0;
+    virtual void setEditText(const std::string& text) = 0;
+    virtual std::string editText() = 0;
+    /// The save dialog of the snapshot: a file name, or nothing when cancelled.
+    virtual std::optional<std::string> chooseSaveFile(const std::string& title) = 0;
+    /// Runs long work with a modal progress dialog (cells done, elapsed, time left, Cancel).
+    /// `work` receives a progress callback (done, total) and the cancel flag the dialog sets.
+    virtual int runWithProgress(const std::string& title,
+                                const std::function<int(const std::function<void(int, int)>& progress,
+                                                        const std::atomic<bool>& cancel)>& work) = 0;
+};

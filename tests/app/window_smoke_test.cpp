@@ -1,0 +1,46 @@
+// The real window on the offscreen platform with the workbench behind it.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+
+#include "core/menu.h"
+#include "core/workbench.h"
+#include "platform/qt/main_window.h"
+
+TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
+    seedCells = SeedCells{};
+    Workbench workbench;
+    MainWindow window(workbench);
+    ASSERT_TRUE(window.created());
+    window.showMaximized();
+    QApplication::processEvents();
+    EXPECT_EQ(window.windowTitle().toStdString(), mainWindowTitle);
+    for (const MenuRow& row : mainMenu) {
+        QAction* action = window.commandAction(row.id);
+        ASSERT_NE(action, nullptr) << row.id;
+        EXPECT_EQ(action->text().toStdString(), row.text);
+    }
+    EXPECT_TRUE(window.commandAction(cmUnfixedCutoffs)->isChecked());
+    EXPECT_TRUE(window.commandAction(cmJointDetection)->isChecked());
+
+    window.commandAction(cmProcessingNextData)->trigger();
+    EXPECT_EQ(workbench.processingRuns, 1);
+    EXPECT_EQ(workbench.settings.viewMode, 6);
+    EXPECT_EQ(workbench.settings.lpSeriesHeader->wNoiseSigma, 20);
+    QApplication::processEvents();
+
+    window.commandAction(cmRecognition)->trigger();
+    EXPECT_TRUE(window.commandAction(cmRecognition)->isChecked());
+    EXPECT_FALSE(window.commandAction(cmJointDetection)->isChecked());
+    window.close();
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,497 @@
+#include "dialogs/dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/shell.h"
+
+namespace {
+
+using Kind = DialogControl::Kind;
+using Values = std::map<int, std::string>;
+
+DialogResult answer(const DialogForm& form, const Values& values, bool cancel = false) {
+    return scriptedAnswer(form, values, cancel);
+}
+
+std::vector<int> ids(const DialogForm& form) {
+    std::vector<int> out;
+    for (const DialogControl& c : form.controls) out.push_back(c.id);
+    return out;
+}
+
+std::string label(const DialogForm& form, int id) {
+    const DialogControl* c = form.find(id);
+    return c ? c->label : "<missing>";
+}
+
+std::string text(const DialogForm& form, int id) {
+    const DialogControl* c = form.find(id);
+    return c ? c->text : "<missing>";
+}
+
+bool checked(const DialogForm& form, int id) {
+    const DialogControl* c = form.find(id);
+    return c && c->checked;
+}
+
+/// Caption of the group box the control sits in; "" outside any group.
+std::string groupOf(const DialogForm& form, int id) {
+    const DialogControl* c = form.find(id);
+    if (!c || c->group == -1) return "";
+    const DialogControl* box = form.find(c->group);
+    return box && box->kind == Kind::Group ? box->label : "<no box>";
+}
+
+class FakeShell : public Shell {
+public:
+    Values values;
+    bool cancel = false;
+    std::vector<DialogForm> shown;
+
+    DialogResult runDialog(const DialogForm& form) override {
+        shown.push_back(form);
+        return scriptedAnswer(form, values, cancel);
+    }
+    void messageBox(const std::string&, const std::string&, MessageIcon) override {}
+    void invalidate(const Rect*, bool) override {}
+    void sendCommand(int) override {}
+    void checkMenuItem(int, bool) override {}
+    void close() override {}
+    void setCapture(bool) override {}
+    void setCursor(CursorShape) override {}
+    void moveEdit(const Rect&) override {}
+    void setEditText(const std::string&) override {}
+    std::string editText() override { return {}; }
+    std::optional<std::string> chooseSaveFile(const std::string&) override { return {}; }
+    int runWithProgress(const std::string&,
+                        const std::function<int(const std::function<void(int, int)>&,
+                                                const std::atomic<bool>&)>&) override {
+        return 0;
+    }
+};
+
+} // namespace
+
+TEST(DialogNumberTest, ReadsTheLeadingDecimalInteger) {
+    EXPECT_EQ(parseDialogNumber("12abc"), 12);
+    EXPECT_EQ(parseDialogNumber("abc"), 0);
+    EXPECT_EQ(parseDialogNumber(""), 0);
+    EXPECT_EQ(parseDialogNumber("  \t-42 7"), -42);
+    EXPECT_EQ(parseDialogNumber("+7"), 7);
+    EXPECT_EQ(parseDialogNumber("- 5"), 0);
+    EXPECT_EQ(parseDialogNumber(std::string(98, ' ') + "12"), 1);  // the 100th character is unseen
+    EXPECT_EQ(parseDialogNumber("2147483647"), 2147483647);
+    EXPECT_EQ(parseDialogNumber("-2147483648"), INT32_MIN);
+    EXPECT_EQ(parseDialogNumber(std::string(60, '9')), INT32_MAX);
+    EXPECT_EQ(parseDialogNumber("-" + std::string(60, '9')), INT32_MIN);
+}
+
+TEST(NumberListTest, FormatsWithoutTrailingComma) {
+    const uint16_t values[] = {4, 4, 7};
+    EXPECT_EQ(formatNumberList(values, 3), "4,4,7");
+    EXPECT_EQ(formatNumberList(values, 1), "4");
+    EXPECT_EQ(formatNumberList(nullptr, 0), "");
+}
+
+TEST(NumberListTest, OneCommaOrOneBlankSeparatesTwoNumbers) {
+    using V = std::vector<int32_t>;
+    EXPECT_EQ(parseNumberList("3 5,7", 3), (V{3, 5, 7}));
+    EXPECT_EQ(parseNumberList("3,,5", 3), (V{3, 0, 5}));
+    EXPECT_EQ(parseNumberList("3 ,5", 3), (V{3, 0, 5}));
+    EXPECT_EQ(parseNumberList("1,2", 4), (V{1, 2, 0, 0}));
+    EXPECT_EQ(parseNumberList("1,2,3", 2), (V{1, 2}));
+    EXPECT_EQ(parseNumberList(" 3, 5x,7", 3), (V{3, 5, 7}));
+    EXPECT_EQ(parseNumberList("anything", 0), V{});
+}
+
+TEST(NumberListTest, ReadsOnlyTheFirst99Characters) {
+    std::string list;
+    for (int n = 10; n < 44; ++n) list += (list.empty() ? "" : ",") + std::to_string(n);
+    ASSERT_EQ(list.size(), 101u);
+    const std::vector<int32_t> numbers = parseNumberList(list, 34);
+    EXPECT_EQ(numbers[32], 42);
+    EXPECT_EQ(numbers[33], 0);  // "43" starts at the 100th character
+}
+
+TEST(DialogScriptTest, ParsesItemsAndTheWordCancel) {
+    Values values;
+    bool cancel = false;
+    ASSERT_TRUE(parseDialogScript(" 1001=50 ;1010=3 5,7\n\ncancel;1001=60;1033=", values, cancel));
+    EXPECT_EQ(values, (Values{{1001, "60"}, {1010, "3 5,7"}, {1033, ""}}));
+    EXPECT_TRUE(cancel);
+
+    Values none;
+    bool notCancelled = false;
+    EXPECT_TRUE(parseDialogScript("", none, notCancelled));
+    EXPECT_TRUE(none.empty());
+    EXPECT_FALSE(notCancelled);
+}
+
+TEST(DialogScriptTest, MalformedItemsLeaveTheOutputsAlone) {
+    for (const char* bad : {"1001", "=5", "x=5", "10a=5", "-3=1", "1001=5;stop", "99999999999=1"}) {
+        Values values{{7, "kept"}};
+        bool cancel = false;
+        EXPECT_FALSE(parseDialogScript(std::string(bad) + ";cancel", values, cancel)) << bad;
+        EXPECT_EQ(values, (Values{{7, "kept"}})) << bad;
+        EXPECT_FALSE(cancel) << bad;
+    }
+}
+
+TEST(ScriptedAnswerTest, TypesClicksAndIgnoresUnknownIds) {
+    Settings s;
+    s.subsetEmployment = 2;
+    const DialogForm subset = subsetSettingsForm(s);
+    const DialogResult plain = untouched(subset, true);
+    EXPECT_TRUE(plain.accepted);
+    EXPECT_TRUE(plain.clicks.empty());
+    EXPECT_EQ(plain.texts, (Values{{1020, "1"}}));  // edits only, no static or group texts
+    EXPECT_EQ(plain.checked.size(), 7u);
+
+    // 1016 is already checked: clicking it again still counts; "0" on a radio does nothing.
+    const DialogResult r = answer(subset, {{1018, "1"}, {1016, "1"}, {1022, "0"}, {1020, "9"},
+                                           {-2, "x"}, {4242, "1"}});
+    EXPECT_EQ(r.clicks, (std::vector<int>{1016, 1018}));
+    EXPECT_FALSE(r.checked.at(1016));
+    EXPECT_TRUE(r.checked.at(1018));
+    EXPECT_TRUE(r.checked.at(1021));  // the other group keeps its radio
+    EXPECT_FALSE(r.checked.at(1022));
+    EXPECT_EQ(r.texts.at(1020), "9");
+    EXPECT_EQ(r.texts.size(), 1u);
+    EXPECT_FALSE(answer(subset, {}, true).accepted);
+
+    s.highlightDetectedPulses = 1;
+    s.shadeOriginalPulses = 0;
+    const DialogResult d = answer(drawingSettingsForm(s), {{1023, "1"}, {1024, "yes"}, {1044, "0"}});
+    EXPECT_EQ(d.clicks, (std::vector<int>{1024, 1044}));  // 1023 was already checked
+    EXPECT_TRUE(d.checked.at(1024));
+    EXPECT_FALSE(d.checked.at(1044));
+}
+
+TEST(SeriesEnergyDialogTest, FormShowsTheSettings) {
+    Settings s;
+    s.dwSeriesSize = 600;
+    s.currentEtalon = 3;
+    s.wSavedEnergyCreate = 70;
+    s.wSavedEnergyProcess = 60;
+    const DialogForm f = seriesEnergyForm(s);
+    EXPECT_EQ(f.resource, 105);
+    EXPECT_EQ(f.caption, "Create Series");
+    EXPECT_EQ(ids(f), (std::vector<int>{-2, 1000, 1001, 1003, 1004, 1005, -3, 1006, 1, 2}));
+    EXPECT_EQ(label(f, 1000), "Samples Length");
+    EXPECT_EQ(label(f, 1001), "Min Length of Interval");
+    EXPECT_EQ(label(f, 1003), "Max Length of Interval");
+    EXPECT_EQ(label(f, 1004), "Etalon Number");
+    EXPECT_EQ(label(f, 1005), "Saved Energy Level (from 0 to 100)");
+    EXPECT_EQ(label(f, 1006), "Saved Energy Level (from 0 to 100)");
+    EXPECT_EQ(groupOf(f, 1005), "Parameters for creating series");
+    EXPECT_EQ(groupOf(f, 1006), "Parameters for processing series");
+    EXPECT_EQ(text(f, 1000), "600");
+    EXPECT_EQ(text(f, 1001), "40");
+    EXPECT_EQ(text(f, 1003), "181");
+    EXPECT_EQ(text(f, 1004), "3");
+    EXPECT_EQ(text(f, 1005), "70");
+    EXPECT_EQ(text(f, 1006), "60");
+    EXPECT_EQ(label(f, 1), "OK");
+    EXPECT_EQ(label(f, 2), "Cancel");
+}
+
+TEST(SeriesEnergyDialogTest, OkStoresAsTheFieldWidthGivesCancelKeepsAll) {
+    Settings s;
+    const DialogForm f = seriesEnergyForm(s);
+    const Values typed{{1000, "12abc"}, {1001, "abc"}, {1003, "-1"}, {1004, "5"},
+                       {1005, "65537"}, {1006, " 80"}};
+    s.dialogAccepted = 1;
+    commitSeriesEnergy(answer(f, typed, true), s);
+    EXPECT_EQ(s.dialogAccepted, 0);
+    EXPECT_EQ(s.dlgSeriesSize, 0u);
+    EXPECT_EQ(s.dlgTmax, 0);
+    EXPECT_EQ(s.etalonNumber, 1);
+    EXPECT_EQ(s.dlgSavedEnergyProcess, 0);
+
+    commitSeriesEnergy(answer(f, typed), s);
+    EXPECT_EQ(s.dialogAccepted, 1);
+    EXPECT_EQ(s.dlgSeriesSize, 12u);
+    EXPECT_EQ(s.dlgTmin, 0);
+    EXPECT_EQ(s.dlgTmax, 65535);
+    EXPECT_EQ(s.etalonNumber, 5);
+    EXPECT_EQ(s.currentEtalon, 1);
+    EXPECT_EQ(s.dlgSavedEnergyCreate, 1);
+    EXPECT_EQ(s.dlgSavedEnergyProcess, 80);
+}
+
+TEST(PulsesDialogTest, FormShowsBoundsAndTheFirstEntriesOfTheSequence) {
+    Settings s;
+    s.dlgMinPulses = 2;
+    s.dlgMaxPulses = 8;
+    s.wPulsesQuantity = 3;
+    s.wNoiseLevel = -3;
+    s.lpEtalonSequenceDlg = {4, 4, 7, 9, 9};
+    const DialogForm f = pulsesForm(s);
+    EXPECT_EQ(f.resource, 106);
+    EXPECT_EQ(f.caption, "Create Series");
+    EXPECT_EQ(ids(f), (std::vector<int>{-2, 1008, 1007, 1009, 1010, 1011, 1, 2}));
+    EXPECT_EQ(groupOf(f, 1010), " Series structure ");
+    EXPECT_EQ(text(f, 1008), "Number of Pulses in Series (from 2 to 8)");
+    EXPECT_EQ(text(f, 1009), "Sequence of Etalons in Series (values from 1 to 20)");
+    EXPECT_EQ(text(f, 1007), "3");
+    EXPECT_EQ(text(f, 1010), "4,4,7");
+    EXPECT_EQ(label(f, 1011), "Noise Level");
+    EXPECT_EQ(text(f, 1011), "-3");
+}
+
+TEST(PulsesDialogTest, OkReadsAsManyEntriesAsShownAndNeverBeyondTheSequence) {
+    Settings s;
+    s.wPulsesQuantity = 3;
+    s.lpEtalonSequenceDlg = {4, 4, 7, 9, 9};
+    const Values typed{{1007, "5"}, {1010, "3 5,7,8,8"}, {1011, "-1"}};
+    commitPulses(answer(pulsesForm(s), typed, true), 3, s);
+    EXPECT_EQ(s.dialogAccepted, 0);
+    EXPECT_EQ(s.wPulsesQuantityDlg, 40);
+    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{4, 4, 7, 9, 9}));
+
+    commitPulses(answer(pulsesForm(s), typed), 3, s);
+    EXPECT_EQ(s.dialogAccepted, 1);
+    EXPECT_EQ(s.wPulsesQuantityDlg, 5);
+    EXPECT_EQ(s.wPulsesQuantity, 3);
+    EXPECT_EQ(s.dlgNoiseLevel, 65535);
+    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{3, 5, 7, 9, 9}));
+
+    s.lpEtalonSequenceDlg = std::vector<uint16_t>{4, 4};  // shorter than the count, own buffer
+    const DialogForm shortForm = pulsesForm(s);
+    EXPECT_EQ(text(shortForm, 1010), "4,4");
+    commitPulses(answer(shortForm, {{1010, "1,2,3"}}), 3, s);
+    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{1, 2}));
+}
+
+TEST(RequiredListDialogTest, CountIsDecidedBeforeTheListAndStaysWithinCapacity) {
+    Settings s;
+    s.wAlphabetSize = 12;
+    s.wRequiredCapacity = 4;
+    s.lpRequiredList.reset(new uint16_t[4]{2, 5, 0, 0});
+    s.wRequiredCount = 2;
+    const DialogForm f = requiredListForm(s);
+    EXPECT_EQ(f.resource, 107);
+    EXPECT_EQ(f.caption, "List of Required Etalons");
+    EXPECT_EQ(ids(f), (std::vector<int>{1014, 1012, 1013, 1, 2}));
+    EXPECT_EQ(label(f, 1014), "Number of Required Etalons");
+    EXPECT_EQ(text(f, 1014), "2");
+    EXPECT_EQ(text(f, 1012), "List of Required Etalons (from 1 to 12)");
+    EXPECT_EQ(text(f, 1013), "2,5");
+
+    for (const char* count : {"0", "5", "-1", "65538"}) {
+        commitRequiredList(answer(f, {{1014, count}, {1013, "7 8 9 10 11"}}), s);
+        EXPECT_EQ(s.wRequiredCount, 2) << count;
+        EXPECT_EQ(s.lpRequiredList[0], 7) << count;
+        EXPECT_EQ(s.lpRequiredList[1], 8) << count;
+        EXPECT_EQ(s.lpRequiredList[2], 0) << count;
+    }
+    commitRequiredList(answer(f, {{1014, "4"}, {1013, "1,3,6"}}), s);
+    EXPECT_EQ(s.wRequiredCount, 4);
+    EXPECT_EQ(std::vector<uint16_t>(s.lpRequiredList.get(), s.lpRequiredList.get() + 4),
+              (std::vector<uint16_t>{1, 3, 6, 0}));
+
+    s.dialogAccepted = 1;
+    commitRequiredList(answer(f, {{1014, "1"}, {1013, "9"}}, true), s);
+    EXPECT_EQ(s.dialogAccepted, 0);
+    EXPECT_EQ(s.wRequiredCount, 4);
+    EXPECT_EQ(s.lpRequiredList[0], 1);
+
+    s.wRequiredCount = 9;  // a count beyond the capacity never reads or writes past it
+    EXPECT_EQ(text(requiredListForm(s), 1013), "1,3,6,0");
+    commitRequiredList(answer(requiredListForm(s), {{1013, "5,5,5,5,5,5,5,5,5"}}), s);
+    EXPECT_EQ(s.lpRequiredList[3], 5);
+}
+
+TEST(SimulationRangesDialogTest, ShowsAndWritesTheRanges) {
+    Settings s;
+    s.dlgMinPulses = 6;
+    s.dlgMaxPulses = 30;
+    const DialogForm f = simulationRangesForm(s);
+    EXPECT_EQ(f.resource, 110);
+    EXPECT_EQ(f.caption, " Location Parameters");
+    EXPECT_EQ(ids(f), (std::vector<int>{-2, 1015, 1016, 1017, 1021, -3, 1019, 1018, 1020, 1, 2}));
+    const std::vector<std::pair<int, const char*>> shown = {
+        {1015, "6"}, {1016, "30"}, {1017, "1"}, {1021, "100"}, {1019, "0"}, {1018, "29"}, {1020, "5"}};
+    for (const auto& [id, value] : shown) EXPECT_EQ(text(f, id), value) << id;
+    EXPECT_EQ(label(f, 1017), "incr.");
+    EXPECT_EQ(label(f, 1018), "Number of Steps in Simulation");
+    EXPECT_EQ(label(f, 1020), "Noise Increment per Step");
+    EXPECT_EQ(groupOf(f, 1016), " Number of Pulses in Series ");
+    EXPECT_EQ(groupOf(f, 1019), " Noise parameters ");
+    EXPECT_EQ(groupOf(f, 1021), "");
+
+    const Values typed{{1015, "40"}, {1016, "10"}, {1017, "0"}, {1019, "2"},
+                       {1018, "-1"}, {1020, "7"}, {1021, "12abc"}};
+    commitSimulationRanges(answer(f, typed, true), s);
+    EXPECT_EQ(s.dialogAccepted, 0);
+    EXPECT_EQ(s.dlgMinPulses, 6);
+    EXPECT_EQ(s.repeats, 100);
+
+    commitSimulationRanges(answer(f, typed), s);
+    EXPECT_EQ(s.dialogAccepted, 1);
+    EXPECT_EQ(s.dlgMinPulses, 40);  // no check against the maximum
+    EXPECT_EQ(s.dlgMaxPulses, 10);
+    EXPECT_EQ(s.wPulsesIncrement, 0);
+    EXPECT_EQ(s.wNoiseInitial, 2);
+    EXPECT_EQ(s.wNoiseSteps, 65535);
+    EXPECT_EQ(s.wNoiseIncrement, 7);
+    EXPECT_EQ(s.repeats, 12);
+}
+
+TEST(SubsetSettingsDialogTest, SettingsChangeOnlyThroughClicks) {
+    Settings s;
+    s.subsetEmployment = 7;
+    s.subsetInitPosition = 33;
+    s.subsetProceeding = 2;
+    s.dialogAccepted = 5;
+    const DialogForm f = subsetSettingsForm(s);
+    EXPECT_EQ(f.resource, 111);
+    EXPECT_EQ(f.caption, "Subset settings");
+    EXPECT_EQ(label(f, 1015), "Single random ");
+    EXPECT_EQ(label(f, 1018), "Complete ");
+    EXPECT_EQ(label(f, 1021), "Complete ");
+    EXPECT_EQ(label(f, 1022), "Probably shifted complete");
+    EXPECT_EQ(groupOf(f, 1019), " Subset employment ");
+    EXPECT_EQ(groupOf(f, 1022), " Subset proceeding ");
+    EXPECT_TRUE(checked(f, 1018));
+    EXPECT_TRUE(checked(f, 1022));
+    EXPECT_FALSE(checked(f, 1021));
+    EXPECT_FALSE(f.find(1020)->enabled);
+    EXPECT_EQ(text(f, 1020), "33");
+
+    commitSubsetSettings(untouched(f, true), s);
+    EXPECT_EQ(s.subsetEmployment, 7);
+    EXPECT_EQ(s.subsetProceeding, 2);
+    EXPECT_EQ(s.subsetInitPosition, 33);
+
+    commitSubsetSettings(answer(f, {{1016, "1"}, {1021, "1"}, {1020, "4"}}, true), s);
+    EXPECT_EQ(s.subsetEmployment, 7);
+    EXPECT_EQ(s.subsetProceeding, 2);
+    EXPECT_EQ(s.subsetInitPosition, 33);
+
+    commitSubsetSettings(answer(f, {{1018, "1"}, {1021, "1"}}), s);
+    EXPECT_EQ(s.subsetEmployment, 4);
+    EXPECT_EQ(s.subsetProceeding, 1);
+    EXPECT_EQ(s.dialogAccepted, 5);
+}
+
+TEST(DrawingSettingsDialogTest, OkCommitsClicksCancelRestores) {
+    Settings s;
+    s.highlightDetectedPulses = 3;  // nonzero: shown checked, kept unless clicked
+    s.shadeOriginalPulses = 0;
+    s.highlightTuples = 7;
+    s.specialGraphSize = 1;
+    s.frameGraphFields = 1;
+    const DialogForm f = drawingSettingsForm(s);
+    EXPECT_EQ(f.resource, 112);
+    EXPECT_EQ(f.caption, "Drawing settings");
+    EXPECT_EQ(ids(f), (std::vector<int>{1023, 1024, -2, 1025, 1026, 1027, 1043, 1044, 1, 2}));
+    EXPECT_EQ(label(f, 1026), "coloured background");
+    EXPECT_EQ(groupOf(f, 1027), " Highlight detected tuples ");
+    EXPECT_TRUE(checked(f, 1023));
+    EXPECT_FALSE(checked(f, 1024));
+    EXPECT_TRUE(checked(f, 1026));
+
+    commitDrawingSettings(untouched(f, true), s);
+    EXPECT_EQ(s.highlightDetectedPulses, 3);
+    EXPECT_EQ(s.highlightTuples, 7);
+
+    commitDrawingSettings(answer(f, {{1027, "1"}, {1024, "1"}}, true), s);
+    EXPECT_EQ(s.highlightTuples, 7);
+    EXPECT_EQ(s.shadeOriginalPulses, 0);
+
+    commitDrawingSettings(answer(f, {{1027, "1"}, {1024, "1"}, {1043, "0"}}), s);
+    EXPECT_EQ(s.highlightTuples, 0);
+    EXPECT_EQ(s.shadeOriginalPulses, 1);
+    EXPECT_EQ(s.specialGraphSize, 0);
+    EXPECT_EQ(s.highlightDetectedPulses, 3);
+    EXPECT_EQ(s.frameGraphFields, 1);
+    EXPECT_EQ(s.dialogAccepted, 0);
+}
+
+TEST(GraphChoiceDialogTest, FormsOfBothResources) {
+    Settings s;
+    s.handlingCase = 3;
+    s.viewCase = 2;
+    s.upperBound = 1.234567;
+    const DialogForm plain = graphChoiceForm(s, false);
+    EXPECT_EQ(plain.resource, 113);
+    EXPECT_EQ(plain.caption, " Show Statistical Simulation parameters");
+    EXPECT_EQ(ids(plain), (std::vector<int>{-2, 1028, 1029, -3, 1030, 1031, -4, 1032, 1033, 1, 2}));
+    EXPECT_TRUE(checked(plain, 1028));
+    EXPECT_TRUE(checked(plain, 1031));
+    EXPECT_FALSE(checked(plain, 1032));
+    EXPECT_EQ(text(plain, 1033), "1.2346");
+    EXPECT_EQ(groupOf(plain, 1033), " Upper bound case ");
+    EXPECT_EQ(groupOf(plain, 1030), " View case ");
+
+    const DialogForm full = graphChoiceForm(s, true);
+    EXPECT_EQ(full.resource, 114);
+    EXPECT_EQ(full.caption, "Show Statistical Simulation");
+    EXPECT_EQ(label(full, 1034), "recognition error");
+    EXPECT_EQ(groupOf(full, 1034), " Handling case ");
+    EXPECT_TRUE(checked(full, 1034));
+    EXPECT_FALSE(checked(full, 1028));
+    EXPECT_EQ(label(full, 1042), "bounds incl.");
+    EXPECT_TRUE(checked(full, 1042));
+    EXPECT_EQ(groupOf(full, 1042), "");
+
+    s.upperBound = 0.25;
+    EXPECT_EQ(text(graphChoiceForm(s, false), 1033), "0.25");
+}
+
+TEST(GraphChoiceDialogTest, UpperBoundIsReadOnlyWhenFixed) {
+    Settings s;
+    s.handlingCase = 3;
+    const DialogForm plain = graphChoiceForm(s, false);
+    commitGraphChoice(untouched(plain, true), s, false);
+    EXPECT_EQ(s.handlingCase, 3);
+
+    commitGraphChoice(answer(plain, {{1033, "7.5"}}), s, false);
+    EXPECT_DOUBLE_EQ(s.upperBound, 0.25);
+
+    commitGraphChoice(answer(plain, {{1032, "1"}, {1033, "abc"}, {1029, "1"}}), s, false);
+    EXPECT_EQ(s.fixedUpperBound, 1);
+    EXPECT_EQ(s.upperBound, 0.0);
+    EXPECT_EQ(s.handlingCase, 2);
+
+    const DialogForm fixed = graphChoiceForm(s, true);
+    commitGraphChoice(answer(fixed, {{1033, " 2.5e-1x"}, {1034, "1"}, {1042, "0"}}), s, true);
+    EXPECT_DOUBLE_EQ(s.upperBound, 0.25);
+    EXPECT_EQ(s.handlingCase, 3);
+    EXPECT_EQ(s.boundsIncluded, 0);
+
+    s.dialogAccepted = 9;
+    commitGraphChoice(answer(graphChoiceForm(s, true),
+                             {{1032, "0"}, {1033, "3"}, {1028, "1"}, {1031, "1"}, {1042, "1"}}, true),
+                      s, true);
+    EXPECT_EQ(s.fixedUpperBound, 1);
+    EXPECT_DOUBLE_EQ(s.upperBound, 0.25);
+    EXPECT_EQ(s.handlingCase, 3);
+    EXPECT_EQ(s.viewCase, 1);
+    EXPECT_EQ(s.boundsIncluded, 0);
+    EXPECT_EQ(s.dialogAccepted, 9);
+}
+
+TEST(DialogRunnerTest, OpensTheFormAndCommitsTheAnswer) {
+    FakeShell shell;
+    Settings s;
+    s.wPulsesQuantity = 2;
+    s.lpEtalonSequenceDlg = {1, 1, 1};
+    shell.values = {{1007, "3"}, {1010, "5 6 7"}};
+    EXPECT_TRUE(runPulsesDialog(shell, s));
+    ASSERT_EQ(shell.shown.size(), 1u);
+    EXPECT_EQ(shell.shown[0].resource, 106);
+    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{5, 6, 1}));
+    EXPECT_EQ(s.wPulsesQuantityDlg, 3);
+
+    shell.values = {{1042, "0"}, {1032, "1"}};
+    shell.cancel = true;
+    EXPECT_FALSE(runGraphChoiceDialog(shell, s, true));
+    EXPECT_EQ(shell.shown.back().resource, 114);
+    EXPECT_EQ(s.boundsIncluded, 1);
+    EXPECT_EQ(s.fixedUpperBound, 0);
+}
