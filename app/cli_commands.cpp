@@ -10,6 +10,7 @@
 #include "core/startup_model.h"
 #include "model/subsets.h"
 #include "processing/chains.h"
+#include "app/render.h"
 #include "core/workbench.h"
 #include "dialogs/dialog_form.h"
 #include "platform/headless/headless_shell.h"
@@ -384,6 +385,10 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
         }
     }
     if (o.json) out << formatJson(runs);
+    int status = 0;
+    if (!o.snapshot.empty() &&
+        !saveImage(window, o.snapshot, renderWorkbench(workbench, o.width, o.height)))
+        status = 1;
     workbench.onDestroy();
-    return 0;
+    return status;
 }

@@ -81,6 +81,11 @@ struct SimulateOptions {
     int threads = 0;
     bool json = false;
     std::string csv;
+    std::string plot;                 ///< render the graphs of the run to this file
+    int graph = 1;                    ///< 1 restoring, 2 detection, 3 recognition error
+    int view = 1;                     ///< 1 componentwise, 2 summary
+    bool bounds = false;              ///< recognition error with its bounds
+    int width = 1600, height = 1000;
 };
 
 /// `simulate`: the statistical simulation from the start-up state, with its report, progress on
@@ -93,6 +98,8 @@ struct ExperimentOptions {
     std::vector<int> commands;
     std::vector<std::string> dialog;  ///< items "1001=50", or "cancel"
     bool json = false;
+    std::string snapshot;             ///< render the window after the last command to this file
+    int width = 1600, height = 1000;  ///< client size of the rendering
 };
 
 /// `experiment`: the workbench without a window. Returns the process exit code.

@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli_commands.h"
+#include "app/render.h"
 
 namespace {
 void addSeriesOptions(CLI::App* command, SeriesOptions& o) {
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 100));
 
     SimulateOptions so;
+    std::string experimentSize = "1600x1000", plotSize = "1600x1000", graph = "restoring", view = "componentwise";
     std::string pulses = "6:30:1", noise = "0:29:5";
     std::vector<std::string> simTuples;
     auto* simulate = app.add_subcommand(
@@ -141,6 +143,12 @@ int main(int argc, char** argv) {
     simulate->add_option("--threads", so.threads, "processing threads (default: every core)")->check(CLI::Range(0, 256));
     simulate->add_flag("--json", so.json, "print the result as JSON");
     simulate->add_option("--csv", so.csv, "write one row per grid cell to this file");
+    simulate->add_option("--plot", so.plot, "render the error graphs of the run (.bmp, .pcx, .png)");
+    simulate->add_option("--graph", graph, "restoring, detection or recognition")
+        ->check(CLI::IsMember({"restoring", "detection", "recognition"}));
+    simulate->add_option("--view", view, "componentwise or summary")->check(CLI::IsMember({"componentwise", "summary"}));
+    simulate->add_flag("--bounds", so.bounds, "recognition error with its bounds");
+    simulate->add_option("--size", plotSize, "client size of the rendering, WxH")->default_str("1600x1000");
 
     ExperimentOptions eo;
     auto* experiment = app.add_subcommand(
@@ -151,6 +159,8 @@ int main(int argc, char** argv) {
     experiment->add_option("--dialog", eo.dialog,
                            "dialog answers: control id = value (e.g. 1001=50), or cancel; repeatable");
     experiment->add_flag("--json", eo.json, "print JSON");
+    experiment->add_option("--snapshot", eo.snapshot, "render the window after the last command (.bmp, .pcx, .png)");
+    experiment->add_option("--size", experimentSize, "client size of the rendering, WxH")->default_str("1600x1000");
 
     try {
         app.parse(argc, argv);
@@ -162,6 +172,12 @@ int main(int argc, char** argv) {
         so.pulsesMin = pp[0];
         so.pulsesMax = pp[1];
         so.pulsesStep = pp[2];
+        if (!parseSize(experimentSize, eo.width, eo.height))
+            throw CLI::ValidationError("--size", "expected WxH between 200 and 8000, got \"" + experimentSize + "\"");
+        if (!parseSize(plotSize, so.width, so.height))
+            throw CLI::ValidationError("--size", "expected WxH between 200 and 8000, got \"" + plotSize + "\"");
+        so.graph = graph == "detection" ? 2 : graph == "recognition" ? 3 : 1;
+        so.view = view == "summary" ? 2 : 1;
         const auto nn = parseTriple("--noise", noise);
         so.noiseFirst = nn[0];
         so.noiseSteps = nn[1];

@@ -8,6 +8,8 @@
 #include <iostream>
 
 #include "app/cli_commands.h"
+#include "app/render.h"
+#include "core/workbench.h"
 #include "core/settings.h"
 #include "core/startup_model.h"
 #include "model/subsets.h"
@@ -223,6 +225,35 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
             return 1;
         }
     }
+    int status = 0;
+    if (!o.plot.empty()) {
+        // The graphs as the window shows them after the run: the accumulator and the last
+        // series move into a workbench in the simulation view.
+        Workbench view;
+        Settings& v = view.settings;
+        deriveStartupSettings(v);
+        v.seriesType = s.seriesType;
+        v.dwSeriesSize = s.dwSeriesSize;
+        v.wNoiseLevel = s.wNoiseLevel;
+        v.wLostLevel = s.wLostLevel;
+        v.wTaskType = s.wTaskType;
+        v.wTaskTypeSel = s.wTaskTypeSel;
+        v.requiredFlags = s.requiredFlags;
+        rebuildRequiredList(v);
+        v.viewMode = 6;
+        v.wDisplayContent = 2;
+        v.handlingCase = o.graph;
+        v.viewCase = o.view;
+        v.boundsIncluded = o.bounds ? 1 : 0;
+        static constexpr int kinds[3][2] = {{0, 1}, {2, 3}, {4, 5}};
+        const int column = o.view == 2 ? 1 : 0;
+        v.simGraphKind = o.graph == 3 && o.bounds ? (column ? 13 : 12) : kinds[std::clamp(o.graph, 1, 3) - 1][column];
+        v.lpRestErrorHeader = acc;
+        v.lpSeriesHeader = s.lpSeriesHeader;
+        s.lpSeriesHeader = nullptr;
+        acc = nullptr;
+        if (!saveImage(window, o.plot, renderWorkbench(view, o.width, o.height))) status = 1;
+    }
     releaseRestErrHeader(window, acc);
-    return 0;
+    return status;
 }

@@ -7,6 +7,8 @@
 
 #include "core/startup_model.h"
 #include "dialogs/dialogs.h"
+#include "display/paint.h"
+#include "export/snapshot.h"
 #include "model/random.h"
 #include "model/subsets.h"
 #include "processing/dispatch.h"
@@ -53,9 +55,8 @@ void Workbench::onDestroy() {
     panel = SubsetPanelState{};
 }
 
-void Workbench::onPaint(Canvas& canvas, const Rect& clip) {
-    // The views are drawn by the display; until then the client area stays white.
-    canvas.fillRect(clip, Color{255, 255, 255});
+void Workbench::onPaint(Canvas& canvas, const Rect&) {
+    paintMainWindow(canvas, {0, 0, canvas.width(), canvas.height()}, settings, layout, panel);
 }
 
 void Workbench::onLeftButtonDown(int32_t, int32_t) {}
@@ -83,6 +84,13 @@ void Workbench::onCommand(int id) {
     switch (id) {
         case cmCreateSeries: createSeries(); break;
         case cmNewPulses: editRequiredList(); break;
+        case cmSaveImage: {
+            SnapshotImage image;
+            shell_->clientPixels(image.width, image.height, image.pixels);
+            if (!MakeSnapshot(*shell_, image))
+                shell_->messageBox("Проблемы при выполнении MakeSnapshot", "Open File Name", MessageIcon::None);
+            break;
+        }
         case cmExit:
         case CM_CLOSE: shell_->close(); break;
         case cmDetection:
@@ -150,8 +158,8 @@ void Workbench::onCommand(int id) {
         case CM_RESET_PARAMETERS: resetParameters(); break;
         case CM_REPAINT_ETALON: {
             auto cell = [&](int32_t etalon) {
-                if (etalon >= 1 && etalon <= static_cast<int32_t>(layout.etalonCells.size()))
-                    invalidate(grown(layout.etalonCells[etalon - 1], 1, 1, 3, 3), true);
+                if (etalon >= 1 && etalon <= static_cast<int32_t>(layout.rcEtalonCells.size()))
+                    invalidate(grown(layout.rcEtalonCells[etalon - 1], 1, 1, 3, 3), true);
             };
             cell(s.currentEtalon);
             if (s.wTaskType == taskDetection)
@@ -181,8 +189,7 @@ void Workbench::onCommand(int id) {
             invalidate(layout.rcSubsetStrip, true);
             break;
         default:
-            // 40003 (the snapshot) comes with the display; 40013, 40014, 207, 217, 219, 220 and
-            // every other id do nothing.
+            // 40013, 40014, 207, 217, 219, 220 and every other id do nothing.
             break;
     }
 }

@@ -4,6 +4,7 @@
 
 #include "core/settings.h"
 #include "core/workbench_state.h"
+#include "display/layout.h"
 #include "processing/dispatch.h"
 #include "platform/window_handler.h"
 

@@ -17,18 +17,3 @@ struct SubsetPanelState {
     uint16_t wSubsetEntries = 10;                           ///< entries per subset
     int32_t currentPatternTuple = 0;                        ///< the stored subset picked, 1-based
 };
-
-/// The rectangles the last paint computed; the commands and the mouse handlers invalidate and
-/// hit-test them. All empty until the first paint.
-struct LayoutState {
-    int32_t lineHeight = 0;
-    Rect rcMain;              ///< the view area
-    Rect rcButtonColumn;      ///< the column of command buttons
-    Rect rcSelectAllButton;
-    Rect rcSeriesLengthBox;
-    Rect rcNoiseLevelBox;
-    Rect rcLostLevelBox;
-    Rect rcSubsetStrip;       ///< the current subset's strip in the subset panel
-    std::vector<Rect> etalonCells;           ///< cell of etalon n at n - 1
-    std::vector<Rect> possibleSubsetArrayRect;  ///< frame of each stored-subset row
-};

@@ -38,7 +38,8 @@ DialogResult scriptedAnswer(const DialogForm& form, const std::map<int, std::str
     DialogResult result = untouched(form, !cancel);
     for (const auto& [id, value] : values) {
         const DialogControl* control = form.find(id);
-        if (!control) continue;
+        // A disabled control cannot be typed into or clicked, as in the window.
+        if (!control || !control->enabled) continue;
         switch (control->kind) {
         case DialogControl::Kind::Edit:
             result.texts[id] = value;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dialogs/dialog_form.h"
 #include "model/message_sink.h"
@@ -45,6 +46,14 @@ public:
     virtual std::string editText() = 0;
     /// The save dialog of the snapshot: a file name, or nothing when cancelled.
     virtual std::optional<std::string> chooseSaveFile(const std::string& title) = 0;
+    /// The pixels the user sees (the client area's back buffer) as 0x00RRGGBB, row by row from
+    /// the top; false when there is no such surface (the headless stand-in has none).
+    virtual bool clientPixels(int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) {
+        (void)width;
+        (void)height;
+        (void)pixels;
+        return false;
+    }
     /// Runs long work with a modal progress dialog (cells done, elapsed, time left, Cancel).
     /// `work` receives a progress callback (done, total) and the cancel flag the dialog sets.
     virtual int runWithProgress(const std::string& title,

@@ -175,3 +175,16 @@ int QtShell::runWithProgress(
     dialog.hide();
     return result;
 }
+
+bool QtShell::clientPixels(int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) {
+    const QImage image = window_.clientArea()->backBuffer().convertToFormat(QImage::Format_RGB32);
+    if (image.isNull()) return false;
+    width = image.width();
+    height = image.height();
+    pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = row[x] & 0x00FFFFFFu;
+    }
+    return true;
+}

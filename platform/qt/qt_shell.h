@@ -34,6 +34,9 @@ public:
                         const std::function<int(const std::function<void(int, int)>& progress,
                                                 const std::atomic<bool>& cancel)>& work) override;
 
+    /// The client area's back buffer.
+    bool clientPixels(int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) override;
+
 private:
     MainWindow& window_;
 };

@@ -158,7 +158,7 @@ TEST(ScriptedAnswerTest, TypesClicksAndIgnoresUnknownIds) {
     EXPECT_TRUE(r.checked.at(1018));
     EXPECT_TRUE(r.checked.at(1021));  // the other group keeps its radio
     EXPECT_FALSE(r.checked.at(1022));
-    EXPECT_EQ(r.texts.at(1020), "9");
+    EXPECT_EQ(r.texts.at(1020), "1");  // the init position is disabled: a script cannot type into it
     EXPECT_EQ(r.texts.size(), 1u);
     EXPECT_FALSE(answer(subset, {}, true).accepted);
 

@@ -1,0 +1,74 @@
+#include "app/render.h"
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <memory>
+
+#include "platform/qt/image_canvas.h"
+
+namespace {
+void ensureGuiApplication() {
+    if (QCoreApplication::instance()) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "pulsebench-cli";
+    static char* argv[] = {name, nullptr};
+    static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
+    // The texts drawn use a decimal point whatever the locale.
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+bool endsWith(const std::string& name, const char* ending) {
+    const std::string e(ending);
+    if (name.size() < e.size()) return false;
+    return std::equal(e.rbegin(), e.rend(), name.rbegin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                  std::tolower(static_cast<unsigned char>(b)); });
+}
+}  // namespace
+
+SnapshotImage renderWorkbench(Workbench& workbench, int width, int height) {
+    ensureGuiApplication();
+    QImage buffer(width, height, QImage::Format_RGB32);
+    buffer.fill(Qt::white);
+    {
+        QImageCanvas canvas(buffer);
+        workbench.onPaint(canvas, {0, 0, width, height});
+    }
+    SnapshotImage image;
+    image.width = width;
+    image.height = height;
+    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(buffer.constScanLine(y));
+        for (int x = 0; x < width; ++x) image.pixels[static_cast<size_t>(y) * width + x] = row[x] & 0x00FFFFFFu;
+    }
+    return image;
+}
+
+int saveImage(MessageSink& window, const std::string& fileName, const SnapshotImage& image) {
+    if (endsWith(fileName, ".png")) return writePngFile(window, fileName, image);
+    if (endsWith(fileName, ".pcx")) return writePcxFile(window, fileName, image);
+    if (endsWith(fileName, ".bmp")) {
+        const auto info = makeBitmapInfo(window, image);
+        return info ? writeBmpFile(window, fileName, *info, image) : 0;
+    }
+    window.messageBox("The picture's file name must end in \".bmp\", \".pcx\" or \".png\" (got \"" + fileName + "\").",
+                      " pulsebench-cli ", MessageIcon::Warning);
+    return 0;
+}
+
+bool parseSize(const std::string& text, int& width, int& height) {
+    int w = 0, h = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2) return false;
+    if (w < 200 || h < 200 || w > 8000 || h > 8000) return false;
+    width = w;
+    height = h;
+    return true;
+}
