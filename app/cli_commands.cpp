@@ -361,6 +361,24 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
     shell.setDispatcher([&](int id) { workbench.onCommand(id); });
     shell.setDialogAnswer([&](const DialogForm& form) { return scriptedAnswer(form, values, cancel); });
     if (!workbench.onCreate(shell)) return 1;
+    // The subset panel's state, as the user would have composed it with the mouse.
+    SubsetPanelState& panel = workbench.panel;
+    panel.selectedSubset = o.tuple;
+    panel.wSelectedCount = static_cast<uint16_t>(std::min<size_t>(o.tuple.size(), panel.wSubsetEntries));
+    for (const auto& t : o.tuples) {
+        if (panel.selectedSubsetArray.size() >= panel.wReservedSubsets) break;
+        std::vector<int32_t> row = t;
+        row.resize(std::min<size_t>(row.size(), panel.wSubsetEntries));
+        panel.selectedSubsetArraySize.push_back(static_cast<int32_t>(row.size()));
+        row.resize(panel.wSubsetEntries, 0);
+        panel.selectedSubsetArray.push_back(std::move(row));
+    }
+    panel.wStoredSubsets = static_cast<uint16_t>(panel.selectedSubsetArray.size());
+    if (panel.wStoredSubsets > 0) panel.currentPatternTuple = 1;
+    if (panel.wSelectedCount == 0 && panel.wStoredSubsets > 0) {
+        panel.selectedSubset = o.tuples.front();
+        panel.wSelectedCount = static_cast<uint16_t>(std::min<size_t>(panel.selectedSubset.size(), panel.wSubsetEntries));
+    }
 
     ordered_json runs = ordered_json::array();
     int number = 0;

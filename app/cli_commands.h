@@ -98,6 +98,8 @@ struct ExperimentOptions {
     std::vector<int> commands;
     std::vector<std::string> dialog;  ///< items "1001=50", or "cancel"
     bool json = false;
+    std::vector<int32_t> tuple;                 ///< the subset panel's current subset
+    std::vector<std::vector<int32_t>> tuples;   ///< the subset panel's stored subsets
     std::string snapshot;             ///< render the window after the last command to this file
     int width = 1600, height = 1000;  ///< client size of the rendering
 };

@@ -159,6 +159,10 @@ int main(int argc, char** argv) {
     experiment->add_option("--dialog", eo.dialog,
                            "dialog answers: control id = value (e.g. 1001=50), or cancel; repeatable");
     experiment->add_flag("--json", eo.json, "print JSON");
+    std::vector<std::string> experimentTuples;
+    experiment->add_option("--tuple", eo.tuple, "the subset panel's current subset, e.g. 3,5,7")->delimiter(',');
+    experiment->add_option("--tuples", experimentTuples,
+                           "the subset panel's stored subsets, e.g. \"3,5,7;2,4\" (or the option repeated)");
     experiment->add_option("--snapshot", eo.snapshot, "render the window after the last command (.bmp, .pcx, .png)");
     experiment->add_option("--size", experimentSize, "client size of the rendering, WxH")->default_str("1600x1000");
 
@@ -166,6 +170,8 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         for (const std::string& text : tuples)
             for (auto& tuple : parseTuples(text)) p.tuples.push_back(std::move(tuple));
+        for (const std::string& text : experimentTuples)
+            for (auto& tuple : parseTuples(text)) eo.tuples.push_back(std::move(tuple));
         for (const std::string& text : simTuples)
             for (auto& tuple : parseTuples(text)) so.tuples.push_back(std::move(tuple));
         const auto pp = parseTriple("--pulses", pulses);
