@@ -53,15 +53,20 @@ void Workbench::onDestroy() {
     if (s.lpRestErrorHeader && shell_) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
     s.lpRestErrorHeader = nullptr;
     panel = SubsetPanelState{};
+    subsetMarks = SubsetPanelMarks{};
+    freeParamsHeader(lpParamsHeader);
+    lpParamsHeader = nullptr;
 }
 
 void Workbench::onPaint(Canvas& canvas, const Rect&) {
-    paintMainWindow(canvas, {0, 0, canvas.width(), canvas.height()}, settings, layout, panel);
+    const PanelsForPaint panels{&panel, &subsetMarks, &subsetLayout, lpParamsHeader, shell_};
+    paintMainWindow(canvas, {0, 0, canvas.width(), canvas.height()}, settings, layout, panel, &panels);
 }
 
-void Workbench::onLeftButtonDown(int32_t, int32_t) {}
-void Workbench::onMouseMove(int32_t, int32_t) {}
-void Workbench::onLeftButtonUp(int32_t, int32_t) {}
+Workbench::~Workbench() {
+    freeParamsHeader(lpParamsHeader);
+}
+
 
 void Workbench::onKeyDown(int key) {
     if (key == 0 || key == 1) shell_->invalidate(nullptr, true);
@@ -143,6 +148,7 @@ void Workbench::onCommand(int id) {
         case cmDrawingSettings: runDrawingSettingsDialog(*shell_, s); break;
         case cmViewSeriesParameters:
             s.viewMode = 10;
+            lpParamsHeader = getParamsHeader(*shell_, s.lpSeriesHeader, lpParamsHeader);
             repaintView(true);
             break;
         case cmDebuggingRepeat:

@@ -5,6 +5,8 @@
 #include "core/settings.h"
 #include "core/workbench_state.h"
 #include "display/layout.h"
+#include "panels/params_panel.h"
+#include "panels/subset_panel.h"
 #include "processing/dispatch.h"
 #include "platform/window_handler.h"
 
@@ -83,6 +85,18 @@ public:
     LayoutState layout;
     int debugRepeat = 0;  ///< set by " Debugging repeat ", cleared by the tuple routines
 
+    // The panels: the subset panel's marks and layout, the parameter panel's record.
+    SubsetPanelMarks subsetMarks;
+    SubsetPanelLayout subsetLayout;
+    ParamsHeader* lpParamsHeader = nullptr;
+
+    ~Workbench() override;
+
+    // Mouse state: the point of the last press that hit a button or an etalon cell, and the
+    // option box picked last (1 series length, 2 noise level, 3 lost data level, 0 none).
+    int32_t lastClickX = 0, lastClickY = 0;
+    int32_t changedOptionBox = 0;
+
     /// Processing runs so far, and the routine and answer of the last one (for the tools that
     /// replay commands and report what each run found).
     int processingRuns = 0;
@@ -110,6 +124,21 @@ private:
     void resetParameters();
     void repaintView(bool erase);
     void invalidate(const Rect& r, bool erase);
+
+    // Mouse editing.
+    void record(int32_t x, int32_t y);
+    bool applyPanelSubsets();
+    void clearDirtyFlags();
+    bool pressButtons(int32_t x, int32_t y, bool fromResults);
+    bool pressToggle(int32_t x, int32_t y, bool fromResults);
+    bool pressOptionBoxes(int32_t x, int32_t y);
+    void pressEtalonView(int32_t x, int32_t y);
+    void pressResultsView(int32_t x, int32_t y);
+    void pressSubsetPanel(int32_t x, int32_t y);
+    void pressParameterPanelView(int32_t x, int32_t y);
+    void leaveParameterPanel();
+    bool tupleSeriesWithoutSubset() const;
+    void goToSubsetPanel();
 
     Shell* shell_ = nullptr;
 };

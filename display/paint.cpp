@@ -56,7 +56,7 @@ void drawOptionBox(Canvas& canvas, int32_t lh, const Rect& box, std::array<Rect,
 }
 
 void paintMainWindow(Canvas& canvas, const Rect& R, Settings& s, LayoutState& layout,
-                     const SubsetPanelState& panel) {
+                     const SubsetPanelState& panel, const PanelsForPaint* panels) {
     const TextMetrics metrics = canvas.metrics();
     layout.aveCharWidth = metrics.averageWidth;
     layout.maxCharWidth = metrics.maxWidth;
@@ -86,9 +86,24 @@ void paintMainWindow(Canvas& canvas, const Rect& R, Settings& s, LayoutState& la
             }
             canvas.drawImage(103, layout.rcRestartButton.left, layout.rcRestartButton.top);
             break;
+        case 9:
+            if (panels && panels->panel && panels->marks && panels->subsetLayout &&
+                prepareSubsetPanel(*panels->panel, *panels->marks).ok) {
+                if (s.wTaskType == taskTupleRecognition)
+                    drawTupleSubsetPanel(canvas, layout, *panels->subsetLayout, *panels->panel, *panels->marks,
+                                         static_cast<int16_t>(s.wAmplitude), s.wRequiredCount, s.lpRequiredList.get(),
+                                         s.lpSeriesHeader);
+                else
+                    drawSubsetPanel(canvas, layout, *panels->subsetLayout, *panels->panel, *panels->marks,
+                                    static_cast<int16_t>(s.wAmplitude), s.wRequiredCount, s.lpRequiredList.get(),
+                                    s.lpSeriesHeader);
+            }
+            break;
+        case 10:
+            if (panels && panels->params)
+                drawParameterPanel(canvas, layout, *panels->params, s.lpSeriesHeader, panels->shell);
+            break;
         default:
-            // 9 and 10: the subset and parameter panels draw themselves (they come with the
-            // mouse editing); other modes show nothing.
             break;
     }
     if (mode == 5 || mode == 6 || mode == 9 || mode == 10) {

@@ -1,0 +1,428 @@
+// Mouse editing: presses in every view, and (in the parameter panel) moves and releases. The
+// handlers hit-test the rectangles the last paint left in the layout, change the settings and
+// the panels' state, and hand the rest to the dispatcher through an internal command.
+
+#include <algorithm>
+
+#include "core/workbench.h"
+#include "model/subsets.h"
+#include "panels/params_panel.h"
+#include "panels/subset_panel.h"
+
+namespace {
+// The layout's rectangles are inclusive.
+bool hit(const Rect& r, int32_t x, int32_t y) {
+    return r.right > r.left && x >= r.left && x <= r.right && y >= r.top && y <= r.bottom;
+}
+constexpr int kNoHandler = 207;
+}  // namespace
+
+void Workbench::record(int32_t x, int32_t y) {
+    lastClickX = x;
+    lastClickY = y;
+}
+
+void Workbench::clearDirtyFlags() {
+    changedOptionBox = 0;
+    settings.dirtySeriesLength = settings.dirtyNoiseLevel = settings.dirtyLostLevel = 0;
+}
+
+bool Workbench::tupleSeriesWithoutSubset() const {
+    const bool tuples = settings.seriesType == seriesFixedTuples || settings.seriesType == seriesUnfixedTuples;
+    return tuples && panel.wSelectedCount == 0;
+}
+
+void Workbench::goToSubsetPanel() {
+    settings.viewMode = 9;
+    shell_->sendCommand(cmSelectSetOfPulses);
+}
+
+// Lays the panel's subsets into the current series; false when there is nothing to apply.
+bool Workbench::applyPanelSubsets() {
+    Settings& s = settings;
+    if (s.wTaskType == taskTupleRecognition) {
+        if (panel.wStoredSubsets == 0) return false;
+        std::vector<std::span<const int32_t>> lists;
+        const size_t count = std::min<size_t>(panel.wStoredSubsets, std::min(panel.selectedSubsetArray.size(),
+                                                                             panel.selectedSubsetArraySize.size()));
+        for (size_t t = 0; t < count; ++t) lists.emplace_back(panel.selectedSubsetArray[t]);
+        addSomeSelectedSubsetToSeriesHeader(*shell_, std::span<const int32_t>(panel.selectedSubsetArraySize).first(count),
+                                            lists, 10, 10, panel.currentPatternTuple, s.subsetEmployment,
+                                            s.subsetInitPosition, s.lpSeriesHeader);
+        return true;
+    }
+    if (panel.wSelectedCount == 0) return false;
+    const size_t count = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
+    setSelectedSubset(*shell_, std::span<const int32_t>(panel.selectedSubset).first(count), s.subsetEmployment,
+                      s.subsetInitPosition, s.lpSeriesHeader);
+    return true;
+}
+
+bool Workbench::pressToggle(int32_t x, int32_t y, bool fromResults) {
+    Settings& s = settings;
+    const uint16_t task = s.wTaskType;
+    if (task == taskDetection || task == taskTupleDetection || task == taskTupleRecognition) return false;
+    if (!hit(layout.rcSelectAllButton, x, y)) return false;
+    if (layout.selectAllState == 1) {
+        for (int n = 1; n <= s.wAlphabetSize && n <= alphabetCapacity; ++n) s.requiredFlags[n - 1] = 1;
+    } else {
+        s.requiredFlags.fill(0);
+    }
+    rebuildRequiredList(s);
+    record(x, y);
+    if (fromResults) s.dirtyPanelArea = 1;
+    s.viewMode = 5;
+    shell_->sendCommand(CM_REPAINT_VIEW_BUTTONS);
+    return true;
+}
+
+bool Workbench::pressOptionBoxes(int32_t x, int32_t y) {
+    Settings& s = settings;
+    const int previousView = s.viewMode;
+    for (int e = 0; e < 3; ++e) {
+        int box = 0;
+        if (hit(layout.rcSeriesLengthItems[e], x, y)) box = 1;
+        else if (hit(layout.rcNoiseLevelItems[e], x, y)) box = 2;
+        else if ((s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs) &&
+                 hit(layout.rcLostLevelItems[e], x, y))
+            box = 3;
+        if (box == 0) continue;
+        const int32_t index = e + 1;
+        if (box == 1) {
+            const bool changed = s.seriesSizeIndex != index;
+            s.seriesSizeIndex = index;
+            if (s.wRequiredCount == 0) {
+                shell_->sendCommand(CM_RESET_PARAMETERS);
+                return true;
+            }
+            s.dwSeriesSizeBase = choiceEntry(seriesSizeTable, index);
+            PulseCountBounds b{};
+            if (pulseCountBounds(s.dwSeriesSizeBase, s.wImpulseSize, s.wTmin, s.wTmax, b)) {
+                s.wMinPulses = b.minimum;
+                s.wMaxPulses = b.maximum;
+                s.wPulsesQuantity = b.suggested;
+            }
+            changedOptionBox = 1;
+            if (changed) s.dirtySeriesLength = 1;
+        } else if (box == 2) {
+            const bool changed = s.noiseLevelIndex != index;
+            s.noiseLevelIndex = index;
+            if (s.wRequiredCount == 0) {
+                shell_->sendCommand(CM_RESET_PARAMETERS);
+                return true;
+            }
+            s.wNoiseLevelBase = static_cast<int16_t>(choiceEntry(noiseLevelTable, index));
+            changedOptionBox = 2;
+            if (changed) s.dirtyNoiseLevel = 1;
+        } else {
+            const bool changed = s.lostLevelIndex != index;
+            s.lostLevelIndex = index;
+            if (s.wRequiredCount == 0) {
+                shell_->sendCommand(CM_RESET_PARAMETERS);
+                return true;
+            }
+            s.wLostLevelBase = static_cast<int16_t>(choiceEntry(lostLevelTable, index));
+            s.wSavedEnergyCreateBase = s.wSavedEnergyProcessBase = static_cast<uint16_t>(100 - s.wLostLevelBase);
+            if (previousView != 6) s.dirtyPanelArea = 1;
+            s.viewMode = 6;
+            changedOptionBox = 3;
+            if (changed) s.dirtyLostLevel = 1;
+            shell_->sendCommand(CM_NEXT_DATA);
+            return true;
+        }
+        if (tupleSeriesWithoutSubset()) {
+            goToSubsetPanel();
+            return true;
+        }
+        if (previousView == 9 && !applyPanelSubsets()) {
+            shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+            return true;
+        }
+        if (previousView != 6) s.dirtyPanelArea = 1;
+        s.viewMode = 6;
+        shell_->sendCommand(CM_NEXT_DATA);
+        return true;
+    }
+    return false;
+}
+
+void Workbench::pressEtalonView(int32_t x, int32_t y) {
+    Settings& s = settings;
+    for (int i = 1; i <= static_cast<int>(layout.rcEtalonCells.size()) && i <= s.wAlphabetSize; ++i) {
+        if (!hit(layout.rcEtalonCells[i - 1], x, y)) continue;
+        record(x, y);
+        if (s.wTaskType == taskDetection) {
+            if (!s.requiredFlags[i - 1]) s.requiredFlags.fill(0);
+            s.requiredFlags[i - 1] = 1;
+            s.dirtyPanelArea = 1;
+            clearDirtyFlags();
+        } else {
+            s.requiredFlags[i - 1] = s.requiredFlags[i - 1] ? 0 : 1;
+        }
+        s.viewMode = 5;
+        rebuildRequiredList(s);
+        s.previousEtalon = s.currentEtalon;
+        s.currentEtalon = i;
+        shell_->sendCommand(CM_REPAINT_ETALON);
+        return;
+    }
+    if (hit(layout.rcNextButton, x, y)) {
+        rebuildRequiredList(s);
+        if (tupleSeriesWithoutSubset()) {
+            s.viewMode = 9;
+            shell_->sendCommand(kNoHandler);
+        } else if (s.wRequiredCount > 0) {
+            record(x, y);
+            if (s.viewMode != 6) s.dirtyPanelArea = 1;
+            clearDirtyFlags();
+            s.viewMode = 6;
+            shell_->sendCommand(CM_NEXT_DATA);
+        } else {
+            s.viewMode = 5;
+            shell_->sendCommand(kNoHandler);
+        }
+        return;
+    }
+    if (hit(layout.rcExitButton, x, y)) {
+        record(x, y);
+        shell_->sendCommand(CM_CLOSE);
+        return;
+    }
+    if (pressToggle(x, y, false)) return;
+    if (!pressOptionBoxes(x, y)) shell_->sendCommand(kNoHandler);
+}
+
+bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
+    Settings& s = settings;
+    if (hit(layout.rcRestartButton, x, y)) {
+        record(x, y);
+        if (s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples) {
+            goToSubsetPanel();
+        } else {
+            s.viewMode = 5;
+            s.dirtyPanelArea = 1;
+            shell_->sendCommand(CM_REPAINT_VIEW_BUTTONS);
+        }
+        return true;
+    }
+    if (hit(layout.rcNextButton, x, y)) {
+        record(x, y);
+        if (s.seriesType == seriesFixedTuples && panel.wSelectedCount == 0) {
+            goToSubsetPanel();
+            return true;
+        }
+        if (fromSubsetPanel && !applyPanelSubsets()) {
+            shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+            return true;
+        }
+        s.viewMode = 6;
+        clearDirtyFlags();
+        s.dirtyPanelArea = 1;
+        shell_->sendCommand(CM_NEXT_DATA);
+        return true;
+    }
+    if (hit(layout.rcExitButton, x, y)) {
+        record(x, y);
+        shell_->sendCommand(CM_CLOSE);
+        return true;
+    }
+    return pressToggle(x, y, true);
+}
+
+void Workbench::pressResultsView(int32_t x, int32_t y) {
+    Settings& s = settings;
+    const bool tuples = s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples;
+    if (tuples && s.wTaskType == taskTupleRecognition) {
+        for (size_t row = 0; row < layout.rcPatternTuples.size(); ++row) {
+            if (!hit(layout.rcPatternTuples[row], x, y)) continue;
+            record(x, y);
+            panel.currentPatternTuple = static_cast<int32_t>(row) + 1;
+            if (s.lpSeriesHeader && s.lpSeriesHeader->wSubsetsCount > 0) {
+                // The stored subsets of the series, with the clicked one active.
+                const SeriesHeader& h = *s.lpSeriesHeader;
+                std::vector<int32_t> sizes;
+                std::vector<std::vector<int32_t>> rows;
+                for (int t = 0; t < h.wSubsetsCount; ++t) {
+                    sizes.push_back(h.selectedSubsetSize[t]);
+                    rows.emplace_back(h.selectedSubsetList[t], h.selectedSubsetList[t] + h.selectedSubsetSize[t]);
+                }
+                std::vector<std::span<const int32_t>> lists(rows.begin(), rows.end());
+                addSomeSelectedSubsetToSeriesHeader(*shell_, sizes, lists, h.wSubsetsCapacity, h.wSubsetCapacity,
+                                                    panel.currentPatternTuple, s.subsetEmployment,
+                                                    s.subsetInitPosition, s.lpSeriesHeader);
+            }
+            shell_->sendCommand(CM_NEXT_DATA);
+            return;
+        }
+    }
+    if (pressButtons(x, y, false)) return;
+    if (!pressOptionBoxes(x, y)) shell_->sendCommand(kNoHandler);
+}
+
+void Workbench::pressSubsetPanel(int32_t x, int32_t y) {
+    Settings& s = settings;
+    using subset_panel::Button;
+    const int offered = offeredCellAt(subsetLayout, s.wRequiredCount, x, y);
+    if (offered >= 0 && s.lpRequiredList && offered < s.wRequiredCount) {
+        offerEtalon(panel, subsetMarks, s.lpRequiredList[offered]);
+        record(x, y);
+        shell_->sendCommand(CM_REPAINT_SUBSETS);
+        return;
+    }
+    if (stripContains(subsetLayout, x, y)) {
+        markEntryAt(panel, subsetMarks, subsetLayout, x, y);
+        shell_->sendCommand(CM_REPAINT_SUBSETS);
+        return;
+    }
+    switch (buttonAt(subsetLayout, x, y)) {
+        case Button::DeleteAll:
+            deleteAllEntries(panel, subsetMarks);
+            shell_->sendCommand(CM_REPAINT_SUBSETS);
+            return;
+        case Button::Delete:
+            deleteMarkedEntries(panel, subsetMarks);
+            shell_->sendCommand(CM_REPAINT_SUBSETS);
+            return;
+        case Button::Cancel:
+            deleteAllEntries(panel, subsetMarks);
+            s.viewMode = 6;
+            s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 0;
+            shell_->sendCommand(CM_NEXT_DATA);
+            return;
+        case Button::Ok:
+            if (!applyPanelSubsets()) {
+                shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+                return;
+            }
+            s.dirtyPanelArea = 1;
+            s.viewMode = 6;
+            s.dirtyLostLevel = 0;
+            shell_->sendCommand(CM_NEXT_DATA);
+            return;
+        case Button::Accept:
+            if (s.wTaskType == taskTupleRecognition) {
+                acceptCurrentSubset(panel, subsetMarks);
+                shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+                return;
+            }
+            break;
+        case Button::ClearAll:
+            if (s.wTaskType == taskTupleRecognition) {
+                clearStoredSubsets(panel, subsetMarks);
+                shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    if (s.wTaskType == taskTupleRecognition) {
+        const int row = storedRowAt(subsetLayout, x, y);
+        if (row >= 0 && chooseStoredSubset(panel, row)) {
+            shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+            return;
+        }
+    }
+    if (pressButtons(x, y, true)) return;
+    if (!pressOptionBoxes(x, y)) shell_->sendCommand(kNoHandler);
+}
+
+void Workbench::leaveParameterPanel() {
+    Settings& s = settings;
+    s.dirtyLostLevel = 0;
+    if (tupleSeriesWithoutSubset())
+        goToSubsetPanel();
+    else
+        shell_->sendCommand(CM_NEXT_DATA);
+}
+
+void Workbench::pressParameterPanelView(int32_t x, int32_t y) {
+    Settings& s = settings;
+    if (lpParamsHeader) {
+        switch (pressParameterPanel(*lpParamsHeader, x, y)) {
+            case PanelPress::Cancel:
+                cancelParameterPanel(s, shell_);
+                leaveParameterPanel();
+                return;
+            case PanelPress::Ok: {
+                const PanelCommit commit = commitParameterPanel(shell_->editText(), s, shell_);
+                if (!commit.accepted) {
+                    // A Tmin that would break the model is refused; the panel stays.
+                    shell_->messageBox(commit.message, " Tmin ", MessageIcon::Warning);
+                    return;
+                }
+                leaveParameterPanel();
+                return;
+            }
+            case PanelPress::PulseCount:
+                shell_->sendCommand(CM_REDRAW_VIEW);
+                return;
+            case PanelPress::HandleHigh:
+            case PanelPress::HandleLow:
+            case PanelPress::LineTmin:
+            case PanelPress::LineTmax:
+                return;
+            case PanelPress::None:
+                break;
+        }
+    }
+    if (hit(layout.rcNextButton, x, y)) {
+        record(x, y);
+        if (tupleSeriesWithoutSubset()) {
+            goToSubsetPanel();
+            return;
+        }
+        s.viewMode = 6;
+        clearDirtyFlags();
+        s.dirtyPanelArea = 1;
+        shell_->sendCommand(CM_NEXT_DATA);
+        return;
+    }
+    if (!hit(layout.rcNextButton, x, y) && pressButtons(x, y, false)) return;
+    if (!pressOptionBoxes(x, y)) shell_->sendCommand(kNoHandler);
+}
+
+void Workbench::onLeftButtonDown(int32_t x, int32_t y) {
+    if (!shell_) return;
+    switch (settings.viewMode) {
+        case 5:
+            pressEtalonView(x, y);
+            break;
+        case 6:
+            pressResultsView(x, y);
+            break;
+        case 9:
+            pressSubsetPanel(x, y);
+            break;
+        case 10:
+            pressParameterPanelView(x, y);
+            break;
+        default:
+            if (pressButtons(x, y, false)) return;
+            if (!pressOptionBoxes(x, y)) shell_->sendCommand(kNoHandler);
+            break;
+    }
+}
+
+void Workbench::onMouseMove(int32_t x, int32_t y) {
+    if (!shell_ || settings.viewMode != 10 || !lpParamsHeader) return;
+    if (dragParameterPanel(*lpParamsHeader, x, y)) {
+        shell_->sendCommand(CM_REDRAW_VIEW);
+        return;
+    }
+    for (const PanelHoverChange& change : trackPanelHover(*lpParamsHeader, x, y)) {
+        if (change.entered) {
+            shell_->setCapture(true);
+            // One pointing shape stands for the resize cursors of the bands and the lines.
+            shell_->setCursor(CursorShape::Hand);
+        } else {
+            shell_->setCursor(CursorShape::Arrow);
+            shell_->setCapture(false);
+        }
+    }
+}
+
+void Workbench::onLeftButtonUp(int32_t x, int32_t y) {
+    if (!shell_ || settings.viewMode != 10 || !lpParamsHeader) return;
+    if (releaseParameterPanel(*lpParamsHeader, x, y)) shell_->sendCommand(CM_REDRAW_VIEW);
+}
