@@ -401,6 +401,19 @@ bool Workbench::process() {
     input.pct = s.wSavedEnergyProcess;
     input.debugRepeat = &debugRepeat;
 
+    // The chains table must hold the longest chain of this series: the limits may have changed
+    // since it was made (an option box, the parameter panel).
+    if (s.wTmin > 0 && s.lpSeriesHeader->dwSeriesSize >= s.lpSeriesHeader->wImpulseSize) {
+        const int32_t longest = std::max<int32_t>(
+            s.lpSeriesHeader->wMaxPulses,
+            (s.lpSeriesHeader->dwSeriesSize - s.lpSeriesHeader->wImpulseSize) / s.wTmin + 1);
+        if (!s.lpChainsHeader || s.lpChainsHeader->wMaxPulses < longest) {
+            s.wChainsPulses = static_cast<uint16_t>(std::min<int32_t>(longest, 65535));
+            s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+            if (!s.lpChainsHeader) return false;
+        }
+    }
+
     bool run = true;
     if (s.wTaskType == taskTupleDetection || s.wTaskType == taskTupleRecognition) {
         const bool missing = current == 0 || (s.wTaskType == taskTupleRecognition && stored.empty());

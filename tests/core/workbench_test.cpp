@@ -281,3 +281,13 @@ TEST_F(WorkbenchTest, ExitAndKeys) {
     workbench.onCommand(cmExit);
     EXPECT_EQ(shell.closeCount, 2);
 }
+
+TEST_F(WorkbenchTest, ProcessingGrowsTheChainsTableWhenTheLimitsAllowLongerChains) {
+    // A smaller Tmin (as the parameter panel commits it) allows more pulses than the table made
+    // at start-up holds; the run makes room instead of refusing.
+    s.wTmin = 25;
+    workbench.onCommand(cmProcessingNextData);
+    EXPECT_TRUE(shell.messages.empty()) << shell.messages.front().text;
+    EXPECT_EQ(workbench.processingRuns, 1);
+    EXPECT_GE(s.lpChainsHeader->wMaxPulses, (1200 - 20) / 25 + 1);
+}

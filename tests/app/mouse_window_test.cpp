@@ -1,0 +1,197 @@
+// Mouse editing through the real window on the offscreen platform: presses, moves and releases
+// at the rectangles the last paint stored.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include "core/workbench.h"
+#include "platform/qt/main_window.h"
+
+namespace {
+QPoint centre(const Rect& r) {
+    return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+class MouseWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seedCells = SeedCells{};
+        window = std::make_unique<MainWindow>(workbench);
+        ASSERT_TRUE(window->created());
+        window->resize(1400, 900);
+        window->show();
+        settle();
+    }
+    void TearDown() override { window->close(); }
+
+    // Lets the window repaint everything, so that the layout holds what the user sees.
+    void settle() {
+        QApplication::processEvents();
+        window->clientArea()->invalidate(nullptr, true);
+        window->clientArea()->paintPending();
+        QApplication::processEvents();
+    }
+    void click(const Rect& r) {
+        QTest::mouseClick(window->clientArea(), Qt::LeftButton, Qt::NoModifier, centre(r));
+        settle();
+    }
+    void command(int id) {
+        window->commandAction(id)->trigger();
+        settle();
+    }
+
+    Workbench workbench;
+    std::unique_ptr<MainWindow> window;
+    Settings& s = workbench.settings;
+    LayoutState& layout = workbench.layout;
+};
+}  // namespace
+
+TEST_F(MouseWindowTest, EtalonCellsToggleAndTheDetectionTaskKeepsExactlyOne) {
+    ASSERT_EQ(s.viewMode, 5);
+    ASSERT_EQ(layout.rcEtalonCells.size(), 20u);
+    click(layout.rcEtalonCells[2]);
+    EXPECT_EQ(s.requiredFlags[2], 0);
+    EXPECT_EQ(s.wRequiredCount, 19);
+    EXPECT_EQ(s.currentEtalon, 3);
+    click(layout.rcEtalonCells[2]);
+    EXPECT_EQ(s.wRequiredCount, 20);
+
+    command(cmDetection);
+    click(layout.rcEtalonCells[6]);
+    EXPECT_EQ(s.wRequiredCount, 1);
+    EXPECT_EQ(s.lpRequiredList[0], 7);
+    click(layout.rcEtalonCells[6]);  // clicking the required one keeps it
+    EXPECT_EQ(s.wRequiredCount, 1);
+    EXPECT_EQ(s.previousEtalon, 7);
+}
+
+TEST_F(MouseWindowTest, NextProcessesAndRestartReturnsToTheEtalons) {
+    click(layout.rcNextButton);
+    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(workbench.processingRuns, 1);
+    click(layout.rcRestartButton);
+    EXPECT_EQ(s.viewMode, 5);
+    // Unselect everything: Next then builds nothing.
+    click(layout.rcSelectAllButton);
+    EXPECT_EQ(s.wRequiredCount, 0);
+    click(layout.rcNextButton);
+    EXPECT_EQ(s.viewMode, 5);
+    EXPECT_EQ(workbench.processingRuns, 1);
+}
+
+TEST_F(MouseWindowTest, OptionBoxPicksBuildOrResetWithoutRequiredEtalons) {
+    click(layout.rcNoiseLevelItems[1]);
+    EXPECT_EQ(s.noiseLevelIndex, 2);
+    EXPECT_EQ(s.wNoiseLevelBase, 35);
+    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(workbench.processingRuns, 1);
+    EXPECT_EQ(s.lpSeriesHeader->wNoiseSigma, 35);
+
+    click(layout.rcRestartButton);
+    click(layout.rcSelectAllButton);  // no etalon required any more
+    s.wNoiseLevelBase = 77;
+    click(layout.rcNoiseLevelItems[2]);
+    EXPECT_EQ(s.noiseLevelIndex, 3);
+    EXPECT_EQ(s.wNoiseLevelBase, 50);  // reset from the tables, nothing built
+    EXPECT_EQ(workbench.processingRuns, 1);
+}
+
+TEST_F(MouseWindowTest, TupleDetectionThroughTheSubsetPanel) {
+    command(cmFixedTuples);
+    command(cmDetection);
+    click(layout.rcNextButton);
+    ASSERT_EQ(s.viewMode, 9);
+    const SubsetPanelLayout& panel = workbench.subsetLayout;
+    ASSERT_GE(panel.rcOfferedCells.size(), 2u);
+    // Detection keeps one required etalon: offer it twice.
+    click(panel.rcOfferedCells[0]);
+    click(panel.rcOfferedCells[0]);
+    EXPECT_EQ(workbench.panel.wSelectedCount, 2);
+    click(panel.buttons[subset_panel::Ok]);
+    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(workbench.lastRoutine, Routine::detectTuplesFixed);
+    EXPECT_EQ(s.lpSeriesHeader->wSelectedSubsetSize, 2);
+}
+
+TEST_F(MouseWindowTest, TupleRecognitionAcceptsChoosesAndPicksAPatternRow) {
+    command(cmUnfixedTuples);
+    command(cmRecognition);
+    click(layout.rcNextButton);
+    ASSERT_EQ(s.viewMode, 9);
+    SubsetPanelLayout& panel = workbench.subsetLayout;
+    click(panel.rcOfferedCells[2]);
+    click(panel.rcOfferedCells[4]);
+    click(panel.buttons[subset_panel::Accept]);
+    click(panel.buttons[subset_panel::DeleteAll]);
+    click(panel.rcOfferedCells[1]);
+    click(panel.rcOfferedCells[3]);
+    click(panel.rcOfferedCells[5]);
+    click(panel.buttons[subset_panel::Accept]);
+    EXPECT_EQ(workbench.panel.wStoredSubsets, 2);
+    ASSERT_GE(panel.storedRows.size(), 2u);
+    click(panel.storedRows[0]);
+    EXPECT_EQ(workbench.panel.currentPatternTuple, 1);
+    click(panel.buttons[subset_panel::Ok]);
+    ASSERT_EQ(s.viewMode, 6);
+    EXPECT_EQ(workbench.lastRoutine, Routine::recognizeTuplesUnfixed);
+    EXPECT_EQ(s.lpSeriesHeader->wSubsetsCount, 2);
+
+    ASSERT_EQ(layout.rcPatternTuples.size(), 2u);
+    const int runs = workbench.processingRuns;
+    click(layout.rcPatternTuples[1]);
+    EXPECT_EQ(workbench.panel.currentPatternTuple, 2);
+    EXPECT_EQ(workbench.processingRuns, runs + 1);
+    EXPECT_EQ(s.lpSeriesHeader->wSelectedSubsetSize, 3);
+}
+
+TEST_F(MouseWindowTest, ParameterPanelPicksDragsAndTakesATypedTmin) {
+    command(cmViewSeriesParameters);
+    ASSERT_EQ(s.viewMode, 10);
+    ASSERT_NE(workbench.lpParamsHeader, nullptr);
+    ParamsHeader& p = *workbench.lpParamsHeader;
+    ASSERT_GT(p.wAreasCount, 2);
+    click(p.pulsesSelectedAreas[2]);
+    EXPECT_EQ(p.wImpulseQuantity, p.wMinPulses + 2);
+
+    // Drag the a+ marker down by a few pixels.
+    const int32_t before = p.aHigh;
+    const QPoint from = centre(p.rcHandleHigh);
+    QTest::mousePress(window->clientArea(), Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(0, 30)), QPointF(from + QPoint(0, 30)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->clientArea(), &move);
+    QTest::mouseRelease(window->clientArea(), Qt::LeftButton, Qt::NoModifier, from + QPoint(0, 30));
+    settle();
+    EXPECT_LT(p.aHigh, before);
+
+    // A Tmin of 0 is refused and the panel stays; 35 is taken.
+    auto* edit = window->findChild<QLineEdit*>("225");
+    ASSERT_NE(edit, nullptr);
+    edit->setText("0");
+    const Rect ok = p.rcOkButton;
+    // The refusal's message box is answered as soon as it shows.
+    QTimer closer;
+    int boxes = 0;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->inherits("QMessageBox") && w->isVisible()) {
+                ++boxes;
+                QMetaObject::invokeMethod(w, "accept", Qt::QueuedConnection);
+            }
+    });
+    closer.start(20);
+    click(ok);
+    closer.stop();
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(s.viewMode, 10);
+    EXPECT_EQ(s.wTmin, 40);
+    edit->setText("35");
+    click(ok);
+    EXPECT_EQ(s.wTmin, 35);
+    EXPECT_EQ(s.viewMode, 6);
+}
