@@ -195,3 +195,38 @@ TEST_F(MouseWindowTest, ParameterPanelPicksDragsAndTakesATypedTmin) {
     EXPECT_EQ(s.wTmin, 35);
     EXPECT_EQ(s.viewMode, 6);
 }
+
+TEST_F(MouseWindowTest, DraggingTheTminLineStopsWhereItBecomesInfeasible) {
+    command(cmViewSeriesParameters);
+    ASSERT_NE(workbench.lpParamsHeader, nullptr);
+    ParamsHeader& p = *workbench.lpParamsHeader;
+    // A point on the Tmin line, found the way the user finds it: by pointing along the graph.
+    QPoint on(-1, -1);
+    for (int32_t x = p.rcGraph.left; x <= p.rcGraph.right && on.x() < 0; ++x)
+        for (int32_t y = p.rcGraph.top; y <= p.rcGraph.bottom; ++y)
+            if (onLineTmin(p, x, y) && !onLineTmax(p, x, y)) {
+                on = QPoint(x, y);
+                break;
+            }
+    ASSERT_GE(on.x(), 0);
+    // The pointer rests on the line first (it takes the mouse and shows the resize cursor).
+    QMouseEvent hover(QEvent::MouseMove, QPointF(on), QPointF(on), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(window->clientArea(), &hover);
+    EXPECT_EQ(p.hoverLineTmin, 1);
+    QTest::mousePress(window->clientArea(), Qt::LeftButton, Qt::NoModifier, on);
+    ASSERT_EQ(p.dragLineTmin, 1);
+    // Pull the line down: its slope, Tmin, grows until the drawn pulse count would no longer fit
+    // ((N - L) / (K - 1) = 1180 / 13 for 14 pulses); there the drag stops.
+    for (int step = 1; step < 400 && p.dragLineTmin; ++step) {
+        const QPoint to = on + QPoint(0, step * 2);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), QPointF(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->clientArea(), &move);
+    }
+    EXPECT_EQ(p.dragLineTmin, 0);
+    EXPECT_TRUE(tminFeasible(p, p.wTmin));
+    EXPECT_GT(p.wTmin, 40);
+    EXPECT_LE(p.wTmin, (1200 - 20) / (p.wImpulseQuantity - 1));
+    QTest::mouseRelease(window->clientArea(), Qt::LeftButton, Qt::NoModifier, on);
+    settle();
+    EXPECT_EQ(s.wTmin, 40);  // the settings change only through " OK "
+}
