@@ -171,6 +171,8 @@ void Workbench::pressEtalonView(int32_t x, int32_t y) {
         if (tupleSeriesWithoutSubset()) {
             s.viewMode = 9;
             shell_->sendCommand(kNoHandler);
+            // Show the panel at once rather than at some later repaint.
+            repaintView(true);
         } else if (s.wRequiredCount > 0) {
             record(x, y);
             if (s.viewMode != 6) s.dirtyPanelArea = 1;
