@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <new>
 
-namespace {
-const char* kGetCaption = " getChainsHeader ";
-const char* kAddCaption = " addToChainsHeader ";
-
 const char* seriesTypeName(uint16_t type) {
     switch (type) {
     case 1: return "known number of whole pulses";
@@ -20,6 +16,10 @@ const char* seriesTypeName(uint16_t type) {
     default: return nullptr;
     }
 }
+
+namespace {
+const char* kGetCaption = " getChainsHeader ";
+const char* kAddCaption = " addToChainsHeader ";
 
 const char* taskName(uint16_t type) {
     switch (type) {

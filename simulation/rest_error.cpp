@@ -1,5 +1,7 @@
 #include "simulation/rest_error.h"
 
+#include "processing/chains.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <new>
@@ -21,18 +23,6 @@ int32_t** RestErrorHeader::* const kTables[kMatrices] = {
     &RestErrorHeader::lpReservedErrors1, &RestErrorHeader::lpRecognErrors,
     &RestErrorHeader::lpReservedErrors2, &RestErrorHeader::lpReservedErrors3,
 };
-
-const char* seriesTypeName(uint16_t type) {
-    switch (type) {
-    case 1: return "known number of whole pulses";
-    case 2: return "known number of cut-off pulses";
-    case 4: return "unknown number of whole pulses";
-    case 8: return "unknown number of cut-off pulses";
-    case 36: return "known number of whole pulses tuples";
-    case 40: return "unknown number of whole pulses tuples";
-    default: return nullptr;
-    }
-}
 
 const char* taskName(uint16_t type) {
     switch (type) {
