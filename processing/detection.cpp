@@ -44,26 +44,7 @@ int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
         MatchTable table;
         matchWalked(matcher, -1, y, walks.any, table, q);
     }
-    for (const int32_t l : walks.firstOnly) {
-        r[l] = q[l].score;
-        b[l] = -1;
-    }
-    // A pulse that may also be first extends only a chain with a negative total; one that can
-    // only follow extends the best chain in its window, whatever its total.
-    auto extend = [&](const std::vector<int32_t>& walk, int32_t start) {
-        for (const int32_t l : walk) {
-            int32_t best = start, from = -2;
-            for (int32_t m = std::max(l - Tmax, 0); m <= l - Tmin; ++m)
-                if (r[m] < best) {
-                    best = r[m];
-                    from = m;
-                }
-            r[l] = wrapAdd(best, q[l].score);
-            b[l] = from;
-        }
-    };
-    extend(walks.both, 0);
-    extend(walks.laterOnly, kUnset);
+    walkPulseChains(walks, q, Tmin, Tmax, kUnset, r, b);
 
     int32_t total = kUnset, end = -1;
     for (const int32_t l : walks.last)

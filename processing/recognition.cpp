@@ -62,24 +62,7 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
         std::fill(r.begin(), r.end(), kUnset);
         std::fill(b.begin(), b.end(), kUnset);
         matchWalked(matcher, static_cast<int>(i), y, walks.any, table, q);
-        for (const int32_t l : walks.firstOnly) {
-            r[l] = q[l].score;
-            b[l] = -1;
-        }
-        auto extend = [&](const std::vector<int32_t>& walk, int32_t start) {
-            for (const int32_t l : walk) {
-                int32_t best = start, from = -2;
-                for (int32_t m = std::max(l - Tmax, 0); m <= l - Tmin; ++m)
-                    if (r[m] < best) {
-                        best = r[m];
-                        from = m;
-                    }
-                r[l] = wrapAdd(best, q[l].score);
-                b[l] = from;
-            }
-        };
-        extend(walks.both, 0);
-        extend(walks.laterOnly, kUnset);
+        walkPulseChains(walks, q, Tmin, Tmax, kUnset, r, b);
 
         int32_t total = kUnset;
         for (const int32_t l : walks.last)

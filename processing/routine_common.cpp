@@ -160,6 +160,28 @@ void matchWalked(const LocalMatcher& matcher, int index, const int16_t* y, const
     for (const int32_t l : walk) q[l] = table[l];
 }
 
+void walkPulseChains(const Walks& walks, const std::vector<LocalMatch>& q, uint16_t Tmin, uint16_t Tmax,
+                     int32_t unset, std::vector<int32_t>& r, std::vector<int32_t>& b) {
+    for (const int32_t l : walks.firstOnly) {
+        r[l] = q[l].score;
+        b[l] = -1;
+    }
+    auto extend = [&](const std::vector<int32_t>& walk, int32_t start) {
+        for (const int32_t l : walk) {
+            int32_t best = start, from = -2;
+            for (int32_t m = std::max(l - Tmax, 0); m <= l - Tmin; ++m)
+                if (r[m] < best) {
+                    best = r[m];
+                    from = m;
+                }
+            r[l] = wrapAdd(best, q[l].score);
+            b[l] = from;
+        }
+    };
+    extend(walks.both, 0);
+    extend(walks.laterOnly, unset);
+}
+
 void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses) {
     series.wFoundPulses = static_cast<uint16_t>(pulses.size());
     for (size_t j = 0; j < pulses.size(); ++j) {

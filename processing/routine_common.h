@@ -71,6 +71,14 @@ inline ChainPulse chainPulse(int32_t position, const LocalMatch& m) {
             static_cast<int16_t>(m.cutEnd)};
 }
 
+/// The walks of the unknown-count pulse programme, given the local matches q: a pulse that can
+/// only be first begins a chain (r = q, predecessor -1); one that may also be first extends only
+/// a chain with a negative total in its window, else it begins one (predecessor -2); one that
+/// can only follow extends the best chain in its window whatever its total (search from
+/// `unset`). The smallest m among equal totals is taken; totals wrap as 32-bit arithmetic.
+void walkPulseChains(const Walks& walks, const std::vector<LocalMatch>& q, uint16_t Tmin, uint16_t Tmax,
+                     int32_t unset, std::vector<int32_t>& r, std::vector<int32_t>& b);
+
 /// Writes a chain into the series' found lists.
 void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses);
 
