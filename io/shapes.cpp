@@ -1,0 +1,248 @@
+#include "io/shapes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "io/file_batch.h"
+#include "io/signal_reader.h"
+#include "io/text_lines.h"
+
+namespace {
+std::string shapeName(const Shape& s) { return "shape " + quoteForMessage(s.name); }
+
+// The shortest text that reads back as the same double.
+std::string exactNumber(double v) {
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+    return ec == std::errc() ? std::string(text, end) : "0";
+}
+}  // namespace
+
+IoResult<std::vector<Shape>> readShapes(const std::string& path) {
+    const std::string e = fileEnding(path);
+    if (e == "json") return readShapesJson(path);
+    if (e == "csv" || e == "tsv" || e == "txt") return readShapesTable(path);
+    return IoResult<std::vector<Shape>>::failure(
+        path + ": unsupported format" + (e.empty() ? std::string(" (the name has no ending)") : " \"." + e + "\"") +
+        "; pulse shapes are read from .json or from a table (.csv, .tsv, .txt)");
+}
+
+IoResult<std::vector<Shape>> readShapesTable(const std::string& path) {
+    using Result = IoResult<std::vector<Shape>>;
+    try {
+        std::string error;
+        LineReader reader;
+        if (!reader.open(path, error)) return Result::failure(error);
+        std::string_view line;
+        int64_t number = 0;
+        if (!reader.next(line, number, error))
+            return Result::failure(error.empty() ? path + ": no pulse shapes (the file is empty)" : error);
+        const char separator = chooseSeparator(line);
+        std::vector<Shape> shapes;
+        bool numeric = true;
+        for (const std::string_view f : splitFields(line, separator)) {
+            double v = 0;
+            numeric = numeric && parseNumber(f, v);
+            shapes.push_back({unquote(f), {}});
+        }
+        if (numeric)
+            return Result::failure(at(path, number) + "the first line must name the shapes, one name per column");
+        std::vector<bool> ended(shapes.size(), false);
+        while (reader.next(line, number, error)) {
+            const std::vector<std::string_view> fields = splitFields(line, separator);
+            if (fields.size() > shapes.size())
+                return Result::failure(at(path, number) + std::to_string(fields.size()) + " values but " +
+                                       std::to_string(shapes.size()) + " shape names");
+            for (size_t c = 0; c < shapes.size(); ++c) {
+                const std::string_view f = c < fields.size() ? fields[c] : std::string_view();
+                if (f.empty()) {
+                    ended[c] = true;
+                    continue;
+                }
+                if (ended[c])
+                    return Result::failure(at(path, number) + shapeName(shapes[c]) +
+                                           " goes on after an empty field");
+                double v = 0;
+                if (!parseNumber(f, v))
+                    return Result::failure(at(path, number) + "malformed number " + quoteForMessage(f) + " in " +
+                                           shapeName(shapes[c]));
+                if (!std::isfinite(v))
+                    return Result::failure(at(path, number) + "not a finite number " + quoteForMessage(f) + " in " +
+                                           shapeName(shapes[c]));
+                shapes[c].samples.push_back(v);
+            }
+        }
+        if (!error.empty()) return Result::failure(error);
+        return Result::success(std::move(shapes));
+    } catch (const std::bad_alloc&) {
+        return Result::failure(path + ": not enough memory for the pulse shapes");
+    }
+}
+
+IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
+    using Result = IoResult<std::vector<Shape>>;
+    using nlohmann::json;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Result::failure("cannot open " + path + ": " + std::strerror(errno));
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) return Result::failure("cannot read " + path + ": " + std::strerror(errno));
+    const std::string text = content.str();
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::parse_error& e) {
+        // Line and column of the byte where parsing stopped.
+        const size_t byte = std::min<size_t>(e.byte == 0 ? 0 : e.byte - 1, text.size());
+        const int64_t line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(byte), '\n');
+        const size_t lineStart = text.rfind('\n', byte == 0 ? 0 : byte - 1);
+        const size_t column = byte - (lineStart == std::string::npos || byte == 0 ? 0 : lineStart + 1) + 1;
+        std::string what = e.what();
+        if (const auto colon = what.find("syntax error"); colon != std::string::npos) what = what.substr(colon);
+        return Result::failure(at(path, line) + "not valid JSON (column " + std::to_string(column) + ": " + what + ")");
+    } catch (const std::exception& e) {
+        return Result::failure(path + ": not valid JSON (" + e.what() + ")");
+    }
+    const std::string expected = ": expected {\"etalons\": [{\"name\": \"...\", \"samples\": [...]}, ...]}";
+    if (!document.is_object() || !document.contains("etalons") || !document["etalons"].is_array())
+        return Result::failure(path + expected);
+    try {
+        std::vector<Shape> shapes;
+        size_t index = 0;
+        for (const json& entry : document["etalons"]) {
+            ++index;
+            const std::string which = path + ": etalon " + std::to_string(index);
+            if (!entry.is_object()) return Result::failure(which + " is not an object" + expected.substr(1));
+            if (!entry.contains("name") || !entry["name"].is_string())
+                return Result::failure(which + " has no \"name\" string");
+            Shape shape{entry["name"].get<std::string>(), {}};
+            const std::string named = path + ": " + shapeName(shape);
+            if (!entry.contains("samples") || !entry["samples"].is_array())
+                return Result::failure(named + " has no \"samples\" array");
+            size_t k = 0;
+            for (const json& v : entry["samples"]) {
+                if (!v.is_number())
+                    return Result::failure(named + ": sample " + std::to_string(k) + " is not a number (" +
+                                           quoteForMessage(v.dump()) + ")");
+                const double value = v.get<double>();
+                if (!std::isfinite(value))
+                    return Result::failure(named + ": sample " + std::to_string(k) + " is not a finite number");
+                shape.samples.push_back(value);
+                ++k;
+            }
+            shapes.push_back(std::move(shape));
+        }
+        return Result::success(std::move(shapes));
+    } catch (const std::bad_alloc&) {
+        return Result::failure(path + ": not enough memory for the pulse shapes");
+    }
+}
+
+IoStatus writeShapesJson(const std::string& path, const std::vector<Shape>& shapes) {
+    return writeTextFileAtomically(path, [&](std::FILE* f) {
+        std::fputs("{\"etalons\": [", f);
+        for (size_t i = 0; i < shapes.size(); ++i) {
+            const std::string name = nlohmann::json(shapes[i].name).dump();
+            std::fprintf(f, "%s\n  {\"name\": %s, \"samples\": [", i ? "," : "", name.c_str());
+            for (size_t k = 0; k < shapes[i].samples.size(); ++k)
+                std::fprintf(f, "%s%s", k ? ", " : "", exactNumber(shapes[i].samples[k]).c_str());
+            std::fputs("]}", f);
+        }
+        std::fputs("\n]}\n", f);
+    });
+}
+
+IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, int index) {
+    using Result = IoResult<TemplateSpec>;
+    const std::string what = "template " + quoteForMessage(text);
+    const auto first = text.find(':');
+    if (first == std::string::npos)
+        return Result::failure(what + ": expected START:LENGTH[:NAME] (samples, or seconds with an s)");
+    const auto second = text.find(':', first + 1);
+    TemplateSpec spec;
+    spec.text = text;
+    const auto start = parseSamplesOrSeconds(text.substr(0, first), rate, what + " start");
+    if (!start) return Result::failure(start.error);
+    const auto length = parseSamplesOrSeconds(
+        text.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1), rate,
+        what + " length");
+    if (!length) return Result::failure(length.error);
+    if (length.value == 0) return Result::failure(what + ": the length must be at least one sample");
+    spec.start = start.value;
+    spec.length = length.value;
+    spec.name = second == std::string::npos ? "t" + std::to_string(index) : text.substr(second + 1);
+    if (spec.name.empty()) return Result::failure(what + ": the name after the second colon is empty");
+    return Result::success(std::move(spec));
+}
+
+IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs) {
+    using Result = IoResult<std::vector<Shape>>;
+    std::vector<Shape> shapes;
+    for (const TemplateSpec& spec : specs) {
+        const int64_t n = static_cast<int64_t>(samples.size());
+        if (spec.start >= n || spec.length > n - spec.start)
+            return Result::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
+                                   ", samples " + std::to_string(spec.start) + " to " +
+                                   std::to_string(spec.start + spec.length - 1) + ") reaches beyond the signal's " +
+                                   std::to_string(n) + " samples");
+        if (spec.length > maxShapeLength)
+            return Result::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
+                                   ") is " + std::to_string(spec.length) + " samples long; a shape holds at most " +
+                                   std::to_string(maxShapeLength));
+        Shape shape{spec.name, {}};
+        shape.samples.assign(samples.begin() + spec.start, samples.begin() + spec.start + spec.length);
+        shapes.push_back(std::move(shape));
+    }
+    return Result::success(std::move(shapes));
+}
+
+IoStatus checkShapes(const std::vector<Shape>& shapes) {
+    if (shapes.empty()) return IoStatus::failure("no pulse shapes given");
+    if (shapes.size() > static_cast<size_t>(maxShapeCount))
+        return IoStatus::failure(std::to_string(shapes.size()) + " pulse shapes given; an alphabet holds at most " +
+                                 std::to_string(maxShapeCount) + " (" + shapeName(shapes[maxShapeCount]) +
+                                 " is one too many)");
+    std::set<std::string> names;
+    const size_t L = shapes.front().samples.size();
+    for (const Shape& s : shapes) {
+        if (s.name.empty()) return IoStatus::failure("a pulse shape has an empty name");
+        if (s.name.find(',') != std::string::npos)
+            return IoStatus::failure(shapeName(s) + ": a name must not contain a comma");
+        if (!names.insert(s.name).second) return IoStatus::failure(shapeName(s) + " is named twice");
+        if (s.samples.size() != L)
+            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) + " samples, " +
+                                     shapeName(shapes.front()) + " " + std::to_string(L) +
+                                     ": every shape needs the same length");
+        if (s.samples.size() < static_cast<size_t>(minShapeLength))
+            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) +
+                                     " samples; a shape needs at least " + std::to_string(minShapeLength));
+        if (s.samples.size() > static_cast<size_t>(maxShapeLength))
+            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) +
+                                     " samples; a shape holds at most " + std::to_string(maxShapeLength));
+        if (!std::all_of(s.samples.begin(), s.samples.end(), [](double v) { return std::isfinite(v); }))
+            return IoStatus::failure(shapeName(s) + " holds a sample that is not a finite number");
+        if (std::all_of(s.samples.begin(), s.samples.end(), [](double v) { return v == 0; }))
+            return IoStatus::failure(shapeName(s) + " is zero throughout; a shape needs energy");
+    }
+    return {};
+}
+
+IoStatus checkShapesFitTmax(const std::vector<Shape>& shapes, int64_t tmax) {
+    if (shapes.empty()) return IoStatus::failure("no pulse shapes given");
+    const auto L = static_cast<int64_t>(shapes.front().samples.size());
+    if (L > tmax)
+        return IoStatus::failure("the shapes are " + std::to_string(L) + " samples long (" +
+                                 shapeName(shapes.front()) + "), more than Tmax " + std::to_string(tmax) +
+                                 ": a shape must not be longer than the greatest distance");
+    return {};
+}

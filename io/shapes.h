@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/io_result.h"
+#include "model/alphabet.h"
+
+/// One pulse shape (etalon) of a researcher's alphabet, in the signal's units.
+struct Shape {
+    std::string name;
+    std::vector<double> samples;
+};
+
+/// Most shapes one alphabet holds: the engine's alphabet capacity.
+inline constexpr int maxShapeCount = alphabetCapacity;
+/// Shortest shape: the engine's shortest etalon.
+inline constexpr int minShapeLength = minImpulseSize;
+/// Longest shape: cut starts and ends are 16-bit in the engine's records.
+inline constexpr int maxShapeLength = 32767;
+
+/// Reads shapes by the file's ending: ".json" as readShapesJson, ".csv", ".tsv", ".txt" as
+/// readShapesTable; anything else is refused as an unsupported format. The shapes are not
+/// checked as an alphabet here (see checkShapes).
+IoResult<std::vector<Shape>> readShapes(const std::string& path);
+
+/// A table with one shape per column: the first content line names the shapes (it is
+/// required), each following line holds one sample of every shape. Separators, comments and
+/// numbers as for text signals. A shape shorter than the others ends with empty fields (or
+/// short lines); a gap inside a column, a malformed number, NaN or infinity, or a line with
+/// more values than names is refused with file and line.
+IoResult<std::vector<Shape>> readShapesTable(const std::string& path);
+
+/// JSON {"etalons": [{"name": "...", "samples": [...]}, ...]}. Invalid JSON is refused with
+/// file, line and column; a wrong structure with the entry it concerns.
+IoResult<std::vector<Shape>> readShapesJson(const std::string& path);
+
+/// Writes shapes in the JSON form readShapesJson reads (numbers in their shortest exact form),
+/// under a temporary name renamed at the end (see FileBatch).
+IoStatus writeShapesJson(const std::string& path, const std::vector<Shape>& shapes);
+
+/// A shape cut from the recording: START:LENGTH[:NAME], START and LENGTH in samples or in
+/// seconds with an `s` suffix ("1.5s:0.2s:beat").
+struct TemplateSpec {
+    int64_t start = 0;   ///< first sample
+    int64_t length = 0;  ///< samples
+    std::string name;    ///< as given, or "tK" for the K-th template (1-based) without a name
+    std::string text;    ///< the specification as written, for messages
+};
+
+/// Parses START:LENGTH[:NAME]; `index` is the 1-based number of the template among all given
+/// (for the default name). The name is everything after the second colon.
+IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, int index);
+
+/// Cuts each template from `samples` (after any baseline removal, so that shapes and signal
+/// match). A template reaching beyond the signal is refused, naming it.
+IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs);
+
+/// Checks that shapes form an alphabet: 1 to maxShapeCount shapes; names non-empty, distinct
+/// and without commas (names are listed with commas); one common length L with
+/// minShapeLength <= L <= maxShapeLength; finite samples; none all zero. The message names the
+/// offending shape.
+IoStatus checkShapes(const std::vector<Shape>& shapes);
+
+/// Checks the common length of checked shapes against the greatest gap: L <= tmax (a pulse
+/// must end before the next one may start at the greatest distance).
+IoStatus checkShapesFitTmax(const std::vector<Shape>& shapes, int64_t tmax);

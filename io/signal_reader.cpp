@@ -1,0 +1,271 @@
+#include "io/signal_reader.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "io/text_lines.h"
+
+namespace {
+constexpr double floatLimit = static_cast<double>(std::numeric_limits<float>::max());
+
+std::string formatRate(double rate) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.10g", rate);
+    return text;
+}
+
+bool isWholeNumber(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string checkRate(const std::string& path, const std::optional<double>& rate) {
+    if (rate && !(std::isfinite(*rate) && *rate > 0))
+        return path + ": the sample rate must be a positive number of samples per second, got " + formatRate(*rate);
+    return "";
+}
+
+// Why a field is no sample value, or empty when it is one (stored in `value`).
+std::string sampleProblem(std::string_view field, float& value) {
+    double v = 0;
+    if (field.empty()) return "empty field where a number belongs";
+    if (!parseNumber(field, v)) return "malformed number " + quoteForMessage(field);
+    const bool literal = field.find_first_of("nNiI") != std::string_view::npos;  // nan, inf, infinity
+    if (!std::isfinite(v) && literal) return "not a finite number: " + quoteForMessage(field);
+    if (!(std::fabs(v) <= floatLimit)) return "number out of range: " + quoteForMessage(field);
+    value = static_cast<float>(v);
+    return "";
+}
+}  // namespace
+
+bool parseNumber(std::string_view text, double& value) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '-' || text.front() == '+')) return false;
+    }
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (end != text.data() + text.size()) return false;
+    if (ec == std::errc::result_out_of_range) {
+        // Beyond the double range: a negative exponent underflows to zero, any other overflows.
+        const auto e = text.find_first_of("eE");
+        const bool underflow = e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-';
+        value = underflow ? 0.0 : (text.front() == '-' ? -HUGE_VAL : HUGE_VAL);
+        return true;
+    }
+    return ec == std::errc();
+}
+
+SignalFormat signalFormatOf(const std::string& path) {
+    const std::string e = fileEnding(path);
+    if (e == "csv" || e == "tsv" || e == "txt" || e == "dat") return SignalFormat::text;
+    if (e == "wav" || e == "flac" || e == "ogg" || e == "oga" || e == "aif" || e == "aiff" || e == "au")
+        return SignalFormat::audio;
+    return SignalFormat::unsupported;
+}
+
+IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options) {
+    switch (signalFormatOf(path)) {
+    case SignalFormat::text: return readTextSignal(path, options);
+    case SignalFormat::audio: return readAudioSignal(path, options);
+    case SignalFormat::unsupported: break;
+    }
+    const std::string e = fileEnding(path);
+    return IoResult<Signal>::failure(
+        path + ": unsupported format" + (e.empty() ? std::string(" (the name has no ending)") : " \"." + e + "\"") +
+        "; signals are read from text (.csv, .tsv, .txt, .dat) and audio (.wav, .flac, .ogg, .oga, .aif, .aiff, .au)");
+}
+
+IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions& options) {
+    using Result = IoResult<Signal>;
+    if (options.channel) return Result::failure(path + ": a channel applies to audio files; this one is read as text");
+    if (std::string e = checkRate(path, options.rate); !e.empty()) return Result::failure(e);
+    try {
+        Signal signal;
+        signal.file = path;
+        signal.rate = options.rate.value_or(1.0);
+        std::string error;
+        LineReader reader;
+        if (!reader.open(path, error)) return Result::failure(error);
+
+        std::string_view line;
+        int64_t number = 0;
+        if (!reader.next(line, number, error))
+            return Result::failure(error.empty() ? path + ": no samples (the file holds no numbers)" : error);
+
+        // The first line: the separator, the header, the column.
+        const char separator = chooseSeparator(line);
+        const std::vector<std::string_view> first = splitFields(line, separator);
+        bool header = false;
+        for (const std::string_view f : first) {
+            double v = 0;
+            if (!parseNumber(f, v)) header = true;
+        }
+        size_t column = 0;
+        const auto listColumns = [&] {
+            std::string names;
+            for (size_t i = 0; i < first.size(); ++i)
+                names += (i ? ", " : "") + (header ? unquote(first[i]) : std::to_string(i + 1));
+            return names;
+        };
+        if (!options.column) {
+            if (first.size() > 1)
+                return Result::failure(path + ": " + std::to_string(first.size()) + " columns (" + listColumns() +
+                                       "); choose one by number or name");
+        } else if (isWholeNumber(*options.column)) {
+            const size_t k = std::strtoull(options.column->c_str(), nullptr, 10);
+            if (k < 1 || k > first.size())
+                return Result::failure(path + ": no column " + *options.column + " (the file has " +
+                                       std::to_string(first.size()) + (first.size() == 1 ? " column)" : " columns)"));
+            column = k - 1;
+        } else {
+            if (!header)
+                return Result::failure(path + ": no column named " + quoteForMessage(*options.column) +
+                                       " (the file has no header line naming its columns)");
+            const auto found = std::find_if(first.begin(), first.end(),
+                                            [&](std::string_view f) { return unquote(f) == *options.column; });
+            if (found == first.end())
+                return Result::failure(path + ": no column named " + quoteForMessage(*options.column) +
+                                       " (columns: " + listColumns() + ")");
+            column = static_cast<size_t>(found - first.begin());
+        }
+
+        bool reserved = false;
+        const auto take = [&](std::string_view text) -> std::string {
+            std::string_view field;
+            if (!fieldAt(text, separator, column, field))
+                return at(path, number) + "no column " + std::to_string(column + 1) + " in " + quoteForMessage(text);
+            float value = 0;
+            if (std::string problem = sampleProblem(field, value); !problem.empty()) return at(path, number) + problem;
+            signal.samples.push_back(value);
+            // Once a block is read, reserve for the whole file from the bytes per line so far.
+            if (!reserved && signal.samples.size() == 4096 && reader.fileSize() > 0) {
+                reserved = true;
+                const double perSample = static_cast<double>(reader.bytesConsumed()) / 4096.0;
+                signal.samples.reserve(static_cast<size_t>(static_cast<double>(reader.fileSize()) / perSample * 1.05) + 16);
+            }
+            return "";
+        };
+        if (!header)
+            if (std::string problem = take(line); !problem.empty()) return Result::failure(problem);
+        while (reader.next(line, number, error))
+            if (std::string problem = take(line); !problem.empty()) return Result::failure(problem);
+        if (!error.empty()) return Result::failure(error);
+        if (signal.samples.empty()) return Result::failure(path + ": no samples (the file holds only a header line)");
+        signal.samples.shrink_to_fit();
+        return Result::success(std::move(signal));
+    } catch (const std::bad_alloc&) {
+        return Result::failure(path + ": not enough memory to hold the signal (4 bytes per sample)");
+    }
+}
+
+IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOptions& options) {
+    using Result = IoResult<Signal>;
+    if (options.column) return Result::failure(path + ": a column applies to text files; this one is read as audio");
+    if (std::string e = checkRate(path, options.rate); !e.empty()) return Result::failure(e);
+    {
+        // The system's reason for a missing or unreadable file, before libsndfile's own words.
+        std::FILE* probe = std::fopen(path.c_str(), "rb");
+        if (!probe) return Result::failure("cannot open " + path + ": " + std::strerror(errno));
+        std::fclose(probe);
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return Result::failure(path + ": unsupported format or damaged audio file (" + sf_strerror(nullptr) + ")");
+    struct Closer {
+        SNDFILE* f;
+        ~Closer() { sf_close(f); }
+    } closer{file};
+
+    const int channels = info.channels;
+    int channel = 1;
+    if (options.channel) {
+        channel = *options.channel;
+        if (channel < 1 || channel > channels)
+            return Result::failure(path + ": no channel " + std::to_string(channel) + " (the file has " +
+                                   std::to_string(channels) + (channels == 1 ? " channel)" : " channels)"));
+    } else if (channels != 1) {
+        return Result::failure(path + ": " + std::to_string(channels) + " channels; choose one (1 to " +
+                               std::to_string(channels) + ")");
+    }
+    if (options.rate && *options.rate != static_cast<double>(info.samplerate))
+        return Result::failure(path + ": the file's own rate is " + std::to_string(info.samplerate) +
+                               " Hz; a different rate (" + formatRate(*options.rate) + ") applies to text signals only");
+    if (info.frames <= 0) return Result::failure(path + ": no samples (the audio file is empty)");
+
+    try {
+        Signal signal;
+        signal.file = path;
+        signal.rate = info.samplerate;
+        // Integer formats give their integer sample values, float formats their stored values.
+        sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
+        signal.samples.reserve(static_cast<size_t>(info.frames));
+        constexpr sf_count_t framesPerBlock = 65536;
+        std::vector<float> block(static_cast<size_t>(framesPerBlock) * static_cast<size_t>(channels));
+        for (;;) {
+            const sf_count_t got = sf_readf_float(file, block.data(), framesPerBlock);
+            if (got <= 0) break;
+            for (sf_count_t f = 0; f < got; ++f) {
+                const float v = block[static_cast<size_t>(f) * static_cast<size_t>(channels) +
+                                      static_cast<size_t>(channel - 1)];
+                if (!std::isfinite(v))
+                    return Result::failure(path + ": sample " + std::to_string(signal.samples.size()) +
+                                           " is not a finite number");
+                signal.samples.push_back(v);
+            }
+        }
+        if (sf_error(file) != SF_ERR_NO_ERROR)
+            return Result::failure("cannot read " + path + ": " + sf_strerror(file));
+        if (signal.samples.empty()) return Result::failure(path + ": no samples (the audio file is empty)");
+        return Result::success(std::move(signal));
+    } catch (const std::bad_alloc&) {
+        return Result::failure(path + ": not enough memory to hold the signal (4 bytes per sample)");
+    }
+}
+
+IoResult<int64_t> parseSamplesOrSeconds(const std::string& text, double rate, const std::string& what) {
+    using Result = IoResult<int64_t>;
+    std::string_view t = text;
+    const bool seconds = !t.empty() && t.back() == 's';
+    if (seconds) t.remove_suffix(1);
+    double value = 0;
+    if (!parseNumber(t, value) || !std::isfinite(value) || (!seconds && !isWholeNumber(t)))
+        return Result::failure(what + ": expected whole samples (\"1200\") or seconds with an s (\"0.3s\"), got " +
+                               quoteForMessage(text));
+    if (value < 0) return Result::failure(what + ": must not be negative, got " + quoteForMessage(text));
+    const double samples = seconds ? std::round(value * rate) : value;
+    if (!(samples < 4.0e18))
+        return Result::failure(what + ": too large, got " + quoteForMessage(text));
+    if (!seconds) {
+        int64_t exact = 0;
+        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), exact);
+        if (ec != std::errc() || end != t.data() + t.size())
+            return Result::failure(what + ": too large, got " + quoteForMessage(text));
+        return Result::success(exact);
+    }
+    return Result::success(static_cast<int64_t>(samples));
+}
+
+IoResult<SampleRange> parseSampleRange(const std::string& text, double rate, const std::string& what) {
+    using Result = IoResult<SampleRange>;
+    const auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return Result::failure(what + ": expected A:B (samples, or seconds with an s), got " + quoteForMessage(text));
+    const auto a = parseSamplesOrSeconds(text.substr(0, colon), rate, what);
+    if (!a) return Result::failure(a.error);
+    const auto b = parseSamplesOrSeconds(text.substr(colon + 1), rate, what);
+    if (!b) return Result::failure(b.error);
+    if (a.value >= b.value)
+        return Result::failure(what + ": the range must end after it starts, got " + quoteForMessage(text));
+    return Result::success(SampleRange{a.value, b.value});
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/io_result.h"
+
+/// A recording as read from a file, in the file's own units: text values as written, integer
+/// audio (PCM WAV, FLAC) as its integer sample values (a 16-bit file gives -32768..32767), float
+/// audio (float WAV, Ogg Vorbis) as stored.
+///
+/// Samples are kept as 4-byte floats: 10^8 samples take 400 MB (the quantised 16-bit copy made
+/// for matching another 200 MB). A float holds every integer up to 2^24 exactly, so 16- and
+/// 24-bit audio and integer text signals keep their exact values; other values keep about seven
+/// significant digits, far finer than the 16-bit quantisation that follows.
+struct Signal {
+    std::vector<float> samples;
+    double rate = 1.0;  ///< samples per second
+    std::string file;   ///< the file it was read from
+};
+
+/// How to read a signal file.
+struct SignalReadOptions {
+    /// Text: the column, as a 1-based number ("2") or a header name ("ecg"). Unset: the file
+    /// must have one column.
+    std::optional<std::string> column;
+    /// Audio: the 1-based channel. Unset: the file must have one channel.
+    std::optional<int> channel;
+    /// Text: samples per second (default 1). Audio files carry their own rate; a rate given for
+    /// one must agree with it.
+    std::optional<double> rate;
+};
+
+/// How a file is read, from its ending (case-insensitive).
+enum class SignalFormat {
+    text,   ///< .csv .tsv .txt .dat
+    audio,  ///< .wav .flac .ogg .oga .aif .aiff .au
+    unsupported,
+};
+SignalFormat signalFormatOf(const std::string& path);
+
+/// Reads a signal by the file's ending: text (readTextSignal) or audio (readAudioSignal); any
+/// other ending is refused as an unsupported format.
+IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options = {});
+
+/// Text: one number per line, or one column of comma-, semicolon-, tab- or blank-separated
+/// values (the separator is the first of ',', ';', tab found in the first line; blanks
+/// otherwise). A first line with a field that is not a number is the header, naming the
+/// columns. `#` starts a comment to the end of the line; blank lines are skipped; CR LF line
+/// ends and a UTF-8 byte-order mark are accepted. Numbers use a decimal point whatever the
+/// locale ("1.5", "-2e-3", "+7"). The file is read in blocks, never whole.
+/// Refused, with file and line: a missing or unreadable file, a file without samples, a
+/// malformed number, NaN or infinity, a number beyond the float range, a column that does not
+/// exist (also on a short line), a file of several columns when none is chosen, a channel
+/// option, a rate that is not a positive finite number.
+IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions& options = {});
+
+/// Audio through libsndfile (WAV, FLAC, Ogg and the other formats it reads), one channel, the
+/// rate from the file. Refused: a missing or unreadable file, a file libsndfile cannot read, no
+/// samples, a channel that does not exist, several channels when none is chosen, a column
+/// option, a rate option other than the file's, NaN or infinity in a float file.
+IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOptions& options = {});
+
+/// A count of samples written as whole samples ("1200") or seconds with an `s` suffix ("0.3s",
+/// rounded to the nearest sample at `rate`). Negative, malformed or overflowing values are
+/// refused; `what` names the value in the message (e.g. "--tmin").
+IoResult<int64_t> parseSamplesOrSeconds(const std::string& text, double rate, const std::string& what);
+
+/// "A:B" with A and B as parseSamplesOrSeconds takes them and A < B.
+struct SampleRange {
+    int64_t first = 0;  ///< first sample
+    int64_t last = 0;   ///< one past the last sample
+};
+IoResult<SampleRange> parseSampleRange(const std::string& text, double rate, const std::string& what);
+
+/// The text of a number as the readers parse it: blanks around it and a leading '+' allowed, a
+/// decimal point whatever the locale. Returns false for anything else (NaN and infinity parse;
+/// callers check finiteness).
+bool parseNumber(std::string_view text, double& value);

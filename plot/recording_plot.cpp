@@ -1,0 +1,264 @@
+#include "plot/recording_plot.h"
+
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPolygonF>
+#include <QSvgGenerator>
+
+#include <algorithm>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include <unistd.h>
+
+#include "io/file_batch.h"
+#include "io/text_lines.h"
+
+namespace {
+void ensureGuiApplication() {
+    if (QCoreApplication::instance()) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "pulsebench-plot";
+    static char* argv[] = {name, nullptr};
+    static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+// 1, 2 or 5 times a power of ten, near `rough`.
+double niceStep(double rough) {
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double f = rough / power;
+    return (f < 1.5 ? 1 : f < 3.5 ? 2 : f < 7.5 ? 5 : 10) * power;
+}
+
+QString tickLabel(double value, double step) {
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, std::fabs(value) < step * 1e-6 ? 0.0 : value);
+    return QString::fromLatin1(text);
+}
+
+struct Frame {
+    int left, top, width, height;  // the plot area
+    int64_t first, count;          // samples drawn
+    double low, high;              // values at the bottom and top
+
+    double x(double sample) const { return left + (sample - static_cast<double>(first)) * width / count; }
+    double y(double value) const { return top + (high - value) * (height - 1) / (high - low); }
+};
+
+void paintPlot(QPainter& p, int width, int height, std::span<const float> signal, double rate,
+               const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last) {
+    p.fillRect(0, 0, width, height, Qt::white);
+    QFont font = p.font();
+    font.setPixelSize(12);
+    p.setFont(font);
+    const QFontMetrics metrics(font);
+
+    Frame f{};
+    f.left = 72;
+    f.top = 28;
+    f.width = std::max(1, width - f.left - 16);
+    f.height = std::max(2, height - f.top - 44);
+    f.first = first;
+    f.count = last - first;
+
+    // Value range: the drawn samples and the drawn pulses.
+    double low = signal[static_cast<size_t>(first)], high = low;
+    for (int64_t i = first; i < last; ++i) {
+        low = std::min(low, static_cast<double>(signal[static_cast<size_t>(i)]));
+        high = std::max(high, static_cast<double>(signal[static_cast<size_t>(i)]));
+    }
+    for (const PlotPulse& pulse : pulses)
+        for (int k = pulse.cutStart; k <= pulse.cutEnd; ++k) {
+            const int64_t at = pulse.position + k;
+            if (at < first || at >= last) continue;
+            low = std::min(low, shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(k)]);
+            high = std::max(high, shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(k)]);
+        }
+    if (high - low < 1e-12 * std::max(1.0, std::fabs(high))) {
+        low -= 1;
+        high += 1;
+    }
+    const double pad = (high - low) * 0.05;
+    f.low = low - pad;
+    f.high = high + pad;
+
+    // Axes: value ticks on the left, time ticks in seconds below.
+    p.setPen(QColor(0xC8, 0xC8, 0xC8));
+    const double valueStep = niceStep((f.high - f.low) / std::max(2, f.height / 60));
+    for (double v = std::ceil(f.low / valueStep) * valueStep; v <= f.high; v += valueStep) {
+        const int y = static_cast<int>(std::lround(f.y(v)));
+        p.setPen(QColor(0xE4, 0xE4, 0xE4));
+        p.drawLine(f.left, y, f.left + f.width - 1, y);
+        p.setPen(Qt::black);
+        const QString label = tickLabel(v, valueStep);
+        p.drawText(f.left - 6 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2, label);
+    }
+    const double seconds = static_cast<double>(f.count) / rate;
+    const double timeStep = niceStep(seconds / std::max(2, f.width / 110));
+    for (double t = std::ceil(static_cast<double>(first) / rate / timeStep) * timeStep;
+         t * rate <= static_cast<double>(last); t += timeStep) {
+        const int x = static_cast<int>(std::lround(f.x(t * rate)));
+        if (x >= f.left + f.width) break;
+        p.setPen(QColor(0xE4, 0xE4, 0xE4));
+        p.drawLine(x, f.top, x, f.top + f.height - 1);
+        p.setPen(Qt::black);
+        p.drawLine(x, f.top + f.height, x, f.top + f.height + 4);
+        const QString label = tickLabel(t, timeStep);
+        p.drawText(x - metrics.horizontalAdvance(label) / 2, f.top + f.height + 6 + metrics.ascent(), label);
+    }
+    p.setPen(Qt::black);
+    const QString axis = QStringLiteral("time, s");
+    p.drawText(f.left + f.width - metrics.horizontalAdvance(axis), f.top + f.height + 24 + metrics.ascent(), axis);
+    p.drawRect(f.left - 1, f.top - 1, f.width + 1, f.height + 1);
+
+    // The signal: a line through the samples, or the extremes of each pixel column.
+    p.setClipRect(f.left, f.top, f.width, f.height);
+    p.setPen(QPen(QColor::fromRgb(plotSignalColour), 1));
+    if (f.count > f.width) {
+        double previous = signal[static_cast<size_t>(first)];
+        for (int c = 0; c < f.width; ++c) {
+            const int64_t from = first + f.count * c / f.width, to = first + f.count * (c + 1) / f.width;
+            double lo = previous, hi = previous;
+            for (int64_t i = from; i < to; ++i) {
+                lo = std::min(lo, static_cast<double>(signal[static_cast<size_t>(i)]));
+                hi = std::max(hi, static_cast<double>(signal[static_cast<size_t>(i)]));
+            }
+            if (to > from) previous = signal[static_cast<size_t>(to - 1)];
+            const int x = f.left + c;
+            p.drawLine(QPointF(x + 0.5, f.y(hi)), QPointF(x + 0.5, f.y(lo)));
+        }
+    } else {
+        QPolygonF line;
+        for (int64_t i = first; i < last; ++i)
+            line << QPointF(f.x(static_cast<double>(i) + 0.5), f.y(signal[static_cast<size_t>(i)]));
+        if (line.size() == 1) line << line.front() + QPointF(1, 0);
+        p.drawPolyline(line);
+    }
+
+    // The pulses, each as its shape's kept samples at its place.
+    struct Label {
+        int left, right, row;
+    };
+    std::vector<Label> labels;
+    for (const PlotPulse& pulse : pulses) {
+        const int64_t from = std::max(first, pulse.position + pulse.cutStart);
+        const int64_t to = std::min(last - 1, pulse.position + pulse.cutEnd);
+        if (from > to) continue;
+        const Shape& shape = shapes[static_cast<size_t>(pulse.shape)];
+        const QColor colour = QColor::fromRgb(plotShapeColour(pulse.shape));
+        p.setClipRect(f.left, f.top, f.width, f.height);
+        p.setPen(QPen(colour, 2));
+        QPolygonF line;
+        for (int64_t i = from; i <= to; ++i)
+            line << QPointF(f.x(static_cast<double>(i) + 0.5),
+                            f.y(shape.samples[static_cast<size_t>(i - pulse.position)]));
+        if (line.size() == 1) line << line.front() + QPointF(1, 0);
+        p.drawPolyline(line);
+
+        // The name above the plot area, in the first of two rows where it covers no other label.
+        p.setClipping(false);
+        const QString name = QString::fromStdString(shape.name);
+        const int left = static_cast<int>(std::lround(f.x(static_cast<double>(from))));
+        const int right = left + metrics.horizontalAdvance(name);
+        for (int row = 0; row < 2; ++row) {
+            const bool free = std::none_of(labels.begin(), labels.end(), [&](const Label& l) {
+                return l.row == row && left <= l.right + 3 && right >= l.left - 3;
+            });
+            if (!free) continue;
+            labels.push_back({left, right, row});
+            p.setPen(colour);
+            p.drawText(left, 2 + metrics.ascent() + row * 12 - (row ? 2 : 0), name);
+            break;
+        }
+    }
+}
+}  // namespace
+
+uint32_t plotShapeColour(int index) {
+    static const uint32_t palette[] = {0xD62728, 0x1F77B4, 0x2CA02C, 0xFF7F0E, 0x9467BD,
+                                       0x8C564B, 0xE377C2, 0x17BECF, 0xBCBD22, 0x7F7F7F};
+    const uint32_t base = palette[index % 10];
+    if (index < 10) return base;
+    // The second ten: the same hues, darker.
+    const uint32_t r = (base >> 16 & 0xFF) * 3 / 5, g = (base >> 8 & 0xFF) * 3 / 5, b = (base & 0xFF) * 3 / 5;
+    return r << 16 | g << 8 | b;
+}
+
+IoStatus writeRecordingPlot(const std::string& path, std::span<const float> signal, double rate,
+                            const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,
+                            const RecordingPlotOptions& options) {
+    const std::string ending = fileEnding(path);
+    const bool svg = ending == "svg";
+    if (!svg && ending != "png")
+        return IoStatus::failure(path + ": a picture's name must end in \".png\" or \".svg\"");
+    if (options.width < 200 || options.height < 200 || options.width > 8000 || options.height > 8000)
+        return IoStatus::failure(path + ": the picture size must lie between 200x200 and 8000x8000, got " +
+                                 std::to_string(options.width) + "x" + std::to_string(options.height));
+    if (signal.empty()) return IoStatus::failure(path + ": the signal has no samples to draw");
+    if (!(std::isfinite(rate) && rate > 0)) return IoStatus::failure(path + ": the sample rate must be positive");
+    const auto n = static_cast<int64_t>(signal.size());
+    int64_t first = 0, last = n;
+    if (options.range) {
+        first = options.range->first;
+        last = std::min(options.range->last, n);
+        if (first < 0 || first >= n || first >= last)
+            return IoStatus::failure(path + ": the plot range " + std::to_string(options.range->first) + ":" +
+                                     std::to_string(options.range->last) + " lies outside the signal's " +
+                                     std::to_string(n) + " samples");
+    }
+    for (size_t j = 0; j < pulses.size(); ++j) {
+        const PlotPulse& pulse = pulses[j];
+        const std::string which = path + ": pulse " + std::to_string(j + 1) + " (at " + std::to_string(pulse.position) + ")";
+        if (pulse.shape < 0 || static_cast<size_t>(pulse.shape) >= shapes.size())
+            return IoStatus::failure(which + " names shape " + std::to_string(pulse.shape) + " of " +
+                                     std::to_string(shapes.size()));
+        const auto size = static_cast<int32_t>(shapes[static_cast<size_t>(pulse.shape)].samples.size());
+        if (pulse.cutStart < 0 || pulse.cutStart > pulse.cutEnd || pulse.cutEnd >= size)
+            return IoStatus::failure(which + " keeps samples " + std::to_string(pulse.cutStart) + ".." +
+                                     std::to_string(pulse.cutEnd) + " of a shape of " + std::to_string(size));
+    }
+
+    ensureGuiApplication();
+    FileBatch batch;
+    IoStatus status = batch.addWithDescriptor(path, [&](int descriptor) -> std::string {
+        QFile file;
+        if (!file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(descriptor);
+            return file.errorString().toStdString();
+        }
+        if (svg) {
+            QSvgGenerator generator;
+            generator.setOutputDevice(&file);
+            generator.setSize(QSize(options.width, options.height));
+            generator.setViewBox(QRect(0, 0, options.width, options.height));
+            generator.setTitle(QStringLiteral("Recording"));
+            QPainter painter;
+            if (!painter.begin(&generator)) return "the SVG painter could not start";
+            paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last);
+            painter.end();
+        } else {
+            QImage image(options.width, options.height, QImage::Format_RGB32);
+            {
+                QPainter painter(&image);
+                paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last);
+            }
+            if (!image.save(&file, "PNG")) return file.error() != QFileDevice::NoError ? file.errorString().toStdString()
+                                                                                        : std::string("the PNG encoder failed");
+        }
+        file.flush();
+        if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
+        file.close();
+        return "";
+    });
+    if (!status) return status;
+    return batch.commit();
+}
