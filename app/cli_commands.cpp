@@ -282,6 +282,7 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
         else
             printSeriesText(*s.lpSeriesHeader, r, out);
     }
+    if (!writeSeriesFiles(o.files, *s.lpSeriesHeader, window)) return 1;
     if (o.json) out << formatJson(all);
     return 0;
 }

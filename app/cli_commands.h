@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli_io.h"
 #include "model/message_sink.h"
 
 /// Prints every message box as "caption: text" on standard error (blanks round the caption
@@ -40,6 +41,7 @@ struct SeriesOptions {
     std::optional<int> subsetStart;
     int repeat = 1;
     bool json = false;
+    SeriesFileOptions files;  ///< `series` only: files written for the last series
 };
 
 /// `series`: R series made one after the other from the start-up state, as the workbench's

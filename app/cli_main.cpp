@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
     auto* series = app.add_subcommand(
         "series", "make series from the start-up state as the workbench's makers would");
     addSeriesOptions(series, seriesOptions);
+    addSeriesFileOptions(series, seriesOptions.files);
 
     ProcessOptions p;
     std::vector<std::string> tuples;

@@ -1,0 +1,134 @@
+#include "io/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/io/temp_dir.h"
+
+namespace {
+using ::testing::HasSubstr;
+
+Shape shape(const std::string& name, size_t length, double level = 1) {
+    Shape s{name, {}};
+    for (size_t k = 0; k < length; ++k) s.samples.push_back(level * static_cast<double>(k + 1));
+    return s;
+}
+
+std::string readError(const std::string& path) {
+    const auto r = readShapes(path);
+    EXPECT_FALSE(r.ok()) << path;
+    return r.error;
+}
+}  // namespace
+
+TEST(ShapeTable, OneShapePerColumnNamedByTheHeader) {
+    TempDir dir;
+    const auto path = dir.write("s.csv", "# my shapes\nbeat,\"echo\",spike\n1,-1,0.5\n2,-2,1.5\n3,-3,\n4,-4\n5,-5,\n6,-6\n");
+    const auto r = readShapes(path);
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.size(), 3u);
+    EXPECT_EQ(r.value[0].name, "beat");
+    EXPECT_EQ(r.value[1].name, "echo");
+    EXPECT_EQ(r.value[0].samples, (std::vector<double>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(r.value[1].samples, (std::vector<double>{-1, -2, -3, -4, -5, -6}));
+    EXPECT_EQ(r.value[2].samples, (std::vector<double>{0.5, 1.5}));
+    // A shorter shape reads, but is no member of an alphabet of one length.
+    EXPECT_EQ(checkShapes(r.value).error,
+              "shape \"spike\" has 2 samples, shape \"beat\" 6: every shape needs the same length");
+}
+
+TEST(ShapeTable, BadTablesAreRefusedNamingLineAndShape) {
+    TempDir dir;
+    const auto noHeader = dir.write("n.csv", "1,2\n3,4\n");
+    EXPECT_EQ(readError(noHeader), noHeader + ":1: the first line must name the shapes, one name per column");
+    const auto gap = dir.write("g.csv", "a,b\n1,2\n,3\n4,5\n");
+    EXPECT_EQ(readError(gap), gap + ":4: shape \"a\" goes on after an empty field");
+    const auto bad = dir.write("b.tsv", "a\tb\n1\t2\n3\tx7\n");
+    EXPECT_EQ(readError(bad), bad + ":3: malformed number \"x7\" in shape \"b\"");
+    const auto nan = dir.write("nan.csv", "a,b\n1,nan\n");
+    EXPECT_EQ(readError(nan), nan + ":2: not a finite number \"nan\" in shape \"b\"");
+    const auto wide = dir.write("w.csv", "a,b\n1,2,3\n");
+    EXPECT_EQ(readError(wide), wide + ":2: 3 values but 2 shape names");
+    const auto missing = dir.file("none.csv");
+    EXPECT_EQ(readError(missing), "cannot open " + missing + ": No such file or directory");
+    EXPECT_THAT(readError(dir.write("s.xml", "<a/>")), HasSubstr("unsupported format \".xml\""));
+    EXPECT_THAT(readError(dir.write("e.csv", "")), HasSubstr("no pulse shapes"));
+}
+
+TEST(ShapeJson, ReadsWhatItWritesExactly) {
+    TempDir dir;
+    std::vector<Shape> shapes{shape("a", 8, 0.1), shape("b \"quoted\" é", 8, -1e-7), shape("c", 8, 12345.678)};
+    const auto path = dir.file("s.json");
+    ASSERT_TRUE(writeShapesJson(path, shapes).ok());
+    const auto r = readShapes(path);
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.size(), shapes.size());
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        EXPECT_EQ(r.value[i].name, shapes[i].name);
+        EXPECT_EQ(r.value[i].samples, shapes[i].samples);
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"s.json"});  // no temporary left
+}
+
+TEST(ShapeJson, BadDocumentsAreRefusedNamingWhere) {
+    TempDir dir;
+    const auto broken = dir.write("b.json", "{\"etalons\": [\n  {\"name\": \"a\", \"samples\": [1, 2,, 3]}\n]}");
+    EXPECT_THAT(readError(broken), HasSubstr(broken + ":2: not valid JSON (column "));
+    const auto wrong = dir.write("w.json", "[1, 2]");
+    EXPECT_THAT(readError(wrong), HasSubstr(wrong + ": expected {\"etalons\""));
+    const auto noName = dir.write("n.json", R"({"etalons": [{"samples": [1]}]})");
+    EXPECT_EQ(readError(noName), noName + ": etalon 1 has no \"name\" string");
+    const auto noSamples = dir.write("s.json", R"({"etalons": [{"name": "a", "samples": [1]}, {"name": "b"}]})");
+    EXPECT_EQ(readError(noSamples), noSamples + ": shape \"b\" has no \"samples\" array");
+    const auto text = dir.write("t.json", R"({"etalons": [{"name": "a", "samples": [1, "2"]}]})");
+    EXPECT_EQ(readError(text), text + ": shape \"a\": sample 1 is not a number (\"\"2\"\")");
+    const auto huge = dir.write("h.json", R"({"etalons": [{"name": "a", "samples": [1e999]}]})");
+    EXPECT_THAT(readError(huge), HasSubstr(huge + ": "));
+}
+
+TEST(Templates, CutFromTheRecordingInSamplesOrSeconds) {
+    std::vector<float> signal;
+    for (int i = 0; i < 100; ++i) signal.push_back(static_cast<float>(i));
+    const auto a = parseTemplateSpec("10:6", 10, 1);
+    const auto b = parseTemplateSpec("2s:0.7s:beat:long", 10, 2);
+    ASSERT_TRUE(a.ok() && b.ok()) << a.error << b.error;
+    EXPECT_EQ(a.value.name, "t1");
+    EXPECT_EQ(b.value.name, "beat:long");
+    EXPECT_EQ(b.value.start, 20);
+    EXPECT_EQ(b.value.length, 7);
+    const auto cut = cutTemplates(signal, {a.value, b.value});
+    ASSERT_TRUE(cut.ok()) << cut.error;
+    EXPECT_EQ(cut.value[0].samples, (std::vector<double>{10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(cut.value[1].samples.front(), 20);
+    EXPECT_EQ(cut.value[1].samples.size(), 7u);
+
+    const auto beyond = parseTemplateSpec("95:6:end", 1, 3);
+    EXPECT_EQ(cutTemplates(signal, {beyond.value}).error,
+              "template \"95:6:end\" (shape \"end\", samples 95 to 100) reaches beyond the signal's 100 samples");
+    EXPECT_THAT(parseTemplateSpec("10", 1, 1).error, HasSubstr("expected START:LENGTH[:NAME]"));
+    EXPECT_THAT(parseTemplateSpec("10:0", 1, 1).error, HasSubstr("at least one sample"));
+    EXPECT_THAT(parseTemplateSpec("a:5", 1, 1).error, HasSubstr("template \"a:5\" start: expected whole samples"));
+    EXPECT_THAT(parseTemplateSpec("1:5:", 1, 1).error, HasSubstr("the name after the second colon is empty"));
+}
+
+TEST(Alphabet, TwentyShapesOfOneLengthPassAndEveryFaultIsNamed) {
+    std::vector<Shape> shapes;
+    for (int i = 1; i <= 20; ++i) shapes.push_back(shape("s" + std::to_string(i), 6));
+    EXPECT_TRUE(checkShapes(shapes).ok()) << checkShapes(shapes).error;
+    EXPECT_TRUE(checkShapesFitTmax(shapes, 6).ok());
+    EXPECT_EQ(checkShapesFitTmax(shapes, 5).error,
+              "the shapes are 6 samples long (shape \"s1\"), more than Tmax 5: a shape must not be longer than the "
+              "greatest distance");
+
+    auto many = shapes;
+    many.push_back(shape("s21", 6));
+    EXPECT_EQ(checkShapes(many).error, "21 pulse shapes given; an alphabet holds at most 20 (shape \"s21\" is one too many)");
+    EXPECT_EQ(checkShapes({}).error, "no pulse shapes given");
+    EXPECT_EQ(checkShapes({shape("short", 5)}).error, "shape \"short\" has 5 samples; a shape needs at least 6");
+    EXPECT_EQ(checkShapes({shape("long", 32768)}).error, "shape \"long\" has 32768 samples; a shape holds at most 32767");
+    EXPECT_EQ(checkShapes({shape("a", 6), shape("a", 6)}).error, "shape \"a\" is named twice");
+    EXPECT_EQ(checkShapes({shape("a,b", 6)}).error, "shape \"a,b\": a name must not contain a comma");
+    EXPECT_EQ(checkShapes({shape("", 6)}).error, "a pulse shape has an empty name");
+    EXPECT_EQ(checkShapes({shape("flat", 6, 0)}).error, "shape \"flat\" is zero throughout; a shape needs energy");
+    EXPECT_EQ(checkShapes({shape("a", 6), shape("b", 7)}).error,
+              "shape \"b\" has 7 samples, shape \"a\" 6: every shape needs the same length");
+}

@@ -1,0 +1,251 @@
+#include "io/signal_reader.h"
+
+#include <sndfile.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "tests/io/temp_dir.h"
+
+namespace {
+using ::testing::HasSubstr;
+
+std::vector<float> values(std::initializer_list<float> v) { return v; }
+
+// Writes an audio file of `frames` interleaved frames through libsndfile.
+void writeAudio(const std::string& path, int format, int channels, int rate, const std::vector<float>& interleaved,
+                bool normalised = false) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    sf_command(f, SFC_SET_NORM_FLOAT, nullptr, normalised ? SF_TRUE : SF_FALSE);
+    ASSERT_EQ(sf_writef_float(f, interleaved.data(), static_cast<sf_count_t>(interleaved.size()) / channels),
+              static_cast<sf_count_t>(interleaved.size()) / channels);
+    sf_close(f);
+}
+
+SignalReadOptions column(const std::string& c) {
+    SignalReadOptions o;
+    o.column = c;
+    return o;
+}
+SignalReadOptions channel(int c) {
+    SignalReadOptions o;
+    o.channel = c;
+    return o;
+}
+
+std::string errorOf(const std::string& path, const SignalReadOptions& o = {}) {
+    const auto r = readSignal(path, o);
+    EXPECT_FALSE(r.ok()) << "read " << r.value.samples.size() << " samples from " << path;
+    return r.error;
+}
+}  // namespace
+
+TEST(TextSignal, OneNumberPerLineWithCommentsBlankLinesAndCrLf) {
+    TempDir dir;
+    const auto path = dir.write("a.txt", "\xEF\xBB\xBF# a recording\r\n1\r\n\r\n-2.5  # inline\r\n+3e2\n 4 \n-0\n");
+    const auto r = readSignal(path);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.samples, values({1, -2.5f, 300, 4, 0}));
+    EXPECT_EQ(r.value.rate, 1.0);
+    EXPECT_EQ(r.value.file, path);
+}
+
+TEST(TextSignal, ColumnsByNumberAndByHeaderNameInEverySeparator) {
+    TempDir dir;
+    const auto csv = dir.write("a.csv", "time,\"ecg\",resp\n0,10,7\n0.5,11.25,8\n1,-12,9\n");
+    const auto tsv = dir.write("a.tsv", "time\tecg\n0\t10\n0.5\t11.25\n1\t-12\n");
+    const auto semi = dir.write("b.csv", "time;ecg\n0;10\n0.5;11.25\n1;-12\n");
+    const auto blanks = dir.write("a.dat", "0   10\n0.5 \t 11.25\n1 -12\n");
+    for (const auto& path : {csv, tsv, semi}) {
+        const auto byName = readSignal(path, column("ecg"));
+        ASSERT_TRUE(byName.ok()) << byName.error;
+        EXPECT_EQ(byName.value.samples, values({10, 11.25f, -12})) << path;
+        const auto byNumber = readSignal(path, column("1"));
+        ASSERT_TRUE(byNumber.ok()) << byNumber.error;
+        EXPECT_EQ(byNumber.value.samples, values({0, 0.5f, 1})) << path;
+    }
+    const auto r = readSignal(blanks, column("2"));
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.samples, values({10, 11.25f, -12}));
+}
+
+TEST(TextSignal, DecimalPointWhateverTheLocaleAndTheGivenRate) {
+    TempDir dir;
+    const auto path = dir.write("a.csv", "0.25\n1.5\n");
+    // A locale with a decimal comma, where the C library would misread "0.25", if one exists.
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
+        if (std::setlocale(LC_NUMERIC, name)) break;
+    SignalReadOptions o;
+    o.rate = 250;
+    const auto r = readSignal(path, o);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.samples, values({0.25f, 1.5f}));
+    EXPECT_EQ(r.value.rate, 250.0);
+}
+
+TEST(TextSignal, BadInputIsRefusedNamingFileLineAndText) {
+    TempDir dir;
+    const auto missing = dir.file("missing.csv");
+    EXPECT_EQ(errorOf(missing), "cannot open " + missing + ": No such file or directory");
+    EXPECT_THAT(errorOf(dir.write("empty.csv", "")), HasSubstr("empty.csv: no samples"));
+    EXPECT_THAT(errorOf(dir.write("comments.csv", "# nothing\n\n")), HasSubstr("comments.csv: no samples"));
+    EXPECT_THAT(errorOf(dir.write("header.csv", "ecg\n")), HasSubstr("header.csv: no samples"));
+
+    const auto bad = dir.write("bad.csv", "1\n2\n# note\n1.2.3\n");
+    EXPECT_EQ(errorOf(bad), bad + ":4: malformed number \"1.2.3\"");
+    const auto unit = dir.write("unit.csv", "v\n1\n2mV\n");
+    EXPECT_EQ(errorOf(unit), unit + ":3: malformed number \"2mV\"");
+    const auto nan = dir.write("nan.csv", "1\nNaN\n");
+    EXPECT_EQ(errorOf(nan), nan + ":2: not a finite number: \"NaN\"");
+    const auto inf = dir.write("inf.csv", "1\n-inf\n");
+    EXPECT_EQ(errorOf(inf), inf + ":2: not a finite number: \"-inf\"");
+    const auto huge = dir.write("huge.csv", "1\n1e39\n");
+    EXPECT_EQ(errorOf(huge), huge + ":2: number out of range: \"1e39\"");
+    const auto emptyField = dir.write("gap.csv", "a,b\n1,2\n3,\n");
+    EXPECT_EQ(errorOf(emptyField, column("b")), emptyField + ":3: empty field where a number belongs");
+}
+
+TEST(TextSignal, ColumnsThatDoNotExistAreRefused) {
+    TempDir dir;
+    const auto two = dir.write("two.csv", "time,ecg\n0,1\n1,2\n");
+    EXPECT_EQ(errorOf(two), two + ": 2 columns (time, ecg); choose one by number or name");
+    EXPECT_EQ(errorOf(two, column("3")), two + ": no column 3 (the file has 2 columns)");
+    EXPECT_EQ(errorOf(two, column("0")), two + ": no column 0 (the file has 2 columns)");
+    EXPECT_EQ(errorOf(two, column("eeg")), two + ": no column named \"eeg\" (columns: time, ecg)");
+    const auto plain = dir.write("plain.csv", "0,1\n1,2\n");
+    EXPECT_EQ(errorOf(plain, column("ecg")),
+              plain + ": no column named \"ecg\" (the file has no header line naming its columns)");
+    const auto shortLine = dir.write("short.csv", "a,b\n0,1\n7\n");
+    EXPECT_EQ(errorOf(shortLine, column("b")), shortLine + ":3: no column 2 in \"7\"");
+}
+
+TEST(TextSignal, OptionsThatDoNotApplyOrBadRatesAreRefused) {
+    TempDir dir;
+    const auto path = dir.write("a.csv", "1\n2\n");
+    EXPECT_THAT(errorOf(path, channel(1)), HasSubstr("a channel applies to audio files"));
+    for (const double rate : {0.0, -5.0, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        SignalReadOptions o;
+        o.rate = rate;
+        EXPECT_THAT(errorOf(path, o), HasSubstr("the sample rate must be a positive number")) << rate;
+    }
+    EXPECT_THAT(errorOf(dir.path() + "/"), HasSubstr("unsupported format"));
+}
+
+TEST(TextSignal, LongLinesAndManySamplesStreamThroughTheBlocks) {
+    TempDir dir;
+    std::string content = "# " + std::string(3 << 20, 'x') + "\n";  // a comment longer than a block
+    std::vector<float> expected;
+    for (int i = 0; i < 300000; ++i) {
+        content += std::to_string(i % 1000 - 500) + "\n";
+        expected.push_back(static_cast<float>(i % 1000 - 500));
+    }
+    const auto r = readSignal(dir.write("long.txt", content));
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.samples, expected);
+}
+
+TEST(Formats, UnsupportedEndingsAreRefused) {
+    TempDir dir;
+    const auto mp3 = dir.write("a.mp3", "ID3");
+    EXPECT_EQ(errorOf(mp3), mp3 + ": unsupported format \".mp3\"; signals are read from text (.csv, .tsv, .txt, "
+                                  ".dat) and audio (.wav, .flac, .ogg, .oga, .aif, .aiff, .au)");
+    EXPECT_THAT(errorOf(dir.write("noending", "1\n")), HasSubstr("unsupported format (the name has no ending)"));
+    EXPECT_EQ(signalFormatOf("X.WAV"), SignalFormat::audio);
+    EXPECT_EQ(signalFormatOf("dir.v2/x"), SignalFormat::unsupported);
+    EXPECT_EQ(signalFormatOf("a.Csv"), SignalFormat::text);
+}
+
+TEST(AudioSignal, IntegerFormatsGiveTheirIntegerSamplesAndTheirRate) {
+    TempDir dir;
+    const std::vector<float> samples{0, 1, -1, 32767, -32768, 1234, -4321};
+    for (const auto& [name, format] : {std::pair{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                       std::pair{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                       std::pair{"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}}) {
+        writeAudio(dir.file(name), format, 1, 8000, samples);
+        const auto r = readSignal(dir.file(name));
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(r.value.samples, samples) << name;
+        EXPECT_EQ(r.value.rate, 8000.0) << name;
+    }
+}
+
+TEST(AudioSignal, FloatFormatsKeepTheirValues) {
+    TempDir dir;
+    std::vector<float> samples;
+    for (int i = 0; i < 4000; ++i) samples.push_back(0.5f * std::sin(i * 0.05f));
+    writeAudio(dir.file("f.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, samples);
+    const auto wav = readSignal(dir.file("f.wav"));
+    ASSERT_TRUE(wav.ok()) << wav.error;
+    EXPECT_EQ(wav.value.samples, samples);
+
+    writeAudio(dir.file("v.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 44100, samples, true);
+    const auto ogg = readSignal(dir.file("v.ogg"));
+    ASSERT_TRUE(ogg.ok()) << ogg.error;
+    ASSERT_EQ(ogg.value.samples.size(), samples.size());
+    EXPECT_EQ(ogg.value.rate, 44100.0);
+    double largest = 0;  // lossy, but the same waveform in the same units
+    for (size_t i = 0; i < samples.size(); ++i)
+        largest = std::max(largest, std::fabs(static_cast<double>(ogg.value.samples[i] - samples[i])));
+    EXPECT_LT(largest, 0.05);
+}
+
+TEST(AudioSignal, ChannelsAreChosenAndCheckedAndBadFilesRefused) {
+    TempDir dir;
+    const auto stereo = dir.file("s.wav");
+    writeAudio(stereo, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 1000, {1, -1, 2, -2, 3, -3});
+    const auto right = readSignal(stereo, channel(2));
+    ASSERT_TRUE(right.ok()) << right.error;
+    EXPECT_EQ(right.value.samples, values({-1, -2, -3}));
+    EXPECT_EQ(errorOf(stereo), stereo + ": 2 channels; choose one (1 to 2)");
+    EXPECT_EQ(errorOf(stereo, channel(3)), stereo + ": no channel 3 (the file has 2 channels)");
+    EXPECT_EQ(errorOf(stereo, channel(0)), stereo + ": no channel 0 (the file has 2 channels)");
+    EXPECT_THAT(errorOf(stereo, column("1")), HasSubstr("a column applies to text files"));
+    SignalReadOptions rate = channel(1);
+    rate.rate = 44100;
+    EXPECT_EQ(errorOf(stereo, rate),
+              stereo + ": the file's own rate is 1000 Hz; a different rate (44100) applies to text signals only");
+    rate.rate = 1000;
+    EXPECT_TRUE(readSignal(stereo, rate).ok());
+
+    const auto empty = dir.file("empty.wav");
+    writeAudio(empty, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 1000, {});
+    EXPECT_EQ(errorOf(empty), empty + ": no samples (the audio file is empty)");
+    const auto text = dir.write("text.wav", "1\n2\n3\n");
+    EXPECT_THAT(errorOf(text), HasSubstr(text + ": unsupported format or damaged audio file ("));
+    const auto missing = dir.file("missing.flac");
+    EXPECT_EQ(errorOf(missing), "cannot open " + missing + ": No such file or directory");
+
+    const auto nan = dir.file("nan.wav");
+    writeAudio(nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 1000, {0, 1, std::nanf(""), 2});
+    EXPECT_EQ(errorOf(nan), nan + ": sample 2 is not a finite number");
+}
+
+TEST(SamplesOrSeconds, WholeSamplesOrSecondsAtTheRate) {
+    EXPECT_EQ(parseSamplesOrSeconds("1200", 1, "--tmin").value, 1200);
+    EXPECT_EQ(parseSamplesOrSeconds("0.3s", 1000, "--tmin").value, 300);
+    EXPECT_EQ(parseSamplesOrSeconds("0.0005s", 1000, "--tmin").value, 1);  // rounded to the nearest sample
+    EXPECT_EQ(parseSamplesOrSeconds("2s", 44100, "--tmin").value, 88200);
+    EXPECT_EQ(parseSamplesOrSeconds("0", 1, "x").value, 0);
+    for (const char* bad : {"", "s", "1.5", "-3", "-0.1s", "3x", "1e3", "nans", "infs", "99999999999999999999"}) {
+        const auto r = parseSamplesOrSeconds(bad, 1000, "--tmax");
+        EXPECT_FALSE(r.ok()) << bad;
+        EXPECT_THAT(r.error, HasSubstr("--tmax: ")) << bad;
+    }
+    const auto range = parseSampleRange("1s:3000", 1000, "--plot-range");
+    ASSERT_TRUE(range.ok()) << range.error;
+    EXPECT_EQ(range.value.first, 1000);
+    EXPECT_EQ(range.value.last, 3000);
+    EXPECT_THAT(parseSampleRange("5:5", 1, "--plot-range").error, HasSubstr("must end after it starts"));
+    EXPECT_THAT(parseSampleRange("5", 1, "--plot-range").error, HasSubstr("expected A:B"));
+}
