@@ -1,0 +1,161 @@
+// The recording picture: what is drawn where, read back from the written PNG and SVG.
+
+#include "plot/recording_plot.h"
+
+#include <QColor>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/io/temp_dir.h"
+
+namespace {
+using ::testing::HasSubstr;
+
+QRgb rgb(uint32_t colour) { return qRgb(colour >> 16 & 0xFF, colour >> 8 & 0xFF, colour & 0xFF); }
+
+// Columns of the image holding at least one pixel of `colour`.
+std::vector<int> columnsWith(const QImage& image, uint32_t colour) {
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if ((image.pixel(x, y) & 0xFFFFFF) == (rgb(colour) & 0xFFFFFF)) {
+                columns.push_back(x);
+                break;
+            }
+    return columns;
+}
+
+// The topmost and bottommost rows of `colour` in column x, or {-1, -1}.
+std::pair<int, int> rowsWith(const QImage& image, int x, uint32_t colour) {
+    int top = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y)
+        if ((image.pixel(x, y) & 0xFFFFFF) == (rgb(colour) & 0xFFFFFF)) {
+            if (top < 0) top = y;
+            bottom = y;
+        }
+    return {top, bottom};
+}
+
+class RecordingPlot : public ::testing::Test {
+protected:
+    // 1000 silent samples at 100 Hz; shape "box" (six samples of 50) found at 400, "step" at 700 cut
+    // to its samples 2..5.
+    RecordingPlot() : signal(1000, 0.0f) {
+        shapes = {{"box", {50, 50, 50, 50, 50, 50}}, {"step", {-10, -20, -30, -40, -50, -60}}};
+        pulses = {{400, 0, 0, 5}, {700, 1, 2, 5}};
+    }
+    std::vector<float> signal;
+    std::vector<Shape> shapes;
+    std::vector<PlotPulse> pulses;
+    TempDir dir;
+};
+}  // namespace
+
+TEST_F(RecordingPlot, PngShowsEachPulseInItsShapesColourAtItsPlace) {
+    RecordingPlotOptions options;
+    options.width = 1088;  // a plot area 1000 pixels wide: one column per sample
+    options.height = 400;
+    const auto path = dir.file("r.png");
+    const auto status = writeRecordingPlot(path, signal, 100, shapes, pulses, options);
+    ASSERT_TRUE(status.ok()) << status.error;
+    QImage image(QString::fromStdString(path));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(1088, 400));
+
+    // The plot area starts at x = 72; sample i is column 72 + i.
+    const auto box = columnsWith(image, plotShapeColour(0));
+    ASSERT_FALSE(box.empty());
+    EXPECT_GE(box.front(), 72 + 400 - 1);  // the pulse (the label starts at its first sample too)
+    EXPECT_LE(box.back(), 72 + 400 + 40);  // the label "box" is about 20 pixels wide
+    const auto step = columnsWith(image, plotShapeColour(1));
+    ASSERT_FALSE(step.empty());
+    EXPECT_GE(step.front(), 72 + 702 - 1);  // cut: kept samples 2..5 only
+    // The box lies above the silent signal, the step below it.
+    const auto [signalTop, signalBottom] = rowsWith(image, 72 + 100, plotSignalColour);
+    ASSERT_GE(signalTop, 0);
+    EXPECT_LE(signalBottom - signalTop, 1);
+    const auto [boxTop, boxBottom] = rowsWith(image, 72 + 403, plotShapeColour(0));
+    EXPECT_LT(boxBottom, signalTop);
+    const auto [stepTop, stepBottom] = rowsWith(image, 72 + 704, plotShapeColour(1));
+    EXPECT_GT(stepTop, signalBottom);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"r.png"});
+}
+
+TEST_F(RecordingPlot, ManySamplesPerColumnAreDrawnAsTheirMinimumAndMaximum) {
+    // 100 000 samples alternating between -1000 and +1000, with one spike of 3000: each pixel
+    // column spans the whole alternation; the spike reaches higher in its column only.
+    std::vector<float> busy(100000);
+    for (size_t i = 0; i < busy.size(); ++i) busy[i] = i % 2 ? 1000.0f : -1000.0f;
+    busy[50000] = 3000;
+    RecordingPlotOptions options;
+    options.width = 488;  // 400 columns of 250 samples
+    options.height = 400;
+    const auto path = dir.file("busy.png");
+    ASSERT_TRUE(writeRecordingPlot(path, busy, 1000, {}, {}, options).ok());
+    QImage image(QString::fromStdString(path));
+    const auto [top, bottom] = rowsWith(image, 72 + 10, plotSignalColour);
+    const auto [spikeTop, spikeBottom] = rowsWith(image, 72 + 200, plotSignalColour);
+    EXPECT_GT(bottom - top, 100);  // the full swing of the column
+    EXPECT_LT(spikeTop, top - 50); // 3000 lies well above 1000
+    EXPECT_EQ(spikeBottom, bottom);
+}
+
+TEST_F(RecordingPlot, SvgHoldsTheLabelsAndTheTimeAxisInSeconds) {
+    RecordingPlotOptions options;
+    options.width = 800;
+    options.height = 300;
+    options.range = SampleRange{300, 800};
+    const auto path = dir.file("r.SVG");
+    ASSERT_TRUE(writeRecordingPlot(path, signal, 100, shapes, pulses, options).ok());
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string svg = file.readAll().toStdString();
+    EXPECT_THAT(svg, HasSubstr("<svg"));
+    EXPECT_THAT(svg, HasSubstr("width=\"800"));
+    EXPECT_THAT(svg, HasSubstr(">box</text>"));
+    EXPECT_THAT(svg, HasSubstr(">step</text>"));
+    EXPECT_THAT(svg, HasSubstr(">time, s</text>"));
+    // The range 3 s to 8 s has whole-second ticks.
+    EXPECT_THAT(svg, HasSubstr(">3</text>"));
+    EXPECT_THAT(svg, HasSubstr(">7</text>"));
+    EXPECT_THAT(svg, ::testing::Not(HasSubstr(">9</text>")));
+    EXPECT_THAT(svg, HasSubstr("#d62728"));  // the first shape's colour
+}
+
+TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
+    const auto refused = [&](const std::string& name, const std::vector<PlotPulse>& p, RecordingPlotOptions o) {
+        const auto status = writeRecordingPlot(dir.file(name), signal, 100, shapes, p, o);
+        EXPECT_FALSE(status.ok()) << name;
+        return status.error;
+    };
+    EXPECT_THAT(refused("a.jpg", pulses, {}), HasSubstr("must end in \".png\" or \".svg\""));
+    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}}),
+                HasSubstr("the plot range 1000:2000 lies outside the signal's 1000 samples"));
+    EXPECT_THAT(refused("a.png", {{10, 2, 0, 5}}, {}), HasSubstr("pulse 1 (at 10) names shape 2 of 2"));
+    EXPECT_THAT(refused("a.png", {{10, 0, 3, 6}}, {}), HasSubstr("keeps samples 3..6 of a shape of 6"));
+    EXPECT_THAT(refused("a.png", {{10, 0, 4, 3}}, {}), HasSubstr("keeps samples 4..3"));
+    EXPECT_THAT(writeRecordingPlot(dir.file("e.png"), {}, 100, shapes, {}, {}).error, HasSubstr("no samples"));
+    EXPECT_THAT(writeRecordingPlot(dir.file("no/dir.png"), signal, 100, shapes, pulses, {}).error,
+                HasSubstr("no/dir.png: No such file or directory"));
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt warns when it has no runtime directory, and the tests run with warnings fatal.
+    char runtime[] = "/tmp/pulsebench-plot-runtime-XXXXXX";
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && ::mkdtemp(runtime)) qputenv("XDG_RUNTIME_DIR", runtime);
+    QGuiApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    if (qgetenv("XDG_RUNTIME_DIR") == runtime) ::rmdir(runtime);
+    return result;
+}
