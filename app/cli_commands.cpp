@@ -275,14 +275,16 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
     Settings s;
     if (!prepareSeriesSettings(o, s, window)) return 1;
     ordered_json all = ordered_json::array();
+    std::ostringstream text;  // printed once every series is made and every file written
     for (int r = 1; r <= o.repeat; ++r) {
         if (!nextSeries(o, s, window)) return 1;
         if (o.json)
             all.push_back(seriesJson(*s.lpSeriesHeader));
         else
-            printSeriesText(*s.lpSeriesHeader, r, out);
+            printSeriesText(*s.lpSeriesHeader, r, text);
     }
     if (!writeSeriesFiles(o.files, *s.lpSeriesHeader, window)) return 1;
+    out << text.str();
     if (o.json) out << formatJson(all);
     return 0;
 }

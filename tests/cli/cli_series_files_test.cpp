@@ -1,0 +1,84 @@
+// `series --csv --wav --truth`: the files hold exactly the series the JSON shows, and read back
+// through the signal readers as the same samples.
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "io/signal_reader.h"
+
+namespace {
+struct CliRun {
+    int status;
+    std::string out;
+};
+
+CliRun runCli(const std::string& args) {
+    const std::string command = std::string(PULSEBENCH_CLI) + " " + args + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {-1, ""};
+    std::string out;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
+    return {pclose(pipe), out};
+}
+
+std::string contentOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class SeriesFilesCli : public ::testing::Test {
+protected:
+    SeriesFilesCli()
+        : dir(std::filesystem::temp_directory_path() /
+              ("pulsebench-cli-files-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+               "-" + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    ~SeriesFilesCli() override { std::filesystem::remove_all(dir); }
+    std::string file(const char* name) const { return (dir / name).string(); }
+    std::filesystem::path dir;
+};
+}  // namespace
+
+TEST_F(SeriesFilesCli, TheLastSeriesNoisySamplesAndTruthReadBackExactly) {
+    const CliRun run = runCli("series --type 2 --length 900 --count 9 --noise 40 --repeat 3 --json --csv " +
+                              file("s.csv") + " --wav " + file("s.wav") + " --truth " + file("t.csv"));
+    ASSERT_EQ(run.status, 0);
+    const auto all = nlohmann::json::parse(run.out);
+    ASSERT_EQ(all.size(), 3u);
+    const auto& last = all.back();
+    const auto noisy = last["noisy"].get<std::vector<float>>();
+    ASSERT_NE(noisy, all.front()["noisy"].get<std::vector<float>>());
+    for (const char* name : {"s.csv", "s.wav"}) {
+        const auto r = readSignal(file(name));
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(r.value.samples, noisy) << name;
+    }
+    std::string truth = "position,etalon,cutStart,cutEnd\n";
+    for (const auto& p : last["pulses"])
+        truth += std::to_string(p["position"].get<int>()) + "," + std::to_string(p["etalon"].get<int>()) + "," +
+                 std::to_string(p["cutStart"].get<int>()) + "," + std::to_string(p["cutEnd"].get<int>()) + "\n";
+    EXPECT_EQ(contentOf(file("t.csv")), truth);
+}
+
+TEST_F(SeriesFilesCli, AFailedWriteLeavesNoFileAndPrintsNothing) {
+    const CliRun run =
+        runCli("series --csv " + file("s.csv") + " --truth " + file("missing/t.csv") + " --wav " + file("s.wav"));
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
