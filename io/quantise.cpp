@@ -4,43 +4,100 @@
 #include <cmath>
 #include <limits>
 #include <new>
-#include <set>
+#include <vector>
 
 namespace {
-// The median of a sliding window: `low` holds the smaller half (its largest is the median of
-// an odd count), `high` the rest; |low| - |high| is 0 or 1.
+// The median of a sliding window whose oldest sample always leaves first. `low_` is a max-heap
+// of the smaller half (its top is the median of an odd count), `high_` a min-heap of the rest;
+// the valid counts differ by 0 or 1. A leaving sample is only counted out; heap entries older
+// than the window are dropped when they reach a top, and a heap holding more stale entries
+// than valid ones is rebuilt, so its size stays within twice the window.
 class WindowMedian {
 public:
-    void insert(double v) {
-        if (low_.empty() || v <= *low_.rbegin())
-            low_.insert(v);
-        else
-            high_.insert(v);
+    explicit WindowMedian(size_t window) : side_(window) {}
+
+    void insert(int64_t index, double value) {
+        prune(low_, lowFirst);
+        if (low_.empty() || value <= low_.front().value) {
+            push(low_, {value, index}, lowFirst);
+            sideOf(index) = 0;
+            ++lowCount_;
+        } else {
+            push(high_, {value, index}, highFirst);
+            sideOf(index) = 1;
+            ++highCount_;
+        }
         balance();
     }
-    void erase(double v) {
-        if (auto it = low_.find(v); it != low_.end())
-            low_.erase(it);
-        else
-            high_.erase(high_.find(v));
+    /// Removes the oldest sample of the window, `index`.
+    void eraseOldest(int64_t index) {
+        (sideOf(index) == 0 ? lowCount_ : highCount_) -= 1;
+        expiredBelow_ = index + 1;
         balance();
     }
-    double median() const {
-        const double lower = *low_.rbegin();
-        return low_.size() > high_.size() ? lower : (lower + *high_.begin()) / 2;
+    double median() {
+        prune(low_, lowFirst);
+        prune(high_, highFirst);
+        const double lower = low_.front().value;
+        return lowCount_ > highCount_ ? lower : (lower + high_.front().value) / 2;
     }
 
 private:
-    void balance() {
-        if (low_.size() > high_.size() + 1) {
-            high_.insert(*low_.rbegin());
-            low_.erase(std::prev(low_.end()));
-        } else if (high_.size() > low_.size()) {
-            low_.insert(*high_.begin());
-            high_.erase(high_.begin());
+    struct Entry {
+        double value;
+        int64_t index;
+    };
+    static bool lowFirst(const Entry& a, const Entry& b) { return a.value < b.value; }   // max-heap
+    static bool highFirst(const Entry& a, const Entry& b) { return a.value > b.value; }  // min-heap
+
+    uint8_t& sideOf(int64_t index) { return side_[static_cast<size_t>(index) % side_.size()]; }
+    template <class Less>
+    static void push(std::vector<Entry>& heap, Entry e, Less less) {
+        heap.push_back(e);
+        std::push_heap(heap.begin(), heap.end(), less);
+    }
+    template <class Less>
+    void prune(std::vector<Entry>& heap, Less less) {
+        while (!heap.empty() && heap.front().index < expiredBelow_) {
+            std::pop_heap(heap.begin(), heap.end(), less);
+            heap.pop_back();
         }
     }
-    std::multiset<double> low_, high_;
+    template <class Less>
+    void compact(std::vector<Entry>& heap, int64_t count, Less less) {
+        if (static_cast<int64_t>(heap.size()) <= 2 * count + 64) return;
+        std::erase_if(heap, [&](const Entry& e) { return e.index < expiredBelow_; });
+        std::make_heap(heap.begin(), heap.end(), less);
+    }
+    // Moves the top of one heap to the other.
+    template <class FromLess, class ToLess>
+    void move(std::vector<Entry>& from, FromLess fromLess, std::vector<Entry>& to, ToLess toLess, uint8_t toSide) {
+        prune(from, fromLess);
+        const Entry e = from.front();
+        std::pop_heap(from.begin(), from.end(), fromLess);
+        from.pop_back();
+        push(to, e, toLess);
+        sideOf(e.index) = toSide;
+    }
+    void balance() {
+        while (lowCount_ > highCount_ + 1) {
+            move(low_, lowFirst, high_, highFirst, 1);
+            --lowCount_;
+            ++highCount_;
+        }
+        while (highCount_ > lowCount_) {
+            move(high_, highFirst, low_, lowFirst, 0);
+            --highCount_;
+            ++lowCount_;
+        }
+        compact(low_, lowCount_, lowFirst);
+        compact(high_, highCount_, highFirst);
+    }
+
+    std::vector<Entry> low_, high_;
+    int64_t lowCount_ = 0, highCount_ = 0;
+    int64_t expiredBelow_ = 0;   // every index below this has left the window
+    std::vector<uint8_t> side_;  // per window slot: 0 in low_, 1 in high_
 };
 
 bool isIntegerIn(double v, double low, double high) { return v == std::floor(v) && v >= low && v <= high; }
@@ -59,22 +116,21 @@ IoStatus removeBaseline(std::vector<float>& samples, double rate, double seconds
         std::vector<double> original(static_cast<size_t>(std::min<int64_t>(n, 2 * h + 1)));
         const auto ring = [&](int64_t i) -> double& { return original[static_cast<size_t>(i % static_cast<int64_t>(original.size()))]; };
         int64_t added = 0;  // samples 0 .. added-1 have entered the window
-        WindowMedian median;
+        WindowMedian median(original.size());
         double sum = 0;
         for (int64_t i = 0; i < n; ++i) {
             // The sample leaving the window goes first: the one entering takes its ring slot.
             if (const int64_t leaving = i - h - 1; leaving >= 0) {
-                const double v = ring(leaving);
                 if (method == BaselineMethod::median)
-                    median.erase(v);
+                    median.eraseOldest(leaving);
                 else
-                    sum -= v;
+                    sum -= ring(leaving);
             }
             for (; added < n && added <= i + h; ++added) {
                 const double v = samples[static_cast<size_t>(added)];
                 ring(added) = v;
                 if (method == BaselineMethod::median)
-                    median.insert(v);
+                    median.insert(added, v);
                 else
                     sum += v;
             }

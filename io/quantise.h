@@ -17,7 +17,7 @@ enum class BaselineMethod {
 /// in the centred window i - h .. i + h, cut at the signal's ends, where 2h + 1 is the window
 /// of `seconds` at `rate` rounded to the nearest sample and made odd. The median of an even
 /// count (at the ends) is the mean of the two middle values. Computed in double precision.
-/// Costs O(N log w) for the median (two balanced ordered sets), O(N) for the mean, and O(w)
+/// Costs O(N log w) for the median (two heaps), O(N) for the mean, and O(w)
 /// extra memory. A window that is not positive, not finite, or shorter than one sample is
 /// refused, as is a window longer than the signal's 2^31 sample limit.
 IoStatus removeBaseline(std::vector<float>& samples, double rate, double seconds,

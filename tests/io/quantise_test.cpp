@@ -1,5 +1,6 @@
 #include "io/quantise.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -89,6 +90,40 @@ TEST(Baseline, RunningMeanAndMedianOverACentredWindow) {
     std::vector<float> wide{4, 6};
     ASSERT_TRUE(removeBaseline(wide, 1, 99, BaselineMethod::median).ok());
     EXPECT_EQ(wide, (std::vector<float>{-1, 1}));
+}
+
+TEST(Baseline, TheSlidingMedianEqualsTheMedianOfEachWindow) {
+    // Repeated values, even counts at the ends and windows of several widths, against sorting.
+    std::vector<float> signal(500);
+    uint32_t state = 7;
+    for (auto& v : signal) {
+        state = state * 1103515245u + 12345u;
+        v = static_cast<float>(static_cast<int>(state >> 16 & 31) - 15);
+    }
+    for (const int window : {1, 2, 3, 8, 51, 499, 1200}) {
+        std::vector<float> fast = signal;
+        ASSERT_TRUE(removeBaseline(fast, 1, window, BaselineMethod::median).ok());
+        const int h = (window | 1) / 2;
+        for (int i = 0; i < static_cast<int>(signal.size()); ++i) {
+            std::vector<double> w(signal.begin() + std::max(0, i - h),
+                                  signal.begin() + std::min<int>(static_cast<int>(signal.size()), i + h + 1));
+            std::sort(w.begin(), w.end());
+            const double median = w.size() % 2 ? w[w.size() / 2] : (w[w.size() / 2 - 1] + w[w.size() / 2]) / 2;
+            ASSERT_EQ(fast[static_cast<size_t>(i)], static_cast<float>(signal[static_cast<size_t>(i)] - median))
+                << "window " << window << " at " << i;
+        }
+    }
+}
+
+TEST(Baseline, ARampLeavesOnlyItsEnds) {
+    // Rising samples leave the smaller half's old entries deep in their heap: they must be
+    // dropped as the window moves on, and every interior median is the sample itself.
+    std::vector<float> ramp(20000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<float>(i);
+    ASSERT_TRUE(removeBaseline(ramp, 1, 101, BaselineMethod::median).ok());
+    EXPECT_EQ(ramp[0], -25);  // the window 0..50 has the median 25
+    for (size_t i = 50; i < ramp.size() - 50; ++i) ASSERT_EQ(ramp[i], 0) << i;
+    EXPECT_EQ(ramp.back(), 25);
 }
 
 TEST(Baseline, WindowsThatAreNoWindowsAreRefused) {

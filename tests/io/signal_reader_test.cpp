@@ -98,6 +98,8 @@ TEST(TextSignal, BadInputIsRefusedNamingFileLineAndText) {
     TempDir dir;
     const auto missing = dir.file("missing.csv");
     EXPECT_EQ(errorOf(missing), "cannot open " + missing + ": No such file or directory");
+    std::filesystem::create_directory(dir.file("folder.csv"));
+    EXPECT_EQ(errorOf(dir.file("folder.csv")), "cannot read " + dir.file("folder.csv") + ": Is a directory");
     EXPECT_THAT(errorOf(dir.write("empty.csv", "")), HasSubstr("empty.csv: no samples"));
     EXPECT_THAT(errorOf(dir.write("comments.csv", "# nothing\n\n")), HasSubstr("comments.csv: no samples"));
     EXPECT_THAT(errorOf(dir.write("header.csv", "ecg\n")), HasSubstr("header.csv: no samples"));
