@@ -123,9 +123,14 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
             ++index;
             const std::string which = path + ": etalon " + std::to_string(index);
             if (!entry.is_object()) return Result::failure(which + " is not an object" + expected.substr(1));
-            if (!entry.contains("name") || !entry["name"].is_string())
+            // The workbench's own alphabet (`alphabet --json`) numbers its etalons instead.
+            Shape shape;
+            if (entry.contains("name") && entry["name"].is_string())
+                shape.name = entry["name"].get<std::string>();
+            else if (!entry.contains("name") && entry.contains("number") && entry["number"].is_number_integer())
+                shape.name = std::to_string(entry["number"].get<int64_t>());
+            else
                 return Result::failure(which + " has no \"name\" string");
-            Shape shape{entry["name"].get<std::string>(), {}};
             const std::string named = path + ": " + shapeName(shape);
             if (!entry.contains("samples") || !entry["samples"].is_array())
                 return Result::failure(named + " has no \"samples\" array");

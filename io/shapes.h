@@ -33,8 +33,10 @@ IoResult<std::vector<Shape>> readShapes(const std::string& path);
 /// more values than names is refused with file and line.
 IoResult<std::vector<Shape>> readShapesTable(const std::string& path);
 
-/// JSON {"etalons": [{"name": "...", "samples": [...]}, ...]}. Invalid JSON is refused with
-/// file, line and column; a wrong structure with the entry it concerns.
+/// JSON {"etalons": [{"name": "...", "samples": [...]}, ...]}. An entry without a name but with
+/// an integer "number" is named by that number, so that the workbench's own alphabet as
+/// `alphabet --json` prints it reads as shapes "1" to "20". Invalid JSON is refused with file,
+/// line and column; a wrong structure with the entry it concerns.
 IoResult<std::vector<Shape>> readShapesJson(const std::string& path);
 
 /// Writes shapes in the JSON form readShapesJson reads (numbers in their shortest exact form),

@@ -1,6 +1,7 @@
 #include "io/signal_reader.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -176,7 +177,10 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
         // The system's reason for a missing or unreadable file, before libsndfile's own words.
         std::FILE* probe = std::fopen(path.c_str(), "rb");
         if (!probe) return Result::failure("cannot open " + path + ": " + std::strerror(errno));
+        struct stat info {};
+        const bool directory = ::fstat(::fileno(probe), &info) == 0 && S_ISDIR(info.st_mode);
         std::fclose(probe);
+        if (directory) return Result::failure("cannot read " + path + ": " + std::strerror(EISDIR));
     }
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "io/signal_reader.h"
+#include "io/recording.h"
 
 namespace {
 struct CliRun {
@@ -81,4 +81,27 @@ TEST_F(SeriesFilesCli, AFailedWriteLeavesNoFileAndPrintsNothing) {
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+TEST_F(SeriesFilesCli, TheWorkbenchsSeriesAndAlphabetLoadAsARecordingOfScaleOne) {
+    const CliRun alphabet = runCli("alphabet --json");
+    ASSERT_EQ(alphabet.status, 0);
+    std::ofstream(file("alphabet.json")) << alphabet.out;
+    const CliRun series = runCli("series --noise 30 --json --wav " + file("s.wav"));
+    ASSERT_EQ(series.status, 0);
+    const auto noisy = nlohmann::json::parse(series.out).back()["noisy"].get<std::vector<int16_t>>();
+
+    RecordingRequest request;
+    request.signalFile = file("s.wav");
+    request.shapesFile = file("alphabet.json");
+    const auto r = loadRecording(request);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value.quantised.scale, 1.0);
+    EXPECT_EQ(r.value.quantised.signal, noisy);
+    ASSERT_EQ(r.value.shapes.size(), 20u);
+    const auto etalons = nlohmann::json::parse(alphabet.out)["etalons"];
+    for (size_t i = 0; i < 20; ++i) {
+        EXPECT_EQ(r.value.shapes[i].name, std::to_string(i + 1));
+        EXPECT_EQ(r.value.quantised.shapes[i], etalons[i]["samples"].get<std::vector<int16_t>>());
+    }
 }

@@ -77,12 +77,27 @@ TEST(ShapeJson, BadDocumentsAreRefusedNamingWhere) {
     EXPECT_THAT(readError(wrong), HasSubstr(wrong + ": expected {\"etalons\""));
     const auto noName = dir.write("n.json", R"({"etalons": [{"samples": [1]}]})");
     EXPECT_EQ(readError(noName), noName + ": etalon 1 has no \"name\" string");
+    const auto numberName = dir.write("m.json", R"({"etalons": [{"name": 7, "samples": [1]}]})");
+    EXPECT_EQ(readError(numberName), numberName + ": etalon 1 has no \"name\" string");
     const auto noSamples = dir.write("s.json", R"({"etalons": [{"name": "a", "samples": [1]}, {"name": "b"}]})");
     EXPECT_EQ(readError(noSamples), noSamples + ": shape \"b\" has no \"samples\" array");
     const auto text = dir.write("t.json", R"({"etalons": [{"name": "a", "samples": [1, "2"]}]})");
     EXPECT_EQ(readError(text), text + ": shape \"a\": sample 1 is not a number (\"\"2\"\")");
     const auto huge = dir.write("h.json", R"({"etalons": [{"name": "a", "samples": [1e999]}]})");
     EXPECT_THAT(readError(huge), HasSubstr(huge + ": "));
+}
+
+TEST(ShapeJson, TheWorkbenchsAlphabetReadsAsShapesNamedByNumber) {
+    TempDir dir;
+    const auto path = dir.write("alphabet.json", R"({"etalons": [
+      {"number": 1, "size": 6, "samples": [60, 60, 60, 60, 60, 60]},
+      {"number": 2, "size": 6, "samples": [-60, -60, -60, -60, -60, -60]}]})");
+    const auto r = readShapes(path);
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.size(), 2u);
+    EXPECT_EQ(r.value[1].name, "2");
+    EXPECT_EQ(r.value[1].samples, std::vector<double>(6, -60));
+    EXPECT_TRUE(checkShapes(r.value).ok());
 }
 
 TEST(Templates, CutFromTheRecordingInSamplesOrSeconds) {

@@ -225,6 +225,8 @@ TEST(AudioSignal, ChannelsAreChosenAndCheckedAndBadFilesRefused) {
     EXPECT_EQ(errorOf(empty), empty + ": no samples (the audio file is empty)");
     const auto text = dir.write("text.wav", "1\n2\n3\n");
     EXPECT_THAT(errorOf(text), HasSubstr(text + ": unsupported format or damaged audio file ("));
+    std::filesystem::create_directory(dir.file("folder.wav"));
+    EXPECT_EQ(errorOf(dir.file("folder.wav")), "cannot read " + dir.file("folder.wav") + ": Is a directory");
     const auto missing = dir.file("missing.flac");
     EXPECT_EQ(errorOf(missing), "cannot open " + missing + ": No such file or directory");
 
