@@ -49,7 +49,7 @@ struct TemplateSpec {
     int64_t start = 0;   ///< first sample
     int64_t length = 0;  ///< samples
     std::string name;    ///< as given, or "tK" for the K-th template (1-based) without a name
-    std::string text;    ///< the specification as written, for messages
+    std::string text;    ///< the template as the user wrote it, for messages
 };
 
 /// Parses START:LENGTH[:NAME]; `index` is the 1-based number of the template among all given
