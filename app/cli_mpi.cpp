@@ -382,27 +382,27 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
     while (gather.pending > 0)
         if (gather.poll(true)) report();
 
-    int failedRank = -1;  // the failure that came first in cell order
-    bool signalled = stopSignal != 0;
+    int failedRank = -1;  // the failure (or stop by a signal) that came first in cell order
     for (int r = 1; r < job.size; ++r) {
         const Final& f = gather.finals[r];
-        if (f.status == kFailed && (failedRank < 0 || rangeOf(r, job.size) < rangeOf(failedRank, job.size)))
+        if ((f.status == kFailed || f.status == kSignalled) &&
+            (failedRank < 0 || rangeOf(r, job.size) < rangeOf(failedRank, job.size)))
             failedRank = r;
-        if (f.status == kSignalled) signalled = true;
     }
-    int jobStatus = 0;
+    int jobStatus = 1;
     if (!complete && !ownStopped) {
         // Rank 0's own refusal is the one a single process would give (every rank refuses alike).
         for (const auto& m : messages.messages) window.messageBox(m.text, m.caption, m.icon);
-        jobStatus = 1;
+    } else if (stopSignal) {
+        window.messageBox(signalText(), " simulate ", MessageIcon::Warning);
     } else if (failedRank > 0) {
         const Final& f = gather.finals[failedRank];
         window.messageBox("Rank " + std::to_string(failedRank) + " of " + std::to_string(job.size) + ": " + f.text,
                           f.caption, static_cast<MessageIcon>(f.icon));
-        jobStatus = 1;
-    } else if (signalled || ownStopped) {
-        window.messageBox(signalText(), " simulate ", MessageIcon::Warning);
-        jobStatus = 1;
+    } else if (ownStopped) {
+        window.messageBox("The simulation was stopped.", " simulate ", MessageIcon::Warning);
+    } else {
+        jobStatus = 0;
     }
     gather.endAll(jobStatus);
     if (jobStatus) return 0;
