@@ -20,6 +20,7 @@
 #include "simulation/shard.h"
 
 #ifdef PULSEBENCH_MPI
+#define OMPI_SKIP_MPICXX 1  // the C interface only
 #include <mpi.h>
 #endif
 

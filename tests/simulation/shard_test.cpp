@@ -138,6 +138,17 @@ TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
+TEST_P(ShardTest, AnEmptyShareIsRefusedBeforeAnyDraw) {
+    const SeedCells start = seedCells;
+    const int16_t noiseStart = s.noiseSeed;
+    EXPECT_EQ(run(4, 4), 0);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].text.find("The share of the grid is empty"), std::string::npos);
+    EXPECT_TRUE(seedCells == start);
+    EXPECT_EQ(s.noiseSeed, noiseStart);
+    EXPECT_EQ(acc->ifComplete, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Tasks, ShardTest,
     ::testing::Values(Case{"JointDetection", 8, 4, 75, {1, 2, 5}, 0}, Case{"Recognition", 8, 2, 75, {3, 9, 14}, 0},
