@@ -62,8 +62,12 @@ bool writeThenRename(const std::string& path, const std::function<bool(const std
     namespace fs = std::filesystem;
     const fs::path target(path);
     fs::path temporary = target;
-    temporary.replace_filename("." + target.filename().stem().string() + ".partial-" + std::to_string(getpid()) +
-                               target.extension().string());
+    std::string name(1, '.');
+    name += target.filename().stem().string();
+    name += ".partial-";
+    name += std::to_string(getpid());
+    name += target.extension().string();
+    temporary.replace_filename(name);
     if (!write(temporary.string())) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
@@ -298,10 +302,10 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
 
     // The share: cells weighed by their cost, contiguous ranges in cell order.
     const int P = acc ? acc->wVariousPulses : 0, V = acc ? acc->wNoiseLevels : 0;
-    const int total = acc && acc->wPulseValues && P > 0 && V > 0 ? P * V : 0;
+    const int total = acc && acc->wPulseValues && acc->lpNoiseLevels && P > 0 && V > 0 ? P * V : 0;
     std::vector<double> cost(static_cast<size_t>(total));
     for (int c = 0; c < total; ++c)
-        cost[c] = simulationCellCost(acc->wPulseValues[c / V], series ? series->dwSeriesSize : 0);
+        cost[c] = simulationCellCost(acc->lpNoiseLevels[c % V], series ? series->dwSeriesSize : 0);
     const std::vector<int> bounds = shareCells(cost, job.size);
     const int range = rangeOf(job.rank, job.size);
     const int first = total ? bounds[range] : 0, end = total ? bounds[range + 1] : 0;

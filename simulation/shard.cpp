@@ -8,8 +8,8 @@
 #include "simulation/driver.h"
 
 namespace {
-// Cost of a cell besides its pulses, in pulses (see simulationCellCost).
-constexpr double kCellCostOffset = 4.0;
+// Noise level from which a run costs no more (about 1.5 times a noiseless run).
+constexpr double kNoiseCostSaturation = 140.0;
 }  // namespace
 
 int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* requiredList,
@@ -79,10 +79,9 @@ int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* 
     return 1;
 }
 
-double simulationCellCost(int32_t K, int32_t N) {
-    // Measured on the default grid (N = 1200): a cell's time grows about linearly with K, with
-    // an offset for making, noise and the fixed part of the processing.
-    return static_cast<double>(N) * (kCellCostOffset + K);
+double simulationCellCost(int16_t sigma, int32_t N) {
+    const double level = std::min(std::abs(static_cast<double>(sigma)), kNoiseCostSaturation);
+    return static_cast<double>(std::max(N, 1)) * (1.0 + level / (2.0 * kNoiseCostSaturation));
 }
 
 std::vector<int> shareCells(std::span<const double> cost, int parts) {

@@ -24,10 +24,11 @@
 int reachSimulationCell(const RestErrorHeader& accumulator, uint16_t n, const uint16_t* requiredList,
                         uint16_t taskType, SeriesHeader& series, int cell, int16_t& noiseSeed);
 
-/// Relative cost of a cell of K pulses (each series of N samples): making, processing and
-/// scoring one series, from timings of this build (see README, scaling). Only the ratio between
-/// cells matters.
-double simulationCellCost(int32_t K, int32_t N);
+/// Relative cost of a cell with noise level `sigma` (each series of N samples): making,
+/// processing and scoring its series. Timed on this build, a run costs about the same for any
+/// pulse count but half as much again once the noise is high (the chains find more rivals), so
+/// the cost grows with the noise up to sigma 140 and not with K. Only ratios between cells matter.
+double simulationCellCost(int16_t sigma, int32_t N);
 
 /// Splits cells with the given costs into `parts` contiguous ranges of about equal cost:
 /// returns parts + 1 boundaries, range r being cells [b[r], b[r + 1]). Every range holds at

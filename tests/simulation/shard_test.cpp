@@ -162,7 +162,7 @@ TEST(ShareCellsTest, RangesCoverTheGridInOrderAndBalanceTheCost) {
     // The default grid's cells: pulse counts 6..30 (columns) by 29 noise levels.
     std::vector<double> cost;
     for (int K = 6; K <= 30; ++K)
-        for (int k = 0; k < 29; ++k) cost.push_back(simulationCellCost(K, 1200));
+        for (int k = 0; k < 29; ++k) cost.push_back(simulationCellCost(static_cast<int16_t>(5 * k), 1200));
     for (int parts : {1, 2, 3, 8, 64, 512, 725}) {
         SCOPED_TRACE(parts);
         const std::vector<int> b = shareCells(cost, parts);
@@ -180,9 +180,19 @@ TEST(ShareCellsTest, RangesCoverTheGridInOrderAndBalanceTheCost) {
             EXPECT_LT(imbalance, 1.15);
         }
     }
-    // Cost weighs: the dearer half of the columns gets fewer cells.
-    const std::vector<int> two = shareCells(cost, 2);
-    EXPECT_GT(two[1], 725 / 2);
+    // Noisier cells cost more, up to a limit.
+    EXPECT_LT(simulationCellCost(0, 1200), simulationCellCost(70, 1200));
+    EXPECT_EQ(simulationCellCost(140, 1200), simulationCellCost(400, 1200));
+    EXPECT_EQ(simulationCellCost(-70, 1200), simulationCellCost(70, 1200));
+}
+
+TEST(ShareCellsTest, RangesFollowTheCostNotTheCellCount) {
+    const std::vector<double> cost{1, 1, 1, 1, 1, 1, 6};
+    EXPECT_EQ(shareCells(cost, 2), (std::vector<int>{0, 6, 7}));
+    EXPECT_DOUBLE_EQ(shareImbalance(cost, shareCells(cost, 2)), 1.0);
+    // Every range keeps a cell even when one cell outweighs the rest.
+    const std::vector<double> heavy{100, 1, 1};
+    EXPECT_EQ(shareCells(heavy, 3), (std::vector<int>{0, 1, 2, 3}));
 }
 
 TEST(ShareCellsTest, FewerCellsThanRangesLeaveTheFirstRangesEmpty) {
