@@ -34,8 +34,8 @@ case $case in
     no_output
     ;;
   rank-signal)
-    # Rank 1 receives SIGTERM three seconds in, while the default grid runs for far longer.
-    "${launch[@]}" sh -c 'if [ "$OMPI_COMM_WORLD_RANK" = 1 ]; then (sleep 3; kill -TERM $$) & fi; exec "$0" "$@"' \
+    # Rank 1 receives SIGTERM four seconds in, while the default grid runs for far longer.
+    "${launch[@]}" sh -c 'if [ "$OMPI_COMM_WORLD_RANK" = 1 ]; then (sleep 4; kill -TERM $$) & fi; exec "$0" "$@"' \
       "$cli" simulate --csv "$csv" 2>"$work/err" >/dev/null
     rc=$?
     [ $rc -ne 0 ] || fail "exit status 0"
