@@ -354,7 +354,8 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
             }
         }
     };
-    if (first < end && !stopRequested.load())
+    // A grid without cells goes to the driver too, which says what is wrong with it.
+    if ((first < end || total == 0) && !stopRequested.load())
         complete = statCutoffSighting(messages, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType,
                                       makingEnergy, processingEnergy, series, noiseSeed, settings, share);
     else if (stopRequested.load())
