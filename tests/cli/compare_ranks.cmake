@@ -1,6 +1,5 @@
 # Runs `pulsebench-cli ARGS --csv FILE --json` in one process and under `mpirun -np RANKS`, and
-# requires the same CSV bytes and the same JSON apart from the run's start and end times; with
-# PLOT set also `--plot FILE.png`, the same picture (it draws the grid's last series too).
+# requires the same CSV bytes and the same JSON apart from the run's start and end times.
 # Skipped (with the message ctest looks for) when MPIRUN names no program.
 if(NOT MPIRUN OR NOT EXISTS "${MPIRUN}")
   message("SKIPPED: mpirun not found; the MPI tests need Open MPI (scripts/ensure-deps installs it)")
@@ -16,14 +15,7 @@ set(one ${WORKDIR}/one.csv)
 set(many ${WORKDIR}/ranks${RANKS}.csv)
 file(MAKE_DIRECTORY ${WORKDIR})
 file(REMOVE ${one} ${many})
-set(onePlot "")
-set(manyPlot "")
-if(PLOT)
-  set(onePlot --plot ${WORKDIR}/one.png)
-  set(manyPlot --plot ${WORKDIR}/ranks${RANKS}.png)
-  file(REMOVE ${WORKDIR}/one.png ${WORKDIR}/ranks${RANKS}.png)
-endif()
-execute_process(COMMAND ${CLI} ${ARGS} --csv ${one} --json ${onePlot}
+execute_process(COMMAND ${CLI} ${ARGS} --csv ${one} --json
                 OUTPUT_VARIABLE oneJson ERROR_VARIABLE oneErr RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "pulsebench-cli ${ARGS} exited with ${rc}:\n${oneErr}")
@@ -34,7 +26,7 @@ endif()
 if(DEFINED ENV{ASAN_OPTIONS})
   set(ENV{ASAN_OPTIONS} "$ENV{ASAN_OPTIONS}:detect_leaks=0")
 endif()
-execute_process(COMMAND ${launch} ${CLI} ${ARGS} --csv ${many} --json ${manyPlot}
+execute_process(COMMAND ${launch} ${CLI} ${ARGS} --csv ${many} --json
                 OUTPUT_VARIABLE manyJson ERROR_VARIABLE manyErr RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "mpirun -np ${RANKS} pulsebench-cli ${ARGS} exited with ${rc}:\n${manyErr}")
@@ -45,13 +37,6 @@ file(READ ${many} manyCsv)
 if(NOT oneCsv STREQUAL manyCsv)
   execute_process(COMMAND diff -u ${one} ${many})
   message(FATAL_ERROR "the CSV of ${RANKS} ranks differs from one process")
-endif()
-if(PLOT)
-  file(SHA256 ${WORKDIR}/one.png onePng)
-  file(SHA256 ${WORKDIR}/ranks${RANKS}.png manyPng)
-  if(NOT onePng STREQUAL manyPng)
-    message(FATAL_ERROR "the picture of ${RANKS} ranks differs from one process")
-  endif()
 endif()
 string(LENGTH "${oneCsv}" size)
 if(size LESS 100)

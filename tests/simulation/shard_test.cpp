@@ -77,6 +77,19 @@ protected:
         return values;
     }
 
+    // What the series record holds after a run: the last series, its findings, the subset.
+    std::vector<int32_t> seriesState() const {
+        const SeriesHeader& h = *s.lpSeriesHeader;
+        std::vector<int32_t> v{h.dwSeriesSize, h.wImpulseQuantity, h.wFoundPulses, h.wSelectedSubsetSize,
+                               h.lpFirstEtalon ? h.lpFirstEtalon->lpData[0] : -1};
+        for (int j = 0; j < h.wImpulseQuantity; ++j)
+            v.insert(v.end(), {h.lpTruePosition[j], h.lpTrueEtalon[j], h.lpTrueCutStart[j], h.lpTrueCutEnd[j],
+                               h.lpFoundPosition[j], h.lpFoundEtalon[j]});
+        v.insert(v.end(), h.lpSelectedSubset, h.lpSelectedSubset + h.wAllocatedPulses);
+        v.insert(v.end(), h.lpNoisyData, h.lpNoisyData + h.dwSeriesSize);
+        return v;
+    }
+
     Settings s;
     RecordingMessageSink sink;
     RestErrorHeader* acc = nullptr;
@@ -95,6 +108,7 @@ TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
     const SeedCells endCells = seedCells;
     const int16_t noiseEnd = s.noiseSeed;
     ASSERT_EQ(wholeSums.size(), 27u);
+    const std::vector<int32_t> lastSeries = seriesState();
 
     for (int parts : {1, 2, 3, 4, 9}) {
         SCOPED_TRACE(parts);
@@ -124,6 +138,9 @@ TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
             if (r + 1 == parts) {
                 EXPECT_TRUE(seedCells == endCells);
                 EXPECT_EQ(s.noiseSeed, noiseEnd);
+                // The share that ends the grid leaves the record holding the grid's last series
+                // with its findings, as the whole run does (the graphs' header draws it).
+                EXPECT_EQ(seriesState(), lastSeries);
             }
         }
     }
