@@ -19,6 +19,8 @@ struct Case {
     int subsetMode;  // 0: no tuples; else the layout mode of the active tuple
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 bool operator==(const SeedCells& a, const SeedCells& b) {
     return a.positionSeed == b.positionSeed && a.cutStartSeed == b.cutStartSeed && a.cutEndSeed == b.cutEndSeed &&
            a.subsetSeed == b.subsetSeed && a.subsetRepeatSeed == b.subsetRepeatSeed &&
