@@ -379,7 +379,10 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
             }
         }
         sendFinal(own);
-        return awaitEnd() == 0 ? 1 : 0;
+        if (awaitEnd() != 0) return 0;
+        // The job's run is complete (a rank whose share was empty never ran the driver).
+        if (acc) acc->ifComplete = 1;
+        return 1;
     }
 
     // Rank 0: the others' reports, then one verdict for the whole job.
