@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli_commands.h"
+#include "app/cli_mpi.h"
 #include "app/render.h"
 
 namespace {
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
     StderrMessageSink window;
     if (*alphabet) return runAlphabet(alphabetJson, std::cout, window);
     if (*process) return runProcess(p, std::cout, window);
-    if (*simulate) return runSimulate(so, std::cout, window);
+    if (*simulate) return runSimulateOnRanks(so, std::cout, window);
     if (*experiment) return runExperiment(eo, std::cout, window);
     return runSeries(seriesOptions, std::cout, window);
 }

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "app/cli_commands.h"
+#include "app/cli_mpi.h"
 #include "app/render.h"
 #include "core/workbench.h"
 #include "core/settings.h"
@@ -180,12 +181,17 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     control.progress = [&](int done, int total) { progress(done, total); };
     SimulationSettings settings{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
     const int complete =
-        statCutoffSighting(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
+        simulateOnRanks(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
                            static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
                            s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed, settings, control);
     if (!complete || !acc->ifComplete) {
         releaseRestErrHeader(window, acc);
         return 1;
+    }
+    // Under mpirun only rank 0 holds the whole result; the other ranks write nothing.
+    if (quietRank()) {
+        releaseRestErrHeader(window, acc);
+        return 0;
     }
 
     const int P = acc->wVariousPulses, V = acc->wNoiseLevels;
@@ -213,13 +219,18 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         out << formatJson(doc);
     }
     if (!o.csv.empty()) {
-        std::ofstream csv(o.csv);
+      // Written under a temporary name and renamed once complete.
+      const bool written = writeThenRename(o.csv, [&](const std::string& temporary) {
+        std::ofstream csv(temporary);
         csv << "noise_level,pulses,restoring_error,detection_error,recognition_errors\n";
         for (int k = 0; k < V; ++k)
             for (int j = 0; j < P; ++j)
                 csv << acc->lpNoiseLevels[k] << ',' << acc->wPulseValues[j] << ',' << acc->lpErrors[k][j] << ','
                     << acc->lpDetectErrors[k][j] << ',' << acc->lpRecognErrors[k][j] << '\n';
-        if (!csv) {
+        csv.close();
+        return static_cast<bool>(csv);
+      });
+        if (!written) {
             window.messageBox("Cannot write " + o.csv + ".", " simulate ", MessageIcon::Warning);
             releaseRestErrHeader(window, acc);
             return 1;
@@ -252,7 +263,13 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         v.lpSeriesHeader = s.lpSeriesHeader;
         s.lpSeriesHeader = nullptr;
         acc = nullptr;
-        if (!saveImage(window, o.plot, renderWorkbench(view, o.width, o.height))) status = 1;
+        const SnapshotImage image = renderWorkbench(view, o.width, o.height);
+        const bool known = o.plot.ends_with(".png") || o.plot.ends_with(".pcx") || o.plot.ends_with(".bmp");
+        if (!known ? !saveImage(window, o.plot, image)  // refused by its name, nothing written
+                   : !writeThenRename(o.plot, [&](const std::string& temporary) {
+                         return saveImage(window, temporary, image) != 0;
+                     }))
+            status = 1;
     }
     releaseRestErrHeader(window, acc);
     return status;

@@ -36,3 +36,21 @@ int libraryRandom() {
     seedCells.libraryState = static_cast<int32_t>(x);
     return (seedCells.libraryState >> 16) & 0x7FFF;
 }
+
+int16_t uniformJump(int16_t seed, uint64_t draws) {
+    // The state lives modulo 2^15 and the map has period 32768, so the count reduces modulo the
+    // period; squaring the map (a, c) -> (a*a, a*c + c) walks the bits of the count.
+    uint32_t a = 12869u, c = 6925u;          // the map of 2^i steps
+    uint32_t totalA = 1u, totalC = 0u;       // the map of the steps taken so far
+    if (draws == 0) return seed;
+    for (uint64_t n = draws % 32768u; n != 0; n >>= 1) {
+        if (n & 1u) {
+            totalA = (totalA * a) & 0x7FFFu;
+            totalC = (totalC * a + c) & 0x7FFFu;
+        }
+        c = (c * a + c) & 0x7FFFu;
+        a = (a * a) & 0x7FFFu;
+    }
+    const uint32_t x = static_cast<uint32_t>(static_cast<int32_t>(seed));
+    return static_cast<int16_t>((x * totalA + totalC) & 0x7FFFu);
+}

@@ -39,3 +39,9 @@ int gaussRandom(int16_t& seed, int16_t mean, int16_t sigma);
 /// 32-bit linear congruential generator on `seedCells.libraryState`:
 /// x = x * 214013 + 2531011 (mod 2^32); returns (x >> 16) AND 0x7FFF. First values 41, 18467, 6334.
 int libraryRandom();
+
+/// The state `uniformRandom` leaves in a cell after `draws` draws from `seed`, in O(log draws)
+/// steps: the recurrence is affine, so n steps compose to one affine map
+/// x -> (A_n x + C_n) AND 0x7FFF. Equals calling `uniformRandom` `draws` times (a `gaussRandom`
+/// is twelve draws).
+int16_t uniformJump(int16_t seed, uint64_t draws);

@@ -35,6 +35,8 @@ void pointArrays(SeriesHeader& h, uint32_t N, uint16_t P) {
     }
 }
 
+}  // namespace
+
 // Copies the active subset into the etalon sequence as its mode says. p is the next pulse to
 // write; a pass copies subset entries from `first` on while both the subset and the pulses last.
 void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequence) {
@@ -77,6 +79,7 @@ void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequenc
     }
 }
 
+namespace {
 struct Neighbour {
     bool present;
     int32_t lo;  // lower bound on the start from the pulse placed before

@@ -104,6 +104,11 @@ int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& a
                   std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
                   SeriesHeader* header);
 
+/// Step 3 of makeExtSeries alone: lays the header's active subset into the first K entries of
+/// `sequence` by its mode, with the subset draws (`subsetSeed`, `subsetRepeatSeed`) that a build
+/// makes. Lets a caller reach the generators' state after many builds without making them.
+void layOutSubset(const SeriesHeader& header, uint16_t K, std::span<uint16_t> sequence);
+
 /// getCutOffSeriesHeader, then makeExtSeries. Returns the header to keep (also when the build
 /// itself refused K), or null after a memory failure. Refused limits leave `header` unchanged
 /// and return it.

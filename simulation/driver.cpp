@@ -274,6 +274,14 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
 
     // Cell c is column j = c / V (pulse count), row k = c % V (noise level).
     const int total = P * V;
+    // The share of the grid this call runs (all of it unless the caller says otherwise).
+    const int first = std::clamp(control.firstCell, 0, total);
+    const int end = control.endCell < 0 ? total : std::clamp(control.endCell, first, total);
+    if (first >= end) {
+        refuse(window, "The share of the grid is empty (cells " + std::to_string(first) + " to " +
+                           std::to_string(end) + ").");
+        return 0;
+    }
     auto pulsesOf = [&](int c) { return static_cast<int32_t>(acc->wPulseValues[c / V]); };
 
     // Making: every draw, in the one fixed order, on the calling thread.
@@ -320,14 +328,14 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
     };
 
     simulationStartTime = simulationNowTime = std::time(nullptr);
-    if (!makeCell(0, buffers[0])) return 0;
-    for (int c = 0; c < total; ++c) {
+    if (!makeCell(first, buffers[first % 2])) return 0;
+    for (int c = first; c < end; ++c) {
         CellBuffer& buffer = buffers[c % 2];
         const int32_t K = pulsesOf(c);
         const std::function<void(int, int)> job = [&](int l, int worker) { processRepeat(buffer, K, l, worker); };
         pool.start(u, job);
         const bool cancelled = control.cancel && control.cancel->load();
-        const bool made = c + 1 >= total || cancelled || makeCell(c + 1, buffers[(c + 1) % 2]);
+        const bool made = c + 1 >= end || cancelled || makeCell(c + 1, buffers[(c + 1) % 2]);
         pool.finish();
         if (!made) return 0;
 
@@ -351,8 +359,9 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         acc->lpReservedErrors1[k][j] = 0;
         acc->lpReservedErrors2[k][j] = 0;
         acc->lpReservedErrors3[k][j] = 0;
+        if (control.cellSums) control.cellSums(c, R, D, M);
 
-        if (control.progress) control.progress(c + 1, total);
+        if (control.progress) control.progress(c + 1 - first, end - first);
         if (cancelled) {
             series->wSelectedSubsetSize = savedSubsetSize;
             simulationNowTime = std::time(nullptr);
@@ -363,7 +372,7 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
     simulationNowTime = std::time(nullptr);
     // The record keeps the last simulated series with its findings, and the size of the active
     // subset it had before the run (its entries keep the last tuple copied into them).
-    copySeriesBuild(*series, *buffers[(total - 1) % 2].slots[u - 1]);
+    copySeriesBuild(*series, *buffers[(end - 1) % 2].slots[u - 1]);
     series->wSelectedSubsetSize = savedSubsetSize;
     acc->ifComplete = 1;
     return 1;

@@ -22,6 +22,15 @@ struct SimulationControl {
     std::function<void(int done, int total)> progress;
     /// When it becomes true the run stops after the cell in progress and returns 0.
     const std::atomic<bool>* cancel = nullptr;
+    /// A share of the grid: only cells firstCell .. endCell - 1 run (cell c is pulse count
+    /// c / V, noise level c % V, V noise levels), the caller having set the seed cells to their
+    /// state at firstCell (see simulation/shard.h). endCell < 0 means the end of the grid.
+    /// Progress then counts the share's cells; the other cells of the accumulator stay 0.
+    int firstCell = 0;
+    int endCell = -1;
+    /// Called on the calling thread with every cell's exact sums once the cell is stored: R the
+    /// summed restoring errors, D the summed 128-fold position errors, M the misses.
+    std::function<void(int cell, int64_t R, int64_t D, int32_t M)> cellSums;
 };
 
 /// Parameters the driver reads from the settings besides its arguments.

@@ -115,3 +115,34 @@ TEST_F(RandomTest, LibraryGeneratorFirstValuesAndState) {
         ASSERT_LE(r, 32767);
     }
 }
+
+TEST_F(RandomTest, JumpAheadEqualsSteppingOneDrawAtATime) {
+    // Random counts (from a generator of the test's own), every start value kind, and the counts
+    // around the period.
+    uint64_t x = 88172645463325252ull;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return x;
+    };
+    for (int trial = 0; trial < 200; ++trial) {
+        const auto start = static_cast<int16_t>(next() & 0xFFFF);  // negative values included
+        const uint64_t draws = trial < 100 ? next() % 5000 : next() % 70000;
+        int16_t stepped = start;
+        for (uint64_t i = 0; i < draws; ++i) uniformRandom(stepped);
+        ASSERT_EQ(uniformJump(start, draws), stepped) << "from " << start << " by " << draws;
+    }
+    for (const uint64_t draws : {0ull, 1ull, 12ull, 32767ull, 32768ull, 32769ull, 65536ull}) {
+        int16_t stepped = 12345;
+        for (uint64_t i = 0; i < draws; ++i) uniformRandom(stepped);
+        EXPECT_EQ(uniformJump(12345, draws), stepped) << draws;
+    }
+    // Counts beyond any loop: the period divides them out.
+    EXPECT_EQ(uniformJump(12345, 32768ull * 1000003ull + 3), 1768);
+    EXPECT_EQ(uniformJump(-5, 0), -5);
+    // A Gaussian draw is twelve uniform ones.
+    int16_t cell = 123;
+    gaussRandom(cell, 0, 64);
+    EXPECT_EQ(uniformJump(123, 12), cell);
+}

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Faults of an mpirun job of `pulsebench-cli simulate`: usage mpi_faults.sh MPIRUN CLI WORKDIR CASE.
+#   refusal    refused parameters: one message (from rank 0), non-zero exit
+#   rank-signal one rank is sent SIGTERM: the job ends with one message naming it, non-zero
+#               exit, no output file under its name nor a temporary one
+#   interrupt  Ctrl-C (SIGINT to mpirun): every rank stops, non-zero exit, no output file
+# Exits 77 (skipped) when mpirun is absent.
+set -u
+mpirun=$1 cli=$2 work=$3 case=$4
+if [ -z "$mpirun" ] || [ ! -x "$mpirun" ]; then
+  echo "SKIPPED: mpirun not found; the MPI tests need Open MPI (scripts/ensure-deps installs it)"
+  exit 77
+fi
+launch=("$mpirun" -np 2 --oversubscribe)
+[ "$(id -u)" = 0 ] && launch+=(--allow-run-as-root)
+rm -rf "$work" && mkdir -p "$work" || exit 1
+# Open MPI's plug-ins keep memory to the end and are unloaded before the leak check can name
+# them: the ranks run without it, every other check of the sanitizers stays on.
+[ -n "${ASAN_OPTIONS:-}" ] && export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
+csv=$work/out.csv
+fail() { echo "FAILED: $*"; echo "--- standard error:"; cat "$work/err"; exit 1; }
+count() { grep -c -- "$1" "$work/err"; }
+no_output() {
+  [ ! -e "$csv" ] || fail "an output file was left: $csv"
+  [ -z "$(ls -A "$work" | grep -v '^err$')" ] || fail "files left behind: $(ls -A "$work")"
+}
+
+case $case in
+  refusal)
+    "${launch[@]}" "$cli" simulate --pulses 9:6:1 --csv "$csv" 2>"$work/err" >/dev/null
+    rc=$?
+    [ $rc -ne 0 ] || fail "exit status 0"
+    [ "$(count 'The grid is empty')" = 1 ] || fail "expected the refusal once"
+    no_output
+    ;;
+  rank-signal)
+    # Rank 1 receives SIGTERM four seconds in, while the default grid runs for far longer.
+    "${launch[@]}" sh -c 'if [ "$OMPI_COMM_WORLD_RANK" = 1 ]; then (sleep 4; kill -TERM $$) & fi; exec "$0" "$@"' \
+      "$cli" simulate --csv "$csv" 2>"$work/err" >/dev/null
+    rc=$?
+    [ $rc -ne 0 ] || fail "exit status 0"
+    [ "$(count 'Rank 1 of 2: The simulation was stopped by signal 15')" = 1 ] || fail "expected one message naming rank 1"
+    [ "$(count 'stopped by signal')" = 1 ] || fail "expected exactly one stop message"
+    no_output
+    ;;
+  interrupt)
+    "${launch[@]}" "$cli" simulate --csv "$csv" 2>"$work/err" >/dev/null &
+    job=$!
+    sleep 3
+    kill -INT $job
+    for _ in $(seq 1 300); do kill -0 $job 2>/dev/null || break; sleep 0.1; done
+    kill -0 $job 2>/dev/null && fail "mpirun still runs 30 s after Ctrl-C"
+    wait $job
+    rc=$?
+    [ $rc -ne 0 ] || fail "exit status 0"
+    pgrep -f -- "--csv $csv" >/dev/null && fail "a rank outlived the job"
+    no_output
+    ;;
+  *) echo "unknown case $case"; exit 2 ;;
+esac
+echo "ok: $case (exit status $rc)"
