@@ -278,6 +278,31 @@ ordered_json pulsesJson(int count, const int16_t* position, const int16_t* etalo
     return pulses;
 }
 
+bool isKnownCountRoutine(Routine r) {
+    return r == Routine::detectPulsesFixed || r == Routine::recognizePulsesFixed || r == Routine::detectTuplesFixed ||
+           r == Routine::recognizeTuplesFixed;
+}
+
+// The size of a known-count programme: one cell per position of every pulse's range, each
+// looking back over the part of the previous range its gap window reaches.
+struct ProgrammeSize {
+    int64_t cells = 0;
+    int64_t steps = 0;
+};
+
+ProgrammeSize knownCountSize(const SeriesHeader& h, uint16_t Tmin, uint16_t Tmax) {
+    ProgrammeSize size;
+    for (int j = 0; j < h.wImpulseQuantity; ++j) {
+        const int64_t width = std::max<int64_t>(0, int64_t{h.lpPositionMax[j]} - h.lpPositionMin[j] + 1);
+        size.cells += width;
+        if (j > 0) {
+            const int64_t previous = std::max<int64_t>(0, int64_t{h.lpPositionMax[j - 1]} - h.lpPositionMin[j - 1] + 1);
+            size.steps += width * std::min<int64_t>(int64_t{Tmax} - Tmin + 1, previous);
+        }
+    }
+    return size;
+}
+
 bool isTupleRoutine(Routine r) {
     return r == Routine::detectTuplesUnfixed || r == Routine::detectTuplesFixed ||
            r == Routine::recognizeTuplesUnfixed || r == Routine::recognizeTuplesFixed;
@@ -384,12 +409,28 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
     int status = 0;
     ResultStream stream(out);
     JsonArrayStream array(stream);
+    constexpr int64_t largeProgrammeSteps = 200'000'000;
+    bool largeAnnounced = false;
+    Progress progress("series");
     for (int r = 1; r <= o.repeat && status == 0; ++r) {
         if (!nextSeries(o, s, window)) {
             status = 1;
             break;
         }
+        if (isKnownCountRoutine(routine)) {
+            // A large known-count problem (it grows with the pulse count times the position
+            // ranges) says how large it is before it starts, and then how far the series went.
+            const ProgrammeSize size = knownCountSize(*s.lpSeriesHeader, s.wTmin, s.wTmax);
+            if (size.steps >= largeProgrammeSteps && !largeAnnounced) {
+                largeAnnounced = true;
+                std::cerr << "process: a known-count problem of " << s.lpSeriesHeader->wImpulseQuantity << " pulses: "
+                          << size.cells << " position cells (about " << (size.cells * 4 + (1 << 20) - 1) / (1 << 20)
+                          << " MB) and " << size.steps << " comparisons per series; it may take a while.\n";
+                progress.start(o.repeat);
+            }
+        }
         const int32_t answer = runRoutine(routine, window, s.alphabet, input, chains, *s.lpSeriesHeader);
+        if (largeAnnounced) progress(r, o.repeat);
         if (window.count) {
             status = 1;
             break;

@@ -134,3 +134,29 @@ TEST(CliJsonTest, RefusalsPrintNothingAndFail) {
         EXPECT_EQ(run.out, "") << args;
     }
 }
+
+// A million series make gigabytes of JSON: the array streams out while the series are still
+// being made (memory stays bounded), instead of appearing at the end or not at all.
+TEST(CliJsonTest, LongJsonOutputStreamsWhileItIsMade) {
+    for (const char* command : {"series", "process"}) {
+        const std::string line = std::string("timeout 60 ") + PULSEBENCH_CLI + " " + command +
+                                 " --length 300 --repeat 1000000 --json 2>/dev/null";
+        FILE* pipe = popen(line.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string head;
+        std::array<char, 65536> buffer;
+        size_t n;
+        while (head.size() < (size_t{12} << 20) && (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            head.append(buffer.data(), n);
+        pclose(pipe);  // the tool ends on the closed pipe
+        ASSERT_GE(head.size(), size_t{12} << 20) << command;
+        EXPECT_EQ(head.substr(0, 4), "[\n  ") << command;
+        // The first element is whole and parses as the one-series run prints it.
+        const size_t end = head.find("\n  },\n  {");
+        ASSERT_NE(end, std::string::npos);
+        const auto first = nlohmann::ordered_json::parse(head.substr(2, end + 4 - 2));
+        const auto single =
+            nlohmann::ordered_json::parse(runCli(std::string(command) + " --length 300 --json").out);
+        EXPECT_EQ(first, single[0]) << command;
+    }
+}
