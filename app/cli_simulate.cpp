@@ -108,6 +108,16 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                           " simulate ", MessageIcon::Warning);
         return 1;
     }
+    // The results of every cell are held in memory (six 32-bit matrices): a grid beyond 1 GB is
+    // refused rather than left to fail in the middle of its allocation.
+    const int64_t cells = int64_t{steps} * o.noiseSteps;
+    if (cells * 24 > (int64_t{1} << 30)) {
+        window.messageBox("The grid of " + std::to_string(steps) + " pulse counts by " + std::to_string(o.noiseSteps) +
+                              " noise levels needs " + std::to_string(cells * 24 >> 20) +
+                              " MB for its results; at most 1024 MB.",
+                          " simulate ", MessageIcon::Warning);
+        return 1;
+    }
     // The outputs, before any work.
     if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
     if (!o.plot.empty() && !checkImageOutput(window, "--plot", o.plot)) return 1;

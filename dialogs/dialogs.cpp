@@ -234,6 +234,14 @@ std::string simulationRangesRefusal(const DialogResult& r) {
     if (why.empty()) why = checkNumber(r, 1018, "Number of Steps in Simulation", 1, 65535);
     if (why.empty()) why = checkNumber(r, 1020, "Noise Increment per Step", 0, 65535);
     if (!why.empty()) return why;
+    // The results of every cell are held in memory (six 32-bit matrices): at most 1 GB.
+    const int64_t increment = std::max<int64_t>(numberOf(r, 1017), 1);
+    const int64_t pulseCounts = std::max<int64_t>((int64_t{numberOf(r, 1016)} - numberOf(r, 1015)) / increment + 1, 0);
+    const int64_t bytes = pulseCounts * numberOf(r, 1018) * 24;
+    if (bytes > (int64_t{1} << 30))
+        return "\"Number of Pulses in Series\" and \"Number of Steps in Simulation\": a grid of " +
+               decimal(pulseCounts) + " pulse counts by " + decimal(numberOf(r, 1018)) + " noise levels needs " +
+               decimal(bytes >> 20) + " MB for its results; at most 1024 MB.";
     // The last noise level, computed in 64 bits so that no product wraps.
     const int64_t last = int64_t{numberOf(r, 1019)} + (int64_t{numberOf(r, 1018)} - 1) * numberOf(r, 1020);
     if (last > gaussSigmaLimit)

@@ -537,6 +537,8 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
         {simulationRangesForm(s), {{1018, "65535"}, {1020, "65535"}},
          "the last noise level, 4294770690, must not exceed 10922"},
         {simulationRangesForm(s), {{1019, "10000"}, {1018, "3"}, {1020, "500"}}, "the last noise level, 11000,"},
+        {simulationRangesForm(s), {{1015, "1"}, {1016, "65535"}, {1018, "65535"}, {1020, "0"}},
+         "a grid of 65535 pulse counts by 65535 noise levels needs 98301 MB for its results; at most 1024 MB"},
     };
     for (const auto& c : cases) {
         const std::string why = dialogRefusal(c.form, answer(c.form, c.values), s);
