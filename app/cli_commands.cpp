@@ -365,6 +365,8 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
             stream.write(text.str());
         }
     }
+    // Any message box is a refusal: nothing is printed then.
+    if (window.count) return 1;
     if (o.json) array.close();
     stream.finish();
     return 0;
@@ -445,6 +447,8 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
             stream.write(text.str());
         }
     }
+    // Any message box is a refusal: nothing is printed then.
+    if (window.count) status = 1;
     if (status == 0) {
         if (p.series.json) array.close();
         stream.finish();

@@ -260,6 +260,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         if (!saveImage(window, o.plot, renderWorkbench(view, o.width, o.height))) status = 1;
     }
     releaseRestErrHeader(window, acc);
-    if (status == 0) stream.finish();
+    if (status == 0 && window.count == 0) stream.finish();
+    if (window.count) status = 1;
     return status;
 }
