@@ -38,7 +38,8 @@ enum : int {
     dialogGraphChoiceRecognition = 114,
 };
 
-/// Room the edit fields are read back with: characters beyond it are not seen.
+/// Room the single-number edit fields are read back with: characters beyond it are not seen.
+/// The number-list fields are read whole, so that they return every entry they show.
 inline constexpr size_t dialogFieldRoom = 99;
 
 /// A decimal integer as the edit fields are read: only the first 99 characters; leading blanks
