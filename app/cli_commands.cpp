@@ -53,8 +53,9 @@ int finishOutput(int status, StderrMessageSink& window) {
     std::cout.flush();
     int code = 0;
     if (!std::cout.good() || std::fflush(stdout) != 0 || std::ferror(stdout)) code = errno ? errno : EIO;
-    if (std::fclose(stdout) != 0 && !code) code = errno ? errno : EIO;
-    if (code == 0 || code == EBADF) return status;
+    // A standard output closed from the start fails only its close when nothing was written.
+    if (std::fclose(stdout) != 0 && !code && errno != EBADF) code = errno ? errno : EIO;
+    if (code == 0) return status;
     window.messageBox(std::string("Cannot write standard output: ") + std::strerror(code) + ".", " pulsebench-cli ",
                       MessageIcon::Warning);
     return status ? status : 1;
