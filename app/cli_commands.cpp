@@ -1,6 +1,9 @@
 #include "app/cli_commands.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <iomanip>
 #include <iostream>
@@ -10,8 +13,11 @@
 #include "core/startup_model.h"
 #include "model/subsets.h"
 #include "processing/chains.h"
+#include "app/cli_progress.h"
 #include "app/render.h"
+#include "core/menu.h"
 #include "core/workbench.h"
+#include "export/output_file.h"
 #include "dialogs/dialog_form.h"
 #include "platform/headless/headless_shell.h"
 #include "processing/dispatch.h"
@@ -26,6 +32,33 @@ void StderrMessageSink::messageBox(const std::string& text, const std::string& c
     while (!body.empty() && body.back() == '\n') body.pop_back();
     std::cerr << (trimmed.empty() ? "" : trimmed + ": ") << body << '\n';
     ++count;
+}
+
+void ResultStream::write(const std::string& text) {
+    held_ += text;
+    if (held_.size() > holdLimit) {
+        out_ << held_;
+        held_.clear();
+    }
+}
+
+void ResultStream::finish() {
+    out_ << held_;
+    held_.clear();
+    out_.flush();
+}
+
+int finishOutput(int status, StderrMessageSink& window) {
+    errno = 0;
+    std::cout.flush();
+    int code = 0;
+    if (!std::cout.good() || std::fflush(stdout) != 0 || std::ferror(stdout)) code = errno ? errno : EIO;
+    // A standard output closed from the start fails only its close when nothing was written.
+    if (std::fclose(stdout) != 0 && !code && errno != EBADF) code = errno ? errno : EIO;
+    if (code == 0) return status;
+    window.messageBox(std::string("Cannot write standard output: ") + std::strerror(code) + ".", " pulsebench-cli ",
+                      MessageIcon::Warning);
+    return status ? status : 1;
 }
 
 namespace {
@@ -121,6 +154,17 @@ void printSeriesText(const SeriesHeader& h, int number, std::ostream& out) {
 }
 }  // namespace
 
+void JsonArrayStream::add(const ordered_json& element) {
+    std::string text = empty_ ? "[\n  " : ",\n  ";
+    writeJson(element, 1, text);
+    out_.write(text);
+    empty_ = false;
+}
+
+void JsonArrayStream::close() {
+    out_.write(empty_ ? "[]\n" : "\n]\n");
+}
+
 std::string formatJson(const ordered_json& value) {
     std::string out;
     writeJson(value, 0, out);
@@ -189,6 +233,17 @@ bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSin
     if (sequence.size() < s.wMaxPulses) sequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
     s.lpEtalonSequence = sequence;
 
+    if (!o.subset.empty() && o.subsetStart) {
+        // A subset that starts after the last pulse would be dropped without a word.
+        const bool drawn = isUnfixedCountSeriesType(o.type);
+        const int pulses = drawn ? s.wMinPulses : s.wSeriesPulses;
+        if (*o.subsetStart > pulses) {
+            window.messageBox("--subset-start " + std::to_string(*o.subsetStart) + " lies beyond the series: it has " +
+                                  (drawn ? "at least " : "") + std::to_string(pulses) + " pulses.",
+                              " series ", MessageIcon::Warning);
+            return false;
+        }
+    }
     if (!o.subset.empty()) {
         s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin,
                                                  s.wTmax, s.dwSeriesSize, s.lpSeriesHeader);
@@ -222,6 +277,31 @@ ordered_json pulsesJson(int count, const int16_t* position, const int16_t* etalo
                           {"cutStart", cutStart[j]},
                           {"cutEnd", cutEnd[j]}});
     return pulses;
+}
+
+bool isKnownCountRoutine(Routine r) {
+    return r == Routine::detectPulsesFixed || r == Routine::recognizePulsesFixed || r == Routine::detectTuplesFixed ||
+           r == Routine::recognizeTuplesFixed;
+}
+
+// The size of a known-count programme: one cell per position of every pulse's range, each
+// looking back over the part of the previous range its gap window reaches.
+struct ProgrammeSize {
+    int64_t cells = 0;
+    int64_t steps = 0;
+};
+
+ProgrammeSize knownCountSize(const SeriesHeader& h, uint16_t Tmin, uint16_t Tmax) {
+    ProgrammeSize size;
+    for (int j = 0; j < h.wImpulseQuantity; ++j) {
+        const int64_t width = std::max<int64_t>(0, int64_t{h.lpPositionMax[j]} - h.lpPositionMin[j] + 1);
+        size.cells += width;
+        if (j > 0) {
+            const int64_t previous = std::max<int64_t>(0, int64_t{h.lpPositionMax[j - 1]} - h.lpPositionMin[j - 1] + 1);
+            size.steps += width * std::min<int64_t>(int64_t{Tmax} - Tmin + 1, previous);
+        }
+    }
+    return size;
 }
 
 bool isTupleRoutine(Routine r) {
@@ -274,18 +354,24 @@ void printProcessingText(const SeriesHeader& h, const ChainsHeader& c, Routine r
 int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window) {
     Settings s;
     if (!prepareSeriesSettings(o, s, window)) return 1;
-    ordered_json all = ordered_json::array();
-    std::ostringstream text;  // printed once every series is made and every file written
+    ResultStream stream(out);
+    JsonArrayStream array(stream);
     for (int r = 1; r <= o.repeat; ++r) {
         if (!nextSeries(o, s, window)) return 1;
-        if (o.json)
-            all.push_back(seriesJson(*s.lpSeriesHeader));
-        else
+        if (o.json) {
+            array.add(seriesJson(*s.lpSeriesHeader));
+        } else {
+            std::ostringstream text;
             printSeriesText(*s.lpSeriesHeader, r, text);
+            stream.write(text.str());
+        }
     }
+    // Any message box is a refusal: nothing is printed then.
+    if (window.count) return 1;
+    // The files are written before the held text is passed on, so a failed write prints nothing.
     if (!writeSeriesFiles(o.files, *s.lpSeriesHeader, window)) return 1;
-    out << text.str();
-    if (o.json) out << formatJson(all);
+    if (o.json) array.close();
+    stream.finish();
     return 0;
 }
 
@@ -326,27 +412,114 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
     input.pct = p.savedEnergyProcess.value_or(s.wSavedEnergyCreate);
 
     int status = 0;
-    ordered_json all = ordered_json::array();
+    ResultStream stream(out);
+    JsonArrayStream array(stream);
+    constexpr int64_t largeProgrammeSteps = 200'000'000;
+    bool largeAnnounced = false;
+    Progress progress("series");
     for (int r = 1; r <= o.repeat && status == 0; ++r) {
         if (!nextSeries(o, s, window)) {
             status = 1;
             break;
         }
+        if (isKnownCountRoutine(routine)) {
+            // A large known-count problem (it grows with the pulse count times the position
+            // ranges) says how large it is before it starts, and then how far the series went.
+            const ProgrammeSize size = knownCountSize(*s.lpSeriesHeader, s.wTmin, s.wTmax);
+            if (size.steps >= largeProgrammeSteps && !largeAnnounced) {
+                largeAnnounced = true;
+                std::cerr << "process: a known-count problem of " << s.lpSeriesHeader->wImpulseQuantity << " pulses: "
+                          << size.cells << " position cells (about " << (size.cells * 4 + (1 << 20) - 1) / (1 << 20)
+                          << " MB) and " << size.steps << " comparisons per series; it may take a while.\n";
+                progress.start(o.repeat);
+            }
+        }
         const int32_t answer = runRoutine(routine, window, s.alphabet, input, chains, *s.lpSeriesHeader);
+        if (largeAnnounced) progress(r, o.repeat);
         if (window.count) {
             status = 1;
             break;
         }
         addToChainsHeader(window, static_cast<uint16_t>(s.seriesType), task, s.wSavedEnergyCreate, input.pct,
                           chains);
-        if (p.series.json)
-            all.push_back(processingJson(*s.lpSeriesHeader, *chains, routine, answer));
-        else
-            printProcessingText(*s.lpSeriesHeader, *chains, routine, answer, r, out);
+        if (p.series.json) {
+            array.add(processingJson(*s.lpSeriesHeader, *chains, routine, answer));
+        } else {
+            std::ostringstream text;
+            printProcessingText(*s.lpSeriesHeader, *chains, routine, answer, r, text);
+            stream.write(text.str());
+        }
     }
-    if (status == 0 && p.series.json) out << formatJson(all);
+    // Any message box is a refusal: nothing is printed then.
+    if (window.count) status = 1;
+    if (status == 0) {
+        if (p.series.json) array.close();
+        stream.finish();
+    }
     releaseChainsHeader(chains);
     return status;
+}
+
+namespace {
+// The headless shell of `experiment`: long work shows its progress on standard error, as
+// `simulate` does.
+class ExperimentShell : public HeadlessShell {
+public:
+    const Settings* settings = nullptr;  ///< where the size of a simulation's grid is read
+
+    int runWithProgress(const std::string& title,
+                        const std::function<int(const std::function<void(int, int)>& progress,
+                                                const std::atomic<bool>& cancel)>& work) override {
+        if (!work) return HeadlessShell::runWithProgress(title, work);
+        Progress progress;
+        if (settings) progress.start(static_cast<long>(settings->wPulsesSteps) * settings->wNoiseSteps);
+        return HeadlessShell::runWithProgress(
+            title, [&](const std::function<void(int, int)>& inner, const std::atomic<bool>& cancel) {
+                return work(
+                    [&](int done, int total) {
+                        inner(done, total);
+                        progress(done, total);
+                    },
+                    cancel);
+            });
+    }
+};
+
+// Ids the dispatcher knows: the menu's and the internal ones.
+bool isKnownCommand(int id) {
+    for (const MenuRow& row : mainMenu)
+        if (row.id == id) return true;
+    return (id >= cmCreateSeries && id <= cmDebuggingRepeat) || (id >= CM_CLOSE && id <= CM_REPAINT_SUBSET_CELLS);
+}
+
+bool isImageName(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string ending = name.substr(name.size() - 4);
+    std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ending == ".bmp" || ending == ".pcx" || ending == ".png";
+}
+
+std::string trimmedCaption(const std::string& caption) {
+    const auto first = caption.find_first_not_of(' ');
+    return first == std::string::npos ? "" : caption.substr(first, caption.find_last_not_of(' ') - first + 1);
+}
+}  // namespace
+
+bool checkImageOutput(MessageSink& window, const char* option, const std::string& fileName) {
+    if (!isImageName(fileName)) {
+        window.messageBox(std::string(option) + ": the picture's file name must end in \".bmp\", \".pcx\" or \".png\" (got \"" +
+                              fileName + "\").",
+                          " pulsebench-cli ", MessageIcon::Warning);
+        return false;
+    }
+    return checkFileOutput(window, option, fileName);
+}
+
+bool checkFileOutput(MessageSink& window, const char* option, const std::string& fileName) {
+    const std::string problem = outputFileProblem(fileName);
+    if (problem.empty()) return true;
+    window.messageBox(std::string(option) + ": cannot write " + problem + ".", " pulsebench-cli ", MessageIcon::Warning);
+    return false;
 }
 
 int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSink& window) {
@@ -358,9 +531,26 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
                               " experiment ", MessageIcon::Warning);
             return 1;
         }
+    for (size_t i = 0; i < o.commands.size(); ++i) {
+        const int id = o.commands[i];
+        if (!isKnownCommand(id)) {
+            window.messageBox("--commands: " + std::to_string(id) +
+                                  " is not a command id (menu ids 40001 to 40033, internal ids 204 to 224).",
+                              " experiment ", MessageIcon::Warning);
+            return 1;
+        }
+        if ((id == cmExit || id == CM_CLOSE) && i + 1 < o.commands.size()) {
+            window.messageBox("--commands: nothing runs after " + std::string(id == cmExit ? "Exit (40004)" : "close (204)") +
+                                  "; " + std::to_string(o.commands.size() - i - 1) + " ids follow it.",
+                              " experiment ", MessageIcon::Warning);
+            return 1;
+        }
+    }
+    if (!o.snapshot.empty() && !checkImageOutput(window, "--snapshot", o.snapshot)) return 1;
 
-    HeadlessShell shell;
+    ExperimentShell shell;
     Workbench workbench;
+    shell.settings = &workbench.settings;
     shell.setDispatcher([&](int id) { workbench.onCommand(id); });
     shell.setDialogAnswer([&](const DialogForm& form) { return scriptedAnswer(form, values, cancel); });
     if (!workbench.onCreate(shell)) return 1;
@@ -383,12 +573,33 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
         panel.wSelectedCount = static_cast<uint16_t>(std::min<size_t>(panel.selectedSubset.size(), panel.wSubsetEntries));
     }
 
-    ordered_json runs = ordered_json::array();
+    ResultStream stream(out);
+    JsonArrayStream runs(stream);
     int number = 0;
+    bool refused = false;
     for (const int id : o.commands) {
         const int before = workbench.processingRuns;
+        const size_t shown = shell.messages.size();
         workbench.onCommand(id);
+        // A message box other than the simulation's report means the command was refused (or
+        // failed): its refusal takes the place of a result, never an earlier one.
+        std::string refusal;
+        for (size_t m = shown; m < shell.messages.size() && refusal.empty(); ++m)
+            if (shell.messages[m].caption != "getPulseEstAsRepeats") {
+                const std::string caption = trimmedCaption(shell.messages[m].caption);
+                std::string text = shell.messages[m].text;
+                while (!text.empty() && text.back() == '\n') text.pop_back();
+                refusal = (caption.empty() ? "" : caption + ": ") + text;
+            }
         const Settings& s = workbench.settings;
+        if (!refusal.empty()) {
+            refused = true;
+            if (o.json)
+                runs.add({{"command", id}, {"refused", refusal}});
+            else
+                stream.write("Command " + std::to_string(id) + " refused: " + refusal + "\n");
+            continue;
+        }
         if (workbench.processingRuns == before || !s.lpSeriesHeader || !s.lpChainsHeader) continue;
         if (o.json) {
             ordered_json run = processingJson(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine,
@@ -397,16 +608,19 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
             run["taskType"] = s.wTaskType;
             run["seriesType"] = s.seriesType;
             run["viewMode"] = s.viewMode;
-            runs.push_back(run);
+            runs.add(run);
         } else {
-            out << "Command " << id << ": task " << s.wTaskType << ", series type " << s.seriesType << ", view "
-                << s.viewMode << "\n";
+            std::ostringstream text;
+            text << "Command " << id << ": task " << s.wTaskType << ", series type " << s.seriesType << ", view "
+                 << s.viewMode << "\n";
             printProcessingText(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine, workbench.lastAnswer,
-                                ++number, out);
+                                ++number, text);
+            stream.write(text.str());
         }
     }
-    if (o.json) out << formatJson(runs);
-    int status = 0;
+    if (o.json) runs.close();
+    stream.finish();
+    int status = refused ? 1 : 0;
     if (!o.snapshot.empty() &&
         !saveImage(window, o.snapshot, renderWorkbench(workbench, o.width, o.height)))
         status = 1;

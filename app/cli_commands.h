@@ -19,6 +19,45 @@ public:
     int count = 0;
 };
 
+/// What a command prints on standard output, held back so that a refusal leaves standard output
+/// empty. Once more than `holdLimit` bytes are held they are passed on and later text streams
+/// through, so that memory stays bounded whatever the repeat count.
+class ResultStream {
+public:
+    static constexpr size_t holdLimit = size_t{1} << 22;
+    explicit ResultStream(std::ostream& out) : out_(out) {}
+    void write(const std::string& text);
+    /// Passes on what is held; a stream that is never finished prints nothing more.
+    void finish();
+
+private:
+    std::ostream& out_;
+    std::string held_;
+};
+
+/// A JSON array written element by element, byte for byte as formatJson would write the whole.
+class JsonArrayStream {
+public:
+    explicit JsonArrayStream(ResultStream& out) : out_(out) {}
+    void add(const nlohmann::ordered_json& element);
+    void close();
+
+private:
+    ResultStream& out_;
+    bool empty_ = true;
+};
+
+/// The end of every command: flushes and closes standard output and checks that everything
+/// reached it (a full disk, /dev/full). Returns `status`, or 1 after a message naming the
+/// failure when the output was lost.
+int finishOutput(int status, StderrMessageSink& window);
+
+/// Checks before any work that an output file can be written (OutputFile's conditions); a
+/// picture's name must also end in .bmp, .pcx or .png. Returns false after a message naming the
+/// option, the path and the reason.
+bool checkFileOutput(MessageSink& window, const char* option, const std::string& fileName);
+bool checkImageOutput(MessageSink& window, const char* option, const std::string& fileName);
+
 /// JSON with objects indented and arrays of numbers kept on one line, so that a sample array
 /// reads as a row and a golden file's diff shows what changed.
 std::string formatJson(const nlohmann::ordered_json& value);
@@ -106,5 +145,8 @@ struct ExperimentOptions {
     int width = 1600, height = 1000;  ///< client size of the rendering
 };
 
-/// `experiment`: the workbench without a window. Returns the process exit code.
+/// `experiment`: the workbench without a window. The ids are checked first (known ids only,
+/// nothing after Exit). A command that shows a message box (besides the simulation's report) is
+/// refused: its entry holds the refusal instead of a result, and the exit code is 1 when any
+/// command was refused. Returns the process exit code.
 int runExperiment(const ExperimentOptions& options, std::ostream& out, StderrMessageSink& window);

@@ -1,6 +1,8 @@
 // pulsebench-cli: the workbench's engine without a window, for scripts and long runs.
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <iostream>
 #include <sstream>
 
@@ -9,30 +11,114 @@
 #include "app/cli_commands.h"
 #include "app/cli_mpi.h"
 #include "app/render.h"
+#include "model/random.h"
 
 namespace {
-void addSeriesOptions(CLI::App* command, SeriesOptions& o) {
-    command->add_option("--type", o.type, "series type")
-        ->check(CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 36u, 40u}))
-        ->default_str("8");
-    command->add_option("--length", o.length, "series length N in samples");
-    command->add_option("--tmin", o.tmin, "minimum distance between pulse starts");
-    command->add_option("--tmax", o.tmax, "maximum distance between pulse starts");
-    command->add_option("--count", o.count, "pulse count K of a fixed-count type");
+// Numbers are read one way everywhere: decimal, an optional sign, digits and nothing else. Each
+// is checked against its option's range in its full width before anything narrows it.
+std::optional<int64_t> decimalValue(const std::string& text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return std::nullopt;
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        if (value > (int64_t{1} << 40)) return std::nullopt;  // far beyond every range
+        value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+std::string rangeText(int64_t low, int64_t high) {
+    return "a decimal number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+std::string listText(const std::vector<int64_t>& allowed) {
+    std::string text;
+    for (size_t i = 0; i < allowed.size(); ++i) text += (i ? ", " : "") + std::to_string(allowed[i]);
+    return text;
+}
+
+// A number in [low, high]; rewrites the text to its plain decimal form so that the conversion
+// that follows reads the same number ("010" is ten).
+CLI::Validator Decimal(int64_t low, int64_t high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            const auto value = decimalValue(text);
+            if (!value || *value < low || *value > high)
+                return "expected " + rangeText(low, high) + ", got \"" + text + "\"";
+            text = std::to_string(*value);
+            return {};
+        },
+        "decimal " + std::to_string(low) + ".." + std::to_string(high));
+}
+
+// One of the listed numbers.
+CLI::Validator OneOf(std::vector<int64_t> allowed) {
+    return CLI::Validator(
+        [allowed](std::string& text) -> std::string {
+            const auto value = decimalValue(text);
+            if (!value || std::find(allowed.begin(), allowed.end(), *value) == allowed.end())
+                return "expected one of " + listText(allowed) + ", got \"" + text + "\"";
+            text = std::to_string(*value);
+            return {};
+        },
+        "one of " + listText(allowed));
+}
+
+// One of the listed words.
+CLI::Validator OneWord(std::vector<std::string> allowed) {
+    return CLI::Validator(
+        [allowed](std::string& text) -> std::string {
+            if (std::find(allowed.begin(), allowed.end(), text) != allowed.end()) return {};
+            std::string names;
+            for (size_t i = 0; i < allowed.size(); ++i) names += (i ? ", " : "") + allowed[i];
+            return "expected one of " + names + ", got \"" + text + "\"";
+        },
+        "");
+}
+
+// "3,5,7" -> numbers in [low, high]; no empty entry, at least one number.
+template <typename T>
+std::vector<T> parseList(const std::string& option, const std::string& text, int64_t low, int64_t high) {
+    std::vector<T> values;
+    std::stringstream in(text);
+    std::string part;
+    bool bad = text.empty() || text.back() == ',';
+    while (!bad && std::getline(in, part, ',')) {
+        const auto value = decimalValue(part);
+        if (!value || *value < low || *value > high)
+            bad = true;
+        else
+            values.push_back(static_cast<T>(*value));
+    }
+    if (bad)
+        throw CLI::ValidationError(option, "expected a list of decimal numbers from " + std::to_string(low) + " to " +
+                                               std::to_string(high) + " separated by commas, got \"" + text + "\"");
+    return values;
+}
+
+void addSeriesOptions(CLI::App* command, SeriesOptions& o, std::string& sequence, std::string& subset) {
+    command->add_option("--type", o.type, "series type")->transform(OneOf({1, 2, 4, 8, 16, 32, 36, 40}))->default_str("8");
+    command->add_option("--length", o.length, "series length N in samples")->transform(Decimal(0, 4294967295));
+    command->add_option("--tmin", o.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
+    command->add_option("--tmax", o.tmax, "maximum distance between pulse starts")->transform(Decimal(0, 65535));
+    command->add_option("--count", o.count, "pulse count K of a fixed-count type")->transform(Decimal(0, 65535));
     command->add_option("--saved-energy", o.savedEnergy, "saved energy level of the series, percent")
-        ->check(CLI::Range(0, 100));
-    command->add_option("--noise", o.noise, "noise level (standard deviation); 0 adds no noise");
-    command->add_option("--sequence", o.sequence, "etalon number of each pulse, e.g. 1,3,5")->delimiter(',');
-    auto* subset =
-        command->add_option("--subset", o.subset, "active selected subset, e.g. 3,5,7")->delimiter(',');
+        ->transform(Decimal(0, 100));
+    command->add_option("--noise", o.noise, "noise level (standard deviation); 0 adds no noise")
+        ->transform(Decimal(-32768, 32767));
+    command->add_option("--sequence", sequence, "etalon number of each pulse, e.g. 1,3,5");
+    auto* subsetOption = command->add_option("--subset", subset, "active selected subset, e.g. 3,5,7");
     command->add_option("--subset-mode", o.subsetMode, "subset layout mode 1..5")
-        ->check(CLI::Range(1, 5))
-        ->needs(subset);
+        ->transform(Decimal(1, 5))
+        ->needs(subsetOption);
     command->add_option("--subset-start", o.subsetStart, "1-based pulse where the subset starts")
-        ->check(CLI::Range(1, 65535))
-        ->needs(subset);
+        ->transform(Decimal(1, 65535))
+        ->needs(subsetOption);
     command->add_option("--repeat", o.repeat, "number of series made one after the other")
-        ->check(CLI::Range(1, 1000000));
+        ->transform(Decimal(1, 1000000));
     command->add_flag("--json", o.json, "print JSON");
 }
 
@@ -41,45 +127,42 @@ std::vector<std::vector<int32_t>> parseTuples(const std::string& text) {
     std::vector<std::vector<int32_t>> tuples;
     std::stringstream all(text);
     std::string one;
+    if (text.empty() || text.back() == ';') throw CLI::ValidationError("--tuples", "an empty tuple in \"" + text + "\"");
     while (std::getline(all, one, ';')) {
-        std::vector<int32_t> tuple;
-        std::stringstream members(one);
-        std::string member;
-        while (std::getline(members, member, ',')) {
-            size_t used = 0;
-            int value = 0;
-            try {
-                value = std::stoi(member, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used == 0 || used != member.size())
-                throw CLI::ValidationError("--tuples", "not a list of etalon numbers: \"" + text + "\"");
-            tuple.push_back(value);
+        if (one.empty()) throw CLI::ValidationError("--tuples", "an empty tuple in \"" + text + "\"");
+        try {
+            tuples.push_back(parseList<int32_t>("--tuples", one, -2147483648LL, 2147483647LL));
+        } catch (const CLI::ValidationError&) {
+            throw CLI::ValidationError("--tuples", "not a list of etalon numbers: \"" + text + "\"");
         }
-        if (tuple.empty()) throw CLI::ValidationError("--tuples", "an empty tuple in \"" + text + "\"");
-        tuples.push_back(tuple);
     }
     return tuples;
 }
-// "A:B:C" -> three integers.
-std::array<int32_t, 3> parseTriple(const std::string& option, const std::string& text) {
-    std::array<int32_t, 3> values{};
+// "A:B:C" -> three decimal integers, each checked in full width.
+std::array<int64_t, 3> parseTriple(const std::string& option, const std::string& text) {
+    std::array<int64_t, 3> values{};
     std::stringstream in(text);
     std::string part;
     int count = 0;
-    while (std::getline(in, part, ':')) {
-        size_t used = 0;
-        try {
-            if (count < 3) values[static_cast<size_t>(count)] = std::stoi(part, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != part.size()) count = 99;
-        ++count;
+    bool bad = text.empty() || text.back() == ':';
+    while (!bad && std::getline(in, part, ':')) {
+        const auto value = decimalValue(part);
+        if (!value || count >= 3)
+            bad = true;
+        else
+            values[static_cast<size_t>(count++)] = *value;
     }
-    if (count != 3) throw CLI::ValidationError(option, "expected three integers A:B:C, got \"" + text + "\"");
+    if (bad || count != 3)
+        throw CLI::ValidationError(option, "expected three integers A:B:C (decimal), got \"" + text + "\"");
     return values;
+}
+
+// One part of a triple, in [low, high].
+int32_t tripleEntry(const std::string& option, const char* name, int64_t value, int64_t low, int64_t high) {
+    if (value < low || value > high)
+        throw CLI::ValidationError(option, std::string(name) + " must be " + rangeText(low, high) + ", got " +
+                                               std::to_string(value));
+    return static_cast<int32_t>(value);
 }
 }  // namespace
 
@@ -92,77 +175,79 @@ int main(int argc, char** argv) {
     alphabet->add_flag("--json", alphabetJson, "print JSON");
 
     SeriesOptions seriesOptions;
+    std::string seriesSequence, seriesSubset;
     auto* series = app.add_subcommand(
         "series", "make series from the start-up state as the workbench's makers would");
-    addSeriesOptions(series, seriesOptions);
+    addSeriesOptions(series, seriesOptions, seriesSequence, seriesSubset);
     addSeriesFileOptions(series, seriesOptions.files);
 
     ProcessOptions p;
+    std::string processSequence, processSubset, processCandidates, processTuple;
     std::vector<std::string> tuples;
     auto* process = app.add_subcommand(
         "process", "make series as `series` does and run the processing routine of the task on each");
-    addSeriesOptions(process, p.series);
+    addSeriesOptions(process, p.series, processSequence, processSubset);
     process->add_option("--task", p.task, "task: 1 detection, 2 recognition, 4 joint detection and "
                                           "identification, 36 tuple detection, 40 tuple recognition, "
                                           "64 series processing")
-        ->check(CLI::IsMember({1, 2, 4, 36, 40, 64}))
+        ->transform(OneOf({1, 2, 4, 36, 40, 64}))
         ->default_str("4");
-    process->add_option("--candidates", p.candidates, "etalons the processing may look for (default: all)")
-        ->delimiter(',');
-    process->add_option("--tuple", p.tuple, "the tuple of tuple detection, e.g. 3,5,7")->delimiter(',');
+    process->add_option("--candidates", processCandidates, "etalons the processing may look for (default: all)");
+    process->add_option("--tuple", processTuple, "the tuple of tuple detection, e.g. 3,5,7");
     process->add_option("--tuples", tuples,
                         "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\" (or the option repeated)");
     process->add_option("--proceeding", p.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
-        ->check(CLI::IsMember({1, 2}));
+        ->transform(OneOf({1, 2}));
     process->add_option("--saved-energy-process", p.savedEnergyProcess,
                         "saved energy level assumed by processing (default: as the series was made)")
-        ->check(CLI::Range(0, 100));
+        ->transform(Decimal(0, 100));
 
     SimulateOptions so;
     std::string experimentSize = "1600x1000", plotSize = "1600x1000", graph = "restoring", view = "componentwise";
     std::string pulses = "6:30:1", noise = "0:29:5";
+    std::string simCandidates, simTuple;
     std::vector<std::string> simTuples;
     auto* simulate = app.add_subcommand(
         "simulate", "run the statistical simulation over a grid of pulse counts and noise levels");
-    simulate->add_option("--task", so.task, "task, as for process")->check(CLI::IsMember({1, 2, 4, 36, 40, 64}));
-    simulate->add_option("--type", so.type, "series type")->check(CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 36u, 40u}));
-    simulate->add_option("--length", so.length, "series length N in samples");
-    simulate->add_option("--tmin", so.tmin, "minimum distance between pulse starts");
-    simulate->add_option("--tmax", so.tmax, "maximum distance between pulse starts");
+    simulate->add_option("--task", so.task, "task, as for process")->transform(OneOf({1, 2, 4, 36, 40, 64}));
+    simulate->add_option("--type", so.type, "series type")->transform(OneOf({1, 2, 4, 8, 16, 32, 36, 40}));
+    simulate->add_option("--length", so.length, "series length N in samples")->transform(Decimal(0, 4294967295));
+    simulate->add_option("--tmin", so.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
+    simulate->add_option("--tmax", so.tmax, "maximum distance between pulse starts")->transform(Decimal(0, 65535));
     simulate->add_option("--pulses", pulses, "pulse counts MIN:MAX:STEP")->default_str("6:30:1");
     simulate->add_option("--noise", noise, "noise levels FIRST:STEPS:INCREMENT")->default_str("0:29:5");
-    simulate->add_option("--repeats", so.repeats, "series per grid cell")->check(CLI::Range(1, 65535));
+    simulate->add_option("--repeats", so.repeats, "series per grid cell")->transform(Decimal(1, 65535));
     simulate->add_option("--saved-energy-create", so.savedEnergyCreate, "saved energy level of the series, percent")
-        ->check(CLI::Range(0, 100));
+        ->transform(Decimal(0, 100));
     simulate->add_option("--saved-energy-process", so.savedEnergyProcess,
                          "saved energy level assumed by processing (default: as making)")
-        ->check(CLI::Range(0, 100));
-    simulate->add_option("--candidates", so.candidates, "the required etalons (default: all)")->delimiter(',');
-    simulate->add_option("--tuple", so.tuple, "the tuple a tuple series is laid from")->delimiter(',');
+        ->transform(Decimal(0, 100));
+    simulate->add_option("--candidates", simCandidates, "the required etalons (default: all)");
+    simulate->add_option("--tuple", simTuple, "the tuple a tuple series is laid from");
     simulate->add_option("--tuples", simTuples, "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\"");
     simulate->add_option("--proceeding", so.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
-        ->check(CLI::IsMember({1, 2}));
-    simulate->add_option("--threads", so.threads, "processing threads (default: every core)")->check(CLI::Range(0, 256));
+        ->transform(OneOf({1, 2}));
+    simulate->add_option("--threads", so.threads, "processing threads (default: every core)")
+        ->transform(Decimal(0, 256));
     simulate->add_flag("--json", so.json, "print the result as JSON");
     simulate->add_option("--csv", so.csv, "write one row per grid cell to this file");
     simulate->add_option("--plot", so.plot, "render the error graphs of the run (.bmp, .pcx, .png)");
     simulate->add_option("--graph", graph, "restoring, detection or recognition")
-        ->check(CLI::IsMember({"restoring", "detection", "recognition"}));
-    simulate->add_option("--view", view, "componentwise or summary")->check(CLI::IsMember({"componentwise", "summary"}));
+        ->check(OneWord({"restoring", "detection", "recognition"}));
+    simulate->add_option("--view", view, "componentwise or summary")->check(OneWord({"componentwise", "summary"}));
     simulate->add_flag("--bounds", so.bounds, "recognition error with its bounds");
     simulate->add_option("--size", plotSize, "client size of the rendering, WxH")->default_str("1600x1000");
 
     ExperimentOptions eo;
+    std::string experimentCommands, experimentTuple;
     auto* experiment = app.add_subcommand(
         "experiment", "start the workbench without a window and run menu commands through its dispatcher");
-    experiment->add_option("--commands", eo.commands, "command ids, e.g. 40018,40017")
-        ->delimiter(',')
-        ->required();
+    experiment->add_option("--commands", experimentCommands, "command ids, e.g. 40018,40017")->required();
     experiment->add_option("--dialog", eo.dialog,
                            "dialog answers: control id = value (e.g. 1001=50), or cancel; repeatable");
     experiment->add_flag("--json", eo.json, "print JSON");
     std::vector<std::string> experimentTuples;
-    experiment->add_option("--tuple", eo.tuple, "the subset panel's current subset, e.g. 3,5,7")->delimiter(',');
+    experiment->add_option("--tuple", experimentTuple, "the subset panel's current subset, e.g. 3,5,7");
     experiment->add_option("--tuples", experimentTuples,
                            "the subset panel's stored subsets, e.g. \"3,5,7;2,4\" (or the option repeated)");
     experiment->add_option("--snapshot", eo.snapshot, "render the window after the last command (.bmp, .pcx, .png)");
@@ -170,34 +255,60 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+        // Lists: the option given (even as an empty text) must hold numbers.
+        const auto list16 = [](CLI::App* command, const char* option, const std::string& text,
+                               std::vector<uint16_t>& values) {
+            if (command->count(option)) values = parseList<uint16_t>(option, text, 0, 65535);
+        };
+        const auto list32 = [](CLI::App* command, const char* option, const std::string& text,
+                               std::vector<int32_t>& values) {
+            if (command->count(option)) values = parseList<int32_t>(option, text, -2147483648LL, 2147483647LL);
+        };
+        list16(series, "--sequence", seriesSequence, seriesOptions.sequence);
+        list32(series, "--subset", seriesSubset, seriesOptions.subset);
+        list16(process, "--sequence", processSequence, p.series.sequence);
+        list32(process, "--subset", processSubset, p.series.subset);
+        list16(process, "--candidates", processCandidates, p.candidates);
+        list32(process, "--tuple", processTuple, p.tuple);
+        list16(simulate, "--candidates", simCandidates, so.candidates);
+        list32(simulate, "--tuple", simTuple, so.tuple);
+        list32(experiment, "--tuple", experimentTuple, eo.tuple);
+        if (experiment->count("--commands"))
+            eo.commands = parseList<int>("--commands", experimentCommands, 0, 2147483647);
         for (const std::string& text : tuples)
             for (auto& tuple : parseTuples(text)) p.tuples.push_back(std::move(tuple));
         for (const std::string& text : experimentTuples)
             for (auto& tuple : parseTuples(text)) eo.tuples.push_back(std::move(tuple));
         for (const std::string& text : simTuples)
             for (auto& tuple : parseTuples(text)) so.tuples.push_back(std::move(tuple));
+        // The grid: every part in its full width, then what the accumulator's 16-bit fields hold.
         const auto pp = parseTriple("--pulses", pulses);
-        so.pulsesMin = pp[0];
-        so.pulsesMax = pp[1];
-        so.pulsesStep = pp[2];
+        so.pulsesMin = tripleEntry("--pulses", "MIN", pp[0], 1, 65535);
+        so.pulsesMax = tripleEntry("--pulses", "MAX", pp[1], 1, 65535);
+        so.pulsesStep = tripleEntry("--pulses", "STEP", pp[2], 0, 65535);
+        const auto nn = parseTriple("--noise", noise);
+        so.noiseFirst = tripleEntry("--noise", "FIRST", nn[0], 0, gaussSigmaLimit);
+        so.noiseSteps = tripleEntry("--noise", "STEPS", nn[1], 1, 65535);
+        so.noiseIncrement = tripleEntry("--noise", "INCR", nn[2], 0, 65535);
+        const int64_t lastLevel = nn[0] + (nn[1] - 1) * nn[2];
+        if (lastLevel > gaussSigmaLimit)
+            throw CLI::ValidationError("--noise", "the last level FIRST + (STEPS - 1) * INCR is " +
+                                                      std::to_string(lastLevel) + "; noise levels lie from 0 to " +
+                                                      std::to_string(gaussSigmaLimit));
         if (!parseSize(experimentSize, eo.width, eo.height))
             throw CLI::ValidationError("--size", "expected WxH between 200 and 8000, got \"" + experimentSize + "\"");
         if (!parseSize(plotSize, so.width, so.height))
             throw CLI::ValidationError("--size", "expected WxH between 200 and 8000, got \"" + plotSize + "\"");
         so.graph = graph == "detection" ? 2 : graph == "recognition" ? 3 : 1;
         so.view = view == "summary" ? 2 : 1;
-        const auto nn = parseTriple("--noise", noise);
-        so.noiseFirst = nn[0];
-        so.noiseSteps = nn[1];
-        so.noiseIncrement = nn[2];
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
 
     StderrMessageSink window;
-    if (*alphabet) return runAlphabet(alphabetJson, std::cout, window);
-    if (*process) return runProcess(p, std::cout, window);
-    if (*simulate) return runSimulateOnRanks(so, std::cout, window);
-    if (*experiment) return runExperiment(eo, std::cout, window);
-    return runSeries(seriesOptions, std::cout, window);
+    if (*alphabet) return finishOutput(runAlphabet(alphabetJson, std::cout, window), window);
+    if (*process) return finishOutput(runProcess(p, std::cout, window), window);
+    if (*simulate) return finishOutput(runSimulateOnRanks(so, std::cout, window), window);
+    if (*experiment) return finishOutput(runExperiment(eo, std::cout, window), window);
+    return finishOutput(runSeries(seriesOptions, std::cout, window), window);
 }

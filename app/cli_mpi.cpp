@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -57,35 +56,6 @@ protected:
     int overflow(int c) override { return c == EOF ? 0 : c; }
 };
 }  // namespace
-
-bool writeThenRename(const std::string& path, const std::function<bool(const std::string& temporary)>& write) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    fs::path temporary = target;
-    std::string name(1, '.');
-    name += target.filename().stem().string();
-    name += ".partial-";
-    name += std::to_string(getpid());
-    name += target.extension().string();
-    temporary.replace_filename(name);
-    if (!write(temporary.string())) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    // A stop (Ctrl-C) that came while the file was written leaves nothing behind.
-    std::error_code error;
-    if (stopRequested.load()) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
-}
 
 bool quietRank() { return job.active && job.rank != 0; }
 

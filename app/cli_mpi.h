@@ -5,7 +5,6 @@
 // single process gives.
 
 #include <cstdint>
-#include <functional>
 #include <ostream>
 #include <string>
 
@@ -34,7 +33,3 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* accumulator, uint16_t 
                     uint16_t taskType, uint16_t makingEnergy, uint16_t processingEnergy, SeriesHeader* series,
                     int16_t& noiseSeed, const SimulationSettings& settings, const SimulationControl& control);
 
-/// Writes an output file under a temporary name beside `path` and renames it to `path` once
-/// `write` succeeded, so that no partial file is ever left under the final name. The temporary
-/// name keeps the file's ending (writers choose the format by it). Returns write's result.
-bool writeThenRename(const std::string& path, const std::function<bool(const std::string& temporary)>& write);

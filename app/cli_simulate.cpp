@@ -1,18 +1,19 @@
 // `pulsebench-cli simulate`: the statistical simulation without a window.
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 #include <iostream>
 
 #include "app/cli_commands.h"
 #include "app/cli_mpi.h"
+#include "app/cli_progress.h"
 #include "app/render.h"
 #include "core/workbench.h"
+#include "export/output_file.h"
 #include "core/settings.h"
 #include "core/startup_model.h"
+#include "model/random.h"
 #include "model/subsets.h"
 #include "simulation/driver.h"
 #include "simulation/rest_error.h"
@@ -20,42 +21,6 @@
 using nlohmann::ordered_json;
 
 namespace {
-std::string clock(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    return buffer;
-}
-
-// Progress on standard error: a bar redrawn in place on a terminal, otherwise a line at every
-// tenth of the grid.
-class Progress {
-public:
-    Progress() : terminal_(isatty(STDERR_FILENO) != 0), start_(std::chrono::steady_clock::now()) {}
-
-    void operator()(int done, int total) {
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const double left = done > 0 ? elapsed * (total - done) / done : 0.0;
-        if (terminal_) {
-            const int width = 30, filled = width * done / total;
-            std::fprintf(stderr, "\r[%s%s] %d/%d cells, elapsed %s, left %s ", std::string(filled, '#').c_str(),
-                         std::string(width - filled, '.').c_str(), done, total, clock(elapsed).c_str(),
-                         clock(left).c_str());
-            if (done == total) std::fputc('\n', stderr);
-        } else if (done * 10 / total != lastTenth_ || done == total) {
-            lastTenth_ = done * 10 / total;
-            std::fprintf(stderr, "%d/%d cells, elapsed %s, left %s\n", done, total, clock(elapsed).c_str(),
-                         clock(left).c_str());
-        }
-        std::fflush(stderr);
-    }
-
-private:
-    bool terminal_;
-    int lastTenth_ = 0;
-    std::chrono::steady_clock::time_point start_;
-};
-
 ordered_json matrix(int32_t** rows, int levels, int pulses) {
     ordered_json m = ordered_json::array();
     for (int k = 0; k < levels; ++k) m.push_back(std::vector<int32_t>(rows[k], rows[k] + pulses));
@@ -103,6 +68,18 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     s.wTmin = o.tmin.value_or(s.wTmin);
     s.wTmax = o.tmax.value_or(s.wTmax);
     if (!checkSeriesParameters(window, " simulate ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize)) return 1;
+    // The grid's parts, checked in their full width before they are narrowed to 16 bits.
+    const int64_t lastLevel = int64_t{o.noiseFirst} + (int64_t{o.noiseSteps} - 1) * o.noiseIncrement;
+    if (o.pulsesMin < 1 || o.pulsesMin > 65535 || o.pulsesMax < 1 || o.pulsesMax > 65535 || o.pulsesStep < 0 ||
+        o.pulsesStep > 65535 || o.noiseFirst < 0 || o.noiseSteps < 1 || o.noiseSteps > 65535 ||
+        o.noiseIncrement < 0 || o.noiseIncrement > 65535 || o.repeats < 1 || o.repeats > 65535 ||
+        lastLevel > gaussSigmaLimit) {
+        window.messageBox("The grid lies outside what a simulation takes: pulse counts 1 to 65535 with a step of 0 to "
+                          "65535, 1 to 65535 noise levels from 0 to " + std::to_string(gaussSigmaLimit) +
+                              ", 1 to 65535 repeats.",
+                          " simulate ", MessageIcon::Warning);
+        return 1;
+    }
     s.dlgMinPulses = static_cast<uint16_t>(o.pulsesMin);
     s.dlgMaxPulses = static_cast<uint16_t>(o.pulsesMax);
     s.wMinPulses = s.dlgMinPulses;
@@ -124,8 +101,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     }
     const PulseBounds bounds = seriesPulseBounds(s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize);
     const int32_t lastPulses = o.pulsesMin + (steps - 1) * s.wPulsesIncrement;
-    if (o.pulsesMin < bounds.wMinPulses || lastPulses > bounds.wMaxPulses || o.pulsesMin > 65535 ||
-        o.pulsesStep < 0) {
+    if (o.pulsesMin < bounds.wMinPulses || lastPulses > bounds.wMaxPulses) {
         window.messageBox("A series of " + std::to_string(s.dwSeriesSize) + " samples holds " +
                               std::to_string(bounds.wMinPulses) + " to " + std::to_string(bounds.wMaxPulses) +
                               " pulses; the grid asks for " + std::to_string(o.pulsesMin) + " to " +
@@ -133,17 +109,19 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                           " simulate ", MessageIcon::Warning);
         return 1;
     }
-
-    char report[1024];
-    std::snprintf(report, sizeof report,
-                  "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
-                  "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
-                  "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
-                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
-                  s.dlgMaxPulses, s.wMaxPulses, steps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
-                  s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
-    // The report goes beside the result: on standard error when the JSON takes standard output.
-    (o.json ? std::cerr : out) << report << std::flush;
+    // The results of every cell are held in memory (six 32-bit matrices): a grid beyond 1 GB is
+    // refused rather than left to fail in the middle of its allocation.
+    const int64_t cells = int64_t{steps} * o.noiseSteps;
+    if (cells * 24 > (int64_t{1} << 30)) {
+        window.messageBox("The grid of " + std::to_string(steps) + " pulse counts by " + std::to_string(o.noiseSteps) +
+                              " noise levels needs " + std::to_string(cells * 24 >> 20) +
+                              " MB for its results; at most 1024 MB.",
+                          " simulate ", MessageIcon::Warning);
+        return 1;
+    }
+    // The outputs, before any work.
+    if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
+    if (!o.plot.empty() && !checkImageOutput(window, "--plot", o.plot)) return 1;
 
     s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
                                              s.dwSeriesSize, s.lpSeriesHeader);
@@ -174,8 +152,32 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         releaseRestErrHeader(window, acc);
         return 1;
     }
+    // Everything the driver would refuse, refused before the report.
+    if (!checkSimulation(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
+                         static_cast<uint16_t>(s.seriesType), s.wTaskType, s.lpSeriesHeader)) {
+        releaseRestErrHeader(window, acc);
+        return 1;
+    }
+
+    char report[1024];
+    std::snprintf(report, sizeof report,
+                  "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
+                  "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
+                  "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
+                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
+                  s.dlgMaxPulses, s.wMaxPulses, steps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
+                  s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
+    // The report goes beside the result: on standard error when the JSON takes standard output.
+    // On standard output it is held back until the run has succeeded.
+    ResultStream stream(out);
+    if (o.json)
+        std::cerr << report << std::flush;
+    else
+        stream.write(report);
 
     Progress progress;
+    progress.start(static_cast<long>(acc->wVariousPulses) * acc->wNoiseLevels);
+    const int messagesBefore = window.count;
     SimulationControl control;
     control.threads = o.threads;
     control.progress = [&](int done, int total) { progress(done, total); };
@@ -184,7 +186,8 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         simulateOnRanks(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
                            static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
                            s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed, settings, control);
-    if (!complete || !acc->ifComplete) {
+    // A routine that refused a repeat leaves cells computed from nothing: the run failed.
+    if (!complete || !acc->ifComplete || window.count != messagesBefore) {
         releaseRestErrHeader(window, acc);
         return 1;
     }
@@ -216,22 +219,19 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
             {"recognErrors", matrix(acc->lpRecognErrors, V, P)},
             {"startTime", isoTime(simulationStartTime)},
             {"endTime", isoTime(simulationNowTime)}};
-        out << formatJson(doc);
+        stream.write(formatJson(doc));
     }
     if (!o.csv.empty()) {
-      // Written under a temporary name and renamed once complete.
-      const bool written = writeThenRename(o.csv, [&](const std::string& temporary) {
-        std::ofstream csv(temporary);
+        std::ostringstream csv;
         csv << "noise_level,pulses,restoring_error,detection_error,recognition_errors\n";
         for (int k = 0; k < V; ++k)
             for (int j = 0; j < P; ++j)
                 csv << acc->lpNoiseLevels[k] << ',' << acc->wPulseValues[j] << ',' << acc->lpErrors[k][j] << ','
                     << acc->lpDetectErrors[k][j] << ',' << acc->lpRecognErrors[k][j] << '\n';
-        csv.close();
-        return static_cast<bool>(csv);
-      });
-        if (!written) {
-            window.messageBox("Cannot write " + o.csv + ".", " simulate ", MessageIcon::Warning);
+        const std::string text = csv.str();
+        OutputFile file(o.csv);
+        if (!file.isOpen() || !file.write(text.data(), text.size()) || !file.commit()) {
+            window.messageBox("--csv: cannot write " + file.error() + ".", " simulate ", MessageIcon::Warning);
             releaseRestErrHeader(window, acc);
             return 1;
         }
@@ -263,14 +263,10 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         v.lpSeriesHeader = s.lpSeriesHeader;
         s.lpSeriesHeader = nullptr;
         acc = nullptr;
-        const SnapshotImage image = renderWorkbench(view, o.width, o.height);
-        const bool known = o.plot.ends_with(".png") || o.plot.ends_with(".pcx") || o.plot.ends_with(".bmp");
-        if (!known ? !saveImage(window, o.plot, image)  // refused by its name, nothing written
-                   : !writeThenRename(o.plot, [&](const std::string& temporary) {
-                         return saveImage(window, temporary, image) != 0;
-                     }))
-            status = 1;
+        if (!saveImage(window, o.plot, renderWorkbench(view, o.width, o.height))) status = 1;
     }
     releaseRestErrHeader(window, acc);
+    if (status == 0 && window.count == 0) stream.finish();
+    if (window.count) status = 1;
     return status;
 }

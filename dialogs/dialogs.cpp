@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "model/random.h"
 #include "platform/shell.h"
 
 namespace {
@@ -145,7 +146,7 @@ std::string formatNumberList(const uint16_t* values, int count) {
 }
 
 std::vector<int32_t> parseNumberList(const std::string& text, int count) {
-    const std::string field = fieldText(text);
+    const std::string& field = text;
     std::vector<int32_t> numbers(static_cast<size_t>(std::max(count, 0)), 0);
     size_t pos = 0;
     for (int32_t& number : numbers) {
@@ -156,6 +157,111 @@ std::vector<int32_t> parseNumberList(const std::string& text, int count) {
         pos = separator == std::string::npos ? field.size() : separator + 1;
     }
     return numbers;
+}
+
+// ---- Checks before a commit ----
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    size_t first = 0, last = text.size();
+    while (first < last && isBlank(text[first])) ++first;
+    while (last > first && isBlank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+std::string quoted(const std::string& label) {
+    return "\"" + label + "\"";
+}
+
+// The refusal of a number outside [low, high], or "" when it lies inside.
+std::string outside(const std::string& field, int64_t value, int64_t low, int64_t high, const std::string& typed) {
+    if (value >= low && value <= high) return {};
+    return quoted(field) + " must lie between " + decimal(low) + " and " + decimal(high) + " (got \"" +
+           trimmed(typed) + "\").";
+}
+
+std::string checkNumber(const DialogResult& result, int id, const std::string& field, int64_t low, int64_t high) {
+    return outside(field, numberOf(result, id), low, high, textOf(result, id));
+}
+
+// Every entry of a list field that will be stored: none negative or beyond 16 bits.
+std::string checkList(const DialogResult& result, int id, const std::string& field, int count, int64_t high) {
+    const std::vector<int32_t> list = parseNumberList(textOf(result, id), count);
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i] < 0 || list[i] > 65535)
+            return quoted(field) + ": entry " + decimal(static_cast<int64_t>(i) + 1) + " is " + decimal(list[i]) +
+                   "; etalon numbers lie between 1 and " + decimal(high) + ".";
+    return {};
+}
+
+std::string seriesEnergyRefusal(const DialogResult& r, const Settings& s) {
+    std::string why = checkNumber(r, 1000, "Samples Length", s.wImpulseSize, int64_t{32767} + s.wImpulseSize);
+    if (why.empty()) why = checkNumber(r, 1001, "Min Length of Interval", 1, 65535);
+    if (why.empty())
+        why = checkNumber(r, 1003, "Max Length of Interval",
+                          std::max<int64_t>(numberOf(r, 1001), s.wImpulseSize), 65535);
+    if (why.empty()) why = checkNumber(r, 1005, "Saved Energy Level (from 0 to 100)\" for \"creating series", 0, 100);
+    if (why.empty()) why = checkNumber(r, 1004, "Etalon Number", 1, s.wAlphabetSize);
+    if (why.empty())
+        why = checkNumber(r, 1006, "Saved Energy Level (from 0 to 100)\" for \"processing series", 0, 100);
+    return why;
+}
+
+std::string pulsesRefusal(const DialogResult& r, const Settings& s) {
+    std::string why = checkNumber(r, 1007, "Number of Pulses in Series", 0, 65535);
+    if (why.empty())
+        why = checkList(r, 1010, "Sequence of Etalons in Series",
+                        static_cast<int>(std::min<size_t>(s.wPulsesQuantity, s.lpEtalonSequenceDlg.size())),
+                        s.wAlphabetSize);
+    if (why.empty()) why = checkNumber(r, 1011, "Noise Level", 0, gaussSigmaLimit);
+    return why;
+}
+
+std::string requiredListRefusal(const DialogResult& r, const Settings& s) {
+    std::string why = checkNumber(r, 1014, "Number of Required Etalons", 1, s.wRequiredCapacity);
+    if (why.empty())
+        why = checkList(r, 1013, "List of Required Etalons", numberOf(r, 1014), s.wAlphabetSize);
+    return why;
+}
+
+std::string simulationRangesRefusal(const DialogResult& r) {
+    std::string why = checkNumber(r, 1015, "Number of Pulses in Series\" \"from", 0, 65535);
+    if (why.empty()) why = checkNumber(r, 1016, "Number of Pulses in Series\" \"to", 0, 65535);
+    if (why.empty()) why = checkNumber(r, 1017, "Number of Pulses in Series\" \"incr.", 0, 65535);
+    if (why.empty()) why = checkNumber(r, 1021, "Number of Repeats", 1, 65535);
+    if (why.empty()) why = checkNumber(r, 1019, "Initial Level", 0, gaussSigmaLimit);
+    if (why.empty()) why = checkNumber(r, 1018, "Number of Steps in Simulation", 1, 65535);
+    if (why.empty()) why = checkNumber(r, 1020, "Noise Increment per Step", 0, 65535);
+    if (!why.empty()) return why;
+    // The results of every cell are held in memory (six 32-bit matrices): at most 1 GB.
+    const int64_t increment = std::max<int64_t>(numberOf(r, 1017), 1);
+    const int64_t pulseCounts = std::max<int64_t>((int64_t{numberOf(r, 1016)} - numberOf(r, 1015)) / increment + 1, 0);
+    const int64_t bytes = pulseCounts * numberOf(r, 1018) * 24;
+    if (bytes > (int64_t{1} << 30))
+        return "\"Number of Pulses in Series\" and \"Number of Steps in Simulation\": a grid of " +
+               decimal(pulseCounts) + " pulse counts by " + decimal(numberOf(r, 1018)) + " noise levels needs " +
+               decimal(bytes >> 20) + " MB for its results; at most 1024 MB.";
+    // The last noise level, computed in 64 bits so that no product wraps.
+    const int64_t last = int64_t{numberOf(r, 1019)} + (int64_t{numberOf(r, 1018)} - 1) * numberOf(r, 1020);
+    if (last > gaussSigmaLimit)
+        return "\"Number of Steps in Simulation\" and \"Noise Increment per Step\": the last noise level, " +
+               decimal(last) + ", must not exceed " + decimal(gaussSigmaLimit) + ".";
+    return {};
+}
+
+} // namespace
+
+std::string dialogRefusal(const DialogForm& form, const DialogResult& result, const Settings& s) {
+    if (!result.accepted) return {};
+    switch (form.resource) {
+    case dialogSeriesEnergy: return seriesEnergyRefusal(result, s);
+    case dialogPulses: return pulsesRefusal(result, s);
+    case dialogRequiredList: return requiredListRefusal(result, s);
+    case dialogSimulationRanges: return simulationRangesRefusal(result);
+    case dialogSubsetSettings: return checkNumber(result, 1020, "Subset init position", 0, 65535);
+    default: return {};
+    }
 }
 
 // ---- Series energy (105) ----
@@ -446,33 +552,48 @@ void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition
 
 // ---- Runners ----
 
+namespace {
+
+// Shows the dialog; an OK whose values dialogRefusal does not pass is reported and becomes Cancel.
+DialogResult shownAndChecked(Shell& shell, const DialogForm& form, const Settings& s) {
+    DialogResult result = shell.runDialog(form);
+    const std::string why = dialogRefusal(form, result, s);
+    if (!why.empty()) {
+        shell.messageBox(why, form.caption, MessageIcon::Warning);
+        result.accepted = false;
+    }
+    return result;
+}
+
+} // namespace
+
 bool runSeriesEnergyDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(seriesEnergyForm(s));
+    const DialogResult result = shownAndChecked(shell, seriesEnergyForm(s), s);
     commitSeriesEnergy(result, s);
     return result.accepted;
 }
 
 bool runPulsesDialog(Shell& shell, Settings& s) {
     const uint16_t countShown = s.wPulsesQuantity;
-    const DialogResult result = shell.runDialog(pulsesForm(s));
+    const DialogResult result = shownAndChecked(shell, pulsesForm(s), s);
     commitPulses(result, countShown, s);
     return result.accepted;
 }
 
 bool runRequiredListDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(requiredListForm(s));
+    const DialogResult result = shownAndChecked(shell, requiredListForm(s), s);
     commitRequiredList(result, s);
     return result.accepted;
 }
 
 bool runSimulationRangesDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(simulationRangesForm(s));
+    const DialogResult result = shownAndChecked(shell, simulationRangesForm(s), s);
     commitSimulationRanges(result, s);
     return result.accepted;
 }
 
 bool runSubsetSettingsDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(subsetSettingsForm(s));
+    const DialogResult result = shownAndChecked(shell, subsetSettingsForm(s), s);
     commitSubsetSettings(result, s);
     return result.accepted;
 }

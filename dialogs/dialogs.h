@@ -11,8 +11,10 @@ class Shell;
 
 /// The eight parameter dialogs as plain logic. For each dialog a form builder fills a DialogForm
 /// from the settings, and a commit function does what OK or Cancel does with the DialogResult the
-/// window (or a script) returns. Nothing is validated here: values are stored as the field's
-/// width gives, and the commands that open the dialogs repair what they must.
+/// window (or a script) returns. The commit functions store values as the field's width gives;
+/// `dialogRefusal` checks beforehand that every number fits its field (no negative value or value
+/// beyond the width is ever narrowed), and the runners refuse an OK that it does not pass. The
+/// commands that open the dialogs repair or refuse what depends on the model.
 ///
 /// Working and saved copies of the radio and check-box dialogs (111 to 114) are replayed from
 /// `DialogResult::clicks`: a setting changes only through a click, so a radio button shown
@@ -36,7 +38,8 @@ enum : int {
     dialogGraphChoiceRecognition = 114,
 };
 
-/// Room the edit fields are read back with: characters beyond it are not seen.
+/// Room the single-number edit fields are read back with: characters beyond it are not seen.
+/// The number-list fields are read whole, so that they return every entry they show.
 inline constexpr size_t dialogFieldRoom = 99;
 
 /// A decimal integer as the edit fields are read: only the first 99 characters; leading blanks
@@ -47,12 +50,21 @@ int32_t parseDialogNumber(const std::string& text);
 /// The numbers joined by "," ("4,4,7"); empty for a count of 0 or less.
 std::string formatNumberList(const uint16_t* values, int count);
 
-/// Exactly `count` numbers from the first 99 characters of `text`. Each number is read as by
+/// Exactly `count` numbers from the whole of `text` (a list field holds every entry it shows). Each number is read as by
 /// parseDialogNumber; the read position then moves past the first "," or blank after the
 /// characters the number took (or to the end of the text), so one comma or one blank separates
 /// two numbers: "3 5,7" reads 3, 5, 7 and "3,,5" reads 3, 0, 5. Numbers the text no longer holds
 /// are 0.
 std::vector<int32_t> parseNumberList(const std::string& text, int count);
+
+/// Checks the numbers of an accepted dialog in the full width they were typed with, before
+/// anything of it is committed: a negative value, a value beyond what the setting holds, a
+/// required count outside 1 to wRequiredCapacity and a noise grid beyond gaussSigmaLimit are
+/// refused. Returns the message naming the field at fault and its allowed range, or an empty
+/// string when the values may be committed (always for Cancel and for the dialogs without
+/// number fields). `s` is the state the form was built from. The window may call it before the
+/// dialog closes; the runners below call it after.
+std::string dialogRefusal(const DialogForm& form, const DialogResult& result, const Settings& s);
 
 /// Series energy (105, "Create Series"): series length, interval limits, etalon number and both
 /// saved energy levels. OK writes dlgSeriesSize, dlgTmin, dlgTmax, dlgSavedEnergyCreate,
@@ -100,7 +112,9 @@ void commitDrawingSettings(const DialogResult& result, Settings& s);
 DialogForm graphChoiceForm(const Settings& s, bool recognition);
 void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition);
 
-/// Open a dialog through the shell and commit its result; return whether it ended with OK.
+/// Open a dialog through the shell and commit its result; return whether it ended with OK. An OK
+/// that dialogRefusal does not pass shows its message (the dialog's caption) and is taken as
+/// Cancel: nothing is committed.
 bool runSeriesEnergyDialog(Shell& shell, Settings& s);
 bool runPulsesDialog(Shell& shell, Settings& s);
 bool runRequiredListDialog(Shell& shell, Settings& s);

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "export/output_file.h"
 #include "export/png_writer.h"
 #include "platform/shell.h"
 
@@ -34,30 +35,10 @@ void setLe16(std::vector<uint8_t>& out, std::size_t at, uint32_t value) {
     out[at + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-// A file opened for writing (created, or truncated when it exists). Writes are unbuffered, so
-// a failing write is seen by the step that makes it rather than by the final close. The
-// destructor closes a file that the caller abandons after a failure.
-class OutputFile {
-public:
-    explicit OutputFile(const std::string& name) : file_(std::fopen(name.c_str(), "wb")) {
-        if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);
-    }
-    ~OutputFile() {
-        if (file_) std::fclose(file_);
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    bool isOpen() const { return file_ != nullptr; }
-    bool write(const uint8_t* data, std::size_t size) {
-        return size == 0 || std::fwrite(data, 1, size, file_) == size;
-    }
-    bool write(const std::vector<uint8_t>& bytes) { return write(bytes.data(), bytes.size()); }
-    bool close() { return std::fclose(std::exchange(file_, nullptr)) == 0; }
-
-private:
-    std::FILE* file_;
-};
+// Writes a block of bytes to the file.
+bool put(OutputFile& file, const std::vector<uint8_t>& bytes) {
+    return file.write(bytes.data(), bytes.size());
+}
 
 bool endsWithIgnoringCase(const std::string& name, const char* ending) {
     const std::string tail = name.substr(name.size() - 4);
@@ -109,7 +90,7 @@ std::optional<BitmapInfoHeader> makeBitmapInfo(MessageSink& sink, const Snapshot
 
 int writeBmpFile(MessageSink& sink, const std::string& fileName, const BitmapInfoHeader& info,
                  const SnapshotImage& image) {
-    const auto fail = [&sink](const char* text) {
+    const auto fail = [&sink](const std::string& text) {
         sink.messageBox(text, kBitmapCaption, MessageIcon::None);
         return 0;
     };
@@ -140,12 +121,12 @@ int writeBmpFile(MessageSink& sink, const std::string& fileName, const BitmapInf
     }
 
     OutputFile file(fileName);
-    if (!file.isOpen()) return fail("CreateFile ERROR!");
+    if (!file.isOpen()) return fail("CreateFile ERROR!\n" + file.error());
     std::vector<uint8_t> fileHeader{'B', 'M'};
     putLe32(fileHeader, static_cast<uint32_t>(fileSize));
     putLe32(fileHeader, 0);  // two reserved words
     putLe32(fileHeader, kBitmapHeadersSize);
-    if (!file.write(fileHeader)) return fail("ERROR while writing BITMAPFILEHEADER!");
+    if (!put(file, fileHeader)) return fail("ERROR while writing BITMAPFILEHEADER!\n" + file.error());
     std::vector<uint8_t> infoHeader;
     for (uint32_t value : {info.size, static_cast<uint32_t>(info.width), static_cast<uint32_t>(info.height)})
         putLe32(infoHeader, value);
@@ -154,14 +135,14 @@ int writeBmpFile(MessageSink& sink, const std::string& fileName, const BitmapInf
     for (uint32_t value : {info.compression, info.sizeImage, static_cast<uint32_t>(info.xPelsPerMeter),
                            static_cast<uint32_t>(info.yPelsPerMeter), info.clrUsed, info.clrImportant})
         putLe32(infoHeader, value);
-    if (!file.write(infoHeader)) return fail("ERROR while writing BITMAPINFOHEADER!");
-    if (!file.write(bits)) return fail("ERROR while writing bitmap bits!");
-    if (!file.close()) return fail("CloseHandle ERROR!");
+    if (!put(file, infoHeader)) return fail("ERROR while writing BITMAPINFOHEADER!\n" + file.error());
+    if (!put(file, bits)) return fail("ERROR while writing bitmap bits!\n" + file.error());
+    if (!file.commit()) return fail("CloseHandle ERROR!\n" + file.error());
     return 1;
 }
 
 int writePcxFile(MessageSink& sink, const std::string& fileName, const SnapshotImage& image) {
-    const auto fail = [&sink](const char* text) {
+    const auto fail = [&sink](const std::string& text) {
         sink.messageBox(text, kPcxCaption, MessageIcon::None);
         return 0;
     };
@@ -183,7 +164,7 @@ int writePcxFile(MessageSink& sink, const std::string& fileName, const SnapshotI
     }
 
     OutputFile file(fileName);
-    if (!file.isOpen()) return fail("CreateFile ERROR!");
+    if (!file.isOpen()) return fail("CreateFile ERROR!\n" + file.error());
     const uint32_t background = image.background & 0x00FFFFFF;
     std::vector<uint8_t> header(kPcxHeaderSize, 0);
     header[0] = 0x0A;
@@ -201,7 +182,7 @@ int writePcxFile(MessageSink& sink, const std::string& fileName, const SnapshotI
     header[65] = 1;  // colour planes
     setLe16(header, 66, static_cast<uint32_t>(bytesPerLine));
     setLe16(header, 68, 1);  // palette information
-    if (!file.write(header)) return fail("ERROR while writing PCXHEADER!");
+    if (!put(file, header)) return fail("ERROR while writing PCXHEADER!\n" + file.error());
 
     for (int32_t y = 0; y < image.height; ++y) {
         // Leftmost pixel in the top bit; positions past the width stay background (1).
@@ -210,14 +191,14 @@ int writePcxFile(MessageSink& sink, const std::string& fileName, const SnapshotI
         for (std::size_t x = 0; x < width; ++x)
             if ((pixel[x] & 0x00FFFFFF) != background) row[x / 8] &= static_cast<uint8_t>(~(0x80u >> (x % 8)));
         encodePcxRow(row, codes);
-        if (!file.write(codes)) return fail("ERROR while writing PCX codes!");
+        if (!put(file, codes)) return fail("ERROR while writing PCX codes!\n" + file.error());
     }
-    if (!file.close()) return fail("CloseHandle ERROR!");
+    if (!file.commit()) return fail("CloseHandle ERROR!\n" + file.error());
     return 1;
 }
 
 int writePngFile(MessageSink& sink, const std::string& fileName, const SnapshotImage& image) {
-    const auto fail = [&sink](const char* text) {
+    const auto fail = [&sink](const std::string& text) {
         sink.messageBox(text, kPngCaption, MessageIcon::None);
         return 0;
     };
@@ -226,9 +207,9 @@ int writePngFile(MessageSink& sink, const std::string& fileName, const SnapshotI
     const std::optional<std::vector<uint8_t>> png = encodePng(image);
     if (!png) return fail("ERROR while compressing PNG data!");
     OutputFile file(fileName);
-    if (!file.isOpen()) return fail("CreateFile ERROR!");
-    if (!file.write(*png)) return fail("ERROR while writing PNG data!");
-    if (!file.close()) return fail("CloseHandle ERROR!");
+    if (!file.isOpen()) return fail("CreateFile ERROR!\n" + file.error());
+    if (!put(file, *png)) return fail("ERROR while writing PNG data!\n" + file.error());
+    if (!file.commit()) return fail("CloseHandle ERROR!\n" + file.error());
     return 1;
 }
 

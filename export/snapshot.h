@@ -50,18 +50,21 @@ std::optional<BitmapInfoHeader> makeBitmapInfo(MessageSink& sink, const Snapshot
 /// Writes `image` as a bitmap file of the layout `info` describes, replacing any existing file:
 /// the 14-byte file header, the information header, then info.sizeImage bytes of rows, bottom
 /// row first, 4 bytes (blue, green, red, 0) per pixel, zero after the last row. Returns 1, or 0
-/// after one message (caption "About Bitmap") naming the step that failed; a partly written
-/// file stays.
+/// after one message (caption "About Bitmap") naming the step that failed, then the path and the
+/// system's reason. The file appears only when complete (OutputFile): after a failure no partly
+/// written file stays and an older file of that name is left as it was.
 int writeBmpFile(MessageSink& sink, const std::string& fileName, const BitmapInfoHeader& info,
                  const SnapshotImage& image);
 
 /// Writes `image` as a two-colour, run-length encoded PCX file (version 5, one plane of one bit
 /// per pixel), replacing any existing file: background pixels are colour 1 (the background),
-/// every other pixel colour 0 (black). Returns 1, or 0 after one message (caption "About PCX").
+/// every other pixel colour 0 (black). Returns 1, or 0 after one message (caption "About PCX")
+/// naming the step, the path and the reason; as for bitmaps, only a complete file appears.
 int writePcxFile(MessageSink& sink, const std::string& fileName, const SnapshotImage& image);
 
 /// Writes `image` as a PNG file (8-bit RGB), replacing any existing file. Returns 1, or 0 after
-/// one message (caption "About PNG"); nothing is written when the image cannot be encoded.
+/// one message (caption "About PNG") naming the step, the path and the reason; only a complete
+/// file appears, and nothing is written when the image cannot be encoded.
 int writePngFile(MessageSink& sink, const std::string& fileName, const SnapshotImage& image);
 
 /// The save dialog of the snapshot ("Snapshot File Name"): the chosen name, with ".bmp" added

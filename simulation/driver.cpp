@@ -116,16 +116,13 @@ struct Work {
 };
 }  // namespace
 
-int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize,
-                       const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
-                       uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
-                       uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                       const SimulationSettings& settings, const SimulationControl& control) {
+int checkSimulation(MessageSink& window, const RestErrorHeader* acc, uint16_t alphabetSize,
+                    const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList, uint16_t seriesType,
+                    uint16_t taskType, const SeriesHeader* series) {
     if (!acc) {
         window.messageBox("Absence of RestoreErrorHeader!", "statCutoffSighting", MessageIcon::None);
         return 0;
     }
-    // Degenerate runs are refused before anything runs.
     if (!series || !series->block) {
         refuse(window, "There is no series record for the simulation.");
         return 0;
@@ -176,6 +173,64 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
                                std::to_string(gaussSigmaLimit) + ".." + std::to_string(gaussSigmaLimit) + ".");
             return 0;
         }
+
+    // Every etalon a tuple names must be in the alphabet: a routine would refuse each repeat.
+    if (tupleSeries) {
+        const auto inAlphabet = [&](int32_t v) {
+            return v >= 1 && v <= alphabetSize && v <= alphabetCapacity && alphabet[v - 1].lpData;
+        };
+        const int m = std::min<int>(series->wSelectedSubsetSize, series->wAllocatedPulses);
+        if (m == 0) {
+            window.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
+            return 0;
+        }
+        for (int i = 0; i < m; ++i)
+            if (!inAlphabet(series->lpSelectedSubset[i])) {
+                refuse(window, "Etalon " + std::to_string(series->lpSelectedSubset[i]) +
+                                   " of the tuple is not in the alphabet.");
+                return 0;
+            }
+        if (taskType == 40) {
+            const int T = series->wSubsetsCount;
+            if (T < 1 || !series->selectedSubsetSize) {
+                refuse(window, "Tuple recognition needs stored tuples; there are none.");
+                return 0;
+            }
+            for (int t = 0; t < T; ++t) {
+                const int32_t length = series->selectedSubsetSize[t];
+                if (length < 1 || length > series->wMaxPulses || length > series->wSubsetCapacity) {
+                    refuse(window, "Stored tuple " + std::to_string(t + 1) + " has " + std::to_string(length) +
+                                       " members; a series of this grid holds 1 to " +
+                                       std::to_string(series->wMaxPulses) + ".");
+                    return 0;
+                }
+                for (int i = 0; i < length; ++i)
+                    if (!inAlphabet(series->selectedSubsetList[t][i])) {
+                        refuse(window, "Etalon " + std::to_string(series->selectedSubsetList[t][i]) +
+                                           " of stored tuple " + std::to_string(t + 1) +
+                                           " is not in the alphabet.");
+                        return 0;
+                    }
+            }
+        }
+    }
+    return 1;
+}
+
+int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize,
+                       const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
+                       uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
+                       uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
+                       const SimulationSettings& settings, const SimulationControl& control) {
+    // Degenerate runs are refused before anything runs.
+    if (!checkSimulation(window, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType, series))
+        return 0;
+    const int32_t u = acc->repeats & 0xFFFF;
+    const int32_t P = acc->wVariousPulses, V = acc->wNoiseLevels;
+    const bool tupleSeries = seriesType == 36 || seriesType == 40;
+    const uint16_t L = alphabet[requiredList[0] - 1].wSize;
+    const uint16_t Tmin = series->wTmin, Tmax = series->wTmax;
+    const uint32_t N = static_cast<uint32_t>(std::max(series->dwSeriesSize, 0));
 
     // Tuples: the active subset of the series, and for tuple recognition the stored ones.
     const int wMax = series->wMaxPulses;

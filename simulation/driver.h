@@ -60,6 +60,15 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* accumulator, uint16
                        uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
                        const SimulationSettings& settings, const SimulationControl& control = {});
 
+/// Everything statCutoffSighting checks before it runs, callable beforehand with the same
+/// arguments: the accumulator's grid, the required list, the task against the series type, the
+/// series limits and pulse counts, the noise levels, and for a tuple series its tuple and (task
+/// 40) the stored tuples, every etalon of them in the alphabet. Returns 1, or 0 after one
+/// message saying what is wrong.
+int checkSimulation(MessageSink& window, const RestErrorHeader* accumulator, uint16_t alphabetSize,
+                    const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList, uint16_t seriesType,
+                    uint16_t taskType, const SeriesHeader* series);
+
 /// The etalons (or the tuple) each repeat of a grid cell is made with. For task 2 all pulses
 /// walk through the required list in n blocks of about u / n repeats; for task 4 the pulses'
 /// etalons advance as an odometer over the required list whenever K × repeat reaches the next

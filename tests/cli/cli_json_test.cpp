@@ -15,8 +15,8 @@ struct CliRun {
     std::string out;
 };
 
-CliRun runCli(const std::string& args) {
-    const std::string command = std::string(PULSEBENCH_CLI) + " " + args + " 2>/dev/null";
+CliRun runCli(const std::string& args, const char* stderrTo = "/dev/null") {
+    const std::string command = std::string(PULSEBENCH_CLI) + " " + args + " 2>" + stderrTo;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return {-1, ""};
     std::string out;
@@ -132,5 +132,52 @@ TEST(CliJsonTest, RefusalsPrintNothingAndFail) {
         const CliRun run = runCli(args);
         EXPECT_NE(run.status, 0) << args;
         EXPECT_EQ(run.out, "") << args;
+    }
+}
+
+// Empty values are refused (not read as 0), naming the option and what it takes.
+TEST(CliJsonTest, EmptyValuesAreRefusedNamingWhatTheOptionTakes) {
+    const struct {
+        const char* args;
+        const char* message;
+    } cases[] = {
+        {"process --task '' --json", "--task: expected one of 1, 2, 4, 36, 40, 64, got \"\""},
+        {"series --type '' --json", "--type: expected one of 1, 2, 4, 8, 16, 32, 36, 40, got \"\""},
+        {"series --length '' --json", "--length: expected a decimal number from 0 to 4294967295, got \"\""},
+        {"simulate --repeats '' --json", "--repeats: expected a decimal number from 1 to 65535, got \"\""},
+        {"process --candidates '' --json", "--candidates: expected a list of decimal numbers"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = runCli(c.args);
+        EXPECT_NE(run.status, 0) << c.args;
+        EXPECT_EQ(run.out, "") << c.args;
+        const CliRun both = runCli(c.args, "&1");
+        EXPECT_NE(both.out.find(c.message), std::string::npos) << c.args << ": " << both.out;
+    }
+}
+
+// A million series make gigabytes of JSON: the array streams out while the series are still
+// being made (memory stays bounded), instead of appearing at the end or not at all.
+TEST(CliJsonTest, LongJsonOutputStreamsWhileItIsMade) {
+    for (const char* command : {"series", "process"}) {
+        const std::string line = std::string("timeout 60 ") + PULSEBENCH_CLI + " " + command +
+                                 " --length 300 --repeat 1000000 --json 2>/dev/null";
+        FILE* pipe = popen(line.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string head;
+        std::array<char, 65536> buffer;
+        size_t n;
+        while (head.size() < (size_t{6} << 20) && (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            head.append(buffer.data(), n);
+        pclose(pipe);  // the tool ends on the closed pipe
+        ASSERT_GE(head.size(), size_t{6} << 20) << command;
+        EXPECT_EQ(head.substr(0, 4), "[\n  ") << command;
+        // The first element is whole and parses as the one-series run prints it.
+        const size_t end = head.find("\n  },\n  {");
+        ASSERT_NE(end, std::string::npos);
+        const auto first = nlohmann::ordered_json::parse(head.substr(2, end + 4 - 2));
+        const auto single =
+            nlohmann::ordered_json::parse(runCli(std::string(command) + " --length 300 --json").out);
+        EXPECT_EQ(first, single[0]) << command;
     }
 }

@@ -1,5 +1,13 @@
 # Runs the CLI with ARGS and expects a non-zero exit with EXPECT in its standard error.
-execute_process(COMMAND ${CLI} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+# Standard output must be empty, or, with STDOUT_HAS set, hold that text (a refused experiment
+# command prints its refusal entry). With STDOUT_FILE set, standard output goes to that file
+# (e.g. /dev/full) and is not checked.
+if(STDOUT_FILE)
+  execute_process(COMMAND ${CLI} ${ARGS} OUTPUT_FILE ${STDOUT_FILE} ERROR_VARIABLE err RESULT_VARIABLE rc)
+  set(out "")
+else()
+  execute_process(COMMAND ${CLI} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+endif()
 if(rc EQUAL 0)
   message(FATAL_ERROR "pulsebench-cli ${ARGS} succeeded; expected a refusal")
 endif()
@@ -7,6 +15,11 @@ string(FIND "${err}" "${EXPECT}" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "standard error of pulsebench-cli ${ARGS} lacks \"${EXPECT}\":\n${err}")
 endif()
-if(NOT out STREQUAL "")
+if(STDOUT_HAS)
+  string(FIND "${out}" "${STDOUT_HAS}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "standard output of pulsebench-cli ${ARGS} lacks \"${STDOUT_HAS}\":\n${out}")
+  endif()
+elseif(NOT out STREQUAL "")
   message(FATAL_ERROR "a refused run printed a result:\n${out}")
 endif()

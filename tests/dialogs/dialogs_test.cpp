@@ -50,12 +50,13 @@ public:
     Values values;
     bool cancel = false;
     std::vector<DialogForm> shown;
+    std::vector<std::string> messages;
 
     DialogResult runDialog(const DialogForm& form) override {
         shown.push_back(form);
         return scriptedAnswer(form, values, cancel);
     }
-    void messageBox(const std::string&, const std::string&, MessageIcon) override {}
+    void messageBox(const std::string& text, const std::string&, MessageIcon) override { messages.push_back(text); }
     void invalidate(const Rect*, bool) override {}
     void sendCommand(int) override {}
     void checkMenuItem(int, bool) override {}
@@ -107,13 +108,13 @@ TEST(NumberListTest, OneCommaOrOneBlankSeparatesTwoNumbers) {
     EXPECT_EQ(parseNumberList("anything", 0), V{});
 }
 
-TEST(NumberListTest, ReadsOnlyTheFirst99Characters) {
+TEST(NumberListTest, ReadsTheWholeText) {
     std::string list;
     for (int n = 10; n < 44; ++n) list += (list.empty() ? "" : ",") + std::to_string(n);
     ASSERT_EQ(list.size(), 101u);
     const std::vector<int32_t> numbers = parseNumberList(list, 34);
     EXPECT_EQ(numbers[32], 42);
-    EXPECT_EQ(numbers[33], 0);  // "43" starts at the 100th character
+    EXPECT_EQ(numbers[33], 43);  // "43" starts at the 100th character
 }
 
 TEST(DialogScriptTest, ParsesItemsAndTheWordCancel) {
@@ -494,4 +495,87 @@ TEST(DialogRunnerTest, OpensTheFormAndCommitsTheAnswer) {
     EXPECT_EQ(shell.shown.back().resource, 114);
     EXPECT_EQ(s.boundsIncluded, 1);
     EXPECT_EQ(s.fixedUpperBound, 0);
+}
+
+TEST(PulsesDialogTest, ALongPrefilledSequenceReadsBackWhole) {
+    // 60 two-digit entries make a text of 179 characters; OK without a change keeps them all.
+    Settings s;
+    s.wPulsesQuantity = 60;
+    s.dlgMinPulses = 1;
+    s.dlgMaxPulses = 60;
+    s.lpEtalonSequenceDlg.assign(60, 17);
+    const DialogForm f = pulsesForm(s);
+    EXPECT_EQ(text(f, 1010).size(), 179u);
+    EXPECT_EQ(dialogRefusal(f, answer(f, {}), s), "");
+    commitPulses(answer(f, {}), 60, s);
+    EXPECT_EQ(s.lpEtalonSequenceDlg, std::vector<uint16_t>(60, 17));
+}
+
+TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
+    Settings s;
+    s.wPulsesQuantity = 3;
+    s.lpEtalonSequenceDlg = {1, 1, 1};
+    const struct {
+        DialogForm form;
+        Values values;
+        const char* field;
+    } cases[] = {
+        {seriesEnergyForm(s), {{1001, "-5"}}, "\"Min Length of Interval\" must lie between 1 and 65535 (got \"-5\")"},
+        {seriesEnergyForm(s), {{1003, "70000"}}, "\"Max Length of Interval\" must lie between 40 and 65535"},
+        {seriesEnergyForm(s), {{1000, "-1"}}, "\"Samples Length\" must lie between 20 and 32787"},
+        {seriesEnergyForm(s), {{1004, "0"}}, "\"Etalon Number\" must lie between 1 and 20"},
+        {seriesEnergyForm(s), {{1006, "101"}}, "for \"processing series\" must lie between 0 and 100"},
+        {pulsesForm(s), {{1007, "-5"}}, "\"Number of Pulses in Series\" must lie between 0 and 65535"},
+        {pulsesForm(s), {{1010, "1,-3,2"}}, "\"Sequence of Etalons in Series\": entry 2 is -3"},
+        {pulsesForm(s), {{1011, "-1"}}, "\"Noise Level\" must lie between 0 and 10922"},
+        {requiredListForm(s), {{1014, "0"}}, "\"Number of Required Etalons\" must lie between 1 and 20 (got \"0\")"},
+        {requiredListForm(s), {{1014, "21"}}, "\"Number of Required Etalons\" must lie between 1 and 20"},
+        {requiredListForm(s), {{1014, "2"}, {1013, "3 -4"}}, "\"List of Required Etalons\": entry 2 is -4"},
+        {simulationRangesForm(s), {{1021, "-5"}}, "\"Number of Repeats\" must lie between 1 and 65535 (got \"-5\")"},
+        {simulationRangesForm(s), {{1017, "65536"}}, "\"Number of Pulses in Series\" \"incr.\" must lie"},
+        {simulationRangesForm(s), {{1015, "-6"}}, "\"Number of Pulses in Series\" \"from\" must lie"},
+        {simulationRangesForm(s), {{1018, "65535"}, {1020, "65535"}},
+         "the last noise level, 4294770690, must not exceed 10922"},
+        {simulationRangesForm(s), {{1019, "10000"}, {1018, "3"}, {1020, "500"}}, "the last noise level, 11000,"},
+        {simulationRangesForm(s), {{1015, "1"}, {1016, "65535"}, {1018, "65535"}, {1020, "0"}},
+         "a grid of 65535 pulse counts by 65535 noise levels needs 98301 MB for its results; at most 1024 MB"},
+    };
+    for (const auto& c : cases) {
+        const std::string why = dialogRefusal(c.form, answer(c.form, c.values), s);
+        EXPECT_NE(why.find(c.field), std::string::npos) << c.field << " / " << why;
+        EXPECT_EQ(dialogRefusal(c.form, answer(c.form, c.values, true), s), "") << "Cancel is never refused";
+    }
+    // What the forms show, and the edges of the ranges, pass.
+    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s), requiredListForm(s), simulationRangesForm(s),
+                                subsetSettingsForm(s), drawingSettingsForm(s), graphChoiceForm(s, true)})
+        EXPECT_EQ(dialogRefusal(f, answer(f, {}), s), "") << f.resource;
+    const DialogForm ranges = simulationRangesForm(s);
+    EXPECT_EQ(dialogRefusal(ranges, answer(ranges, {{1019, "10000"}, {1018, "3"}, {1020, "461"}}), s), "");
+    const DialogForm required = requiredListForm(s);
+    EXPECT_EQ(dialogRefusal(required, answer(required, {{1014, "20"}}), s), "");
+}
+
+TEST(DialogRunnerTest, ARefusedOkCommitsNothing) {
+    FakeShell shell;
+    Settings s;
+    s.dialogAccepted = 1;
+    shell.values = {{1001, "-5"}, {1000, "600"}, {1004, "3"}};
+    EXPECT_FALSE(runSeriesEnergyDialog(shell, s));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].find("Min Length of Interval"), std::string::npos);
+    EXPECT_EQ(s.dialogAccepted, 0);
+    EXPECT_EQ(s.dlgTmin, Settings{}.dlgTmin);
+    EXPECT_EQ(s.dlgSeriesSize, Settings{}.dlgSeriesSize);
+    EXPECT_EQ(s.etalonNumber, Settings{}.etalonNumber);
+
+    const uint16_t count = s.wRequiredCount;
+    shell.values = {{1014, "0"}};
+    EXPECT_FALSE(runRequiredListDialog(shell, s));
+    EXPECT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(s.wRequiredCount, count);
+
+    shell.values = {{1018, "65535"}, {1020, "65535"}};
+    EXPECT_FALSE(runSimulationRangesDialog(shell, s));
+    EXPECT_EQ(s.wNoiseSteps, Settings{}.wNoiseSteps);
+    EXPECT_EQ(s.wNoiseIncrement, Settings{}.wNoiseIncrement);
 }

@@ -1,7 +1,10 @@
 #include "export/snapshot.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <zlib.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -135,7 +138,8 @@ TEST_F(BmpFile, EachFailedStepReportsItselfAndGivesZero) {
     EXPECT_EQ(shell.messages, (std::vector<std::string>{
                                   "About Bitmap|Проблемы при выполнении GetObject",
                                   "About Bitmap|Проблемы при выполнении GetObject", "About Bitmap|GetDIBits ERROR!",
-                                  "About Bitmap|CreateFile ERROR!", "About Bitmap|ERROR while writing BITMAPFILEHEADER!"}));
+                                  "About Bitmap|CreateFile ERROR!\nno/such/dir/out: No such file or directory",
+                                  "About Bitmap|ERROR while writing BITMAPFILEHEADER!\n/dev/full: No space left on device"}));
     EXPECT_TRUE(files().empty());
 }
 
@@ -179,8 +183,8 @@ TEST_F(PcxFile, EachFailedStepReportsItselfAndGivesZero) {
     EXPECT_EQ(writePcxFile(shell, "/dev/full", filled(4, 4, 0)), 0);
     EXPECT_EQ(shell.messages, (std::vector<std::string>{"About PCX|Snapshot image cannot be written as PCX!",
                                                         "About PCX|Snapshot image cannot be written as PCX!",
-                                                        "About PCX|CreateFile ERROR!",
-                                                        "About PCX|ERROR while writing PCXHEADER!"}));
+                                                        "About PCX|CreateFile ERROR!\nno/such/dir/out: No such file or directory",
+                                                        "About PCX|ERROR while writing PCXHEADER!\n/dev/full: No space left on device"}));
     EXPECT_TRUE(files().empty());
 }
 
@@ -249,8 +253,8 @@ TEST_F(PngFile, EachFailedStepReportsItselfAndGivesZero) {
     EXPECT_EQ(writePngFile(shell, missing, filled(4, 4, 0)), 0);
     EXPECT_EQ(writePngFile(shell, "/dev/full", filled(4, 4, 0)), 0);
     EXPECT_EQ(shell.messages, (std::vector<std::string>{"About PNG|Snapshot image cannot be written as PNG!",
-                                                        "About PNG|CreateFile ERROR!",
-                                                        "About PNG|ERROR while writing PNG data!"}));
+                                                        "About PNG|CreateFile ERROR!\nno/such/dir/out: No such file or directory",
+                                                        "About PNG|ERROR while writing PNG data!\n/dev/full: No space left on device"}));
     EXPECT_TRUE(files().empty());
 }
 
@@ -296,9 +300,43 @@ TEST_F(Snapshot, WriterFailureIsFollowedByFileNotCreated) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(MakeSnapshot(shell, filled(8, 8, 0)), 1);
     EXPECT_EQ(MakeSnapshot(shell, {}), 1);
     EXPECT_EQ(shell.messages, (std::vector<std::string>{
-                                  "About PCX|CreateFile ERROR!", "About Bitmap|PCX file is not created",
-                                  "About Bitmap|CreateFile ERROR!", "About Bitmap|Bitmap file is not created",
-                                  "About PNG|CreateFile ERROR!", "About Bitmap|PNG file is not created",
+                                  "About PCX|CreateFile ERROR!\nno/such/dir/out.pcx: No such file or directory",
+                                  "About Bitmap|PCX file is not created",
+                                  "About Bitmap|CreateFile ERROR!\nno/such/dir/out.bmp: No such file or directory",
+                                  "About Bitmap|Bitmap file is not created",
+                                  "About PNG|CreateFile ERROR!\nno/such/dir/out.png: No such file or directory",
+                                  "About Bitmap|PNG file is not created",
                                   "About Bitmap|Проблемы при выполнении GetObject", "About Bitmap|Bitmap file is not created"}));
     EXPECT_TRUE(files().empty());
+}
+
+// A file too large for the file-size limit fails in the middle of its pixels, as on a full disk:
+// the message names the path and the reason, no partial file stays and an older file of the
+// name is left whole.
+TEST_F(BmpFile, AWriteFailingHalfwayLeavesNoPartialFileAndKeepsTheOlderOne) {
+    std::ofstream(path("a.bmp")) << "older";
+    std::ofstream(path("a.pcx")) << "older";
+    struct rlimit before {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const SnapshotImage image = filled(200, 200, 0x123456);
+    const int bmp = writeBmpFile(shell, path("a.bmp"), *makeBitmapInfo(shell, image), image);
+    SnapshotImage noisy = filled(2000, 300, 0xFFFFFF);
+    for (std::size_t i = 0; i < noisy.pixels.size(); i += 3) noisy.pixels[i] = 0;
+    const int pcx = writePcxFile(shell, path("a.pcx"), noisy);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(bmp, 0);
+    EXPECT_EQ(pcx, 0);
+    ASSERT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(shell.messages[0], "About Bitmap|ERROR while writing bitmap bits!\n" + path("a.bmp") + ": File too large");
+    EXPECT_EQ(shell.messages[1], "About PCX|ERROR while writing PCX codes!\n" + path("a.pcx") + ": File too large");
+    std::vector<std::string> names = files();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.bmp", "a.pcx"}));
+    EXPECT_EQ(readFile(path("a.bmp")), (Bytes{'o', 'l', 'd', 'e', 'r'}));
+    EXPECT_EQ(readFile(path("a.pcx")), (Bytes{'o', 'l', 'd', 'e', 'r'}));
 }
