@@ -6,6 +6,7 @@
 
 #include "core/workbench.h"
 #include "platform/qt/main_window.h"
+#include "recording/recording_window.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     Workbench workbench;
     MainWindow window(workbench);
     if (!window.created()) return 0;
+    // The recording view: its own window, reached from the workbench's "Recording" menu.
+    addRecordingView(window);
     window.showMaximized();
     return application.exec();
 }
