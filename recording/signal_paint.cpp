@@ -80,8 +80,50 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
     // Pulses are in order of position: start at the first that may reach into the view.
     auto from = std::lower_bound(picture.pulses.begin(), picture.pulses.end(), span.first - longest,
                                  [](const DetectedPulse& pulse, int64_t at) { return pulse.position < at; });
+    const int shapeCount = static_cast<int>(picture.shapes->size());
+    if (longest < 3 * view.samplesPerPixel) {
+        // A pulse narrower than three columns is, at this zoom, the extremes of its kept samples in
+        // its columns: gather them per column and shape, then draw each column once per shape,
+        // so that a repaint costs the same however many pulses are in view.
+        std::vector<MinMax> extremes(static_cast<size_t>(view.width) * shapeCount);
+        std::vector<char> used(extremes.size(), 0);
+        for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
+            if (it->shape < 0 || it->shape >= shapeCount) continue;
+            const std::vector<double>& samples = (*picture.shapes)[it->shape].samples;
+            const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(samples.size()) - 1);
+            for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j) {
+                const int64_t column =
+                    static_cast<int64_t>(std::floor(sampleToPixel(view, static_cast<double>(it->position + j))));
+                if (column < 0 || column >= view.width) continue;
+                const size_t cell = static_cast<size_t>(column) * shapeCount + it->shape;
+                const float value = static_cast<float>(samples[j]);
+                if (!used[cell]) extremes[cell] = {value, value};
+                extremes[cell] = {std::min(extremes[cell].low, value), std::max(extremes[cell].high, value)};
+                used[cell] = 1;
+            }
+        }
+        for (int shape = 0; shape < shapeCount; ++shape) {
+            QPen pen(shapeColour(shape));
+            pen.setWidth(2);
+            p.setPen(pen);
+            for (int column = 0; column < view.width; ++column) {
+                const size_t cell = static_cast<size_t>(column) * shapeCount + shape;
+                if (!used[cell]) continue;
+                const int x = area.left() + column;
+                p.drawLine(x, static_cast<int>(std::lround(axis.y(extremes[cell].high))), x,
+                           static_cast<int>(std::lround(axis.y(extremes[cell].low))));
+            }
+        }
+        if (picture.highlighted >= 0 && picture.highlighted < static_cast<int>(picture.pulses.size())) {
+            const DetectedPulse& chosen = picture.pulses[picture.highlighted];
+            const double x = area.left() + sampleToPixel(view, static_cast<double>(chosen.position + chosen.cutStart));
+            p.setPen(QPen(shapeColour(chosen.shape), 3));
+            p.drawLine(QPointF(x, area.top()), QPointF(x, area.top() + 12));
+        }
+        return;
+    }
     for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
-        if (it->shape < 0 || it->shape >= static_cast<int>(picture.shapes->size())) continue;
+        if (it->shape < 0 || it->shape >= shapeCount) continue;
         const Shape& shape = (*picture.shapes)[it->shape];
         const int index = static_cast<int>(it - picture.pulses.begin());
         QPen pen(shapeColour(it->shape));
