@@ -142,7 +142,7 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
     }
 }
 
-void drawAxes(QPainter& p, const QRect& area, const SignalPicture& picture, const ValueAxis& axis) {
+void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPicture& picture, const ValueAxis& axis) {
     const ViewState& view = picture.view;
     const QFontMetrics metrics = p.fontMetrics();
     p.setPen(QColor(0x80, 0x80, 0x80));
@@ -156,14 +156,19 @@ void drawAxes(QPainter& p, const QRect& area, const SignalPicture& picture, cons
     for (double t : seconds.values) {
         const double x = area.left() + sampleToPixel(view, t * picture.rate);
         p.drawLine(QPointF(x, area.bottom() + 1), QPointF(x, area.bottom() + 4));
-        p.drawText(QPointF(x + 2, firstRow + metrics.ascent()), QString::fromStdString(tickText(t, seconds.step)) + " s");
+        const QString text = QString::fromStdString(tickText(t, seconds.step)) + " s";
+        // A label that would run past the widget's edge is left out; its tick stays.
+        if (x + 2 + metrics.horizontalAdvance(text) <= widgetRight)
+            p.drawText(QPointF(x + 2, firstRow + metrics.ascent()), text);
     }
     const AxisTicks samples = axisTicks(startSample, endSample, std::max(1, area.width() / 110), 1);
     p.setPen(QColor(0x50, 0x50, 0x90));
     for (double s : samples.values) {
         const double x = area.left() + sampleToPixel(view, s);
         p.drawLine(QPointF(x, secondRow), QPointF(x, secondRow + 3));
-        p.drawText(QPointF(x + 2, secondRow + metrics.ascent()), QString::fromStdString(tickText(s, samples.step)));
+        const QString text = QString::fromStdString(tickText(s, samples.step));
+        if (x + 2 + metrics.horizontalAdvance(text) <= widgetRight)
+            p.drawText(QPointF(x + 2, secondRow + metrics.ascent()), text);
     }
     p.setPen(Qt::black);
     const AxisTicks values = axisTicks(axis.values.low, axis.values.high, std::max(1, area.height() / 40));
@@ -193,7 +198,7 @@ void paintSignalPicture(QPainter& p, const QRect& widget, const SignalPicture& p
     drawSignal(p, area, picture, axis);
     drawPulses(p, area, picture, axis);
     p.restore();
-    drawAxes(p, area, picture, axis);
+    drawAxes(p, area, widget.right() + 1, picture, axis);
 }
 
 void paintOverview(QPainter& p, const QRect& rect, const SignalSummary& summary, MinMax values, SampleSpan visible) {
