@@ -29,6 +29,9 @@
 #include <QWheelEvent>
 
 #include <chrono>
+#include <limits>
+#include <new>
+#include <stdexcept>
 #include <cmath>
 #include <thread>
 
@@ -266,7 +269,14 @@ struct RecordingWindow::DetectJob {
             result.completed = false;
         } else {
             scale = prepared.quantised.scale;
-            result = detector->run(prepared.request, [this](double done) { progress.store(done); }, cancel);
+            // Nothing may leave the thread: a failure of the detection becomes its message.
+            try {
+                result = detector->run(prepared.request, [this](double done) { progress.store(done); }, cancel);
+            } catch (const std::bad_alloc&) {
+                error = "There is not enough memory for this detection.";
+            } catch (const std::exception& failure) {
+                error = std::string("The detection failed: ") + failure.what();
+            }
             if (cancel.load()) result.completed = false;
         }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -677,13 +687,21 @@ void RecordingWindow::finishDetection() {
                                tr("(detection cancelled; the results shown are the previous ones)"));
         return;
     }
+    // The table, the drawing and the export rely on pulses that fit their shapes and the signal,
+    // in order of position: anything else is refused whole.
+    const int64_t length = static_cast<int64_t>(job->shapes.front().shape.samples.size());
+    const int64_t total = static_cast<int64_t>(job->signal->samples.size());
+    int64_t previous = std::numeric_limits<int64_t>::min();
     for (const DetectedPulse& pulse : job->result.pulses) {
-        const int64_t length = static_cast<int64_t>(job->shapes.front().shape.samples.size());
-        if (pulse.shape < 0 || pulse.shape >= static_cast<int32_t>(job->shapes.size()) || pulse.cutStart < 0 ||
-            pulse.cutEnd < pulse.cutStart || pulse.cutEnd >= length) {
+        const bool fits = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(job->shapes.size()) &&
+                          pulse.cutStart >= 0 && pulse.cutEnd >= pulse.cutStart && pulse.cutEnd < length &&
+                          pulse.position + pulse.cutStart >= 0 && pulse.position + pulse.cutEnd < total &&
+                          pulse.position > previous;
+        previous = pulse.position;
+        if (!fits) {
             refreshResults();
-            return refuse(tr("The detection returned a pulse at sample %1 that does not fit its shape; no results "
-                             "were kept.")
+            return refuse(tr("The detection returned a pulse at sample %1 that does not fit its shape, the signal "
+                             "or the order of positions; no results were kept.")
                               .arg(pulse.position));
         }
     }

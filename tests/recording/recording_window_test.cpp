@@ -155,6 +155,13 @@ struct FakeDetector : RecordingDetector {
     }
 };
 
+// A detection that throws, as one that runs out of memory would.
+struct ThrowingDetector : RecordingDetector {
+    DetectResult run(const DetectRequest&, const std::function<void(double)>&, const std::atomic<bool>&) override {
+        throw std::bad_alloc();
+    }
+};
+
 bool waitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
     for (int waited = 0; waited < milliseconds && !done(); waited += 5) QTest::qWait(5);
     return done();
@@ -338,6 +345,69 @@ TEST_F(RecordingWindowTest, CancelStopsARunningDetectionAndKeepsTheWindowRespons
     EXPECT_FALSE(window->document().report.has_value());
     EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), 0);
     EXPECT_TRUE(child<QPushButton>("detectButton")->isEnabled());
+}
+
+TEST_F(RecordingWindowTest, AFailedOrMalformedDetectionIsNamedAndKeepsThePreviousResults) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    fake->answer = {DetectedPulse{100, 0, 0, 19, 1}};
+    window->setDetector(fake);
+    setPanel("150", "250");
+    ASSERT_TRUE(window->startDetection());
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    ASSERT_EQ(window->document().report->pulses.size(), 1u);
+
+    // Pulses out of order, beyond the signal, or cut outside their shape are refused whole.
+    const std::vector<std::vector<DetectedPulse>> malformed = {
+        {DetectedPulse{300, 0, 0, 19, 1}, DetectedPulse{100, 1, 0, 19, 1}},
+        {DetectedPulse{1990, 0, 0, 19, 1}},
+        {DetectedPulse{100, 2, 0, 19, 1}},
+        {DetectedPulse{100, 0, 5, 20, 1}},
+    };
+    for (const auto& answer : malformed) {
+        fake->answer = answer;
+        const QString message = messageOf([&] {
+            ASSERT_TRUE(window->startDetection());
+            waitUntil([&] { return !window->detectionRunning(); });
+        });
+        EXPECT_TRUE(message.contains("does not fit")) << message.toStdString();
+        ASSERT_EQ(window->document().report->pulses.size(), 1u);
+        EXPECT_EQ(window->document().report->pulses[0].position, 100);
+    }
+    window->setDetector(std::make_shared<ThrowingDetector>());
+    EXPECT_THAT(messageOf([&] {
+                    ASSERT_TRUE(window->startDetection());
+                    waitUntil([&] { return !window->detectionRunning(); });
+                }).toStdString(),
+                ::testing::HasSubstr("not enough memory"));
+    EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), 1);
+}
+
+TEST_F(RecordingWindowTest, ShapesAreRenamedAndRemovedFromTheList) {
+    openSeries();
+    cutTwoShapes();
+    auto* list = child<QListWidget>("shapeList");
+    list->setCurrentRow(1);
+    QPushButton* rename = nullptr;
+    QPushButton* remove = nullptr;
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (button->text() == "Re&name...") rename = button;
+        if (button->text() == "Remo&ve") remove = button;
+    }
+    ASSERT_TRUE(rename && remove);
+    answeringInput("pulse b", [&] { rename->click(); });
+    EXPECT_EQ(window->document().shapes[1].shape.name, "pulse b");
+    EXPECT_TRUE(list->item(1)->text().startsWith("pulse b"));
+    // A name another shape has is refused.
+    EXPECT_THAT(messageOf([&] { answeringInput("sine", [&] { rename->click(); }); }).toStdString(),
+                ::testing::HasSubstr("already a shape named \"sine\""));
+    EXPECT_EQ(window->document().shapes[1].shape.name, "pulse b");
+    list->setCurrentRow(0);
+    remove->click();
+    ASSERT_EQ(window->document().shapes.size(), 1u);
+    EXPECT_EQ(window->document().shapes[0].shape.name, "pulse b");
+    EXPECT_EQ(list->count(), 1);
 }
 
 TEST_F(RecordingWindowTest, ClosingDuringADetectionStopsTheWorker) {
