@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -571,6 +572,68 @@ TEST_F(RecordingWindowTest, ExportsWithoutResultsOrWithAnUnknownEndingAreRefused
     EXPECT_THAT(messageOf([&] { window->exportPicture(QString::fromStdString(dir.file("p.bmp"))); }).toStdString(),
                 ::testing::HasSubstr("p.bmp"));
     EXPECT_THAT(dir.entries(), ::testing::ElementsAre("series.csv"));
+}
+
+}  // namespace
+
+namespace {
+
+// The columns of `image` (inside the signal area) holding a pixel of `colour`.
+std::vector<int> columnsWithColour(const QImage& image, const QColor& colour) {
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (image.pixelColor(x, y) == colour) {
+                columns.push_back(x);
+                break;
+            }
+    return columns;
+}
+
+TEST(SignalPicture, PulsesAreDrawnInTheirShapesColoursAtEveryZoom) {
+    const std::vector<float> samples(100000, 0.0f);
+    const SignalSummary summary(samples);
+    const std::vector<Shape> shapes = {Shape{"up", std::vector<double>(20, 50)}, Shape{"down", std::vector<double>(20, -50)}};
+    std::vector<DetectedPulse> pulses;
+    for (int64_t at = 500; at < 100000; at += 1000) pulses.push_back(DetectedPulse{at, static_cast<int32_t>(at / 1000 % 2), 0, 19, 0});
+    SignalPicture picture;
+    picture.samples = samples;
+    picture.summary = &summary;
+    picture.values = paddedValues({-60, 60});
+    picture.shapes = &shapes;
+    picture.pulses = pulses;
+    const QRect widget(0, 0, 1064, 300);
+    const int width = signalAreaOf(widget.width(), widget.height()).width();
+    ASSERT_EQ(width, 988);
+
+    // The whole signal: every pulse narrower than a column, each drawn in its own colour where it lies.
+    picture.view = fittedView(100000, width);
+    QImage image(widget.size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        paintSignalPicture(painter, widget, picture);
+    }
+    const std::vector<int> up = columnsWithColour(image, shapeColour(0)), down = columnsWithColour(image, shapeColour(1));
+    EXPECT_GE(up.size(), 50u);
+    EXPECT_LE(up.size(), 150u);
+    EXPECT_GE(down.size(), 50u);
+    const int area = signalAreaOf(widget.width(), widget.height()).left();
+    EXPECT_NEAR(up.front(), area + sampleToPixel(picture.view, 500), 2);
+    EXPECT_NEAR(down.front(), area + sampleToPixel(picture.view, 1500), 2);
+
+    // Zoomed in on two pulses: each as its line of kept samples.
+    picture.view = zoomedView(picture.view, 50, 0);
+    picture.view = viewAtScrollValue(picture.view, 400);
+    picture.pulses = std::span<const DetectedPulse>(pulses).subspan(0, 2);
+    pulses[0].cutStart = 5;  // cut: the first five samples were not kept
+    {
+        QPainter painter(&image);
+        paintSignalPicture(painter, widget, picture);
+    }
+    const std::vector<int> kept = columnsWithColour(image, shapeColour(0));
+    ASSERT_FALSE(kept.empty());
+    EXPECT_NEAR(kept.front(), area + sampleToPixel(picture.view, 505), 2);
+    EXPECT_NEAR(kept.back(), area + sampleToPixel(picture.view, 519), 2);
 }
 
 }  // namespace
