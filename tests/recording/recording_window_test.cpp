@@ -467,6 +467,14 @@ TEST_F(RecordingWindowTest, ZoomAndScrollKeepTheSampleRangeConsistent) {
     EXPECT_NEAR(view->view().first, before + 100 * view->view().samplesPerPixel, 1e-6);
     check("drag");
 
+    // A click in the overview strip centres the view there.
+    QWidget* overview = child<QWidget>("overviewStrip");
+    const double stripWidth = overview->width() - signalAxisLeft - signalMarginRight;
+    sendMouse(overview, QEvent::MouseButtonPress, Qt::LeftButton, signalAxisLeft + stripWidth * 0.75, 20);
+    sendMouse(overview, QEvent::MouseButtonRelease, Qt::LeftButton, signalAxisLeft + stripWidth * 0.75, 20);
+    EXPECT_NEAR(pixelToSample(view->view(), view->view().width / 2.0), 75000, 1);
+    check("overview");
+
     for (int i = 0; i < 40; ++i) QTest::keyClick(view, Qt::Key_Plus);
     check("closest zoom");
     EXPECT_DOUBLE_EQ(view->view().samplesPerPixel, 1 / maxPixelsPerSample);
