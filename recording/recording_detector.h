@@ -38,6 +38,8 @@ struct DetectRequest {
     /// Every kept stretch of a pulse holds more than this percentage of its shape's energy
     /// (100: whole pulses only), 1..100.
     int32_t savedEnergy = 100;
+    /// Threads the match may run on (the result is the same for any count); 0: every core.
+    int32_t threads = 0;
 };
 
 /// One pulse found.

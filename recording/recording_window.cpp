@@ -843,6 +843,9 @@ RecordingWindow* addRecordingView(QMainWindow& workbench, std::shared_ptr<Record
                             window->exportPictureAction()}) {
         QAction* entry = menu->addAction(action->text());
         QObject::connect(entry, &QAction::triggered, window, showThen(action));
+        // The entry is available exactly when the view's own action is.
+        entry->setEnabled(action->isEnabled());
+        QObject::connect(action, &QAction::changed, entry, [entry, action] { entry->setEnabled(action->isEnabled()); });
     }
     return window;
 }

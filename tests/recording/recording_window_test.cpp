@@ -270,6 +270,7 @@ TEST_F(RecordingWindowTest, DetectRunsOnAWorkerAndFillsTableDrawingAndExports) {
     EXPECT_EQ(request.tmax, 250);
     EXPECT_FALSE(request.count.has_value());
     EXPECT_EQ(request.savedEnergy, 100);
+    EXPECT_EQ(request.threads, 0);  // every core
     EXPECT_THAT(request.candidates, ::testing::ElementsAre(0, 1));
     EXPECT_EQ(fake->signalSizes[0], 2000u);
     // Integer samples keep scale 1: the shapes reach the detector as the very samples cut.
@@ -498,6 +499,19 @@ TEST_F(RecordingWindowTest, RecordingMenuOfTheWorkbenchReachesTheView) {
         if (!action->isSeparator()) texts << action->text();
     EXPECT_EQ(texts, QStringList({"Show recording &view", "&Open recording...", "&Load pulse shapes...",
                                   "Export &results...", "Export &picture..."}));
+    // The export entries follow the view: nothing to export before a recording and results.
+    QAction* exportResults = nullptr;
+    QAction* exportPicture = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text() == "Export &results...") exportResults = action;
+        if (action->text() == "Export &picture...") exportPicture = action;
+    }
+    ASSERT_TRUE(exportResults && exportPicture);
+    EXPECT_FALSE(exportResults->isEnabled());
+    EXPECT_FALSE(exportPicture->isEnabled());
+    ASSERT_TRUE(recording->openRecording(QString::fromStdString(writeSeriesCsv(dir, twoPulseSeries()))));
+    EXPECT_TRUE(exportPicture->isEnabled());
+    EXPECT_FALSE(exportResults->isEnabled());
     EXPECT_FALSE(recording->isVisible());
     menu->actions().front()->trigger();
     EXPECT_TRUE(recording->isVisible());
