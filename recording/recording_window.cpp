@@ -633,7 +633,9 @@ bool RecordingWindow::startDetection() {
     if (!detector_) return refuse(notAvailable), false;
     if (!document_.signal) return refuse(tr("Open a recording first.")), false;
     DetectFields fields;
-    fields.task = static_cast<DetectTask>(task_->currentIndex());
+    // The task box lists detect, joint, recognise in this order.
+    constexpr DetectTask tasks[] = {DetectTask::detect, DetectTask::joint, DetectTask::recognize};
+    fields.task = tasks[std::clamp(task_->currentIndex(), 0, 2)];
     fields.tmin = tmin_->text().toStdString();
     fields.tmax = tmax_->text().toStdString();
     fields.inSeconds = unit_->currentIndex() == 1;
@@ -827,6 +829,8 @@ void RecordingWindow::showSelection() {
 RecordingWindow* addRecordingView(QMainWindow& workbench, std::shared_ptr<RecordingDetector> detector) {
     auto* window = new RecordingWindow(&workbench);
     window->setWindowFlag(Qt::Window, true);
+    // Closing the workbench ends the program, whether or not the recording view is open.
+    window->setAttribute(Qt::WA_QuitOnClose, false);
     window->setDetector(std::move(detector));
     QMenu* menu = workbench.menuBar()->addMenu(QObject::tr("&Recording"));
     auto showThen = [window](QAction* action) {
