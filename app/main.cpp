@@ -3,9 +3,29 @@
 #include <clocale>
 
 #include <QApplication>
+#include <QStringList>
 
 #include "core/workbench.h"
 #include "platform/qt/main_window.h"
+#include "recording/recording_window.h"
+
+namespace {
+// `--recording FILE [--rate HZ] [--shapes FILE]` opens the recording view on a recording (a
+// text recording at HZ samples per second, default 1) and its pulse shapes at start-up.
+void openRecordingFromArguments(RecordingWindow& recording, const QStringList& arguments) {
+    const auto valueOf = [&](const QString& option) {
+        const qsizetype at = arguments.indexOf(option);
+        return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : QString();
+    };
+    const QString file = valueOf(QStringLiteral("--recording"));
+    if (file.isEmpty()) return;
+    recording.show();
+    SignalReadOptions options;
+    if (const QString rate = valueOf(QStringLiteral("--rate")); !rate.isEmpty()) options.rate = rate.toDouble();
+    if (!recording.openRecording(file, options)) return;
+    if (const QString shapes = valueOf(QStringLiteral("--shapes")); !shapes.isEmpty()) recording.loadShapes(shapes);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -15,6 +35,9 @@ int main(int argc, char** argv) {
     Workbench workbench;
     MainWindow window(workbench);
     if (!window.created()) return 0;
+    // The recording view: its own window, reached from the workbench's "Recording" menu.
+    RecordingWindow* recording = addRecordingView(window);
     window.showMaximized();
+    openRecordingFromArguments(*recording, application.arguments());
     return application.exec();
 }

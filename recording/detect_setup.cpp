@@ -1,0 +1,257 @@
+#include "recording/detect_setup.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <strings.h>
+
+#include <nlohmann/json.hpp>
+
+#include "io/file_batch.h"
+
+const char* detectTaskName(DetectTask task) {
+    switch (task) {
+    case DetectTask::detect: return "detect";
+    case DetectTask::joint: return "joint";
+    case DetectTask::recognize: return "recognize";
+    }
+    return "joint";
+}
+
+namespace {
+std::string count(int64_t n) {
+    return std::to_string(n);
+}
+
+bool endsWith(const std::string& text, const char* ending) {
+    const size_t n = std::char_traits<char>::length(ending);
+    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, ending) == 0;
+}
+
+// A whole number >= 1 ("12"), blanks around it allowed.
+bool parseWhole(const std::string& text, int64_t& value) {
+    double number = 0;
+    if (!parseNumber(text, number) || !std::isfinite(number) || number != std::floor(number) || number < 1 ||
+        number > 9.0e15)
+        return false;
+    value = static_cast<int64_t>(number);
+    return true;
+}
+
+// The shortest text that reads back as the same double.
+std::string shortest(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+}  // namespace
+
+IoStatus checkShapeName(const std::string& name, const std::vector<ListedShape>& shapes, int except) {
+    if (name.empty() || name.find_first_not_of(" \t") == std::string::npos)
+        return IoStatus::failure("A pulse shape needs a name.");
+    if (name.find(',') != std::string::npos)
+        return IoStatus::failure("The shape name \"" + name + "\" holds a comma; names are listed with commas.");
+    for (size_t i = 0; i < shapes.size(); ++i)
+        if (static_cast<int>(i) != except && shapes[i].shape.name == name)
+            return IoStatus::failure("There is already a shape named \"" + name + "\".");
+    return {};
+}
+
+std::string nextShapeName(const std::vector<ListedShape>& shapes) {
+    for (int k = 1;; ++k) {
+        const std::string name = "t" + std::to_string(k);
+        if (checkShapeName(name, shapes)) return name;
+    }
+}
+
+IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last, const std::string& name,
+                               const std::vector<ListedShape>& shapes) {
+    using Result = IoResult<ListedShape>;
+    const int64_t total = static_cast<int64_t>(signal.samples.size());
+    if (first < 0 || last > total || first >= last)
+        return Result::failure("The selected stretch lies outside the signal (" + count(total) + " samples).");
+    const int64_t length = last - first;
+    if (length < minShapeLength)
+        return Result::failure("The selected stretch holds " + count(length) + " samples; a pulse shape needs at least " +
+                               count(minShapeLength) + ".");
+    if (length > maxShapeLength)
+        return Result::failure("The selected stretch holds " + count(length) + " samples; a pulse shape holds at most " +
+                               count(maxShapeLength) + ".");
+    if (static_cast<int>(shapes.size()) >= maxShapeCount)
+        return Result::failure("The list already holds " + count(maxShapeCount) + " shapes, as many as a detection takes.");
+    if (!shapes.empty() && shapes.front().shape.samples.size() != static_cast<size_t>(length))
+        return Result::failure("The selected stretch holds " + count(length) + " samples, shape \"" +
+                               shapes.front().shape.name + "\" " + count(static_cast<int64_t>(shapes.front().shape.samples.size())) +
+                               ": every shape needs the same length.");
+    if (IoStatus named = checkShapeName(name, shapes); !named) return Result::failure(named.error);
+    ListedShape listed;
+    listed.shape.name = name;
+    listed.shape.samples.assign(signal.samples.begin() + first, signal.samples.begin() + last);
+    bool allZero = std::all_of(listed.shape.samples.begin(), listed.shape.samples.end(), [](double v) { return v == 0; });
+    if (allZero) return Result::failure("The selected stretch is zero throughout; it cannot be a pulse shape.");
+    listed.cutFrom = first;
+    return Result::success(std::move(listed));
+}
+
+IoResult<std::vector<ListedShape>> loadShapes(const std::string& path) {
+    using Result = IoResult<std::vector<ListedShape>>;
+    IoResult<std::vector<Shape>> read = readShapes(path);
+    if (!read) return Result::failure(read.error);
+    if (IoStatus checked = checkShapes(read.value); !checked) return Result::failure(path + ": " + checked.error);
+    std::vector<ListedShape> shapes;
+    for (Shape& shape : read.value) shapes.push_back(ListedShape{std::move(shape), std::nullopt, true});
+    return Result::success(std::move(shapes));
+}
+
+IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Signal& signal,
+                                           const std::vector<ListedShape>& shapes) {
+    using Result = IoResult<DetectSettings>;
+    const int64_t total = static_cast<int64_t>(signal.samples.size());
+    DetectSettings settings;
+    settings.task = fields.task;
+
+    auto distance = [&](const std::string& text, const char* what, int64_t& value) -> IoStatus {
+        double number = 0;
+        if (fields.inSeconds) {
+            if (!parseNumber(text, number) || !std::isfinite(number) || number <= 0)
+                return IoStatus::failure(std::string(what) + " must be a positive number of seconds, not \"" + text + "\".");
+            const double samples = std::round(number * signal.rate);
+            if (samples < 1)
+                return IoStatus::failure(std::string(what) + " of " + text + " s is less than one sample at " +
+                                         shortest(signal.rate) + " samples per second.");
+            if (samples > 9.0e15) return IoStatus::failure(std::string(what) + " of " + text + " s is too long.");
+            value = static_cast<int64_t>(samples);
+            return {};
+        }
+        if (!parseWhole(text, value))
+            return IoStatus::failure(std::string(what) + " must be a whole number of samples of at least 1, not \"" + text + "\".");
+        return {};
+    };
+    if (IoStatus s = distance(fields.tmin, "Tmin", settings.tmin); !s) return Result::failure(s.error);
+    if (IoStatus s = distance(fields.tmax, "Tmax", settings.tmax); !s) return Result::failure(s.error);
+    if (settings.tmin > settings.tmax)
+        return Result::failure("Tmin (" + count(settings.tmin) + " samples) is greater than Tmax (" + count(settings.tmax) +
+                               " samples).");
+    if (settings.tmax > total)
+        return Result::failure("Tmax (" + count(settings.tmax) + " samples) is longer than the signal (" + count(total) +
+                               " samples).");
+
+    if (shapes.empty()) return Result::failure("There are no pulse shapes: cut some from the signal or load them.");
+    std::vector<Shape> alphabet;
+    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
+    if (IoStatus s = checkShapes(alphabet); !s) return Result::failure(s.error);
+    if (IoStatus s = checkShapesFitTmax(alphabet, settings.tmax); !s) return Result::failure(s.error);
+    const int64_t length = static_cast<int64_t>(alphabet.front().samples.size());
+
+    for (size_t i = 0; i < shapes.size(); ++i)
+        if (shapes[i].candidate) settings.candidates.push_back(static_cast<int32_t>(i));
+    if (settings.candidates.empty()) return Result::failure("No shape is checked as a candidate.");
+    if (fields.task == DetectTask::detect && settings.candidates.size() != 1)
+        return Result::failure("Detection looks for one shape: check exactly one candidate.");
+
+    if (fields.knownCount) {
+        int64_t k = 0;
+        if (!parseWhole(fields.count, k))
+            return Result::failure("The pulse count must be a whole number of at least 1, not \"" + fields.count + "\".");
+        // K pulses need K - 1 gaps of at least Tmin and one whole shape at the end.
+        if ((k - 1) > (total - length) / settings.tmin)
+            return Result::failure(count(k) + " pulses at least Tmin (" + count(settings.tmin) +
+                                   " samples) apart do not fit in the signal (" + count(total) + " samples).");
+        settings.count = k;
+    }
+
+    double energy = 0;
+    if (!parseNumber(fields.savedEnergy, energy) || energy != std::floor(energy) || energy < 1 || energy > 100)
+        return Result::failure("The saved energy must be a whole percentage from 1 to 100, not \"" + fields.savedEnergy + "\".");
+    settings.savedEnergy = static_cast<int32_t>(energy);
+
+    if (fields.baseline) {
+        double seconds = 0;
+        if (!parseNumber(fields.baselineSeconds, seconds) || !std::isfinite(seconds) || seconds <= 0)
+            return Result::failure("The baseline window must be a positive number of seconds, not \"" +
+                                   fields.baselineSeconds + "\".");
+        if (seconds * signal.rate < 1)
+            return Result::failure("The baseline window of " + fields.baselineSeconds + " s is shorter than one sample.");
+        settings.baselineSeconds = seconds;
+    }
+    return Result::success(std::move(settings));
+}
+
+IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes, const DetectSettings& settings,
+                          PreparedDetection& prepared) {
+    std::vector<Shape> alphabet;
+    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
+    std::vector<float> corrected;
+    std::span<const float> samples = signal.samples;
+    if (settings.baselineSeconds) {
+        corrected = signal.samples;
+        if (IoStatus removed = removeBaseline(corrected, signal.rate, *settings.baselineSeconds); !removed) return removed;
+        samples = corrected;
+        for (size_t i = 0; i < shapes.size(); ++i) {
+            if (!shapes[i].cutFrom) continue;
+            const auto from = samples.begin() + *shapes[i].cutFrom;
+            alphabet[i].samples.assign(from, from + static_cast<std::ptrdiff_t>(alphabet[i].samples.size()));
+        }
+    }
+    IoResult<QuantisedRecording> quantised = quantise(samples, alphabet);
+    if (!quantised) return IoStatus::failure(quantised.error);
+    prepared.quantised = std::move(quantised.value);
+    DetectRequest& request = prepared.request;
+    request = DetectRequest{};
+    request.task = settings.task;
+    request.signal = prepared.quantised.signal;
+    for (const std::vector<int16_t>& shape : prepared.quantised.shapes) request.shapes.emplace_back(shape);
+    request.candidates = settings.candidates;
+    request.tmin = settings.tmin;
+    request.tmax = settings.tmax;
+    request.count = settings.count;
+    request.savedEnergy = settings.savedEnergy;
+    return {};
+}
+
+std::string detectReportJson(const DetectReport& report) {
+    nlohmann::ordered_json json;
+    json["samples"] = report.samples;
+    json["rate"] = report.rate;
+    json["scale"] = report.scale;
+    json["etalons"] = nlohmann::ordered_json::array();
+    for (const Shape& shape : report.shapes)
+        json["etalons"].push_back({{"name", shape.name}, {"length", shape.samples.size()}});
+    json["task"] = detectTaskName(report.task);
+    json["distance"] = report.distance;
+    json["pulses"] = nlohmann::ordered_json::array();
+    for (const DetectedPulse& pulse : report.pulses) {
+        const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
+        json["pulses"].push_back({{"position", pulse.position},
+                                  {"time", static_cast<double>(pulse.position) / report.rate},
+                                  {"etalon", known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)},
+                                  {"cutStart", pulse.cutStart},
+                                  {"cutEnd", pulse.cutEnd},
+                                  {"measure", pulse.measure}});
+    }
+    return json.dump() + "\n";
+}
+
+std::string detectReportCsv(const DetectReport& report) {
+    std::string text = "position,time,etalon,cutStart,cutEnd,measure\n";
+    for (const DetectedPulse& pulse : report.pulses) {
+        const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
+        text += std::to_string(pulse.position) + "," + shortest(static_cast<double>(pulse.position) / report.rate) + "," +
+                (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
+                std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure) +
+                "\n";
+    }
+    return text;
+}
+
+IoStatus writeDetectReport(const std::string& path, const DetectReport& report) {
+    std::string text;
+    if (endsWith(path, ".json"))
+        text = detectReportJson(report);
+    else if (endsWith(path, ".csv"))
+        text = detectReportCsv(report);
+    else
+        return IoStatus::failure(path + ": unsupported format; results are written as .json or .csv");
+    return writeTextFileAtomically(path, [&](std::FILE* file) { std::fwrite(text.data(), 1, text.size(), file); });
+}

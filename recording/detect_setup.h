@@ -1,0 +1,109 @@
+#pragma once
+
+// The recording view's document and the checks of everything the user types or picks, free of
+// any toolkit: shapes cut from the signal, the shape list's edits, the detection panel's fields,
+// the preparation of a detection (baseline, quantisation) and the results' export.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/io_result.h"
+#include "io/quantise.h"
+#include "io/shapes.h"
+#include "io/signal_reader.h"
+#include "recording/recording_detector.h"
+
+/// A shape of the view's list: the shape, where it was cut from the signal (to cut it again
+/// after a baseline removal), and whether it is a candidate of the next detection.
+struct ListedShape {
+    Shape shape;
+    std::optional<int64_t> cutFrom;
+    bool candidate = true;
+};
+
+/// Cuts samples [first, last) of the signal as a new shape named `name` for the list `shapes`.
+/// Refused with a message: a stretch shorter than minShapeLength or longer than maxShapeLength
+/// samples, or reaching beyond the signal; a length other than the listed shapes'; a full list;
+/// a bad name (see checkShapeName).
+IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last, const std::string& name,
+                               const std::vector<ListedShape>& shapes);
+
+/// A name for a shape of the list: not empty, without commas (names are listed with commas),
+/// not the name of another listed shape (`except`: the index of the shape being renamed, or -1).
+IoStatus checkShapeName(const std::string& name, const std::vector<ListedShape>& shapes, int except = -1);
+
+/// The first "tK" (K = 1, 2, ...) that no listed shape is named.
+std::string nextShapeName(const std::vector<ListedShape>& shapes);
+
+/// Shapes read from a file for the list: read (readShapes) and checked as an alphabet
+/// (checkShapes: one common length, distinct names, ...). All candidates.
+IoResult<std::vector<ListedShape>> loadShapes(const std::string& path);
+
+/// The detection panel's fields as the user left them.
+struct DetectFields {
+    DetectTask task = DetectTask::joint;
+    std::string tmin, tmax;
+    bool inSeconds = false;     ///< Tmin and Tmax in seconds (else samples)
+    bool knownCount = false;
+    std::string count;
+    std::string savedEnergy = "100";
+    bool baseline = false;
+    std::string baselineSeconds;
+};
+
+/// The checked settings of a detection.
+struct DetectSettings {
+    DetectTask task = DetectTask::joint;
+    int64_t tmin = 1, tmax = 1;
+    std::optional<int64_t> count;
+    int32_t savedEnergy = 100;
+    std::optional<double> baselineSeconds;
+    std::vector<int32_t> candidates;  ///< indices into the shape list, in list order
+};
+
+/// Checks the panel's fields against the signal and the shapes. Refused with a message naming
+/// the field: Tmin or Tmax not a positive whole number of samples (or seconds that round to
+/// less than one sample), Tmin > Tmax, Tmax beyond the signal, no shapes, shapes that are no
+/// alphabet, a shape longer than Tmax, no candidate (or not exactly one for detection), a count
+/// that is not a whole number >= 1 or more pulses than fit, a saved energy outside 1..100, a
+/// baseline window that is not a positive number of seconds covering at least one sample.
+IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Signal& signal,
+                                           const std::vector<ListedShape>& shapes);
+
+/// A detection ready to run: the quantised recording the request's spans point into.
+struct PreparedDetection {
+    QuantisedRecording quantised;
+    DetectRequest request;  ///< points into `quantised`; do not copy the object
+};
+
+/// Removes the baseline when asked (shapes cut from the signal are cut again from the corrected
+/// signal, so that they match what they are sought in), quantises signal and shapes on one
+/// scale and fills the request. Runs on the worker thread: it may take seconds on long signals.
+IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes,
+                          const DetectSettings& settings, PreparedDetection& prepared);
+
+/// A finished detection as it is reported and exported.
+struct DetectReport {
+    int64_t samples = 0;
+    double rate = 1;
+    double scale = 1;
+    std::vector<Shape> shapes;  ///< the list's shapes (names and lengths are reported)
+    DetectTask task = DetectTask::joint;
+    int64_t distance = 0;
+    std::vector<DetectedPulse> pulses;
+    double seconds = 0;  ///< time the run took
+};
+
+/// {"samples":N,"rate":R,"scale":S,"etalons":[{"name":"...","length":L}],"task":"joint",
+/// "distance":D,"pulses":[{"position":P,"time":SECONDS,"etalon":"NAME","cutStart":A,"cutEnd":B,
+/// "measure":M}]} on one line, with a line end.
+std::string detectReportJson(const DetectReport& report);
+/// The header line `position,time,etalon,cutStart,cutEnd,measure`, then one pulse a line.
+std::string detectReportCsv(const DetectReport& report);
+/// Writes the report as JSON when `path` ends in ".json" (any case), as CSV for ".csv"; any
+/// other ending is refused. Written whole or not at all.
+IoStatus writeDetectReport(const std::string& path, const DetectReport& report);

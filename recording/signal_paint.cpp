@@ -1,0 +1,251 @@
+#include "recording/signal_paint.h"
+
+#include <QPainter>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+
+#include "plot/recording_plot.h"
+
+QRect signalAreaOf(int widgetWidth, int widgetHeight) {
+    return QRect(signalAxisLeft, signalMarginTop,
+                 std::max(1, widgetWidth - signalAxisLeft - signalMarginRight),
+                 std::max(1, widgetHeight - signalMarginTop - signalAxisBottom));
+}
+
+MinMax paddedValues(MinMax extremes) {
+    float low = extremes.low, high = extremes.high;
+    if (!(high > low)) {
+        low -= 1;
+        high += 1;
+    }
+    const float room = (high - low) * 0.05f;
+    return {low - room, high + room};
+}
+
+QColor shapeColour(int index) {
+    return QColor::fromRgb(static_cast<QRgb>(plotShapeColour(index)));
+}
+
+namespace {
+struct ValueAxis {
+    QRect area;
+    MinMax values;
+    double y(double value) const {
+        return area.top() + (values.high - value) * (area.height() - 1) / (values.high - values.low);
+    }
+};
+
+void drawSignal(QPainter& p, const QRect& area, const SignalPicture& picture, const ValueAxis& axis) {
+    const ViewState& view = picture.view;
+    p.setPen(QColor(0x30, 0x30, 0x30));
+    if (view.samplesPerPixel >= 1) {
+        const std::vector<MinMax> columns = columnExtremes(*picture.summary, view);
+        float previousLow = 0, previousHigh = 0;
+        for (size_t c = 0; c < columns.size(); ++c) {
+            float low = columns[c].low, high = columns[c].high;
+            // Join the column to its neighbour so that a steep edge stays one line.
+            if (c > 0) {
+                low = std::min(low, previousHigh);
+                high = std::max(high, previousLow);
+            }
+            previousLow = columns[c].low;
+            previousHigh = columns[c].high;
+            const int x = area.left() + static_cast<int>(c);
+            p.drawLine(x, static_cast<int>(std::lround(axis.y(high))), x, static_cast<int>(std::lround(axis.y(low))));
+        }
+        return;
+    }
+    const SampleSpan span = visibleSamples(view);
+    const int64_t first = std::max<int64_t>(span.first - 1, 0);
+    const int64_t last = std::min<int64_t>(span.last + 1, view.total);
+    QPolygonF line;
+    line.reserve(static_cast<qsizetype>(last - first));
+    for (int64_t i = first; i < last; ++i)
+        line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(i)), axis.y(picture.samples[i])));
+    p.drawPolyline(line);
+    if (1.0 / view.samplesPerPixel >= 6) {
+        p.setBrush(QColor(0x30, 0x30, 0x30));
+        for (const QPointF& point : line) p.drawEllipse(point, 1.5, 1.5);
+        p.setBrush(Qt::NoBrush);
+    }
+}
+
+void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, const ValueAxis& axis) {
+    if (!picture.shapes || picture.pulses.empty()) return;
+    const ViewState& view = picture.view;
+    const SampleSpan span = visibleSamples(view);
+    const int64_t longest = picture.shapes->empty() ? 0 : static_cast<int64_t>(picture.shapes->front().samples.size());
+    // Pulses are in order of position: start at the first that may reach into the view.
+    auto from = std::lower_bound(picture.pulses.begin(), picture.pulses.end(), span.first - longest,
+                                 [](const DetectedPulse& pulse, int64_t at) { return pulse.position < at; });
+    const int shapeCount = static_cast<int>(picture.shapes->size());
+    if (longest < 3 * view.samplesPerPixel) {
+        // A pulse narrower than three columns is, at this zoom, the extremes of its kept samples in
+        // its columns: gather them per column and shape, then draw each column once per shape,
+        // so that a repaint costs the same however many pulses are in view.
+        std::vector<MinMax> extremes(static_cast<size_t>(view.width) * shapeCount);
+        std::vector<char> used(extremes.size(), 0);
+        for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
+            if (it->shape < 0 || it->shape >= shapeCount) continue;
+            const std::vector<double>& samples = (*picture.shapes)[it->shape].samples;
+            const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(samples.size()) - 1);
+            for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j) {
+                const int64_t column =
+                    static_cast<int64_t>(std::floor(sampleToPixel(view, static_cast<double>(it->position + j))));
+                if (column < 0 || column >= view.width) continue;
+                const size_t cell = static_cast<size_t>(column) * shapeCount + it->shape;
+                const float value = static_cast<float>(samples[j]);
+                if (!used[cell]) extremes[cell] = {value, value};
+                extremes[cell] = {std::min(extremes[cell].low, value), std::max(extremes[cell].high, value)};
+                used[cell] = 1;
+            }
+        }
+        for (int shape = 0; shape < shapeCount; ++shape) {
+            QPen pen(shapeColour(shape));
+            pen.setWidth(2);
+            p.setPen(pen);
+            for (int column = 0; column < view.width; ++column) {
+                const size_t cell = static_cast<size_t>(column) * shapeCount + shape;
+                if (!used[cell]) continue;
+                const int x = area.left() + column;
+                p.drawLine(x, static_cast<int>(std::lround(axis.y(extremes[cell].high))), x,
+                           static_cast<int>(std::lround(axis.y(extremes[cell].low))));
+            }
+        }
+        if (picture.highlighted >= 0 && picture.highlighted < static_cast<int>(picture.pulses.size())) {
+            const DetectedPulse& chosen = picture.pulses[picture.highlighted];
+            const double x = area.left() + sampleToPixel(view, static_cast<double>(chosen.position + chosen.cutStart));
+            p.setPen(QPen(shapeColour(chosen.shape), 3));
+            p.drawLine(QPointF(x, area.top()), QPointF(x, area.top() + 12));
+        }
+        return;
+    }
+    for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
+        if (it->shape < 0 || it->shape >= shapeCount) continue;
+        const Shape& shape = (*picture.shapes)[it->shape];
+        const int index = static_cast<int>(it - picture.pulses.begin());
+        QPen pen(shapeColour(it->shape));
+        pen.setWidth(index == picture.highlighted ? 3 : 2);
+        p.setPen(pen);
+        QPolygonF line;
+        const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(shape.samples.size()) - 1);
+        for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j)
+            line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(it->position + j)),
+                                axis.y(shape.samples[j])));
+        if (line.size() == 1) line.append(line.front() + QPointF(1, 0));
+        p.drawPolyline(line);
+        // A mark at the pulse's start along the top edge.
+        const double x = area.left() + sampleToPixel(view, static_cast<double>(it->position + it->cutStart));
+        p.drawLine(QPointF(x, area.top()), QPointF(x, area.top() + (index == picture.highlighted ? 12 : 6)));
+    }
+}
+
+void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPicture& picture, const ValueAxis& axis) {
+    const ViewState& view = picture.view;
+    const QFontMetrics metrics = p.fontMetrics();
+    p.setPen(QColor(0x80, 0x80, 0x80));
+    p.drawRect(area.adjusted(0, 0, -1, -1));
+    p.setPen(Qt::black);
+    const int firstRow = area.bottom() + 4;
+    const int secondRow = firstRow + metrics.height();
+    const double startSample = view.first, endSample = view.first + view.samplesPerPixel * view.width;
+    // Seconds on the first row, samples on the second.
+    const AxisTicks seconds = axisTicks(startSample / picture.rate, endSample / picture.rate, std::max(1, area.width() / 110));
+    for (double t : seconds.values) {
+        const double x = area.left() + sampleToPixel(view, t * picture.rate);
+        p.drawLine(QPointF(x, area.bottom() + 1), QPointF(x, area.bottom() + 4));
+        const QString text = QString::fromStdString(tickText(t, seconds.step)) + " s";
+        // A label that would run past the widget's edge is left out; its tick stays.
+        if (x + 2 + metrics.horizontalAdvance(text) <= widgetRight)
+            p.drawText(QPointF(x + 2, firstRow + metrics.ascent()), text);
+    }
+    const AxisTicks samples = axisTicks(startSample, endSample, std::max(1, area.width() / 110), 1);
+    p.setPen(QColor(0x50, 0x50, 0x90));
+    for (double s : samples.values) {
+        const double x = area.left() + sampleToPixel(view, s);
+        p.drawLine(QPointF(x, secondRow), QPointF(x, secondRow + 3));
+        const QString text = QString::fromStdString(tickText(s, samples.step));
+        if (x + 2 + metrics.horizontalAdvance(text) <= widgetRight)
+            p.drawText(QPointF(x + 2, secondRow + metrics.ascent()), text);
+    }
+    p.setPen(Qt::black);
+    const AxisTicks values = axisTicks(axis.values.low, axis.values.high, std::max(1, area.height() / 40));
+    for (double v : values.values) {
+        const double y = axis.y(v);
+        p.drawLine(QPointF(area.left() - 4, y), QPointF(area.left() - 1, y));
+        const QString text = QString::fromStdString(tickText(v, values.step));
+        p.drawText(QPointF(area.left() - 6 - metrics.horizontalAdvance(text), y + metrics.ascent() / 2.0 - 1), text);
+    }
+}
+}  // namespace
+
+void paintSignalPicture(QPainter& p, const QRect& widget, const SignalPicture& picture) {
+    p.fillRect(widget, Qt::white);
+    if (!picture.summary || picture.summary->size() == 0) return;
+    const QRect area = signalAreaOf(widget.width(), widget.height()).translated(widget.topLeft());
+    const ValueAxis axis{area, picture.values};
+    if (picture.selection && picture.selection->last > picture.selection->first) {
+        const double a = sampleToPixel(picture.view, static_cast<double>(picture.selection->first));
+        const double b = sampleToPixel(picture.view, static_cast<double>(picture.selection->last));
+        const QRectF band(area.left() + std::max(a, -1.0), area.top(),
+                          std::max(1.0, std::min(b, area.width() + 1.0) - std::max(a, -1.0)), area.height());
+        p.fillRect(band.intersected(QRectF(area)), QColor(0xc8, 0xdc, 0xff));
+    }
+    p.save();
+    p.setClipRect(area);
+    drawSignal(p, area, picture, axis);
+    drawPulses(p, area, picture, axis);
+    p.restore();
+    drawAxes(p, area, widget.right() + 1, picture, axis);
+}
+
+void paintOverview(QPainter& p, const QRect& rect, const SignalSummary& summary, MinMax values, SampleSpan visible) {
+    p.fillRect(rect, QColor(0xf4, 0xf4, 0xf4));
+    if (summary.size() == 0 || rect.width() < 1) return;
+    const ViewState whole = fittedView(summary.size(), rect.width());
+    const ValueAxis axis{rect.adjusted(0, 2, 0, -2), values};
+    const double a = sampleToPixel(whole, static_cast<double>(visible.first));
+    const double b = sampleToPixel(whole, static_cast<double>(visible.last));
+    const QRectF marked(rect.left() + a, rect.top(), std::max(2.0, b - a), rect.height());
+    p.fillRect(marked, QColor(0xff, 0xe8, 0xa0));
+    p.setPen(QColor(0x60, 0x60, 0x60));
+    if (whole.samplesPerPixel >= 1) {
+        const std::vector<MinMax> columns = columnExtremes(summary, whole);
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const int x = rect.left() + static_cast<int>(c);
+            p.drawLine(x, static_cast<int>(std::lround(axis.y(columns[c].high))), x,
+                       static_cast<int>(std::lround(axis.y(columns[c].low))));
+        }
+    } else {
+        QPolygonF line;
+        for (int64_t i = 0; i < summary.size(); ++i) {
+            const MinMax v = summary.range(i, i + 1);
+            line.append(QPointF(rect.left() + sampleToPixel(whole, static_cast<double>(i)), axis.y(v.high)));
+        }
+        p.drawPolyline(line);
+    }
+    p.setPen(QColor(0xc0, 0x80, 0x00));
+    p.drawRect(marked.adjusted(0, 0, -1, -1));
+}
+
+void paintShapeThumbnail(QPainter& p, const QRect& rect, const Shape& shape, const QColor& colour) {
+    p.fillRect(rect, Qt::white);
+    p.setPen(QColor(0xc0, 0xc0, 0xc0));
+    p.drawRect(rect.adjusted(0, 0, -1, -1));
+    if (shape.samples.empty()) return;
+    const auto [low, high] = std::minmax_element(shape.samples.begin(), shape.samples.end());
+    const MinMax values = paddedValues({static_cast<float>(*low), static_cast<float>(*high)});
+    const ValueAxis axis{rect.adjusted(2, 2, -2, -2), values};
+    QPolygonF line;
+    const double n = static_cast<double>(shape.samples.size());
+    for (size_t i = 0; i < shape.samples.size(); ++i)
+        line.append(QPointF(rect.left() + 2 + (rect.width() - 5) * (n > 1 ? i / (n - 1) : 0.5), axis.y(shape.samples[i])));
+    QPen pen(colour);
+    pen.setWidth(2);
+    p.setPen(pen);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.drawPolyline(line);
+    p.setRenderHint(QPainter::Antialiasing, false);
+}

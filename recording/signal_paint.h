@@ -1,0 +1,55 @@
+#pragma once
+
+// Drawing of the recording view's signal area and overview strip. Everything drawn is computed
+// by the functions of view_geometry.h; these functions only paint it.
+
+#include <QColor>
+#include <QRect>
+
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "io/shapes.h"
+#include "recording/recording_detector.h"
+#include "recording/view_geometry.h"
+
+class QPainter;
+
+/// Room around the signal area for the axes: values on the left, seconds and samples below.
+inline constexpr int signalAxisLeft = 64;
+inline constexpr int signalAxisBottom = 40;
+inline constexpr int signalMarginTop = 8;
+inline constexpr int signalMarginRight = 12;
+
+/// The signal area inside a widget of this size (at least one pixel each way).
+QRect signalAreaOf(int widgetWidth, int widgetHeight);
+
+/// What the signal area shows.
+struct SignalPicture {
+    std::span<const float> samples;
+    const SignalSummary* summary = nullptr;
+    double rate = 1;
+    ViewState view;               ///< its width is the area's
+    MinMax values;                ///< the value range of the vertical axis
+    std::optional<SampleSpan> selection;
+    const std::vector<Shape>* shapes = nullptr;   ///< the shapes the pulses refer to
+    std::span<const DetectedPulse> pulses;        ///< in order of position
+    int highlighted = -1;                         ///< index of the pulse chosen in the table
+};
+
+/// The value range drawn for a signal: its extremes with a little room, never empty.
+MinMax paddedValues(MinMax extremes);
+
+/// The colour of shape `index` in the view (the same as in exported pictures).
+QColor shapeColour(int index);
+
+/// Draws the signal area and its axes into `widget` (the whole widget's rectangle).
+void paintSignalPicture(QPainter& painter, const QRect& widget, const SignalPicture& picture);
+
+/// Draws the overview strip: the whole signal in `rect`, the visible stretch marked.
+void paintOverview(QPainter& painter, const QRect& rect, const SignalSummary& summary, MinMax values,
+                   SampleSpan visible);
+
+/// A small picture of a shape (for the shape list).
+void paintShapeThumbnail(QPainter& painter, const QRect& rect, const Shape& shape, const QColor& colour);

@@ -1,0 +1,188 @@
+#include "recording/view_geometry.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+SignalSummary::SignalSummary(std::span<const float> samples) : samples_(samples) {
+    const int64_t n = size();
+    int64_t block = int64_t{1} << firstLevel;
+    // The finest stored level from the samples, each coarser one from the one below.
+    if (n >= block) {
+        std::vector<MinMax> level(static_cast<size_t>(n / block));
+        for (size_t b = 0; b < level.size(); ++b) {
+            const float* s = samples_.data() + b * block;
+            float low = s[0], high = s[0];
+            for (int64_t i = 1; i < block; ++i) {
+                low = std::min(low, s[i]);
+                high = std::max(high, s[i]);
+            }
+            level[b] = {low, high};
+        }
+        levels_.push_back(std::move(level));
+    }
+    while (!levels_.empty() && levels_.back().size() >= 2) {
+        const std::vector<MinMax>& below = levels_.back();
+        std::vector<MinMax> level(below.size() / 2);
+        for (size_t b = 0; b < level.size(); ++b)
+            level[b] = {std::min(below[2 * b].low, below[2 * b + 1].low),
+                        std::max(below[2 * b].high, below[2 * b + 1].high)};
+        levels_.push_back(std::move(level));
+    }
+}
+
+MinMax SignalSummary::range(int64_t first, int64_t last) const {
+    first = std::max<int64_t>(first, 0);
+    last = std::min(last, size());
+    if (first >= last) return {};
+    float low = std::numeric_limits<float>::infinity(), high = -low;
+    auto sample = [&](int64_t i) {
+        low = std::min(low, samples_[i]);
+        high = std::max(high, samples_[i]);
+    };
+    const int64_t fine = int64_t{1} << firstLevel;
+    int64_t at = first;
+    // Single samples up to the first boundary of a finest block.
+    while (at < last && (at % fine != 0 || last - at < fine)) sample(at++);
+    // Then the largest aligned block that fits, again and again: O(log N) blocks.
+    while (last - at >= fine) {
+        int level = 0;
+        while (level + 1 < static_cast<int>(levels_.size()) && at % (fine << (level + 1)) == 0 &&
+               last - at >= (fine << (level + 1)))
+            ++level;
+        const MinMax& block = levels_[level][at >> (firstLevel + level)];
+        low = std::min(low, block.low);
+        high = std::max(high, block.high);
+        at += fine << level;
+    }
+    while (at < last) sample(at++);
+    return {low, high};
+}
+
+double fitSamplesPerPixel(int64_t total, int width) {
+    return std::max(static_cast<double>(total) / std::max(width, 1), 1.0 / maxPixelsPerSample);
+}
+
+ViewState fittedView(int64_t total, int width) {
+    return ViewState{total, std::max(width, 1), 0.0, fitSamplesPerPixel(total, width)};
+}
+
+ViewState clampedView(ViewState view) {
+    view.width = std::max(view.width, 1);
+    view.total = std::max<int64_t>(view.total, 0);
+    const double fit = fitSamplesPerPixel(view.total, view.width);
+    if (!(view.samplesPerPixel >= 1.0 / maxPixelsPerSample)) view.samplesPerPixel = 1.0 / maxPixelsPerSample;
+    view.samplesPerPixel = std::min(view.samplesPerPixel, fit);
+    const double lastStart = std::max(0.0, static_cast<double>(view.total) - view.samplesPerPixel * view.width);
+    if (!(view.first >= 0)) view.first = 0;
+    view.first = std::min(view.first, lastStart);
+    return view;
+}
+
+ViewState zoomedView(const ViewState& view, double factor, double anchor) {
+    if (!(factor > 0)) return view;
+    const double anchorSample = pixelToSample(view, anchor);
+    ViewState zoomed = view;
+    zoomed.samplesPerPixel = view.samplesPerPixel / factor;
+    zoomed = clampedView(zoomed);
+    zoomed.first = anchorSample - anchor * zoomed.samplesPerPixel;
+    return clampedView(zoomed);
+}
+
+ViewState scrolledView(const ViewState& view, double pixels) {
+    ViewState moved = view;
+    moved.first += pixels * view.samplesPerPixel;
+    return clampedView(moved);
+}
+
+ViewState centredView(const ViewState& view, double sample) {
+    ViewState moved = view;
+    moved.first = sample - view.samplesPerPixel * view.width / 2.0;
+    return clampedView(moved);
+}
+
+ViewState resizedView(const ViewState& view, int width) {
+    ViewState resized = view;
+    resized.width = width;
+    return clampedView(resized);
+}
+
+double sampleToPixel(const ViewState& view, double sample) {
+    return (sample - view.first) / view.samplesPerPixel;
+}
+
+double pixelToSample(const ViewState& view, double pixel) {
+    return view.first + pixel * view.samplesPerPixel;
+}
+
+SampleSpan visibleSamples(const ViewState& view) {
+    const double end = view.first + view.samplesPerPixel * view.width;
+    SampleSpan span;
+    span.first = std::clamp<int64_t>(static_cast<int64_t>(std::floor(view.first)), 0, view.total);
+    span.last = std::clamp<int64_t>(static_cast<int64_t>(std::ceil(end)), span.first, view.total);
+    return span;
+}
+
+ScrollBarState scrollBarOf(const ViewState& view) {
+    const SampleSpan span = visibleSamples(view);
+    const int64_t page = std::max<int64_t>(1, static_cast<int64_t>(std::llround(view.samplesPerPixel * view.width)));
+    ScrollBarState bar;
+    bar.page = static_cast<int>(std::min<int64_t>(page, INT_MAX));
+    bar.maximum = static_cast<int>(std::clamp<int64_t>(view.total - page, 0, INT_MAX));
+    bar.value = static_cast<int>(std::clamp<int64_t>(span.first, 0, bar.maximum));
+    return bar;
+}
+
+ViewState viewAtScrollValue(const ViewState& view, int value) {
+    ViewState moved = view;
+    moved.first = value;
+    return clampedView(moved);
+}
+
+SampleSpan dragToSamples(const ViewState& view, double from, double to) {
+    const double a = pixelToSample(view, std::min(from, to));
+    const double b = pixelToSample(view, std::max(from, to));
+    SampleSpan span;
+    span.first = std::clamp<int64_t>(static_cast<int64_t>(std::floor(a)), 0, view.total);
+    span.last = std::clamp<int64_t>(static_cast<int64_t>(std::ceil(b)), span.first, view.total);
+    return span;
+}
+
+std::vector<MinMax> columnExtremes(const SignalSummary& summary, const ViewState& view) {
+    std::vector<MinMax> columns;
+    const int64_t total = summary.size();
+    columns.reserve(static_cast<size_t>(view.width));
+    for (int c = 0; c < view.width; ++c) {
+        const int64_t first = static_cast<int64_t>(std::floor(view.first + c * view.samplesPerPixel));
+        if (first >= total) break;
+        const int64_t last = std::max(first + 1, static_cast<int64_t>(std::floor(view.first + (c + 1) * view.samplesPerPixel)));
+        columns.push_back(summary.range(first, last));
+    }
+    return columns;
+}
+
+AxisTicks axisTicks(double low, double high, int maxTicks, double minStep) {
+    AxisTicks ticks;
+    if (!(high > low) || maxTicks < 1 || !std::isfinite(low) || !std::isfinite(high)) return ticks;
+    const double rough = (high - low) / maxTicks;
+    double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power;
+    for (double f : {1.0, 2.0, 5.0, 10.0}) {
+        step = f * power;
+        if (step >= rough) break;
+    }
+    step = std::max(step, minStep);
+    ticks.step = step;
+    for (double k = std::ceil(low / step); k * step <= high; k += 1) ticks.values.push_back(k * step);
+    return ticks;
+}
+
+std::string tickText(double value, double step) {
+    const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step) + 1e-9)), 0, 12);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, std::fabs(value) < step * 1e-6 ? 0.0 : value);
+    return text;
+}

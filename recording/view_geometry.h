@@ -1,0 +1,110 @@
+#pragma once
+
+// The arithmetic of the recording view, free of any toolkit: the multi-resolution summary of a
+// long signal, the mapping between samples and pixel columns, zoom and scroll, axis ticks. The
+// widgets only draw what these functions compute.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+/// Minimum and maximum of a stretch of samples.
+struct MinMax {
+    float low = 0;
+    float high = 0;
+};
+
+/// Minimum and maximum of every aligned block of 2^k samples, k = firstLevel .. (the signal's
+/// length), so that the extremes of any stretch come from O(log N) blocks and a few samples at
+/// its ends. Keeps a view of the samples (they must outlive the summary) and about one byte of
+/// its own per sample.
+class SignalSummary {
+public:
+    /// Blocks of the finest stored level hold 2^firstLevel samples.
+    static constexpr int firstLevel = 4;
+
+    SignalSummary() = default;
+    explicit SignalSummary(std::span<const float> samples);
+
+    int64_t size() const { return static_cast<int64_t>(samples_.size()); }
+    /// Extremes of samples [first, last), cut to the signal; {0, 0} for an empty stretch.
+    MinMax range(int64_t first, int64_t last) const;
+    /// Extremes of the whole signal.
+    MinMax whole() const { return range(0, size()); }
+
+private:
+    std::span<const float> samples_;
+    std::vector<std::vector<MinMax>> levels_;  // levels_[i]: blocks of 2^(firstLevel + i) samples
+};
+
+/// What the signal area shows: `width` pixel columns starting at sample `first` (fractional),
+/// `samplesPerPixel` samples per column (below 1 when zoomed in beyond single samples).
+struct ViewState {
+    int64_t total = 0;  ///< samples in the signal
+    int width = 1;      ///< pixel columns of the signal area
+    double first = 0;
+    double samplesPerPixel = 1;
+};
+
+/// The closest zoom: this many pixels per sample.
+inline constexpr double maxPixelsPerSample = 32;
+
+/// Samples per pixel that shows the whole signal in the width (zoom to fit).
+double fitSamplesPerPixel(int64_t total, int width);
+/// The view showing the whole signal.
+ViewState fittedView(int64_t total, int width);
+/// Keeps the zoom between maxPixelsPerSample and the fitted zoom, and the visible stretch
+/// inside the signal (starting at 0 when the whole signal fits).
+ViewState clampedView(ViewState view);
+/// Zooms in by `factor` (> 1 in, < 1 out) keeping the sample under pixel `anchor` in place.
+ViewState zoomedView(const ViewState& view, double factor, double anchor);
+/// Moves the view by `pixels` columns (positive: later samples).
+ViewState scrolledView(const ViewState& view, double pixels);
+/// Puts `sample` at the middle of the view, keeping the zoom.
+ViewState centredView(const ViewState& view, double sample);
+/// The same zoom and start, for a new width (the start stays; the zoom is clamped).
+ViewState resizedView(const ViewState& view, int width);
+
+/// The pixel position (fractional, from the area's left edge) of a sample position.
+double sampleToPixel(const ViewState& view, double sample);
+/// The sample position (fractional) under a pixel position.
+double pixelToSample(const ViewState& view, double pixel);
+
+/// The whole samples that are at least partly visible: [first, last).
+struct SampleSpan {
+    int64_t first = 0;
+    int64_t last = 0;
+};
+SampleSpan visibleSamples(const ViewState& view);
+
+/// The scroll bar of a view: position = first visible sample, page = visible samples; the
+/// maximum is total - page. Samples above 2^31 are beyond what the readers take.
+struct ScrollBarState {
+    int maximum = 0;
+    int page = 1;
+    int value = 0;
+};
+ScrollBarState scrollBarOf(const ViewState& view);
+/// The view with its first sample at a scroll bar value.
+ViewState viewAtScrollValue(const ViewState& view, int value);
+
+/// The samples a drag from pixel `from` to pixel `to` covers (in either direction), whole
+/// samples in [first, last), cut to the signal.
+SampleSpan dragToSamples(const ViewState& view, double from, double to);
+
+/// Extremes of each pixel column of a view zoomed out to at least one sample per column: column
+/// c covers samples [floor(first + c s), floor(first + (c + 1) s)), at least one. Columns
+/// beyond the signal's end are left out (the result may be shorter than the width).
+std::vector<MinMax> columnExtremes(const SignalSummary& summary, const ViewState& view);
+
+/// Tick values of an axis between `low` and `high`: every multiple of a step of 1, 2 or 5 times
+/// a power of ten, chosen so that at most `maxTicks` fit (at least one step). `minStep` keeps
+/// steps whole when the axis counts samples (1); 0 for none.
+struct AxisTicks {
+    double step = 1;
+    std::vector<double> values;
+};
+AxisTicks axisTicks(double low, double high, int maxTicks, double minStep = 0);
+/// A tick's label with as many decimals as the step needs ("0.25", "1200", "-3").
+std::string tickText(double value, double step);

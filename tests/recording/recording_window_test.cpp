@@ -1,0 +1,661 @@
+#include "recording/recording_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <mutex>
+
+#include "../io/temp_dir.h"
+#include "io/file_batch.h"
+#include "io/series_files.h"
+#include "recording/signal_paint.h"
+
+namespace {
+
+// A series as the workbench writes it: a flat line with two kinds of pulse, a half sine (20
+// samples, at 100 + 200 k) and a square (20 samples, at 200 + 200 k).
+constexpr int pulseLength = 20;
+std::vector<int16_t> twoPulseSeries(int length = 2000) {
+    std::vector<int16_t> samples(length, 0);
+    for (int start = 100; start + pulseLength <= length; start += 200)
+        for (int i = 0; i < pulseLength; ++i)
+            samples[start + i] = static_cast<int16_t>(std::lround(100 * std::sin(M_PI * i / (pulseLength - 1))));
+    for (int start = 200; start + pulseLength <= length; start += 200)
+        for (int i = 0; i < pulseLength; ++i) samples[start + i] = i < 10 ? 80 : -80;
+    return samples;
+}
+
+std::string writeSeriesCsv(const TempDir& dir, const std::vector<int16_t>& samples, const char* name = "series.csv") {
+    FileBatch batch;
+    EXPECT_TRUE(writeSamplesCsv(batch, dir.file(name), samples).ok());
+    EXPECT_TRUE(batch.commit().ok());
+    return dir.file(name);
+}
+
+// Runs `act`; the message box it opens is read and closed. Returns the box's text, or an empty
+// string (and a failure) when none appeared.
+QString messageOf(const std::function<void()>& act) {
+    auto text = std::make_shared<QString>();
+    auto seen = std::make_shared<bool>(false);
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QDialog*>(widget);
+                box && box->isVisible() && box->objectName() == "recordingMessage") {
+                *text = box->findChild<QLabel*>("message")->text();
+                *seen = true;
+                box->accept();
+            }
+    });
+    timer.start(5);
+    act();
+    timer.stop();
+    EXPECT_TRUE(*seen) << "no message box appeared";
+    return *text;
+}
+
+// Runs `act`, answering the input dialog it opens with `answer`.
+void answeringInput(const QString& answer, const std::function<void()>& act) {
+    QTimer timer;
+    bool answered = false;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(widget);
+                dialog && dialog->isVisible() && dialog->objectName() == "recordingPrompt") {
+                dialog->findChild<QLineEdit*>("answer")->setText(answer);
+                dialog->accept();
+                answered = true;
+            }
+    });
+    timer.start(5);
+    act();
+    timer.stop();
+    EXPECT_TRUE(answered) << "no input dialog appeared";
+}
+
+void sendMouse(QWidget* widget, QEvent::Type type, Qt::MouseButton button, double x, double y) {
+    const QPointF local(x, y);
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, local, widget->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : button,
+                      buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+// The widget x of sample `sample`'s left edge in the signal view.
+double xOfSample(const SignalView* view, double sample) {
+    return signalAreaOf(view->width(), view->height()).left() + sampleToPixel(view->view(), sample);
+}
+
+// Drags with the left button over samples [first, last) of the view.
+void dragOver(SignalView* view, double first, double last) {
+    const double y = view->height() / 2.0;
+    sendMouse(view, QEvent::MouseButtonPress, Qt::LeftButton, xOfSample(view, first) + 0.01, y);
+    sendMouse(view, QEvent::MouseMove, Qt::LeftButton, xOfSample(view, (first + last) / 2), y);
+    sendMouse(view, QEvent::MouseButtonRelease, Qt::LeftButton, xOfSample(view, last) - 0.01, y);
+}
+
+// A stand-in for the exact detection: returns a fixed answer (and records what it was asked),
+// or, when `block` is set, reports progress until it is cancelled.
+struct FakeDetector : RecordingDetector {
+    std::vector<DetectedPulse> answer;
+    int64_t distance = 0;
+    bool block = false;
+    std::mutex mutex;
+    std::vector<DetectRequest> requests;
+    std::vector<std::vector<int16_t>> shapesSeen;
+    std::vector<size_t> signalSizes;
+    std::atomic<bool> started{false};
+
+    DetectResult run(const DetectRequest& request, const std::function<void(double)>& progress,
+                     const std::atomic<bool>& cancel) override {
+        {
+            std::lock_guard lock(mutex);
+            requests.push_back(request);
+            signalSizes.push_back(request.signal.size());
+            for (auto shape : request.shapes) shapesSeen.emplace_back(shape.begin(), shape.end());
+        }
+        started = true;
+        DetectResult result;
+        if (block) {
+            for (int step = 0; !cancel.load(); step = (step + 1) % 1000) {
+                progress(step / 1000.0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            result.completed = false;
+            return result;
+        }
+        progress(1.0);
+        result.distance = distance;
+        result.pulses = answer;
+        return result;
+    }
+};
+
+// A detection that throws, as one that runs out of memory would.
+struct ThrowingDetector : RecordingDetector {
+    DetectResult run(const DetectRequest&, const std::function<void(double)>&, const std::atomic<bool>&) override {
+        throw std::bad_alloc();
+    }
+};
+
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
+    for (int waited = 0; waited < milliseconds && !done(); waited += 5) QTest::qWait(5);
+    return done();
+}
+
+class RecordingWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window = std::make_unique<RecordingWindow>();
+        window->resize(1200, 800);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        view = window->signalView();
+    }
+    void TearDown() override { window.reset(); }
+
+    template <class W>
+    W* child(const char* name) const {
+        W* found = window->findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    void openSeries(const std::vector<int16_t>& samples = twoPulseSeries()) {
+        ASSERT_TRUE(window->openRecording(QString::fromStdString(writeSeriesCsv(dir, samples))));
+    }
+
+    // Cuts two shapes with the mouse: the half sine at 100 and the square at 200.
+    void cutTwoShapes() {
+        dragOver(view, 100, 120);
+        answeringInput("sine", [&] { child<QPushButton>("useAsShapeButton")->click(); });
+        dragOver(view, 200, 220);
+        answeringInput("square", [&] { child<QPushButton>("useAsShapeButton")->click(); });
+        ASSERT_EQ(window->document().shapes.size(), 2u);
+    }
+
+    void setPanel(const char* tmin, const char* tmax) {
+        child<QLineEdit>("tmin")->setText(QString::fromLatin1(tmin));
+        child<QLineEdit>("tmax")->setText(QString::fromLatin1(tmax));
+    }
+
+    TempDir dir;
+    std::unique_ptr<RecordingWindow> window;
+    SignalView* view = nullptr;
+};
+
+TEST_F(RecordingWindowTest, ShapesCutByDraggingHoldTheDraggedSamples) {
+    const std::vector<int16_t> samples = twoPulseSeries();
+    openSeries(samples);
+    cutTwoShapes();
+    const auto& shapes = window->document().shapes;
+    EXPECT_EQ(shapes[0].shape.name, "sine");
+    EXPECT_EQ(shapes[1].shape.name, "square");
+    ASSERT_EQ(shapes[0].shape.samples.size(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(shapes[0].shape.samples[i], samples[100 + i]) << i;
+        EXPECT_EQ(shapes[1].shape.samples[i], samples[200 + i]) << i;
+    }
+    auto* list = child<QListWidget>("shapeList");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(list->item(0)->text().startsWith("sine"));
+    EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
+    EXPECT_FALSE(list->item(0)->icon().isNull());
+    // Unchecking a shape takes it out of the candidates.
+    list->item(1)->setCheckState(Qt::Unchecked);
+    EXPECT_FALSE(window->document().shapes[1].candidate);
+
+    // Saved shapes load back as the same list.
+    ASSERT_TRUE(window->saveShapes(QString::fromStdString(dir.file("shapes.json"))));
+    RecordingWindow other;
+    ASSERT_TRUE(other.loadShapes(QString::fromStdString(dir.file("shapes.json"))));
+    ASSERT_EQ(other.document().shapes.size(), 2u);
+    EXPECT_EQ(other.document().shapes[1].shape.samples, shapes[1].shape.samples);
+}
+
+TEST_F(RecordingWindowTest, DetectIsDisabledWithoutADetectionInThisBuild) {
+    openSeries();
+    auto* detect = child<QPushButton>("detectButton");
+    EXPECT_FALSE(detect->isEnabled());
+    EXPECT_EQ(detect->toolTip(), "Detection is not available in this build.");
+    auto fake = std::make_shared<FakeDetector>();
+    window->setDetector(fake);
+    EXPECT_TRUE(detect->isEnabled());
+}
+
+TEST_F(RecordingWindowTest, DetectRunsOnAWorkerAndFillsTableDrawingAndExports) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    fake->distance = 4242;
+    for (int k = 0; k < 9; ++k) fake->answer.push_back(DetectedPulse{100 + 200 * k, 0, 0, 19, 100 + k});
+    fake->answer.push_back(DetectedPulse{1800, 1, 2, 17, 7});
+    std::sort(fake->answer.begin(), fake->answer.end(),
+              [](const DetectedPulse& a, const DetectedPulse& b) { return a.position < b.position; });
+    window->setDetector(fake);
+    setPanel("150", "250");
+    child<QComboBox>("task")->setCurrentIndex(1);
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+
+    ASSERT_EQ(fake->requests.size(), 1u);
+    const DetectRequest& request = fake->requests[0];
+    EXPECT_EQ(request.task, DetectTask::joint);
+    EXPECT_EQ(request.tmin, 150);
+    EXPECT_EQ(request.tmax, 250);
+    EXPECT_FALSE(request.count.has_value());
+    EXPECT_EQ(request.savedEnergy, 100);
+    EXPECT_EQ(request.threads, 0);  // every core
+    EXPECT_THAT(request.candidates, ::testing::ElementsAre(0, 1));
+    EXPECT_EQ(fake->signalSizes[0], 2000u);
+    // Integer samples keep scale 1: the shapes reach the detector as the very samples cut.
+    const std::vector<int16_t> samples = twoPulseSeries();
+    EXPECT_EQ(fake->shapesSeen[1], std::vector<int16_t>(samples.begin() + 200, samples.begin() + 220));
+
+    auto* table = child<QTableWidget>("resultsTable");
+    ASSERT_EQ(table->rowCount(), 10);
+    EXPECT_EQ(table->item(9, 0)->text(), "10");
+    EXPECT_EQ(table->item(9, 1)->text(), "1800");
+    EXPECT_EQ(table->item(9, 2)->text(), "1800");
+    EXPECT_EQ(table->item(9, 3)->text(), "square");
+    EXPECT_EQ(table->item(9, 4)->text(), "2..17");
+    EXPECT_EQ(table->item(9, 5)->text(), "7");
+    EXPECT_THAT(child<QLabel>("summaryLabel")->text().toStdString(),
+                ::testing::StartsWith("10 pulse(s) found, distance 4242, time taken"));
+
+    // A row click centres the view on its pulse.
+    view->zoomBy(8);
+    table->setCurrentCell(4, 0);
+    const double centre = view->view().first + view->view().samplesPerPixel * view->view().width / 2;
+    EXPECT_NEAR(centre, 900 + 10, 1.0);
+
+    // Found pulses are drawn in their shape's colour at their place.
+    table->setCurrentCell(9, 0);
+    const QImage picture = view->grab().toImage();
+    const QColor square = shapeColour(1);
+    int squarePixels = 0;
+    const int x0 = static_cast<int>(xOfSample(view, 1802)), x1 = static_cast<int>(xOfSample(view, 1818));
+    for (int x = x0; x <= x1; ++x)
+        for (int y = 0; y < picture.height(); ++y) squarePixels += picture.pixelColor(x, y) == square;
+    EXPECT_GT(squarePixels, 10);
+
+    // Exported results are the report in the detect command's forms.
+    const std::string json = dir.file("pulses.json"), csv = dir.file("pulses.csv");
+    ASSERT_TRUE(window->exportResults(QString::fromStdString(json)));
+    ASSERT_TRUE(window->exportResults(QString::fromStdString(csv)));
+    std::stringstream jsonText, csvText;
+    jsonText << std::ifstream(json).rdbuf();
+    csvText << std::ifstream(csv).rdbuf();
+    EXPECT_EQ(jsonText.str(), detectReportJson(*window->document().report));
+    EXPECT_THAT(jsonText.str(), ::testing::HasSubstr(R"("task":"joint","distance":4242,"pulses":[{"position":100,)"
+                                                     R"("time":100.0,"etalon":"sine","cutStart":0,"cutEnd":19,"measure":100})"));
+    EXPECT_THAT(csvText.str(), ::testing::StartsWith("position,time,etalon,cutStart,cutEnd,measure\n100,100,sine,0,19,100\n"));
+    EXPECT_THAT(csvText.str(), ::testing::EndsWith("1800,1800,square,2,17,7\n"));
+
+    // The picture export writes the view's range with the pulses.
+    ASSERT_TRUE(window->exportPicture(QString::fromStdString(dir.file("view.png"))));
+    ASSERT_TRUE(window->exportPicture(QString::fromStdString(dir.file("view.svg"))));
+    EXPECT_FALSE(QImage(QString::fromStdString(dir.file("view.png"))).isNull());
+}
+
+TEST_F(RecordingWindowTest, CancelStopsARunningDetectionAndKeepsTheWindowResponsive) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    fake->block = true;
+    window->setDetector(fake);
+    setPanel("150", "250");
+    auto* cancel = child<QPushButton>("cancelButton");
+    EXPECT_FALSE(cancel->isEnabled());
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(window->detectionRunning());
+    EXPECT_TRUE(cancel->isEnabled());
+    EXPECT_FALSE(child<QPushButton>("detectButton")->isEnabled());
+    EXPECT_FALSE(window->openRecordingAction()->isEnabled());
+    // The progress bar moves while the window keeps handling events (zooming here).
+    ASSERT_TRUE(waitUntil([&] { return child<QProgressBar>("detectProgress")->value() > 0; }));
+    const double spp = view->view().samplesPerPixel;
+    QTest::keyClick(view, Qt::Key_Plus);
+    EXPECT_LT(view->view().samplesPerPixel, spp);
+    cancel->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    EXPECT_FALSE(window->document().report.has_value());
+    EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), 0);
+    EXPECT_TRUE(child<QPushButton>("detectButton")->isEnabled());
+}
+
+TEST_F(RecordingWindowTest, AFailedOrMalformedDetectionIsNamedAndKeepsThePreviousResults) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    fake->answer = {DetectedPulse{100, 0, 0, 19, 1}};
+    window->setDetector(fake);
+    setPanel("150", "250");
+    ASSERT_TRUE(window->startDetection());
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    ASSERT_EQ(window->document().report->pulses.size(), 1u);
+
+    // Pulses out of order, beyond the signal, or cut outside their shape are refused whole.
+    const std::vector<std::vector<DetectedPulse>> malformed = {
+        {DetectedPulse{300, 0, 0, 19, 1}, DetectedPulse{100, 1, 0, 19, 1}},
+        {DetectedPulse{1990, 0, 0, 19, 1}},
+        {DetectedPulse{100, 2, 0, 19, 1}},
+        {DetectedPulse{100, 0, 5, 20, 1}},
+    };
+    for (const auto& answer : malformed) {
+        fake->answer = answer;
+        const QString message = messageOf([&] {
+            ASSERT_TRUE(window->startDetection());
+            waitUntil([&] { return !window->detectionRunning(); });
+        });
+        EXPECT_TRUE(message.contains("does not fit")) << message.toStdString();
+        ASSERT_EQ(window->document().report->pulses.size(), 1u);
+        EXPECT_EQ(window->document().report->pulses[0].position, 100);
+    }
+    window->setDetector(std::make_shared<ThrowingDetector>());
+    EXPECT_THAT(messageOf([&] {
+                    ASSERT_TRUE(window->startDetection());
+                    waitUntil([&] { return !window->detectionRunning(); });
+                }).toStdString(),
+                ::testing::HasSubstr("not enough memory"));
+    EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), 1);
+}
+
+TEST_F(RecordingWindowTest, ShapesAreRenamedAndRemovedFromTheList) {
+    openSeries();
+    cutTwoShapes();
+    auto* list = child<QListWidget>("shapeList");
+    list->setCurrentRow(1);
+    QPushButton* rename = nullptr;
+    QPushButton* remove = nullptr;
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (button->text() == "Re&name...") rename = button;
+        if (button->text() == "Remo&ve") remove = button;
+    }
+    ASSERT_TRUE(rename && remove);
+    answeringInput("pulse b", [&] { rename->click(); });
+    EXPECT_EQ(window->document().shapes[1].shape.name, "pulse b");
+    EXPECT_TRUE(list->item(1)->text().startsWith("pulse b"));
+    // A name another shape has is refused.
+    EXPECT_THAT(messageOf([&] { answeringInput("sine", [&] { rename->click(); }); }).toStdString(),
+                ::testing::HasSubstr("already a shape named \"sine\""));
+    EXPECT_EQ(window->document().shapes[1].shape.name, "pulse b");
+    list->setCurrentRow(0);
+    remove->click();
+    ASSERT_EQ(window->document().shapes.size(), 1u);
+    EXPECT_EQ(window->document().shapes[0].shape.name, "pulse b");
+    EXPECT_EQ(list->count(), 1);
+}
+
+TEST_F(RecordingWindowTest, ClosingDuringADetectionStopsTheWorker) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    fake->block = true;
+    window->setDetector(fake);
+    setPanel("150", "250");
+    ASSERT_TRUE(window->startDetection());
+    ASSERT_TRUE(waitUntil([&] { return fake->started.load(); }));
+    window.reset();  // joins the worker after cancelling it
+    SUCCEED();
+}
+
+TEST_F(RecordingWindowTest, ZoomAndScrollKeepTheSampleRangeConsistent) {
+    openSeries(std::vector<int16_t>(100000, 5));
+    auto* bar = child<QScrollBar>("signalScrollBar");
+    auto check = [&](const char* step) {
+        const ViewState v = view->view();
+        const SampleSpan span = visibleSamples(v);
+        EXPECT_GE(v.first, 0) << step;
+        EXPECT_LE(v.first + v.samplesPerPixel * v.width, 100000 + 1e-6) << step;
+        EXPECT_LE(span.last, 100000) << step;
+        EXPECT_EQ(bar->value(), scrollBarOf(v).value) << step;
+        EXPECT_EQ(bar->maximum(), scrollBarOf(v).maximum) << step;
+    };
+    check("fitted");
+    EXPECT_EQ(visibleSamples(view->view()).first, 0);
+    EXPECT_EQ(visibleSamples(view->view()).last, 100000);
+    EXPECT_EQ(bar->maximum(), 0);
+
+    // The wheel zooms about the pointer: the sample under it stays under it.
+    const double x = xOfSample(view, 30000);
+    QWheelEvent wheel(QPointF(x, 50), view->mapToGlobal(QPointF(x, 50)), QPoint(), QPoint(0, 360), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+    check("wheel");
+    EXPECT_NEAR(pixelToSample(view->view(), x - signalAreaOf(view->width(), view->height()).left()), 30000, 1e-6);
+    EXPECT_GT(bar->maximum(), 0);
+
+    bar->setValue(bar->maximum());
+    check("scroll bar to the end");
+    EXPECT_EQ(visibleSamples(view->view()).last, 100000);
+    QTest::keyClick(view, Qt::Key_Right);
+    check("right at the end");
+    bar->setValue(1000);
+    check("scroll bar");
+    EXPECT_EQ(visibleSamples(view->view()).first, 1000);
+
+    // A right-button drag scrolls by the dragged distance.
+    const double before = view->view().first;
+    sendMouse(view, QEvent::MouseButtonPress, Qt::RightButton, 400, 50);
+    sendMouse(view, QEvent::MouseMove, Qt::RightButton, 300, 50);
+    sendMouse(view, QEvent::MouseButtonRelease, Qt::RightButton, 300, 50);
+    EXPECT_NEAR(view->view().first, before + 100 * view->view().samplesPerPixel, 1e-6);
+    check("drag");
+
+    // A click in the overview strip centres the view there.
+    QWidget* overview = child<QWidget>("overviewStrip");
+    const double stripWidth = overview->width() - signalAxisLeft - signalMarginRight;
+    sendMouse(overview, QEvent::MouseButtonPress, Qt::LeftButton, signalAxisLeft + stripWidth * 0.75, 20);
+    sendMouse(overview, QEvent::MouseButtonRelease, Qt::LeftButton, signalAxisLeft + stripWidth * 0.75, 20);
+    EXPECT_NEAR(pixelToSample(view->view(), view->view().width / 2.0), 75000, 1);
+    check("overview");
+
+    for (int i = 0; i < 40; ++i) QTest::keyClick(view, Qt::Key_Plus);
+    check("closest zoom");
+    EXPECT_DOUBLE_EQ(view->view().samplesPerPixel, 1 / maxPixelsPerSample);
+    for (int i = 0; i < 5; ++i) QTest::keyClick(view, Qt::Key_Minus);
+    check("out");
+    QTest::keyClick(view, Qt::Key_0);
+    check("fit again");
+    EXPECT_EQ(visibleSamples(view->view()).last, 100000);
+    EXPECT_EQ(bar->maximum(), 0);
+}
+
+TEST_F(RecordingWindowTest, RecordingMenuOfTheWorkbenchReachesTheView) {
+    QMainWindow workbench;
+    RecordingWindow* recording = addRecordingView(workbench);
+    QMenu* menu = nullptr;
+    for (QAction* action : workbench.menuBar()->actions())
+        if (action->text() == "&Recording") menu = action->menu();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator()) texts << action->text();
+    EXPECT_EQ(texts, QStringList({"Show recording &view", "&Open recording...", "&Load pulse shapes...",
+                                  "Export &results...", "Export &picture..."}));
+    // The export entries follow the view: nothing to export before a recording and results.
+    QAction* exportResults = nullptr;
+    QAction* exportPicture = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text() == "Export &results...") exportResults = action;
+        if (action->text() == "Export &picture...") exportPicture = action;
+    }
+    ASSERT_TRUE(exportResults && exportPicture);
+    EXPECT_FALSE(exportResults->isEnabled());
+    EXPECT_FALSE(exportPicture->isEnabled());
+    ASSERT_TRUE(recording->openRecording(QString::fromStdString(writeSeriesCsv(dir, twoPulseSeries()))));
+    EXPECT_TRUE(exportPicture->isEnabled());
+    EXPECT_FALSE(exportResults->isEnabled());
+    EXPECT_FALSE(recording->isVisible());
+    menu->actions().front()->trigger();
+    EXPECT_TRUE(recording->isVisible());
+    EXPECT_EQ(recording->parent(), &workbench);
+}
+
+// ---- bad input: a message box naming what is wrong, nothing else changes ----
+
+TEST_F(RecordingWindowTest, UnreadableOrMalformedRecordingIsRefusedAndTheOldOneStays) {
+    openSeries();
+    cutTwoShapes();
+    const auto* before = window->document().signal.get();
+    EXPECT_THAT(messageOf([&] { window->openRecording(QString::fromStdString(dir.file("missing.csv"))); }).toStdString(),
+              ::testing::HasSubstr("missing.csv"));
+    const std::string bad = dir.write("bad.csv", "sample\n1\n2\n1.2.3\n");
+    EXPECT_THAT(messageOf([&] { window->openRecording(QString::fromStdString(bad)); }).toStdString(),
+                ::testing::HasSubstr("bad.csv:4: malformed number \"1.2.3\""));
+    const std::string unsupported = dir.write("signal.xyz", "1\n");
+    EXPECT_THAT(messageOf([&] { window->openRecording(QString::fromStdString(unsupported)); }).toStdString(),
+                ::testing::HasSubstr("signal.xyz"));
+    EXPECT_EQ(window->document().signal.get(), before);
+    EXPECT_EQ(window->document().shapes.size(), 2u);
+    EXPECT_EQ(window->document().shapes[0].cutFrom, std::optional<int64_t>(100));
+}
+
+TEST_F(RecordingWindowTest, ShapesOfUnequalLengthAreRefused) {
+    openSeries();
+    cutTwoShapes();
+    // From a file...
+    const std::string file = dir.write("shapes.csv", "a,b\n1,1\n2,2\n3,3\n4,4\n5,5\n6,6\n7,\n");
+    EXPECT_THAT(messageOf([&] { window->loadShapes(QString::fromStdString(file)); }).toStdString(),
+                ::testing::HasSubstr("same length"));
+    // ...and cut with the mouse beside shapes of another length.
+    dragOver(view, 300, 330);
+    EXPECT_THAT(messageOf([&] { child<QPushButton>("useAsShapeButton")->click(); }).toStdString(),
+                ::testing::HasSubstr("every shape needs the same length"));
+    ASSERT_EQ(window->document().shapes.size(), 2u);
+    EXPECT_EQ(window->document().shapes[0].shape.name, "sine");
+    EXPECT_EQ(child<QListWidget>("shapeList")->count(), 2);
+}
+
+TEST_F(RecordingWindowTest, AStretchShorterThanSixSamplesIsRefused) {
+    openSeries();
+    view->zoomBy(20);
+    view->centreOn(100);
+    dragOver(view, 100, 105);
+    ASSERT_TRUE(window->document().selection.has_value());
+    EXPECT_EQ(window->document().selection->last - window->document().selection->first, 5);
+    EXPECT_THAT(messageOf([&] { child<QPushButton>("useAsShapeButton")->click(); }).toStdString(),
+                ::testing::HasSubstr("holds 5 samples; a pulse shape needs at least 6"));
+    EXPECT_TRUE(window->document().shapes.empty());
+    EXPECT_EQ(child<QListWidget>("shapeList")->count(), 0);
+}
+
+TEST_F(RecordingWindowTest, TminAboveTmaxAndOtherBadFieldsAreRefusedBeforeAnyRun) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    window->setDetector(fake);
+    setPanel("300", "250");
+    EXPECT_THAT(messageOf([&] { child<QPushButton>("detectButton")->click(); }).toStdString(),
+                ::testing::HasSubstr("Tmin (300 samples) is greater than Tmax (250 samples)"));
+    setPanel("150", "250");
+    child<QComboBox>("task")->setCurrentIndex(0);  // detection of one shape, two checked
+    EXPECT_THAT(messageOf([&] { child<QPushButton>("detectButton")->click(); }).toStdString(),
+                ::testing::HasSubstr("exactly one candidate"));
+    child<QComboBox>("task")->setCurrentIndex(1);
+    child<QLineEdit>("savedEnergy")->setText("0");
+    EXPECT_THAT(messageOf([&] { child<QPushButton>("detectButton")->click(); }).toStdString(),
+                ::testing::HasSubstr("saved energy"));
+    EXPECT_FALSE(window->detectionRunning());
+    EXPECT_TRUE(fake->requests.empty());
+    EXPECT_FALSE(window->document().report.has_value());
+}
+
+TEST_F(RecordingWindowTest, ExportsWithoutResultsOrWithAnUnknownEndingAreRefused) {
+    openSeries();
+    EXPECT_THAT(messageOf([&] { window->exportResults(QString::fromStdString(dir.file("r.json"))); }).toStdString(),
+                ::testing::HasSubstr("run Detect first"));
+    EXPECT_THAT(messageOf([&] { window->exportPicture(QString::fromStdString(dir.file("p.bmp"))); }).toStdString(),
+                ::testing::HasSubstr("p.bmp"));
+    EXPECT_THAT(dir.entries(), ::testing::ElementsAre("series.csv"));
+}
+
+}  // namespace
+
+namespace {
+
+// The columns of `image` (inside the signal area) holding a pixel of `colour`.
+std::vector<int> columnsWithColour(const QImage& image, const QColor& colour) {
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (image.pixelColor(x, y) == colour) {
+                columns.push_back(x);
+                break;
+            }
+    return columns;
+}
+
+TEST(SignalPicture, PulsesAreDrawnInTheirShapesColoursAtEveryZoom) {
+    const std::vector<float> samples(100000, 0.0f);
+    const SignalSummary summary(samples);
+    const std::vector<Shape> shapes = {Shape{"up", std::vector<double>(20, 50)}, Shape{"down", std::vector<double>(20, -50)}};
+    std::vector<DetectedPulse> pulses;
+    for (int64_t at = 500; at < 100000; at += 1000) pulses.push_back(DetectedPulse{at, static_cast<int32_t>(at / 1000 % 2), 0, 19, 0});
+    SignalPicture picture;
+    picture.samples = samples;
+    picture.summary = &summary;
+    picture.values = paddedValues({-60, 60});
+    picture.shapes = &shapes;
+    picture.pulses = pulses;
+    const QRect widget(0, 0, 1064, 300);
+    const int width = signalAreaOf(widget.width(), widget.height()).width();
+    ASSERT_EQ(width, 988);
+
+    // The whole signal: every pulse narrower than a column, each drawn in its own colour where it lies.
+    picture.view = fittedView(100000, width);
+    QImage image(widget.size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        paintSignalPicture(painter, widget, picture);
+    }
+    const std::vector<int> up = columnsWithColour(image, shapeColour(0)), down = columnsWithColour(image, shapeColour(1));
+    EXPECT_GE(up.size(), 50u);
+    EXPECT_LE(up.size(), 150u);
+    EXPECT_GE(down.size(), 50u);
+    const int area = signalAreaOf(widget.width(), widget.height()).left();
+    EXPECT_NEAR(up.front(), area + sampleToPixel(picture.view, 500), 2);
+    EXPECT_NEAR(down.front(), area + sampleToPixel(picture.view, 1500), 2);
+
+    // Zoomed in on two pulses: each as its line of kept samples.
+    picture.view = zoomedView(picture.view, 50, 0);
+    picture.view = viewAtScrollValue(picture.view, 400);
+    picture.pulses = std::span<const DetectedPulse>(pulses).subspan(0, 2);
+    pulses[0].cutStart = 5;  // cut: the first five samples were not kept
+    {
+        QPainter painter(&image);
+        paintSignalPicture(painter, widget, picture);
+    }
+    const std::vector<int> kept = columnsWithColour(image, shapeColour(0));
+    ASSERT_FALSE(kept.empty());
+    EXPECT_NEAR(kept.front(), area + sampleToPixel(picture.view, 505), 2);
+    EXPECT_NEAR(kept.back(), area + sampleToPixel(picture.view, 519), 2);
+}
+
+}  // namespace

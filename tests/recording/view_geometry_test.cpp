@@ -1,0 +1,142 @@
+#include "recording/view_geometry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+MinMax bruteForce(const std::vector<float>& s, int64_t first, int64_t last) {
+    const auto [low, high] = std::minmax_element(s.begin() + first, s.begin() + last);
+    return {*low, *high};
+}
+
+TEST(SignalSummary, ExtremesOfEveryStretchMatchAPlainScan) {
+    std::mt19937 random(7);
+    for (int64_t n : {1, 15, 16, 17, 1000, 65537}) {
+        std::vector<float> samples(n);
+        std::uniform_real_distribution<float> value(-1000, 1000);
+        for (float& s : samples) s = value(random);
+        const SignalSummary summary(samples);
+        EXPECT_EQ(summary.size(), n);
+        const MinMax whole = summary.whole(), expected = bruteForce(samples, 0, n);
+        EXPECT_EQ(whole.low, expected.low);
+        EXPECT_EQ(whole.high, expected.high);
+        std::uniform_int_distribution<int64_t> at(0, n);
+        for (int trial = 0; trial < 400; ++trial) {
+            int64_t a = at(random), b = at(random);
+            if (a > b) std::swap(a, b);
+            if (a == b) continue;
+            const MinMax got = summary.range(a, b), want = bruteForce(samples, a, b);
+            ASSERT_EQ(got.low, want.low) << n << ": " << a << ".." << b;
+            ASSERT_EQ(got.high, want.high) << n << ": " << a << ".." << b;
+        }
+    }
+}
+
+TEST(SignalSummary, StretchesAreCutToTheSignal) {
+    const std::vector<float> samples = {3, -2, 8, 1};
+    const SignalSummary summary(samples);
+    EXPECT_EQ(summary.range(-5, 2).low, -2);
+    EXPECT_EQ(summary.range(2, 99).high, 8);
+    EXPECT_EQ(summary.range(3, 3).low, 0);
+    EXPECT_EQ(SignalSummary().size(), 0);
+}
+
+TEST(ColumnExtremes, EachColumnCoversItsOwnSamples) {
+    std::vector<float> samples(10000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>((i * 7919) % 1009);
+    const SignalSummary summary(samples);
+    ViewState view{10000, 300, 1234.5, 7.25};
+    const std::vector<MinMax> columns = columnExtremes(summary, view);
+    ASSERT_EQ(columns.size(), 300u);
+    for (int c = 0; c < 300; ++c) {
+        const int64_t first = static_cast<int64_t>(1234.5 + c * 7.25), last = static_cast<int64_t>(1234.5 + (c + 1) * 7.25);
+        const MinMax want = bruteForce(samples, first, last);
+        ASSERT_EQ(columns[c].low, want.low) << c;
+        ASSERT_EQ(columns[c].high, want.high) << c;
+    }
+    // A view reaching past the end stops at the last sample.
+    view = ViewState{10000, 300, 9000, 10};
+    EXPECT_EQ(columnExtremes(summary, view).size(), 100u);
+}
+
+TEST(ViewState, ZoomAndScrollStayInsideTheSignalAndKeepTheAnchor) {
+    const ViewState fitted = fittedView(100000, 1000);
+    EXPECT_DOUBLE_EQ(fitted.samplesPerPixel, 100);
+    EXPECT_EQ(visibleSamples(fitted).first, 0);
+    EXPECT_EQ(visibleSamples(fitted).last, 100000);
+    // Zooming out of the fitted view changes nothing.
+    const ViewState out = zoomedView(fitted, 0.5, 300);
+    EXPECT_DOUBLE_EQ(out.samplesPerPixel, 100);
+    EXPECT_DOUBLE_EQ(out.first, 0);
+
+    ViewState v = zoomedView(fitted, 4, 300);
+    EXPECT_DOUBLE_EQ(v.samplesPerPixel, 25);
+    EXPECT_NEAR(pixelToSample(v, 300), 30000, 1e-9);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> factor(0.2, 5), pixel(-50, 1050), move(-3000, 3000);
+    for (int step = 0; step < 2000; ++step) {
+        const double before = pixelToSample(v, 500);
+        switch (step % 3) {
+        case 0: v = zoomedView(v, factor(random), pixel(random)); break;
+        case 1: v = scrolledView(v, move(random)); break;
+        default: v = viewAtScrollValue(v, scrollBarOf(v).value); break;
+        }
+        ASSERT_GE(v.samplesPerPixel, 1 / maxPixelsPerSample) << step;
+        ASSERT_LE(v.samplesPerPixel, 100 + 1e-9) << step;
+        ASSERT_GE(v.first, 0) << step;
+        ASSERT_LE(v.first + v.samplesPerPixel * v.width, 100000 * (1 + 1e-12)) << step;
+        const SampleSpan span = visibleSamples(v);
+        ASSERT_LE(0, span.first);
+        ASSERT_LE(span.first, span.last);
+        ASSERT_LE(span.last, 100000);
+        const ScrollBarState bar = scrollBarOf(v);
+        ASSERT_GE(bar.value, 0);
+        ASSERT_LE(bar.value, bar.maximum);
+        ASSERT_EQ(bar.maximum + bar.page, std::max<int64_t>(100000, bar.page)) << step;
+        if (step % 3 == 2) ASSERT_NEAR(pixelToSample(v, 500), before, 1.0) << "a scroll bar round trip moved the view";
+    }
+    // Centring on a sample near the end keeps the view inside the signal.
+    v = centredView(zoomedView(fitted, 10, 0), 99990);
+    EXPECT_EQ(visibleSamples(v).last, 100000);
+    // A narrower area keeps the start and the zoom.
+    ViewState narrow = resizedView(zoomedView(fitted, 10, 0), 500);
+    EXPECT_DOUBLE_EQ(narrow.samplesPerPixel, 10);
+    // A signal shorter than the width is fitted at the closest zoom or less.
+    EXPECT_DOUBLE_EQ(fittedView(10, 1000).samplesPerPixel, 1 / maxPixelsPerSample);
+}
+
+TEST(ViewState, DragsSelectTheSamplesUnderThePointer) {
+    const ViewState v{1000, 100, 200, 2};
+    SampleSpan span = dragToSamples(v, 10, 20);
+    EXPECT_EQ(span.first, 220);
+    EXPECT_EQ(span.last, 240);
+    span = dragToSamples(v, 20, 10);  // backwards
+    EXPECT_EQ(span.first, 220);
+    EXPECT_EQ(span.last, 240);
+    span = dragToSamples(v, -200, 1000);  // cut to the signal
+    EXPECT_EQ(span.first, 0);
+    EXPECT_EQ(span.last, 1000);
+    EXPECT_DOUBLE_EQ(sampleToPixel(v, pixelToSample(v, 37.5)), 37.5);
+}
+
+TEST(AxisTicks, StepsOfOneTwoOrFiveTimesAPowerOfTen) {
+    AxisTicks t = axisTicks(0, 10, 5);
+    EXPECT_DOUBLE_EQ(t.step, 2);
+    EXPECT_EQ(t.values, (std::vector<double>{0, 2, 4, 6, 8, 10}));
+    t = axisTicks(0.013, 0.061, 4);
+    EXPECT_DOUBLE_EQ(t.step, 0.02);
+    ASSERT_EQ(t.values.size(), 3u);
+    EXPECT_EQ(tickText(t.values[0], t.step), "0.02");
+    // Sample axes never tick between samples.
+    t = axisTicks(10, 12, 10, 1);
+    EXPECT_DOUBLE_EQ(t.step, 1);
+    EXPECT_EQ(t.values, (std::vector<double>{10, 11, 12}));
+    EXPECT_TRUE(axisTicks(5, 5, 4).values.empty());
+    EXPECT_EQ(tickText(-1e-17, 0.5), "0.0");
+    EXPECT_EQ(tickText(1200, 500), "1200");
+}
+
+}  // namespace
