@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +18,28 @@ struct DialogControl {
     int group = -1;          ///< id of the group box the control sits in, -1 for none
 };
 
+struct DialogResult;
+
+/// Why the values of a dialog cannot be committed: the one field to correct and the message
+/// naming it (shown with `caption` and a warning icon).
+struct DialogRefusal {
+    int field = 0;
+    std::string text;
+    std::string caption;
+};
+
 /// A modal dialog ready to show: which resource it is, its caption and its controls in order.
 /// The dialog logic fills it from the settings; a window shows it (or a script answers it) and
 /// returns a DialogResult; the logic then commits the result to the settings.
+///
+/// `validate`, when set, runs on OK before the dialog closes: a refusal keeps the dialog open
+/// with what was typed, shows its message and puts the focus on the field it names.
 struct DialogForm {
     int resource = 0;        ///< 105, 106, 107, 110, 111, 112, 113, 114
     std::string caption;
     std::vector<DialogControl> controls;
+    using Validation = std::function<std::optional<DialogRefusal>(const DialogResult&)>;
+    Validation validate;
 
     const DialogControl* find(int id) const;
     DialogControl* find(int id);
@@ -56,4 +73,8 @@ DialogResult scriptedAnswer(const DialogForm& form, const std::map<int, std::str
 /// everything after the first "=", possibly empty or holding blanks and commas, e.g.
 /// "1010=3 5,7") or the word "cancel". A later value for the same id replaces an earlier one.
 /// Returns false, leaving `values` and `cancel` as they were, when an item is malformed.
+/// The form as it shows after `result` was typed: edits hold their texts, radio buttons and
+/// check boxes their states (for showing a refused dialog again).
+DialogForm formShowing(const DialogForm& form, const DialogResult& result);
+
 bool parseDialogScript(const std::string& text, std::map<int, std::string>& values, bool& cancel);

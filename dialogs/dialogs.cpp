@@ -446,27 +446,94 @@ void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition
 
 // ---- Runners ----
 
-bool runSeriesEnergyDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(seriesEnergyForm(s));
+namespace {
+
+// The form with a validation that commits what was typed to the settings, asks `check` about
+// it and puts back every field the commit changed: the dialog can refuse before it closes
+// with exactly the checks the command makes after it.
+template <class Commit, class Save>
+DialogForm checkedForm(DialogForm form, Settings& s, const DialogCheck& check, Commit commit, Save save) {
+    if (!check) return form;
+    form.validate = [&s, check, commit, save](const DialogResult& typed) -> std::optional<DialogRefusal> {
+        auto restore = save(s);
+        commit(typed, s);
+        std::optional<DialogRefusal> refusal = check(s);
+        restore(s);
+        return refusal;
+    };
+    return form;
+}
+
+} // namespace
+
+bool runSeriesEnergyDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+    const DialogForm form = checkedForm(seriesEnergyForm(s), s, check, commitSeriesEnergy, [](const Settings& v) {
+        return [size = v.dlgSeriesSize, tmin = v.dlgTmin, tmax = v.dlgTmax, create = v.dlgSavedEnergyCreate,
+                etalon = v.etalonNumber, process = v.dlgSavedEnergyProcess,
+                accepted = v.dialogAccepted](Settings& t) {
+            t.dlgSeriesSize = size;
+            t.dlgTmin = tmin;
+            t.dlgTmax = tmax;
+            t.dlgSavedEnergyCreate = create;
+            t.etalonNumber = etalon;
+            t.dlgSavedEnergyProcess = process;
+            t.dialogAccepted = accepted;
+        };
+    });
+    const DialogResult result = shell.runDialog(form);
     commitSeriesEnergy(result, s);
     return result.accepted;
 }
 
-bool runPulsesDialog(Shell& shell, Settings& s) {
+bool runPulsesDialog(Shell& shell, Settings& s, const DialogCheck& check) {
     const uint16_t countShown = s.wPulsesQuantity;
-    const DialogResult result = shell.runDialog(pulsesForm(s));
+    const auto commit = [countShown](const DialogResult& typed, Settings& t) { commitPulses(typed, countShown, t); };
+    const DialogForm form = checkedForm(pulsesForm(s), s, check, commit, [](const Settings& v) {
+        return [count = v.wPulsesQuantityDlg, noise = v.dlgNoiseLevel, sequence = v.lpEtalonSequenceDlg,
+                accepted = v.dialogAccepted](Settings& t) {
+            t.wPulsesQuantityDlg = count;
+            t.dlgNoiseLevel = noise;
+            t.lpEtalonSequenceDlg = sequence;
+            t.dialogAccepted = accepted;
+        };
+    });
+    const DialogResult result = shell.runDialog(form);
     commitPulses(result, countShown, s);
     return result.accepted;
 }
 
-bool runRequiredListDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(requiredListForm(s));
+bool runRequiredListDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+    const DialogForm form = checkedForm(requiredListForm(s), s, check, commitRequiredList, [](const Settings& v) {
+        std::vector<uint16_t> list;
+        if (v.lpRequiredList) list.assign(v.lpRequiredList.get(), v.lpRequiredList.get() + v.wRequiredCapacity);
+        return [count = v.wRequiredCount, list, accepted = v.dialogAccepted](Settings& t) {
+            t.wRequiredCount = count;
+            if (t.lpRequiredList) std::copy(list.begin(), list.end(), t.lpRequiredList.get());
+            t.dialogAccepted = accepted;
+        };
+    });
+    const DialogResult result = shell.runDialog(form);
     commitRequiredList(result, s);
     return result.accepted;
 }
 
-bool runSimulationRangesDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shell.runDialog(simulationRangesForm(s));
+bool runSimulationRangesDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+    const DialogForm form =
+        checkedForm(simulationRangesForm(s), s, check, commitSimulationRanges, [](const Settings& v) {
+            return [low = v.dlgMinPulses, high = v.dlgMaxPulses, increment = v.wPulsesIncrement,
+                    initial = v.wNoiseInitial, steps = v.wNoiseSteps, noiseIncrement = v.wNoiseIncrement,
+                    repeats = v.repeats, accepted = v.dialogAccepted](Settings& t) {
+                t.dlgMinPulses = low;
+                t.dlgMaxPulses = high;
+                t.wPulsesIncrement = increment;
+                t.wNoiseInitial = initial;
+                t.wNoiseSteps = steps;
+                t.wNoiseIncrement = noiseIncrement;
+                t.repeats = repeats;
+                t.dialogAccepted = accepted;
+            };
+        });
+    const DialogResult result = shell.runDialog(form);
     commitSimulationRanges(result, s);
     return result.accepted;
 }

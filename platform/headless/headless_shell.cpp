@@ -74,6 +74,23 @@ DialogResult HeadlessShell::runDialog(const DialogForm& form) {
     dialogs.push_back(form);
     const DialogAnswer answer = dialogAnswer_;
     DialogResult result = answer(form);
+    // A refused OK keeps the dialog open with what was typed: the answer is asked again on the
+    // form as it now shows. The same refused answer a second time ends the dialog as Cancel.
+    std::optional<DialogResult> refused;
+    while (result.accepted && form.validate) {
+        const std::optional<DialogRefusal> refusal = form.validate(result);
+        if (!refusal) break;
+        if (refused && refused->texts == result.texts && refused->checked == result.checked &&
+            refused->clicks == result.clicks) {
+            result.accepted = false;
+            break;
+        }
+        messageBox(refusal->text, refusal->caption, MessageIcon::Warning);
+        refused = result;
+        const DialogForm shown = formShowing(form, result);
+        dialogs.push_back(shown);
+        result = answer(shown);
+    }
     dialogResults.push_back(result);
     return result;
 }
