@@ -67,25 +67,6 @@ DialogResult scriptedAnswer(const DialogForm& form, const std::map<int, std::str
     return result;
 }
 
-DialogForm formShowing(const DialogForm& form, const DialogResult& result) {
-    DialogForm shown = form;
-    for (DialogControl& control : shown.controls) {
-        switch (control.kind) {
-        case DialogControl::Kind::Edit:
-            if (const auto it = result.texts.find(control.id); it != result.texts.end()) control.text = it->second;
-            break;
-        case DialogControl::Kind::Radio:
-        case DialogControl::Kind::Check:
-            if (const auto it = result.checked.find(control.id); it != result.checked.end())
-                control.checked = it->second;
-            break;
-        default:
-            break;
-        }
-    }
-    return shown;
-}
-
 namespace {
 
 std::string trimmed(const std::string& text) {

@@ -39,7 +39,7 @@ struct DialogForm {
     std::string caption;
     std::vector<DialogControl> controls;
     using Validation = std::function<std::optional<DialogRefusal>(const DialogResult&)>;
-    Validation validate;
+    Validation validate{};
 
     const DialogControl* find(int id) const;
     DialogControl* find(int id);
@@ -73,8 +73,4 @@ DialogResult scriptedAnswer(const DialogForm& form, const std::map<int, std::str
 /// everything after the first "=", possibly empty or holding blanks and commas, e.g.
 /// "1010=3 5,7") or the word "cancel". A later value for the same id replaces an earlier one.
 /// Returns false, leaving `values` and `cancel` as they were, when an item is malformed.
-/// The form as it shows after `result` was typed: edits hold their texts, radio buttons and
-/// check boxes their states (for showing a refused dialog again).
-DialogForm formShowing(const DialogForm& form, const DialogResult& result);
-
 bool parseDialogScript(const std::string& text, std::map<int, std::string>& values, bool& cancel);

@@ -13,6 +13,25 @@ std::string trimBlanks(const std::string& text) {
 
 } // namespace
 
+namespace {
+
+// The form as it shows after `result` was typed: edits hold their texts, radio buttons and
+// check boxes their states.
+DialogForm formShowing(const DialogForm& form, const DialogResult& result) {
+    DialogForm shown = form;
+    for (DialogControl& control : shown.controls) {
+        if (control.kind == DialogControl::Kind::Edit) {
+            if (const auto it = result.texts.find(control.id); it != result.texts.end()) control.text = it->second;
+        } else if (control.kind == DialogControl::Kind::Radio || control.kind == DialogControl::Kind::Check) {
+            if (const auto it = result.checked.find(control.id); it != result.checked.end())
+                control.checked = it->second;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
 HeadlessShell::HeadlessShell() : dialogAnswer_(&HeadlessShell::acceptAsShown) {}
 
 void HeadlessShell::setDispatcher(Dispatcher dispatcher) {

@@ -47,24 +47,26 @@ public:
     }
     std::vector<std::string> texts;
     bool onGuiThread = true;
+    bool answerForms = true;      ///< answer form dialogs (else only message boxes)
     bool cancelProgress = false;  ///< press Cancel in a progress dialog
     int progressCancels = 0;
 
 private:
     void poll() {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible() || handled_.count(w)) continue;
+            // Marked on the widget itself: a later window may reuse a closed one's address.
+            if (!w->isVisible() || w->property("answered").toBool()) continue;
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                handled_.insert(w);
+                w->setProperty("answered", true);
                 texts.push_back(box->text().toStdString());
                 onGuiThread = onGuiThread && box->thread() == QApplication::instance()->thread();
                 QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
             } else if (cancelProgress && w->objectName() == QStringLiteral("progress")) {
-                handled_.insert(w);
+                w->setProperty("answered", true);
                 ++progressCancels;
                 QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
-            } else if (auto* form = dynamic_cast<FormDialog*>(w)) {
-                handled_.insert(w);
+            } else if (auto* form = dynamic_cast<FormDialog*>(w); form && answerForms) {
+                w->setProperty("answered", true);
                 const int resource = form->objectName().mid(4).toInt();
                 for (const auto& [id, text] : values_[resource])
                     if (auto* edit = qobject_cast<QLineEdit*>(form->control(id))) edit->setText(text);
@@ -74,7 +76,6 @@ private:
     }
 
     std::map<int, std::map<int, QString>> values_;
-    std::set<QWidget*> handled_;
     QTimer timer_;
 };
 
@@ -179,12 +180,21 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
     Answerer answerer;
     const int series[] = {cmUnfixedCutoffs, cmFixedTuples, cmFixedWhole, cmUnfixedTuples, cmFixedCutoffs};
     const int tasks[] = {cmDetection, cmRecognition, cmJointDetection, cmSeriesProcessing, cmRecognition};
-    // A current and a stored subset, so that Next on a tuple series runs.
-    workbench.panel.selectedSubset = {1, 1};
-    workbench.panel.wSelectedCount = 2;
-    workbench.panel.selectedSubsetArray = {{1, 1}};
-    workbench.panel.selectedSubsetArraySize = {2};
-    workbench.panel.wStoredSubsets = 1;
+    // A current and a stored subset of etalon 1, composed as the subset panel holds them, so
+    // that Next on a tuple series runs.
+    auto compose = [&] {
+        SubsetPanelState& p = workbench.panel;
+        p.wSubsetEntries = 10;
+        p.selectedSubset.assign(10, 0);
+        p.selectedSubset[0] = p.selectedSubset[1] = 1;
+        p.wSelectedCount = 2;
+        p.wReservedSubsets = 10;
+        p.selectedSubsetArray.assign(10, std::vector<int32_t>(10, 0));
+        p.selectedSubsetArray[0][0] = p.selectedSubsetArray[0][1] = 1;
+        p.selectedSubsetArraySize.assign(10, 0);
+        p.selectedSubsetArraySize[0] = 2;
+        p.wStoredSubsets = 1;
+    };
     int checked = 0;
     for (int type : series)
         for (int task : tasks) {
@@ -199,6 +209,7 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
                 const int runs = workbench.processingRuns;
                 const size_t messages = answerer.texts.size();
                 const bool tuples = s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples;
+                compose();
                 click(*r);
                 ++checked;
                 switch (shown) {
@@ -218,8 +229,10 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
                         ADD_FAILURE() << "unexpected button " << shown;
                 }
                 if (s.wRequiredCount == 0) {
+                    // Etalons again for the next button, shown as a user would see them.
                     s.requiredFlags.fill(1);
                     rebuildRequiredList(s);
+                    window->clientArea()->invalidate(nullptr, true);
                 }
             }
             // The lost data box is shown only where it answers: on cut-off series.
@@ -256,9 +269,13 @@ TEST_F(WindowBehaviourTest, ParameterPanelKeepsTheTminBoxInStepAndHidesIt) {
     QMouseEvent hover(QEvent::MouseMove, QPointF(on), QPointF(on), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(window->clientArea(), &hover);
     QTest::mousePress(window->clientArea(), Qt::LeftButton, Qt::NoModifier, on);
-    const QPoint to = on + QPoint(0, 6);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), QPointF(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window->clientArea(), &move);
+    ASSERT_EQ(p.dragLineTmin, 1);
+    QPoint to = on;
+    for (int step = 1; step < 50 && p.dragLineTmin && p.wTmin == 40; ++step) {
+        to = on + QPoint(0, 2 * step);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), QPointF(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->clientArea(), &move);
+    }
     QTest::mouseRelease(window->clientArea(), Qt::LeftButton, Qt::NoModifier, to);
     settle();
     ASSERT_NE(p.wTmin, 40);
@@ -363,6 +380,7 @@ TEST(FormDialogTest, ARefusedOkKeepsTheDialogOpenWithWhatWasTyped) {
     length->setText("600");
     tmin->setText("0");
     Answerer answerer;
+    answerer.answerForms = false;
     dialog.accept();
     QApplication::processEvents();
     ASSERT_EQ(answerer.texts.size(), 1u);

@@ -9,6 +9,7 @@
 #include "core/menu.h"
 #include "core/workbench.h"
 #include "platform/qt/main_window.h"
+#include "../qt_fatal_warnings.h"
 
 TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
     seedCells = SeedCells{};
@@ -40,6 +41,7 @@ TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qt_test::installFatalWarnings();
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

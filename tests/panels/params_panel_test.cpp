@@ -239,23 +239,31 @@ TEST(BoundingLinesTest, PairsAreCutAtTheHalfStepOfTheirCrossing) {
 }
 
 TEST(BoundingLinesTest, PartnersMeetAtTheirCrossingPoint) {
+    int checked = 0;
     for (uint16_t K : {6, 10, 14, 20}) {
         SCOPED_TRACE(K);
         RecordPtr r = standardRecord(K);
         const BoundingLines l = boundingLines(*r);
         ASSERT_TRUE(l.valid);
-        // Each pair shares the end point where the lines cross.
-        EXPECT_EQ(l.upperTmax.x1, l.upperTmin.x0);
-        EXPECT_EQ(l.upperTmax.y1, l.upperTmin.y0);
-        EXPECT_EQ(l.lowerTmin.x1, l.lowerTmax.x0);
-        EXPECT_EQ(l.lowerTmin.y1, l.lowerTmax.y0);
-        // The point lies on both lines: the Tmax line at 4.54 steps for K = 14 is
-        // a+ + 3.54 Tmax, within a pixel of the Tmin line's b - 9.46 Tmin there.
+        // Where a pair crosses inside the diagram, both lines end at the crossing point: the
+        // upper Tmax line at 4.54 steps for K = 14 is a+ + 3.54 Tmax, which is the upper Tmin
+        // line's b - 9.46 Tmin there.
         const double j = (1180.0 - 161 + 181 - K * 40.0) / 141;
-        if (j <= 0.5 || j >= K + 0.5) continue;
-        EXPECT_NEAR(l.upperTmax.y1, 250 - (161 + (j - 1) * 181) * 200 / 1180, 1.0);
-        EXPECT_NEAR(l.upperTmin.y0, 250 - (1180 - (K - j) * 40) * 200 / 1180, 1.0);
+        if (j > 0.5 && j < K + 0.5) {
+            EXPECT_EQ(l.upperTmax.x1, l.upperTmin.x0);
+            EXPECT_EQ(l.upperTmax.y1, l.upperTmin.y0);
+            EXPECT_NEAR(l.upperTmax.y1, 250 - (161 + (j - 1) * 181) * 200 / 1180, 1.0);
+            EXPECT_NEAR(l.upperTmin.y0, 250 - (1180 - (K - j) * 40) * 200 / 1180, 1.0);
+        }
+        const double i = (0 - 40.0 + K * 181 - 1019) / 141;
+        if (i > 0.5 && i < K + 0.5) {
+            EXPECT_EQ(l.lowerTmin.x1, l.lowerTmax.x0);
+            EXPECT_EQ(l.lowerTmin.y1, l.lowerTmax.y0);
+            EXPECT_NEAR(l.lowerTmin.y1, 250 - (i - 1) * 40 * 200 / 1180, 1.0);
+        }
+        ++checked;
     }
+    EXPECT_EQ(checked, 4);
 }
 
 TEST(BoundingLinesTest, FirstLinesRunToTheEndWhenTminIsNotBelowTmaxAndNothingWithoutPulses) {
