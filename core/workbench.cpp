@@ -77,6 +77,18 @@ void Workbench::onKeyDown(int key) {
     if (key == 0 || key == 1) shell_->invalidate(nullptr, true);
     Settings& s = settings;
     constexpr int kEnter = 0x0D, kEscape = 0x1B, kSpace = 0x20;
+    if (key == kEnter && s.viewMode == 10 && lpParamsHeader) {
+        // In the parameter panel Enter takes the typed Tmin, as " OK " does.
+        ++commandDepth_;
+        const PanelCommit commit = commitParameterPanel(shell_->editText(), s, shell_);
+        if (commit.accepted)
+            leaveParameterPanel();
+        else
+            shell_->messageBox(commit.message, " Tmin ", MessageIcon::Warning);
+        --commandDepth_;
+        repaintChangedColumn();
+        return;
+    }
     if (key == kSpace || key == kEnter) {
         // The Next button, as a click on it.
         const Rect& next = layout.rcNextButton;

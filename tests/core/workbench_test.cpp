@@ -482,6 +482,18 @@ TEST_F(WorkbenchTest, KeysActAsTheButtonsAndEscapeLeavesThePanels) {
     ASSERT_EQ(s.viewMode, 9);
     workbench.onKeyDown(0x1B);
     EXPECT_EQ(s.viewMode, 6);
+
+    // In the parameter panel Enter is " OK ": it takes the typed Tmin, or refuses it.
+    workbench.onCommand(cmViewSeriesParameters);
+    shell.editContents = "6";
+    shell.messages.clear();
+    workbench.onKeyDown(0x0D);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(s.viewMode, 10);
+    shell.editContents = "35";
+    workbench.onKeyDown(0x0D);
+    EXPECT_EQ(s.wTmin, 35);
+    EXPECT_EQ(s.viewMode, 6);
 }
 
 TEST_F(WorkbenchTest, LeavingTheParameterPanelByAnyPathHidesTheTminBox) {
