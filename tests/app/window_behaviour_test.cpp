@@ -341,6 +341,15 @@ TEST_F(WindowBehaviourTest, KeyboardMenusTitleTooltipsAndStatusBar) {
     settle();
     EXPECT_EQ(workbench.processingRuns, 2);
 
+    // F10 opens the menu bar.
+    QTest::keyClick(window->clientArea(), Qt::Key_F10);
+    QApplication::processEvents();
+    EXPECT_NE(window->menuBar()->activeAction(), nullptr);
+    QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+    QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+    settle();
+    window->clientArea()->setFocus();
+
     // Tooltips on the buttons and the option boxes.
     EXPECT_NE(workbench.toolTipAt(centre(layout.rcNextButton).x(), centre(layout.rcNextButton).y()).find("Next"),
               std::string::npos);
