@@ -49,5 +49,13 @@ inline constexpr std::array<MenuRow, 32> mainMenu = {{
     {" Else One", " Debugging repeat ", 40033, false},
 }};
 
-/// The window title and class name.
+/// The window class name.
 inline constexpr const char* mainWindowTitle = "ZizudAvaridereRidEziriveridarozIruvizeRazIroz";
+/// The title the window shows.
+inline constexpr const char* mainWindowCaption = "PulseBench";
+
+/// Whether a menu item belongs to one of the two check groups (task type, series type): only
+/// those items show a check box.
+constexpr bool checkableMenuItem(int id) {
+    return (id >= 40005 && id <= 40011) || id == 40027 || id == 40028 || id == 40032;
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "core/startup_model.h"
@@ -11,6 +12,7 @@
 #include "export/snapshot.h"
 #include "model/random.h"
 #include "model/subsets.h"
+#include "panels/subset_panel.h"
 #include "processing/dispatch.h"
 #include "simulation/driver.h"
 
@@ -42,6 +44,8 @@ bool Workbench::onCreate(Shell& shell) {
     makeSeriesOfCurrentType(s, shell);
     shell.moveEdit({0, 0, 0, 0});
     shell.setEditText("Tmin Text");
+    columnShown_ = columnContents();
+    updateStatus();
     return true;
 }
 
@@ -69,7 +73,135 @@ Workbench::~Workbench() {
 
 
 void Workbench::onKeyDown(int key) {
+    if (!shell_) return;
     if (key == 0 || key == 1) shell_->invalidate(nullptr, true);
+    Settings& s = settings;
+    constexpr int kEnter = 0x0D, kEscape = 0x1B, kSpace = 0x20;
+    if (key == kEnter && s.viewMode == 10 && lpParamsHeader) {
+        // In the parameter panel Enter takes the typed Tmin, as " OK " does.
+        ++commandDepth_;
+        const PanelCommit commit = commitParameterPanel(shell_->editText(), s, shell_);
+        if (commit.accepted)
+            leaveParameterPanel();
+        else
+            shell_->messageBox(commit.message, " Tmin ", MessageIcon::Warning);
+        --commandDepth_;
+        repaintChangedColumn();
+        return;
+    }
+    if (key == kSpace || key == kEnter) {
+        // The Next button, as a click on it.
+        const Rect& next = layout.rcNextButton;
+        if (next.right > next.left && next.bottom > next.top)
+            onLeftButtonDown((next.left + next.right) / 2, (next.top + next.bottom) / 2);
+        return;
+    }
+    if (key != kEscape) return;
+    ++commandDepth_;
+    if (s.viewMode == 10) {
+        // Leaves the parameter panel as " Cancel " does.
+        cancelParameterPanel(s, shell_);
+        leaveParameterPanel();
+    } else if (s.viewMode == 9) {
+        // Leaves the subset panel as its " Cancel " does.
+        deleteAllEntries(panel, subsetMarks);
+        s.viewMode = 6;
+        s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 0;
+        shell_->sendCommand(CM_NEXT_DATA);
+    }
+    --commandDepth_;
+    repaintChangedColumn();
+}
+
+namespace {
+bool inside(const Rect& r, int32_t x, int32_t y) {
+    return r.right > r.left && x >= r.left && x <= r.right && y >= r.top && y <= r.bottom;
+}
+}  // namespace
+
+std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
+    const Settings& s = settings;
+    const int mode = s.viewMode;
+    const bool buttons = mode == 5 || mode == 6 || mode == 9 || mode == 10;
+    if (buttons && inside(layout.rcNextButton, x, y)) return "Next: make a new series and process it (Space, Enter, F5)";
+    if (buttons && inside(layout.rcExitButton, x, y)) return "Exit the workbench";
+    if (mode == 6 && inside(layout.rcRestartButton, x, y)) return "Restart: back to the etalons";
+    const bool toggle =
+        s.wTaskType != taskDetection && s.wTaskType != taskTupleDetection && s.wTaskType != taskTupleRecognition;
+    if (buttons && toggle && inside(layout.rcSelectAllButton, x, y))
+        return layout.selectAllState ? "Select All: require every etalon" : "Unselect All: require no etalon";
+    for (int e = 0; e < 3; ++e) {
+        if (inside(layout.rcSeriesLengthItems[e], x, y))
+            return "Series length " + std::to_string(seriesSizeTable.values[e]) + " samples: make and process a series";
+        if (inside(layout.rcNoiseLevelItems[e], x, y))
+            return "Noise level " + std::to_string(noiseLevelTable.values[e]) + ": make and process a series";
+        if ((s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs) &&
+            inside(layout.rcLostLevelItems[e], x, y))
+            return "Lost data level " + std::to_string(lostLevelTable.values[e]) + " %: make and process a series";
+    }
+    if (mode == 5)
+        for (size_t i = 0; i < layout.rcEtalonCells.size(); ++i)
+            if (inside(layout.rcEtalonCells[i], x, y))
+                return "Etalon " + std::to_string(i + 1) + ": click to require it or not";
+    return {};
+}
+
+Workbench::ColumnContents Workbench::columnContents() const {
+    const Settings& s = settings;
+    const int mode = s.viewMode;
+    ColumnContents c;
+    c.buttons = mode == 5 || mode == 6 || mode == 9 || mode == 10;
+    c.toggle = c.buttons && s.wTaskType != taskDetection && s.wTaskType != taskTupleDetection &&
+               s.wTaskType != taskTupleRecognition;
+    c.restart = mode == 6;
+    c.lostLevel = s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs;
+    c.panelEdit = mode == 10;
+    return c;
+}
+
+void Workbench::repaintChangedColumn() {
+    if (!shell_ || commandDepth_ > 0) return;
+    const ColumnContents now = columnContents();
+    if (now == columnShown_) return;
+    // The Tmin edit control belongs to the parameter panel: it goes whichever way the panel
+    // was left.
+    if (columnShown_.panelEdit && !now.panelEdit) shell_->moveEdit(Rect{});
+    // Buttons and option boxes of the old column would stay (and be hit) where the new one
+    // has none: the whole client area is repainted.
+    shell_->invalidate(nullptr, true);
+    columnShown_ = now;
+}
+
+std::string Workbench::statusText() const {
+    const Settings& s = settings;
+    std::string task = "Joint Detection and Identification";
+    switch (s.wTaskTypeSel) {
+        case taskDetection: task = "Detection"; break;
+        case taskRecognition: task = "Recognition"; break;
+        case taskSeriesProcessing: task = "Series Processing"; break;
+        default: break;
+    }
+    std::string type;
+    switch (s.seriesType) {
+        case seriesFixedWhole:
+        case seriesFixedWholeTyped: type = "fixed number of whole pulses"; break;
+        case seriesUnfixedWhole:
+        case seriesUnfixedWholeTyped: type = "unfixed number of whole pulses"; break;
+        case seriesFixedCutoffs: type = "fixed number of cut-off pulses"; break;
+        case seriesUnfixedCutoffs: type = "unfixed number of cut-off pulses"; break;
+        case seriesFixedTuples: type = "fixed number of whole pulses tuples"; break;
+        case seriesUnfixedTuples: type = "unfixed number of whole pulses tuples"; break;
+        default: type = "series type " + std::to_string(s.seriesType); break;
+    }
+    std::string text = "Task: " + task + "  |  Series: " + type + "  |  Length: " +
+                       std::to_string(s.dwSeriesSizeBase) + "  |  Noise: " + std::to_string(s.wNoiseLevelBase);
+    if (lastSimulationSeconds >= 0) text += "  |  Last simulation: " + std::to_string(lastSimulationSeconds) + " s";
+    if (simulationCancelled) text += "  |  simulation cancelled";
+    return text;
+}
+
+void Workbench::updateStatus() {
+    if (shell_) shell_->setStatusText(statusText());
 }
 
 void Workbench::invalidate(const Rect& r, bool erase) {
@@ -85,6 +217,14 @@ void Workbench::repaintView(bool erase) {
 // The dispatcher
 
 void Workbench::onCommand(int id) {
+    ++commandDepth_;
+    dispatch(id);
+    --commandDepth_;
+    repaintChangedColumn();
+    updateStatus();
+}
+
+void Workbench::dispatch(int id) {
     Settings& s = settings;
     switch (id) {
         case cmCreateSeries: createSeries(); break;
@@ -414,19 +554,27 @@ bool Workbench::process() {
         }
     }
 
-    bool run = true;
+    if (s.wTaskType == taskSeriesProcessing &&
+        (s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples)) {
+        // The results view shows series processing of single pulses only: say so rather than
+        // process a series whose results nothing shows.
+        shell_->messageBox("Series Processing works on series of single pulses; choose a series type without tuples.",
+                           " Series Processing ", MessageIcon::Warning);
+        return false;
+    }
     if (s.wTaskType == taskTupleDetection || s.wTaskType == taskTupleRecognition) {
         const bool missing = current == 0 || (s.wTaskType == taskTupleRecognition && stored.empty());
-        if (missing) shell_->sendCommand(cmSelectSetOfPulses);
-        run = current != 0 && (s.wTaskType == taskTupleDetection || !stored.empty());
-        // Nothing is stored or repainted for tuple detection without a subset.
-        if (s.wTaskType == taskTupleDetection && current == 0) return false;
+        if (missing) {
+            // The subset panel is shown and the routine does not run. The chains of an earlier
+            // series are dropped, so that no results view shows them with this one.
+            s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+            shell_->sendCommand(cmSelectSetOfPulses);
+            return false;
+        }
     }
-    if (run) {
-        lastAnswer = runRoutine(routine, *shell_, s.alphabet, input, s.lpChainsHeader, *s.lpSeriesHeader);
-        lastRoutine = routine;
-        ++processingRuns;
-    }
+    lastAnswer = runRoutine(routine, *shell_, s.alphabet, input, s.lpChainsHeader, *s.lpSeriesHeader);
+    lastRoutine = routine;
+    ++processingRuns;
 
     if (!addToChainsHeader(*shell_, static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
                            s.wSavedEnergyProcess, s.lpChainsHeader)) {
@@ -463,25 +611,95 @@ void Workbench::repaintResults() {
 // Series commands
 
 namespace {
-// Checks the series-energy dialog's values before anything of it is committed. Shows a message
-// naming the field and its valid range and returns false for a value that would break the model.
-bool seriesValuesValid(Shell& shell, const Settings& s) {
-    auto refuse = [&](const std::string& text) {
-        shell.messageBox(text, " Create Series ", MessageIcon::Warning);
-        return false;
-    };
-    if (s.dlgTmin < 1) return refuse("\"Min Length of Interval\" must be at least 1.");
+DialogRefusal refusal(int field, const std::string& text, const char* caption) {
+    return DialogRefusal{field, text, caption};
+}
+
+// The series-energy dialog's values that would break the model: the field to correct and a
+// message naming it with its valid range.
+std::optional<DialogRefusal> seriesValuesRefusal(const Settings& s) {
+    const char* caption = " Create Series ";
+    if (s.dlgTmin < 1) return refusal(1001, "\"Min Length of Interval\" must be at least 1.", caption);
     if (s.dlgTmax < s.dlgTmin || s.dlgTmax < s.wImpulseSize)
-        return refuse("\"Max Length of Interval\" must be at least \"Min Length of Interval\" (" +
-                      std::to_string(s.dlgTmin) + ") and the etalon length (" + std::to_string(s.wImpulseSize) + ").");
+        return refusal(1003,
+                       "\"Max Length of Interval\" must be at least \"Min Length of Interval\" (" +
+                           std::to_string(s.dlgTmin) + ") and the etalon length (" + std::to_string(s.wImpulseSize) +
+                           ").",
+                       caption);
     if (s.dlgSeriesSize < s.wImpulseSize || s.dlgSeriesSize - s.wImpulseSize > 32767)
-        return refuse("\"Samples Length\" must lie between " + std::to_string(s.wImpulseSize) + " and " +
-                      std::to_string(32767 + s.wImpulseSize) + ".");
-    if (s.dlgSavedEnergyCreate > 100 || s.dlgSavedEnergyProcess > 100)
-        return refuse("\"Saved Energy Level\" must lie between 0 and 100.");
+        return refusal(1000,
+                       "\"Samples Length\" must lie between " + std::to_string(s.wImpulseSize) + " and " +
+                           std::to_string(32767 + s.wImpulseSize) + ".",
+                       caption);
+    if (s.dlgSavedEnergyCreate > 100)
+        return refusal(1005, "\"Saved Energy Level\" must lie between 0 and 100.", caption);
+    if (s.dlgSavedEnergyProcess > 100)
+        return refusal(1006, "\"Saved Energy Level\" must lie between 0 and 100.", caption);
     if (s.etalonNumber < 1 || s.etalonNumber > s.wAlphabetSize)
-        return refuse("\"Etalon Number\" must lie between 1 and " + std::to_string(s.wAlphabetSize) + ".");
-    return true;
+        return refusal(1004, "\"Etalon Number\" must lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
+                       caption);
+    return std::nullopt;
+}
+
+// The pulses dialog's values that would break the model (the pulse count is repaired, not
+// refused).
+std::optional<DialogRefusal> pulsesRefusal(const Settings& s) {
+    const char* caption = " Create Series ";
+    uint16_t count = s.wPulsesQuantityDlg;
+    if (count < s.dlgMinPulses || count > s.dlgMaxPulses) count = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
+    const int shown = std::min<int>(count, static_cast<int>(s.lpEtalonSequenceDlg.size()));
+    for (int i = 0; i < shown; ++i)
+        if (s.lpEtalonSequenceDlg[i] < 1 || s.lpEtalonSequenceDlg[i] > s.wAlphabetSize)
+            return refusal(1010,
+                           "\"Sequence of Etalons in Series\": entry " + std::to_string(i + 1) + " is " +
+                               std::to_string(s.lpEtalonSequenceDlg[i]) + "; etalon numbers lie between 1 and " +
+                               std::to_string(s.wAlphabetSize) + ".",
+                           caption);
+    if (s.dlgNoiseLevel > gaussSigmaLimit)
+        return refusal(1011, "\"Noise Level\" must lie between 0 and " + std::to_string(gaussSigmaLimit) + ".",
+                       caption);
+    return std::nullopt;
+}
+
+// The required list's entries that name no etalon (entries above the alphabet are repaired).
+std::optional<DialogRefusal> requiredListRefusal(const Settings& s) {
+    if (!s.lpRequiredList) return std::nullopt;
+    for (int i = 0; i < s.wRequiredCount && i < s.wRequiredCapacity; ++i)
+        if (s.lpRequiredList[i] == 0)
+            return refusal(1013,
+                           "\"List of Required Etalons\": entry " + std::to_string(i + 1) +
+                               " is 0; etalon numbers lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
+                           " List of Required Etalons ");
+    return std::nullopt;
+}
+
+// The simulation ranges: the grid must have steps, pulse counts the series admits, repeats and
+// noise levels the generator takes.
+std::optional<DialogRefusal> simulationRangesRefusal(const Settings& s) {
+    const char* caption = " Location Parameters";
+    const int32_t increment = s.wPulsesIncrement == 0 ? 1 : s.wPulsesIncrement;
+    const int32_t steps = (static_cast<int32_t>(s.dlgMaxPulses) - static_cast<int32_t>(s.dlgMinPulses)) / increment + 1;
+    PulseBounds bounds{0, 0};
+    if (s.dlgTmin >= 1 && s.dlgTmax >= s.dlgTmin && s.dlgTmax >= s.wImpulseSize && s.dlgSeriesSize >= s.wImpulseSize)
+        bounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
+    const int32_t last = s.dlgMinPulses + (steps - 1) * increment;
+    if (steps < 1)
+        return refusal(1016,
+                       "\"Number of Pulses in Series\": \"from\" " + std::to_string(s.dlgMinPulses) + " to " +
+                           std::to_string(s.dlgMaxPulses) + " with \"incr.\" " + std::to_string(increment) +
+                           " gives no step.",
+                       caption);
+    if (s.dlgMinPulses < bounds.wMinPulses || last > bounds.wMaxPulses)
+        return refusal(s.dlgMinPulses < bounds.wMinPulses ? 1015 : 1016,
+                       "\"Number of Pulses in Series\" must lie between " + std::to_string(bounds.wMinPulses) +
+                           " and " + std::to_string(bounds.wMaxPulses) + " for this series.",
+                       caption);
+    if (s.repeats < 1) return refusal(1021, "\"Number of Repeats\" must be at least 1.", caption);
+    if (s.wNoiseSteps < 1) return refusal(1018, "\"Number of Steps in Simulation\" must be at least 1.", caption);
+    if (s.wNoiseInitial + int64_t{s.wNoiseSteps - 1} * s.wNoiseIncrement > gaussSigmaLimit)
+        return refusal(s.wNoiseInitial > gaussSigmaLimit ? 1019 : 1020,
+                       "The noise levels must stay below " + std::to_string(gaussSigmaLimit + 1) + ".", caption);
+    return std::nullopt;
 }
 }  // namespace
 
@@ -504,11 +722,14 @@ bool Workbench::seriesParameters() {
                 break;
             }
     const int32_t etalon = s.etalonNumber;
-    runSeriesEnergyDialog(*shell_, s);
-    if (s.dialogAccepted && !seriesValuesValid(*shell_, s)) {
-        // Nothing of the dialog is committed, the etalon number included.
-        s.etalonNumber = etalon;
-        s.dialogAccepted = 0;
+    runSeriesEnergyDialog(*shell_, s, seriesValuesRefusal);
+    if (s.dialogAccepted) {
+        if (const auto refused = seriesValuesRefusal(s)) {
+            shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
+            // Nothing of the dialog is committed, the etalon number included.
+            s.etalonNumber = etalon;
+            s.dialogAccepted = 0;
+        }
     }
     return s.dialogAccepted != 0;
 }
@@ -528,30 +749,20 @@ void Workbench::createSeries() {
         s.lpEtalonSequenceDlg = std::move(grown);
     }
     const std::vector<uint16_t> sequenceShown = s.lpEtalonSequenceDlg;
-    runPulsesDialog(*shell_, s);
-    if (s.wPulsesQuantityDlg < s.dlgMinPulses || s.wPulsesQuantityDlg > s.dlgMaxPulses)
-        s.wPulsesQuantityDlg = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
-    if (!s.dialogAccepted) {
-        s.wPulsesQuantity = s.savedPulsesQuantity;
-        return;
-    }
-    // Values that would break the model are refused before anything is committed.
-    const int shown = std::min<int>(s.wPulsesQuantityDlg, static_cast<int>(s.lpEtalonSequenceDlg.size()));
-    for (int i = 0; i < shown; ++i)
-        if (s.lpEtalonSequenceDlg[i] < 1 || s.lpEtalonSequenceDlg[i] > s.wAlphabetSize) {
-            shell_->messageBox("\"Sequence of Etalons in Series\": entry " + std::to_string(i + 1) + " is " +
-                                   std::to_string(s.lpEtalonSequenceDlg[i]) + "; etalon numbers lie between 1 and " +
-                                   std::to_string(s.wAlphabetSize) + ".",
-                               " Create Series ", MessageIcon::Warning);
+    runPulsesDialog(*shell_, s, pulsesRefusal);
+    if (s.dialogAccepted) {
+        // Values that would break the model are refused before anything is committed.
+        if (const auto refused = pulsesRefusal(s)) {
+            shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
             s.wPulsesQuantity = s.savedPulsesQuantity;
             s.lpEtalonSequenceDlg = sequenceShown;
             return;
         }
-    if (s.dlgNoiseLevel > gaussSigmaLimit) {
-        shell_->messageBox("\"Noise Level\" must lie between 0 and " + std::to_string(gaussSigmaLimit) + ".",
-                           " Create Series ", MessageIcon::Warning);
+    }
+    if (s.wPulsesQuantityDlg < s.dlgMinPulses || s.wPulsesQuantityDlg > s.dlgMaxPulses)
+        s.wPulsesQuantityDlg = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
+    if (!s.dialogAccepted) {
         s.wPulsesQuantity = s.savedPulsesQuantity;
-        s.lpEtalonSequenceDlg = sequenceShown;
         return;
     }
 
@@ -592,20 +803,18 @@ void Workbench::editRequiredList() {
     }
     const std::vector<uint16_t> before(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCapacity);
     const uint16_t countBefore = s.wRequiredCount;
-    runRequiredListDialog(*shell_, s);
-    // Entries above the alphabet become their position; an entry of 0 names no etalon and is
-    // refused with the whole edit.
-    for (int i = 0; i < s.wRequiredCount; ++i) {
-        if (s.lpRequiredList[i] > s.wAlphabetSize) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
-        if (s.lpRequiredList[i] == 0) {
-            shell_->messageBox("\"List of Required Etalons\": entry " + std::to_string(i + 1) +
-                                   " is 0; etalon numbers lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
-                               " List of Required Etalons ", MessageIcon::Warning);
-            std::copy(before.begin(), before.end(), s.lpRequiredList.get());
-            s.wRequiredCount = countBefore;
-            return;
-        }
+    runRequiredListDialog(*shell_, s, requiredListRefusal);
+    if (!s.dialogAccepted) return;
+    // An entry of 0 names no etalon and is refused with the whole edit; entries above the
+    // alphabet become their position.
+    if (const auto refused = requiredListRefusal(s)) {
+        shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
+        std::copy(before.begin(), before.end(), s.lpRequiredList.get());
+        s.wRequiredCount = countBefore;
+        return;
     }
+    for (int i = 0; i < s.wRequiredCount; ++i)
+        if (s.lpRequiredList[i] > s.wAlphabetSize) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
     for (int n = 1; n <= s.wRequiredCapacity && n <= alphabetCapacity; ++n)
         s.requiredFlags[n - 1] =
             std::find(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount, n) !=
@@ -635,28 +844,10 @@ bool Workbench::simulationParameters() {
                                       s.wNoiseSteps,  s.wNoiseIncrement, s.repeats};
     };
     const std::array<int32_t, 7> before = ranges();
-    runSimulationRangesDialog(*shell_, s);
+    runSimulationRangesDialog(*shell_, s, simulationRangesRefusal);
     if (!s.dialogAccepted) return false;
-    const int32_t increment = s.wPulsesIncrement == 0 ? 1 : s.wPulsesIncrement;
-    const int32_t steps = (static_cast<int32_t>(s.dlgMaxPulses) - static_cast<int32_t>(s.dlgMinPulses)) / increment + 1;
-    const PulseBounds bounds =
-        seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
-    const int32_t last = s.dlgMinPulses + (steps - 1) * increment;
-    std::string why;
-    if (steps < 1)
-        why = "\"Number of Pulses in Series\": \"from\" " + std::to_string(s.dlgMinPulses) + " to " +
-              std::to_string(s.dlgMaxPulses) + " with \"incr.\" " + std::to_string(increment) + " gives no step.";
-    else if (s.dlgMinPulses < bounds.wMinPulses || last > bounds.wMaxPulses)
-        why = "\"Number of Pulses in Series\" must lie between " + std::to_string(bounds.wMinPulses) + " and " +
-              std::to_string(bounds.wMaxPulses) + " for this series.";
-    else if (s.repeats < 1)
-        why = "\"Number of Repeats\" must be at least 1.";
-    else if (s.wNoiseSteps < 1)
-        why = "\"Number of Steps in Simulation\" must be at least 1.";
-    else if (s.wNoiseInitial + static_cast<int32_t>(s.wNoiseSteps - 1) * s.wNoiseIncrement > gaussSigmaLimit)
-        why = "The noise levels must stay below " + std::to_string(gaussSigmaLimit + 1) + ".";
-    if (!why.empty()) {
-        shell_->messageBox(why, " Location Parameters", MessageIcon::Warning);
+    if (const auto refused = simulationRangesRefusal(s)) {
+        shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
         s.dlgMinPulses = static_cast<uint16_t>(before[0]);
         s.dlgMaxPulses = static_cast<uint16_t>(before[1]);
         s.wPulsesIncrement = static_cast<uint16_t>(before[2]);
@@ -667,6 +858,8 @@ bool Workbench::simulationParameters() {
         s.dialogAccepted = 0;
         return false;
     }
+    const int32_t increment = s.wPulsesIncrement == 0 ? 1 : s.wPulsesIncrement;
+    const int32_t steps = (static_cast<int32_t>(s.dlgMaxPulses) - static_cast<int32_t>(s.dlgMinPulses)) / increment + 1;
     s.dwSeriesSizeBase = s.dwSeriesSize = s.dlgSeriesSize;
     s.wTmin = s.dlgTmin;
     s.wTmax = s.dlgTmax;
@@ -697,6 +890,14 @@ void Workbench::statisticalSimulation() {
                   s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
     shell_->messageBox(report, "getPulseEstAsRepeats", MessageIcon::None);
 
+    // The series shown so far, put back when the run does not complete.
+    RecordingMessageSink quiet;
+    std::unique_ptr<SeriesHeader, void (*)(SeriesHeader*)> shown(nullptr, freeSeriesHeader);
+    if (const SeriesHeader* h = s.lpSeriesHeader) {
+        shown.reset(getCutOffSeriesHeader(quiet, h->wPulsesListSize, h->wImpulseSize, h->wTmin, h->wTmax,
+                                          static_cast<uint32_t>(std::max(h->dwSeriesSize, 0)), nullptr));
+        if (shown && !copySeriesBuild(*shown, *h)) shown.reset();
+    }
     s.lpSeriesHeader = getCutOffSeriesHeader(*shell_, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
                                              s.dwSeriesSize, s.lpSeriesHeader);
     if (!s.lpSeriesHeader) {
@@ -704,27 +905,55 @@ void Workbench::statisticalSimulation() {
                            MessageIcon::Warning);
         return;
     }
-    s.lpRestErrorHeader = getRestErrHeader(*shell_, s.wPulsesSteps, s.wNoiseSteps, s.repeats, s.lpRestErrorHeader);
-    if (!s.lpRestErrorHeader) {
+    auto restoreShown = [&] {
+        if (!shown) return;
+        s.lpSeriesHeader = getCutOffSeriesHeader(quiet, shown->wPulsesListSize, shown->wImpulseSize, shown->wTmin,
+                                                 shown->wTmax, static_cast<uint32_t>(shown->dwSeriesSize),
+                                                 s.lpSeriesHeader);
+        if (s.lpSeriesHeader) copySeriesBuild(*s.lpSeriesHeader, *shown);
+    };
+    // The run fills an accumulator of its own: the previous results stay until it completes.
+    RestErrorHeader* results = getRestErrHeader(*shell_, s.wPulsesSteps, s.wNoiseSteps, s.repeats, nullptr);
+    if (!results) {
         shell_->messageBox("Нет RestoreErrorHeader!", " About RestoreErrorHeader ", MessageIcon::None);
+        restoreShown();
         return;
     }
     if (!initRestErrHeader(*shell_, s.wPulsesSteps, s.wMinPulses, s.wPulsesIncrement, s.wNoiseSteps, s.wNoiseInitial,
-                           s.wNoiseIncrement, s.repeats, s.lpRestErrorHeader)) {
+                           s.wNoiseIncrement, s.repeats, results)) {
         shell_->messageBox("Ошибка initRestErrHeader!", " About RestoreErrorHeader ", MessageIcon::None);
+        releaseRestErrHeader(*shell_, results);
+        restoreShown();
         return;
     }
     const SimulationSettings simulation{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
-    shell_->runWithProgress(" Statistical Simulation", [&](const std::function<void(int, int)>& progress,
-                                                           const std::atomic<bool>& cancel) {
-        SimulationControl control;
-        control.progress = progress;
-        control.cancel = &cancel;
-        return statCutoffSighting(*shell_, s.lpRestErrorHeader, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
-                                  s.lpRequiredList.get(), static_cast<uint16_t>(s.seriesType), s.wTaskType,
-                                  s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed,
-                                  simulation, control);
-    });
+    bool cancelled = false;
+    const int done = shell_->runWithProgress(
+        " Statistical Simulation",
+        [&](const std::function<void(int, int)>& progress, const std::atomic<bool>& cancel) {
+            SimulationControl control;
+            control.progress = progress;
+            control.cancel = &cancel;
+            const int result =
+                statCutoffSighting(*shell_, results, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
+                                   s.lpRequiredList.get(), static_cast<uint16_t>(s.seriesType), s.wTaskType,
+                                   s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed,
+                                   simulation, control);
+            cancelled = cancel.load();
+            return result;
+        });
+    if (done != 1 || !results->ifComplete) {
+        // A refused, failed or cancelled run: the previous results, series and view stay.
+        releaseRestErrHeader(*shell_, results);
+        restoreShown();
+        simulationCancelled = cancelled;
+        updateStatus();
+        return;
+    }
+    if (s.lpRestErrorHeader) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
+    s.lpRestErrorHeader = results;
+    simulationCancelled = false;
+    lastSimulationSeconds = static_cast<long long>(simulationNowTime - simulationStartTime);
     showSimulation();
 }
 

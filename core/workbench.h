@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/settings.h"
 #include "core/workbench_state.h"
@@ -79,6 +80,7 @@ public:
     void onMouseMove(int32_t x, int32_t y) override;
     void onLeftButtonUp(int32_t x, int32_t y) override;
     void onKeyDown(int key) override;
+    std::string toolTipAt(int32_t x, int32_t y) const override;
 
     Settings settings;
     SubsetPanelState panel;
@@ -103,7 +105,16 @@ public:
     Routine lastRoutine = Routine::detectPulsesUnfixed;
     int32_t lastAnswer = 0;
 
+    /// Whether the last simulation was cancelled (the status line says so).
+    bool simulationCancelled = false;
+    /// How long the last complete simulation ran, in seconds; -1 before the first.
+    long long lastSimulationSeconds = -1;
+    /// The status line: task, series type, series length, noise level, the last simulation's
+    /// time and whether it was cancelled.
+    std::string statusText() const;
+
 private:
+    void dispatch(int id);
     enum class Stage { NewSequence, SameSequence, MakeSeries, AddNoise, Process, RepaintResults };
     void pipeline(Stage from);
     bool newSequence();
@@ -124,6 +135,7 @@ private:
     void resetParameters();
     void repaintView(bool erase);
     void invalidate(const Rect& r, bool erase);
+    void updateStatus();
 
     // Mouse editing.
     void record(int32_t x, int32_t y);
@@ -139,6 +151,17 @@ private:
     void leaveParameterPanel();
     bool tupleSeriesWithoutSubset() const;
     void goToSubsetPanel();
+
+    // What the right-hand column shows, as last repainted whole; a command or press that
+    // changes it repaints the whole client area.
+    struct ColumnContents {
+        bool toggle = false, restart = false, lostLevel = false, buttons = false, panelEdit = false;
+        bool operator==(const ColumnContents&) const = default;
+    };
+    ColumnContents columnContents() const;
+    void repaintChangedColumn();
+    ColumnContents columnShown_;
+    int commandDepth_ = 0;
 
     Shell* shell_ = nullptr;
 };

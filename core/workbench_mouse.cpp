@@ -180,7 +180,10 @@ void Workbench::pressEtalonView(int32_t x, int32_t y) {
             s.viewMode = 6;
             shell_->sendCommand(CM_NEXT_DATA);
         } else {
+            // Nothing to make a series of: said as the menu path says it.
             s.viewMode = 5;
+            shell_->messageBox("The list of required etalons is empty: choose at least one etalon.", " New pulses ",
+                               MessageIcon::Warning);
             shell_->sendCommand(kNoHandler);
         }
         return;
@@ -386,6 +389,16 @@ void Workbench::pressParameterPanelView(int32_t x, int32_t y) {
 
 void Workbench::onLeftButtonDown(int32_t x, int32_t y) {
     if (!shell_) return;
+    // What the press changed in the right-hand column is repainted once it is done.
+    ++commandDepth_;
+    struct Done {
+        Workbench& w;
+        ~Done() {
+            --w.commandDepth_;
+            w.repaintChangedColumn();
+            w.updateStatus();
+        }
+    } done{*this};
     switch (settings.viewMode) {
         case 5:
             pressEtalonView(x, y);
@@ -408,7 +421,10 @@ void Workbench::onLeftButtonDown(int32_t x, int32_t y) {
 
 void Workbench::onMouseMove(int32_t x, int32_t y) {
     if (!shell_ || settings.viewMode != 10 || !lpParamsHeader) return;
+    const int32_t tmin = lpParamsHeader->wTmin;
     if (dragParameterPanel(*lpParamsHeader, x, y)) {
+        // The Tmin box shows the dragged Tmin, so that " OK " takes what the diagram shows.
+        if (lpParamsHeader->wTmin != tmin) shell_->setEditText(tminEditText(*lpParamsHeader));
         shell_->sendCommand(CM_REDRAW_VIEW);
         return;
     }
@@ -426,5 +442,9 @@ void Workbench::onMouseMove(int32_t x, int32_t y) {
 
 void Workbench::onLeftButtonUp(int32_t x, int32_t y) {
     if (!shell_ || settings.viewMode != 10 || !lpParamsHeader) return;
-    if (releaseParameterPanel(*lpParamsHeader, x, y)) shell_->sendCommand(CM_REDRAW_VIEW);
+    const int32_t tmin = lpParamsHeader->wTmin;
+    if (releaseParameterPanel(*lpParamsHeader, x, y)) {
+        if (lpParamsHeader->wTmin != tmin) shell_->setEditText(tminEditText(*lpParamsHeader));
+        shell_->sendCommand(CM_REDRAW_VIEW);
+    }
 }

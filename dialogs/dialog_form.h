@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +18,28 @@ struct DialogControl {
     int group = -1;          ///< id of the group box the control sits in, -1 for none
 };
 
+struct DialogResult;
+
+/// Why the values of a dialog cannot be committed: the one field to correct and the message
+/// naming it (shown with `caption` and a warning icon).
+struct DialogRefusal {
+    int field = 0;
+    std::string text;
+    std::string caption;
+};
+
 /// A modal dialog ready to show: which resource it is, its caption and its controls in order.
 /// The dialog logic fills it from the settings; a window shows it (or a script answers it) and
 /// returns a DialogResult; the logic then commits the result to the settings.
+///
+/// `validate`, when set, runs on OK before the dialog closes: a refusal keeps the dialog open
+/// with what was typed, shows its message and puts the focus on the field it names.
 struct DialogForm {
     int resource = 0;        ///< 105, 106, 107, 110, 111, 112, 113, 114
     std::string caption;
     std::vector<DialogControl> controls;
+    using Validation = std::function<std::optional<DialogRefusal>(const DialogResult&)>;
+    Validation validate{};
 
     const DialogControl* find(int id) const;
     DialogControl* find(int id);

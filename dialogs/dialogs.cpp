@@ -170,6 +170,13 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, last - first);
 }
 
+// A refusal of one field: the field to correct and the message naming it ("" when none).
+struct FieldRefusal {
+    int field = 0;
+    std::string text;
+    bool empty() const { return text.empty(); }
+};
+
 std::string quoted(const std::string& label) {
     return "\"" + label + "\"";
 }
@@ -181,22 +188,22 @@ std::string outside(const std::string& field, int64_t value, int64_t low, int64_
            trimmed(typed) + "\").";
 }
 
-std::string checkNumber(const DialogResult& result, int id, const std::string& field, int64_t low, int64_t high) {
-    return outside(field, numberOf(result, id), low, high, textOf(result, id));
+FieldRefusal checkNumber(const DialogResult& result, int id, const std::string& field, int64_t low, int64_t high) {
+    return {id, outside(field, numberOf(result, id), low, high, textOf(result, id))};
 }
 
 // Every entry of a list field that will be stored: none negative or beyond 16 bits.
-std::string checkList(const DialogResult& result, int id, const std::string& field, int count, int64_t high) {
+FieldRefusal checkList(const DialogResult& result, int id, const std::string& field, int count, int64_t high) {
     const std::vector<int32_t> list = parseNumberList(textOf(result, id), count);
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i] < 0 || list[i] > 65535)
-            return quoted(field) + ": entry " + decimal(static_cast<int64_t>(i) + 1) + " is " + decimal(list[i]) +
-                   "; etalon numbers lie between 1 and " + decimal(high) + ".";
+            return {id, quoted(field) + ": entry " + decimal(static_cast<int64_t>(i) + 1) + " is " + decimal(list[i]) +
+                   "; etalon numbers lie between 1 and " + decimal(high) + "."};
     return {};
 }
 
-std::string seriesEnergyRefusal(const DialogResult& r, const Settings& s) {
-    std::string why = checkNumber(r, 1000, "Samples Length", s.wImpulseSize, int64_t{32767} + s.wImpulseSize);
+FieldRefusal seriesEnergyRefusal(const DialogResult& r, const Settings& s) {
+    FieldRefusal why = checkNumber(r, 1000, "Samples Length", s.wImpulseSize, int64_t{32767} + s.wImpulseSize);
     if (why.empty()) why = checkNumber(r, 1001, "Min Length of Interval", 1, 65535);
     if (why.empty())
         why = checkNumber(r, 1003, "Max Length of Interval",
@@ -208,8 +215,8 @@ std::string seriesEnergyRefusal(const DialogResult& r, const Settings& s) {
     return why;
 }
 
-std::string pulsesRefusal(const DialogResult& r, const Settings& s) {
-    std::string why = checkNumber(r, 1007, "Number of Pulses in Series", 0, 65535);
+FieldRefusal pulsesRefusal(const DialogResult& r, const Settings& s) {
+    FieldRefusal why = checkNumber(r, 1007, "Number of Pulses in Series", 0, 65535);
     if (why.empty())
         why = checkList(r, 1010, "Sequence of Etalons in Series",
                         static_cast<int>(std::min<size_t>(s.wPulsesQuantity, s.lpEtalonSequenceDlg.size())),
@@ -218,15 +225,15 @@ std::string pulsesRefusal(const DialogResult& r, const Settings& s) {
     return why;
 }
 
-std::string requiredListRefusal(const DialogResult& r, const Settings& s) {
-    std::string why = checkNumber(r, 1014, "Number of Required Etalons", 1, s.wRequiredCapacity);
+FieldRefusal requiredListRefusal(const DialogResult& r, const Settings& s) {
+    FieldRefusal why = checkNumber(r, 1014, "Number of Required Etalons", 1, s.wRequiredCapacity);
     if (why.empty())
         why = checkList(r, 1013, "List of Required Etalons", numberOf(r, 1014), s.wAlphabetSize);
     return why;
 }
 
-std::string simulationRangesRefusal(const DialogResult& r) {
-    std::string why = checkNumber(r, 1015, "Number of Pulses in Series\" \"from", 0, 65535);
+FieldRefusal simulationRangesRefusal(const DialogResult& r) {
+    FieldRefusal why = checkNumber(r, 1015, "Number of Pulses in Series\" \"from", 0, 65535);
     if (why.empty()) why = checkNumber(r, 1016, "Number of Pulses in Series\" \"to", 0, 65535);
     if (why.empty()) why = checkNumber(r, 1017, "Number of Pulses in Series\" \"incr.", 0, 65535);
     if (why.empty()) why = checkNumber(r, 1021, "Number of Repeats", 1, 65535);
@@ -239,20 +246,18 @@ std::string simulationRangesRefusal(const DialogResult& r) {
     const int64_t pulseCounts = std::max<int64_t>((int64_t{numberOf(r, 1016)} - numberOf(r, 1015)) / increment + 1, 0);
     const int64_t bytes = pulseCounts * numberOf(r, 1018) * 24;
     if (bytes > (int64_t{1} << 30))
-        return "\"Number of Pulses in Series\" and \"Number of Steps in Simulation\": a grid of " +
+        return {1018, "\"Number of Pulses in Series\" and \"Number of Steps in Simulation\": a grid of " +
                decimal(pulseCounts) + " pulse counts by " + decimal(numberOf(r, 1018)) + " noise levels needs " +
-               decimal(bytes >> 20) + " MB for its results; at most 1024 MB.";
+               decimal(bytes >> 20) + " MB for its results; at most 1024 MB."};
     // The last noise level, computed in 64 bits so that no product wraps.
     const int64_t last = int64_t{numberOf(r, 1019)} + (int64_t{numberOf(r, 1018)} - 1) * numberOf(r, 1020);
     if (last > gaussSigmaLimit)
-        return "\"Number of Steps in Simulation\" and \"Noise Increment per Step\": the last noise level, " +
-               decimal(last) + ", must not exceed " + decimal(gaussSigmaLimit) + ".";
+        return {1020, "\"Number of Steps in Simulation\" and \"Noise Increment per Step\": the last noise level, " +
+               decimal(last) + ", must not exceed " + decimal(gaussSigmaLimit) + "."};
     return {};
 }
 
-} // namespace
-
-std::string dialogRefusal(const DialogForm& form, const DialogResult& result, const Settings& s) {
+FieldRefusal fieldRefusal(const DialogForm& form, const DialogResult& result, const Settings& s) {
     if (!result.accepted) return {};
     switch (form.resource) {
     case dialogSeriesEnergy: return seriesEnergyRefusal(result, s);
@@ -262,6 +267,12 @@ std::string dialogRefusal(const DialogForm& form, const DialogResult& result, co
     case dialogSubsetSettings: return checkNumber(result, 1020, "Subset init position", 0, 65535);
     default: return {};
     }
+}
+
+} // namespace
+
+std::string dialogRefusal(const DialogForm& form, const DialogResult& result, const Settings& s) {
+    return fieldRefusal(form, result, s).text;
 }
 
 // ---- Series energy (105) ----
@@ -554,7 +565,8 @@ void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition
 
 namespace {
 
-// Shows the dialog; an OK whose values dialogRefusal does not pass is reported and becomes Cancel.
+// Shows the dialog; an OK whose values dialogRefusal does not pass (a shell that does not run the
+// form's validation) is reported and becomes Cancel.
 DialogResult shownAndChecked(Shell& shell, const DialogForm& form, const Settings& s) {
     DialogResult result = shell.runDialog(form);
     const std::string why = dialogRefusal(form, result, s);
@@ -565,35 +577,105 @@ DialogResult shownAndChecked(Shell& shell, const DialogForm& form, const Setting
     return result;
 }
 
+// The form with a validation that runs before the dialog closes: first every number must fit its
+// field (dialogRefusal), then, with a `check`, what was typed is committed to the settings, the
+// command's own check asked about it, and every field the commit changed put back. A refused
+// dialog stays open with its values, refused by exactly the checks the command makes after it.
+template <class Commit, class Save>
+DialogForm checkedForm(DialogForm form, Settings& s, const DialogCheck& check, Commit commit, Save save) {
+    const DialogForm shown = form;
+    form.validate = [&s, shown, check, commit, save](const DialogResult& typed) -> std::optional<DialogRefusal> {
+        if (FieldRefusal why = fieldRefusal(shown, typed, s); !why.empty())
+            return DialogRefusal{why.field, std::move(why.text), shown.caption};
+        if (!check) return std::nullopt;
+        auto restore = save(s);
+        commit(typed, s);
+        std::optional<DialogRefusal> refusal = check(s);
+        restore(s);
+        return refusal;
+    };
+    return form;
+}
+
 } // namespace
 
-bool runSeriesEnergyDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shownAndChecked(shell, seriesEnergyForm(s), s);
+bool runSeriesEnergyDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+    const DialogForm form = checkedForm(seriesEnergyForm(s), s, check, commitSeriesEnergy, [](const Settings& v) {
+        return [size = v.dlgSeriesSize, tmin = v.dlgTmin, tmax = v.dlgTmax, create = v.dlgSavedEnergyCreate,
+                etalon = v.etalonNumber, process = v.dlgSavedEnergyProcess,
+                accepted = v.dialogAccepted](Settings& t) {
+            t.dlgSeriesSize = size;
+            t.dlgTmin = tmin;
+            t.dlgTmax = tmax;
+            t.dlgSavedEnergyCreate = create;
+            t.etalonNumber = etalon;
+            t.dlgSavedEnergyProcess = process;
+            t.dialogAccepted = accepted;
+        };
+    });
+    const DialogResult result = shownAndChecked(shell, form, s);
     commitSeriesEnergy(result, s);
     return result.accepted;
 }
 
-bool runPulsesDialog(Shell& shell, Settings& s) {
+bool runPulsesDialog(Shell& shell, Settings& s, const DialogCheck& check) {
     const uint16_t countShown = s.wPulsesQuantity;
-    const DialogResult result = shownAndChecked(shell, pulsesForm(s), s);
+    const auto commit = [countShown](const DialogResult& typed, Settings& t) { commitPulses(typed, countShown, t); };
+    const DialogForm form = checkedForm(pulsesForm(s), s, check, commit, [](const Settings& v) {
+        return [count = v.wPulsesQuantityDlg, noise = v.dlgNoiseLevel, sequence = v.lpEtalonSequenceDlg,
+                accepted = v.dialogAccepted](Settings& t) {
+            t.wPulsesQuantityDlg = count;
+            t.dlgNoiseLevel = noise;
+            t.lpEtalonSequenceDlg = sequence;
+            t.dialogAccepted = accepted;
+        };
+    });
+    const DialogResult result = shownAndChecked(shell, form, s);
     commitPulses(result, countShown, s);
     return result.accepted;
 }
 
-bool runRequiredListDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shownAndChecked(shell, requiredListForm(s), s);
+bool runRequiredListDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+    const DialogForm form = checkedForm(requiredListForm(s), s, check, commitRequiredList, [](const Settings& v) {
+        std::vector<uint16_t> list;
+        if (v.lpRequiredList) list.assign(v.lpRequiredList.get(), v.lpRequiredList.get() + v.wRequiredCapacity);
+        return [count = v.wRequiredCount, list, accepted = v.dialogAccepted](Settings& t) {
+            t.wRequiredCount = count;
+            if (t.lpRequiredList) std::copy(list.begin(), list.end(), t.lpRequiredList.get());
+            t.dialogAccepted = accepted;
+        };
+    });
+    const DialogResult result = shownAndChecked(shell, form, s);
     commitRequiredList(result, s);
     return result.accepted;
 }
 
-bool runSimulationRangesDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shownAndChecked(shell, simulationRangesForm(s), s);
+bool runSimulationRangesDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+    const DialogForm form =
+        checkedForm(simulationRangesForm(s), s, check, commitSimulationRanges, [](const Settings& v) {
+            return [low = v.dlgMinPulses, high = v.dlgMaxPulses, increment = v.wPulsesIncrement,
+                    initial = v.wNoiseInitial, steps = v.wNoiseSteps, noiseIncrement = v.wNoiseIncrement,
+                    repeats = v.repeats, accepted = v.dialogAccepted](Settings& t) {
+                t.dlgMinPulses = low;
+                t.dlgMaxPulses = high;
+                t.wPulsesIncrement = increment;
+                t.wNoiseInitial = initial;
+                t.wNoiseSteps = steps;
+                t.wNoiseIncrement = noiseIncrement;
+                t.repeats = repeats;
+                t.dialogAccepted = accepted;
+            };
+        });
+    const DialogResult result = shownAndChecked(shell, form, s);
     commitSimulationRanges(result, s);
     return result.accepted;
 }
 
 bool runSubsetSettingsDialog(Shell& shell, Settings& s) {
-    const DialogResult result = shownAndChecked(shell, subsetSettingsForm(s), s);
+    const DialogForm form = checkedForm(
+        subsetSettingsForm(s), s, {}, [](const DialogResult&, Settings&) {},
+        [](const Settings&) { return [](Settings&) {}; });
+    const DialogResult result = shownAndChecked(shell, form, s);
     commitSubsetSettings(result, s);
     return result.accepted;
 }

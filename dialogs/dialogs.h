@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,13 +114,19 @@ void commitDrawingSettings(const DialogResult& result, Settings& s);
 DialogForm graphChoiceForm(const Settings& s, bool recognition);
 void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition);
 
-/// Open a dialog through the shell and commit its result; return whether it ended with OK. An OK
-/// that dialogRefusal does not pass shows its message (the dialog's caption) and is taken as
-/// Cancel: nothing is committed.
-bool runSeriesEnergyDialog(Shell& shell, Settings& s);
-bool runPulsesDialog(Shell& shell, Settings& s);
-bool runRequiredListDialog(Shell& shell, Settings& s);
-bool runSimulationRangesDialog(Shell& shell, Settings& s);
+/// The check a command makes of a dialog's values once they are committed to the settings: a
+/// refusal names the one field to correct.
+using DialogCheck = std::function<std::optional<DialogRefusal>(const Settings& s)>;
+
+/// Open a dialog through the shell and commit its result; return whether it ended with OK.
+/// OK first runs dialogRefusal and then, with a `check`, the check on what was typed, before the
+/// dialog closes (the values are committed for the check and put back), so a refused dialog
+/// stays open with its values. An OK that a shell returns without running the form's validation
+/// and that dialogRefusal does not pass shows its message and is taken as Cancel.
+bool runSeriesEnergyDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
+bool runPulsesDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
+bool runRequiredListDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
+bool runSimulationRangesDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
 bool runSubsetSettingsDialog(Shell& shell, Settings& s);
 bool runDrawingSettingsDialog(Shell& shell, Settings& s);
 bool runGraphChoiceDialog(Shell& shell, Settings& s, bool recognition);

@@ -67,6 +67,13 @@ struct WrappingSum {
     int32_t result() const { return static_cast<int32_t>(value); }
 };
 
+/// Sum of squares in 64-bit arithmetic: exact for any series of 16-bit samples.
+struct ExactSum {
+    int64_t value = 0;
+    void addSquare(int32_t d) { value += int64_t{d} * d; }
+    int64_t result() const { return value; }
+};
+
 }  // namespace
 
 // ---- Derived figures -------------------------------------------------------------------------
@@ -75,7 +82,7 @@ SeriesFigures deriveSeriesFigures(const SeriesHeader& s, const ChainsHeader& cha
     SeriesFigures f;
     const int32_t N = s.dwSeriesSize;
     if (s.lpPureData && s.lpNoisyData) {
-        WrappingSum pure, noise, pulseNoise;
+        ExactSum pure, noise, pulseNoise;
         for (int32_t k = 0; k < N; ++k) {
             pure.addSquare(s.lpPureData[k]);
             noise.addSquare(s.lpNoisyData[k] - s.lpPureData[k]);

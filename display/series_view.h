@@ -14,9 +14,10 @@
 
 /// Figures derived from the series (and the results' descriptor) at the start of each drawing.
 struct SeriesFigures {
-    int32_t pureEnergy = 0;        ///< sum of the squared pure samples
-    int32_t noiseEnergy = 0;       ///< sum of the squared noise (noisy - pure)
-    int32_t pulseNoiseEnergy = 0;  ///< the same over the samples under the true pulses only
+    // Exact 64-bit sums: at the largest noise levels the squares of a series pass 32 bits.
+    int64_t pureEnergy = 0;        ///< sum of the squared pure samples
+    int64_t noiseEnergy = 0;       ///< sum of the squared noise (noisy - pure)
+    int64_t pulseNoiseEnergy = 0;  ///< the same over the samples under the true pulses only
     uint16_t amplitude = 0;        ///< the series' amplitude, or 128 doubled up to the noise
     uint16_t graphScale = 0;       ///< value scale S of the three graph fields
     bool showNames = false;        ///< the etalon letters are shown beside positions

@@ -373,14 +373,20 @@ GraphGeometry graphGeometry(const SeriesViewLayout& v, int32_t V) {
 }
 
 std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, const Normalizers& norms,
-                               const GraphGeometry& g, int32_t pixelScale, int32_t sh) {
+                               const GraphGeometry& g, int32_t Z, int32_t sh) {
     std::vector<Curve> curves;
     const int32_t V = errors.wNoiseLevels, P = errors.wVariousPulses;
     const int64_t repeats = errors.repeats;
-    if (!g.valid || pixelScale <= 0 || P <= 0) return curves;
+    if (!g.valid || Z <= 0 || P <= 0) return curves;
     const int32_t base = g.plotTop + g.plotH;
-    const int64_t scaleH = int64_t{pixelScale} * g.plotH;
     const int32_t raise = (sh + 1) / 2 + 1;
+    // A value v (a fraction) lies plotH v 1000 / Z above the bottom, in exact arithmetic: an
+    // offset of plotH 1000 numerator / (Z denominator), truncated.
+    const int64_t thousandH = int64_t{1000} * g.plotH;
+    auto offsetOf = [&](int64_t numerator, int64_t denominator) {
+        return clampToInt32(base - thousandH * numerator / (int64_t{Z} * denominator));
+    };
+    const double scale = 1000.0 / Z;  // exactly 1000 / Z where that is an integer
 
     // One curve from the bottom-left corner through y(i) for every level i.
     auto curve = [&](int strokes, auto y) {
@@ -390,7 +396,7 @@ std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, cons
         for (int32_t i = 0; i < V; ++i) c.points.push_back({g.plotLeft + i * g.levelStep, y(i)});
         return c;
     };
-    auto fractionY = [&](double v) { return truncToPixel(base - v * pixelScale * g.plotH); };
+    auto fractionY = [&](double v) { return truncToPixel(base - v * scale * g.plotH); };
     auto column = [&](int32_t j) { return format("%d", errors.wPulseValues ? errors.wPulseValues[j] : 0); };
 
     switch (kind) {
@@ -399,9 +405,7 @@ std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, cons
             for (int32_t j = 0; j < P; ++j) {
                 const uint32_t norm = norms.restoreNorm[j];
                 if (norm == 0) continue;
-                Curve c = curve(2, [&](int32_t i) {
-                    return clampToInt32(base - scaleH * errors.lpErrors[i][j] / int64_t{norm});
-                });
+                Curve c = curve(2, [&](int32_t i) { return offsetOf(errors.lpErrors[i][j], int64_t{norm}); });
                 placeLabel(c, g, column(j), raise);
                 curves.push_back(std::move(c));
             }
@@ -443,9 +447,7 @@ std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, cons
         case 12:
             if (repeats <= 0 || !hasMatrix(errors.lpRecognErrors, errors)) break;
             for (int32_t j = 0; j < P; ++j) {
-                Curve c = curve(3, [&](int32_t i) {
-                    return clampToInt32(base - errors.lpRecognErrors[i][j] * scaleH / repeats);
-                });
+                Curve c = curve(3, [&](int32_t i) { return offsetOf(errors.lpRecognErrors[i][j], repeats); });
                 placeLabel(c, g, column(j), 0);
                 curves.push_back(std::move(c));
             }
@@ -453,9 +455,7 @@ std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, cons
         case 5:
         case 13: {
             if (repeats <= 0 || !hasMatrix(errors.lpRecognErrors, errors)) break;
-            Curve c = curve(3, [&](int32_t i) {
-                return clampToInt32(base - rowSum(errors.lpRecognErrors, P, i) * scaleH / (repeats * P));
-            });
+            Curve c = curve(3, [&](int32_t i) { return offsetOf(rowSum(errors.lpRecognErrors, P, i), repeats * P); });
             placeLabel(c, g, "S", 0);
             curves.push_back(std::move(c));
             break;
@@ -487,9 +487,15 @@ double separatingBound(const SeparationFigures& f, const RestErrorHeader& errors
 }
 
 std::vector<Curve> boundCurves(int32_t kind, const RestErrorHeader& errors, const SeriesHeader& series,
-                               const SeparationFigures& f, const GraphGeometry& g) {
+                               const SeparationFigures& f, const GraphGeometry& g, int32_t Z) {
     std::vector<Curve> curves;
-    if ((kind != 12 && kind != 13) || !g.valid || !errors.lpNoiseLevels) return curves;
+    if ((kind != 12 && kind != 13) || !g.valid || !errors.lpNoiseLevels || Z <= 0) return curves;
+    // plotH b on the axis's scale: whole pixels of plotH b times an integer 1000 / Z, else
+    // plotH b 1000 / Z.
+    auto offset = [&](double b) {
+        if (1000 % Z == 0) return (1000 / Z) * truncToPixel(g.plotH * b);
+        return truncToPixel(g.plotH * b * 1000.0 / Z);
+    };
     const int32_t base = g.plotTop + g.plotH;
     for (int bound = 0; bound < 2; ++bound) {
         Curve c;
@@ -500,7 +506,7 @@ std::vector<Curve> boundCurves(int32_t kind, const RestErrorHeader& errors, cons
             const double b = bound == 0 ? restoringBound(f, series.wMaxPulses, sigma)
                                         : separatingBound(f, errors, series.wMinPulses, sigma);
             if (std::isnan(b)) continue;
-            c.points.push_back({g.plotLeft + i * g.levelStep, base - 2 * truncToPixel(g.plotH * b)});
+            c.points.push_back({g.plotLeft + i * g.levelStep, base - offset(b)});
         }
         curves.push_back(std::move(c));
     }
@@ -740,7 +746,7 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
     const AxisLabel sigmaLabel = levels.empty() ? AxisLabel{} : levels.back();
     for (const AxisLabel& label : values) canvas.textOut(label.at.x, label.at.y, label.text);
 
-    std::vector<Curve> curves = errorCurves(kind, *errors, norms, g, pixelScaleOf(Z), sh);
+    std::vector<Curve> curves = errorCurves(kind, *errors, norms, g, Z, sh);
     // The labels stay one above the other between the plot's top edge and its bottom line, and
     // above the sigma under the axis when that one reaches into their column.
     int32_t lowest = base;
@@ -755,5 +761,5 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
         drawCurve(canvas, c, g.plotTop, base);
         if (!c.label.empty()) canvas.textOut(c.labelAt.x, c.labelAt.y, toGreek(c.label));
     }
-    for (const Curve& c : boundCurves(kind, *errors, *series, figures, g)) drawCurve(canvas, c, g.plotTop, base);
+    for (const Curve& c : boundCurves(kind, *errors, *series, figures, g, Z)) drawCurve(canvas, c, g.plotTop, base);
 }

@@ -100,11 +100,14 @@ struct Curve {
     GraphPoint labelAt;
 };
 
-/// The error curves of a kind. A column whose normaliser is 0, or a summary that would divide
-/// by 0 (no columns, no repeats, a zero normaliser), gives no curve; so does pixelScale 0.
+/// The error curves of a kind on a value axis spanning 0 to Z thousandths: a value v (a
+/// fraction) lies plotH v 1000 / Z above the bottom, in real arithmetic (where 1000 / Z is an
+/// integer this is v pixelScale plotH). Points above the plot are cut at its top edge when the
+/// curve is drawn. A column whose normaliser is 0, or a summary that would divide by 0 (no
+/// columns, no repeats, a zero normaliser), gives no curve; so does a Z that is not positive.
 /// `sh` is the line height of the labels' font.
 std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, const Normalizers& norms,
-                               const GraphGeometry& g, int32_t pixelScale, int32_t sh);
+                               const GraphGeometry& g, int32_t Z, int32_t sh);
 
 /// Moves the curves' labels (all in one column right of the plot) apart so that consecutive ones
 /// are at least `pitch` pixels apart vertically, keeping them between `top` and `bottom` as far
@@ -118,9 +121,10 @@ void spreadLabels(std::vector<Curve>& curves, int32_t pitch, int32_t top, int32_
 double restoringBound(const SeparationFigures& f, uint16_t wMaxPulses, int32_t sigma);
 double separatingBound(const SeparationFigures& f, const RestErrorHeader& errors, uint16_t wMinPulses,
                        int32_t sigma);
-/// Both bounds as curves (kinds 12 and 13); empty for other kinds.
+/// Both bounds as curves (kinds 12 and 13) on the value axis spanning 0 to Z thousandths; empty
+/// for other kinds.
 std::vector<Curve> boundCurves(int32_t kind, const RestErrorHeader& errors, const SeriesHeader& series,
-                               const SeparationFigures& f, const GraphGeometry& g);
+                               const SeparationFigures& f, const GraphGeometry& g, int32_t Z);
 
 /// The axis labels under the plot: the noise level of every fourth level, then "s" one line
 /// higher at the next label position.

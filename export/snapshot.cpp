@@ -224,8 +224,12 @@ std::optional<std::string> chooseSnapshotFile(Shell& shell) {
 
 int MakeSnapshot(Shell& shell, const SnapshotImage& image) {
     const std::optional<std::string> chosen = chooseSnapshotFile(shell);
-    // Cancelled, or too short to hold anything before the ending: nothing is written.
-    if (!chosen || chosen->size() <= 4) return 1;
+    // Cancelled, or a file name (without its folder) too short to hold anything before the
+    // ending, such as ".bmp" alone: nothing is written.
+    if (!chosen) return 1;
+    const size_t slash = chosen->find_last_of("/\\");
+    const size_t nameLength = slash == std::string::npos ? chosen->size() : chosen->size() - slash - 1;
+    if (nameLength <= 4) return 1;
     const std::string& name = *chosen;
     if (endsWithIgnoringCase(name, ".pcx")) {
         if (!writePcxFile(shell, name, image))

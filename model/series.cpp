@@ -410,8 +410,11 @@ int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& 
 }
 
 int copySeriesBuild(SeriesHeader& d, const SeriesHeader& s) {
+    // Only the pulses the build can hold are copied: a record allocated for longer series
+    // copies into one sized for this build.
+    const uint16_t pulses = std::min<uint16_t>(s.wAllocatedPulses, std::max(s.wMaxPulses, s.wSelectedSubsetSize));
     if (d.dwAllocatedSize < static_cast<uint32_t>(std::max(s.dwSeriesSize, 0)) ||
-        d.wAllocatedPulses < s.wAllocatedPulses || d.wPulsesListCapacity < s.wPulsesListSize)
+        d.wAllocatedPulses < pulses || d.wPulsesListCapacity < s.wPulsesListSize)
         return 0;
     const size_t N = static_cast<size_t>(std::max(s.dwSeriesSize, 0));
     std::copy_n(s.lpPureData, N, d.lpPureData);
@@ -426,7 +429,7 @@ int copySeriesBuild(SeriesHeader& d, const SeriesHeader& s) {
         d.lpPositionMin,   d.lpPositionMax,        d.lpTrueCutStart, d.lpTrueCutEnd,
         d.lpFoundCutStart, d.lpFoundCutEnd,        d.lpSelectedSubset,
         d.lpFoundGroupPosition, d.lpFoundGroupValue};
-    for (int a = 0; a < kPerPulseArrays; ++a) std::copy_n(from[a], s.wAllocatedPulses, to[a]);
+    for (int a = 0; a < kPerPulseArrays; ++a) std::copy_n(from[a], pulses, to[a]);
     std::copy_n(s.lpPulsesList.get(), s.wPulsesListSize, d.lpPulsesList.get());
     d.dwSeriesSize = s.dwSeriesSize;
     d.wTmin = s.wTmin;

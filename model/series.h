@@ -133,9 +133,11 @@ SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
 int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& seed);
 
 /// Copies a build of `source` (sizes, pure and noisy samples, every per-pulse array, the pulse
-/// list, the active subset, the found fields) into `destination`, whose block and pulse list
-/// must be at least as large (for instance a header made by getCutOffSeriesHeader with the same
-/// arguments). Stored subsets are not copied. Returns 1, or 0 when it does not fit.
+/// list, the active subset, the found fields) into `destination`, whose block must hold the
+/// build's samples and its wMaxPulses pulses (and the active subset), and whose pulse list must
+/// be as large (for instance a header made by getCutOffSeriesHeader with the build's own
+/// length and limits, even when `source` was allocated for longer series). Per-pulse entries
+/// beyond those are not copied, nor are the stored subsets. Returns 1, or 0 when it does not fit.
 int copySeriesBuild(SeriesHeader& destination, const SeriesHeader& source);
 
 /// Frees the record and everything it owns. Null does nothing.

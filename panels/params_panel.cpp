@@ -270,6 +270,18 @@ int64_t crossingHalfStep(int64_t num, int64_t den, int64_t K) {
     return std::clamp<int64_t>(floorDiv(2 * num, den), 1, 2 * K + 1);
 }
 
+/// The pixel of the point where two bounding lines cross: half step hNum / hDen, doubled
+/// position value vNum / vDen (both exact, rounded only here).
+PanelSegment crossingPoint(const ParamsHeader& r, int64_t hNum, int64_t hDen, int64_t vNum, int64_t vDen) {
+    const int64_t wg = int64_t{r.rcGraph.right} - r.rcGraph.left;
+    const int64_t hg = int64_t{r.rcGraph.bottom} - r.rcGraph.top;
+    const int64_t span = int64_t{r.bHigh} - r.aLow;
+    const int64_t x = r.rcGraph.left + (hNum - 2 * hDen) * wg / (2 * divisorOfSteps(r) * hDen);
+    const int64_t y = span <= 0 ? r.rcGraph.bottom
+                                : r.rcGraph.bottom - (vNum - 2 * int64_t{r.aLow} * vDen) * hg / (2 * span * vDen);
+    return {clamp32(x), clamp32(y), clamp32(x), clamp32(y)};
+}
+
 }  // namespace
 
 BoundingLines boundingLines(const ParamsHeader& r) {
@@ -285,6 +297,17 @@ BoundingLines boundingLines(const ParamsHeader& r) {
     auto upperTmin = [&](int64_t h) { return 2 * b - (2 * K - h) * tmin; };
     out.upperTmax = {halfStepX(r, 1), positionY2(r, upperTmax(1)), halfStepX(r, hu), positionY2(r, upperTmax(hu))};
     out.upperTmin = {halfStepX(r, hu), positionY2(r, upperTmin(hu)), halfStepX(r, last), positionY2(r, upperTmin(last))};
+    // Where the lines cross inside the diagram, both end at the crossing itself: at half step
+    // 2 num / den, where a+ + (j - 1) Tmax is the same as b - (K - j) Tmin.
+    auto meet = [&](PanelSegment& first, PanelSegment& second, int64_t num, int64_t den, int64_t start2,
+                    int64_t slope) {
+        if (den <= 0 || 2 * num <= den || 2 * num >= last * den) return;
+        // The first line's doubled value at the crossing: start2 + (h - 2) slope, h = 2 num / den.
+        const PanelSegment p = crossingPoint(r, 2 * num, den, start2 * den + (2 * num - 2 * den) * slope, den);
+        first.x1 = second.x0 = p.x0;
+        first.y1 = second.y0 = p.y0;
+    };
+    meet(out.upperTmax, out.upperTmin, b - ap + tmax - K * tmin, tmax - tmin, 2 * ap, tmax);
 
     // Lower pair: a + (j - 1) Tmin meets b- - (K - j) Tmax at j = (a - Tmin + K Tmax - b-) / (Tmax - Tmin).
     const int64_t hl = crossingHalfStep(a - tmin + K * tmax - bm, tmax - tmin, K);
@@ -292,6 +315,7 @@ BoundingLines boundingLines(const ParamsHeader& r) {
     auto lowerTmax = [&](int64_t h) { return 2 * bm - (2 * K - h) * tmax; };
     out.lowerTmin = {halfStepX(r, 1), positionY2(r, lowerTmin(1)), halfStepX(r, hl), positionY2(r, lowerTmin(hl))};
     out.lowerTmax = {halfStepX(r, hl), positionY2(r, lowerTmax(hl)), halfStepX(r, last), positionY2(r, lowerTmax(last))};
+    meet(out.lowerTmin, out.lowerTmax, a - tmin + K * tmax - bm, tmax - tmin, 2 * a, tmin);
 
     out.upperCrossing = static_cast<int32_t>(hu);
     out.lowerCrossing = static_cast<int32_t>(hl);
@@ -541,6 +565,17 @@ PanelCommit commitParameterPanel(const std::string& text, Settings& s, Shell* sh
         result.message = "Tmin must lie between 1 and 65535; " + std::to_string(value) + " was typed.";
         return result;
     }
+    // As a dragged Tmin: pulses may not overlap, and Tmin may not pass Tmax.
+    if (value < s.wImpulseSize) {
+        result.message = "Tmin must be at least the etalon length " + std::to_string(s.wImpulseSize) + "; " +
+                         std::to_string(value) + " was typed.";
+        return result;
+    }
+    if (s.wTmax > 0 && value > s.wTmax) {
+        result.message = "Tmin must not exceed Tmax " + std::to_string(s.wTmax) + "; " + std::to_string(value) +
+                         " was typed.";
+        return result;
+    }
     result.accepted = true;
     result.value = static_cast<int32_t>(value);
     s.wTmin = static_cast<uint16_t>(value);
@@ -779,7 +814,8 @@ void fadeChanged(Canvas& c, const ParamsHeader& r, const PanelDrawing& d) {
     const DiagramGeometry& g = d.geometry;
     const bool lines = g.drawable && g.hasK && g.lines.valid;
     const bool marks = g.drawable && g.hasK;
-    c.setPen(kPanelFadePen);
+    // The old lines are erased with the background the panel really has.
+    c.setPen(kPanelBackground);
     auto fadeSegment = [&](const std::array<int32_t, 16>& stored, size_t offset, const std::array<int32_t, 4>& now,
                            bool exists) {
         std::array<int32_t, 4> old{stored[offset], stored[offset + 1], stored[offset + 2], stored[offset + 3]};

@@ -68,8 +68,6 @@ inline constexpr int kTminEditId = 225;
 
 /// Background of the panel.
 inline constexpr Color kPanelBackground{235, 240, 225};
-/// Pen that redraws changed elements before an update drawing (fades them on the background).
-inline constexpr Color kPanelFadePen{250, 250, 250};
 
 // ---------------------------------------------------------------------------------------------
 // The record.
@@ -115,7 +113,8 @@ struct PanelSegment {
 };
 
 /// The four bounding lines as drawn, each from or to half a pulse step beyond pulse 1 or K and
-/// cut at the half step at or before the crossing with its partner. `valid` is false when there
+/// cut where it crosses its partner (both end at the crossing point; at the half step at or
+/// before the crossing when that lies outside the diagram). `valid` is false when there
 /// is nothing to draw (K < 1 or a degenerate diagram).
 struct BoundingLines {
     bool valid = false;
@@ -236,8 +235,8 @@ void cancelParameterPanel(Settings& settings, Shell* shell);
 ParamsHeader& drawParameterPanel(Canvas& canvas, const LayoutState& layout, ParamsHeader& record,
                                  const SeriesHeader* series, Shell* shell);
 /// The update drawing after an edit: no background fill; the elements whose geometry changed
-/// since the last drawing are first redrawn with the fade pen, the texts are cleared, then the
-/// new state is drawn.
+/// since the last drawing are first redrawn in the panel's background colour (which erases
+/// them), the texts are cleared, then the new state is drawn.
 ParamsHeader& updateParameterPanel(Canvas& canvas, const LayoutState& layout, ParamsHeader& record,
                                    const SeriesHeader* series, Shell* shell);
 /// One flat three-dimensional button on the panel background (rect inclusive), its label

@@ -54,6 +54,8 @@ public:
         (void)pixels;
         return false;
     }
+    /// Shows a line in the window's status bar.
+    virtual void setStatusText(const std::string& text) { (void)text; }
     /// Runs long work with a modal progress dialog (cells done, elapsed, time left, Cancel).
     /// `work` receives a progress callback (done, total) and the cancel flag the dialog sets.
     virtual int runWithProgress(const std::string& title,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/canvas.h"
 #include "platform/shell.h"
 
@@ -19,4 +21,10 @@ public:
     virtual void onMouseMove(int32_t x, int32_t y) = 0;
     virtual void onLeftButtonUp(int32_t x, int32_t y) = 0;
     virtual void onKeyDown(int key) = 0;
+    /// The tooltip of what lies at a client point (a button, an option box); empty for none.
+    virtual std::string toolTipAt(int32_t x, int32_t y) const {
+        (void)x;
+        (void)y;
+        return {};
+    }
 };

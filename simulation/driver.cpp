@@ -307,7 +307,6 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         buffers[b].tupleOfRepeat.assign(static_cast<size_t>(u), 0);
         buffers[b].messages.resize(static_cast<size_t>(u));
     }
-    bool reported = false;
 
     const uint16_t savedSubsetSize = series->wSelectedSubsetSize;
     auto copyTuple = [&](int e) {
@@ -354,7 +353,10 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
                                                  makingEnergy, series);
             if (made != series) return false;  // cannot happen with the record sized for the grid
             addNoise(window, series, sigma, noiseSeed);
-            copySeriesBuild(*buffer.slots[l], *series);
+            if (!copySeriesBuild(*buffer.slots[l], *series)) {
+                refuse(window, "The series of " + std::to_string(K) + " pulses does not fit its working copy.");
+                return false;
+            }
             buffer.tupleOfRepeat[l] = schedule.e;
         }
         return true;
@@ -383,7 +385,10 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
     };
 
     simulationStartTime = simulationNowTime = std::time(nullptr);
-    if (!makeCell(first, buffers[first % 2])) return 0;
+    if (!makeCell(first, buffers[first % 2])) {
+        series->wSelectedSubsetSize = savedSubsetSize;
+        return 0;
+    }
     for (int c = first; c < end; ++c) {
         CellBuffer& buffer = buffers[c % 2];
         const int32_t K = pulsesOf(c);
@@ -392,7 +397,10 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         const bool cancelled = control.cancel && control.cancel->load();
         const bool made = c + 1 >= end || cancelled || makeCell(c + 1, buffers[(c + 1) % 2]);
         pool.finish();
-        if (!made) return 0;
+        if (!made) {
+            series->wSelectedSubsetSize = savedSubsetSize;
+            return 0;
+        }
 
         int64_t R = 0, D = 0;
         int32_t M = 0;
@@ -400,11 +408,14 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
             R += buffer.scores[l].restoring;
             D += buffer.scores[l].position;
             M += buffer.scores[l].miss;
-            // A routine's own refusal is shown once per run; the simulation goes on.
-            if (!reported && !buffer.messages[l].messages.empty()) {
+            // A routine's refusal makes the scores meaningless: its first message is shown and
+            // the run stops without a result.
+            if (!buffer.messages[l].messages.empty()) {
                 const auto& first = buffer.messages[l].messages.front();
                 window.messageBox(first.text, first.caption, first.icon);
-                reported = true;
+                series->wSelectedSubsetSize = savedSubsetSize;
+                simulationNowTime = std::time(nullptr);
+                return 0;
             }
         }
         const int j = c / V, k = c % V;
@@ -427,7 +438,11 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
     simulationNowTime = std::time(nullptr);
     // The record keeps the last simulated series with its findings, and the size of the active
     // subset it had before the run (its entries keep the last tuple copied into them).
-    copySeriesBuild(*series, *buffers[(end - 1) % 2].slots[u - 1]);
+    if (!copySeriesBuild(*series, *buffers[(end - 1) % 2].slots[u - 1])) {
+        series->wSelectedSubsetSize = savedSubsetSize;
+        refuse(window, "The last simulated series does not fit the series record.");
+        return 0;
+    }
     series->wSelectedSubsetSize = savedSubsetSize;
     acc->ifComplete = 1;
     return 1;

@@ -53,7 +53,8 @@ struct SimulationSettings {
 /// `noiseSeed` is advanced by the noise.
 ///
 /// Returns 1 with ifComplete set when the whole grid ran; 0 after a refusal or a cancel, with
-/// ifComplete left 0.
+/// ifComplete left 0. A step that fails during the run (a series that cannot be made or copied,
+/// a routine that refuses a repeat) stops it with one message.
 int statCutoffSighting(MessageSink& window, RestErrorHeader* accumulator, uint16_t alphabetSize,
                        const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
                        uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,

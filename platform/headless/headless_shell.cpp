@@ -13,6 +13,25 @@ std::string trimBlanks(const std::string& text) {
 
 } // namespace
 
+namespace {
+
+// The form as it shows after `result` was typed: edits hold their texts, radio buttons and
+// check boxes their states.
+DialogForm formShowing(const DialogForm& form, const DialogResult& result) {
+    DialogForm shown = form;
+    for (DialogControl& control : shown.controls) {
+        if (control.kind == DialogControl::Kind::Edit) {
+            if (const auto it = result.texts.find(control.id); it != result.texts.end()) control.text = it->second;
+        } else if (control.kind == DialogControl::Kind::Radio || control.kind == DialogControl::Kind::Check) {
+            if (const auto it = result.checked.find(control.id); it != result.checked.end())
+                control.checked = it->second;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
 HeadlessShell::HeadlessShell() : dialogAnswer_(&HeadlessShell::acceptAsShown) {}
 
 void HeadlessShell::setDispatcher(Dispatcher dispatcher) {
@@ -74,6 +93,23 @@ DialogResult HeadlessShell::runDialog(const DialogForm& form) {
     dialogs.push_back(form);
     const DialogAnswer answer = dialogAnswer_;
     DialogResult result = answer(form);
+    // A refused OK keeps the dialog open with what was typed: the answer is asked again on the
+    // form as it now shows. The same refused answer a second time ends the dialog as Cancel.
+    std::optional<DialogResult> refused;
+    while (result.accepted && form.validate) {
+        const std::optional<DialogRefusal> refusal = form.validate(result);
+        if (!refusal) break;
+        if (refused && refused->texts == result.texts && refused->checked == result.checked &&
+            refused->clicks == result.clicks) {
+            result.accepted = false;
+            break;
+        }
+        messageBox(refusal->text, refusal->caption, MessageIcon::Warning);
+        refused = result;
+        const DialogForm shown = formShowing(form, result);
+        dialogs.push_back(shown);
+        result = answer(shown);
+    }
     dialogResults.push_back(result);
     return result;
 }

@@ -46,6 +46,9 @@ public:
     void invalidate(const Rect* rect, bool erase) override;
     void sendCommand(int id) override;
     void checkMenuItem(int id, bool checked) override;
+    /// Answers the dialog. When the form refuses an OK, its message is shown and the answer is
+    /// asked again on the form as it then shows (recorded in `dialogs` too); the same refused
+    /// answer twice ends the dialog as Cancel without a second message.
     DialogResult runDialog(const DialogForm& form) override;
     void close() override;
     void setCapture(bool captured) override;
@@ -54,6 +57,7 @@ public:
     void setEditText(const std::string& text) override;
     std::string editText() override;
     std::optional<std::string> chooseSaveFile(const std::string& title) override;
+    void setStatusText(const std::string& text) override { statusText = text; }
     int runWithProgress(const std::string& title,
                         const std::function<int(const std::function<void(int, int)>& progress,
                                                 const std::atomic<bool>& cancel)>& work) override;
@@ -77,6 +81,7 @@ public:
     std::vector<std::string> editTexts;                 ///< every setEditText call
     std::vector<std::string> saveFileTitles;
     std::vector<std::string> progressTitles;
+    std::string statusText;                             ///< the status bar's line
 
 private:
     Dispatcher dispatcher_;

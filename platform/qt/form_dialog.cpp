@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -21,7 +22,7 @@ QString fromUtf8(const std::string& text) {
 
 } // namespace
 
-FormDialog::FormDialog(const DialogForm& form, QWidget* parent) : QDialog(parent) {
+FormDialog::FormDialog(const DialogForm& form, QWidget* parent) : QDialog(parent), validate_(form.validate) {
     using Kind = DialogControl::Kind;
     setWindowTitle(fromUtf8(form.caption));
     setObjectName(QStringLiteral("form%1").arg(form.resource));
@@ -154,6 +155,26 @@ QWidget* FormDialog::control(int id) const {
     for (const Entry& e : entries_)
         if (e.id == id) return e.widget;
     return nullptr;
+}
+
+void FormDialog::accept() {
+    if (validate_) {
+        DialogResult typed = outcome();
+        typed.accepted = true;
+        if (const std::optional<DialogRefusal> refusal = validate_(typed)) {
+            QMessageBox box(QMessageBox::Warning, fromUtf8(refusal->caption), fromUtf8(refusal->text),
+                            QMessageBox::Ok, this);
+            box.setObjectName(QStringLiteral("refusal"));
+            box.setTextFormat(Qt::PlainText);
+            box.exec();
+            if (QWidget* field = control(refusal->field)) {
+                field->setFocus(Qt::OtherFocusReason);
+                if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+            }
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 DialogResult FormDialog::run(const DialogForm& form, QWidget* parent) {

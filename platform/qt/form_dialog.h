@@ -28,7 +28,12 @@ public:
     /// Shows the form modally and returns how it ended.
     static DialogResult run(const DialogForm& form, QWidget* parent);
 
+    /// OK: closes the dialog unless the form's validation refuses what was typed; then the
+    /// dialog stays open with it, shows the message and puts the focus on the field named.
+    void accept() override;
+
 private:
+    DialogForm::Validation validate_;
     struct Entry {
         int id;
         DialogControl::Kind kind;

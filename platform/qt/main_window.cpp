@@ -11,6 +11,11 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QStringList>
+#include <QLabel>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QToolTip>
+#include <QHelpEvent>
 
 #include <algorithm>
 
@@ -90,6 +95,28 @@ int keyCodeOf(int key) {
     case Qt::Key_QuoteDbl: return 0xDE;
     default: return 0xFF;
     }
+}
+
+// ---- menu texts ----
+
+QString withMnemonic(const QString& text, QString& taken) {
+    // The first letter of a word not yet taken in its menu, else any such letter.
+    QString marked = text;
+    marked.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    for (int pass = 0; pass < 2; ++pass) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (!c.isLetter() || c.unicode() > 127) continue;
+            const bool wordStart = i == 0 || !text[i - 1].isLetterOrNumber();
+            if (pass == 0 && !wordStart) continue;
+            if (taken.contains(c.toLower())) continue;
+            taken += c.toLower();
+            // Position i of `text` in `marked`: every '&' before it was doubled.
+            const qsizetype at = i + text.left(i).count(QLatin1Char('&'));
+            return marked.insert(at, QLatin1Char('&'));
+        }
+    }
+    return marked;
 }
 
 // ---- client area ----
@@ -180,6 +207,21 @@ void ClientArea::mouseReleaseEvent(QMouseEvent* event) {
     handler_.onLeftButtonUp(p.x(), p.y());
 }
 
+bool ClientArea::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && attached_) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const std::string tip = handler_.toolTipAt(help->pos().x(), help->pos().y());
+        if (tip.empty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), QString::fromStdString(tip), this);
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void ClientArea::keyPressEvent(QKeyEvent* event) {
     if (!attached_) return;
     const int code = keyCodeOf(event->key());
@@ -192,12 +234,25 @@ void ClientArea::keyPressEvent(QKeyEvent* event) {
 
 MainWindow::MainWindow(WindowHandler& handler, QWidget* parent)
     : QMainWindow(parent), handler_(handler), client_(new ClientArea(handler, this)) {
-    setWindowTitle(QString::fromUtf8(mainWindowTitle));
+    setWindowTitle(QString::fromUtf8(mainWindowCaption));
     setObjectName(QStringLiteral("mainWindow"));
     setCentralWidget(client_);
     client_->setFocus();
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(status_, 1);
     resize(1024, 768);
     buildMenu();
+    // F10 opens the menu bar, as Alt does.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        const QList<QAction*> popups = menuBar()->actions();
+        if (!popups.isEmpty()) {
+            menuBar()->setFocus(Qt::ShortcutFocusReason);
+            menuBar()->setActiveAction(popups.first());
+        }
+    });
     shell_ = std::make_unique<QtShell>(*this);
     created_ = handler_.onCreate(*shell_);
 }
@@ -219,6 +274,14 @@ void MainWindow::dispatch(int id) {
     if (!destroyed_) handler_.onCommand(id);
 }
 
+void MainWindow::setStatusLine(const QString& text) {
+    status_->setText(text);
+}
+
+QString MainWindow::statusLine() const {
+    return status_->text();
+}
+
 void MainWindow::setVisible(bool visible) {
     if (visible && (!created_ || destroyed_)) return;
     QMainWindow::setVisible(visible);
@@ -238,6 +301,8 @@ void MainWindow::destroyOnce() {
 
 void MainWindow::buildMenu() {
     std::map<QString, QMenu*> popups;
+    // Letters already taken as mnemonics, per menu (null: the menu bar).
+    std::map<const QMenu*, QString> taken;
     // The popup of a path like " Settings/ Select Task Type", made on first use.
     auto popupOf = [&](const QString& path) {
         QMenu* menu = nullptr;
@@ -245,7 +310,10 @@ void MainWindow::buildMenu() {
         for (const QString& title : path.split(QLatin1Char('/'))) {
             sofar = sofar.isEmpty() ? title : sofar + QLatin1Char('/') + title;
             auto& known = popups[sofar];
-            if (!known) known = menu ? menu->addMenu(title) : menuBar()->addMenu(title);
+            if (!known) {
+                const QString text = withMnemonic(title, taken[menu]);
+                known = menu ? menu->addMenu(text) : menuBar()->addMenu(text);
+            }
             menu = known;
         }
         return menu;
@@ -254,13 +322,15 @@ void MainWindow::buildMenu() {
         const MenuRow& row = mainMenu[i];
         const QString path = QString::fromUtf8(row.popup);
         QMenu* menu = popupOf(path);
-        QAction* action = menu->addAction(QString::fromUtf8(row.text));
+        QAction* action = menu->addAction(withMnemonic(QString::fromUtf8(row.text), taken[menu]));
         action->setData(row.id);
-        action->setCheckable(true);
+        // Only the items of the two check groups show a check box.
+        action->setCheckable(checkableMenuItem(row.id));
+        if (row.id == 40018) action->setShortcut(QKeySequence(Qt::Key_F5));
         const int id = row.id;
         connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
             // Check marks belong to the commands: undo the toggle a click makes.
-            action->setChecked(!checked);
+            if (action->isCheckable()) action->setChecked(!checked);
             dispatch(id);
         });
         actions_.emplace(row.id, action);

@@ -11,6 +11,7 @@
 #include "platform/window_handler.h"
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QtShell;
 
@@ -44,6 +45,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void remakeBuffer();
@@ -74,6 +76,9 @@ public:
     QAction* commandAction(int id) const;
     /// Runs a command through the handler at once (nothing after the window was destroyed).
     void dispatch(int id);
+    /// The permanent text of the status bar.
+    void setStatusLine(const QString& text);
+    QString statusLine() const;
 
     void setVisible(bool visible) override;
 
@@ -88,6 +93,7 @@ private:
     ClientArea* client_;
     std::unique_ptr<QtShell> shell_;
     std::map<int, QAction*> actions_;
+    QLabel* status_ = nullptr;
     bool created_ = false;
     bool destroyed_ = false;
 };
@@ -96,3 +102,7 @@ private:
 /// characters, the usual codes for the control, navigation, function and punctuation keys, 0 for
 /// an event without a key and 255 for other keys.
 int keyCodeOf(int qtKey);
+
+/// A menu text with a mnemonic: '&' before the first letter that starts a word and is not yet
+/// in `taken` (else before any such letter), which then takes it; '&' in the text is doubled.
+QString withMnemonic(const QString& text, QString& taken);

@@ -1,14 +1,17 @@
 #include "platform/qt/qt_shell.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 #include <thread>
+#include <type_traits>
 
 #include "platform/qt/form_dialog.h"
 #include "platform/qt/main_window.h"
@@ -43,14 +46,37 @@ public:
 
 QtShell::QtShell(MainWindow& window) : window_(window) {}
 
+template <class Call>
+auto QtShell::onGuiThread(Call&& call) -> decltype(call()) {
+    using Result = decltype(call());
+    if (QThread::currentThread() == window_.thread()) return call();
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(&window_, [&call] { call(); }, Qt::BlockingQueuedConnection);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(&window_, [&call, &result] { result = call(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
 void QtShell::messageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
-    QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    fromUtf8(caption), fromUtf8(text), QMessageBox::Ok, &window_);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    onGuiThread([&] {
+        QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                        fromUtf8(caption), fromUtf8(text), QMessageBox::Ok, &window_);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
+}
+
+void QtShell::setStatusText(const std::string& text) {
+    onGuiThread([&] { window_.setStatusLine(fromUtf8(text)); });
 }
 
 void QtShell::invalidate(const Rect* rect, bool erase) {
+    onGuiThread([&] { invalidateNow(rect, erase); });
+}
+
+void QtShell::invalidateNow(const Rect* rect, bool erase) {
     if (!rect) {
         window_.clientArea()->invalidate(nullptr, erase);
         return;
@@ -66,22 +92,28 @@ void QtShell::invalidate(const Rect* rect, bool erase) {
 }
 
 void QtShell::sendCommand(int id) {
-    window_.dispatch(id);
+    onGuiThread([&] { window_.dispatch(id); });
 }
 
 void QtShell::checkMenuItem(int id, bool checked) {
-    if (QAction* action = window_.commandAction(id)) action->setChecked(checked);
+    onGuiThread([&] {
+        if (QAction* action = window_.commandAction(id)) action->setChecked(checked);
+    });
 }
 
 DialogResult QtShell::runDialog(const DialogForm& form) {
-    return FormDialog::run(form, &window_);
+    return onGuiThread([&] { return FormDialog::run(form, &window_); });
 }
 
 void QtShell::close() {
-    window_.close();
+    onGuiThread([&] { window_.close(); });
 }
 
 void QtShell::setCapture(bool captured) {
+    onGuiThread([&] { setCaptureNow(captured); });
+}
+
+void QtShell::setCaptureNow(bool captured) {
     ClientArea* client = window_.clientArea();
     if (captured) {
         if (client->isVisible()) client->grabMouse();
@@ -91,10 +123,16 @@ void QtShell::setCapture(bool captured) {
 }
 
 void QtShell::setCursor(CursorShape shape) {
-    window_.clientArea()->setCursor(shape == CursorShape::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    onGuiThread([&] {
+        window_.clientArea()->setCursor(shape == CursorShape::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    });
 }
 
 void QtShell::moveEdit(const Rect& rect) {
+    onGuiThread([&] { moveEditNow(rect); });
+}
+
+void QtShell::moveEditNow(const Rect& rect) {
     const int64_t w = std::max<int64_t>(int64_t{rect.right} - rect.left, 0);
     const int64_t h = std::max<int64_t>(int64_t{rect.bottom} - rect.top, 0);
     const int64_t limit = int64_t{1} << 24;
@@ -105,14 +143,18 @@ void QtShell::moveEdit(const Rect& rect) {
 }
 
 void QtShell::setEditText(const std::string& text) {
-    window_.clientArea()->edit()->setText(fromUtf8(text));
+    onGuiThread([&] { window_.clientArea()->edit()->setText(fromUtf8(text)); });
 }
 
 std::string QtShell::editText() {
-    return window_.clientArea()->edit()->text().toStdString();
+    return onGuiThread([&] { return window_.clientArea()->edit()->text().toStdString(); });
 }
 
 std::optional<std::string> QtShell::chooseSaveFile(const std::string& title) {
+    return onGuiThread([&] { return chooseSaveFileNow(title); });
+}
+
+std::optional<std::string> QtShell::chooseSaveFileNow(const std::string& title) {
     SaveFileDialog dialog(&window_, fromUtf8(title));
     dialog.setObjectName(QStringLiteral("saveFile"));
     // The toolkit's own dialog, the same everywhere: filters in this order, the suffix rule.
@@ -169,15 +211,18 @@ int QtShell::runWithProgress(
         QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec();
-    // The loop also ends when the application quits; the work is then told to stop.
+    // The loop also ends when the application quits; the work is then told to stop. Calls it
+    // still makes to this thread are served until it has ended.
     if (!finished.load()) cancel.store(true);
+    while (!finished.load()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     worker.join();
     dialog.hide();
     return result;
 }
 
 bool QtShell::clientPixels(int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) {
-    const QImage image = window_.clientArea()->backBuffer().convertToFormat(QImage::Format_RGB32);
+    const QImage image =
+        onGuiThread([&] { return window_.clientArea()->backBuffer().convertToFormat(QImage::Format_RGB32); });
     if (image.isNull()) return false;
     width = image.width();
     height = image.height();

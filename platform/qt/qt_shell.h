@@ -36,7 +36,19 @@ public:
 
     /// The client area's back buffer.
     bool clientPixels(int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) override;
+    /// The permanent line of the window's status bar.
+    void setStatusText(const std::string& text) override;
 
 private:
+    /// Runs `call` on the window's thread and returns what it returns: at once on that thread,
+    /// otherwise as a blocking queued call, so that long work on another thread never creates
+    /// or touches a widget itself.
+    template <class Call>
+    auto onGuiThread(Call&& call) -> decltype(call());
+    void invalidateNow(const Rect* rect, bool erase);
+    void setCaptureNow(bool captured);
+    void moveEditNow(const Rect& rect);
+    std::optional<std::string> chooseSaveFileNow(const std::string& title);
+
     MainWindow& window_;
 };

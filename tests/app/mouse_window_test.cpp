@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
@@ -76,10 +77,22 @@ TEST_F(MouseWindowTest, NextProcessesAndRestartReturnsToTheEtalons) {
     EXPECT_EQ(workbench.processingRuns, 1);
     click(layout.rcRestartButton);
     EXPECT_EQ(s.viewMode, 5);
-    // Unselect everything: Next then builds nothing.
+    // Unselect everything: Next then builds nothing and says why.
     click(layout.rcSelectAllButton);
     EXPECT_EQ(s.wRequiredCount, 0);
+    QString said;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && said.isEmpty()) {
+                said = box->text();
+                QMetaObject::invokeMethod(box, "accept", Qt::QueuedConnection);
+            }
+    });
+    closer.start(20);
     click(layout.rcNextButton);
+    closer.stop();
+    EXPECT_TRUE(said.contains("choose at least one etalon")) << said.toStdString();
     EXPECT_EQ(s.viewMode, 5);
     EXPECT_EQ(workbench.processingRuns, 1);
 }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "dialogs/dialog_form.h"
 #include "platform/headless/headless_shell.h"
@@ -290,4 +292,240 @@ TEST_F(WorkbenchTest, ProcessingGrowsTheChainsTableWhenTheLimitsAllowLongerChain
     EXPECT_TRUE(shell.messages.empty()) << shell.messages.front().text;
     EXPECT_EQ(workbench.processingRuns, 1);
     EXPECT_GE(s.lpChainsHeader->wMaxPulses, (1200 - 20) / 25 + 1);
+}
+
+TEST_F(WorkbenchTest, SimulationAfterAShorterSeriesRunsOnFullCopies) {
+    // The start-up record holds up to 30 pulses; a simulation of 600 samples holds 15.
+    answer({{1000, "600"}, {1015, "6"}, {1016, "8"}, {1021, "2"}, {1018, "2"}, {1020, "60"}});
+    workbench.onCommand(cmStatisticalSimulation);
+    ASSERT_EQ(shell.messages.size(), 1u) << shell.messages.back().text;  // the report only
+    EXPECT_EQ(shell.messages[0].caption, "getPulseEstAsRepeats");
+    ASSERT_NE(s.lpRestErrorHeader, nullptr);
+    EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
+    // The second noise level (60) leaves a restoring error in every column.
+    for (int j = 0; j < 3; ++j) EXPECT_GT(s.lpRestErrorHeader->lpErrors[1][j], 0) << j;
+    EXPECT_EQ(s.lpSeriesHeader->dwSeriesSize, 600);
+    EXPECT_EQ(s.lpSeriesHeader->wImpulseSize, 20);
+    EXPECT_EQ(s.wDisplayContent, 2);
+}
+
+TEST_F(WorkbenchTest, AFailedSimulationKeepsThePreviousResultsSeriesAndView) {
+    answer({{1000, "400"}, {1015, "3"}, {1016, "5"}, {1018, "2"}, {1020, "30"}, {1021, "3"}});
+    workbench.onCommand(cmStatisticalSimulation);
+    RestErrorHeader* previous = s.lpRestErrorHeader;
+    ASSERT_NE(previous, nullptr);
+    ASSERT_EQ(previous->ifComplete, 1);
+    const int32_t error = previous->lpErrors[1][0];
+    workbench.onCommand(cmProcessingNextData);  // the results view of a fresh series
+    ASSERT_EQ(s.wDisplayContent, 1);
+    const std::vector<int16_t> shownSeries(s.lpSeriesHeader->lpNoisyData,
+                                           s.lpSeriesHeader->lpNoisyData + s.lpSeriesHeader->dwSeriesSize);
+    const int32_t shownLength = s.lpSeriesHeader->dwSeriesSize;
+
+    // A tuple series with task Detection and no subset: the driver refuses the run.
+    workbench.onCommand(cmFixedTuples);
+    workbench.onCommand(cmDetection);
+    s.viewMode = 6;
+    s.wDisplayContent = 1;
+    shell.messages.clear();
+    answer({{1000, "600"}, {1015, "6"}, {1016, "8"}, {1018, "2"}, {1021, "2"}});
+    workbench.onCommand(cmStatisticalSimulation);
+    ASSERT_EQ(shell.messages.size(), 2u);  // the report, then why the run did not happen
+    EXPECT_NE(shell.messages[1].text.find("selected Subset is absence"), std::string::npos);
+    EXPECT_EQ(s.lpRestErrorHeader, previous);
+    EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
+    EXPECT_EQ(s.lpRestErrorHeader->lpErrors[1][0], error);
+    EXPECT_EQ(s.wDisplayContent, 1);
+    EXPECT_EQ(s.viewMode, 6);
+    ASSERT_EQ(s.lpSeriesHeader->dwSeriesSize, shownLength);
+    EXPECT_TRUE(std::equal(shownSeries.begin(), shownSeries.end(), s.lpSeriesHeader->lpNoisyData));
+}
+
+TEST_F(WorkbenchTest, TupleRecognitionWithoutStoredTuplesShowsThePanelAndRunsNothing) {
+    workbench.onCommand(cmFixedTuples);
+    workbench.onCommand(cmDetection);
+    workbench.panel.selectedSubset = {3, 7, 5};
+    workbench.panel.wSelectedCount = 3;
+    workbench.onCommand(cmProcessingNextData);
+    ASSERT_EQ(workbench.lastRoutine, Routine::detectTuplesFixed);
+    ASSERT_GT(s.lpChainsHeader->wPretenders, 0);
+    const int runs = workbench.processingRuns;
+
+    workbench.onCommand(cmRecognition);
+    shell.commands.clear();
+    workbench.onCommand(cmProcessingNextData);
+    EXPECT_TRUE(sent(cmSelectSetOfPulses));
+    EXPECT_EQ(s.viewMode, 9);
+    EXPECT_EQ(workbench.processingRuns, runs);
+    // The chains of the earlier series are gone: no results view can show them with this one.
+    EXPECT_EQ(s.lpChainsHeader->wPretenders, 0);
+}
+
+TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
+    // The first OK names the one field to correct and the dialog stays open; the corrected
+    // answer is taken.
+    int asked = 0;
+    shell.setDialogAnswer([&](const DialogForm& form) {
+        ++asked;
+        if (form.resource != 105) return scriptedAnswer(form, {}, false);
+        if (asked == 1) return scriptedAnswer(form, {{1000, "600"}, {1001, "0"}}, false);
+        // The form shows what was typed.
+        EXPECT_EQ(form.find(1000)->text, "600");
+        EXPECT_EQ(form.find(1001)->text, "0");
+        return scriptedAnswer(form, {{1001, "30"}}, false);
+    });
+    workbench.onCommand(cmCreateSeries);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find("Min Length of Interval"), std::string::npos);
+    EXPECT_EQ(s.dwSeriesSizeBase, 600u);
+    EXPECT_EQ(s.wTmin, 30);
+    EXPECT_TRUE(sent(CM_MAKE_SERIES));
+
+    // Each dialog's refusal names its own field.
+    struct Case {
+        int command, resource, field;
+        std::map<int, std::string> typed;
+    };
+    const Case cases[] = {
+        {cmCreateSeries, 105, 1003, {{1003, "10"}}},
+        {cmCreateSeries, 105, 1004, {{1004, "21"}}},
+        {cmCreateSeries, 106, 1010, {{1010, "1,0,3"}}},
+        {cmCreateSeries, 106, 1011, {{1011, "20000"}}},
+        {cmNewPulses, 107, 1013, {{1014, "2"}, {1013, "0,5"}}},
+        {cmStatisticalSimulation, 110, 1021, {{1021, "0"}}},
+        {cmStatisticalSimulation, 110, 1016, {{1015, "10"}, {1016, "5"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        std::optional<DialogRefusal> refusal;
+        shell.setDialogAnswer([&](const DialogForm& form) {
+            if (form.resource != c.resource) return scriptedAnswer(form, {}, false);
+            const DialogResult typed = scriptedAnswer(form, c.typed, false);
+            EXPECT_TRUE(form.validate);
+            if (form.validate && !refusal) refusal = form.validate(typed);
+            return scriptedAnswer(form, {}, true);
+        });
+        workbench.onCommand(c.command);
+        ASSERT_TRUE(refusal.has_value());
+        EXPECT_EQ(refusal->field, c.field);
+        EXPECT_FALSE(refusal->text.empty());
+    }
+    // The checks ran on the typed values and put the settings back.
+    EXPECT_EQ(s.wTmin, 30);
+    EXPECT_EQ(s.repeats, 100);
+}
+
+TEST_F(WorkbenchTest, SaysWhyNothingHappened) {
+    // Series Processing on a tuple series.
+    workbench.onCommand(cmFixedTuples);
+    workbench.onCommand(cmSeriesProcessing);
+    const int runs = workbench.processingRuns;
+    workbench.onCommand(cmProcessingNextData);
+    ASSERT_FALSE(shell.messages.empty());
+    EXPECT_EQ(shell.messages.back().caption, " Series Processing ");
+    EXPECT_EQ(workbench.processingRuns, runs);
+
+    // Next with no etalon selected says what the menu path says.
+    workbench.onCommand(cmJointDetection);
+    workbench.onCommand(cmUnfixedCutoffs);
+    s.requiredFlags.fill(0);
+    rebuildRequiredList(s);
+    s.viewMode = 5;
+    workbench.layout.rcNextButton = {1000, 10, 1040, 40};
+    shell.messages.clear();
+    workbench.onLeftButtonDown(1020, 20);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find("choose at least one etalon"), std::string::npos);
+    workbench.onCommand(cmProcessingNextData);
+    ASSERT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(shell.messages[1].text, shell.messages[0].text);
+    EXPECT_EQ(workbench.processingRuns, runs);
+}
+
+TEST_F(WorkbenchTest, StatusLineFollowsTheModes) {
+    EXPECT_EQ(shell.statusText, workbench.statusText());
+    EXPECT_NE(shell.statusText.find("Joint Detection and Identification"), std::string::npos);
+    EXPECT_NE(shell.statusText.find("unfixed number of cut-off pulses"), std::string::npos);
+    EXPECT_NE(shell.statusText.find("Length: 1200"), std::string::npos);
+    EXPECT_NE(shell.statusText.find("Noise: 20"), std::string::npos);
+    workbench.onCommand(cmRecognition);
+    workbench.onCommand(cmFixedWhole);
+    EXPECT_NE(shell.statusText.find("Task: Recognition"), std::string::npos);
+    EXPECT_NE(shell.statusText.find("fixed number of whole pulses"), std::string::npos);
+    EXPECT_EQ(shell.statusText.find("Last simulation"), std::string::npos);
+    answer({{1000, "400"}, {1015, "3"}, {1016, "4"}, {1018, "2"}, {1021, "2"}});
+    workbench.onCommand(cmStatisticalSimulation);
+    EXPECT_NE(shell.statusText.find("Last simulation: "), std::string::npos);
+    EXPECT_EQ(shell.statusText.find("cancelled"), std::string::npos);
+}
+
+TEST_F(WorkbenchTest, KeysActAsTheButtonsAndEscapeLeavesThePanels) {
+    // Without a paint there is no Next button to act as.
+    workbench.onKeyDown(0x20);
+    EXPECT_EQ(workbench.processingRuns, 0);
+    workbench.layout.rcNextButton = {1000, 10, 1040, 40};
+    workbench.onKeyDown(0x20);  // Space
+    EXPECT_EQ(workbench.processingRuns, 1);
+    workbench.onKeyDown(0x0D);  // Enter
+    EXPECT_EQ(workbench.processingRuns, 2);
+
+    workbench.onCommand(cmViewSeriesParameters);
+    ASSERT_EQ(s.viewMode, 10);
+    shell.editRect = {5, 5, 50, 20};  // where the panel's paint put the Tmin box
+    workbench.onKeyDown(0x1B);  // Esc: " Cancel "
+    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.wTmin, 40);
+    EXPECT_EQ(shell.editRect.right - shell.editRect.left, 0);
+    EXPECT_EQ(workbench.processingRuns, 3);
+
+    workbench.onCommand(cmSelectSetOfPulses);
+    ASSERT_EQ(s.viewMode, 9);
+    workbench.onKeyDown(0x1B);
+    EXPECT_EQ(s.viewMode, 6);
+
+    // In the parameter panel Enter is " OK ": it takes the typed Tmin, or refuses it.
+    workbench.onCommand(cmViewSeriesParameters);
+    shell.editContents = "6";
+    shell.messages.clear();
+    workbench.onKeyDown(0x0D);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(s.viewMode, 10);
+    shell.editContents = "35";
+    workbench.onKeyDown(0x0D);
+    EXPECT_EQ(s.wTmin, 35);
+    EXPECT_EQ(s.viewMode, 6);
+}
+
+TEST_F(WorkbenchTest, LeavingTheParameterPanelByAnyPathHidesTheTminBox) {
+    for (int leave : {cmProcessingNextData, cmSelectSetOfPulses, cmStatisticalSimulation}) {
+        SCOPED_TRACE(leave);
+        workbench.onCommand(cmViewSeriesParameters);
+        ASSERT_EQ(s.viewMode, 10);
+        shell.editRect = {5, 5, 50, 20};  // where the panel's paint put the Tmin box
+        answer({{1000, "400"}, {1015, "3"}, {1016, "4"}, {1018, "2"}, {1021, "2"}});
+        workbench.onCommand(leave);
+        EXPECT_NE(s.viewMode, 10);
+        EXPECT_EQ(shell.editRect.right - shell.editRect.left, 0);
+    }
+}
+
+TEST_F(WorkbenchTest, ModeCommandsThatChangeTheButtonColumnRepaintTheWholeWindow) {
+    auto wholeRepaint = [&] {
+        return std::any_of(shell.invalidations.begin(), shell.invalidations.end(),
+                           [](const HeadlessShell::Invalidation& i) { return !i.rect && i.erase; });
+    };
+    struct Step {
+        int command;
+        bool repaints;
+    };
+    // Start-up: task 4 (toggle shown), cut-off series (lost data box shown), etalon view.
+    const Step steps[] = {{cmRecognition, false},   {cmFixedTuples, true},  {cmDetection, true},
+                          {cmUnfixedCutoffs, true}, {cmFixedCutoffs, false}, {cmFixedCase, true},
+                          {cmJointDetection, true}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        shell.invalidations.clear();
+        workbench.onCommand(step.command);
+        EXPECT_EQ(wholeRepaint(), step.repaints);
+    }
 }

@@ -5,8 +5,11 @@
 
 #include <QGuiApplication>
 
+#include "../qt_fatal_warnings.h"
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qt_test::installFatalWarnings();
     QGuiApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

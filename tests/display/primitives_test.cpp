@@ -211,18 +211,37 @@ TEST(PulseLabelsTest, TextAndPlaceFollowTheSettings) {
     EXPECT_EQ(pulseLabelText(120, 1, 2, 17, 2, true), "120a[2..17] ");
     EXPECT_EQ(pulseLabelText(7, 26, 0, 19, 8, false), "7[0..19] ");
     Pulses s(101);
-    s.add(0, 30, 1).add(0, 60, 2, 1, 3).add(1, 31, 3);
+    s.add(0, 30, 1).add(0, 80, 2, 1, 3).add(1, 31, 3);
     s.bind();
     TextLog dc;
     drawPulseLabels(dc, {10, 20, 210, 120}, 8, 0, 1, &s.h);   // two pixels a sample
     ASSERT_EQ(dc.texts.size(), 2u);
     EXPECT_EQ(dc.texts[0].x, 10 + 60 - 5);
     EXPECT_EQ(dc.texts[0].y, 119);
-    EXPECT_EQ(dc.texts[1].text, "60b[1..3] ");
+    EXPECT_EQ(dc.texts[1].text, "80b[1..3] ");
+    EXPECT_EQ(dc.texts[1].x, 10 + 160 - 5);
     dc.texts.clear();
     drawPulseLabels(dc, {10, 20, 210, 120}, 4, 2, 0, &s.h);
     ASSERT_EQ(dc.texts.size(), 1u);
     EXPECT_EQ(dc.texts[0].text, "31");
+}
+
+TEST(PulseLabelsTest, ALabelThatWouldOverprintThePreviousOneIsSkipped) {
+    Pulses s(101);
+    // Labels of 10 characters (70 pixels) at 2 pixels a sample: those at 60 and 64 would
+    // overprint the one at 30.
+    s.add(0, 30, 1).add(0, 60, 2, 1, 3).add(0, 64, 1);
+    s.bind();
+    TextLog dc;
+    drawPulseLabels(dc, {10, 20, 210, 120}, 8, 0, 1, &s.h);
+    ASSERT_EQ(dc.texts.size(), 1u);
+    EXPECT_EQ(dc.texts[0].text.substr(0, 3), "30a");
+    Pulses apart(101);
+    apart.add(0, 30, 1).add(0, 65, 2);
+    apart.bind();
+    dc.texts.clear();
+    drawPulseLabels(dc, {10, 20, 210, 120}, 8, 0, 1, &apart.h);
+    EXPECT_EQ(dc.texts.size(), 2u);  // the second starts where the first ends
 }
 
 TEST_F(PrimitivesTest, GlyphHighlightsDifferOnlyInTheBackground) {

@@ -248,6 +248,23 @@ TEST(SeriesMeasuresTest, FiguresEnergiesAmplitudeScaleAndNames) {
     EXPECT_TRUE(deriveSeriesFigures(s.h, *makeChains(8, 2)).showNames);
 }
 
+TEST(SeriesMeasuresTest, NoiseFiguresStayExactAtTheLargestNoiseLevels) {
+    // Noise of about 5000 on 1200 samples: the squares sum to some 3e10, past 32 bits.
+    Series s(1200);
+    for (int k = 0; k < 1200; ++k) {
+        s.pure[k] = static_cast<int16_t>(k % 2 ? 100 : -100);
+        s.noisy[k] = static_cast<int16_t>(s.pure[k] + (k % 3 ? 5000 : -5000));
+    }
+    s.add(0, 0, 1);
+    s.bind();
+    const SeriesFigures f = deriveSeriesFigures(s.h, *makeChains(8, 4, 0));
+    EXPECT_EQ(f.pureEnergy, int64_t{1200} * 100 * 100);
+    EXPECT_EQ(f.noiseEnergy, int64_t{1200} * 5000 * 5000);
+    s.h.wNoiseSigma = 5000;
+    EXPECT_NE(seriesInfoText(s.h, f).find("noise level 5000, allN/S 2.5e+03"), std::string::npos)
+        << seriesInfoText(s.h, f);
+}
+
 // ---- Layout ----------------------------------------------------------------------------------
 
 TEST(SeriesLayoutTest, FieldsAlphabetBoxAndPatternBoxes) {

@@ -185,7 +185,7 @@ TEST_F(SeparationTest, TupleRecognitionComparesEtalonsOfDifferentStoredTuples) {
 TEST(ErrorCurvesTest, ComponentwiseCurvesPerColumn) {
     Errors e = makeErrors(2, 3, 4);
     for (int i = 0; i < 3; ++i) e->lpErrors[i][0] = 250 * i;
-    const std::vector<Curve> restoring = errorCurves(0, *e, {{1000, 0}, {1, 1}}, plot(3), 2, 14);
+    const std::vector<Curve> restoring = errorCurves(0, *e, {{1000, 0}, {1, 1}}, plot(3), 500, 14);
     ASSERT_EQ(restoring.size(), 1u);  // the column without a normaliser has no curve
     EXPECT_EQ(restoring[0].points, (std::vector<GraphPoint>{{100, 250}, {100, 250}, {120, 150}, {140, 50}}));
     EXPECT_EQ(restoring[0].strokes, 2);
@@ -193,7 +193,7 @@ TEST(ErrorCurvesTest, ComponentwiseCurvesPerColumn) {
     EXPECT_EQ(restoring[0].labelAt, (GraphPoint{160, 50 - 8}));
 
     e->lpDetectErrors[2][1] = 64;  // sqrt(64 / 4 / 64) = 0.5
-    const std::vector<Curve> detection = errorCurves(2, *e, {{1, 1}, {64, 64}}, plot(3), 1, 14);
+    const std::vector<Curve> detection = errorCurves(2, *e, {{1, 1}, {64, 64}}, plot(3), 1000, 14);
     ASSERT_EQ(detection.size(), 2u);
     EXPECT_EQ(ys(detection[1]), (std::vector<int32_t>{250, 250, 250, 150}));
     EXPECT_EQ(detection[1].strokes, 3);
@@ -204,17 +204,44 @@ TEST(ErrorCurvesTest, SummaryCurvesAverageTheColumns) {
     Errors e = makeErrors(2, 2, 4);
     e->lpErrors[1][0] = 500;
     e->lpErrors[1][1] = 250;  // (0.5 + 0.5) / 2
-    const std::vector<Curve> restoring = errorCurves(1, *e, {{1000, 500}, {1, 1}}, plot(2), 1, 14);
+    const std::vector<Curve> restoring = errorCurves(1, *e, {{1000, 500}, {1, 1}}, plot(2), 1000, 14);
     ASSERT_EQ(restoring.size(), 1u);
     EXPECT_EQ(ys(restoring[0]), (std::vector<int32_t>{250, 250, 150}));
     EXPECT_TRUE(restoring[0].label.empty());
 
     e->lpRecognErrors[1][0] = 1;
     e->lpRecognErrors[1][1] = 2;  // 3 * 2 * 200 / (4 * 2) = 150
-    const std::vector<Curve> recognition = errorCurves(13, *e, {}, plot(2), 2, 14);
+    const std::vector<Curve> recognition = errorCurves(13, *e, {}, plot(2), 500, 14);
     ASSERT_EQ(recognition.size(), 1u);
     EXPECT_EQ(ys(recognition[0]), (std::vector<int32_t>{250, 250, 100}));
     EXPECT_EQ(recognition[0].label, "S");
+}
+
+TEST(ErrorCurvesTest, ValuesLieOnThePrintedAxisWhatever1000OverZIs) {
+    Errors e = makeErrors(1, 3, 4);
+    e->lpErrors[1][0] = 600;
+    e->lpErrors[2][0] = 3000;       // 3 on the fraction scale, beyond any axis below 3000
+    e->lpDetectErrors[2][0] = 256;  // sqrt(256 / 4 / 16) = 2
+    e->lpRecognErrors[1][0] = 1;    // 1 / 4 = 0.25
+    e->lpRecognErrors[2][0] = 4;    // 1
+    // An axis of 0 .. 2 (Z = 2000): 1000 / Z is 0 in integers, yet every curve is drawn to it.
+    const std::vector<Curve> restoring = errorCurves(0, *e, {{1000}, {1}}, plot(3), 2000, 14);
+    ASSERT_EQ(restoring.size(), 1u);
+    EXPECT_EQ(ys(restoring[0]), (std::vector<int32_t>{250, 250, 250 - 60, 250 - 300}));
+    const std::vector<Curve> detection = errorCurves(2, *e, {{1}, {16}}, plot(3), 2000, 14);
+    ASSERT_EQ(detection.size(), 1u);
+    EXPECT_EQ(ys(detection[0]), (std::vector<int32_t>{250, 250, 250, 50}));  // 2 at the axis's top
+    const std::vector<Curve> summary = errorCurves(3, *e, {{1}, {16}}, plot(3), 2000, 14);
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0].points.back().y, 50);
+    // A fixed upper bound of 0.4: a quarter lies 0.25 / 0.4 of the plot high, not 0.25 * 2 of it.
+    const std::vector<Curve> recognition = errorCurves(4, *e, {}, plot(3), 400, 14);
+    ASSERT_EQ(recognition.size(), 1u);
+    EXPECT_EQ(recognition[0].points[2].y, 250 - 125);
+    EXPECT_EQ(recognition[0].points[3].y, 250 - 500);  // above the plot: cut at its top when drawn
+    // Where 1000 / Z is an integer the pixels are those of the integer scale.
+    EXPECT_EQ(ys(errorCurves(0, *e, {{1000}, {1}}, plot(3), 250, 14)[0]),
+              (std::vector<int32_t>{250, 250, 250 - 4 * 600 * 200 / 1000, 250 - 4 * 3000 * 200 / 1000}));
 }
 
 TEST(ErrorCurvesTest, NothingToDivideByDrawsNoCurve) {
@@ -223,14 +250,14 @@ TEST(ErrorCurvesTest, NothingToDivideByDrawsNoCurve) {
     GraphGeometry invalid = plot(3);
     invalid.valid = false;
     for (int kind : {0, 1, 2, 3, 4, 5, 12, 13}) {
-        EXPECT_FALSE(errorCurves(kind, *e, n, plot(3), 2, 14).empty()) << kind;
+        EXPECT_FALSE(errorCurves(kind, *e, n, plot(3), 500, 14).empty()) << kind;
         EXPECT_TRUE(errorCurves(kind, *e, n, plot(3), 0, 14).empty()) << kind;
-        EXPECT_TRUE(errorCurves(kind, *e, n, invalid, 2, 14).empty()) << kind;
+        EXPECT_TRUE(errorCurves(kind, *e, n, invalid, 500, 14).empty()) << kind;
     }
-    EXPECT_TRUE(errorCurves(1, *e, {{1000, 0}, {1, 1}}, plot(3), 2, 14).empty());
-    EXPECT_TRUE(errorCurves(3, *e, {{1, 1}, {0, 0}}, plot(3), 2, 14).empty());
+    EXPECT_TRUE(errorCurves(1, *e, {{1000, 0}, {1, 1}}, plot(3), 500, 14).empty());
+    EXPECT_TRUE(errorCurves(3, *e, {{1, 1}, {0, 0}}, plot(3), 500, 14).empty());
     e->repeats = 0;
-    for (int kind : {2, 3, 4, 5}) EXPECT_TRUE(errorCurves(kind, *e, n, plot(3), 2, 14).empty()) << kind;
+    for (int kind : {2, 3, 4, 5}) EXPECT_TRUE(errorCurves(kind, *e, n, plot(3), 500, 14).empty()) << kind;
 }
 
 TEST(BoundsTest, BoundsFromTheDistancesStartingAtTheSecondLevel) {
@@ -252,9 +279,9 @@ TEST(BoundsTest, BoundsFromTheDistancesStartingAtTheSecondLevel) {
     SeriesHeader s;
     s.wMaxPulses = 2;
     s.wMinPulses = 3;
-    EXPECT_TRUE(boundCurves(4, *e, s, f, plot(4)).empty());
+    EXPECT_TRUE(boundCurves(4, *e, s, f, plot(4), 500).empty());
     e->lpNoiseLevels[2] = 0;
-    const std::vector<Curve> bounds = boundCurves(12, *e, s, f, plot(4));
+    const std::vector<Curve> bounds = boundCurves(12, *e, s, f, plot(4), 500);
     ASSERT_EQ(bounds.size(), 2u);
     ASSERT_EQ(bounds[1].points.size(), 3u);  // corner, level 1, level 3
     EXPECT_EQ(bounds[1].points[0], (GraphPoint{100, 250}));
@@ -348,7 +375,7 @@ TEST_F(SimulationGraphsTest, CurvesOfARealRunStayInsideThePlot) {
     for (int kind : {0, 1, 2, 3, 4, 5}) {
         const Normalizers n = makeNormalizers(kind, e.wVariousPulses, *s.lpSeriesHeader, f);
         const std::vector<Curve> curves =
-            errorCurves(kind, e, n, g, pixelScaleOf(tickUnit(upperValue(kind, e, n), false, 0)), 14);
+            errorCurves(kind, e, n, g, tickUnit(upperValue(kind, e, n), false, 0), 14);
         EXPECT_FALSE(curves.empty()) << kind;
         for (const Curve& c : curves)
             for (const GraphPoint& p : c.points)

@@ -287,6 +287,14 @@ TEST_F(Snapshot, CancelEmptyChoiceAndNamesOfFourCharactersOrFewerWriteAndShowNot
     EXPECT_EQ(shell.titles, std::vector<std::string>(6, "Snapshot File Name"));
 }
 
+TEST_F(Snapshot, AFileNameOfJustTheEndingWritesNothingInAnyFolder) {
+    // The save dialog gives whole paths: the rule applies to the name without its folder.
+    shell.answers = {path(".bmp"), path(".PCX"), path(".png"), path("a.bm"), path("ab.bmp")};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(MakeSnapshot(shell, filled(8, 8, 0)), 1);
+    EXPECT_EQ(files(), std::vector<std::string>{"ab.bmp"});
+    EXPECT_TRUE(shell.messages.empty());
+}
+
 TEST_F(Snapshot, OtherEndingWritesNothingAndNamesTheEndingsWritten) {
     shell.answers = {path("picture.gif")};
     EXPECT_EQ(MakeSnapshot(shell, filled(8, 8, 0)), 1);

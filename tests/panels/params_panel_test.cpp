@@ -226,14 +226,44 @@ TEST(BoundingLinesTest, PairsAreCutAtTheHalfStepOfTheirCrossing) {
     // Lower: (0 - 40 + 14 * 181 - 1019) / 141 = 10.46, so the Tmin line ends at 10.
     EXPECT_EQ(l.lowerCrossing, 20);
     EXPECT_EQ(l.upperTmax.x0, halfStepX(*r, 1));
-    EXPECT_EQ(l.upperTmax.x1, halfStepX(*r, 9));
-    EXPECT_EQ(l.upperTmin.x0, halfStepX(*r, 9));
+    // Both end at the crossing itself, between half steps 9 and 10.
+    EXPECT_GE(l.upperTmax.x1, halfStepX(*r, 9));
+    EXPECT_LE(l.upperTmax.x1, halfStepX(*r, 10));
+    EXPECT_EQ(l.upperTmin.x0, l.upperTmax.x1);
     EXPECT_EQ(l.upperTmin.x1, halfStepX(*r, 29));
     // Heights of half steps are mapped from the exact half values: 2 v Hg / (2 (b - a)).
     EXPECT_EQ(l.upperTmax.y0, 250 - (2 * 161 - 181) * 200 / 2360);  // a+ - Tmax / 2
     EXPECT_EQ(l.upperTmin.y1, positionY(*r, 1180 + 20));            // b + Tmin / 2
-    EXPECT_EQ(l.lowerTmin.y1, positionY(*r, 9 * 40));
+    EXPECT_NEAR(l.lowerTmin.y1, 250 - (1475.0 / 141 - 1) * 40 * 200 / 1180, 1.0);  // at the crossing
     EXPECT_EQ(l.lowerTmax.y1, 250 - (2 * 1019 + 181) * 200 / 2360);  // b- + Tmax / 2
+}
+
+TEST(BoundingLinesTest, PartnersMeetAtTheirCrossingPoint) {
+    int checked = 0;
+    for (uint16_t K : {6, 10, 14, 20}) {
+        SCOPED_TRACE(K);
+        RecordPtr r = standardRecord(K);
+        const BoundingLines l = boundingLines(*r);
+        ASSERT_TRUE(l.valid);
+        // Where a pair crosses inside the diagram, both lines end at the crossing point: the
+        // upper Tmax line at 4.54 steps for K = 14 is a+ + 3.54 Tmax, which is the upper Tmin
+        // line's b - 9.46 Tmin there.
+        const double j = (1180.0 - 161 + 181 - K * 40.0) / 141;
+        if (j > 0.5 && j < K + 0.5) {
+            EXPECT_EQ(l.upperTmax.x1, l.upperTmin.x0);
+            EXPECT_EQ(l.upperTmax.y1, l.upperTmin.y0);
+            EXPECT_NEAR(l.upperTmax.y1, 250 - (161 + (j - 1) * 181) * 200 / 1180, 1.0);
+            EXPECT_NEAR(l.upperTmin.y0, 250 - (1180 - (K - j) * 40) * 200 / 1180, 1.0);
+        }
+        const double i = (0 - 40.0 + K * 181 - 1019) / 141;
+        if (i > 0.5 && i < K + 0.5) {
+            EXPECT_EQ(l.lowerTmin.x1, l.lowerTmax.x0);
+            EXPECT_EQ(l.lowerTmin.y1, l.lowerTmax.y0);
+            EXPECT_NEAR(l.lowerTmin.y1, 250 - (i - 1) * 40 * 200 / 1180, 1.0);
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 4);
 }
 
 TEST(BoundingLinesTest, FirstLinesRunToTheEndWhenTminIsNotBelowTmaxAndNothingWithoutPulses) {
@@ -385,7 +415,8 @@ TEST(PanelCommitTest, OkTakesTheTypedTminAndLeaves) {
 }
 
 TEST(PanelCommitTest, ZeroTextAndOutOfRangeAreRefusedWithAMessageAndNothingChanges) {
-    for (const char* text : {"0", "   -0", "abc", "", "  ", "-12", "70000", "+"}) {
+    // Below the etalon length (pulses would overlap) and above Tmax, as a drag refuses them.
+    for (const char* text : {"0", "   -0", "abc", "", "  ", "-12", "70000", "+", "6", "19", "182"}) {
         Settings s;
         s.viewMode = 10;
         HeadlessShell shell;
@@ -502,11 +533,12 @@ TEST(PanelDrawingTest, UpdateFadesTheOldLineAndDrawsTheNewOne) {
     drawParameterPanel(canvas, layout, *r, &s, nullptr);
     EXPECT_EQ(r->redrawOnly, 0);
     EXPECT_EQ(r->lastValues[4], 150);
-    // The old start of the Tmax line (left of the axis, where nothing else is drawn) is faded.
-    EXPECT_EQ(canvas.pixel(oldTmax[0], oldTmax[1]), kPanelFadePen);
+    // The old start of the Tmax line (left of the axis, where nothing else is drawn) is erased to
+    // the panel's own background: no ghost line is left.
+    EXPECT_EQ(canvas.pixel(oldTmax[0], oldTmax[1]), kPanelBackground);
     EXPECT_EQ(canvas.pixel(r->lineTmax[0], r->lineTmax[1]), (Color{0, 0, 0}));
-    // The old a+ guide is faded between its dots; the background was not refilled.
-    EXPECT_EQ(canvas.pixel(r->rcGraph.left + 41, oldGuideY), kPanelFadePen);
+    // The old a+ guide is erased between its dots; the background was not refilled.
+    EXPECT_EQ(canvas.pixel(r->rcGraph.left + 41, oldGuideY), kPanelBackground);
     EXPECT_EQ(canvas.pixel(r->rcGraph.left + 40, positionY(*r, 400)), (Color{0, 0, 0}));
 }
 

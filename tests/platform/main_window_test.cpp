@@ -29,10 +29,11 @@ void walk(QMenu* menu, const std::string& path, std::vector<std::string>& items,
             shape += '-';
         } else if (action->menu()) {
             shape += '>';
-            walk(action->menu(), path + "/" + action->text().toStdString(), items, shape);
+            walk(action->menu(), path + "/" + action->text().remove('&').toStdString(), items, shape);
         } else {
             shape += 'a';
-            items.push_back(path + "|" + action->text().toStdString() + "|" + std::to_string(action->data().toInt()));
+            items.push_back(path + "|" + action->text().remove('&').toStdString() + "|" +
+                            std::to_string(action->data().toInt()));
         }
     }
     shape += ' ';
@@ -59,7 +60,7 @@ TEST(MainWindowLife, CreatedOnceWithTitleAHiddenFailureAndOneDestroy) {
         MainWindow window(handler);
         EXPECT_EQ(handler.creates, 1);
         EXPECT_EQ(handler.shell, &window.shell());
-        EXPECT_EQ(window.windowTitle().toStdString(), mainWindowTitle);
+        EXPECT_EQ(window.windowTitle().toStdString(), mainWindowCaption);
         window.show();
         EXPECT_TRUE(window.isVisible());
         handler.commandHook = [&](int) { handler.shell->close(); };
@@ -88,16 +89,27 @@ TEST(MainWindowMenu, EveryRowInOrderWithExactTextIdAndSeparators) {
     std::string shape, titles;
     for (QAction* top : window.menuBar()->actions()) {
         titles += top->text().toStdString() + ";";
-        walk(top->menu(), top->text().toStdString(), items, shape);
+        walk(top->menu(), top->text().remove('&').toStdString(), items, shape);
     }
     for (const MenuRow& row : mainMenu) {
         expected.push_back(std::string(row.popup) + "|" + row.text + "|" + std::to_string(row.id));
-        EXPECT_TRUE(window.commandAction(row.id)->isCheckable());
+        // Only the items of the two check groups have a check box.
+        EXPECT_EQ(window.commandAction(row.id)->isCheckable(), checkableMenuItem(row.id)) << row.id;
     }
-    EXPECT_EQ(titles, " File; Processing; Settings; Else One;");
+    // Each popup title with its Alt mnemonic.
+    EXPECT_EQ(titles, " &File; &Processing; &Settings; &Else One;");
     EXPECT_EQ(items, expected);
     // A nested popup's last separator follows the popup in its parent.
     EXPECT_EQ(shape, "aa-a-a-a-a aa-aa-aa-aa-aaaa >aaaa >aaaaaa -a-a a-a ");
+}
+
+TEST(MainWindowMenu, MnemonicsTakeTheFirstFreeWordInitial) {
+    QString taken;
+    EXPECT_EQ(withMnemonic(" Processing Same Data", taken), QStringLiteral(" &Processing Same Data"));
+    EXPECT_EQ(withMnemonic(" Processing Next Data ", taken), QStringLiteral(" Processing &Next Data "));
+    EXPECT_EQ(withMnemonic(" Pnsd", taken), QStringLiteral(" Pn&sd"));  // no free initial: a later letter
+    EXPECT_EQ(withMnemonic(" A & B", taken), QStringLiteral(" &A && B"));
+    EXPECT_EQ(taken, QStringLiteral("pnsa"));
 }
 
 TEST(MainWindowMenu, CommandsRunAtOnceAndCheckMarksBelongToThem) {
@@ -111,7 +123,9 @@ TEST(MainWindowMenu, CommandsRunAtOnceAndCheckMarksBelongToThem) {
     };
     window.commandAction(40017)->trigger();
     EXPECT_EQ(trace, (std::vector<std::string>{"begin 40017", "begin 40021", "end 40021", "end 40017"}));
-    EXPECT_FALSE(window.commandAction(40017)->isChecked());   // a click does not toggle
+    EXPECT_FALSE(window.commandAction(40017)->isChecked());   // not a check item
+    window.commandAction(40008)->trigger();
+    EXPECT_FALSE(window.commandAction(40008)->isChecked());   // a click does not toggle
     window.shell().checkMenuItem(40005, true);
     window.commandAction(40005)->trigger();
     EXPECT_TRUE(window.commandAction(40005)->isChecked());

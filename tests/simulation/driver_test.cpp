@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "core/settings.h"
@@ -287,4 +289,40 @@ TEST_F(DriverTest, ProgressAndCancel) {
     EXPECT_EQ(acc->ifComplete, 1);
     EXPECT_EQ(calls.size(), 6u);
     EXPECT_GE(simulationNowTime, simulationStartTime);
+}
+
+TEST_F(DriverTest, EveryTaskRunsOnARecordSizedForLongerSeries) {
+    // The kept record was made for the start-up series (1200 samples, up to 30 pulses); the run's
+    // own bounds are smaller, and every repeat's copy is sized for them.
+    struct Limits {
+        const char* what;
+        uint32_t N;
+        uint16_t Tmin, Tmax;
+    };
+    const Limits limits[] = {{"shorter series", 600, 40, 181}, {"larger Tmin", 1200, 60, 181},
+                             {"smaller Tmax", 1200, 40, 100}};
+    struct Task {
+        uint16_t seriesType, taskType;
+        bool tuples;
+    };
+    const Task tasks[] = {{8, 1, false}, {8, 2, false}, {8, 4, false}, {4, 64, false}, {40, 36, true}, {36, 40, true}};
+    for (const Limits& l : limits)
+        for (const Task& t : tasks) {
+            SCOPED_TRACE(std::string(l.what) + ", task " + std::to_string(t.taskType));
+            s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, s.lpSeriesHeader);
+            ASSERT_EQ(s.lpSeriesHeader->wAllocatedPulses, 30);
+            s.wTmin = l.Tmin;
+            s.wTmax = l.Tmax;
+            const PulseBounds b = seriesPulseBounds(20, l.Tmin, l.Tmax, l.N);
+            grid(l.N, 2, std::max<int>(b.wMinPulses, 6), 1, 2, 40, 3);
+            if (t.tuples) storeTuples();
+            ASSERT_EQ(run(t.seriesType, t.taskType, 100, 100, 2), 1);
+            EXPECT_TRUE(sink.messages.empty()) << sink.messages.front().text;
+            EXPECT_EQ(acc->ifComplete, 1);
+            // Noise leaves a restoring error: the repeats were really made and processed.
+            EXPECT_GT(acc->lpErrors[1][0], 0);
+            EXPECT_EQ(s.lpSeriesHeader->dwSeriesSize, static_cast<int32_t>(l.N));
+            EXPECT_GT(s.lpSeriesHeader->wImpulseQuantity, 0);
+            sink.messages.clear();
+        }
 }
