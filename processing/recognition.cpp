@@ -80,8 +80,8 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
                 end = l;
             }
         chain.clear();
-        // A position of Last that no walk reached (its interval did not fit a set) still holds
-        // the initial values; its "predecessor" is no position, so the chain stops there.
+        // Last lies within First ∪ Later, so every end was walked; the bounds only guard the
+        // walk back.
         for (int32_t p = end; p >= 0 && p < view.N; p = b[p])
             chain.push_back(chainPulse(p, {q[p].score, v, q[p].cutStart, q[p].cutEnd}));
         std::reverse(chain.begin(), chain.end());

@@ -140,7 +140,14 @@ bool makeWalks(const SeriesView& view, uint16_t Tmin, uint16_t Tmax, Walks& walk
     both.set = copyIntervalSet(nullptr, sets.First);
     laterOnly.set = copyIntervalSet(nullptr, sets.Later);
     if (!any.set || !firstOnly.set || !both.set || !laterOnly.set) return false;
-    // Results beyond a set's capacity are dropped, as everywhere in the processing.
+    // A union, difference or intersection of two sets has at most as many intervals as the two
+    // together (a removal splits at most one interval), and at most one per position: with that
+    // room no interval of a result is dropped.
+    const int64_t room = std::min<int64_t>(int64_t{sets.First->wCount} + sets.Later->wCount,
+                                           std::max<int64_t>(view.N - view.n + 1, 1));
+    if (room > 65535) return false;
+    for (IntervalSet* set : {any.set, firstOnly.set, both.set, laterOnly.set})
+        if (!growIntervalSet(set, static_cast<uint16_t>(room))) return false;
     addIntervalSet(any.set, sets.Later);
     removeIntervalSet(firstOnly.set, sets.Later);
     intersectIntervalSet(both.set, sets.Later);

@@ -63,9 +63,7 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
         work.B[lambda].assign(positions, unset);
         work.match[lambda].assign(positions, LocalMatch{unset, 0, 0, static_cast<int16_t>(view.n - 1)});
     }
-    // The members' matches over every walked position, computed once per layer. (The walks
-    // of First − Later, First ∩ Later and Later − First may reach positions that First ∪ Later
-    // lost to its capacity; the local score is taken there too.)
+    // The members' matches over every walked position, computed once per layer.
     int32_t lo = view.N, hi = -1;
     for (const std::vector<int32_t>* walk : {&walks.firstOnly, &walks.both, &walks.laterOnly})
         if (!walk->empty()) {
