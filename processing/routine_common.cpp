@@ -173,14 +173,19 @@ void walkPulseChains(const Walks& walks, const std::vector<LocalMatch>& q, uint1
         r[l] = q[l].score;
         b[l] = -1;
     }
+    // The best predecessor of l is the first m of [l - Tmax, l - Tmin] with the smallest r below
+    // the search's start. The window slides forward with l, so a monotone queue gives it in
+    // amortised O(1) per position: r[m] is final once l passes m, as the walk writes only r[l].
+    SlidingMinimum window;
     auto extend = [&](const std::vector<int32_t>& walk, int32_t start) {
+        window.reset(r.data());
         for (const int32_t l : walk) {
+            window.advance(l - Tmax, l - Tmin);
             int32_t best = start, from = -2;
-            for (int32_t m = std::max(l - Tmax, 0); m <= l - Tmin; ++m)
-                if (r[m] < best) {
-                    best = r[m];
-                    from = m;
-                }
+            if (!window.empty() && r[static_cast<size_t>(window.front())] < start) {
+                from = static_cast<int32_t>(window.front());
+                best = r[static_cast<size_t>(from)];
+            }
             r[l] = wrapAdd(best, q[l].score);
             b[l] = from;
         }
@@ -212,21 +217,27 @@ int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> la
                      std::vector<ChainPulse>& chain) {
     const int32_t K = static_cast<int32_t>(layerTable.size());
     D.resize(static_cast<size_t>(K));
+    // The predecessor cost is the smallest D_{j-1} of the window [k - Tmax, k - Tmin] within the
+    // previous range, when below predStart; both ends of the window grow with k, so a sliding
+    // minimum gives it in O(1) per position and each layer costs O(its range).
+    SlidingMinimum window;
     for (int32_t j = 0; j < K; ++j) {
         const int32_t lo = ranges.lo[j], hi = ranges.hi[j];
         std::vector<int32_t>& Dj = D[j];
         Dj.resize(static_cast<size_t>(hi - lo + 1));
         const MatchTable& table = *layerTable[j];
+        if (j == 0) {
+            for (int32_t k = lo; k <= hi; ++k) Dj[k - lo] = table[k].score;
+            continue;
+        }
+        const std::vector<int32_t>& Dp = D[j - 1];
+        const int32_t plo = ranges.lo[j - 1], phi = ranges.hi[j - 1];
+        window.reset(Dp.data());
         for (int32_t k = lo; k <= hi; ++k) {
-            int32_t pred = 0;
-            if (j > 0) {
-                pred = predStart;
-                const int32_t from = std::max(k - Tmax, ranges.lo[j - 1]);
-                const int32_t to = std::min(k - Tmin, ranges.hi[j - 1]);
-                const std::vector<int32_t>& Dp = D[j - 1];
-                for (int32_t m = from; m <= to; ++m)
-                    if (Dp[m - ranges.lo[j - 1]] < pred) pred = Dp[m - ranges.lo[j - 1]];
-            }
+            window.advance(int64_t{k} - Tmax - plo, int64_t{std::min(k - Tmin, phi)} - plo);
+            int32_t pred = predStart;
+            if (!window.empty() && Dp[static_cast<size_t>(window.front())] < pred)
+                pred = Dp[static_cast<size_t>(window.front())];
             Dj[k - lo] = wrapAdd(pred, table[k].score);
         }
     }

@@ -71,6 +71,39 @@ inline ChainPulse chainPulse(int32_t position, const LocalMatch& m) {
             static_cast<int16_t>(m.cutEnd)};
 }
 
+/// The minimum of a window [from, to] of values that slides forward (both ends never decrease),
+/// as a monotone queue of positions: front() is the first position holding the smallest value
+/// of the window (an equal later value never displaces an earlier one, which keeps the
+/// first-minimum rule of the scans it replaces). Values before `to` must not change while the
+/// window passes them. Positions are int64_t so that long recordings fit.
+class SlidingMinimum {
+public:
+    /// Starts an empty window over `values` (position 0 = values[0]).
+    void reset(const int32_t* values) {
+        values_ = values;
+        head_ = 0;
+        queue_.clear();
+        next_ = 0;
+    }
+    /// Moves the window to [max(from, 0), to]; `from` and `to` never decrease between calls.
+    void advance(int64_t from, int64_t to) {
+        for (; next_ <= to; ++next_) {
+            const int32_t v = values_[next_];
+            while (queue_.size() > head_ && values_[queue_.back()] > v) queue_.pop_back();
+            queue_.push_back(next_);
+        }
+        while (head_ < queue_.size() && queue_[head_] < from) ++head_;
+    }
+    bool empty() const { return head_ >= queue_.size(); }
+    int64_t front() const { return queue_[head_]; }
+
+private:
+    const int32_t* values_ = nullptr;
+    std::vector<int64_t> queue_;
+    size_t head_ = 0;
+    int64_t next_ = 0;
+};
+
 /// The walks of the unknown-count pulse programme, given the local matches q: a pulse that can
 /// only be first begins a chain (r = q, predecessor -1); one that may also be first extends only
 /// a chain with a negative total in its window, else it begins one (predecessor -2); one that
