@@ -192,13 +192,6 @@ constexpr int kLanes = 16;
 typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
 typedef int16_t Samples __attribute__((vector_size(kLanes * sizeof(int16_t))));
 
-inline Lanes loadLanes(const int32_t* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void storeLanes(int32_t* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
-
 struct KernelArgs {
     int n;
     int count;  // positions in the block; the kernel does the multiples of kLanes
@@ -225,13 +218,13 @@ PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
         Lanes acc = {};
         for (int c = 0; c < n; ++c) {
             // acc holds F[c], the sum of the terms before c.
-            if (c < sCount || c >= firstEnd) storeLanes(a.F + static_cast<size_t>(c) * kLanes, acc);
+            if (c < sCount || c >= firstEnd) std::memcpy(a.F + static_cast<size_t>(c) * kLanes, &acc, sizeof acc);
             Samples ys;
             std::memcpy(&ys, y + c, sizeof ys);
             const Lanes yc = __builtin_convertvector(ys, Lanes);
             acc += a.xx[c] - 2 * (static_cast<int32_t>(a.x[c]) * yc);
         }
-        storeLanes(a.whole + i0, acc);
+        std::memcpy(a.whole + i0, &acc, sizeof acc);
         if (sCount == 0) continue;
         // Backward over the ends: the running minimum of F[c..n] (smallest c among equals, so
         // the shortest cut); start s is settled when c reaches tMin[s] + 1, the starts from the
@@ -241,22 +234,25 @@ PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
         int s = sCount - 1;
         for (int c = n; c >= firstEnd; --c) {
             if (c < n) {
-                const Lanes Fc = loadLanes(a.F + static_cast<size_t>(c) * kLanes);
+                Lanes Fc;
+                std::memcpy(&Fc, a.F + static_cast<size_t>(c) * kLanes, sizeof Fc);
                 const Lanes take = Fc <= runMin;
                 runMin = take ? Fc : runMin;
                 runArg = take ? Lanes{} + c : runArg;
             }
             for (; s >= 0 && a.tMin[s] + 1 == c; --s) {
-                const Lanes score = runMin - loadLanes(a.F + static_cast<size_t>(s) * kLanes);
+                Lanes Fs;
+                std::memcpy(&Fs, a.F + static_cast<size_t>(s) * kLanes, sizeof Fs);
+                const Lanes score = runMin - Fs;
                 const Lanes take = score <= best;
                 best = take ? score : best;
                 bestS = take ? Lanes{} + s : bestS;
                 bestT = take ? runArg - 1 : bestT;
             }
         }
-        storeLanes(a.cutScore + i0, best);
-        storeLanes(a.cutS + i0, bestS);
-        storeLanes(a.cutT + i0, bestT);
+        std::memcpy(a.cutScore + i0, &best, sizeof best);
+        std::memcpy(a.cutS + i0, &bestS, sizeof bestS);
+        std::memcpy(a.cutT + i0, &bestT, sizeof bestT);
     }
 }
 }  // namespace

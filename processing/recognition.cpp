@@ -40,7 +40,6 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
 
     std::vector<LocalMatch> q;
     std::vector<int32_t> r, b;
-    MatchTable table;
     try {
         q.resize(static_cast<size_t>(view.N));
         r.resize(static_cast<size_t>(view.N));
@@ -58,10 +57,13 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
     std::vector<ChainPulse> chain;
     for (size_t i = 0; i < list.size(); ++i) {
         const int16_t v = static_cast<int16_t>(list[i]);
-        std::fill(q.begin(), q.end(), LocalMatch{kUnset, v, 0, static_cast<int16_t>(view.n - 1)});
+        // Only positions of the walks are read from q and b, and every one of them is written
+        // below (the matches of the whole span of First ∪ Later go straight into q); r must
+        // hold "not reached" everywhere else, since the predecessor windows read it.
         std::fill(r.begin(), r.end(), kUnset);
-        std::fill(b.begin(), b.end(), kUnset);
-        matchWalked(matcher, static_cast<int>(i), y, walks.any, table, q);
+        if (!walks.any.empty())
+            matcher.matchRange(y, walks.any.front(), walks.any.back(), q.data() + walks.any.front(),
+                               static_cast<int>(i));
         walkPulseChains(walks, q, Tmin, Tmax, kUnset, r, b);
 
         int32_t total = kUnset;
