@@ -61,10 +61,9 @@ void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> c
         etalons_.push_back(std::move(e));
     }
     block_.F.assign((static_cast<size_t>(n) + 1) * kBlockLanes, 0);
-    block_.whole.assign(kBlock, 0);
-    block_.cutScore.assign(kBlock, 0);
-    block_.cutS.assign(kBlock, 0);
-    block_.cutT.assign(kBlock, 0);
+    for (auto* row : {&block_.bestScore, &block_.bestEtalon, &block_.bestS, &block_.bestT})
+        row->assign(kBlock + kBlockLanes, 0);
+    block_.tailSamples.assign(static_cast<size_t>(kBlockLanes + n), 0);
     term_.assign(static_cast<size_t>(n) + 1, 0);
     fStart_.assign(static_cast<size_t>(n) + 1, 0);
 }
@@ -194,22 +193,26 @@ typedef int16_t Samples __attribute__((vector_size(kLanes * sizeof(int16_t))));
 
 struct KernelArgs {
     int n;
-    int count;  // positions in the block; the kernel does the multiples of kLanes
+    int count;  // positions: the kernel does the multiples of kLanes
     const int16_t* x;
     const int32_t* xx;
-    const int16_t* y;  // series sample under etalon sample 0 of the block's first position
+    const int16_t* y;  // series sample under etalon sample 0 of the first position
+    int16_t number;    // the etalon's number
     int sCount;        // admissible starts 0..sCount-1
     const int16_t* tMin;  // per start: the smallest admissible end (non-decreasing)
     int lowestEnd;
+    bool first;        // the first candidate: its match is the best so far
     int32_t* F;        // scratch: (n + 1) * kLanes
-    int32_t* whole;
-    int32_t* cutScore;
-    int32_t* cutS;
-    int32_t* cutT;
+    // The best match so far per position, merged with this candidate's.
+    int32_t* bestScore;
+    int32_t* bestEtalon;
+    int32_t* bestS;
+    int32_t* bestT;
 };
 
-// One candidate over a block: whole = the whole etalon's score; cutScore/cutS/cutT = the best
-// admissible cut (first start among equals, then the shortest cut), when the etalon has cuts.
+// One candidate over positions: its whole etalon's score, the best admissible cut (first start
+// among equals, then the shortest cut) replacing it when strictly smaller, and the result
+// replacing the best so far when strictly smaller (or being it, for the first candidate).
 // The etalon's sums fit 32 bits (exactFits), so no lane overflows.
 PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
     const int n = a.n, sCount = a.sCount, firstEnd = a.lowestEnd + 1;
@@ -224,35 +227,55 @@ PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
             const Lanes yc = __builtin_convertvector(ys, Lanes);
             acc += a.xx[c] - 2 * (static_cast<int32_t>(a.x[c]) * yc);
         }
-        std::memcpy(a.whole + i0, &acc, sizeof acc);
-        if (sCount == 0) continue;
-        // Backward over the ends: the running minimum of F[c..n] (smallest c among equals, so
-        // the shortest cut); start s is settled when c reaches tMin[s] + 1, the starts from the
-        // last to the first, keeping the first start among equal scores.
-        Lanes runMin = acc, runArg = Lanes{} + n;
-        Lanes best = Lanes{} + INT32_MAX, bestS = Lanes{}, bestT = Lanes{};
-        int s = sCount - 1;
-        for (int c = n; c >= firstEnd; --c) {
-            if (c < n) {
-                Lanes Fc;
-                std::memcpy(&Fc, a.F + static_cast<size_t>(c) * kLanes, sizeof Fc);
-                const Lanes take = Fc <= runMin;
-                runMin = take ? Fc : runMin;
-                runArg = take ? Lanes{} + c : runArg;
+        Lanes score = acc, cutS = Lanes{}, cutT = Lanes{} + (n - 1);
+        if (sCount > 0) {
+            // Backward over the ends: the running minimum of F[c..n] (smallest c among equals, so
+            // the shortest cut); start s is settled when c reaches tMin[s] + 1, the starts from
+            // the last to the first, keeping the first start among equal scores.
+            Lanes runMin = acc, runArg = Lanes{} + n;
+            Lanes best = Lanes{} + INT32_MAX, bestS = Lanes{}, bestT = Lanes{};
+            int s = sCount - 1;
+            for (int c = n; c >= firstEnd; --c) {
+                if (c < n) {
+                    Lanes Fc;
+                    std::memcpy(&Fc, a.F + static_cast<size_t>(c) * kLanes, sizeof Fc);
+                    const Lanes take = Fc <= runMin;
+                    runMin = take ? Fc : runMin;
+                    runArg = take ? Lanes{} + c : runArg;
+                }
+                for (; s >= 0 && a.tMin[s] + 1 == c; --s) {
+                    Lanes Fs;
+                    std::memcpy(&Fs, a.F + static_cast<size_t>(s) * kLanes, sizeof Fs);
+                    const Lanes cut = runMin - Fs;
+                    const Lanes take = cut <= best;
+                    best = take ? cut : best;
+                    bestS = take ? Lanes{} + s : bestS;
+                    bestT = take ? runArg - 1 : bestT;
+                }
             }
-            for (; s >= 0 && a.tMin[s] + 1 == c; --s) {
-                Lanes Fs;
-                std::memcpy(&Fs, a.F + static_cast<size_t>(s) * kLanes, sizeof Fs);
-                const Lanes score = runMin - Fs;
-                const Lanes take = score <= best;
-                best = take ? score : best;
-                bestS = take ? Lanes{} + s : bestS;
-                bestT = take ? runArg - 1 : bestT;
-            }
+            // The whole etalon was examined first: a cut replaces it only when strictly better.
+            const Lanes better = best < acc;
+            score = better ? best : acc;
+            cutS = better ? bestS : cutS;
+            cutT = better ? bestT : cutT;
         }
-        std::memcpy(a.cutScore + i0, &best, sizeof best);
-        std::memcpy(a.cutS + i0, &bestS, sizeof bestS);
-        std::memcpy(a.cutT + i0, &bestT, sizeof bestT);
+        Lanes etalon = Lanes{} + a.number;
+        if (!a.first) {
+            Lanes heldScore, heldEtalon, heldS, heldT;
+            std::memcpy(&heldScore, a.bestScore + i0, sizeof heldScore);
+            std::memcpy(&heldEtalon, a.bestEtalon + i0, sizeof heldEtalon);
+            std::memcpy(&heldS, a.bestS + i0, sizeof heldS);
+            std::memcpy(&heldT, a.bestT + i0, sizeof heldT);
+            const Lanes lower = score < heldScore;
+            score = lower ? score : heldScore;
+            etalon = lower ? etalon : heldEtalon;
+            cutS = lower ? cutS : heldS;
+            cutT = lower ? cutT : heldT;
+        }
+        std::memcpy(a.bestScore + i0, &score, sizeof score);
+        std::memcpy(a.bestEtalon + i0, &etalon, sizeof etalon);
+        std::memcpy(a.bestS + i0, &cutS, sizeof cutS);
+        std::memcpy(a.bestT + i0, &cutT, sizeof cutT);
     }
 }
 }  // namespace
@@ -260,42 +283,50 @@ PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
 void LocalMatcher::matchRange(const int16_t* y, int32_t lo, int32_t hi, LocalMatch* out, int index) const {
     const size_t first = index < 0 ? 0 : static_cast<size_t>(index);
     const size_t last = index < 0 ? etalons_.size() : first + 1;
+    const int n = n_;
+    int32_t* bestScore = block_.bestScore.data();
+    int32_t* bestEtalon = block_.bestEtalon.data();
+    int32_t* bestS = block_.bestS.data();
+    int32_t* bestT = block_.bestT.data();
     for (int32_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = std::min<int32_t>(kBlock, hi - b0 + 1);
-        LocalMatch* best = out + (b0 - lo);
+        const int vectored = count - count % kLanes;
+        // The positions past the last full vector are matched as one more vector over a copy
+        // of their samples padded with zeros; the padded lanes are not used.
+        const bool tail = vectored < count;
+        if (tail) {
+            const int length = count - vectored + n - 1;
+            std::fill(block_.tailSamples.begin(), block_.tailSamples.end(), int16_t{0});
+            std::copy_n(y + b0 + vectored, length, block_.tailSamples.begin());
+        }
         for (size_t ci = first; ci < last; ++ci) {
             const Prepared& e = etalons_[ci];
             if (!e.exactFits) {
                 for (int i = 0; i < count; ++i) {
                     const LocalMatch m = matchWrapping(e, y, b0 + i);
-                    if (ci == first || m.score < best[i].score) best[i] = m;
+                    if (ci == first || m.score < bestScore[i]) {
+                        bestScore[i] = m.score;
+                        bestEtalon[i] = m.etalon;
+                        bestS[i] = m.cutStart;
+                        bestT[i] = m.cutEnd;
+                    }
                 }
                 continue;
             }
-            KernelArgs a{n_,           count,
-                         e.x,          e.xx.data(),
-                         y + b0,       e.sCount,
-                         e.tMin.data(), e.lowestEnd,
-                         block_.F.data(), block_.whole.data(),
-                         block_.cutScore.data(), block_.cutS.data(),
-                         block_.cutT.data()};
+            KernelArgs a{n,          vectored,   e.x,         e.xx.data(), y + b0,        e.number,
+                         e.sCount,   e.tMin.data(), e.lowestEnd, ci == first, block_.F.data(), bestScore,
+                         bestEtalon, bestS,      bestT};
             candidateKernel(a);
-            const int vectored = count - count % kLanes;
-            for (int i = 0; i < count; ++i) {
-                // The positions past the last full vector take the scalar sweep, which gives
-                // the same result. The whole etalon comes first; a cut replaces it only when
-                // strictly better, and a later candidate replaces the best so far only when
-                // strictly better.
-                LocalMatch m;
-                if (i < vectored) {
-                    m = {block_.whole[i], e.number, 0, n_ - 1};
-                    if (e.sCount > 0 && block_.cutScore[i] < m.score)
-                        m = {block_.cutScore[i], e.number, block_.cutS[i], block_.cutT[i]};
-                } else {
-                    m = matchPrepared(e, y, b0 + i);
-                }
-                if (ci == first || m.score < best[i].score) best[i] = m;
+            if (tail) {
+                a.count = kLanes;
+                a.y = block_.tailSamples.data();
+                a.bestScore += vectored;
+                a.bestEtalon += vectored;
+                a.bestS += vectored;
+                a.bestT += vectored;
+                candidateKernel(a);
             }
         }
+        for (int i = 0; i < count; ++i) out[b0 - lo + i] = {bestScore[i], bestEtalon[i], bestS[i], bestT[i]};
     }
 }

@@ -83,10 +83,12 @@ private:
     mutable std::vector<int32_t> term_;
     mutable std::vector<int32_t> fStart_;
 
-    // Scratch of matchRange: the prefix sums of one vector of positions (kBlockLanes wide) and
-    // the results of one block of positions.
+    // Scratch of matchRange: the prefix sums of one vector of positions (kBlockLanes wide), the
+    // best match so far of one block of positions (and of one padded vector past it), and the
+    // zero-padded samples of a block's last, partial vector.
     struct Block {
-        std::vector<int32_t> F, whole, cutScore, cutS, cutT;
+        std::vector<int32_t> F, bestScore, bestEtalon, bestS, bestT;
+        std::vector<int16_t> tailSamples;
     };
     static constexpr int kBlock = kBlockSize;
     static constexpr int kBlockLanes = 16;

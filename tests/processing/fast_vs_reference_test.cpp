@@ -435,8 +435,8 @@ protected:
             // the first-minimum rule settles.
             if (chance(rng, 8)) {
                 const int period = uniform(rng, 1, 3), level = uniform(rng, -2, 2);
-                for (uint32_t i = 0; i < h->dwSeriesSize; ++i)
-                    h->lpNoisyData[i] = static_cast<int16_t>(i % static_cast<uint32_t>(period) == 0 ? level : 0);
+                for (int32_t i = 0; i < h->dwSeriesSize; ++i)
+                    h->lpNoisyData[i] = static_cast<int16_t>(i % period == 0 ? level : 0);
                 text << " flat(period=" << period << ",level=" << level << ")";
             }
         }
