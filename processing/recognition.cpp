@@ -363,11 +363,13 @@ int32_t recognizePulsesFixed(MessageSink& window, const Alphabet& alphabet,
     int32_t bestSoFar = kFar, recognised = -1;
     for (size_t c0 = 0; c0 < list.size(); c0 += kLanes) {
         const int lanes = static_cast<int>(std::min<size_t>(kLanes, list.size() - c0));
-        for (int lane = 0; lane < lanes; ++lane) {
-            MatchTable& table = tables[static_cast<size_t>(lane)];
-            fillMatchTable(matcher, static_cast<int>(c0) + lane, series.lpNoisyData, lo, hi, table);
-            for (int32_t k = lo; k <= hi; ++k) Q[static_cast<size_t>(k - lo) * kLanes + lane] = table[k].score;
-        }
+        for (int lane = 0; lane < lanes; ++lane)
+            fillMatchTable(matcher, static_cast<int>(c0) + lane, series.lpNoisyData, lo, hi,
+                           tables[static_cast<size_t>(lane)]);
+        for (int32_t k = lo; k <= hi; ++k)  // one row of Q at a time, for locality
+            for (int lane = 0; lane < lanes; ++lane)
+                Q[static_cast<size_t>(k - lo) * kLanes + static_cast<size_t>(lane)] =
+                    tables[static_cast<size_t>(lane)].at[static_cast<size_t>(k - lo)].score;
         layeredLanes(ranges, Q.data(), lo, Tmin, Tmax, kFar, work);
         followLanes(ranges, work, lanes, Tmin, Tmax, kFar, kFar, position, distanceOf);
         for (int lane = 0; lane < lanes; ++lane) {
