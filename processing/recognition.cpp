@@ -119,7 +119,7 @@ RECOGNITION_CLONES void walkPulseChainsLanes(const LaneArgs& a) {
 // padded with INT32_MAX outside its range, as in layeredChain, lane by lane.
 struct LayerLaneWork {
     std::vector<std::vector<int32_t>> D;
-    std::vector<int32_t> ext, prefix, suffix;
+    std::vector<int32_t> prefix, suffix;
 };
 
 RECOGNITION_CLONES void layeredLanes(const Ranges& ranges, const int32_t* Q, int32_t qlo, int64_t Tmin,
@@ -139,33 +139,33 @@ RECOGNITION_CLONES void layeredLanes(const Ranges& ranges, const int32_t* Q, int
         const std::vector<int32_t>& Dp = w.D[j - 1];
         const int64_t plo = ranges.lo[j - 1], phi = ranges.hi[j - 1];
         const int64_t base = lo - Tmax, length = hi - Tmin - base + 1;
-        w.ext.resize(static_cast<size_t>(length) * kLanes);
-        w.prefix.resize(w.ext.size());
-        w.suffix.resize(w.ext.size());
-        for (int64_t i = 0; i < length; ++i) {
-            const int64_t m = base + i;
-            if (m >= plo && m <= phi)
-                std::memcpy(w.ext.data() + i * kLanes, Dp.data() + (m - plo) * kLanes, sizeof(Lanes));
-            else
-                STORE_LANES(w.ext.data() + i * kLanes, padding);
-        }
+        w.prefix.resize(static_cast<size_t>(length) * kLanes);
+        w.suffix.resize(w.prefix.size());
+        // Row i stands for position base + i of the previous layer, INT32_MAX outside its range.
+#define PREVIOUS_ROW(v, i)                                                              \
+    do {                                                                                \
+        const int64_t m_ = base + (i);                                                  \
+        if (m_ >= plo && m_ <= phi) LOAD_LANES(v, Dp.data() + (m_ - plo) * kLanes);     \
+        else v = padding;                                                               \
+    } while (0)
         for (int64_t b0 = 0; b0 < length; b0 += W) {
             const int64_t b1 = std::min(b0 + W, length);
             Lanes run = padding;
             for (int64_t i = b0; i < b1; ++i) {
                 Lanes v;
-                LOAD_LANES(v, w.ext.data() + i * kLanes);
+                PREVIOUS_ROW(v, i);
                 run = v < run ? v : run;
                 STORE_LANES(w.prefix.data() + i * kLanes, run);
             }
             run = padding;
             for (int64_t i = b1 - 1; i >= b0; --i) {
                 Lanes v;
-                LOAD_LANES(v, w.ext.data() + i * kLanes);
+                PREVIOUS_ROW(v, i);
                 run = v < run ? v : run;
                 STORE_LANES(w.suffix.data() + i * kLanes, run);
             }
         }
+#undef PREVIOUS_ROW
         for (int64_t k = lo; k <= hi; ++k) {
             const int64_t a = k - lo, b = a + W - 1;
             Lanes sv, pv, q;

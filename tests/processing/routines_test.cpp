@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "model/random.h"
 #include "processing/dispatch.h"
 #include "processing/local_match.h"
+#include "processing/routine_common.h"
 
 namespace {
 std::vector<std::pair<int, int>> groups(int pulses, int m, int s) {
@@ -434,4 +437,33 @@ TEST_F(RoutinesTest, NarrowGapWindowsRecoverNoiselessSeriesExactly) {
         }
     }
     EXPECT_GT(series_checked, 200);
+}
+
+// The window minima behind every dynamic programme: for random rows full of ties, both the
+// monotone queue and the block minimum give, for every window, the first position of its
+// smallest value, as a scan of the window does.
+TEST(WindowMinimumTest, FirstSmallestOfEveryWindow) {
+    std::mt19937 rng(9031);
+    for (int round = 0; round < 300; ++round) {
+        const int size = std::uniform_int_distribution<int>(1, 400)(rng);
+        const int width = std::uniform_int_distribution<int>(1, 60)(rng);
+        const int spread = std::uniform_int_distribution<int>(1, 6)(rng);  // few values: many ties
+        std::vector<int32_t> values(static_cast<size_t>(size));
+        for (auto& v : values) v = std::uniform_int_distribution<int>(-spread, spread)(rng);
+        if (round % 10 == 0) values.assign(values.size(), INT32_MAX);  // all equal, at the top
+        processing_detail::FixedWindowMinimum block;
+        processing_detail::SlidingMinimum queue;
+        block.reset(values.data(), width, size);
+        queue.reset(values.data());
+        // Windows skip positions now and then, as the walks do.
+        for (int to = -3; to < size; to += std::uniform_int_distribution<int>(1, 3)(rng)) {
+            const int from = std::max(to - width + 1, 0);
+            int expected = -1;
+            for (int m = from; m <= to; ++m)
+                if (expected < 0 || values[static_cast<size_t>(m)] < values[static_cast<size_t>(expected)]) expected = m;
+            ASSERT_EQ(block.minimumUpTo(to), expected) << "round " << round << " to " << to;
+            queue.advance(to - width + 1, to);
+            ASSERT_EQ(queue.empty() ? -1 : queue.front(), expected) << "round " << round << " to " << to;
+        }
+    }
 }
