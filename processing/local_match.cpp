@@ -174,11 +174,11 @@ LocalMatch LocalMatcher::match(const int16_t* y, int32_t l) const {
 }
 
 namespace {
-// The block kernel keeps eight positions in one vector register and runs the whole sweep of
+// The block kernel keeps sixteen positions in vector registers and runs the whole sweep of
 // matchPrepared on them: the forward pass sums the terms (storing F only at the admissible
 // starts and at the possible ends), the backward pass keeps the running minimum of F over the
 // ends and settles the starts. Everything stays in registers but the stored F, so a candidate
-// costs about n + 3 (ends) + 4 (starts) vector operations per eight positions. With AVX2 or
+// costs about n + 3 (ends) + 4 (starts) vector operations per sixteen positions. With AVX2 or
 // AVX-512 available a wider build of the same code runs; integer arithmetic makes every build
 // give identical results.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -187,7 +187,7 @@ namespace {
 #define PULSEBENCH_CLONES
 #endif
 
-constexpr int kLanes = 16;
+constexpr int kLanes = 16;  // LocalMatcher::kBlockLanes sizes the scratch for it
 typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
 typedef int16_t Samples __attribute__((vector_size(kLanes * sizeof(int16_t))));
 
