@@ -278,8 +278,11 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
             if (!walks.any.empty())
                 matcher.matchRange(y, walks.any.front(), walks.any.back(), q.data() + walks.any.front(),
                                    static_cast<int>(c0) + lane);
-            for (const int32_t l : walks.any) work.Q[static_cast<size_t>(l) * kLanes + lane] = q[l].score;
         }
+        for (const int32_t l : walks.any)  // one row of Q at a time, for locality
+            for (int lane = 0; lane < lanes; ++lane)
+                work.Q[static_cast<size_t>(l) * kLanes + static_cast<size_t>(lane)] =
+                    work.match[static_cast<size_t>(lane)][static_cast<size_t>(l)].score;
         walkPulseChainsLanes(args);
 
         for (int lane = 0; lane < lanes; ++lane) {
