@@ -28,7 +28,6 @@ namespace {
 constexpr int kPulseCounts = 7, kFirstPulses = 6, kPulsesStep = 4;  // 6, 10, ..., 30
 constexpr int kLevels = 6, kFirstLevel = 0, kLevelStep = 20;        // 0, 20, ..., 100
 constexpr int kRepeats = 4;
-constexpr int kRunsPerGrid = kPulseCounts * kLevels * kRepeats;
 
 struct Startup {
     Settings s;
@@ -40,28 +39,34 @@ struct Startup {
     }
 };
 
-// The driver over the grid, one thread, as " Statistical Simulation" runs it.
-void BM_SimulationRun(benchmark::State& state, uint16_t task, uint16_t seriesType) {
+// The driver over the grid, on one thread unless said otherwise, as " Statistical Simulation"
+// runs it.
+void BM_SimulationRun(benchmark::State& state, uint16_t task, uint16_t seriesType, int threads = 1,
+                      int repeats = kRepeats) {
     Startup w;
     Settings& s = w.s;
     const uint16_t energy = seriesType == 2 || seriesType == 8 ? 75 : 100;
     SeriesHeader* series = getCutOffSeriesHeader(w.sink, 60, 20, 40, 181, 1200, nullptr);
-    RestErrorHeader* acc = getRestErrHeader(w.sink, kPulseCounts, kLevels, kRepeats, nullptr);
-    initRestErrHeader(w.sink, kPulseCounts, kFirstPulses, kPulsesStep, kLevels, kFirstLevel, kLevelStep, kRepeats,
+    RestErrorHeader* acc = getRestErrHeader(w.sink, kPulseCounts, kLevels, repeats, nullptr);
+    initRestErrHeader(w.sink, kPulseCounts, kFirstPulses, kPulsesStep, kLevels, kFirstLevel, kLevelStep, repeats,
                       acc);
     SimulationControl control;
-    control.threads = 1;
+    control.threads = threads;
     const SimulationSettings settings{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
     for (auto _ : state)
         benchmark::DoNotOptimize(statCutoffSighting(w.sink, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
                                                     s.lpRequiredList.get(), seriesType, task, energy, energy, series,
                                                     s.noiseSeed, settings, control));
     if (!w.sink.messages.empty()) state.SkipWithError(w.sink.messages.front().text.c_str());
-    state.counters["runs"] = kRunsPerGrid;
+    state.counters["runs"] = kPulseCounts * kLevels * repeats;
     releaseRestErrHeader(w.sink, acc);
     freeSeriesHeader(series);
 }
 BENCHMARK_CAPTURE(BM_SimulationRun, task4_type8_default, 4, 8)->Unit(benchmark::kMillisecond);
+// The default task on one and on two threads, by the wall clock (the ratio is the speed-up),
+// with cells of 40 repeats so that the threads share each cell's work.
+BENCHMARK_CAPTURE(BM_SimulationRun, threads1, 4, 8, 1, 40)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SimulationRun, threads2, 4, 8, 2, 40)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_SimulationRun, task4_type4, 4, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SimulationRun, task1_type2, 1, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SimulationRun, task2_type8, 2, 8)->Unit(benchmark::kMillisecond);
@@ -218,6 +223,8 @@ int main(int argc, char** argv) {
     for (const char* c : {"task4_type8_default", "task4_type4", "task1_type2", "task2_type8", "task2_type4",
                           "task2_type1", "task2_type2"})
         ratios.push_back({std::string("per run / floor: ") + c, std::string("BM_SimulationRun/") + c, "BM_Floor"});
+    ratios.push_back({"speed-up from 1 to 2 threads, task 4, type 8", "BM_SimulationRun/threads1/real_time",
+                      "BM_SimulationRun/threads2/real_time"});
     ratios.push_back({"per run / floor: straightforward task 4, type 8",
                       "BM_SimulationRunStraightforward/iterations:1", "BM_Floor"});
     ratios.push_back({"straightforward / fast: task 4, type 8", "BM_SimulationRunStraightforward/iterations:1",
