@@ -49,12 +49,18 @@ void setEntry(IntervalSet& set, int i, int32_t start, int32_t end) {
     set.lpEnds[i] = static_cast<uint16_t>(end);
 }
 
-// Adds [lo, hi] to a set when the interval holds at least one position; the result of the
-// addition is deliberately not looked at (an interval that does not fit is dropped).
-void addIfNotEmpty(IntervalSet& set, int64_t lo, int64_t hi) {
+// Adds [lo, hi] to a set when the interval holds at least one position. A full set first grows
+// (doubling), so the interval is never dropped. False when the set cannot grow.
+bool addIfNotEmpty(IntervalSet& set, int64_t lo, int64_t hi) {
     lo = std::max<int64_t>(lo, 0);
     hi = std::min<int64_t>(hi, kLastPosition);
-    if (lo <= hi) addInterval(&set, static_cast<int32_t>(lo), static_cast<int32_t>(hi));
+    if (lo > hi) return true;
+    if (count(set) >= set.wCapacity) {
+        if (set.wCapacity >= kLastPosition) return false;
+        const int32_t grown = std::min<int32_t>(2 * std::max<int32_t>(set.wCapacity, 1), kLastPosition);
+        if (!growIntervalSet(&set, static_cast<uint16_t>(grown))) return false;
+    }
+    return addInterval(&set, static_cast<int32_t>(lo), static_cast<int32_t>(hi)) == 1;
 }
 }  // namespace
 
@@ -86,6 +92,25 @@ IntervalSet* freeIntervalSet(IntervalSet* set) {
         delete set;
     }
     return nullptr;
+}
+
+int growIntervalSet(IntervalSet* set, uint16_t capacity) {
+    if (!set) return 0;
+    if (set->block && set->wCapacity >= capacity) return 1;
+    uint16_t* block = new (std::nothrow) uint16_t[2 * std::size_t{capacity}]();
+    if (!block) return 0;
+    const int n = set->block ? count(*set) : 0;
+    if (n > 0) {
+        std::copy_n(set->lpStarts, n, block);
+        std::copy_n(set->lpEnds, n, block + capacity);
+    }
+    delete[] set->block;
+    set->block = block;
+    set->wCapacity = capacity;
+    set->wCount = static_cast<uint16_t>(n);
+    set->lpStarts = block;
+    set->lpEnds = block + capacity;
+    return 1;
 }
 
 int addInterval(IntervalSet* set, int32_t a, int32_t b) {
@@ -223,9 +248,12 @@ int makePositionSets(int32_t N, int32_t n, int32_t Tmin, int32_t Tmax, int32_t K
         return std::min<int64_t>(gapMax * (i + 1) - width, size - width - gapMin * (k - 1 - i));
     };
 
-    for (int64_t k = Kmin; k <= kLast; ++k) addIfNotEmpty(*sets.First, lo(0, k), hi(0, k));
+    // Narrow gap windows give more disjoint ranges than Kmax (Later collects one range per
+    // pulse of every count): the sets grow rather than drop a range.
+    bool whole = true;
+    for (int64_t k = Kmin; k <= kLast; ++k) whole = addIfNotEmpty(*sets.First, lo(0, k), hi(0, k)) && whole;
     for (int64_t k = Kmin; k <= kLast; ++k)
-        for (int64_t i = 1; i < k; ++i) addIfNotEmpty(*sets.Later, lo(i, k), hi(i, k));
-    for (int64_t k = Kmin; k <= kLast; ++k) addIfNotEmpty(*sets.Last, lo(k - 1, k), hi(k - 1, k));
-    return 1;
+        for (int64_t i = 1; i < k; ++i) whole = addIfNotEmpty(*sets.Later, lo(i, k), hi(i, k)) && whole;
+    for (int64_t k = Kmin; k <= kLast; ++k) whole = addIfNotEmpty(*sets.Last, lo(k - 1, k), hi(k - 1, k)) && whole;
+    return whole ? 1 : 0;
 }

@@ -21,6 +21,10 @@ IntervalSet* newIntervalSet(IntervalSet* set, uint16_t capacity);
 /// Frees the arrays and the set; returns null.
 IntervalSet* freeIntervalSet(IntervalSet* set);
 
+/// Enlarges the arrays of `set` to hold at least `capacity` intervals, keeping the intervals in
+/// use. Returns 1, or 0 when the set is null or memory ran out (the set is then unchanged).
+int growIntervalSet(IntervalSet* set, uint16_t capacity);
+
 /// Union with [a, b]: intervals sharing a position with it merge with it, touching ones stay
 /// separate. Returns 0 without change if a > b or if one more entry is needed in a full set.
 int addInterval(IntervalSet* set, int32_t a, int32_t b);
@@ -49,8 +53,8 @@ int intersectIntervalSet(IntervalSet* set, const IntervalSet* other);
 
 /// The admissible start positions of the pulses of a chain of Kmin..Kmax pulses in a series of
 /// N samples with etalons of n samples and gaps Tmin..Tmax: `First` (first pulse), `Later`
-/// (any later pulse), `Last` (last pulse). Each set has capacity Kmax; intervals that do not
-/// fit are dropped. Owned by the record.
+/// (any later pulse), `Last` (last pulse). Each set starts with capacity Kmax and grows when an
+/// interval needs an entry more, so that no interval is dropped. Owned by the record.
 struct PositionSets {
     IntervalSet* First = nullptr;
     IntervalSet* Later = nullptr;
@@ -63,7 +67,7 @@ struct PositionSets {
 };
 
 /// Builds the three sets (lo(i,k) = max(N - Tmax(k-i), Tmin i), hi(i,k) = min(Tmax(i+1) - n,
-/// N - n - Tmin(k-1-i)), empty intervals skipped; Kmax is capped at 65535, the largest
-/// capacity). Returns 1, or 0 when memory ran out.
+/// N - n - Tmin(k-1-i)), empty intervals skipped; Kmax is capped at 65535). Returns 1, or 0
+/// when memory ran out or a set would need more than 65535 intervals.
 int makePositionSets(int32_t N, int32_t n, int32_t Tmin, int32_t Tmax, int32_t Kmin, int32_t Kmax,
                      PositionSets& sets);

@@ -1,13 +1,14 @@
 #include "processing/local_match.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 
 void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> candidates, int n,
                            uint16_t pct) {
     n_ = n;
     etalons_.clear();
-    int maxStarts = 0, maxGroups = 0;
     etalons_.reserve(candidates.size());
     for (const uint16_t number : candidates) {
         Prepared e;
@@ -57,26 +58,12 @@ void LocalMatcher::prepare(const Alphabet& alphabet, std::span<const uint16_t> c
         e.lowestEnd = n - 1;
         for (int s = 0; s < e.sCount; ++s)
             if (e.tMin[s] >= 0 && e.tMin[s] < e.lowestEnd) e.lowestEnd = e.tMin[s];
-        // Starts that share their smallest end share one running minimum in matchRange.
-        e.groupOf.assign(static_cast<size_t>(e.sCount), 0);
-        e.groupStart.clear();
-        if (e.exactFits)
-            for (int s = 0; s < e.sCount; ++s) {
-                if (e.groupStart.empty() || e.groupStart.back() != e.tMin[s] + 1)
-                    e.groupStart.push_back(static_cast<int16_t>(e.tMin[s] + 1));
-                e.groupOf[s] = static_cast<int16_t>(e.groupStart.size() - 1);
-            }
-        maxStarts = std::max(maxStarts, e.sCount);
-        maxGroups = std::max(maxGroups, static_cast<int>(e.groupStart.size()));
         etalons_.push_back(std::move(e));
     }
-    block_.acc.assign(kBlock, 0);
-    block_.Fs.assign(static_cast<size_t>(maxStarts) * kBlock, 0);
-    block_.runMin.assign(static_cast<size_t>(maxGroups) * kBlock, 0);
-    block_.runArg.assign(static_cast<size_t>(maxGroups) * kBlock, 0);
-    block_.cutScore.assign(kBlock, 0);
-    block_.cutS.assign(kBlock, 0);
-    block_.cutT.assign(kBlock, 0);
+    block_.F.assign((static_cast<size_t>(n) + 1) * kBlockLanes, 0);
+    for (auto* row : {&block_.bestScore, &block_.bestEtalon, &block_.bestS, &block_.bestT})
+        row->assign(kBlock + kBlockLanes, 0);
+    block_.tailSamples.assign(static_cast<size_t>(kBlockLanes + n), 0);
     term_.assign(static_cast<size_t>(n) + 1, 0);
     fStart_.assign(static_cast<size_t>(n) + 1, 0);
 }
@@ -187,93 +174,108 @@ LocalMatch LocalMatcher::match(const int16_t* y, int32_t l) const {
 }
 
 namespace {
-// The block kernel works on plain arrays over the positions of a block so that the compiler
-// can vectorise every inner loop; with AVX2 available it runs a wider build of the same code.
-// Integer arithmetic makes both builds give identical results.
+// The block kernel keeps sixteen positions in vector registers and runs the whole sweep of
+// matchPrepared on them: the forward pass sums the terms (storing F only at the admissible
+// starts and at the possible ends), the backward pass keeps the running minimum of F over the
+// ends and settles the starts. Everything stays in registers but the stored F, so a candidate
+// costs about n + 3 (ends) + 4 (starts) vector operations per sixteen positions. With AVX2 or
+// AVX-512 available a wider build of the same code runs; integer arithmetic makes every build
+// give identical results.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define PULSEBENCH_CLONES __attribute__((target_clones("avx2", "default")))
+#define PULSEBENCH_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PULSEBENCH_CLONES
 #endif
 
+constexpr int kLanes = 16;  // LocalMatcher::kBlockLanes sizes the scratch for it
+typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
+typedef int16_t Samples __attribute__((vector_size(kLanes * sizeof(int16_t))));
+
 struct KernelArgs {
     int n;
-    int count;  // positions in the block
+    int count;  // positions: the kernel does the multiples of kLanes
     const int16_t* x;
     const int32_t* xx;
-    const int16_t* y;  // series sample under etalon sample 0 of the block's first position
-    int sCount;
-    const int16_t* groupStart;
-    int groups;
-    const int16_t* groupOf;
-    int32_t* acc;
-    int32_t* Fs;
-    int32_t* runMin;
-    int32_t* runArg;
-    int32_t* cutScore;
-    int32_t* cutS;
-    int32_t* cutT;
+    const int16_t* y;  // series sample under etalon sample 0 of the first position
+    int16_t number;    // the etalon's number
+    int sCount;        // admissible starts 0..sCount-1
+    const int16_t* tMin;  // per start: the smallest admissible end (non-decreasing)
+    int lowestEnd;
+    bool first;        // the first candidate: its match is the best so far
+    int32_t* F;        // scratch: (n + 1) * kLanes
+    // The best match so far per position, merged with this candidate's.
+    int32_t* bestScore;
+    int32_t* bestEtalon;
+    int32_t* bestS;
+    int32_t* bestT;
 };
 
-// One candidate over a block: acc = whole score; cutScore/cutS/cutT = the best admissible cut
-// (first start among equals, then first end), when the etalon has cuts.
+// One candidate over positions: its whole etalon's score, the best admissible cut (first start
+// among equals, then the shortest cut) replacing it when strictly smaller, and the result
+// replacing the best so far when strictly smaller (or being it, for the first candidate).
+// The etalon's sums fit 32 bits (exactFits), so no lane overflows.
 PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
-    const int count = a.count;
-    int32_t* __restrict acc = a.acc;
-    for (int i = 0; i < count; ++i) acc[i] = 0;
-    for (int c = 0; c <= a.n; ++c) {
-        // acc holds F[c], the sum of the terms before c.
-        if (c < a.sCount) {
-            int32_t* __restrict Fs = a.Fs + static_cast<size_t>(c) * kBlockSize;
-            for (int i = 0; i < count; ++i) Fs[i] = acc[i];
+    const int n = a.n, sCount = a.sCount, firstEnd = a.lowestEnd + 1;
+    for (int i0 = 0; i0 + kLanes <= a.count; i0 += kLanes) {
+        const int16_t* y = a.y + i0;
+        Lanes acc = {};
+        for (int c = 0; c < n; ++c) {
+            // acc holds F[c], the sum of the terms before c.
+            if (c < sCount || c >= firstEnd) std::memcpy(a.F + static_cast<size_t>(c) * kLanes, &acc, sizeof acc);
+            Samples ys;
+            std::memcpy(&ys, y + c, sizeof ys);
+            const Lanes yc = __builtin_convertvector(ys, Lanes);
+            acc += a.xx[c] - 2 * (static_cast<int32_t>(a.x[c]) * yc);
         }
-        for (int g = 0; g < a.groups && a.groupStart[g] <= c; ++g) {
-            int32_t* __restrict runMin = a.runMin + static_cast<size_t>(g) * kBlockSize;
-            int32_t* __restrict runArg = a.runArg + static_cast<size_t>(g) * kBlockSize;
-            if (a.groupStart[g] == c) {
-                for (int i = 0; i < count; ++i) {
-                    runMin[i] = acc[i];
-                    runArg[i] = c;
+        Lanes score = acc, cutS = Lanes{}, cutT = Lanes{} + (n - 1);
+        if (sCount > 0) {
+            // Backward over the ends: the running minimum of F[c..n] (smallest c among equals, so
+            // the shortest cut); start s is settled when c reaches tMin[s] + 1, the starts from
+            // the last to the first, keeping the first start among equal scores.
+            Lanes runMin = acc, runArg = Lanes{} + n;
+            Lanes best = Lanes{} + INT32_MAX, bestS = Lanes{}, bestT = Lanes{};
+            int s = sCount - 1;
+            for (int c = n; c >= firstEnd; --c) {
+                if (c < n) {
+                    Lanes Fc;
+                    std::memcpy(&Fc, a.F + static_cast<size_t>(c) * kLanes, sizeof Fc);
+                    const Lanes take = Fc <= runMin;
+                    runMin = take ? Fc : runMin;
+                    runArg = take ? Lanes{} + c : runArg;
                 }
-            } else {
-                for (int i = 0; i < count; ++i) {
-                    const bool lower = acc[i] < runMin[i];
-                    runMin[i] = lower ? acc[i] : runMin[i];
-                    runArg[i] = lower ? c : runArg[i];
+                for (; s >= 0 && a.tMin[s] + 1 == c; --s) {
+                    Lanes Fs;
+                    std::memcpy(&Fs, a.F + static_cast<size_t>(s) * kLanes, sizeof Fs);
+                    const Lanes cut = runMin - Fs;
+                    const Lanes take = cut <= best;
+                    best = take ? cut : best;
+                    bestS = take ? Lanes{} + s : bestS;
+                    bestT = take ? runArg - 1 : bestT;
                 }
             }
+            // The whole etalon was examined first: a cut replaces it only when strictly better.
+            const Lanes better = best < acc;
+            score = better ? best : acc;
+            cutS = better ? bestS : cutS;
+            cutT = better ? bestT : cutT;
         }
-        if (c == a.n) break;
-        const int16_t xc = a.x[c];
-        const int32_t xxc = a.xx[c];
-        const int16_t* __restrict yc = a.y + c;
-        for (int i = 0; i < count; ++i)
-            acc[i] += xxc - 2 * (static_cast<int32_t>(xc) * static_cast<int32_t>(yc[i]));
-    }
-    if (a.sCount == 0) return;
-    int32_t* __restrict cutScore = a.cutScore;
-    int32_t* __restrict cutS = a.cutS;
-    int32_t* __restrict cutT = a.cutT;
-    for (int s = 0; s < a.sCount; ++s) {
-        const int g = a.groupOf[s];
-        const int32_t* __restrict Fs = a.Fs + static_cast<size_t>(s) * kBlockSize;
-        const int32_t* __restrict runMin = a.runMin + static_cast<size_t>(g) * kBlockSize;
-        const int32_t* __restrict runArg = a.runArg + static_cast<size_t>(g) * kBlockSize;
-        if (s == 0) {
-            for (int i = 0; i < count; ++i) {
-                cutScore[i] = runMin[i] - Fs[i];
-                cutS[i] = 0;
-                cutT[i] = runArg[i] - 1;
-            }
-        } else {
-            for (int i = 0; i < count; ++i) {
-                const int32_t score = runMin[i] - Fs[i];
-                const bool lower = score < cutScore[i];
-                cutScore[i] = lower ? score : cutScore[i];
-                cutS[i] = lower ? s : cutS[i];
-                cutT[i] = lower ? runArg[i] - 1 : cutT[i];
-            }
+        Lanes etalon = Lanes{} + a.number;
+        if (!a.first) {
+            Lanes heldScore, heldEtalon, heldS, heldT;
+            std::memcpy(&heldScore, a.bestScore + i0, sizeof heldScore);
+            std::memcpy(&heldEtalon, a.bestEtalon + i0, sizeof heldEtalon);
+            std::memcpy(&heldS, a.bestS + i0, sizeof heldS);
+            std::memcpy(&heldT, a.bestT + i0, sizeof heldT);
+            const Lanes lower = score < heldScore;
+            score = lower ? score : heldScore;
+            etalon = lower ? etalon : heldEtalon;
+            cutS = lower ? cutS : heldS;
+            cutT = lower ? cutT : heldT;
         }
+        std::memcpy(a.bestScore + i0, &score, sizeof score);
+        std::memcpy(a.bestEtalon + i0, &etalon, sizeof etalon);
+        std::memcpy(a.bestS + i0, &cutS, sizeof cutS);
+        std::memcpy(a.bestT + i0, &cutT, sizeof cutT);
     }
 }
 }  // namespace
@@ -281,43 +283,50 @@ PULSEBENCH_CLONES void candidateKernel(const KernelArgs& a) {
 void LocalMatcher::matchRange(const int16_t* y, int32_t lo, int32_t hi, LocalMatch* out, int index) const {
     const size_t first = index < 0 ? 0 : static_cast<size_t>(index);
     const size_t last = index < 0 ? etalons_.size() : first + 1;
+    const int n = n_;
+    int32_t* bestScore = block_.bestScore.data();
+    int32_t* bestEtalon = block_.bestEtalon.data();
+    int32_t* bestS = block_.bestS.data();
+    int32_t* bestT = block_.bestT.data();
     for (int32_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = std::min<int32_t>(kBlock, hi - b0 + 1);
-        LocalMatch* best = out + (b0 - lo);
+        const int vectored = count - count % kLanes;
+        // The positions past the last full vector are matched as one more vector over a copy
+        // of their samples padded with zeros; the padded lanes are not used.
+        const bool tail = vectored < count;
+        if (tail) {
+            const int length = count - vectored + n - 1;
+            std::fill(block_.tailSamples.begin(), block_.tailSamples.end(), int16_t{0});
+            std::copy_n(y + b0 + vectored, length, block_.tailSamples.begin());
+        }
         for (size_t ci = first; ci < last; ++ci) {
             const Prepared& e = etalons_[ci];
             if (!e.exactFits) {
                 for (int i = 0; i < count; ++i) {
                     const LocalMatch m = matchWrapping(e, y, b0 + i);
-                    if (ci == first || m.score < best[i].score) best[i] = m;
+                    if (ci == first || m.score < bestScore[i]) {
+                        bestScore[i] = m.score;
+                        bestEtalon[i] = m.etalon;
+                        bestS[i] = m.cutStart;
+                        bestT[i] = m.cutEnd;
+                    }
                 }
                 continue;
             }
-            KernelArgs a{n_,
-                         count,
-                         e.x,
-                         e.xx.data(),
-                         y + b0,
-                         e.sCount,
-                         e.groupStart.data(),
-                         static_cast<int>(e.groupStart.size()),
-                         e.groupOf.data(),
-                         block_.acc.data(),
-                         block_.Fs.data(),
-                         block_.runMin.data(),
-                         block_.runArg.data(),
-                         block_.cutScore.data(),
-                         block_.cutS.data(),
-                         block_.cutT.data()};
+            KernelArgs a{n,          vectored,   e.x,         e.xx.data(), y + b0,        e.number,
+                         e.sCount,   e.tMin.data(), e.lowestEnd, ci == first, block_.F.data(), bestScore,
+                         bestEtalon, bestS,      bestT};
             candidateKernel(a);
-            for (int i = 0; i < count; ++i) {
-                // The whole etalon comes first; a cut replaces it only when strictly better, and a
-                // later candidate replaces the best so far only when strictly better.
-                LocalMatch m{block_.acc[i], e.number, 0, n_ - 1};
-                if (e.sCount > 0 && block_.cutScore[i] < m.score)
-                    m = {block_.cutScore[i], e.number, block_.cutS[i], block_.cutT[i]};
-                if (ci == first || m.score < best[i].score) best[i] = m;
+            if (tail) {
+                a.count = kLanes;
+                a.y = block_.tailSamples.data();
+                a.bestScore += vectored;
+                a.bestEtalon += vectored;
+                a.bestS += vectored;
+                a.bestT += vectored;
+                candidateKernel(a);
             }
         }
+        for (int i = 0; i < count; ++i) out[b0 - lo + i] = {bestScore[i], bestEtalon[i], bestS[i], bestT[i]};
     }
 }

@@ -70,8 +70,6 @@ private:
         int sCount;                 // admissible starts are 0..sCount-1 (a prefix)
         int lowestEnd;              // the smallest admissible end of any start
         std::vector<int32_t> xx;    // x[c] squared
-        std::vector<int16_t> groupStart;  // distinct tMin[s] + 1, ascending
-        std::vector<int16_t> groupOf;     // per admissible start: its index in groupStart
         bool exactFits;             // every score of this etalon fits 32 bits: prefix sums may be used
     };
     LocalMatch matchPrepared(const Prepared& e, const int16_t* y, int32_t l) const;
@@ -85,10 +83,14 @@ private:
     mutable std::vector<int32_t> term_;
     mutable std::vector<int32_t> fStart_;
 
-    // Scratch of matchRange, one block of positions wide.
+    // Scratch of matchRange: the prefix sums of one vector of positions (kBlockLanes wide), the
+    // best match so far of one block of positions (and of one padded vector past it), and the
+    // zero-padded samples of a block's last, partial vector.
     struct Block {
-        std::vector<int32_t> acc, Fs, runMin, runArg, cutScore, cutS, cutT;
+        std::vector<int32_t> F, bestScore, bestEtalon, bestS, bestT;
+        std::vector<int16_t> tailSamples;
     };
     static constexpr int kBlock = kBlockSize;
+    static constexpr int kBlockLanes = 16;
     mutable Block block_;
 };

@@ -1,6 +1,7 @@
 #include "processing/routine_common.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace processing_detail {
 
@@ -140,7 +141,14 @@ bool makeWalks(const SeriesView& view, uint16_t Tmin, uint16_t Tmax, Walks& walk
     both.set = copyIntervalSet(nullptr, sets.First);
     laterOnly.set = copyIntervalSet(nullptr, sets.Later);
     if (!any.set || !firstOnly.set || !both.set || !laterOnly.set) return false;
-    // Results beyond a set's capacity are dropped, as everywhere in the processing.
+    // A union, difference or intersection of two sets has at most as many intervals as the two
+    // together (a removal splits at most one interval), and at most one per position: with that
+    // room no interval of a result is dropped.
+    const int64_t room = std::min<int64_t>(int64_t{sets.First->wCount} + sets.Later->wCount,
+                                           std::max<int64_t>(view.N - view.n + 1, 1));
+    if (room > 65535) return false;
+    for (IntervalSet* set : {any.set, firstOnly.set, both.set, laterOnly.set})
+        if (!growIntervalSet(set, static_cast<uint16_t>(room))) return false;
     addIntervalSet(any.set, sets.Later);
     removeIntervalSet(firstOnly.set, sets.Later);
     intersectIntervalSet(both.set, sets.Later);
@@ -166,14 +174,19 @@ void walkPulseChains(const Walks& walks, const std::vector<LocalMatch>& q, uint1
         r[l] = q[l].score;
         b[l] = -1;
     }
+    // The best predecessor of l is the first m of [l - Tmax, l - Tmin] with the smallest r below
+    // the search's start. The window slides forward with l, and r[m] is final once l passes m
+    // (the walk writes only r[l]), so a sliding minimum gives it in O(1) per position.
+    FixedWindowMinimum window;
     auto extend = [&](const std::vector<int32_t>& walk, int32_t start) {
+        window.reset(r.data(), int64_t{Tmax} - Tmin + 1, static_cast<int64_t>(r.size()));
         for (const int32_t l : walk) {
+            const int64_t m = window.minimumUpTo(int64_t{l} - Tmin);
             int32_t best = start, from = -2;
-            for (int32_t m = std::max(l - Tmax, 0); m <= l - Tmin; ++m)
-                if (r[m] < best) {
-                    best = r[m];
-                    from = m;
-                }
+            if (m >= 0 && r[static_cast<size_t>(m)] < start) {
+                from = static_cast<int32_t>(m);
+                best = r[static_cast<size_t>(m)];
+            }
             r[l] = wrapAdd(best, q[l].score);
             b[l] = from;
         }
@@ -205,21 +218,44 @@ int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> la
                      std::vector<ChainPulse>& chain) {
     const int32_t K = static_cast<int32_t>(layerTable.size());
     D.resize(static_cast<size_t>(K));
+    // The predecessor cost is the smallest D_{j-1} of the window [k - Tmax, k - Tmin] within the
+    // previous range, when below predStart. The previous layer is complete, so its window minima
+    // come from blocks of the window's width W over D_{j-1} padded with INT32_MAX outside its
+    // range (a padded value is never below predStart): every window is the end of one block and
+    // the start of the next, whose suffix and prefix minima are taken in one pass each. Each
+    // layer costs O(its range + W) without data-dependent branches.
+    const int32_t W = static_cast<int32_t>(Tmax) - Tmin + 1;
+    std::vector<int32_t> ext, prefix, suffix;
     for (int32_t j = 0; j < K; ++j) {
         const int32_t lo = ranges.lo[j], hi = ranges.hi[j];
         std::vector<int32_t>& Dj = D[j];
         Dj.resize(static_cast<size_t>(hi - lo + 1));
         const MatchTable& table = *layerTable[j];
+        if (j == 0) {
+            for (int32_t k = lo; k <= hi; ++k) Dj[k - lo] = table[k].score;
+            continue;
+        }
+        const std::vector<int32_t>& Dp = D[j - 1];
+        const int32_t plo = ranges.lo[j - 1], phi = ranges.hi[j - 1];
+        // ext[i] = D_{j-1} at position base + i, for the positions of every window of the layer.
+        const int64_t base = int64_t{lo} - Tmax, length = int64_t{hi} - Tmin - base + 1;
+        ext.assign(static_cast<size_t>(length), INT32_MAX);
+        for (int64_t m = std::max<int64_t>(plo, base); m <= std::min<int64_t>(phi, base + length - 1); ++m)
+            ext[static_cast<size_t>(m - base)] = Dp[static_cast<size_t>(m - plo)];
+        prefix.resize(ext.size());
+        suffix.resize(ext.size());
+        for (int64_t b0 = 0; b0 < length; b0 += W) {
+            const int64_t b1 = std::min<int64_t>(b0 + W, length);
+            int32_t run = INT32_MAX;
+            for (int64_t i = b0; i < b1; ++i) prefix[static_cast<size_t>(i)] = run = std::min(run, ext[static_cast<size_t>(i)]);
+            run = INT32_MAX;
+            for (int64_t i = b1 - 1; i >= b0; --i) suffix[static_cast<size_t>(i)] = run = std::min(run, ext[static_cast<size_t>(i)]);
+        }
         for (int32_t k = lo; k <= hi; ++k) {
-            int32_t pred = 0;
-            if (j > 0) {
-                pred = predStart;
-                const int32_t from = std::max(k - Tmax, ranges.lo[j - 1]);
-                const int32_t to = std::min(k - Tmin, ranges.hi[j - 1]);
-                const std::vector<int32_t>& Dp = D[j - 1];
-                for (int32_t m = from; m <= to; ++m)
-                    if (Dp[m - ranges.lo[j - 1]] < pred) pred = Dp[m - ranges.lo[j - 1]];
-            }
+            // The window of k is ext[k - lo .. k - lo + W - 1].
+            const size_t a = static_cast<size_t>(k - lo), b = a + static_cast<size_t>(W) - 1;
+            const int32_t smallest = std::min(suffix[a], prefix[b]);
+            const int32_t pred = smallest < predStart ? smallest : predStart;
             Dj[k - lo] = wrapAdd(pred, table[k].score);
         }
     }

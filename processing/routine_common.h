@@ -71,6 +71,96 @@ inline ChainPulse chainPulse(int32_t position, const LocalMatch& m) {
             static_cast<int16_t>(m.cutEnd)};
 }
 
+/// The minimum of a window [from, to] of values that slides forward (both ends never decrease),
+/// as a monotone queue of positions: front() is the first position holding the smallest value
+/// of the window (an equal later value never displaces an earlier one, which keeps the
+/// first-minimum rule of the scans it replaces). Values before `to` must not change while the
+/// window passes them. Positions are int64_t so that long recordings fit.
+class SlidingMinimum {
+public:
+    /// Starts an empty window over `values` (position 0 = values[0]).
+    void reset(const int32_t* values) {
+        values_ = values;
+        head_ = 0;
+        queue_.clear();
+        next_ = 0;
+    }
+    /// Moves the window to [max(from, 0), to]; `from` and `to` never decrease between calls.
+    void advance(int64_t from, int64_t to) {
+        for (; next_ <= to; ++next_) {
+            const int32_t v = values_[next_];
+            while (queue_.size() > head_ && values_[queue_.back()] > v) queue_.pop_back();
+            queue_.push_back(next_);
+        }
+        while (head_ < queue_.size() && queue_[head_] < from) ++head_;
+    }
+    bool empty() const { return head_ >= queue_.size(); }
+    int64_t front() const { return queue_[head_]; }
+
+private:
+    const int32_t* values_ = nullptr;
+    std::vector<int64_t> queue_;
+    size_t head_ = 0;
+    int64_t next_ = 0;
+};
+
+/// The first smallest value of the window [max(to - width + 1, 0), to] of a row of values, for
+/// a `to` that never decreases and values that are final once `to` has reached them. The row is
+/// cut into blocks of `width`: a full window is the end of one block and the start of the next,
+/// so its minimum is the smaller of a suffix minimum of the earlier block (computed once, when
+/// that block is complete) and the running prefix minimum of the later one. Equal values keep
+/// the earlier position. About three steps per position and no data-dependent branch in the
+/// query, where a monotone queue mispredicts on noisy data.
+class FixedWindowMinimum {
+public:
+    void reset(const int32_t* values, int64_t width, int64_t size) {
+        values_ = values;
+        width_ = width;
+        next_ = 0;
+        inBlock_ = 0;
+        if (static_cast<int64_t>(suffixArg_.size()) < size) {
+            suffixValue_.resize(static_cast<size_t>(size));
+            suffixArg_.resize(static_cast<size_t>(size));
+        }
+    }
+    /// The position of the first smallest value of the window ending at `to`; -1 when to < 0.
+    int64_t minimumUpTo(int64_t to) {
+        for (; next_ <= to; ++next_) {
+            const int32_t v = values_[next_];
+            const bool lower = inBlock_ == 0 || v < prefixValue_;
+            prefixValue_ = lower ? v : prefixValue_;
+            prefixArg_ = lower ? next_ : prefixArg_;
+            if (++inBlock_ == width_) {
+                int32_t sv = v;
+                int64_t sa = next_;
+                for (int64_t k = next_; k > next_ - width_; --k) {
+                    const bool take = values_[k] <= sv;
+                    sv = take ? values_[k] : sv;
+                    sa = take ? k : sa;
+                    suffixValue_[static_cast<size_t>(k)] = sv;
+                    suffixArg_[static_cast<size_t>(k)] = sa;
+                }
+                inBlock_ = 0;
+            }
+        }
+        if (to < 0) return -1;
+        const int64_t from = to - width_ + 1;
+        const int64_t blockStart = next_ - (inBlock_ == 0 ? width_ : inBlock_);
+        if (from <= 0 && blockStart == 0) return prefixArg_;
+        if (from >= blockStart) return prefixArg_;
+        const size_t f = static_cast<size_t>(from);
+        return suffixValue_[f] <= prefixValue_ ? suffixArg_[f] : prefixArg_;
+    }
+
+private:
+    const int32_t* values_ = nullptr;
+    int64_t width_ = 1, next_ = 0, inBlock_ = 0;
+    int32_t prefixValue_ = 0;
+    int64_t prefixArg_ = 0;
+    std::vector<int32_t> suffixValue_;
+    std::vector<int64_t> suffixArg_;
+};
+
 /// The walks of the unknown-count pulse programme, given the local matches q: a pulse that can
 /// only be first begins a chain (r = q, predecessor -1); one that may also be first extends only
 /// a chain with a negative total in its window, else it begins one (predecessor -2); one that

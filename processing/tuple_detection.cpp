@@ -63,9 +63,7 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
         work.B[lambda].assign(positions, unset);
         work.match[lambda].assign(positions, LocalMatch{unset, 0, 0, static_cast<int16_t>(view.n - 1)});
     }
-    // The members' matches over every walked position, computed once per layer. (The walks
-    // of First − Later, First ∩ Later and Later − First may reach positions that First ∪ Later
-    // lost to its capacity; the local score is taken there too.)
+    // The members' matches over every walked position, computed once per layer.
     int32_t lo = view.N, hi = -1;
     for (const std::vector<int32_t>* walk : {&walks.firstOnly, &walks.both, &walks.laterOnly})
         if (!walk->empty()) {
@@ -87,23 +85,30 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
         window.messageBox(text + "\n ", " About TuplesDetection ", MessageIcon::None);
     }
 
-    auto window_best = [&](int previous, int32_t l, int32_t start, int32_t& from) {
-        int32_t best = start;
+    // Each layer's best predecessor in [l - Tmax, l - Tmin] (first smallest G below the start),
+    // from one sliding minimum per layer: the walks write G only at l, behind every window.
+    std::vector<SlidingMinimum> windows(static_cast<size_t>(L));
+    auto startPass = [&] {
+        for (int lambda = 0; lambda < L; ++lambda) windows[lambda].reset(work.G[lambda].data());
+    };
+    auto slideTo = [&](int32_t l) {
+        for (int lambda = 0; lambda < L; ++lambda) windows[lambda].advance(int64_t{l} - Tmax, int64_t{l} - Tmin);
+    };
+    auto window_best = [&](int previous, int32_t start, int32_t& from) {
+        const SlidingMinimum& w = windows[previous];
         from = -2;
-        const std::vector<int32_t>& Gp = work.G[previous];
-        for (int32_t p = std::max(l - Tmax, 0); p <= l - Tmin; ++p)
-            if (Gp[p] < best) {
-                best = Gp[p];
-                from = p;
-            }
-        return best;
+        if (w.empty() || work.G[previous][static_cast<size_t>(w.front())] >= start) return start;
+        from = static_cast<int32_t>(w.front());
+        return work.G[previous][static_cast<size_t>(from)];
     };
 
+    startPass();
     for (const int32_t l : walks.both) {
+        slideTo(l);
         for (int lambda = 0; lambda < L; ++lambda) {
             const int previous = lambda == 0 ? L - 1 : lambda - 1;
             int32_t from;
-            const int32_t best = window_best(previous, l, 0, from);
+            const int32_t best = window_best(previous, 0, from);
             if (best < 0) {
                 work.G[lambda][l] = wrapAdd(best, score(lambda, l).score);
                 work.B[lambda][l] = from;
@@ -128,11 +133,13 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
         window.messageBox(text, " About TuplesDetection ", MessageIcon::None);
     }
 
+    startPass();
     for (const int32_t l : walks.laterOnly) {
+        slideTo(l);
         for (int lambda = 0; lambda < L; ++lambda) {
             const int previous = lambda == 0 ? L - 1 : lambda - 1;
             int32_t from;
-            const int32_t best = window_best(previous, l, unset, from);
+            const int32_t best = window_best(previous, unset, from);
             work.G[lambda][l] = wrapAdd(best, score(lambda, l).score);
             work.B[lambda][l] = from;
         }

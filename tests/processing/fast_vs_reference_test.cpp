@@ -371,7 +371,6 @@ protected:
         return {now.backTrackWithoutBound - then.backTrackWithoutBound,
                 now.endWithoutBound - then.endWithoutBound,
                 now.chainRejected - then.chainRejected,
-                now.endNeverWalked - then.endNeverWalked,
                 now.noRecognition - then.noRecognition,
                 now.tupleLongerThanKmax - then.tupleLongerThanKmax,
                 now.penaltyUsed - then.penaltyUsed,
@@ -431,6 +430,15 @@ protected:
         if (h && sink.messages.empty()) {
             addNoise(sink, h, sigma, noiseCell);
             text << " K=" << h->wImpulseQuantity;
+            // Now and then a flat or periodic series: many positions then have equal local
+            // scores and equal totals, so every window minimum and every end is a tie that only
+            // the first-minimum rule settles.
+            if (chance(rng, 8)) {
+                const int period = uniform(rng, 1, 3), level = uniform(rng, -2, 2);
+                for (int32_t i = 0; i < h->dwSeriesSize; ++i)
+                    h->lpNoisyData[i] = static_cast<int16_t>(i % period == 0 ? level : 0);
+                text << " flat(period=" << period << ",level=" << level << ")";
+            }
         }
         if (!sink.messages.empty()) b.series.reset();
         b.text = text.str();
@@ -742,8 +750,7 @@ TEST_F(FastVsReference, RecognizePulsesUnfixedAgreesWithReference) {
                    return reference ? referenceRecognizePulsesUnfixed(a...) : recognizePulsesUnfixed(a...);
                });
     const ReferenceBranchCounts b = branches();
-    expectReached({{"totalWrapped", b.totalWrapped}, {"endNeverWalked", b.endNeverWalked},
-                   {"noRecognition", b.noRecognition}});
+    expectReached({{"totalWrapped", b.totalWrapped}, {"noRecognition", b.noRecognition}});
 }
 
 TEST_F(FastVsReference, RecognizePulsesFixedAgreesWithReference) {

@@ -4,7 +4,6 @@
 #include <map>
 #include <vector>
 
-#include "processing/interval_set.h"
 
 ReferenceBranchCounts referenceBranchCounts;
 
@@ -59,44 +58,49 @@ int32_t cutScore(const int16_t* x, const int16_t* y, int32_t l, int s, int t) {
     return sum;
 }
 
-// Visits every position of every interval, intervals in order, positions ascending.
+// Visits the positions of a walk in ascending order.
 template <class Visit>
-void walk(const IntervalSet* set, Visit visit) {
-    if (!set) return;
-    for (int i = 0; i < set->wCount; ++i)
-        for (int32_t p = set->lpStarts[i]; p <= static_cast<int32_t>(set->lpEnds[i]); ++p) visit(p);
+void walk(const std::vector<int32_t>& positions, Visit visit) {
+    for (const int32_t p : positions) visit(p);
 }
 
-// First, Later, Last and the four sets derived from them.
+// First, Later, Last and the four sets derived from them, as ascending position lists. Each set
+// is built from a count per position of the ranges [lo(i,k), hi(i,k)] that cover it, so that no
+// range is ever lost, however many disjoint ranges narrow gap windows give.
 struct DerivedSets {
-    PositionSets base;
-    IntervalSet* firstOrLater = nullptr;
-    IntervalSet* firstOnly = nullptr;
-    IntervalSet* firstAndLater = nullptr;
-    IntervalSet* laterOnly = nullptr;
-
-    DerivedSets() = default;
-    DerivedSets(const DerivedSets&) = delete;
-    DerivedSets& operator=(const DerivedSets&) = delete;
-    ~DerivedSets() {
-        freeIntervalSet(firstOrLater);
-        freeIntervalSet(firstOnly);
-        freeIntervalSet(firstAndLater);
-        freeIntervalSet(laterOnly);
-    }
+    std::vector<int32_t> firstOrLater, firstOnly, firstAndLater, laterOnly, last;
 };
 
 void buildSets(const SeriesHeader& series, uint16_t Tmin, uint16_t Tmax, DerivedSets& sets) {
-    makePositionSets(series.dwSeriesSize, series.wImpulseSize, Tmin, Tmax, series.wMinPulses,
-                     series.wMaxPulses, sets.base);
-    sets.firstOrLater = copyIntervalSet(nullptr, sets.base.First);
-    addIntervalSet(sets.firstOrLater, sets.base.Later);
-    sets.firstOnly = copyIntervalSet(nullptr, sets.base.First);
-    removeIntervalSet(sets.firstOnly, sets.base.Later);
-    sets.firstAndLater = copyIntervalSet(nullptr, sets.base.First);
-    intersectIntervalSet(sets.firstAndLater, sets.base.Later);
-    sets.laterOnly = copyIntervalSet(nullptr, sets.base.Later);
-    removeIntervalSet(sets.laterOnly, sets.base.First);
+    const int64_t N = series.dwSeriesSize, n = series.wImpulseSize;
+    const int64_t Kmin = series.wMinPulses, Kmax = series.wMaxPulses;
+    std::vector<int64_t> first(static_cast<size_t>(N) + 1, 0), later(first), last(first);
+    sets = {};
+    auto cover = [&](std::vector<int64_t>& count, int64_t i, int64_t k) {
+        const int64_t lo = i == 0 ? std::max<int64_t>(N - int64_t{Tmax} * k, 0)
+                                  : std::max<int64_t>(N - int64_t{Tmax} * (k - i), int64_t{Tmin} * i);
+        const int64_t hi = std::min<int64_t>(int64_t{Tmax} * (i + 1) - n, N - n - int64_t{Tmin} * (k - 1 - i));
+        if (hi < lo) return;
+        count[static_cast<size_t>(lo)] += 1;  // a difference array: summed below
+        count[static_cast<size_t>(hi) + 1] -= 1;
+    };
+    if (Kmin < 1 || Kmin > Kmax) return;
+    for (int64_t k = Kmin; k <= Kmax; ++k) {
+        cover(first, 0, k);
+        for (int64_t i = 1; i < k; ++i) cover(later, i, k);
+        cover(last, k - 1, k);
+    }
+    int64_t inFirst = 0, inLater = 0, inLast = 0;
+    for (int32_t p = 0; p < N; ++p) {
+        inFirst += first[static_cast<size_t>(p)];
+        inLater += later[static_cast<size_t>(p)];
+        inLast += last[static_cast<size_t>(p)];
+        if (inFirst > 0 || inLater > 0) sets.firstOrLater.push_back(p);
+        if (inFirst > 0 && inLater == 0) sets.firstOnly.push_back(p);
+        if (inFirst > 0 && inLater > 0) sets.firstAndLater.push_back(p);
+        if (inFirst == 0 && inLater > 0) sets.laterOnly.push_back(p);
+        if (inLast > 0) sets.last.push_back(p);
+    }
 }
 
 // The local match of a fixed candidate list at every position, each computed on first use.
@@ -230,7 +234,7 @@ void runUnknownCount(const DerivedSets& sets, MatchTable& match, const SeriesHea
 }
 
 // The position of Last with the strictly smallest r, starting from `start`; -1 when none.
-int32_t pickEnd(const IntervalSet* last, const std::vector<int32_t>& r, int32_t start, int32_t& value) {
+int32_t pickEnd(const std::vector<int32_t>& last, const std::vector<int32_t>& r, int32_t start, int32_t& value) {
     value = start;
     int32_t end = -1;
     walk(last, [&](int32_t l) {
@@ -245,9 +249,6 @@ int32_t pickEnd(const IntervalSet* last, const std::vector<int32_t>& r, int32_t 
 std::vector<ChainPulse> followBack(const UnknownCountTables& t, int32_t end) {
     std::vector<ChainPulse> pulses;
     const auto N = static_cast<int32_t>(t.b.size());
-    // A position of Last that First ∪ Later lost to the sets' capacity was never walked: it
-    // keeps its initial predecessor (99999999), which ends the chain there.
-    if (t.b[end] == kUnset8) ++referenceBranchCounts.endNeverWalked;
     for (int32_t p = end; p >= 0 && p < N; p = t.b[p]) {
         const LocalMatch& k = t.kept[p];
         pulses.push_back(makePulse(p, k.etalon, k.cutStart, k.cutEnd));
@@ -420,7 +421,7 @@ Chain runTupleUnknownCount(const DerivedSets& sets, SingleTables& tables, const 
     int32_t best = unset;
     int32_t endPosition = -1;
     int endLayer = 0;
-    walk(sets.base.Last, [&](int32_t l) {
+    walk(sets.last, [&](int32_t l) {
         for (int layer = 0; layer < L; ++layer) {
             if (G[layer][l] < best) {
                 best = G[layer][l];
@@ -511,7 +512,7 @@ int referenceDetectPulsesUnfixed(MessageSink&, const Alphabet& alphabet,
     runUnknownCount(sets, match, series, Tmin, Tmax, t);
 
     int32_t total = 0;
-    const int32_t end = pickEnd(sets.base.Last, t.r, kUnset8, total);
+    const int32_t end = pickEnd(sets.last, t.r, kUnset8, total);
     Chain chain;
     if (end >= 0 && total < kAccept7) {
         chain.distance = total;
@@ -561,14 +562,14 @@ int16_t referenceRecognizePulsesUnfixed(MessageSink&, const Alphabet& alphabet,
         runUnknownCount(sets, match, series, Tmin, Tmax, t);
 
         int32_t smallest = 0;
-        pickEnd(sets.base.Last, t.r, kUnset8, smallest);
+        pickEnd(sets.last, t.r, kUnset8, smallest);
         if (smallest < bestSoFar) {
             bestSoFar = smallest;
             recognised = static_cast<int16_t>(v);
         }
 
         Chain chain;
-        const int32_t end = pickEnd(sets.base.Last, t.r, kFar9, chain.distance);
+        const int32_t end = pickEnd(sets.last, t.r, kFar9, chain.distance);
         if (end >= 0) chain.pulses = followBack(t, end);
         for (ChainPulse& pulse : chain.pulses) pulse.etalon = static_cast<int16_t>(v);
         insertChain(*chains, chain.distance, chain.pulses);

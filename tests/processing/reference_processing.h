@@ -16,10 +16,6 @@
 //   found lists are left as they were.
 // - recognizeTuplesFixed with nothing below 9999999: returns 0, wResultCode 0, wFoundPulses = K,
 //   the found lists and the groups are left as they were.
-// - A chain followed back from a position of Last that no walk reached (its interval did not fit
-//   First or Later) stops there: that position still holds the initial predecessor 99999999,
-//   which names no position. Only recognizePulsesUnfixed, whose end search starts from 999999999,
-//   can end a chain at such a position.
 // - The diagnostic reports are not produced; *debugRepeat is still cleared at the end.
 //
 // The references expect valid input (a non-empty list of built etalons, a chains header with rows
@@ -40,7 +36,6 @@ struct ReferenceBranchCounts {
     long backTrackWithoutBound = 0;   ///< a back-tracking window had nothing below its bound
     long endWithoutBound = 0;         ///< the last pulse had nothing below the end search's bound
     long chainRejected = 0;           ///< an unknown-count chain was not accepted (0 pulses result)
-    long endNeverWalked = 0;          ///< a chain ended at a position of Last no walk reached
     long noRecognition = 0;           ///< a recognition routine recognised nothing
     long tupleLongerThanKmax = 0;     ///< an unknown-count tuple run with m > wMaxPulses
     long penaltyUsed = 0;             ///< a known-count predecessor search kept its starting bound

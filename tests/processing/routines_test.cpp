@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <random>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "model/random.h"
 #include "processing/dispatch.h"
 #include "processing/local_match.h"
+#include "processing/routine_common.h"
 
 namespace {
 std::vector<std::pair<int, int>> groups(int pulses, int m, int s) {
@@ -355,6 +360,110 @@ TEST_F(RoutinesTest, BlockMatchesEqualSingleMatches) {
                     ASSERT_EQ(block[l - 300].cutEnd, one.cutEnd);
                 }
             }
+        }
+    }
+}
+
+// Narrow gap windows give more disjoint ranges of positions than a chain has pulses; every
+// range must take part, so that every routine recovers every noiseless series of whole pulses
+// exactly: the found pulses are the true ones and each chain totals minus the series energy.
+TEST_F(RoutinesTest, NarrowGapWindowsRecoverNoiselessSeriesExactly) {
+    const std::vector<int32_t> tuple{11, 14, 17};
+    const std::vector<int32_t> otherTuple{2, 4};
+    const std::vector<std::span<const int32_t>> tuples{otherTuple, tuple};
+    const std::vector<uint16_t> few{3, 14, 7};
+    int series_checked = 0;
+    for (const uint32_t N : {200u, 451u, 1200u}) {
+        for (const uint16_t Tmin : {20, 33, 50, 77}) {
+            for (uint16_t width = 0; width <= 5; ++width) {
+                const uint16_t Tmax = static_cast<uint16_t>(Tmin + width);
+                const PulseBounds bounds = seriesPulseBounds(20, Tmin, Tmax, N);
+                if (bounds.wMinPulses > bounds.wMaxPulses) continue;
+                for (const int K : {int{bounds.wMinPulses}, (bounds.wMinPulses + bounds.wMaxPulses) / 2,
+                                    int{bounds.wMaxPulses}}) {
+                    for (const bool oneEtalon : {true, false}) {
+                        SCOPED_TRACE("N=" + std::to_string(N) + " Tmin=" + std::to_string(Tmin) +
+                                     " Tmax=" + std::to_string(Tmax) + " K=" + std::to_string(K) +
+                                     (oneEtalon ? " etalon 14" : " tuple 11,14,17"));
+                        sequence.assign(200, 14);
+                        if (!oneEtalon)
+                            for (size_t i = 0; i < sequence.size(); ++i)
+                                sequence[i] = static_cast<uint16_t>(tuple[i % tuple.size()]);
+                        series = getCutOffSeries(sink, 20, alphabet, 20, Tmin, Tmax, N, static_cast<uint16_t>(K),
+                                                 sequence, 128, 100, series);
+                        ASSERT_NE(series, nullptr);
+                        ASSERT_EQ(series->wImpulseQuantity, K);
+                        chains = getChainsHeader(sink, 10, series->wAllocatedPulses, chains);
+                        ASSERT_NE(chains, nullptr);
+                        int32_t energy = 0;
+                        for (uint32_t i = 0; i < N; ++i)
+                            energy += series->lpNoisyData[i] * series->lpNoisyData[i];
+                        auto expectExact = [&](const char* routine) {
+                            SCOPED_TRACE(routine);
+                            expectFoundIsTrueLayout();
+                            EXPECT_EQ(chains->distance[0], -energy);
+                            series->wFoundPulses = 0;
+                        };
+                        if (oneEtalon) {
+                            ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, Tmin, Tmax, 100, chains, *series), 1);
+                            expectExact("detectPulsesUnfixed");
+                            ASSERT_EQ(detectPulsesFixed(sink, alphabet, all, Tmin, Tmax, 100, chains, *series), 1);
+                            expectExact("detectPulsesFixed");
+                            EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, few, Tmin, Tmax, 100, chains, *series), 14);
+                            expectExact("recognizePulsesUnfixed");
+                            EXPECT_EQ(recognizePulsesFixed(sink, alphabet, few, Tmin, Tmax, 100, chains, *series), 14);
+                            expectExact("recognizePulsesFixed");
+                        } else {
+                            ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, Tmin, Tmax, 100, chains, *series,
+                                                          nullptr),
+                                      1);
+                            expectExact("detectTuplesUnfixed");
+                            ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 1, Tmin, Tmax, 100, chains, *series), 1);
+                            expectExact("detectTuplesFixed");
+                            EXPECT_EQ(recognizeTuplesUnfixed(sink, alphabet, tuples, 1, Tmin, Tmax, 100, chains,
+                                                             *series, nullptr),
+                                      2);
+                            expectExact("recognizeTuplesUnfixed");
+                            EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, tuples, 1, Tmin, Tmax, 100, chains, *series), 2);
+                            expectExact("recognizeTuplesFixed");
+                        }
+                        EXPECT_TRUE(sink.messages.empty()) << sink.messages.front().text;
+                        sink.messages.clear();
+                        ++series_checked;
+                        if (HasFailure()) return;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(series_checked, 200);
+}
+
+// The window minima behind every dynamic programme: for random rows full of ties, both the
+// monotone queue and the block minimum give, for every window, the first position of its
+// smallest value, as a scan of the window does.
+TEST(WindowMinimumTest, FirstSmallestOfEveryWindow) {
+    std::mt19937 rng(9031);
+    for (int round = 0; round < 300; ++round) {
+        const int size = std::uniform_int_distribution<int>(1, 400)(rng);
+        const int width = std::uniform_int_distribution<int>(1, 60)(rng);
+        const int spread = std::uniform_int_distribution<int>(1, 6)(rng);  // few values: many ties
+        std::vector<int32_t> values(static_cast<size_t>(size));
+        for (auto& v : values) v = std::uniform_int_distribution<int>(-spread, spread)(rng);
+        if (round % 10 == 0) values.assign(values.size(), INT32_MAX);  // all equal, at the top
+        processing_detail::FixedWindowMinimum block;
+        processing_detail::SlidingMinimum queue;
+        block.reset(values.data(), width, size);
+        queue.reset(values.data());
+        // Windows skip positions now and then, as the walks do.
+        for (int to = -3; to < size; to += std::uniform_int_distribution<int>(1, 3)(rng)) {
+            const int from = std::max(to - width + 1, 0);
+            int expected = -1;
+            for (int m = from; m <= to; ++m)
+                if (expected < 0 || values[static_cast<size_t>(m)] < values[static_cast<size_t>(expected)]) expected = m;
+            ASSERT_EQ(block.minimumUpTo(to), expected) << "round " << round << " to " << to;
+            queue.advance(to - width + 1, to);
+            ASSERT_EQ(queue.empty() ? -1 : queue.front(), expected) << "round " << round << " to " << to;
         }
     }
 }
