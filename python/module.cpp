@@ -86,7 +86,9 @@ std::vector<Shape> shapesFrom(const py::handle& object) {
         }
     } else {
         py::array array = py::array::ensure(object);
-        if (!array) throw py::type_error("etalons must be a dict name -> 1-D array or a 2-D array");
+        const char kind = array ? array.dtype().kind() : 'O';
+        if (!array || (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b'))
+            throw py::type_error("etalons must be a dict name -> 1-D array or a 2-D array of numbers");
         if (array.ndim() != 2)
             throw py::value_error("etalons as an array must be 2-D (one shape a row), not " +
                                   std::to_string(array.ndim()) + "-D");

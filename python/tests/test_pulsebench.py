@@ -158,7 +158,7 @@ def test_threads_keep_their_own_streams():
 
 # ---- long calls -----------------------------------------------------------------------------
 
-LONG_GRID = {"type": 1, "length": 600, "pulses": (6, 12, 1), "noise": (0, 40, 5), "repeats": 20, "threads": 1}
+LONG_GRID = {"type": 1, "length": 600, "pulses": (6, 8, 1), "noise": (0, 10, 5), "repeats": 10, "threads": 1}
 
 
 def test_simulate_releases_the_gil():
@@ -188,7 +188,7 @@ def test_ctrl_c_stops_simulate_within_a_second():
         os.kill(os.getpid(), signal.SIGINT)
 
     interrupt.sent = None
-    grid = dict(LONG_GRID, repeats=200, noise=(0, 400, 5))
+    grid = dict(LONG_GRID, pulses=(6, 12, 1), noise=(0, 400, 5), repeats=20)
     thread = threading.Thread(target=interrupt)
     thread.start()
     with pytest.raises(KeyboardInterrupt):
