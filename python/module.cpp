@@ -297,9 +297,11 @@ public:
     // Returns the command's exit code; the command writes its output itself. Every command builds
     // the alphabet from the start-up state, so the alphabet cell is kept at its start value (the
     // object's alphabet never changes); the other cells carry over to the next call. A refused or
-    // stopped command leaves the object's cells as they were.
+    // stopped command, or one run with `keepCells`, leaves the object's cells as they were. The
+    // cells are read and written under the lock only, so one object may be used from several
+    // threads.
     template <class Command>
-    int run(Command&& command) {
+    int run(Command&& command, bool keepCells = false) {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(engineLock);
         const SeedCells outer = seedCells;
@@ -311,21 +313,12 @@ public:
             seedCells = outer;
             throw;
         }
-        if (code == 0) {
+        if (code == 0 && !keepCells) {
             const int16_t alphabetSeed = cells_.alphabetSeed;
             cells_ = seedCells;
             cells_.alphabetSeed = alphabetSeed;
         }
         seedCells = outer;
-        return code;
-    }
-
-    // As run, with the object's cells left as they were.
-    template <class Command>
-    int peek(Command&& command) {
-        const SeedCells kept = cells_;
-        const int code = run(std::forward<Command>(command));
-        cells_ = kept;
         return code;
     }
 
@@ -427,7 +420,7 @@ PYBIND11_MODULE(_core, m) {
              [](Workbench& self) {
                  std::ostringstream out;
                  CollectingSink sink;
-                 const int code = self.peek([&] { return runAlphabet(true, out, sink); });
+                 const int code = self.run([&] { return runAlphabet(true, out, sink); }, true);
                  if (code != 0) raiseRefusal(sink, "alphabet");
                  const json doc = parseOutput(out.str());
                  const json& etalons = doc.at("etalons");

@@ -155,6 +155,19 @@ def test_threads_keep_their_own_streams():
         t.join()
     assert all(results[n] == expected for n in range(4))
 
+    # One object shared by threads: its calls are serialised, each takes the next series.
+    shared, made = pulsebench.Workbench(), []
+
+    def take():
+        made.append(shared.series(type=2, count=6, noise=10)["noisy"].tolist())
+
+    threads = [threading.Thread(target=take) for _ in range(3)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert sorted(made) == sorted(expected)
+
 
 # ---- long calls -----------------------------------------------------------------------------
 
