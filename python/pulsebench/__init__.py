@@ -129,6 +129,10 @@ class Workbench:
         ``group_last`` arrays and ``result_code``) and ``chains`` (``quan_pulses``,
         ``seeking_pulses_quantity`` and ``rows``: a list of dicts with ``distance`` and the chain's
         pulse arrays). Raises ValueError on an unknown option value or a refusal.
+
+        The GIL is released while the routine runs. The routine itself cannot be stopped: a
+        Ctrl-C during it is raised as KeyboardInterrupt when it returns (a large known-count
+        problem is announced on standard error before it starts, as the batch tool does).
         """
         return self._core.process(task, type, length, tmin, tmax, count, saved_energy, noise, sequence, subset,
                                   subset_mode, subset_start, candidates, tuple, tuples, proceeding,
