@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -127,6 +129,12 @@ struct SimulateOptions {
     int view = 1;                     ///< 1 componentwise, 2 summary
     bool bounds = false;              ///< recognition error with its bounds
     int width = 1600, height = 1000;
+    /// When set, receives (cells done, cells in all) on the calling thread instead of the report
+    /// and the progress lines on standard error (a library caller's own display).
+    std::function<void(int done, int total)> progress;
+    /// When it becomes true the run stops after the cell in progress; the command then returns 1
+    /// without output.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 /// `simulate`: the statistical simulation from the start-up state, with its report, progress on

@@ -30,7 +30,7 @@ bool launchedByMpirun() {
 }
 
 using Clock = std::chrono::steady_clock;
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+[[maybe_unused]] double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // The job as this process sees it.
 struct Job {

@@ -170,17 +170,23 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     // The report goes beside the result: on standard error when the JSON takes standard output.
     // On standard output it is held back until the run has succeeded.
     ResultStream stream(out);
-    if (o.json)
+    if (o.progress) {
+        // A library caller shows its own progress and has no use for the report.
+    } else if (o.json)
         std::cerr << report << std::flush;
     else
         stream.write(report);
 
     Progress progress;
-    progress.start(static_cast<long>(acc->wVariousPulses) * acc->wNoiseLevels);
+    if (!o.progress) progress.start(static_cast<long>(acc->wVariousPulses) * acc->wNoiseLevels);
     const int messagesBefore = window.count;
     SimulationControl control;
     control.threads = o.threads;
-    control.progress = [&](int done, int total) { progress(done, total); };
+    if (o.progress)
+        control.progress = o.progress;
+    else
+        control.progress = [&](int done, int total) { progress(done, total); };
+    control.cancel = o.cancel;
     SimulationSettings settings{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
     const int complete =
         simulateOnRanks(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),

@@ -1,0 +1,165 @@
+"""PulseBench on numpy arrays: the readers of recordings and pulse shapes, their common integer
+scale, and the workbench's series, processing and simulation.
+
+Every number comes from the same engine as ``pulsebench-cli``: ``Workbench().series(...)``
+returns the numbers ``pulsebench-cli series --json`` prints for the same options.
+
+Bad input raises ``ValueError`` (wrong values: a 2-D or empty signal, NaN or infinity, an
+unknown option value, a refused parameter set) or ``TypeError`` (wrong kinds of objects).
+"""
+
+from typing import Callable, Dict, Mapping, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from . import _core
+
+__all__ = ["read_signal", "read_etalons", "quantise", "Workbench"]
+
+
+def read_signal(path: str, column: Union[int, str, None] = None, channel: Optional[int] = None,
+                rate: Optional[float] = None) -> Tuple[np.ndarray, float]:
+    """Read a recording from a text (.csv .tsv .txt .dat) or audio (.wav .flac .ogg .oga .aif
+    .aiff .au) file.
+
+    ``column`` chooses a column of a text file (1-based number or header name; needed when the
+    file has several), ``channel`` the 1-based channel of an audio file, ``rate`` the samples per
+    second of a text file (default 1; an audio file carries its own, and a rate given for it must
+    agree).
+
+    Returns ``(samples, rate)``: a 1-D float64 array in the file's own units (integer audio as its
+    integer sample values) and the rate. The reader keeps samples as 4-byte floats, so values
+    carry about seven significant digits (every integer up to 2**24 exactly).
+
+    Raises ValueError with the file (and line) on any refusal: a missing file, an unsupported
+    ending, a malformed number, NaN or infinity, a missing column or channel.
+    """
+    return _core.read_signal(path, column, channel, rate)
+
+
+def read_etalons(path: str) -> Dict[str, np.ndarray]:
+    """Read pulse shapes (etalons) from a ``.json`` file (``{"etalons": [{"name": ..., "samples":
+    [...]}, ...]}``, or the ``alphabet --json`` form, named "1" to "20") or a ``.csv``/``.tsv``/``.txt``
+    table with one shape per column under a line of names.
+
+    Returns a dict name -> 1-D float64 array, in the file's order (shapes may differ in length
+    here; ``quantise`` checks them as an alphabet). Raises ValueError on a refusal.
+    """
+    return _core.read_etalons(path)
+
+
+def quantise(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray]) -> dict:
+    """Put a signal and its shapes on one common integer scale, as the recordings path does before
+    matching.
+
+    ``signal`` is a 1-D array of any real or integer dtype; ``etalons`` a mapping name -> 1-D array
+    or a 2-D array with one shape a row (named "1", "2", ...). The shapes must form an alphabet:
+    1 to 20 shapes of one common length (at least the engine's shortest etalon), distinct names
+    without commas, finite, none all zero.
+
+    When every value is an integer in -32768..32767 the scale is 1 and the values are kept;
+    otherwise the scale is 32767 / M, M the largest magnitude, and values are rounded (halves away
+    from zero).
+
+    Returns a dict: ``scale`` (float), ``peak`` (the largest quantised magnitude), ``signal``
+    (int16 array) and ``etalons`` (dict name -> int16 array). Raises ValueError/TypeError on bad
+    input.
+    """
+    return _core.quantise(signal, etalons)
+
+
+class Workbench:
+    """The workbench's engine with its own generator state.
+
+    A fresh object starts where ``pulsebench-cli`` starts, so its first ``series``, ``process`` or
+    ``simulate`` call returns the numbers the batch tool prints for the same options. Each call
+    runs like one batch command (settings and alphabet from the start-up state) while the
+    object's random streams of series making (pulse count, positions, cuts, subsets) carry over
+    from call to call, so that consecutive calls give new series. The noise stream starts afresh
+    with every call, as in every batch command. A refused call (ValueError) or a stopped one
+    (KeyboardInterrupt) leaves the object's streams as they were.
+
+    The engine keeps its random streams in one process-wide record: each call swaps the object's
+    own copy in under one process-wide lock, so two objects never disturb each other, nor do
+    threads. Generation is therefore serialised: calls from several threads run one after the
+    other (with the GIL released, so other Python threads go on meanwhile).
+    """
+
+    def __init__(self) -> None:
+        """A workbench at the start-up state."""
+        self._core = _core.Workbench()
+
+    def alphabet(self) -> np.ndarray:
+        """The alphabet every call of the object works with, as a (20, L) int16 array (one etalon a
+        row): the start-up alphabet ``pulsebench-cli alphabet --json`` prints. It does not advance
+        the object's generators."""
+        return self._core.alphabet()
+
+    def series(self, type: int = 8, length: Optional[int] = None, tmin: Optional[int] = None,
+               tmax: Optional[int] = None, count: Optional[int] = None, saved_energy: Optional[int] = None,
+               noise: int = 0, sequence: Optional[Sequence[int]] = None, subset: Optional[Sequence[int]] = None,
+               subset_mode: Optional[int] = None, subset_start: Optional[int] = None) -> dict:
+        """Make one series as ``pulsebench-cli series --json`` does with the same options
+        (``--type``, ``--length``, ``--tmin``, ``--tmax``, ``--count``, ``--saved-energy``,
+        ``--noise``, ``--sequence``, ``--subset``, ``--subset-mode``, ``--subset-start``); an
+        option left at None keeps the start-up value.
+
+        Returns a dict: ``length``, ``tmin``, ``tmax``, ``impulse_size``, ``min_pulses``,
+        ``max_pulses``, ``noise_sigma`` (ints), ``pulses`` (dict of int16 arrays ``position``,
+        ``etalon``, ``cut_start``, ``cut_end``, ``position_min``, ``position_max``), ``pure`` and
+        ``noisy`` (int16 arrays). Raises ValueError on an unknown option value or a refused
+        parameter set (with the engine's message).
+        """
+        return self._core.series(type, length, tmin, tmax, count, saved_energy, noise, sequence, subset,
+                                 subset_mode, subset_start)
+
+    def process(self, task: int = 4, type: int = 8, length: Optional[int] = None, tmin: Optional[int] = None,
+                tmax: Optional[int] = None, count: Optional[int] = None, saved_energy: Optional[int] = None,
+                noise: int = 0, sequence: Optional[Sequence[int]] = None, subset: Optional[Sequence[int]] = None,
+                subset_mode: Optional[int] = None, subset_start: Optional[int] = None,
+                candidates: Optional[Sequence[int]] = None, tuple: Optional[Sequence[int]] = None,
+                tuples: Optional[Sequence[Sequence[int]]] = None, proceeding: int = 1,
+                saved_energy_process: Optional[int] = None) -> dict:
+        """Make a series as ``series`` does and run the processing routine of ``task`` (1
+        detection, 2 recognition, 4 joint, 36 tuple detection, 40 tuple recognition, 64 series
+        processing) on it, as ``pulsebench-cli process --json`` does with the same options.
+
+        Returns the series' dict (see ``series``) with ``routine`` (its name), ``answer``,
+        ``found`` (``position``, ``etalon``, ``cut_start``, ``cut_end``, ``group_first``,
+        ``group_last`` arrays and ``result_code``) and ``chains`` (``quan_pulses``,
+        ``seeking_pulses_quantity`` and ``rows``: a list of dicts with ``distance`` and the chain's
+        pulse arrays). Raises ValueError on an unknown option value or a refusal.
+
+        The GIL is released while the routine runs. The routine itself cannot be stopped: a
+        Ctrl-C during it is raised as KeyboardInterrupt when it returns (a large known-count
+        problem is announced on standard error before it starts, as the batch tool does).
+        """
+        return self._core.process(task, type, length, tmin, tmax, count, saved_energy, noise, sequence, subset,
+                                  subset_mode, subset_start, candidates, tuple, tuples, proceeding,
+                                  saved_energy_process)
+
+    def simulate(self, task: int = 4, type: int = 8, length: Optional[int] = None, tmin: Optional[int] = None,
+                 tmax: Optional[int] = None, pulses: Tuple[int, int, int] = (6, 30, 1),
+                 noise: Tuple[int, int, int] = (0, 29, 5), repeats: int = 100,
+                 saved_energy_create: Optional[int] = None, saved_energy_process: Optional[int] = None,
+                 candidates: Optional[Sequence[int]] = None, tuple: Optional[Sequence[int]] = None,
+                 tuples: Optional[Sequence[Sequence[int]]] = None, proceeding: int = 1, threads: int = 0,
+                 progress: Optional[Callable[[int, int], None]] = None) -> dict:
+        """Run the statistical simulation as ``pulsebench-cli simulate --json`` does with the same
+        options: ``pulses`` is (MIN, MAX, STEP) of ``--pulses``, ``noise`` (FIRST, STEPS,
+        INCREMENT) of ``--noise``; ``threads`` 0 uses every core.
+
+        ``progress``, when given, is called as ``progress(cells_done, cells_in_all)`` after every
+        grid cell; an exception it raises stops the run and is raised again. Ctrl-C
+        (KeyboardInterrupt) stops the run after the cell in progress. The GIL is released while
+        the grid runs.
+
+        Returns a dict: ``descriptor`` (``series_type``, ``series_type_name``, ``task_type``,
+        ``task_name``, ``making_energy``, ``processing_energy``, ``length``, ``tmin``, ``tmax``,
+        ``impulse_size``), ``pulses`` and ``noise_levels`` (int16 arrays), ``repeats``, ``errors``,
+        ``detect_errors`` and ``recogn_errors`` (int32 arrays of shape (noise levels, pulse
+        counts)), ``start_time`` and ``end_time`` (ISO 8601 UTC). Raises ValueError on an unknown
+        option value or a refused grid.
+        """
+        return self._core.simulate(task, type, length, tmin, tmax, pulses, noise, repeats, saved_energy_create,
+                                   saved_energy_process, candidates, tuple, tuples, proceeding, threads, progress)

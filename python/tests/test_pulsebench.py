@@ -1,0 +1,298 @@
+"""The `pulsebench` module against the batch tool: the same numbers for the same options, objects
+that keep their own random streams, long calls that let other threads run and stop on Ctrl-C,
+and bad input refused with exceptions."""
+
+import json
+import math
+import os
+import signal
+import subprocess
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import pulsebench
+
+CLI = os.environ.get("PULSEBENCH_CLI", "pulsebench-cli")
+
+
+def cli_json(*args):
+    out = subprocess.run([CLI, *args, "--json"], check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def assert_pulses(arrays, pulses, ranges):
+    keys = [("position", "position"), ("etalon", "etalon"), ("cut_start", "cutStart"), ("cut_end", "cutEnd")]
+    if ranges:
+        keys += [("position_min", "positionMin"), ("position_max", "positionMax")]
+    for ours, theirs in keys:
+        assert arrays[ours].tolist() == [p[theirs] for p in pulses], ours
+
+
+def assert_series(ours, theirs):
+    for ours_key, key in [("length", "length"), ("tmin", "tmin"), ("tmax", "tmax"), ("impulse_size", "impulseSize"),
+                          ("min_pulses", "minPulses"), ("max_pulses", "maxPulses"), ("noise_sigma", "noiseSigma")]:
+        assert ours[ours_key] == theirs[key], ours_key
+    assert_pulses(ours["pulses"], theirs["pulses"], True)
+    assert ours["pure"].dtype == np.int16 and ours["noisy"].dtype == np.int16
+    assert ours["pure"].tolist() == theirs["pure"]
+    assert ours["noisy"].tolist() == theirs["noisy"]
+
+
+def same_series(a, b):
+    return a["noisy"].tolist() == b["noisy"].tolist() and a["pulses"]["position"].tolist() == b["pulses"]["position"].tolist()
+
+
+# ---- the batch tool's numbers ---------------------------------------------------------------
+
+def test_alphabet_equals_cli():
+    theirs = cli_json("alphabet")["etalons"]
+    ours = pulsebench.Workbench().alphabet()
+    assert ours.dtype == np.int16 and ours.shape == (20, theirs[0]["size"])
+    assert ours.tolist() == [e["samples"] for e in theirs]
+
+
+@pytest.mark.parametrize("options,args", [
+    ({}, []),
+    ({"type": 2, "count": 7, "noise": 40}, ["--type", "2", "--count", "7", "--noise", "40"]),
+    ({"type": 4, "length": 600, "tmin": 30, "tmax": 60, "saved_energy": 80},
+     ["--type", "4", "--length", "600", "--tmin", "30", "--tmax", "60", "--saved-energy", "80"]),
+    ({"type": 32, "subset": [3, 5, 7], "subset_mode": 2, "subset_start": 2},
+     ["--type", "32", "--subset", "3,5,7", "--subset-mode", "2", "--subset-start", "2"]),
+])
+def test_series_equals_cli(options, args):
+    theirs = cli_json("series", *args)
+    assert len(theirs) == 1
+    assert_series(pulsebench.Workbench().series(**options), theirs[0])
+
+
+@pytest.mark.parametrize("options,args", [
+    ({"task": 4, "type": 1, "length": 600, "noise": 20}, ["--task", "4", "--type", "1", "--length", "600", "--noise", "20"]),
+    ({"task": 2, "type": 2, "length": 600, "count": 6}, ["--task", "2", "--type", "2", "--length", "600", "--count", "6"]),
+])
+def test_process_equals_cli(options, args):
+    theirs = cli_json("process", *args)[0]
+    ours = pulsebench.Workbench().process(**options)
+    assert_series(ours, theirs)
+    assert ours["routine"] == theirs["routine"] and ours["answer"] == theirs["answer"]
+    assert_pulses(ours["found"], theirs["found"]["pulses"], False)
+    assert ours["found"]["result_code"] == theirs["found"]["resultCode"]
+    assert ours["found"]["group_first"].tolist() == [g["first"] for g in theirs["found"]["groups"]]
+    chains = theirs["chains"]
+    assert ours["chains"]["quan_pulses"] == chains["quanPulses"]
+    assert ours["chains"]["seeking_pulses_quantity"] == chains["seekingPulsesQuantity"]
+    assert [r["distance"] for r in ours["chains"]["rows"]] == [r["distance"] for r in chains["rows"]]
+    for row, theirs_row in zip(ours["chains"]["rows"], chains["rows"]):
+        assert_pulses(row, theirs_row["pulses"], False)
+
+
+SMALL_GRID = {"type": 1, "length": 600, "pulses": (6, 8, 1), "noise": (0, 3, 20), "repeats": 3, "threads": 2}
+SMALL_GRID_ARGS = ["--type", "1", "--length", "600", "--pulses", "6:8:1", "--noise", "0:3:20", "--repeats", "3",
+                   "--threads", "2"]
+
+
+def test_simulate_equals_cli_and_reports_progress():
+    theirs = cli_json("simulate", *SMALL_GRID_ARGS)
+    calls = []
+    ours = pulsebench.Workbench().simulate(**SMALL_GRID, progress=lambda done, total: calls.append((done, total)))
+    d, t = ours["descriptor"], theirs["descriptor"]
+    assert (d["series_type"], d["series_type_name"], d["task_type"], d["task_name"], d["making_energy"],
+            d["processing_energy"], d["length"], d["tmin"], d["tmax"], d["impulse_size"]) == \
+        (t["seriesType"], t["seriesTypeName"], t["taskType"], t["taskName"], t["makingEnergy"],
+         t["processingEnergy"], t["length"], t["tmin"], t["tmax"], t["impulseSize"])
+    assert ours["pulses"].tolist() == theirs["pulses"]
+    assert ours["noise_levels"].tolist() == theirs["noiseLevels"]
+    assert ours["repeats"] == theirs["repeats"]
+    for key, theirs_key in [("errors", "errors"), ("detect_errors", "detectErrors"), ("recogn_errors", "recognErrors")]:
+        assert ours[key].shape == (3, 3)
+        assert ours[key].tolist() == theirs[theirs_key], key
+    assert calls[-1] == (9, 9) and [c[0] for c in calls] == sorted(c[0] for c in calls)
+
+
+def test_progress_callback_exception_stops_the_run():
+    def fail(done, total):
+        raise RuntimeError("stop here")
+    with pytest.raises(RuntimeError, match="stop here"):
+        pulsebench.Workbench().simulate(**SMALL_GRID, progress=fail)
+
+
+# ---- generator state ------------------------------------------------------------------------
+
+def test_workbenches_keep_their_own_streams():
+    reference = pulsebench.Workbench()
+    first, second = reference.series(noise=30), reference.series(noise=30)
+    assert not same_series(first, second)  # the streams carry over from call to call
+
+    a, b = pulsebench.Workbench(), pulsebench.Workbench()
+    a1 = a.series(noise=30)
+    b1 = b.series(noise=30)
+    alphabet_before = a.alphabet()
+    a2 = a.series(noise=30)
+    b2 = b.series(noise=30)
+    for one, two in [(a1, b1), (a2, b2)]:
+        assert same_series(one, two)
+    assert same_series(a1, first) and same_series(a2, second)
+    assert np.array_equal(alphabet_before, pulsebench.Workbench().alphabet())
+
+
+def test_threads_keep_their_own_streams():
+    expected = []
+    bench = pulsebench.Workbench()
+    for _ in range(3):
+        expected.append(bench.series(type=2, count=6, noise=10)["noisy"].tolist())
+    results = {}
+
+    def work(name):
+        w = pulsebench.Workbench()
+        results[name] = [w.series(type=2, count=6, noise=10)["noisy"].tolist() for _ in range(3)]
+
+    threads = [threading.Thread(target=work, args=(n,)) for n in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert all(results[n] == expected for n in range(4))
+
+    # One object shared by threads: its calls are serialised, each takes the next series.
+    shared, made = pulsebench.Workbench(), []
+
+    def take():
+        made.append(shared.series(type=2, count=6, noise=10)["noisy"].tolist())
+
+    threads = [threading.Thread(target=take) for _ in range(3)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert sorted(made) == sorted(expected)
+
+
+# ---- long calls -----------------------------------------------------------------------------
+
+LONG_GRID = {"type": 1, "length": 600, "pulses": (6, 8, 1), "noise": (0, 10, 5), "repeats": 10, "threads": 1}
+
+
+def test_simulate_releases_the_gil():
+    finished = threading.Event()
+
+    def run():
+        pulsebench.Workbench().simulate(**LONG_GRID)
+        finished.set()
+
+    thread = threading.Thread(target=run)
+    start = time.monotonic()
+    thread.start()
+    spins = 0
+    while not finished.is_set():
+        spins += 1
+    thread.join()
+    elapsed = time.monotonic() - start
+    assert elapsed > 0.05
+    # With the GIL held for the whole run this thread would only spin after it.
+    assert spins > 1000
+
+
+def test_ctrl_c_stops_simulate_within_a_second():
+    def interrupt():
+        time.sleep(0.3)
+        interrupt.sent = time.monotonic()
+        os.kill(os.getpid(), signal.SIGINT)
+
+    interrupt.sent = None
+    grid = dict(LONG_GRID, pulses=(6, 12, 1), noise=(0, 400, 5), repeats=20)
+    thread = threading.Thread(target=interrupt)
+    thread.start()
+    with pytest.raises(KeyboardInterrupt):
+        pulsebench.Workbench().simulate(**grid)
+    stopped = time.monotonic()
+    thread.join()
+    assert interrupt.sent is not None and stopped - interrupt.sent < 1.0
+
+
+# ---- readers and quantisation ---------------------------------------------------------------
+
+def test_read_signal_and_etalons(tmp_path):
+    (tmp_path / "signal.csv").write_text("time,ecg\n0,1.5\n1,-2\n2,3\n")
+    samples, rate = pulsebench.read_signal(str(tmp_path / "signal.csv"), column="ecg", rate=250.0)
+    assert samples.dtype == np.float64 and samples.tolist() == [1.5, -2.0, 3.0] and rate == 250.0
+    samples, _ = pulsebench.read_signal(str(tmp_path / "signal.csv"), column=1)
+    assert samples.tolist() == [0.0, 1.0, 2.0]
+    (tmp_path / "shapes.csv").write_text("up,down\n1,-1\n2,-2\n3,-3\n")
+    shapes = pulsebench.read_etalons(str(tmp_path / "shapes.csv"))
+    assert list(shapes) == ["up", "down"] and shapes["down"].tolist() == [-1.0, -2.0, -3.0]
+
+
+def test_quantise_common_scale():
+    shape = np.array([0, 3, 5, 3, 0, -2, 0, 1], dtype=np.int32)
+    exact = pulsebench.quantise(np.array([0, 5, -7, 9], dtype=np.int16), {"a": shape})
+    assert exact["scale"] == 1.0 and exact["signal"].tolist() == [0, 5, -7, 9] and exact["peak"] == 9
+    scaled = pulsebench.quantise(np.array([0.0, 0.5, -1.0]), np.array([shape * 0.1]))
+    assert scaled["scale"] == pytest.approx(32767.0)
+    assert scaled["signal"].tolist() == [0, 16384, -32767] and list(scaled["etalons"]) == ["1"]
+
+
+# ---- bad input ------------------------------------------------------------------------------
+
+SHAPE = {"a": np.array([0, 3, 5, 3, 0, -2, 0, 1], dtype=float)}
+
+
+@pytest.mark.parametrize("signal_value,error,message", [
+    (np.zeros((2, 4)), ValueError, "1-D"),
+    (np.array([]), ValueError, "empty"),
+    (np.array([1.0, math.nan]), ValueError, "NaN"),
+    (np.array([1.0, -math.inf]), ValueError, "infinity"),
+    (np.array(["a", "b"]), TypeError, "dtype"),
+    (np.array([1 + 2j]), TypeError, "dtype"),
+])
+def test_bad_signals(signal_value, error, message):
+    with pytest.raises(error, match=message):
+        pulsebench.quantise(signal_value, SHAPE)
+
+
+def test_bad_etalons():
+    with pytest.raises(ValueError):
+        pulsebench.quantise(np.ones(10), {"a": np.ones(8), "b": np.ones(9)})  # unequal lengths
+    with pytest.raises(ValueError):
+        pulsebench.quantise(np.ones(10), np.ones(8))  # 1-D, not one shape a row
+    with pytest.raises(ValueError):
+        pulsebench.quantise(np.ones(10), {"a": np.zeros(8)})  # all zero
+    with pytest.raises(TypeError):
+        pulsebench.quantise(np.ones(10), {1: np.ones(8)})
+    with pytest.raises(TypeError):
+        pulsebench.quantise(np.ones(10), "shapes")
+
+
+def test_bad_options():
+    bench = pulsebench.Workbench()
+    with pytest.raises(ValueError, match="type must be one of"):
+        bench.series(type=3)
+    with pytest.raises(ValueError, match="task must be one of"):
+        bench.process(task=3)
+    with pytest.raises(ValueError, match="saved_energy"):
+        bench.series(saved_energy=101)
+    with pytest.raises(ValueError, match="subset"):
+        bench.series(subset_mode=2)
+    with pytest.raises(ValueError):
+        bench.series(tmin=90, tmax=40)  # the engine's own refusal, as a message
+    with pytest.raises(ValueError, match="grid"):
+        bench.simulate(pulses=(6, 8, 1), noise=(0, 0, 5), repeats=1)
+    with pytest.raises(TypeError):
+        bench.series(type="eight")
+    with pytest.raises(ValueError, match="repeats"):
+        bench.simulate(repeats=0)
+    # A refused call leaves the object's streams as a fresh object's.
+    assert same_series(bench.series(), pulsebench.Workbench().series())
+
+
+def test_bad_files(tmp_path):
+    with pytest.raises(ValueError, match="missing.csv"):
+        pulsebench.read_signal(str(tmp_path / "missing.csv"))
+    (tmp_path / "two.csv").write_text("a,b\n1,2\n")
+    with pytest.raises(ValueError):
+        pulsebench.read_signal(str(tmp_path / "two.csv"))  # several columns, none chosen
+    with pytest.raises(TypeError):
+        pulsebench.read_signal(str(tmp_path / "two.csv"), column=1.5)
+    with pytest.raises(ValueError):
+        pulsebench.read_etalons(str(tmp_path / "shapes.xyz"))
