@@ -284,23 +284,15 @@ bool isKnownCountRoutine(Routine r) {
            r == Routine::recognizeTuplesFixed;
 }
 
-// The size of a known-count programme: one cell per position of every pulse's range, each
-// looking back over the part of the previous range its gap window reaches.
+// The size of a known-count programme: one cell per position of every pulse's range.
 struct ProgrammeSize {
     int64_t cells = 0;
-    int64_t steps = 0;
 };
 
-ProgrammeSize knownCountSize(const SeriesHeader& h, uint16_t Tmin, uint16_t Tmax) {
+ProgrammeSize knownCountSize(const SeriesHeader& h) {
     ProgrammeSize size;
-    for (int j = 0; j < h.wImpulseQuantity; ++j) {
-        const int64_t width = std::max<int64_t>(0, int64_t{h.lpPositionMax[j]} - h.lpPositionMin[j] + 1);
-        size.cells += width;
-        if (j > 0) {
-            const int64_t previous = std::max<int64_t>(0, int64_t{h.lpPositionMax[j - 1]} - h.lpPositionMin[j - 1] + 1);
-            size.steps += width * std::min<int64_t>(int64_t{Tmax} - Tmin + 1, previous);
-        }
-    }
+    for (int j = 0; j < h.wImpulseQuantity; ++j)
+        size.cells += std::max<int64_t>(0, int64_t{h.lpPositionMax[j]} - h.lpPositionMin[j] + 1);
     return size;
 }
 
@@ -414,7 +406,8 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
     int status = 0;
     ResultStream stream(out);
     JsonArrayStream array(stream);
-    constexpr int64_t largeProgrammeSteps = 200'000'000;
+    // The known-count programmes are linear in their position cells; what grows is the memory.
+    constexpr int64_t largeProgrammeCells = 50'000'000;
     bool largeAnnounced = false;
     Progress progress("series");
     for (int r = 1; r <= o.repeat && status == 0; ++r) {
@@ -423,14 +416,14 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
             break;
         }
         if (isKnownCountRoutine(routine)) {
-            // A large known-count problem (it grows with the pulse count times the position
+            // A large known-count problem (its table holds the pulse count times the position
             // ranges) says how large it is before it starts, and then how far the series went.
-            const ProgrammeSize size = knownCountSize(*s.lpSeriesHeader, s.wTmin, s.wTmax);
-            if (size.steps >= largeProgrammeSteps && !largeAnnounced) {
+            const ProgrammeSize size = knownCountSize(*s.lpSeriesHeader);
+            if (size.cells >= largeProgrammeCells && !largeAnnounced) {
                 largeAnnounced = true;
                 std::cerr << "process: a known-count problem of " << s.lpSeriesHeader->wImpulseQuantity << " pulses: "
                           << size.cells << " position cells (about " << (size.cells * 4 + (1 << 20) - 1) / (1 << 20)
-                          << " MB) and " << size.steps << " comparisons per series; it may take a while.\n";
+                          << " MB) per series; it may take a while.\n";
                 progress.start(o.repeat);
             }
         }
