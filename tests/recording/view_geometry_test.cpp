@@ -96,7 +96,9 @@ TEST(ViewState, ZoomAndScrollStayInsideTheSignalAndKeepTheAnchor) {
         ASSERT_GE(bar.value, 0);
         ASSERT_LE(bar.value, bar.maximum);
         ASSERT_EQ(bar.maximum + bar.page, std::max<int64_t>(100000, bar.page)) << step;
-        if (step % 3 == 2) ASSERT_NEAR(pixelToSample(v, 500), before, 1.0) << "a scroll bar round trip moved the view";
+        if (step % 3 == 2) {
+            ASSERT_NEAR(pixelToSample(v, 500), before, 1.0) << "a scroll bar round trip moved the view";
+        }
     }
     // Centring on a sample near the end keeps the view inside the signal.
     v = centredView(zoomedView(fitted, 10, 0), 99990);
