@@ -9,23 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/cli/cli_run.h"
+
 namespace {
-struct CliRun {
-    int status;
-    std::string out;
-};
-
-CliRun runCli(const std::string& args, const char* stderrTo = "/dev/null") {
-    const std::string command = std::string(PULSEBENCH_CLI) + " " + args + " 2>" + stderrTo;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {-1, ""};
-    std::string out;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-    return {pclose(pipe), out};
-}
-
 std::vector<std::string> keys(const nlohmann::ordered_json& object) {
     std::vector<std::string> result;
     for (const auto& item : object.items()) result.push_back(item.key());

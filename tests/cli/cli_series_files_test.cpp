@@ -15,23 +15,9 @@
 
 #include "io/recording.h"
 
+#include "tests/cli/cli_run.h"
+
 namespace {
-struct CliRun {
-    int status;
-    std::string out;
-};
-
-CliRun runCli(const std::string& args) {
-    const std::string command = std::string(PULSEBENCH_CLI) + " " + args + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {-1, ""};
-    std::string out;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-    return {pclose(pipe), out};
-}
-
 std::string contentOf(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
