@@ -9,7 +9,7 @@
 #include "app/cli_mpi.h"
 #include "app/cli_progress.h"
 #include "app/render.h"
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 #include "export/output_file.h"
 #include "core/settings.h"
 #include "core/startup_model.h"

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QStringList>
 
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
 #include "recording/recording_window.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 #include "export/snapshot.h"
 
 /// Renders the workbench's window content (its real paint handler) into an image of the given

@@ -19,7 +19,7 @@
 
 #include <algorithm>
 
-#include "core/menu.h"
+#include "workbench/menu.h"
 #include "platform/qt/image_canvas.h"
 #include "platform/qt/qt_shell.h"
 

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <random>
 
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 #include "dialogs/dialog_form.h"
 #include "platform/headless/headless_shell.h"
 #include "platform/qt/image_canvas.h"

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "core/menu.h"
-#include "core/workbench.h"
+#include "workbench/menu.h"
+#include "workbench/workbench.h"
 #include "dialogs/dialogs.h"
 #include "platform/qt/form_dialog.h"
 #include "platform/qt/image_canvas.h"

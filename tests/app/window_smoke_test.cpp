@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QMenuBar>
 
-#include "core/menu.h"
-#include "core/workbench.h"
+#include "workbench/menu.h"
+#include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
 #include "../qt_fatal_warnings.h"
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "core/menu.h"
+#include "workbench/menu.h"
 #include "gui_test_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The workbench's start-up and commands through the headless shell: state, check marks, the
 // commands each command sends, invalidations and failure messages.
 
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 
 #include <gtest/gtest.h>
 

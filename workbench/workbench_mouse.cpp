@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 #include "model/subsets.h"
 #include "panels/params_panel.h"
 #include "panels/subset_panel.h"

@@ -1,4 +1,4 @@
-#include "core/workbench.h"
+#include "workbench/workbench.h"
 
 #include <algorithm>
 #include <array>
