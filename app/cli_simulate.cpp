@@ -12,6 +12,7 @@
 #include "workbench/workbench.h"
 #include "export/output_file.h"
 #include "core/settings.h"
+#include "core/simulation_report.h"
 #include "core/startup_model.h"
 #include "model/random.h"
 #include "model/subsets.h"
@@ -43,10 +44,10 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     if (window.count) return 1;
 
     // The menu choices: series type and task, with the lost level the series type brings.
-    s.seriesType = o.type;
-    s.wTaskTypeSel = o.task;
-    s.wTaskType = effectiveTaskType(o.task, o.type);
-    const bool cutoffs = o.type == seriesFixedCutoffs || o.type == seriesUnfixedCutoffs;
+    s.seriesType = static_cast<SeriesType>(o.type);
+    s.wTaskTypeSel = static_cast<TaskType>(o.task);
+    s.wTaskType = effectiveTaskType(s.wTaskTypeSel, s.seriesType);
+    const bool cutoffs = isCutOffSeries(o.type);
     s.wSavedEnergyCreate = o.savedEnergyCreate.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
     s.wSavedEnergyProcess = o.savedEnergyProcess.value_or(s.wSavedEnergyCreate);
     if (!o.candidates.empty()) {
@@ -154,19 +155,12 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     }
     // Everything the driver would refuse, refused before the report.
     if (!checkSimulation(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                         static_cast<uint16_t>(s.seriesType), s.wTaskType, s.lpSeriesHeader)) {
+                         code(s.seriesType), code(s.wTaskType), s.lpSeriesHeader)) {
         releaseRestErrHeader(window, acc);
         return 1;
     }
 
-    char report[1024];
-    std::snprintf(report, sizeof report,
-                  "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
-                  "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
-                  "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
-                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
-                  s.dlgMaxPulses, s.wMaxPulses, steps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
-                  s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
+    const std::string report = simulationReport(s, steps);
     // The report goes beside the result: on standard error when the JSON takes standard output.
     // On standard output it is held back until the run has succeeded.
     ResultStream stream(out);
@@ -190,7 +184,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     SimulationSettings settings{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
     const int complete =
         simulateOnRanks(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                           static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
+                           code(s.seriesType), code(s.wTaskType), s.wSavedEnergyCreate,
                            s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed, settings, control);
     // A routine that refused a repeat leaves cells computed from nothing: the run failed.
     if (!complete || !acc->ifComplete || window.count != messagesBefore) {
@@ -223,8 +217,8 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
             {"errors", matrix(acc->lpErrors, V, P)},
             {"detectErrors", matrix(acc->lpDetectErrors, V, P)},
             {"recognErrors", matrix(acc->lpRecognErrors, V, P)},
-            {"startTime", isoTime(simulationStartTime)},
-            {"endTime", isoTime(simulationNowTime)}};
+            {"startTime", isoTime(acc->startTime)},
+            {"endTime", isoTime(acc->endTime)}};
         stream.write(formatJson(doc));
     }
     if (!o.csv.empty()) {
@@ -262,9 +256,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         v.handlingCase = o.graph;
         v.viewCase = o.view;
         v.boundsIncluded = o.bounds ? 1 : 0;
-        static constexpr int kinds[3][2] = {{0, 1}, {2, 3}, {4, 5}};
-        const int column = o.view == 2 ? 1 : 0;
-        v.simGraphKind = o.graph == 3 && o.bounds ? (column ? 13 : 12) : kinds[std::clamp(o.graph, 1, 3) - 1][column];
+        v.simGraphKind = simulationGraphKind(o.graph, o.view, o.bounds);
         v.lpRestErrorHeader = acc;
         v.lpSeriesHeader = s.lpSeriesHeader;
         s.lpSeriesHeader = nullptr;
