@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "core/series_use_case.h"
 #include "core/settings.h"
 #include "core/startup_model.h"
 #include "model/subsets.h"
@@ -204,21 +205,22 @@ bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSin
     prepareStartupModel(s, window);
     if (window.count) return false;
 
+    // The options become the base values the window's dialogs would set.
     s.seriesType = static_cast<SeriesType>(o.type);
     // Whole-pulse types keep all the energy, cut-off types the start-up 75 %.
     const bool cutoffs = isCutOffSeries(o.type);
-    s.wSavedEnergyCreate = o.savedEnergy.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
-    s.dwSeriesSize = o.length.value_or(s.dwSeriesSize);
+    s.wSavedEnergyCreateBase = o.savedEnergy.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
+    s.dwSeriesSizeBase = o.length.value_or(s.dwSeriesSize);
     s.wTmin = o.tmin.value_or(s.wTmin);
     s.wTmax = o.tmax.value_or(s.wTmax);
-    if (!checkSeriesParameters(window, " series ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize))
+    if (!checkSeriesParameters(window, " series ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSizeBase))
         return false;
+    s.lpEtalonSequence = o.sequence;
+    takeBaseValues(s);
 
-    PulseCountBounds bounds{};
-    pulseCountBounds(s.dwSeriesSize, s.wImpulseSize, s.wTmin, s.wTmax, bounds);
-    s.wMinPulses = bounds.minimum;
-    s.wMaxPulses = bounds.maximum;
-    s.wSeriesPulses = bounds.suggested;
+    // The count is the option's as given (the maker refuses one outside the bounds), else the
+    // middle of the bounds.
+    s.wSeriesPulses = static_cast<uint16_t>((s.wMinPulses + s.wMaxPulses) / 2);
     if (o.count) {
         if (isUnknownCountSeries(o.type)) {
             window.messageBox("--count applies to the fixed-count series types 1, 2, 16, 32 and 36; "
@@ -228,10 +230,6 @@ bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSin
         }
         s.wSeriesPulses = *o.count;
     }
-
-    std::vector<uint16_t> sequence = o.sequence;
-    if (sequence.size() < s.wMaxPulses) sequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-    s.lpEtalonSequence = sequence;
 
     if (!o.subset.empty() && o.subsetStart) {
         // A subset that starts after the last pulse would be dropped without a word.
@@ -388,6 +386,8 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
 
     Settings s;
     if (!prepareSeriesSettings(o, s, window)) return 1;
+    s.wTaskTypeSel = static_cast<TaskType>(p.task);
+    s.wTaskType = task;
     std::vector<uint16_t> candidates = p.candidates;
     if (candidates.empty()) candidates.assign(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
     std::vector<std::span<const int32_t>> tuples(p.tuples.begin(), p.tuples.end());
@@ -427,14 +427,12 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
                 progress.start(o.repeat);
             }
         }
-        const int32_t answer = runRoutine(routine, window, s.alphabet, input, chains, *s.lpSeriesHeader);
+        const int32_t answer = processCurrentSeries(s, window, input, chains).answer;
         if (largeAnnounced) progress(r, o.repeat);
         if (window.count) {
             status = 1;
             break;
         }
-        addToChainsHeader(window, code(s.seriesType), code(task), s.wSavedEnergyCreate, input.pct,
-                          chains);
         if (p.series.json) {
             array.add(processingJson(*s.lpSeriesHeader, *chains, routine, answer));
         } else {

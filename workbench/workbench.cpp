@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/series_use_case.h"
 #include "core/simulation_report.h"
 #include "core/startup_model.h"
 #include "dialogs/dialogs.h"
@@ -418,17 +419,12 @@ void Workbench::subsetSettings() {
     // Whatever the outcome, the selected subset is laid into the current series with the
     // settings now in force.
     if (s.wTaskType == TaskType::tupleRecognition) {
-        std::vector<std::span<const int32_t>> lists;
-        for (const auto& row : panel.selectedSubsetArray) lists.emplace_back(row);
-        const size_t count = std::min<size_t>(panel.wStoredSubsets, std::min(lists.size(), panel.selectedSubsetArraySize.size()));
-        addSomeSelectedSubsetToSeriesHeader(*shell_, std::span<const int32_t>(panel.selectedSubsetArraySize).first(count),
-                                            std::span<const std::span<const int32_t>>(lists).first(count),
-                                            panel.wReservedSubsets, panel.wSubsetEntries, panel.currentPatternTuple,
-                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
+        const StoredSubsetRows stored = storedSubsetRows(panel);
+        addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, panel.wReservedSubsets,
+                                            panel.wSubsetEntries, panel.currentPatternTuple, s.subsetEmployment,
+                                            s.subsetInitPosition, s.lpSeriesHeader);
     } else {
-        const size_t count = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
-        setSelectedSubset(*shell_, std::span<const int32_t>(panel.selectedSubset).first(count), s.subsetEmployment,
-                          s.subsetInitPosition, s.lpSeriesHeader);
+        setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
     }
 }
 
@@ -459,53 +455,17 @@ void Workbench::pipeline(Stage from) {
     }
 }
 
-bool Workbench::newSequence() {
-    Settings& s = settings;
-    s.wTaskType = effectiveTaskType(s.wTaskTypeSel, s.seriesType);
-    s.wSeriesPulses = s.wPulsesQuantity;
-    if (s.wTmin == 0 || s.dwSeriesSizeBase + s.wTmin < s.wImpulseSize) return false;
-    s.wMaxPulses = static_cast<uint16_t>((s.dwSeriesSizeBase - s.wImpulseSize + s.wTmin) / s.wTmin);
-    // The sequence must hold a number for every pulse the series may have.
-    if (s.lpEtalonSequence.size() < s.wMaxPulses)
-        s.lpEtalonSequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-    if (s.wRequiredCount == 0 || !s.lpRequiredList) {
-        shell_->messageBox("The list of required etalons is empty: choose at least one etalon.", " New pulses ",
-                           MessageIcon::Warning);
-        return false;
-    }
-    for (int i = 0; i < s.wMaxPulses; ++i)
-        s.lpEtalonSequence[i] = s.lpRequiredList[(libraryRandom() >> 3) % s.wRequiredCount];
-    return true;
-}
+bool Workbench::newSequence() { return drawNewSequence(settings, *shell_); }
 
 void Workbench::sameSequence() {
-    Settings& s = settings;
-    s.dwSeriesSize = s.dwSeriesSizeBase;
-    PulseCountBounds b{};
-    if (pulseCountBounds(s.dwSeriesSizeBase, s.wImpulseSize, s.wTmin, s.wTmax, b)) {
-        s.wMinPulses = b.minimum;
-        s.wMaxPulses = b.maximum;
-    }
-    s.wSeriesPulses = s.wPulsesQuantity;
-    if (s.wSeriesPulses > s.wMaxPulses || s.wSeriesPulses < s.wMinPulses)
-        s.wSeriesPulses = static_cast<uint16_t>((s.wMaxPulses + s.wMinPulses) / 2);
-    s.wNoiseLevel = s.wNoiseLevelBase;
-    s.wLostLevel = s.wLostLevelBase;
-    s.wSavedEnergyCreate = s.wSavedEnergyCreateBase;
-    s.wSavedEnergyProcess = s.wSavedEnergyProcessBase;
-    if (s.lpEtalonSequence.size() < s.wMaxPulses)
-        s.lpEtalonSequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-    if (s.wTaskType == TaskType::detection || s.wTaskType == TaskType::recognition)
-        std::fill_n(s.lpEtalonSequence.begin(), s.wMaxPulses, s.lpEtalonSequence[0]);
+    takeBaseValues(settings);
+    settings.wSeriesPulses = requestedOrMiddleCount(settings);
 }
 
 bool Workbench::makeSeries() {
     Settings& s = settings;
     s.dwSeriesSize = s.dwSeriesSizeBase;
-    if (s.wPulsesQuantity < s.wMinPulses || s.wPulsesQuantity > s.wMaxPulses)
-        s.wSeriesPulses = static_cast<uint16_t>((s.wMaxPulses + s.wMinPulses) / 2);
-    else
-        s.wSeriesPulses = s.wPulsesQuantity;
+    s.wSeriesPulses = requestedOrMiddleCount(s);
     s.wNoiseLevel = s.wNoiseLevelBase;
     makeSeriesOfCurrentType(s, *shell_);
     if (!s.lpSeriesHeader) {
@@ -518,20 +478,13 @@ bool Workbench::makeSeries() {
 bool Workbench::process() {
     Settings& s = settings;
     if (!s.lpSeriesHeader) return false;
-    const Routine routine = selectRoutine(code(s.wTaskType), code(s.seriesType));
     const std::vector<uint16_t> candidates(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
-    const size_t current = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
-    std::vector<std::span<const int32_t>> stored;
-    for (size_t t = 0; t < panel.wStoredSubsets && t < panel.selectedSubsetArray.size() &&
-                       t < panel.selectedSubsetArraySize.size();
-         ++t)
-        stored.emplace_back(panel.selectedSubsetArray[t].data(),
-                            std::min<size_t>(std::max(panel.selectedSubsetArraySize[t], 0),
-                                             panel.selectedSubsetArray[t].size()));
+    const std::span<const int32_t> current = currentSubset(panel);
+    const std::vector<std::span<const int32_t>> stored = storedSubsets(panel);
 
     ProcessingInput input;
     input.candidates = candidates;
-    input.tuple = std::span<const int32_t>(panel.selectedSubset).first(current);
+    input.tuple = current;
     input.tuples = stored;
     input.mode = s.subsetProceeding;
     input.Tmin = s.wTmin;
@@ -560,7 +513,7 @@ bool Workbench::process() {
         return false;
     }
     if (isTupleTask(s.wTaskType)) {
-        const bool missing = current == 0 || (s.wTaskType == TaskType::tupleRecognition && stored.empty());
+        const bool missing = current.empty() || (s.wTaskType == TaskType::tupleRecognition && stored.empty());
         if (missing) {
             // The subset panel is shown and the routine does not run. The chains of an earlier
             // series are dropped, so that no results view shows them with this one.
@@ -569,12 +522,11 @@ bool Workbench::process() {
             return false;
         }
     }
-    lastAnswer = runRoutine(routine, *shell_, s.alphabet, input, s.lpChainsHeader, *s.lpSeriesHeader);
-    lastRoutine = routine;
+    const ProcessResult result = processCurrentSeries(s, *shell_, input, s.lpChainsHeader);
+    lastAnswer = result.answer;
+    lastRoutine = result.routine;
     ++processingRuns;
-
-    if (!addToChainsHeader(*shell_, code(s.seriesType), code(s.wTaskType), s.wSavedEnergyCreate,
-                           s.wSavedEnergyProcess, s.lpChainsHeader)) {
+    if (!result.recorded) {
         shell_->messageBox("Ошибка addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
         return false;
     }
@@ -736,9 +688,9 @@ void Workbench::createSeries() {
     shell_->sendCommand(CM_SERIES_PARAMETERS);
     if (!s.dialogAccepted) return;
     s.savedPulsesQuantity = s.wPulsesQuantity;
-    s.dlgMinPulses = static_cast<uint16_t>((s.dlgSeriesSize + s.wImpulseSize - 1) / s.dlgTmax);
-    if (s.dlgMinPulses == 0) s.dlgMinPulses = 1;
-    s.dlgMaxPulses = static_cast<uint16_t>((s.dlgSeriesSize - s.wImpulseSize + s.dlgTmin) / s.dlgTmin);
+    const PulseBounds dialogBounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
+    s.dlgMinPulses = dialogBounds.wMinPulses;
+    s.dlgMaxPulses = dialogBounds.wMaxPulses;
     s.wPulsesQuantity = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
     if (s.lpEtalonSequenceDlg.size() < s.dlgMaxPulses) {
         std::vector<uint16_t> grown(s.dlgMaxPulses, static_cast<uint16_t>(s.etalonNumber));
@@ -827,8 +779,10 @@ bool Workbench::simulationParameters() {
     Settings& s = settings;
     shell_->sendCommand(CM_SERIES_PARAMETERS);
     if (!s.dialogAccepted) return false;
-    s.dlgMinPulses = static_cast<uint16_t>((s.dlgSeriesSize + s.wImpulseSize - 1) / s.dlgTmax);
-    s.dlgMaxPulses = static_cast<uint16_t>((s.dlgSeriesSize - s.wImpulseSize + s.dlgTmin) / s.dlgTmin);
+    // The proposed grid spans the counts the makers accept (at least one pulse).
+    const PulseBounds dialogBounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
+    s.dlgMinPulses = dialogBounds.wMinPulses;
+    s.dlgMaxPulses = dialogBounds.wMaxPulses;
     if (s.resetSequence) {
         std::fill_n(s.lpEtalonSequence.begin(), std::min<size_t>(s.wMaxPulses, s.lpEtalonSequence.size()),
                     static_cast<uint16_t>(s.etalonNumber));

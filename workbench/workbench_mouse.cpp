@@ -42,19 +42,13 @@ bool Workbench::applyPanelSubsets() {
     Settings& s = settings;
     if (s.wTaskType == TaskType::tupleRecognition) {
         if (panel.wStoredSubsets == 0) return false;
-        std::vector<std::span<const int32_t>> lists;
-        const size_t count = std::min<size_t>(panel.wStoredSubsets, std::min(panel.selectedSubsetArray.size(),
-                                                                             panel.selectedSubsetArraySize.size()));
-        for (size_t t = 0; t < count; ++t) lists.emplace_back(panel.selectedSubsetArray[t]);
-        addSomeSelectedSubsetToSeriesHeader(*shell_, std::span<const int32_t>(panel.selectedSubsetArraySize).first(count),
-                                            lists, 10, 10, panel.currentPatternTuple, s.subsetEmployment,
-                                            s.subsetInitPosition, s.lpSeriesHeader);
+        const StoredSubsetRows stored = storedSubsetRows(panel);
+        addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, 10, 10, panel.currentPatternTuple,
+                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
         return true;
     }
     if (panel.wSelectedCount == 0) return false;
-    const size_t count = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
-    setSelectedSubset(*shell_, std::span<const int32_t>(panel.selectedSubset).first(count), s.subsetEmployment,
-                      s.subsetInitPosition, s.lpSeriesHeader);
+    setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
     return true;
 }
 

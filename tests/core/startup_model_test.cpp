@@ -14,7 +14,7 @@ protected:
     RecordingMessageSink sink;
 };
 
-TEST_F(StartupModelTest, DefaultsLeaveTheDescribedState) {
+TEST_F(StartupModelTest, StartUpRequiresEveryEtalonForJointDetectionOnCutOffSeries) {
     buildStartupModel(s, sink);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(s.seriesType, SeriesType::unfixedCutoffs);

@@ -38,7 +38,7 @@ protected:
 };
 }  // namespace
 
-TEST_F(WorkbenchTest, StartUpLeavesTheDescribedState) {
+TEST_F(WorkbenchTest, StartUpLeavesJointDetectionOnCutOffSeriesWithEveryEtalonRequired) {
     EXPECT_EQ(s.seriesType, SeriesType::unfixedCutoffs);
     EXPECT_EQ(s.wTaskType, TaskType::jointDetection);
     EXPECT_EQ(s.wRequiredCount, 20);
