@@ -8,6 +8,7 @@
 
 #include "core/series_use_case.h"
 #include "core/simulation_report.h"
+#include "core/simulation_use_case.h"
 #include "core/startup_model.h"
 #include "dialogs/dialogs.h"
 #include "display/paint.h"
@@ -856,47 +857,37 @@ void Workbench::statisticalSimulation() {
         if (s.lpSeriesHeader) copySeriesBuild(*s.lpSeriesHeader, *shown);
     };
     // The run fills an accumulator of its own: the previous results stay until it completes.
-    RestErrorHeader* results = getRestErrHeader(*shell_, s.wPulsesSteps, s.wNoiseSteps, s.repeats, nullptr);
+    AccumulatorFailure failure = AccumulatorFailure::none;
+    RestErrorHeader* results = newSimulationAccumulator(s, *shell_, failure);
     if (!results) {
-        shell_->messageBox("Нет RestoreErrorHeader!", " About RestoreErrorHeader ", MessageIcon::None);
+        shell_->messageBox(failure == AccumulatorFailure::allocation ? "Нет RestoreErrorHeader!"
+                                                                     : "Ошибка initRestErrHeader!",
+                           " About RestoreErrorHeader ", MessageIcon::None);
         restoreShown();
         return;
     }
-    if (!initRestErrHeader(*shell_, s.wPulsesSteps, s.wMinPulses, s.wPulsesIncrement, s.wNoiseSteps, s.wNoiseInitial,
-                           s.wNoiseIncrement, s.repeats, results)) {
-        shell_->messageBox("Ошибка initRestErrHeader!", " About RestoreErrorHeader ", MessageIcon::None);
-        releaseRestErrHeader(*shell_, results);
-        restoreShown();
-        return;
-    }
-    const SimulationSettings simulation{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
-    bool cancelled = false;
+    SimulationResult run;
     const int done = shell_->runWithProgress(
         " Statistical Simulation",
         [&](const std::function<void(int, int)>& progress, const std::atomic<bool>& cancel) {
-            SimulationControl control;
-            control.progress = progress;
-            control.cancel = &cancel;
-            const int result =
-                statCutoffSighting(*shell_, results, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
-                                   s.lpRequiredList.get(), code(s.seriesType), code(s.wTaskType),
-                                   s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed,
-                                   simulation, control);
-            cancelled = cancel.load();
-            return result;
+            SimulationRequest request;
+            request.progress = progress;
+            request.cancel = &cancel;
+            run = runSimulation(s, *shell_, results, request);
+            return run.complete ? 1 : 0;
         });
-    if (done != 1 || !results->ifComplete) {
+    if (done != 1 || !run.complete) {
         // A refused, failed or cancelled run: the previous results, series and view stay.
         releaseRestErrHeader(*shell_, results);
         restoreShown();
-        simulationCancelled = cancelled;
+        simulationCancelled = run.cancelled;
         updateStatus();
         return;
     }
     if (s.lpRestErrorHeader) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
     s.lpRestErrorHeader = results;
     simulationCancelled = false;
-    lastSimulationSeconds = static_cast<long long>(results->endTime - results->startTime);
+    lastSimulationSeconds = run.seconds();
     showSimulation();
 }
 
