@@ -256,6 +256,20 @@ TEST_F(WorkbenchTest, SimulationRunsAndShowsItsGraphs) {
     EXPECT_EQ(s.simGraphKind, 13);
 }
 
+TEST_F(WorkbenchTest, SimulationProposesAtLeastOnePulseForASeriesShorterThanTmax) {
+    // 100 samples with Tmax 181: (100 + 19) / 181 is 0, yet every series holds a pulse. The
+    // proposed range, taken as shown, runs.
+    answer({{1000, "100"}, {1018, "1"}, {1021, "1"}});
+    workbench.onCommand(cmStatisticalSimulation);
+    ASSERT_FALSE(shell.messages.empty());
+    EXPECT_EQ(shell.messages[0].caption, "getPulseEstAsRepeats");
+    EXPECT_NE(shell.messages[0].text.find("MinPulses: 1 -> 1\nMaxPulses: 3 -> 3"), std::string::npos)
+        << shell.messages[0].text;
+    ASSERT_NE(s.lpRestErrorHeader, nullptr);
+    EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
+    EXPECT_EQ(s.lpRestErrorHeader->wPulseValues[0], 1);
+}
+
 TEST_F(WorkbenchTest, SimulationRangesThatGiveNoGridAreRefused) {
     answer({{1015, "10"}, {1016, "5"}});
     workbench.onCommand(cmStatisticalSimulation);
