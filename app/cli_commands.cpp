@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "core/series_use_case.h"
 #include "core/settings.h"
 #include "core/startup_model.h"
 #include "model/subsets.h"
@@ -204,23 +205,24 @@ bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSin
     prepareStartupModel(s, window);
     if (window.count) return false;
 
-    s.seriesType = o.type;
+    // The options become the base values the window's dialogs would set.
+    s.seriesType = static_cast<SeriesType>(o.type);
     // Whole-pulse types keep all the energy, cut-off types the start-up 75 %.
-    const bool cutoffs = o.type == seriesFixedCutoffs || o.type == seriesUnfixedCutoffs;
-    s.wSavedEnergyCreate = o.savedEnergy.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
-    s.dwSeriesSize = o.length.value_or(s.dwSeriesSize);
+    const bool cutoffs = isCutOffSeries(o.type);
+    s.wSavedEnergyCreateBase = o.savedEnergy.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
+    s.dwSeriesSizeBase = o.length.value_or(s.dwSeriesSize);
     s.wTmin = o.tmin.value_or(s.wTmin);
     s.wTmax = o.tmax.value_or(s.wTmax);
-    if (!checkSeriesParameters(window, " series ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize))
+    if (!checkSeriesParameters(window, " series ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSizeBase))
         return false;
+    s.lpEtalonSequence = o.sequence;
+    takeBaseValues(s);
 
-    PulseCountBounds bounds{};
-    pulseCountBounds(s.dwSeriesSize, s.wImpulseSize, s.wTmin, s.wTmax, bounds);
-    s.wMinPulses = bounds.minimum;
-    s.wMaxPulses = bounds.maximum;
-    s.wSeriesPulses = bounds.suggested;
+    // The count is the option's as given (the maker refuses one outside the bounds), else the
+    // middle of the bounds.
+    s.wSeriesPulses = static_cast<uint16_t>((s.wMinPulses + s.wMaxPulses) / 2);
     if (o.count) {
-        if (isUnfixedCountSeriesType(o.type)) {
+        if (isUnknownCountSeries(o.type)) {
             window.messageBox("--count applies to the fixed-count series types 1, 2, 16, 32 and 36; "
                               "types 4, 8 and 40 draw their count.",
                               " series ", MessageIcon::Warning);
@@ -229,13 +231,9 @@ bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSin
         s.wSeriesPulses = *o.count;
     }
 
-    std::vector<uint16_t> sequence = o.sequence;
-    if (sequence.size() < s.wMaxPulses) sequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-    s.lpEtalonSequence = sequence;
-
     if (!o.subset.empty() && o.subsetStart) {
         // A subset that starts after the last pulse would be dropped without a word.
-        const bool drawn = isUnfixedCountSeriesType(o.type);
+        const bool drawn = isUnknownCountSeries(o.type);
         const int pulses = drawn ? s.wMinPulses : s.wSeriesPulses;
         if (*o.subsetStart > pulses) {
             window.messageBox("--subset-start " + std::to_string(*o.subsetStart) + " lies beyond the series: it has " +
@@ -368,26 +366,28 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
 }
 
 int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& window) {
-    const uint16_t task = effectiveTaskType(p.task, p.series.type);
-    const Routine routine = selectRoutine(task, p.series.type);
+    const TaskType task = effectiveTaskType(static_cast<TaskType>(p.task), static_cast<SeriesType>(p.series.type));
+    const Routine routine = selectRoutine(code(task), p.series.type);
 
     // The tuple a tuple series is laid from: --subset, else the tuple processed.
     SeriesOptions o = p.series;
     if (o.subset.empty()) {
-        if (task == taskTupleDetection) o.subset = p.tuple;
-        if (task == taskTupleRecognition && !p.tuples.empty()) o.subset = p.tuples.front();
+        if (task == TaskType::tupleDetection) o.subset = p.tuple;
+        if (task == TaskType::tupleRecognition && !p.tuples.empty()) o.subset = p.tuples.front();
     }
-    if (task == taskTupleDetection && p.tuple.empty()) {
+    if (task == TaskType::tupleDetection && p.tuple.empty()) {
         window.messageBox("Tuple detection needs --tuple.", " process ", MessageIcon::Warning);
         return 1;
     }
-    if (task == taskTupleRecognition && p.tuples.empty()) {
+    if (task == TaskType::tupleRecognition && p.tuples.empty()) {
         window.messageBox("Tuple recognition needs --tuples.", " process ", MessageIcon::Warning);
         return 1;
     }
 
     Settings s;
     if (!prepareSeriesSettings(o, s, window)) return 1;
+    s.wTaskTypeSel = static_cast<TaskType>(p.task);
+    s.wTaskType = task;
     std::vector<uint16_t> candidates = p.candidates;
     if (candidates.empty()) candidates.assign(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
     std::vector<std::span<const int32_t>> tuples(p.tuples.begin(), p.tuples.end());
@@ -427,14 +427,12 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
                 progress.start(o.repeat);
             }
         }
-        const int32_t answer = runRoutine(routine, window, s.alphabet, input, chains, *s.lpSeriesHeader);
+        const int32_t answer = processCurrentSeries(s, window, input, chains).answer;
         if (largeAnnounced) progress(r, o.repeat);
         if (window.count) {
             status = 1;
             break;
         }
-        addToChainsHeader(window, static_cast<uint16_t>(s.seriesType), task, s.wSavedEnergyCreate, input.pct,
-                          chains);
         if (p.series.json) {
             array.add(processingJson(*s.lpSeriesHeader, *chains, routine, answer));
         } else {
@@ -598,13 +596,13 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
             ordered_json run = processingJson(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine,
                                               workbench.lastAnswer);
             run["command"] = id;
-            run["taskType"] = s.wTaskType;
-            run["seriesType"] = s.seriesType;
+            run["taskType"] = code(s.wTaskType);
+            run["seriesType"] = code(s.seriesType);
             run["viewMode"] = s.viewMode;
             runs.add(run);
         } else {
             std::ostringstream text;
-            text << "Command " << id << ": task " << s.wTaskType << ", series type " << s.seriesType << ", view "
+            text << "Command " << id << ": task " << code(s.wTaskType) << ", series type " << code(s.seriesType) << ", view "
                  << s.viewMode << "\n";
             printProcessingText(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine, workbench.lastAnswer,
                                 ++number, text);

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli_io.h"
+#include "model/codes.h"
 #include "model/message_sink.h"
 
 /// Prints every message box as "caption: text" on standard error (blanks round the caption
@@ -69,7 +70,7 @@ int runAlphabet(bool json, std::ostream& out, StderrMessageSink& window);
 
 /// Options of `series`; an absent option keeps the workbench's start-up value.
 struct SeriesOptions {
-    uint32_t type = 8;
+    uint32_t type = code(SeriesType::unfixedCutoffs);  ///< a series type's code
     std::optional<uint32_t> length;
     std::optional<uint16_t> tmin;
     std::optional<uint16_t> tmax;
@@ -93,7 +94,7 @@ int runSeries(const SeriesOptions& options, std::ostream& out, StderrMessageSink
 /// Options of `process`: a series as `series` makes it, then the routine of the task.
 struct ProcessOptions {
     SeriesOptions series;
-    uint16_t task = 4;                          ///< 1, 2, 4, 36, 40 or 64
+    uint16_t task = code(TaskType::jointDetection);  ///< a selectable task's code
     std::vector<uint16_t> candidates;           ///< empty: every etalon
     std::vector<int32_t> tuple;                 ///< tuple detection
     std::vector<std::vector<int32_t>> tuples;   ///< tuple recognition
@@ -107,8 +108,8 @@ int runProcess(const ProcessOptions& options, std::ostream& out, StderrMessageSi
 
 /// Options of `simulate`; an absent option keeps the workbench's start-up value.
 struct SimulateOptions {
-    uint16_t task = 4;
-    uint32_t type = 8;
+    uint16_t task = code(TaskType::jointDetection);
+    uint32_t type = code(SeriesType::unfixedCutoffs);
     std::optional<uint32_t> length;
     std::optional<uint16_t> tmin;
     std::optional<uint16_t> tmax;

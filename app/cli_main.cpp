@@ -67,6 +67,14 @@ CLI::Validator OneOf(std::vector<int64_t> allowed) {
         "one of " + listText(allowed));
 }
 
+// The codes of a list of task or series types.
+template <typename Code, size_t n>
+std::vector<int64_t> codesOf(const std::array<Code, n>& types) {
+    std::vector<int64_t> codes;
+    for (const Code type : types) codes.push_back(code(type));
+    return codes;
+}
+
 // One of the listed words.
 CLI::Validator OneWord(std::vector<std::string> allowed) {
     return CLI::Validator(
@@ -100,7 +108,7 @@ std::vector<T> parseList(const std::string& option, const std::string& text, int
 }
 
 void addSeriesOptions(CLI::App* command, SeriesOptions& o, std::string& sequence, std::string& subset) {
-    command->add_option("--type", o.type, "series type")->transform(OneOf({1, 2, 4, 8, 16, 32, 36, 40}))->default_str("8");
+    command->add_option("--type", o.type, "series type")->transform(OneOf(codesOf(seriesTypes)))->default_str(std::to_string(o.type));
     command->add_option("--length", o.length, "series length N in samples")->transform(Decimal(0, 4294967295));
     command->add_option("--tmin", o.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
     command->add_option("--tmax", o.tmax, "maximum distance between pulse starts")->transform(Decimal(0, 65535));
@@ -190,8 +198,8 @@ int main(int argc, char** argv) {
     process->add_option("--task", p.task, "task: 1 detection, 2 recognition, 4 joint detection and "
                                           "identification, 36 tuple detection, 40 tuple recognition, "
                                           "64 series processing")
-        ->transform(OneOf({1, 2, 4, 36, 40, 64}))
-        ->default_str("4");
+        ->transform(OneOf(codesOf(selectableTaskTypes)))
+        ->default_str(std::to_string(p.task));
     process->add_option("--candidates", processCandidates, "etalons the processing may look for (default: all)");
     process->add_option("--tuple", processTuple, "the tuple of tuple detection, e.g. 3,5,7");
     process->add_option("--tuples", tuples,
@@ -209,8 +217,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> simTuples;
     auto* simulate = app.add_subcommand(
         "simulate", "run the statistical simulation over a grid of pulse counts and noise levels");
-    simulate->add_option("--task", so.task, "task, as for process")->transform(OneOf({1, 2, 4, 36, 40, 64}));
-    simulate->add_option("--type", so.type, "series type")->transform(OneOf({1, 2, 4, 8, 16, 32, 36, 40}));
+    simulate->add_option("--task", so.task, "task, as for process")->transform(OneOf(codesOf(selectableTaskTypes)));
+    simulate->add_option("--type", so.type, "series type")->transform(OneOf(codesOf(seriesTypes)));
     simulate->add_option("--length", so.length, "series length N in samples")->transform(Decimal(0, 4294967295));
     simulate->add_option("--tmin", so.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
     simulate->add_option("--tmax", so.tmax, "maximum distance between pulse starts")->transform(Decimal(0, 65535));

@@ -403,7 +403,7 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
         }
     }
     acc->ifComplete = 1;
-    simulationNowTime = std::time(nullptr);
+    acc->endTime = std::time(nullptr);
 
     // How evenly the work was shared: predicted from the cost model, measured by the ranks.
     double reach = 0.0, busyMax = 0.0, busySum = 0.0;

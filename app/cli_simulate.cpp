@@ -12,6 +12,8 @@
 #include "workbench/workbench.h"
 #include "export/output_file.h"
 #include "core/settings.h"
+#include "core/simulation_report.h"
+#include "core/simulation_use_case.h"
 #include "core/startup_model.h"
 #include "model/random.h"
 #include "model/subsets.h"
@@ -34,40 +36,38 @@ std::string isoTime(std::time_t t) {
     std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return buffer;
 }
-}  // namespace
 
-int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& window) {
-    Settings s;
-    deriveStartupSettings(s);
-    prepareStartupModel(s, window);
-    if (window.count) return 1;
-
-    // The menu choices: series type and task, with the lost level the series type brings.
-    s.seriesType = o.type;
-    s.wTaskTypeSel = o.task;
-    s.wTaskType = effectiveTaskType(o.task, o.type);
-    const bool cutoffs = o.type == seriesFixedCutoffs || o.type == seriesUnfixedCutoffs;
+// The menu choices from the options: series type and task, with the saved energy the series
+// type brings, and the required list. False after a refusal (already reported).
+bool applyChoices(const SimulateOptions& o, Settings& s, StderrMessageSink& window) {
+    s.seriesType = static_cast<SeriesType>(o.type);
+    s.wTaskTypeSel = static_cast<TaskType>(o.task);
+    s.wTaskType = effectiveTaskType(s.wTaskTypeSel, s.seriesType);
+    const bool cutoffs = isCutOffSeries(o.type);
     s.wSavedEnergyCreate = o.savedEnergyCreate.value_or(cutoffs ? s.wSavedEnergyCreate : 100);
     s.wSavedEnergyProcess = o.savedEnergyProcess.value_or(s.wSavedEnergyCreate);
-    if (!o.candidates.empty()) {
-        s.requiredFlags.fill(0);
-        for (const uint16_t v : o.candidates) {
-            if (v < 1 || v > s.wAlphabetSize) {
-                window.messageBox("Etalon " + std::to_string(v) + " is not in the alphabet (1 to " +
-                                      std::to_string(s.wAlphabetSize) + ").",
-                                  " simulate ", MessageIcon::Warning);
-                return 1;
-            }
-            s.requiredFlags[v - 1] = 1;
+    if (o.candidates.empty()) return true;
+    s.requiredFlags.fill(0);
+    for (const uint16_t v : o.candidates) {
+        if (v < 1 || v > s.wAlphabetSize) {
+            window.messageBox("Etalon " + std::to_string(v) + " is not in the alphabet (1 to " +
+                                  std::to_string(s.wAlphabetSize) + ").",
+                              " simulate ", MessageIcon::Warning);
+            return false;
         }
-        rebuildRequiredList(s);
+        s.requiredFlags[v - 1] = 1;
     }
+    rebuildRequiredList(s);
+    return true;
+}
 
-    // The energy and ranges dialogs, committed.
+// The energy and ranges dialogs' values from the options, committed after the checks the
+// window's dialogs make. Returns the number of pulse counts of the grid, or 0 after a refusal.
+int32_t applyGrid(const SimulateOptions& o, Settings& s, StderrMessageSink& window) {
     s.dwSeriesSizeBase = s.dwSeriesSize = o.length.value_or(s.dwSeriesSize);
     s.wTmin = o.tmin.value_or(s.wTmin);
     s.wTmax = o.tmax.value_or(s.wTmax);
-    if (!checkSeriesParameters(window, " simulate ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize)) return 1;
+    if (!checkSeriesParameters(window, " simulate ", s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize)) return 0;
     // The grid's parts, checked in their full width before they are narrowed to 16 bits.
     const int64_t lastLevel = int64_t{o.noiseFirst} + (int64_t{o.noiseSteps} - 1) * o.noiseIncrement;
     if (o.pulsesMin < 1 || o.pulsesMin > 65535 || o.pulsesMax < 1 || o.pulsesMax > 65535 || o.pulsesStep < 0 ||
@@ -78,7 +78,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                           "65535, 1 to 65535 noise levels from 0 to " + std::to_string(gaussSigmaLimit) +
                               ", 1 to 65535 repeats.",
                           " simulate ", MessageIcon::Warning);
-        return 1;
+        return 0;
     }
     s.dlgMinPulses = static_cast<uint16_t>(o.pulsesMin);
     s.dlgMaxPulses = static_cast<uint16_t>(o.pulsesMax);
@@ -97,7 +97,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     if (steps < 1 || o.repeats < 1 || o.noiseSteps < 1) {
         window.messageBox("The grid is empty: it needs at least one pulse count, one noise level and one repeat.",
                           " simulate ", MessageIcon::Warning);
-        return 1;
+        return 0;
     }
     const PulseBounds bounds = seriesPulseBounds(s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize);
     const int32_t lastPulses = o.pulsesMin + (steps - 1) * s.wPulsesIncrement;
@@ -107,7 +107,7 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                               " pulses; the grid asks for " + std::to_string(o.pulsesMin) + " to " +
                               std::to_string(lastPulses) + ".",
                           " simulate ", MessageIcon::Warning);
-        return 1;
+        return 0;
     }
     // The results of every cell are held in memory (six 32-bit matrices): a grid beyond 1 GB is
     // refused rather than left to fail in the middle of its allocation.
@@ -117,16 +117,17 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                               " noise levels needs " + std::to_string(cells * 24 >> 20) +
                               " MB for its results; at most 1024 MB.",
                           " simulate ", MessageIcon::Warning);
-        return 1;
+        return 0;
     }
-    // The outputs, before any work.
-    if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
-    if (!o.plot.empty() && !checkImageOutput(window, "--plot", o.plot)) return 1;
+    return steps;
+}
 
+// The series record sized for the grid, with the tuple of a tuple series and, for tuple
+// recognition, the stored tuples. False after a refusal (already reported).
+bool prepareSimulatedSeries(const SimulateOptions& o, Settings& s, StderrMessageSink& window) {
     s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
                                              s.dwSeriesSize, s.lpSeriesHeader);
-    if (!s.lpSeriesHeader) return 1;
-    // The tuple of a tuple series and, for tuple recognition, the stored tuples.
+    if (!s.lpSeriesHeader) return false;
     if (!o.tuples.empty()) {
         size_t longest = 1;
         for (const auto& t : o.tuples) longest = std::max(longest, t.size());
@@ -139,34 +140,106 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         if (!addSomeSelectedSubsetToSeriesHeader(window, sizes, lists, static_cast<int>(std::max<size_t>(10, o.tuples.size())),
                                                  static_cast<int>(longest), 1, s.subsetEmployment,
                                                  s.subsetInitPosition, s.lpSeriesHeader))
-            return 1;
+            return false;
     }
     if (!o.tuple.empty() &&
         !setSelectedSubset(window, o.tuple, s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader))
-        return 1;
-    if (window.count) return 1;
+        return false;
+    return window.count == 0;
+}
 
-    RestErrorHeader* acc = getRestErrHeader(window, s.wPulsesSteps, s.wNoiseSteps, s.repeats, nullptr);
-    if (!acc || !initRestErrHeader(window, s.wPulsesSteps, s.wMinPulses, s.wPulsesIncrement, s.wNoiseSteps,
-                                   s.wNoiseInitial, s.wNoiseIncrement, s.repeats, acc)) {
-        releaseRestErrHeader(window, acc);
-        return 1;
+std::string resultJson(const Settings& s, const RestErrorHeader& acc) {
+    const int P = acc.wVariousPulses, V = acc.wNoiseLevels;
+    ordered_json doc = {
+        {"descriptor",
+         {{"seriesType", acc.wSeriesType},
+          {"seriesTypeName", acc.lpSeriesTypeName ? acc.lpSeriesTypeName : ""},
+          {"taskType", acc.wTaskType},
+          {"taskName", acc.lpTaskName ? acc.lpTaskName : ""},
+          {"makingEnergy", acc.wMakingEnergy},
+          {"processingEnergy", acc.wProcessingEnergy},
+          {"length", s.dwSeriesSize},
+          {"tmin", s.wTmin},
+          {"tmax", s.wTmax},
+          {"impulseSize", s.wImpulseSize}}},
+        {"pulses", std::vector<int16_t>(acc.wPulseValues, acc.wPulseValues + P)},
+        {"noiseLevels", std::vector<int16_t>(acc.lpNoiseLevels, acc.lpNoiseLevels + V)},
+        {"repeats", acc.repeats},
+        {"errors", matrix(acc.lpErrors, V, P)},
+        {"detectErrors", matrix(acc.lpDetectErrors, V, P)},
+        {"recognErrors", matrix(acc.lpRecognErrors, V, P)},
+        {"startTime", isoTime(acc.startTime)},
+        {"endTime", isoTime(acc.endTime)}};
+    return formatJson(doc);
+}
+
+bool writeResultCsv(const std::string& path, const RestErrorHeader& acc, StderrMessageSink& window) {
+    std::ostringstream csv;
+    csv << "noise_level,pulses,restoring_error,detection_error,recognition_errors\n";
+    for (int k = 0; k < acc.wNoiseLevels; ++k)
+        for (int j = 0; j < acc.wVariousPulses; ++j)
+            csv << acc.lpNoiseLevels[k] << ',' << acc.wPulseValues[j] << ',' << acc.lpErrors[k][j] << ','
+                << acc.lpDetectErrors[k][j] << ',' << acc.lpRecognErrors[k][j] << '\n';
+    const std::string text = csv.str();
+    OutputFile file(path);
+    if (!file.isOpen() || !file.write(text.data(), text.size()) || !file.commit()) {
+        window.messageBox("--csv: cannot write " + file.error() + ".", " simulate ", MessageIcon::Warning);
+        return false;
     }
+    return true;
+}
+
+// The graphs as the window shows them after the run: the accumulator and the last series move
+// into a workbench in the simulation view (which then owns them).
+bool renderResultPlot(const SimulateOptions& o, Settings& s, RestErrorHeader*& acc, StderrMessageSink& window) {
+    Workbench view;
+    Settings& v = view.settings;
+    deriveStartupSettings(v);
+    v.seriesType = s.seriesType;
+    v.dwSeriesSize = s.dwSeriesSize;
+    v.wNoiseLevel = s.wNoiseLevel;
+    v.wLostLevel = s.wLostLevel;
+    v.wTaskType = s.wTaskType;
+    v.wTaskTypeSel = s.wTaskTypeSel;
+    v.requiredFlags = s.requiredFlags;
+    rebuildRequiredList(v);
+    v.viewMode = 6;
+    v.wDisplayContent = 2;
+    v.handlingCase = o.graph;
+    v.viewCase = o.view;
+    v.boundsIncluded = o.bounds ? 1 : 0;
+    v.simGraphKind = simulationGraphKind(o.graph, o.view, o.bounds);
+    v.lpRestErrorHeader = acc;
+    v.lpSeriesHeader = s.lpSeriesHeader;
+    s.lpSeriesHeader = nullptr;
+    acc = nullptr;
+    return saveImage(window, o.plot, renderWorkbench(view, o.width, o.height));
+}
+}  // namespace
+
+int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& window) {
+    Settings s;
+    deriveStartupSettings(s);
+    prepareStartupModel(s, window);
+    if (window.count || !applyChoices(o, s, window)) return 1;
+    const int32_t steps = applyGrid(o, s, window);
+    if (steps == 0) return 1;
+    // The outputs, before any work.
+    if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
+    if (!o.plot.empty() && !checkImageOutput(window, "--plot", o.plot)) return 1;
+    if (!prepareSimulatedSeries(o, s, window)) return 1;
+
+    AccumulatorFailure failure = AccumulatorFailure::none;
+    RestErrorHeader* acc = newSimulationAccumulator(s, window, failure);
+    if (!acc) return 1;
     // Everything the driver would refuse, refused before the report.
     if (!checkSimulation(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                         static_cast<uint16_t>(s.seriesType), s.wTaskType, s.lpSeriesHeader)) {
+                         code(s.seriesType), code(s.wTaskType), s.lpSeriesHeader)) {
         releaseRestErrHeader(window, acc);
         return 1;
     }
 
-    char report[1024];
-    std::snprintf(report, sizeof report,
-                  "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
-                  "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
-                  "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
-                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
-                  s.dlgMaxPulses, s.wMaxPulses, steps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
-                  s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
+    const std::string report = simulationReport(s, steps);
     // The report goes beside the result: on standard error when the JSON takes standard output.
     // On standard output it is held back until the run has succeeded.
     ResultStream stream(out);
@@ -180,20 +253,17 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     Progress progress;
     if (!o.progress) progress.start(static_cast<long>(acc->wVariousPulses) * acc->wNoiseLevels);
     const int messagesBefore = window.count;
-    SimulationControl control;
-    control.threads = o.threads;
+    SimulationRequest request;
+    request.threads = o.threads;
     if (o.progress)
-        control.progress = o.progress;
+        request.progress = o.progress;
     else
-        control.progress = [&](int done, int total) { progress(done, total); };
-    control.cancel = o.cancel;
-    SimulationSettings settings{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
-    const int complete =
-        simulateOnRanks(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                           static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
-                           s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed, settings, control);
+        request.progress = [&](int done, int total) { progress(done, total); };
+    request.cancel = o.cancel;
+    request.run = simulateOnRanks;
+    const SimulationResult run = runSimulation(s, window, acc, request);
     // A routine that refused a repeat leaves cells computed from nothing: the run failed.
-    if (!complete || !acc->ifComplete || window.count != messagesBefore) {
+    if (!run.complete || window.count != messagesBefore) {
         releaseRestErrHeader(window, acc);
         return 1;
     }
@@ -203,74 +273,13 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         return 0;
     }
 
-    const int P = acc->wVariousPulses, V = acc->wNoiseLevels;
-    if (o.json) {
-        ordered_json doc = {
-            {"descriptor",
-             {{"seriesType", acc->wSeriesType},
-              {"seriesTypeName", acc->lpSeriesTypeName ? acc->lpSeriesTypeName : ""},
-              {"taskType", acc->wTaskType},
-              {"taskName", acc->lpTaskName ? acc->lpTaskName : ""},
-              {"makingEnergy", acc->wMakingEnergy},
-              {"processingEnergy", acc->wProcessingEnergy},
-              {"length", s.dwSeriesSize},
-              {"tmin", s.wTmin},
-              {"tmax", s.wTmax},
-              {"impulseSize", s.wImpulseSize}}},
-            {"pulses", std::vector<int16_t>(acc->wPulseValues, acc->wPulseValues + P)},
-            {"noiseLevels", std::vector<int16_t>(acc->lpNoiseLevels, acc->lpNoiseLevels + V)},
-            {"repeats", acc->repeats},
-            {"errors", matrix(acc->lpErrors, V, P)},
-            {"detectErrors", matrix(acc->lpDetectErrors, V, P)},
-            {"recognErrors", matrix(acc->lpRecognErrors, V, P)},
-            {"startTime", isoTime(simulationStartTime)},
-            {"endTime", isoTime(simulationNowTime)}};
-        stream.write(formatJson(doc));
-    }
-    if (!o.csv.empty()) {
-        std::ostringstream csv;
-        csv << "noise_level,pulses,restoring_error,detection_error,recognition_errors\n";
-        for (int k = 0; k < V; ++k)
-            for (int j = 0; j < P; ++j)
-                csv << acc->lpNoiseLevels[k] << ',' << acc->wPulseValues[j] << ',' << acc->lpErrors[k][j] << ','
-                    << acc->lpDetectErrors[k][j] << ',' << acc->lpRecognErrors[k][j] << '\n';
-        const std::string text = csv.str();
-        OutputFile file(o.csv);
-        if (!file.isOpen() || !file.write(text.data(), text.size()) || !file.commit()) {
-            window.messageBox("--csv: cannot write " + file.error() + ".", " simulate ", MessageIcon::Warning);
-            releaseRestErrHeader(window, acc);
-            return 1;
-        }
+    if (o.json) stream.write(resultJson(s, *acc));
+    if (!o.csv.empty() && !writeResultCsv(o.csv, *acc, window)) {
+        releaseRestErrHeader(window, acc);
+        return 1;
     }
     int status = 0;
-    if (!o.plot.empty()) {
-        // The graphs as the window shows them after the run: the accumulator and the last
-        // series move into a workbench in the simulation view.
-        Workbench view;
-        Settings& v = view.settings;
-        deriveStartupSettings(v);
-        v.seriesType = s.seriesType;
-        v.dwSeriesSize = s.dwSeriesSize;
-        v.wNoiseLevel = s.wNoiseLevel;
-        v.wLostLevel = s.wLostLevel;
-        v.wTaskType = s.wTaskType;
-        v.wTaskTypeSel = s.wTaskTypeSel;
-        v.requiredFlags = s.requiredFlags;
-        rebuildRequiredList(v);
-        v.viewMode = 6;
-        v.wDisplayContent = 2;
-        v.handlingCase = o.graph;
-        v.viewCase = o.view;
-        v.boundsIncluded = o.bounds ? 1 : 0;
-        static constexpr int kinds[3][2] = {{0, 1}, {2, 3}, {4, 5}};
-        const int column = o.view == 2 ? 1 : 0;
-        v.simGraphKind = o.graph == 3 && o.bounds ? (column ? 13 : 12) : kinds[std::clamp(o.graph, 1, 3) - 1][column];
-        v.lpRestErrorHeader = acc;
-        v.lpSeriesHeader = s.lpSeriesHeader;
-        s.lpSeriesHeader = nullptr;
-        acc = nullptr;
-        if (!saveImage(window, o.plot, renderWorkbench(view, o.width, o.height))) status = 1;
-    }
+    if (!o.plot.empty() && !renderResultPlot(o, s, acc, window)) status = 1;
     releaseRestErrHeader(window, acc);
     if (status == 0 && window.count == 0) stream.finish();
     if (window.count) status = 1;

@@ -31,10 +31,10 @@ struct Fixture {
         seedCells = SeedCells{};
         deriveStartupSettings(s);
         prepareStartupModel(s, sink);
-        s.seriesType = seriesType;
+        s.seriesType = static_cast<SeriesType>(seriesType);
         s.wSavedEnergyCreate = savedEnergy;
         s.wSeriesPulses = 18;
-        if (seriesType == 36 || seriesType == 40) {
+        if (isTupleSeries(seriesType)) {
             s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, nullptr);
             setSelectedSubset(sink, tuple, 4, 1, s.lpSeriesHeader);
         }

@@ -47,7 +47,7 @@ void BM_SimulationRun(benchmark::State& state, uint16_t task, uint16_t seriesTyp
                       int repeats = kRepeats) {
     Startup w;
     Settings& s = w.s;
-    const uint16_t energy = seriesType == 2 || seriesType == 8 ? 75 : 100;
+    const uint16_t energy = isCutOffSeries(seriesType) ? 75 : 100;
     SeriesHeader* series = getCutOffSeriesHeader(w.sink, 60, 20, 40, 181, 1200, nullptr);
     RestErrorHeader* acc = getRestErrHeader(w.sink, kPulseCounts, kLevels, repeats, nullptr);
     initRestErrHeader(w.sink, kPulseCounts, kFirstPulses, kPulsesStep, kLevels, kFirstLevel, kLevelStep, repeats,

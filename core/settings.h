@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/alphabet.h"
+#include "model/codes.h"
 #include "model/random.h"
 #include "model/series.h"
 #include "processing/chains.h"
@@ -29,37 +30,6 @@ constexpr uint16_t choiceEntry(const ChoiceTable& table, int32_t index) {
     if (index > table.count) index = table.count;
     return static_cast<uint16_t>(table.values[static_cast<size_t>(index - 1)] & 0xFFFF);
 }
-
-/// Task-type codes.
-enum : uint16_t {
-    taskDetection = 1,
-    taskRecognition = 2,
-    taskJointDetection = 4,
-    taskTupleDetection = 36,
-    taskTupleRecognition = 40,
-    taskSeriesProcessing = 64,
-};
-
-/// Series-type codes.
-enum : uint16_t {
-    seriesFixedWhole = 1,
-    seriesFixedCutoffs = 2,
-    seriesUnfixedWhole = 4,
-    seriesUnfixedCutoffs = 8,
-    seriesFixedWholeTyped = 16,
-    seriesUnfixedWholeTyped = 32,
-    seriesFixedTuples = 36,
-    seriesUnfixedTuples = 40,
-};
-
-/// The names the results records give to task and series codes.
-inline constexpr std::array<const char*, 5> taskTypeNames = {
-    "detection", "blind detection", "recognition", "joint detection and identification",
-    "joint detection and estimation"};
-inline constexpr std::array<const char*, 6> seriesTypeNames = {
-    "known number of whole pulses",         "known number of cut-off pulses",
-    "unknown number of whole pulses",       "unknown number of cut-off pulses",
-    "known number of whole pulses tuples",  "unknown number of whole pulses tuples"};
 
 /// The one record of every parameter, mode and owned object of the workbench. Many quantities
 /// exist as a base value (set by dialogs and the choice tables), a current value (copied from
@@ -110,9 +80,9 @@ struct Settings {
     int32_t resetSequence = 1;
 
     // Modes.
-    uint16_t wTaskTypeSel = taskJointDetection;
-    uint16_t wTaskType = taskJointDetection;
-    uint32_t seriesType = seriesUnfixedCutoffs;
+    TaskType wTaskTypeSel = TaskType::jointDetection;
+    TaskType wTaskType = TaskType::jointDetection;
+    SeriesType seriesType = SeriesType::unfixedCutoffs;
 
     // View state.
     int32_t viewMode = 5;
@@ -177,23 +147,6 @@ struct Settings {
 /// The eleven start-up derivation steps, in order: series length, noise level and lost level
 /// from their tables, both saved energy levels as 100 - lost level, current etalon.
 void deriveStartupSettings(Settings& s);
-
-/// Pulse-count bounds from a series length, an etalon length and the interval limits.
-struct PulseCountBounds {
-    uint16_t minimum;   ///< (L + P - 1) / Tmax
-    uint16_t maximum;   ///< (L - P + Tmin) / Tmin
-    uint16_t suggested; ///< (minimum + maximum) / 2
-};
-
-/// The bounds for series length L and etalon length P. Returns 0 and leaves `out` unchanged when
-/// Tmin or Tmax is 0 or P exceeds L + Tmin (no bounds exist); otherwise fills `out` and returns 1.
-int pulseCountBounds(uint32_t L, uint16_t P, uint16_t wTmin, uint16_t wTmax, PulseCountBounds& out);
-
-/// The task actually run: tuple forms 36 and 40 replace 1 and 2 on tuple series (36, 40).
-uint16_t effectiveTaskType(uint16_t wTaskTypeSel, uint32_t seriesType);
-
-/// Series types whose count is drawn by the maker (4, 8, 40).
-bool isUnfixedCountSeriesType(uint32_t seriesType);
 
 /// Rebuilds lpRequiredList from requiredFlags: flagged etalons 1..wAlphabetSize in ascending
 /// order; wRequiredCount becomes the number of flags set. Grows the list when it is too small.

@@ -12,12 +12,12 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
     s.wRequiredCapacity = s.wAlphabetSize;
     s.lpRequiredList = getRequiredList(window, s.wRequiredCount, std::move(s.lpRequiredList));
 
-    s.seriesType = seriesUnfixedCutoffs;
-    s.wTaskTypeSel = taskJointDetection;
+    s.seriesType = SeriesType::unfixedCutoffs;
+    s.wTaskTypeSel = TaskType::jointDetection;
     s.wTaskType = effectiveTaskType(s.wTaskTypeSel, s.seriesType);
     s.wDisplayContent = 1;
 
-    if (s.wTaskType == taskDetection) {
+    if (s.wTaskType == TaskType::detection) {
         s.currentEtalon = s.etalonNumber;
         s.requiredFlags.fill(0);
         if (s.currentEtalon >= 1 && s.currentEtalon <= alphabetCapacity)
@@ -26,7 +26,7 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
         s.requiredFlags.fill(0);
         for (int n = 1; n <= s.wAlphabetSize && n <= alphabetCapacity; ++n) s.requiredFlags[n - 1] = 1;
     }
-    s.viewMode = (s.wTaskType == taskTupleDetection || s.wTaskType == taskTupleRecognition) ? 9 : 5;
+    s.viewMode = isTupleTask(s.wTaskType) ? 9 : 5;
     rebuildRequiredList(s);
 
     s.seriesSizeIndex = seriesSizeTable.count;
@@ -54,7 +54,7 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
 
     s.lostLevelIndex = 2;
     s.wLostLevelBase = static_cast<int16_t>(choiceEntry(lostLevelTable, s.lostLevelIndex));
-    if (s.seriesType != seriesFixedCutoffs && s.seriesType != seriesUnfixedCutoffs) {
+    if (!isCutOffSeries(s.seriesType)) {
         s.lostLevelIndex = 1;
         s.wLostLevelBase = 0;
     }
@@ -66,7 +66,7 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
 }
 
 void makeSeriesOfCurrentType(Settings& s, MessageSink& window) {
-    if (isUnfixedCountSeriesType(s.seriesType)) {
+    if (isUnknownCountSeries(s.seriesType)) {
         s.lpSeriesHeader = getRandomCutOffSeries(
             window, s.wAlphabetSize, s.alphabet, s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize,
             s.lpEtalonSequence, static_cast<int16_t>(s.wAmplitude), s.wSavedEnergyCreate,

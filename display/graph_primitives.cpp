@@ -4,18 +4,11 @@
 #include <limits>
 #include <string>
 
+#include "model/codes.h"
+
 namespace graph {
 
 namespace {
-
-/// The etalon of 1-based number `number` in the series' pulse list, or null when the number is
-/// out of the list or the etalon has no samples.
-const PulseHeader* etalonOf(const SeriesHeader& series, int32_t number) {
-    if (number < 1 || number > series.wPulsesListSize || !series.lpPulsesList) return nullptr;
-    const PulseHeader* e = series.lpPulsesList[number - 1];
-    if (e == nullptr || !e->lpData) return nullptr;
-    return e;
-}
 
 /// Restores the paint's defaults after a routine that selected a pen or brush of its own.
 void restoreDefaults(Canvas& dc) {
@@ -263,7 +256,7 @@ std::string pulseLabelText(int32_t position, int32_t etalon, int32_t cutStart, i
     std::snprintf(buffer, sizeof buffer, "%d", position);
     std::string text = buffer;
     if (showNames) text.push_back(static_cast<char>(etalon + 96));
-    if (seriesType == 2 || seriesType == 8) {
+    if (isCutOffSeries(static_cast<uint32_t>(seriesType))) {
         std::snprintf(buffer, sizeof buffer, "[%d..%d] ", cutStart, cutEnd);
         text += buffer;
     }

@@ -84,7 +84,7 @@ void frameTuplesDotted(Canvas& dc, const SeriesHeader* series, Rect field);
 void fillTuplesColoured(Canvas& dc, const SeriesHeader* series, Rect field);
 
 /// Label text of one pulse: "%d" position, "%c" etalon + 96 when showNames, "[%d..%d] " cuts
-/// when seriesType is 2 or 8.
+/// when the series type is one of cut-off pulses.
 std::string pulseLabelText(int32_t position, int32_t etalon, int32_t cutStart, int32_t cutEnd, int32_t seriesType,
                            bool showNames);
 

@@ -8,10 +8,6 @@ namespace {
 constexpr Color kBlack{0, 0, 0};
 constexpr Color kWhite{255, 255, 255};
 constexpr Color kMarkGrey{163, 163, 163};
-
-bool hasToggle(uint16_t task) {
-    return task != taskDetection && task != taskTupleDetection && task != taskTupleRecognition;
-}
 }  // namespace
 
 void drawOptionBox(Canvas& canvas, int32_t lh, const Rect& box, std::array<Rect, 3>& items, const char* title,
@@ -60,7 +56,7 @@ void paintMainWindow(Canvas& canvas, const Rect& R, Settings& s, LayoutState& la
     const TextMetrics metrics = canvas.metrics();
     layout.aveCharWidth = metrics.averageWidth;
     layout.maxCharWidth = metrics.maxWidth;
-    const bool toggle = hasToggle(s.wTaskType);
+    const bool toggle = triesCandidateList(s.wTaskType);
     // The font's height includes its external leading here; the pitch is one pixel less.
     layOutWindow(R, metrics.height - 1, s.wAlphabetSize, toggle, layout);
     canvas.setPen(kBlack);
@@ -78,8 +74,7 @@ void paintMainWindow(Canvas& canvas, const Rect& R, Settings& s, LayoutState& la
                 drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
                                      s.lpRequiredList.get(), s.lpRestErrorHeader, s.lpSeriesHeader);
             } else {
-                const bool plain = s.seriesType == 1 || s.seriesType == 2 || s.seriesType == 4 || s.seriesType == 8;
-                if (s.wTaskType != taskSeriesProcessing || plain)
+                if (s.wTaskType != TaskType::seriesProcessing || isPlainPulseSeries(code(s.seriesType)))
                     drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader,
                                    s.lpSeriesHeader);
                 s.noEraseOnInvalidate = 0;
@@ -89,7 +84,7 @@ void paintMainWindow(Canvas& canvas, const Rect& R, Settings& s, LayoutState& la
         case 9:
             if (panels && panels->panel && panels->marks && panels->subsetLayout &&
                 prepareSubsetPanel(*panels->panel, *panels->marks).ok) {
-                if (s.wTaskType == taskTupleRecognition)
+                if (s.wTaskType == TaskType::tupleRecognition)
                     drawTupleSubsetPanel(canvas, layout, *panels->subsetLayout, *panels->panel, *panels->marks,
                                          static_cast<int16_t>(s.wAmplitude), s.wRequiredCount, s.lpRequiredList.get(),
                                          s.lpSeriesHeader);
@@ -119,7 +114,7 @@ void paintMainWindow(Canvas& canvas, const Rect& R, Settings& s, LayoutState& la
         }
     }
 
-    const bool cutoffs = s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs;
+    const bool cutoffs = isCutOffSeries(s.seriesType);
     layOutOptionBoxes(R, cutoffs, layout);
     const int32_t lh = layout.lineHeight;
     drawOptionBox(canvas, lh, layout.rcSeriesLengthBox, layout.rcSeriesLengthItems, " series length: ",

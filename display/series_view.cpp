@@ -1,33 +1,13 @@
 #include "display/series_view.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 
 #include "display/graph_primitives.h"
 #include "display/views.h"
+#include "model/codes.h"
+#include "model/text_format.h"
 
 namespace {
-
-/// printf-style formatting appended to `out`.
-[[gnu::format(printf, 2, 3)]] void append(std::string& out, const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (n > 0) out.append(buffer, static_cast<size_t>(std::min<int>(n, sizeof buffer - 1)));
-}
-
-bool isCutOff(int32_t seriesType) { return seriesType == 2 || seriesType == 8; }
-bool isTupleCode(int32_t code) { return code == 36 || code == 40; }
-
-/// The etalon of 1-based number `number`, or null.
-const PulseHeader* etalonOf(const SeriesHeader& s, int32_t number) {
-    if (number < 1 || number > s.wPulsesListSize || !s.lpPulsesList) return nullptr;
-    const PulseHeader* e = s.lpPulsesList[number - 1];
-    return e != nullptr && e->lpData ? e : nullptr;
-}
 
 /// Whether row r of the chains can be read.
 bool hasRow(const ChainsHeader& c, int32_t r) {
@@ -45,27 +25,20 @@ std::string pulseRowText(int32_t count, const int16_t* position, const int16_t* 
             text += " ... ";
             break;
         }
-        append(text, "  %d", position[p]);
-        if (names) append(text, "%c", etalon[p] + 96);
-        if (cuts) append(text, " [%d..%d] ", cutStart[p], cutEnd[p]);
+        appendFormatted(text, "  %d", position[p]);
+        if (names) appendFormatted(text, "%c", etalon[p] + 96);
+        if (cuts) appendFormatted(text, " [%d..%d] ", cutStart[p], cutEnd[p]);
     }
     return text;
 }
 
 /// Whether the chain table shows the etalon letters beside the positions.
 bool tableNames(const ChainsHeader& c, bool showNames) {
-    return (c.wDescriptorCount > 1 && c.wTaskType == 4) || (c.wDescriptorCount <= 1 && showNames);
+    return (c.wDescriptorCount > 1 && isTask(c.wTaskType, TaskType::jointDetection)) || (c.wDescriptorCount <= 1 && showNames);
 }
 
 /// Whether the chain table has the column of the row's first etalon letter (recognition).
-bool tableLetterColumn(const ChainsHeader& c) { return c.wDescriptorCount > 1 && c.wTaskType == 2; }
-
-/// Sum of squares in 32-bit arithmetic that wraps rather than overflows.
-struct WrappingSum {
-    uint32_t value = 0;
-    void addSquare(int32_t d) { value += static_cast<uint32_t>(d) * static_cast<uint32_t>(d); }
-    int32_t result() const { return static_cast<int32_t>(value); }
-};
+bool tableLetterColumn(const ChainsHeader& c) { return c.wDescriptorCount > 1 && isTask(c.wTaskType, TaskType::recognition); }
 
 /// Sum of squares in 64-bit arithmetic: exact for any series of 16-bit samples.
 struct ExactSum {
@@ -114,12 +87,12 @@ SeriesFigures deriveSeriesFigures(const SeriesHeader& s, const ChainsHeader& cha
     f.graphScale = static_cast<uint16_t>(a + a / 8);
 
     f.showNames = s.lpFoundEtalon != nullptr && s.wAllocatedPulses > 0 && s.lpFoundEtalon[0] != 0;
-    if (chains.wDescriptorCount > 1) f.showNames = chains.wTaskType != 1;
+    if (chains.wDescriptorCount > 1) f.showNames = !isTask(chains.wTaskType, TaskType::detection);
     return f;
 }
 
 bool isTupleResult(const ChainsHeader& chains) {
-    return isTupleCode(chains.wTaskType) && isTupleCode(chains.wSeriesType);
+    return isTupleTask(chains.wTaskType) && isTupleSeries(chains.wSeriesType);
 }
 
 // ---- Layout ----------------------------------------------------------------------------------
@@ -234,30 +207,15 @@ Rect storedRowRect(const PatternBox& b, int32_t t) {
 // ---- The two measures ------------------------------------------------------------------------
 
 int32_t restorationError(const SeriesHeader& s, const ChainsHeader& c) {
-    const int32_t N = s.dwSeriesSize;
-    if (!s.lpPureData || N <= 0) return 0;
-    const int32_t L = s.wImpulseSize;
-    int32_t pulses = hasRow(c, 0) ? std::min<int32_t>(c.wSeekingPulsesQuantity, c.wMaxPulses) : 0;
-    WrappingSum sum;
-    int32_t t = 0;  // next sample of the series to be written
-    for (int32_t q = 0; q < pulses; ++q) {
-        const int32_t P = c.positionsList[0][q];
-        const PulseHeader* e = etalonOf(s, c.pulsesList[0][q]);
-        const int32_t cutStart = c.cutStartList[0][q], cutEnd = c.cutEndList[0][q];
-        // Samples before this pulse (and not yet written) are 0 in the restored series.
-        for (; t < P && t < N; ++t) sum.addSquare(s.lpPureData[t]);
-        // A pulse is looked at only from the sample after the end of the one before it.
-        for (; t < P + L && t < N; ++t) {
-            if (t < 0) continue;
-            const int32_t j = t - P;
-            int32_t restored = 0;
-            if (e != nullptr && j >= cutStart && j <= cutEnd && j < e->wSize) restored = e->lpData[j];
-            sum.addSquare(s.lpPureData[t] - restored);
-        }
-        if (t < 0) t = 0;
+    PulseLayoutView best;
+    if (hasRow(c, 0)) {
+        best.count = std::min<int32_t>(c.wSeekingPulsesQuantity, c.wMaxPulses);
+        best.position = c.positionsList[0];
+        best.etalon = c.pulsesList[0];
+        best.cutStart = c.cutStartList[0];
+        best.cutEnd = c.cutEndList[0];
     }
-    for (; t < N; ++t) sum.addSquare(s.lpPureData[t]);
-    return sum.result();
+    return restorationError(s, best);
 }
 
 int32_t trueLayoutMeasure(const SeriesHeader& s) {
@@ -284,30 +242,30 @@ int32_t trueLayoutMeasure(const SeriesHeader& s) {
 std::string taskTitleText(const ChainsHeader& c) {
     std::string text;
     if (c.wDescriptorCount > 1)
-        append(text, " %s for series with %s ", c.lpTaskName ? c.lpTaskName : "",
+        appendFormatted(text, " %s for series with %s ", c.lpTaskName ? c.lpTaskName : "",
                c.lpSeriesTypeName ? c.lpSeriesTypeName : "");
     return text;
 }
 
 std::string seriesInfoText(const SeriesHeader& s, const SeriesFigures& f) {
     std::string text;
-    append(text, " series length %d, ", s.dwSeriesSize);
-    append(text, "Tmin=%d, Tmax=%d, ", s.wTmin, s.wTmax);
+    appendFormatted(text, " series length %d, ", s.dwSeriesSize);
+    appendFormatted(text, "Tmin=%d, Tmax=%d, ", s.wTmin, s.wTmax);
     double all = 0.0, under = 0.0;
     if (f.pureEnergy >= 1) {
         all = static_cast<double>(f.noiseEnergy) / f.pureEnergy;
         under = static_cast<double>(f.pulseNoiseEnergy) / f.pureEnergy;
     }
-    append(text, " amplitude %d, noise level %d, allN/S %.3g,  N/S %.3g", f.amplitude, s.wNoiseSigma, all, under);
+    appendFormatted(text, " amplitude %d, noise level %d, allN/S %.3g,  N/S %.3g", f.amplitude, s.wNoiseSigma, all, under);
     return text;
 }
 
 std::string pulsesNumberText(const SeriesHeader& s, const ChainsHeader& c) {
     std::string text;
-    append(text, " pulses number %d [%d-%d], length %d", s.wImpulseQuantity, s.wMinPulses, s.wMaxPulses,
+    appendFormatted(text, " pulses number %d [%d-%d], length %d", s.wImpulseQuantity, s.wMinPulses, s.wMaxPulses,
            s.wImpulseSize);
-    if (c.wDescriptorCount > 1 && isCutOff(c.wSeriesType))
-        append(text, ", saved energy level for making/processing %d/%d", c.wMakingEnergy, c.wProcessingEnergy);
+    if (c.wDescriptorCount > 1 && isCutOffSeries(c.wSeriesType))
+        appendFormatted(text, ", saved energy level for making/processing %d/%d", c.wMakingEnergy, c.wProcessingEnergy);
     return text;
 }
 
@@ -319,27 +277,27 @@ std::string truePulsesText(const SeriesHeader& s, int32_t seriesType, bool showN
             text += "...";
             break;
         }
-        append(text, " %d", s.lpTruePosition[i]);
-        if (showNames) append(text, "%c", s.lpTrueEtalon[i] + 96);
-        if (isCutOff(seriesType)) append(text, "[%d..%d] ", s.lpTrueCutStart[i], s.lpTrueCutEnd[i]);
+        appendFormatted(text, " %d", s.lpTruePosition[i]);
+        if (showNames) appendFormatted(text, "%c", s.lpTrueEtalon[i] + 96);
+        if (isCutOffSeries(seriesType)) appendFormatted(text, "[%d..%d] ", s.lpTrueCutStart[i], s.lpTrueCutEnd[i]);
     }
     return text;
 }
 
 std::string detectedPulsesText(const SeriesHeader& s, int32_t taskType, int32_t seriesType, bool showNames) {
     std::string text;
-    append(text, "Detected %d", s.wFoundPulses);
-    if (s.wFoundPulses != s.wImpulseQuantity) append(text, " (%d)", s.wImpulseQuantity);
+    appendFormatted(text, "Detected %d", s.wFoundPulses);
+    if (s.wFoundPulses != s.wImpulseQuantity) appendFormatted(text, " (%d)", s.wImpulseQuantity);
     text += s.wFoundPulses == 1 ? " pulse" : " pulses";
     text += ": ";
     if (!s.lpFoundPosition || !s.lpFoundEtalon || !s.lpFoundCutStart || !s.lpFoundCutEnd) return text;
-    const bool cuts = isCutOff(seriesType);
+    const bool cuts = isCutOffSeries(seriesType);
     auto pulse = [&](int32_t m) {
-        append(text, "%d", s.lpFoundPosition[m]);
-        if (showNames) append(text, "%c", s.lpFoundEtalon[m] + 96);
-        if (cuts) append(text, "[%d..%d]", s.lpFoundCutStart[m], s.lpFoundCutEnd[m]);
+        appendFormatted(text, "%d", s.lpFoundPosition[m]);
+        if (showNames) appendFormatted(text, "%c", s.lpFoundEtalon[m] + 96);
+        if (cuts) appendFormatted(text, "[%d..%d]", s.lpFoundCutStart[m], s.lpFoundCutEnd[m]);
     };
-    if (isTupleCode(taskType) && isTupleCode(seriesType)) {
+    if (isTupleTask(taskType) && isTupleSeries(seriesType)) {
         if (!s.lpFoundGroupPosition || !s.lpFoundGroupValue) return text;
         const int32_t groups = std::min<int32_t>(s.wFoundGroups, s.wAllocatedPulses);
         for (int32_t t = 0; t < groups; ++t) {
@@ -373,17 +331,17 @@ std::string detectedPulsesText(const SeriesHeader& s, int32_t taskType, int32_t 
 
 std::string restoreErrorText(int32_t error) {
     std::string text;
-    append(text, "Restore Error %d. ", error);
+    appendFormatted(text, "Restore Error %d. ", error);
     return text;
 }
 
 std::string alphabetTitleText(int32_t n, int32_t boxW) {
     std::string text;
     if (boxW < 100) {
-        append(text, " Alph: %d ", n);
+        appendFormatted(text, " Alph: %d ", n);
         return text;
     }
-    append(text, " Alphabet, %d items ", n);
+    appendFormatted(text, " Alphabet, %d items ", n);
     // One item: "items " loses its plural "s".
     if (n == 1) text.replace(text.size() - 2, 2, " ");
     return text;
@@ -403,23 +361,23 @@ TableLine chainTableHeader(const ChainsHeader& c, bool showNames) {
 TableLine chainRowText(const ChainsHeader& c, int32_t r, bool showNames) {
     TableLine line;
     if (!hasRow(c, r)) return line;
-    append(line.left, "%2d. ", r + 1);
-    if (tableLetterColumn(c)) append(line.left, " %c ", c.pulsesList[r][0] + 96);
-    append(line.left, "  %7d", c.distance[r]);
+    appendFormatted(line.left, "%2d. ", r + 1);
+    if (tableLetterColumn(c)) appendFormatted(line.left, " %c ", c.pulsesList[r][0] + 96);
+    appendFormatted(line.left, "  %7d", c.distance[r]);
     const int32_t count = std::clamp<int32_t>(c.chainPulses[r], 0, c.wMaxPulses);
     line.right = pulseRowText(count, c.positionsList[r], c.pulsesList[r], c.cutStartList[r], c.cutEndList[r],
-                              tableNames(c, showNames), isCutOff(c.wSeriesType));
+                              tableNames(c, showNames), isCutOffSeries(c.wSeriesType));
     return line;
 }
 
 TableLine trueLayoutRowText(const SeriesHeader& s, const ChainsHeader& c, int32_t measure, bool showNames) {
     TableLine line;
-    append(line.left, "%2d. ", 0);
-    if (tableLetterColumn(c) && s.lpTrueEtalon) append(line.left, " %c ", s.lpTrueEtalon[0] + 96);
-    append(line.left, "  %7d", measure);
+    appendFormatted(line.left, "%2d. ", 0);
+    if (tableLetterColumn(c) && s.lpTrueEtalon) appendFormatted(line.left, " %c ", s.lpTrueEtalon[0] + 96);
+    appendFormatted(line.left, "  %7d", measure);
     if (s.lpTruePosition && s.lpTrueEtalon && s.lpTrueCutStart && s.lpTrueCutEnd)
         line.right = pulseRowText(s.wImpulseQuantity, s.lpTruePosition, s.lpTrueEtalon, s.lpTrueCutStart,
-                                  s.lpTrueCutEnd, tableNames(c, showNames), isCutOff(c.wSeriesType));
+                                  s.lpTrueCutEnd, tableNames(c, showNames), isCutOffSeries(c.wSeriesType));
     return line;
 }
 
@@ -523,7 +481,7 @@ void drawSeriesView(PaintContext& context, Canvas& dc, uint16_t wRequiredCount, 
     for (int32_t k = 0; k < n; ++k) {
         const int32_t number = lpRequiredList[k];
         const PulseHeader* e = etalonOf(s, number);
-        const int32_t highlight = c.wTaskType == 2 && number == bestFirst ? 1 : 0;
+        const int32_t highlight = isTask(c.wTaskType, TaskType::recognition) && number == bestFirst ? 1 : 0;
         graph::drawEtalonGlyph(dc, lh, e, amplitude, highlight, alphabetCell(g, k));
     }
 
@@ -552,11 +510,11 @@ void drawSeriesView(PaintContext& context, Canvas& dc, uint16_t wRequiredCount, 
     }
 
     // The pattern tuples of a tuple series.
-    if (!isTupleCode(seriesType)) return;
+    if (!isTupleSeries(seriesType)) return;
     const int32_t cy = dc.metrics().height;
     PatternBox box;
     const char* caption = nullptr;
-    if (c.wTaskType != 40) {
+    if (!isTask(c.wTaskType, TaskType::tupleRecognition)) {
         caption = " pattern tuple ";
         const int32_t count = s.lpSelectedSubset ? std::min(s.wSelectedSubsetSize, s.wAllocatedPulses) : 0;
         if (!singlePatternBox(g, count, dc.textWidth(caption), box)) return;

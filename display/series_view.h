@@ -71,7 +71,7 @@ int32_t storedRowTop(const PatternBox& box, int32_t t);
 Rect storedRowRect(const PatternBox& box, int32_t t);
 
 /// The squared distance between the pure series and the series restored from the best chain
-/// (row 0), as a 32-bit integer that wraps.
+/// (row 0), as a 32-bit integer that wraps (restorationError of the series on that row).
 int32_t restorationError(const SeriesHeader& series, const ChainsHeader& chains);
 
 /// The objective value of the true layout in the measure of the chains' distance: the sum over

@@ -10,6 +10,8 @@
 #include "display/graph_primitives.h"
 #include "display/greek.h"
 #include "display/views.h"
+#include "model/codes.h"
+#include "model/text_format.h"
 #include "simulation/driver.h"
 
 namespace simgraph {
@@ -18,12 +20,6 @@ namespace {
 
 constexpr Color kBlack{0, 0, 0};
 constexpr Color kWhite{255, 255, 255};
-
-std::string format(const char* pattern, auto... values) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, values...);
-    return text;
-}
 
 const char* nameOrEmpty(const char* name) { return name ? name : ""; }
 
@@ -43,12 +39,6 @@ int32_t truncToPixel(double v) {
 int32_t floorToMultipleOf4(int32_t v) { return v & ~3; }
 int32_t roundUpToEven(int32_t v) { return v + (v & 1); }
 
-// The etalon of a 1-based number in the series' list, or null when there is none.
-const PulseHeader* etalonOf(const SeriesHeader& series, int32_t number) {
-    if (number < 1 || number > series.wPulsesListSize || !series.lpPulsesList) return nullptr;
-    return series.lpPulsesList[number - 1];
-}
-
 // Sample u of an etalon, 0 outside its samples.
 int64_t sample(const PulseHeader* e, int32_t u) {
     if (!e || !e->lpData || u < 0 || u >= e->wSize) return 0;
@@ -62,7 +52,7 @@ int64_t energyOf(const PulseHeader* e, int32_t L) {
 }
 
 bool isTupleRecognition(const RestErrorHeader& errors) {
-    return (errors.wSeriesType == 36 || errors.wSeriesType == 40) && errors.wTaskType == 40;
+    return isTupleSeries(errors.wSeriesType) && isTask(errors.wTaskType, TaskType::tupleRecognition);
 }
 
 bool hasMatrix(int32_t** m, const RestErrorHeader& errors) {
@@ -112,16 +102,16 @@ std::string involvesLine(const int16_t* pulseValues, int32_t P, uint16_t wMinPul
     std::string text = " involves ";
     if (pulseValues && P > 0) {
         if (P <= 3) {
-            for (int32_t j = 0; j < P; ++j) text += format(" %d,", pulseValues[j]);
+            for (int32_t j = 0; j < P; ++j) text += formatted(" %d,", pulseValues[j]);
         } else {
-            text += format(" %d,", pulseValues[0]);
-            text += format(" %d,", pulseValues[1]);
-            text += format("..., %d ", pulseValues[P - 1]);
+            text += formatted(" %d,", pulseValues[0]);
+            text += formatted(" %d,", pulseValues[1]);
+            text += formatted("..., %d ", pulseValues[P - 1]);
         }
     }
     // The range is written over the last character of what precedes it.
     text.pop_back();
-    text += format(" pulses from [%d-%d],", wMinPulses, wMaxPulses);
+    text += formatted(" pulses from [%d-%d],", wMinPulses, wMaxPulses);
     return text;
 }
 
@@ -129,28 +119,28 @@ std::vector<std::string> headerLines(const RestErrorHeader& errors, const Series
                                      int32_t kind) {
     const int32_t V = errors.wNoiseLevels;
     std::vector<std::string> lines;
-    lines.push_back(format(" statistical simulation for %s in series with %s ", nameOrEmpty(errors.lpTaskName),
+    lines.push_back(formatted(" statistical simulation for %s in series with %s ", nameOrEmpty(errors.lpTaskName),
                            nameOrEmpty(errors.lpSeriesTypeName)));
-    lines.push_back(format(" series length %d, ", series.dwSeriesSize));
+    lines.push_back(formatted(" series length %d, ", series.dwSeriesSize));
     lines.push_back(involvesLine(errors.wPulseValues, errors.wVariousPulses, series.wMinPulses, series.wMaxPulses));
-    lines.push_back(format(" with length %d", series.wImpulseSize) + format(", amplitude %d", wAmplitude));
-    lines.push_back(format(" Tmin=%d, Tmax=%d,", series.wTmin, series.wTmax));
-    lines.push_back(format(" number of %d noise levels", V));
+    lines.push_back(formatted(" with length %d", series.wImpulseSize) + formatted(", amplitude %d", wAmplitude));
+    lines.push_back(formatted(" Tmin=%d, Tmax=%d,", series.wTmin, series.wTmax));
+    lines.push_back(formatted(" number of %d noise levels", V));
     if (V >= 2 && errors.lpNoiseLevels) {
         const int16_t* s = errors.lpNoiseLevels;
-        lines.push_back(format(" from %d to %d with step %d", s[0], s[V - 1], s[1] - s[0]));
+        lines.push_back(formatted(" from %d to %d with step %d", s[0], s[V - 1], s[1] - s[0]));
     } else {
         lines.emplace_back();
     }
     lines.emplace_back(graphKindTitle(kind));
-    lines.push_back(format(" for volume of % d repeats", errors.repeats));
+    lines.push_back(formatted(" for volume of % d repeats", errors.repeats));
     return lines;
 }
 
 std::string elapsedTimeText(int64_t e) {
     if (e < 0) e = 0;
     const int64_t minutes = e / 60 % 60, seconds = e % 60;
-    return format("elapsed time %lld:%lld%lld:%lld%lld", static_cast<long long>(e / 3600),
+    return formatted("elapsed time %lld:%lld%lld:%lld%lld", static_cast<long long>(e / 3600),
                   static_cast<long long>(minutes / 10), static_cast<long long>(minutes % 10),
                   static_cast<long long>(seconds / 10), static_cast<long long>(seconds % 10));
 }
@@ -161,7 +151,7 @@ std::string calendarText(std::time_t t) {
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm tm{};
     if (!localtime_r(&t, &tm)) return {};
-    return format("%s %s%3d %.2d:%.2d:%.2d %d", days[tm.tm_wday % 7], months[tm.tm_mon % 12], tm.tm_mday,
+    return formatted("%s %s%3d %.2d:%.2d:%.2d %d", days[tm.tm_wday % 7], months[tm.tm_mon % 12], tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec, 1900 + tm.tm_year);
 }
 
@@ -229,7 +219,7 @@ SeparationFigures separationFigures(const RestErrorHeader& errors, const SeriesH
 }
 
 std::string separationText(const SeparationFigures& f) {
-    return format("etEnergy=%d, Rmin=%d, Rmax=%d", f.etEnergy, f.rMin, f.rMax);
+    return formatted("etEnergy=%d, Rmin=%d, Rmax=%d", f.etEnergy, f.rMin, f.rMax);
 }
 
 std::vector<std::string> splitToWidth(const std::string& text, int32_t room,
@@ -346,7 +336,7 @@ int32_t pixelScaleOf(int32_t Z) { return Z > 0 ? 1000 / Z : 0; }
 std::array<std::string, 6> valueLabels(int32_t Z) {
     std::array<std::string, 6> labels;
     for (int32_t k = 0; k < 6; ++k)
-        labels[k] = format(Z > 49 ? "%.2f" : "%.3f", static_cast<double>(k * (Z / 5)) / 1000);
+        labels[k] = formatted(Z > 49 ? "%.2f" : "%.3f", static_cast<double>(k * (Z / 5)) / 1000);
     return labels;
 }
 
@@ -397,7 +387,7 @@ std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, cons
         return c;
     };
     auto fractionY = [&](double v) { return truncToPixel(base - v * scale * g.plotH); };
-    auto column = [&](int32_t j) { return format("%d", errors.wPulseValues ? errors.wPulseValues[j] : 0); };
+    auto column = [&](int32_t j) { return formatted("%d", errors.wPulseValues ? errors.wPulseValues[j] : 0); };
 
     switch (kind) {
         case 0:
@@ -439,7 +429,7 @@ std::vector<Curve> errorCurves(int32_t kind, const RestErrorHeader& errors, cons
                 const double v = static_cast<double>(rowSum(errors.lpDetectErrors, P, i)) / denominator;
                 return fractionY(std::sqrt(std::max(v, 0.0)));
             });
-            placeLabel(c, g, format("%d", P), 0);
+            placeLabel(c, g, formatted("%d", P), 0);
             curves.push_back(std::move(c));
             break;
         }
@@ -476,7 +466,7 @@ double restoringBound(const SeparationFigures& f, uint16_t wMaxPulses, int32_t s
 double separatingBound(const SeparationFigures& f, const RestErrorHeader& errors, uint16_t wMinPulses, int32_t sigma) {
     if (sigma == 0) return std::numeric_limits<double>::quiet_NaN();
     int64_t p = f.etEnergy, rMax = f.rMax;
-    if (!(errors.wSeriesType == 36 || errors.wTaskType == 40)) {
+    if (!(isSeries(errors.wSeriesType, SeriesType::fixedTuples) || isTask(errors.wTaskType, TaskType::tupleRecognition))) {
         // Pulses may be cut: the energy left after the cut, but at least one sample's.
         p = std::max<int64_t>((int64_t{errors.wMakingEnergy} * f.etEnergy + 50) / 100, f.minSquare);
         rMax = 0;
@@ -538,7 +528,7 @@ std::vector<AxisLabel> levelLabels(const RestErrorHeader& errors, const GraphGeo
     const int32_t y = g.plotTop + g.plotH + lh - (lh + 1) / 4 - (lh + 1) / 8;
     int32_t i = 0;
     for (; i < errors.wNoiseLevels; i += 4)
-        labels.push_back({{x + i * g.levelStep, y}, format("%3d", errors.lpNoiseLevels[i])});
+        labels.push_back({{x + i * g.levelStep, y}, formatted("%3d", errors.lpNoiseLevels[i])});
     labels.push_back({{x + i * g.levelStep, y - sh}, "s"});
     return labels;
 }
@@ -569,7 +559,7 @@ int32_t drawPatternTupleBox(PaintContext& context, Canvas& canvas, const RestErr
                             const SeriesHeader& series, const SeriesViewLayout& v, const GraphGeometry& g,
                             int16_t amplitude, int32_t x0, int32_t y) {
     const int32_t lh = v.lh;
-    const bool stored = errors.wTaskType == 40;
+    const bool stored = isTask(errors.wTaskType, TaskType::tupleRecognition);
     const char* caption = stored ? " pattern tuples " : " pattern tuple ";
     const int32_t cx = canvas.textWidth(caption), cy = canvas.metrics().height;
     PatternBox box;
@@ -711,14 +701,14 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
         y += lh + 1;
     }
     y += 2 * lh + 2;
-    canvas.textOut(x0, y, calendarText(simulationStartTime));
+    canvas.textOut(x0, y, calendarText(errors->startTime));
     y += lh + 1;
-    canvas.textOut(x0, y, calendarText(simulationNowTime));
+    canvas.textOut(x0, y, calendarText(errors->endTime));
     y += 2 * lh + 2;
-    canvas.textOut(x0, y, elapsedTimeText(static_cast<int64_t>(simulationNowTime) - simulationStartTime));
+    canvas.textOut(x0, y, elapsedTimeText(static_cast<int64_t>(errors->endTime) - errors->startTime));
     y += 3 * lh + 3;
 
-    if (errors->wSeriesType == 36 || errors->wSeriesType == 40) {
+    if (isTupleSeries(errors->wSeriesType)) {
         const int32_t bh = drawPatternTupleBox(context, canvas, *errors, *series, v, g, static_cast<int16_t>(a), x0, y);
         if (bh > 0) y += bh + 2 * v.topOff;
     }
@@ -729,7 +719,7 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
     y += fm.height;
 
     // The labels' font: the height asked for and the height obtained.
-    canvas.textOut(x0, y, format(" %d -> %d", g.fh, fm.height));
+    canvas.textOut(x0, y, formatted(" %d -> %d", g.fh, fm.height));
 
     if (!g.valid) return;
     const int32_t base = g.plotTop + g.plotH;

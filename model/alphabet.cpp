@@ -59,24 +59,24 @@ void negatedCopy(int n, const int16_t* source, int16_t* out) {
     for (int i = 0; i < n; ++i) out[i] = static_cast<int16_t>(-source[i]);
 }
 
-int buildAlphabet(MessageSink& window, int16_t wAmplitude, uint16_t wAlphabetSize,
+int buildAlphabet(MessageSink& messages, int16_t wAmplitude, uint16_t wAlphabetSize,
                   uint16_t wImpulseSize, Alphabet& alphabet) {
     const int A = wAmplitude;
     const int n = wImpulseSize;
     if (wAlphabetSize > alphabetCapacity) {
-        window.messageBox("The alphabet holds at most " + std::to_string(alphabetCapacity) +
+        messages.messageBox("The alphabet holds at most " + std::to_string(alphabetCapacity) +
                               " etalons (asked for " + std::to_string(wAlphabetSize) + ").",
                           " buildAlphabet ", MessageIcon::Warning);
         return 0;
     }
     if (n < minImpulseSize) {
-        window.messageBox("The etalon length must be at least " + std::to_string(minImpulseSize) +
+        messages.messageBox("The etalon length must be at least " + std::to_string(minImpulseSize) +
                               " samples (asked for " + std::to_string(n) + ").",
                           " buildAlphabet ", MessageIcon::Warning);
         return 0;
     }
     if (wAlphabetSize > 10 && (A / 2 > gaussSigmaLimit || A / 2 < -gaussSigmaLimit)) {
-        window.messageBox("The amplitude " + std::to_string(A) +
+        messages.messageBox("The amplitude " + std::to_string(A) +
                               " is too large for the random etalons (at most " +
                               std::to_string(2 * gaussSigmaLimit + 1) + ").",
                           " buildAlphabet ", MessageIcon::Warning);
@@ -87,14 +87,14 @@ int buildAlphabet(MessageSink& window, int16_t wAmplitude, uint16_t wAlphabetSiz
         PulseHeader& pulse = alphabet[i];
         if (pulse.lpData && pulse.wAllocatedSize < wImpulseSize) {
             if (i == 0)
-                window.messageBox("Предварительное освобождение памяти!", "Отладка",
+                messages.messageBox("Предварительное освобождение памяти!", "Отладка",
                                   MessageIcon::Warning);
             pulse.lpData.reset();
         }
         if (!pulse.lpData) {
             pulse.lpData.reset(new (std::nothrow) int16_t[n]());
             if (!pulse.lpData) {
-                window.messageBox("Не могу выделить память!", "", MessageIcon::Warning);
+                messages.messageBox("Не могу выделить память!", "", MessageIcon::Warning);
                 for (int k = 0; k < i; ++k) alphabet[k].lpData.reset();
                 return 0;
             }

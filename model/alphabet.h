@@ -53,7 +53,7 @@ void negatedCopy(int n, const int16_t* source, int16_t* out);
 /// Returns 1 on success. Returns 0 with a message and the alphabet untouched when the size
 /// exceeds the capacity of 20, the etalon length is below 6, or the amplitude would overflow the
 /// random generator; returns 0 with a message and the etalons released when memory runs out.
-int buildAlphabet(MessageSink& window, int16_t wAmplitude, uint16_t wAlphabetSize,
+int buildAlphabet(MessageSink& messages, int16_t wAmplitude, uint16_t wAlphabetSize,
                   uint16_t wImpulseSize, Alphabet& alphabet);
 
 /// Frees the samples of the first `wAlphabetSize` etalons and clears their pointers.

@@ -15,8 +15,8 @@ constexpr int kPerPulseArrays = 13;
 // Largest pulse start the 16-bit position arrays can hold.
 constexpr uint32_t kMaxPosition = 32767;
 
-void refuse(MessageSink& window, const char* caption, const std::string& why) {
-    window.messageBox("Invalid series parameters!\n\n" + why, caption, MessageIcon::Warning);
+void refuse(MessageSink& messages, const char* caption, const std::string& why) {
+    messages.messageBox("Invalid series parameters!\n\n" + why, caption, MessageIcon::Warning);
 }
 
 void pointArrays(SeriesHeader& h, uint32_t N, uint16_t P) {
@@ -139,29 +139,29 @@ std::string incompatibleMessage(uint32_t N, uint16_t L, PulseBounds b, uint16_t 
 }
 }  // namespace
 
-int checkSeriesParameters(MessageSink& window, const char* caption, uint16_t L, uint16_t wTmin,
+int checkSeriesParameters(MessageSink& messages, const char* caption, uint16_t L, uint16_t wTmin,
                           uint16_t wTmax, uint32_t N) {
     const std::string values = "\n\nTmin = " + std::to_string(wTmin) + ", Tmax = " +
                                std::to_string(wTmax) + ", etalon length = " + std::to_string(L) +
                                ", series length = " + std::to_string(N);
     if (wTmin == 0 || wTmax == 0) {
-        refuse(window, caption, "Tmin and Tmax must be at least 1." + values);
+        refuse(messages, caption, "Tmin and Tmax must be at least 1." + values);
         return 0;
     }
     if (wTmin > wTmax) {
-        refuse(window, caption, "Tmin must not exceed Tmax." + values);
+        refuse(messages, caption, "Tmin must not exceed Tmax." + values);
         return 0;
     }
     if (L == 0 || L > wTmax) {
-        refuse(window, caption, "The etalon length must lie between 1 and Tmax." + values);
+        refuse(messages, caption, "The etalon length must lie between 1 and Tmax." + values);
         return 0;
     }
     if (N < L) {
-        refuse(window, caption, "The series must be at least one etalon long." + values);
+        refuse(messages, caption, "The series must be at least one etalon long." + values);
         return 0;
     }
     if (N - L > kMaxPosition) {
-        refuse(window, caption,
+        refuse(messages, caption,
                "The series is too long: pulse starts must not exceed " +
                    std::to_string(kMaxPosition) + " (series length at most " +
                    std::to_string(kMaxPosition + L) + ")." + values);
@@ -170,17 +170,58 @@ int checkSeriesParameters(MessageSink& window, const char* caption, uint16_t L, 
     return 1;
 }
 
-PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N) {
-    uint32_t minimum = (N + L - 1) / wTmax;
-    if (minimum == 0) minimum = 1;
-    const uint32_t maximum = (N + wTmin - L) / wTmin;
-    return {static_cast<uint16_t>(minimum), static_cast<uint16_t>(maximum)};
+const PulseHeader* etalonOf(const SeriesHeader& series, int32_t number) {
+    if (!series.lpPulsesList || number < 1 || number > series.wPulsesListSize) return nullptr;
+    const PulseHeader* e = series.lpPulsesList[number - 1];
+    return e != nullptr && e->lpData ? e : nullptr;
 }
 
-SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSize, uint16_t L,
+int32_t restorationError(const SeriesHeader& s, const PulseLayoutView& pulses) {
+    const int32_t N = s.dwSeriesSize;
+    if (!s.lpPureData || N <= 0) return 0;
+    const int32_t L = s.wImpulseSize;
+    uint32_t sum = 0;  // 32-bit wrapping sum of squares
+    auto addSquare = [&sum](int32_t d) { sum += static_cast<uint32_t>(d) * static_cast<uint32_t>(d); };
+    int32_t t = 0;  // next sample of the series to be compared
+    for (int32_t q = 0; q < pulses.count; ++q) {
+        const int32_t P = pulses.position[q];
+        const PulseHeader* e = etalonOf(s, pulses.etalon[q]);
+        const int32_t cutStart = pulses.cutStart[q], cutEnd = pulses.cutEnd[q];
+        // Samples before this pulse (and not yet compared) are 0 in the restored series.
+        for (; t < P && t < N; ++t) addSquare(s.lpPureData[t]);
+        for (; t < P + L && t < N; ++t) {
+            if (t < 0) continue;
+            const int32_t j = t - P;
+            int32_t restored = 0;
+            if (e != nullptr && j >= cutStart && j <= cutEnd && j < e->wSize) restored = e->lpData[j];
+            addSquare(s.lpPureData[t] - restored);
+        }
+        if (t < 0) t = 0;
+    }
+    for (; t < N; ++t) addSquare(s.lpPureData[t]);
+    return static_cast<int32_t>(sum);
+}
+
+int pulseCountBounds(uint32_t N, uint16_t L, uint16_t wTmin, uint16_t wTmax, PulseCountBounds& out) {
+    if (wTmin == 0 || wTmax == 0 || L > N + wTmin) return 0;
+    const uint32_t minimum = (N + L - 1) / wTmax;
+    const uint32_t maximum = (N - L + wTmin) / wTmin;
+    out.minimum = static_cast<uint16_t>(std::min<uint32_t>(minimum, 65535));
+    out.maximum = static_cast<uint16_t>(std::min<uint32_t>(maximum, 65535));
+    out.suggested = static_cast<uint16_t>((out.minimum + out.maximum) / 2);
+    return 1;
+}
+
+PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N) {
+    PulseCountBounds b{0, 0, 0};
+    if (!pulseCountBounds(N, L, wTmin, wTmax, b)) return {0, 0};
+    return {std::max<uint16_t>(b.minimum, 1), b.maximum};
+}
+
+SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize, uint16_t L,
                                     uint16_t wTmin, uint16_t wTmax, uint32_t N,
                                     SeriesHeader* header) {
-    if (!checkSeriesParameters(window, " getCutOffSeriesHeader ", L, wTmin, wTmax, N)) return header;
+    if (!checkSeriesParameters(messages, " getCutOffSeriesHeader ", L, wTmin, wTmax, N)) return header;
     const PulseBounds bounds = seriesPulseBounds(L, wTmin, wTmax, N);
     const uint16_t P = bounds.wMaxPulses;
 
@@ -199,7 +240,7 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
     if (!header) {
         header = new (std::nothrow) SeriesHeader();
         if (!header) {
-            window.messageBox("Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ",
+            messages.messageBox("Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
         }
@@ -211,7 +252,7 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
         header->block.reset(new (std::nothrow) int16_t[entries]());  // zeroed
         if (!header->block) {
             delete header;
-            window.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
+            messages.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
         }
@@ -233,7 +274,7 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
         header->lpPulsesList.reset(new (std::nothrow) const PulseHeader*[wPulsesListSize]);
         if (!header->lpPulsesList) {
             delete header;
-            window.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
+            messages.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
         }
@@ -250,32 +291,32 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
     return header;
 }
 
-int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                   uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                   std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
                   SeriesHeader* header) {
     const char* caption = " makeExtSeries ";
     if (!header) {
-        window.messageBox("There is no series record to build into.", caption, MessageIcon::Warning);
+        messages.messageBox("There is no series record to build into.", caption, MessageIcon::Warning);
         return 0;
     }
-    if (!checkSeriesParameters(window, caption, L, wTmin, wTmax, N)) return 0;
+    if (!checkSeriesParameters(messages, caption, L, wTmin, wTmax, N)) return 0;
     const PulseBounds bounds = seriesPulseBounds(L, wTmin, wTmax, N);
 
     // 1. The pulse count must be admissible.
     if (K < bounds.wMinPulses || K > bounds.wMaxPulses) {
-        window.messageBox(incompatibleMessage(N, L, bounds, K, *header), caption, MessageIcon::Warning);
+        messages.messageBox(incompatibleMessage(N, L, bounds, K, *header), caption, MessageIcon::Warning);
         return 0;
     }
     if (sequence.size() < K) {
-        refuse(window, caption,
+        refuse(messages, caption,
                "The etalon sequence has " + std::to_string(sequence.size()) + " entries, " +
                    std::to_string(K) + " pulses need one each.");
         return 0;
     }
     if (wAlphabetSize == 0 || wAlphabetSize > alphabetCapacity ||
         wAlphabetSize > header->wPulsesListCapacity) {
-        refuse(window, caption,
+        refuse(messages, caption,
                "The alphabet size " + std::to_string(wAlphabetSize) +
                    " does not fit the series record (1 to " +
                    std::to_string(std::min<int>(alphabetCapacity, header->wPulsesListCapacity)) + ").");
@@ -283,14 +324,14 @@ int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& a
     }
     for (int i = 0; i < wAlphabetSize; ++i) {
         if (!alphabet[i].lpData || alphabet[i].wSize < L) {
-            refuse(window, caption,
+            refuse(messages, caption,
                    "Etalon " + std::to_string(i + 1) + " is not built with " + std::to_string(L) +
                        " samples.");
             return 0;
         }
     }
     if (header->dwAllocatedSize < N || header->wAllocatedPulses < bounds.wMaxPulses) {
-        refuse(window, caption, "The series record is too small for this build.");
+        refuse(messages, caption, "The series record is too small for this build.");
         return 0;
     }
 
@@ -329,7 +370,7 @@ int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& a
     try {
         E.resize(static_cast<size_t>(L) + 1);
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для PartialEnergy!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для PartialEnergy!", "", MessageIcon::None);
         return 0;
     }
 
@@ -358,29 +399,29 @@ int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& a
     return 1;
 }
 
-SeriesHeader* getCutOffSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+SeriesHeader* getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                               uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                               std::span<uint16_t> sequence, int16_t wAmplitude,
                               uint16_t savedEnergy, SeriesHeader* header) {
-    if (!checkSeriesParameters(window, " getCutOffSeries ", L, wTmin, wTmax, N)) return header;
-    header = getCutOffSeriesHeader(window, wAlphabetSize, L, wTmin, wTmax, N, header);
+    if (!checkSeriesParameters(messages, " getCutOffSeries ", L, wTmin, wTmax, N)) return header;
+    header = getCutOffSeriesHeader(messages, wAlphabetSize, L, wTmin, wTmax, N, header);
     if (!header) {
-        window.messageBox("Не могу выделить память для lpSeriesHeader!", " getCutOffSeries ",
+        messages.messageBox("Не могу выделить память для lpSeriesHeader!", " getCutOffSeries ",
                           MessageIcon::Warning);
         return nullptr;
     }
     if (header->wMinPulses < 1) header->wMinPulses = 1;
-    makeExtSeries(window, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
+    makeExtSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
                   savedEnergy, header);
     return header;
 }
 
-SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
+SeriesHeader* getRandomCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
                                     const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
                                     uint16_t wTmax, uint32_t N, std::span<uint16_t> sequence,
                                     int16_t wAmplitude, uint16_t savedEnergy,
                                     SeriesHeader* header) {
-    if (!checkSeriesParameters(window, " getRandomCutOffSeries ", L, wTmin, wTmax, N)) return header;
+    if (!checkSeriesParameters(messages, " getRandomCutOffSeries ", L, wTmin, wTmax, N)) return header;
     const PulseBounds b = seriesPulseBounds(L, wTmin, wTmax, N);
     if (b.wMaxPulses < b.wMinPulses) {
         // The caller replaces its pointer by the null result; release what it held.
@@ -389,14 +430,14 @@ SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
     }
     const int u = uniformRandom(seedCells.pulseCountSeed);
     const uint16_t K = static_cast<uint16_t>(b.wMinPulses + (u >> 2) % (b.wMaxPulses - b.wMinPulses + 1));
-    return getCutOffSeries(window, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence,
+    return getCutOffSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence,
                            wAmplitude, savedEnergy, header);
 }
 
-int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& seed) {
+int addNoise(MessageSink& messages, SeriesHeader* header, int16_t sigma, int16_t& seed) {
     if (!header) return 1;
     if (sigma > gaussSigmaLimit || sigma < -gaussSigmaLimit) {
-        window.messageBox("Invalid noise level!\n\nThe noise level " + std::to_string(sigma) +
+        messages.messageBox("Invalid noise level!\n\nThe noise level " + std::to_string(sigma) +
                               " lies outside -" + std::to_string(gaussSigmaLimit) + ".." +
                               std::to_string(gaussSigmaLimit) + ".",
                           " addNoise ", MessageIcon::Warning);

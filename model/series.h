@@ -67,7 +67,44 @@ struct SeriesHeader {
     std::unique_ptr<int16_t[]> block; ///< owns the samples and the per-pulse arrays
 };
 
-/// Pulse-count bounds of a series of N samples with etalons of L samples and gaps Tmin..Tmax.
+/// The etalon of 1-based number `number` in the series' pulse list, or null when the number is
+/// outside the list or the etalon has no samples.
+const PulseHeader* etalonOf(const SeriesHeader& series, int32_t number);
+/// The same for a series that may be absent (null then).
+inline const PulseHeader* etalonOf(const SeriesHeader* series, int32_t number) {
+    return series ? etalonOf(*series, number) : nullptr;
+}
+
+/// A layout of pulses given as parallel arrays of `count` entries (the found pulses of a series,
+/// or a row of the chains table).
+struct PulseLayoutView {
+    int32_t count = 0;
+    const int16_t* position = nullptr;  ///< start sample of each pulse, ascending
+    const int16_t* etalon = nullptr;    ///< 1-based etalon number
+    const int16_t* cutStart = nullptr;  ///< first etalon sample kept
+    const int16_t* cutEnd = nullptr;    ///< last etalon sample kept
+};
+
+/// The squared distance between the pure series and the series restored from `pulses`, summed
+/// with 32-bit wrapping. A sample outside every pulse restores to 0; a pulse is looked at only
+/// from the sample after the end of the one before it. With no pulses it is the energy of the
+/// pure series; 0 for a series without samples.
+int32_t restorationError(const SeriesHeader& series, const PulseLayoutView& pulses);
+
+/// Pulse-count bounds from a series length, an etalon length and the interval limits.
+struct PulseCountBounds {
+    uint16_t minimum;   ///< (N + L - 1) / Tmax; 0 when the series is shorter than Tmax - L + 1
+    uint16_t maximum;   ///< (N - L + Tmin) / Tmin
+    uint16_t suggested; ///< (minimum + maximum) / 2
+};
+
+/// The bounds for series length N and etalon length L, each at most 65535. Returns 0 and leaves
+/// `out` unchanged when Tmin or Tmax is 0 or L exceeds N + Tmin (no bounds exist); otherwise
+/// fills `out` and returns 1.
+int pulseCountBounds(uint32_t N, uint16_t L, uint16_t wTmin, uint16_t wTmax, PulseCountBounds& out);
+
+/// Pulse-count bounds of a series of N samples with etalons of L samples and gaps Tmin..Tmax,
+/// as the makers take them: the least count is at least 1.
 struct PulseBounds {
     uint16_t wMinPulses; ///< (N + L - 1) / Tmax, replaced by 1 when 0
     uint16_t wMaxPulses; ///< (N + Tmin - L) / Tmin
@@ -76,10 +113,10 @@ struct PulseBounds {
 /// Checks the relations every series build needs: Tmin >= 1, Tmax >= 1, Tmin <= Tmax,
 /// L <= Tmax, L <= N and N - L <= 32767 (pulse starts are 16-bit). On a violation shows a
 /// message naming it (with `caption`) and returns 0; otherwise returns 1.
-int checkSeriesParameters(MessageSink& window, const char* caption, uint16_t L, uint16_t wTmin,
+int checkSeriesParameters(MessageSink& messages, const char* caption, uint16_t L, uint16_t wTmin,
                           uint16_t wTmax, uint32_t N);
 
-/// The bounds for parameters that passed checkSeriesParameters.
+/// The bounds for parameters that passed checkSeriesParameters; {0, 0} when no bounds exist.
 PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N);
 
 /// Creates or resizes the record for a build. Reuses `header` when its block holds N samples and
@@ -88,7 +125,7 @@ PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32
 /// Returns the header to keep, or null after a memory failure (a header passed in is then
 /// released). Refused parameters (see checkSeriesParameters) give a message and `header`
 /// unchanged.
-SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSize, uint16_t L,
+SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize, uint16_t L,
                                     uint16_t wTmin, uint16_t wTmax, uint32_t N,
                                     SeriesHeader* header);
 
@@ -99,7 +136,7 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
 /// energy. Returns 1 when the series was built; 0 after a message, with the header unchanged
 /// for refused parameters (bad limits, a sequence shorter than K, an alphabet that does not fit
 /// the header) and with the sizes of step one set when K lies outside the admissible bounds.
-int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                   uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                   std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
                   SeriesHeader* header);
@@ -112,7 +149,7 @@ void layOutSubset(const SeriesHeader& header, uint16_t K, std::span<uint16_t> se
 /// getCutOffSeriesHeader, then makeExtSeries. Returns the header to keep (also when the build
 /// itself refused K), or null after a memory failure. Refused limits leave `header` unchanged
 /// and return it.
-SeriesHeader* getCutOffSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
+SeriesHeader* getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                               uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                               std::span<uint16_t> sequence, int16_t wAmplitude,
                               uint16_t savedEnergy, SeriesHeader* header);
@@ -121,7 +158,7 @@ SeriesHeader* getCutOffSeries(MessageSink& window, uint16_t wAlphabetSize, const
 /// When no K is admissible returns null without a message and releases `header` (callers store
 /// the null result in place of the old pointer). Refused limits leave `header` unchanged and
 /// return it.
-SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
+SeriesHeader* getRandomCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
                                     const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
                                     uint16_t wTmax, uint32_t N, std::span<uint16_t> sequence,
                                     int16_t wAmplitude, uint16_t savedEnergy,
@@ -130,7 +167,7 @@ SeriesHeader* getRandomCutOffSeries(MessageSink& window, uint16_t wAlphabetSize,
 /// lpNoisyData = lpPureData + gaussRandom(seed, 0, sigma) per sample (wrapping to 16 bits, no
 /// clamping), then wNoiseSigma = sigma. Returns 1. Returns 0 with a message and the header
 /// unchanged when |sigma| exceeds the generator's limit; a null header does nothing (1).
-int addNoise(MessageSink& window, SeriesHeader* header, int16_t sigma, int16_t& seed);
+int addNoise(MessageSink& messages, SeriesHeader* header, int16_t sigma, int16_t& seed);
 
 /// Copies a build of `source` (sizes, pure and noisy samples, every per-pulse array, the pulse
 /// list, the active subset, the found fields) into `destination`, whose block must hold the

@@ -17,35 +17,35 @@ void activate(std::span<const int32_t> entries, int count, int mode, int start, 
     h.wSubsetStart = static_cast<uint16_t>(start);
 }
 
-bool startRefused(MessageSink& window, const char* caption, int start) {
+bool startRefused(MessageSink& messages, const char* caption, int start) {
     if (start >= 1 && start <= 65535) return false;
-    window.messageBox("The subset start is a 1-based pulse number (got " + std::to_string(start) + ").",
+    messages.messageBox("The subset start is a 1-based pulse number (got " + std::to_string(start) + ").",
                       caption, MessageIcon::Warning);
     return true;
 }
 }  // namespace
 
-std::unique_ptr<uint16_t[]> getRequiredList(MessageSink& window, uint16_t count,
+std::unique_ptr<uint16_t[]> getRequiredList(MessageSink& messages, uint16_t count,
                                             std::unique_ptr<uint16_t[]> oldList) {
     oldList.reset();
     std::unique_ptr<uint16_t[]> list(new (std::nothrow) uint16_t[count]);
     if (!list) {
-        window.messageBox("Нет памяти для newList!", " getRequiredList ", MessageIcon::None);
+        messages.messageBox("Нет памяти для newList!", " getRequiredList ", MessageIcon::None);
         return nullptr;
     }
     for (uint16_t i = 0; i < count; ++i) list[i] = static_cast<uint16_t>(i + 1);
     return list;
 }
 
-int setSelectedSubset(MessageSink& window, std::span<const int32_t> entries, int mode, int start,
+int setSelectedSubset(MessageSink& messages, std::span<const int32_t> entries, int mode, int start,
                       SeriesHeader* header) {
     if (!header) return 1;
-    if (startRefused(window, " setSelectedSubset ", start)) return 0;
+    if (startRefused(messages, " setSelectedSubset ", start)) return 0;
     activate(entries, static_cast<int>(entries.size()), mode, start, *header);
     return 1;
 }
 
-int addSomeSelectedSubsetToSeriesHeader(MessageSink& window, std::span<const int32_t> sizes,
+int addSomeSelectedSubsetToSeriesHeader(MessageSink& messages, std::span<const int32_t> sizes,
                                         std::span<const std::span<const int32_t>> lists,
                                         int capacity, int entriesPerSubset, int activeIndex,
                                         int mode, int start, SeriesHeader* header) {
@@ -56,7 +56,7 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& window, std::span<const int
     // Everything is checked before the stored subsets are touched.
     if (count > capacity || capacity > 65535 || entriesPerSubset < 0 || entriesPerSubset > 65535 ||
         lists.size() < sizes.size()) {
-        window.messageBox("Cannot store " + std::to_string(count) + " subsets in room for " +
+        messages.messageBox("Cannot store " + std::to_string(count) + " subsets in room for " +
                               std::to_string(capacity) + ".",
                           kAddCaption, MessageIcon::Warning);
         return 0;
@@ -64,14 +64,14 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& window, std::span<const int
     for (int i = 0; i < count; ++i) {
         if (sizes[i] < 0 || sizes[i] > entriesPerSubset ||
             static_cast<size_t>(sizes[i]) > lists[i].size()) {
-            window.messageBox("Subset " + std::to_string(i + 1) + " has " + std::to_string(sizes[i]) +
+            messages.messageBox("Subset " + std::to_string(i + 1) + " has " + std::to_string(sizes[i]) +
                                   " entries; a stored subset holds 0 to " +
                                   std::to_string(entriesPerSubset) + ".",
                               kAddCaption, MessageIcon::Warning);
             return 0;
         }
     }
-    if (startRefused(window, kAddCaption, start)) return 0;
+    if (startRefused(messages, kAddCaption, start)) return 0;
 
     SeriesHeader& h = *header;
     if (h.wSubsetsCapacity < capacity || h.wSubsetCapacity < entriesPerSubset) {
@@ -82,7 +82,7 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& window, std::span<const int
         const size_t entries = static_cast<size_t>(capacity) * (static_cast<size_t>(entriesPerSubset) + 1);
         h.selectedSubsetSize.reset(new (std::nothrow) int16_t[entries]());
         if (!h.selectedSubsetSize) {
-            window.messageBox("Нет памяти для lpSeriesHeader->selectedSubsetSize!", kAddCaption,
+            messages.messageBox("Нет памяти для lpSeriesHeader->selectedSubsetSize!", kAddCaption,
                               MessageIcon::None);
             return 0;
         }
@@ -91,7 +91,7 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& window, std::span<const int
         h.selectedSubsetList.reset(new (std::nothrow) int16_t*[capacity]);
         if (!h.selectedSubsetList) {
             h.selectedSubsetSize.reset();
-            window.messageBox("Нет памяти для lpSeriesHeader->selectedSubsetList!", kAddCaption,
+            messages.messageBox("Нет памяти для lpSeriesHeader->selectedSubsetList!", kAddCaption,
                               MessageIcon::None);
             return 0;
         }

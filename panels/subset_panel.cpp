@@ -51,12 +51,6 @@ void restoreDefaults(Canvas& dc) {
     dc.setBrush(kWhite);
 }
 
-const PulseHeader* etalonOf(const SeriesHeader* series, int32_t number) {
-    if (series == nullptr || !series->lpPulsesList) return nullptr;
-    if (number < 1 || number > series->wPulsesListSize || number > series->wPulsesListCapacity) return nullptr;
-    return series->lpPulsesList[number - 1];
-}
-
 /// The glyph's rectangle inside an offered or strip cell: the glyph draws its label line above
 /// the curve and its marked background a little beyond the curve, so the cell is shrunk by mx at
 /// the left, 2 mx at the right and 2 my + lineHeight at the bottom.

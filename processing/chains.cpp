@@ -5,33 +5,12 @@
 #include <cstdio>
 #include <new>
 
-const char* seriesTypeName(uint16_t type) {
-    switch (type) {
-    case 1: return "known number of whole pulses";
-    case 2: return "known number of cut-off pulses";
-    case 4: return "unknown number of whole pulses";
-    case 8: return "unknown number of cut-off pulses";
-    case 36: return "known number of whole pulses tuples";
-    case 40: return "unknown number of whole pulses tuples";
-    default: return nullptr;
-    }
-}
+#include "model/codes.h"
+#include "model/text_format.h"
 
 namespace {
 const char* kGetCaption = " getChainsHeader ";
 const char* kAddCaption = " addToChainsHeader ";
-
-const char* taskName(uint16_t type) {
-    switch (type) {
-    case 1:
-    case 32:
-    case 36: return "detection";
-    case 2:
-    case 40: return "recognition";
-    case 4: return "joint detection and identification";
-    default: return nullptr;
-    }
-}
 
 // Reports a failed allocation and releases the header with everything it held.
 ChainsHeader* failAllocation(MessageSink& window, const char* text, ChainsHeader* header) {
@@ -87,12 +66,6 @@ int pulsesOfRow(const ChainsHeader& h, int row) {
     return std::clamp<int>(h.chainPulses[row], 0, h.wMaxPulses);
 }
 
-void appendFormatted(std::string& text, const char* format, int value) {
-    char buffer[64];
-    const int length = std::snprintf(buffer, sizeof buffer, format, value);
-    if (length > 0) text.append(buffer, static_cast<std::size_t>(std::min<int>(length, sizeof buffer - 1)));
-}
-
 // Moves row `from` whole onto row `to`: distance, pulse count and every pulse entry.
 void moveRow(ChainsHeader& h, int from, int to) {
     h.distance[to] = h.distance[from];
@@ -137,7 +110,7 @@ int addToChainsHeader(MessageSink& window, uint16_t seriesType, uint16_t taskTyp
     header->wSeriesType = seriesType;
     header->lpSeriesTypeName = seriesTypeName(seriesType);
     header->wTaskType = taskType;
-    header->lpTaskName = taskName(taskType);
+    header->lpTaskName = chainsTaskName(taskType);
     header->wMakingEnergy = makingEnergy;
     header->wProcessingEnergy = processingEnergy;
     return 1;

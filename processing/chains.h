@@ -49,10 +49,6 @@ struct ChainsHeader {
     std::unique_ptr<int16_t[]> pulseBlock;
 };
 
-/// The name of a series-type code (1, 2, 4, 8, 36, 40) as the results records print it; null
-/// for any other code.
-const char* seriesTypeName(uint16_t type);
-
 /// Makes a new empty header, or empties `header` and reuses it when it has at least `wMaxSize`
 /// rows of at least `wMaxPulses` pulses (it never shrinks); otherwise its blocks are replaced by
 /// blocks of exactly the requested dimensions. The descriptor is kept. Returns the header to

@@ -1,16 +1,17 @@
 #include "processing/dispatch.h"
 
+#include "model/codes.h"
 #include "processing/routines.h"
 
 Routine selectRoutine(uint16_t taskType, uint32_t seriesType) {
-    const bool pulsesUnfixed = seriesType == 4 || seriesType == 8;
-    const bool tuplesUnfixed = pulsesUnfixed || seriesType == 40;
+    const bool pulsesUnfixed = isUnknownCountPulseSeries(seriesType);
+    const bool tuplesUnfixed = isUnknownCountSeries(seriesType);
     switch (taskType) {
-        case 2:
+        case code(TaskType::recognition):
             return pulsesUnfixed ? Routine::recognizePulsesUnfixed : Routine::recognizePulsesFixed;
-        case 36:
+        case code(TaskType::tupleDetection):
             return tuplesUnfixed ? Routine::detectTuplesUnfixed : Routine::detectTuplesFixed;
-        case 40:
+        case code(TaskType::tupleRecognition):
             return tuplesUnfixed ? Routine::recognizeTuplesUnfixed : Routine::recognizeTuplesFixed;
         default:
             return pulsesUnfixed ? Routine::detectPulsesUnfixed : Routine::detectPulsesFixed;

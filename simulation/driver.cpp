@@ -5,40 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "model/codes.h"
 #include "model/random.h"
 #include "processing/chains.h"
 #include "processing/dispatch.h"
 #include "simulation/worker_pool.h"
 
-std::time_t simulationStartTime = 0;
-std::time_t simulationNowTime = 0;
-
 int32_t seriesRestorationError(const SeriesHeader& s) {
-    const int32_t N = s.dwSeriesSize;
-    const int32_t L = s.wImpulseSize;
-    const int32_t F = s.wFoundPulses;
-    uint32_t sum = 0;  // 32-bit two's-complement sum
-    int32_t i = 0, q = 0;
-    for (int32_t t = 0; t < N; ++t) {
-        int32_t restored = 0;
-        if (i < F) {
-            const int32_t start = s.lpFoundPosition[i];
-            if (t >= start && t < start + L) {
-                const int32_t v = s.lpFoundEtalon[i];
-                const PulseHeader* etalon = v >= 1 && v <= s.wPulsesListSize ? s.lpPulsesList[v - 1] : nullptr;
-                if (etalon && q >= s.lpFoundCutStart[i] && q <= s.lpFoundCutEnd[i] && q < etalon->wSize)
-                    restored = etalon->lpData[q];
-                ++q;
-                if (t == start + L - 1) {
-                    ++i;
-                    q = 0;
-                }
-            }
-        }
-        const int32_t d = s.lpPureData[t] - restored;
-        sum += static_cast<uint32_t>(d) * static_cast<uint32_t>(d);
-    }
-    return static_cast<int32_t>(sum);
+    return restorationError(s, {s.wFoundPulses, s.lpFoundPosition, s.lpFoundEtalon, s.lpFoundCutStart, s.lpFoundCutEnd});
 }
 
 RepeatSchedule::RepeatSchedule(uint16_t task, const uint16_t* list, int32_t count, int32_t u, int32_t pulses,
@@ -46,15 +20,15 @@ RepeatSchedule::RepeatSchedule(uint16_t task, const uint16_t* list, int32_t coun
     : taskType(task), requiredList(list), n(count), K(pulses), T(tuples), B(0), E(0), e(1),
       counters(counterArray), sequence(sequenceArray) {
     switch (taskType) {
-        case 1:
+        case code(TaskType::detection):
             break;
-        case 2:
+        case code(TaskType::recognition):
             B = (n + 2 * u) / (2 * n);
             break;
-        case 36:
+        case code(TaskType::tupleDetection):
             B = u;
             break;
-        case 40:
+        case code(TaskType::tupleRecognition):
             B = (T + 2 * u) / (2 * T);
             break;
         default:
@@ -69,13 +43,13 @@ RepeatSchedule::RepeatSchedule(uint16_t task, const uint16_t* list, int32_t coun
 }
 
 bool RepeatSchedule::advance(int32_t l) {
-    if (taskType == 2 && l >= E) {
+    if (isTask(taskType, TaskType::recognition) && l >= E) {
         for (int i = 0; i < K; ++i) {
             if (++counters[i] > n) counters[i] = 1;
             sequence[i] = requiredList[counters[i] - 1];
         }
         E += B;
-    } else if (taskType == 4 && static_cast<int64_t>(K) * l >= E) {
+    } else if (isTask(taskType, TaskType::jointDetection) && static_cast<int64_t>(K) * l >= E) {
         E += B;
         ++counters[0];
         for (int i = 0; i < K && counters[i] > n; ++i) {
@@ -83,7 +57,7 @@ bool RepeatSchedule::advance(int32_t l) {
             if (i + 1 < K) ++counters[i + 1];  // a carry out of the last counter is dropped
         }
         for (int i = 0; i < K; ++i) sequence[i] = requiredList[counters[i] - 1];
-    } else if (taskType == 40 && l >= E) {
+    } else if (isTask(taskType, TaskType::tupleRecognition) && l >= E) {
         if (++e > T) e = 1;
         E += B;
         return true;
@@ -94,8 +68,8 @@ bool RepeatSchedule::advance(int32_t l) {
 namespace {
 const char* kCaption = " About statCutoffSighting ";
 
-void refuse(MessageSink& window, const std::string& why) {
-    window.messageBox("The simulation cannot run!\n\n" + why, kCaption, MessageIcon::Warning);
+void refuse(MessageSink& messages, const std::string& why) {
+    messages.messageBox("The simulation cannot run!\n\n" + why, kCaption, MessageIcon::Warning);
 }
 
 // What one processed repeat contributes to its cell.
@@ -116,52 +90,52 @@ struct Work {
 };
 }  // namespace
 
-int checkSimulation(MessageSink& window, const RestErrorHeader* acc, uint16_t alphabetSize,
+int checkSimulation(MessageSink& messages, const RestErrorHeader* acc, uint16_t alphabetSize,
                     const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList, uint16_t seriesType,
                     uint16_t taskType, const SeriesHeader* series) {
     if (!acc) {
-        window.messageBox("Absence of RestoreErrorHeader!", "statCutoffSighting", MessageIcon::None);
+        messages.messageBox("Absence of RestoreErrorHeader!", "statCutoffSighting", MessageIcon::None);
         return 0;
     }
     if (!series || !series->block) {
-        refuse(window, "There is no series record for the simulation.");
+        refuse(messages, "There is no series record for the simulation.");
         return 0;
     }
     const int32_t u = acc->repeats & 0xFFFF;
     const int32_t P = acc->wVariousPulses, V = acc->wNoiseLevels;
     if (u < 1) {
-        refuse(window, "The number of repeats must be at least 1.");
+        refuse(messages, "The number of repeats must be at least 1.");
         return 0;
     }
     if (P < 1 || V < 1 || P > acc->wReservedPulses || V > acc->wReservedLevels || !acc->wPulseValues) {
-        refuse(window, "The grid needs at least one pulse count and one noise level (" + std::to_string(P) +
+        refuse(messages, "The grid needs at least one pulse count and one noise level (" + std::to_string(P) +
                            " pulse counts, " + std::to_string(V) + " noise levels).");
         return 0;
     }
     if (n < 1 || !requiredList) {
-        refuse(window, "The list of required etalons is empty.");
+        refuse(messages, "The list of required etalons is empty.");
         return 0;
     }
     for (int i = 0; i < n; ++i)
         if (requiredList[i] < 1 || requiredList[i] > alphabetSize || requiredList[i] > alphabetCapacity ||
             !alphabet[requiredList[i] - 1].lpData) {
-            refuse(window, "Etalon " + std::to_string(requiredList[i]) + " of the required list is not in the alphabet.");
+            refuse(messages, "Etalon " + std::to_string(requiredList[i]) + " of the required list is not in the alphabet.");
             return 0;
         }
-    const bool tupleSeries = seriesType == 36 || seriesType == 40;
-    if ((taskType == 36 || taskType == 40) && !tupleSeries) {
-        refuse(window, "Tuple detection and recognition need a tuple series (type 36 or 40).");
+    const bool tupleSeries = isTupleSeries(seriesType);
+    if (isTupleTask(taskType) && !tupleSeries) {
+        refuse(messages, "Tuple detection and recognition need a tuple series (type 36 or 40).");
         return 0;
     }
     const uint16_t L = alphabet[requiredList[0] - 1].wSize;
     const uint16_t Tmin = series->wTmin, Tmax = series->wTmax;
     const uint32_t N = static_cast<uint32_t>(std::max(series->dwSeriesSize, 0));
-    if (!checkSeriesParameters(window, kCaption, L, Tmin, Tmax, N)) return 0;
+    if (!checkSeriesParameters(messages, kCaption, L, Tmin, Tmax, N)) return 0;
     const PulseBounds bounds = seriesPulseBounds(L, Tmin, Tmax, N);
     for (int j = 0; j < P; ++j) {
         const int K = acc->wPulseValues[j];
         if (K < bounds.wMinPulses || K > bounds.wMaxPulses || K > series->wAllocatedPulses) {
-            refuse(window, "A series of " + std::to_string(N) + " samples holds " + std::to_string(bounds.wMinPulses) +
+            refuse(messages, "A series of " + std::to_string(N) + " samples holds " + std::to_string(bounds.wMinPulses) +
                                " to " + std::to_string(bounds.wMaxPulses) + " pulses; the grid asks for " +
                                std::to_string(K) + ".");
             return 0;
@@ -169,7 +143,7 @@ int checkSimulation(MessageSink& window, const RestErrorHeader* acc, uint16_t al
     }
     for (int k = 0; k < V; ++k)
         if (acc->lpNoiseLevels[k] > gaussSigmaLimit || acc->lpNoiseLevels[k] < -gaussSigmaLimit) {
-            refuse(window, "The noise level " + std::to_string(acc->lpNoiseLevels[k]) + " lies outside -" +
+            refuse(messages, "The noise level " + std::to_string(acc->lpNoiseLevels[k]) + " lies outside -" +
                                std::to_string(gaussSigmaLimit) + ".." + std::to_string(gaussSigmaLimit) + ".");
             return 0;
         }
@@ -181,32 +155,32 @@ int checkSimulation(MessageSink& window, const RestErrorHeader* acc, uint16_t al
         };
         const int m = std::min<int>(series->wSelectedSubsetSize, series->wAllocatedPulses);
         if (m == 0) {
-            window.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
+            messages.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
             return 0;
         }
         for (int i = 0; i < m; ++i)
             if (!inAlphabet(series->lpSelectedSubset[i])) {
-                refuse(window, "Etalon " + std::to_string(series->lpSelectedSubset[i]) +
+                refuse(messages, "Etalon " + std::to_string(series->lpSelectedSubset[i]) +
                                    " of the tuple is not in the alphabet.");
                 return 0;
             }
-        if (taskType == 40) {
+        if (isTask(taskType, TaskType::tupleRecognition)) {
             const int T = series->wSubsetsCount;
             if (T < 1 || !series->selectedSubsetSize) {
-                refuse(window, "Tuple recognition needs stored tuples; there are none.");
+                refuse(messages, "Tuple recognition needs stored tuples; there are none.");
                 return 0;
             }
             for (int t = 0; t < T; ++t) {
                 const int32_t length = series->selectedSubsetSize[t];
                 if (length < 1 || length > series->wMaxPulses || length > series->wSubsetCapacity) {
-                    refuse(window, "Stored tuple " + std::to_string(t + 1) + " has " + std::to_string(length) +
+                    refuse(messages, "Stored tuple " + std::to_string(t + 1) + " has " + std::to_string(length) +
                                        " members; a series of this grid holds 1 to " +
                                        std::to_string(series->wMaxPulses) + ".");
                     return 0;
                 }
                 for (int i = 0; i < length; ++i)
                     if (!inAlphabet(series->selectedSubsetList[t][i])) {
-                        refuse(window, "Etalon " + std::to_string(series->selectedSubsetList[t][i]) +
+                        refuse(messages, "Etalon " + std::to_string(series->selectedSubsetList[t][i]) +
                                            " of stored tuple " + std::to_string(t + 1) +
                                            " is not in the alphabet.");
                         return 0;
@@ -217,158 +191,208 @@ int checkSimulation(MessageSink& window, const RestErrorHeader* acc, uint16_t al
     return 1;
 }
 
-int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize,
-                       const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
-                       uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
-                       uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                       const SimulationSettings& settings, const SimulationControl& control) {
-    // Degenerate runs are refused before anything runs.
-    if (!checkSimulation(window, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType, series))
-        return 0;
-    const int32_t u = acc->repeats & 0xFFFF;
-    const int32_t P = acc->wVariousPulses, V = acc->wNoiseLevels;
-    const bool tupleSeries = seriesType == 36 || seriesType == 40;
-    const uint16_t L = alphabet[requiredList[0] - 1].wSize;
-    const uint16_t Tmin = series->wTmin, Tmax = series->wTmax;
-    const uint32_t N = static_cast<uint32_t>(std::max(series->dwSeriesSize, 0));
+namespace {
+// Two sets of per-repeat storage: the next cell is made while the current one is processed.
+struct CellBuffer {
+    std::vector<SeriesHeader*> slots;
+    std::vector<RepeatScore> scores;
+    std::vector<int32_t> tupleOfRepeat;
+    std::vector<RecordingMessageSink> messages;
+};
+
+// One run of statCutoffSighting in its steps: set up (tuples, working storage, the routine's
+// input), make a cell's series, score a repeat, merge a cell's scores into the accumulator.
+class SimulationRun {
+public:
+    SimulationRun(MessageSink& messages, RestErrorHeader* acc, uint16_t alphabetSize, const Alphabet& alphabet,
+                  uint16_t n, const uint16_t* requiredList, uint16_t seriesType, uint16_t taskType,
+                  uint16_t makingEnergy, uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
+                  const SimulationSettings& settings, const SimulationControl& control)
+        : messages_(messages), acc_(acc), alphabetSize_(alphabetSize), alphabet_(alphabet), n_(n),
+          requiredList_(requiredList), seriesType_(seriesType), taskType_(taskType), makingEnergy_(makingEnergy),
+          processingEnergy_(processingEnergy), series_(series), noiseSeed_(noiseSeed), settings_(settings),
+          control_(control), pool_(control.threads) {
+        u_ = acc->repeats & 0xFFFF;
+        V_ = acc->wNoiseLevels;
+        L_ = alphabet[requiredList[0] - 1].wSize;
+        Tmin_ = series->wTmin;
+        Tmax_ = series->wTmax;
+        N_ = static_cast<uint32_t>(std::max(series->dwSeriesSize, 0));
+        savedSubsetSize_ = series->wSelectedSubsetSize;
+    }
+
+    // The active subset keeps the size it had before the run, whatever way the run ends.
+    ~SimulationRun() { series_->wSelectedSubsetSize = savedSubsetSize_; }
+
+    bool setUp() { return takeTuples() && allocate() && chooseShare(); }
+
+    // The grid's cells first .. end - 1 with making one cell ahead of processing; false after a
+    // refusal or a cancel.
+    bool runCells() {
+        if (!makeCell(first_, buffers_[first_ % 2])) return false;
+        for (int c = first_; c < end_; ++c) {
+            CellBuffer& buffer = buffers_[c % 2];
+            const int32_t K = pulsesOf(c);
+            const std::function<void(int, int)> job = [&](int l, int worker) { scoreRepeat(buffer, K, l, worker); };
+            pool_.start(u_, job);
+            const bool cancelled = control_.cancel && control_.cancel->load();
+            const bool made = c + 1 >= end_ || cancelled || makeCell(c + 1, buffers_[(c + 1) % 2]);
+            pool_.finish();
+            if (!made) return false;
+            if (!mergeCell(c, buffer)) return false;
+            if (control_.progress) control_.progress(c + 1 - first_, end_ - first_);
+            if (cancelled) {
+                acc_->endTime = std::time(nullptr);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The record keeps the last simulated series with its findings, and the size of the active
+    // subset it had before the run (its entries keep the last tuple copied into them).
+    bool keepLastSeries() {
+        if (!copySeriesBuild(*series_, *buffers_[(end_ - 1) % 2].slots[u_ - 1])) {
+            refuse(messages_, "The last simulated series does not fit the series record.");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    bool tupleSeries() const { return isTupleSeries(seriesType_); }
+    bool tupleRecognition() const { return isTask(taskType_, TaskType::tupleRecognition); }
+    int32_t pulsesOf(int c) const { return acc_->wPulseValues[c / V_]; }
 
     // Tuples: the active subset of the series, and for tuple recognition the stored ones.
-    const int wMax = series->wMaxPulses;
-    std::vector<int32_t> tuple;
-    std::vector<int32_t> lengths;
-    std::vector<std::vector<int32_t>> rows;
-    int32_t T = 0;
-    if (tupleSeries) {
-        const int m = series->wSelectedSubsetSize;
+    bool takeTuples() {
+        if (!tupleSeries()) return true;
+        const int m = series_->wSelectedSubsetSize;
         if (m == 0) {
-            window.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
-            return 0;
+            messages_.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
+            return false;
         }
-        tuple.assign(series->lpSelectedSubset, series->lpSelectedSubset + std::min(m, static_cast<int>(series->wAllocatedPulses)));
-        if (taskType == 40) {
-            T = series->wSubsetsCount;
-            if (T < 1 || !series->selectedSubsetSize) {
-                refuse(window, "Tuple recognition needs stored tuples; there are none.");
-                return 0;
+        tuple_.assign(series_->lpSelectedSubset,
+                      series_->lpSelectedSubset + std::min(m, static_cast<int>(series_->wAllocatedPulses)));
+        if (!tupleRecognition()) return true;
+        T_ = series_->wSubsetsCount;
+        if (T_ < 1 || !series_->selectedSubsetSize) {
+            refuse(messages_, "Tuple recognition needs stored tuples; there are none.");
+            return false;
+        }
+        const int wMax = series_->wMaxPulses;
+        int32_t Lmax = 0;
+        for (int t = 0; t < T_; ++t) Lmax = std::max<int32_t>(Lmax, series_->selectedSubsetSize[t]);
+        for (int t = 0; t < T_; ++t) {
+            const int32_t length = series_->selectedSubsetSize[t];
+            if (length < 1 || length > wMax || length > series_->wSubsetCapacity) {
+                refuse(messages_, "Stored tuple " + std::to_string(t + 1) + " has " + std::to_string(length) +
+                                      " members; a series of this grid holds 1 to " + std::to_string(wMax) + ".");
+                return false;
             }
-            int32_t Lmax = 0;
-            for (int t = 0; t < T; ++t) Lmax = std::max<int32_t>(Lmax, series->selectedSubsetSize[t]);
-            for (int t = 0; t < T; ++t) {
-                const int32_t length = series->selectedSubsetSize[t];
-                if (length < 1 || length > wMax || length > series->wSubsetCapacity) {
-                    refuse(window, "Stored tuple " + std::to_string(t + 1) + " has " + std::to_string(length) +
-                                       " members; a series of this grid holds 1 to " + std::to_string(wMax) + ".");
-                    return 0;
-                }
-                lengths.push_back(length);
-                rows.emplace_back(series->selectedSubsetList[t], series->selectedSubsetList[t] + Lmax);
+            lengths_.push_back(length);
+            rows_.emplace_back(series_->selectedSubsetList[t], series_->selectedSubsetList[t] + Lmax);
+        }
+        for (int t = 0; t < T_; ++t) tupleSpans_.emplace_back(rows_[t].data(), static_cast<size_t>(lengths_[t]));
+        return true;
+    }
+
+    // Working storage: one chains table per thread, one series copy per repeat of two cells,
+    // the counters and sequence of the schedule; and the routine's input.
+    bool allocate() {
+        for (int w = 0; w < pool_.size(); ++w) {
+            ChainsHeader* chains = getChainsHeader(messages_, 10, series_->wMaxPulses, nullptr);
+            if (!chains) {
+                messages_.messageBox("Error getChainsHeader!", " About ChainsHeader ", MessageIcon::None);
+                return false;
+            }
+            work_.chains.push_back(chains);
+            if (!addToChainsHeader(messages_, seriesType_, taskType_, makingEnergy_, processingEnergy_, chains)) {
+                messages_.messageBox("Error addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
+                return false;
             }
         }
-    }
-    std::vector<std::span<const int32_t>> tupleSpans;
-    for (int t = 0; t < T; ++t) tupleSpans.emplace_back(rows[t].data(), static_cast<size_t>(lengths[t]));
-
-    // Working storage: one chains table per thread, one series copy per repeat.
-    WorkerPool pool(control.threads);
-    Work work;
-    for (int w = 0; w < pool.size(); ++w) {
-        ChainsHeader* chains = getChainsHeader(window, 10, series->wMaxPulses, nullptr);
-        if (!chains) {
-            window.messageBox("Error getChainsHeader!", " About ChainsHeader ", MessageIcon::None);
-            return 0;
+        addInitRestErrHeader(messages_, seriesType_, taskType_, makingEnergy_, processingEnergy_, acc_);
+        for (int l = 0; l < 2 * u_; ++l) {
+            SeriesHeader* slot = getCutOffSeriesHeader(messages_, alphabetSize_, L_, Tmin_, Tmax_, N_, nullptr);
+            if (!slot) return false;
+            work_.slots.push_back(slot);
         }
-        work.chains.push_back(chains);
-        if (!addToChainsHeader(window, seriesType, taskType, makingEnergy, processingEnergy, chains)) {
-            window.messageBox("Error addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
-            return 0;
+        // Counters, then the etalon numbers handed to the series maker; all start at 1.
+        const int wMax = series_->wMaxPulses;
+        numbers_.assign(static_cast<size_t>(3 * wMax), 1);
+        sequence_ = std::span<uint16_t>(numbers_.data() + wMax, static_cast<size_t>(2 * wMax));
+        for (int b = 0; b < 2; ++b) {
+            buffers_[b].slots.assign(work_.slots.begin() + b * u_, work_.slots.begin() + (b + 1) * u_);
+            buffers_[b].scores.resize(static_cast<size_t>(u_));
+            buffers_[b].tupleOfRepeat.assign(static_cast<size_t>(u_), 0);
+            buffers_[b].messages.resize(static_cast<size_t>(u_));
         }
-    }
-    addInitRestErrHeader(window, seriesType, taskType, makingEnergy, processingEnergy, acc);
-    for (int l = 0; l < 2 * u; ++l) {
-        SeriesHeader* slot = getCutOffSeriesHeader(window, alphabetSize, L, Tmin, Tmax, N, nullptr);
-        if (!slot) return 0;
-        work.slots.push_back(slot);
-    }
-    // Counters, then the etalon numbers handed to the series maker; all start at 1.
-    std::vector<uint16_t> numbers(static_cast<size_t>(3 * wMax), 1);
-    uint16_t* counters = numbers.data();
-    const std::span<uint16_t> sequence(numbers.data() + wMax, static_cast<size_t>(2 * wMax));
-    // Two sets of per-repeat storage: the next cell is made while the current one is processed.
-    struct CellBuffer {
-        std::vector<SeriesHeader*> slots;
-        std::vector<RepeatScore> scores;
-        std::vector<int32_t> tupleOfRepeat;
-        std::vector<RecordingMessageSink> messages;
-    };
-    CellBuffer buffers[2];
-    for (int b = 0; b < 2; ++b) {
-        buffers[b].slots.assign(work.slots.begin() + b * u, work.slots.begin() + (b + 1) * u);
-        buffers[b].scores.resize(static_cast<size_t>(u));
-        buffers[b].tupleOfRepeat.assign(static_cast<size_t>(u), 0);
-        buffers[b].messages.resize(static_cast<size_t>(u));
+        candidates_ = std::span<const uint16_t>(requiredList_, n_);
+        input_.candidates = candidates_;
+        input_.tuple = tuple_;
+        input_.tuples = tupleSpans_;
+        input_.mode = settings_.subsetProceeding;
+        input_.Tmin = Tmin_;
+        input_.Tmax = Tmax_;
+        input_.pct = processingEnergy_;
+        routine_ = selectRoutine(taskType_, seriesType_);
+        return true;
     }
 
-    const uint16_t savedSubsetSize = series->wSelectedSubsetSize;
-    auto copyTuple = [&](int e) {
-        const int32_t length = lengths[e - 1];
-        std::copy_n(series->selectedSubsetList[e - 1], length, series->lpSelectedSubset);
-        series->wSelectedSubsetSize = static_cast<uint16_t>(length);
-    };
-
-    ProcessingInput input;
-    const std::span<const uint16_t> candidates(requiredList, n);
-    input.candidates = candidates;
-    input.tuple = tuple;
-    input.tuples = tupleSpans;
-    input.mode = settings.subsetProceeding;
-    input.Tmin = Tmin;
-    input.Tmax = Tmax;
-    input.pct = processingEnergy;
-    const Routine routine = selectRoutine(taskType, seriesType);
-
-    // Cell c is column j = c / V (pulse count), row k = c % V (noise level).
-    const int total = P * V;
-    // The share of the grid this call runs (all of it unless the caller says otherwise).
-    const int first = std::clamp(control.firstCell, 0, total);
-    const int end = control.endCell < 0 ? total : std::clamp(control.endCell, first, total);
-    if (first >= end) {
-        refuse(window, "The share of the grid is empty (cells " + std::to_string(first) + " to " +
-                           std::to_string(end) + ").");
-        return 0;
+    // The share of the grid this call runs (all of it unless the caller says otherwise). Cell
+    // c is column j = c / V (pulse count), row k = c % V (noise level).
+    bool chooseShare() {
+        const int total = acc_->wVariousPulses * V_;
+        first_ = std::clamp(control_.firstCell, 0, total);
+        end_ = control_.endCell < 0 ? total : std::clamp(control_.endCell, first_, total);
+        if (first_ >= end_) {
+            refuse(messages_, "The share of the grid is empty (cells " + std::to_string(first_) + " to " +
+                                  std::to_string(end_) + ").");
+            return false;
+        }
+        acc_->startTime = acc_->endTime = std::time(nullptr);
+        return true;
     }
-    auto pulsesOf = [&](int c) { return static_cast<int32_t>(acc->wPulseValues[c / V]); };
+
+    void copyTuple(int e) {
+        const int32_t length = lengths_[e - 1];
+        std::copy_n(series_->selectedSubsetList[e - 1], length, series_->lpSelectedSubset);
+        series_->wSelectedSubsetSize = static_cast<uint16_t>(length);
+    }
 
     // Making: every draw, in the one fixed order, on the calling thread.
-    auto makeCell = [&](int c, CellBuffer& buffer) {
+    bool makeCell(int c, CellBuffer& buffer) {
         const int32_t K = pulsesOf(c);
-        const int16_t sigma = acc->lpNoiseLevels[c % V];
+        const int16_t sigma = acc_->lpNoiseLevels[c % V_];
         // Task set-up: the step at which the etalons or the tuple change.
-        if (taskType == 1 || taskType == 2) series->wSelectedSubsetSize = 0;
-        RepeatSchedule schedule(taskType, requiredList, n, u, K, T, counters, sequence.data());
-        if (taskType == 40) copyTuple(schedule.e);
-        for (int l = 0; l < u; ++l) {
+        if (isTask(taskType_, TaskType::detection) || isTask(taskType_, TaskType::recognition))
+            series_->wSelectedSubsetSize = 0;
+        RepeatSchedule schedule(taskType_, requiredList_, n_, u_, K, T_, numbers_.data(), sequence_.data());
+        if (tupleRecognition()) copyTuple(schedule.e);
+        for (int l = 0; l < u_; ++l) {
             if (schedule.advance(l)) copyTuple(schedule.e);
-            SeriesHeader* made = getCutOffSeries(window, alphabetSize, alphabet, L, Tmin, Tmax, N,
-                                                 static_cast<uint16_t>(K), sequence, settings.wAmplitude,
-                                                 makingEnergy, series);
-            if (made != series) return false;  // cannot happen with the record sized for the grid
-            addNoise(window, series, sigma, noiseSeed);
-            if (!copySeriesBuild(*buffer.slots[l], *series)) {
-                refuse(window, "The series of " + std::to_string(K) + " pulses does not fit its working copy.");
+            SeriesHeader* made = getCutOffSeries(messages_, alphabetSize_, alphabet_, L_, Tmin_, Tmax_, N_,
+                                                 static_cast<uint16_t>(K), sequence_, settings_.wAmplitude,
+                                                 makingEnergy_, series_);
+            if (made != series_) return false;  // cannot happen with the record sized for the grid
+            addNoise(messages_, series_, sigma, noiseSeed_);
+            if (!copySeriesBuild(*buffer.slots[l], *series_)) {
+                refuse(messages_, "The series of " + std::to_string(K) + " pulses does not fit its working copy.");
                 return false;
             }
             buffer.tupleOfRepeat[l] = schedule.e;
         }
         return true;
-    };
+    }
 
     // Processing and scoring: no draws, one repeat per job, on any thread.
-    auto processRepeat = [&](CellBuffer& buffer, int32_t K, int l, int worker) {
+    void scoreRepeat(CellBuffer& buffer, int32_t K, int l, int worker) {
         SeriesHeader& s = *buffer.slots[l];
-        ChainsHeader& chains = *work.chains[worker];
+        ChainsHeader& chains = *work_.chains[worker];
         RecordingMessageSink& messages = buffer.messages[l];
         messages.messages.clear();
-        const int32_t answer = runRoutine(routine, messages, alphabet, input, &chains, s);
+        const int32_t answer = runRoutine(routine_, messages, alphabet_, input_, &chains, s);
         RepeatScore score;
         score.restoring = seriesRestorationError(s);
         // Squared position errors, widened to 64 bits: 32 bits overflow once they sum to
@@ -380,70 +404,84 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
             H += d * d;
         }
         score.position = (K + 256 * H) / (2 * static_cast<int64_t>(K));
-        score.miss = taskType == 40 && answer != buffer.tupleOfRepeat[l] ? 1 : 0;
+        score.miss = tupleRecognition() && answer != buffer.tupleOfRepeat[l] ? 1 : 0;
         buffer.scores[l] = score;
-    };
-
-    simulationStartTime = simulationNowTime = std::time(nullptr);
-    if (!makeCell(first, buffers[first % 2])) {
-        series->wSelectedSubsetSize = savedSubsetSize;
-        return 0;
     }
-    for (int c = first; c < end; ++c) {
-        CellBuffer& buffer = buffers[c % 2];
-        const int32_t K = pulsesOf(c);
-        const std::function<void(int, int)> job = [&](int l, int worker) { processRepeat(buffer, K, l, worker); };
-        pool.start(u, job);
-        const bool cancelled = control.cancel && control.cancel->load();
-        const bool made = c + 1 >= end || cancelled || makeCell(c + 1, buffers[(c + 1) % 2]);
-        pool.finish();
-        if (!made) {
-            series->wSelectedSubsetSize = savedSubsetSize;
-            return 0;
-        }
 
+    // Merging: the exact sums of a cell in repeat order, stored in its accumulator cell. False
+    // when a routine refused a repeat (its first message is shown).
+    bool mergeCell(int c, const CellBuffer& buffer) {
         int64_t R = 0, D = 0;
         int32_t M = 0;
-        for (int l = 0; l < u; ++l) {
+        for (int l = 0; l < u_; ++l) {
             R += buffer.scores[l].restoring;
             D += buffer.scores[l].position;
             M += buffer.scores[l].miss;
-            // A routine's refusal makes the scores meaningless: its first message is shown and
-            // the run stops without a result.
+            // A routine's refusal makes the scores meaningless: the run stops without a result.
             if (!buffer.messages[l].messages.empty()) {
                 const auto& first = buffer.messages[l].messages.front();
-                window.messageBox(first.text, first.caption, first.icon);
-                series->wSelectedSubsetSize = savedSubsetSize;
-                simulationNowTime = std::time(nullptr);
-                return 0;
+                messages_.messageBox(first.text, first.caption, first.icon);
+                acc_->endTime = std::time(nullptr);
+                return false;
             }
         }
-        const int j = c / V, k = c % V;
-        acc->lpErrors[k][j] = static_cast<int32_t>((2 * R + u) / (2 * static_cast<int64_t>(u)));
-        acc->lpDetectErrors[k][j] = static_cast<int32_t>(D / 128);
-        acc->lpRecognErrors[k][j] = M;
-        acc->lpReservedErrors1[k][j] = 0;
-        acc->lpReservedErrors2[k][j] = 0;
-        acc->lpReservedErrors3[k][j] = 0;
-        if (control.cellSums) control.cellSums(c, R, D, M);
-
-        if (control.progress) control.progress(c + 1 - first, end - first);
-        if (cancelled) {
-            series->wSelectedSubsetSize = savedSubsetSize;
-            simulationNowTime = std::time(nullptr);
-            return 0;
-        }
+        const int j = c / V_, k = c % V_;
+        acc_->lpErrors[k][j] = static_cast<int32_t>((2 * R + u_) / (2 * static_cast<int64_t>(u_)));
+        acc_->lpDetectErrors[k][j] = static_cast<int32_t>(D / 128);
+        acc_->lpRecognErrors[k][j] = M;
+        acc_->lpReservedErrors1[k][j] = 0;
+        acc_->lpReservedErrors2[k][j] = 0;
+        acc_->lpReservedErrors3[k][j] = 0;
+        if (control_.cellSums) control_.cellSums(c, R, D, M);
+        return true;
     }
 
-    simulationNowTime = std::time(nullptr);
-    // The record keeps the last simulated series with its findings, and the size of the active
-    // subset it had before the run (its entries keep the last tuple copied into them).
-    if (!copySeriesBuild(*series, *buffers[(end - 1) % 2].slots[u - 1])) {
-        series->wSelectedSubsetSize = savedSubsetSize;
-        refuse(window, "The last simulated series does not fit the series record.");
+    MessageSink& messages_;
+    RestErrorHeader* acc_;
+    uint16_t alphabetSize_;
+    const Alphabet& alphabet_;
+    uint16_t n_;
+    const uint16_t* requiredList_;
+    uint16_t seriesType_, taskType_, makingEnergy_, processingEnergy_;
+    SeriesHeader* series_;
+    int16_t& noiseSeed_;
+    const SimulationSettings& settings_;
+    const SimulationControl& control_;
+
+    int32_t u_ = 0, V_ = 0;
+    uint16_t L_ = 0, Tmin_ = 0, Tmax_ = 0;
+    uint32_t N_ = 0;
+    uint16_t savedSubsetSize_ = 0;
+    std::vector<int32_t> tuple_;
+    std::vector<int32_t> lengths_;
+    std::vector<std::vector<int32_t>> rows_;
+    std::vector<std::span<const int32_t>> tupleSpans_;
+    int32_t T_ = 0;
+    WorkerPool pool_;
+    Work work_;
+    std::vector<uint16_t> numbers_;
+    std::span<uint16_t> sequence_;
+    CellBuffer buffers_[2];
+    std::span<const uint16_t> candidates_;
+    ProcessingInput input_;
+    Routine routine_ = Routine::detectPulsesFixed;
+    int first_ = 0, end_ = 0;
+};
+}  // namespace
+
+int statCutoffSighting(MessageSink& messages, RestErrorHeader* acc, uint16_t alphabetSize,
+                       const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
+                       uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
+                       uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
+                       const SimulationSettings& settings, const SimulationControl& control) {
+    // Degenerate runs are refused before anything runs.
+    if (!checkSimulation(messages, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType, series))
         return 0;
-    }
-    series->wSelectedSubsetSize = savedSubsetSize;
+    SimulationRun run(messages, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType, makingEnergy,
+                      processingEnergy, series, noiseSeed, settings, control);
+    if (!run.setUp() || !run.runCells()) return 0;
+    acc->endTime = std::time(nullptr);
+    if (!run.keepLastSeries()) return 0;
     acc->ifComplete = 1;
     return 1;
 }

@@ -10,11 +10,6 @@
 #include "model/series.h"
 #include "simulation/rest_error.h"
 
-/// Calendar times (seconds) of the start of the last simulation and of its end (or of its last
-/// progress); read by the simulation graphs.
-extern std::time_t simulationStartTime;
-extern std::time_t simulationNowTime;
-
 /// How a simulation runs besides its parameters.
 struct SimulationControl {
     int threads = 0;  ///< processing threads including the caller's; 0 = every core
@@ -52,10 +47,13 @@ struct SimulationSettings {
 /// with the simulation's length and limits); it holds the last simulated series afterwards.
 /// `noiseSeed` is advanced by the noise.
 ///
+/// The accumulator's startTime and endTime receive the calendar times of the run's first cell
+/// and of its end (also of a cancel or a failure once cells ran).
+///
 /// Returns 1 with ifComplete set when the whole grid ran; 0 after a refusal or a cancel, with
 /// ifComplete left 0. A step that fails during the run (a series that cannot be made or copied,
 /// a routine that refuses a repeat) stops it with one message.
-int statCutoffSighting(MessageSink& window, RestErrorHeader* accumulator, uint16_t alphabetSize,
+int statCutoffSighting(MessageSink& messages, RestErrorHeader* accumulator, uint16_t alphabetSize,
                        const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
                        uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
                        uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
@@ -66,7 +64,7 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* accumulator, uint16
 /// series limits and pulse counts, the noise levels, and for a tuple series its tuple and (task
 /// 40) the stored tuples, every etalon of them in the alphabet. Returns 1, or 0 after one
 /// message saying what is wrong.
-int checkSimulation(MessageSink& window, const RestErrorHeader* accumulator, uint16_t alphabetSize,
+int checkSimulation(MessageSink& messages, const RestErrorHeader* accumulator, uint16_t alphabetSize,
                     const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList, uint16_t seriesType,
                     uint16_t taskType, const SeriesHeader* series);
 
@@ -93,6 +91,7 @@ struct RepeatSchedule {
     uint16_t* sequence;
 };
 
-/// Squared distance between the pure series and the series restored from the found pulses
-/// (32-bit two's-complement sum). With no found pulses it is the energy of the pure series.
+/// Squared distance between the pure series and the series restored from its found pulses
+/// (restorationError of the found layout: 32-bit wrapping sums). With no found pulses it is the
+/// energy of the pure series.
 int32_t seriesRestorationError(const SeriesHeader& series);

@@ -1,5 +1,6 @@
 #include "simulation/rest_error.h"
 
+#include "model/codes.h"
 #include "processing/chains.h"
 
 #include <algorithm>
@@ -24,31 +25,17 @@ int32_t** RestErrorHeader::* const kTables[kMatrices] = {
     &RestErrorHeader::lpReservedErrors2, &RestErrorHeader::lpReservedErrors3,
 };
 
-const char* taskName(uint16_t type) {
-    switch (type) {
-    case 1:
-    case 36: return "detection";
-    case 2:
-    case 40: return "recognition";
-    case 4: return "joint detection and identification";
-    case 8:
-    case 16: return "joint detection and estimation";
-    case 32: return "blind detection";
-    default: return nullptr;
-    }
-}
-
 // Refuses a grid axis without entries, or with more than its 16-bit field can count.
-bool axisCountAccepted(MessageSink& window, int32_t count, const char* singular,
+bool axisCountAccepted(MessageSink& messages, int32_t count, const char* singular,
                        const char* plural, const char* caption) {
     if (count < 1) {
-        window.messageBox("The simulation grid needs at least one " + std::string(singular) +
+        messages.messageBox("The simulation grid needs at least one " + std::string(singular) +
                               " (got " + std::to_string(count) + ").",
                           caption, MessageIcon::None);
         return false;
     }
     if (count > kMaxAxisCount) {
-        window.messageBox("The simulation grid holds at most " + std::to_string(kMaxAxisCount) +
+        messages.messageBox("The simulation grid holds at most " + std::to_string(kMaxAxisCount) +
                               " " + plural + " (got " + std::to_string(count) + ").",
                           caption, MessageIcon::None);
         return false;
@@ -57,9 +44,9 @@ bool axisCountAccepted(MessageSink& window, int32_t count, const char* singular,
 }
 
 // Reports a failed allocation and releases the header with every block it still holds.
-RestErrorHeader* failAllocation(MessageSink& window, const char* text, RestErrorHeader* header) {
+RestErrorHeader* failAllocation(MessageSink& messages, const char* text, RestErrorHeader* header) {
     delete header;
-    window.messageBox(text, kGetCaption, MessageIcon::None);
+    messages.messageBox(text, kGetCaption, MessageIcon::None);
     return nullptr;
 }
 
@@ -71,7 +58,7 @@ RestErrorHeader* failAllocation(MessageSink& window, const char* text, RestError
 // pulse capacity, and re-making the data block alone (a larger product within the same sum)
 // would lay rows out wider than the capacity the axes report; either way rows would overlap.
 // On failure the header is released and null returned.
-RestErrorHeader* makeBlocks(MessageSink& window, std::size_t pulses, std::size_t levels,
+RestErrorHeader* makeBlocks(MessageSink& messages, std::size_t pulses, std::size_t levels,
                             RestErrorHeader* header) {
     header->dataBlock.reset();
     header->rowBlock.reset();
@@ -81,7 +68,7 @@ RestErrorHeader* makeBlocks(MessageSink& window, std::size_t pulses, std::size_t
 
     header->axisBlock.reset(new (std::nothrow) int16_t[levels + pulses]());
     if (!header->axisBlock)
-        return failAllocation(window, "Нет памяти для newRestErrorHeader->lpNoiseLevel!", header);
+        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpNoiseLevel!", header);
     header->lpNoiseLevels = header->axisBlock.get();
     header->wPulseValues = header->lpNoiseLevels + levels;
     header->wReservedLevels = static_cast<uint16_t>(levels);
@@ -89,12 +76,12 @@ RestErrorHeader* makeBlocks(MessageSink& window, std::size_t pulses, std::size_t
 
     header->rowBlock.reset(new (std::nothrow) int32_t*[kMatrices * levels]());
     if (!header->rowBlock)
-        return failAllocation(window, "Нет памяти для newRestErrorHeader->lpErrors!", header);
+        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpErrors!", header);
     for (std::size_t m = 0; m < kMatrices; ++m) header->*kTables[m] = header->rowBlock.get() + m * levels;
 
     header->dataBlock.reset(new (std::nothrow) int32_t[kMatrices * pulses * levels]());
     if (!header->dataBlock)
-        return failAllocation(window, "Нет памяти для newRestErrorHeader->lpErrors[]!", header);
+        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpErrors[]!", header);
     for (std::size_t m = 0; m < kMatrices; ++m) {
         int32_t* matrix = header->dataBlock.get() + m * pulses * levels;
         for (std::size_t row = 0; row < levels; ++row) (header->*kTables[m])[row] = matrix + pulses * row;
@@ -103,18 +90,18 @@ RestErrorHeader* makeBlocks(MessageSink& window, std::size_t pulses, std::size_t
 }
 }  // namespace
 
-RestErrorHeader* getRestErrHeader(MessageSink& window, int32_t pulseCount, int32_t levelCount,
+RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int32_t levelCount,
                                   int32_t repeats, RestErrorHeader* header) {
     // A refused grid keeps the header (the caller stores the result in place of its pointer);
     // the following initRestErrHeader refuses the same grid again.
-    if (!axisCountAccepted(window, pulseCount, "pulse count", "pulse counts", kGetCaption) ||
-        !axisCountAccepted(window, levelCount, "noise level", "noise levels", kGetCaption))
+    if (!axisCountAccepted(messages, pulseCount, "pulse count", "pulse counts", kGetCaption) ||
+        !axisCountAccepted(messages, levelCount, "noise level", "noise levels", kGetCaption))
         return header;
 
     if (!header) {
         header = new (std::nothrow) RestErrorHeader;
         if (!header) {
-            window.messageBox("Нет памяти для newRestErrorHeader!", kGetCaption, MessageIcon::None);
+            messages.messageBox("Нет памяти для newRestErrorHeader!", kGetCaption, MessageIcon::None);
             return nullptr;
         }
     }
@@ -131,7 +118,7 @@ RestErrorHeader* getRestErrHeader(MessageSink& window, int32_t pulseCount, int32
                            reservedPulses + reservedLevels >= pulses + levels &&
                            reservedLevels >= levels;
     if (!blocksFit) {
-        header = makeBlocks(window, pulses, levels, header);
+        header = makeBlocks(messages, pulses, levels, header);
         if (!header) return nullptr;
     }
 
@@ -152,34 +139,34 @@ int releaseRestErrHeader(MessageSink&, RestErrorHeader* header) {
     return 1;
 }
 
-int initRestErrHeader(MessageSink& window, int32_t pulseCount, int32_t firstPulses,
+int initRestErrHeader(MessageSink& messages, int32_t pulseCount, int32_t firstPulses,
                       int32_t pulsesStep, int32_t levelCount, int32_t firstLevel,
                       int32_t levelStep, int32_t repeats, RestErrorHeader* header) {
     if (!header) {
-        window.messageBox("Не определен lpErrorHeader!", kInitCaption, MessageIcon::None);
+        messages.messageBox("Не определен lpErrorHeader!", kInitCaption, MessageIcon::None);
         return 0;
     }
     if (pulseCount > header->wReservedPulses) {
-        window.messageBox("Неверно задан wVariousPulsesNumber!", kInitCaption, MessageIcon::None);
+        messages.messageBox("Неверно задан wVariousPulsesNumber!", kInitCaption, MessageIcon::None);
         return 0;
     }
     if (levelCount > header->wReservedLevels) {
-        window.messageBox("Неверно задан wNoiseLevels!", kInitCaption, MessageIcon::None);
+        messages.messageBox("Неверно задан wNoiseLevels!", kInitCaption, MessageIcon::None);
         return 0;
     }
-    if (!axisCountAccepted(window, pulseCount, "pulse count", "pulse counts", kInitCaption) ||
-        !axisCountAccepted(window, levelCount, "noise level", "noise levels", kInitCaption))
+    if (!axisCountAccepted(messages, pulseCount, "pulse count", "pulse counts", kInitCaption) ||
+        !axisCountAccepted(messages, levelCount, "noise level", "noise levels", kInitCaption))
         return 0;
     // The driver averages every cell over the repeats.
     if (repeats < 1) {
-        window.messageBox("The simulation needs at least one series per grid cell (got " +
+        messages.messageBox("The simulation needs at least one series per grid cell (got " +
                               std::to_string(repeats) + ").",
                           kInitCaption, MessageIcon::None);
         return 0;
     }
     // Capacities without storage only come from a header not made by getRestErrHeader.
     if (!header->lpNoiseLevels || !header->wPulseValues || !header->lpErrors) {
-        window.messageBox("Не определен lpErrorHeader!", kInitCaption, MessageIcon::None);
+        messages.messageBox("Не определен lpErrorHeader!", kInitCaption, MessageIcon::None);
         return 0;
     }
 
@@ -198,18 +185,18 @@ int initRestErrHeader(MessageSink& window, int32_t pulseCount, int32_t firstPuls
     return 1;
 }
 
-int addInitRestErrHeader(MessageSink& window, uint16_t seriesType, uint16_t taskType,
+int addInitRestErrHeader(MessageSink& messages, uint16_t seriesType, uint16_t taskType,
                          uint16_t makingEnergy, uint16_t processingEnergy,
                          RestErrorHeader* header) {
     if (!header) {
-        window.messageBox("Не определен lpErrorHeader!", kAddCaption, MessageIcon::None);
+        messages.messageBox("Не определен lpErrorHeader!", kAddCaption, MessageIcon::None);
         return 0;
     }
     header->wDescriptorCount = 2;
     header->wSeriesType = seriesType;
     header->lpSeriesTypeName = seriesTypeName(seriesType);
     header->wTaskType = taskType;
-    header->lpTaskName = taskName(taskType);
+    header->lpTaskName = simulationTaskName(taskType);
     header->wMakingEnergy = makingEnergy;
     header->wProcessingEnergy = processingEnergy;
     return 1;

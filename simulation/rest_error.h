@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 
 #include "model/message_sink.h"
@@ -45,6 +46,8 @@ struct RestErrorHeader {
     uint16_t wMakingEnergy = 0;      ///< saved energy the series were made with, percent
     uint16_t wProcessingEnergy = 0;  ///< saved energy the processing assumed, percent
     uint16_t ifComplete = 0;         ///< 0 after initRestErrHeader, 1 once a simulation ran through
+    std::time_t startTime = 0;       ///< calendar time (seconds) the simulation's first cell began
+    std::time_t endTime = 0;         ///< calendar time it ended (or was cancelled)
 
     std::unique_ptr<int16_t[]> axisBlock;
     std::unique_ptr<int32_t*[]> rowBlock;
@@ -65,11 +68,11 @@ struct RestErrorHeader {
 /// - a grid of fewer than 1 or more than 65535 pulse counts or noise levels returns `header`
 ///   exactly as it was (null when none was given): nothing is allocated;
 /// - a failed allocation returns null: `header` and all its blocks are released.
-RestErrorHeader* getRestErrHeader(MessageSink& window, int32_t pulseCount, int32_t levelCount,
+RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int32_t levelCount,
                                   int32_t repeats, RestErrorHeader* header);
 
 /// Frees the three blocks and the record; null is accepted. Returns 1.
-int releaseRestErrHeader(MessageSink& window, RestErrorHeader* header);
+int releaseRestErrHeader(MessageSink& messages, RestErrorHeader* header);
 
 /// Fills the axes of a shaped accumulator: wPulseValues[i] = firstPulses + pulsesStep * i for
 /// i < pulseCount and lpNoiseLevels[k] = firstLevel + levelStep * k for k < levelCount, each
@@ -78,13 +81,13 @@ int releaseRestErrHeader(MessageSink& window, RestErrorHeader* header);
 /// Returns 1, or 0 after a message captioned " initRestErrHeader " with the header unchanged:
 /// no header, more pulse counts or levels than reserved, or fewer than 1 pulse count, level or
 /// repeat.
-int initRestErrHeader(MessageSink& window, int32_t pulseCount, int32_t firstPulses,
+int initRestErrHeader(MessageSink& messages, int32_t pulseCount, int32_t firstPulses,
                       int32_t pulsesStep, int32_t levelCount, int32_t firstLevel,
                       int32_t levelStep, int32_t repeats, RestErrorHeader* header);
 
 /// Fills the descriptor: wDescriptorCount = 2, the series and task codes with their names (null
 /// for codes without one) and the two energy levels. Returns 1, or 0 with
 /// "Не определен lpErrorHeader!" for a null header.
-int addInitRestErrHeader(MessageSink& window, uint16_t seriesType, uint16_t taskType,
+int addInitRestErrHeader(MessageSink& messages, uint16_t seriesType, uint16_t taskType,
                          uint16_t makingEnergy, uint16_t processingEnergy,
                          RestErrorHeader* header);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "model/codes.h"
 #include "model/random.h"
 #include "simulation/driver.h"
 
@@ -25,12 +26,12 @@ int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* 
 
     // The subset layout, the one step whose draws are not a fixed count per series: laid out
     // again for every earlier repeat, as the driver sets the subset up for each cell.
-    if (taskType != 1 && taskType != 2 && cell > 0) {
+    if (!isTask(taskType, TaskType::detection) && !isTask(taskType, TaskType::recognition) && cell > 0) {
         const uint16_t savedSize = series.wSelectedSubsetSize;
         const std::vector<int16_t> savedSubset(series.lpSelectedSubset, series.lpSelectedSubset + wAllocated);
         std::vector<uint16_t> counters(static_cast<size_t>(wAllocated)), scratch(static_cast<size_t>(wAllocated));
         const std::span<uint16_t> sequence(scratch);
-        if (taskType == 40) {
+        if (isTask(taskType, TaskType::tupleRecognition)) {
             const int32_t T = series.wSubsetsCount;
             if (T < 1 || !series.selectedSubsetSize || !series.selectedSubsetList) return 0;
             for (int t = 0; t < T; ++t)

@@ -6,6 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "core/series_use_case.h"
+#include "core/simulation_report.h"
+#include "core/simulation_use_case.h"
 #include "core/startup_model.h"
 #include "dialogs/dialogs.h"
 #include "display/paint.h"
@@ -126,8 +129,7 @@ std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
     if (buttons && inside(layout.rcNextButton, x, y)) return "Next: make a new series and process it (Space, Enter, F5)";
     if (buttons && inside(layout.rcExitButton, x, y)) return "Exit the workbench";
     if (mode == 6 && inside(layout.rcRestartButton, x, y)) return "Restart: back to the etalons";
-    const bool toggle =
-        s.wTaskType != taskDetection && s.wTaskType != taskTupleDetection && s.wTaskType != taskTupleRecognition;
+    const bool toggle = triesCandidateList(s.wTaskType);
     if (buttons && toggle && inside(layout.rcSelectAllButton, x, y))
         return layout.selectAllState ? "Select All: require every etalon" : "Unselect All: require no etalon";
     for (int e = 0; e < 3; ++e) {
@@ -135,8 +137,7 @@ std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
             return "Series length " + std::to_string(seriesSizeTable.values[e]) + " samples: make and process a series";
         if (inside(layout.rcNoiseLevelItems[e], x, y))
             return "Noise level " + std::to_string(noiseLevelTable.values[e]) + ": make and process a series";
-        if ((s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs) &&
-            inside(layout.rcLostLevelItems[e], x, y))
+        if (isCutOffSeries(s.seriesType) && inside(layout.rcLostLevelItems[e], x, y))
             return "Lost data level " + std::to_string(lostLevelTable.values[e]) + " %: make and process a series";
     }
     if (mode == 5)
@@ -151,10 +152,9 @@ Workbench::ColumnContents Workbench::columnContents() const {
     const int mode = s.viewMode;
     ColumnContents c;
     c.buttons = mode == 5 || mode == 6 || mode == 9 || mode == 10;
-    c.toggle = c.buttons && s.wTaskType != taskDetection && s.wTaskType != taskTupleDetection &&
-               s.wTaskType != taskTupleRecognition;
+    c.toggle = c.buttons && triesCandidateList(s.wTaskType);
     c.restart = mode == 6;
-    c.lostLevel = s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs;
+    c.lostLevel = isCutOffSeries(s.seriesType);
     c.panelEdit = mode == 10;
     return c;
 }
@@ -176,22 +176,22 @@ std::string Workbench::statusText() const {
     const Settings& s = settings;
     std::string task = "Joint Detection and Identification";
     switch (s.wTaskTypeSel) {
-        case taskDetection: task = "Detection"; break;
-        case taskRecognition: task = "Recognition"; break;
-        case taskSeriesProcessing: task = "Series Processing"; break;
+        case TaskType::detection: task = "Detection"; break;
+        case TaskType::recognition: task = "Recognition"; break;
+        case TaskType::seriesProcessing: task = "Series Processing"; break;
         default: break;
     }
     std::string type;
     switch (s.seriesType) {
-        case seriesFixedWhole:
-        case seriesFixedWholeTyped: type = "fixed number of whole pulses"; break;
-        case seriesUnfixedWhole:
-        case seriesUnfixedWholeTyped: type = "unfixed number of whole pulses"; break;
-        case seriesFixedCutoffs: type = "fixed number of cut-off pulses"; break;
-        case seriesUnfixedCutoffs: type = "unfixed number of cut-off pulses"; break;
-        case seriesFixedTuples: type = "fixed number of whole pulses tuples"; break;
-        case seriesUnfixedTuples: type = "unfixed number of whole pulses tuples"; break;
-        default: type = "series type " + std::to_string(s.seriesType); break;
+        case SeriesType::fixedWhole:
+        case SeriesType::fixedWholeTyped: type = "fixed number of whole pulses"; break;
+        case SeriesType::unfixedWhole:
+        case SeriesType::unfixedWholeTyped: type = "unfixed number of whole pulses"; break;
+        case SeriesType::fixedCutoffs: type = "fixed number of cut-off pulses"; break;
+        case SeriesType::unfixedCutoffs: type = "unfixed number of cut-off pulses"; break;
+        case SeriesType::fixedTuples: type = "fixed number of whole pulses tuples"; break;
+        case SeriesType::unfixedTuples: type = "unfixed number of whole pulses tuples"; break;
+        default: type = "series type " + std::to_string(code(s.seriesType)); break;
     }
     std::string text = "Task: " + task + "  |  Series: " + type + "  |  Length: " +
                        std::to_string(s.dwSeriesSizeBase) + "  |  Noise: " + std::to_string(s.wNoiseLevelBase);
@@ -269,7 +269,7 @@ void Workbench::dispatch(int id) {
             break;
         case cmFixedCase:
         case cmUnfixedCase:
-            s.seriesType = id == cmFixedCase ? seriesFixedWhole : seriesUnfixedWhole;
+            s.seriesType = id == cmFixedCase ? SeriesType::fixedWhole : SeriesType::unfixedWhole;
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_NEXT_DATA);
             break;
@@ -277,8 +277,8 @@ void Workbench::dispatch(int id) {
         case cmRepeatRecognition:
         case cmRepeatJoint:
         case cmRepeatSeriesProcessing: {
-            static constexpr uint16_t tasks[] = {taskDetection, taskRecognition, taskJointDetection,
-                                                 taskSeriesProcessing};
+            static constexpr TaskType tasks[] = {TaskType::detection, TaskType::recognition, TaskType::jointDetection,
+                                                 TaskType::seriesProcessing};
             s.wTaskTypeSel = tasks[id - cmRepeatDetection];
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_NEXT_DATA);
@@ -308,7 +308,7 @@ void Workbench::dispatch(int id) {
                     invalidate(grown(layout.rcEtalonCells[etalon - 1], 1, 1, 3, 3), true);
             };
             cell(s.currentEtalon);
-            if (s.wTaskType == taskDetection)
+            if (s.wTaskType == TaskType::detection)
                 cell(s.previousEtalon);
             else
                 invalidate(layout.rcSelectAllButton, true);
@@ -316,7 +316,7 @@ void Workbench::dispatch(int id) {
         }
         case CM_REPAINT_VIEW_BUTTONS:
             repaintView(true);
-            if (s.wTaskType != taskDetection) invalidate(layout.rcSelectAllButton, true);
+            if (s.wTaskType != TaskType::detection) invalidate(layout.rcSelectAllButton, true);
             if (s.dirtyPanelArea == 1) {
                 invalidate(grown(layout.rcButtonColumn, 0, 0, 1, 1), true);
                 s.dirtyPanelArea = 0;
@@ -346,28 +346,28 @@ void Workbench::dispatch(int id) {
 void Workbench::chooseTask(int id) {
     Settings& s = settings;
     for (int item : kTaskItems) shell_->checkMenuItem(item, item == id);
-    const bool tuples = s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples;
+    const bool tuples = isTupleSeries(s.seriesType);
     switch (id) {
         case cmDetection:
-            s.wTaskTypeSel = taskDetection;
+            s.wTaskTypeSel = TaskType::detection;
             if (tuples) {
-                s.wTaskType = taskTupleDetection;
+                s.wTaskType = TaskType::tupleDetection;
             } else {
-                s.wTaskType = taskDetection;
+                s.wTaskType = TaskType::detection;
                 s.requiredFlags.fill(0);
                 if (s.currentEtalon >= 1 && s.currentEtalon <= alphabetCapacity) s.requiredFlags[s.currentEtalon - 1] = 1;
                 rebuildRequiredList(s);
             }
             break;
         case cmRecognition:
-            s.wTaskTypeSel = s.wTaskType = taskRecognition;
-            if (tuples) s.wTaskType = taskTupleRecognition;
+            s.wTaskTypeSel = s.wTaskType = TaskType::recognition;
+            if (tuples) s.wTaskType = TaskType::tupleRecognition;
             break;
         case cmJointDetection:
-            s.wTaskTypeSel = s.wTaskType = taskJointDetection;
+            s.wTaskTypeSel = s.wTaskType = TaskType::jointDetection;
             break;
         case cmSeriesProcessing:
-            s.wTaskTypeSel = s.wTaskType = taskSeriesProcessing;
+            s.wTaskTypeSel = s.wTaskType = TaskType::seriesProcessing;
             s.wDisplayContent = 1;
             break;
     }
@@ -377,15 +377,15 @@ void Workbench::chooseSeriesType(int id) {
     Settings& s = settings;
     struct Choice {
         int id;
-        uint32_t type;
+        SeriesType type;
         bool lostLevelReset;
     };
-    static constexpr Choice choices[] = {{cmFixedWhole, seriesFixedWhole, true},
-                                         {cmUnfixedWhole, seriesUnfixedWhole, true},
-                                         {cmFixedCutoffs, seriesFixedCutoffs, false},
-                                         {cmUnfixedCutoffs, seriesUnfixedCutoffs, false},
-                                         {cmFixedTuples, seriesFixedTuples, true},
-                                         {cmUnfixedTuples, seriesUnfixedTuples, true}};
+    static constexpr Choice choices[] = {{cmFixedWhole, SeriesType::fixedWhole, true},
+                                         {cmUnfixedWhole, SeriesType::unfixedWhole, true},
+                                         {cmFixedCutoffs, SeriesType::fixedCutoffs, false},
+                                         {cmUnfixedCutoffs, SeriesType::unfixedCutoffs, false},
+                                         {cmFixedTuples, SeriesType::fixedTuples, true},
+                                         {cmUnfixedTuples, SeriesType::unfixedTuples, true}};
     for (int item : kSeriesItems) shell_->checkMenuItem(item, item == id);
     for (const Choice& c : choices) {
         if (c.id != id) continue;
@@ -419,18 +419,13 @@ void Workbench::subsetSettings() {
     runSubsetSettingsDialog(*shell_, s);
     // Whatever the outcome, the selected subset is laid into the current series with the
     // settings now in force.
-    if (s.wTaskType == taskTupleRecognition) {
-        std::vector<std::span<const int32_t>> lists;
-        for (const auto& row : panel.selectedSubsetArray) lists.emplace_back(row);
-        const size_t count = std::min<size_t>(panel.wStoredSubsets, std::min(lists.size(), panel.selectedSubsetArraySize.size()));
-        addSomeSelectedSubsetToSeriesHeader(*shell_, std::span<const int32_t>(panel.selectedSubsetArraySize).first(count),
-                                            std::span<const std::span<const int32_t>>(lists).first(count),
-                                            panel.wReservedSubsets, panel.wSubsetEntries, panel.currentPatternTuple,
-                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
+    if (s.wTaskType == TaskType::tupleRecognition) {
+        const StoredSubsetRows stored = storedSubsetRows(panel);
+        addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, panel.wReservedSubsets,
+                                            panel.wSubsetEntries, panel.currentPatternTuple, s.subsetEmployment,
+                                            s.subsetInitPosition, s.lpSeriesHeader);
     } else {
-        const size_t count = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
-        setSelectedSubset(*shell_, std::span<const int32_t>(panel.selectedSubset).first(count), s.subsetEmployment,
-                          s.subsetInitPosition, s.lpSeriesHeader);
+        setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
     }
 }
 
@@ -461,53 +456,17 @@ void Workbench::pipeline(Stage from) {
     }
 }
 
-bool Workbench::newSequence() {
-    Settings& s = settings;
-    s.wTaskType = effectiveTaskType(s.wTaskTypeSel, s.seriesType);
-    s.wSeriesPulses = s.wPulsesQuantity;
-    if (s.wTmin == 0 || s.dwSeriesSizeBase + s.wTmin < s.wImpulseSize) return false;
-    s.wMaxPulses = static_cast<uint16_t>((s.dwSeriesSizeBase - s.wImpulseSize + s.wTmin) / s.wTmin);
-    // The sequence must hold a number for every pulse the series may have.
-    if (s.lpEtalonSequence.size() < s.wMaxPulses)
-        s.lpEtalonSequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-    if (s.wRequiredCount == 0 || !s.lpRequiredList) {
-        shell_->messageBox("The list of required etalons is empty: choose at least one etalon.", " New pulses ",
-                           MessageIcon::Warning);
-        return false;
-    }
-    for (int i = 0; i < s.wMaxPulses; ++i)
-        s.lpEtalonSequence[i] = s.lpRequiredList[(libraryRandom() >> 3) % s.wRequiredCount];
-    return true;
-}
+bool Workbench::newSequence() { return drawNewSequence(settings, *shell_); }
 
 void Workbench::sameSequence() {
-    Settings& s = settings;
-    s.dwSeriesSize = s.dwSeriesSizeBase;
-    PulseCountBounds b{};
-    if (pulseCountBounds(s.dwSeriesSizeBase, s.wImpulseSize, s.wTmin, s.wTmax, b)) {
-        s.wMinPulses = b.minimum;
-        s.wMaxPulses = b.maximum;
-    }
-    s.wSeriesPulses = s.wPulsesQuantity;
-    if (s.wSeriesPulses > s.wMaxPulses || s.wSeriesPulses < s.wMinPulses)
-        s.wSeriesPulses = static_cast<uint16_t>((s.wMaxPulses + s.wMinPulses) / 2);
-    s.wNoiseLevel = s.wNoiseLevelBase;
-    s.wLostLevel = s.wLostLevelBase;
-    s.wSavedEnergyCreate = s.wSavedEnergyCreateBase;
-    s.wSavedEnergyProcess = s.wSavedEnergyProcessBase;
-    if (s.lpEtalonSequence.size() < s.wMaxPulses)
-        s.lpEtalonSequence.resize(s.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-    if (s.wTaskType == taskDetection || s.wTaskType == taskRecognition)
-        std::fill_n(s.lpEtalonSequence.begin(), s.wMaxPulses, s.lpEtalonSequence[0]);
+    takeBaseValues(settings);
+    settings.wSeriesPulses = requestedOrMiddleCount(settings);
 }
 
 bool Workbench::makeSeries() {
     Settings& s = settings;
     s.dwSeriesSize = s.dwSeriesSizeBase;
-    if (s.wPulsesQuantity < s.wMinPulses || s.wPulsesQuantity > s.wMaxPulses)
-        s.wSeriesPulses = static_cast<uint16_t>((s.wMaxPulses + s.wMinPulses) / 2);
-    else
-        s.wSeriesPulses = s.wPulsesQuantity;
+    s.wSeriesPulses = requestedOrMiddleCount(s);
     s.wNoiseLevel = s.wNoiseLevelBase;
     makeSeriesOfCurrentType(s, *shell_);
     if (!s.lpSeriesHeader) {
@@ -520,20 +479,13 @@ bool Workbench::makeSeries() {
 bool Workbench::process() {
     Settings& s = settings;
     if (!s.lpSeriesHeader) return false;
-    const Routine routine = selectRoutine(s.wTaskType, s.seriesType);
     const std::vector<uint16_t> candidates(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
-    const size_t current = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
-    std::vector<std::span<const int32_t>> stored;
-    for (size_t t = 0; t < panel.wStoredSubsets && t < panel.selectedSubsetArray.size() &&
-                       t < panel.selectedSubsetArraySize.size();
-         ++t)
-        stored.emplace_back(panel.selectedSubsetArray[t].data(),
-                            std::min<size_t>(std::max(panel.selectedSubsetArraySize[t], 0),
-                                             panel.selectedSubsetArray[t].size()));
+    const std::span<const int32_t> current = currentSubset(panel);
+    const std::vector<std::span<const int32_t>> stored = storedSubsets(panel);
 
     ProcessingInput input;
     input.candidates = candidates;
-    input.tuple = std::span<const int32_t>(panel.selectedSubset).first(current);
+    input.tuple = current;
     input.tuples = stored;
     input.mode = s.subsetProceeding;
     input.Tmin = s.wTmin;
@@ -554,16 +506,15 @@ bool Workbench::process() {
         }
     }
 
-    if (s.wTaskType == taskSeriesProcessing &&
-        (s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples)) {
+    if (s.wTaskType == TaskType::seriesProcessing && isTupleSeries(s.seriesType)) {
         // The results view shows series processing of single pulses only: say so rather than
         // process a series whose results nothing shows.
         shell_->messageBox("Series Processing works on series of single pulses; choose a series type without tuples.",
                            " Series Processing ", MessageIcon::Warning);
         return false;
     }
-    if (s.wTaskType == taskTupleDetection || s.wTaskType == taskTupleRecognition) {
-        const bool missing = current == 0 || (s.wTaskType == taskTupleRecognition && stored.empty());
+    if (isTupleTask(s.wTaskType)) {
+        const bool missing = current.empty() || (s.wTaskType == TaskType::tupleRecognition && stored.empty());
         if (missing) {
             // The subset panel is shown and the routine does not run. The chains of an earlier
             // series are dropped, so that no results view shows them with this one.
@@ -572,12 +523,11 @@ bool Workbench::process() {
             return false;
         }
     }
-    lastAnswer = runRoutine(routine, *shell_, s.alphabet, input, s.lpChainsHeader, *s.lpSeriesHeader);
-    lastRoutine = routine;
+    const ProcessResult result = processCurrentSeries(s, *shell_, input, s.lpChainsHeader);
+    lastAnswer = result.answer;
+    lastRoutine = result.routine;
     ++processingRuns;
-
-    if (!addToChainsHeader(*shell_, static_cast<uint16_t>(s.seriesType), s.wTaskType, s.wSavedEnergyCreate,
-                           s.wSavedEnergyProcess, s.lpChainsHeader)) {
+    if (!result.recorded) {
         shell_->messageBox("Ошибка addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
         return false;
     }
@@ -739,9 +689,9 @@ void Workbench::createSeries() {
     shell_->sendCommand(CM_SERIES_PARAMETERS);
     if (!s.dialogAccepted) return;
     s.savedPulsesQuantity = s.wPulsesQuantity;
-    s.dlgMinPulses = static_cast<uint16_t>((s.dlgSeriesSize + s.wImpulseSize - 1) / s.dlgTmax);
-    if (s.dlgMinPulses == 0) s.dlgMinPulses = 1;
-    s.dlgMaxPulses = static_cast<uint16_t>((s.dlgSeriesSize - s.wImpulseSize + s.dlgTmin) / s.dlgTmin);
+    const PulseBounds dialogBounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
+    s.dlgMinPulses = dialogBounds.wMinPulses;
+    s.dlgMaxPulses = dialogBounds.wMaxPulses;
     s.wPulsesQuantity = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
     if (s.lpEtalonSequenceDlg.size() < s.dlgMaxPulses) {
         std::vector<uint16_t> grown(s.dlgMaxPulses, static_cast<uint16_t>(s.etalonNumber));
@@ -788,8 +738,8 @@ void Workbench::createSeries() {
     s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
     s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
     s.viewMode = 6;
-    if (s.seriesType == seriesFixedWhole) s.seriesType = seriesFixedWholeTyped;
-    if (s.seriesType == seriesUnfixedWhole) s.seriesType = seriesUnfixedWholeTyped;
+    if (s.seriesType == SeriesType::fixedWhole) s.seriesType = SeriesType::fixedWholeTyped;
+    if (s.seriesType == SeriesType::unfixedWhole) s.seriesType = SeriesType::unfixedWholeTyped;
     shell_->sendCommand(CM_MAKE_SERIES);
 }
 
@@ -830,8 +780,10 @@ bool Workbench::simulationParameters() {
     Settings& s = settings;
     shell_->sendCommand(CM_SERIES_PARAMETERS);
     if (!s.dialogAccepted) return false;
-    s.dlgMinPulses = static_cast<uint16_t>((s.dlgSeriesSize + s.wImpulseSize - 1) / s.dlgTmax);
-    s.dlgMaxPulses = static_cast<uint16_t>((s.dlgSeriesSize - s.wImpulseSize + s.dlgTmin) / s.dlgTmin);
+    // The proposed grid spans the counts the makers accept (at least one pulse).
+    const PulseBounds dialogBounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
+    s.dlgMinPulses = dialogBounds.wMinPulses;
+    s.dlgMaxPulses = dialogBounds.wMaxPulses;
     if (s.resetSequence) {
         std::fill_n(s.lpEtalonSequence.begin(), std::min<size_t>(s.wMaxPulses, s.lpEtalonSequence.size()),
                     static_cast<uint16_t>(s.etalonNumber));
@@ -880,15 +832,7 @@ void Workbench::statisticalSimulation() {
     shell_->sendCommand(CM_SIMULATION_PARAMETERS);
     if (!s.dialogAccepted) return;
 
-    char report[1024];
-    std::snprintf(report, sizeof report,
-                  "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
-                  "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
-                  "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
-                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
-                  s.dlgMaxPulses, s.wMaxPulses, s.wPulsesSteps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
-                  s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
-    shell_->messageBox(report, "getPulseEstAsRepeats", MessageIcon::None);
+    shell_->messageBox(simulationReport(s, s.wPulsesSteps), "getPulseEstAsRepeats", MessageIcon::None);
 
     // The series shown so far, put back when the run does not complete.
     RecordingMessageSink quiet;
@@ -913,47 +857,37 @@ void Workbench::statisticalSimulation() {
         if (s.lpSeriesHeader) copySeriesBuild(*s.lpSeriesHeader, *shown);
     };
     // The run fills an accumulator of its own: the previous results stay until it completes.
-    RestErrorHeader* results = getRestErrHeader(*shell_, s.wPulsesSteps, s.wNoiseSteps, s.repeats, nullptr);
+    AccumulatorFailure failure = AccumulatorFailure::none;
+    RestErrorHeader* results = newSimulationAccumulator(s, *shell_, failure);
     if (!results) {
-        shell_->messageBox("Нет RestoreErrorHeader!", " About RestoreErrorHeader ", MessageIcon::None);
+        shell_->messageBox(failure == AccumulatorFailure::allocation ? "Нет RestoreErrorHeader!"
+                                                                     : "Ошибка initRestErrHeader!",
+                           " About RestoreErrorHeader ", MessageIcon::None);
         restoreShown();
         return;
     }
-    if (!initRestErrHeader(*shell_, s.wPulsesSteps, s.wMinPulses, s.wPulsesIncrement, s.wNoiseSteps, s.wNoiseInitial,
-                           s.wNoiseIncrement, s.repeats, results)) {
-        shell_->messageBox("Ошибка initRestErrHeader!", " About RestoreErrorHeader ", MessageIcon::None);
-        releaseRestErrHeader(*shell_, results);
-        restoreShown();
-        return;
-    }
-    const SimulationSettings simulation{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
-    bool cancelled = false;
+    SimulationResult run;
     const int done = shell_->runWithProgress(
         " Statistical Simulation",
         [&](const std::function<void(int, int)>& progress, const std::atomic<bool>& cancel) {
-            SimulationControl control;
-            control.progress = progress;
-            control.cancel = &cancel;
-            const int result =
-                statCutoffSighting(*shell_, results, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
-                                   s.lpRequiredList.get(), static_cast<uint16_t>(s.seriesType), s.wTaskType,
-                                   s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed,
-                                   simulation, control);
-            cancelled = cancel.load();
-            return result;
+            SimulationRequest request;
+            request.progress = progress;
+            request.cancel = &cancel;
+            run = runSimulation(s, *shell_, results, request);
+            return run.complete ? 1 : 0;
         });
-    if (done != 1 || !results->ifComplete) {
+    if (done != 1 || !run.complete) {
         // A refused, failed or cancelled run: the previous results, series and view stay.
         releaseRestErrHeader(*shell_, results);
         restoreShown();
-        simulationCancelled = cancelled;
+        simulationCancelled = run.cancelled;
         updateStatus();
         return;
     }
     if (s.lpRestErrorHeader) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
     s.lpRestErrorHeader = results;
     simulationCancelled = false;
-    lastSimulationSeconds = static_cast<long long>(simulationNowTime - simulationStartTime);
+    lastSimulationSeconds = run.seconds();
     showSimulation();
 }
 
@@ -961,15 +895,8 @@ void Workbench::showSimulation() {
     Settings& s = settings;
     if (!s.lpRestErrorHeader || !s.lpRestErrorHeader->ifComplete) return;
     s.wDisplayContent = 2;
-    runGraphChoiceDialog(*shell_, s, s.wTaskTypeSel == taskRecognition);
-    static constexpr int kinds[3][2] = {{0, 1}, {2, 3}, {4, 5}};
-    const int view = s.viewCase == 2 ? 1 : 0;
-    if (s.handlingCase == 2)
-        s.simGraphKind = kinds[1][view];
-    else if (s.handlingCase == 3)
-        s.simGraphKind = s.boundsIncluded ? (view ? 13 : 12) : kinds[2][view];
-    else
-        s.simGraphKind = kinds[0][view];
+    runGraphChoiceDialog(*shell_, s, s.wTaskTypeSel == TaskType::recognition);
+    s.simGraphKind = simulationGraphKind(s.handlingCase, s.viewCase, s.boundsIncluded != 0);
     repaintView(true);
     invalidate(grown(layout.rcButtonColumn, 0, 0, 1, 1), true);
     s.dirtyPanelArea = 0;

@@ -28,7 +28,7 @@ void Workbench::clearDirtyFlags() {
 }
 
 bool Workbench::tupleSeriesWithoutSubset() const {
-    const bool tuples = settings.seriesType == seriesFixedTuples || settings.seriesType == seriesUnfixedTuples;
+    const bool tuples = isTupleSeries(settings.seriesType);
     return tuples && panel.wSelectedCount == 0;
 }
 
@@ -40,28 +40,21 @@ void Workbench::goToSubsetPanel() {
 // Lays the panel's subsets into the current series; false when there is nothing to apply.
 bool Workbench::applyPanelSubsets() {
     Settings& s = settings;
-    if (s.wTaskType == taskTupleRecognition) {
+    if (s.wTaskType == TaskType::tupleRecognition) {
         if (panel.wStoredSubsets == 0) return false;
-        std::vector<std::span<const int32_t>> lists;
-        const size_t count = std::min<size_t>(panel.wStoredSubsets, std::min(panel.selectedSubsetArray.size(),
-                                                                             panel.selectedSubsetArraySize.size()));
-        for (size_t t = 0; t < count; ++t) lists.emplace_back(panel.selectedSubsetArray[t]);
-        addSomeSelectedSubsetToSeriesHeader(*shell_, std::span<const int32_t>(panel.selectedSubsetArraySize).first(count),
-                                            lists, 10, 10, panel.currentPatternTuple, s.subsetEmployment,
-                                            s.subsetInitPosition, s.lpSeriesHeader);
+        const StoredSubsetRows stored = storedSubsetRows(panel);
+        addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, 10, 10, panel.currentPatternTuple,
+                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
         return true;
     }
     if (panel.wSelectedCount == 0) return false;
-    const size_t count = std::min<size_t>(panel.wSelectedCount, panel.selectedSubset.size());
-    setSelectedSubset(*shell_, std::span<const int32_t>(panel.selectedSubset).first(count), s.subsetEmployment,
-                      s.subsetInitPosition, s.lpSeriesHeader);
+    setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
     return true;
 }
 
 bool Workbench::pressToggle(int32_t x, int32_t y, bool fromResults) {
     Settings& s = settings;
-    const uint16_t task = s.wTaskType;
-    if (task == taskDetection || task == taskTupleDetection || task == taskTupleRecognition) return false;
+    if (!triesCandidateList(s.wTaskType)) return false;
     if (!hit(layout.rcSelectAllButton, x, y)) return false;
     if (layout.selectAllState == 1) {
         for (int n = 1; n <= s.wAlphabetSize && n <= alphabetCapacity; ++n) s.requiredFlags[n - 1] = 1;
@@ -83,7 +76,7 @@ bool Workbench::pressOptionBoxes(int32_t x, int32_t y) {
         int box = 0;
         if (hit(layout.rcSeriesLengthItems[e], x, y)) box = 1;
         else if (hit(layout.rcNoiseLevelItems[e], x, y)) box = 2;
-        else if ((s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs) &&
+        else if (isCutOffSeries(s.seriesType) &&
                  hit(layout.rcLostLevelItems[e], x, y))
             box = 3;
         if (box == 0) continue;
@@ -151,7 +144,7 @@ void Workbench::pressEtalonView(int32_t x, int32_t y) {
     for (int i = 1; i <= static_cast<int>(layout.rcEtalonCells.size()) && i <= s.wAlphabetSize; ++i) {
         if (!hit(layout.rcEtalonCells[i - 1], x, y)) continue;
         record(x, y);
-        if (s.wTaskType == taskDetection) {
+        if (s.wTaskType == TaskType::detection) {
             if (!s.requiredFlags[i - 1]) s.requiredFlags.fill(0);
             s.requiredFlags[i - 1] = 1;
             s.dirtyPanelArea = 1;
@@ -201,7 +194,7 @@ bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
     Settings& s = settings;
     if (hit(layout.rcRestartButton, x, y)) {
         record(x, y);
-        if (s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples) {
+        if (isTupleSeries(s.seriesType)) {
             goToSubsetPanel();
         } else {
             s.viewMode = 5;
@@ -212,7 +205,7 @@ bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
     }
     if (hit(layout.rcNextButton, x, y)) {
         record(x, y);
-        if (s.seriesType == seriesFixedTuples && panel.wSelectedCount == 0) {
+        if (s.seriesType == SeriesType::fixedTuples && panel.wSelectedCount == 0) {
             goToSubsetPanel();
             return true;
         }
@@ -236,8 +229,8 @@ bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
 
 void Workbench::pressResultsView(int32_t x, int32_t y) {
     Settings& s = settings;
-    const bool tuples = s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples;
-    if (tuples && s.wTaskType == taskTupleRecognition) {
+    const bool tuples = isTupleSeries(s.seriesType);
+    if (tuples && s.wTaskType == TaskType::tupleRecognition) {
         for (size_t row = 0; row < layout.rcPatternTuples.size(); ++row) {
             if (!hit(layout.rcPatternTuples[row], x, y)) continue;
             record(x, y);
@@ -305,14 +298,14 @@ void Workbench::pressSubsetPanel(int32_t x, int32_t y) {
             shell_->sendCommand(CM_NEXT_DATA);
             return;
         case Button::Accept:
-            if (s.wTaskType == taskTupleRecognition) {
+            if (s.wTaskType == TaskType::tupleRecognition) {
                 acceptCurrentSubset(panel, subsetMarks);
                 shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
                 return;
             }
             break;
         case Button::ClearAll:
-            if (s.wTaskType == taskTupleRecognition) {
+            if (s.wTaskType == TaskType::tupleRecognition) {
                 clearStoredSubsets(panel, subsetMarks);
                 shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
                 return;
@@ -321,7 +314,7 @@ void Workbench::pressSubsetPanel(int32_t x, int32_t y) {
         default:
             break;
     }
-    if (s.wTaskType == taskTupleRecognition) {
+    if (s.wTaskType == TaskType::tupleRecognition) {
         const int row = storedRowAt(subsetLayout, x, y);
         if (row >= 0 && chooseStoredSubset(panel, row)) {
             shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);

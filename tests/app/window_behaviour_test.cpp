@@ -208,7 +208,7 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
                 if (shown == 0) continue;
                 const int runs = workbench.processingRuns;
                 const size_t messages = answerer.texts.size();
-                const bool tuples = s.seriesType == seriesFixedTuples || s.seriesType == seriesUnfixedTuples;
+                const bool tuples = isTupleSeries(s.seriesType);
                 compose();
                 click(*r);
                 ++checked;
@@ -236,7 +236,7 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
                 }
             }
             // The lost data box is shown only where it answers: on cut-off series.
-            const bool cutoffs = s.seriesType == seriesFixedCutoffs || s.seriesType == seriesUnfixedCutoffs;
+            const bool cutoffs = isCutOffSeries(s.seriesType);
             if (!cutoffs && layout.rcLostLevelBox.right > layout.rcLostLevelBox.left) {
                 const Rect& box = layout.rcLostLevelBox;
                 const QImage area = window->clientArea()

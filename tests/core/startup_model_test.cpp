@@ -14,12 +14,12 @@ protected:
     RecordingMessageSink sink;
 };
 
-TEST_F(StartupModelTest, DefaultsLeaveTheDescribedState) {
+TEST_F(StartupModelTest, StartUpRequiresEveryEtalonForJointDetectionOnCutOffSeries) {
     buildStartupModel(s, sink);
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_EQ(s.seriesType, 8u);
-    EXPECT_EQ(s.wTaskTypeSel, 4);
-    EXPECT_EQ(s.wTaskType, 4);
+    EXPECT_EQ(s.seriesType, SeriesType::unfixedCutoffs);
+    EXPECT_EQ(s.wTaskTypeSel, TaskType::jointDetection);
+    EXPECT_EQ(s.wTaskType, TaskType::jointDetection);
     EXPECT_EQ(s.viewMode, 5);
     EXPECT_EQ(s.wRequiredCount, 20);
     for (int n = 1; n <= 20; ++n) {
@@ -69,7 +69,7 @@ TEST_F(StartupModelTest, TheFirstSeriesIsReproducible) {
 
 TEST_F(StartupModelTest, FixedTypeUsesTheRequestedCount) {
     prepareStartupModel(s, sink);
-    s.seriesType = seriesFixedWhole;
+    s.seriesType = SeriesType::fixedWhole;
     s.wSavedEnergyCreate = 100;
     s.wSeriesPulses = 12;
     makeSeriesOfCurrentType(s, sink);

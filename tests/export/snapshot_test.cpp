@@ -105,7 +105,7 @@ class Snapshot : public ExportTest {};
 
 } // namespace
 
-TEST_F(BmpFile, HeadersDescribeA32BitBottomUpImagePaddedToTheDescribedSize) {
+TEST_F(BmpFile, HeadersDescribeA32BitBottomUpImageWithItsPaddedSizeImage) {
     const SnapshotImage image = filled(100, 3, 0xFFFFFF);
     ASSERT_EQ(writeBmpFile(shell, path("a.bmp"), *makeBitmapInfo(shell, image), image), 1);
     const Bytes b = readFile(path("a.bmp"));

@@ -588,3 +588,51 @@ TEST_F(SeriesSubsetLayoutTest, ShiftedCompleteModeStartsInsideTheSubset) {
     }
     EXPECT_EQ(shifts.size(), 3u);
 }
+
+TEST(SeriesBoundsTest, PulseCountBoundsAndTheMakersLeastCountOfOne) {
+    PulseCountBounds b{};
+    ASSERT_EQ(pulseCountBounds(1200, 20, 40, 181, b), 1);
+    EXPECT_EQ(std::tuple(b.minimum, b.maximum, b.suggested), std::tuple(6, 30, 18));
+    ASSERT_EQ(pulseCountBounds(200, 20, 40, 181, b), 1);
+    EXPECT_EQ(std::tuple(b.minimum, b.maximum, b.suggested), std::tuple(1, 5, 3));  // (200 + 19) / 181
+
+    // A series shorter than one gap: the bounds start at 0, the makers' least count at 1.
+    ASSERT_EQ(pulseCountBounds(20, 20, 40, 181, b), 1);
+    EXPECT_EQ(std::tuple(b.minimum, b.maximum), std::tuple(0, 1));
+    const PulseBounds makers = seriesPulseBounds(20, 40, 181, 20);
+    EXPECT_EQ(std::tuple(makers.wMinPulses, makers.wMaxPulses), std::tuple(1, 1));
+
+    // No bounds exist for a zero limit or an etalon longer than the series and a gap: refused,
+    // the previous values stay (and the makers' form gives no count instead of dividing by 0).
+    const PulseCountBounds before = b;
+    EXPECT_EQ(pulseCountBounds(1200, 20, 0, 181, b), 0);
+    EXPECT_EQ(pulseCountBounds(1200, 20, 40, 0, b), 0);
+    EXPECT_EQ(pulseCountBounds(10, 100, 40, 181, b), 0);  // would wrap below zero
+    EXPECT_EQ(std::tuple(b.minimum, b.maximum), std::tuple(before.minimum, before.maximum));
+    const PulseBounds none = seriesPulseBounds(20, 0, 181, 1200);
+    EXPECT_EQ(std::tuple(none.wMinPulses, none.wMaxPulses), std::tuple(0, 0));
+}
+
+TEST_F(SeriesTest, RestorationErrorOfTheTrueLayoutIsZeroAndOfNoneTheEnergy) {
+    Seq seq(30, 1);
+    for (size_t i = 0; i < seq.size(); ++i) seq[i] = static_cast<uint16_t>(1 + i % 20);
+    ASSERT_TRUE(build(12, seq));
+    const SeriesHeader& h = *header;
+    const PulseLayoutView truth{h.wImpulseQuantity, h.lpTruePosition, h.lpTrueEtalon, h.lpTrueCutStart,
+                                h.lpTrueCutEnd};
+    EXPECT_EQ(restorationError(h, truth), 0);
+    uint32_t energy = 0;
+    for (int32_t t = 0; t < h.dwSeriesSize; ++t)
+        energy += static_cast<uint32_t>(h.lpPureData[t]) * static_cast<uint32_t>(h.lpPureData[t]);
+    EXPECT_EQ(restorationError(h, PulseLayoutView{}), static_cast<int32_t>(energy));
+    // An etalon number outside the list restores nothing: the pulse's energy remains.
+    std::vector<int16_t> wrong(h.lpTrueEtalon, h.lpTrueEtalon + h.wImpulseQuantity);
+    wrong[0] = 0;
+    const PulseLayoutView missing{h.wImpulseQuantity, h.lpTruePosition, wrong.data(), h.lpTrueCutStart,
+                                  h.lpTrueCutEnd};
+    EXPECT_GT(restorationError(h, missing), 0);
+    EXPECT_EQ(etalonOf(h, 0), nullptr);
+    EXPECT_EQ(etalonOf(h, 21), nullptr);
+    EXPECT_EQ(etalonOf(h, 20), &alphabet[19]);
+    EXPECT_EQ(etalonOf(static_cast<const SeriesHeader*>(nullptr), 1), nullptr);
+}

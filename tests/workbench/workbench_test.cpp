@@ -38,9 +38,9 @@ protected:
 };
 }  // namespace
 
-TEST_F(WorkbenchTest, StartUpLeavesTheDescribedState) {
-    EXPECT_EQ(s.seriesType, 8u);
-    EXPECT_EQ(s.wTaskType, 4);
+TEST_F(WorkbenchTest, StartUpLeavesJointDetectionOnCutOffSeriesWithEveryEtalonRequired) {
+    EXPECT_EQ(s.seriesType, SeriesType::unfixedCutoffs);
+    EXPECT_EQ(s.wTaskType, TaskType::jointDetection);
     EXPECT_EQ(s.wRequiredCount, 20);
     EXPECT_EQ(s.dwSeriesSize, 1200u);
     EXPECT_EQ(s.wMinPulses, 6);
@@ -94,25 +94,25 @@ TEST_F(WorkbenchTest, ProcessingNextDataRunsThePipeline) {
 
 TEST_F(WorkbenchTest, TaskCommandsKeepOneCheckAndDeriveTheTask) {
     workbench.onCommand(cmRecognition);
-    EXPECT_EQ(s.wTaskType, 2);
+    EXPECT_EQ(s.wTaskType, TaskType::recognition);
     EXPECT_TRUE(shell.menuChecks[cmRecognition]);
     EXPECT_FALSE(shell.menuChecks[cmJointDetection]);
 
     workbench.onCommand(cmFixedWhole);
     workbench.onCommand(cmDetection);
-    EXPECT_EQ(s.wTaskType, 1);
+    EXPECT_EQ(s.wTaskType, TaskType::detection);
     EXPECT_EQ(s.wRequiredCount, 1);  // only the current etalon
     EXPECT_EQ(s.lpRequiredList[0], s.currentEtalon);
 
     workbench.onCommand(cmUnfixedTuples);
     workbench.onCommand(cmRecognition);
-    EXPECT_EQ(s.wTaskType, 40);
+    EXPECT_EQ(s.wTaskType, TaskType::tupleRecognition);
     workbench.onCommand(cmDetection);
-    EXPECT_EQ(s.wTaskType, 36);
+    EXPECT_EQ(s.wTaskType, TaskType::tupleDetection);
     EXPECT_EQ(s.wRequiredCount, 1);  // left alone on a tuple series
 
     workbench.onCommand(cmSeriesProcessing);
-    EXPECT_EQ(s.wTaskType, 64);
+    EXPECT_EQ(s.wTaskType, TaskType::seriesProcessing);
     EXPECT_EQ(std::count_if(shell.menuChecks.begin(), shell.menuChecks.end(),
                             [](const auto& c) { return c.second && c.first >= 40005 && c.first <= 40007; }),
               0);
@@ -120,18 +120,18 @@ TEST_F(WorkbenchTest, TaskCommandsKeepOneCheckAndDeriveTheTask) {
 
 TEST_F(WorkbenchTest, SeriesTypeCommandsResetTheLostLevelForWholePulses) {
     workbench.onCommand(cmFixedWhole);
-    EXPECT_EQ(s.seriesType, 1u);
+    EXPECT_EQ(s.seriesType, SeriesType::fixedWhole);
     EXPECT_EQ(s.wLostLevel, 0);
     EXPECT_EQ(s.wSavedEnergyCreate, 100);
     EXPECT_EQ(s.wSavedEnergyProcessBase, 100);
     EXPECT_TRUE(shell.menuChecks[cmFixedWhole]);
     EXPECT_FALSE(shell.menuChecks[cmUnfixedCutoffs]);
     workbench.onCommand(cmFixedCutoffs);
-    EXPECT_EQ(s.seriesType, 2u);
+    EXPECT_EQ(s.seriesType, SeriesType::fixedCutoffs);
     EXPECT_EQ(s.wSavedEnergyCreate, 100);  // the cut-off types keep the levels
     // " Fixed case" leaves the check marks alone.
     workbench.onCommand(cmFixedCase);
-    EXPECT_EQ(s.seriesType, 1u);
+    EXPECT_EQ(s.seriesType, SeriesType::fixedWhole);
     EXPECT_TRUE(shell.menuChecks[cmFixedCutoffs]);
     EXPECT_EQ(workbench.lastRoutine, Routine::detectPulsesFixed);
 }
@@ -154,7 +154,7 @@ TEST_F(WorkbenchTest, CreateSeriesCommitsTheDialogsAndMakesTheSeries) {
     EXPECT_EQ(s.wTmax, 100);
     EXPECT_EQ(s.wPulsesQuantity, 8);
     EXPECT_EQ(s.wNoiseLevelBase, 15);
-    EXPECT_EQ(s.seriesType, 16u);  // a typed sequence
+    EXPECT_EQ(s.seriesType, SeriesType::fixedWholeTyped);  // a typed sequence
     EXPECT_TRUE(shell.menuChecks[cmFixedWhole]);
     EXPECT_TRUE(sent(CM_SERIES_PARAMETERS));
     EXPECT_TRUE(sent(CM_MAKE_SERIES));
@@ -250,10 +250,24 @@ TEST_F(WorkbenchTest, SimulationRunsAndShowsItsGraphs) {
     EXPECT_EQ(shell.progressTitles.size(), 1u);
 
     // Recognition error, summary view, bounds included: graph kind 13.
-    s.wTaskTypeSel = 2;
+    s.wTaskTypeSel = TaskType::recognition;
     answer({{1034, "1"}, {1031, "1"}, {1042, "1"}});
     workbench.onCommand(cmShowSimulation);
     EXPECT_EQ(s.simGraphKind, 13);
+}
+
+TEST_F(WorkbenchTest, SimulationProposesAtLeastOnePulseForASeriesShorterThanTmax) {
+    // 100 samples with Tmax 181: (100 + 19) / 181 is 0, yet every series holds a pulse. The
+    // proposed range, taken as shown, runs.
+    answer({{1000, "100"}, {1018, "1"}, {1021, "1"}});
+    workbench.onCommand(cmStatisticalSimulation);
+    ASSERT_FALSE(shell.messages.empty());
+    EXPECT_EQ(shell.messages[0].caption, "getPulseEstAsRepeats");
+    EXPECT_NE(shell.messages[0].text.find("MinPulses: 1 -> 1\nMaxPulses: 3 -> 3"), std::string::npos)
+        << shell.messages[0].text;
+    ASSERT_NE(s.lpRestErrorHeader, nullptr);
+    EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
+    EXPECT_EQ(s.lpRestErrorHeader->wPulseValues[0], 1);
 }
 
 TEST_F(WorkbenchTest, SimulationRangesThatGiveNoGridAreRefused) {
