@@ -80,10 +80,8 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                           " simulate ", MessageIcon::Warning);
         return 1;
     }
-    s.dlgMinPulses = static_cast<uint16_t>(o.pulsesMin);
-    s.dlgMaxPulses = static_cast<uint16_t>(o.pulsesMax);
-    s.wMinPulses = s.dlgMinPulses;
-    s.wMaxPulses = s.dlgMaxPulses;
+    s.wMinPulses = static_cast<uint16_t>(o.pulsesMin);
+    s.wMaxPulses = static_cast<uint16_t>(o.pulsesMax);
     s.wPulsesIncrement = static_cast<uint16_t>(o.pulsesStep == 0 ? 1 : o.pulsesStep);
     const int32_t steps = (o.pulsesMax - o.pulsesMin) / s.wPulsesIncrement + 1;
     s.wPulsesSteps = static_cast<uint16_t>(std::max(steps, 0));
@@ -164,8 +162,8 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
                   "Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
                   "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
                   "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
-                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
-                  s.dlgMaxPulses, s.wMaxPulses, steps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
+                  static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.wMinPulses, s.wMinPulses,
+                  s.wMaxPulses, s.wMaxPulses, steps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
                   s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
     // The report goes beside the result: on standard error when the JSON takes standard output.
     // On standard output it is held back until the run has succeeded.

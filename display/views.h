@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "display/paint.h"
 #include "model/series.h"
@@ -11,11 +12,19 @@
 void drawEtalonView(PaintContext& context, Canvas& canvas);
 
 /// The series and the results: header lines, the graph fields, the alphabet box, the result
-/// text, the chain table and (task 40) the pattern tuples.
+/// text, the chain table and (task 40) the pattern tuples, whose rows patternTupleRows lays out.
 void drawSeriesView(PaintContext& context, Canvas& canvas, uint16_t wRequiredCount, const uint16_t* lpRequiredList,
                     const ChainsHeader* chains, const SeriesHeader* series);
 
-/// The statistical simulation's error graphs of kind simGraphKind.
+/// The layout pass of the results view: the rows of the stored pattern tuples (task 40) that the
+/// view draws in layout.rcMain (the text measured with `canvas`), into `rows`. False, leaving
+/// `rows` as they are, when the view draws none.
+bool patternTupleRows(const Canvas& canvas, const LayoutState& layout, bool specialGraphSize, uint16_t wRequiredCount,
+                      const uint16_t* lpRequiredList, const ChainsHeader* chains, const SeriesHeader* series,
+                      std::vector<Rect>& rows);
+
+/// The statistical simulation's error graphs of kind simGraphKind. With task 40 it writes the
+/// rows of the stored pattern tuples it shows into layout.rcPatternTuples.
 void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t simGraphKind,
                           uint16_t wRequiredCount, const uint16_t* lpRequiredList, const RestErrorHeader* errors,
                           const SeriesHeader* series);

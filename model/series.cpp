@@ -196,21 +196,25 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
         subsetSaved = true;
     }
 
-    if (!header) {
-        header = new (std::nothrow) SeriesHeader();
-        if (!header) {
+    // The record is owned here until it is handed back: a failure below releases it (the old
+    // record of the caller too).
+    std::unique_ptr<SeriesHeader> owned(header);
+    if (!owned) {
+        try {
+            owned = std::make_unique<SeriesHeader>();
+        } catch (const std::bad_alloc&) {
             window.messageBox("Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
         }
     }
+    header = owned.get();
 
     if (header->dwAllocatedSize < N || header->wAllocatedPulses < P) {
         header->block.reset();
         const size_t entries = 2 * static_cast<size_t>(N) + kPerPulseArrays * static_cast<size_t>(P);
         header->block.reset(new (std::nothrow) int16_t[entries]());  // zeroed
         if (!header->block) {
-            delete header;
             window.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
@@ -232,7 +236,6 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
     if (header->wPulsesListCapacity < wPulsesListSize) {
         header->lpPulsesList.reset(new (std::nothrow) const PulseHeader*[wPulsesListSize]);
         if (!header->lpPulsesList) {
-            delete header;
             window.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
@@ -247,7 +250,7 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
     header->wTmin = wTmin;
     header->wTmax = wTmax;
     std::fill_n(header->lpPulsesList.get(), header->wPulsesListCapacity, nullptr);
-    return header;
+    return owned.release();
 }
 
 int makeExtSeries(MessageSink& window, uint16_t wAlphabetSize, const Alphabet& alphabet,
@@ -454,5 +457,5 @@ int copySeriesBuild(SeriesHeader& d, const SeriesHeader& s) {
 }
 
 void freeSeriesHeader(SeriesHeader* header) {
-    delete header;
+    std::unique_ptr<SeriesHeader> released(header);
 }

@@ -351,7 +351,7 @@ protected:
         QImage image(1024, 700, QImage::Format_RGB32);
         image.fill(Qt::white);
         QImageCanvas canvas(image);
-        PaintContext context{s, layout, panel};
+        PaintContext context{s, layout, 0};
         drawSimulationGraphs(context, canvas, 128, kind, s.wRequiredCount, s.lpRequiredList.get(), errors, series);
         const Rect& m = layout.rcMain;
         for (int y = 0; y < image.height(); ++y)
@@ -365,7 +365,6 @@ protected:
     Settings s;
     RecordingMessageSink sink;
     LayoutState layout;
-    SubsetPanelState panel;
 };
 
 TEST_F(SimulationGraphsTest, CurvesOfARealRunStayInsideThePlot) {
