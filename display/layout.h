@@ -26,7 +26,7 @@ struct LayoutState {
     std::array<Rect, 3> rcSeriesLengthItems{}, rcNoiseLevelItems{}, rcLostLevelItems{};
     Rect rcOptionColumn;
 
-    // Written by the results view's layout pass (and by the simulation graphs, which show them).
+    // Written by the layout pass of the results view or the simulation graphs.
     std::vector<Rect> rcPatternTuples;  ///< one row per stored pattern tuple (task 40)
     // Written by the subset panel's layout pass.
     Rect rcSubsetStrip;

@@ -11,7 +11,7 @@
 /// picked in the subset panel (1-based, 0 for none), which the results view shows on red.
 struct PaintContext {
     const Settings& settings;
-    LayoutState& layout;
+    const LayoutState& layout;
     int32_t currentPatternTuple = 0;
 };
 

@@ -464,8 +464,9 @@ bool patternTupleRows(const Canvas& dc, const LayoutState& layout, bool specialG
 
 // ---- Drawing ---------------------------------------------------------------------------------
 
-void drawSeriesView(PaintContext& context, Canvas& dc, uint16_t wRequiredCount, const uint16_t* lpRequiredList,
-                    const ChainsHeader* chainsPointer, const SeriesHeader* seriesPointer) {
+void drawSeriesView(const PaintContext& context, Canvas& dc, uint16_t wRequiredCount,
+                    const uint16_t* lpRequiredList, const ChainsHeader* chainsPointer,
+                    const SeriesHeader* seriesPointer) {
     const Settings& settings = context.settings;
     const LayoutState& state = context.layout;
     const int32_t lh = state.lineHeight;

@@ -8,9 +8,7 @@
 
 #include "core/startup_model.h"
 #include "dialogs/dialogs.h"
-#include "display/graph_primitives.h"
 #include "display/paint.h"
-#include "display/views.h"
 #include "export/snapshot.h"
 #include "model/random.h"
 #include "model/subsets.h"
@@ -26,13 +24,6 @@ constexpr int kSeriesItems[] = {cmUnfixedCutoffs, cmUnfixedWhole, cmFixedWhole, 
 
 Rect grown(const Rect& r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     return {r.left - left, r.top - top, r.right + right, r.bottom + bottom};
-}
-
-// Whether the results show the series view: not while series processing runs on a tuple or
-// typed series.
-bool showsSeriesView(const Settings& s) {
-    const bool plain = s.seriesType == 1 || s.seriesType == 2 || s.seriesType == 4 || s.seriesType == 8;
-    return s.wTaskType != taskSeriesProcessing || plain;
 }
 }  // namespace
 
@@ -69,75 +60,6 @@ void Workbench::onDestroy() {
     panel = SubsetPanelState{};
     subsetMarks = SubsetPanelMarks{};
     lpParamsHeader.reset();
-}
-
-void Workbench::layOut() {
-    if (measured_) layOutMainWindow(client_, metrics_, settings, layout);
-}
-
-void Workbench::onPaint(Canvas& canvas, const Rect&) {
-    client_ = {0, 0, canvas.width(), canvas.height()};
-    metrics_ = canvas.metrics();
-    measured_ = true;
-    layOut();
-    layOutView(canvas);
-    canvas.setPen(graph::kBlack);
-    canvas.setBrush(graph::kWhite);
-    canvas.setTextColor(graph::kBlack);
-    paintView(canvas);
-    paintWindowControls(canvas, settings, layout);
-}
-
-// The layout pass of what the current mode shows, with the paint's font: the pattern tuples of
-// the results view, the subset panel (its storage made ready first) or the parameter panel,
-// whose Tmin edit control it places.
-void Workbench::layOutView(const Canvas& canvas) {
-    const Settings& s = settings;
-    if (s.viewMode == 6 && s.wDisplayContent != 2 && showsSeriesView(s))
-        patternTupleRows(canvas, layout, s.specialGraphSize != 0, s.wRequiredCount, s.lpRequiredList.get(),
-                         s.lpChainsHeader, s.lpSeriesHeader, layout.rcPatternTuples);
-    if (s.viewMode == 9 && prepareSubsetPanel(panel, subsetMarks).ok) {
-        const bool tuple = s.wTaskType == taskTupleRecognition;
-        subsetLayout = layOutSubsetPanelView(canvas, layout, panel, s.lpSeriesHeader, tuple);
-        if (tuple) applyMarkAll(panel, subsetMarks);
-    }
-    if (s.viewMode == 10 && lpParamsHeader) {
-        const Rect edit = layOutParameterPanelView(canvas, layout, *lpParamsHeader, s.lpSeriesHeader);
-        if (shell_) shell_->moveEdit(edit);
-    }
-}
-
-// The content of the view the current mode shows, as the layout pass laid it out.
-void Workbench::paintView(Canvas& canvas) {
-    const Settings& s = settings;
-    PaintContext context{s, layout, panel.currentPatternTuple};
-    const int16_t amplitude = static_cast<int16_t>(s.wAmplitude);
-    switch (s.viewMode) {
-        case 5: drawEtalonView(context, canvas); break;
-        case 6:
-            if (s.wDisplayContent == 2) {
-                drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
-                                     s.lpRequiredList.get(), s.lpRestErrorHeader, s.lpSeriesHeader);
-            } else {
-                if (showsSeriesView(s))
-                    drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader,
-                                   s.lpSeriesHeader);
-            }
-            break;
-        case 9:
-            if (!subsetPanelPrepared(panel)) break;
-            if (s.wTaskType == taskTupleRecognition)
-                drawTupleSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
-                                     s.lpRequiredList.get(), s.lpSeriesHeader);
-            else
-                drawSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
-                                s.lpRequiredList.get(), s.lpSeriesHeader);
-            break;
-        case 10:
-            if (lpParamsHeader) drawParameterPanel(canvas, layout, *lpParamsHeader, s.lpSeriesHeader);
-            break;
-        default: break;
-    }
 }
 
 void Workbench::onKeyDown(int key) {
@@ -901,7 +823,8 @@ void Workbench::editRequiredList() {
         return;
     }
     s.wRequiredCount = values->count;
-    std::copy_n(values->list.begin(), std::min<size_t>(values->list.size(), s.wRequiredCapacity), s.lpRequiredList.get());
+    std::copy_n(values->list.begin(), std::min<size_t>(values->list.size(), s.wRequiredCapacity),
+                s.lpRequiredList.get());
     for (int i = 0; i < s.wRequiredCount; ++i)
         if (s.lpRequiredList[i] > s.wAlphabetSize) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
     for (int n = 1; n <= s.wRequiredCapacity && n <= alphabetCapacity; ++n)

@@ -274,7 +274,8 @@ TEST(RequiredListDialogTest, CountIsDecidedBeforeTheListAndStaysWithinCapacity) 
     EXPECT_EQ(text(f, 1013), "2,5");
 
     for (const char* count : {"0", "5", "-1", "65538"}) {
-        const std::optional<RequiredListValues> v = requiredListValues(answer(f, {{1014, count}, {1013, "7 8 9 10 11"}}), s);
+        const std::optional<RequiredListValues> v =
+            requiredListValues(answer(f, {{1014, count}, {1013, "7 8 9 10 11"}}), s);
         ASSERT_TRUE(v);
         EXPECT_EQ(v->count, 2) << count;
         EXPECT_EQ(v->list, (std::vector<uint16_t>{7, 8, 0, 0})) << count;
@@ -526,8 +527,9 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
         EXPECT_EQ(dialogRefusal(c.form, answer(c.form, c.values, true), s), "") << "Cancel is never refused";
     }
     // What the forms show, and the edges of the ranges, pass.
-    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s, 0, 0), requiredListForm(s), simulationRangesForm(s, 0, 0),
-                                subsetSettingsForm(s), drawingSettingsForm(s), graphChoiceForm(s, true)})
+    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s, 0, 0), requiredListForm(s),
+                                simulationRangesForm(s, 0, 0), subsetSettingsForm(s), drawingSettingsForm(s),
+                                graphChoiceForm(s, true)})
         EXPECT_EQ(dialogRefusal(f, answer(f, {}), s), "") << f.resource;
     const DialogForm ranges = simulationRangesForm(s, 0, 0);
     EXPECT_EQ(dialogRefusal(ranges, answer(ranges, {{1019, "10000"}, {1018, "3"}, {1020, "461"}}), s), "");
