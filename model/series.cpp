@@ -213,7 +213,10 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
     if (header->dwAllocatedSize < N || header->wAllocatedPulses < P) {
         header->block.reset();
         const size_t entries = 2 * static_cast<size_t>(N) + kPerPulseArrays * static_cast<size_t>(P);
-        header->block.reset(new (std::nothrow) int16_t[entries]());  // zeroed
+        try {
+            header->block = std::make_unique<int16_t[]>(entries);  // zeroed
+        } catch (const std::bad_alloc&) {
+        }
         if (!header->block) {
             window.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
                               MessageIcon::None);
@@ -234,7 +237,11 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& window, uint16_t wPulsesListSiz
     }
 
     if (header->wPulsesListCapacity < wPulsesListSize) {
-        header->lpPulsesList.reset(new (std::nothrow) const PulseHeader*[wPulsesListSize]);
+        header->lpPulsesList.reset();
+        try {
+            header->lpPulsesList = std::make_unique<const PulseHeader*[]>(wPulsesListSize);
+        } catch (const std::bad_alloc&) {
+        }
         if (!header->lpPulsesList) {
             window.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
                               MessageIcon::None);
