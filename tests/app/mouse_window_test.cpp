@@ -126,6 +126,9 @@ TEST_F(MouseWindowTest, PressesRightAfterAStateChangeHitWhatTheStateShows) {
     layOutOptionBoxes({0, 0, window->clientArea()->width(), window->clientArea()->height()}, true, shown);
     const QPoint lost = centre(optionBoxItems(shown.rcLostLevelBox, shown.lineHeight, 3)[2]);
     EXPECT_NE(workbench.toolTipAt(lost.x(), lost.y()).find("Lost data level 50"), std::string::npos);
+    workbench.onLeftButtonDown(lost.x(), lost.y());
+    workbench.onLeftButtonUp(lost.x(), lost.y());
+    EXPECT_EQ(s.lostLevelIndex, 3);
 }
 
 TEST_F(MouseWindowTest, OptionBoxPicksBuildOrResetWithoutRequiredEtalons) {
