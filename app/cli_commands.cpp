@@ -19,7 +19,7 @@
 #include "workbench/menu.h"
 #include "workbench/workbench.h"
 #include "export/output_file.h"
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 #include "platform/headless/headless_shell.h"
 #include "processing/dispatch.h"
 

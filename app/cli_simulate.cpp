@@ -80,10 +80,8 @@ int32_t applyGrid(const SimulateOptions& o, Settings& s, StderrMessageSink& wind
                           " simulate ", MessageIcon::Warning);
         return 0;
     }
-    s.dlgMinPulses = static_cast<uint16_t>(o.pulsesMin);
-    s.dlgMaxPulses = static_cast<uint16_t>(o.pulsesMax);
-    s.wMinPulses = s.dlgMinPulses;
-    s.wMaxPulses = s.dlgMaxPulses;
+    s.wMinPulses = static_cast<uint16_t>(o.pulsesMin);
+    s.wMaxPulses = static_cast<uint16_t>(o.pulsesMax);
     s.wPulsesIncrement = static_cast<uint16_t>(o.pulsesStep == 0 ? 1 : o.pulsesStep);
     const int32_t steps = (o.pulsesMax - o.pulsesMin) / s.wPulsesIncrement + 1;
     s.wPulsesSteps = static_cast<uint16_t>(std::max(steps, 0));

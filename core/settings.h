@@ -32,9 +32,9 @@ constexpr uint16_t choiceEntry(const ChoiceTable& table, int32_t index) {
 }
 
 /// The one record of every parameter, mode and owned object of the workbench. Many quantities
-/// exist as a base value (set by dialogs and the choice tables), a current value (copied from
-/// the base when a series is made, read by the makers and processing) and a dlg value (what a
-/// dialog returned, committed by the command that opened it).
+/// exist as a base value (set by dialogs and the choice tables) and a current value (copied from
+/// the base when a series is made, read by the makers and processing). What a dialog returns is
+/// committed by the command that opened it.
 ///
 /// Percent levels are whole numbers 0..100; lengths and positions are in samples.
 struct Settings {
@@ -53,7 +53,6 @@ struct Settings {
     uint16_t wMinPulses = 0;   ///< derived from dwSeriesSize, wImpulseSize, wTmin, wTmax
     uint16_t wMaxPulses = 0;   ///< derived likewise
     uint16_t wPulsesQuantity = 40;
-    uint16_t wPulsesQuantityDlg = 40;
     uint16_t wSeriesPulses = 40;
     int16_t wNoiseLevelBase = static_cast<int16_t>(choiceEntry(noiseLevelTable, 1));
     int16_t wNoiseLevel = static_cast<int16_t>(choiceEntry(noiseLevelTable, 1));
@@ -120,18 +119,6 @@ struct Settings {
     uint16_t subsetEmployment = 4;
     uint16_t subsetInitPosition = 1;
     uint16_t subsetProceeding = 1;
-
-    // Dialog exchange.
-    int32_t dialogAccepted = 0;
-    uint32_t dlgSeriesSize = 0;
-    uint16_t dlgTmin = 0;
-    uint16_t dlgTmax = 0;
-    uint16_t dlgSavedEnergyCreate = 0;
-    uint16_t dlgSavedEnergyProcess = 0;
-    uint16_t dlgNoiseLevel = 0;
-    uint16_t dlgMinPulses = 0;
-    uint16_t dlgMaxPulses = 0;
-    uint16_t savedPulsesQuantity = 0;
 
     // Owned objects; null until first made.
     SeriesHeader* lpSeriesHeader = nullptr;

@@ -6,8 +6,8 @@ std::string simulationReport(const Settings& s, int pulseSteps) {
     return formatted("Create series parameters:\nдлина серии: %d\nwTmin: %d\nwTmax: %d\nдлина эталона: %d\n"
                      "MinPulses: %d -> %d\nMaxPulses: %d -> %d\n\npulses: %d, from %d to %d incr %d \n"
                      "noise level: from %d to %d incr %d\nnumber of repeats: %d\n",
-                     static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.dlgMinPulses, s.wMinPulses,
-                     s.dlgMaxPulses, s.wMaxPulses, pulseSteps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
+                     static_cast<int>(s.dwSeriesSize), s.wTmin, s.wTmax, s.wImpulseSize, s.wMinPulses, s.wMinPulses,
+                     s.wMaxPulses, s.wMaxPulses, pulseSteps, s.wMinPulses, s.wMaxPulses, s.wPulsesIncrement,
                      s.wNoiseInitial, s.wNoiseSteps, s.wNoiseIncrement, s.repeats);
 }
 

@@ -59,10 +59,8 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
         s.wLostLevelBase = 0;
     }
     s.wLostLevel = s.wLostLevelBase;
-    s.wSavedEnergyCreateBase = s.dlgSavedEnergyCreate = s.wSavedEnergyCreate =
-        static_cast<uint16_t>(100 - s.wLostLevel);
-    s.wSavedEnergyProcessBase = s.dlgSavedEnergyProcess = s.wSavedEnergyProcess =
-        static_cast<uint16_t>(100 - s.wLostLevel);
+    s.wSavedEnergyCreateBase = s.wSavedEnergyCreate = static_cast<uint16_t>(100 - s.wLostLevel);
+    s.wSavedEnergyProcessBase = s.wSavedEnergyProcess = static_cast<uint16_t>(100 - s.wLostLevel);
 }
 
 void makeSeriesOfCurrentType(Settings& s, MessageSink& window) {

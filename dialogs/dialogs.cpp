@@ -294,18 +294,16 @@ DialogForm seriesEnergyForm(const Settings& s) {
     return form;
 }
 
-void commitSeriesEnergy(const DialogResult& result, Settings& s) {
-    if (!result.accepted) {
-        s.dialogAccepted = 0;
-        return;
-    }
-    s.dlgSeriesSize = static_cast<uint32_t>(numberOf(result, 1000));
-    s.dlgTmin = static_cast<uint16_t>(numberOf(result, 1001));
-    s.dlgTmax = static_cast<uint16_t>(numberOf(result, 1003));
-    s.dlgSavedEnergyCreate = static_cast<uint16_t>(numberOf(result, 1005));
-    s.etalonNumber = numberOf(result, 1004);
-    s.dlgSavedEnergyProcess = static_cast<uint16_t>(numberOf(result, 1006));
-    s.dialogAccepted = 1;
+std::optional<SeriesEnergyValues> seriesEnergyValues(const DialogResult& result) {
+    if (!result.accepted) return std::nullopt;
+    SeriesEnergyValues v;
+    v.seriesSize = static_cast<uint32_t>(numberOf(result, 1000));
+    v.tmin = static_cast<uint16_t>(numberOf(result, 1001));
+    v.tmax = static_cast<uint16_t>(numberOf(result, 1003));
+    v.savedEnergyCreate = static_cast<uint16_t>(numberOf(result, 1005));
+    v.etalonNumber = numberOf(result, 1004);
+    v.savedEnergyProcess = static_cast<uint16_t>(numberOf(result, 1006));
+    return v;
 }
 
 // ---- Pulses (106) ----
@@ -318,13 +316,13 @@ size_t sequenceEntriesShown(const Settings& s, uint16_t count) {
 
 } // namespace
 
-DialogForm pulsesForm(const Settings& s) {
+DialogForm pulsesForm(const Settings& s, uint16_t minPulses, uint16_t maxPulses) {
     DialogForm form = makeForm(dialogPulses, "Create Series");
     const int structure = -2;
     form.controls.push_back(group(structure, " Series structure "));
     form.controls.push_back(staticText(1008,
                                        formatted("Number of Pulses in Series (from %d to %d)",
-                                                 s.dlgMinPulses, s.dlgMaxPulses),
+                                                 minPulses, maxPulses),
                                        structure));
     form.controls.push_back(edit(1007, "", decimal(s.wPulsesQuantity), structure));
     form.controls.push_back(staticText(
@@ -339,18 +337,16 @@ DialogForm pulsesForm(const Settings& s) {
     return form;
 }
 
-void commitPulses(const DialogResult& result, uint16_t countShown, Settings& s) {
-    if (!result.accepted) {
-        s.dialogAccepted = 0;
-        return;
-    }
-    s.wPulsesQuantityDlg = static_cast<uint16_t>(numberOf(result, 1007));
+std::optional<PulsesValues> pulsesValues(const DialogResult& result, uint16_t countShown, const Settings& s) {
+    if (!result.accepted) return std::nullopt;
+    PulsesValues v;
+    v.count = static_cast<uint16_t>(numberOf(result, 1007));
     const std::vector<int32_t> sequence = parseNumberList(textOf(result, 1010), countShown);
+    v.sequence = s.lpEtalonSequenceDlg;
     const size_t written = sequenceEntriesShown(s, countShown);
-    for (size_t i = 0; i < written; ++i)
-        s.lpEtalonSequenceDlg[i] = static_cast<uint16_t>(sequence[i]);
-    s.dlgNoiseLevel = static_cast<uint16_t>(numberOf(result, 1011));
-    s.dialogAccepted = 1;
+    for (size_t i = 0; i < written; ++i) v.sequence[i] = static_cast<uint16_t>(sequence[i]);
+    v.noiseLevel = static_cast<uint16_t>(numberOf(result, 1011));
+    return v;
 }
 
 // ---- Required list (107) ----
@@ -376,27 +372,27 @@ DialogForm requiredListForm(const Settings& s) {
     return form;
 }
 
-void commitRequiredList(const DialogResult& result, Settings& s) {
-    if (!result.accepted) {
-        s.dialogAccepted = 0;
-        return;
-    }
+std::optional<RequiredListValues> requiredListValues(const DialogResult& result, const Settings& s) {
+    if (!result.accepted) return std::nullopt;
+    RequiredListValues v;
+    v.count = s.wRequiredCount;
     const int32_t count = numberOf(result, 1014);
-    if (count > 0 && count <= s.wRequiredCapacity) s.wRequiredCount = static_cast<uint16_t>(count);
-    const std::vector<int32_t> list = parseNumberList(textOf(result, 1013), s.wRequiredCount);
-    const size_t written = requiredEntriesUsable(s);
-    for (size_t i = 0; i < written; ++i) s.lpRequiredList[i] = static_cast<uint16_t>(list[i]);
-    s.dialogAccepted = 1;
+    if (count > 0 && count <= s.wRequiredCapacity) v.count = static_cast<uint16_t>(count);
+    const std::vector<int32_t> list = parseNumberList(textOf(result, 1013), v.count);
+    if (s.lpRequiredList) v.list.assign(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCapacity);
+    const size_t written = s.lpRequiredList ? std::min(v.count, s.wRequiredCapacity) : 0;
+    for (size_t i = 0; i < written; ++i) v.list[i] = static_cast<uint16_t>(list[i]);
+    return v;
 }
 
 // ---- Simulation ranges (110) ----
 
-DialogForm simulationRangesForm(const Settings& s) {
+DialogForm simulationRangesForm(const Settings& s, uint16_t minPulses, uint16_t maxPulses) {
     DialogForm form = makeForm(dialogSimulationRanges, " Location Parameters");
     const int pulses = -2, noise = -3;
     form.controls.push_back(group(pulses, " Number of Pulses in Series "));
-    form.controls.push_back(edit(1015, "from", decimal(s.dlgMinPulses), pulses));
-    form.controls.push_back(edit(1016, "to", decimal(s.dlgMaxPulses), pulses));
+    form.controls.push_back(edit(1015, "from", decimal(minPulses), pulses));
+    form.controls.push_back(edit(1016, "to", decimal(maxPulses), pulses));
     form.controls.push_back(edit(1017, "incr.", decimal(s.wPulsesIncrement), pulses));
     form.controls.push_back(edit(1021, "Number of Repeats", decimal(s.repeats)));
     form.controls.push_back(group(noise, " Noise parameters "));
@@ -409,19 +405,17 @@ DialogForm simulationRangesForm(const Settings& s) {
     return form;
 }
 
-void commitSimulationRanges(const DialogResult& result, Settings& s) {
-    if (!result.accepted) {
-        s.dialogAccepted = 0;
-        return;
-    }
-    s.dlgMinPulses = static_cast<uint16_t>(numberOf(result, 1015));
-    s.dlgMaxPulses = static_cast<uint16_t>(numberOf(result, 1016));
-    s.wPulsesIncrement = static_cast<uint16_t>(numberOf(result, 1017));
-    s.wNoiseInitial = static_cast<uint16_t>(numberOf(result, 1019));
-    s.wNoiseSteps = static_cast<uint16_t>(numberOf(result, 1018));
-    s.wNoiseIncrement = static_cast<uint16_t>(numberOf(result, 1020));
-    s.repeats = static_cast<uint16_t>(numberOf(result, 1021));
-    s.dialogAccepted = 1;
+std::optional<SimulationRanges> simulationRangesValues(const DialogResult& result) {
+    if (!result.accepted) return std::nullopt;
+    SimulationRanges v;
+    v.minPulses = static_cast<uint16_t>(numberOf(result, 1015));
+    v.maxPulses = static_cast<uint16_t>(numberOf(result, 1016));
+    v.pulsesIncrement = static_cast<uint16_t>(numberOf(result, 1017));
+    v.noiseInitial = static_cast<uint16_t>(numberOf(result, 1019));
+    v.noiseSteps = static_cast<uint16_t>(numberOf(result, 1018));
+    v.noiseIncrement = static_cast<uint16_t>(numberOf(result, 1020));
+    v.repeats = static_cast<uint16_t>(numberOf(result, 1021));
+    return v;
 }
 
 // ---- Subset settings (111) ----
@@ -578,103 +572,56 @@ DialogResult shownAndChecked(Shell& shell, const DialogForm& form, const Setting
 }
 
 // The form with a validation that runs before the dialog closes: first every number must fit its
-// field (dialogRefusal), then, with a `check`, what was typed is committed to the settings, the
-// command's own check asked about it, and every field the commit changed put back. A refused
-// dialog stays open with its values, refused by exactly the checks the command makes after it.
-template <class Commit, class Save>
-DialogForm checkedForm(DialogForm form, Settings& s, const DialogCheck& check, Commit commit, Save save) {
+// field (dialogRefusal), then, with a `check`, the command's own check is asked about the values
+// typed. A refused dialog stays open with its values, refused by exactly the checks the command
+// makes after it.
+template <class Values, class Read>
+DialogForm checkedForm(DialogForm form, const Settings& s, const DialogCheck<Values>& check, Read read) {
     const DialogForm shown = form;
-    form.validate = [&s, shown, check, commit, save](const DialogResult& typed) -> std::optional<DialogRefusal> {
+    form.validate = [&s, shown, check, read](const DialogResult& typed) -> std::optional<DialogRefusal> {
         if (FieldRefusal why = fieldRefusal(shown, typed, s); !why.empty())
             return DialogRefusal{why.field, std::move(why.text), shown.caption};
         if (!check) return std::nullopt;
-        auto restore = save(s);
-        commit(typed, s);
-        std::optional<DialogRefusal> refusal = check(s);
-        restore(s);
-        return refusal;
+        const std::optional<Values> values = read(typed);
+        return values ? check(*values) : std::nullopt;
     };
     return form;
 }
 
 } // namespace
 
-bool runSeriesEnergyDialog(Shell& shell, Settings& s, const DialogCheck& check) {
-    const DialogForm form = checkedForm(seriesEnergyForm(s), s, check, commitSeriesEnergy, [](const Settings& v) {
-        return [size = v.dlgSeriesSize, tmin = v.dlgTmin, tmax = v.dlgTmax, create = v.dlgSavedEnergyCreate,
-                etalon = v.etalonNumber, process = v.dlgSavedEnergyProcess,
-                accepted = v.dialogAccepted](Settings& t) {
-            t.dlgSeriesSize = size;
-            t.dlgTmin = tmin;
-            t.dlgTmax = tmax;
-            t.dlgSavedEnergyCreate = create;
-            t.etalonNumber = etalon;
-            t.dlgSavedEnergyProcess = process;
-            t.dialogAccepted = accepted;
-        };
-    });
-    const DialogResult result = shownAndChecked(shell, form, s);
-    commitSeriesEnergy(result, s);
-    return result.accepted;
+std::optional<SeriesEnergyValues> runSeriesEnergyDialog(Shell& shell, const Settings& s,
+                                                        const DialogCheck<SeriesEnergyValues>& check) {
+    const DialogForm form = checkedForm(seriesEnergyForm(s), s, check, seriesEnergyValues);
+    return seriesEnergyValues(shownAndChecked(shell, form, s));
 }
 
-bool runPulsesDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+std::optional<PulsesValues> runPulsesDialog(Shell& shell, const Settings& s, uint16_t minPulses, uint16_t maxPulses,
+                                            const DialogCheck<PulsesValues>& check) {
     const uint16_t countShown = s.wPulsesQuantity;
-    const auto commit = [countShown](const DialogResult& typed, Settings& t) { commitPulses(typed, countShown, t); };
-    const DialogForm form = checkedForm(pulsesForm(s), s, check, commit, [](const Settings& v) {
-        return [count = v.wPulsesQuantityDlg, noise = v.dlgNoiseLevel, sequence = v.lpEtalonSequenceDlg,
-                accepted = v.dialogAccepted](Settings& t) {
-            t.wPulsesQuantityDlg = count;
-            t.dlgNoiseLevel = noise;
-            t.lpEtalonSequenceDlg = sequence;
-            t.dialogAccepted = accepted;
-        };
-    });
-    const DialogResult result = shownAndChecked(shell, form, s);
-    commitPulses(result, countShown, s);
-    return result.accepted;
+    const auto read = [countShown, &s](const DialogResult& typed) { return pulsesValues(typed, countShown, s); };
+    const DialogForm form = checkedForm(pulsesForm(s, minPulses, maxPulses), s, check, read);
+    return read(shownAndChecked(shell, form, s));
 }
 
-bool runRequiredListDialog(Shell& shell, Settings& s, const DialogCheck& check) {
-    const DialogForm form = checkedForm(requiredListForm(s), s, check, commitRequiredList, [](const Settings& v) {
-        std::vector<uint16_t> list;
-        if (v.lpRequiredList) list.assign(v.lpRequiredList.get(), v.lpRequiredList.get() + v.wRequiredCapacity);
-        return [count = v.wRequiredCount, list, accepted = v.dialogAccepted](Settings& t) {
-            t.wRequiredCount = count;
-            if (t.lpRequiredList) std::copy(list.begin(), list.end(), t.lpRequiredList.get());
-            t.dialogAccepted = accepted;
-        };
-    });
-    const DialogResult result = shownAndChecked(shell, form, s);
-    commitRequiredList(result, s);
-    return result.accepted;
+std::optional<RequiredListValues> runRequiredListDialog(Shell& shell, const Settings& s,
+                                                        const DialogCheck<RequiredListValues>& check) {
+    const auto read = [&s](const DialogResult& typed) { return requiredListValues(typed, s); };
+    const DialogForm form = checkedForm(requiredListForm(s), s, check, read);
+    return read(shownAndChecked(shell, form, s));
 }
 
-bool runSimulationRangesDialog(Shell& shell, Settings& s, const DialogCheck& check) {
+std::optional<SimulationRanges> runSimulationRangesDialog(Shell& shell, const Settings& s, uint16_t minPulses,
+                                                          uint16_t maxPulses,
+                                                          const DialogCheck<SimulationRanges>& check) {
     const DialogForm form =
-        checkedForm(simulationRangesForm(s), s, check, commitSimulationRanges, [](const Settings& v) {
-            return [low = v.dlgMinPulses, high = v.dlgMaxPulses, increment = v.wPulsesIncrement,
-                    initial = v.wNoiseInitial, steps = v.wNoiseSteps, noiseIncrement = v.wNoiseIncrement,
-                    repeats = v.repeats, accepted = v.dialogAccepted](Settings& t) {
-                t.dlgMinPulses = low;
-                t.dlgMaxPulses = high;
-                t.wPulsesIncrement = increment;
-                t.wNoiseInitial = initial;
-                t.wNoiseSteps = steps;
-                t.wNoiseIncrement = noiseIncrement;
-                t.repeats = repeats;
-                t.dialogAccepted = accepted;
-            };
-        });
-    const DialogResult result = shownAndChecked(shell, form, s);
-    commitSimulationRanges(result, s);
-    return result.accepted;
+        checkedForm(simulationRangesForm(s, minPulses, maxPulses), s, check, simulationRangesValues);
+    return simulationRangesValues(shownAndChecked(shell, form, s));
 }
 
 bool runSubsetSettingsDialog(Shell& shell, Settings& s) {
-    const DialogForm form = checkedForm(
-        subsetSettingsForm(s), s, {}, [](const DialogResult&, Settings&) {},
-        [](const Settings&) { return [](Settings&) {}; });
+    const DialogForm form = checkedForm(subsetSettingsForm(s), s, DialogCheck<bool>{},
+                                        [](const DialogResult&) { return std::optional<bool>{}; });
     const DialogResult result = shownAndChecked(shell, form, s);
     commitSubsetSettings(result, s);
     return result.accepted;

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 
 class Shell;
 
 /// The eight parameter dialogs as plain logic. For each dialog a form builder fills a DialogForm
-/// from the settings, and a commit function does what OK or Cancel does with the DialogResult the
-/// window (or a script) returns. The commit functions store values as the field's width gives;
+/// from the settings. The four dialogs of numbers (105, 106, 107, 110) return what OK typed as a
+/// record of values (nothing for Cancel), which the command that opened the dialog checks and
+/// commits; the radio and check-box dialogs (111 to 114) commit what OK or Cancel does to the
+/// settings they edit. Values are stored as the field's width gives;
 /// `dialogRefusal` checks beforehand that every number fits its field (no negative value or value
 /// beyond the width is ever narrowed), and the runners refuse an OK that it does not pass. The
 /// commands that open the dialogs repair or refuse what depends on the model.
@@ -69,40 +71,65 @@ std::vector<int32_t> parseNumberList(const std::string& text, int count);
 std::string dialogRefusal(const DialogForm& form, const DialogResult& result, const Settings& s);
 
 /// Series energy (105, "Create Series"): series length, interval limits, etalon number and both
-/// saved energy levels. OK writes dlgSeriesSize, dlgTmin, dlgTmax, dlgSavedEnergyCreate,
-/// dlgSavedEnergyProcess, etalonNumber (directly) and dialogAccepted = 1; Cancel only
-/// dialogAccepted = 0.
+/// saved energy levels.
+struct SeriesEnergyValues {
+    uint32_t seriesSize = 0;
+    uint16_t tmin = 0;
+    uint16_t tmax = 0;
+    int32_t etalonNumber = 0;
+    uint16_t savedEnergyCreate = 0;
+    uint16_t savedEnergyProcess = 0;
+};
 DialogForm seriesEnergyForm(const Settings& s);
-void commitSeriesEnergy(const DialogResult& result, Settings& s);
+/// The values an OK typed; nothing for Cancel.
+std::optional<SeriesEnergyValues> seriesEnergyValues(const DialogResult& result);
 
-/// Pulses (106, "Create Series"): pulse count, etalon sequence (the first wPulsesQuantity
-/// entries of lpEtalonSequenceDlg, as many as it holds) and noise level. OK writes
-/// wPulsesQuantityDlg, dlgNoiseLevel, the sequence entries and dialogAccepted = 1; Cancel only
-/// dialogAccepted = 0.
-DialogForm pulsesForm(const Settings& s);
+/// Pulses (106, "Create Series"): pulse count (the form names the range minPulses..maxPulses),
+/// etalon sequence (the first wPulsesQuantity entries of lpEtalonSequenceDlg, as many as it
+/// holds) and noise level.
+struct PulsesValues {
+    uint16_t count = 0;
+    std::vector<uint16_t> sequence;  ///< lpEtalonSequenceDlg with the entries typed
+    uint16_t noiseLevel = 0;
+};
+DialogForm pulsesForm(const Settings& s, uint16_t minPulses, uint16_t maxPulses);
 /// `countShown` is the wPulsesQuantity the form was built with: the list is read with that many
-/// numbers whatever count was typed, and at most lpEtalonSequenceDlg.size() entries are written.
-void commitPulses(const DialogResult& result, uint16_t countShown, Settings& s);
+/// numbers whatever count was typed, and at most lpEtalonSequenceDlg.size() entries are taken.
+/// Nothing for Cancel.
+std::optional<PulsesValues> pulsesValues(const DialogResult& result, uint16_t countShown, const Settings& s);
 
-/// Required list (107, "List of Required Etalons"). OK: the typed count n becomes wRequiredCount
-/// when 0 < n <= wRequiredCapacity (otherwise the count stays), then the list is read with that
-/// count into lpRequiredList, never beyond wRequiredCapacity entries; dialogAccepted = 1.
-/// Cancel only dialogAccepted = 0.
+/// Required list (107, "List of Required Etalons"). OK: the typed count n becomes the count
+/// when 0 < n <= wRequiredCapacity (otherwise wRequiredCount stays), then the list is read with
+/// that count into a copy of lpRequiredList, never beyond wRequiredCapacity entries. Nothing for
+/// Cancel.
+struct RequiredListValues {
+    uint16_t count = 0;
+    std::vector<uint16_t> list;  ///< wRequiredCapacity entries (none without a list)
+};
 DialogForm requiredListForm(const Settings& s);
-void commitRequiredList(const DialogResult& result, Settings& s);
+std::optional<RequiredListValues> requiredListValues(const DialogResult& result, const Settings& s);
 
-/// Simulation ranges (110, " Location Parameters"): dlgMinPulses, dlgMaxPulses,
-/// wPulsesIncrement, repeats, wNoiseInitial, wNoiseSteps, wNoiseIncrement, and dialogAccepted.
-DialogForm simulationRangesForm(const Settings& s);
-void commitSimulationRanges(const DialogResult& result, Settings& s);
+/// Simulation ranges (110, " Location Parameters"): the pulse counts (the form shows minPulses
+/// and maxPulses), their increment, the repeats and the noise grid.
+struct SimulationRanges {
+    uint16_t minPulses = 0;
+    uint16_t maxPulses = 0;
+    uint16_t pulsesIncrement = 0;
+    uint16_t repeats = 0;
+    uint16_t noiseInitial = 0;
+    uint16_t noiseSteps = 0;
+    uint16_t noiseIncrement = 0;
+};
+DialogForm simulationRangesForm(const Settings& s, uint16_t minPulses, uint16_t maxPulses);
+std::optional<SimulationRanges> simulationRangesValues(const DialogResult& result);
 
 /// Subset settings (111, "Subset settings"): subsetEmployment, subsetProceeding (through
-/// clicks) and, on OK, subsetInitPosition from its disabled field. Leaves dialogAccepted alone.
+/// clicks) and, on OK, subsetInitPosition from its disabled field.
 DialogForm subsetSettingsForm(const Settings& s);
 void commitSubsetSettings(const DialogResult& result, Settings& s);
 
 /// Drawing settings (112, "Drawing settings"): highlightDetectedPulses, shadeOriginalPulses,
-/// highlightTuples, specialGraphSize, frameGraphFields. Leaves dialogAccepted alone.
+/// highlightTuples, specialGraphSize, frameGraphFields.
 DialogForm drawingSettingsForm(const Settings& s);
 void commitDrawingSettings(const DialogResult& result, Settings& s);
 
@@ -110,23 +137,29 @@ void commitDrawingSettings(const DialogResult& result, Settings& s);
 /// ("Show Statistical Simulation") which adds "recognition error" and "bounds incl.".
 /// handlingCase, viewCase, fixedUpperBound, upperBound (read only when the working
 /// fixedUpperBound is set; std::strtod on the first 99 characters, 0.0 when no number) and in
-/// 114 boundsIncluded. Leaves dialogAccepted alone.
+/// 114 boundsIncluded.
 DialogForm graphChoiceForm(const Settings& s, bool recognition);
 void commitGraphChoice(const DialogResult& result, Settings& s, bool recognition);
 
-/// The check a command makes of a dialog's values once they are committed to the settings: a
-/// refusal names the one field to correct.
-using DialogCheck = std::function<std::optional<DialogRefusal>(const Settings& s)>;
+/// The check a command makes of a dialog's values: a refusal names the one field to correct.
+template <class Values>
+using DialogCheck = std::function<std::optional<DialogRefusal>(const Values& values)>;
 
-/// Open a dialog through the shell and commit its result; return whether it ended with OK.
-/// OK first runs dialogRefusal and then, with a `check`, the check on what was typed, before the
-/// dialog closes (the values are committed for the check and put back), so a refused dialog
-/// stays open with its values. An OK that a shell returns without running the form's validation
-/// and that dialogRefusal does not pass shows its message and is taken as Cancel.
-bool runSeriesEnergyDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
-bool runPulsesDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
-bool runRequiredListDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
-bool runSimulationRangesDialog(Shell& shell, Settings& s, const DialogCheck& check = {});
+/// Open a dialog through the shell. The dialogs of numbers return the values of an OK and
+/// nothing for Cancel; the others commit to the settings and return whether they ended with OK.
+/// OK first runs dialogRefusal and then, with a `check`, the check on the values typed, before
+/// the dialog closes, so a refused dialog stays open with its values. An OK that a shell returns
+/// without running the form's validation and that dialogRefusal does not pass shows its message
+/// and is taken as Cancel.
+std::optional<SeriesEnergyValues> runSeriesEnergyDialog(Shell& shell, const Settings& s,
+                                                        const DialogCheck<SeriesEnergyValues>& check = {});
+std::optional<PulsesValues> runPulsesDialog(Shell& shell, const Settings& s, uint16_t minPulses, uint16_t maxPulses,
+                                            const DialogCheck<PulsesValues>& check = {});
+std::optional<RequiredListValues> runRequiredListDialog(Shell& shell, const Settings& s,
+                                                        const DialogCheck<RequiredListValues>& check = {});
+std::optional<SimulationRanges> runSimulationRangesDialog(Shell& shell, const Settings& s, uint16_t minPulses,
+                                                          uint16_t maxPulses,
+                                                          const DialogCheck<SimulationRanges>& check = {});
 bool runSubsetSettingsDialog(Shell& shell, Settings& s);
 bool runDrawingSettingsDialog(Shell& shell, Settings& s);
 bool runGraphChoiceDialog(Shell& shell, Settings& s, bool recognition);

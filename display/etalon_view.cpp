@@ -16,7 +16,7 @@ void outline(Canvas& dc, int32_t x0, int32_t y0, int32_t cw, int32_t ch) {
 
 }  // namespace
 
-void drawEtalonView(PaintContext& context, Canvas& dc) {
+void drawEtalonView(const PaintContext& context, Canvas& dc) {
     const Settings& s = context.settings;
     const LayoutState& layout = context.layout;
     const int32_t lh = layout.lineHeight;

@@ -6,9 +6,10 @@
 
 #include "platform/shell.h"
 
-/// What the last paint laid out. Every rectangle is inclusive (right and bottom are its last
-/// pixel). Written by the paint handler and the views; read by the commands (which invalidate
-/// the rectangles) and the mouse handlers (which hit-test them). All zero before the first paint.
+/// What the layout pass laid out for the state. Every rectangle is inclusive (right and bottom
+/// are its last pixel). Written by the layout pass before every paint and every hit test; read by
+/// the paint, the commands (which invalidate the rectangles) and the mouse handlers (which
+/// hit-test them). All zero before the first paint measured the font.
 struct LayoutState {
     int32_t lineHeight = 0;    ///< text line pitch: font height plus external leading, minus 1
     int32_t aveCharWidth = 0;
@@ -25,9 +26,9 @@ struct LayoutState {
     std::array<Rect, 3> rcSeriesLengthItems{}, rcNoiseLevelItems{}, rcLostLevelItems{};
     Rect rcOptionColumn;
 
-    // Written by the series view.
+    // Written by the layout pass of the results view or the simulation graphs.
     std::vector<Rect> rcPatternTuples;  ///< one row per stored pattern tuple (task 40)
-    // Written by the subset panel.
+    // Written by the subset panel's layout pass.
     Rect rcSubsetStrip;
     std::vector<Rect> possibleSubsetArrayRect;  ///< frame of each stored-subset row
 };

@@ -4,37 +4,35 @@
 #include <cstdint>
 
 #include "core/settings.h"
-#include "core/workbench_state.h"
 #include "display/layout.h"
-#include "panels/params_panel.h"
-#include "panels/subset_panel.h"
 #include "platform/canvas.h"
 
-/// What every view reads and the layout it writes into.
+/// What every view reads: the settings, the layout of the window and the stored pattern tuple
+/// picked in the subset panel (1-based, 0 for none), which the results view shows on red.
 struct PaintContext {
     const Settings& settings;
-    LayoutState& layout;
-    const SubsetPanelState& panel;
+    const LayoutState& layout;
+    int32_t currentPatternTuple = 0;
 };
 
-/// The panels' state the paint draws in view modes 9 (subset panel) and 10 (parameter panel).
-struct PanelsForPaint {
-    SubsetPanelState* panel = nullptr;
-    SubsetPanelMarks* marks = nullptr;
-    SubsetPanelLayout* subsetLayout = nullptr;
-    ParamsHeader* params = nullptr;
-    Shell* shell = nullptr;  ///< places the Tmin edit control of the parameter panel
-};
+/// The layout pass of the main window: lays the client rectangle (client = (0, 0, width,
+/// height)) out for the state, with the font's metrics: buttons, view area, etalon cells, the
+/// state of the Select All / Unselect All toggle and the option boxes with their entries. Hit
+/// tests and paint both read what it writes; it never draws. Rectangles of elements the state
+/// does not show keep their last values.
+void layOutMainWindow(const Rect& client, const TextMetrics& metrics, const Settings& settings, LayoutState& layout);
 
-/// The main window's paint: lays the client rectangle out afresh (client = (0, 0, width,
-/// height)), draws the content of the view mode, blits the command buttons and draws the option
-/// boxes. Clears noEraseOnInvalidate when the results view is painted (through `settings`, the
-/// one field the paint writes).
-void paintMainWindow(Canvas& canvas, const Rect& client, Settings& settings, LayoutState& layout,
-                     const SubsetPanelState& panel, const PanelsForPaint* panels = nullptr);
+/// Paints the controls around the view: the Restart button (view mode 6), the Next, Exit and
+/// toggle buttons (view modes 5, 6, 9, 10) and the option boxes, at the places the layout pass
+/// gave them. The content of the view is painted before, by the view the current mode shows.
+void paintWindowControls(Canvas& canvas, const Settings& settings, const LayoutState& layout);
 
-/// One option box: its outline, the title on its top edge, one circle and value per entry
-/// (item rectangles written into `items`), and the mark on entry markedIndex (1-based; out of
-/// range marks the first), black when currentValue equals that entry's value, else grey.
-void drawOptionBox(Canvas& canvas, int32_t lineHeight, const Rect& box, std::array<Rect, 3>& items,
-                   const char* title, int count, const int32_t* values, int markedIndex, int32_t currentValue);
+/// The entries of an option box of `count` values (at most 3) laid out in `box` with text pitch
+/// `lineHeight`: the click area of each entry.
+std::array<Rect, 3> optionBoxItems(const Rect& box, int32_t lineHeight, int count);
+
+/// One option box: its outline, the title on its top edge, one circle and value per entry (at
+/// the places optionBoxItems gives), and the mark on entry markedIndex (1-based; out of range
+/// marks the first), black when currentValue equals that entry's value, else grey.
+void drawOptionBox(Canvas& canvas, int32_t lineHeight, const Rect& box, const char* title, int count,
+                   const int32_t* values, int markedIndex, int32_t currentValue);

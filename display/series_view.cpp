@@ -398,12 +398,35 @@ std::string fitText(const Canvas& dc, const std::string& text, int32_t maxWidth)
     return text.substr(0, n);
 }
 
+// ---- Layout ----------------------------------------------------------------------------------
+
+bool patternTupleRows(const Canvas& dc, const LayoutState& layout, bool specialGraphSize, uint16_t wRequiredCount,
+                      const uint16_t* lpRequiredList, const ChainsHeader* chains, const SeriesHeader* series,
+                      std::vector<Rect>& rows) {
+    if (series == nullptr) return false;
+    static const ChainsHeader noResults;
+    const ChainsHeader& c = chains != nullptr ? *chains : noResults;
+    if (!isTupleSeries(c.wSeriesType) || !isTask(c.wTaskType, TaskType::tupleRecognition)) return false;
+    const SeriesHeader& s = *series;
+    const int32_t n = lpRequiredList != nullptr ? wRequiredCount : 0;
+    const SeriesViewLayout g = layOutSeriesView(layout.rcMain, layout.lineHeight, n, specialGraphSize);
+    const int32_t m = s.selectedSubsetSize && s.selectedSubsetList ? s.wSubsetsCount : 0;
+    int32_t longest = 0;
+    for (int32_t t = 0; t < m; ++t) longest = std::max<int32_t>(longest, s.selectedSubsetSize[t]);
+    PatternBox box;
+    if (!storedPatternBox(g, m, longest, dc.textWidth(" pattern tuples "), box)) return false;
+    rows.assign(static_cast<size_t>(m), Rect{});
+    for (int32_t t = 0; t < m; ++t) rows[static_cast<size_t>(t)] = storedRowRect(box, t);
+    return true;
+}
+
 // ---- Drawing ---------------------------------------------------------------------------------
 
-void drawSeriesView(PaintContext& context, Canvas& dc, uint16_t wRequiredCount, const uint16_t* lpRequiredList,
-                    const ChainsHeader* chainsPointer, const SeriesHeader* seriesPointer) {
+void drawSeriesView(const PaintContext& context, Canvas& dc, uint16_t wRequiredCount,
+                    const uint16_t* lpRequiredList, const ChainsHeader* chainsPointer,
+                    const SeriesHeader* seriesPointer) {
     const Settings& settings = context.settings;
-    LayoutState& state = context.layout;
+    const LayoutState& state = context.layout;
     const int32_t lh = state.lineHeight;
 
     dc.setPen(graph::kBlack);
@@ -529,12 +552,10 @@ void drawSeriesView(PaintContext& context, Canvas& dc, uint16_t wRequiredCount, 
         for (int32_t t = 0; t < m; ++t) longest = std::max<int32_t>(longest, s.selectedSubsetSize[t]);
         if (!storedPatternBox(g, m, longest, dc.textWidth(caption), box)) return;
         dc.rectangle(box.outline(lh));
-        state.rcPatternTuples.assign(static_cast<size_t>(m), Rect{});
         for (int32_t t = 0; t < m; ++t) {
             const int32_t rowTop = storedRowTop(box, t);
-            state.rcPatternTuples[static_cast<size_t>(t)] = storedRowRect(box, t);
             const int32_t highlight = t + 1 == s.wResultCode                     ? 1
-                                      : t + 1 == context.panel.currentPatternTuple ? 2
+                                      : t + 1 == context.currentPatternTuple ? 2
                                                                                    : 0;
             for (int32_t k = 0; k < s.selectedSubsetSize[t]; ++k)
                 graph::drawEtalonGlyph(dc, lh, etalonOf(s, s.selectedSubsetList[t][k]), amplitude, highlight,

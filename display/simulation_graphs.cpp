@@ -552,10 +552,65 @@ void textOnEdge(Canvas& canvas, int32_t x, int32_t y, const std::string& text) {
     canvas.textOut(x, y, text);
 }
 
+// The box of the stored tuples (task 40) with its top-left corner at (x0, y), `cx` the width of
+// its caption; false when there are none. `m` receives their number.
+bool storedTupleBox(const SeriesViewLayout& v, const SeriesHeader& series, int32_t cx, int32_t x0, int32_t y,
+                    PatternBox& box, int32_t& m) {
+    m = series.selectedSubsetSize && series.selectedSubsetList ? series.wSubsetsCount : 0;
+    int32_t longest = 0;
+    for (int32_t t = 0; t < m; ++t) longest = std::max<int32_t>(longest, series.selectedSubsetSize[t]);
+    if (m <= 0 || longest <= 0) return false;
+    box.gy = v.topOff / 8 + 1;
+    box.gx = v.leftOff / 8 + 1;
+    box.cw = v.cellW;
+    box.bw = std::max((box.cw + box.gx) * longest + box.gx + 1, cx + 20);
+    box.ch = (8 * (v.cellH + 2 * box.gy + v.lh) + 5) / 9;
+    box.bh = (box.ch + box.gy) * m + box.gy;
+    box.left = x0;
+    box.top = y;
+    return true;
+}
+
+// The texts left of the plot whose extent depends on the font: the value labels (moved left
+// where their digits are wider than the average) and the separation figures broken into lines
+// that stop short of them.
+struct SideTexts {
+    int32_t Z = 0;
+    std::vector<AxisLabel> values;
+    std::vector<std::string> figureLines;
+};
+
+SideTexts layOutSideTexts(const Canvas& canvas, const Settings& settings, const Rect& main, int32_t x0,
+                          const GraphGeometry& g, int32_t kind, const RestErrorHeader& errors,
+                          const Normalizers& norms, const SeparationFigures& figures) {
+    SideTexts t;
+    const TextMetrics fm = canvas.metrics();
+    const int32_t fw = fm.averageWidth, sh = fm.height;
+    t.Z = tickUnit(upperValue(kind, errors, norms), settings.fixedUpperBound != 0, settings.upperBound);
+    t.values = valueAxisLabels(t.Z, g, fw, sh);
+    int32_t textRoom = main.right - x0;
+    for (AxisLabel& label : t.values) {
+        label.at.x = std::min(label.at.x, g.plotLeft - 3 - canvas.textWidth(label.text));
+        textRoom = std::min(textRoom, label.at.x - fw - x0);
+    }
+    const auto width = [&](const std::string& text) { return canvas.textWidth(text); };
+    t.figureLines = splitToWidth(separationText(figures), textRoom, width);
+    return t;
+}
+
+// The top of the pattern tuple box: under the separation figures and the run's three time lines.
+int32_t patternBoxTop(const Rect& main, int32_t lh, size_t figureLines) {
+    int32_t y = main.top + 10 * lh + 1 + static_cast<int32_t>(figureLines) * (lh + 1);
+    y += 2 * lh + 2;
+    y += lh + 1;
+    y += 2 * lh + 2;
+    return y + 3 * lh + 3;
+}
+
 // The pattern tuple box under the texts, with its top-left corner at (x0, y): the stored
 // tuples (task 40) at their full width, or the active tuple fitted into the room left of the
 // plot. Returns the box height, 0 when there is no box.
-int32_t drawPatternTupleBox(PaintContext& context, Canvas& canvas, const RestErrorHeader& errors,
+int32_t drawPatternTupleBox(Canvas& canvas, const RestErrorHeader& errors,
                             const SeriesHeader& series, const SeriesViewLayout& v, const GraphGeometry& g,
                             int16_t amplitude, int32_t x0, int32_t y) {
     const int32_t lh = v.lh;
@@ -564,23 +619,11 @@ int32_t drawPatternTupleBox(PaintContext& context, Canvas& canvas, const RestErr
     const int32_t cx = canvas.textWidth(caption), cy = canvas.metrics().height;
     PatternBox box;
     if (stored) {
-        const int32_t m = series.selectedSubsetSize && series.selectedSubsetList ? series.wSubsetsCount : 0;
-        int32_t longest = 0;
-        for (int32_t t = 0; t < m; ++t) longest = std::max<int32_t>(longest, series.selectedSubsetSize[t]);
-        if (m <= 0 || longest <= 0) return 0;
-        box.gy = v.topOff / 8 + 1;
-        box.gx = v.leftOff / 8 + 1;
-        box.cw = v.cellW;
-        box.bw = std::max((box.cw + box.gx) * longest + box.gx + 1, cx + 20);
-        box.ch = (8 * (v.cellH + 2 * box.gy + lh) + 5) / 9;
-        box.bh = (box.ch + box.gy) * m + box.gy;
-        box.left = x0;
-        box.top = y;
+        int32_t m = 0;
+        if (!storedTupleBox(v, series, cx, x0, y, box, m)) return 0;
         canvas.rectangle(box.outline(lh));
-        context.layout.rcPatternTuples.assign(static_cast<size_t>(m), Rect{});
         for (int32_t t = 0; t < m; ++t) {
             const int32_t rowTop = storedRowTop(box, t);
-            context.layout.rcPatternTuples[static_cast<size_t>(t)] = storedRowRect(box, t);
             for (int32_t k = 0; k < series.selectedSubsetSize[t]; ++k)
                 graph::drawEtalonGlyph(canvas, lh, etalonOf(series, series.selectedSubsetList[t][k]), amplitude, 0,
                                        box.glyphCell(k, rowTop, lh));
@@ -632,7 +675,7 @@ void drawCurve(Canvas& canvas, const Curve& c, int32_t top, int32_t bottom) {
 
 }  // namespace simgraph
 
-void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t kind,
+void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t kind,
                           uint16_t wRequiredCount, const uint16_t* lpRequiredList, const RestErrorHeader* errors,
                           const SeriesHeader* series) {
     using namespace simgraph;
@@ -684,19 +727,11 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
     const GraphGeometry g = graphGeometry(v, errors->wNoiseLevels);
     const TextMetrics fm = canvas.metrics();
     const int32_t fw = fm.averageWidth, sh = fm.height;
-    const int32_t Z = tickUnit(upperValue(kind, *errors, norms), context.settings.fixedUpperBound != 0,
-                               context.settings.upperBound);
-    std::vector<AxisLabel> values = valueAxisLabels(Z, g, fw, sh);
-    // Their offsets assume digits of the average width; wider ones move left so that they end
-    // short of the plot's frame.
-    int32_t textRoom = main.right - x0;
-    for (AxisLabel& label : values) {
-        label.at.x = std::min(label.at.x, g.plotLeft - 3 - canvas.textWidth(label.text));
-        textRoom = std::min(textRoom, label.at.x - fw - x0);
-    }
+    const SideTexts side = layOutSideTexts(canvas, context.settings, main, x0, g, kind, *errors, norms, figures);
+    const int32_t Z = side.Z;
+    const std::vector<AxisLabel>& values = side.values;
     y = main.top + 10 * lh + 1;
-    const auto width = [&](const std::string& text) { return canvas.textWidth(text); };
-    for (const std::string& line : splitToWidth(separationText(figures), textRoom, width)) {
+    for (const std::string& line : side.figureLines) {
         canvas.textOut(x0, y, line);
         y += lh + 1;
     }
@@ -709,7 +744,7 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
     y += 3 * lh + 3;
 
     if (isTupleSeries(errors->wSeriesType)) {
-        const int32_t bh = drawPatternTupleBox(context, canvas, *errors, *series, v, g, static_cast<int16_t>(a), x0, y);
+        const int32_t bh = drawPatternTupleBox(canvas, *errors, *series, v, g, static_cast<int16_t>(a), x0, y);
         if (bh > 0) y += bh + 2 * v.topOff;
     }
 
@@ -752,4 +787,30 @@ void drawSimulationGraphs(PaintContext& context, Canvas& canvas, uint16_t wAmpli
         if (!c.label.empty()) canvas.textOut(c.labelAt.x, c.labelAt.y, toGreek(c.label));
     }
     for (const Curve& c : boundCurves(kind, *errors, *series, figures, g, Z)) drawCurve(canvas, c, g.plotTop, base);
+}
+
+bool simulationPatternTupleRows(const Canvas& canvas, const LayoutState& layout, const Settings& settings,
+                                int32_t kind, uint16_t wRequiredCount, const uint16_t* lpRequiredList,
+                                const RestErrorHeader* errors, const SeriesHeader* series, std::vector<Rect>& rows) {
+    using namespace simgraph;
+    if (!errors || !series || errors->wTaskType != 40) return false;
+    if (errors->wSeriesType != 36 && errors->wSeriesType != 40) return false;
+    const Rect& main = layout.rcMain;
+    const SeriesViewLayout v = layOutSeriesView(main, layout.lineHeight, wRequiredCount, false);
+    const SeparationFigures figures = separationFigures(*errors, *series, wRequiredCount, lpRequiredList);
+    Normalizers norms;
+    try {
+        norms = makeNormalizers(kind, errors->wVariousPulses, *series, figures);
+    } catch (const std::bad_alloc&) {
+        return false;  // nothing is drawn
+    }
+    const GraphGeometry g = graphGeometry(v, errors->wNoiseLevels);
+    const SideTexts side = layOutSideTexts(canvas, settings, main, v.x0, g, kind, *errors, norms, figures);
+    PatternBox box;
+    int32_t m = 0;
+    const int32_t y = patternBoxTop(main, layout.lineHeight, side.figureLines.size());
+    if (!storedTupleBox(v, *series, canvas.textWidth(" pattern tuples "), v.x0, y, box, m)) return false;
+    rows.assign(static_cast<size_t>(m), Rect{});
+    for (int32_t t = 0; t < m; ++t) rows[static_cast<size_t>(t)] = storedRowRect(box, t);
+    return true;
 }

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "export/snapshot.h"
+#include "export/snapshot_image.h"
 
 /// Encodes `image` as a complete PNG file in memory: signature, IHDR (8-bit RGB, no interlace),
 /// the deflated rows (filter type 0 on every row) in IDAT chunks of at most pngIdatChunkSize

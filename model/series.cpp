@@ -237,21 +237,28 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListS
         subsetSaved = true;
     }
 
-    if (!header) {
-        header = new (std::nothrow) SeriesHeader();
-        if (!header) {
+    // The record is owned here until it is handed back: a failure below releases it (the old
+    // record of the caller too).
+    std::unique_ptr<SeriesHeader> owned(header);
+    if (!owned) {
+        try {
+            owned = std::make_unique<SeriesHeader>();
+        } catch (const std::bad_alloc&) {
             messages.messageBox("Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
         }
     }
+    header = owned.get();
 
     if (header->dwAllocatedSize < N || header->wAllocatedPulses < P) {
         header->block.reset();
         const size_t entries = 2 * static_cast<size_t>(N) + kPerPulseArrays * static_cast<size_t>(P);
-        header->block.reset(new (std::nothrow) int16_t[entries]());  // zeroed
+        try {
+            header->block = std::make_unique<int16_t[]>(entries);  // zeroed
+        } catch (const std::bad_alloc&) {
+        }
         if (!header->block) {
-            delete header;
             messages.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
@@ -271,9 +278,12 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListS
     }
 
     if (header->wPulsesListCapacity < wPulsesListSize) {
-        header->lpPulsesList.reset(new (std::nothrow) const PulseHeader*[wPulsesListSize]);
+        header->lpPulsesList.reset();
+        try {
+            header->lpPulsesList = std::make_unique<const PulseHeader*[]>(wPulsesListSize);
+        } catch (const std::bad_alloc&) {
+        }
         if (!header->lpPulsesList) {
-            delete header;
             messages.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
@@ -288,7 +298,7 @@ SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListS
     header->wTmin = wTmin;
     header->wTmax = wTmax;
     std::fill_n(header->lpPulsesList.get(), header->wPulsesListCapacity, nullptr);
-    return header;
+    return owned.release();
 }
 
 int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
@@ -495,5 +505,5 @@ int copySeriesBuild(SeriesHeader& d, const SeriesHeader& s) {
 }
 
 void freeSeriesHeader(SeriesHeader* header) {
-    delete header;
+    std::unique_ptr<SeriesHeader> released(header);
 }

@@ -139,7 +139,8 @@ Rect labelBox(const Canvas& c, const std::string& text, int32_t xRight, int32_t 
 // ---------------------------------------------------------------------------------------------
 // The record.
 
-ParamsHeader* getParamsHeader(MessageSink& window, const SeriesHeader* series, ParamsHeader* old) {
+std::unique_ptr<ParamsHeader> getParamsHeader(MessageSink& window, const SeriesHeader* series,
+                                              std::unique_ptr<ParamsHeader> old) {
     if (!series) return old;
     const int64_t N = std::max<int32_t>(series->dwSeriesSize, 0);
     const int64_t L = series->wImpulseSize;
@@ -152,26 +153,26 @@ ParamsHeader* getParamsHeader(MessageSink& window, const SeriesHeader* series, P
     const int64_t mmax = (N + tmin - L) / tmin;
     const int64_t areas = std::max<int64_t>(mmax - mmin + 1, 0);
 
-    ParamsHeader* record = old;
+    std::unique_ptr<ParamsHeader> record = std::move(old);
     if (!record) {
-        record = new (std::nothrow) ParamsHeader{};
-        if (!record) {
+        try {
+            record = std::make_unique<ParamsHeader>();
+        } catch (const std::bad_alloc&) {
             window.messageBox("Нет памяти для newParamsHeader!", kGetParamsHeaderCaption, MessageIcon::None);
             return nullptr;
         }
     }
     if (areas > record->wAreasCapacity) {
-        Rect* grown = areas <= std::numeric_limits<int32_t>::max()
-                          ? new (std::nothrow) Rect[static_cast<size_t>(areas)]
-                          : nullptr;
-        if (!grown) {
+        std::vector<Rect> grown;
+        try {
+            if (areas > std::numeric_limits<int32_t>::max()) throw std::bad_alloc();
+            grown.resize(static_cast<size_t>(areas));
+        } catch (const std::bad_alloc&) {
             window.messageBox("Нет памяти для newParamsHeader->pulsesSelectedAreas!", kGetParamsHeaderCaption,
                               MessageIcon::None);
-            freeParamsHeader(record);
             return nullptr;
         }
-        delete[] record->pulsesSelectedAreas;
-        record->pulsesSelectedAreas = grown;
+        record->pulsesSelectedAreas = std::move(grown);
         record->wAreasCapacity = static_cast<int32_t>(areas);
         record->dwAllocatedSize = static_cast<uint32_t>(N);
     }
@@ -190,7 +191,7 @@ ParamsHeader* getParamsHeader(MessageSink& window, const SeriesHeader* series, P
     r.bHigh = clamp32(N - L);
     r.wAreasCount = static_cast<int32_t>(areas);
     r.lastValues = {r.wImpulseQuantity, r.aHigh, r.bLow, r.wTmin, r.wTmax, r.wMaxPulses, r.wMinPulses};
-    std::fill(r.pulsesSelectedAreas, r.pulsesSelectedAreas + r.wAreasCapacity, Rect{});
+    std::fill(r.pulsesSelectedAreas.begin(), r.pulsesSelectedAreas.end(), Rect{});
     r.rcHandleHigh = r.rcHandleLow = Rect{};
     r.hoverHandleHigh = r.hoverHandleLow = r.dragHandleHigh = r.dragHandleLow = 0;
     r.hoverLineTmax = r.dragLineTmax = r.hoverLineTmin = r.dragLineTmin = 0;
@@ -199,16 +200,11 @@ ParamsHeader* getParamsHeader(MessageSink& window, const SeriesHeader* series, P
     return record;
 }
 
-ParamsHeader* getParamsHeader(Shell& window, const SeriesHeader* series, ParamsHeader* old) {
-    ParamsHeader* record = getParamsHeader(static_cast<MessageSink&>(window), series, old);
+std::unique_ptr<ParamsHeader> getParamsHeader(Shell& window, const SeriesHeader* series,
+                                              std::unique_ptr<ParamsHeader> old) {
+    std::unique_ptr<ParamsHeader> record = getParamsHeader(static_cast<MessageSink&>(window), series, std::move(old));
     if (record && series) window.setEditText(tminEditText(*record));
     return record;
-}
-
-void freeParamsHeader(ParamsHeader* record) {
-    if (!record) return;
-    delete[] record->pulsesSelectedAreas;
-    delete record;
 }
 
 std::string tminEditText(const ParamsHeader& record) { return format("%d", record.wTmin); }
@@ -450,7 +446,7 @@ bool onLineTmax(const ParamsHeader& r, int32_t x, int32_t y) { return onPanelLin
 bool onLineTmin(const ParamsHeader& r, int32_t x, int32_t y) { return onPanelLine(r.lineTmin, x, y); }
 
 int32_t pulseCountAreaAt(const ParamsHeader& r, int32_t x, int32_t y) {
-    if (!r.pulsesSelectedAreas) return -1;
+    if (r.pulsesSelectedAreas.empty()) return -1;
     const int32_t n = std::min(r.wAreasCount, r.wAreasCapacity);
     for (int32_t i = 0; i < n; ++i)
         if (contains(r.pulsesSelectedAreas[i], x, y)) return i;
@@ -633,7 +629,9 @@ struct PanelDrawing {
 
 constexpr int kTextLines = 15;
 
-PanelDrawing planPanel(const Canvas& c, const LayoutState& layout, ParamsHeader& r) {
+// The panel's layout for the record's values, measured with the canvas's font. Pure: the layout
+// pass stores what of it the mouse handlers need, the drawing only reads it.
+PanelDrawing planPanel(const Canvas& c, const LayoutState& layout, const ParamsHeader& r) {
     PanelDrawing d;
     const TextMetrics m = c.metrics();
     d.th = layout.lineHeight > 0 ? layout.lineHeight : m.height;
@@ -645,10 +643,6 @@ PanelDrawing planPanel(const Canvas& c, const LayoutState& layout, ParamsHeader&
     sizes.editWidth = c.textWidth(" 9999");
     sizes.tminLabelWidth = c.textWidth(kPanelTminLabel);
     d.layout = layOutParameterPanel(layout.rcMain, sizes);
-    r.rcFrame = d.layout.rcFrame;
-    r.rcGraph = d.layout.rcGraph;
-    r.rcCancelButton = d.layout.cancelButton;
-    r.rcOkButton = d.layout.okButton;
     d.textBottom = d.layout.textY + kTextLines * d.th;
     return d;
 }
@@ -656,8 +650,8 @@ PanelDrawing planPanel(const Canvas& c, const LayoutState& layout, ParamsHeader&
 /// Stores the hit areas of the geometry in the record.
 void storeHitAreas(ParamsHeader& r, const DiagramGeometry& g) {
     const int32_t n = std::min<int32_t>(std::min(r.wAreasCount, r.wAreasCapacity), static_cast<int32_t>(g.countAreas.size()));
-    if (r.pulsesSelectedAreas) {
-        std::fill(r.pulsesSelectedAreas, r.pulsesSelectedAreas + std::max(r.wAreasCapacity, 0), Rect{});
+    if (!r.pulsesSelectedAreas.empty()) {
+        std::fill(r.pulsesSelectedAreas.begin(), r.pulsesSelectedAreas.end(), Rect{});
         for (int32_t i = 0; i < n; ++i) r.pulsesSelectedAreas[i] = g.countAreas[static_cast<size_t>(i)];
     }
     r.rcHandleHigh = g.handleHigh;
@@ -774,13 +768,9 @@ void drawValueTexts(Canvas& c, const ParamsHeader& r, const PanelDrawing& d) {
            {" Mmax = ", format("%d [%d]     ", r.wMaxPulses, editedMaxPulses(r))}});
 }
 
-void drawControls(Canvas& c, const ParamsHeader& r, const PanelDrawing& d, Shell* shell) {
+void drawControls(Canvas& c, const ParamsHeader& r, const PanelDrawing& d) {
     c.setTextColor(kBlack);
     c.textOut(d.layout.tminLabelX, d.layout.tminLabelY, kPanelTminLabel);
-    if (shell) {
-        const Rect& e = d.layout.tminEdit;
-        shell->moveEdit({e.left, e.top, e.right + 1, e.bottom + 1});
-    }
     drawPanelButton(c, r.rcCancelButton, kPanelCancelLabel, d.th);
     drawPanelButton(c, r.rcOkButton, kPanelOkLabel, d.th);
 }
@@ -849,9 +839,20 @@ void fadeChanged(Canvas& c, const ParamsHeader& r, const PanelDrawing& d) {
 
 }  // namespace
 
-ParamsHeader& drawParameterPanel(Canvas& c, const LayoutState& layout, ParamsHeader& r, const SeriesHeader* series,
-                                 Shell* shell) {
-    if (r.redrawOnly) return updateParameterPanel(c, layout, r, series, shell);
+Rect layOutParameterPanelView(const Canvas& c, const LayoutState& layout, ParamsHeader& r,
+                              const SeriesHeader* series) {
+    const PanelDrawing d = planPanel(c, layout, r);
+    r.rcFrame = d.layout.rcFrame;
+    r.rcGraph = d.layout.rcGraph;
+    r.rcCancelButton = d.layout.cancelButton;
+    r.rcOkButton = d.layout.okButton;
+    storeHitAreas(r, series ? diagramGeometry(r, d.layout.mx, d.layout.my, d.th) : DiagramGeometry{});
+    const Rect& e = d.layout.tminEdit;
+    return {e.left, e.top, e.right + 1, e.bottom + 1};
+}
+
+ParamsHeader& drawParameterPanel(Canvas& c, const LayoutState& layout, ParamsHeader& r, const SeriesHeader* series) {
+    if (r.redrawOnly) return updateParameterPanel(c, layout, r, series);
     PanelDrawing d = planPanel(c, layout, r);
     const Rect& m = layout.rcMain;
     c.fillRect({m.left, m.top, m.right + 1, m.bottom + 1}, kPanelBackground);
@@ -860,19 +861,15 @@ ParamsHeader& drawParameterPanel(Canvas& c, const LayoutState& layout, ParamsHea
     frameRect(c, d.layout.rcFrame);
     if (series) {
         d.geometry = diagramGeometry(r, d.layout.mx, d.layout.my, d.th);
-        storeHitAreas(r, d.geometry);
         drawDiagram(c, r, d);
         drawValueTexts(c, r, d);
-    } else {
-        storeHitAreas(r, DiagramGeometry{});
     }
-    drawControls(c, r, d, shell);
+    drawControls(c, r, d);
     rememberDrawing(r, d);
     return r;
 }
 
-ParamsHeader& updateParameterPanel(Canvas& c, const LayoutState& layout, ParamsHeader& r, const SeriesHeader* series,
-                                   Shell* shell) {
+ParamsHeader& updateParameterPanel(Canvas& c, const LayoutState& layout, ParamsHeader& r, const SeriesHeader* series) {
     PanelDrawing d = planPanel(c, layout, r);
     if (series) {
         d.geometry = diagramGeometry(r, d.layout.mx, d.layout.my, d.th);
@@ -891,13 +888,10 @@ ParamsHeader& updateParameterPanel(Canvas& c, const LayoutState& layout, ParamsH
     fillInclusive(c, {r.rcGraph.left + 1, r.rcGraph.bottom - 2, d.layout.rcFrame.right - 1, d.layout.rcFrame.bottom - 1},
                   kPanelBackground);
     if (series) {
-        storeHitAreas(r, d.geometry);
         drawDiagram(c, r, d);
         drawValueTexts(c, r, d);
-    } else {
-        storeHitAreas(r, DiagramGeometry{});
     }
-    drawControls(c, r, d, shell);
+    drawControls(c, r, d);
     rememberDrawing(r, d);
     return r;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,10 @@ struct ParamsHeader {
     int32_t aHigh = 0;             ///< a+ = Tmax - L
     int32_t bLow = 0;              ///< b- = N - Tmax
     int32_t bHigh = 0;             ///< b = N - L
-    int32_t wAreasCapacity = 0;    ///< entries allocated in pulsesSelectedAreas
+    int32_t wAreasCapacity = 0;    ///< entries held in pulsesSelectedAreas
     int32_t wAreasCount = 0;       ///< Mmax - Mmin + 1, entries in use
     Rect rcFrame;                  ///< the inner frame of the diagram
-    Rect* pulsesSelectedAreas = nullptr;  ///< entry i: click area of pulse count Mmin + i
+    std::vector<Rect> pulsesSelectedAreas;  ///< entry i: click area of pulse count Mmin + i
     Rect rcHandleHigh;             ///< drag band of the a+ marker
     Rect rcHandleLow;              ///< drag band of the b- marker
     Rect rcGraph;                  ///< the plotting area
@@ -77,12 +78,11 @@ inline constexpr Color kPanelBackground{235, 240, 225};
 /// " getParamsHeader ") null, the old record released. The values of the series replace every
 /// edited value; hover and drag flags are cleared, the click areas zeroed, lastValues set to the
 /// new values and the next paint draws the whole panel.
-ParamsHeader* getParamsHeader(MessageSink& window, const SeriesHeader* series, ParamsHeader* old);
+std::unique_ptr<ParamsHeader> getParamsHeader(MessageSink& window, const SeriesHeader* series,
+                                              std::unique_ptr<ParamsHeader> old);
 /// As above, and writes Tmin ("%d") into the Tmin edit control of the window.
-ParamsHeader* getParamsHeader(Shell& window, const SeriesHeader* series, ParamsHeader* old);
-/// Releases the record and its click areas. Null does nothing.
-void freeParamsHeader(ParamsHeader* record);
-
+std::unique_ptr<ParamsHeader> getParamsHeader(Shell& window, const SeriesHeader* series,
+                                              std::unique_ptr<ParamsHeader> old);
 /// The text the Tmin edit control gets on entry.
 std::string tminEditText(const ParamsHeader& record);
 
@@ -228,17 +228,24 @@ void cancelParameterPanel(Settings& settings, Shell* shell);
 // ---------------------------------------------------------------------------------------------
 // Drawing.
 
-/// Draws the panel into layout.rcMain: everything when redrawOnly is 0, else the update drawing
-/// (updateParameterPanel). Places the Tmin edit control when `shell` is given. Stores the
-/// geometry the mouse handlers read, copies the values into lastValues and clears redrawOnly.
-/// With a null series only the background, the frames and the buttons are drawn.
+/// The layout pass of the panel: lays it out in layout.rcMain for the record's values, with the
+/// canvas's font (text is only measured, nothing is drawn), and stores in the record what the
+/// mouse handlers and the drawing read: the frame, the plotting area, the two buttons, the
+/// pulse-count click areas, the marker bands and the upper lines (none of the diagram's with a
+/// null series). Returns the place of the Tmin edit control (right and bottom outside).
+Rect layOutParameterPanelView(const Canvas& canvas, const LayoutState& layout, ParamsHeader& record,
+                              const SeriesHeader* series);
+/// Draws the panel as the layout pass laid it out: everything when redrawOnly is 0, else the
+/// update drawing (updateParameterPanel). Remembers what it drew (lastValues, the lines and
+/// marks) for the next update drawing and clears redrawOnly. With a null series only the
+/// background, the frames and the buttons are drawn.
 ParamsHeader& drawParameterPanel(Canvas& canvas, const LayoutState& layout, ParamsHeader& record,
-                                 const SeriesHeader* series, Shell* shell);
+                                 const SeriesHeader* series);
 /// The update drawing after an edit: no background fill; the elements whose geometry changed
 /// since the last drawing are first redrawn in the panel's background colour (which erases
 /// them), the texts are cleared, then the new state is drawn.
 ParamsHeader& updateParameterPanel(Canvas& canvas, const LayoutState& layout, ParamsHeader& record,
-                                   const SeriesHeader* series, Shell* shell);
+                                   const SeriesHeader* series);
 /// One flat three-dimensional button on the panel background (rect inclusive), its label
 /// centred horizontally, (lineHeight - 2) / 2 below the top.
 void drawPanelButton(Canvas& canvas, const Rect& rect, const std::string& label, int32_t lineHeight);

@@ -280,25 +280,33 @@ void drawSubsetPanelButton(Canvas& dc, int32_t lh, const Rect& r, const std::str
     dc.textOut(r.left + (width - dc.textWidth(label)) / 2, r.top + (lh - 2) / 2, label);
 }
 
-void drawSubsetPanel(Canvas& dc, LayoutState& layout, SubsetPanelLayout& g, const SubsetPanelState& panel,
+SubsetPanelLayout layOutSubsetPanelView(const Canvas& dc, LayoutState& layout, const SubsetPanelState& panel,
+                                        const SeriesHeader* series, bool tuple) {
+    const int reserved = tuple ? std::min<int>(panel.wReservedSubsets, kReservedSubsets) : panel.wReservedSubsets;
+    SubsetPanelLayout g = layOutSubsetPanel(geometryInput(dc, layout, series, reserved, tuple));
+    layout.rcSubsetStrip = g.rcSubsetStrip;
+    if (tuple)
+        layout.possibleSubsetArrayRect = g.storedRows;
+    else
+        layout.possibleSubsetArrayRect.clear();
+    return g;
+}
+
+void applyMarkAll(const SubsetPanelState& panel, SubsetPanelMarks& marks) {
+    if (marks.markAllEntries == 1)
+        for (int k = 0; k < entryCount(panel); ++k) marks.selectedMarks[static_cast<size_t>(k)] = 1;
+    marks.markAllEntries = 0;
+}
+
+void drawSubsetPanel(Canvas& dc, const LayoutState& layout, const SubsetPanelLayout& g, const SubsetPanelState& panel,
                      const SubsetPanelMarks& marks, int16_t amplitude, uint16_t wRequiredCount,
                      const uint16_t* lpRequiredList, const SeriesHeader* series) {
-    g = layOutSubsetPanel(geometryInput(dc, layout, series, panel.wReservedSubsets, false));
-    layout.rcSubsetStrip = g.rcSubsetStrip;
-    layout.possibleSubsetArrayRect.clear();
     drawCommonPart(dc, layout, g, panel, marks.selectedMarks, amplitude, wRequiredCount, lpRequiredList, series);
 }
 
-void drawTupleSubsetPanel(Canvas& dc, LayoutState& layout, SubsetPanelLayout& g, const SubsetPanelState& panel,
-                          SubsetPanelMarks& marks, int16_t amplitude, uint16_t wRequiredCount,
-                          const uint16_t* lpRequiredList, const SeriesHeader* series) {
-    const int reserved = std::min<int>(panel.wReservedSubsets, kReservedSubsets);
-    g = layOutSubsetPanel(geometryInput(dc, layout, series, reserved, true));
-    layout.rcSubsetStrip = g.rcSubsetStrip;
-    layout.possibleSubsetArrayRect = g.storedRows;
-
-    if (marks.markAllEntries == 1)
-        for (int k = 0; k < entryCount(panel); ++k) marks.selectedMarks[static_cast<size_t>(k)] = 1;
+void drawTupleSubsetPanel(Canvas& dc, const LayoutState& layout, const SubsetPanelLayout& g,
+                          const SubsetPanelState& panel, const SubsetPanelMarks& marks, int16_t amplitude,
+                          uint16_t wRequiredCount, const uint16_t* lpRequiredList, const SeriesHeader* series) {
     drawCommonPart(dc, layout, g, panel, marks.selectedMarks, amplitude, wRequiredCount, lpRequiredList, series);
 
     const int32_t lh = layout.lineHeight;
@@ -324,7 +332,6 @@ void drawTupleSubsetPanel(Canvas& dc, LayoutState& layout, SubsetPanelLayout& g,
         }
     }
     restoreDefaults(dc);
-    marks.markAllEntries = 0;
 }
 
 int offeredCellAt(const SubsetPanelLayout& g, uint16_t wRequiredCount, int32_t x, int32_t y) {

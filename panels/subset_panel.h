@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/workbench_state.h"
+#include "panels/subset_panel_state.h"
 #include "display/layout.h"
 #include "model/series.h"
 #include "platform/canvas.h"
@@ -15,10 +15,10 @@
 /// subset as a strip of cells below it, the panel's buttons and, in the tuple version (task 40),
 /// the stored subsets under the heading " reserved subsets %d ".
 ///
-/// The subset data the commands read lives in SubsetPanelState (core/workbench_state.h). What
-/// the panel needs besides lives here: the entry marks (SubsetPanelMarks) and the rectangles of
-/// the last paint (SubsetPanelLayout), which the mouse handlers hit-test. Every rectangle is
-/// inclusive (right and bottom are its last pixel).
+/// The subset data the commands read lives in SubsetPanelState (panels/subset_panel_state.h).
+/// What the panel needs besides lives here: the entry marks (SubsetPanelMarks) and the
+/// rectangles of the layout pass (SubsetPanelLayout), which the mouse handlers hit-test and the
+/// drawing reads. Every rectangle is inclusive (right and bottom are its last pixel).
 
 namespace subset_panel {
 
@@ -104,21 +104,31 @@ SubsetPanelPrepareResult prepareSubsetPanel(SubsetPanelState& panel, SubsetPanel
 /// True when the storage is in the shape prepareSubsetPanel leaves it.
 bool subsetPanelPrepared(const SubsetPanelState& panel);
 
-/// Draws the plain version into rcMain (layout.rcMain) and writes the layout: the panel's own
-/// rectangles into `panelLayout`, the strip into layout.rcSubsetStrip; the plain version has no
-/// stored-subset rows, so layout.possibleSubsetArrayRect is emptied. Offered etalon i is
+/// The layout pass of the panel (the plain version, or with `tuple` the tuple version of task
+/// 40) in rcMain (layout.rcMain), with the canvas's font (text is only measured): returns the
+/// panel's own rectangles and writes the strip into layout.rcSubsetStrip and the frame of every
+/// stored-subset row into layout.possibleSubsetArrayRect (emptied for the plain version, which
+/// has none).
+SubsetPanelLayout layOutSubsetPanelView(const Canvas& canvas, LayoutState& layout, const SubsetPanelState& panel,
+                                        const SeriesHeader* series, bool tuple);
+
+/// When marks.markAllEntries is 1 (a subset was accepted or the stored ones cleared), marks
+/// every entry of the current subset, so that the tuple version shows them so; the request is
+/// then cleared.
+void applyMarkAll(const SubsetPanelState& panel, SubsetPanelMarks& marks);
+
+/// Draws the plain version as the layout pass laid it out. Offered etalon i is
 /// lpRequiredList[i], i < wRequiredCount, drawn at amplitude `amplitude`. A null series, a null
 /// list or an unprepared panel draw what they can and never read outside what exists.
-void drawSubsetPanel(Canvas& canvas, LayoutState& layout, SubsetPanelLayout& panelLayout,
+void drawSubsetPanel(Canvas& canvas, const LayoutState& layout, const SubsetPanelLayout& panelLayout,
                      const SubsetPanelState& panel, const SubsetPanelMarks& marks, int16_t amplitude,
                      uint16_t wRequiredCount, const uint16_t* lpRequiredList, const SeriesHeader* series);
 
 /// The tuple version: as drawSubsetPanel, with six buttons, a strip of 10 cells, the heading
 /// " reserved subsets %d " and the stored subsets (the chosen one, currentPatternTuple, drawn
-/// on red). layout.possibleSubsetArrayRect receives the frame of every stored-subset row. When
-/// marks.markAllEntries is 1 every entry is marked and drawn so; the flag is then cleared.
-void drawTupleSubsetPanel(Canvas& canvas, LayoutState& layout, SubsetPanelLayout& panelLayout,
-                          const SubsetPanelState& panel, SubsetPanelMarks& marks, int16_t amplitude,
+/// on red).
+void drawTupleSubsetPanel(Canvas& canvas, const LayoutState& layout, const SubsetPanelLayout& panelLayout,
+                          const SubsetPanelState& panel, const SubsetPanelMarks& marks, int16_t amplitude,
                           uint16_t wRequiredCount, const uint16_t* lpRequiredList, const SeriesHeader* series);
 
 /// One flat three-dimensional button with its caption centred, on the panel's background.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 #include "model/message_sink.h"
 
 /// A rectangle in client pixels: left and top inside, right and bottom outside.

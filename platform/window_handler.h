@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/canvas.h"
+#include "platform/menu.h"
 #include "platform/shell.h"
 
 /// What the main window calls: the workbench's start-up, shut-down, paint handler, command
@@ -21,6 +22,8 @@ public:
     virtual void onMouseMove(int32_t x, int32_t y) = 0;
     virtual void onLeftButtonUp(int32_t x, int32_t y) = 0;
     virtual void onKeyDown(int key) = 0;
+    /// The window's title and menu; none by default.
+    virtual MenuDescription menu() const { return {}; }
     /// The tooltip of what lies at a client point (a button, an option box); empty for none.
     virtual std::string toolTipAt(int32_t x, int32_t y) const {
         (void)x;

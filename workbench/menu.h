@@ -2,18 +2,9 @@
 
 #include <array>
 
-/// One row of the main menu: the popup it belongs to (" File", or " Settings/ Select Task Type"
-/// for a nested popup, popup texts with their blanks joined by '/'), the item text, its command
-/// id and whether a separator follows it. On the last row of a nested popup the separator
-/// follows the nested popup in its parent. The window builds its menu from this table in order;
-/// popups appear in the order of their first row.
-struct MenuRow {
-    const char* popup;
-    const char* text;
-    int id;
-    bool separatorAfter;
-};
+#include "platform/menu.h"
 
+/// The main menu of the workbench, row by row.
 inline constexpr std::array<MenuRow, 32> mainMenu = {{
     {" File", " New pulses... ", 40002, false},
     {" File", " Create series... ", 40001, true},
@@ -58,4 +49,9 @@ inline constexpr const char* mainWindowCaption = "PulseBench";
 /// those items show a check box.
 constexpr bool checkableMenuItem(int id) {
     return (id >= 40005 && id <= 40011) || id == 40027 || id == 40028 || id == 40032;
+}
+
+/// The menu table, the caption, the check groups and F5's command for the window.
+inline MenuDescription mainMenuDescription() {
+    return {mainWindowCaption, mainMenu, &checkableMenuItem, 40018};
 }

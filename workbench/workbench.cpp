@@ -18,6 +18,7 @@
 #include "panels/subset_panel.h"
 #include "processing/dispatch.h"
 #include "simulation/driver.h"
+#include "workbench/menu.h"
 
 namespace {
 constexpr int kTaskItems[] = {cmDetection, cmRecognition, cmJointDetection, cmSeriesProcessing};
@@ -61,22 +62,12 @@ void Workbench::onDestroy() {
     s.lpRestErrorHeader = nullptr;
     panel = SubsetPanelState{};
     subsetMarks = SubsetPanelMarks{};
-    freeParamsHeader(lpParamsHeader);
-    lpParamsHeader = nullptr;
+    lpParamsHeader.reset();
 }
-
-void Workbench::onPaint(Canvas& canvas, const Rect&) {
-    const PanelsForPaint panels{&panel, &subsetMarks, &subsetLayout, lpParamsHeader, shell_};
-    paintMainWindow(canvas, {0, 0, canvas.width(), canvas.height()}, settings, layout, panel, &panels);
-}
-
-Workbench::~Workbench() {
-    freeParamsHeader(lpParamsHeader);
-}
-
 
 void Workbench::onKeyDown(int key) {
     if (!shell_) return;
+    layOut();
     if (key == 0 || key == 1) shell_->invalidate(nullptr, true);
     Settings& s = settings;
     constexpr int kEnter = 0x0D, kEscape = 0x1B, kSpace = 0x20;
@@ -122,8 +113,15 @@ bool inside(const Rect& r, int32_t x, int32_t y) {
 }
 }  // namespace
 
+MenuDescription Workbench::menu() const {
+    return mainMenuDescription();
+}
+
 std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
     const Settings& s = settings;
+    // Laid out for the state as it is now, not as the last paint found it.
+    LayoutState layout = this->layout;
+    if (measured_) layOutMainWindow(client_, metrics_, s, layout);
     const int mode = s.viewMode;
     const bool buttons = mode == 5 || mode == 6 || mode == 9 || mode == 10;
     if (buttons && inside(layout.rcNextButton, x, y)) return "Next: make a new series and process it (Space, Enter, F5)";
@@ -264,6 +262,7 @@ void Workbench::dispatch(int id) {
             break;
         case cmMoreDetails: shell_->sendCommand(CM_PROCESS); break;
         case cmTypeMoreDetails:
+            // The results are drawn again over what is shown.
             s.noEraseOnInvalidate = 1;
             shell_->sendCommand(CM_REPAINT_RESULTS);
             break;
@@ -288,7 +287,7 @@ void Workbench::dispatch(int id) {
         case cmDrawingSettings: runDrawingSettingsDialog(*shell_, s); break;
         case cmViewSeriesParameters:
             s.viewMode = 10;
-            lpParamsHeader = getParamsHeader(*shell_, s.lpSeriesHeader, lpParamsHeader);
+            lpParamsHeader = getParamsHeader(*shell_, s.lpSeriesHeader, std::move(lpParamsHeader));
             repaintView(true);
             break;
         case cmDebuggingRepeat:
@@ -393,8 +392,8 @@ void Workbench::chooseSeriesType(int id) {
         if (c.lostLevelReset) {
             s.lostLevelIndex = 1;
             s.wLostLevelBase = s.wLostLevel = 0;
-            s.wSavedEnergyCreateBase = s.wSavedEnergyCreate = s.dlgSavedEnergyCreate = 100;
-            s.wSavedEnergyProcessBase = s.wSavedEnergyProcess = s.dlgSavedEnergyProcess = 100;
+            s.wSavedEnergyCreateBase = s.wSavedEnergyCreate = 100;
+            s.wSavedEnergyProcessBase = s.wSavedEnergyProcess = 100;
         }
     }
 }
@@ -539,6 +538,8 @@ bool Workbench::process() {
 void Workbench::repaintResults() {
     Settings& s = settings;
     repaintView(s.noEraseOnInvalidate == 0);
+    // The request not to erase holds for one repaint of the series view.
+    if (s.viewMode == 6 && s.wDisplayContent != 2) s.noEraseOnInvalidate = 0;
     if (s.dirtySeriesLength) {
         invalidate(layout.rcSeriesLengthBox, true);
         s.dirtySeriesLength = 0;
@@ -567,55 +568,71 @@ DialogRefusal refusal(int field, const std::string& text, const char* caption) {
 
 // The series-energy dialog's values that would break the model: the field to correct and a
 // message naming it with its valid range.
-std::optional<DialogRefusal> seriesValuesRefusal(const Settings& s) {
+std::optional<DialogRefusal> seriesValuesRefusal(const Settings& s, const SeriesEnergyValues& v) {
     const char* caption = " Create Series ";
-    if (s.dlgTmin < 1) return refusal(1001, "\"Min Length of Interval\" must be at least 1.", caption);
-    if (s.dlgTmax < s.dlgTmin || s.dlgTmax < s.wImpulseSize)
+    if (v.tmin < 1) return refusal(1001, "\"Min Length of Interval\" must be at least 1.", caption);
+    if (v.tmax < v.tmin || v.tmax < s.wImpulseSize)
         return refusal(1003,
                        "\"Max Length of Interval\" must be at least \"Min Length of Interval\" (" +
-                           std::to_string(s.dlgTmin) + ") and the etalon length (" + std::to_string(s.wImpulseSize) +
+                           std::to_string(v.tmin) + ") and the etalon length (" + std::to_string(s.wImpulseSize) +
                            ").",
                        caption);
-    if (s.dlgSeriesSize < s.wImpulseSize || s.dlgSeriesSize - s.wImpulseSize > 32767)
+    if (v.seriesSize < s.wImpulseSize || v.seriesSize - s.wImpulseSize > 32767)
         return refusal(1000,
                        "\"Samples Length\" must lie between " + std::to_string(s.wImpulseSize) + " and " +
                            std::to_string(32767 + s.wImpulseSize) + ".",
                        caption);
-    if (s.dlgSavedEnergyCreate > 100)
+    if (v.savedEnergyCreate > 100)
         return refusal(1005, "\"Saved Energy Level\" must lie between 0 and 100.", caption);
-    if (s.dlgSavedEnergyProcess > 100)
+    if (v.savedEnergyProcess > 100)
         return refusal(1006, "\"Saved Energy Level\" must lie between 0 and 100.", caption);
-    if (s.etalonNumber < 1 || s.etalonNumber > s.wAlphabetSize)
+    if (v.etalonNumber < 1 || v.etalonNumber > s.wAlphabetSize)
         return refusal(1004, "\"Etalon Number\" must lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
                        caption);
     return std::nullopt;
 }
 
+// The pulse-count range of a series of the series-energy dialog's values.
+struct PulseRange {
+    uint16_t minimum;
+    uint16_t maximum;
+};
+// The pulse counts the makers accept for the dialog's values (at least one pulse).
+PulseRange pulseRangeOf(const Settings& s, const SeriesEnergyValues& v) {
+    const PulseBounds bounds = seriesPulseBounds(s.wImpulseSize, v.tmin, v.tmax, v.seriesSize);
+    return {bounds.wMinPulses, bounds.wMaxPulses};
+}
+
+// The pulse count typed, or the middle of the range when it lies outside.
+uint16_t repairedCount(uint16_t count, const PulseRange& range) {
+    if (count < range.minimum || count > range.maximum)
+        return static_cast<uint16_t>((range.minimum + range.maximum) / 2);
+    return count;
+}
+
 // The pulses dialog's values that would break the model (the pulse count is repaired, not
 // refused).
-std::optional<DialogRefusal> pulsesRefusal(const Settings& s) {
+std::optional<DialogRefusal> pulsesRefusal(const Settings& s, const PulseRange& range, const PulsesValues& v) {
     const char* caption = " Create Series ";
-    uint16_t count = s.wPulsesQuantityDlg;
-    if (count < s.dlgMinPulses || count > s.dlgMaxPulses) count = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
-    const int shown = std::min<int>(count, static_cast<int>(s.lpEtalonSequenceDlg.size()));
+    const uint16_t count = repairedCount(v.count, range);
+    const int shown = std::min<int>(count, static_cast<int>(v.sequence.size()));
     for (int i = 0; i < shown; ++i)
-        if (s.lpEtalonSequenceDlg[i] < 1 || s.lpEtalonSequenceDlg[i] > s.wAlphabetSize)
+        if (v.sequence[i] < 1 || v.sequence[i] > s.wAlphabetSize)
             return refusal(1010,
                            "\"Sequence of Etalons in Series\": entry " + std::to_string(i + 1) + " is " +
-                               std::to_string(s.lpEtalonSequenceDlg[i]) + "; etalon numbers lie between 1 and " +
+                               std::to_string(v.sequence[i]) + "; etalon numbers lie between 1 and " +
                                std::to_string(s.wAlphabetSize) + ".",
                            caption);
-    if (s.dlgNoiseLevel > gaussSigmaLimit)
+    if (v.noiseLevel > gaussSigmaLimit)
         return refusal(1011, "\"Noise Level\" must lie between 0 and " + std::to_string(gaussSigmaLimit) + ".",
                        caption);
     return std::nullopt;
 }
 
 // The required list's entries that name no etalon (entries above the alphabet are repaired).
-std::optional<DialogRefusal> requiredListRefusal(const Settings& s) {
-    if (!s.lpRequiredList) return std::nullopt;
-    for (int i = 0; i < s.wRequiredCount && i < s.wRequiredCapacity; ++i)
-        if (s.lpRequiredList[i] == 0)
+std::optional<DialogRefusal> requiredListRefusal(const Settings& s, const RequiredListValues& v) {
+    for (size_t i = 0; i < v.count && i < v.list.size(); ++i)
+        if (v.list[i] == 0)
             return refusal(1013,
                            "\"List of Required Etalons\": entry " + std::to_string(i + 1) +
                                " is 0; etalon numbers lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
@@ -625,35 +642,37 @@ std::optional<DialogRefusal> requiredListRefusal(const Settings& s) {
 
 // The simulation ranges: the grid must have steps, pulse counts the series admits, repeats and
 // noise levels the generator takes.
-std::optional<DialogRefusal> simulationRangesRefusal(const Settings& s) {
+std::optional<DialogRefusal> simulationRangesRefusal(const Settings& s, const SeriesEnergyValues& series,
+                                                     const SimulationRanges& r) {
     const char* caption = " Location Parameters";
-    const int32_t increment = s.wPulsesIncrement == 0 ? 1 : s.wPulsesIncrement;
-    const int32_t steps = (static_cast<int32_t>(s.dlgMaxPulses) - static_cast<int32_t>(s.dlgMinPulses)) / increment + 1;
+    const int32_t increment = r.pulsesIncrement == 0 ? 1 : r.pulsesIncrement;
+    const int32_t steps = (static_cast<int32_t>(r.maxPulses) - static_cast<int32_t>(r.minPulses)) / increment + 1;
     PulseBounds bounds{0, 0};
-    if (s.dlgTmin >= 1 && s.dlgTmax >= s.dlgTmin && s.dlgTmax >= s.wImpulseSize && s.dlgSeriesSize >= s.wImpulseSize)
-        bounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
-    const int32_t last = s.dlgMinPulses + (steps - 1) * increment;
+    if (series.tmin >= 1 && series.tmax >= series.tmin && series.tmax >= s.wImpulseSize &&
+        series.seriesSize >= s.wImpulseSize)
+        bounds = seriesPulseBounds(s.wImpulseSize, series.tmin, series.tmax, series.seriesSize);
+    const int32_t last = r.minPulses + (steps - 1) * increment;
     if (steps < 1)
         return refusal(1016,
-                       "\"Number of Pulses in Series\": \"from\" " + std::to_string(s.dlgMinPulses) + " to " +
-                           std::to_string(s.dlgMaxPulses) + " with \"incr.\" " + std::to_string(increment) +
+                       "\"Number of Pulses in Series\": \"from\" " + std::to_string(r.minPulses) + " to " +
+                           std::to_string(r.maxPulses) + " with \"incr.\" " + std::to_string(increment) +
                            " gives no step.",
                        caption);
-    if (s.dlgMinPulses < bounds.wMinPulses || last > bounds.wMaxPulses)
-        return refusal(s.dlgMinPulses < bounds.wMinPulses ? 1015 : 1016,
+    if (r.minPulses < bounds.wMinPulses || last > bounds.wMaxPulses)
+        return refusal(r.minPulses < bounds.wMinPulses ? 1015 : 1016,
                        "\"Number of Pulses in Series\" must lie between " + std::to_string(bounds.wMinPulses) +
                            " and " + std::to_string(bounds.wMaxPulses) + " for this series.",
                        caption);
-    if (s.repeats < 1) return refusal(1021, "\"Number of Repeats\" must be at least 1.", caption);
-    if (s.wNoiseSteps < 1) return refusal(1018, "\"Number of Steps in Simulation\" must be at least 1.", caption);
-    if (s.wNoiseInitial + int64_t{s.wNoiseSteps - 1} * s.wNoiseIncrement > gaussSigmaLimit)
-        return refusal(s.wNoiseInitial > gaussSigmaLimit ? 1019 : 1020,
+    if (r.repeats < 1) return refusal(1021, "\"Number of Repeats\" must be at least 1.", caption);
+    if (r.noiseSteps < 1) return refusal(1018, "\"Number of Steps in Simulation\" must be at least 1.", caption);
+    if (r.noiseInitial + int64_t{r.noiseSteps - 1} * r.noiseIncrement > gaussSigmaLimit)
+        return refusal(r.noiseInitial > gaussSigmaLimit ? 1019 : 1020,
                        "The noise levels must stay below " + std::to_string(gaussSigmaLimit + 1) + ".", caption);
     return std::nullopt;
 }
 }  // namespace
 
-bool Workbench::seriesParameters() {
+std::optional<SeriesEnergyValues> Workbench::seriesParameters() {
     Settings& s = settings;
     if (s.wRequiredCount == 0) {
         s.wRequiredCount = 1;
@@ -671,70 +690,63 @@ bool Workbench::seriesParameters() {
                 s.currentEtalon = n;
                 break;
             }
-    const int32_t etalon = s.etalonNumber;
-    runSeriesEnergyDialog(*shell_, s, seriesValuesRefusal);
-    if (s.dialogAccepted) {
-        if (const auto refused = seriesValuesRefusal(s)) {
-            shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
-            // Nothing of the dialog is committed, the etalon number included.
-            s.etalonNumber = etalon;
-            s.dialogAccepted = 0;
-        }
+    const auto check = [&s](const SeriesEnergyValues& v) { return seriesValuesRefusal(s, v); };
+    const std::optional<SeriesEnergyValues> values = runSeriesEnergyDialog(*shell_, s, check);
+    if (!values) return std::nullopt;
+    if (const auto refused = check(*values)) {
+        // Nothing of the dialog is committed, the etalon number included.
+        shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
+        return std::nullopt;
     }
-    return s.dialogAccepted != 0;
+    s.etalonNumber = values->etalonNumber;
+    return values;
 }
 
 void Workbench::createSeries() {
     Settings& s = settings;
-    shell_->sendCommand(CM_SERIES_PARAMETERS);
-    if (!s.dialogAccepted) return;
-    s.savedPulsesQuantity = s.wPulsesQuantity;
-    const PulseBounds dialogBounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
-    s.dlgMinPulses = dialogBounds.wMinPulses;
-    s.dlgMaxPulses = dialogBounds.wMaxPulses;
-    s.wPulsesQuantity = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
-    if (s.lpEtalonSequenceDlg.size() < s.dlgMaxPulses) {
-        std::vector<uint16_t> grown(s.dlgMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+    const std::optional<SeriesEnergyValues> series = seriesParameters();
+    if (!series) return;
+    const PulseRange range = pulseRangeOf(s, *series);
+    const uint16_t countBefore = s.wPulsesQuantity;
+    s.wPulsesQuantity = static_cast<uint16_t>((range.minimum + range.maximum) / 2);
+    if (s.lpEtalonSequenceDlg.size() < range.maximum) {
+        std::vector<uint16_t> grown(range.maximum, static_cast<uint16_t>(s.etalonNumber));
         std::copy_n(s.lpEtalonSequence.begin(), std::min(s.lpEtalonSequence.size(), grown.size()), grown.begin());
         s.lpEtalonSequenceDlg = std::move(grown);
     }
-    const std::vector<uint16_t> sequenceShown = s.lpEtalonSequenceDlg;
-    runPulsesDialog(*shell_, s, pulsesRefusal);
-    if (s.dialogAccepted) {
-        // Values that would break the model are refused before anything is committed.
-        if (const auto refused = pulsesRefusal(s)) {
-            shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
-            s.wPulsesQuantity = s.savedPulsesQuantity;
-            s.lpEtalonSequenceDlg = sequenceShown;
-            return;
-        }
-    }
-    if (s.wPulsesQuantityDlg < s.dlgMinPulses || s.wPulsesQuantityDlg > s.dlgMaxPulses)
-        s.wPulsesQuantityDlg = static_cast<uint16_t>((s.dlgMinPulses + s.dlgMaxPulses) / 2);
-    if (!s.dialogAccepted) {
-        s.wPulsesQuantity = s.savedPulsesQuantity;
+    const auto check = [&s, range](const PulsesValues& v) { return pulsesRefusal(s, range, v); };
+    const std::optional<PulsesValues> pulses = runPulsesDialog(*shell_, s, range.minimum, range.maximum, check);
+    if (!pulses) {
+        s.wPulsesQuantity = countBefore;
         return;
     }
+    // Values that would break the model are refused before anything is committed.
+    if (const auto refused = check(*pulses)) {
+        shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
+        s.wPulsesQuantity = countBefore;
+        return;
+    }
+    s.lpEtalonSequenceDlg = pulses->sequence;
 
-    s.dwSeriesSizeBase = s.dlgSeriesSize;
-    s.wTmin = s.dlgTmin;
-    s.wTmax = s.dlgTmax;
+    s.dwSeriesSizeBase = series->seriesSize;
+    s.wTmin = series->tmin;
+    s.wTmax = series->tmax;
     s.currentEtalon = s.etalonNumber;
-    s.wSavedEnergyCreate = s.dlgSavedEnergyCreate;
-    s.wSavedEnergyProcess = s.dlgSavedEnergyProcess;
-    s.wPulsesQuantity = s.wPulsesQuantityDlg;
-    s.wNoiseLevelBase = static_cast<int16_t>(s.dlgNoiseLevel);
-    s.wMinPulses = s.dlgMinPulses;
-    s.wMaxPulses = s.dlgMaxPulses;
-    if (s.lpEtalonSequence.size() < s.dlgMaxPulses) {
-        std::vector<uint16_t> grown(s.dlgMaxPulses, static_cast<uint16_t>(s.etalonNumber));
+    s.wSavedEnergyCreate = series->savedEnergyCreate;
+    s.wSavedEnergyProcess = series->savedEnergyProcess;
+    s.wPulsesQuantity = repairedCount(pulses->count, range);
+    s.wNoiseLevelBase = static_cast<int16_t>(pulses->noiseLevel);
+    s.wMinPulses = range.minimum;
+    s.wMaxPulses = range.maximum;
+    if (s.lpEtalonSequence.size() < range.maximum) {
+        std::vector<uint16_t> grown(range.maximum, static_cast<uint16_t>(s.etalonNumber));
         std::copy_n(s.lpEtalonSequenceDlg.begin(), std::min(s.lpEtalonSequenceDlg.size(), grown.size()), grown.begin());
         s.lpEtalonSequence = std::move(grown);
     } else {
         std::copy_n(s.lpEtalonSequenceDlg.begin(), std::min(s.lpEtalonSequenceDlg.size(), s.lpEtalonSequence.size()),
                     s.lpEtalonSequence.begin());
     }
-    s.wChainsPulses = s.dlgMaxPulses;
+    s.wChainsPulses = range.maximum;
     s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
     s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
     s.viewMode = 6;
@@ -751,18 +763,18 @@ void Workbench::editRequiredList() {
         s.wRequiredCapacity = s.wRequiredCount;
         if (!s.lpRequiredList) return;
     }
-    const std::vector<uint16_t> before(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCapacity);
-    const uint16_t countBefore = s.wRequiredCount;
-    runRequiredListDialog(*shell_, s, requiredListRefusal);
-    if (!s.dialogAccepted) return;
+    const auto check = [&s](const RequiredListValues& v) { return requiredListRefusal(s, v); };
+    const std::optional<RequiredListValues> values = runRequiredListDialog(*shell_, s, check);
+    if (!values) return;
     // An entry of 0 names no etalon and is refused with the whole edit; entries above the
     // alphabet become their position.
-    if (const auto refused = requiredListRefusal(s)) {
+    if (const auto refused = check(*values)) {
         shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
-        std::copy(before.begin(), before.end(), s.lpRequiredList.get());
-        s.wRequiredCount = countBefore;
         return;
     }
+    s.wRequiredCount = values->count;
+    std::copy_n(values->list.begin(), std::min<size_t>(values->list.size(), s.wRequiredCapacity),
+                s.lpRequiredList.get());
     for (int i = 0; i < s.wRequiredCount; ++i)
         if (s.lpRequiredList[i] > s.wAlphabetSize) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
     for (int n = 1; n <= s.wRequiredCapacity && n <= alphabetCapacity; ++n)
@@ -778,12 +790,9 @@ void Workbench::editRequiredList() {
 
 bool Workbench::simulationParameters() {
     Settings& s = settings;
-    shell_->sendCommand(CM_SERIES_PARAMETERS);
-    if (!s.dialogAccepted) return false;
-    // The proposed grid spans the counts the makers accept (at least one pulse).
-    const PulseBounds dialogBounds = seriesPulseBounds(s.wImpulseSize, s.dlgTmin, s.dlgTmax, s.dlgSeriesSize);
-    s.dlgMinPulses = dialogBounds.wMinPulses;
-    s.dlgMaxPulses = dialogBounds.wMaxPulses;
+    const std::optional<SeriesEnergyValues> series = seriesParameters();
+    if (!series) return false;
+    const PulseRange range = pulseRangeOf(s, *series);
     if (s.resetSequence) {
         std::fill_n(s.lpEtalonSequence.begin(), std::min<size_t>(s.wMaxPulses, s.lpEtalonSequence.size()),
                     static_cast<uint16_t>(s.etalonNumber));
@@ -791,34 +800,28 @@ bool Workbench::simulationParameters() {
     }
     // The ranges are checked before they are committed: the grid must have steps, repeats and
     // noise levels the generator takes.
-    const auto ranges = [&] {
-        return std::array<int32_t, 7>{s.dlgMinPulses, s.dlgMaxPulses, s.wPulsesIncrement, s.wNoiseInitial,
-                                      s.wNoiseSteps,  s.wNoiseIncrement, s.repeats};
-    };
-    const std::array<int32_t, 7> before = ranges();
-    runSimulationRangesDialog(*shell_, s, simulationRangesRefusal);
-    if (!s.dialogAccepted) return false;
-    if (const auto refused = simulationRangesRefusal(s)) {
+    const auto check = [&s, &series](const SimulationRanges& r) { return simulationRangesRefusal(s, *series, r); };
+    const std::optional<SimulationRanges> ranges =
+        runSimulationRangesDialog(*shell_, s, range.minimum, range.maximum, check);
+    if (!ranges) return false;
+    if (const auto refused = check(*ranges)) {
         shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
-        s.dlgMinPulses = static_cast<uint16_t>(before[0]);
-        s.dlgMaxPulses = static_cast<uint16_t>(before[1]);
-        s.wPulsesIncrement = static_cast<uint16_t>(before[2]);
-        s.wNoiseInitial = static_cast<uint16_t>(before[3]);
-        s.wNoiseSteps = static_cast<uint16_t>(before[4]);
-        s.wNoiseIncrement = static_cast<uint16_t>(before[5]);
-        s.repeats = static_cast<uint16_t>(before[6]);
-        s.dialogAccepted = 0;
         return false;
     }
-    const int32_t increment = s.wPulsesIncrement == 0 ? 1 : s.wPulsesIncrement;
-    const int32_t steps = (static_cast<int32_t>(s.dlgMaxPulses) - static_cast<int32_t>(s.dlgMinPulses)) / increment + 1;
-    s.dwSeriesSizeBase = s.dwSeriesSize = s.dlgSeriesSize;
-    s.wTmin = s.dlgTmin;
-    s.wTmax = s.dlgTmax;
-    s.wSavedEnergyCreate = s.dlgSavedEnergyCreate;
-    s.wSavedEnergyProcess = s.dlgSavedEnergyProcess;
-    s.wMinPulses = s.dlgMinPulses;
-    s.wMaxPulses = s.dlgMaxPulses;
+    const int32_t increment = ranges->pulsesIncrement == 0 ? 1 : ranges->pulsesIncrement;
+    const int32_t steps =
+        (static_cast<int32_t>(ranges->maxPulses) - static_cast<int32_t>(ranges->minPulses)) / increment + 1;
+    s.repeats = ranges->repeats;
+    s.wNoiseInitial = ranges->noiseInitial;
+    s.wNoiseSteps = ranges->noiseSteps;
+    s.wNoiseIncrement = ranges->noiseIncrement;
+    s.dwSeriesSizeBase = s.dwSeriesSize = series->seriesSize;
+    s.wTmin = series->tmin;
+    s.wTmax = series->tmax;
+    s.wSavedEnergyCreate = series->savedEnergyCreate;
+    s.wSavedEnergyProcess = series->savedEnergyProcess;
+    s.wMinPulses = ranges->minPulses;
+    s.wMaxPulses = ranges->maxPulses;
     s.wPulsesIncrement = static_cast<uint16_t>(increment);
     s.wPulsesSteps = static_cast<uint16_t>(steps);
     return true;
@@ -829,8 +832,7 @@ void Workbench::statisticalSimulation() {
     s.wLostLevel = s.wLostLevelBase;
     s.wSavedEnergyCreate = s.wSavedEnergyCreateBase;
     s.wSavedEnergyProcess = s.wSavedEnergyProcessBase;
-    shell_->sendCommand(CM_SIMULATION_PARAMETERS);
-    if (!s.dialogAccepted) return;
+    if (!simulationParameters()) return;
 
     shell_->messageBox(simulationReport(s, s.wPulsesSteps), "getPulseEstAsRepeats", MessageIcon::None);
 

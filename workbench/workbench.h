@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "core/settings.h"
-#include "core/workbench_state.h"
+#include "dialogs/dialogs.h"
+#include "panels/subset_panel_state.h"
 #include "display/layout.h"
 #include "panels/params_panel.h"
 #include "panels/subset_panel.h"
@@ -81,6 +84,7 @@ public:
     void onLeftButtonUp(int32_t x, int32_t y) override;
     void onKeyDown(int key) override;
     std::string toolTipAt(int32_t x, int32_t y) const override;
+    MenuDescription menu() const override;
 
     Settings settings;
     SubsetPanelState panel;
@@ -90,9 +94,7 @@ public:
     // The panels: the subset panel's marks and layout, the parameter panel's record.
     SubsetPanelMarks subsetMarks;
     SubsetPanelLayout subsetLayout;
-    ParamsHeader* lpParamsHeader = nullptr;
-
-    ~Workbench() override;
+    std::unique_ptr<ParamsHeader> lpParamsHeader;
 
     // Mouse state: the point of the last press that hit a button or an etalon cell, and the
     // option box picked last (1 series length, 2 noise level, 3 lost data level, 0 none).
@@ -127,13 +129,16 @@ private:
     void chooseSeriesType(int id);
     void createSeries();
     void editRequiredList();
-    bool seriesParameters();
+    std::optional<SeriesEnergyValues> seriesParameters();
     bool simulationParameters();
     void statisticalSimulation();
     void showSimulation();
     void subsetSettings();
     void resetParameters();
     void repaintView(bool erase);
+    void layOut();
+    void layOutView(const Canvas& canvas);
+    void paintView(Canvas& canvas);
     void invalidate(const Rect& r, bool erase);
     void updateStatus();
 
@@ -162,6 +167,12 @@ private:
     void repaintChangedColumn();
     ColumnContents columnShown_;
     int commandDepth_ = 0;
+
+    // The client area and the font's metrics as the last paint measured them: the layout pass
+    // lays the window out with them whenever the state may have changed.
+    Rect client_{};
+    TextMetrics metrics_{};
+    bool measured_ = false;
 
     Shell* shell_ = nullptr;
 };

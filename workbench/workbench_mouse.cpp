@@ -382,6 +382,8 @@ void Workbench::pressParameterPanelView(int32_t x, int32_t y) {
 
 void Workbench::onLeftButtonDown(int32_t x, int32_t y) {
     if (!shell_) return;
+    // Hit tests see the window as the state lays it out now, painted or not.
+    layOut();
     // What the press changed in the right-hand column is repainted once it is done.
     ++commandDepth_;
     struct Done {

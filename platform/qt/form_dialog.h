@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 
 class QAbstractButton;
 class QLineEdit;

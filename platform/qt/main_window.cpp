@@ -19,7 +19,7 @@
 
 #include <algorithm>
 
-#include "workbench/menu.h"
+#include "platform/menu.h"
 #include "platform/qt/image_canvas.h"
 #include "platform/qt/qt_shell.h"
 
@@ -234,7 +234,7 @@ void ClientArea::keyPressEvent(QKeyEvent* event) {
 
 MainWindow::MainWindow(WindowHandler& handler, QWidget* parent)
     : QMainWindow(parent), handler_(handler), client_(new ClientArea(handler, this)) {
-    setWindowTitle(QString::fromUtf8(mainWindowCaption));
+    setWindowTitle(QString::fromUtf8(handler.menu().caption));
     setObjectName(QStringLiteral("mainWindow"));
     setCentralWidget(client_);
     client_->setFocus();
@@ -318,15 +318,18 @@ void MainWindow::buildMenu() {
         }
         return menu;
     };
-    for (size_t i = 0; i < mainMenu.size(); ++i) {
-        const MenuRow& row = mainMenu[i];
+    const MenuDescription description = handler_.menu();
+    const std::span<const MenuRow> rows = description.rows;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const MenuRow& row = rows[i];
         const QString path = QString::fromUtf8(row.popup);
         QMenu* menu = popupOf(path);
         QAction* action = menu->addAction(withMnemonic(QString::fromUtf8(row.text), taken[menu]));
         action->setData(row.id);
         // Only the items of the two check groups show a check box.
-        action->setCheckable(checkableMenuItem(row.id));
-        if (row.id == 40018) action->setShortcut(QKeySequence(Qt::Key_F5));
+        action->setCheckable(description.checkable && description.checkable(row.id));
+        if (description.refreshCommand != 0 && row.id == description.refreshCommand)
+            action->setShortcut(QKeySequence(Qt::Key_F5));
         const int id = row.id;
         connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
             // Check marks belong to the commands: undo the toggle a click makes.
@@ -335,7 +338,7 @@ void MainWindow::buildMenu() {
         });
         actions_.emplace(row.id, action);
         if (!row.separatorAfter) continue;
-        const bool lastOfPopup = i + 1 == mainMenu.size() || path != QString::fromUtf8(mainMenu[i + 1].popup);
+        const bool lastOfPopup = i + 1 == rows.size() || path != QString::fromUtf8(rows[i + 1].popup);
         const int slash = path.lastIndexOf(QLatin1Char('/'));
         if (!lastOfPopup || slash < 0) {
             menu->addSeparator();

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "display/paint.h"
 #include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
 
@@ -95,6 +96,39 @@ TEST_F(MouseWindowTest, NextProcessesAndRestartReturnsToTheEtalons) {
     EXPECT_TRUE(said.contains("choose at least one etalon")) << said.toStdString();
     EXPECT_EQ(s.viewMode, 5);
     EXPECT_EQ(workbench.processingRuns, 1);
+}
+
+// Hit tests read the state as it is now, not what the last paint left in the layout: presses
+// and tooltips right after a state change, with no paint in between.
+TEST_F(MouseWindowTest, PressesRightAfterAStateChangeHitWhatTheStateShows) {
+    ASSERT_EQ(s.viewMode, 5);
+    ASSERT_EQ(s.wRequiredCount, 20);
+    const QPoint toggle = centre(layout.rcSelectAllButton);
+    const auto press = [&] {
+        workbench.onLeftButtonDown(toggle.x(), toggle.y());
+        workbench.onLeftButtonUp(toggle.x(), toggle.y());
+    };
+    // Every etalon is required: the toggle unselects them all.
+    press();
+    EXPECT_EQ(s.wRequiredCount, 0);
+    // None is required now: the same place selects them all, painted or not.
+    EXPECT_EQ(workbench.toolTipAt(toggle.x(), toggle.y()), "Select All: require every etalon");
+    press();
+    EXPECT_EQ(s.wRequiredCount, 20);
+    EXPECT_EQ(workbench.toolTipAt(toggle.x(), toggle.y()), "Unselect All: require no etalon");
+
+    // The lost data level box appears with the cut-off series: its entries are hit at once.
+    command(cmUnfixedWhole);
+    window->resize(1300, 850);
+    settle();
+    s.seriesType = SeriesType::unfixedCutoffs;
+    LayoutState shown = layout;
+    layOutOptionBoxes({0, 0, window->clientArea()->width(), window->clientArea()->height()}, true, shown);
+    const QPoint lost = centre(optionBoxItems(shown.rcLostLevelBox, shown.lineHeight, 3)[2]);
+    EXPECT_NE(workbench.toolTipAt(lost.x(), lost.y()).find("Lost data level 50"), std::string::npos);
+    workbench.onLeftButtonDown(lost.x(), lost.y());
+    workbench.onLeftButtonUp(lost.x(), lost.y());
+    EXPECT_EQ(s.lostLevelIndex, 3);
 }
 
 TEST_F(MouseWindowTest, OptionBoxPicksBuildOrResetWithoutRequiredEtalons) {

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "workbench/workbench.h"
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 #include "platform/headless/headless_shell.h"
 #include "platform/qt/image_canvas.h"
 

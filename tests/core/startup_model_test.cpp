@@ -34,7 +34,6 @@ TEST_F(StartupModelTest, StartUpRequiresEveryEtalonForJointDetectionOnCutOffSeri
     EXPECT_EQ(s.wLostLevel, 25);
     EXPECT_EQ(s.wSavedEnergyCreate, 75);
     EXPECT_EQ(s.wSavedEnergyProcess, 75);
-    EXPECT_EQ(s.dlgSavedEnergyCreate, 75);
     EXPECT_EQ(s.wChainsPulses, 30);
     EXPECT_EQ(s.lpEtalonSequence.size(), 30u);
     EXPECT_EQ(s.lpEtalonSequenceDlg.size(), 30u);

@@ -199,38 +199,32 @@ TEST(SeriesEnergyDialogTest, FormShowsTheSettings) {
     EXPECT_EQ(label(f, 2), "Cancel");
 }
 
-TEST(SeriesEnergyDialogTest, OkStoresAsTheFieldWidthGivesCancelKeepsAll) {
+TEST(SeriesEnergyDialogTest, OkReturnsTheValuesAsTheFieldWidthGivesCancelNothing) {
     Settings s;
     const DialogForm f = seriesEnergyForm(s);
     const Values typed{{1000, "12abc"}, {1001, "abc"}, {1003, "-1"}, {1004, "5"},
                        {1005, "65537"}, {1006, " 80"}};
-    s.dialogAccepted = 1;
-    commitSeriesEnergy(answer(f, typed, true), s);
-    EXPECT_EQ(s.dialogAccepted, 0);
-    EXPECT_EQ(s.dlgSeriesSize, 0u);
-    EXPECT_EQ(s.dlgTmax, 0);
-    EXPECT_EQ(s.etalonNumber, 1);
-    EXPECT_EQ(s.dlgSavedEnergyProcess, 0);
+    EXPECT_FALSE(seriesEnergyValues(answer(f, typed, true)));
 
-    commitSeriesEnergy(answer(f, typed), s);
-    EXPECT_EQ(s.dialogAccepted, 1);
-    EXPECT_EQ(s.dlgSeriesSize, 12u);
-    EXPECT_EQ(s.dlgTmin, 0);
-    EXPECT_EQ(s.dlgTmax, 65535);
-    EXPECT_EQ(s.etalonNumber, 5);
-    EXPECT_EQ(s.currentEtalon, 1);
-    EXPECT_EQ(s.dlgSavedEnergyCreate, 1);
-    EXPECT_EQ(s.dlgSavedEnergyProcess, 80);
+    const std::optional<SeriesEnergyValues> v = seriesEnergyValues(answer(f, typed));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->seriesSize, 12u);
+    EXPECT_EQ(v->tmin, 0);
+    EXPECT_EQ(v->tmax, 65535);
+    EXPECT_EQ(v->etalonNumber, 5);
+    EXPECT_EQ(v->savedEnergyCreate, 1);
+    EXPECT_EQ(v->savedEnergyProcess, 80);
+    // Nothing is left in the settings: the command commits what it takes.
+    EXPECT_EQ(s.etalonNumber, 1);
+    EXPECT_EQ(s.wTmin, 40);
 }
 
 TEST(PulsesDialogTest, FormShowsBoundsAndTheFirstEntriesOfTheSequence) {
     Settings s;
-    s.dlgMinPulses = 2;
-    s.dlgMaxPulses = 8;
     s.wPulsesQuantity = 3;
     s.wNoiseLevel = -3;
     s.lpEtalonSequenceDlg = {4, 4, 7, 9, 9};
-    const DialogForm f = pulsesForm(s);
+    const DialogForm f = pulsesForm(s, 2, 8);
     EXPECT_EQ(f.resource, 106);
     EXPECT_EQ(f.caption, "Create Series");
     EXPECT_EQ(ids(f), (std::vector<int>{-2, 1008, 1007, 1009, 1010, 1011, 1, 2}));
@@ -248,23 +242,20 @@ TEST(PulsesDialogTest, OkReadsAsManyEntriesAsShownAndNeverBeyondTheSequence) {
     s.wPulsesQuantity = 3;
     s.lpEtalonSequenceDlg = {4, 4, 7, 9, 9};
     const Values typed{{1007, "5"}, {1010, "3 5,7,8,8"}, {1011, "-1"}};
-    commitPulses(answer(pulsesForm(s), typed, true), 3, s);
-    EXPECT_EQ(s.dialogAccepted, 0);
-    EXPECT_EQ(s.wPulsesQuantityDlg, 40);
+    EXPECT_FALSE(pulsesValues(answer(pulsesForm(s, 1, 9), typed, true), 3, s));
+
+    const std::optional<PulsesValues> v = pulsesValues(answer(pulsesForm(s, 1, 9), typed), 3, s);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->count, 5);
+    EXPECT_EQ(v->noiseLevel, 65535);
+    EXPECT_EQ(v->sequence, (std::vector<uint16_t>{3, 5, 7, 9, 9}));
+    EXPECT_EQ(s.wPulsesQuantity, 3);
     EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{4, 4, 7, 9, 9}));
 
-    commitPulses(answer(pulsesForm(s), typed), 3, s);
-    EXPECT_EQ(s.dialogAccepted, 1);
-    EXPECT_EQ(s.wPulsesQuantityDlg, 5);
-    EXPECT_EQ(s.wPulsesQuantity, 3);
-    EXPECT_EQ(s.dlgNoiseLevel, 65535);
-    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{3, 5, 7, 9, 9}));
-
     s.lpEtalonSequenceDlg = std::vector<uint16_t>{4, 4};  // shorter than the count, own buffer
-    const DialogForm shortForm = pulsesForm(s);
+    const DialogForm shortForm = pulsesForm(s, 1, 9);
     EXPECT_EQ(text(shortForm, 1010), "4,4");
-    commitPulses(answer(shortForm, {{1010, "1,2,3"}}), 3, s);
-    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{1, 2}));
+    EXPECT_EQ(pulsesValues(answer(shortForm, {{1010, "1,2,3"}}), 3, s)->sequence, (std::vector<uint16_t>{1, 2}));
 }
 
 TEST(RequiredListDialogTest, CountIsDecidedBeforeTheListAndStaysWithinCapacity) {
@@ -283,34 +274,32 @@ TEST(RequiredListDialogTest, CountIsDecidedBeforeTheListAndStaysWithinCapacity) 
     EXPECT_EQ(text(f, 1013), "2,5");
 
     for (const char* count : {"0", "5", "-1", "65538"}) {
-        commitRequiredList(answer(f, {{1014, count}, {1013, "7 8 9 10 11"}}), s);
-        EXPECT_EQ(s.wRequiredCount, 2) << count;
-        EXPECT_EQ(s.lpRequiredList[0], 7) << count;
-        EXPECT_EQ(s.lpRequiredList[1], 8) << count;
-        EXPECT_EQ(s.lpRequiredList[2], 0) << count;
+        const std::optional<RequiredListValues> v =
+            requiredListValues(answer(f, {{1014, count}, {1013, "7 8 9 10 11"}}), s);
+        ASSERT_TRUE(v);
+        EXPECT_EQ(v->count, 2) << count;
+        EXPECT_EQ(v->list, (std::vector<uint16_t>{7, 8, 0, 0})) << count;
     }
-    commitRequiredList(answer(f, {{1014, "4"}, {1013, "1,3,6"}}), s);
-    EXPECT_EQ(s.wRequiredCount, 4);
-    EXPECT_EQ(std::vector<uint16_t>(s.lpRequiredList.get(), s.lpRequiredList.get() + 4),
-              (std::vector<uint16_t>{1, 3, 6, 0}));
-
-    s.dialogAccepted = 1;
-    commitRequiredList(answer(f, {{1014, "1"}, {1013, "9"}}, true), s);
-    EXPECT_EQ(s.dialogAccepted, 0);
-    EXPECT_EQ(s.wRequiredCount, 4);
-    EXPECT_EQ(s.lpRequiredList[0], 1);
+    const std::optional<RequiredListValues> four = requiredListValues(answer(f, {{1014, "4"}, {1013, "1,3,6"}}), s);
+    ASSERT_TRUE(four);
+    EXPECT_EQ(four->count, 4);
+    EXPECT_EQ(four->list, (std::vector<uint16_t>{1, 3, 6, 0}));
+    EXPECT_FALSE(requiredListValues(answer(f, {{1014, "1"}, {1013, "9"}}, true), s));
+    // The settings keep what they held: the command commits.
+    EXPECT_EQ(s.wRequiredCount, 2);
+    EXPECT_EQ(s.lpRequiredList[0], 2);
 
     s.wRequiredCount = 9;  // a count beyond the capacity never reads or writes past it
-    EXPECT_EQ(text(requiredListForm(s), 1013), "1,3,6,0");
-    commitRequiredList(answer(requiredListForm(s), {{1013, "5,5,5,5,5,5,5,5,5"}}), s);
-    EXPECT_EQ(s.lpRequiredList[3], 5);
+    EXPECT_EQ(text(requiredListForm(s), 1013), "2,5,0,0");
+    const std::optional<RequiredListValues> wide =
+        requiredListValues(answer(requiredListForm(s), {{1013, "5,5,5,5,5,5,5,5,5"}}), s);
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->list, (std::vector<uint16_t>{5, 5, 5, 5}));
 }
 
 TEST(SimulationRangesDialogTest, ShowsAndWritesTheRanges) {
     Settings s;
-    s.dlgMinPulses = 6;
-    s.dlgMaxPulses = 30;
-    const DialogForm f = simulationRangesForm(s);
+    const DialogForm f = simulationRangesForm(s, 6, 30);
     EXPECT_EQ(f.resource, 110);
     EXPECT_EQ(f.caption, " Location Parameters");
     EXPECT_EQ(ids(f), (std::vector<int>{-2, 1015, 1016, 1017, 1021, -3, 1019, 1018, 1020, 1, 2}));
@@ -326,20 +315,18 @@ TEST(SimulationRangesDialogTest, ShowsAndWritesTheRanges) {
 
     const Values typed{{1015, "40"}, {1016, "10"}, {1017, "0"}, {1019, "2"},
                        {1018, "-1"}, {1020, "7"}, {1021, "12abc"}};
-    commitSimulationRanges(answer(f, typed, true), s);
-    EXPECT_EQ(s.dialogAccepted, 0);
-    EXPECT_EQ(s.dlgMinPulses, 6);
-    EXPECT_EQ(s.repeats, 100);
+    EXPECT_FALSE(simulationRangesValues(answer(f, typed, true)));
 
-    commitSimulationRanges(answer(f, typed), s);
-    EXPECT_EQ(s.dialogAccepted, 1);
-    EXPECT_EQ(s.dlgMinPulses, 40);  // no check against the maximum
-    EXPECT_EQ(s.dlgMaxPulses, 10);
-    EXPECT_EQ(s.wPulsesIncrement, 0);
-    EXPECT_EQ(s.wNoiseInitial, 2);
-    EXPECT_EQ(s.wNoiseSteps, 65535);
-    EXPECT_EQ(s.wNoiseIncrement, 7);
-    EXPECT_EQ(s.repeats, 12);
+    const std::optional<SimulationRanges> r = simulationRangesValues(answer(f, typed));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->minPulses, 40);  // no check against the maximum
+    EXPECT_EQ(r->maxPulses, 10);
+    EXPECT_EQ(r->pulsesIncrement, 0);
+    EXPECT_EQ(r->noiseInitial, 2);
+    EXPECT_EQ(r->noiseSteps, 65535);
+    EXPECT_EQ(r->noiseIncrement, 7);
+    EXPECT_EQ(r->repeats, 12);
+    EXPECT_EQ(s.repeats, 100);
 }
 
 TEST(SubsetSettingsDialogTest, SettingsChangeOnlyThroughClicks) {
@@ -347,7 +334,6 @@ TEST(SubsetSettingsDialogTest, SettingsChangeOnlyThroughClicks) {
     s.subsetEmployment = 7;
     s.subsetInitPosition = 33;
     s.subsetProceeding = 2;
-    s.dialogAccepted = 5;
     const DialogForm f = subsetSettingsForm(s);
     EXPECT_EQ(f.resource, 111);
     EXPECT_EQ(f.caption, "Subset settings");
@@ -376,7 +362,6 @@ TEST(SubsetSettingsDialogTest, SettingsChangeOnlyThroughClicks) {
     commitSubsetSettings(answer(f, {{1018, "1"}, {1021, "1"}}), s);
     EXPECT_EQ(s.subsetEmployment, 4);
     EXPECT_EQ(s.subsetProceeding, 1);
-    EXPECT_EQ(s.dialogAccepted, 5);
 }
 
 TEST(DrawingSettingsDialogTest, OkCommitsClicksCancelRestores) {
@@ -410,7 +395,6 @@ TEST(DrawingSettingsDialogTest, OkCommitsClicksCancelRestores) {
     EXPECT_EQ(s.specialGraphSize, 0);
     EXPECT_EQ(s.highlightDetectedPulses, 3);
     EXPECT_EQ(s.frameGraphFields, 1);
-    EXPECT_EQ(s.dialogAccepted, 0);
 }
 
 TEST(GraphChoiceDialogTest, FormsOfBothResources) {
@@ -465,7 +449,6 @@ TEST(GraphChoiceDialogTest, UpperBoundIsReadOnlyWhenFixed) {
     EXPECT_EQ(s.handlingCase, 3);
     EXPECT_EQ(s.boundsIncluded, 0);
 
-    s.dialogAccepted = 9;
     commitGraphChoice(answer(graphChoiceForm(s, true),
                              {{1032, "0"}, {1033, "3"}, {1028, "1"}, {1031, "1"}, {1042, "1"}}, true),
                       s, true);
@@ -474,20 +457,21 @@ TEST(GraphChoiceDialogTest, UpperBoundIsReadOnlyWhenFixed) {
     EXPECT_EQ(s.handlingCase, 3);
     EXPECT_EQ(s.viewCase, 1);
     EXPECT_EQ(s.boundsIncluded, 0);
-    EXPECT_EQ(s.dialogAccepted, 9);
 }
 
-TEST(DialogRunnerTest, OpensTheFormAndCommitsTheAnswer) {
+TEST(DialogRunnerTest, OpensTheFormAndReturnsOrCommitsTheAnswer) {
     FakeShell shell;
     Settings s;
     s.wPulsesQuantity = 2;
     s.lpEtalonSequenceDlg = {1, 1, 1};
     shell.values = {{1007, "3"}, {1010, "5 6 7"}};
-    EXPECT_TRUE(runPulsesDialog(shell, s));
+    const std::optional<PulsesValues> pulses = runPulsesDialog(shell, s, 1, 5);
+    ASSERT_TRUE(pulses);
     ASSERT_EQ(shell.shown.size(), 1u);
     EXPECT_EQ(shell.shown[0].resource, 106);
-    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{5, 6, 1}));
-    EXPECT_EQ(s.wPulsesQuantityDlg, 3);
+    EXPECT_EQ(pulses->sequence, (std::vector<uint16_t>{5, 6, 1}));
+    EXPECT_EQ(pulses->count, 3);
+    EXPECT_EQ(s.lpEtalonSequenceDlg, (std::vector<uint16_t>{1, 1, 1}));
 
     shell.values = {{1042, "0"}, {1032, "1"}};
     shell.cancel = true;
@@ -501,14 +485,11 @@ TEST(PulsesDialogTest, ALongPrefilledSequenceReadsBackWhole) {
     // 60 two-digit entries make a text of 179 characters; OK without a change keeps them all.
     Settings s;
     s.wPulsesQuantity = 60;
-    s.dlgMinPulses = 1;
-    s.dlgMaxPulses = 60;
     s.lpEtalonSequenceDlg.assign(60, 17);
-    const DialogForm f = pulsesForm(s);
+    const DialogForm f = pulsesForm(s, 1, 60);
     EXPECT_EQ(text(f, 1010).size(), 179u);
     EXPECT_EQ(dialogRefusal(f, answer(f, {}), s), "");
-    commitPulses(answer(f, {}), 60, s);
-    EXPECT_EQ(s.lpEtalonSequenceDlg, std::vector<uint16_t>(60, 17));
+    EXPECT_EQ(pulsesValues(answer(f, {}), 60, s)->sequence, std::vector<uint16_t>(60, 17));
 }
 
 TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
@@ -525,19 +506,19 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
         {seriesEnergyForm(s), {{1000, "-1"}}, "\"Samples Length\" must lie between 20 and 32787"},
         {seriesEnergyForm(s), {{1004, "0"}}, "\"Etalon Number\" must lie between 1 and 20"},
         {seriesEnergyForm(s), {{1006, "101"}}, "for \"processing series\" must lie between 0 and 100"},
-        {pulsesForm(s), {{1007, "-5"}}, "\"Number of Pulses in Series\" must lie between 0 and 65535"},
-        {pulsesForm(s), {{1010, "1,-3,2"}}, "\"Sequence of Etalons in Series\": entry 2 is -3"},
-        {pulsesForm(s), {{1011, "-1"}}, "\"Noise Level\" must lie between 0 and 10922"},
+        {pulsesForm(s, 0, 0), {{1007, "-5"}}, "\"Number of Pulses in Series\" must lie between 0 and 65535"},
+        {pulsesForm(s, 0, 0), {{1010, "1,-3,2"}}, "\"Sequence of Etalons in Series\": entry 2 is -3"},
+        {pulsesForm(s, 0, 0), {{1011, "-1"}}, "\"Noise Level\" must lie between 0 and 10922"},
         {requiredListForm(s), {{1014, "0"}}, "\"Number of Required Etalons\" must lie between 1 and 20 (got \"0\")"},
         {requiredListForm(s), {{1014, "21"}}, "\"Number of Required Etalons\" must lie between 1 and 20"},
         {requiredListForm(s), {{1014, "2"}, {1013, "3 -4"}}, "\"List of Required Etalons\": entry 2 is -4"},
-        {simulationRangesForm(s), {{1021, "-5"}}, "\"Number of Repeats\" must lie between 1 and 65535 (got \"-5\")"},
-        {simulationRangesForm(s), {{1017, "65536"}}, "\"Number of Pulses in Series\" \"incr.\" must lie"},
-        {simulationRangesForm(s), {{1015, "-6"}}, "\"Number of Pulses in Series\" \"from\" must lie"},
-        {simulationRangesForm(s), {{1018, "65535"}, {1020, "65535"}},
+        {simulationRangesForm(s, 0, 0), {{1021, "-5"}}, "\"Number of Repeats\" must lie between 1 and 65535 (got \"-5\")"},
+        {simulationRangesForm(s, 0, 0), {{1017, "65536"}}, "\"Number of Pulses in Series\" \"incr.\" must lie"},
+        {simulationRangesForm(s, 0, 0), {{1015, "-6"}}, "\"Number of Pulses in Series\" \"from\" must lie"},
+        {simulationRangesForm(s, 0, 0), {{1018, "65535"}, {1020, "65535"}},
          "the last noise level, 4294770690, must not exceed 10922"},
-        {simulationRangesForm(s), {{1019, "10000"}, {1018, "3"}, {1020, "500"}}, "the last noise level, 11000,"},
-        {simulationRangesForm(s), {{1015, "1"}, {1016, "65535"}, {1018, "65535"}, {1020, "0"}},
+        {simulationRangesForm(s, 0, 0), {{1019, "10000"}, {1018, "3"}, {1020, "500"}}, "the last noise level, 11000,"},
+        {simulationRangesForm(s, 0, 0), {{1015, "1"}, {1016, "65535"}, {1018, "65535"}, {1020, "0"}},
          "a grid of 65535 pulse counts by 65535 noise levels needs 98301 MB for its results; at most 1024 MB"},
     };
     for (const auto& c : cases) {
@@ -546,10 +527,11 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
         EXPECT_EQ(dialogRefusal(c.form, answer(c.form, c.values, true), s), "") << "Cancel is never refused";
     }
     // What the forms show, and the edges of the ranges, pass.
-    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s), requiredListForm(s), simulationRangesForm(s),
-                                subsetSettingsForm(s), drawingSettingsForm(s), graphChoiceForm(s, true)})
+    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s, 0, 0), requiredListForm(s),
+                                simulationRangesForm(s, 0, 0), subsetSettingsForm(s), drawingSettingsForm(s),
+                                graphChoiceForm(s, true)})
         EXPECT_EQ(dialogRefusal(f, answer(f, {}), s), "") << f.resource;
-    const DialogForm ranges = simulationRangesForm(s);
+    const DialogForm ranges = simulationRangesForm(s, 0, 0);
     EXPECT_EQ(dialogRefusal(ranges, answer(ranges, {{1019, "10000"}, {1018, "3"}, {1020, "461"}}), s), "");
     const DialogForm required = requiredListForm(s);
     EXPECT_EQ(dialogRefusal(required, answer(required, {{1014, "20"}}), s), "");
@@ -558,14 +540,12 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
 TEST(DialogRunnerTest, ARefusedOkCommitsNothing) {
     FakeShell shell;
     Settings s;
-    s.dialogAccepted = 1;
     shell.values = {{1001, "-5"}, {1000, "600"}, {1004, "3"}};
     EXPECT_FALSE(runSeriesEnergyDialog(shell, s));
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_NE(shell.messages[0].find("Min Length of Interval"), std::string::npos);
-    EXPECT_EQ(s.dialogAccepted, 0);
-    EXPECT_EQ(s.dlgTmin, Settings{}.dlgTmin);
-    EXPECT_EQ(s.dlgSeriesSize, Settings{}.dlgSeriesSize);
+    EXPECT_EQ(s.wTmin, Settings{}.wTmin);
+    EXPECT_EQ(s.dwSeriesSizeBase, Settings{}.dwSeriesSizeBase);
     EXPECT_EQ(s.etalonNumber, Settings{}.etalonNumber);
 
     const uint16_t count = s.wRequiredCount;
@@ -575,7 +555,7 @@ TEST(DialogRunnerTest, ARefusedOkCommitsNothing) {
     EXPECT_EQ(s.wRequiredCount, count);
 
     shell.values = {{1018, "65535"}, {1020, "65535"}};
-    EXPECT_FALSE(runSimulationRangesDialog(shell, s));
+    EXPECT_FALSE(runSimulationRangesDialog(shell, s, 6, 30));
     EXPECT_EQ(s.wNoiseSteps, Settings{}.wNoiseSteps);
     EXPECT_EQ(s.wNoiseIncrement, Settings{}.wNoiseIncrement);
 }

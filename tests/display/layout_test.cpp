@@ -82,8 +82,8 @@ TEST(OptionBoxTest, MarkIsBlackOnTheCurrentValueGreyOtherwiseAndFirstWhenOutOfRa
     auto markAt = [&](int markedIndex, int32_t current, int entry) {
         image.fill(Qt::white);
         QImageCanvas canvas(image);
-        std::array<Rect, 3> items{};
-        drawOptionBox(canvas, lh, box, items, " series length: ", 3, values, markedIndex, current);
+        const std::array<Rect, 3> items = optionBoxItems(box, lh, 3);
+        drawOptionBox(canvas, lh, box, " series length: ", 3, values, markedIndex, current);
         const int32_t x = box.left + 10 + lh / 2;
         const int32_t y = items[static_cast<size_t>(entry)].top + lh / 2;
         return canvas.pixel(x, y);

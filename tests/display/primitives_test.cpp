@@ -283,7 +283,7 @@ protected:
         layOutWindow({0, 0, 1000, 700}, 14, 4, true, layout);
     }
     void draw(Canvas& dc) {
-        PaintContext context{settings, layout, panel};
+        PaintContext context{settings, layout, 0};
         drawEtalonView(context, dc);
     }
     void draw() {
@@ -292,7 +292,6 @@ protected:
     }
     Settings settings;
     LayoutState layout;
-    SubsetPanelState panel;
 };
 }  // namespace
 

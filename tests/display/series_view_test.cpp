@@ -299,12 +299,11 @@ protected:
         layout.rcMain = {10, 10, 1009, 809};
     }
     void draw(Canvas& dc, const SeriesHeader* s, const ChainsHeader* c, std::vector<uint16_t> required = {1, 2}) {
-        PaintContext context{settings, layout, panel};
+        PaintContext context{settings, layout, 0};
         drawSeriesView(context, dc, static_cast<uint16_t>(required.size()), required.data(), c, s);
     }
     Settings settings;
     LayoutState layout;
-    SubsetPanelState panel;
 };
 }  // namespace
 
@@ -342,7 +341,7 @@ TEST_F(SeriesViewTest, PlacesHeaderResultTableAndAlphabet) {
     EXPECT_EQ(dc.rectangles.size(), 1u);
 }
 
-TEST_F(SeriesViewTest, StoredTuplesWriteTheirRowsAndTheCaption) {
+TEST_F(SeriesViewTest, StoredTuplesAreLaidOutAsDrawnWithTheirCaption) {
     Series s(400);
     s.add(0, 5, 1).add(0, 50, 2);
     const std::vector<int16_t> storage = {2, 3, 1, 2, 1};   // the sizes, then the shared entries
@@ -353,6 +352,8 @@ TEST_F(SeriesViewTest, StoredTuplesWriteTheirRowsAndTheCaption) {
     s.h.wSubsetsCount = 2;
     auto c = makeChains(40, 40);
     Recorder dc;
+    const std::vector<uint16_t> required = {1, 2};
+    ASSERT_TRUE(patternTupleRows(dc, layout, false, 2, required.data(), c.get(), &s.bind(), layout.rcPatternTuples));
     draw(dc, &s.bind(), c.get());
     PatternBox b;
     ASSERT_TRUE(storedPatternBox(layOutSeriesView(layout.rcMain, 15, 2, false), 2, 3, 7 * 16, b));

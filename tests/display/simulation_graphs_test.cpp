@@ -351,7 +351,7 @@ protected:
         QImage image(1024, 700, QImage::Format_RGB32);
         image.fill(Qt::white);
         QImageCanvas canvas(image);
-        PaintContext context{s, layout, panel};
+        PaintContext context{s, layout, 0};
         drawSimulationGraphs(context, canvas, 128, kind, s.wRequiredCount, s.lpRequiredList.get(), errors, series);
         const Rect& m = layout.rcMain;
         for (int y = 0; y < image.height(); ++y)
@@ -365,7 +365,6 @@ protected:
     Settings s;
     RecordingMessageSink sink;
     LayoutState layout;
-    SubsetPanelState panel;
 };
 
 TEST_F(SimulationGraphsTest, CurvesOfARealRunStayInsideThePlot) {
@@ -390,6 +389,44 @@ TEST_F(SimulationGraphsTest, EveryKindDrawsInsideTheViewArea) {
     s.fixedUpperBound = 1;
     s.upperBound = 0.001;
     EXPECT_FALSE(drawsOutsideTheView(0, s.lpRestErrorHeader, s.lpSeriesHeader));
+}
+
+// The layout pass finds the stored pattern tuples (task 40) where the graphs draw them, so that
+// a press picks the row it lands on.
+TEST_F(SimulationGraphsTest, StoredPatternTuplesAreLaidOutWhereTheyAreDrawn) {
+    RestErrorHeader& e = *s.lpRestErrorHeader;
+    e.wTaskType = 40;
+    e.wSeriesType = 40;
+    SeriesHeader& h = *s.lpSeriesHeader;
+    const std::vector<int16_t> storage = {2, 3, 1, 5, 1};  // the sizes, then the shared entries
+    h.selectedSubsetSize = std::make_unique<int16_t[]>(storage.size());
+    std::copy(storage.begin(), storage.end(), h.selectedSubsetSize.get());
+    h.selectedSubsetList = std::make_unique<int16_t*[]>(2);
+    h.selectedSubsetList[0] = h.selectedSubsetList[1] = h.selectedSubsetSize.get() + 2;
+    h.wSubsetsCount = 2;
+
+    QImage image(1024, 700, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QImageCanvas canvas(image);
+    std::vector<Rect> rows;
+    ASSERT_TRUE(simulationPatternTupleRows(canvas, layout, s, 0, s.wRequiredCount, s.lpRequiredList.get(), &e, &h,
+                                           rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_GE(rows[1].top, rows[0].bottom);  // one under the other
+    const PaintContext context{s, layout, 0};
+    drawSimulationGraphs(context, canvas, 128, 0, s.wRequiredCount, s.lpRequiredList.get(), &e, &h);
+    for (const Rect& row : rows) {
+        int drawn = 0;
+        for (int32_t y = row.top; y <= row.bottom; ++y)
+            for (int32_t x = row.left; x <= row.right; ++x) drawn += image.pixel(x, y) != qRgb(255, 255, 255);
+        EXPECT_GT(drawn, 20) << row.top;
+    }
+
+    // Other tasks show no stored tuples: nothing is laid out and the rows stay as they were.
+    e.wTaskType = 36;
+    EXPECT_FALSE(simulationPatternTupleRows(canvas, layout, s, 0, s.wRequiredCount, s.lpRequiredList.get(), &e, &h,
+                                            rows));
+    EXPECT_EQ(rows.size(), 2u);
 }
 
 TEST_F(SimulationGraphsTest, DegenerateResultsDrawWithoutFailing) {

@@ -295,11 +295,15 @@ protected:
         panel = preparedPanel(marks);
     }
 
+    // The layout pass, then the drawing, as the paint of the workbench does them.
     void drawPlain(const SeriesHeader* series) {
+        g = layOutSubsetPanelView(canvas, layout, panel, series, false);
         drawSubsetPanel(canvas, layout, g, panel, marks, static_cast<int16_t>(settings.wAmplitude),
                         settings.wRequiredCount, settings.lpRequiredList.get(), series);
     }
     void drawTuple(const SeriesHeader* series) {
+        g = layOutSubsetPanelView(canvas, layout, panel, series, true);
+        applyMarkAll(panel, marks);
         drawTupleSubsetPanel(canvas, layout, g, panel, marks, static_cast<int16_t>(settings.wAmplitude),
                              settings.wRequiredCount, settings.lpRequiredList.get(), series);
     }
@@ -388,6 +392,7 @@ TEST_F(SubsetPanelDrawing, MissingSeriesListOrLayoutDrawsWithoutCrashing) {
     EXPECT_EQ(g.possibleSubsetRect.size(), 10u);
     EXPECT_EQ(count(g.possibleSubsetRect[0], graph::kLightGrey), 0);
 
+    g = layOutSubsetPanelView(canvas, layout, panel, settings.lpSeriesHeader, false);
     drawSubsetPanel(canvas, layout, g, panel, marks, 128, 20, nullptr, settings.lpSeriesHeader);
     // Before the first paint: everything zero, an empty panel state.
     LayoutState zero;
@@ -396,8 +401,11 @@ TEST_F(SubsetPanelDrawing, MissingSeriesListOrLayoutDrawsWithoutCrashing) {
     noMarks.markAllEntries = 1;
     empty.wSelectedCount = 7;
     empty.wStoredSubsets = 3;
+    g = layOutSubsetPanelView(canvas, zero, empty, settings.lpSeriesHeader, true);
+    applyMarkAll(empty, noMarks);
     drawTupleSubsetPanel(canvas, zero, g, empty, noMarks, 128, settings.wRequiredCount,
                          settings.lpRequiredList.get(), settings.lpSeriesHeader);
+    g = layOutSubsetPanelView(canvas, zero, empty, settings.lpSeriesHeader, false);
     drawSubsetPanel(canvas, zero, g, empty, noMarks, 128, settings.wRequiredCount, settings.lpRequiredList.get(),
                     settings.lpSeriesHeader);
     EXPECT_EQ(noMarks.markAllEntries, 0);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/window_handler.h"
+#include "workbench/menu.h"
 
 /// Once a top-level widget of type W is visible (a modal dialog about to run its own event
 /// loop), calls `act` with it. If none shows up after many polls the test fails and the active
@@ -46,6 +47,7 @@ struct RecordingHandler : WindowHandler {
     std::vector<std::pair<int, int>> downs, moves, ups;
     std::function<void(int)> commandHook;
     std::function<void(Canvas&)> paintHook;
+    MenuDescription menuShown = mainMenuDescription();  ///< the workbench's own menu
 
     bool onCreate(Shell& s) override { return ++creates, shell = &s, createResult; }
     void onDestroy() override { ++destroys; }
@@ -61,6 +63,7 @@ struct RecordingHandler : WindowHandler {
     void onMouseMove(int32_t x, int32_t y) override { moves.emplace_back(x, y); }
     void onLeftButtonUp(int32_t x, int32_t y) override { ups.emplace_back(x, y); }
     void onKeyDown(int key) override { keys.push_back(key); }
+    MenuDescription menu() const override { return menuShown; }
 };
 
 inline bool operator==(const Rect& a, const Rect& b) {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 #include "platform/headless/headless_shell.h"
 
 namespace {
@@ -156,7 +156,10 @@ TEST_F(WorkbenchTest, CreateSeriesCommitsTheDialogsAndMakesTheSeries) {
     EXPECT_EQ(s.wNoiseLevelBase, 15);
     EXPECT_EQ(s.seriesType, SeriesType::fixedWholeTyped);  // a typed sequence
     EXPECT_TRUE(shell.menuChecks[cmFixedWhole]);
-    EXPECT_TRUE(sent(CM_SERIES_PARAMETERS));
+    // The two dialogs, their values returned to the command that commits them.
+    ASSERT_GE(shell.dialogs.size(), 2u);
+    EXPECT_EQ(shell.dialogs[shell.dialogs.size() - 2].resource, 105);
+    EXPECT_EQ(shell.dialogs.back().resource, 106);
     EXPECT_TRUE(sent(CM_MAKE_SERIES));
     EXPECT_EQ(s.lpSeriesHeader->dwSeriesSize, 600);
     EXPECT_EQ(s.lpSeriesHeader->wImpulseQuantity, 8);
@@ -198,7 +201,7 @@ TEST_F(WorkbenchTest, CancelledDialogsCommitNothing) {
     answer({{1000, "600"}}, true);
     workbench.onCommand(cmCreateSeries);
     EXPECT_EQ(s.dwSeriesSizeBase, 1200u);
-    EXPECT_EQ(s.dialogAccepted, 0);
+    EXPECT_EQ(s.etalonNumber, 1);
     EXPECT_FALSE(sent(CM_MAKE_SERIES));
 }
 

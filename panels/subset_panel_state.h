@@ -5,8 +5,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/shell.h"
-
 /// The subset panel's state that the commands read: the current subset being composed and the
 /// stored subsets (tuples). The panel itself edits it.
 struct SubsetPanelState {

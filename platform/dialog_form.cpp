@@ -1,4 +1,4 @@
-#include "dialogs/dialog_form.h"
+#include "platform/dialog_form.h"
 
 #include <string>
 

@@ -1,0 +1,3 @@
+#pragma once
+// Reaches up to the workbench: refused.
+#include "workbench/commands.h"

@@ -1,0 +1,2 @@
+#pragma once
+#include "export/writer.h"

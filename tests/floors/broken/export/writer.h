@@ -1,0 +1,3 @@
+#pragma once
+// Writer and image include each other: refused.
+#include "export/image.h"

@@ -1,0 +1,3 @@
+#pragma once
+// The engine knows no window: refused.
+#include "platform/shell.h"

@@ -1,0 +1,89 @@
+// The workbench's layout pass and paint handler: the window laid out for the state, then the
+// view the current mode shows and the controls around it.
+
+#include "workbench/workbench.h"
+
+#include "display/graph_primitives.h"
+#include "display/paint.h"
+#include "display/views.h"
+#include "panels/subset_panel.h"
+
+namespace {
+// Whether the results show the series view: not while series processing runs on a tuple or
+// typed series.
+bool showsSeriesView(const Settings& s) {
+    return s.wTaskType != TaskType::seriesProcessing || isPlainPulseSeries(code(s.seriesType));
+}
+}  // namespace
+
+void Workbench::layOut() {
+    if (measured_) layOutMainWindow(client_, metrics_, settings, layout);
+}
+
+void Workbench::onPaint(Canvas& canvas, const Rect&) {
+    client_ = {0, 0, canvas.width(), canvas.height()};
+    metrics_ = canvas.metrics();
+    measured_ = true;
+    layOut();
+    layOutView(canvas);
+    canvas.setPen(graph::kBlack);
+    canvas.setBrush(graph::kWhite);
+    canvas.setTextColor(graph::kBlack);
+    paintView(canvas);
+    paintWindowControls(canvas, settings, layout);
+}
+
+// The layout pass of what the current mode shows, with the paint's font: the pattern tuples of
+// the results view, the subset panel (its storage made ready first) or the parameter panel,
+// whose Tmin edit control it places.
+void Workbench::layOutView(const Canvas& canvas) {
+    const Settings& s = settings;
+    if (s.viewMode == 6 && s.wDisplayContent == 2)
+        simulationPatternTupleRows(canvas, layout, s, s.simGraphKind, s.wRequiredCount, s.lpRequiredList.get(),
+                                   s.lpRestErrorHeader, s.lpSeriesHeader, layout.rcPatternTuples);
+    else if (s.viewMode == 6 && showsSeriesView(s))
+        patternTupleRows(canvas, layout, s.specialGraphSize != 0, s.wRequiredCount, s.lpRequiredList.get(),
+                         s.lpChainsHeader, s.lpSeriesHeader, layout.rcPatternTuples);
+    if (s.viewMode == 9 && prepareSubsetPanel(panel, subsetMarks).ok) {
+        const bool tuple = s.wTaskType == TaskType::tupleRecognition;
+        subsetLayout = layOutSubsetPanelView(canvas, layout, panel, s.lpSeriesHeader, tuple);
+        if (tuple) applyMarkAll(panel, subsetMarks);
+    }
+    if (s.viewMode == 10 && lpParamsHeader) {
+        const Rect edit = layOutParameterPanelView(canvas, layout, *lpParamsHeader, s.lpSeriesHeader);
+        if (shell_) shell_->moveEdit(edit);
+    }
+}
+
+// The content of the view the current mode shows, as the layout pass laid it out.
+void Workbench::paintView(Canvas& canvas) {
+    const Settings& s = settings;
+    PaintContext context{s, layout, panel.currentPatternTuple};
+    const int16_t amplitude = static_cast<int16_t>(s.wAmplitude);
+    switch (s.viewMode) {
+        case 5: drawEtalonView(context, canvas); break;
+        case 6:
+            if (s.wDisplayContent == 2) {
+                drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
+                                     s.lpRequiredList.get(), s.lpRestErrorHeader, s.lpSeriesHeader);
+            } else {
+                if (showsSeriesView(s))
+                    drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader,
+                                   s.lpSeriesHeader);
+            }
+            break;
+        case 9:
+            if (!subsetPanelPrepared(panel)) break;
+            if (s.wTaskType == TaskType::tupleRecognition)
+                drawTupleSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
+                                     s.lpRequiredList.get(), s.lpSeriesHeader);
+            else
+                drawSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
+                                s.lpRequiredList.get(), s.lpSeriesHeader);
+            break;
+        case 10:
+            if (lpParamsHeader) drawParameterPanel(canvas, layout, *lpParamsHeader, s.lpSeriesHeader);
+            break;
+        default: break;
+    }
+}
