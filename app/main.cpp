@@ -1,6 +1,7 @@
 // pulsebench: the workbench window.
 
 #include <clocale>
+#include <memory>
 
 #include <QApplication>
 #include <QStringList>
@@ -35,8 +36,9 @@ int main(int argc, char** argv) {
     Workbench workbench;
     MainWindow window(workbench);
     if (!window.created()) return 0;
-    // The recording view: its own window, reached from the workbench's "Recording" menu.
-    RecordingWindow* recording = addRecordingView(window);
+    // The recording view: its own window, reached from the workbench's "Recording" menu, with
+    // the exact detection of the engine behind its "Detect".
+    RecordingWindow* recording = addRecordingView(window, std::make_shared<EngineRecordingDetector>());
     window.showMaximized();
     openRecordingFromArguments(*recording, application.arguments());
     return application.exec();

@@ -170,29 +170,9 @@ void matchWalked(const LocalMatcher& matcher, int index, const int16_t* y, const
 
 void walkPulseChains(const Walks& walks, const std::vector<LocalMatch>& q, uint16_t Tmin, uint16_t Tmax,
                      int32_t unset, std::vector<int32_t>& r, std::vector<int32_t>& b) {
-    for (const int32_t l : walks.firstOnly) {
-        r[l] = q[l].score;
-        b[l] = -1;
-    }
-    // The best predecessor of l is the first m of [l - Tmax, l - Tmin] with the smallest r below
-    // the search's start. The window slides forward with l, and r[m] is final once l passes m
-    // (the walk writes only r[l]), so a sliding minimum gives it in O(1) per position.
-    FixedWindowMinimum window;
-    auto extend = [&](const std::vector<int32_t>& walk, int32_t start) {
-        window.reset(r.data(), int64_t{Tmax} - Tmin + 1, static_cast<int64_t>(r.size()));
-        for (const int32_t l : walk) {
-            const int64_t m = window.minimumUpTo(int64_t{l} - Tmin);
-            int32_t best = start, from = -2;
-            if (m >= 0 && r[static_cast<size_t>(m)] < start) {
-                from = static_cast<int32_t>(m);
-                best = r[static_cast<size_t>(m)];
-            }
-            r[l] = wrapAdd(best, q[l].score);
-            b[l] = from;
-        }
-    };
-    extend(walks.both, 0);
-    extend(walks.laterOnly, unset);
+    walkPulseChainsOn<int32_t>(walks.firstOnly, walks.both, walks.laterOnly,
+                               [&](int32_t l) { return q[static_cast<size_t>(l)].score; }, Tmin, Tmax, unset,
+                               r.data(), b.data(), static_cast<int64_t>(r.size()));
 }
 
 void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses) {
@@ -216,83 +196,17 @@ int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> la
                      uint16_t Tmin, uint16_t Tmax, int32_t predStart, int32_t endStart,
                      int32_t backStart, std::vector<std::vector<int32_t>>& D,
                      std::vector<ChainPulse>& chain) {
-    const int32_t K = static_cast<int32_t>(layerTable.size());
-    D.resize(static_cast<size_t>(K));
-    // The predecessor cost is the smallest D_{j-1} of the window [k - Tmax, k - Tmin] within the
-    // previous range, when below predStart. The previous layer is complete, so its window minima
-    // come from blocks of the window's width W over D_{j-1} padded with INT32_MAX outside its
-    // range (a padded value is never below predStart): every window is the end of one block and
-    // the start of the next, whose suffix and prefix minima are taken in one pass each. Each
-    // layer costs O(its range + W) without data-dependent branches.
-    const int32_t W = static_cast<int32_t>(Tmax) - Tmin + 1;
-    std::vector<int32_t> ext, prefix, suffix;
-    for (int32_t j = 0; j < K; ++j) {
-        const int32_t lo = ranges.lo[j], hi = ranges.hi[j];
-        std::vector<int32_t>& Dj = D[j];
-        Dj.resize(static_cast<size_t>(hi - lo + 1));
-        const MatchTable& table = *layerTable[j];
-        if (j == 0) {
-            for (int32_t k = lo; k <= hi; ++k) Dj[k - lo] = table[k].score;
-            continue;
-        }
-        const std::vector<int32_t>& Dp = D[j - 1];
-        const int32_t plo = ranges.lo[j - 1], phi = ranges.hi[j - 1];
-        // ext[i] = D_{j-1} at position base + i, for the positions of every window of the layer.
-        const int64_t base = int64_t{lo} - Tmax, length = int64_t{hi} - Tmin - base + 1;
-        ext.assign(static_cast<size_t>(length), INT32_MAX);
-        for (int64_t m = std::max<int64_t>(plo, base); m <= std::min<int64_t>(phi, base + length - 1); ++m)
-            ext[static_cast<size_t>(m - base)] = Dp[static_cast<size_t>(m - plo)];
-        prefix.resize(ext.size());
-        suffix.resize(ext.size());
-        for (int64_t b0 = 0; b0 < length; b0 += W) {
-            const int64_t b1 = std::min<int64_t>(b0 + W, length);
-            int32_t run = INT32_MAX;
-            for (int64_t i = b0; i < b1; ++i) prefix[static_cast<size_t>(i)] = run = std::min(run, ext[static_cast<size_t>(i)]);
-            run = INT32_MAX;
-            for (int64_t i = b1 - 1; i >= b0; --i) suffix[static_cast<size_t>(i)] = run = std::min(run, ext[static_cast<size_t>(i)]);
-        }
-        for (int32_t k = lo; k <= hi; ++k) {
-            // The window of k is ext[k - lo .. k - lo + W - 1].
-            const size_t a = static_cast<size_t>(k - lo), b = a + static_cast<size_t>(W) - 1;
-            const int32_t smallest = std::min(suffix[a], prefix[b]);
-            const int32_t pred = smallest < predStart ? smallest : predStart;
-            Dj[k - lo] = wrapAdd(pred, table[k].score);
-        }
-    }
-
-    // Strict minimum of D_j over [from, to] below `start`; where nothing lies below, the
-    // smallest value (first among equals) is taken and the value held stays at the bound.
-    auto pick = [&](int32_t j, int32_t from, int32_t to, int32_t start, int32_t& value) {
-        const std::vector<int32_t>& Dj = D[j];
-        const int32_t lo = ranges.lo[j];
-        int32_t chosen = -1, held = start;
-        for (int32_t m = from; m <= to; ++m)
-            if (Dj[m - lo] < held) {
-                held = Dj[m - lo];
-                chosen = m;
-            }
-        value = held;
-        if (chosen >= 0) return chosen;
-        chosen = from;
-        for (int32_t m = from + 1; m <= to; ++m)
-            if (Dj[m - lo] < Dj[chosen - lo]) chosen = m;
-        return chosen;
-    };
-
-    std::vector<int32_t> position(static_cast<size_t>(K));
-    int32_t distance;
-    position[K - 1] = pick(K - 1, ranges.lo[K - 1], ranges.hi[K - 1], endStart, distance);
-    for (int32_t j = K - 2; j >= 0; --j) {
-        const int32_t p = position[j + 1];
-        int32_t unused;
-        position[j] = pick(j, std::max(p - Tmax, ranges.lo[j]), std::min(p - Tmin, ranges.hi[j]),
-                           backStart, unused);
-    }
-    chain.resize(static_cast<size_t>(K));
-    for (int32_t j = 0; j < K; ++j) {
-        const LocalMatch& m = (*layerTable[j])[position[j]];
-        chain[j] = chainPulse(position[j], m);
-    }
+    static thread_local std::vector<int32_t> position;
+    const int32_t distance = layeredPositions<int32_t, int32_t>(
+        ranges.lo, ranges.hi,
+        [&](size_t j) {
+            return [at = layerTable[j]->at.data(), lo = layerTable[j]->lo](int32_t k) { return at[k - lo].score; };
+        },
+        Tmin, Tmax,
+        predStart, endStart, backStart, D, position);
+    const size_t K = layerTable.size();
+    chain.resize(K);
+    for (size_t j = 0; j < K; ++j) chain[j] = chainPulse(position[j], (*layerTable[j])[position[j]]);
     return distance;
 }
 

@@ -14,6 +14,7 @@
 #include "processing/chains.h"
 #include "processing/interval_set.h"
 #include "processing/local_match.h"
+#include "processing/programmes.h"
 
 namespace processing_detail {
 
@@ -104,62 +105,8 @@ private:
     int64_t next_ = 0;
 };
 
-/// The first smallest value of the window [max(to - width + 1, 0), to] of a row of values, for
-/// a `to` that never decreases and values that are final once `to` has reached them. The row is
-/// cut into blocks of `width`: a full window is the end of one block and the start of the next,
-/// so its minimum is the smaller of a suffix minimum of the earlier block (computed once, when
-/// that block is complete) and the running prefix minimum of the later one. Equal values keep
-/// the earlier position. About three steps per position and no data-dependent branch in the
-/// query, where a monotone queue mispredicts on noisy data.
-class FixedWindowMinimum {
-public:
-    void reset(const int32_t* values, int64_t width, int64_t size) {
-        values_ = values;
-        width_ = width;
-        next_ = 0;
-        inBlock_ = 0;
-        if (static_cast<int64_t>(suffixArg_.size()) < size) {
-            suffixValue_.resize(static_cast<size_t>(size));
-            suffixArg_.resize(static_cast<size_t>(size));
-        }
-    }
-    /// The position of the first smallest value of the window ending at `to`; -1 when to < 0.
-    int64_t minimumUpTo(int64_t to) {
-        for (; next_ <= to; ++next_) {
-            const int32_t v = values_[next_];
-            const bool lower = inBlock_ == 0 || v < prefixValue_;
-            prefixValue_ = lower ? v : prefixValue_;
-            prefixArg_ = lower ? next_ : prefixArg_;
-            if (++inBlock_ == width_) {
-                int32_t sv = v;
-                int64_t sa = next_;
-                for (int64_t k = next_; k > next_ - width_; --k) {
-                    const bool take = values_[k] <= sv;
-                    sv = take ? values_[k] : sv;
-                    sa = take ? k : sa;
-                    suffixValue_[static_cast<size_t>(k)] = sv;
-                    suffixArg_[static_cast<size_t>(k)] = sa;
-                }
-                inBlock_ = 0;
-            }
-        }
-        if (to < 0) return -1;
-        const int64_t from = to - width_ + 1;
-        const int64_t blockStart = next_ - (inBlock_ == 0 ? width_ : inBlock_);
-        if (from <= 0 && blockStart == 0) return prefixArg_;
-        if (from >= blockStart) return prefixArg_;
-        const size_t f = static_cast<size_t>(from);
-        return suffixValue_[f] <= prefixValue_ ? suffixArg_[f] : prefixArg_;
-    }
-
-private:
-    const int32_t* values_ = nullptr;
-    int64_t width_ = 1, next_ = 0, inBlock_ = 0;
-    int32_t prefixValue_ = 0;
-    int64_t prefixArg_ = 0;
-    std::vector<int32_t> suffixValue_;
-    std::vector<int64_t> suffixArg_;
-};
+/// The sliding window minimum of the programmes on the workbench's 32-bit totals.
+using FixedWindowMinimum = BasicFixedWindowMinimum<int32_t>;
 
 /// The walks of the unknown-count pulse programme, given the local matches q: a pulse that can
 /// only be first begins a chain (r = q, predecessor -1); one that may also be first extends only

@@ -10,15 +10,6 @@
 
 #include "io/file_batch.h"
 
-const char* detectTaskName(DetectTask task) {
-    switch (task) {
-    case DetectTask::detect: return "detect";
-    case DetectTask::joint: return "joint";
-    case DetectTask::recognize: return "recognize";
-    }
-    return "joint";
-}
-
 namespace {
 std::string count(int64_t n) {
     return std::to_string(n);

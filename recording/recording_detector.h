@@ -5,64 +5,12 @@
 // the detector on a worker thread; the detector touches nothing but its arguments.
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
-#include <optional>
-#include <span>
-#include <string>
-#include <vector>
 
-/// The routine: detection of one shape, joint detection and identification, or recognition of
-/// the one shape the whole recording holds.
-enum class DetectTask { detect, joint, recognize };
+#include "core/detect.h"
 
-/// The task's name in reports ("detect", "joint", "recognize").
-const char* detectTaskName(DetectTask task);
-
-/// One detection in a recording. The spans stay valid for the whole run() call.
-struct DetectRequest {
-    DetectTask task = DetectTask::joint;
-    /// The signal on its integer scale.
-    std::span<const int16_t> signal;
-    /// Every shape on the same scale, all of one length L (6 <= L <= tmax).
-    std::vector<std::span<const int16_t>> shapes;
-    /// Indices into `shapes` the routine may use, in the order tried (at least one; exactly one
-    /// for DetectTask::detect).
-    std::vector<int32_t> candidates;
-    /// Least and greatest distance between the starts of neighbouring pulses, in samples,
-    /// 1 <= tmin <= tmax.
-    int64_t tmin = 1;
-    int64_t tmax = 1;
-    /// The pulse count when it is known; unset: unknown count.
-    std::optional<int64_t> count;
-    /// Every kept stretch of a pulse holds more than this percentage of its shape's energy
-    /// (100: whole pulses only), 1..100.
-    int32_t savedEnergy = 100;
-    /// Threads the match may run on (the result is the same for any count); 0: every core.
-    int32_t threads = 0;
-};
-
-/// One pulse found.
-struct DetectedPulse {
-    int64_t position = 0;  ///< the sample where sample 0 of the shape falls
-    int32_t shape = 0;     ///< index into DetectRequest::shapes
-    int32_t cutStart = 0;  ///< first shape sample kept
-    int32_t cutEnd = 0;    ///< last shape sample kept
-    int64_t measure = 0;   ///< the pulse's own share of the distance
-};
-
-/// What a run gives: the pulses in order of position and the distance, or why there are none.
-struct DetectResult {
-    /// False when the run stopped because cancel was set (nothing else of the result counts).
-    bool completed = true;
-    /// A refusal or failure for the user (e.g. the memory a known count would need); empty on
-    /// success.
-    std::string error;
-    int64_t distance = 0;
-    std::vector<DetectedPulse> pulses;
-};
-
-/// The exact detection on recordings, as the view calls it.
+/// The exact detection on recordings, as the view calls it (the request and result types are
+/// the use case's, core/detect.h).
 struct RecordingDetector {
     virtual ~RecordingDetector() = default;
     /// Runs one detection. Called on a worker thread; `progress` takes the fraction done
@@ -70,4 +18,12 @@ struct RecordingDetector {
     /// returns soon with completed = false.
     virtual DetectResult run(const DetectRequest& request, const std::function<void(double)>& progress,
                              const std::atomic<bool>& cancel) = 0;
+};
+
+/// The detector of a build with the engine: the use case detectInRecording.
+struct EngineRecordingDetector : RecordingDetector {
+    DetectResult run(const DetectRequest& request, const std::function<void(double)>& progress,
+                     const std::atomic<bool>& cancel) override {
+        return detectInRecording(request, progress, cancel);
+    }
 };

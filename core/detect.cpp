@@ -1,0 +1,303 @@
+#include "core/detect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+#include <tuple>
+#include <thread>
+
+#include "processing/local_match.h"
+#include "processing/programmes.h"
+
+const char* detectTaskName(DetectTask task) {
+    switch (task) {
+    case DetectTask::detect: return "detect";
+    case DetectTask::joint: return "joint";
+    case DetectTask::recognize: return "recognize";
+    }
+    return "joint";
+}
+
+namespace {
+// The programmes' bounds on 64-bit totals, in the same order as the workbench's 32-bit ones
+// (penalty < acceptance < not reached < far): every genuine total stays below kSumLimit in
+// magnitude (checked before the run), so no sum comes near 2^63.
+constexpr int64_t kSumLimit = int64_t{1} << 60;
+constexpr int64_t kPenalty = int64_t{1} << 60;  // predecessor cost where a window holds nothing better
+constexpr int64_t kAccept = int64_t{1} << 61;   // a chain must total less to be accepted
+constexpr int64_t kUnset = int64_t{1} << 62;    // a position not yet reached
+constexpr int64_t kFar = kUnset + (int64_t{1} << 61);  // start of the known-count searches
+
+// Positions matched by one worker at a time.
+constexpr int64_t kChunk = int64_t{1} << 15;
+
+std::string megabytes(double bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f MB", std::ceil(bytes / 1e6));
+    return text;
+}
+
+// The checked request: lengths and the shapes' samples.
+struct Problem {
+    int64_t N = 0;  // samples
+    int64_t n = 0;  // shape length
+    std::vector<const int16_t*> shapes;     // the candidates' samples, in candidate order
+    std::vector<int32_t> numbers;           // the candidates' indices into the request's shapes
+    std::vector<int64_t> lo, hi;            // known count: each pulse's position range
+};
+
+std::string check(const DetectRequest& r, Problem& p) {
+    p.N = static_cast<int64_t>(r.signal.size());
+    if (p.N == 0) return "The signal is empty.";
+    if (r.shapes.empty()) return "There are no pulse shapes.";
+    p.n = static_cast<int64_t>(r.shapes[0].size());
+    for (size_t i = 0; i < r.shapes.size(); ++i)
+        if (static_cast<int64_t>(r.shapes[i].size()) != p.n)
+            return "Shape " + std::to_string(i + 1) + " has " + std::to_string(r.shapes[i].size()) + " samples, shape 1 " +
+                   std::to_string(p.n) + ": every shape needs the same length.";
+    if (p.n < 1 || p.n > 32767) return "The shape length " + std::to_string(p.n) + " is outside 1 to 32767 samples.";
+    if (r.tmin < 1 || r.tmin > r.tmax)
+        return "Tmin must be at least 1 and not above Tmax (Tmin = " + std::to_string(r.tmin) +
+               ", Tmax = " + std::to_string(r.tmax) + ").";
+    if (p.n > r.tmax)
+        return "The shapes have " + std::to_string(p.n) + " samples, more than Tmax = " + std::to_string(r.tmax) + ".";
+    if (p.n > p.N)
+        return "The shapes have " + std::to_string(p.n) + " samples, more than the signal's " + std::to_string(p.N) + ".";
+    if (r.savedEnergy < 0 || r.savedEnergy > 100)
+        return "The saved energy " + std::to_string(r.savedEnergy) + " is outside 0 to 100 %.";
+    if (r.threads < 0) return "The thread count " + std::to_string(r.threads) + " is negative.";
+    if (r.candidates.empty()) return "There is no candidate shape.";
+    if (r.task == DetectTask::detect && r.candidates.size() != 1)
+        return "Detection looks for exactly one shape; " + std::to_string(r.candidates.size()) + " were given.";
+    for (const int32_t c : r.candidates) {
+        if (c < 0 || static_cast<size_t>(c) >= r.shapes.size())
+            return "Candidate " + std::to_string(c) + " is not one of the " + std::to_string(r.shapes.size()) + " shapes.";
+        p.shapes.push_back(r.shapes[static_cast<size_t>(c)].data());
+        p.numbers.push_back(c);
+    }
+
+    int64_t maxChain = (p.N - p.n) / r.tmin + 1;
+    if (r.count) {
+        const int64_t K = *r.count;
+        if (K < 1 || K > maxChain)
+            return "A count of " + std::to_string(K) + " pulses does not fit " + std::to_string(p.N) +
+                   " samples with Tmin = " + std::to_string(r.tmin) + " (1 to " + std::to_string(maxChain) + ").";
+        double cells = 0;
+        for (int64_t j = 0; j < K; ++j) {
+            const auto [lo, hi] = pulseRange(p.N, p.n, r.tmin, r.tmax, j, K);
+            if (hi < lo)
+                return std::to_string(K) + " pulses cannot cover " + std::to_string(p.N) +
+                       " samples with gaps of " + std::to_string(r.tmin) + " to " + std::to_string(r.tmax) +
+                       " samples (pulse " + std::to_string(j + 1) + " has no place).";
+            cells += static_cast<double>(hi - lo + 1);
+        }
+        // The totals of every layer, the scores of every position and one layer's windows.
+        const double bytes = cells * 8 + static_cast<double>(p.N) * 8 * 4;
+        if (bytes > static_cast<double>(kKnownCountMemoryBudget))
+            return "A known count of " + std::to_string(K) + " pulses in " + std::to_string(p.N) +
+                   " samples would need " + megabytes(bytes) + " of working memory (more than " +
+                   megabytes(static_cast<double>(kKnownCountMemoryBudget)) +
+                   "); leave the count unknown, which needs memory in proportion to the length only.";
+        p.lo.resize(static_cast<size_t>(K));
+        p.hi.resize(static_cast<size_t>(K));
+        for (int64_t j = 0; j < K; ++j)
+            std::tie(p.lo[static_cast<size_t>(j)], p.hi[static_cast<size_t>(j)]) = pulseRange(p.N, p.n, r.tmin, r.tmax, j, K);
+        maxChain = K;
+    }
+
+    // Every total is a sum of at most maxChain local scores, each at most sum |x| (|x| + 2 |y|)
+    // in magnitude: kept below kSumLimit, no 64-bit sum of the programmes can overflow.
+    int64_t maxY = 0;
+    for (const int16_t v : r.signal) maxY = std::max<int64_t>(maxY, std::abs(static_cast<int32_t>(v)));
+    double perPulse = 0;
+    for (const int16_t* x : p.shapes) {
+        double s = 0;
+        for (int64_t c = 0; c < p.n; ++c) {
+            const double a = std::abs(static_cast<double>(x[c]));
+            s += a * (a + 2.0 * static_cast<double>(maxY));
+        }
+        perPulse = std::max(perPulse, s);
+    }
+    if (static_cast<double>(maxChain) * perPulse >= static_cast<double>(kSumLimit))
+        return "The sums of this detection could reach " + std::to_string(static_cast<double>(maxChain) * perPulse) +
+               ", beyond exact 64-bit arithmetic; use a larger Tmin or a shorter stretch of the signal.";
+    return {};
+}
+
+// Runs the match over the positions of `intervals` on `threads` threads (the calling thread one
+// of them), writing each position's score to q[p - offset]; candidate `index`, or all when < 0.
+// Reports progress from the calling thread as base + span * (done / total). Returns false when
+// cancelled.
+bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y,
+                 const PositionWalks::Intervals& intervals, int64_t offset, int index, int64_t* q,
+                 const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base,
+                 double span) {
+    std::vector<std::pair<int64_t, int64_t>> chunks;
+    for (const auto& [a, b] : intervals)
+        for (int64_t from = a; from <= b; from += kChunk) chunks.emplace_back(from, std::min(b, from + kChunk - 1));
+    const size_t threads = std::max<size_t>(1, std::min(matchers.size(), chunks.size()));
+    std::atomic<size_t> next{0}, done{0};
+    std::atomic<bool> stopped{false};
+    auto work = [&](size_t worker, bool report) {
+        std::vector<BasicLocalMatch<int64_t>> out(static_cast<size_t>(kChunk));
+        for (;;) {
+            if (cancel.load(std::memory_order_relaxed)) {
+                stopped = true;
+                return;
+            }
+            const size_t c = next.fetch_add(1);
+            if (c >= chunks.size()) return;
+            const auto [from, to] = chunks[c];
+            matchers[worker].matchRange(y, from, to, out.data(), index);
+            for (int64_t p = from; p <= to; ++p) q[p - offset] = out[static_cast<size_t>(p - from)].score;
+            const size_t finished = done.fetch_add(1) + 1;
+            if (report && progress)
+                progress(base + span * static_cast<double>(finished) / static_cast<double>(chunks.size()));
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t, false);
+    work(0, true);
+    for (std::thread& t : pool) t.join();
+    return !stopped && !cancel.load();
+}
+
+DetectedPulse pulseAt(const WideLocalMatcher& matcher, int index, const int16_t* y, int64_t p) {
+    const BasicLocalMatch<int64_t> m = index < 0 ? matcher.match(y, p) : matcher.matchOne(static_cast<size_t>(index), y, p);
+    return DetectedPulse{p, m.etalon, m.cutStart, m.cutEnd, m.score};
+}
+
+// The chain ending at `end`, followed back through b until a negative predecessor.
+std::vector<int64_t> followBack(const std::vector<int64_t>& b, int64_t end) {
+    std::vector<int64_t> chain;
+    for (int64_t p = end; p >= 0 && p < static_cast<int64_t>(b.size()); p = b[static_cast<size_t>(p)]) chain.push_back(p);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+// The strict minimum of r over the walk `last` below `start` (first position among equals).
+int64_t chainEnd(const PositionWalks::Intervals& last, const std::vector<int64_t>& r, int64_t start, int64_t& total) {
+    int64_t end = -1;
+    total = start;
+    forEachPosition(last, [&](int64_t l) {
+        if (r[static_cast<size_t>(l)] < total) {
+            total = r[static_cast<size_t>(l)];
+            end = l;
+        }
+    });
+    return end;
+}
+}  // namespace
+
+DetectResult detectInRecording(const DetectRequest& request, const std::function<void(double)>& progress,
+                               const std::atomic<bool>& cancel) {
+    DetectResult result;
+    Problem problem;
+    if (std::string why = check(request, problem); !why.empty()) {
+        result.error = std::move(why);
+        return result;
+    }
+    const int64_t N = problem.N, n = problem.n, Tmin = request.tmin, Tmax = request.tmax;
+    const int16_t* y = request.signal.data();
+    const bool recognize = request.task == DetectTask::recognize;
+    const int candidates = static_cast<int>(problem.shapes.size());
+    auto cancelled = [&] {
+        result = DetectResult{};
+        result.completed = false;
+        return result;
+    };
+
+    try {
+        unsigned threads = request.threads > 0 ? static_cast<unsigned>(request.threads) : std::thread::hardware_concurrency();
+        threads = std::clamp(threads, 1u, 256u);
+        std::vector<WideLocalMatcher> matchers(threads);
+        for (WideLocalMatcher& m : matchers)
+            m.prepareShapes(problem.shapes, problem.numbers, static_cast<int>(n), request.savedEnergy);
+        // The match is most of the work; the programmes follow it.
+        const double matchShare = 0.9;
+        const int rounds = recognize ? candidates : 1;
+
+        if (!request.count) {
+            const int64_t Kmin = std::max<int64_t>(1, (N + n - 1) / Tmax), Kmax = (N + Tmin - n) / Tmin;
+            const PositionWalks walks = positionWalks(N, n, Tmin, Tmax, Kmin, Kmax);
+            const int64_t positions = N - n + 1;
+            std::vector<int64_t> q(static_cast<size_t>(positions)), r, b, bestB;
+            int64_t bestTotal = kAccept, bestEnd = -1;
+            int bestIndex = -1;
+            for (int round = 0; round < rounds; ++round) {
+                const int index = recognize ? round : -1;
+                if (!matchScores(matchers, y, walks.any, 0, index, q.data(), progress, cancel,
+                                 matchShare * round / rounds, matchShare / rounds))
+                    return cancelled();
+                r.assign(static_cast<size_t>(positions), kUnset);
+                b.assign(static_cast<size_t>(positions), -1);
+                walkPulseChainsOn<int64_t>(walks.firstOnly, walks.both, walks.laterOnly,
+                                           [&](int64_t l) { return q[static_cast<size_t>(l)]; }, Tmin, Tmax, kUnset,
+                                           r.data(), b.data(), positions);
+                int64_t total;
+                const int64_t end = chainEnd(walks.last, r, kUnset, total);
+                // Detection accepts a chain below the acceptance bound; recognition keeps the
+                // first candidate with the strictly smallest such total.
+                if (end >= 0 && total < bestTotal) {
+                    bestTotal = total;
+                    bestEnd = end;
+                    bestIndex = index;
+                    std::swap(bestB, b);
+                }
+                if (cancel.load()) return cancelled();
+            }
+            if (bestEnd >= 0) {
+                result.distance = bestTotal;
+                for (const int64_t p : followBack(bestB, bestEnd)) result.pulses.push_back(pulseAt(matchers[0], bestIndex, y, p));
+            }
+        } else {
+            const int64_t lo = problem.lo.front(), hi = problem.hi.back();
+            std::vector<int64_t> q(static_cast<size_t>(hi - lo + 1));
+            std::vector<std::vector<int64_t>> D;
+            std::vector<int64_t> position, bestPosition;
+            int64_t bestDistance = kFar;
+            int bestIndex = -1;
+            const PositionWalks::Intervals all{{lo, hi}};
+            for (int round = 0; round < rounds; ++round) {
+                const int index = recognize ? round : -1;
+                if (!matchScores(matchers, y, all, lo, index, q.data(), progress, cancel, matchShare * round / rounds,
+                                 matchShare / rounds))
+                    return cancelled();
+                auto score = [&](size_t) { return [row = q.data(), lo](int64_t k) { return row[k - lo]; }; };
+                const std::span<const int64_t> los(problem.lo), his(problem.hi);
+                if (!recognize) {
+                    // Detection: a finite penalty where a window holds nothing better; always K pulses.
+                    bestDistance = layeredPositions<int64_t, int64_t>(los, his, score, Tmin, Tmax, kPenalty, kAccept,
+                                                                      kFar, D, bestPosition);
+                    bestIndex = -1;
+                } else {
+                    const int64_t distance =
+                        layeredPositions<int64_t, int64_t>(los, his, score, Tmin, Tmax, kFar, kFar, kFar, D, position);
+                    if (distance < bestDistance) {
+                        bestDistance = distance;
+                        bestIndex = index;
+                        bestPosition = position;
+                    }
+                }
+                if (cancel.load()) return cancelled();
+            }
+            if (!recognize || bestIndex >= 0) {
+                result.distance = bestDistance;
+                for (const int64_t p : bestPosition) result.pulses.push_back(pulseAt(matchers[0], bestIndex, y, p));
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        result = DetectResult{};
+        result.error = "Not enough memory for a detection in " + std::to_string(N) + " samples.";
+        return result;
+    } catch (const std::system_error& e) {
+        result = DetectResult{};
+        result.error = std::string("Could not start the matching threads: ") + e.what();
+        return result;
+    }
+    if (progress) progress(1.0);
+    return result;
+}
