@@ -1,12 +1,14 @@
 // pulsebench: the workbench window.
 
 #include <clocale>
+#include <memory>
 
 #include <QApplication>
 #include <QStringList>
 
 #include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
+#include "recording/recording_detector.h"
 #include "recording/recording_window.h"
 
 namespace {
@@ -35,8 +37,9 @@ int main(int argc, char** argv) {
     Workbench workbench;
     MainWindow window(workbench);
     if (!window.created()) return 0;
-    // The recording view: its own window, reached from the workbench's "Recording" menu.
-    RecordingWindow* recording = addRecordingView(window);
+    // The recording view: its own window, reached from the workbench's "Recording" menu. Its
+    // "Detect" runs the exact detection of the batch tool's `detect`.
+    RecordingWindow* recording = addRecordingView(window, std::make_shared<EngineRecordingDetector>());
     window.showMaximized();
     openRecordingFromArguments(*recording, application.arguments());
     return application.exec();

@@ -347,6 +347,8 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         RepeatSchedule schedule(taskType, requiredList, n, u, K, T, counters, sequence.data());
         if (taskType == 40) copyTuple(schedule.e);
         for (int l = 0; l < u; ++l) {
+            // A cancelled run stops here too: a cell of many long series takes a while to make.
+            if (control.cancel && control.cancel->load(std::memory_order_relaxed)) return false;
             if (schedule.advance(l)) copyTuple(schedule.e);
             SeriesHeader* made = getCutOffSeries(window, alphabetSize, alphabet, L, Tmin, Tmax, N,
                                                  static_cast<uint16_t>(K), sequence, settings.wAmplitude,
@@ -368,6 +370,8 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         ChainsHeader& chains = *work.chains[worker];
         RecordingMessageSink& messages = buffer.messages[l];
         messages.messages.clear();
+        // Once the run is cancelled the remaining repeats are skipped (the cell is not stored).
+        if (control.cancel && control.cancel->load(std::memory_order_relaxed)) return;
         const int32_t answer = runRoutine(routine, messages, alphabet, input, &chains, s);
         RepeatScore score;
         score.restoring = seriesRestorationError(s);
@@ -397,8 +401,9 @@ int statCutoffSighting(MessageSink& window, RestErrorHeader* acc, uint16_t alpha
         const bool cancelled = control.cancel && control.cancel->load();
         const bool made = c + 1 >= end || cancelled || makeCell(c + 1, buffers[(c + 1) % 2]);
         pool.finish();
-        if (!made) {
+        if (!made || (control.cancel && control.cancel->load())) {
             series->wSelectedSubsetSize = savedSubsetSize;
+            simulationNowTime = std::time(nullptr);
             return 0;
         }
 
