@@ -210,10 +210,11 @@ def interrupt_after(seconds):
 
 
 def test_ctrl_c_stops_a_long_simulate_cell_within_a_second():
-    # One cell of 65535 series: minutes of work, stopped in the middle of the cell.
+    # One cell of 1000 series of 10 000 samples: many seconds of work, stopped inside the cell.
     thread, sent = interrupt_after(0.5)
     with pytest.raises(KeyboardInterrupt):
-        pulsebench.Workbench().simulate(type=1, pulses=(6, 6, 1), noise=(0, 1, 5), repeats=65535, threads=1)
+        pulsebench.Workbench().simulate(type=1, length=10000, pulses=(100, 100, 1), noise=(0, 1, 5), repeats=1000,
+                                        threads=1)
     stopped = time.monotonic()
     thread.join()
     assert sent and stopped - sent[0] < 1.0
@@ -311,7 +312,7 @@ def test_detect_on_real_values_uses_the_common_scale():
     for start in range(30, 560, 90):
         signal_values[start:start + 12] += 0.5 * shape
     result = pulsebench.detect(signal_values, {"bump": shape}, 60, 120)
-    assert result.scale == pytest.approx(32767.0)
+    assert result.scale == pytest.approx(32767.0 / shape.max())
     assert result.position.tolist() == list(range(30, 560, 90))
     assert result.name.tolist() == ["bump"] * len(result)
 
@@ -331,32 +332,58 @@ def long_recording(length):
     return rng.normal(0, 40, length).astype(np.float32), pulsebench.Workbench().alphabet()
 
 
-def test_detect_releases_the_gil_two_threads_faster_than_one():
-    if (os.cpu_count() or 1) < 2:
+def test_detect_releases_the_gil():
+    samples, etalons = long_recording(60000)
+    finished = threading.Event()
+
+    def run():
+        pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)
+        finished.set()
+
+    thread = threading.Thread(target=run)
+    thread.start()
+    spins = 0
+    while not finished.is_set():
+        spins += 1
+    thread.join()
+    # With the GIL held for the whole run this thread would only spin after it.
+    assert spins > 1000
+
+
+def test_two_detect_threads_are_faster_than_one():
+    if len(os.sched_getaffinity(0)) < 2:
         pytest.skip("needs two cores")
     samples, etalons = long_recording(60000)
 
     def one():
         pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)
 
-    one()  # warm up
-    best = math.inf
-    for _ in range(3):  # the machine may be busy: the best of three tries
-        start = time.monotonic()
-        one()
-        one()
-        serial = time.monotonic() - start
+    def timed(work):
+        wall, cpu = time.monotonic(), time.process_time()
+        work()
+        return time.monotonic() - wall, time.process_time() - cpu
+
+    def two_threads():
         threads = [threading.Thread(target=one) for _ in range(2)]
-        start = time.monotonic()
         for t in threads:
             t.start()
         for t in threads:
             t.join()
-        parallel = time.monotonic() - start
-        best = min(best, parallel / serial)
-        if best < 0.8:
-            break
-    assert best < 0.8, "two detections in two threads took %.2f of the time of one after the other" % best
+
+    one()  # warm up
+    ratios = []
+    for _ in range(5):
+        serial_wall, serial_cpu = timed(lambda: (one(), one()))
+        parallel_wall, _ = timed(two_threads)
+        # Other work on the machine takes the cores away: a measurement counts only when this
+        # process had a core to itself while it ran the two calls one after the other.
+        if serial_cpu > 0.85 * serial_wall:
+            ratios.append(parallel_wall / serial_wall)
+            if min(ratios) < 0.8:
+                break
+    if not ratios:
+        pytest.skip("the machine is too busy to measure a speed-up")
+    assert min(ratios) < 0.8, "two detections in two threads took %.2f of the time of one after the other" % min(ratios)
 
 
 def test_ctrl_c_stops_a_long_detect_within_a_second():
@@ -382,7 +409,7 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 0, 20), ValueError, "tmin"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, "1.x", 20), ValueError, "tmin"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10.5, 20), TypeError, "tmin"),
-    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 6), ValueError, "8"),  # shapes longer than tmax
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 4, 6), ValueError, "8"),  # shapes longer than tmax
     (lambda: pulsebench.detect(SIGNAL, {"a": np.ones(8), "b": np.ones(9)}, 10, 20), ValueError, "same length"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, task="find"), ValueError, "task"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates=["z"]), ValueError, "z"),
