@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli_commands.h"
+#include "app/cli_detect.h"
 #include "app/cli_mpi.h"
 #include "app/render.h"
 #include "model/random.h"
@@ -253,6 +254,9 @@ int main(int argc, char** argv) {
     experiment->add_option("--snapshot", eo.snapshot, "render the window after the last command (.bmp, .pcx, .png)");
     experiment->add_option("--size", experimentSize, "client size of the rendering, WxH")->default_str("1600x1000");
 
+    DetectOptions detectOptions;
+    auto* detect = addDetectCommand(app, detectOptions);
+
     try {
         app.parse(argc, argv);
         // Lists: the option given (even as an empty text) must hold numbers.
@@ -310,5 +314,6 @@ int main(int argc, char** argv) {
     if (*process) return finishOutput(runProcess(p, std::cout, window), window);
     if (*simulate) return finishOutput(runSimulateOnRanks(so, std::cout, window), window);
     if (*experiment) return finishOutput(runExperiment(eo, std::cout, window), window);
+    if (*detect) return finishOutput(runDetect(detectOptions, std::cout, window), window);
     return finishOutput(runSeries(seriesOptions, std::cout, window), window);
 }

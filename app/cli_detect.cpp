@@ -1,0 +1,295 @@
+#include "app/cli_detect.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+#include <strings.h>
+
+#include "app/cli_progress.h"
+#include "app/render.h"
+#include "core/detect.h"
+#include "io/file_batch.h"
+#include "io/recording.h"
+#include "plot/recording_plot.h"
+#include "recording/detect_setup.h"
+
+CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
+    CLI::App* c = app.add_subcommand("detect", "exact detection and recognition of pulse shapes in a recording");
+    c->add_option("--signal", o.signal, "the recording: text (.csv, .tsv, .txt, .dat) or audio (.wav, .flac, .ogg, ...)")
+        ->required();
+    c->add_option("--column", o.column, "text: the column, by 1-based number or header name");
+    c->add_option("--channel", o.channel, "audio: the 1-based channel");
+    c->add_option("--rate", o.rate, "text: samples per second (default 1)");
+    c->add_option("--etalons", o.etalons, "the pulse shapes: a table with one shape per column, or JSON");
+    c->add_option("--template", o.templates,
+                  "a shape cut from the recording, START:LENGTH[:NAME] in samples or seconds (\"1.2s:0.05s:beat\"); "
+                  "repeatable");
+    c->add_option("--tmin", o.tmin, "least distance between neighbouring pulse starts (samples, or seconds: 0.3s)")
+        ->required();
+    c->add_option("--tmax", o.tmax, "greatest distance between neighbouring pulse starts (samples, or seconds)")
+        ->required();
+    c->add_option("--count", o.count, "the pulse count when it is known (default: unknown)");
+    c->add_option("--saved-energy", o.savedEnergy, "every kept stretch holds more than P % of its shape's energy")
+        ->default_str("100");
+    c->add_option("--task", o.task, "detect (one shape), joint (detection and identification) or recognize")
+        ->default_str("joint");
+    c->add_option("--candidates", o.candidates, "the shapes looked for, by name, e.g. a,b (default: all)");
+    c->add_option("--baseline", o.baseline, "subtract a running median over this many seconds first");
+    c->add_option("--threads", o.threads, "threads of the match, 0 = every core")->default_str("0");
+    c->add_flag("--json", o.json, "print the result as JSON");
+    c->add_option("--csv", o.csv, "write the pulses found to this file, one a row");
+    c->add_option("--plot", o.plot, "draw the signal with the pulses found (.png, or .svg)");
+    c->add_option("--plot-range", o.plotRange, "the stretch drawn, A:B in samples or seconds (default: all)");
+    c->add_option("--size", o.size, "picture size WxH")->default_str("1600x600");
+    return c;
+}
+
+namespace {
+constexpr const char* kCaption = " detect ";
+
+// Ctrl-C during the run: the match and the programmes stop at their next check.
+std::atomic<bool> interrupted{false};
+extern "C" void onInterrupt(int) { interrupted.store(true); }
+
+// A whole decimal number in [low, high], nothing else around it.
+std::optional<int64_t> wholeNumber(const std::string& text, int64_t low, int64_t high) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    if (i == text.size()) return std::nullopt;
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    if (text[0] == '-') value = -value;
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+bool endsWith(const std::string& text, const char* ending) {
+    const size_t n = std::char_traits<char>::length(ending);
+    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, ending) == 0;
+}
+
+std::vector<std::string> splitNames(const std::string& text) {
+    std::vector<std::string> names;
+    std::string part;
+    std::stringstream in(text);
+    while (std::getline(in, part, ',')) names.push_back(part);
+    if (!text.empty() && text.back() == ',') names.emplace_back();
+    return names;
+}
+
+std::string shortestNumber(double value) {
+    char text[32];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+std::string textReport(const DetectReport& report) {
+    std::ostringstream out;
+    out << "detect: " << report.samples << " samples at " << shortestNumber(report.rate) << " Hz, scale "
+        << shortestNumber(report.scale) << ", task " << detectTaskName(report.task) << ", " << report.shapes.size()
+        << " etalons of " << (report.shapes.empty() ? 0 : report.shapes[0].samples.size()) << " samples\n";
+    out << report.pulses.size() << " pulses, distance " << report.distance << "\n";
+    if (report.pulses.empty()) return out.str();
+    char line[256];
+    std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s\n", "pulse", "position", "time (s)", "etalon",
+                  "cut", "measure");
+    out << line;
+    for (size_t j = 0; j < report.pulses.size(); ++j) {
+        const DetectedPulse& p = report.pulses[j];
+        const std::string cut = std::to_string(p.cutStart) + "-" + std::to_string(p.cutEnd);
+        std::snprintf(line, sizeof line, "%6zu %12lld %14s  %-16s %9s %16lld\n", j + 1,
+                      static_cast<long long>(p.position),
+                      shortestNumber(static_cast<double>(p.position) / report.rate).c_str(),
+                      report.shapes[static_cast<size_t>(p.shape)].name.c_str(), cut.c_str(),
+                      static_cast<long long>(p.measure));
+        out << line;
+    }
+    return out.str();
+}
+}  // namespace
+
+int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
+    const auto refuse = [&](const std::string& text) {
+        window.messageBox(text, kCaption, MessageIcon::Warning);
+        return 1;
+    };
+
+    // Everything that does not need the recording is checked first.
+    RecordingRequest load;
+    load.signalFile = o.signal;
+    load.read.column = o.column;
+    if (o.channel) {
+        const auto channel = wholeNumber(*o.channel, 1, 65535);
+        if (!channel) return refuse("--channel: expected a channel number from 1 to 65535, got \"" + *o.channel + "\".");
+        load.read.channel = static_cast<int>(*channel);
+    }
+    if (o.rate) {
+        double rate = 0;
+        if (!parseNumber(*o.rate, rate) || !std::isfinite(rate) || rate <= 0)
+            return refuse("--rate: expected a positive number of samples per second, got \"" + *o.rate + "\".");
+        load.read.rate = rate;
+    }
+    if (o.etalons.empty() == o.templates.empty())
+        return refuse(o.templates.empty() ? "no pulse shapes: give --etalons FILE or --template START:LENGTH[:NAME]"
+                                          : "--etalons and --template exclude each other: shapes come from one place.");
+    load.shapesFile = o.etalons;
+    load.templates = o.templates;
+    if (o.baseline) {
+        double seconds = 0;
+        if (!parseNumber(*o.baseline, seconds) || !std::isfinite(seconds) || seconds <= 0)
+            return refuse("--baseline: expected a positive number of seconds, got \"" + *o.baseline + "\".");
+        load.baselineSeconds = seconds;
+    }
+    DetectTask task;
+    if (o.task == "detect") task = DetectTask::detect;
+    else if (o.task == "joint") task = DetectTask::joint;
+    else if (o.task == "recognize") task = DetectTask::recognize;
+    else return refuse("--task: expected one of detect, joint, recognize, got \"" + o.task + "\".");
+    const auto energy = wholeNumber(o.savedEnergy, 0, 100);
+    if (!energy) return refuse("--saved-energy: expected a decimal number from 0 to 100, got \"" + o.savedEnergy + "\".");
+    const auto threads = wholeNumber(o.threads, 0, 256);
+    if (!threads) return refuse("--threads: expected a decimal number from 0 to 256, got \"" + o.threads + "\".");
+    std::optional<int64_t> count;
+    if (o.count) {
+        count = wholeNumber(*o.count, 1, int64_t{1} << 40);
+        if (!count) return refuse("--count: expected a whole number of pulses, at least 1, got \"" + *o.count + "\".");
+    }
+    int width = 1600, height = 600;
+    if (!parseSize(o.size, width, height)) return refuse("--size: expected WxH between 200 and 8000, got \"" + o.size + "\".");
+    if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
+    if (!o.plot.empty()) {
+        if (!endsWith(o.plot, ".png") && !endsWith(o.plot, ".svg"))
+            return refuse("--plot: the picture's file name must end in \".png\" or \".svg\" (got \"" + o.plot + "\").");
+        if (!checkFileOutput(window, "--plot", o.plot)) return 1;
+    }
+    if (!o.csv.empty() && o.csv == o.plot) return refuse("--csv and --plot name the same file " + o.csv + ".");
+    if (o.plotRange && o.plot.empty()) return refuse("--plot-range draws a stretch of the --plot picture: give --plot FILE.");
+
+    // The recording, its shapes and the limits in its samples.
+    IoResult<Recording> loaded = loadRecording(load);
+    if (!loaded) return refuse(loaded.error);
+    Recording& recording = loaded.value;
+    const double rate = recording.signal.rate;
+    const auto tmin = parseSamplesOrSeconds(o.tmin, rate, "--tmin");
+    if (!tmin) return refuse(tmin.error);
+    const auto tmax = parseSamplesOrSeconds(o.tmax, rate, "--tmax");
+    if (!tmax) return refuse(tmax.error);
+    if (tmin.value < 1 || tmin.value > tmax.value)
+        return refuse("--tmin and --tmax: need 1 <= Tmin <= Tmax samples, got Tmin = " + std::to_string(tmin.value) +
+                      ", Tmax = " + std::to_string(tmax.value) + ".");
+    if (IoStatus fits = checkShapesFitTmax(recording.shapes, tmax.value); !fits) return refuse(fits.error);
+    std::optional<SampleRange> plotRange;
+    if (o.plotRange) {
+        auto range = parseSampleRange(*o.plotRange, rate, "--plot-range");
+        if (!range) return refuse(range.error);
+        if (range.value.first >= static_cast<int64_t>(recording.signal.samples.size()))
+            return refuse("--plot-range: the stretch starts at sample " + std::to_string(range.value.first) +
+                          ", beyond the signal's " + std::to_string(recording.signal.samples.size()) + " samples.");
+        plotRange = range.value;
+    }
+
+    DetectRequest request;
+    request.task = task;
+    request.signal = recording.quantised.signal;
+    for (const std::vector<int16_t>& shape : recording.quantised.shapes) request.shapes.emplace_back(shape);
+    if (o.candidates) {
+        for (const std::string& name : splitNames(*o.candidates)) {
+            const auto found = std::find_if(recording.shapes.begin(), recording.shapes.end(),
+                                            [&](const Shape& s) { return s.name == name; });
+            if (found == recording.shapes.end()) {
+                std::string names;
+                for (const Shape& s : recording.shapes) names += (names.empty() ? "" : ", ") + s.name;
+                return refuse("--candidates: no shape named \"" + name + "\" (shapes: " + names + ").");
+            }
+            request.candidates.push_back(static_cast<int32_t>(found - recording.shapes.begin()));
+        }
+    } else {
+        for (size_t i = 0; i < recording.shapes.size(); ++i) request.candidates.push_back(static_cast<int32_t>(i));
+    }
+    if (task == DetectTask::detect && request.candidates.size() != 1)
+        return refuse("--task detect looks for one shape: name it with --candidates (" +
+                      std::to_string(request.candidates.size()) + " given).");
+    request.tmin = tmin.value;
+    request.tmax = tmax.value;
+    request.count = count;
+    request.savedEnergy = static_cast<int32_t>(*energy);
+    request.threads = static_cast<int32_t>(*threads);
+
+    // The run: progress on standard error for long signals, Ctrl-C stops it.
+    const bool longSignal = request.signal.size() >= 1000000;
+    Progress bar("thousandths");
+    std::function<void(double)> progress;
+    if (longSignal) {
+        bar.start(1000);
+        progress = [&](double fraction) { bar(static_cast<long>(fraction * 1000), 1000); };
+    }
+    interrupted = false;
+    const std::atomic<bool>& cancel = o.cancel ? *o.cancel : interrupted;
+    void (*previous)(int) = std::signal(SIGINT, onInterrupt);
+    const auto started = std::chrono::steady_clock::now();
+    DetectResult result = detectInRecording(request, progress, cancel);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // The handler stays until the files are in place: a Ctrl-C while they are written removes
+    // what was staged instead of leaving a part behind.
+    struct Restore {
+        void (*handler)(int);
+        ~Restore() { std::signal(SIGINT, handler == SIG_ERR ? SIG_DFL : handler); }
+    } restore{previous};
+    const auto stopped = [&] {
+        window.messageBox("stopped; nothing written.", kCaption, MessageIcon::Warning);
+        return 130;
+    };
+    if (!result.completed || cancel.load()) return stopped();
+    if (!result.error.empty()) return refuse(result.error);
+
+    DetectReport report;
+    report.samples = static_cast<int64_t>(recording.signal.samples.size());
+    report.rate = rate;
+    report.scale = recording.quantised.scale;
+    report.shapes = recording.shapes;
+    report.task = task;
+    report.distance = result.distance;
+    report.pulses = result.pulses;
+    report.seconds = seconds;
+
+    // Files: the table is staged, the picture written, and the table committed only then, so
+    // that a failure leaves neither.
+    FileBatch batch;
+    if (!o.csv.empty()) {
+        const std::string text = detectReportCsv(report);
+        if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
+            return refuse(s.error);
+    }
+    if (cancel.load()) return stopped();
+    if (!o.plot.empty()) {
+        std::vector<PlotPulse> drawn;
+        for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd});
+        RecordingPlotOptions plot;
+        plot.width = width;
+        plot.height = height;
+        plot.range = plotRange;
+        if (IoStatus s = writeRecordingPlot(o.plot, recording.signal.samples, rate, recording.shapes, drawn, plot); !s)
+            return refuse(s.error);
+    }
+    if (cancel.load()) {
+        if (!o.plot.empty()) std::remove(o.plot.c_str());
+        return stopped();
+    }
+    if (IoStatus s = batch.commit(); !s) return refuse(s.error);
+
+    ResultStream stream(out);
+    stream.write(o.json ? detectReportJson(report) : textReport(report));
+    stream.finish();
+    return 0;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/cli_commands.h"
+
+namespace CLI {
+class App;
+}
+
+/// Options of `detect`, as typed: every value is checked by runDetect before any work, so that a
+/// refusal names the option and what it takes.
+struct DetectOptions {
+    std::string signal;                   ///< the recording (text or audio)
+    std::optional<std::string> column;    ///< text: 1-based column number or header name
+    std::optional<std::string> channel;   ///< audio: 1-based channel
+    std::optional<std::string> rate;      ///< text: samples per second (default 1)
+    std::string etalons;                  ///< shapes file (table or JSON), or
+    std::vector<std::string> templates;   ///< shapes cut from the recording, START:LENGTH[:NAME]
+    std::string tmin, tmax;               ///< samples, or seconds with an `s` suffix
+    std::optional<std::string> count;     ///< the known pulse count; absent: unknown
+    std::string savedEnergy = "100";      ///< percent
+    std::string task = "joint";           ///< detect, joint or recognize
+    std::optional<std::string> candidates;  ///< shape names, comma-separated; absent: all
+    std::optional<std::string> baseline;  ///< running-median window in seconds
+    std::string threads = "0";            ///< 0: every core
+    bool json = false;
+    std::string csv;                      ///< one pulse a row
+    std::string plot;                     ///< picture of the signal with the pulses (.png, .svg)
+    std::optional<std::string> plotRange; ///< A:B, samples or seconds
+    std::string size = "1600x600";        ///< picture size WxH
+    /// Set while the run may stop early (Ctrl-C): the command then writes nothing.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+/// Adds the `detect` command and its options to the batch tool.
+CLI::App* addDetectCommand(CLI::App& app, DetectOptions& options);
+
+/// `detect`: exact detection of the shapes in a recording. Prints the result (text or JSON) and
+/// writes the files asked for, all or nothing; progress on standard error for long signals;
+/// Ctrl-C stops the run at once with nothing written. Returns the process exit code (0, 1 after
+/// a refusal, 130 when stopped).
+int runDetect(const DetectOptions& options, std::ostream& out, StderrMessageSink& window);

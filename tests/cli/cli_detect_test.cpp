@@ -1,0 +1,274 @@
+// `detect`: the round trip make -> write -> read -> detect gives exactly what `process` found in
+// memory, for every task; shapes cut from the recording; the files it writes; refusals that
+// write nothing; signals beyond 16-bit positions; Ctrl-C.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "io/file_batch.h"
+#include "io/series_files.h"
+
+#include "tests/cli/cli_run.h"
+
+namespace {
+using nlohmann::json;
+
+std::string contentOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class DetectCli : public ::testing::Test {
+protected:
+    DetectCli()
+        : dir(std::filesystem::temp_directory_path() /
+              ("pulsebench-cli-detect-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+               "-" + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        const CliRun alphabet = runCli("alphabet --json");
+        EXPECT_EQ(alphabet.status, 0);
+        std::ofstream(file("alphabet.json")) << alphabet.out;
+    }
+    ~DetectCli() override { std::filesystem::remove_all(dir); }
+    std::string file(const char* name) const { return (dir / name).string(); }
+    std::vector<std::string> filesLeft() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().filename() != "alphabet.json" && entry.path().filename() != "s.csv" &&
+                entry.path().filename() != "s.wav" && entry.path().filename() != "bad.csv")
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+    std::filesystem::path dir;
+};
+
+// What `process` found for the series the options make, and what `detect` finds in the same
+// series written by `series` to `format` ("csv" or "wav") and read back.
+struct RoundTrip {
+    std::string series;         // series options, shared by series and process
+    std::string processOptions; // --task, --candidates, ...
+    std::string detectOptions;  // the same question put to detect
+    const char* format;
+};
+
+TEST_F(DetectCli, RoundTripGivesWhatProcessFoundForEveryTask) {
+    const RoundTrip trips[] = {
+        // joint detection and identification, unknown and known count
+        {"--type 8 --noise 40", "--task 4", "--task joint --saved-energy 75", "csv"},
+        {"--type 2 --count 9 --noise 40 --sequence 1,3,5,3,1,5,5,3,1", "--task 4 --candidates 1,3,5",
+         "--task joint --count 9 --saved-energy 75 --candidates 1,3,5", "wav"},
+        // detection of one shape
+        {"--type 4 --noise 30 --sequence 3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3,3", "--task 1 --candidates 3",
+         "--task detect --candidates 3", "wav"},
+        {"--type 2 --count 8 --noise 25", "--task 1 --candidates 1", "--task detect --count 8 --saved-energy 75 --candidates 1",
+         "csv"},
+        // recognition of the one shape of the series, unknown and known count
+        {"--type 8 --noise 30 --sequence 9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9", "--task 2 --candidates 3,9,14",
+         "--task recognize --saved-energy 75 --candidates 3,9,14", "csv"},
+        {"--type 1 --count 7 --noise 20 --sequence 5,5,5,5,5,5,5", "--task 2 --candidates 2,5,9",
+         "--task recognize --count 7 --candidates 2,5,9", "wav"},
+    };
+    for (const RoundTrip& trip : trips) {
+        SCOPED_TRACE(trip.series + " " + trip.processOptions);
+        const CliRun process = runCli("process " + trip.series + " " + trip.processOptions + " --json");
+        ASSERT_EQ(process.status, 0);
+        const json made = json::parse(process.out).at(0);
+        const std::string signal = file(trip.format == std::string("csv") ? "s.csv" : "s.wav");
+        ASSERT_EQ(runCli("series " + trip.series + " --" + trip.format + " " + signal).status, 0);
+        const CliRun detect = runCli("detect --signal " + signal + " --etalons " + file("alphabet.json") + " --tmin " +
+                                     std::to_string(made["tmin"].get<int>()) + " --tmax " +
+                                     std::to_string(made["tmax"].get<int>()) + " " + trip.detectOptions + " --json");
+        ASSERT_EQ(detect.status, 0);
+        const json found = json::parse(detect.out);
+        EXPECT_EQ(found["scale"], 1.0);
+        EXPECT_EQ(found["samples"], made["length"]);
+        const json& expected = made["found"]["pulses"];
+        ASSERT_GT(expected.size(), 0u);
+        ASSERT_EQ(found["pulses"].size(), expected.size()) << detect.out;
+        for (size_t j = 0; j < expected.size(); ++j) {
+            const json &a = found["pulses"][j], &b = expected[j];
+            EXPECT_EQ(a["position"], b["position"]);
+            EXPECT_EQ(a["time"].get<double>(), b["position"].get<double>());
+            EXPECT_EQ(a["etalon"], std::to_string(b["etalon"].get<int>()));
+            EXPECT_EQ(a["cutStart"], b["cutStart"]);
+            EXPECT_EQ(a["cutEnd"], b["cutEnd"]);
+        }
+        EXPECT_EQ(found["distance"], made["chains"]["rows"][0]["distance"]);
+    }
+}
+
+TEST_F(DetectCli, JsonHasTheDocumentedFormatAndCsvOnePulseARow) {
+    ASSERT_EQ(runCli("series --type 2 --count 9 --noise 40 --csv " + file("s.csv")).status, 0);
+    const CliRun run = runCli("detect --signal " + file("s.csv") + " --etalons " + file("alphabet.json") +
+                              " --tmin 40 --tmax 181 --count 9 --saved-energy 75 --candidates 1,2 --json --csv " +
+                              file("found.csv") + " --plot " + file("found.svg") + " --plot-range 100:700 --size 800x300");
+    ASSERT_EQ(run.status, 0);
+    ASSERT_EQ(run.out.rfind("{\"samples\":1200,\"rate\":1.0,\"scale\":1.0,\"etalons\":[{\"name\":\"1\",\"length\":20},", 0), 0u)
+        << run.out;
+    EXPECT_NE(run.out.find("],\"task\":\"joint\",\"distance\":"), std::string::npos);
+    const nlohmann::ordered_json found = nlohmann::ordered_json::parse(run.out);
+    ASSERT_EQ(found["pulses"].size(), 9u);
+    const auto& first = found["pulses"][0];
+    std::vector<std::string> keys;
+    for (auto it = first.begin(); it != first.end(); ++it) keys.push_back(it.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"position", "time", "etalon", "cutStart", "cutEnd", "measure"}));
+    int64_t total = 0;
+    std::string csv = "position,time,etalon,cutStart,cutEnd,measure\n";
+    for (const auto& p : found["pulses"]) {
+        total += p["measure"].get<int64_t>();
+        csv += std::to_string(p["position"].get<int64_t>()) + "," + std::to_string(p["position"].get<int64_t>()) + "," +
+               p["etalon"].get<std::string>() + "," + std::to_string(p["cutStart"].get<int>()) + "," +
+               std::to_string(p["cutEnd"].get<int>()) + "," + std::to_string(p["measure"].get<int64_t>()) + "\n";
+    }
+    EXPECT_LE(found["distance"].get<int64_t>(), 0);
+    EXPECT_EQ(contentOf(file("found.csv")), csv);
+    const std::string svg = contentOf(file("found.svg"));
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+
+    // The text form names every pulse.
+    const CliRun text = runCli("detect --signal " + file("s.csv") + " --etalons " + file("alphabet.json") +
+                               " --tmin 40 --tmax 181 --count 9 --saved-energy 75 --candidates 1,2");
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("9 pulses, distance " + std::to_string(found["distance"].get<int64_t>())), std::string::npos);
+}
+
+TEST_F(DetectCli, ShapesCutFromTheRecordingInSamplesOrSeconds) {
+    ASSERT_EQ(runCli("series --type 4 --noise 10 --wav " + file("s.wav") + " --truth " + file("t.csv")).status, 0);
+    std::ifstream truth(file("t.csv"));
+    std::string header, row;
+    std::getline(truth, header);
+    std::getline(truth, row);
+    const std::string start = row.substr(0, row.find(','));
+    const CliRun samples = runCli("detect --signal " + file("s.wav") + " --template " + start + ":20:beat --tmin 40 --tmax 181 --json");
+    const CliRun seconds = runCli("detect --signal " + file("s.wav") + " --template " + start + "s:20s:beat --tmin 40s --tmax 181s --json");
+    ASSERT_EQ(samples.status, 0);
+    EXPECT_EQ(samples.out, seconds.out);
+    const json found = json::parse(samples.out);
+    EXPECT_EQ(found["etalons"], json::parse(R"([{"name":"beat","length":20}])"));
+    bool atTemplate = false;
+    for (const json& p : found["pulses"]) {
+        EXPECT_EQ(p["etalon"], "beat");
+        atTemplate = atTemplate || std::to_string(p["position"].get<int64_t>()) == start;
+    }
+    EXPECT_TRUE(atTemplate);
+}
+
+TEST_F(DetectCli, RefusalsNameTheProblemAndWriteNothing) {
+    ASSERT_EQ(runCli("series --noise 20 --csv " + file("s.csv")).status, 0);
+    std::ofstream(file("bad.csv")) << "value\n1\n2\nabc\n";
+    const std::string base = "detect --signal " + file("s.csv") + " --etalons " + file("alphabet.json");
+    const std::string outputs = " --csv " + file("out.csv") + " --plot " + file("out.png");
+    const struct {
+        std::string args;
+        std::string message;
+    } cases[] = {
+        {"detect --signal " + file("missing.csv") + " --etalons " + file("alphabet.json") + " --tmin 40 --tmax 181",
+         "missing.csv"},
+        {"detect --signal " + file("bad.csv") + " --etalons " + file("alphabet.json") + " --tmin 4 --tmax 181",
+         "bad.csv:4"},
+        {base + " --column 3 --tmin 40 --tmax 181", "column"},
+        {base + " --tmin 100 --tmax 50", "Tmin <= Tmax"},
+        {base + " --tmin 40 --tmax 10", "Tmax"},
+        {base + " --tmin 40 --tmax 181 --task detect", "--task detect looks for one shape"},
+        {base + " --tmin 40 --tmax 181 --candidates 1,99", "no shape named \"99\""},
+        {base + " --tmin 40 --tmax 181 --saved-energy 101", "--saved-energy"},
+        {base + " --tmin 40 --tmax 181 --task guess", "--task"},
+        {base + " --tmin 40 --tmax 181 --count 0", "--count"},
+        {base + " --tmin 40 --tmax 181 --count 3", "cannot cover"},
+        {base + " --tmin 4x --tmax 181", "--tmin"},
+        {"detect --signal " + file("s.csv") + " --tmin 40 --tmax 181", "no pulse shapes"},
+        {base + " --template 5:20 --tmin 40 --tmax 181", "exclude each other"},
+        {"detect --signal " + file("s.csv") + " --template 1190:20 --tmin 40 --tmax 181", "1190:20"},
+        {base + " --tmin 40 --tmax 181 --plot " + file("x.jpg"), "must end in \".png\" or \".svg\""},
+        {base + " --tmin 40 --tmax 181 --csv " + file("no/such/dir.csv"), "--csv: cannot write"},
+        {base + " --tmin 40 --tmax 181 --plot " + file("p.png") + " --plot-range 5000:6000", "--plot-range"},
+        {base + " --tmin 40 --tmax 181 --size 10x10", "--size"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string err = file("err.txt");
+        const CliRun run = runCli(c.args + (c.args.find("--csv") == std::string::npos && c.args.find("--plot") == std::string::npos ? outputs : ""),
+                                  err.c_str());
+        EXPECT_NE(run.status, 0);
+        EXPECT_EQ(run.out, "");
+        const std::string message = contentOf(err);
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        std::filesystem::remove(err);
+        EXPECT_EQ(filesLeft(), std::vector<std::string>{});
+    }
+}
+
+// A signal of `length` samples with a bump every `gap` samples, as a 16-bit WAV at `rate`.
+std::vector<int64_t> writePulseTrain(const std::string& path, int64_t length, int64_t gap, int rate) {
+    std::vector<int16_t> samples(static_cast<size_t>(length));
+    uint32_t state = 12345;
+    for (auto& v : samples) {
+        state = state * 1103515245u + 12345u;
+        v = static_cast<int16_t>(static_cast<int>((state >> 16) % 41) - 20);
+    }
+    const int16_t bump[] = {0, 300, 800, 1500, 2000, 1500, 800, 300, 0, -200, -400, -200};
+    std::vector<int64_t> starts;
+    for (int64_t p = 50; p + 12 <= length; p += gap) {
+        starts.push_back(p);
+        for (int c = 0; c < 12; ++c) samples[static_cast<size_t>(p + c)] = static_cast<int16_t>(samples[static_cast<size_t>(p + c)] + bump[c]);
+    }
+    FileBatch batch;
+    EXPECT_TRUE(writeSamplesWav(batch, path, samples, rate).ok());
+    EXPECT_TRUE(batch.commit().ok());
+    return starts;
+}
+
+TEST_F(DetectCli, FindsPulsesBeyondSixteenBitPositions) {
+    const std::vector<int64_t> starts = writePulseTrain(file("long.wav"), 200000, 1000, 1000);
+    const CliRun run = runCli("detect --signal " + file("long.wav") + " --template 0.05s:12:bump --tmin 0.9s --tmax 1.1s --json");
+    ASSERT_EQ(run.status, 0);
+    const json found = json::parse(run.out);
+    EXPECT_EQ(found["rate"], 1000.0);
+    ASSERT_EQ(found["pulses"].size(), starts.size());
+    for (size_t j = 0; j < starts.size(); ++j) {
+        EXPECT_EQ(found["pulses"][j]["position"], starts[j]);
+        EXPECT_DOUBLE_EQ(found["pulses"][j]["time"].get<double>(), static_cast<double>(starts[j]) / 1000.0);
+    }
+    EXPECT_GT(found["pulses"].back()["position"].get<int64_t>(), 65535);
+}
+
+TEST_F(DetectCli, CtrlCStopsAtOnceAndWritesNothing) {
+    writePulseTrain(file("long.wav"), 8000000, 997, 1000);
+    // Interrupted after a second: long before the run of ten shapes would end.
+    std::string templates;
+    for (int k = 0; k < 10; ++k) templates += " --template " + std::to_string(50 + 997 * k) + ":12:t" + std::to_string(k);
+    const std::string command = "timeout --preserve-status -s INT 1 " + std::string(PULSEBENCH_CLI) + " detect --signal " +
+                                file("long.wav") + templates + " --tmin 0.5s --tmax 1.5s --threads 1 --csv " +
+                                file("out.csv") + " --plot " + file("out.png") + " --json 2>" + file("err.txt");
+    const auto started = std::chrono::steady_clock::now();
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int status = pclose(pipe);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130) << contentOf(file("err.txt"));
+    EXPECT_EQ(out, "");
+    EXPECT_LT(seconds, 20);
+    EXPECT_NE(contentOf(file("err.txt")).find("stopped; nothing written"), std::string::npos);
+    std::filesystem::remove(file("err.txt"));
+    std::filesystem::remove(file("long.wav"));
+    EXPECT_EQ(filesLeft(), std::vector<std::string>{});
+}
+}  // namespace
