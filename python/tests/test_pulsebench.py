@@ -273,7 +273,7 @@ def assert_result_matches(result, theirs):
 @pytest.mark.parametrize("options,args", [
     ({}, []),
     ({"saved_energy": 75}, ["--saved-energy", "75"]),
-    ({"count": 20, "saved_energy": 75}, ["--count", "20", "--saved-energy", "75"]),
+    ({"count": 40, "saved_energy": 75}, ["--count", "40", "--saved-energy", "75"]),
     ({"task": "detect", "candidates": ["7"], "saved_energy": 80}, ["--task", "detect", "--candidates", "7",
                                                                     "--saved-energy", "80"]),
     ({"task": "recognize", "candidates": [12, 3, 7]}, ["--task", "recognize", "--candidates", "12,3,7"]),
