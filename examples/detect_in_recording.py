@@ -9,9 +9,9 @@ draws the signal with every pulse found over it, each in its shape's colour, as 
         --cut 1.20s:0.08s:beat --cut 3.05s:0.08s:ectopic --tmin 0.3s --tmax 1.5s --out pictures/
 
 Without --signal the example makes its own recording first: a noisy series of the workbench
-(pulses of etalons 3 and 7, some of them cut short), written to OUT/recording.csv as
-`pulsebench-cli series --csv` writes it, and cuts its two shapes from the first whole pulse of
-each etalon. The picture goes to OUT/detect_in_recording.png.
+(pulses of etalons 3 and 7), written to OUT/recording.csv as `pulsebench-cli series --csv` writes
+it, and cuts its two shapes from the first pulse of each etalon. The picture goes to
+OUT/detect_in_recording.png.
 """
 
 import argparse
@@ -30,16 +30,15 @@ COLOURS = ["tab:red", "tab:blue", "tab:green", "tab:orange", "tab:purple", "tab:
 
 
 def make_demo_recording(path):
-    """Writes a noisy cut-off series (type 8) of etalons 3 and 7 as a one-column CSV and returns
-    the start of the first whole pulse of each etalon."""
-    series = pulsebench.Workbench().series(type=8, length=2400, tmin=60, tmax=150, sequence=[3, 7] * 20,
-                                           saved_energy=75, noise=25)
+    """Writes a noisy series of the workbench (type 4: whole pulses, their count drawn) of
+    etalons 3 and 7 as a one-column CSV, and returns the cuts of the first pulse of each
+    etalon."""
+    series = pulsebench.Workbench().series(type=4, length=2400, tmin=60, tmax=150, sequence=[3, 7] * 20, noise=25)
     np.savetxt(path, series["noisy"], fmt="%d", header="sample", comments="")
     pulses = series["pulses"]
-    whole = (pulses["cut_start"] == 0) & (pulses["cut_end"] == series["impulse_size"] - 1)
     cuts = []
     for etalon, name in [(3, "half sine"), (7, "burst")]:
-        first = np.flatnonzero(whole & (pulses["etalon"] == etalon))[0]
+        first = np.flatnonzero(pulses["etalon"] == etalon)[0]
         cuts.append("%d:%d:%s" % (pulses["position"][first], series["impulse_size"], name))
     return cuts
 
@@ -77,7 +76,7 @@ def draw(samples, rate, shapes, result, path):
     axes.set_xlabel("time (s)")
     axes.set_ylabel("signal")
     axes.set_title("%d pulses found (task %s, distance %d)" % (len(result), result.task, result.distance))
-    axes.legend(loc="upper right")
+    axes.legend(loc="upper left", bbox_to_anchor=(1.0, 1.0))  # beside the signal, covering no pulse
     axes.margins(x=0.01)
     figure.tight_layout()
     figure.savefig(path)
