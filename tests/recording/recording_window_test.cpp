@@ -435,6 +435,7 @@ TEST_F(RecordingWindowTest, CancelStopsARunningDetectionAndKeepsTheWindowRespons
     EXPECT_FALSE(window->document().report.has_value());
     EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), 0);
     EXPECT_TRUE(child<QPushButton>("detectButton")->isEnabled());
+    EXPECT_EQ(child<QLabel>("summaryLabel")->text(), "Detection cancelled; no results yet.");
 }
 
 TEST_F(RecordingWindowTest, AFailedOrMalformedDetectionIsNamedAndKeepsThePreviousResults) {
