@@ -681,6 +681,8 @@ PYBIND11_MODULE(_core, m) {
             d["json"] = detectReportJson(report);
             return d;
         },
+        "The exact detection in a recording (see pulsebench.detect): returns a dict of the found pulses' arrays, "
+        "the distance, the scale and the JSON of `detect`.",
         py::arg("signal"), py::arg("etalons"), py::arg("tmin"), py::arg("tmax"), py::arg("count") = py::none(),
         py::arg("saved_energy") = 100, py::arg("task") = "joint", py::arg("candidates") = py::none(),
         py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
