@@ -17,7 +17,7 @@
 #include "app/render.h"
 #include "workbench/menu.h"
 #include "workbench/workbench.h"
-#include "export/output_file.h"
+#include "io/output_file.h"
 #include "dialogs/dialog_form.h"
 #include "platform/headless/headless_shell.h"
 #include "processing/dispatch.h"

@@ -263,15 +263,14 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
     report.pulses = result.pulses;
     report.seconds = seconds;
 
-    // Files: the table is staged, the picture written, and the table committed only then, so
-    // that a failure leaves neither.
+    // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
+    // meanwhile.
     FileBatch batch;
     if (!o.csv.empty()) {
         const std::string text = detectReportCsv(report);
         if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
             return refuse(s.error);
     }
-    if (cancel.load()) return stopped();
     if (!o.plot.empty()) {
         std::vector<PlotPulse> drawn;
         for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd});
@@ -279,13 +278,10 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
         plot.width = width;
         plot.height = height;
         plot.range = plotRange;
-        if (IoStatus s = writeRecordingPlot(o.plot, recording.signal.samples, rate, recording.shapes, drawn, plot); !s)
+        if (IoStatus s = addRecordingPlot(batch, o.plot, recording.signal.samples, rate, recording.shapes, drawn, plot); !s)
             return refuse(s.error);
     }
-    if (cancel.load()) {
-        if (!o.plot.empty()) std::remove(o.plot.c_str());
-        return stopped();
-    }
+    if (cancel.load()) return stopped();
     if (IoStatus s = batch.commit(); !s) return refuse(s.error);
 
     ResultStream stream(out);

@@ -10,7 +10,7 @@
 #include "app/cli_progress.h"
 #include "app/render.h"
 #include "workbench/workbench.h"
-#include "export/output_file.h"
+#include "io/output_file.h"
 #include "core/settings.h"
 #include "core/startup_model.h"
 #include "model/random.h"

@@ -266,7 +266,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
                 if (!matchScores(matchers, y, all, lo, index, q.data(), progress, cancel, matchShare * round / rounds,
                                  matchShare / rounds))
                     return cancelled();
-                auto score = [&](size_t, int64_t k) { return q[static_cast<size_t>(k - lo)]; };
+                auto score = [&](size_t) { return [row = q.data(), lo](int64_t k) { return row[k - lo]; }; };
                 const std::span<const int64_t> los(problem.lo), his(problem.hi);
                 if (!recognize) {
                     // Detection: a finite penalty where a window holds nothing better; always K pulses.

@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "export/output_file.h"
+#include "io/output_file.h"
 #include "export/png_writer.h"
 #include "platform/shell.h"
 

@@ -2,14 +2,16 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "io/io_result.h"
+#include "io/output_file.h"
 
-/// Files written together, all or none. Each file is written at once under a temporary name in
-/// its own directory (".NAME.tmp-PID-N", created exclusively, permissions from the umask);
-/// commit() then renames every one to its real name. A failed write removes its partial file and
+/// Files written together, all or none. Each file is written at once as an OutputFile (under a
+/// temporary name in its own directory, permissions from the umask; a device is written
+/// directly); commit() then renames every one to its real name. A failed write removes its partial file and
 /// reports the path and the system's reason; files not committed are removed when the batch is
 /// destroyed, so a run that fails half-way leaves nothing behind and no existing file changed.
 class FileBatch {
@@ -37,12 +39,7 @@ public:
     void discard();
 
 private:
-    struct Staged {
-        std::string path;
-        std::string temporary;
-    };
-    IoStatus create(const std::string& path, std::string& temporary, int& descriptor);
-    std::vector<Staged> staged_;
+    std::vector<std::unique_ptr<OutputFile>> staged_;
 };
 
 /// One file written whole or not at all: a FileBatch of one, committed at once.

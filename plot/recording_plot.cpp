@@ -196,6 +196,14 @@ uint32_t plotShapeColour(int index) {
 IoStatus writeRecordingPlot(const std::string& path, std::span<const float> signal, double rate,
                             const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,
                             const RecordingPlotOptions& options) {
+    FileBatch batch;
+    if (IoStatus status = addRecordingPlot(batch, path, signal, rate, shapes, pulses, options); !status) return status;
+    return batch.commit();
+}
+
+IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<const float> signal, double rate,
+                          const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,
+                          const RecordingPlotOptions& options) {
     const std::string ending = fileEnding(path);
     const bool svg = ending == "svg";
     if (!svg && ending != "png")
@@ -228,8 +236,7 @@ IoStatus writeRecordingPlot(const std::string& path, std::span<const float> sign
     }
 
     ensureGuiApplication();
-    FileBatch batch;
-    IoStatus status = batch.addWithDescriptor(path, [&](int descriptor) -> std::string {
+    return batch.addWithDescriptor(path, [&](int descriptor) -> std::string {
         QFile file;
         if (!file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
             ::close(descriptor);
@@ -259,6 +266,4 @@ IoStatus writeRecordingPlot(const std::string& path, std::span<const float> sign
         file.close();
         return "";
     });
-    if (!status) return status;
-    return batch.commit();
 }

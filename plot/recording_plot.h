@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "io/file_batch.h"
 #include "io/io_result.h"
 #include "io/shapes.h"
 #include "io/signal_reader.h"
@@ -45,3 +46,8 @@ uint32_t plotShapeColour(int index);
 IoStatus writeRecordingPlot(const std::string& path, std::span<const float> signal, double rate,
                             const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,
                             const RecordingPlotOptions& options = {});
+
+/// The same picture staged in `batch` (renamed with the batch's other files on its commit).
+IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<const float> signal, double rate,
+                          const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,
+                          const RecordingPlotOptions& options = {});

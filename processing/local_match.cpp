@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 
 namespace {
 // E * pct / 100 as the processing defines it: the product in 32-bit two's complement for the
@@ -19,27 +21,28 @@ int64_t threshold(int64_t E, int32_t pct) { return E * pct / 100; }
 template <class Sum>
 void BasicLocalMatcher<Sum>::prepare(const Alphabet& alphabet, std::span<const uint16_t> candidates, int n,
                                      uint16_t pct) {
-    std::vector<const int16_t*> shapes;
-    std::vector<int32_t> numbers;
-    shapes.reserve(candidates.size());
-    numbers.reserve(candidates.size());
-    for (const uint16_t number : candidates) {
-        shapes.push_back(alphabet[number - 1].lpData.get());
-        numbers.push_back(number);
-    }
-    prepareShapes(shapes, numbers, n, pct);
+    prepareEach(
+        candidates.size(),
+        [&](size_t i) { return std::pair<const int16_t*, int32_t>(alphabet[candidates[i] - 1].lpData.get(), candidates[i]); },
+        n, pct);
 }
 
 template <class Sum>
 void BasicLocalMatcher<Sum>::prepareShapes(std::span<const int16_t* const> shapes, std::span<const int32_t> numbers,
                                            int n, int32_t pct) {
+    prepareEach(
+        shapes.size(), [&](size_t i) { return std::pair<const int16_t*, int32_t>(shapes[i], numbers[i]); }, n, pct);
+}
+
+template <class Sum>
+template <class ShapeAt>
+void BasicLocalMatcher<Sum>::prepareEach(size_t count, ShapeAt&& shapeAt, int n, int32_t pct) {
     n_ = n;
     etalons_.clear();
-    etalons_.reserve(shapes.size());
-    for (size_t i = 0; i < shapes.size(); ++i) {
+    etalons_.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
         Prepared e;
-        e.number = numbers[i];
-        e.x = shapes[i];
+        std::tie(e.x, e.number) = shapeAt(i);
         e.P.assign(static_cast<size_t>(n) + 1, 0);
         int64_t bound = 0;
         for (int c = 0; c < n; ++c) {
@@ -246,22 +249,45 @@ struct KernelArgs {
 // replacing the best so far when strictly smaller (or being it, for the first candidate).
 // The etalon's sums fit Sum (exactFits), so no lane overflows. The body is inlined into one
 // entry per Sum type below, each built for every vector width.
+// One 512-bit vector of sums: sixteen 32-bit or eight 64-bit positions at a time (a wider
+// vector of 64-bit sums would leave its selects to scalar code), with the samples and the
+// 32-bit indices of as many positions.
+template <class Sum>
+struct KernelVectors;
+template <>
+struct KernelVectors<int32_t> {
+    static constexpr int W = 16;
+    typedef int32_t Lanes __attribute__((vector_size(64)));
+    typedef int16_t Samples __attribute__((vector_size(32)));
+    typedef int32_t Index __attribute__((vector_size(64)));
+};
+template <>
+struct KernelVectors<int64_t> {
+    static constexpr int W = 8;
+    typedef int64_t Lanes __attribute__((vector_size(64)));
+    typedef int16_t Samples __attribute__((vector_size(16)));
+    typedef int32_t Index __attribute__((vector_size(32)));
+};
+
 template <class Sum>
 __attribute__((always_inline)) inline void candidateKernelBody(const KernelArgs<Sum>& a) {
-    typedef Sum Lanes __attribute__((vector_size(kLanes * sizeof(Sum))));
-    typedef int16_t Samples __attribute__((vector_size(kLanes * sizeof(int16_t))));
-    typedef int32_t Index __attribute__((vector_size(kLanes * sizeof(int32_t))));
+    constexpr int W = KernelVectors<Sum>::W;
+    static_assert(kLanes % W == 0);
+    using Lanes = typename KernelVectors<Sum>::Lanes;
+    using Samples = typename KernelVectors<Sum>::Samples;
+    using Index = typename KernelVectors<Sum>::Index;
     const int n = a.n, sCount = a.sCount, firstEnd = a.lowestEnd + 1;
-    for (int i0 = 0; i0 + kLanes <= a.count; i0 += kLanes) {
+    for (int i0 = 0; i0 + W <= a.count; i0 += W) {
         const int16_t* y = a.y + i0;
         Lanes acc = {};
         for (int c = 0; c < n; ++c) {
             // acc holds F[c], the sum of the terms before c.
-            if (c < sCount || c >= firstEnd) std::memcpy(a.F + static_cast<size_t>(c) * kLanes, &acc, sizeof acc);
+            if (c < sCount || c >= firstEnd) std::memcpy(a.F + static_cast<size_t>(c) * W, &acc, sizeof acc);
             Samples ys;
             std::memcpy(&ys, y + c, sizeof ys);
-            const Lanes yc = __builtin_convertvector(ys, Lanes);
-            acc += static_cast<Sum>(a.xx[c]) - 2 * (static_cast<Sum>(a.x[c]) * yc);
+            // |x y| <= 2^30: the product is exact in 32-bit lanes, widened only for the sum.
+            const Index product = static_cast<int32_t>(a.x[c]) * __builtin_convertvector(ys, Index);
+            acc += static_cast<Sum>(a.xx[c]) - 2 * __builtin_convertvector(product, Lanes);
         }
         Lanes score = acc, cutS = Lanes{}, cutT = Lanes{} + (n - 1);
         if (sCount > 0) {
@@ -274,14 +300,14 @@ __attribute__((always_inline)) inline void candidateKernelBody(const KernelArgs<
             for (int c = n; c >= firstEnd; --c) {
                 if (c < n) {
                     Lanes Fc;
-                    std::memcpy(&Fc, a.F + static_cast<size_t>(c) * kLanes, sizeof Fc);
+                    std::memcpy(&Fc, a.F + static_cast<size_t>(c) * W, sizeof Fc);
                     const Lanes take = Fc <= runMin;
                     runMin = take ? Fc : runMin;
                     runArg = take ? Lanes{} + c : runArg;
                 }
                 for (; s >= 0 && a.tMin[s] + 1 == c; --s) {
                     Lanes Fs;
-                    std::memcpy(&Fs, a.F + static_cast<size_t>(s) * kLanes, sizeof Fs);
+                    std::memcpy(&Fs, a.F + static_cast<size_t>(s) * W, sizeof Fs);
                     const Lanes cut = runMin - Fs;
                     const Lanes take = cut <= best;
                     best = take ? cut : best;

@@ -94,6 +94,9 @@ private:
     Match matchPrepared(const Prepared& e, const int16_t* y, int64_t l) const;
     Match matchWrapping(const Prepared& e, const int16_t* y, int64_t l) const;
     static bool isAdmissible(const Prepared& e, int s, int t);
+    /// Prepares `count` candidates, shapeAt(i) giving the samples and the number of candidate i.
+    template <class ShapeAt>
+    void prepareEach(size_t count, ShapeAt&& shapeAt, int n, int32_t pct);
 
     int n_ = 0;
     std::vector<Prepared> etalons_;

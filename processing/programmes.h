@@ -120,14 +120,15 @@ void walkPulseChainsOn(const Walk& firstOnly, const Walk& both, const Walk& late
 }
 
 /// The layered programme of the known-count routines: K layers, layer j over the positions
-/// lo[j]..hi[j] with local scores score(j, k). The predecessor cost of layer 0 is 0; later
+/// lo[j]..hi[j] with local scores rowOf(j)(k) (rowOf(j) is taken once per layer, so that the
+/// row's whereabouts stay in registers). The predecessor cost of layer 0 is 0; later
 /// layers take the smallest value of their window [k - Tmax, k - Tmin] in the previous range
 /// when below `predStart`, else predStart. The end is the strict minimum of the last layer from
 /// `endStart`; back-tracking searches from `backStart`. Where no value lies below a search's
 /// starting bound the position with the smallest value is taken (the distance then stays at the
 /// bound). Fills one position per layer and returns the distance. D keeps the layers' totals.
-template <class Index, class Sum, class Score>
-Sum layeredPositions(std::span<const Index> lo, std::span<const Index> hi, Score&& score, int64_t Tmin,
+template <class Index, class Sum, class RowOf>
+Sum layeredPositions(std::span<const Index> lo, std::span<const Index> hi, RowOf&& rowOf, int64_t Tmin,
                      int64_t Tmax, Sum predStart, Sum endStart, Sum backStart, std::vector<std::vector<Sum>>& D,
                      std::vector<Index>& position) {
     constexpr Sum padding = std::numeric_limits<Sum>::max();
@@ -145,8 +146,9 @@ Sum layeredPositions(std::span<const Index> lo, std::span<const Index> hi, Score
         const int64_t l0 = lo[j], h0 = hi[j];
         std::vector<Sum>& Dj = D[j];
         Dj.resize(static_cast<size_t>(h0 - l0 + 1));
+        const auto score = rowOf(j);
         if (j == 0) {
-            for (int64_t k = l0; k <= h0; ++k) Dj[static_cast<size_t>(k - l0)] = score(j, static_cast<Index>(k));
+            for (int64_t k = l0; k <= h0; ++k) Dj[static_cast<size_t>(k - l0)] = score(static_cast<Index>(k));
             continue;
         }
         const std::vector<Sum>& Dp = D[j - 1];
@@ -170,7 +172,7 @@ Sum layeredPositions(std::span<const Index> lo, std::span<const Index> hi, Score
             const size_t a = static_cast<size_t>(k - l0), b = a + static_cast<size_t>(W) - 1;
             const Sum smallest = std::min(suffix[a], prefix[b]);
             const Sum pred = smallest < predStart ? smallest : predStart;
-            Dj[a] = addSum(pred, score(j, static_cast<Index>(k)));
+            Dj[a] = addSum(pred, score(static_cast<Index>(k)));
         }
     }
 

@@ -196,9 +196,13 @@ int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> la
                      uint16_t Tmin, uint16_t Tmax, int32_t predStart, int32_t endStart,
                      int32_t backStart, std::vector<std::vector<int32_t>>& D,
                      std::vector<ChainPulse>& chain) {
-    std::vector<int32_t> position;
+    static thread_local std::vector<int32_t> position;
     const int32_t distance = layeredPositions<int32_t, int32_t>(
-        ranges.lo, ranges.hi, [&](size_t j, int32_t k) { return (*layerTable[j])[k].score; }, Tmin, Tmax,
+        ranges.lo, ranges.hi,
+        [&](size_t j) {
+            return [at = layerTable[j]->at.data(), lo = layerTable[j]->lo](int32_t k) { return at[k - lo].score; };
+        },
+        Tmin, Tmax,
         predStart, endStart, backStart, D, position);
     const size_t K = layerTable.size();
     chain.resize(K);

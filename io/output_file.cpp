@@ -1,4 +1,4 @@
-#include "export/output_file.h"
+#include "io/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,6 +84,7 @@ void OutputFile::fail(int code) {
 void OutputFile::discard() {
     if (file_) std::fclose(std::exchange(file_, nullptr));
     if (!temporary_.empty()) ::unlink(std::exchange(temporary_, std::string()).c_str());
+    finished_ = false;
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -95,20 +96,37 @@ bool OutputFile::write(const void* data, std::size_t size) {
     return false;
 }
 
-bool OutputFile::commit() {
+bool OutputFile::finish() {
     if (!file_) return false;
     // A full disk may show only when the data reach it: flush, then sync a file of our own.
     int code = 0;
     if (std::fflush(file_) != 0) code = errno ? errno : EIO;
     if (!code && !temporary_.empty() && ::fsync(::fileno(file_)) != 0) code = errno;
     if (std::fclose(std::exchange(file_, nullptr)) != 0 && !code) code = errno ? errno : EIO;
-    if (!code && !temporary_.empty() && ::rename(temporary_.c_str(), name_.c_str()) != 0) code = errno;
     if (code) {
         fail(code);
         return false;
     }
-    temporary_.clear();
+    finished_ = true;
     return true;
+}
+
+bool OutputFile::publish() {
+    if (!finished_) return false;
+    if (!temporary_.empty() && ::rename(temporary_.c_str(), name_.c_str()) != 0) {
+        fail(errno);
+        return false;
+    }
+    temporary_.clear();
+    finished_ = false;
+    return true;
+}
+
+int OutputFile::releaseDescriptor() {
+    if (!file_) return -1;
+    const int descriptor = ::dup(::fileno(file_));
+    if (descriptor < 0) fail(errno);
+    return descriptor;
 }
 
 std::string outputFileProblem(const std::string& name) {

@@ -1,4 +1,4 @@
-#include "export/output_file.h"
+#include "io/output_file.h"
 
 #include <gtest/gtest.h>
 

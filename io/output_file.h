@@ -10,6 +10,10 @@
 /// the temporary file is removed and `name` is left as it was. A name that exists and is not a
 /// regular file (a device such as /dev/null, a pipe) is written directly.
 /// Writes are unbuffered, so a failing write is seen by the step that makes it.
+///
+/// Files written together (FileBatch) take the two steps of commit() apart: finish() completes
+/// the temporary file, publish() renames it, so that several files are renamed only once every
+/// one of them is complete. This is the one place where the project's output files are made.
 class OutputFile {
 public:
     explicit OutputFile(std::string name);
@@ -21,7 +25,15 @@ public:
     bool write(const void* data, std::size_t size);
     /// Closes the file and gives it its name. Returns false (after removing the temporary file)
     /// when the close or the rename fails.
-    bool commit();
+    bool commit() { return finish() && publish(); }
+    /// Flushes, syncs and closes the file, keeping it under its temporary name. Returns false
+    /// (after removing it) when a step fails.
+    bool finish();
+    /// Renames a finished file to its name. Returns false (after removing it) when that fails.
+    bool publish();
+    /// A descriptor of the open file for a writer that takes it over (and closes it): the
+    /// writes through it land in this file. -1 (with error() set) when it cannot be had.
+    int releaseDescriptor();
     /// After a failure: "<name>: <the system's reason>".
     const std::string& error() const { return error_; }
 
@@ -32,6 +44,7 @@ private:
     std::string name_;
     std::string temporary_;  ///< empty when writing directly
     std::FILE* file_ = nullptr;
+    bool finished_ = false;
     std::string error_;
 };
 
