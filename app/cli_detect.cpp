@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -85,20 +86,18 @@ std::vector<std::string> splitNames(const std::string& text) {
     return names;
 }
 
+// The shortest text that reads back as the same number ("1000", "0.25").
 std::string shortestNumber(double value) {
-    char text[32];
-    for (int digits = 1; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (std::strtod(text, nullptr) == value) break;
-    }
-    return text;
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
 }
 
 std::string textReport(const DetectReport& report) {
     std::ostringstream out;
     out << "detect: " << report.samples << " samples at " << shortestNumber(report.rate) << " Hz, scale "
         << shortestNumber(report.scale) << ", task " << detectTaskName(report.task) << ", " << report.shapes.size()
-        << " etalons of " << (report.shapes.empty() ? 0 : report.shapes[0].samples.size()) << " samples\n";
+        << " shape(s) of " << (report.shapes.empty() ? 0 : report.shapes[0].samples.size()) << " samples\n";
     out << report.pulses.size() << " pulses, distance " << report.distance << "\n";
     if (report.pulses.empty()) return out.str();
     char line[256];

@@ -8,7 +8,6 @@
 
 #include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
-#include "recording/recording_detector.h"
 #include "recording/recording_window.h"
 
 namespace {
@@ -37,8 +36,8 @@ int main(int argc, char** argv) {
     Workbench workbench;
     MainWindow window(workbench);
     if (!window.created()) return 0;
-    // The recording view: its own window, reached from the workbench's "Recording" menu. Its
-    // "Detect" runs the exact detection of the batch tool's `detect`.
+    // The recording view: its own window, reached from the workbench's "Recording" menu, with
+    // the exact detection of the engine behind its "Detect".
     RecordingWindow* recording = addRecordingView(window, std::make_shared<EngineRecordingDetector>());
     window.showMaximized();
     openRecordingFromArguments(*recording, application.arguments());

@@ -411,6 +411,37 @@ TEST_F(RecordingWindowTest, EngineDetectionEqualsTheBatchToolsDetect) {
     EXPECT_EQ(text(exportedCsv), text(theirCsv));
 }
 
+TEST_F(RecordingWindowTest, TheEnginesDetectionGivesTheTableAndReportOfDetectJson) {
+    openSeries();
+    cutTwoShapes();
+    window->setDetector(std::make_shared<EngineRecordingDetector>());
+    setPanel("90", "130");
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    ASSERT_TRUE(window->document().report.has_value());
+
+    // The batch tool asked the same question of the same file.
+    const std::string command = std::string(PULSEBENCH_CLI) + " detect --signal " + dir.file("series.csv") +
+                                " --template 100:20:sine --template 200:20:square --tmin 90 --tmax 130 --json 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string cli;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) cli.append(buffer, n);
+    ASSERT_EQ(pclose(pipe), 0) << cli;
+    EXPECT_EQ(detectReportJson(*window->document().report), cli);
+
+    // Nine sines and nine squares, alternating, each row as the report has it.
+    auto* table = child<QTableWidget>("resultsTable");
+    ASSERT_EQ(table->rowCount(), 19);
+    const auto& pulses = window->document().report->pulses;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        EXPECT_EQ(table->item(row, 1)->text().toLongLong(), pulses[static_cast<size_t>(row)].position);
+        EXPECT_EQ(table->item(row, 3)->text(), row % 2 == 0 ? "sine" : "square");
+    }
+}
+
 TEST_F(RecordingWindowTest, CancelStopsARunningDetectionAndKeepsTheWindowResponsive) {
     openSeries();
     cutTwoShapes();
