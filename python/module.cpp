@@ -1,8 +1,11 @@
-// The `pulsebench._core` extension: the readers and quantisation of io/, and the batch tool's
-// series, process and simulate commands, on numpy arrays.
+// The `pulsebench._core` extension: the readers and quantisation of io/, the exact detection in a
+// recording (core/detect.h), and the batch tool's series, process and simulate commands, on
+// numpy arrays.
 //
 // The commands are the batch tool's own functions: each call runs one of them into a string and
 // turns its JSON into numpy arrays, so that the numbers are the batch tool's by construction.
+// Detection takes its signal and shapes through the same baseline removal and quantisation as
+// the batch tool and the recording view, and reports in the JSON of `detect`.
 
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
@@ -10,23 +13,31 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "app/cli_commands.h"
+#include "core/detect.h"
 #include "io/quantise.h"
 #include "io/shapes.h"
 #include "io/signal_reader.h"
 #include "model/random.h"
+#include "recording/detect_setup.h"
 
 namespace py = pybind11;
 using nlohmann::json;
@@ -99,6 +110,19 @@ std::vector<Shape> shapesFrom(const py::handle& object) {
     }
     if (const IoStatus status = checkShapes(shapes); !status) throw py::value_error(status.error);
     return shapes;
+}
+
+// A signal as the readers keep it: 4-byte floats (see Signal), checked as realVector does.
+std::vector<float> signalSamples(const py::handle& object) {
+    const std::vector<double> values = realVector(object, "signal");
+    std::vector<float> samples;
+    samples.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (std::fabs(values[i]) > std::numeric_limits<float>::max())
+            throw py::value_error("signal value at index " + std::to_string(i) + " is beyond the float range");
+        samples.push_back(static_cast<float>(values[i]));
+    }
+    return samples;
 }
 
 template <class T>
@@ -284,6 +308,86 @@ py::dict simulateDict(const json& r) {
     return d;
 }
 
+// ---- long calls -----------------------------------------------------------------------------
+
+// Runs long work on a thread of its own while the calling thread waits for it with the GIL
+// released, so that other Python threads run meanwhile. Every 50 ms, and whenever the work
+// calls notify(), the calling thread takes the GIL for a moment: it looks for a pending signal
+// (Ctrl-C raises KeyboardInterrupt in the main thread) and delivers what the work reported (the
+// progress callback). Either stops the work through `cancel`, which the work polls; the Python
+// exception is raised once the work has returned. The caller must not hold the GIL.
+class Watch {
+public:
+    std::atomic<bool> cancel{false};
+
+    // Wakes the waiting thread to deliver news of the work.
+    void notify() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++events_;
+        }
+        wake_.notify_one();
+    }
+
+    // Runs `work` on a new thread; `deliver` runs on the calling thread with the GIL held.
+    // Returns when the work has returned and rethrows what it or the delivery threw. A Python
+    // exception (a signal's, or one the delivery raised) is left pending: the caller raises it
+    // (PyErr_Occurred) once it holds the GIL again.
+    void run(const std::function<void()>& work, const std::function<void()>& deliver) {
+        std::exception_ptr failure, deliveryFailure;
+        bool done = false;
+        std::thread worker([&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                done = true;
+            }
+            wake_.notify_one();
+        });
+        bool stopped = false;
+        uint64_t seen = 0;
+        for (;;) {
+            bool finished;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait_for(lock, std::chrono::milliseconds(50), [&] { return done || events_ != seen; });
+                seen = events_;
+                finished = done;
+            }
+            if (!stopped) {
+                py::gil_scoped_acquire acquire;
+                if (PyErr_CheckSignals() != 0) {
+                    stopped = true;
+                } else if (deliver) {
+                    try {
+                        deliver();
+                    } catch (py::error_already_set& e) {
+                        e.restore();
+                        stopped = true;
+                    } catch (...) {
+                        deliveryFailure = std::current_exception();
+                        stopped = true;
+                    }
+                }
+                if (stopped) cancel = true;
+            }
+            if (finished) break;
+        }
+        worker.join();
+        if (failure) std::rethrow_exception(failure);
+        if (deliveryFailure) std::rethrow_exception(deliveryFailure);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    uint64_t events_ = 0;
+};
+
 // ---- the generator state --------------------------------------------------------------------
 
 // The engine's seed cells are one record for the process. Every call that generates holds this
@@ -332,6 +436,61 @@ void raiseRefusal(const CollectingSink& sink, const char* command) {
 
 json parseOutput(const std::string& text) {
     return json::parse(text);
+}
+
+// ---- detection ------------------------------------------------------------------------------
+
+// A gap limit: a whole number of samples, or the text the batch tool takes ("40", "0.3s").
+int64_t gapLimit(const py::handle& value, double rate, const char* name) {
+    if (py::isinstance<py::bool_>(value) || !(py::isinstance<py::int_>(value) || py::isinstance<py::str>(value)))
+        throw py::type_error(std::string(name) + " must be a whole number of samples or a text such as \"0.3s\"");
+    if (py::isinstance<py::int_>(value)) {
+        const int64_t samples = value.cast<int64_t>();
+        if (samples < 1) throw py::value_error(std::string(name) + " must be at least 1 sample, not " + std::to_string(samples));
+        return samples;
+    }
+    IoResult<int64_t> parsed = parseSamplesOrSeconds(value.cast<std::string>(), rate, name);
+    if (!parsed) throw py::value_error(parsed.error);
+    if (parsed.value < 1) throw py::value_error(std::string(name) + " must be at least 1 sample");
+    return parsed.value;
+}
+
+DetectTask detectTaskOf(const std::string& task) {
+    for (const DetectTask t : {DetectTask::detect, DetectTask::joint, DetectTask::recognize})
+        if (task == detectTaskName(t)) return t;
+    throw py::value_error("task must be one of \"detect\", \"joint\", \"recognize\", not \"" + task + "\"");
+}
+
+// Candidates by name (an int n names the shape "n", as the rows of a 2-D array are named), in
+// the order given; unset: every shape in order.
+std::vector<int32_t> candidatesOf(const std::optional<py::sequence>& names, const std::vector<Shape>& shapes) {
+    std::vector<int32_t> indices;
+    if (!names) {
+        for (size_t i = 0; i < shapes.size(); ++i) indices.push_back(static_cast<int32_t>(i));
+        return indices;
+    }
+    if (py::isinstance<py::str>(*names)) throw py::type_error("candidates must be a sequence of shape names");
+    for (const py::handle item : *names) {
+        std::string name;
+        if (py::isinstance<py::str>(item))
+            name = item.cast<std::string>();
+        else if (py::isinstance<py::int_>(item) && !py::isinstance<py::bool_>(item))
+            name = std::to_string(item.cast<int64_t>());
+        else
+            throw py::type_error("candidates must be shape names");
+        const auto found = std::find_if(shapes.begin(), shapes.end(), [&](const Shape& s) { return s.name == name; });
+        if (found == shapes.end()) {
+            std::string list;
+            for (const Shape& s : shapes) list += (list.empty() ? "" : ", ") + s.name;
+            throw py::value_error("candidate \"" + name + "\" is none of the shapes (" + list + ")");
+        }
+        const auto index = static_cast<int32_t>(found - shapes.begin());
+        if (std::find(indices.begin(), indices.end(), index) != indices.end())
+            throw py::value_error("candidate \"" + name + "\" is named twice");
+        indices.push_back(index);
+    }
+    if (indices.empty()) throw py::value_error("candidates is empty");
+    return indices;
 }
 
 }  // namespace
@@ -388,15 +547,8 @@ PYBIND11_MODULE(_core, m) {
     m.def(
         "quantise",
         [](const py::object& signal, const py::object& etalons) {
-            const std::vector<double> values = realVector(signal, "signal");
+            const std::vector<float> samples = signalSamples(signal);
             const std::vector<Shape> shapes = shapesFrom(etalons);
-            std::vector<float> samples;
-            samples.reserve(values.size());
-            for (size_t i = 0; i < values.size(); ++i) {
-                if (std::fabs(values[i]) > std::numeric_limits<float>::max())
-                    throw py::value_error("signal value at index " + std::to_string(i) + " is beyond the float range");
-                samples.push_back(static_cast<float>(values[i]));
-            }
             IoResult<QuantisedRecording> result;
             {
                 py::gil_scoped_release release;
@@ -413,6 +565,128 @@ PYBIND11_MODULE(_core, m) {
             return q;
         },
         py::arg("signal"), py::arg("etalons"));
+
+    m.def(
+        "detect",
+        [](const py::object& signal, const py::object& etalons, const py::object& tmin, const py::object& tmax,
+           std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
+           std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
+           std::optional<py::function> progress) {
+            if (!std::isfinite(rate) || rate <= 0)
+                throw py::value_error("rate must be a positive number of samples per second, not " + std::to_string(rate));
+            Signal recording;
+            recording.samples = signalSamples(signal);
+            recording.rate = rate;
+            std::vector<ListedShape> listed;
+            for (Shape& shape : shapesFrom(etalons)) listed.push_back({std::move(shape), std::nullopt, true});
+            std::vector<Shape> shapes;
+            for (const ListedShape& l : listed) shapes.push_back(l.shape);
+
+            DetectSettings settings;
+            settings.task = detectTaskOf(task);
+            settings.tmin = gapLimit(tmin, rate, "tmin");
+            settings.tmax = gapLimit(tmax, rate, "tmax");
+            if (settings.tmin > settings.tmax)
+                throw py::value_error("tmin (" + std::to_string(settings.tmin) + " samples) is above tmax (" +
+                                      std::to_string(settings.tmax) + " samples)");
+            if (const IoStatus fits = checkShapesFitTmax(shapes, settings.tmax); !fits) throw py::value_error(fits.error);
+            if (count && *count < 1) throw py::value_error("count must be at least 1, not " + std::to_string(*count));
+            settings.count = count;
+            settings.savedEnergy = *inRange<int32_t>(savedEnergy, 0, 100, "saved_energy");
+            if (baseline && (!std::isfinite(*baseline) || *baseline <= 0))
+                throw py::value_error("baseline must be a positive number of seconds");
+            settings.baselineSeconds = baseline;
+            settings.candidates = candidatesOf(candidates, shapes);
+            if (settings.task == DetectTask::detect && settings.candidates.size() != 1)
+                throw py::value_error("task \"detect\" looks for exactly one shape; name it with candidates=[...] (" +
+                                      std::to_string(settings.candidates.size()) + " given)");
+            const int32_t threadCount = *inRange<int32_t>(threads, 0, 256, "threads");
+
+            // The baseline, the quantisation and the run, on a thread of their own; this thread
+            // delivers the progress and stops the run on Ctrl-C.
+            Watch watch;
+            std::atomic<double> fraction{0};
+            double delivered = -1;
+            std::string refusal;
+            DetectResult result;
+            PreparedDetection prepared;
+            const auto start = std::chrono::steady_clock::now();
+            {
+                py::gil_scoped_release release;
+                watch.run(
+                    [&] {
+                        if (IoStatus ready = prepareDetection(recording, listed, settings, prepared); !ready) {
+                            refusal = ready.error;
+                            return;
+                        }
+                        prepared.request.threads = threadCount;
+                        result = detectInRecording(
+                            prepared.request,
+                            [&](double done) {
+                                fraction = done;
+                                watch.notify();
+                            },
+                            watch.cancel);
+                    },
+                    [&] {
+                        const double now = fraction.load();
+                        if (progress && now != delivered) {
+                            delivered = now;
+                            (*progress)(now);
+                        }
+                    });
+            }
+            if (PyErr_Occurred()) throw py::error_already_set();
+            if (!refusal.empty()) throw py::value_error(refusal);
+            if (!result.error.empty()) throw py::value_error(result.error);
+            if (!result.completed) throw py::value_error("the detection was stopped");
+
+            DetectReport report;
+            report.samples = static_cast<int64_t>(recording.samples.size());
+            report.rate = rate;
+            report.scale = prepared.quantised.scale;
+            report.shapes = shapes;
+            report.task = settings.task;
+            report.distance = result.distance;
+            report.pulses = result.pulses;
+            report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+            std::vector<int64_t> position, measure;
+            std::vector<int32_t> etalon, cutStart, cutEnd;
+            py::list names;
+            for (const DetectedPulse& p : result.pulses) {
+                position.push_back(p.position);
+                etalon.push_back(p.shape);
+                cutStart.push_back(p.cutStart);
+                cutEnd.push_back(p.cutEnd);
+                measure.push_back(p.measure);
+                names.append(py::str(shapes.at(static_cast<size_t>(p.shape)).name));
+            }
+            py::list shapeNames;
+            for (const Shape& shape : shapes) shapeNames.append(py::str(shape.name));
+            py::dict d;
+            d["position"] = toArray(position);
+            d["etalon"] = toArray(etalon);
+            d["name"] = names;
+            d["cut_start"] = toArray(cutStart);
+            d["cut_end"] = toArray(cutEnd);
+            d["measure"] = toArray(measure);
+            d["distance"] = result.distance;
+            d["scale"] = prepared.quantised.scale;
+            d["rate"] = rate;
+            d["samples"] = report.samples;
+            d["task"] = detectTaskName(settings.task);
+            d["etalon_names"] = shapeNames;
+            d["seconds"] = report.seconds;
+            d["json"] = detectReportJson(report);
+            return d;
+        },
+        "The exact detection in a recording (see pulsebench.detect): returns a dict of the found pulses' arrays, "
+        "the distance, the scale and the JSON of `detect`.",
+        py::arg("signal"), py::arg("etalons"), py::arg("tmin"), py::arg("tmax"), py::arg("count") = py::none(),
+        py::arg("saved_energy") = 100, py::arg("task") = "joint", py::arg("candidates") = py::none(),
+        py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
+        py::arg("progress") = py::none());
 
     py::class_<Workbench>(m, "Workbench")
         .def(py::init<>())
@@ -517,29 +791,36 @@ PYBIND11_MODULE(_core, m) {
                 o.threads = *inRange<int>(threads, 0, 256, "threads");
                 o.json = true;
 
-                // Progress and Ctrl-C: the driver calls back on this thread after every cell; the GIL
-                // is taken briefly to look for a pending signal (Ctrl-C) and to call the callback.
-                std::atomic<bool> cancel{false};
-                o.cancel = &cancel;
+                // Progress and Ctrl-C: the grid runs on a thread of its own; this thread delivers
+                // the progress of every cell to the callback and stops the run (the driver's cancel
+                // flag, polled between repeats) on Ctrl-C or when the callback raises.
+                Watch watch;
+                o.cancel = &watch.cancel;
+                std::mutex reportLock;
+                std::deque<std::pair<int, int>> reports;
                 o.progress = [&](int done, int total) {
-                    if (cancel) return;
-                    py::gil_scoped_acquire acquire;
-                    if (PyErr_CheckSignals() != 0) {  // the KeyboardInterrupt is now pending
-                        cancel = true;
-                        return;
+                    {
+                        std::lock_guard<std::mutex> lock(reportLock);
+                        reports.emplace_back(done, total);
                     }
-                    if (progress) {
-                        try {
-                            (*progress)(done, total);
-                        } catch (py::error_already_set& e) {
-                            e.restore();
-                            cancel = true;
-                        }
+                    watch.notify();
+                };
+                const auto deliver = [&] {
+                    std::deque<std::pair<int, int>> now;
+                    {
+                        std::lock_guard<std::mutex> lock(reportLock);
+                        now.swap(reports);
                     }
+                    if (progress)
+                        for (const auto& [done, total] : now) (*progress)(done, total);
                 };
                 std::ostringstream out;
                 CollectingSink sink;
-                const int code = self.run([&] { return runSimulate(o, out, sink); });
+                const int code = self.run([&] {
+                    int status = 1;
+                    watch.run([&] { status = runSimulate(o, out, sink); }, deliver);
+                    return status;
+                });
                 if (PyErr_Occurred()) throw py::error_already_set();
                 if (code != 0) raiseRefusal(sink, "simulate");
                 return simulateDict(parseOutput(out.str()));

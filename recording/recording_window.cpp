@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <new>
@@ -339,6 +340,10 @@ void RecordingWindow::buildWidgets() {
     results_->setSelectionMode(QAbstractItemView::SingleSelection);
     results_->verticalHeader()->hide();
     results_->horizontalHeader()->setStretchLastSection(true);
+    // Every heading shown whole: a column is at least as wide as its heading.
+    for (int column = 0; column + 1 < results_->columnCount(); ++column)
+        results_->setColumnWidth(column, std::max(results_->columnWidth(column),
+                                                  results_->horizontalHeader()->sectionSizeHint(column) + 8));
     leftLayout->addWidget(overview_);
     leftLayout->addWidget(signalView_, 3);
     leftLayout->addWidget(scrollBar_);
@@ -685,8 +690,11 @@ void RecordingWindow::finishDetection() {
     }
     if (!job->result.completed) {
         refreshResults();
-        summaryLabel_->setText(summaryLabel_->text() + (summaryLabel_->text().isEmpty() ? QString() : QStringLiteral("  ")) +
-                               tr("(detection cancelled; the results shown are the previous ones)"));
+        if (document_.report)
+            summaryLabel_->setText(summaryLabel_->text() + QStringLiteral("  ") +
+                                   tr("(detection cancelled; the results shown are the previous ones)"));
+        else
+            summaryLabel_->setText(tr("Detection cancelled; no results yet."));
         return;
     }
     // The table, the drawing and the export rely on pulses that fit their shapes and the signal,

@@ -235,16 +235,16 @@ public:
             const int32_t K = pulsesOf(c);
             const std::function<void(int, int)> job = [&](int l, int worker) { scoreRepeat(buffer, K, l, worker); };
             pool_.start(u_, job);
-            const bool cancelled = control_.cancel && control_.cancel->load();
-            const bool made = c + 1 >= end_ || cancelled || makeCell(c + 1, buffers_[(c + 1) % 2]);
+            const bool made = c + 1 >= end_ || cancelled() || makeCell(c + 1, buffers_[(c + 1) % 2]);
             pool_.finish();
-            if (!made) return false;
-            if (!mergeCell(c, buffer)) return false;
-            if (control_.progress) control_.progress(c + 1 - first_, end_ - first_);
-            if (cancelled) {
+            // A cancelled cell is not stored: some of its repeats were skipped.
+            if (cancelled()) {
                 acc_->endTime = std::time(nullptr);
                 return false;
             }
+            if (!made) return false;
+            if (!mergeCell(c, buffer)) return false;
+            if (control_.progress) control_.progress(c + 1 - first_, end_ - first_);
         }
         return true;
     }
@@ -260,6 +260,7 @@ public:
     }
 
 private:
+    bool cancelled() const { return control_.cancel && control_.cancel->load(std::memory_order_relaxed); }
     bool tupleSeries() const { return isTupleSeries(seriesType_); }
     bool tupleRecognition() const { return isTask(taskType_, TaskType::tupleRecognition); }
     int32_t pulsesOf(int c) const { return acc_->wPulseValues[c / V_]; }
@@ -371,6 +372,8 @@ private:
         RepeatSchedule schedule(taskType_, requiredList_, n_, u_, K, T_, numbers_.data(), sequence_.data());
         if (tupleRecognition()) copyTuple(schedule.e);
         for (int l = 0; l < u_; ++l) {
+            // A cancelled run stops here too: a cell of many long series takes a while to make.
+            if (cancelled()) return false;
             if (schedule.advance(l)) copyTuple(schedule.e);
             SeriesHeader* made = getCutOffSeries(messages_, alphabetSize_, alphabet_, L_, Tmin_, Tmax_, N_,
                                                  static_cast<uint16_t>(K), sequence_, settings_.wAmplitude,
@@ -392,6 +395,8 @@ private:
         ChainsHeader& chains = *work_.chains[worker];
         RecordingMessageSink& messages = buffer.messages[l];
         messages.messages.clear();
+        // Once the run is cancelled the remaining repeats are skipped (the cell is not stored).
+        if (cancelled()) return;
         const int32_t answer = runRoutine(routine_, messages, alphabet_, input_, &chains, s);
         RepeatScore score;
         score.restoring = seriesRestorationError(s);

@@ -15,7 +15,8 @@ struct SimulationControl {
     int threads = 0;  ///< processing threads including the caller's; 0 = every core
     /// Called on the calling thread after every grid cell with (cells done, cells in all).
     std::function<void(int done, int total)> progress;
-    /// When it becomes true the run stops after the cell in progress and returns 0.
+    /// When it becomes true the run stops soon, between two series of the cell in progress,
+    /// and returns 0.
     const std::atomic<bool>* cancel = nullptr;
     /// A share of the grid: only cells firstCell .. endCell - 1 run (cell c is pulse count
     /// c / V, noise level c % V, V noise levels), the caller having set the seed cells to their

@@ -1,20 +1,23 @@
 """PulseBench on numpy arrays: the readers of recordings and pulse shapes, their common integer
-scale, and the workbench's series, processing and simulation.
+scale, the exact detection of pulses in a recording, and the workbench's series, processing and
+simulation.
 
-Every number comes from the same engine as ``pulsebench-cli``: ``Workbench().series(...)``
-returns the numbers ``pulsebench-cli series --json`` prints for the same options.
+Every number comes from the same engine as ``pulsebench-cli``: ``detect(...)`` finds what
+``pulsebench-cli detect --json`` finds for the same signal, shapes and options, and
+``Workbench().series(...)`` returns the numbers ``pulsebench-cli series --json`` prints.
 
 Bad input raises ``ValueError`` (wrong values: a 2-D or empty signal, NaN or infinity, an
 unknown option value, a refused parameter set) or ``TypeError`` (wrong kinds of objects).
 """
 
-from typing import Callable, Dict, Mapping, Optional, Sequence, Tuple, Union
+import json
+from typing import Any, Callable, Dict, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _core
 
-__all__ = ["read_signal", "read_etalons", "quantise", "Workbench"]
+__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench"]
 
 
 def read_signal(path: str, column: Union[int, str, None] = None, channel: Optional[int] = None,
@@ -66,6 +69,103 @@ def quantise(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.nda
     input.
     """
     return _core.quantise(signal, etalons)
+
+
+class Result:
+    """What ``detect`` found: the pulses in order of position, as numpy arrays of one entry a
+    pulse, and the whole chain's distance.
+
+    Attributes:
+        position: int64, the sample where sample 0 of the pulse's shape falls.
+        etalon: int32, the index of the pulse's shape among the etalons given (0-based).
+        name: str, the name of the pulse's shape.
+        cut_start, cut_end: int32, the first and last shape samples kept (a cut pulse keeps
+            ``cut_start..cut_end``; a whole one ``0..L-1``).
+        measure: int64, the pulse's own share of the distance.
+        distance: int, the distance of the chain found: the sum of the measures, on the integer
+            scale ``scale``; smaller is a closer match.
+        scale: float, the common integer scale signal and shapes were matched on (1 when both
+            are 16-bit integers; else 32767 over the largest magnitude).
+        rate: float, samples per second; ``time`` is ``position / rate``.
+        samples: int, the signal's length.
+        task: str, "detect", "joint" or "recognize".
+        etalon_names: list of str, the names of every etalon given, in order.
+        seconds: float, how long the call took.
+    """
+
+    def __init__(self, found: Dict[str, Any]) -> None:
+        self.position: np.ndarray = found["position"]
+        self.etalon: np.ndarray = found["etalon"]
+        self.name: np.ndarray = np.array(found["name"], dtype=str)
+        self.cut_start: np.ndarray = found["cut_start"]
+        self.cut_end: np.ndarray = found["cut_end"]
+        self.measure: np.ndarray = found["measure"]
+        self.distance: int = found["distance"]
+        self.scale: float = found["scale"]
+        self.rate: float = found["rate"]
+        self.samples: int = found["samples"]
+        self.task: str = found["task"]
+        self.etalon_names = list(found["etalon_names"])
+        self.seconds: float = found["seconds"]
+        self._json: str = found["json"]
+
+    @property
+    def time(self) -> np.ndarray:
+        """float64, each pulse's start in seconds (``position / rate``)."""
+        return self.position / self.rate
+
+    def __len__(self) -> int:
+        """The number of pulses found."""
+        return len(self.position)
+
+    def __repr__(self) -> str:
+        return "<pulsebench.Result: %d pulses, distance %d, task %s>" % (len(self), self.distance, self.task)
+
+    def to_dict(self) -> dict:
+        """The result as ``pulsebench-cli detect --json`` prints it, parsed: ``samples``, ``rate``,
+        ``scale``, ``etalons`` (a list of ``{"name", "length"}``), ``task``, ``distance`` and
+        ``pulses`` (a list of ``{"position", "time", "etalon" (the name), "cutStart", "cutEnd",
+        "measure"}``)."""
+        return json.loads(self._json)
+
+
+def detect(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray], tmin: Union[int, str],
+           tmax: Union[int, str], *, count: Optional[int] = None, saved_energy: int = 100, task: str = "joint",
+           candidates: Optional[Sequence[Union[str, int]]] = None, rate: float = 1.0,
+           baseline: Optional[float] = None, threads: int = 0,
+           progress: Optional[Callable[[float], None]] = None) -> Result:
+    """Find the pulses of a recording exactly, as ``pulsebench-cli detect`` does: the chain of
+    pulses, each one of the ``etalons`` (whole, or cut so that it keeps more than
+    ``saved_energy`` % of its energy), with the starts of neighbours between ``tmin`` and
+    ``tmax`` samples apart, that lies closest to the signal.
+
+    ``signal`` is a 1-D array of any real or integer dtype (kept as 4-byte floats, as the readers
+    keep a file's samples); ``etalons`` a mapping name -> 1-D array or a 2-D array with one shape
+    a row (named "1", "2", ...): 1 to 20 shapes of one common length L, 6 <= L <= tmax.
+    ``tmin`` and ``tmax`` are whole samples, or texts the batch tool takes ("40", "0.3s": seconds
+    at ``rate``).
+
+    ``task``: "joint" (detection and identification: every pulse any candidate), "detect" (one
+    shape, named by ``candidates``) or "recognize" (the one shape the whole recording holds).
+    ``count`` is the pulse count when it is known (None: unknown). ``candidates`` names the
+    shapes that may be used, in the order tried (default: all). ``baseline`` subtracts a running
+    median over a window of that many seconds first. ``threads`` matches on that many threads
+    (0: every core); the result does not depend on it.
+
+    Signal and shapes are put on one integer scale (see ``quantise``) and matched with exact
+    integer arithmetic. The GIL is released while the detection runs, so other Python threads
+    (another ``detect`` among them) run meanwhile. ``progress``, when given, is called now and
+    then as ``progress(fraction_done)`` from the calling thread; an exception it raises stops the
+    run and is raised again. Ctrl-C stops the run within a fraction of a second
+    (KeyboardInterrupt).
+
+    Returns a ``Result``. Raises ValueError on bad input (a 2-D or empty signal, NaN or
+    infinity, shapes of unequal length or longer than tmax, tmin above tmax, an unknown task or
+    candidate, a count that does not fit) and on the engine's refusals (the memory a large known
+    count would need), TypeError on objects of the wrong kind.
+    """
+    return Result(_core.detect(signal, etalons, tmin, tmax, count, saved_energy, task, candidates, rate, baseline,
+                               threads, progress))
 
 
 class Workbench:
@@ -149,10 +249,10 @@ class Workbench:
         options: ``pulses`` is (MIN, MAX, STEP) of ``--pulses``, ``noise`` (FIRST, STEPS,
         INCREMENT) of ``--noise``; ``threads`` 0 uses every core.
 
-        ``progress``, when given, is called as ``progress(cells_done, cells_in_all)`` after every
-        grid cell; an exception it raises stops the run and is raised again. Ctrl-C
-        (KeyboardInterrupt) stops the run after the cell in progress. The GIL is released while
-        the grid runs.
+        ``progress``, when given, is called as ``progress(cells_done, cells_in_all)`` for every
+        grid cell, from the calling thread; an exception it raises stops the run and is raised
+        again. Ctrl-C (KeyboardInterrupt) stops the run within a fraction of a second, in the
+        middle of a cell too. The GIL is released while the grid runs.
 
         Returns a dict: ``descriptor`` (``series_type``, ``series_type_name``, ``task_type``,
         ``task_name``, ``making_energy``, ``processing_energy``, ``length``, ``tmin``, ``tmax``,

@@ -1,13 +1,39 @@
-from typing import Callable, Dict, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
-__all__ = ["read_signal", "read_etalons", "quantise", "Workbench"]
+__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench"]
 
 def read_signal(path: str, column: Union[int, str, None] = ..., channel: Optional[int] = ...,
                 rate: Optional[float] = ...) -> Tuple[np.ndarray, float]: ...
 def read_etalons(path: str) -> Dict[str, np.ndarray]: ...
 def quantise(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray]) -> dict: ...
+
+class Result:
+    position: np.ndarray
+    etalon: np.ndarray
+    name: np.ndarray
+    cut_start: np.ndarray
+    cut_end: np.ndarray
+    measure: np.ndarray
+    distance: int
+    scale: float
+    rate: float
+    samples: int
+    task: str
+    etalon_names: List[str]
+    seconds: float
+    def __init__(self, found: Dict[str, Any]) -> None: ...
+    @property
+    def time(self) -> np.ndarray: ...
+    def __len__(self) -> int: ...
+    def to_dict(self) -> dict: ...
+
+def detect(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray], tmin: Union[int, str],
+           tmax: Union[int, str], *, count: Optional[int] = ..., saved_energy: int = ..., task: str = ...,
+           candidates: Optional[Sequence[Union[str, int]]] = ..., rate: float = ...,
+           baseline: Optional[float] = ..., threads: int = ...,
+           progress: Optional[Callable[[float], None]] = ...) -> Result: ...
 
 class Workbench:
     def __init__(self) -> None: ...

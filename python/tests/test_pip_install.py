@@ -23,6 +23,8 @@ def test_pip_install_into_a_virtual_environment(tmp_path):
                    cwd=checkout, check=True, env=env)
     probe = ("import pulsebench, os; b = pulsebench.Workbench(); "
              "assert b.alphabet().shape[0] == 20; assert len(b.series()['noisy']) > 0; "
+             "import numpy as np; r = pulsebench.detect(np.tile([0, 5, 9, 5, 0, 0, 0, 0], 10), "
+             "{'a': np.array([0, 5, 9, 5, 0, 0])}, 8, 8); assert r.position.tolist() == list(range(0, 80, 8)); "
              "d = os.path.dirname(pulsebench.__file__); "
              "assert os.path.exists(os.path.join(d, '__init__.pyi')) and os.path.exists(os.path.join(d, 'py.typed')); "
              "print(pulsebench.__file__)")

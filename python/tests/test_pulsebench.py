@@ -1,10 +1,11 @@
-"""The `pulsebench` module against the batch tool: the same numbers for the same options, objects
-that keep their own random streams, long calls that let other threads run and stop on Ctrl-C,
-and bad input refused with exceptions."""
+"""The `pulsebench` module against the batch tool: the same numbers for the same options (the
+detection in a recording included), objects that keep their own random streams, long calls that
+let other threads run and stop on Ctrl-C, and bad input refused with exceptions."""
 
 import json
 import math
 import os
+import resource
 import signal
 import subprocess
 import threading
@@ -194,6 +195,32 @@ def test_simulate_releases_the_gil():
     assert spins > 1000
 
 
+def interrupt_after(seconds):
+    """Sends this process SIGINT after `seconds` from a thread; returns the thread and a list that
+    receives the time it was sent."""
+    sent = []
+
+    def interrupt():
+        time.sleep(seconds)
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    thread = threading.Thread(target=interrupt)
+    thread.start()
+    return thread, sent
+
+
+def test_ctrl_c_stops_a_long_simulate_cell_within_a_second():
+    # One cell of 1000 series of 10 000 samples: many seconds of work, stopped inside the cell.
+    thread, sent = interrupt_after(0.5)
+    with pytest.raises(KeyboardInterrupt):
+        pulsebench.Workbench().simulate(type=1, length=10000, pulses=(100, 100, 1), noise=(0, 1, 5), repeats=1000,
+                                        threads=1)
+    stopped = time.monotonic()
+    thread.join()
+    assert sent and stopped - sent[0] < 1.0
+
+
 def test_ctrl_c_stops_simulate_within_a_second():
     def interrupt():
         time.sleep(0.3)
@@ -209,6 +236,201 @@ def test_ctrl_c_stops_simulate_within_a_second():
     stopped = time.monotonic()
     thread.join()
     assert interrupt.sent is not None and stopped - interrupt.sent < 1.0
+
+
+# ---- detection in a recording --------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def recording(tmp_path_factory):
+    """A noisy cut-off series of 4000 samples written by the batch tool (`series --csv`), with the
+    alphabet as a shapes file (`alphabet --json`)."""
+    folder = tmp_path_factory.mktemp("recording")
+    signal_file, shapes_file = str(folder / "series.csv"), str(folder / "alphabet.json")
+    subprocess.run([CLI, "series", "--type", "8", "--length", "4000", "--tmin", "60", "--tmax", "150",
+                    "--sequence", ",".join(["3", "7", "12"] * 20), "--noise", "30", "--csv", signal_file],
+                   check=True, capture_output=True)
+    with open(shapes_file, "w") as f:
+        f.write(subprocess.run([CLI, "alphabet", "--json"], check=True, capture_output=True, text=True).stdout)
+    return signal_file, shapes_file
+
+
+def cli_detect(*args):
+    return cli_json("detect", *args)
+
+
+def assert_result_matches(result, theirs):
+    assert result.to_dict() == theirs
+    pulses = theirs["pulses"]
+    assert result.position.dtype == np.int64 and result.measure.dtype == np.int64
+    assert result.position.tolist() == [p["position"] for p in pulses]
+    assert result.name.tolist() == [p["etalon"] for p in pulses]
+    assert [result.etalon_names[i] for i in result.etalon] == [p["etalon"] for p in pulses]
+    assert result.cut_start.tolist() == [p["cutStart"] for p in pulses]
+    assert result.cut_end.tolist() == [p["cutEnd"] for p in pulses]
+    assert result.measure.tolist() == [p["measure"] for p in pulses]
+    assert result.distance == theirs["distance"] and result.scale == theirs["scale"]
+
+
+@pytest.mark.parametrize("options,args", [
+    ({}, []),
+    ({"saved_energy": 75}, ["--saved-energy", "75"]),
+    ({"count": 40, "saved_energy": 75}, ["--count", "40", "--saved-energy", "75"]),
+    ({"task": "detect", "candidates": ["7"], "saved_energy": 80}, ["--task", "detect", "--candidates", "7",
+                                                                    "--saved-energy", "80"]),
+    ({"task": "recognize", "candidates": [12, 3, 7]}, ["--task", "recognize", "--candidates", "12,3,7"]),
+    ({"candidates": ["3", "7", "12"], "baseline": 31.0}, ["--candidates", "3,7,12", "--baseline", "31"]),
+])
+def test_detect_equals_cli_on_a_series_file(recording, options, args):
+    signal_file, shapes_file = recording
+    theirs = cli_detect("--signal", signal_file, "--etalons", shapes_file, "--tmin", "60", "--tmax", "150", *args)
+    samples, rate = pulsebench.read_signal(signal_file)
+    etalons = pulsebench.read_etalons(shapes_file)
+    result = pulsebench.detect(samples, etalons, 60, 150, **options)
+    assert len(result) > 0
+    assert_result_matches(result, theirs)
+    # The alphabet as a 2-D array (rows named "1" to "20") and the signal as int16 give the same.
+    same = pulsebench.detect(samples.astype(np.int16), pulsebench.Workbench().alphabet(), 60, 150, **options)
+    assert same.to_dict() == theirs
+
+
+def test_detect_with_shapes_cut_from_the_signal_and_gaps_in_seconds(recording):
+    signal_file, _ = recording
+    theirs = cli_detect("--signal", signal_file, "--rate", "100", "--template", "0:20:first",
+                        "--template", "1s:0.2s:second", "--tmin", "0.6s", "--tmax", "1.5s", "--saved-energy", "75")
+    samples, rate = pulsebench.read_signal(signal_file, rate=100)
+    shapes = {"first": samples[0:20], "second": samples[100:120]}
+    calls = []
+    result = pulsebench.detect(samples, shapes, "0.6s", "1.5s", rate=rate, saved_energy=75, progress=calls.append)
+    assert_result_matches(result, theirs)
+    assert np.allclose(result.time, result.position / 100.0)
+    assert calls and calls[-1] == 1.0 and calls == sorted(calls)
+
+
+def test_detect_on_real_values_uses_the_common_scale():
+    # Real-valued signal and shapes: scaled so that the largest magnitude becomes 32767.
+    shape = np.sin(np.linspace(0, np.pi, 12))
+    signal_values = np.zeros(600)
+    for start in range(30, 560, 90):
+        signal_values[start:start + 12] += 0.5 * shape
+    result = pulsebench.detect(signal_values, {"bump": shape}, 60, 120)
+    assert result.scale == pytest.approx(32767.0 / shape.max())
+    assert result.position.tolist() == list(range(30, 560, 90))
+    assert result.name.tolist() == ["bump"] * len(result)
+
+
+def test_detect_progress_callback_exception_stops_the_run(recording):
+    samples, _ = pulsebench.read_signal(recording[0])
+
+    def fail(fraction):
+        raise RuntimeError("enough")
+    with pytest.raises(RuntimeError, match="enough"):
+        pulsebench.detect(samples, pulsebench.Workbench().alphabet(), 60, 150, progress=fail)
+
+
+def long_recording(length):
+    """A long noisy signal and the alphabet: seconds of work for a joint detection."""
+    rng = np.random.default_rng(7)
+    return rng.normal(0, 40, length).astype(np.float32), pulsebench.Workbench().alphabet()
+
+
+def test_detect_releases_the_gil():
+    samples, etalons = long_recording(60000)
+    finished = threading.Event()
+
+    def run():
+        pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)
+        finished.set()
+
+    thread = threading.Thread(target=run)
+    thread.start()
+    spins = 0
+    while not finished.is_set():
+        spins += 1
+    thread.join()
+    # With the GIL held for the whole run this thread would only spin after it.
+    assert spins > 1000
+
+
+def test_two_detect_threads_are_faster_than_one():
+    if len(os.sched_getaffinity(0)) < 2:
+        pytest.skip("needs two cores")
+    samples, etalons = long_recording(60000)
+
+    def one():
+        pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)
+
+    def timed(work):
+        """Wall time, processor time, and how often another process took a core from this one
+        (involuntary context switches) per second."""
+        wall, cpu, taken = time.monotonic(), time.process_time(), resource.getrusage(resource.RUSAGE_SELF).ru_nivcsw
+        work()
+        wall = time.monotonic() - wall
+        return wall, time.process_time() - cpu, (resource.getrusage(resource.RUSAGE_SELF).ru_nivcsw - taken) / wall
+
+    def two_threads():
+        threads = [threading.Thread(target=one) for _ in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+    one()  # warm up
+    ratios = []
+    for _ in range(5):
+        serial_wall, serial_cpu, _ = timed(lambda: (one(), one()))
+        parallel_wall, _, preempted = timed(two_threads)
+        # Other work on the machine takes the cores away: a measurement counts only when this
+        # process had a core to itself while it ran the two calls one after the other, and no
+        # other process kept taking a core from it while the two threads ran.
+        if serial_cpu > 0.85 * serial_wall and preempted < 100:
+            ratios.append(parallel_wall / serial_wall)
+            if min(ratios) < 0.8:
+                break
+    if not ratios:
+        pytest.skip("the machine is too busy to measure a speed-up")
+    assert min(ratios) < 0.8, "two detections in two threads took %.2f of the time of one after the other" % min(ratios)
+
+
+def test_ctrl_c_stops_a_long_detect_within_a_second():
+    samples, etalons = long_recording(3000000)
+    thread, sent = interrupt_after(0.5)
+    with pytest.raises(KeyboardInterrupt):
+        pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)
+    stopped = time.monotonic()
+    thread.join()
+    assert sent and stopped - sent[0] < 1.0
+
+
+SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
+
+
+@pytest.mark.parametrize("call,error,message", [
+    (lambda: pulsebench.detect(SIGNAL.reshape(2, -1), SHAPE, 10, 20), ValueError, "1-D"),
+    (lambda: pulsebench.detect(np.array([]), SHAPE, 10, 20), ValueError, "empty"),
+    (lambda: pulsebench.detect(np.append(SIGNAL, math.nan), SHAPE, 10, 20), ValueError, "NaN"),
+    (lambda: pulsebench.detect(np.append(SIGNAL, math.inf), SHAPE, 10, 20), ValueError, "infinity"),
+    (lambda: pulsebench.detect(SIGNAL.astype(str), SHAPE, 10, 20), TypeError, "dtype"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 30, 20), ValueError, "tmin"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 0, 20), ValueError, "tmin"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, "1.x", 20), ValueError, "tmin"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10.5, 20), TypeError, "tmin"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 4, 6), ValueError, "8"),  # shapes longer than tmax
+    (lambda: pulsebench.detect(SIGNAL, {"a": np.ones(8), "b": np.ones(9)}, 10, 20), ValueError, "same length"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, task="find"), ValueError, "task"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates=["z"]), ValueError, "z"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates="a"), TypeError, "candidates"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, count=0), ValueError, "count"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, count=100), ValueError, "count"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, saved_energy=101), ValueError, "saved_energy"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, rate=0.0), ValueError, "rate"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, baseline=-1.0), ValueError, "baseline"),
+    (lambda: pulsebench.detect(SIGNAL, {"a": SHAPE["a"], "b": -SHAPE["a"]}, 10, 20, task="detect"), ValueError,
+     "one shape"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, 5), TypeError, ""),  # count is keyword-only
+])
+def test_detect_refuses_bad_input(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
 
 
 # ---- readers and quantisation ---------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <QWheelEvent>
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -29,7 +30,9 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <sstream>
 
+#include "../cli/cli_run.h"
 #include "../io/temp_dir.h"
 #include "io/file_batch.h"
 #include "io/series_files.h"
@@ -323,6 +326,91 @@ TEST_F(RecordingWindowTest, DetectRunsOnAWorkerAndFillsTableDrawingAndExports) {
     EXPECT_FALSE(QImage(QString::fromStdString(dir.file("view.png"))).isNull());
 }
 
+// The window with the engine's detector against the batch tool: a series written by `series
+// --csv`, two shapes cut from it with the mouse, Detect, and the table, the summary and the
+// exports compared with `detect` on the same file with the same cuts.
+TEST_F(RecordingWindowTest, EngineDetectionEqualsTheBatchToolsDetect) {
+    const std::string signal = dir.file("series.csv"), truth = dir.file("truth.csv");
+    std::string sequence;
+    for (int k = 0; k < 40; ++k) sequence += k % 2 ? ",7" : ",3";
+    ASSERT_EQ(runCli("series --type 4 --length 3000 --tmin 60 --tmax 150 --noise 20 --sequence " + sequence.substr(1) +
+                     " --csv " + signal + " --truth " + truth)
+                  .status,
+              0);
+    // The first two true pulses (etalons 3 and 7) are the stretches to cut.
+    std::ifstream truthFile(truth);
+    std::string line;
+    std::getline(truthFile, line);  // header
+    std::vector<int64_t> starts;
+    while (starts.size() < 2 && std::getline(truthFile, line)) starts.push_back(std::stoll(line));
+    ASSERT_EQ(starts.size(), 2u);
+
+    ASSERT_TRUE(window->openRecording(QString::fromStdString(signal)));
+    window->setDetector(std::make_shared<EngineRecordingDetector>());
+    const char* names[] = {"three", "seven"};
+    for (int k = 0; k < 2; ++k) {
+        view->zoomToFit();
+        view->zoomBy(16);
+        view->centreOn(static_cast<double>(starts[k]) + 10);
+        dragOver(view, static_cast<double>(starts[k]), static_cast<double>(starts[k]) + 20);
+        answeringInput(names[k], [&] { child<QPushButton>("useAsShapeButton")->click(); });
+    }
+    const auto& shapes = window->document().shapes;
+    ASSERT_EQ(shapes.size(), 2u);
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(shapes[k].cutFrom.has_value());
+        EXPECT_EQ(*shapes[k].cutFrom, starts[k]);
+        EXPECT_EQ(shapes[k].shape.samples.size(), 20u);
+    }
+
+    setPanel("60", "150");
+    child<QComboBox>("task")->setCurrentIndex(1);  // joint
+    child<QLineEdit>("savedEnergy")->setText("80");
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }, 60000));
+    ASSERT_TRUE(window->document().report.has_value());
+
+    const std::string cli = "detect --signal " + signal + " --template " + std::to_string(starts[0]) + ":20:three" +
+                            " --template " + std::to_string(starts[1]) + ":20:seven --tmin 60 --tmax 150" +
+                            " --task joint --saved-energy 80";
+    const CliRun json = runCli(cli + " --json");
+    ASSERT_EQ(json.status, 0) << json.out;
+    const auto theirs = nlohmann::json::parse(json.out);
+    const auto& pulses = theirs.at("pulses");
+    ASSERT_GT(pulses.size(), 10u);
+
+    auto* table = child<QTableWidget>("resultsTable");
+    ASSERT_EQ(table->rowCount(), static_cast<int>(pulses.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const auto& pulse = pulses[static_cast<size_t>(row)];
+        EXPECT_EQ(table->item(row, 0)->text().toInt(), row + 1);
+        EXPECT_DOUBLE_EQ(table->item(row, 1)->text().toDouble(), pulse.at("time").get<double>()) << row;
+        EXPECT_EQ(table->item(row, 2)->text().toLongLong(), pulse.at("position").get<int64_t>()) << row;
+        EXPECT_EQ(table->item(row, 3)->text().toStdString(), pulse.at("etalon").get<std::string>()) << row;
+        EXPECT_EQ(table->item(row, 4)->text().toStdString(), std::to_string(pulse.at("cutStart").get<int>()) + ".." +
+                                                                 std::to_string(pulse.at("cutEnd").get<int>()))
+            << row;
+        EXPECT_EQ(table->item(row, 5)->text().toLongLong(), pulse.at("measure").get<int64_t>()) << row;
+    }
+    EXPECT_THAT(child<QLabel>("summaryLabel")->text().toStdString(),
+                ::testing::StartsWith(std::to_string(pulses.size()) + " pulse(s) found, distance " +
+                                      std::to_string(theirs.at("distance").get<int64_t>()) + ", time taken"));
+
+    // "Export results..." writes exactly what the batch tool prints and writes.
+    const std::string exported = dir.file("window.json"), exportedCsv = dir.file("window.csv"),
+                      theirCsv = dir.file("cli.csv");
+    ASSERT_TRUE(window->exportResults(QString::fromStdString(exported)));
+    ASSERT_TRUE(window->exportResults(QString::fromStdString(exportedCsv)));
+    ASSERT_EQ(runCli(cli + " --csv " + theirCsv).status, 0);
+    const auto text = [](const std::string& path) {
+        std::stringstream content;
+        content << std::ifstream(path).rdbuf();
+        return content.str();
+    };
+    EXPECT_EQ(text(exported), json.out);
+    EXPECT_EQ(text(exportedCsv), text(theirCsv));
+}
+
 TEST_F(RecordingWindowTest, TheEnginesDetectionGivesTheTableAndReportOfDetectJson) {
     openSeries();
     cutTwoShapes();
@@ -378,6 +466,7 @@ TEST_F(RecordingWindowTest, CancelStopsARunningDetectionAndKeepsTheWindowRespons
     EXPECT_FALSE(window->document().report.has_value());
     EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), 0);
     EXPECT_TRUE(child<QPushButton>("detectButton")->isEnabled());
+    EXPECT_EQ(child<QLabel>("summaryLabel")->text(), "Detection cancelled; no results yet.");
 }
 
 TEST_F(RecordingWindowTest, AFailedOrMalformedDetectionIsNamedAndKeepsThePreviousResults) {

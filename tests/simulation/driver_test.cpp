@@ -280,7 +280,14 @@ TEST_F(DriverTest, ProgressAndCancel) {
     };
     EXPECT_EQ(run(8, 4, 75, 75, 2, &control), 0);
     EXPECT_EQ(acc->ifComplete, 0);
-    EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{1, 6}, {2, 6}, {3, 6}}));
+    // The cell made while the second was processed is not stored once the run is cancelled.
+    EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{1, 6}, {2, 6}}));
+
+    // A cancel stops the run inside a cell: set before the first cell, nothing is stored.
+    calls.clear();
+    EXPECT_EQ(run(8, 4, 75, 75, 2, &control), 0);
+    EXPECT_EQ(acc->ifComplete, 0);
+    EXPECT_TRUE(calls.empty());
 
     cancel = false;
     calls.clear();
