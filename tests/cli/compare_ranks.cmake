@@ -23,8 +23,10 @@ endif()
 # Open MPI's plug-ins keep memory to the end and are unloaded before the leak check can name
 # them, so the ranks run without it (the one-process run above keeps it); every other check of
 # the sanitizers stays on.
-if(DEFINED ENV{ASAN_OPTIONS})
+if(DEFINED ENV{ASAN_OPTIONS} AND NOT "$ENV{ASAN_OPTIONS}" STREQUAL "")
   set(ENV{ASAN_OPTIONS} "$ENV{ASAN_OPTIONS}:detect_leaks=0")
+else()
+  set(ENV{ASAN_OPTIONS} "detect_leaks=0")
 endif()
 execute_process(COMMAND ${launch} ${CLI} ${ARGS} --csv ${many} --json
                 OUTPUT_VARIABLE manyJson ERROR_VARIABLE manyErr RESULT_VARIABLE rc)

@@ -16,7 +16,7 @@ launch=("$mpirun" -np 2 --oversubscribe)
 rm -rf "$work" && mkdir -p "$work" || exit 1
 # Open MPI's plug-ins keep memory to the end and are unloaded before the leak check can name
 # them: the ranks run without it, every other check of the sanitizers stays on.
-[ -n "${ASAN_OPTIONS:-}" ] && export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 csv=$work/out.csv
 fail() { echo "FAILED: $*"; echo "--- standard error:"; cat "$work/err"; exit 1; }
 count() { grep -c -- "$1" "$work/err"; }
