@@ -13,14 +13,14 @@ constexpr int32_t kPenalty = 999999;   // predecessor cost where a window holds 
 constexpr int32_t kBackStart = 999999999;
 }  // namespace
 
-int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span<const uint16_t> list,
+int detectPulsesUnfixed(MessageSink& messages, const Alphabet& alphabet, std::span<const uint16_t> list,
                         uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                         SeriesHeader& series) {
     const char* caption = " detectPulsesUnfixed ";
     SeriesView view{};
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkEtalons(window, caption, alphabet, list, view.n) ||
-        !checkChains(window, caption, chains, std::max(view.Kmax, view.maxChain)))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkEtalons(messages, caption, alphabet, list, view.n) ||
+        !checkChains(messages, caption, chains, std::max(view.Kmax, view.maxChain)))
         return 0;
 
     LocalMatcher matcher;
@@ -34,7 +34,7 @@ int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
         b.assign(static_cast<size_t>(view.N), kUnset);
         if (!makeWalks(view, Tmin, Tmax, walks)) throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для indexes!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для indexes!", "", MessageIcon::None);
         return 0;
     }
     if (chains) resetChainsForRun(*chains, 0, 0, view.Kmax);
@@ -69,15 +69,15 @@ int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
     return 1;
 }
 
-int detectPulsesFixed(MessageSink& window, const Alphabet& alphabet, std::span<const uint16_t> list,
+int detectPulsesFixed(MessageSink& messages, const Alphabet& alphabet, std::span<const uint16_t> list,
                       uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                       SeriesHeader& series) {
     const char* caption = " detectPulsesFixed ";
     SeriesView view{};
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkRanges(window, caption, series, Tmin, Tmax, view) ||
-        !checkEtalons(window, caption, alphabet, list, view.n) ||
-        !checkChains(window, caption, chains, view.K))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkRanges(messages, caption, series, Tmin, Tmax, view) ||
+        !checkEtalons(messages, caption, alphabet, list, view.n) ||
+        !checkChains(messages, caption, chains, view.K))
         return 0;
 
     const Ranges ranges = readRanges(series, view.K);
@@ -96,7 +96,7 @@ int detectPulsesFixed(MessageSink& window, const Alphabet& alphabet, std::span<c
         const std::vector<const MatchTable*> layers(static_cast<size_t>(view.K), &table);
         distance = layeredChain(ranges, layers, Tmin, Tmax, kPenalty, kAccept, kBackStart, D, chain);
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для ppDw[m]!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для ppDw[m]!", "", MessageIcon::None);
         return 0;
     }
     if (chains) {

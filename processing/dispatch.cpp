@@ -32,27 +32,27 @@ const char* routineName(Routine routine) {
     return "";
 }
 
-int32_t runRoutine(Routine routine, MessageSink& window, const Alphabet& alphabet,
+int32_t runRoutine(Routine routine, MessageSink& messages, const Alphabet& alphabet,
                    const ProcessingInput& in, ChainsHeader* chains, SeriesHeader& series) {
     switch (routine) {
         case Routine::detectPulsesUnfixed:
-            return detectPulsesUnfixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+            return detectPulsesUnfixed(messages, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
         case Routine::detectPulsesFixed:
-            return detectPulsesFixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+            return detectPulsesFixed(messages, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
         case Routine::recognizePulsesUnfixed:
-            return recognizePulsesUnfixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+            return recognizePulsesUnfixed(messages, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
         case Routine::recognizePulsesFixed:
-            return recognizePulsesFixed(window, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
+            return recognizePulsesFixed(messages, alphabet, in.candidates, in.Tmin, in.Tmax, in.pct, chains, series);
         case Routine::detectTuplesUnfixed:
-            return detectTuplesUnfixed(window, alphabet, in.tuple, in.mode, in.Tmin, in.Tmax, in.pct, chains,
+            return detectTuplesUnfixed(messages, alphabet, in.tuple, in.mode, in.Tmin, in.Tmax, in.pct, chains,
                                        series, in.debugRepeat);
         case Routine::detectTuplesFixed:
-            return detectTuplesFixed(window, alphabet, in.tuple, in.mode, in.Tmin, in.Tmax, in.pct, chains, series);
+            return detectTuplesFixed(messages, alphabet, in.tuple, in.mode, in.Tmin, in.Tmax, in.pct, chains, series);
         case Routine::recognizeTuplesUnfixed:
-            return recognizeTuplesUnfixed(window, alphabet, in.tuples, in.mode, in.Tmin, in.Tmax, in.pct, chains,
+            return recognizeTuplesUnfixed(messages, alphabet, in.tuples, in.mode, in.Tmin, in.Tmax, in.pct, chains,
                                           series, in.debugRepeat);
         case Routine::recognizeTuplesFixed:
-            return recognizeTuplesFixed(window, alphabet, in.tuples, in.mode, in.Tmin, in.Tmax, in.pct, chains,
+            return recognizeTuplesFixed(messages, alphabet, in.tuples, in.mode, in.Tmin, in.Tmax, in.pct, chains,
                                         series);
     }
     return 0;

@@ -44,5 +44,5 @@ struct ProcessingInput {
 
 /// Runs `routine` and returns its answer: 1/0 for detection, the etalon number or -1 for pulse
 /// recognition, the tuple number or 0 for tuple recognition.
-int32_t runRoutine(Routine routine, MessageSink& window, const Alphabet& alphabet,
+int32_t runRoutine(Routine routine, MessageSink& messages, const Alphabet& alphabet,
                    const ProcessingInput& input, ChainsHeader* chains, SeriesHeader& series);

@@ -70,8 +70,8 @@ void BasicLocalMatcher<Sum>::prepareEach(size_t count, ShapeAt&& shapeAt, int n,
             if (first >= 0) e.sCount = s + 1;
         }
         // No score of this etalon can leave Sum when |x| (|x| + 2 |y|) summed over the etalon
-        // stays below its range for the largest |y|; then exact prefix sums give the described
-        // scores.
+        // stays below its range for the largest |y|; then exact prefix sums give the same
+        // scores as the wrapping sums.
         // The sweep of matchPrepared also needs the admissible starts to be a prefix and their
         // smallest ends to grow with the start, as they do whenever the energies do not wrap.
         bool monotone = true;

@@ -18,8 +18,8 @@ struct BasicLocalMatch {
 };
 using LocalMatch = BasicLocalMatch<int32_t>;
 
-/// Wrapping signed 32-bit addition and subtraction: the processing's described arithmetic is
-/// exact 32-bit two's complement, also where a total of a very noisy series overflows.
+/// Wrapping signed 32-bit addition and subtraction: the workbench's processing sums in 32-bit
+/// two's complement and wraps, also where a total of a very noisy series overflows.
 inline int32_t wrapAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }

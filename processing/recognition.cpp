@@ -220,26 +220,26 @@ void followLanes(const Ranges& ranges, const LayerLaneWork& w, int lanes, int32_
 }
 }  // namespace
 
-int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
+int16_t recognizePulsesUnfixed(MessageSink& messages, const Alphabet& alphabet,
                                std::span<const uint16_t> list, uint16_t Tmin, uint16_t Tmax,
                                uint16_t pct, ChainsHeader* chains, SeriesHeader& series) {
     const char* caption = " recognizePulsesUnfixed ";
     SeriesView view{};
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkEtalons(window, caption, alphabet, list, view.n))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkEtalons(messages, caption, alphabet, list, view.n))
         return -1;
     if (!chains) {
-        refuse(window, caption, "Recognition with an unknown pulse count needs a chains table.");
+        refuse(messages, caption, "Recognition with an unknown pulse count needs a chains table.");
         return -1;
     }
-    if (!checkChains(window, caption, chains, std::max(view.Kmax, view.maxChain))) return -1;
+    if (!checkChains(messages, caption, chains, std::max(view.Kmax, view.maxChain))) return -1;
 
     LocalMatcher matcher;
     Walks walks;
     try {
         matcher.prepare(alphabet, list, view.n, pct);
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для indexes!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для indexes!", "", MessageIcon::None);
         return -1;
     }
     chains->wPretenders = 0;
@@ -327,15 +327,15 @@ int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
     return recognised;
 }
 
-int32_t recognizePulsesFixed(MessageSink& window, const Alphabet& alphabet,
+int32_t recognizePulsesFixed(MessageSink& messages, const Alphabet& alphabet,
                              std::span<const uint16_t> list, uint16_t Tmin, uint16_t Tmax,
                              uint16_t pct, ChainsHeader* chains, SeriesHeader& series) {
     const char* caption = " recognizePulsesFixed ";
     SeriesView view{};
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkRanges(window, caption, series, Tmin, Tmax, view) ||
-        !checkEtalons(window, caption, alphabet, list, view.n) ||
-        !checkChains(window, caption, chains, view.K))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkRanges(messages, caption, series, Tmin, Tmax, view) ||
+        !checkEtalons(messages, caption, alphabet, list, view.n) ||
+        !checkChains(messages, caption, chains, view.K))
         return -1;
 
     const Ranges ranges = readRanges(series, view.K);
@@ -353,7 +353,7 @@ int32_t recognizePulsesFixed(MessageSink& window, const Alphabet& alphabet,
         matcher.prepare(alphabet, list, view.n, pct);
         Q.resize(static_cast<size_t>(hi - lo + 1) * kLanes);
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для ppDw!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для ppDw!", "", MessageIcon::None);
         return -1;
     }
     if (chains) {

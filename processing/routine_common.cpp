@@ -5,11 +5,11 @@
 
 namespace processing_detail {
 
-void refuse(MessageSink& window, const char* caption, const std::string& why) {
-    window.messageBox("Invalid processing input!\n\n" + why, caption, MessageIcon::Warning);
+void refuse(MessageSink& messages, const char* caption, const std::string& why) {
+    messages.messageBox("Invalid processing input!\n\n" + why, caption, MessageIcon::Warning);
 }
 
-bool checkSeries(MessageSink& window, const char* caption, const SeriesHeader& series,
+bool checkSeries(MessageSink& messages, const char* caption, const SeriesHeader& series,
                  uint16_t Tmin, uint16_t Tmax, SeriesView& view) {
     view.N = series.dwSeriesSize;
     view.n = series.wImpulseSize;
@@ -17,22 +17,22 @@ bool checkSeries(MessageSink& window, const char* caption, const SeriesHeader& s
     view.Kmax = series.wMaxPulses;
     view.K = series.wImpulseQuantity;
     if (!series.lpNoisyData || view.N < 1 || view.N > 65536) {
-        refuse(window, caption, "There is no series to process (or it exceeds 65536 samples).");
+        refuse(messages, caption, "There is no series to process (or it exceeds 65536 samples).");
         return false;
     }
     if (view.n < 1 || view.n > view.N) {
-        refuse(window, caption, "The etalon length " + std::to_string(view.n) +
+        refuse(messages, caption, "The etalon length " + std::to_string(view.n) +
                                     " does not fit the series of " + std::to_string(view.N) + " samples.");
         return false;
     }
     if (Tmin < 1 || Tmin > Tmax) {
-        refuse(window, caption, "Tmin must be at least 1 and not above Tmax (Tmin = " +
+        refuse(messages, caption, "Tmin must be at least 1 and not above Tmax (Tmin = " +
                                     std::to_string(Tmin) + ", Tmax = " + std::to_string(Tmax) + ").");
         return false;
     }
     view.maxChain = (view.N - view.n) / Tmin + 1;
     if (view.maxChain > series.wAllocatedPulses || view.Kmax > series.wAllocatedPulses) {
-        refuse(window, caption, "The series record holds " + std::to_string(series.wAllocatedPulses) +
+        refuse(messages, caption, "The series record holds " + std::to_string(series.wAllocatedPulses) +
                                     " pulses; with Tmin = " + std::to_string(Tmin) + " a chain may have " +
                                     std::to_string(view.maxChain) + ".");
         return false;
@@ -40,15 +40,15 @@ bool checkSeries(MessageSink& window, const char* caption, const SeriesHeader& s
     return true;
 }
 
-bool checkEtalons(MessageSink& window, const char* caption, const Alphabet& alphabet,
+bool checkEtalons(MessageSink& messages, const char* caption, const Alphabet& alphabet,
                   std::span<const uint16_t> numbers, int32_t n) {
     if (numbers.empty()) {
-        refuse(window, caption, "The list of candidate etalons is empty.");
+        refuse(messages, caption, "The list of candidate etalons is empty.");
         return false;
     }
     for (const uint16_t v : numbers) {
         if (v < 1 || v > alphabetCapacity || !alphabet[v - 1].lpData || alphabet[v - 1].wSize < n) {
-            refuse(window, caption, "Etalon " + std::to_string(v) + " is not in the alphabet (1 to " +
+            refuse(messages, caption, "Etalon " + std::to_string(v) + " is not in the alphabet (1 to " +
                                         std::to_string(alphabetCapacity) + ", " + std::to_string(n) +
                                         " samples).");
             return false;
@@ -57,10 +57,10 @@ bool checkEtalons(MessageSink& window, const char* caption, const Alphabet& alph
     return true;
 }
 
-bool checkChains(MessageSink& window, const char* caption, const ChainsHeader* chains, int32_t pulses) {
+bool checkChains(MessageSink& messages, const char* caption, const ChainsHeader* chains, int32_t pulses) {
     if (!chains) return true;
     if (chains->wMaxSize < 1 || chains->wMaxPulses < pulses) {
-        refuse(window, caption, "The chains table has " + std::to_string(chains->wMaxSize) + " rows of " +
+        refuse(messages, caption, "The chains table has " + std::to_string(chains->wMaxSize) + " rows of " +
                                     std::to_string(chains->wMaxPulses) + " pulses; this run needs rows of " +
                                     std::to_string(pulses) + ".");
         return false;
@@ -75,10 +75,10 @@ Ranges readRanges(const SeriesHeader& series, int32_t K) {
     return r;
 }
 
-bool checkRanges(MessageSink& window, const char* caption, const SeriesHeader& series,
+bool checkRanges(MessageSink& messages, const char* caption, const SeriesHeader& series,
                  uint16_t Tmin, uint16_t Tmax, const SeriesView& view) {
     if (view.K < 1 || view.K > series.wAllocatedPulses) {
-        refuse(window, caption, "The series has no known pulse count to process (" +
+        refuse(messages, caption, "The series has no known pulse count to process (" +
                                     std::to_string(view.K) + " pulses).");
         return false;
     }
@@ -88,7 +88,7 @@ bool checkRanges(MessageSink& window, const char* caption, const SeriesHeader& s
         // Every position of the range must have a non-empty window in the previous range.
         if (ok && j > 0) ok = r.lo[j] - Tmin >= r.lo[j - 1] && r.hi[j] - Tmax <= r.hi[j - 1];
         if (!ok) {
-            refuse(window, caption, "The position range of pulse " + std::to_string(j + 1) + " [" +
+            refuse(messages, caption, "The position range of pulse " + std::to_string(j + 1) + " [" +
                                         std::to_string(r.lo[j]) + ".." + std::to_string(r.hi[j]) +
                                         "] does not chain with Tmin = " + std::to_string(Tmin) +
                                         " and Tmax = " + std::to_string(Tmax) + ".");
@@ -98,16 +98,16 @@ bool checkRanges(MessageSink& window, const char* caption, const SeriesHeader& s
     return true;
 }
 
-bool tupleNumbers(MessageSink& window, const char* caption, std::span<const int32_t> tuple,
+bool tupleNumbers(MessageSink& messages, const char* caption, std::span<const int32_t> tuple,
                   std::vector<uint16_t>& numbers) {
     if (tuple.empty()) {
-        refuse(window, caption, "The tuple is empty.");
+        refuse(messages, caption, "The tuple is empty.");
         return false;
     }
     numbers.clear();
     for (const int32_t v : tuple) {
         if (v < 1 || v > alphabetCapacity) {
-            refuse(window, caption, "Etalon " + std::to_string(v) + " of the tuple is not in the alphabet.");
+            refuse(messages, caption, "Etalon " + std::to_string(v) + " of the tuple is not in the alphabet.");
             return false;
         }
         numbers.push_back(static_cast<uint16_t>(v));

@@ -28,28 +28,28 @@ struct SeriesView {
     int32_t maxChain; // most pulses a chain with gaps of at least Tmin can hold
 };
 
-/// Checks the series and the limits; reports through `window` with `caption` and returns false
+/// Checks the series and the limits; reports through `messages` with `caption` and returns false
 /// on a refusal.
-bool checkSeries(MessageSink& window, const char* caption, const SeriesHeader& series,
+bool checkSeries(MessageSink& messages, const char* caption, const SeriesHeader& series,
                  uint16_t Tmin, uint16_t Tmax, SeriesView& view);
 
 /// Checks that every number names a built etalon of at least n samples.
-bool checkEtalons(MessageSink& window, const char* caption, const Alphabet& alphabet,
+bool checkEtalons(MessageSink& messages, const char* caption, const Alphabet& alphabet,
                   std::span<const uint16_t> numbers, int32_t n);
 
 /// Checks that the chains header (when given) has rows and at least `pulses` pulses per row.
-bool checkChains(MessageSink& window, const char* caption, const ChainsHeader* chains, int32_t pulses);
+bool checkChains(MessageSink& messages, const char* caption, const ChainsHeader* chains, int32_t pulses);
 
 /// Checks the known-count ranges: 0 <= lo_j <= hi_j <= N - n, and every position of a range
 /// has a predecessor window meeting the previous range.
-bool checkRanges(MessageSink& window, const char* caption, const SeriesHeader& series,
+bool checkRanges(MessageSink& messages, const char* caption, const SeriesHeader& series,
                  uint16_t Tmin, uint16_t Tmax, const SeriesView& view);
 
 /// Shows a refusal.
-void refuse(MessageSink& window, const char* caption, const std::string& why);
+void refuse(MessageSink& messages, const char* caption, const std::string& why);
 
 /// Tuple members as etalon numbers, refusing numbers outside 1..65535.
-bool tupleNumbers(MessageSink& window, const char* caption, std::span<const int32_t> tuple,
+bool tupleNumbers(MessageSink& messages, const char* caption, std::span<const int32_t> tuple,
                   std::vector<uint16_t>& numbers);
 
 /// The positions of the walks of the unknown-count routines, each ascending.
@@ -171,7 +171,7 @@ struct CyclicWork {
 /// with a member other than 0, and the start of the searches over Later − First and for the
 /// end. Shows the diagnostic reports when `report` is set. Returns the chain's distance (unset
 /// with no pulses when Last holds no end).
-int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const int16_t* y,
+int32_t cyclicTupleChain(MessageSink& messages, const LocalMatcher& matcher, const int16_t* y,
                          const SeriesView& view, const Walks& walks, uint16_t Tmin, uint16_t Tmax,
                          int32_t unset, bool report, CyclicWork& work, std::vector<ChainPulse>& chain);
 

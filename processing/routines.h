@@ -19,57 +19,57 @@
 //
 // Refusals: an empty list or tuple, an etalon number outside the built alphabet, limits that
 // do not fit the series, a chains header with rows shorter than the chain needs, and (known
-// pulse count) position ranges that do not chain are reported through `window` and return the
+// pulse count) position ranges that do not chain are reported through `messages` and return the
 // routine's failure value with nothing written.
 //
 // The unknown-count tuple routines show their diagnostic reports while *debugRepeat is set and
 // clear it at their end.
 
 /// Detection, unknown pulse count (series types 4, 8). Returns 1, or 0 on failure.
-int detectPulsesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span<const uint16_t> list,
+int detectPulsesUnfixed(MessageSink& messages, const Alphabet& alphabet, std::span<const uint16_t> list,
                         uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                         SeriesHeader& series);
 
 /// Detection, known pulse count wImpulseQuantity, pulse j within [lpPositionMin[j],
 /// lpPositionMax[j]]. Returns 1, or 0 on failure.
-int detectPulsesFixed(MessageSink& window, const Alphabet& alphabet, std::span<const uint16_t> list,
+int detectPulsesFixed(MessageSink& messages, const Alphabet& alphabet, std::span<const uint16_t> list,
                       uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                       SeriesHeader& series);
 
 /// Recognition of the one etalon of the series, unknown pulse count. Needs a chains header.
 /// Returns the recognised etalon number, or -1.
-int16_t recognizePulsesUnfixed(MessageSink& window, const Alphabet& alphabet,
+int16_t recognizePulsesUnfixed(MessageSink& messages, const Alphabet& alphabet,
                                std::span<const uint16_t> list, uint16_t Tmin, uint16_t Tmax,
                                uint16_t pct, ChainsHeader* chains, SeriesHeader& series);
 
 /// Recognition of the one etalon of the series, known pulse count. Returns the recognised
 /// etalon number, or -1.
-int32_t recognizePulsesFixed(MessageSink& window, const Alphabet& alphabet,
+int32_t recognizePulsesFixed(MessageSink& messages, const Alphabet& alphabet,
                              std::span<const uint16_t> list, uint16_t Tmin, uint16_t Tmax,
                              uint16_t pct, ChainsHeader* chains, SeriesHeader& series);
 
 /// Detection of a cyclically repeated tuple, unknown pulse count; the chain starts with member
 /// 0. Writes the groups too. Returns 1, or 0 on failure.
-int detectTuplesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span<const int32_t> tuple,
+int detectTuplesUnfixed(MessageSink& messages, const Alphabet& alphabet, std::span<const int32_t> tuple,
                         uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct,
                         ChainsHeader* chains, SeriesHeader& series, int* debugRepeat = nullptr);
 
 /// Detection of a cyclically repeated tuple, known pulse count, tried from every allowed
 /// starting member. Returns 1, or 0 on failure.
-int detectTuplesFixed(MessageSink& window, const Alphabet& alphabet, std::span<const int32_t> tuple,
+int detectTuplesFixed(MessageSink& messages, const Alphabet& alphabet, std::span<const int32_t> tuple,
                       uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct,
                       ChainsHeader* chains, SeriesHeader& series);
 
 /// Recognition of which stored tuple built the series, unknown pulse count. Returns the 1-based
 /// tuple number, or 0.
-int32_t recognizeTuplesUnfixed(MessageSink& window, const Alphabet& alphabet,
+int32_t recognizeTuplesUnfixed(MessageSink& messages, const Alphabet& alphabet,
                                std::span<const std::span<const int32_t>> tuples, uint16_t mode,
                                uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                                SeriesHeader& series, int* debugRepeat = nullptr);
 
 /// Recognition of which stored tuple built the series, known pulse count. Returns the 1-based
 /// tuple number, or 0.
-int32_t recognizeTuplesFixed(MessageSink& window, const Alphabet& alphabet,
+int32_t recognizeTuplesFixed(MessageSink& messages, const Alphabet& alphabet,
                              std::span<const std::span<const int32_t>> tuples, uint16_t mode,
                              uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                              SeriesHeader& series);

@@ -50,7 +50,7 @@ std::string reportHeading(const char* title, const std::vector<std::pair<int32_t
 namespace processing_detail {
 
 
-int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const int16_t* y,
+int32_t cyclicTupleChain(MessageSink& messages, const LocalMatcher& matcher, const int16_t* y,
                          const SeriesView& view, const Walks& walks, uint16_t Tmin, uint16_t Tmax,
                          int32_t unset, bool report, CyclicWork& work, std::vector<ChainPulse>& chain) {
     const int L = static_cast<int>(matcher.size());
@@ -82,7 +82,7 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
     if (report) {
         std::string text = reportHeading("omega_minus - omega_tilda: ", walks.firstOnlyIntervals);
         reportLayer(text, walks.firstOnly, work.G[0], work.B[0]);
-        window.messageBox(text + "\n ", " About TuplesDetection ", MessageIcon::None);
+        messages.messageBox(text + "\n ", " About TuplesDetection ", MessageIcon::None);
     }
 
     // Each layer's best predecessor in [l - Tmax, l - Tmin] (first smallest G below the start),
@@ -130,7 +130,7 @@ int32_t cyclicTupleChain(MessageSink& window, const LocalMatcher& matcher, const
             reportLayer(text, walks.both, work.G[lambda], work.B[lambda]);
             text += "\n ";
         }
-        window.messageBox(text, " About TuplesDetection ", MessageIcon::None);
+        messages.messageBox(text, " About TuplesDetection ", MessageIcon::None);
     }
 
     startPass();
@@ -207,23 +207,23 @@ void writeGroups(SeriesHeader& series, int pulses, int m, int s) {
 }
 }  // namespace
 
-int detectTuplesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span<const int32_t> tuple,
+int detectTuplesUnfixed(MessageSink& messages, const Alphabet& alphabet, std::span<const int32_t> tuple,
                         uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct,
                         ChainsHeader* chains, SeriesHeader& series, int* debugRepeat) {
     (void)mode;  // the chain always begins with member 0
     const char* caption = " detectTuplesUnfixed ";
     SeriesView view{};
     std::vector<uint16_t> members;
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !tupleNumbers(window, caption, tuple, members) ||
-        !checkEtalons(window, caption, alphabet, members, view.n) ||
-        !checkChains(window, caption, chains, std::max(view.Kmax, view.maxChain)))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !tupleNumbers(messages, caption, tuple, members) ||
+        !checkEtalons(messages, caption, alphabet, members, view.n) ||
+        !checkChains(messages, caption, chains, std::max(view.Kmax, view.maxChain)))
         return 0;
     const int m = static_cast<int>(members.size());
     // Only the first Kmax members can take part.
     members.resize(static_cast<size_t>(std::min(view.Kmax, m)));
     if (members.empty()) {
-        refuse(window, caption, "The series admits no pulses.");
+        refuse(messages, caption, "The series admits no pulses.");
         return 0;
     }
 
@@ -235,10 +235,10 @@ int detectTuplesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
     try {
         matcher.prepare(alphabet, members, view.n, pct);
         if (!makeWalks(view, Tmin, Tmax, walks)) throw std::bad_alloc();
-        distance = cyclicTupleChain(window, matcher, series.lpNoisyData, view, walks, Tmin, Tmax, kUnset,
+        distance = cyclicTupleChain(messages, matcher, series.lpNoisyData, view, walks, Tmin, Tmax, kUnset,
                                     debugRepeat && *debugRepeat, work, chain);
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для G_on_layers!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для G_on_layers!", "", MessageIcon::None);
         return 0;
     }
     if (chains) {
@@ -257,17 +257,17 @@ int detectTuplesUnfixed(MessageSink& window, const Alphabet& alphabet, std::span
     return 1;
 }
 
-int detectTuplesFixed(MessageSink& window, const Alphabet& alphabet, std::span<const int32_t> tuple,
+int detectTuplesFixed(MessageSink& messages, const Alphabet& alphabet, std::span<const int32_t> tuple,
                       uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct,
                       ChainsHeader* chains, SeriesHeader& series) {
     const char* caption = " detectTuplesFixed ";
     SeriesView view{};
     std::vector<uint16_t> members;
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkRanges(window, caption, series, Tmin, Tmax, view) ||
-        !tupleNumbers(window, caption, tuple, members) ||
-        !checkEtalons(window, caption, alphabet, members, view.n) ||
-        !checkChains(window, caption, chains, view.K))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkRanges(messages, caption, series, Tmin, Tmax, view) ||
+        !tupleNumbers(messages, caption, tuple, members) ||
+        !checkEtalons(messages, caption, alphabet, members, view.n) ||
+        !checkChains(messages, caption, chains, view.K))
         return 0;
     const int m = static_cast<int>(members.size());
     const int starts = mode == 1 ? 1 : m;
@@ -287,7 +287,7 @@ int detectTuplesFixed(MessageSink& window, const Alphabet& alphabet, std::span<c
             distanceOf[s] = layeredChain(ranges, layers, Tmin, Tmax, kPenalty, kAccept, kPenalty, D, chainOf[s]);
         }
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для ppDw[m]!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для ppDw[m]!", "", MessageIcon::None);
         return 0;
     }
 

@@ -17,17 +17,17 @@ struct Result {
     int s = 0;  // its starting member
 };
 
-bool checkTuples(MessageSink& window, const char* caption, const Alphabet& alphabet,
+bool checkTuples(MessageSink& messages, const char* caption, const Alphabet& alphabet,
                  std::span<const std::span<const int32_t>> tuples, int32_t n,
                  std::vector<std::vector<uint16_t>>& members) {
     if (tuples.empty()) {
-        refuse(window, caption, "There are no stored tuples to recognise.");
+        refuse(messages, caption, "There are no stored tuples to recognise.");
         return false;
     }
     members.resize(tuples.size());
     for (size_t t = 0; t < tuples.size(); ++t)
-        if (!tupleNumbers(window, caption, tuples[t], members[t]) ||
-            !checkEtalons(window, caption, alphabet, members[t], n))
+        if (!tupleNumbers(messages, caption, tuples[t], members[t]) ||
+            !checkEtalons(messages, caption, alphabet, members[t], n))
             return false;
     return true;
 }
@@ -40,7 +40,7 @@ void writeResult(SeriesHeader& series, const Result& result) {
 }
 }  // namespace
 
-int32_t recognizeTuplesUnfixed(MessageSink& window, const Alphabet& alphabet,
+int32_t recognizeTuplesUnfixed(MessageSink& messages, const Alphabet& alphabet,
                                std::span<const std::span<const int32_t>> tuples, uint16_t mode,
                                uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                                SeriesHeader& series, int* debugRepeat) {
@@ -48,12 +48,12 @@ int32_t recognizeTuplesUnfixed(MessageSink& window, const Alphabet& alphabet,
     const char* caption = " recognizeTuplesUnfixed ";
     SeriesView view{};
     std::vector<std::vector<uint16_t>> members;
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkTuples(window, caption, alphabet, tuples, view.n, members) ||
-        !checkChains(window, caption, chains, std::max(view.Kmax, view.maxChain)))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkTuples(messages, caption, alphabet, tuples, view.n, members) ||
+        !checkChains(messages, caption, chains, std::max(view.Kmax, view.maxChain)))
         return 0;
     if (view.Kmax < 1) {
-        refuse(window, caption, "The series admits no pulses.");
+        refuse(messages, caption, "The series admits no pulses.");
         return 0;
     }
 
@@ -69,11 +69,11 @@ int32_t recognizeTuplesUnfixed(MessageSink& window, const Alphabet& alphabet,
             layers.resize(static_cast<size_t>(std::min<int32_t>(view.Kmax, static_cast<int32_t>(layers.size()))));
             LocalMatcher matcher;
             matcher.prepare(alphabet, layers, view.n, pct);
-            distanceOf[t] = cyclicTupleChain(window, matcher, series.lpNoisyData, view, walks, Tmin, Tmax, kFar,
+            distanceOf[t] = cyclicTupleChain(messages, matcher, series.lpNoisyData, view, walks, Tmin, Tmax, kFar,
                                              debugRepeat && *debugRepeat, work, chainOf[t]);
         }
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для G_on_layers!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для G_on_layers!", "", MessageIcon::None);
         return 0;
     }
 
@@ -95,17 +95,17 @@ int32_t recognizeTuplesUnfixed(MessageSink& window, const Alphabet& alphabet,
     return recognised;
 }
 
-int32_t recognizeTuplesFixed(MessageSink& window, const Alphabet& alphabet,
+int32_t recognizeTuplesFixed(MessageSink& messages, const Alphabet& alphabet,
                              std::span<const std::span<const int32_t>> tuples, uint16_t mode,
                              uint16_t Tmin, uint16_t Tmax, uint16_t pct, ChainsHeader* chains,
                              SeriesHeader& series) {
     const char* caption = " recognizeTuplesFixed ";
     SeriesView view{};
     std::vector<std::vector<uint16_t>> members;
-    if (!checkSeries(window, caption, series, Tmin, Tmax, view) ||
-        !checkRanges(window, caption, series, Tmin, Tmax, view) ||
-        !checkTuples(window, caption, alphabet, tuples, view.n, members) ||
-        !checkChains(window, caption, chains, view.K))
+    if (!checkSeries(messages, caption, series, Tmin, Tmax, view) ||
+        !checkRanges(messages, caption, series, Tmin, Tmax, view) ||
+        !checkTuples(messages, caption, alphabet, tuples, view.n, members) ||
+        !checkChains(messages, caption, chains, view.K))
         return 0;
 
     const Ranges ranges = readRanges(series, view.K);
@@ -132,7 +132,7 @@ int32_t recognizeTuplesFixed(MessageSink& window, const Alphabet& alphabet,
             }
         }
     } catch (const std::bad_alloc&) {
-        window.messageBox("Нет памяти для ppDw[]!", "", MessageIcon::None);
+        messages.messageBox("Нет памяти для ppDw[]!", "", MessageIcon::None);
         return 0;
     }
 
