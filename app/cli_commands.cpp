@@ -244,10 +244,10 @@ bool prepareSeriesSettings(const SeriesOptions& o, Settings& s, StderrMessageSin
     }
     if (!o.subset.empty()) {
         s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin,
-                                                 s.wTmax, s.dwSeriesSize, s.lpSeriesHeader);
+                                                 s.wTmax, s.dwSeriesSize, std::move(s.lpSeriesHeader));
         if (!s.lpSeriesHeader ||
             !setSelectedSubset(window, o.subset, o.subsetMode.value_or(s.subsetEmployment),
-                               o.subsetStart.value_or(s.subsetInitPosition), s.lpSeriesHeader))
+                               o.subsetStart.value_or(s.subsetInitPosition), s.lpSeriesHeader.get()))
             return false;
     }
     return true;
@@ -263,7 +263,7 @@ bool nextSeries(const SeriesOptions& o, Settings& s, StderrMessageSink& window) 
         return false;
     }
     if (window.count) return false;
-    return o.noise == 0 || addNoise(window, s.lpSeriesHeader, o.noise, s.noiseSeed);
+    return o.noise == 0 || addNoise(window, s.lpSeriesHeader.get(), o.noise, s.noiseSeed);
 }
 
 ordered_json pulsesJson(int count, const int16_t* position, const int16_t* etalon, const int16_t* cutStart,
@@ -392,7 +392,7 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
     if (candidates.empty()) candidates.assign(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
     std::vector<std::span<const int32_t>> tuples(p.tuples.begin(), p.tuples.end());
 
-    ChainsHeader* chains = getChainsHeader(window, s.wChainsCapacity, s.wMaxPulses, nullptr);
+    std::unique_ptr<ChainsHeader> chains = getChainsHeader(window, s.wChainsCapacity, s.wMaxPulses, nullptr);
     if (!chains) return 1;
     ProcessingInput input;
     input.candidates = candidates;
@@ -427,7 +427,7 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
                 progress.start(o.repeat);
             }
         }
-        const int32_t answer = processCurrentSeries(s, window, input, chains).answer;
+        const int32_t answer = processCurrentSeries(s, window, input, chains.get()).answer;
         if (largeAnnounced) progress(r, o.repeat);
         if (window.count) {
             status = 1;
@@ -447,7 +447,6 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
         if (p.series.json) array.close();
         stream.finish();
     }
-    releaseChainsHeader(chains);
     return status;
 }
 

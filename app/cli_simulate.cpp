@@ -124,7 +124,7 @@ int32_t applyGrid(const SimulateOptions& o, Settings& s, StderrMessageSink& wind
 // recognition, the stored tuples. False after a refusal (already reported).
 bool prepareSimulatedSeries(const SimulateOptions& o, Settings& s, StderrMessageSink& window) {
     s.lpSeriesHeader = getCutOffSeriesHeader(window, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
-                                             s.dwSeriesSize, s.lpSeriesHeader);
+                                             s.dwSeriesSize, std::move(s.lpSeriesHeader));
     if (!s.lpSeriesHeader) return false;
     if (!o.tuples.empty()) {
         size_t longest = 1;
@@ -137,11 +137,11 @@ bool prepareSimulatedSeries(const SimulateOptions& o, Settings& s, StderrMessage
         }
         if (!addSomeSelectedSubsetToSeriesHeader(window, sizes, lists, static_cast<int>(std::max<size_t>(10, o.tuples.size())),
                                                  static_cast<int>(longest), 1, s.subsetEmployment,
-                                                 s.subsetInitPosition, s.lpSeriesHeader))
+                                                 s.subsetInitPosition, s.lpSeriesHeader.get()))
             return false;
     }
     if (!o.tuple.empty() &&
-        !setSelectedSubset(window, o.tuple, s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader))
+        !setSelectedSubset(window, o.tuple, s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader.get()))
         return false;
     return window.count == 0;
 }
@@ -189,7 +189,8 @@ bool writeResultCsv(const std::string& path, const RestErrorHeader& acc, StderrM
 
 // The graphs as the window shows them after the run: the accumulator and the last series move
 // into a workbench in the simulation view (which then owns them).
-bool renderResultPlot(const SimulateOptions& o, Settings& s, RestErrorHeader*& acc, StderrMessageSink& window) {
+bool renderResultPlot(const SimulateOptions& o, Settings& s, std::unique_ptr<RestErrorHeader> acc,
+                      StderrMessageSink& window) {
     Workbench view;
     Settings& v = view.settings;
     deriveStartupSettings(v);
@@ -207,10 +208,8 @@ bool renderResultPlot(const SimulateOptions& o, Settings& s, RestErrorHeader*& a
     v.viewCase = o.view;
     v.boundsIncluded = o.bounds ? 1 : 0;
     v.simGraphKind = simulationGraphKind(o.graph, o.view, o.bounds);
-    v.lpRestErrorHeader = acc;
-    v.lpSeriesHeader = s.lpSeriesHeader;
-    s.lpSeriesHeader = nullptr;
-    acc = nullptr;
+    v.lpRestErrorHeader = std::move(acc);
+    v.lpSeriesHeader = std::move(s.lpSeriesHeader);
     return saveImage(window, o.plot, renderWorkbench(view, o.width, o.height));
 }
 }  // namespace
@@ -228,14 +227,12 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     if (!prepareSimulatedSeries(o, s, window)) return 1;
 
     AccumulatorFailure failure = AccumulatorFailure::none;
-    RestErrorHeader* acc = newSimulationAccumulator(s, window, failure);
+    std::unique_ptr<RestErrorHeader> acc = newSimulationAccumulator(s, window, failure);
     if (!acc) return 1;
     // Everything the driver would refuse, refused before the report.
-    if (!checkSimulation(window, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                         code(s.seriesType), code(s.wTaskType), s.lpSeriesHeader)) {
-        releaseRestErrHeader(window, acc);
+    if (!checkSimulation(window, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
+                         code(s.seriesType), code(s.wTaskType), s.lpSeriesHeader.get()))
         return 1;
-    }
 
     const std::string report = simulationReport(s, steps);
     // The report goes beside the result: on standard error when the JSON takes standard output.
@@ -259,26 +256,16 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
         request.progress = [&](int done, int total) { progress(done, total); };
     request.cancel = o.cancel;
     request.run = simulateOnRanks;
-    const SimulationResult run = runSimulation(s, window, acc, request);
+    const SimulationResult run = runSimulation(s, window, acc.get(), request);
     // A routine that refused a repeat leaves cells computed from nothing: the run failed.
-    if (!run.complete || window.count != messagesBefore) {
-        releaseRestErrHeader(window, acc);
-        return 1;
-    }
+    if (!run.complete || window.count != messagesBefore) return 1;
     // Under mpirun only rank 0 holds the whole result; the other ranks write nothing.
-    if (quietRank()) {
-        releaseRestErrHeader(window, acc);
-        return 0;
-    }
+    if (quietRank()) return 0;
 
     if (o.json) stream.write(resultJson(s, *acc));
-    if (!o.csv.empty() && !writeResultCsv(o.csv, *acc, window)) {
-        releaseRestErrHeader(window, acc);
-        return 1;
-    }
+    if (!o.csv.empty() && !writeResultCsv(o.csv, *acc, window)) return 1;
     int status = 0;
-    if (!o.plot.empty() && !renderResultPlot(o, s, acc, window)) status = 1;
-    releaseRestErrHeader(window, acc);
+    if (!o.plot.empty() && !renderResultPlot(o, s, std::move(acc), window)) status = 1;
     if (status == 0 && window.count == 0) stream.finish();
     if (window.count) status = 1;
     return status;

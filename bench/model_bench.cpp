@@ -24,13 +24,13 @@ void BM_CutOffSeries(benchmark::State& state) {
     PulseCountBounds b{};
     pulseCountBounds(m.s.dwSeriesSize, m.s.wImpulseSize, m.s.wTmin, m.s.wTmax, b);
     std::vector<uint16_t> sequence(b.maximum, 1);
-    SeriesHeader* h = nullptr;
+    std::unique_ptr<SeriesHeader> h;
     for (auto _ : state) {
         h = getCutOffSeries(m.sink, m.s.wAlphabetSize, m.s.alphabet, m.s.wImpulseSize, m.s.wTmin,
-                            m.s.wTmax, m.s.dwSeriesSize, b.maximum, sequence, 128, 75, h);
+                            m.s.wTmax, m.s.dwSeriesSize, b.maximum, sequence, 128, 75, std::move(h));
         benchmark::DoNotOptimize(h->lpPureData);
     }
-    freeSeriesHeader(h);
+    freeSeriesHeader(std::move(h));
     state.SetItemsProcessed(state.iterations() * b.maximum);
 }
 BENCHMARK(BM_CutOffSeries)->Arg(200)->Arg(1200)->Arg(12000);
@@ -40,7 +40,7 @@ void BM_AddNoise(benchmark::State& state) {
     m.s.dwSeriesSize = static_cast<uint32_t>(state.range(0));
     makeSeriesOfCurrentType(m.s, m.sink);
     for (auto _ : state) {
-        addNoise(m.sink, m.s.lpSeriesHeader, 50, m.s.noiseSeed);
+        addNoise(m.sink, m.s.lpSeriesHeader.get(), 50, m.s.noiseSeed);
         benchmark::DoNotOptimize(m.s.lpSeriesHeader->lpNoisyData);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));

@@ -21,7 +21,7 @@ namespace {
 struct Fixture {
     Settings s;
     RecordingMessageSink sink;
-    ChainsHeader* chains = nullptr;
+    std::unique_ptr<ChainsHeader> chains;
     std::vector<uint16_t> candidates;
     std::vector<int32_t> tuple{3, 5, 7};
     std::vector<int32_t> other{2, 4};
@@ -36,14 +36,14 @@ struct Fixture {
         s.wSeriesPulses = 18;
         if (isTupleSeries(seriesType)) {
             s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, nullptr);
-            setSelectedSubset(sink, tuple, 4, 1, s.lpSeriesHeader);
+            setSelectedSubset(sink, tuple, 4, 1, s.lpSeriesHeader.get());
         }
         makeSeriesOfCurrentType(s, sink);
-        addNoise(sink, s.lpSeriesHeader, 20, s.noiseSeed);
+        addNoise(sink, s.lpSeriesHeader.get(), 20, s.noiseSeed);
         candidates.assign(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
         chains = getChainsHeader(sink, 10, s.wMaxPulses, nullptr);
     }
-    ~Fixture() { releaseChainsHeader(chains); }
+    ~Fixture() { releaseChainsHeader(std::move(chains)); }
 };
 
 int32_t runReference(Routine routine, MessageSink& w, const Alphabet& a, const ProcessingInput& in,
@@ -83,8 +83,8 @@ void runRoutineBench(benchmark::State& state, uint16_t task, uint32_t seriesType
     in.pct = pct;
     const Routine routine = selectRoutine(task, seriesType);
     for (auto _ : state)
-        benchmark::DoNotOptimize(fast ? runRoutine(routine, f.sink, f.s.alphabet, in, f.chains, *f.s.lpSeriesHeader)
-                                      : runReference(routine, f.sink, f.s.alphabet, in, f.chains, *f.s.lpSeriesHeader));
+        benchmark::DoNotOptimize(fast ? runRoutine(routine, f.sink, f.s.alphabet, in, f.chains.get(), *f.s.lpSeriesHeader)
+                                      : runReference(routine, f.sink, f.s.alphabet, in, f.chains.get(), *f.s.lpSeriesHeader));
     state.SetLabel(routineName(routine));
 }
 

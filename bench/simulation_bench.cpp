@@ -48,21 +48,21 @@ void BM_SimulationRun(benchmark::State& state, uint16_t task, uint16_t seriesTyp
     Startup w;
     Settings& s = w.s;
     const uint16_t energy = isCutOffSeries(seriesType) ? 75 : 100;
-    SeriesHeader* series = getCutOffSeriesHeader(w.sink, 60, 20, 40, 181, 1200, nullptr);
-    RestErrorHeader* acc = getRestErrHeader(w.sink, kPulseCounts, kLevels, repeats, nullptr);
+    std::unique_ptr<SeriesHeader> series = getCutOffSeriesHeader(w.sink, 60, 20, 40, 181, 1200, nullptr);
+    std::unique_ptr<RestErrorHeader> acc = getRestErrHeader(w.sink, kPulseCounts, kLevels, repeats, nullptr);
     initRestErrHeader(w.sink, kPulseCounts, kFirstPulses, kPulsesStep, kLevels, kFirstLevel, kLevelStep, repeats,
-                      acc);
+                      acc.get());
     SimulationControl control;
     control.threads = threads;
     const SimulationSettings settings{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
     for (auto _ : state)
-        benchmark::DoNotOptimize(statCutoffSighting(w.sink, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
-                                                    s.lpRequiredList.get(), seriesType, task, energy, energy, series,
+        benchmark::DoNotOptimize(statCutoffSighting(w.sink, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount,
+                                                    s.lpRequiredList.get(), seriesType, task, energy, energy, series.get(),
                                                     s.noiseSeed, settings, control));
     if (!w.sink.messages.empty()) state.SkipWithError(w.sink.messages.front().text.c_str());
     state.counters["runs"] = kPulseCounts * kLevels * repeats;
-    releaseRestErrHeader(w.sink, acc);
-    freeSeriesHeader(series);
+    releaseRestErrHeader(w.sink, std::move(acc));
+    freeSeriesHeader(std::move(series));
 }
 BENCHMARK_CAPTURE(BM_SimulationRun, task4_type8_default, 4, 8)->Unit(benchmark::kMillisecond);
 // The default task on one and on two threads, by the wall clock (the ratio is the speed-up),
@@ -80,8 +80,8 @@ BENCHMARK_CAPTURE(BM_SimulationRun, task2_type2, 2, 2)->Unit(benchmark::kMillise
 void BM_SimulationRunStraightforward(benchmark::State& state) {
     Startup w;
     Settings& s = w.s;
-    SeriesHeader* series = getCutOffSeriesHeader(w.sink, 60, 20, 40, 181, 1200, nullptr);
-    ChainsHeader* chains = getChainsHeader(w.sink, 10, series->wMaxPulses, nullptr);
+    std::unique_ptr<SeriesHeader> series = getCutOffSeriesHeader(w.sink, 60, 20, 40, 181, 1200, nullptr);
+    std::unique_ptr<ChainsHeader> chains = getChainsHeader(w.sink, 10, series->wMaxPulses, nullptr);
     const std::vector<uint16_t> candidates(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
     std::vector<uint16_t> sequence(60, 1);
     int64_t restoring = 0;
@@ -90,15 +90,15 @@ void BM_SimulationRunStraightforward(benchmark::State& state) {
             for (int k = 0; k < kLevels; ++k) {
                 series = getCutOffSeries(w.sink, 20, s.alphabet, 20, 40, 181, 1200,
                                          static_cast<uint16_t>(kFirstPulses + kPulsesStep * j), sequence, 128, 75,
-                                         series);
-                addNoise(w.sink, series, static_cast<int16_t>(kFirstLevel + kLevelStep * k), s.noiseSeed);
-                referenceDetectPulsesUnfixed(w.sink, s.alphabet, candidates, 40, 181, 75, chains, *series);
+                                         std::move(series));
+                addNoise(w.sink, series.get(), static_cast<int16_t>(kFirstLevel + kLevelStep * k), s.noiseSeed);
+                referenceDetectPulsesUnfixed(w.sink, s.alphabet, candidates, 40, 181, 75, chains.get(), *series.get());
                 restoring += seriesRestorationError(*series);
             }
     benchmark::DoNotOptimize(restoring);
     state.counters["runs"] = kPulseCounts * kLevels;
-    releaseChainsHeader(chains);
-    freeSeriesHeader(series);
+    releaseChainsHeader(std::move(chains));
+    freeSeriesHeader(std::move(series));
 }
 BENCHMARK(BM_SimulationRunStraightforward)->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -152,10 +152,10 @@ void BM_ReachLastCell(benchmark::State& state) {
     prepareStartupModel(s, sink);
     const int repeats = static_cast<int>(state.range(0));
     const bool tuples = state.range(1) != 0;
-    SeriesHeader* series = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, nullptr);
-    RestErrorHeader* acc = getRestErrHeader(sink, 25, 29, repeats, nullptr);
-    initRestErrHeader(sink, 25, 6, 1, 29, 0, 5, repeats, acc);
-    if (tuples) setSelectedSubset(sink, std::vector<int32_t>{3, 5, 7}, 3, 1, series);
+    std::unique_ptr<SeriesHeader> series = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, nullptr);
+    std::unique_ptr<RestErrorHeader> acc = getRestErrHeader(sink, 25, 29, repeats, nullptr);
+    initRestErrHeader(sink, 25, 6, 1, 29, 0, 5, repeats, acc.get());
+    if (tuples) setSelectedSubset(sink, std::vector<int32_t>{3, 5, 7}, 3, 1, series.get());
     const SeedCells start = seedCells;
     const int16_t noiseStart = s.noiseSeed;
     for (auto _ : state) {
@@ -166,8 +166,8 @@ void BM_ReachLastCell(benchmark::State& state) {
         benchmark::DoNotOptimize(noise);
     }
     state.counters["runs_skipped"] = static_cast<double>(25 * 29 - 1) * repeats;
-    releaseRestErrHeader(sink, acc);
-    freeSeriesHeader(series);
+    releaseRestErrHeader(sink, std::move(acc));
+    freeSeriesHeader(std::move(series));
 }
 BENCHMARK(BM_ReachLastCell)->Args({100, 0})->Args({10000, 0})->Args({100, 1})->Args({10000, 1})
     ->Unit(benchmark::kMicrosecond);
@@ -222,7 +222,7 @@ void BM_Floor(benchmark::State& state) {
     Settings& s = w.s;
     constexpr int N = 1200, n = 20, Tmin = 40, Tmax = 181, positions = N - n + 1;
     std::vector<uint16_t> sequence(60, 1);
-    SeriesHeader* series = getCutOffSeries(w.sink, 20, s.alphabet, n, Tmin, Tmax, N, 18, sequence, 128, 75, nullptr);
+    std::unique_ptr<SeriesHeader> series = getCutOffSeries(w.sink, 20, s.alphabet, n, Tmin, Tmax, N, 18, sequence, 128, 75, nullptr);
     const std::vector<uint16_t> list(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
     const std::vector<FloorEtalon> etalons = floorEtalons(s.alphabet, list, n, 75);
     // The samples padded so that the last vector of starts reads inside the buffer.
@@ -232,7 +232,7 @@ void BM_Floor(benchmark::State& state) {
     std::deque<int32_t> window;
     int64_t total = 0;
     for (auto _ : state) {
-        addNoise(w.sink, series, 20, s.noiseSeed);
+        addNoise(w.sink, series.get(), 20, s.noiseSeed);
         std::copy(series->lpNoisyData, series->lpNoisyData + N, y.begin());
         floorMatch(etalons, y.data(), n, positions, F.data(), q.data());
         window.clear();
@@ -248,7 +248,7 @@ void BM_Floor(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(total);
     state.counters["runs"] = 1;
-    freeSeriesHeader(series);
+    freeSeriesHeader(std::move(series));
 }
 BENCHMARK(BM_Floor)->Unit(benchmark::kMillisecond);
 }  // namespace

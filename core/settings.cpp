@@ -1,15 +1,10 @@
 #include "core/settings.h"
 
 #include <algorithm>
+#include <memory>
 
-Settings::~Settings() {
-    freeSeriesHeader(lpSeriesHeader);
-    releaseChainsHeader(lpChainsHeader);
-    if (lpRestErrorHeader) {
-        RecordingMessageSink quiet;
-        releaseRestErrHeader(quiet, lpRestErrorHeader);
-    }
-}
+// The owned records go with their unique pointers.
+Settings::~Settings() = default;
 
 void deriveStartupSettings(Settings& s) {
     s.dwSeriesSizeBase = choiceEntry(seriesSizeTable, s.seriesSizeIndex);
@@ -28,7 +23,7 @@ void deriveStartupSettings(Settings& s) {
 void rebuildRequiredList(Settings& s) {
     const int size = std::min<int>(s.wAlphabetSize, alphabetCapacity);
     if (!s.lpRequiredList || s.wRequiredCapacity < size) {
-        s.lpRequiredList.reset(new uint16_t[size]);
+        s.lpRequiredList = std::make_unique<uint16_t[]>(size);
         s.wRequiredCapacity = static_cast<uint16_t>(size);
     }
     uint16_t count = 0;

@@ -120,10 +120,11 @@ struct Settings {
     uint16_t subsetInitPosition = 1;
     uint16_t subsetProceeding = 1;
 
-    // Owned objects; null until first made.
-    SeriesHeader* lpSeriesHeader = nullptr;
-    ChainsHeader* lpChainsHeader = nullptr;
-    RestErrorHeader* lpRestErrorHeader = nullptr;
+    // Owned objects; null until first made. Each is remade by handing it to its get function
+    // and storing what comes back.
+    std::unique_ptr<SeriesHeader> lpSeriesHeader;
+    std::unique_ptr<ChainsHeader> lpChainsHeader;
+    std::unique_ptr<RestErrorHeader> lpRestErrorHeader;
 
     Settings() = default;
     Settings(const Settings&) = delete;

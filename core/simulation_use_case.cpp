@@ -1,16 +1,16 @@
 #include "core/simulation_use_case.h"
 
-RestErrorHeader* newSimulationAccumulator(const Settings& s, MessageSink& messages, AccumulatorFailure& failure) {
+std::unique_ptr<RestErrorHeader> newSimulationAccumulator(const Settings& s, MessageSink& messages,
+                                                          AccumulatorFailure& failure) {
     failure = AccumulatorFailure::none;
-    RestErrorHeader* accumulator = getRestErrHeader(messages, s.wPulsesSteps, s.wNoiseSteps, s.repeats, nullptr);
+    std::unique_ptr<RestErrorHeader> accumulator = getRestErrHeader(messages, s.wPulsesSteps, s.wNoiseSteps, s.repeats, nullptr);
     if (!accumulator) {
         failure = AccumulatorFailure::allocation;
         return nullptr;
     }
     if (!initRestErrHeader(messages, s.wPulsesSteps, s.wMinPulses, s.wPulsesIncrement, s.wNoiseSteps,
-                           s.wNoiseInitial, s.wNoiseIncrement, s.repeats, accumulator)) {
+                           s.wNoiseInitial, s.wNoiseIncrement, s.repeats, accumulator.get())) {
         failure = AccumulatorFailure::grid;
-        releaseRestErrHeader(messages, accumulator);
         return nullptr;
     }
     return accumulator;
@@ -25,7 +25,7 @@ SimulationResult runSimulation(Settings& s, MessageSink& messages, RestErrorHead
     const SimulationSettings simulation{static_cast<int16_t>(s.wAmplitude), s.subsetProceeding};
     const int done = request.run(messages, accumulator, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
                                  s.lpRequiredList.get(), code(s.seriesType), code(s.wTaskType),
-                                 s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader, s.noiseSeed,
+                                 s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader.get(), s.noiseSeed,
                                  simulation, control);
     SimulationResult result;
     result.complete = done == 1 && accumulator && accumulator->ifComplete;

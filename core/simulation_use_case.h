@@ -3,6 +3,7 @@
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <memory>
 
 #include "core/settings.h"
 #include "model/message_sink.h"
@@ -16,9 +17,9 @@ enum class AccumulatorFailure { none, allocation, grid };
 
 /// A new accumulator for the settings' grid (wPulsesSteps pulse counts from wMinPulses by
 /// wPulsesIncrement, wNoiseSteps noise levels from wNoiseInitial by wNoiseIncrement, `repeats`
-/// repeats), owned by the caller (releaseRestErrHeader). Null when it cannot be made (the engine
-/// has said why through `messages`), with `failure` saying which step failed.
-RestErrorHeader* newSimulationAccumulator(const Settings& s, MessageSink& messages, AccumulatorFailure& failure);
+/// repeats), owned by the caller. Null when it cannot be made (the engine has said why through
+/// `messages`), with `failure` saying which step failed.
+std::unique_ptr<RestErrorHeader> newSimulationAccumulator(const Settings& s, MessageSink& messages, AccumulatorFailure& failure);
 
 /// How to run: threads, progress and cancel as SimulationControl takes them, and the run itself.
 struct SimulationRequest {

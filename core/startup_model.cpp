@@ -68,13 +68,13 @@ void makeSeriesOfCurrentType(Settings& s, MessageSink& window) {
         s.lpSeriesHeader = getRandomCutOffSeries(
             window, s.wAlphabetSize, s.alphabet, s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize,
             s.lpEtalonSequence, static_cast<int16_t>(s.wAmplitude), s.wSavedEnergyCreate,
-            s.lpSeriesHeader);
+            std::move(s.lpSeriesHeader));
         if (s.lpSeriesHeader) s.wSeriesPulses = s.lpSeriesHeader->wImpulseQuantity;
     } else {
         s.lpSeriesHeader = getCutOffSeries(
             window, s.wAlphabetSize, s.alphabet, s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize,
             s.wSeriesPulses, s.lpEtalonSequence, static_cast<int16_t>(s.wAmplitude),
-            s.wSavedEnergyCreate, s.lpSeriesHeader);
+            s.wSavedEnergyCreate, std::move(s.lpSeriesHeader));
     }
 }
 
@@ -89,6 +89,6 @@ void releaseStartupModel(Settings& s) {
     s.wRequiredCount = 0;
     s.lpEtalonSequence.clear();
     s.lpEtalonSequenceDlg.clear();
-    freeSeriesHeader(s.lpSeriesHeader);
+    freeSeriesHeader(std::move(s.lpSeriesHeader));
     s.lpSeriesHeader = nullptr;
 }

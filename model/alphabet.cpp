@@ -1,9 +1,9 @@
 #include "model/alphabet.h"
 
 #include <cmath>
-#include <new>
 #include <string>
 
+#include "model/owned.h"
 #include "model/random.h"
 
 namespace {
@@ -92,7 +92,7 @@ int buildAlphabet(MessageSink& messages, int16_t wAmplitude, uint16_t wAlphabetS
             pulse.lpData.reset();
         }
         if (!pulse.lpData) {
-            pulse.lpData.reset(new (std::nothrow) int16_t[n]());
+            pulse.lpData = tryMakeArray<int16_t>(n);
             if (!pulse.lpData) {
                 messages.messageBox("Не могу выделить память!", "", MessageIcon::Warning);
                 for (int k = 0; k < i; ++k) alphabet[k].lpData.reset();

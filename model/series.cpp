@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "model/owned.h"
 #include "model/random.h"
 
 namespace {
@@ -218,87 +218,88 @@ PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32
     return {std::max<uint16_t>(b.minimum, 1), b.maximum};
 }
 
-SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize, uint16_t L,
-                                    uint16_t wTmin, uint16_t wTmax, uint32_t N,
-                                    SeriesHeader* header) {
-    if (!checkSeriesParameters(messages, " getCutOffSeriesHeader ", L, wTmin, wTmax, N)) return header;
+namespace {
+// Sizes a record for a build: a new zeroed block when the old one is too small (the active
+// subset carried over when it fits), a larger pulse list when needed, then the build's sizes.
+// Returns 1, or 0 after a memory message; the record then holds blocks that are gone and must
+// be released or emptied by the caller.
+int fitSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize, uint16_t L, uint16_t wTmin,
+                    uint16_t wTmax, uint32_t N, SeriesHeader& header) {
     const PulseBounds bounds = seriesPulseBounds(L, wTmin, wTmax, N);
     const uint16_t P = bounds.wMaxPulses;
 
     std::vector<int16_t> savedSubset;
     bool subsetSaved = false;
     uint16_t savedMode = 0, savedStart = 0;
-    if (header && header->wSelectedSubsetSize != 0 && P >= header->wSelectedSubsetSize &&
-        header->wSelectedSubsetSize <= header->wAllocatedPulses) {
-        savedSubset.assign(header->lpSelectedSubset,
-                           header->lpSelectedSubset + header->wSelectedSubsetSize);
-        savedMode = header->wSubsetMode;
-        savedStart = header->wSubsetStart;
+    if (header.wSelectedSubsetSize != 0 && P >= header.wSelectedSubsetSize &&
+        header.wSelectedSubsetSize <= header.wAllocatedPulses) {
+        savedSubset.assign(header.lpSelectedSubset,
+                           header.lpSelectedSubset + header.wSelectedSubsetSize);
+        savedMode = header.wSubsetMode;
+        savedStart = header.wSubsetStart;
         subsetSaved = true;
     }
 
-    // The record is owned here until it is handed back: a failure below releases it (the old
-    // record of the caller too).
-    std::unique_ptr<SeriesHeader> owned(header);
-    if (!owned) {
-        try {
-            owned = std::make_unique<SeriesHeader>();
-        } catch (const std::bad_alloc&) {
+    if (header.dwAllocatedSize < N || header.wAllocatedPulses < P) {
+        header.block.reset();
+        const size_t entries = 2 * static_cast<size_t>(N) + kPerPulseArrays * static_cast<size_t>(P);
+        header.block = tryMakeArray<int16_t>(entries);  // zeroed
+        if (!header.block) {
+            messages.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
+                              MessageIcon::None);
+            return 0;
+        }
+        pointArrays(header, N, P);
+        header.dwAllocatedSize = N;
+        header.wAllocatedPulses = P;
+        if (subsetSaved) {
+            std::copy(savedSubset.begin(), savedSubset.end(), header.lpSelectedSubset);
+            header.wSelectedSubsetSize = static_cast<uint16_t>(savedSubset.size());
+            header.wSubsetMode = savedMode;
+            header.wSubsetStart = savedStart;
+        } else {
+            // The zeroed block no longer holds the entries of a subset that did not fit.
+            header.wSelectedSubsetSize = 0;
+        }
+    }
+
+    if (header.wPulsesListCapacity < wPulsesListSize) {
+        header.lpPulsesList.reset();
+        header.lpPulsesList = tryMakeArray<const PulseHeader*>(wPulsesListSize);
+        if (!header.lpPulsesList) {
+            messages.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
+                              MessageIcon::None);
+            return 0;
+        }
+        header.wPulsesListCapacity = wPulsesListSize;
+    }
+
+    header.wPulsesListSize = wPulsesListSize;
+    header.dwSeriesSize = static_cast<int32_t>(N);
+    header.wMaxPulses = P;
+    header.wMinPulses = bounds.wMinPulses;
+    header.wTmin = wTmin;
+    header.wTmax = wTmax;
+    std::fill_n(header.lpPulsesList.get(), header.wPulsesListCapacity, nullptr);
+    return 1;
+}
+}  // namespace
+
+std::unique_ptr<SeriesHeader> getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize,
+                                                    uint16_t L, uint16_t wTmin, uint16_t wTmax,
+                                                    uint32_t N, std::unique_ptr<SeriesHeader> header) {
+    if (!checkSeriesParameters(messages, " getCutOffSeriesHeader ", L, wTmin, wTmax, N)) return header;
+    if (!header) {
+        header = tryMakeRecord<SeriesHeader>();
+        if (!header) {
             messages.messageBox("Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ",
                               MessageIcon::None);
             return nullptr;
         }
     }
-    header = owned.get();
-
-    if (header->dwAllocatedSize < N || header->wAllocatedPulses < P) {
-        header->block.reset();
-        const size_t entries = 2 * static_cast<size_t>(N) + kPerPulseArrays * static_cast<size_t>(P);
-        try {
-            header->block = std::make_unique<int16_t[]>(entries);  // zeroed
-        } catch (const std::bad_alloc&) {
-        }
-        if (!header->block) {
-            messages.messageBox("Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ",
-                              MessageIcon::None);
-            return nullptr;
-        }
-        pointArrays(*header, N, P);
-        header->dwAllocatedSize = N;
-        header->wAllocatedPulses = P;
-        if (subsetSaved) {
-            std::copy(savedSubset.begin(), savedSubset.end(), header->lpSelectedSubset);
-            header->wSelectedSubsetSize = static_cast<uint16_t>(savedSubset.size());
-            header->wSubsetMode = savedMode;
-            header->wSubsetStart = savedStart;
-        } else {
-            // The zeroed block no longer holds the entries of a subset that did not fit.
-            header->wSelectedSubsetSize = 0;
-        }
-    }
-
-    if (header->wPulsesListCapacity < wPulsesListSize) {
-        header->lpPulsesList.reset();
-        try {
-            header->lpPulsesList = std::make_unique<const PulseHeader*[]>(wPulsesListSize);
-        } catch (const std::bad_alloc&) {
-        }
-        if (!header->lpPulsesList) {
-            messages.messageBox("Нет памяти для newSeriesHeader->lpPulsesList!", " getExtSeriesHeader ",
-                              MessageIcon::None);
-            return nullptr;
-        }
-        header->wPulsesListCapacity = wPulsesListSize;
-    }
-
-    header->wPulsesListSize = wPulsesListSize;
-    header->dwSeriesSize = static_cast<int32_t>(N);
-    header->wMaxPulses = P;
-    header->wMinPulses = bounds.wMinPulses;
-    header->wTmin = wTmin;
-    header->wTmax = wTmax;
-    std::fill_n(header->lpPulsesList.get(), header->wPulsesListCapacity, nullptr);
-    return owned.release();
+    // A failure returns null: the header taken from the caller is released with it.
+    if (!fitSeriesHeader(messages, wPulsesListSize, L, wTmin, wTmax, N, *header)) return nullptr;
+    return header;
 }
 
 int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
@@ -409,12 +410,14 @@ int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet&
     return 1;
 }
 
-SeriesHeader* getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
-                              uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
-                              std::span<uint16_t> sequence, int16_t wAmplitude,
-                              uint16_t savedEnergy, SeriesHeader* header) {
+std::unique_ptr<SeriesHeader> getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
+                                              const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
+                                              uint16_t wTmax, uint32_t N, uint16_t K,
+                                              std::span<uint16_t> sequence, int16_t wAmplitude,
+                                              uint16_t savedEnergy,
+                                              std::unique_ptr<SeriesHeader> header) {
     if (!checkSeriesParameters(messages, " getCutOffSeries ", L, wTmin, wTmax, N)) return header;
-    header = getCutOffSeriesHeader(messages, wAlphabetSize, L, wTmin, wTmax, N, header);
+    header = getCutOffSeriesHeader(messages, wAlphabetSize, L, wTmin, wTmax, N, std::move(header));
     if (!header) {
         messages.messageBox("Не могу выделить память для lpSeriesHeader!", " getCutOffSeries ",
                           MessageIcon::Warning);
@@ -422,26 +425,43 @@ SeriesHeader* getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize, con
     }
     if (header->wMinPulses < 1) header->wMinPulses = 1;
     makeExtSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
-                  savedEnergy, header);
+                  savedEnergy, header.get());
     return header;
 }
 
-SeriesHeader* getRandomCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
-                                    const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
-                                    uint16_t wTmax, uint32_t N, std::span<uint16_t> sequence,
-                                    int16_t wAmplitude, uint16_t savedEnergy,
-                                    SeriesHeader* header) {
+int getCutOffSeriesInto(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
+                        uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
+                        std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
+                        SeriesHeader& header) {
+    if (!checkSeriesParameters(messages, " getCutOffSeries ", L, wTmin, wTmax, N)) return 0;
+    if (!fitSeriesHeader(messages, wAlphabetSize, L, wTmin, wTmax, N, header)) {
+        header = SeriesHeader();  // nothing of the old blocks is left to point into
+        messages.messageBox("Не могу выделить память для lpSeriesHeader!", " getCutOffSeries ",
+                          MessageIcon::Warning);
+        return 0;
+    }
+    if (header.wMinPulses < 1) header.wMinPulses = 1;
+    makeExtSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
+                  savedEnergy, &header);
+    return 1;
+}
+
+std::unique_ptr<SeriesHeader> getRandomCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
+                                                    const Alphabet& alphabet, uint16_t L,
+                                                    uint16_t wTmin, uint16_t wTmax, uint32_t N,
+                                                    std::span<uint16_t> sequence,
+                                                    int16_t wAmplitude, uint16_t savedEnergy,
+                                                    std::unique_ptr<SeriesHeader> header) {
     if (!checkSeriesParameters(messages, " getRandomCutOffSeries ", L, wTmin, wTmax, N)) return header;
     const PulseBounds b = seriesPulseBounds(L, wTmin, wTmax, N);
     if (b.wMaxPulses < b.wMinPulses) {
-        // The caller replaces its pointer by the null result; release what it held.
-        freeSeriesHeader(header);
+        // The caller replaces its header by the null result; what it held is released.
         return nullptr;
     }
     const int u = uniformRandom(seedCells.pulseCountSeed);
     const uint16_t K = static_cast<uint16_t>(b.wMinPulses + (u >> 2) % (b.wMaxPulses - b.wMinPulses + 1));
     return getCutOffSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence,
-                           wAmplitude, savedEnergy, header);
+                           wAmplitude, savedEnergy, std::move(header));
 }
 
 int addNoise(MessageSink& messages, SeriesHeader* header, int16_t sigma, int16_t& seed) {
@@ -504,6 +524,4 @@ int copySeriesBuild(SeriesHeader& d, const SeriesHeader& s) {
     return 1;
 }
 
-void freeSeriesHeader(SeriesHeader* header) {
-    std::unique_ptr<SeriesHeader> released(header);
-}
+void freeSeriesHeader(std::unique_ptr<SeriesHeader> header) { header.reset(); }

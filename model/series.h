@@ -122,12 +122,12 @@ PulseBounds seriesPulseBounds(uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32
 /// Creates or resizes the record for a build. Reuses `header` when its block holds N samples and
 /// the new wMaxPulses pulses; otherwise gives it a new zeroed block and carries the active
 /// subset over when it fits (when it does not, the header has no active subset afterwards).
-/// Returns the header to keep, or null after a memory failure (a header passed in is then
-/// released). Refused parameters (see checkSeriesParameters) give a message and `header`
-/// unchanged.
-SeriesHeader* getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize, uint16_t L,
-                                    uint16_t wTmin, uint16_t wTmax, uint32_t N,
-                                    SeriesHeader* header);
+/// Takes the caller's header and returns the header to keep, or null after a memory failure (the
+/// header passed in is then released). Refused parameters (see checkSeriesParameters) give a
+/// message and hand `header` back unchanged.
+std::unique_ptr<SeriesHeader> getCutOffSeriesHeader(MessageSink& messages, uint16_t wPulsesListSize,
+                                                    uint16_t L, uint16_t wTmin, uint16_t wTmax,
+                                                    uint32_t N, std::unique_ptr<SeriesHeader> header);
 
 /// Builds K pulses into an existing header: the subset layout, the pulse starts, the cuts, the
 /// pure and the noisy series (equal after a build). `sequence` holds the 1-based etalon number of
@@ -149,20 +149,31 @@ void layOutSubset(const SeriesHeader& header, uint16_t K, std::span<uint16_t> se
 /// getCutOffSeriesHeader, then makeExtSeries. Returns the header to keep (also when the build
 /// itself refused K), or null after a memory failure. Refused limits leave `header` unchanged
 /// and return it.
-SeriesHeader* getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
-                              uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
-                              std::span<uint16_t> sequence, int16_t wAmplitude,
-                              uint16_t savedEnergy, SeriesHeader* header);
+std::unique_ptr<SeriesHeader> getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
+                                              const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
+                                              uint16_t wTmax, uint32_t N, uint16_t K,
+                                              std::span<uint16_t> sequence, int16_t wAmplitude,
+                                              uint16_t savedEnergy,
+                                              std::unique_ptr<SeriesHeader> header);
+
+/// getCutOffSeries on a record the caller keeps: the same messages and steps, the record sized in
+/// place. Returns 1 when it was sized (also when the build itself refused K); 0 for refused
+/// limits (the record unchanged) or after a memory failure (the record is then empty).
+int getCutOffSeriesInto(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
+                        uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
+                        std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
+                        SeriesHeader& header);
 
 /// Draws K from `seedCells.pulseCountSeed` between the admissible bounds, then getCutOffSeries.
 /// When no K is admissible returns null without a message and releases `header` (callers store
-/// the null result in place of the old pointer). Refused limits leave `header` unchanged and
+/// the null result in place of the old header). Refused limits leave `header` unchanged and
 /// return it.
-SeriesHeader* getRandomCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
-                                    const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
-                                    uint16_t wTmax, uint32_t N, std::span<uint16_t> sequence,
-                                    int16_t wAmplitude, uint16_t savedEnergy,
-                                    SeriesHeader* header);
+std::unique_ptr<SeriesHeader> getRandomCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
+                                                    const Alphabet& alphabet, uint16_t L,
+                                                    uint16_t wTmin, uint16_t wTmax, uint32_t N,
+                                                    std::span<uint16_t> sequence,
+                                                    int16_t wAmplitude, uint16_t savedEnergy,
+                                                    std::unique_ptr<SeriesHeader> header);
 
 /// lpNoisyData = lpPureData + gaussRandom(seed, 0, sigma) per sample (wrapping to 16 bits, no
 /// clamping), then wNoiseSigma = sigma. Returns 1. Returns 0 with a message and the header
@@ -178,4 +189,4 @@ int addNoise(MessageSink& messages, SeriesHeader* header, int16_t sigma, int16_t
 int copySeriesBuild(SeriesHeader& destination, const SeriesHeader& source);
 
 /// Frees the record and everything it owns. Null does nothing.
-void freeSeriesHeader(SeriesHeader* header);
+void freeSeriesHeader(std::unique_ptr<SeriesHeader> header);

@@ -1,8 +1,9 @@
 #include "model/subsets.h"
 
 #include <algorithm>
-#include <new>
 #include <string>
+
+#include "model/owned.h"
 
 namespace {
 const char* kAddCaption = " addSomeSelectedSubsetToSeriesHeader ";
@@ -28,7 +29,7 @@ bool startRefused(MessageSink& messages, const char* caption, int start) {
 std::unique_ptr<uint16_t[]> getRequiredList(MessageSink& messages, uint16_t count,
                                             std::unique_ptr<uint16_t[]> oldList) {
     oldList.reset();
-    std::unique_ptr<uint16_t[]> list(new (std::nothrow) uint16_t[count]);
+    std::unique_ptr<uint16_t[]> list = tryMakeArray<uint16_t>(count);
     if (!list) {
         messages.messageBox("Нет памяти для newList!", " getRequiredList ", MessageIcon::None);
         return nullptr;
@@ -80,7 +81,7 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& messages, std::span<const i
     }
     if (!h.selectedSubsetSize) {
         const size_t entries = static_cast<size_t>(capacity) * (static_cast<size_t>(entriesPerSubset) + 1);
-        h.selectedSubsetSize.reset(new (std::nothrow) int16_t[entries]());
+        h.selectedSubsetSize = tryMakeArray<int16_t>(entries);
         if (!h.selectedSubsetSize) {
             messages.messageBox("Нет памяти для lpSeriesHeader->selectedSubsetSize!", kAddCaption,
                               MessageIcon::None);
@@ -88,7 +89,7 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& messages, std::span<const i
         }
     }
     if (!h.selectedSubsetList) {
-        h.selectedSubsetList.reset(new (std::nothrow) int16_t*[capacity]);
+        h.selectedSubsetList = tryMakeArray<int16_t*>(capacity);
         if (!h.selectedSubsetList) {
             h.selectedSubsetSize.reset();
             messages.messageBox("Нет памяти для lpSeriesHeader->selectedSubsetList!", kAddCaption,

@@ -3,45 +3,47 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <new>
 
 #include "model/codes.h"
+#include "model/owned.h"
 #include "model/text_format.h"
 
 namespace {
 const char* kGetCaption = " getChainsHeader ";
 const char* kAddCaption = " addToChainsHeader ";
 
-// Reports a failed allocation and releases the header with everything it held.
-ChainsHeader* failAllocation(MessageSink& window, const char* text, ChainsHeader* header) {
-    delete header;
+// Reports a failed allocation; the header goes with everything it held.
+std::unique_ptr<ChainsHeader> failAllocation(MessageSink& window, const char* text,
+                                             std::unique_ptr<ChainsHeader> header) {
+    header.reset();
     window.messageBox(text, kGetCaption, MessageIcon::None);
     return nullptr;
 }
 
 // Replaces the three blocks by zeroed blocks of exactly the given dimensions and points the
 // list views into them. On failure the header is released and null returned.
-ChainsHeader* reallocateBlocks(MessageSink& window, uint16_t maxSize, uint16_t maxPulses,
-                               ChainsHeader* header) {
+std::unique_ptr<ChainsHeader> reallocateBlocks(MessageSink& window, uint16_t maxSize,
+                                               uint16_t maxPulses,
+                                               std::unique_ptr<ChainsHeader> header) {
     const std::size_t rows = maxSize;
     const std::size_t perRow = maxPulses;
 
     header->distanceBlock.reset();
     header->distance = nullptr;
     header->chainPulses = nullptr;
-    header->distanceBlock.reset(new (std::nothrow) int32_t[2 * rows]());
+    header->distanceBlock = tryMakeArray<int32_t>(2 * rows);
     if (!header->distanceBlock)
-        return failAllocation(window, "Нет памяти для newChainsHeader->distance!", header);
+        return failAllocation(window, "Нет памяти для newChainsHeader->distance!", std::move(header));
 
     header->pulseBlock.reset();
     header->rowBlock.reset();
     header->pulsesList = header->positionsList = header->cutStartList = header->cutEndList = nullptr;
-    header->rowBlock.reset(new (std::nothrow) int16_t*[4 * rows]());
+    header->rowBlock = tryMakeArray<int16_t*>(4 * rows);
     if (!header->rowBlock)
-        return failAllocation(window, "Нет памяти для newChainsHeader->pulsesList!", header);
-    header->pulseBlock.reset(new (std::nothrow) int16_t[4 * rows * perRow]());
+        return failAllocation(window, "Нет памяти для newChainsHeader->pulsesList!", std::move(header));
+    header->pulseBlock = tryMakeArray<int16_t>(4 * rows * perRow);
     if (!header->pulseBlock)
-        return failAllocation(window, "Нет памяти для newChainsHeader->pulsesList[0]!", header);
+        return failAllocation(window, "Нет памяти для newChainsHeader->pulsesList[0]!", std::move(header));
 
     header->wMaxSize = maxSize;
     header->wMaxPulses = maxPulses;
@@ -75,10 +77,11 @@ void moveRow(ChainsHeader& h, int from, int to) {
 }
 }  // namespace
 
-ChainsHeader* getChainsHeader(MessageSink& window, uint16_t wMaxSize, uint16_t wMaxPulses,
-                              ChainsHeader* header) {
+std::unique_ptr<ChainsHeader> getChainsHeader(MessageSink& window, uint16_t wMaxSize,
+                                              uint16_t wMaxPulses,
+                                              std::unique_ptr<ChainsHeader> header) {
     if (!header) {
-        header = new (std::nothrow) ChainsHeader;
+        header = tryMakeRecord<ChainsHeader>();
         if (!header) {
             window.messageBox("Нет памяти для newChainsHeader!", kGetCaption, MessageIcon::None);
             return nullptr;
@@ -87,7 +90,7 @@ ChainsHeader* getChainsHeader(MessageSink& window, uint16_t wMaxSize, uint16_t w
 
     // A header is only ever grown: when both dimensions suffice its blocks stay as they are.
     if (header->wMaxSize < wMaxSize || header->wMaxPulses < wMaxPulses) {
-        header = reallocateBlocks(window, wMaxSize, wMaxPulses, header);
+        header = reallocateBlocks(window, wMaxSize, wMaxPulses, std::move(header));
         if (!header) return nullptr;
     }
 
@@ -116,8 +119,8 @@ int addToChainsHeader(MessageSink& window, uint16_t seriesType, uint16_t taskTyp
     return 1;
 }
 
-int releaseChainsHeader(ChainsHeader* header) {
-    delete header;
+int releaseChainsHeader(std::unique_ptr<ChainsHeader> header) {
+    header.reset();
     return 1;
 }
 

@@ -51,10 +51,12 @@ struct ChainsHeader {
 
 /// Makes a new empty header, or empties `header` and reuses it when it has at least `wMaxSize`
 /// rows of at least `wMaxPulses` pulses (it never shrinks); otherwise its blocks are replaced by
-/// blocks of exactly the requested dimensions. The descriptor is kept. Returns the header to
-/// keep, or null after a memory message (a header passed in is then released).
-ChainsHeader* getChainsHeader(MessageSink& window, uint16_t wMaxSize, uint16_t wMaxPulses,
-                              ChainsHeader* header);
+/// blocks of exactly the requested dimensions. The descriptor is kept. Takes the caller's header
+/// and returns the header to keep, or null after a memory message (the header passed in is then
+/// released).
+std::unique_ptr<ChainsHeader> getChainsHeader(MessageSink& window, uint16_t wMaxSize,
+                                              uint16_t wMaxPulses,
+                                              std::unique_ptr<ChainsHeader> header);
 
 /// Fills the descriptor: series and task codes with their names, the two energy levels.
 /// Returns 1, or 0 with "Не определен lpChainsHeader!" for a null header.
@@ -62,7 +64,7 @@ int addToChainsHeader(MessageSink& window, uint16_t seriesType, uint16_t taskTyp
                       uint16_t makingEnergy, uint16_t processingEnergy, ChainsHeader* header);
 
 /// Frees the blocks and the record; null is accepted. Returns 1.
-int releaseChainsHeader(ChainsHeader* header);
+int releaseChainsHeader(std::unique_ptr<ChainsHeader> header);
 
 /// The report text of aboutChainsHeader: counters, then one line per valid row.
 std::string aboutChainsHeaderText(const ChainsHeader& header);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <new>
+#include <memory>
+
+#include "model/owned.h"
 
 namespace {
 constexpr int32_t kLastPosition = 65535;
@@ -65,51 +67,47 @@ bool addIfNotEmpty(IntervalSet& set, int64_t lo, int64_t hi) {
 }  // namespace
 
 IntervalSet* newIntervalSet(IntervalSet* set, uint16_t capacity) {
-    if (!set) {
-        set = new (std::nothrow) IntervalSet;
-        if (!set) return nullptr;
+    // Owned here until handed back: a failed allocation releases the set, also one passed in.
+    std::unique_ptr<IntervalSet> owned(set);
+    if (!owned) {
+        owned = tryMakeRecord<IntervalSet>();
+        if (!owned) return nullptr;
     }
-    if (!set->block) set->wCapacity = 0;
-    if (set->wCapacity < capacity) {
-        delete[] set->block;
-        set->block = new (std::nothrow) uint16_t[2 * std::size_t{capacity}]();
-        if (!set->block) {
-            delete set;
-            return nullptr;
-        }
-        set->wCapacity = capacity;
+    if (!owned->block) owned->wCapacity = 0;
+    if (owned->wCapacity < capacity) {
+        owned->block.reset();
+        owned->block = tryMakeArray<uint16_t>(2 * std::size_t{capacity});
+        if (!owned->block) return nullptr;
+        owned->wCapacity = capacity;
     }
-    set->lpStarts = set->block;
-    set->lpEnds = set->block ? set->block + set->wCapacity : nullptr;
-    set->wCount = 0;
-    if (set->block) std::fill_n(set->block, 2 * std::size_t{set->wCapacity}, uint16_t{0});
-    return set;
+    uint16_t* block = owned->block.get();
+    owned->lpStarts = block;
+    owned->lpEnds = block ? block + owned->wCapacity : nullptr;
+    owned->wCount = 0;
+    if (block) std::fill_n(block, 2 * std::size_t{owned->wCapacity}, uint16_t{0});
+    return owned.release();
 }
 
 IntervalSet* freeIntervalSet(IntervalSet* set) {
-    if (set) {
-        delete[] set->block;
-        delete set;
-    }
+    std::unique_ptr<IntervalSet> released(set);
     return nullptr;
 }
 
 int growIntervalSet(IntervalSet* set, uint16_t capacity) {
     if (!set) return 0;
     if (set->block && set->wCapacity >= capacity) return 1;
-    uint16_t* block = new (std::nothrow) uint16_t[2 * std::size_t{capacity}]();
+    std::unique_ptr<uint16_t[]> block = tryMakeArray<uint16_t>(2 * std::size_t{capacity});
     if (!block) return 0;
     const int n = set->block ? count(*set) : 0;
     if (n > 0) {
-        std::copy_n(set->lpStarts, n, block);
-        std::copy_n(set->lpEnds, n, block + capacity);
+        std::copy_n(set->lpStarts, n, block.get());
+        std::copy_n(set->lpEnds, n, block.get() + capacity);
     }
-    delete[] set->block;
-    set->block = block;
+    set->block = std::move(block);
     set->wCapacity = capacity;
     set->wCount = static_cast<uint16_t>(n);
-    set->lpStarts = block;
-    set->lpEnds = block + capacity;
+    set->lpStarts = set->block.get();
+    set->lpEnds = set->block.get() + capacity;
     return 1;
 }
 

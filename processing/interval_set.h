@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 /// A small set of positions kept as sorted, pairwise disjoint, inclusive intervals
 /// [lpStarts[i], lpEnds[i]], i < wCount, with lpEnds[i] < lpStarts[i+1]. Intervals that only
@@ -10,7 +11,7 @@ struct IntervalSet {
     uint16_t wCount = 0;    ///< intervals in use
     uint16_t* lpStarts = nullptr;
     uint16_t* lpEnds = nullptr;
-    uint16_t* block = nullptr; ///< owned: 2 * wCapacity entries
+    std::unique_ptr<uint16_t[]> block; ///< 2 * wCapacity entries
 };
 
 /// With null makes a new set; with a set smaller than `capacity` replaces its arrays; then

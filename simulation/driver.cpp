@@ -81,12 +81,8 @@ struct RepeatScore {
 
 // Working storage of a run, released on every way out.
 struct Work {
-    std::vector<ChainsHeader*> chains;
-    std::vector<SeriesHeader*> slots;
-    ~Work() {
-        for (ChainsHeader* c : chains) releaseChainsHeader(c);
-        for (SeriesHeader* s : slots) freeSeriesHeader(s);
-    }
+    std::vector<std::unique_ptr<ChainsHeader>> chains;
+    std::vector<std::unique_ptr<SeriesHeader>> slots;
 };
 }  // namespace
 
@@ -302,29 +298,32 @@ private:
     // the counters and sequence of the schedule; and the routine's input.
     bool allocate() {
         for (int w = 0; w < pool_.size(); ++w) {
-            ChainsHeader* chains = getChainsHeader(messages_, 10, series_->wMaxPulses, nullptr);
+            std::unique_ptr<ChainsHeader> chains = getChainsHeader(messages_, 10, series_->wMaxPulses, nullptr);
             if (!chains) {
                 messages_.messageBox("Error getChainsHeader!", " About ChainsHeader ", MessageIcon::None);
                 return false;
             }
-            work_.chains.push_back(chains);
-            if (!addToChainsHeader(messages_, seriesType_, taskType_, makingEnergy_, processingEnergy_, chains)) {
+            ChainsHeader* table = chains.get();
+            work_.chains.push_back(std::move(chains));
+            if (!addToChainsHeader(messages_, seriesType_, taskType_, makingEnergy_, processingEnergy_, table)) {
                 messages_.messageBox("Error addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
                 return false;
             }
         }
         addInitRestErrHeader(messages_, seriesType_, taskType_, makingEnergy_, processingEnergy_, acc_);
         for (int l = 0; l < 2 * u_; ++l) {
-            SeriesHeader* slot = getCutOffSeriesHeader(messages_, alphabetSize_, L_, Tmin_, Tmax_, N_, nullptr);
+            std::unique_ptr<SeriesHeader> slot =
+                getCutOffSeriesHeader(messages_, alphabetSize_, L_, Tmin_, Tmax_, N_, nullptr);
             if (!slot) return false;
-            work_.slots.push_back(slot);
+            work_.slots.push_back(std::move(slot));
         }
         // Counters, then the etalon numbers handed to the series maker; all start at 1.
         const int wMax = series_->wMaxPulses;
         numbers_.assign(static_cast<size_t>(3 * wMax), 1);
         sequence_ = std::span<uint16_t>(numbers_.data() + wMax, static_cast<size_t>(2 * wMax));
         for (int b = 0; b < 2; ++b) {
-            buffers_[b].slots.assign(work_.slots.begin() + b * u_, work_.slots.begin() + (b + 1) * u_);
+            buffers_[b].slots.clear();
+            for (int l = b * u_; l < (b + 1) * u_; ++l) buffers_[b].slots.push_back(work_.slots[l].get());
             buffers_[b].scores.resize(static_cast<size_t>(u_));
             buffers_[b].tupleOfRepeat.assign(static_cast<size_t>(u_), 0);
             buffers_[b].messages.resize(static_cast<size_t>(u_));
@@ -375,10 +374,11 @@ private:
             // A cancelled run stops here too: a cell of many long series takes a while to make.
             if (cancelled()) return false;
             if (schedule.advance(l)) copyTuple(schedule.e);
-            SeriesHeader* made = getCutOffSeries(messages_, alphabetSize_, alphabet_, L_, Tmin_, Tmax_, N_,
-                                                 static_cast<uint16_t>(K), sequence_, settings_.wAmplitude,
-                                                 makingEnergy_, series_);
-            if (made != series_) return false;  // cannot happen with the record sized for the grid
+            // The caller's record, sized for the grid, is remade in place.
+            if (!getCutOffSeriesInto(messages_, alphabetSize_, alphabet_, L_, Tmin_, Tmax_, N_,
+                                     static_cast<uint16_t>(K), sequence_, settings_.wAmplitude,
+                                     makingEnergy_, *series_))
+                return false;
             addNoise(messages_, series_, sigma, noiseSeed_);
             if (!copySeriesBuild(*buffer.slots[l], *series_)) {
                 refuse(messages_, "The series of " + std::to_string(K) + " pulses does not fit its working copy.");

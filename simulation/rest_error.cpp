@@ -1,11 +1,11 @@
 #include "simulation/rest_error.h"
 
 #include "model/codes.h"
+#include "model/owned.h"
 #include "processing/chains.h"
 
 #include <algorithm>
 #include <cstddef>
-#include <new>
 #include <string>
 
 namespace {
@@ -43,9 +43,10 @@ bool axisCountAccepted(MessageSink& messages, int32_t count, const char* singula
     return true;
 }
 
-// Reports a failed allocation and releases the header with every block it still holds.
-RestErrorHeader* failAllocation(MessageSink& messages, const char* text, RestErrorHeader* header) {
-    delete header;
+// Reports a failed allocation; the header goes with every block it still holds.
+std::unique_ptr<RestErrorHeader> failAllocation(MessageSink& messages, const char* text,
+                                                std::unique_ptr<RestErrorHeader> header) {
+    header.reset();
     messages.messageBox(text, kGetCaption, MessageIcon::None);
     return nullptr;
 }
@@ -58,40 +59,42 @@ RestErrorHeader* failAllocation(MessageSink& messages, const char* text, RestErr
 // pulse capacity, and re-making the data block alone (a larger product within the same sum)
 // would lay rows out wider than the capacity the axes report; either way rows would overlap.
 // On failure the header is released and null returned.
-RestErrorHeader* makeBlocks(MessageSink& messages, std::size_t pulses, std::size_t levels,
-                            RestErrorHeader* header) {
+std::unique_ptr<RestErrorHeader> makeBlocks(MessageSink& messages, std::size_t pulses,
+                                            std::size_t levels,
+                                            std::unique_ptr<RestErrorHeader> header) {
     header->dataBlock.reset();
     header->rowBlock.reset();
     header->axisBlock.reset();
     header->lpNoiseLevels = header->wPulseValues = nullptr;
-    for (auto table : kTables) header->*table = nullptr;
+    for (auto table : kTables) (*header).*table = nullptr;
 
-    header->axisBlock.reset(new (std::nothrow) int16_t[levels + pulses]());
+    header->axisBlock = tryMakeArray<int16_t>(levels + pulses);
     if (!header->axisBlock)
-        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpNoiseLevel!", header);
+        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpNoiseLevel!", std::move(header));
     header->lpNoiseLevels = header->axisBlock.get();
     header->wPulseValues = header->lpNoiseLevels + levels;
     header->wReservedLevels = static_cast<uint16_t>(levels);
     header->wReservedPulses = static_cast<uint16_t>(pulses);
 
-    header->rowBlock.reset(new (std::nothrow) int32_t*[kMatrices * levels]());
+    header->rowBlock = tryMakeArray<int32_t*>(kMatrices * levels);
     if (!header->rowBlock)
-        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpErrors!", header);
-    for (std::size_t m = 0; m < kMatrices; ++m) header->*kTables[m] = header->rowBlock.get() + m * levels;
+        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpErrors!", std::move(header));
+    for (std::size_t m = 0; m < kMatrices; ++m) (*header).*kTables[m] = header->rowBlock.get() + m * levels;
 
-    header->dataBlock.reset(new (std::nothrow) int32_t[kMatrices * pulses * levels]());
+    header->dataBlock = tryMakeArray<int32_t>(kMatrices * pulses * levels);
     if (!header->dataBlock)
-        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpErrors[]!", header);
+        return failAllocation(messages, "Нет памяти для newRestErrorHeader->lpErrors[]!", std::move(header));
     for (std::size_t m = 0; m < kMatrices; ++m) {
         int32_t* matrix = header->dataBlock.get() + m * pulses * levels;
-        for (std::size_t row = 0; row < levels; ++row) (header->*kTables[m])[row] = matrix + pulses * row;
+        for (std::size_t row = 0; row < levels; ++row) ((*header).*kTables[m])[row] = matrix + pulses * row;
     }
     return header;
 }
 }  // namespace
 
-RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int32_t levelCount,
-                                  int32_t repeats, RestErrorHeader* header) {
+std::unique_ptr<RestErrorHeader> getRestErrHeader(MessageSink& messages, int32_t pulseCount,
+                                                  int32_t levelCount, int32_t repeats,
+                                                  std::unique_ptr<RestErrorHeader> header) {
     // A refused grid keeps the header (the caller stores the result in place of its pointer);
     // the following initRestErrHeader refuses the same grid again.
     if (!axisCountAccepted(messages, pulseCount, "pulse count", "pulse counts", kGetCaption) ||
@@ -99,7 +102,7 @@ RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int
         return header;
 
     if (!header) {
-        header = new (std::nothrow) RestErrorHeader;
+        header = tryMakeRecord<RestErrorHeader>();
         if (!header) {
             messages.messageBox("Нет памяти для newRestErrorHeader!", kGetCaption, MessageIcon::None);
             return nullptr;
@@ -118,7 +121,7 @@ RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int
                            reservedPulses + reservedLevels >= pulses + levels &&
                            reservedLevels >= levels;
     if (!blocksFit) {
-        header = makeBlocks(messages, pulses, levels, header);
+        header = makeBlocks(messages, pulses, levels, std::move(header));
         if (!header) return nullptr;
     }
 
@@ -134,8 +137,8 @@ RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int
     return header;
 }
 
-int releaseRestErrHeader(MessageSink&, RestErrorHeader* header) {
-    delete header;
+int releaseRestErrHeader(MessageSink&, std::unique_ptr<RestErrorHeader> header) {
+    header.reset();
     return 1;
 }
 

@@ -68,11 +68,12 @@ struct RestErrorHeader {
 /// - a grid of fewer than 1 or more than 65535 pulse counts or noise levels returns `header`
 ///   exactly as it was (null when none was given): nothing is allocated;
 /// - a failed allocation returns null: `header` and all its blocks are released.
-RestErrorHeader* getRestErrHeader(MessageSink& messages, int32_t pulseCount, int32_t levelCount,
-                                  int32_t repeats, RestErrorHeader* header);
+std::unique_ptr<RestErrorHeader> getRestErrHeader(MessageSink& messages, int32_t pulseCount,
+                                                  int32_t levelCount, int32_t repeats,
+                                                  std::unique_ptr<RestErrorHeader> header);
 
 /// Frees the three blocks and the record; null is accepted. Returns 1.
-int releaseRestErrHeader(MessageSink& messages, RestErrorHeader* header);
+int releaseRestErrHeader(MessageSink& messages, std::unique_ptr<RestErrorHeader> header);
 
 /// Fills the axes of a shaped accumulator: wPulseValues[i] = firstPulses + pulsesStep * i for
 /// i < pulseCount and lpNoiseLevels[k] = firstLevel + levelStep * k for k < levelCount, each

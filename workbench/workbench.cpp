@@ -44,7 +44,7 @@ bool Workbench::onCreate(Shell& shell) {
     shell.checkMenuItem(cmUnfixedCutoffs, true);
     for (int id : kTaskItems) shell.checkMenuItem(id, false);
     shell.checkMenuItem(cmJointDetection, true);
-    s.lpChainsHeader = getChainsHeader(shell, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+    s.lpChainsHeader = getChainsHeader(shell, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
     makeSeriesOfCurrentType(s, shell);
     shell.moveEdit({0, 0, 0, 0});
     shell.setEditText("Tmin Text");
@@ -56,10 +56,9 @@ bool Workbench::onCreate(Shell& shell) {
 void Workbench::onDestroy() {
     Settings& s = settings;
     releaseStartupModel(s);
-    releaseChainsHeader(s.lpChainsHeader);
+    releaseChainsHeader(std::move(s.lpChainsHeader));
     s.lpChainsHeader = nullptr;
-    if (s.lpRestErrorHeader && shell_) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
-    s.lpRestErrorHeader = nullptr;
+    s.lpRestErrorHeader.reset();
     panel = SubsetPanelState{};
     subsetMarks = SubsetPanelMarks{};
     lpParamsHeader.reset();
@@ -287,7 +286,7 @@ void Workbench::dispatch(int id) {
         case cmDrawingSettings: runDrawingSettingsDialog(*shell_, s); break;
         case cmViewSeriesParameters:
             s.viewMode = 10;
-            lpParamsHeader = getParamsHeader(*shell_, s.lpSeriesHeader, std::move(lpParamsHeader));
+            lpParamsHeader = getParamsHeader(*shell_, s.lpSeriesHeader.get(), std::move(lpParamsHeader));
             repaintView(true);
             break;
         case cmDebuggingRepeat:
@@ -422,9 +421,9 @@ void Workbench::subsetSettings() {
         const StoredSubsetRows stored = storedSubsetRows(panel);
         addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, panel.wReservedSubsets,
                                             panel.wSubsetEntries, panel.currentPatternTuple, s.subsetEmployment,
-                                            s.subsetInitPosition, s.lpSeriesHeader);
+                                            s.subsetInitPosition, s.lpSeriesHeader.get());
     } else {
-        setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
+        setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader.get());
     }
 }
 
@@ -445,7 +444,7 @@ void Workbench::pipeline(Stage from) {
             if (!makeSeries()) return;
             [[fallthrough]];
         case Stage::AddNoise:
-            if (!addNoise(*shell_, s.lpSeriesHeader, s.wNoiseLevel, s.noiseSeed)) return;
+            if (!addNoise(*shell_, s.lpSeriesHeader.get(), s.wNoiseLevel, s.noiseSeed)) return;
             [[fallthrough]];
         case Stage::Process:
             if (!process()) return;
@@ -500,7 +499,7 @@ bool Workbench::process() {
             (s.lpSeriesHeader->dwSeriesSize - s.lpSeriesHeader->wImpulseSize) / s.wTmin + 1);
         if (!s.lpChainsHeader || s.lpChainsHeader->wMaxPulses < longest) {
             s.wChainsPulses = static_cast<uint16_t>(std::min<int32_t>(longest, 65535));
-            s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+            s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
             if (!s.lpChainsHeader) return false;
         }
     }
@@ -517,12 +516,12 @@ bool Workbench::process() {
         if (missing) {
             // The subset panel is shown and the routine does not run. The chains of an earlier
             // series are dropped, so that no results view shows them with this one.
-            s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+            s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
             shell_->sendCommand(cmSelectSetOfPulses);
             return false;
         }
     }
-    const ProcessResult result = processCurrentSeries(s, *shell_, input, s.lpChainsHeader);
+    const ProcessResult result = processCurrentSeries(s, *shell_, input, s.lpChainsHeader.get());
     lastAnswer = result.answer;
     lastRoutine = result.routine;
     ++processingRuns;
@@ -747,7 +746,7 @@ void Workbench::createSeries() {
                     s.lpEtalonSequence.begin());
     }
     s.wChainsPulses = range.maximum;
-    s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, s.lpChainsHeader);
+    s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
     s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
     s.viewMode = 6;
     if (s.seriesType == SeriesType::fixedWhole) s.seriesType = SeriesType::fixedWholeTyped;
@@ -838,14 +837,14 @@ void Workbench::statisticalSimulation() {
 
     // The series shown so far, put back when the run does not complete.
     RecordingMessageSink quiet;
-    std::unique_ptr<SeriesHeader, void (*)(SeriesHeader*)> shown(nullptr, freeSeriesHeader);
-    if (const SeriesHeader* h = s.lpSeriesHeader) {
-        shown.reset(getCutOffSeriesHeader(quiet, h->wPulsesListSize, h->wImpulseSize, h->wTmin, h->wTmax,
-                                          static_cast<uint32_t>(std::max(h->dwSeriesSize, 0)), nullptr));
+    std::unique_ptr<SeriesHeader> shown;
+    if (const SeriesHeader* h = s.lpSeriesHeader.get()) {
+        shown = getCutOffSeriesHeader(quiet, h->wPulsesListSize, h->wImpulseSize, h->wTmin, h->wTmax,
+                                      static_cast<uint32_t>(std::max(h->dwSeriesSize, 0)), nullptr);
         if (shown && !copySeriesBuild(*shown, *h)) shown.reset();
     }
     s.lpSeriesHeader = getCutOffSeriesHeader(*shell_, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
-                                             s.dwSeriesSize, s.lpSeriesHeader);
+                                             s.dwSeriesSize, std::move(s.lpSeriesHeader));
     if (!s.lpSeriesHeader) {
         shell_->messageBox("Не могу выделить память для lpCutOffSeriesHeader!", " About getCutOffSeriesHeader ",
                            MessageIcon::Warning);
@@ -855,12 +854,12 @@ void Workbench::statisticalSimulation() {
         if (!shown) return;
         s.lpSeriesHeader = getCutOffSeriesHeader(quiet, shown->wPulsesListSize, shown->wImpulseSize, shown->wTmin,
                                                  shown->wTmax, static_cast<uint32_t>(shown->dwSeriesSize),
-                                                 s.lpSeriesHeader);
+                                                 std::move(s.lpSeriesHeader));
         if (s.lpSeriesHeader) copySeriesBuild(*s.lpSeriesHeader, *shown);
     };
     // The run fills an accumulator of its own: the previous results stay until it completes.
     AccumulatorFailure failure = AccumulatorFailure::none;
-    RestErrorHeader* results = newSimulationAccumulator(s, *shell_, failure);
+    std::unique_ptr<RestErrorHeader> results = newSimulationAccumulator(s, *shell_, failure);
     if (!results) {
         shell_->messageBox(failure == AccumulatorFailure::allocation ? "Нет RestoreErrorHeader!"
                                                                      : "Ошибка initRestErrHeader!",
@@ -875,19 +874,18 @@ void Workbench::statisticalSimulation() {
             SimulationRequest request;
             request.progress = progress;
             request.cancel = &cancel;
-            run = runSimulation(s, *shell_, results, request);
+            run = runSimulation(s, *shell_, results.get(), request);
             return run.complete ? 1 : 0;
         });
     if (done != 1 || !run.complete) {
         // A refused, failed or cancelled run: the previous results, series and view stay.
-        releaseRestErrHeader(*shell_, results);
+        results.reset();
         restoreShown();
         simulationCancelled = run.cancelled;
         updateStatus();
         return;
     }
-    if (s.lpRestErrorHeader) releaseRestErrHeader(*shell_, s.lpRestErrorHeader);
-    s.lpRestErrorHeader = results;
+    s.lpRestErrorHeader = std::move(results);
     simulationCancelled = false;
     lastSimulationSeconds = run.seconds();
     showSimulation();

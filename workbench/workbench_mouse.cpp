@@ -44,11 +44,11 @@ bool Workbench::applyPanelSubsets() {
         if (panel.wStoredSubsets == 0) return false;
         const StoredSubsetRows stored = storedSubsetRows(panel);
         addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, 10, 10, panel.currentPatternTuple,
-                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
+                                            s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader.get());
         return true;
     }
     if (panel.wSelectedCount == 0) return false;
-    setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader);
+    setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader.get());
     return true;
 }
 
@@ -247,7 +247,7 @@ void Workbench::pressResultsView(int32_t x, int32_t y) {
                 std::vector<std::span<const int32_t>> lists(rows.begin(), rows.end());
                 addSomeSelectedSubsetToSeriesHeader(*shell_, sizes, lists, h.wSubsetsCapacity, h.wSubsetCapacity,
                                                     panel.currentPatternTuple, s.subsetEmployment,
-                                                    s.subsetInitPosition, s.lpSeriesHeader);
+                                                    s.subsetInitPosition, s.lpSeriesHeader.get());
             }
             shell_->sendCommand(CM_NEXT_DATA);
             return;

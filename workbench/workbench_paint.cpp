@@ -40,17 +40,17 @@ void Workbench::layOutView(const Canvas& canvas) {
     const Settings& s = settings;
     if (s.viewMode == 6 && s.wDisplayContent == 2)
         simulationPatternTupleRows(canvas, layout, s, s.simGraphKind, s.wRequiredCount, s.lpRequiredList.get(),
-                                   s.lpRestErrorHeader, s.lpSeriesHeader, layout.rcPatternTuples);
+                                   s.lpRestErrorHeader.get(), s.lpSeriesHeader.get(), layout.rcPatternTuples);
     else if (s.viewMode == 6 && showsSeriesView(s))
         patternTupleRows(canvas, layout, s.specialGraphSize != 0, s.wRequiredCount, s.lpRequiredList.get(),
-                         s.lpChainsHeader, s.lpSeriesHeader, layout.rcPatternTuples);
+                         s.lpChainsHeader.get(), s.lpSeriesHeader.get(), layout.rcPatternTuples);
     if (s.viewMode == 9 && prepareSubsetPanel(panel, subsetMarks).ok) {
         const bool tuple = s.wTaskType == TaskType::tupleRecognition;
-        subsetLayout = layOutSubsetPanelView(canvas, layout, panel, s.lpSeriesHeader, tuple);
+        subsetLayout = layOutSubsetPanelView(canvas, layout, panel, s.lpSeriesHeader.get(), tuple);
         if (tuple) applyMarkAll(panel, subsetMarks);
     }
     if (s.viewMode == 10 && lpParamsHeader) {
-        const Rect edit = layOutParameterPanelView(canvas, layout, *lpParamsHeader, s.lpSeriesHeader);
+        const Rect edit = layOutParameterPanelView(canvas, layout, *lpParamsHeader, s.lpSeriesHeader.get());
         if (shell_) shell_->moveEdit(edit);
     }
 }
@@ -65,24 +65,24 @@ void Workbench::paintView(Canvas& canvas) {
         case 6:
             if (s.wDisplayContent == 2) {
                 drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
-                                     s.lpRequiredList.get(), s.lpRestErrorHeader, s.lpSeriesHeader);
+                                     s.lpRequiredList.get(), s.lpRestErrorHeader.get(), s.lpSeriesHeader.get());
             } else {
                 if (showsSeriesView(s))
-                    drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader,
-                                   s.lpSeriesHeader);
+                    drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader.get(),
+                                   s.lpSeriesHeader.get());
             }
             break;
         case 9:
             if (!subsetPanelPrepared(panel)) break;
             if (s.wTaskType == TaskType::tupleRecognition)
                 drawTupleSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
-                                     s.lpRequiredList.get(), s.lpSeriesHeader);
+                                     s.lpRequiredList.get(), s.lpSeriesHeader.get());
             else
                 drawSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
-                                s.lpRequiredList.get(), s.lpSeriesHeader);
+                                s.lpRequiredList.get(), s.lpSeriesHeader.get());
             break;
         case 10:
-            if (lpParamsHeader) drawParameterPanel(canvas, layout, *lpParamsHeader, s.lpSeriesHeader);
+            if (lpParamsHeader) drawParameterPanel(canvas, layout, *lpParamsHeader, s.lpSeriesHeader.get());
             break;
         default: break;
     }

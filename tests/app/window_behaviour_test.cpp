@@ -156,7 +156,7 @@ TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
         command(cmStatisticalSimulation);
         EXPECT_TRUE(answerer.onGuiThread);
     }
-    RestErrorHeader* complete = s.lpRestErrorHeader;
+    RestErrorHeader* complete = s.lpRestErrorHeader.get();
     ASSERT_NE(complete, nullptr);
     EXPECT_EQ(complete->ifComplete, 1);
     EXPECT_EQ(s.wDisplayContent, 2);
@@ -171,7 +171,7 @@ TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
         command(cmStatisticalSimulation);
         EXPECT_EQ(answerer.progressCancels, 1);
     }
-    EXPECT_EQ(s.lpRestErrorHeader, complete);
+    EXPECT_EQ(s.lpRestErrorHeader.get(), complete);
     EXPECT_EQ(s.wDisplayContent, 2);
     EXPECT_TRUE(window->statusLine().contains("simulation cancelled")) << window->statusLine().toStdString();
 }

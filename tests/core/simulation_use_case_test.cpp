@@ -18,7 +18,7 @@ protected:
         s.wMinPulses = 6, s.wPulsesIncrement = 1, s.wPulsesSteps = 2;
         s.wNoiseInitial = 0, s.wNoiseIncrement = 30, s.wNoiseSteps = 2, s.repeats = 2;
         s.lpSeriesHeader = getCutOffSeriesHeader(sink, s.wAlphabetSize, s.wImpulseSize, s.wTmin, s.wTmax,
-                                                 s.dwSeriesSize, s.lpSeriesHeader);
+                                                 s.dwSeriesSize, std::move(s.lpSeriesHeader));
     }
     Settings s;
     RecordingMessageSink sink;
@@ -27,14 +27,14 @@ protected:
 
 TEST_F(SimulationUseCaseTest, ACompleteRunKeepsItsTimesAndACancelledOneSaysSo) {
     AccumulatorFailure failure = AccumulatorFailure::grid;
-    RestErrorHeader* accumulator = newSimulationAccumulator(s, sink, failure);
+    std::unique_ptr<RestErrorHeader> accumulator = newSimulationAccumulator(s, sink, failure);
     ASSERT_NE(accumulator, nullptr);
     EXPECT_EQ(failure, AccumulatorFailure::none);
     int calls = 0;
     SimulationRequest request;
     request.threads = 1;
     request.progress = [&](int, int) { ++calls; };
-    const SimulationResult run = runSimulation(s, sink, accumulator, request);
+    const SimulationResult run = runSimulation(s, sink, accumulator.get(), request);
     EXPECT_TRUE(run.complete);
     EXPECT_FALSE(run.cancelled);
     EXPECT_EQ(calls, 4);
@@ -47,13 +47,12 @@ TEST_F(SimulationUseCaseTest, ACompleteRunKeepsItsTimesAndACancelledOneSaysSo) {
     const std::atomic<bool> cancel{true};
     request.cancel = &cancel;
     calls = 0;
-    ASSERT_EQ(initRestErrHeader(sink, 2, 6, 1, 2, 0, 30, 2, accumulator), 1);
-    const SimulationResult stopped = runSimulation(s, sink, accumulator, request);
+    ASSERT_EQ(initRestErrHeader(sink, 2, 6, 1, 2, 0, 30, 2, accumulator.get()), 1);
+    const SimulationResult stopped = runSimulation(s, sink, accumulator.get(), request);
     EXPECT_FALSE(stopped.complete);
     EXPECT_TRUE(stopped.cancelled);
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(sink.messages.empty());
-    releaseRestErrHeader(sink, accumulator);
 }
 
 TEST_F(SimulationUseCaseTest, AGridWithoutRepeatsGivesNoAccumulator) {

@@ -92,15 +92,12 @@ struct Series {
     }
 };
 
-struct ChainsDeleter {
-    void operator()(ChainsHeader* c) const { releaseChainsHeader(c); }
-};
-using Chains = std::unique_ptr<ChainsHeader, ChainsDeleter>;
+using Chains = std::unique_ptr<ChainsHeader>;
 
 Chains makeChains(uint16_t seriesType, uint16_t taskType, uint16_t descriptor = 2,
                   std::vector<ChainPulse> best = {}, int32_t distance = -100) {
     RecordingMessageSink sink;
-    Chains c(getChainsHeader(sink, 6, 30, nullptr));
+    Chains c = getChainsHeader(sink, 6, 30, nullptr);
     c->wDescriptorCount = descriptor, c->wSeriesType = seriesType, c->wTaskType = taskType;
     c->lpTaskName = "detection", c->lpSeriesTypeName = "cut-off pulses";
     c->wMakingEnergy = 75, c->wProcessingEnergy = 60;
@@ -384,16 +381,16 @@ TEST_F(SeriesViewTest, ProcessedSeriesPaintsItsCurvesAndFrame) {
     RecordingMessageSink sink;
     deriveStartupSettings(settings);
     buildStartupModel(settings, sink);
-    addNoise(sink, settings.lpSeriesHeader, 20, settings.noiseSeed);
+    addNoise(sink, settings.lpSeriesHeader.get(), 20, settings.noiseSeed);
     settings.lpChainsHeader = getChainsHeader(sink, settings.wChainsCapacity, settings.wChainsPulses, nullptr);
     const std::vector<uint16_t> required(settings.lpRequiredList.get(),
                                          settings.lpRequiredList.get() + settings.wRequiredCount);
     ProcessingInput input;
     input.candidates = required;
     input.Tmin = settings.wTmin, input.Tmax = settings.wTmax, input.pct = settings.wSavedEnergyProcess;
-    runRoutine(Routine::detectPulsesUnfixed, sink, settings.alphabet, input, settings.lpChainsHeader,
-               *settings.lpSeriesHeader);
-    addToChainsHeader(sink, 8, 4, 75, 75, settings.lpChainsHeader);
+    runRoutine(Routine::detectPulsesUnfixed, sink, settings.alphabet, input, settings.lpChainsHeader.get(),
+               *settings.lpSeriesHeader.get());
+    addToChainsHeader(sink, 8, 4, 75, 75, settings.lpChainsHeader.get());
     const SeriesHeader& s = *settings.lpSeriesHeader;
     ASSERT_GT(s.wFoundPulses, 0);
 
@@ -401,7 +398,7 @@ TEST_F(SeriesViewTest, ProcessedSeriesPaintsItsCurvesAndFrame) {
     image.fill(Qt::white);
     QImageCanvas dc(image);
     layOutWindow({0, 0, 1200, 800}, dc.metrics().height - 1, settings.wAlphabetSize, true, layout);
-    draw(dc, &s, settings.lpChainsHeader, required);
+    draw(dc, &s, settings.lpChainsHeader.get(), required);
     const SeriesViewLayout g = layOutSeriesView(layout.rcMain, layout.lineHeight, settings.wRequiredCount, false);
     auto count = [&](const Rect& r, QRgb colour) {
         int n = 0;

@@ -21,18 +21,12 @@ using namespace simgraph;
 
 namespace {
 
-struct ErrorsDeleter {
-    void operator()(RestErrorHeader* h) const {
-        RecordingMessageSink sink;
-        releaseRestErrHeader(sink, h);
-    }
-};
-using Errors = std::unique_ptr<RestErrorHeader, ErrorsDeleter>;
+using Errors = std::unique_ptr<RestErrorHeader>;
 
 // An accumulator of P pulse counts 8, 12, ... and V noise levels 5, 10, ..., all zero.
 Errors makeErrors(int P, int V, int repeats) {
     RecordingMessageSink sink;
-    Errors e(getRestErrHeader(sink, P, V, repeats, nullptr));
+    Errors e = getRestErrHeader(sink, P, V, repeats, nullptr);
     initRestErrHeader(sink, P, 8, 4, V, 5, 5, repeats, e.get());
     return e;
 }
@@ -336,11 +330,11 @@ protected:
         s.requiredFlags[0] = s.requiredFlags[4] = 1;
         rebuildRequiredList(s);
         s.dwSeriesSize = 400;
-        s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, s.wTmin, s.wTmax, 400, s.lpSeriesHeader);
+        s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, s.wTmin, s.wTmax, 400, std::move(s.lpSeriesHeader));
         s.lpRestErrorHeader = getRestErrHeader(sink, 3, 5, 4, nullptr);
-        initRestErrHeader(sink, 3, 2, 1, 5, 0, 10, 4, s.lpRestErrorHeader);
-        ASSERT_EQ(statCutoffSighting(sink, s.lpRestErrorHeader, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
-                                     s.lpRequiredList.get(), 8, 4, 75, 75, s.lpSeriesHeader, s.noiseSeed, {128, 2}),
+        initRestErrHeader(sink, 3, 2, 1, 5, 0, 10, 4, s.lpRestErrorHeader.get());
+        ASSERT_EQ(statCutoffSighting(sink, s.lpRestErrorHeader.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount,
+                                     s.lpRequiredList.get(), 8, 4, 75, 75, s.lpSeriesHeader.get(), s.noiseSeed, {128, 2}),
                   1);
         layOutWindow({0, 0, 1024, 700}, 13, 20, true, layout);
     }
@@ -384,11 +378,11 @@ TEST_F(SimulationGraphsTest, CurvesOfARealRunStayInsideThePlot) {
 
 TEST_F(SimulationGraphsTest, EveryKindDrawsInsideTheViewArea) {
     for (int kind : {0, 1, 2, 3, 4, 5, 12, 13})
-        EXPECT_FALSE(drawsOutsideTheView(kind, s.lpRestErrorHeader, s.lpSeriesHeader)) << kind;
+        EXPECT_FALSE(drawsOutsideTheView(kind, s.lpRestErrorHeader.get(), s.lpSeriesHeader.get())) << kind;
     // A fixed bound far below the data keeps the curves in the plot too.
     s.fixedUpperBound = 1;
     s.upperBound = 0.001;
-    EXPECT_FALSE(drawsOutsideTheView(0, s.lpRestErrorHeader, s.lpSeriesHeader));
+    EXPECT_FALSE(drawsOutsideTheView(0, s.lpRestErrorHeader.get(), s.lpSeriesHeader.get()));
 }
 
 // The layout pass finds the stored pattern tuples (task 40) where the graphs draw them, so that
@@ -431,20 +425,20 @@ TEST_F(SimulationGraphsTest, StoredPatternTuplesAreLaidOutWhereTheyAreDrawn) {
 
 TEST_F(SimulationGraphsTest, DegenerateResultsDrawWithoutFailing) {
     RestErrorHeader& e = *s.lpRestErrorHeader;
-    EXPECT_FALSE(drawsOutsideTheView(0, nullptr, s.lpSeriesHeader));
+    EXPECT_FALSE(drawsOutsideTheView(0, nullptr, s.lpSeriesHeader.get()));
     EXPECT_FALSE(drawsOutsideTheView(0, &e, nullptr));
     e.repeats = 0;
-    for (int kind : {2, 3, 5, 13}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, s.lpSeriesHeader)) << kind;
+    for (int kind : {2, 3, 5, 13}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, s.lpSeriesHeader.get())) << kind;
     e.repeats = 4;
     e.wNoiseLevels = 1;
-    for (int kind : {0, 12}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, s.lpSeriesHeader)) << kind;
+    for (int kind : {0, 12}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, s.lpSeriesHeader.get())) << kind;
     e.wNoiseLevels = 5;
     e.wVariousPulses = 0;
-    for (int kind : {1, 3, 5}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, s.lpSeriesHeader)) << kind;
+    for (int kind : {1, 3, 5}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, s.lpSeriesHeader.get())) << kind;
     e.wVariousPulses = 3;
     SeriesHeader empty;  // no etalons, Tmax = L: every normaliser is 0
     empty.wImpulseSize = empty.wTmax = 20;
     for (int kind : {0, 1, 2, 3, 12}) EXPECT_FALSE(drawsOutsideTheView(kind, &e, &empty)) << kind;
     layOutWindow({0, 0, 200, 150}, 13, 20, true, layout);  // no room for a grid
-    for (int kind : {0, 13}) drawsOutsideTheView(kind, &e, s.lpSeriesHeader);  // draws, whatever it draws
+    for (int kind : {0, 13}) drawsOutsideTheView(kind, &e, s.lpSeriesHeader.get());  // draws, whatever it draws
 }

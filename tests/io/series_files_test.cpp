@@ -33,18 +33,18 @@ protected:
         header = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, 1200, 12, sequence, 128, 75, nullptr);
         ASSERT_NE(header, nullptr);
         int16_t seed = 5;
-        ASSERT_EQ(addNoise(sink, header, 9000, seed), 1);
+        ASSERT_EQ(addNoise(sink, header.get(), 9000, seed), 1);
         ASSERT_TRUE(sink.messages.empty());
         noisy.assign(header->lpNoisyData, header->lpNoisyData + header->dwSeriesSize);
     }
     void TearDown() override {
-        freeSeriesHeader(header);
+        freeSeriesHeader(std::move(header));
         releaseAlphabet(20, alphabet);
     }
 
     RecordingMessageSink sink;
     Alphabet alphabet;
-    SeriesHeader* header = nullptr;
+    std::unique_ptr<SeriesHeader> header;
     std::vector<int16_t> noisy;
     TempDir dir;
 };

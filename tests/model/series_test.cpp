@@ -64,13 +64,13 @@ protected:
         seedCells = SeedCells{};
         sink.messages.clear();
     }
-    void TearDown() override { freeSeriesHeader(header); }
+    void TearDown() override { freeSeriesHeader(std::move(header)); }
 
     // Builds into `header`; true when a header came back and nothing was reported.
     bool build(uint16_t K, Seq& seq, uint16_t saved = 75, uint32_t N = kN, uint16_t L = kL,
                uint16_t tmin = kTmin, uint16_t tmax = kTmax) {
         const size_t before = sink.messages.size();
-        header = getCutOffSeries(sink, 20, alphabet, L, tmin, tmax, N, K, seq, 128, saved, header);
+        header = getCutOffSeries(sink, 20, alphabet, L, tmin, tmax, N, K, seq, 128, saved, std::move(header));
         return header && sink.messages.size() == before;
     }
 
@@ -130,7 +130,7 @@ protected:
 
     RecordingMessageSink sink;
     Alphabet alphabet;
-    SeriesHeader* header = nullptr;
+    std::unique_ptr<SeriesHeader> header;
 };
 
 TEST_F(SeriesTest, PulseCountOutsideTheBoundsIsRefusedWithTheValues) {
@@ -143,9 +143,9 @@ TEST_F(SeriesTest, PulseCountOutsideTheBoundsIsRefusedWithTheValues) {
     for (uint16_t K : {5, 31}) {
         SCOPED_TRACE(K);
         sink.messages.clear();
-        SeriesHeader* const same = header;
+        SeriesHeader* const same = header.get();
         EXPECT_FALSE(build(K, seq));
-        EXPECT_EQ(header, same);
+        EXPECT_EQ(header.get(), same);
         ASSERT_EQ(sink.messages.size(), 1u);
         EXPECT_EQ(sink.messages[0].text,
                   "Несовместимые входные параметры!\n\ndwSeriesSize: 1200 [1200]\n"
@@ -296,16 +296,20 @@ TEST_F(SeriesTest, RefusedLimitsLeaveHeaderSamplesAndSeedsAlone) {
             EXPECT_EQ(seq, seqBefore);
             sink.messages.clear();
         };
-        EXPECT_EQ(getCutOffSeriesHeader(sink, 20, c.L, c.tmin, c.tmax, c.N, header), header);
+        SeriesHeader* const record = header.get();
+        header = getCutOffSeriesHeader(sink, 20, c.L, c.tmin, c.tmax, c.N, std::move(header));
+        EXPECT_EQ(header.get(), record);
         expectRefused("getCutOffSeriesHeader");
-        EXPECT_EQ(getCutOffSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, 10, seq, 128, 75,
-                                  header), header);
+        header = getCutOffSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, 10, seq, 128, 75,
+                                 std::move(header));
+        EXPECT_EQ(header.get(), record);
         expectRefused("getCutOffSeries");
-        EXPECT_EQ(getRandomCutOffSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, seq, 128, 75,
-                                        header), header);
+        header = getRandomCutOffSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, seq, 128, 75,
+                                       std::move(header));
+        EXPECT_EQ(header.get(), record);
         expectRefused("getRandomCutOffSeries");
         EXPECT_EQ(makeExtSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, 10, seq, 128, 75,
-                                header), 0);
+                                header.get()), 0);
         expectRefused("makeExtSeries");
         EXPECT_EQ(getCutOffSeriesHeader(sink, 20, c.L, c.tmin, c.tmax, c.N, nullptr), nullptr);
         expectRefused("getCutOffSeriesHeader");
@@ -318,7 +322,7 @@ TEST_F(SeriesTest, SequenceShorterThanThePulseCountIsRefused) {
     const auto built = stateOf(*header);
     const SeedCells seeds = seedCells;
     Seq shortSeq(9, 0);  // 0 would be rewritten by a build
-    EXPECT_EQ(makeExtSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, 10, shortSeq, 128, 75, header), 0);
+    EXPECT_EQ(makeExtSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, 10, shortSeq, 128, 75, header.get()), 0);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].caption, " makeExtSeries ");
     EXPECT_EQ(stateOf(*header), built);
@@ -336,14 +340,14 @@ TEST_F(SeriesTest, InvalidSequenceEntriesBecomeEtalonOne) {
 
     // The limit is the alphabet size of the build; entries past K stay as they are.
     Seq small{11, 10, 3, 12, 1, 1, 1, 1, 1, 1, 0, 99};
-    header = getCutOffSeries(sink, 10, alphabet, kL, kTmin, kTmax, kN, 10, small, 128, 75, header);
+    header = getCutOffSeries(sink, 10, alphabet, kL, kTmin, kTmax, kN, 10, small, 128, 75, std::move(header));
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(small, (Seq{1, 10, 3, 1, 1, 1, 1, 1, 1, 1, 0, 99}));
     EXPECT_EQ(header->wPulsesListSize, 10);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(header->lpPulsesList[i], &alphabet[i]);
 
     // Entries laid in by the active subset are checked the same way.
-    ASSERT_EQ(setSelectedSubset(sink, std::vector<int32_t>{25, 0, 6}, 2, 1, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, std::vector<int32_t>{25, 0, 6}, 2, 1, header.get()), 1);
     Seq laid(10, 4);
     ASSERT_TRUE(build(10, laid));
     EXPECT_EQ(laid, (Seq{1, 1, 6, 4, 4, 4, 4, 4, 4, 4}));
@@ -354,14 +358,14 @@ TEST_F(SeriesTest, NoiseIsAddedAfreshToThePureSeries) {
     ASSERT_TRUE(build(10, seq));
     const std::vector<int16_t> pure = copyOf(header->lpPureData, kN);
     int16_t noise = initialNoiseSeed;
-    EXPECT_EQ(addNoise(sink, header, 0, noise), 1);
+    EXPECT_EQ(addNoise(sink, header.get(), 0, noise), 1);
     EXPECT_EQ(copyOf(header->lpNoisyData, kN), pure);
     EXPECT_EQ(noise, advanced(initialNoiseSeed, 12 * kN));
 
     // Twice in a row: each call starts again from the pure series.
     for (int round = 0; round < 2; ++round) {
         int16_t copy = noise;
-        EXPECT_EQ(addNoise(sink, header, 30, noise), 1);
+        EXPECT_EQ(addNoise(sink, header.get(), 30, noise), 1);
         EXPECT_EQ(header->wNoiseSigma, 30);
         int differing = 0;
         for (uint32_t i = 0; i < kN; ++i) {
@@ -384,12 +388,12 @@ TEST_F(SeriesTest, OversizedNoiseLevelIsRefused) {
     Seq seq(10, 3);
     ASSERT_TRUE(build(10, seq));
     int16_t noise = initialNoiseSeed;
-    ASSERT_EQ(addNoise(sink, header, 12, noise), 1);
+    ASSERT_EQ(addNoise(sink, header.get(), 12, noise), 1);
     const auto noisy = stateOf(*header);
     const int16_t cell = noise;
     for (int16_t sigma : {10923, -10923, 32767, -32768}) {
         SCOPED_TRACE(sigma);
-        EXPECT_EQ(addNoise(sink, header, sigma, noise), 0);
+        EXPECT_EQ(addNoise(sink, header.get(), sigma, noise), 0);
         ASSERT_EQ(sink.messages.size(), 1u);
         EXPECT_NE(sink.messages[0].caption.find("addNoise"), std::string::npos);
         EXPECT_EQ(stateOf(*header), noisy);
@@ -397,7 +401,7 @@ TEST_F(SeriesTest, OversizedNoiseLevelIsRefused) {
         sink.messages.clear();
     }
     for (int16_t sigma : {10922, -10922}) {
-        EXPECT_EQ(addNoise(sink, header, sigma, noise), 1);
+        EXPECT_EQ(addNoise(sink, header.get(), sigma, noise), 1);
         EXPECT_EQ(header->wNoiseSigma, sigma);
     }
     const int16_t after = noise;
@@ -426,14 +430,15 @@ TEST_F(SeriesTest, GrownBlockStartsZeroedAndKeepsAFittingSubset) {
     // Small sizes: under AddressSanitizer a fresh block this small is pre-filled with non-zero
     // bytes, so any entry the header code fails to zero shows up.
     header = getCutOffSeriesHeader(sink, 20, kL, kTmin, kTmax, 200, nullptr);
-    ASSERT_EQ(setSelectedSubset(sink, std::vector<int32_t>{3, 5, 7}, 3, 2, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, std::vector<int32_t>{3, 5, 7}, 3, 2, header.get()), 1);
     Seq seq(5, 9);
     ASSERT_TRUE(build(5, seq, 75, 200));
     dirtyFoundArrays();
-    SeriesHeader* const record = header;
+    SeriesHeader* const record = header.get();
     for (const auto& [tmin, pulses] : {std::pair<uint16_t, uint16_t>{40, 8}, {20, 15}}) {
         SCOPED_TRACE(tmin);  // more samples, then more pulses
-        ASSERT_EQ(getCutOffSeriesHeader(sink, 20, kL, tmin, kTmax, 300, header), record);
+        header = getCutOffSeriesHeader(sink, 20, kL, tmin, kTmax, 300, std::move(header));
+        ASSERT_EQ(header.get(), record);
         EXPECT_EQ(std::tuple(header->dwAllocatedSize, header->wAllocatedPulses, header->wMaxPulses),
                   std::tuple(300u, pulses, pulses));
         std::vector<int16_t> subset(pulses, 0);
@@ -454,10 +459,11 @@ TEST_F(SeriesTest, GrownBlockKeepsTheActiveSubsetOnlyWhenItFits) {
     // 2000 samples with Tmin 100 grow the block but admit only 20 pulses.
     for (int size : {20, 21}) {
         SCOPED_TRACE(size);
-        freeSeriesHeader(header);
+        freeSeriesHeader(std::move(header));
         header = getCutOffSeriesHeader(sink, 20, kL, kTmin, kTmax, kN, nullptr);
-        ASSERT_EQ(setSelectedSubset(sink, std::vector<int32_t>(size, 6), 4, 1, header), 1);
-        ASSERT_NE(getCutOffSeriesHeader(sink, 20, kL, 100, kTmax, 2000, header), nullptr);
+        ASSERT_EQ(setSelectedSubset(sink, std::vector<int32_t>(size, 6), 4, 1, header.get()), 1);
+        header = getCutOffSeriesHeader(sink, 20, kL, 100, kTmax, 2000, std::move(header));
+        ASSERT_NE(header, nullptr);
         EXPECT_EQ(header->wSelectedSubsetSize, size == 20 ? 20 : 0);
         Seq seq(15, 2);
         ASSERT_TRUE(build(15, seq, 75, 2000, kL, 100, kTmax));
@@ -470,9 +476,10 @@ TEST_F(SeriesTest, StoredSubsetsAreUntouchedByHeaderGrowth) {
     const std::vector<int32_t> a{1, 2, 3}, b{4, 5};
     const std::vector<std::span<const int32_t>> lists{a, b};
     ASSERT_EQ(addSomeSelectedSubsetToSeriesHeader(sink, std::vector<int32_t>{3, 2}, lists, 4, 6, 1,
-                                                  4, 1, header), 1);
+                                                  4, 1, header.get()), 1);
     const int16_t* sizes = header->selectedSubsetSize.get();
-    ASSERT_NE(getCutOffSeriesHeader(sink, 20, kL, 20, kTmax, 3000, header), nullptr);
+    header = getCutOffSeriesHeader(sink, 20, kL, 20, kTmax, 3000, std::move(header));
+    ASSERT_NE(header, nullptr);
     EXPECT_EQ(header->selectedSubsetSize.get(), sizes);
     EXPECT_EQ(std::tuple(header->wSubsetsCount, sizes[0], sizes[1]), std::tuple(2, 3, 2));
     EXPECT_EQ(copyOf(header->selectedSubsetList[1], 2), (std::vector<int16_t>{4, 5}));
@@ -484,7 +491,7 @@ TEST_F(SeriesTest, RandomPulseCountIsDrawnBetweenTheBounds) {
     for (int round = 0; round < 40; ++round) {
         int16_t cell = seedCells.pulseCountSeed;
         const int K = 6 + (uniformRandom(cell) >> 2) % 25;
-        header = getRandomCutOffSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, seq, 128, 75, header);
+        header = getRandomCutOffSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, seq, 128, 75, std::move(header));
         ASSERT_NE(header, nullptr);
         EXPECT_EQ(header->wImpulseQuantity, K);
         EXPECT_EQ(seedCells.pulseCountSeed, cell);
@@ -499,7 +506,7 @@ TEST_F(SeriesTest, NoAdmissibleRandomCountReleasesTheHeaderSilently) {
     ASSERT_TRUE(build(10, seq));
     const SeedCells seeds = seedCells;
     // 30 samples, etalons of 20, Tmin = Tmax = 20: at least 2 pulses needed, at most 1 fits.
-    header = getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, header);
+    header = getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, std::move(header));
     EXPECT_EQ(header, nullptr);
     EXPECT_EQ(getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, nullptr), nullptr);
     EXPECT_TRUE(sink.messages.empty());
@@ -511,7 +518,7 @@ class SeriesSubsetLayoutTest : public SeriesTest {
 protected:
     Seq layOut(std::vector<int32_t> subset, int mode, int start, uint16_t K = 10) {
         if (!header) header = getCutOffSeriesHeader(sink, 20, kL, kTmin, kTmax, kN, nullptr);
-        EXPECT_EQ(setSelectedSubset(sink, subset, mode, start, header), 1);
+        EXPECT_EQ(setSelectedSubset(sink, subset, mode, start, header.get()), 1);
         Seq seq(K, 2);
         EXPECT_TRUE(build(K, seq));
         for (int j = 0; j < K; ++j) EXPECT_EQ(header->lpTrueEtalon[j], seq[j]);

@@ -57,7 +57,7 @@ protected:
         ASSERT_NE(header, nullptr);
         ASSERT_EQ(header->wMaxPulses, 30);
     }
-    void TearDown() override { freeSeriesHeader(header); }
+    void TearDown() override { freeSeriesHeader(std::move(header)); }
 
     int add(const std::vector<Entries>& lists, int capacity, int perSubset, int active, int mode = 4,
             int start = 1) {
@@ -68,14 +68,14 @@ protected:
             spans.emplace_back(l);
         }
         return addSomeSelectedSubsetToSeriesHeader(sink, sizes, spans, capacity, perSubset, active,
-                                                   mode, start, header);
+                                                   mode, start, header.get());
     }
     std::vector<int16_t> active() const {
         return {header->lpSelectedSubset, header->lpSelectedSubset + header->wSelectedSubsetSize};
     }
 
     RecordingMessageSink sink;
-    SeriesHeader* header = nullptr;
+    std::unique_ptr<SeriesHeader> header;
     const std::vector<Entries> three{{3, 4}, {5, 6, 7}, {8}};
 };
 
@@ -170,11 +170,11 @@ TEST_F(SubsetsTest, RefusedCollectionsLeaveEverythingAlone) {
 
     const Entries entries{1, 2};
     const std::vector<std::span<const int32_t>> one{entries};
-    expectRefused(addSomeSelectedSubsetToSeriesHeader(sink, Entries{2, 1}, one, 4, 4, 1, 4, 1, header),
+    expectRefused(addSomeSelectedSubsetToSeriesHeader(sink, Entries{2, 1}, one, 4, 4, 1, 4, 1, header.get()),
                   "fewer lists than sizes");
-    expectRefused(addSomeSelectedSubsetToSeriesHeader(sink, Entries{-1}, one, 4, 4, 1, 4, 1, header),
+    expectRefused(addSomeSelectedSubsetToSeriesHeader(sink, Entries{-1}, one, 4, 4, 1, 4, 1, header.get()),
                   "negative size");
-    expectRefused(addSomeSelectedSubsetToSeriesHeader(sink, Entries{3}, one, 4, 4, 1, 4, 1, header),
+    expectRefused(addSomeSelectedSubsetToSeriesHeader(sink, Entries{3}, one, 4, 4, 1, 4, 1, header.get()),
                   "size beyond the list");
 }
 
@@ -188,35 +188,37 @@ TEST_F(SubsetsTest, ActiveSubsetIsClippedToTheAdmissiblePulses) {
     EXPECT_EQ(active().back(), 30);
     EXPECT_EQ(header->lpFoundGroupPosition[0], 0);  // the array behind the slot is untouched
 
-    ASSERT_EQ(setSelectedSubset(sink, longest, 2, 1, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, longest, 2, 1, header.get()), 1);
     EXPECT_EQ(header->wSelectedSubsetSize, 30);
     EXPECT_EQ(header->lpFoundGroupPosition[0], 0);
 
     // A reused block with fewer admissible pulses than it holds: the limit is wMaxPulses.
-    ASSERT_EQ(getCutOffSeriesHeader(sink, 20, 20, 40, 181, 600, header), header);
+    SeriesHeader* const record = header.get();
+    header = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 600, std::move(header));
+    ASSERT_EQ(header.get(), record);
     ASSERT_EQ(header->wMaxPulses, 15);
     ASSERT_EQ(header->wAllocatedPulses, 30);
-    ASSERT_EQ(setSelectedSubset(sink, longest, 2, 1, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, longest, 2, 1, header.get()), 1);
     EXPECT_EQ(header->wSelectedSubsetSize, 15);
     EXPECT_EQ(active().back(), 15);
     EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(SubsetsTest, SetSelectedSubsetKeepsTheLow16BitsModeAndStart) {
-    ASSERT_EQ(setSelectedSubset(sink, Entries{65536 + 3, 65535, -2, 7}, 5, 4, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, Entries{65536 + 3, 65535, -2, 7}, 5, 4, header.get()), 1);
     EXPECT_EQ(active(), (std::vector<int16_t>{3, -1, -2, 7}));
     EXPECT_EQ(header->wSubsetMode, 5);
     EXPECT_EQ(header->wSubsetStart, 4);
-    ASSERT_EQ(setSelectedSubset(sink, Entries{}, 2, 1, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, Entries{}, 2, 1, header.get()), 1);
     EXPECT_EQ(header->wSelectedSubsetSize, 0);
     EXPECT_EQ(setSelectedSubset(sink, Entries{1}, 4, 1, nullptr), 1);
     EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(SubsetsTest, SetSelectedSubsetRefusesStartZero) {
-    ASSERT_EQ(setSelectedSubset(sink, Entries{3, 4}, 3, 2, header), 1);
+    ASSERT_EQ(setSelectedSubset(sink, Entries{3, 4}, 3, 2, header.get()), 1);
     const SubsetState before = stateOf(*header);
-    EXPECT_EQ(setSelectedSubset(sink, Entries{9, 9, 9}, 4, 0, header), 0);
+    EXPECT_EQ(setSelectedSubset(sink, Entries{9, 9, 9}, 4, 0, header.get()), 0);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].caption, " setSelectedSubset ");
     EXPECT_EQ(stateOf(*header), before);

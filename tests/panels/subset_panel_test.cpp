@@ -328,7 +328,7 @@ protected:
 TEST_F(SubsetPanelDrawing, PlainPanelDrawsBackgroundFramesEntriesAndButtons) {
     for (int k : {4, 9, 16}) appendEntry(panel, marks, k);
     marks.selectedMarks[1] = 1;
-    drawPlain(settings.lpSeriesHeader);
+    drawPlain(settings.lpSeriesHeader.get());
 
     EXPECT_EQ(layout.rcSubsetStrip.top, g.rcSubsetStrip.top);
     EXPECT_TRUE(layout.possibleSubsetArrayRect.empty());
@@ -363,7 +363,7 @@ TEST_F(SubsetPanelDrawing, TuplePanelMarksTheChosenStoredSubsetAndConsumesMarkAl
     }
     ASSERT_TRUE(chooseStoredSubset(panel, 0));
     ASSERT_EQ(marks.markAllEntries, 1);
-    drawTuple(settings.lpSeriesHeader);
+    drawTuple(settings.lpSeriesHeader.get());
 
     EXPECT_EQ(marks.markAllEntries, 0);
     EXPECT_EQ(marks.selectedMarks[0], 1);
@@ -392,8 +392,8 @@ TEST_F(SubsetPanelDrawing, MissingSeriesListOrLayoutDrawsWithoutCrashing) {
     EXPECT_EQ(g.possibleSubsetRect.size(), 10u);
     EXPECT_EQ(count(g.possibleSubsetRect[0], graph::kLightGrey), 0);
 
-    g = layOutSubsetPanelView(canvas, layout, panel, settings.lpSeriesHeader, false);
-    drawSubsetPanel(canvas, layout, g, panel, marks, 128, 20, nullptr, settings.lpSeriesHeader);
+    g = layOutSubsetPanelView(canvas, layout, panel, settings.lpSeriesHeader.get(), false);
+    drawSubsetPanel(canvas, layout, g, panel, marks, 128, 20, nullptr, settings.lpSeriesHeader.get());
     // Before the first paint: everything zero, an empty panel state.
     LayoutState zero;
     SubsetPanelState empty;
@@ -401,13 +401,13 @@ TEST_F(SubsetPanelDrawing, MissingSeriesListOrLayoutDrawsWithoutCrashing) {
     noMarks.markAllEntries = 1;
     empty.wSelectedCount = 7;
     empty.wStoredSubsets = 3;
-    g = layOutSubsetPanelView(canvas, zero, empty, settings.lpSeriesHeader, true);
+    g = layOutSubsetPanelView(canvas, zero, empty, settings.lpSeriesHeader.get(), true);
     applyMarkAll(empty, noMarks);
     drawTupleSubsetPanel(canvas, zero, g, empty, noMarks, 128, settings.wRequiredCount,
-                         settings.lpRequiredList.get(), settings.lpSeriesHeader);
-    g = layOutSubsetPanelView(canvas, zero, empty, settings.lpSeriesHeader, false);
+                         settings.lpRequiredList.get(), settings.lpSeriesHeader.get());
+    g = layOutSubsetPanelView(canvas, zero, empty, settings.lpSeriesHeader.get(), false);
     drawSubsetPanel(canvas, zero, g, empty, noMarks, 128, settings.wRequiredCount, settings.lpRequiredList.get(),
-                    settings.lpSeriesHeader);
+                    settings.lpSeriesHeader.get());
     EXPECT_EQ(noMarks.markAllEntries, 0);
 }
 

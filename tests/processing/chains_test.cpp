@@ -9,10 +9,7 @@
 #include <vector>
 
 namespace {
-struct HeaderDeleter {
-    void operator()(ChainsHeader* header) const { releaseChainsHeader(header); }
-};
-using HeaderPtr = std::unique_ptr<ChainsHeader, HeaderDeleter>;
+using HeaderPtr = std::unique_ptr<ChainsHeader>;
 
 using Pulse = std::array<int, 4>;  // position, etalon, cut start, cut end
 using Pulses = std::vector<Pulse>;
@@ -24,7 +21,7 @@ struct Row {
 };
 
 HeaderPtr makeHeader(RecordingMessageSink& sink, uint16_t rows, uint16_t pulses) {
-    HeaderPtr header(getChainsHeader(sink, rows, pulses, nullptr));
+    HeaderPtr header = getChainsHeader(sink, rows, pulses, nullptr);
     EXPECT_NE(header, nullptr);
     return header;
 }
@@ -107,7 +104,11 @@ TEST(ChainsHeaderTest, ReuseKeepsLargerDimensionsAndClears) {
     const int16_t* pulses = h->pulseBlock.get();
     for (auto [rows, perRow] : {std::pair{3, 4}, std::pair{5, 6}, std::pair{5, 2}, std::pair{0, 0}}) {
         SCOPED_TRACE(::testing::Message() << rows << " x " << perRow);
-        ASSERT_EQ(getChainsHeader(sink, rows, perRow, h.get()), h.get());
+        {
+            ChainsHeader* const record = h.get();
+            h = getChainsHeader(sink, rows, perRow, std::move(h));
+            ASSERT_EQ(h.get(), record);
+        }
         EXPECT_EQ(h->wMaxSize, 5);
         EXPECT_EQ(h->wMaxPulses, 6);
         EXPECT_EQ(h->distanceBlock.get(), distances);
@@ -125,7 +126,11 @@ TEST(ChainsHeaderTest, OneDimensionTooSmallGivesExactlyTheRequestedOnes) {
     RecordingMessageSink sink;
     auto h = makeHeader(sink, 5, 4);
     dirty(sink, *h);
-    ASSERT_EQ(getChainsHeader(sink, 3, 8, h.get()), h.get());  // rows shrink, pulses grow
+    {
+        ChainsHeader* const record = h.get();
+        h = getChainsHeader(sink, 3, 8, std::move(h));  // rows shrink, pulses grow
+        ASSERT_EQ(h.get(), record);
+    }
     EXPECT_EQ(h->wMaxSize, 3);
     EXPECT_EQ(h->wMaxPulses, 8);
     EXPECT_TRUE(laidOut(*h));
@@ -135,7 +140,11 @@ TEST(ChainsHeaderTest, OneDimensionTooSmallGivesExactlyTheRequestedOnes) {
     EXPECT_EQ(h->wProcessingEnergy, 60);
 
     dirty(sink, *h);
-    ASSERT_EQ(getChainsHeader(sink, 7, 1, h.get()), h.get());  // rows grow, pulses shrink
+    {
+        ChainsHeader* const record = h.get();
+        h = getChainsHeader(sink, 7, 1, std::move(h));  // rows grow, pulses shrink
+        ASSERT_EQ(h.get(), record);
+    }
     EXPECT_EQ(h->wMaxSize, 7);
     EXPECT_EQ(h->wMaxPulses, 1);
     EXPECT_TRUE(laidOut(*h));
@@ -256,7 +265,7 @@ TEST(ChainsHeaderTest, DescriptorNames) {
     EXPECT_EQ(sink.messages[0].icon, MessageIcon::None);
 
     EXPECT_EQ(releaseChainsHeader(nullptr), 1);
-    EXPECT_EQ(releaseChainsHeader(h.release()), 1);
+    EXPECT_EQ(releaseChainsHeader(std::move(h)), 1);
 }
 
 TEST(ChainsHeaderTest, ReportWithoutRowsHasOnlyTheCounters) {

@@ -281,9 +281,9 @@ std::string firstChainsDifference(const ChainsHeader& fast, const ChainsHeader& 
 
 // A chains header of `rows` rows of `rowPulses` pulses holding leftovers of an earlier run; the
 // same seed gives the same header.
-ChainsHeader* makeChains(uint16_t rows, uint16_t rowPulses, uint32_t seed) {
+std::unique_ptr<ChainsHeader> makeChains(uint16_t rows, uint16_t rowPulses, uint32_t seed) {
     RecordingMessageSink sink;
-    ChainsHeader* h = getChainsHeader(sink, rows, rowPulses, nullptr);
+    std::unique_ptr<ChainsHeader> h = getChainsHeader(sink, rows, rowPulses, nullptr);
     if (!h) return nullptr;
     std::mt19937 rng(seed);
     const int leftovers = uniform(rng, 0, 3);
@@ -299,15 +299,8 @@ ChainsHeader* makeChains(uint16_t rows, uint16_t rowPulses, uint32_t seed) {
     return h;
 }
 
-struct ChainsDeleter {
-    void operator()(ChainsHeader* h) const { releaseChainsHeader(h); }
-};
-using ChainsPtr = std::unique_ptr<ChainsHeader, ChainsDeleter>;
-
-struct SeriesDeleter {
-    void operator()(SeriesHeader* h) const { freeSeriesHeader(h); }
-};
-using SeriesPtr = std::unique_ptr<SeriesHeader, SeriesDeleter>;
+using ChainsPtr = std::unique_ptr<ChainsHeader>;
+using SeriesPtr = std::unique_ptr<SeriesHeader>;
 
 // Stored tuples; the series is usually built from one of them.
 struct StoredTuples {
@@ -420,13 +413,14 @@ protected:
              << seedCells.cutEndSeed << "," << noiseCell << " sequence=" << listText(sequence);
 
         RecordingMessageSink sink;
-        SeriesHeader* h =
+        SeriesPtr made =
             K == 0 ? getRandomCutOffSeries(sink, kAlphabetSize, *signal.alphabet, g.L, g.Tmin, g.Tmax,
                                            g.N, sequence, signal.amplitude, making, nullptr)
                    : getCutOffSeries(sink, kAlphabetSize, *signal.alphabet, g.L, g.Tmin, g.Tmax, g.N,
                                      static_cast<uint16_t>(K), sequence, signal.amplitude, making,
                                      nullptr);
-        Built b{SeriesPtr(h), {}};
+        SeriesHeader* const h = made.get();
+        Built b{std::move(made), {}};
         if (h && sink.messages.empty()) {
             addNoise(sink, h, sigma, noiseCell);
             text << " K=" << h->wImpulseQuantity;

@@ -49,7 +49,7 @@ Positions positionsOf(const IntervalSet& set) {
 
 ::testing::AssertionResult wellFormed(const IntervalSet& set) {
     if (set.wCount > set.wCapacity) return ::testing::AssertionFailure() << "count above capacity";
-    if (set.lpStarts != set.block || set.lpEnds != set.block + set.wCapacity)
+    if (set.lpStarts != set.block.get() || set.lpEnds != set.block.get() + set.wCapacity)
         return ::testing::AssertionFailure() << "arrays do not lie in the block";
     for (int i = 0; i < set.wCount; ++i) {
         if (set.lpStarts[i] > set.lpEnds[i]) return ::testing::AssertionFailure() << "entry " << i << " reversed";
@@ -73,15 +73,15 @@ TEST(IntervalSetTest, NewSetsAndReuseNeverShrink) {
     EXPECT_TRUE(wellFormed(*set));
     for (int i = 0; i < 10; ++i) set->lpStarts[i] = set->lpEnds[i] = static_cast<uint16_t>(i + 1);
     set->wCount = 10;
-    const uint16_t* block = set->block;
+    const uint16_t* block = set->block.get();
     for (auto [asked, kept] : {std::pair{4, 10}, std::pair{12, 12}}) {
         ASSERT_EQ(newIntervalSet(set.get(), asked), set.get());
         EXPECT_EQ(set->wCapacity, kept);
         EXPECT_EQ(set->wCount, 0);
         EXPECT_TRUE(wellFormed(*set));
-        EXPECT_TRUE(std::all_of(set->block, set->block + 2 * kept, [](uint16_t v) { return v == 0; }));
+        EXPECT_TRUE(std::all_of(set->block.get(), set->block.get() + 2 * kept, [](uint16_t v) { return v == 0; }));
         if (kept == 10) {
-            EXPECT_EQ(set->block, block);  // kept, not reallocated
+            EXPECT_EQ(set->block.get(), block);  // kept, not reallocated
         }
     }
     EXPECT_EQ(freeIntervalSet(nullptr), nullptr);

@@ -62,8 +62,8 @@ protected:
         ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
     }
     void TearDown() override {
-        freeSeriesHeader(series);
-        releaseChainsHeader(chains);
+        freeSeriesHeader(std::move(series));
+        releaseChainsHeader(std::move(chains));
     }
 
     // A series of K pulses (whole when pct is 100) with the given etalons, cycled.
@@ -71,14 +71,14 @@ protected:
                int16_t noise = 0) {
         sequence.resize(200);
         for (size_t i = 0; i < sequence.size(); ++i) sequence[i] = etalons[i % etalons.size()];
-        series = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, N, K, sequence, 128, savedEnergy, series);
+        series = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, N, K, sequence, 128, savedEnergy, std::move(series));
         ASSERT_NE(series, nullptr);
         ASSERT_EQ(series->wImpulseQuantity, K);
         int16_t cell = initialNoiseSeed;
         if (noise) {
-            ASSERT_EQ(addNoise(sink, series, noise, cell), 1);
+            ASSERT_EQ(addNoise(sink, series.get(), noise, cell), 1);
         }
-        chains = getChainsHeader(sink, 10, series->wMaxPulses, chains);
+        chains = getChainsHeader(sink, 10, series->wMaxPulses, std::move(chains));
         ASSERT_NE(chains, nullptr);
         sink.messages.clear();
     }
@@ -111,14 +111,14 @@ protected:
     RecordingMessageSink sink;
     Alphabet alphabet;
     std::vector<uint16_t> sequence;
-    SeriesHeader* series = nullptr;
-    ChainsHeader* chains = nullptr;
+    std::unique_ptr<SeriesHeader> series;
+    std::unique_ptr<ChainsHeader> chains;
     const std::vector<uint16_t> all{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
 };
 
 TEST_F(RoutinesTest, NoiselessWholePulsesAreRecoveredExactly) {
     build(1200, 12, {11, 14, 17, 12, 19});
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 100, chains.get(), *series), 1);
     expectFoundIsTrueLayout();
     EXPECT_EQ(chains->wPretenders, 1);
     EXPECT_EQ(chains->wSeekingPulsesQuantity, 12);
@@ -129,7 +129,7 @@ TEST_F(RoutinesTest, NoiselessWholePulsesAreRecoveredExactly) {
     EXPECT_EQ(chains->distance[0], -energy);
 
     series->wFoundPulses = 0;
-    ASSERT_EQ(detectPulsesFixed(sink, alphabet, all, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesFixed(sink, alphabet, all, 40, 181, 100, chains.get(), *series), 1);
     expectFoundIsTrueLayout();
     EXPECT_EQ(chains->distance[0], -energy);
     EXPECT_EQ(chains->wQuanPulses, 12);
@@ -138,14 +138,14 @@ TEST_F(RoutinesTest, NoiselessWholePulsesAreRecoveredExactly) {
 
 TEST_F(RoutinesTest, WholeMatchesOnlyAtFullSavedEnergy) {
     build(1200, 10, {3}, 75, 20);
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 100, chains.get(), *series), 1);
     ASSERT_GT(series->wFoundPulses, 0);
     for (int j = 0; j < series->wFoundPulses; ++j) {
         EXPECT_EQ(series->lpFoundCutStart[j], 0);
         EXPECT_EQ(series->lpFoundCutEnd[j], 19);
     }
     // At 75 % the cut-off pulses are found with cuts.
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 75, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 75, chains.get(), *series), 1);
     bool anyCut = false;
     for (int j = 0; j < series->wFoundPulses; ++j)
         anyCut |= series->lpFoundCutStart[j] != 0 || series->lpFoundCutEnd[j] != 19;
@@ -157,7 +157,7 @@ TEST_F(RoutinesTest, NoAcceptableChainGivesAnEmptyRow) {
     // Etalon 1 against a series at the most negative level scores far above the bound.
     std::fill_n(series->lpNoisyData, series->dwSeriesSize, int16_t{-32768});
     const std::vector<uint16_t> one{1};
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, one, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, one, 40, 181, 100, chains.get(), *series), 1);
     EXPECT_EQ(series->wFoundPulses, 0);
     ASSERT_EQ(chains->wPretenders, 1);
     EXPECT_EQ(chains->distance[0], 9999999);
@@ -165,12 +165,12 @@ TEST_F(RoutinesTest, NoAcceptableChainGivesAnEmptyRow) {
     EXPECT_EQ(chains->wSeekingPulsesQuantity, 0);
     // The known-count routine still reports K pulses, using its penalty where windows hold
     // nothing better.
-    ASSERT_EQ(detectPulsesFixed(sink, alphabet, one, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesFixed(sink, alphabet, one, 40, 181, 100, chains.get(), *series), 1);
     EXPECT_EQ(series->wFoundPulses, 14);
     // Recognition finds no candidate below its bound (fourteen pulses of 78715200 each pass
     // even the known-count bound 999999999).
-    EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, one, 40, 181, 100, chains, *series), -1);
-    EXPECT_EQ(recognizePulsesFixed(sink, alphabet, one, 40, 181, 100, chains, *series), -1);
+    EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, one, 40, 181, 100, chains.get(), *series), -1);
+    EXPECT_EQ(recognizePulsesFixed(sink, alphabet, one, 40, 181, 100, chains.get(), *series), -1);
     EXPECT_EQ(series->wFoundPulses, 14);
 }
 
@@ -181,12 +181,12 @@ TEST_F(RoutinesTest, TotalsWrapAsThirtyTwoBitArithmetic) {
     // 999999 penalty, so layer 28 restarts from the penalty and layer 29 adds one more q.
     std::fill_n(series->lpNoisyData, series->dwSeriesSize, int16_t{32767});
     const std::vector<uint16_t> one{1};
-    ASSERT_EQ(detectPulsesFixed(sink, alphabet, one, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesFixed(sink, alphabet, one, 40, 181, 100, chains.get(), *series), 1);
     const int32_t q = -78568800;
     EXPECT_EQ(chains->distance[0], 999999 + q + q);
     EXPECT_EQ(series->wFoundPulses, 30);
     // The unknown-count routine runs over the same wrapping totals without undefined behaviour.
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, one, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, one, 40, 181, 100, chains.get(), *series), 1);
     EXPECT_EQ(chains->wPretenders, 1);
 }
 
@@ -198,7 +198,7 @@ TEST_F(RoutinesTest, SinglePulseSeries) {
     ASSERT_EQ(series->wMinPulses, 1);
     ASSERT_EQ(series->wMaxPulses, 1);
     chains = getChainsHeader(sink, 10, 1, nullptr);
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 150, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 150, 181, 100, chains.get(), *series), 1);
     ASSERT_EQ(series->wFoundPulses, 1);
     EXPECT_EQ(series->lpFoundPosition[0], series->lpTruePosition[0]);
     EXPECT_EQ(series->lpFoundEtalon[0], 12);
@@ -208,41 +208,41 @@ TEST_F(RoutinesTest, SinglePulseSeries) {
 TEST_F(RoutinesTest, RecognitionPicksTheEtalonOfTheSeries) {
     build(1200, 14, {9}, 100, 20);
     const std::vector<uint16_t> candidates{3, 9, 5, 7};
-    EXPECT_EQ(recognizePulsesFixed(sink, alphabet, candidates, 40, 181, 100, chains, *series), 9);
+    EXPECT_EQ(recognizePulsesFixed(sink, alphabet, candidates, 40, 181, 100, chains.get(), *series), 9);
     EXPECT_EQ(chains->wPretenders, 4);
     EXPECT_EQ(chains->pulsesList[0][0], 9);
     for (int j = 0; j < series->wFoundPulses; ++j) EXPECT_EQ(series->lpFoundEtalon[j], 9);
     for (int i = 1; i < chains->wPretenders; ++i) EXPECT_LE(chains->distance[i - 1], chains->distance[i]);
 
-    EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, candidates, 40, 181, 100, chains, *series), 9);
+    EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, candidates, 40, 181, 100, chains.get(), *series), 9);
     EXPECT_EQ(chains->wQuanPulses, 14);
     EXPECT_EQ(series->wFoundPulses, chains->chainPulses[0]);
     for (int j = 0; j < series->wFoundPulses; ++j) EXPECT_EQ(series->lpFoundEtalon[j], 9);
 
     // A repeated candidate ties with itself: the first of the list wins and its row comes first.
     const std::vector<uint16_t> twice{9, 9};
-    EXPECT_EQ(recognizePulsesFixed(sink, alphabet, twice, 40, 181, 100, chains, *series), 9);
+    EXPECT_EQ(recognizePulsesFixed(sink, alphabet, twice, 40, 181, 100, chains.get(), *series), 9);
     EXPECT_EQ(chains->distance[0], chains->distance[1]);
 }
 
 TEST_F(RoutinesTest, TupleDetectionFindsTheTupleAndItsGroups) {
     build(1200, 10, {3, 5, 7});
     const std::vector<int32_t> tuple{3, 5, 7};
-    ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 1, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 1, 40, 181, 100, chains.get(), *series), 1);
     expectFoundIsTrueLayout();
     EXPECT_EQ(series->wFoundGroups, 4);  // 1-3, 4-6, 7-9, 10-10
     EXPECT_EQ(series->lpFoundGroupValue[3], 10);
 
     // Shifted: the series starts with member 1; mode 2 tries every start and finds s = 1.
     build(1200, 10, {5, 7, 3});
-    ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 2, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 2, 40, 181, 100, chains.get(), *series), 1);
     expectFoundIsTrueLayout();
     EXPECT_EQ(chains->wPretenders, 3);  // one row per starting member
     EXPECT_EQ(series->lpFoundGroupPosition[0], 1);
     EXPECT_EQ(series->lpFoundGroupValue[0], 2);  // group 0 holds members 1 and 2
 
     build(1200, 10, {3, 5, 7});
-    ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, 40, 181, 100, chains.get(), *series), 1);
     expectFoundIsTrueLayout();
     EXPECT_EQ(chains->wSeekingPulsesQuantity, 10);
 }
@@ -251,26 +251,26 @@ TEST_F(RoutinesTest, TupleRecognitionNamesTheTuple) {
     build(1200, 9, {2, 4});
     const std::vector<int32_t> a{3, 5, 7}, b{2, 4}, c{9, 10};
     const std::vector<std::span<const int32_t>> tuples{a, b, c};
-    EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, tuples, 1, 40, 181, 100, chains, *series), 2);
+    EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, tuples, 1, 40, 181, 100, chains.get(), *series), 2);
     EXPECT_EQ(series->wResultCode, 2);
     expectFoundIsTrueLayout();
-    EXPECT_EQ(recognizeTuplesUnfixed(sink, alphabet, tuples, 1, 40, 181, 100, chains, *series), 2);
+    EXPECT_EQ(recognizeTuplesUnfixed(sink, alphabet, tuples, 1, 40, 181, 100, chains.get(), *series), 2);
     EXPECT_EQ(series->wResultCode, 2);
     EXPECT_EQ(chains->wPretenders, 3);
     expectFoundIsTrueLayout();
     // Equal tuples tie: the first is recognised.
     const std::vector<std::span<const int32_t>> same{b, b};
-    EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, same, 1, 40, 181, 100, chains, *series), 1);
+    EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, same, 1, 40, 181, 100, chains.get(), *series), 1);
 }
 
 TEST_F(RoutinesTest, DiagnosticReportsOnlyWhileDebugging) {
     build(600, 6, {3, 5});
     const std::vector<int32_t> tuple{3, 5};
     int debug = 0;
-    ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, 40, 181, 100, chains, *series, &debug), 1);
+    ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, 40, 181, 100, chains.get(), *series, &debug), 1);
     EXPECT_TRUE(sink.messages.empty());
     debug = 1;
-    ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, 40, 181, 100, chains, *series, &debug), 1);
+    ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, 40, 181, 100, chains.get(), *series, &debug), 1);
     EXPECT_EQ(debug, 0);
     ASSERT_EQ(sink.messages.size(), 2u);
     EXPECT_EQ(sink.messages[0].caption, " About TuplesDetection ");
@@ -282,14 +282,14 @@ TEST_F(RoutinesTest, DiagnosticReportsOnlyWhileDebugging) {
     sink.messages.clear();
     debug = 1;
     const std::vector<std::span<const int32_t>> tuples{tuple, tuple, tuple};
-    recognizeTuplesUnfixed(sink, alphabet, tuples, 1, 40, 181, 100, chains, *series, &debug);
+    recognizeTuplesUnfixed(sink, alphabet, tuples, 1, 40, 181, 100, chains.get(), *series, &debug);
     EXPECT_EQ(sink.messages.size(), 6u);  // two reports per tuple
     EXPECT_EQ(debug, 0);
 }
 
 TEST_F(RoutinesTest, BadInputIsRefusedAndNothingWritten) {
     build(1200, 10, {3});
-    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 100, chains, *series), 1);
+    ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, 40, 181, 100, chains.get(), *series), 1);
     const Snapshot before = snapshot();
     const std::vector<uint16_t> none, outside{3, 21}, zero{0};
     const std::vector<int32_t> emptyTuple, badTuple{3, 99};
@@ -301,33 +301,33 @@ TEST_F(RoutinesTest, BadInputIsRefusedAndNothingWritten) {
         EXPECT_TRUE(snapshot() == before) << what;
         sink.messages.clear();
     };
-    refused(detectPulsesUnfixed(sink, alphabet, none, 40, 181, 100, chains, *series), 0, "empty list");
-    refused(detectPulsesFixed(sink, alphabet, outside, 40, 181, 100, chains, *series), 0, "etalon 21");
-    refused(recognizePulsesUnfixed(sink, alphabet, zero, 40, 181, 100, chains, *series), -1, "etalon 0");
+    refused(detectPulsesUnfixed(sink, alphabet, none, 40, 181, 100, chains.get(), *series), 0, "empty list");
+    refused(detectPulsesFixed(sink, alphabet, outside, 40, 181, 100, chains.get(), *series), 0, "etalon 21");
+    refused(recognizePulsesUnfixed(sink, alphabet, zero, 40, 181, 100, chains.get(), *series), -1, "etalon 0");
     refused(recognizePulsesUnfixed(sink, alphabet, all, 40, 181, 100, nullptr, *series), -1, "no chains");
-    refused(recognizePulsesFixed(sink, alphabet, all, 0, 181, 100, chains, *series), -1, "Tmin 0");
-    refused(detectTuplesUnfixed(sink, alphabet, emptyTuple, 1, 40, 181, 100, chains, *series), 0, "tuple 0");
-    refused(detectTuplesFixed(sink, alphabet, badTuple, 1, 40, 181, 100, chains, *series), 0, "tuple etalon");
-    refused(recognizeTuplesUnfixed(sink, alphabet, noTuples, 1, 40, 181, 100, chains, *series), 0, "no tuples");
-    refused(recognizeTuplesFixed(sink, alphabet, badTuples, 1, 40, 181, 100, chains, *series), 0, "bad tuples");
-    refused(detectPulsesUnfixed(sink, alphabet, all, 50, 40, 100, chains, *series), 0, "Tmin > Tmax");
+    refused(recognizePulsesFixed(sink, alphabet, all, 0, 181, 100, chains.get(), *series), -1, "Tmin 0");
+    refused(detectTuplesUnfixed(sink, alphabet, emptyTuple, 1, 40, 181, 100, chains.get(), *series), 0, "tuple 0");
+    refused(detectTuplesFixed(sink, alphabet, badTuple, 1, 40, 181, 100, chains.get(), *series), 0, "tuple etalon");
+    refused(recognizeTuplesUnfixed(sink, alphabet, noTuples, 1, 40, 181, 100, chains.get(), *series), 0, "no tuples");
+    refused(recognizeTuplesFixed(sink, alphabet, badTuples, 1, 40, 181, 100, chains.get(), *series), 0, "bad tuples");
+    refused(detectPulsesUnfixed(sink, alphabet, all, 50, 40, 100, chains.get(), *series), 0, "Tmin > Tmax");
     // A smaller Tmin than the series was built with allows longer chains than it can hold.
-    refused(detectPulsesUnfixed(sink, alphabet, all, 20, 181, 100, chains, *series), 0, "Tmin 20");
+    refused(detectPulsesUnfixed(sink, alphabet, all, 20, 181, 100, chains.get(), *series), 0, "Tmin 20");
 
     // Chains rows shorter than the chain needs.
-    ChainsHeader* narrow = getChainsHeader(sink, 10, 5, nullptr);
-    refused(detectPulsesFixed(sink, alphabet, all, 40, 181, 100, narrow, *series), 0, "narrow rows");
-    refused(detectTuplesUnfixed(sink, alphabet, badTuple, 1, 40, 181, 100, narrow, *series), 0, "narrow tuples");
-    releaseChainsHeader(narrow);
+    std::unique_ptr<ChainsHeader> narrow = getChainsHeader(sink, 10, 5, nullptr);
+    refused(detectPulsesFixed(sink, alphabet, all, 40, 181, 100, narrow.get(), *series), 0, "narrow rows");
+    refused(detectTuplesUnfixed(sink, alphabet, badTuple, 1, 40, 181, 100, narrow.get(), *series), 0, "narrow tuples");
+    releaseChainsHeader(std::move(narrow));
 
     // Position ranges that do not chain.
     const int16_t saved = series->lpPositionMin[4];
     series->lpPositionMin[4] = static_cast<int16_t>(series->lpPositionMax[4] + 1);
-    refused(detectPulsesFixed(sink, alphabet, all, 40, 181, 100, chains, *series), 0, "empty range");
+    refused(detectPulsesFixed(sink, alphabet, all, 40, 181, 100, chains.get(), *series), 0, "empty range");
     series->lpPositionMin[4] = saved;
     series->lpPositionMin[6] = static_cast<int16_t>(series->lpPositionMin[5]);  // no room for Tmin
     refused(recognizeTuplesFixed(sink, alphabet, std::vector<std::span<const int32_t>>{std::span<const int32_t>(badTuple).first(1)},
-                                 1, 40, 181, 100, chains, *series),
+                                 1, 40, 181, 100, chains.get(), *series),
             0, "ranges closer than Tmin");
 }
 
@@ -390,10 +390,10 @@ TEST_F(RoutinesTest, NarrowGapWindowsRecoverNoiselessSeriesExactly) {
                             for (size_t i = 0; i < sequence.size(); ++i)
                                 sequence[i] = static_cast<uint16_t>(tuple[i % tuple.size()]);
                         series = getCutOffSeries(sink, 20, alphabet, 20, Tmin, Tmax, N, static_cast<uint16_t>(K),
-                                                 sequence, 128, 100, series);
+                                                 sequence, 128, 100, std::move(series));
                         ASSERT_NE(series, nullptr);
                         ASSERT_EQ(series->wImpulseQuantity, K);
-                        chains = getChainsHeader(sink, 10, series->wAllocatedPulses, chains);
+                        chains = getChainsHeader(sink, 10, series->wAllocatedPulses, std::move(chains));
                         ASSERT_NE(chains, nullptr);
                         int32_t energy = 0;
                         for (uint32_t i = 0; i < N; ++i)
@@ -405,26 +405,26 @@ TEST_F(RoutinesTest, NarrowGapWindowsRecoverNoiselessSeriesExactly) {
                             series->wFoundPulses = 0;
                         };
                         if (oneEtalon) {
-                            ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, Tmin, Tmax, 100, chains, *series), 1);
+                            ASSERT_EQ(detectPulsesUnfixed(sink, alphabet, all, Tmin, Tmax, 100, chains.get(), *series), 1);
                             expectExact("detectPulsesUnfixed");
-                            ASSERT_EQ(detectPulsesFixed(sink, alphabet, all, Tmin, Tmax, 100, chains, *series), 1);
+                            ASSERT_EQ(detectPulsesFixed(sink, alphabet, all, Tmin, Tmax, 100, chains.get(), *series), 1);
                             expectExact("detectPulsesFixed");
-                            EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, few, Tmin, Tmax, 100, chains, *series), 14);
+                            EXPECT_EQ(recognizePulsesUnfixed(sink, alphabet, few, Tmin, Tmax, 100, chains.get(), *series), 14);
                             expectExact("recognizePulsesUnfixed");
-                            EXPECT_EQ(recognizePulsesFixed(sink, alphabet, few, Tmin, Tmax, 100, chains, *series), 14);
+                            EXPECT_EQ(recognizePulsesFixed(sink, alphabet, few, Tmin, Tmax, 100, chains.get(), *series), 14);
                             expectExact("recognizePulsesFixed");
                         } else {
-                            ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, Tmin, Tmax, 100, chains, *series,
+                            ASSERT_EQ(detectTuplesUnfixed(sink, alphabet, tuple, 1, Tmin, Tmax, 100, chains.get(), *series,
                                                           nullptr),
                                       1);
                             expectExact("detectTuplesUnfixed");
-                            ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 1, Tmin, Tmax, 100, chains, *series), 1);
+                            ASSERT_EQ(detectTuplesFixed(sink, alphabet, tuple, 1, Tmin, Tmax, 100, chains.get(), *series), 1);
                             expectExact("detectTuplesFixed");
-                            EXPECT_EQ(recognizeTuplesUnfixed(sink, alphabet, tuples, 1, Tmin, Tmax, 100, chains,
+                            EXPECT_EQ(recognizeTuplesUnfixed(sink, alphabet, tuples, 1, Tmin, Tmax, 100, chains.get(),
                                                              *series, nullptr),
                                       2);
                             expectExact("recognizeTuplesUnfixed");
-                            EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, tuples, 1, Tmin, Tmax, 100, chains, *series), 2);
+                            EXPECT_EQ(recognizeTuplesFixed(sink, alphabet, tuples, 1, Tmin, Tmax, 100, chains.get(), *series), 2);
                             expectExact("recognizeTuplesFixed");
                         }
                         EXPECT_TRUE(sink.messages.empty()) << sink.messages.front().text;

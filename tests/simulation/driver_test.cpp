@@ -79,16 +79,16 @@ protected:
         prepareStartupModel(s, sink);
         ASSERT_TRUE(sink.messages.empty());
     }
-    void TearDown() override { releaseRestErrHeader(sink, acc); }
+    void TearDown() override { releaseRestErrHeader(sink, std::move(acc)); }
 
     // A grid of pulse counts first..first + step * (P - 1) and noise levels 0, level, 2 level, ...
     void grid(uint32_t N, int P, int first, int step, int V, int level, int repeats) {
         s.dwSeriesSize = N;
-        s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, s.wTmin, s.wTmax, N, s.lpSeriesHeader);
+        s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, s.wTmin, s.wTmax, N, std::move(s.lpSeriesHeader));
         ASSERT_NE(s.lpSeriesHeader, nullptr);
-        acc = getRestErrHeader(sink, P, V, repeats, acc);
+        acc = getRestErrHeader(sink, P, V, repeats, std::move(acc));
         ASSERT_NE(acc, nullptr);
-        ASSERT_EQ(initRestErrHeader(sink, P, first, step, V, 0, level, repeats, acc), 1);
+        ASSERT_EQ(initRestErrHeader(sink, P, first, step, V, 0, level, repeats, acc.get()), 1);
     }
 
     int run(uint16_t seriesType, uint16_t taskType, uint16_t making, uint16_t processing, int threads,
@@ -96,8 +96,8 @@ protected:
         SimulationControl control;
         if (custom) control = *custom;
         control.threads = threads;
-        return statCutoffSighting(sink, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                                  seriesType, taskType, making, processing, s.lpSeriesHeader, s.noiseSeed,
+        return statCutoffSighting(sink, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
+                                  seriesType, taskType, making, processing, s.lpSeriesHeader.get(), s.noiseSeed,
                                   {128, 2}, control);
     }
 
@@ -128,12 +128,12 @@ protected:
         const std::vector<int32_t> a{3, 5, 7}, b{2, 4}, c{9, 10, 11, 12};
         const std::vector<int32_t> sizes{3, 2, 4};
         const std::vector<std::span<const int32_t>> lists{a, b, c};
-        ASSERT_EQ(addSomeSelectedSubsetToSeriesHeader(sink, sizes, lists, 10, 10, 1, 4, 1, s.lpSeriesHeader), 1);
+        ASSERT_EQ(addSomeSelectedSubsetToSeriesHeader(sink, sizes, lists, 10, 10, 1, 4, 1, s.lpSeriesHeader.get()), 1);
     }
 
     Settings s;
     RecordingMessageSink sink;
-    RestErrorHeader* acc = nullptr;
+    std::unique_ptr<RestErrorHeader> acc;
 };
 
 TEST_F(DriverTest, ResultsDoNotDependOnTheThreadCount) {
@@ -195,7 +195,7 @@ TEST_F(DriverTest, TupleRecognitionCountsMisses) {
 
 TEST_F(DriverTest, RestorationErrorOfEmptyAndPerfectResults) {
     std::vector<uint16_t> sequence(30, 11);
-    s.lpSeriesHeader = getCutOffSeries(sink, 20, s.alphabet, 20, 40, 181, 1200, 10, sequence, 128, 75, s.lpSeriesHeader);
+    s.lpSeriesHeader = getCutOffSeries(sink, 20, s.alphabet, 20, 40, 181, 1200, 10, sequence, 128, 75, std::move(s.lpSeriesHeader));
     SeriesHeader& h = *s.lpSeriesHeader;
     int32_t energy = 0;
     for (int i = 0; i < h.dwSeriesSize; ++i) energy += h.lpPureData[i] * h.lpPureData[i];
@@ -231,7 +231,7 @@ TEST_F(DriverTest, DegenerateRunsAreRefusedBeforeAnythingRuns) {
         }
         sink.messages.clear();
     };
-    RestErrorHeader* none = nullptr;
+    std::unique_ptr<RestErrorHeader> none;
     std::swap(none, acc);
     expectRefused(run(8, 4, 75, 75, 1), "no accumulator");
     std::swap(none, acc);
@@ -249,18 +249,18 @@ TEST_F(DriverTest, DegenerateRunsAreRefusedBeforeAnythingRuns) {
     expectRefused(run(8, 40, 100, 100, 1), "tuple task on a pulse series");
     expectRefused(run(40, 36, 100, 100, 1), "tuple series without a subset");
     const std::vector<int32_t> t{3, 5};
-    ASSERT_EQ(setSelectedSubset(sink, t, 4, 1, s.lpSeriesHeader), 1);
+    ASSERT_EQ(setSelectedSubset(sink, t, 4, 1, s.lpSeriesHeader.get()), 1);
     expectRefused(run(40, 40, 100, 100, 1), "tuple recognition without stored tuples");
 
     // A stored tuple longer than a series of the grid can hold.
     std::vector<int32_t> longTuple(12, 3);
     const std::vector<int32_t> sizes{12};
     const std::vector<std::span<const int32_t>> lists{longTuple};
-    ASSERT_EQ(addSomeSelectedSubsetToSeriesHeader(sink, sizes, lists, 10, 12, 1, 4, 1, s.lpSeriesHeader), 1);
+    ASSERT_EQ(addSomeSelectedSubsetToSeriesHeader(sink, sizes, lists, 10, 12, 1, 4, 1, s.lpSeriesHeader.get()), 1);
     expectRefused(run(40, 40, 100, 100, 1), "tuple longer than the series");
 
     // A pulse count the series length does not admit.
-    ASSERT_EQ(initRestErrHeader(sink, 2, 10, 1, 2, 0, 10, 4, acc), 1);  // 400 samples hold at most 10
+    ASSERT_EQ(initRestErrHeader(sink, 2, 10, 1, 2, 0, 10, 4, acc.get()), 1);  // 400 samples hold at most 10
     expectRefused(run(8, 4, 75, 75, 1), "pulse count above the bounds");
 
     // A grid with no pulse counts.
@@ -318,7 +318,7 @@ TEST_F(DriverTest, EveryTaskRunsOnARecordSizedForLongerSeries) {
     for (const Limits& l : limits)
         for (const Task& t : tasks) {
             SCOPED_TRACE(std::string(l.what) + ", task " + std::to_string(t.taskType));
-            s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, s.lpSeriesHeader);
+            s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, std::move(s.lpSeriesHeader));
             ASSERT_EQ(s.lpSeriesHeader->wAllocatedPulses, 30);
             s.wTmin = l.Tmin;
             s.wTmax = l.Tmax;

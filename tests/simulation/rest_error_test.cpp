@@ -10,16 +10,10 @@
 #include <vector>
 
 namespace {
-struct HeaderDeleter {
-    void operator()(RestErrorHeader* header) const {
-        RecordingMessageSink sink;
-        releaseRestErrHeader(sink, header);
-    }
-};
-using HeaderPtr = std::unique_ptr<RestErrorHeader, HeaderDeleter>;
+using HeaderPtr = std::unique_ptr<RestErrorHeader>;
 
 HeaderPtr makeHeader(RecordingMessageSink& sink, int pulses, int levels, int repeats = 100) {
-    HeaderPtr header(getRestErrHeader(sink, pulses, levels, repeats, nullptr));
+    HeaderPtr header = getRestErrHeader(sink, pulses, levels, repeats, nullptr);
     EXPECT_NE(header, nullptr);
     return header;
 }
@@ -140,7 +134,11 @@ TEST(RestErrHeaderShapeTest, ShapesKeepOrRemakeBlocksAndClear) {
         const int32_t* const* rows = h->rowBlock.get();
         const int16_t* axes = h->axisBlock.get();
 
-        ASSERT_EQ(getRestErrHeader(sink, c.toPulses, c.toLevels, 33, h.get()), h.get());
+        {
+            RestErrorHeader* const record = h.get();
+            h = getRestErrHeader(sink, c.toPulses, c.toLevels, 33, std::move(h));
+            ASSERT_EQ(h.get(), record);
+        }
         EXPECT_EQ(h->wReservedPulses, c.reservedPulses);
         EXPECT_EQ(h->wReservedLevels, c.reservedLevels);
         EXPECT_EQ(h->wVariousPulses, c.toPulses);
@@ -164,7 +162,11 @@ TEST(RestErrHeaderShapeTest, ShapesKeepOrRemakeBlocksAndClear) {
 TEST(RestErrHeaderShapeTest, KeptHeaderWithShortColumnsIsRefusedByInit) {
     RecordingMessageSink sink;
     auto h = makeHeader(sink, 10, 5);
-    ASSERT_EQ(getRestErrHeader(sink, 11, 4, 100, h.get()), h.get());
+    {
+        RestErrorHeader* const record = h.get();
+        h = getRestErrHeader(sink, 11, 4, 100, std::move(h));
+        ASSERT_EQ(h.get(), record);
+    }
     ASSERT_TRUE(rowsApart(*h));
     const Snapshot before = snapshot(*h);
     EXPECT_EQ(initRestErrHeader(sink, 11, 1, 1, 4, 0, 10, 100, h.get()), 0);
@@ -197,7 +199,11 @@ TEST(RestErrHeaderShapeTest, RefusedGridLeavesTheHeaderAlone) {
         dirty(sink, *h);
         const Snapshot before = snapshot(*h);
         const int32_t* data = h->dataBlock.get();
-        EXPECT_EQ(getRestErrHeader(sink, c.pulses, c.levels, 10, h.get()), h.get());
+        {
+            RestErrorHeader* const record = h.get();
+            h = getRestErrHeader(sink, c.pulses, c.levels, 10, std::move(h));
+            EXPECT_EQ(h.get(), record);
+        }
         expectOnlyMessage(sink, c.text, " getRestErrHeader ");
         EXPECT_EQ(h->dataBlock.get(), data);
         EXPECT_EQ(snapshot(*h), before);
@@ -270,7 +276,8 @@ TEST(RestErrHeaderInitTest, RefusalsComeInOrderAndChangeNothing) {
 
     // A record with capacities but no storage is not a usable header.
     sink.messages.clear();
-    RestErrorHeader bare;
+    auto owned = std::make_unique<RestErrorHeader>();
+    RestErrorHeader& bare = *owned;
     bare.wReservedPulses = bare.wReservedLevels = 4;
     EXPECT_EQ(initRestErrHeader(sink, 2, 1, 1, 2, 1, 1, 1, &bare), 0);
     expectOnlyMessage(sink, "Не определен lpErrorHeader!", " initRestErrHeader ");
@@ -278,7 +285,8 @@ TEST(RestErrHeaderInitTest, RefusalsComeInOrderAndChangeNothing) {
 
     // getRestErrHeader gives such a record storage of its own.
     sink.messages.clear();
-    ASSERT_EQ(getRestErrHeader(sink, 3, 2, 1, &bare), &bare);
+    owned = getRestErrHeader(sink, 3, 2, 1, std::move(owned));
+    ASSERT_EQ(owned.get(), &bare);
     EXPECT_EQ(bare.wReservedPulses, 3);
     EXPECT_EQ(bare.wReservedLevels, 2);
     EXPECT_TRUE(laidOut(bare));
@@ -320,6 +328,6 @@ TEST(RestErrHeaderDescriptorTest, CodesAndNames) {
 
     sink.messages.clear();
     EXPECT_EQ(releaseRestErrHeader(sink, nullptr), 1);
-    EXPECT_EQ(releaseRestErrHeader(sink, h.release()), 1);
+    EXPECT_EQ(releaseRestErrHeader(sink, std::move(h)), 1);
     EXPECT_TRUE(sink.messages.empty());
 }

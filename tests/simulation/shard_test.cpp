@@ -41,21 +41,21 @@ protected:
         for (uint16_t v : c.candidates) s.requiredFlags[v - 1] = 1;
         rebuildRequiredList(s);
         s.dwSeriesSize = 400;
-        s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, s.wTmin, s.wTmax, 400, s.lpSeriesHeader);
+        s.lpSeriesHeader = getCutOffSeriesHeader(sink, 20, 20, s.wTmin, s.wTmax, 400, std::move(s.lpSeriesHeader));
         ASSERT_NE(s.lpSeriesHeader, nullptr);
         // Pulse counts 2, 4, 6 (the costs differ) and noise levels 0, 40, 80, 7 repeats.
         acc = getRestErrHeader(sink, 3, 3, 7, nullptr);
-        ASSERT_EQ(initRestErrHeader(sink, 3, 2, 2, 3, 0, 40, 7, acc), 1);
+        ASSERT_EQ(initRestErrHeader(sink, 3, 2, 2, 3, 0, 40, 7, acc.get()), 1);
         if (c.subsetMode) {
             const std::vector<int32_t> a{3, 5, 7}, b{2, 4}, t{9, 10, 11, 12};
             const std::vector<int32_t> sizes{3, 2, 4};
             const std::vector<std::span<const int32_t>> lists{a, b, t};
             ASSERT_EQ(addSomeSelectedSubsetToSeriesHeader(sink, sizes, lists, 10, 10, 1, c.subsetMode, 1,
-                                                          s.lpSeriesHeader),
+                                                          s.lpSeriesHeader.get()),
                       1);
         }
     }
-    void TearDown() override { releaseRestErrHeader(sink, acc); }
+    void TearDown() override { releaseRestErrHeader(sink, std::move(acc)); }
 
     int run(int first, int end, std::vector<int64_t>* sums = nullptr) {
         const Case& c = GetParam();
@@ -65,8 +65,8 @@ protected:
         control.endCell = end;
         if (sums)
             control.cellSums = [sums](int, int64_t R, int64_t D, int32_t M) { sums->insert(sums->end(), {R, D, M}); };
-        return statCutoffSighting(sink, acc, s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
-                                  c.seriesType, c.taskType, c.making, c.making, s.lpSeriesHeader, s.noiseSeed,
+        return statCutoffSighting(sink, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
+                                  c.seriesType, c.taskType, c.making, c.making, s.lpSeriesHeader.get(), s.noiseSeed,
                                   {128, 1}, control);
     }
 
@@ -94,7 +94,7 @@ protected:
 
     Settings s;
     RecordingMessageSink sink;
-    RestErrorHeader* acc = nullptr;
+    std::unique_ptr<RestErrorHeader> acc;
 };
 
 // A share that starts at any cell, from the generators' state reached without making the cells

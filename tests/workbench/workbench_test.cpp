@@ -329,7 +329,7 @@ TEST_F(WorkbenchTest, SimulationAfterAShorterSeriesRunsOnFullCopies) {
 TEST_F(WorkbenchTest, AFailedSimulationKeepsThePreviousResultsSeriesAndView) {
     answer({{1000, "400"}, {1015, "3"}, {1016, "5"}, {1018, "2"}, {1020, "30"}, {1021, "3"}});
     workbench.onCommand(cmStatisticalSimulation);
-    RestErrorHeader* previous = s.lpRestErrorHeader;
+    RestErrorHeader* previous = s.lpRestErrorHeader.get();
     ASSERT_NE(previous, nullptr);
     ASSERT_EQ(previous->ifComplete, 1);
     const int32_t error = previous->lpErrors[1][0];
@@ -349,7 +349,7 @@ TEST_F(WorkbenchTest, AFailedSimulationKeepsThePreviousResultsSeriesAndView) {
     workbench.onCommand(cmStatisticalSimulation);
     ASSERT_EQ(shell.messages.size(), 2u);  // the report, then why the run did not happen
     EXPECT_NE(shell.messages[1].text.find("selected Subset is absence"), std::string::npos);
-    EXPECT_EQ(s.lpRestErrorHeader, previous);
+    EXPECT_EQ(s.lpRestErrorHeader.get(), previous);
     EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
     EXPECT_EQ(s.lpRestErrorHeader->lpErrors[1][0], error);
     EXPECT_EQ(s.wDisplayContent, 1);

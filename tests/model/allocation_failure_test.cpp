@@ -1,0 +1,151 @@
+// Memory failures in the middle of making or growing the engine's records. This test program
+// replaces the global allocation functions so that one chosen allocation fails; the leak checker
+// then shows that every failure path released what it held, and the address checker that
+// nothing was freed twice.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "model/alphabet.h"
+#include "model/series.h"
+#include "processing/chains.h"
+#include "simulation/rest_error.h"
+
+namespace {
+// The next allocation of exactly this many bytes fails; 0 = none.
+std::size_t failingSize = 0;
+
+void* allocate(std::size_t n) {
+    if (failingSize != 0 && n == failingSize) {
+        failingSize = 0;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t n) { return allocate(n); }
+void* operator new[](std::size_t n) { return allocate(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace {
+void expectOneMessage(RecordingMessageSink& sink, const std::string& text, const std::string& caption) {
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, text);
+    EXPECT_EQ(sink.messages[0].caption, caption);
+    sink.messages.clear();
+}
+
+TEST(AllocationFailure, AChainsHeaderThatCannotGrowIsReleasedWithItsBlocksAndSaysWhich) {
+    // Growing 5 x 4 to 7 x 9: distances 2 x 7 int32, 4 x 7 row pointers, 4 x 7 x 9 int16.
+    const std::vector<std::pair<std::size_t, std::string>> blocks{
+        {2 * 7 * sizeof(int32_t), "Нет памяти для newChainsHeader->distance!"},
+        {4 * 7 * sizeof(int16_t*), "Нет памяти для newChainsHeader->pulsesList!"},
+        {4 * 7 * 9 * sizeof(int16_t), "Нет памяти для newChainsHeader->pulsesList[0]!"}};
+    for (const auto& [bytes, text] : blocks) {
+        SCOPED_TRACE(text);
+        RecordingMessageSink sink;
+        std::unique_ptr<ChainsHeader> h = getChainsHeader(sink, 5, 4, nullptr);
+        ASSERT_NE(h, nullptr);
+        ASSERT_EQ(addToChainsHeader(sink, 8, 2, 75, 75, h.get()), 1);
+        failingSize = bytes;
+        h = getChainsHeader(sink, 7, 9, std::move(h));
+        EXPECT_EQ(failingSize, 0u);
+        EXPECT_EQ(h, nullptr);
+        expectOneMessage(sink, text, " getChainsHeader ");
+        // The next call starts afresh.
+        h = getChainsHeader(sink, 7, 9, std::move(h));
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(h->wMaxSize, 7);
+        EXPECT_TRUE(sink.messages.empty());
+    }
+    RecordingMessageSink sink;
+    failingSize = sizeof(ChainsHeader);
+    EXPECT_EQ(getChainsHeader(sink, 3, 3, nullptr), nullptr);
+    expectOneMessage(sink, "Нет памяти для newChainsHeader!", " getChainsHeader ");
+}
+
+TEST(AllocationFailure, AnAccumulatorThatCannotBeReshapedIsReleasedWithItsBlocksAndSaysWhich) {
+    // Reshaping 2 x 2 to 7 pulse counts by 3 levels replaces all three blocks.
+    const std::vector<std::pair<std::size_t, std::string>> blocks{
+        {(7 + 3) * sizeof(int16_t), "Нет памяти для newRestErrorHeader->lpNoiseLevel!"},
+        {6 * 3 * sizeof(int32_t*), "Нет памяти для newRestErrorHeader->lpErrors!"},
+        {6 * 7 * 3 * sizeof(int32_t), "Нет памяти для newRestErrorHeader->lpErrors[]!"}};
+    for (const auto& [bytes, text] : blocks) {
+        SCOPED_TRACE(text);
+        RecordingMessageSink sink;
+        std::unique_ptr<RestErrorHeader> h = getRestErrHeader(sink, 2, 2, 10, nullptr);
+        ASSERT_NE(h, nullptr);
+        failingSize = bytes;
+        h = getRestErrHeader(sink, 7, 3, 10, std::move(h));
+        EXPECT_EQ(failingSize, 0u);
+        EXPECT_EQ(h, nullptr);
+        expectOneMessage(sink, text, " getRestErrHeader ");
+    }
+    RecordingMessageSink sink;
+    failingSize = sizeof(RestErrorHeader);
+    EXPECT_EQ(getRestErrHeader(sink, 3, 3, 10, nullptr), nullptr);
+    expectOneMessage(sink, "Нет памяти для newRestErrorHeader!", " getRestErrHeader ");
+}
+
+TEST(AllocationFailure, ASeriesHeaderThatCannotGrowIsReleasedOrEmptiedInPlace) {
+    RecordingMessageSink sink;
+    Alphabet alphabet;
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
+    std::vector<uint16_t> sequence(40, 1);
+    // 200 samples with Tmin 40 and Tmax 181: at most 5 pulses; 400 samples: at most 10.
+    const std::size_t grownBlock = (2 * 400 + 13 * 10) * sizeof(int16_t);
+
+    std::unique_ptr<SeriesHeader> h = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 200, nullptr);
+    ASSERT_NE(h, nullptr);
+    failingSize = grownBlock;
+    h = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 400, std::move(h));
+    EXPECT_EQ(failingSize, 0u);
+    EXPECT_EQ(h, nullptr);
+    expectOneMessage(sink, "Нет памяти для newSeriesHeader->lpPureData!", " getExtSeriesHeader ");
+
+    failingSize = sizeof(SeriesHeader);
+    EXPECT_EQ(getCutOffSeriesHeader(sink, 20, 20, 40, 181, 200, nullptr), nullptr);
+    expectOneMessage(sink, "Нет памяти для newSeriesHeader!", " getCutOffSeriesHeader ");
+
+    // A record the caller keeps (the simulation's series) is emptied, not released: nothing
+    // points into the block that could not be replaced, and it can be sized again.
+    h = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, 200, 3, sequence, 128, 75, nullptr);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(sink.messages.empty());
+    failingSize = grownBlock;
+    EXPECT_EQ(getCutOffSeriesInto(sink, 20, alphabet, 20, 40, 181, 400, 6, sequence, 128, 75, *h), 0);
+    EXPECT_EQ(failingSize, 0u);
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages[0].text, "Нет памяти для newSeriesHeader->lpPureData!");
+    EXPECT_EQ(sink.messages[1].text, "Не могу выделить память для lpSeriesHeader!");
+    sink.messages.clear();
+    EXPECT_EQ(h->block, nullptr);
+    EXPECT_EQ(h->lpPureData, nullptr);
+    EXPECT_EQ(h->dwAllocatedSize, 0u);
+    EXPECT_EQ(h->wAllocatedPulses, 0);
+    EXPECT_EQ(getCutOffSeriesInto(sink, 20, alphabet, 20, 40, 181, 400, 6, sequence, 128, 75, *h), 1);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_EQ(h->wImpulseQuantity, 6);
+    releaseAlphabet(20, alphabet);
+}
+}  // namespace
