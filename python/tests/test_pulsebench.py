@@ -172,7 +172,7 @@ def test_threads_keep_their_own_streams():
 
 # ---- long calls -----------------------------------------------------------------------------
 
-LONG_GRID = {"type": 1, "length": 600, "pulses": (6, 8, 1), "noise": (0, 10, 5), "repeats": 10, "threads": 1}
+LONG_GRID = {"type": 1, "length": 600, "pulses": (6, 8, 1), "noise": (0, 10, 5), "repeats": 40, "threads": 1}
 
 
 def test_simulate_releases_the_gil():
@@ -183,14 +183,11 @@ def test_simulate_releases_the_gil():
         finished.set()
 
     thread = threading.Thread(target=run)
-    start = time.monotonic()
     thread.start()
     spins = 0
     while not finished.is_set():
         spins += 1
     thread.join()
-    elapsed = time.monotonic() - start
-    assert elapsed > 0.05
     # With the GIL held for the whole run this thread would only spin after it.
     assert spins > 1000
 

@@ -246,7 +246,7 @@ TEST_F(DetectCli, FindsPulsesBeyondSixteenBitPositions) {
 }
 
 TEST_F(DetectCli, CtrlCStopsAtOnceAndWritesNothing) {
-    writePulseTrain(file("long.wav"), 8000000, 997, 1000);
+    writePulseTrain(file("long.wav"), 24000000, 997, 1000);
     // Interrupted after a second: long before the run of ten shapes would end.
     std::string templates;
     for (int k = 0; k < 10; ++k) templates += " --template " + std::to_string(50 + 997 * k) + ":12:t" + std::to_string(k);

@@ -124,20 +124,21 @@ protected:
             seedCells.cutStartSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
             seedCells.cutEndSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
             RecordingMessageSink sink;
-            SeriesHeader* h =
+            std::unique_ptr<SeriesHeader> series =
                 knownCount ? getCutOffSeries(sink, kAlphabetSize, alphabet_, L, Tmin, Tmax, N,
                                              static_cast<uint16_t>(uniform(rng, bounds.wMinPulses, bounds.wMaxPulses)),
                                              sequence, 128, making, nullptr)
                            : getRandomCutOffSeries(sink, kAlphabetSize, alphabet_, L, Tmin, Tmax, N, sequence, 128,
                                                    making, nullptr);
-            std::unique_ptr<SeriesHeader, void (*)(SeriesHeader*)> series(h, [](SeriesHeader* s) { freeSeriesHeader(s); });
+            SeriesHeader* h = series.get();
             if (!h || !sink.messages.empty()) continue;
             int16_t noiseCell = static_cast<int16_t>(uniform(rng, 0, 32767));
             addNoise(sink, h, static_cast<int16_t>(chance(rng, 25) ? 0 : uniform(rng, 1, 100)), noiseCell);
             if (chance(rng, 6))
                 for (int32_t i = 0; i < h->dwSeriesSize; ++i) h->lpNoisyData[i] = static_cast<int16_t>(i % 2 == 0 ? 1 : 0);
 
-            ChainsHeader* chains = getChainsHeader(sink, 25, h->wAllocatedPulses, nullptr);
+            const std::unique_ptr<ChainsHeader> owned = getChainsHeader(sink, 25, h->wAllocatedPulses, nullptr);
+            ChainsHeader* chains = owned.get();
             const ReferenceBranchCounts before = referenceBranchCounts;
             int64_t answer = 0;
             if (routine == Routine::recognize)
@@ -146,7 +147,6 @@ protected:
             else
                 answer = knownCount ? referenceDetectPulsesFixed(sink, alphabet_, candidates, Tmin, Tmax, pct, chains, *h)
                                     : referenceDetectPulsesUnfixed(sink, alphabet_, candidates, Tmin, Tmax, pct, chains, *h);
-            releaseChainsHeader(chains);
             const ReferenceBranchCounts& after = referenceBranchCounts;
             // The workbench's bounds are 32-bit numbers of its own (9999999 and the like); where a
             // case depends on them, the wide programme's bounds legitimately differ.
