@@ -200,28 +200,16 @@ int intersectIntervalSet(IntervalSet* set, const IntervalSet* other) {
 
     // Each interval of `other` takes its share of the set as it stood; the shares are added
     // back one by one, so shares that do not fit are dropped like any other addition.
-    IntervalSet* saved = copyIntervalSet(nullptr, set);
-    IntervalSet* work = newIntervalSet(nullptr, set->wCapacity);
-    if (!saved || !work) {
-        freeIntervalSet(saved);
-        freeIntervalSet(work);
-        return 0;
-    }
+    const OwnedIntervalSet saved(copyIntervalSet(nullptr, set));
+    const OwnedIntervalSet work(newIntervalSet(nullptr, set->wCapacity));
+    if (!saved || !work) return 0;
     set->wCount = 0;
     for (int i = 0; i < count(*other); ++i) {
-        copyIntervalSet(work, saved);
-        clipToInterval(work, other->lpStarts[i], other->lpEnds[i]);
-        addIntervalSet(set, work);
+        copyIntervalSet(work.get(), saved.get());  // fits: work has the capacity of saved
+        clipToInterval(work.get(), other->lpStarts[i], other->lpEnds[i]);
+        addIntervalSet(set, work.get());
     }
-    freeIntervalSet(saved);
-    freeIntervalSet(work);
     return 1;
-}
-
-PositionSets::~PositionSets() {
-    freeIntervalSet(First);
-    freeIntervalSet(Later);
-    freeIntervalSet(Last);
 }
 
 int makePositionSets(int32_t N, int32_t n, int32_t Tmin, int32_t Tmax, int32_t Kmin, int32_t Kmax,
@@ -230,9 +218,10 @@ int makePositionSets(int32_t N, int32_t n, int32_t Tmin, int32_t Tmax, int32_t K
     const int32_t kLast = std::min<int32_t>(Kmax, 65535);
     const auto capacity = static_cast<uint16_t>(std::clamp<int32_t>(Kmax, 1, 65535));
 
-    sets.First = newIntervalSet(sets.First, capacity);
-    sets.Later = newIntervalSet(sets.Later, capacity);
-    sets.Last = newIntervalSet(sets.Last, capacity);
+    // newIntervalSet releases a set it cannot size: the holder then holds nothing.
+    sets.First.reset(newIntervalSet(sets.First.release(), capacity));
+    sets.Later.reset(newIntervalSet(sets.Later.release(), capacity));
+    sets.Last.reset(newIntervalSet(sets.Last.release(), capacity));
     if (!sets.First || !sets.Later || !sets.Last) return 0;
     if (!usable) return 1;
 

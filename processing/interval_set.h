@@ -56,15 +56,16 @@ int intersectIntervalSet(IntervalSet* set, const IntervalSet* other);
 /// N samples with etalons of n samples and gaps Tmin..Tmax: `First` (first pulse), `Later`
 /// (any later pulse), `Last` (last pulse). Each set starts with capacity Kmax and grows when an
 /// interval needs an entry more, so that no interval is dropped. Owned by the record.
-struct PositionSets {
-    IntervalSet* First = nullptr;
-    IntervalSet* Later = nullptr;
-    IntervalSet* Last = nullptr;
+struct IntervalSetDeleter {
+    void operator()(IntervalSet* set) const { freeIntervalSet(set); }
+};
+/// An interval set owned by its holder (released with freeIntervalSet).
+using OwnedIntervalSet = std::unique_ptr<IntervalSet, IntervalSetDeleter>;
 
-    PositionSets() = default;
-    PositionSets(const PositionSets&) = delete;
-    PositionSets& operator=(const PositionSets&) = delete;
-    ~PositionSets();
+struct PositionSets {
+    OwnedIntervalSet First;
+    OwnedIntervalSet Later;
+    OwnedIntervalSet Last;
 };
 
 /// Builds the three sets (lo(i,k) = max(N - Tmax(k-i), Tmin i), hi(i,k) = min(Tmax(i+1) - n,

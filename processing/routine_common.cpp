@@ -125,39 +125,33 @@ void positionsOf(const IntervalSet* set, std::vector<int32_t>& out,
         for (int32_t p = set->lpStarts[i]; p <= set->lpEnds[i]; ++p) out.push_back(p);
     }
 }
-
-struct SetHolder {
-    IntervalSet* set = nullptr;
-    ~SetHolder() { freeIntervalSet(set); }
-};
 }  // namespace
 
 bool makeWalks(const SeriesView& view, uint16_t Tmin, uint16_t Tmax, Walks& walks) {
     PositionSets sets;
     if (!makePositionSets(view.N, view.n, Tmin, Tmax, view.Kmin, view.Kmax, sets)) return false;
-    SetHolder any, firstOnly, both, laterOnly;
-    any.set = copyIntervalSet(nullptr, sets.First);
-    firstOnly.set = copyIntervalSet(nullptr, sets.First);
-    both.set = copyIntervalSet(nullptr, sets.First);
-    laterOnly.set = copyIntervalSet(nullptr, sets.Later);
-    if (!any.set || !firstOnly.set || !both.set || !laterOnly.set) return false;
+    const OwnedIntervalSet any(copyIntervalSet(nullptr, sets.First.get()));
+    const OwnedIntervalSet firstOnly(copyIntervalSet(nullptr, sets.First.get()));
+    const OwnedIntervalSet both(copyIntervalSet(nullptr, sets.First.get()));
+    const OwnedIntervalSet laterOnly(copyIntervalSet(nullptr, sets.Later.get()));
+    if (!any || !firstOnly || !both || !laterOnly) return false;
     // A union, difference or intersection of two sets has at most as many intervals as the two
     // together (a removal splits at most one interval), and at most one per position: with that
     // room no interval of a result is dropped.
     const int64_t room = std::min<int64_t>(int64_t{sets.First->wCount} + sets.Later->wCount,
                                            std::max<int64_t>(view.N - view.n + 1, 1));
     if (room > 65535) return false;
-    for (IntervalSet* set : {any.set, firstOnly.set, both.set, laterOnly.set})
+    for (IntervalSet* set : {any.get(), firstOnly.get(), both.get(), laterOnly.get()})
         if (!growIntervalSet(set, static_cast<uint16_t>(room))) return false;
-    addIntervalSet(any.set, sets.Later);
-    removeIntervalSet(firstOnly.set, sets.Later);
-    intersectIntervalSet(both.set, sets.Later);
-    removeIntervalSet(laterOnly.set, sets.First);
-    positionsOf(any.set, walks.any);
-    positionsOf(firstOnly.set, walks.firstOnly, &walks.firstOnlyIntervals);
-    positionsOf(both.set, walks.both, &walks.bothIntervals);
-    positionsOf(laterOnly.set, walks.laterOnly);
-    positionsOf(sets.Last, walks.last);
+    addIntervalSet(any.get(), sets.Later.get());
+    removeIntervalSet(firstOnly.get(), sets.Later.get());
+    intersectIntervalSet(both.get(), sets.Later.get());
+    removeIntervalSet(laterOnly.get(), sets.First.get());
+    positionsOf(any.get(), walks.any);
+    positionsOf(firstOnly.get(), walks.firstOnly, &walks.firstOnlyIntervals);
+    positionsOf(both.get(), walks.both, &walks.bothIntervals);
+    positionsOf(laterOnly.get(), walks.laterOnly);
+    positionsOf(sets.Last.get(), walks.last);
     return true;
 }
 

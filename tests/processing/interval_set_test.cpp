@@ -15,10 +15,7 @@ namespace {
 using Intervals = std::vector<std::pair<int, int>>;
 using Positions = std::set<int>;
 
-struct SetDeleter {
-    void operator()(IntervalSet* set) const { freeIntervalSet(set); }
-};
-using SetPtr = std::unique_ptr<IntervalSet, SetDeleter>;
+using SetPtr = OwnedIntervalSet;
 
 // A set of the given capacity holding exactly `intervals`, written entry by entry so that the
 // operations under test are not needed to build it.
@@ -391,7 +388,7 @@ TEST(PositionSetsTest, UnusablePulseRangesGiveEmptySets) {
     for (const Case c : {Case{0, 3, 3}, Case{4, 3, 3}, Case{1, 0, 1}, Case{-2, -1, 1}}) {
         PositionSets sets;
         ASSERT_EQ(makePositionSets(100, 10, 20, 40, c.Kmin, c.Kmax, sets), 1);
-        for (const IntervalSet* set : {sets.First, sets.Later, sets.Last}) {
+        for (const IntervalSet* set : {sets.First.get(), sets.Later.get(), sets.Last.get()}) {
             ASSERT_NE(set, nullptr);
             EXPECT_EQ(set->wCount, 0);
             EXPECT_EQ(set->wCapacity, c.capacity);
@@ -422,7 +419,7 @@ TEST(PositionSetsTest, MatchEnumeratedChains) {
         PositionSets sets;
         ASSERT_EQ(makePositionSets(N, n, Tmin, Tmax, Kmin, Kmax, sets), 1);
         const PositionModel model = enumerateChains(N, n, Tmin, Tmax, Kmin, Kmax);
-        for (const IntervalSet* set : {sets.First, sets.Later, sets.Last}) {
+        for (const IntervalSet* set : {sets.First.get(), sets.Later.get(), sets.Last.get()}) {
             EXPECT_TRUE(wellFormed(*set));
             EXPECT_GE(set->wCapacity, Kmax);
         }
