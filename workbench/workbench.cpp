@@ -591,27 +591,21 @@ std::optional<DialogRefusal> seriesValuesRefusal(const Settings& s, const Series
     return std::nullopt;
 }
 
-// The pulse-count range of a series of the series-energy dialog's values.
-struct PulseRange {
-    uint16_t minimum;
-    uint16_t maximum;
-};
 // The pulse counts the makers accept for the dialog's values (at least one pulse).
-PulseRange pulseRangeOf(const Settings& s, const SeriesEnergyValues& v) {
-    const PulseBounds bounds = seriesPulseBounds(s.wImpulseSize, v.tmin, v.tmax, v.seriesSize);
-    return {bounds.wMinPulses, bounds.wMaxPulses};
+PulseBounds pulseRangeOf(const Settings& s, const SeriesEnergyValues& v) {
+    return seriesPulseBounds(s.wImpulseSize, v.tmin, v.tmax, v.seriesSize);
 }
 
 // The pulse count typed, or the middle of the range when it lies outside.
-uint16_t repairedCount(uint16_t count, const PulseRange& range) {
-    if (count < range.minimum || count > range.maximum)
-        return static_cast<uint16_t>((range.minimum + range.maximum) / 2);
+uint16_t repairedCount(uint16_t count, const PulseBounds& range) {
+    if (count < range.wMinPulses || count > range.wMaxPulses)
+        return static_cast<uint16_t>((range.wMinPulses + range.wMaxPulses) / 2);
     return count;
 }
 
 // The pulses dialog's values that would break the model (the pulse count is repaired, not
 // refused).
-std::optional<DialogRefusal> pulsesRefusal(const Settings& s, const PulseRange& range, const PulsesValues& v) {
+std::optional<DialogRefusal> pulsesRefusal(const Settings& s, const PulseBounds& range, const PulsesValues& v) {
     const char* caption = " Create Series ";
     const uint16_t count = repairedCount(v.count, range);
     const int shown = std::min<int>(count, static_cast<int>(v.sequence.size()));
@@ -705,16 +699,16 @@ void Workbench::createSeries() {
     Settings& s = settings;
     const std::optional<SeriesEnergyValues> series = seriesParameters();
     if (!series) return;
-    const PulseRange range = pulseRangeOf(s, *series);
+    const PulseBounds range = pulseRangeOf(s, *series);
     const uint16_t countBefore = s.wPulsesQuantity;
-    s.wPulsesQuantity = static_cast<uint16_t>((range.minimum + range.maximum) / 2);
-    if (s.lpEtalonSequenceDlg.size() < range.maximum) {
-        std::vector<uint16_t> grown(range.maximum, static_cast<uint16_t>(s.etalonNumber));
+    s.wPulsesQuantity = static_cast<uint16_t>((range.wMinPulses + range.wMaxPulses) / 2);
+    if (s.lpEtalonSequenceDlg.size() < range.wMaxPulses) {
+        std::vector<uint16_t> grown(range.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
         std::copy_n(s.lpEtalonSequence.begin(), std::min(s.lpEtalonSequence.size(), grown.size()), grown.begin());
         s.lpEtalonSequenceDlg = std::move(grown);
     }
     const auto check = [&s, range](const PulsesValues& v) { return pulsesRefusal(s, range, v); };
-    const std::optional<PulsesValues> pulses = runPulsesDialog(*shell_, s, range.minimum, range.maximum, check);
+    const std::optional<PulsesValues> pulses = runPulsesDialog(*shell_, s, range.wMinPulses, range.wMaxPulses, check);
     if (!pulses) {
         s.wPulsesQuantity = countBefore;
         return;
@@ -735,17 +729,17 @@ void Workbench::createSeries() {
     s.wSavedEnergyProcess = series->savedEnergyProcess;
     s.wPulsesQuantity = repairedCount(pulses->count, range);
     s.wNoiseLevelBase = static_cast<int16_t>(pulses->noiseLevel);
-    s.wMinPulses = range.minimum;
-    s.wMaxPulses = range.maximum;
-    if (s.lpEtalonSequence.size() < range.maximum) {
-        std::vector<uint16_t> grown(range.maximum, static_cast<uint16_t>(s.etalonNumber));
+    s.wMinPulses = range.wMinPulses;
+    s.wMaxPulses = range.wMaxPulses;
+    if (s.lpEtalonSequence.size() < range.wMaxPulses) {
+        std::vector<uint16_t> grown(range.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
         std::copy_n(s.lpEtalonSequenceDlg.begin(), std::min(s.lpEtalonSequenceDlg.size(), grown.size()), grown.begin());
         s.lpEtalonSequence = std::move(grown);
     } else {
         std::copy_n(s.lpEtalonSequenceDlg.begin(), std::min(s.lpEtalonSequenceDlg.size(), s.lpEtalonSequence.size()),
                     s.lpEtalonSequence.begin());
     }
-    s.wChainsPulses = range.maximum;
+    s.wChainsPulses = range.wMaxPulses;
     s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
     s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
     s.viewMode = 6;
@@ -791,7 +785,7 @@ bool Workbench::simulationParameters() {
     Settings& s = settings;
     const std::optional<SeriesEnergyValues> series = seriesParameters();
     if (!series) return false;
-    const PulseRange range = pulseRangeOf(s, *series);
+    const PulseBounds range = pulseRangeOf(s, *series);
     if (s.resetSequence) {
         std::fill_n(s.lpEtalonSequence.begin(), std::min<size_t>(s.wMaxPulses, s.lpEtalonSequence.size()),
                     static_cast<uint16_t>(s.etalonNumber));
@@ -801,7 +795,7 @@ bool Workbench::simulationParameters() {
     // noise levels the generator takes.
     const auto check = [&s, &series](const SimulationRanges& r) { return simulationRangesRefusal(s, *series, r); };
     const std::optional<SimulationRanges> ranges =
-        runSimulationRangesDialog(*shell_, s, range.minimum, range.maximum, check);
+        runSimulationRangesDialog(*shell_, s, range.wMinPulses, range.wMaxPulses, check);
     if (!ranges) return false;
     if (const auto refused = check(*ranges)) {
         shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
