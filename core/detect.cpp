@@ -128,11 +128,12 @@ std::string check(const DetectRequest& r, Problem& p) {
 }
 
 // Runs the match over the positions of `intervals` on `threads` threads (the calling thread one
-// of them), writing each position's score to q[p - offset]; candidate `index`, or all when < 0.
+// of them), writing each position's score to q[(p - offset) * stride]; candidate `index`, or all
+// when < 0.
 // Reports progress from the calling thread as base + span * (done / total). Returns false when
 // cancelled.
 bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y,
-                 const PositionWalks::Intervals& intervals, int64_t offset, int index, int64_t* q,
+                 const PositionWalks::Intervals& intervals, int64_t offset, int index, int64_t* q, int64_t stride,
                  const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base,
                  double span) {
     std::vector<std::pair<int64_t, int64_t>> chunks;
@@ -152,7 +153,7 @@ bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y
             if (c >= chunks.size()) return;
             const auto [from, to] = chunks[c];
             matchers[worker].matchRange(y, from, to, out.data(), index);
-            for (int64_t p = from; p <= to; ++p) q[p - offset] = out[static_cast<size_t>(p - from)].score;
+            for (int64_t p = from; p <= to; ++p) q[(p - offset) * stride] = out[static_cast<size_t>(p - from)].score;
             const size_t finished = done.fetch_add(1) + 1;
             if (report && progress)
                 progress(base + span * static_cast<double>(finished) / static_cast<double>(chunks.size()));
@@ -170,25 +171,147 @@ DetectedPulse pulseAt(const WideLocalMatcher& matcher, int index, const int16_t*
     return DetectedPulse{p, m.etalon, m.cutStart, m.cutEnd, m.score};
 }
 
-// The chain ending at `end`, followed back through b until a negative predecessor.
-std::vector<int64_t> followBack(const std::vector<int64_t>& b, int64_t end) {
+// The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
+// b until a negative predecessor.
+std::vector<int64_t> followBack(const std::vector<int64_t>& b, int width, int lane, int64_t end) {
     std::vector<int64_t> chain;
-    for (int64_t p = end; p >= 0 && p < static_cast<int64_t>(b.size()); p = b[static_cast<size_t>(p)]) chain.push_back(p);
+    const int64_t positions = static_cast<int64_t>(b.size()) / width;
+    for (int64_t p = end; p >= 0 && p < positions; p = b[static_cast<size_t>(p * width + lane)]) chain.push_back(p);
     std::reverse(chain.begin(), chain.end());
     return chain;
 }
 
-// The strict minimum of r over the walk `last` below `start` (first position among equals).
-int64_t chainEnd(const PositionWalks::Intervals& last, const std::vector<int64_t>& r, int64_t start, int64_t& total) {
+// The strict minimum of lane `lane` of r over the walk `last` below `start` (first position
+// among equals).
+int64_t chainEnd(const PositionWalks::Intervals& last, const std::vector<int64_t>& r, int width, int lane,
+                 int64_t start, int64_t& total) {
     int64_t end = -1;
     total = start;
     forEachPosition(last, [&](int64_t l) {
-        if (r[static_cast<size_t>(l)] < total) {
-            total = r[static_cast<size_t>(l)];
+        const int64_t v = r[static_cast<size_t>(l * width + lane)];
+        if (v < total) {
+            total = v;
             end = l;
         }
     });
     return end;
+}
+
+// Recognition programmes kRecordingLanes candidates side by side when the work rows of a lane
+// group (bytes per position and lane) fit this budget; else one candidate at a time. The result
+// is the same either way.
+constexpr double kLaneMemoryBudget = 5e8;
+
+int laneWidth(bool recognize, int candidates, double bytesPerLane) {
+    return recognize && candidates > 1 && bytesPerLane * kRecordingLanes <= kLaneMemoryBudget ? kRecordingLanes : 1;
+}
+
+// What the programmes keep of the best chain so far.
+struct Best {
+    int64_t total = 0;
+    int index = -1;  // the candidate, -1 for the whole list
+    std::vector<int64_t> positions;
+};
+
+// The run's fixed parts, shared by the unknown- and known-count programmes.
+struct Run {
+    const std::vector<WideLocalMatcher>& matchers;
+    const int16_t* y;
+    int64_t Tmin, Tmax;
+    bool recognize;
+    int candidates;
+    const std::function<void(double)>& progress;
+    const std::atomic<bool>& cancel;
+    // The match is most of the work; the programmes follow it.
+    static constexpr double kMatchShare = 0.9;
+
+    // The local scores of lane group `group` over `intervals` into the interleaved row q (entry
+    // 0 at position `offset`); the candidates in turn when recognising, else the whole list in
+    // lane 0. False when cancelled.
+    template <int Width>
+    bool matchGroup(int group, const PositionWalks::Intervals& intervals, int64_t offset, std::vector<int64_t>& q,
+                    int& lanes) const {
+        const int rounds = recognize ? candidates : 1;
+        lanes = recognize ? std::min(Width, candidates - group * Width) : 1;
+        for (int lane = 0; lane < lanes; ++lane) {
+            const int round = group * Width + lane;
+            if (!matchScores(matchers, y, intervals, offset, recognize ? round : -1, q.data() + lane, Width, progress,
+                             cancel, kMatchShare * round / rounds, kMatchShare / rounds))
+                return false;
+        }
+        return true;
+    }
+    int groups(int width) const { return recognize ? (candidates + width - 1) / width : 1; }
+};
+
+// The unknown-count programme over lane groups of Width candidates (one group of the whole list
+// unless recognising). Detection accepts a chain below the acceptance bound; recognition keeps
+// the first candidate with the strictly smallest such total. False when cancelled.
+template <int Width>
+bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best) {
+    const size_t entries = static_cast<size_t>(positions) * Width;
+    std::vector<int64_t> q(entries, 0), r(entries), b(entries);
+    WindowMinimum<int64_t, Width> window;
+    best.total = kAccept;
+    for (int group = 0; group < run.groups(Width); ++group) {
+        int lanes = 0;
+        if (!run.matchGroup<Width>(group, walks.any, 0, q, lanes)) return false;
+        if constexpr (Width == 1)
+            walkPulseChainsOn<int64_t, 1>(walks.firstOnly, walks.both, walks.laterOnly,
+                                          [&](int64_t l, int64_t& score) { score = q[static_cast<size_t>(l)]; },
+                                          run.Tmin, run.Tmax, kUnset, r.data(), b.data(), positions, window);
+        else
+            walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, q.data(), run.Tmin, run.Tmax, kUnset,
+                                 r.data(), b.data(), positions, window);
+        for (int lane = 0; lane < lanes; ++lane) {
+            int64_t total;
+            const int64_t end = chainEnd(walks.last, r, Width, lane, kUnset, total);
+            if (end >= 0 && total < best.total) {
+                best.total = total;
+                best.index = run.recognize ? group * Width + lane : -1;
+                best.positions = followBack(b, Width, lane, end);
+            }
+        }
+        if (run.cancel.load()) return false;
+    }
+    return true;
+}
+
+// The known-count programme over lane groups of Width candidates. Detection always places the
+// K pulses (a finite penalty where a window holds nothing better); recognition keeps the first
+// candidate with the strictly smallest distance. False when cancelled.
+template <int Width>
+bool knownCount(const Run& run, const Problem& problem, Best& best) {
+    const int64_t lo = problem.lo.front(), hi = problem.hi.back();
+    std::vector<int64_t> q(static_cast<size_t>(hi - lo + 1) * Width, 0);
+    LayeredWork<int64_t, Width> work;
+    std::vector<int64_t> position, distance;
+    const std::span<const int64_t> los(problem.lo), his(problem.hi);
+    const PositionWalks::Intervals all{{lo, hi}};
+    const size_t K = problem.lo.size();
+    best.total = kFar;
+    for (int group = 0; group < run.groups(Width); ++group) {
+        int lanes = 0;
+        if (!run.matchGroup<Width>(group, all, lo, q, lanes)) return false;
+        const int64_t predStart = run.recognize ? kFar : kPenalty, endStart = run.recognize ? kFar : kAccept;
+        if constexpr (Width == 1)
+            layeredTotals<int64_t, 1>(
+                los, his,
+                [&](size_t) { return [row = q.data(), lo](int64_t k, int64_t& score) { score = row[k - lo]; }; },
+                run.Tmin, run.Tmax, predStart, work);
+        else
+            layeredTotalsLanes(los, his, q.data(), lo, run.Tmin, run.Tmax, predStart, work);
+        followLayers<int64_t, Width>(los, his, work, lanes, run.Tmin, run.Tmax, endStart, kFar, position, distance);
+        for (int lane = 0; lane < lanes; ++lane)
+            if (!run.recognize || distance[static_cast<size_t>(lane)] < best.total) {
+                best.total = distance[static_cast<size_t>(lane)];
+                best.index = run.recognize ? group * Width + lane : -1;
+                best.positions.assign(position.begin() + static_cast<ptrdiff_t>(lane * K),
+                                      position.begin() + static_cast<ptrdiff_t>((lane + 1) * K));
+            }
+        if (run.cancel.load()) return false;
+    }
+    return true;
 }
 }  // namespace
 
@@ -216,78 +339,33 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         std::vector<WideLocalMatcher> matchers(threads);
         for (WideLocalMatcher& m : matchers)
             m.prepareShapes(problem.shapes, problem.numbers, static_cast<int>(n), request.savedEnergy);
-        // The match is most of the work; the programmes follow it.
-        const double matchShare = 0.9;
-        const int rounds = recognize ? candidates : 1;
-
+        const Run run{matchers, y, Tmin, Tmax, recognize, candidates, progress, cancel};
+        Best best;
+        bool done;
         if (!request.count) {
             const int64_t Kmin = std::max<int64_t>(1, (N + n - 1) / Tmax), Kmax = (N + Tmin - n) / Tmin;
             const PositionWalks walks = positionWalks(N, n, Tmin, Tmax, Kmin, Kmax);
             const int64_t positions = N - n + 1;
-            std::vector<int64_t> q(static_cast<size_t>(positions)), r, b, bestB;
-            int64_t bestTotal = kAccept, bestEnd = -1;
-            int bestIndex = -1;
-            for (int round = 0; round < rounds; ++round) {
-                const int index = recognize ? round : -1;
-                if (!matchScores(matchers, y, walks.any, 0, index, q.data(), progress, cancel,
-                                 matchShare * round / rounds, matchShare / rounds))
-                    return cancelled();
-                r.assign(static_cast<size_t>(positions), kUnset);
-                b.assign(static_cast<size_t>(positions), -1);
-                walkPulseChainsOn<int64_t>(walks.firstOnly, walks.both, walks.laterOnly,
-                                           [&](int64_t l) { return q[static_cast<size_t>(l)]; }, Tmin, Tmax, kUnset,
-                                           r.data(), b.data(), positions);
-                int64_t total;
-                const int64_t end = chainEnd(walks.last, r, kUnset, total);
-                // Detection accepts a chain below the acceptance bound; recognition keeps the
-                // first candidate with the strictly smallest such total.
-                if (end >= 0 && total < bestTotal) {
-                    bestTotal = total;
-                    bestEnd = end;
-                    bestIndex = index;
-                    std::swap(bestB, b);
-                }
-                if (cancel.load()) return cancelled();
-            }
-            if (bestEnd >= 0) {
-                result.distance = bestTotal;
-                for (const int64_t p : followBack(bestB, bestEnd)) result.pulses.push_back(pulseAt(matchers[0], bestIndex, y, p));
-            }
+            // Per position and lane: score, total, predecessor and the window's two rows.
+            if (laneWidth(recognize, candidates, static_cast<double>(positions) * 8 * 5) > 1)
+                done = unknownCount<kRecordingLanes>(run, walks, positions, best);
+            else
+                done = unknownCount<1>(run, walks, positions, best);
         } else {
-            const int64_t lo = problem.lo.front(), hi = problem.hi.back();
-            std::vector<int64_t> q(static_cast<size_t>(hi - lo + 1));
-            std::vector<std::vector<int64_t>> D;
-            std::vector<int64_t> position, bestPosition;
-            int64_t bestDistance = kFar;
-            int bestIndex = -1;
-            const PositionWalks::Intervals all{{lo, hi}};
-            for (int round = 0; round < rounds; ++round) {
-                const int index = recognize ? round : -1;
-                if (!matchScores(matchers, y, all, lo, index, q.data(), progress, cancel, matchShare * round / rounds,
-                                 matchShare / rounds))
-                    return cancelled();
-                auto score = [&](size_t) { return [row = q.data(), lo](int64_t k) { return row[k - lo]; }; };
-                const std::span<const int64_t> los(problem.lo), his(problem.hi);
-                if (!recognize) {
-                    // Detection: a finite penalty where a window holds nothing better; always K pulses.
-                    bestDistance = layeredPositions<int64_t, int64_t>(los, his, score, Tmin, Tmax, kPenalty, kAccept,
-                                                                      kFar, D, bestPosition);
-                    bestIndex = -1;
-                } else {
-                    const int64_t distance =
-                        layeredPositions<int64_t, int64_t>(los, his, score, Tmin, Tmax, kFar, kFar, kFar, D, position);
-                    if (distance < bestDistance) {
-                        bestDistance = distance;
-                        bestIndex = index;
-                        bestPosition = position;
-                    }
-                }
-                if (cancel.load()) return cancelled();
-            }
-            if (!recognize || bestIndex >= 0) {
-                result.distance = bestDistance;
-                for (const int64_t p : bestPosition) result.pulses.push_back(pulseAt(matchers[0], bestIndex, y, p));
-            }
+            // Per lane: every layer's totals, the scores and one layer's two window rows.
+            double cells = 0;
+            for (size_t j = 0; j < problem.lo.size(); ++j)
+                cells += static_cast<double>(problem.hi[j] - problem.lo[j] + 1);
+            const double span = static_cast<double>(problem.hi.back() - problem.lo.front() + 1);
+            if (laneWidth(recognize, candidates, (cells + 3 * span) * 8) > 1)
+                done = knownCount<kRecordingLanes>(run, problem, best);
+            else
+                done = knownCount<1>(run, problem, best);
+        }
+        if (!done) return cancelled();
+        if (best.positions.size() > 0 && (!recognize || best.index >= 0)) {
+            result.distance = best.total;
+            for (const int64_t p : best.positions) result.pulses.push_back(pulseAt(matchers[0], best.index, y, p));
         }
     } catch (const std::bad_alloc&) {
         result = DetectResult{};

@@ -30,7 +30,7 @@ int detectPulsesUnfixed(MessageSink& messages, const Alphabet& alphabet, std::sp
     try {
         matcher.prepare(alphabet, list, view.n, pct);
         q.assign(static_cast<size_t>(view.N), LocalMatch{kUnset, 0, 0, static_cast<int16_t>(view.n - 1)});
-        r.assign(static_cast<size_t>(view.N), kUnset);
+        r.resize(static_cast<size_t>(view.N));  // the walk sets every total to kUnset first
         b.assign(static_cast<size_t>(view.N), kUnset);
         if (!makeWalks(view, Tmin, Tmax, walks)) throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
@@ -83,7 +83,7 @@ int detectPulsesFixed(MessageSink& messages, const Alphabet& alphabet, std::span
     const Ranges ranges = readRanges(series, view.K);
     LocalMatcher matcher;
     MatchTable table;
-    std::vector<std::vector<int32_t>> D;
+    LayeredWork<int32_t, 1> D;
     std::vector<ChainPulse> chain;
     int32_t distance;
     try {

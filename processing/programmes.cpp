@@ -37,3 +37,54 @@ PositionWalks positionWalks(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, in
     }
     return walks;
 }
+
+// The lane forms: the programmes' templates, inlined whole into each build of the entry points.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define PROGRAMME_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), flatten))
+#else
+#define PROGRAMME_CLONES
+#endif
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+namespace {
+// The local scores of the lane groups at position `at`, from the interleaved row Q starting at
+// position `from`.
+template <class Sum, int Width>
+auto rowScores(const Sum* Q, int64_t from) {
+    return [Q, from](int64_t at, Lanes<Sum, Width>& q) { PROGRAMME_LOAD(q, Q, at - from, Width); };
+}
+}  // namespace
+
+PROGRAMME_CLONES void walkPulseChainsLanes(const std::vector<int32_t>& firstOnly, const std::vector<int32_t>& both,
+                                           const std::vector<int32_t>& laterOnly, const int32_t* Q, int64_t Tmin,
+                                           int64_t Tmax, int32_t unset, int32_t* r, int32_t* b, int64_t size,
+                                           WindowMinimum<int32_t, kSeriesLanes>& window) {
+    walkPulseChainsOn<int32_t, kSeriesLanes>(firstOnly, both, laterOnly, rowScores<int32_t, kSeriesLanes>(Q, 0), Tmin,
+                                             Tmax, unset, r, b, size, window);
+}
+
+PROGRAMME_CLONES void walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly,
+                                           const PositionWalks::Intervals& both,
+                                           const PositionWalks::Intervals& laterOnly, const int64_t* Q, int64_t Tmin,
+                                           int64_t Tmax, int64_t unset, int64_t* r, int64_t* b, int64_t size,
+                                           WindowMinimum<int64_t, kRecordingLanes>& window) {
+    walkPulseChainsOn<int64_t, kRecordingLanes>(firstOnly, both, laterOnly, rowScores<int64_t, kRecordingLanes>(Q, 0),
+                                                Tmin, Tmax, unset, r, b, size, window);
+}
+
+PROGRAMME_CLONES void layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q,
+                                         int64_t qlo, int64_t Tmin, int64_t Tmax, int32_t predStart,
+                                         LayeredWork<int32_t, kSeriesLanes>& work) {
+    layeredTotals<int32_t, kSeriesLanes>(lo, hi, [&](size_t) { return rowScores<int32_t, kSeriesLanes>(Q, qlo); },
+                                         Tmin, Tmax, predStart, work);
+}
+
+PROGRAMME_CLONES void layeredTotalsLanes(std::span<const int64_t> lo, std::span<const int64_t> hi, const int64_t* Q,
+                                         int64_t qlo, int64_t Tmin, int64_t Tmax, int64_t predStart,
+                                         LayeredWork<int64_t, kRecordingLanes>& work) {
+    layeredTotals<int64_t, kRecordingLanes>(lo, hi,
+                                            [&](size_t) { return rowScores<int64_t, kRecordingLanes>(Q, qlo); },
+                                            Tmin, Tmax, predStart, work);
+}
+#pragma GCC diagnostic pop

@@ -164,9 +164,10 @@ void matchWalked(const LocalMatcher& matcher, int index, const int16_t* y, const
 
 void walkPulseChains(const Walks& walks, const std::vector<LocalMatch>& q, uint16_t Tmin, uint16_t Tmax,
                      int32_t unset, std::vector<int32_t>& r, std::vector<int32_t>& b) {
-    walkPulseChainsOn<int32_t>(walks.firstOnly, walks.both, walks.laterOnly,
-                               [&](int32_t l) { return q[static_cast<size_t>(l)].score; }, Tmin, Tmax, unset,
-                               r.data(), b.data(), static_cast<int64_t>(r.size()));
+    static thread_local WindowMinimum<int32_t, 1> window;
+    walkPulseChainsOn<int32_t, 1>(walks.firstOnly, walks.both, walks.laterOnly,
+                                  [&](int64_t l, int32_t& score) { score = q[static_cast<size_t>(l)].score; }, Tmin,
+                                  Tmax, unset, r.data(), b.data(), static_cast<int64_t>(r.size()), window);
 }
 
 void writeFound(SeriesHeader& series, std::span<const ChainPulse> pulses) {
@@ -188,13 +189,15 @@ void fillMatchTable(const LocalMatcher& matcher, int index, const int16_t* y, in
 
 int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> layerTable,
                      uint16_t Tmin, uint16_t Tmax, int32_t predStart, int32_t endStart,
-                     int32_t backStart, std::vector<std::vector<int32_t>>& D,
+                     int32_t backStart, LayeredWork<int32_t, 1>& D,
                      std::vector<ChainPulse>& chain) {
     static thread_local std::vector<int32_t> position;
     const int32_t distance = layeredPositions<int32_t, int32_t>(
         ranges.lo, ranges.hi,
         [&](size_t j) {
-            return [at = layerTable[j]->at.data(), lo = layerTable[j]->lo](int32_t k) { return at[k - lo].score; };
+            return [at = layerTable[j]->at.data(), lo = int64_t{layerTable[j]->lo}](int64_t k, int32_t& score) {
+                score = at[k - lo].score;
+            };
         },
         Tmin, Tmax,
         predStart, endStart, backStart, D, position);

@@ -105,9 +105,6 @@ private:
     int64_t next_ = 0;
 };
 
-/// The sliding window minimum of the programmes on the workbench's 32-bit totals.
-using FixedWindowMinimum = BasicFixedWindowMinimum<int32_t>;
-
 /// The walks of the unknown-count pulse programme, given the local matches q: a pulse that can
 /// only be first begins a chain (r = q, predecessor -1); one that may also be first extends only
 /// a chain with a negative total in its window, else it begins one (predecessor -2); one that
@@ -150,7 +147,7 @@ Ranges readRanges(const SeriesHeader& series, int32_t K);
 /// smallest value is taken (the distance then stays at the bound). Fills one pulse per layer.
 int32_t layeredChain(const Ranges& ranges, std::span<const MatchTable* const> layerTable,
                      uint16_t Tmin, uint16_t Tmax, int32_t predStart, int32_t endStart,
-                     int32_t backStart, std::vector<std::vector<int32_t>>& D,
+                     int32_t backStart, LayeredWork<int32_t, 1>& D,
                      std::vector<ChainPulse>& chain);
 
 /// Match table of `matcher`'s candidate `index` (or of all candidates when index < 0) over

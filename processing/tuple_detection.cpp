@@ -274,7 +274,7 @@ int detectTuplesFixed(MessageSink& messages, const Alphabet& alphabet, std::span
     const Ranges ranges = readRanges(series, view.K);
 
     MemberTables tables;
-    std::vector<std::vector<int32_t>> D;
+    LayeredWork<int32_t, 1> D;
     std::vector<const MatchTable*> layers(static_cast<size_t>(view.K));
     std::vector<std::vector<ChainPulse>> chainOf(static_cast<size_t>(starts));
     std::vector<int32_t> distanceOf(static_cast<size_t>(starts));

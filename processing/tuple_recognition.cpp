@@ -119,7 +119,7 @@ int32_t recognizeTuplesFixed(MessageSink& messages, const Alphabet& alphabet,
     std::vector<Candidate> candidates;
     try {
         MemberTables tables;
-        std::vector<std::vector<int32_t>> D;
+        LayeredWork<int32_t, 1> D;
         std::vector<const MatchTable*> layers(static_cast<size_t>(view.K));
         for (size_t t = 0; t < tuples.size(); ++t) {
             const int m = static_cast<int>(members[t].size());

@@ -112,7 +112,8 @@ protected:
             if (bounds.wMinPulses > bounds.wMaxPulses) continue;
 
             std::vector<uint16_t> candidates;
-            const int count = routine == Routine::detect ? 1 : uniform(rng, 1, 6);
+            // Up to twelve candidates in recognition: more than one lane group of the wide programme.
+            const int count = routine == Routine::detect ? 1 : uniform(rng, 1, routine == Routine::recognize ? 12 : 6);
             for (int i = 0; i < count; ++i) candidates.push_back(static_cast<uint16_t>(uniform(rng, 1, kAlphabetSize)));
             std::vector<uint16_t> sequence(bounds.wMaxPulses);
             for (auto& v : sequence) v = candidates[static_cast<size_t>(uniform(rng, 0, count - 1))];

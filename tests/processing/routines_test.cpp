@@ -451,7 +451,7 @@ TEST(WindowMinimumTest, FirstSmallestOfEveryWindow) {
         std::vector<int32_t> values(static_cast<size_t>(size));
         for (auto& v : values) v = std::uniform_int_distribution<int>(-spread, spread)(rng);
         if (round % 10 == 0) values.assign(values.size(), INT32_MAX);  // all equal, at the top
-        processing_detail::FixedWindowMinimum block;
+        WindowMinimum<int32_t, 1> block;
         processing_detail::SlidingMinimum queue;
         block.reset(values.data(), width, size);
         queue.reset(values.data());
@@ -461,7 +461,11 @@ TEST(WindowMinimumTest, FirstSmallestOfEveryWindow) {
             int expected = -1;
             for (int m = from; m <= to; ++m)
                 if (expected < 0 || values[static_cast<size_t>(m)] < values[static_cast<size_t>(expected)]) expected = m;
-            ASSERT_EQ(block.minimumUpTo(to), expected) << "round " << round << " to " << to;
+            int32_t value = 0, at = -1;
+            ASSERT_EQ(block.minimumUpTo(to, value, at) ? at : -1, expected) << "round " << round << " to " << to;
+            if (expected >= 0) {
+                ASSERT_EQ(value, values[static_cast<size_t>(expected)]);
+            }
             queue.advance(to - width + 1, to);
             ASSERT_EQ(queue.empty() ? -1 : queue.front(), expected) << "round " << round << " to " << to;
         }

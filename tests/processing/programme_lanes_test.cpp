@@ -1,0 +1,176 @@
+// The lane forms of the dynamic programmes (many candidates side by side, one per vector lane)
+// against the one-candidate form of the same programmes, lane by lane, on random problems full
+// of ties, with 32-bit totals that wrap and 64-bit ones far from overflow.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "processing/programmes.h"
+
+namespace {
+int64_t uniform(std::mt19937& rng, int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng); }
+
+// A random score: few distinct values (many ties), now and then one near the type's limits so
+// that 32-bit totals wrap.
+template <class Sum>
+Sum randomScore(std::mt19937& rng, int spread) {
+    if (sizeof(Sum) == 4 && uniform(rng, 0, 40) == 0)
+        return static_cast<Sum>(uniform(rng, 0, 1) ? std::numeric_limits<int32_t>::max() - uniform(rng, 0, 5)
+                                                   : std::numeric_limits<int32_t>::min() + uniform(rng, 0, 5));
+    return static_cast<Sum>(uniform(rng, -spread, spread));
+}
+
+// A random problem of the walks: signal length, pulse length, gaps and the pulse counts.
+struct Problem {
+    int64_t N, n, Tmin, Tmax;
+    PositionWalks walks;
+};
+Problem randomProblem(std::mt19937& rng) {
+    Problem p{};
+    do {
+        p.n = uniform(rng, 1, 12);
+        p.Tmax = uniform(rng, p.n, 60);
+        p.Tmin = uniform(rng, 1, p.Tmax);
+        p.N = uniform(rng, p.n, 500);
+        const int64_t Kmin = std::max<int64_t>(1, (p.N + p.n - 1) / p.Tmax), Kmax = (p.N + p.Tmin - p.n) / p.Tmin;
+        p.walks = positionWalks(p.N, p.n, p.Tmin, p.Tmax, Kmin, Kmax);
+    } while (p.walks.any.empty());
+    return p;
+}
+
+std::vector<int32_t> listOf(const PositionWalks::Intervals& intervals) {
+    std::vector<int32_t> out;
+    forEachPosition(intervals, [&](int64_t p) { out.push_back(static_cast<int32_t>(p)); });
+    return out;
+}
+
+// The walk of Width lanes against Width walks of one lane each: every total and predecessor
+// the walks reach.
+template <class Sum, int Width>
+void compareWalks(int seed) {
+    std::mt19937 rng(static_cast<uint32_t>(seed));
+    WindowMinimum<Sum, Width> lanesWindow;
+    WindowMinimum<Sum, 1> oneWindow;
+    for (int round = 0; round < 150; ++round) {
+        const Problem p = randomProblem(rng);
+        const int64_t positions = p.N - p.n + 1;
+        const int spread = static_cast<int>(uniform(rng, 1, 50));
+        std::vector<Sum> Q(static_cast<size_t>(positions) * Width), R(Q.size()), B(Q.size(), -7);
+        for (Sum& v : Q) v = randomScore<Sum>(rng, spread);
+        const Sum unset = static_cast<Sum>(uniform(rng, 0, 1) ? 99999999 : 1000);
+        if constexpr (sizeof(Sum) == 4)
+            walkPulseChainsLanes(listOf(p.walks.firstOnly), listOf(p.walks.both), listOf(p.walks.laterOnly), Q.data(),
+                                 p.Tmin, p.Tmax, unset, R.data(), B.data(), positions, lanesWindow);
+        else
+            walkPulseChainsLanes(p.walks.firstOnly, p.walks.both, p.walks.laterOnly, Q.data(), p.Tmin, p.Tmax, unset,
+                                 R.data(), B.data(), positions, lanesWindow);
+        for (int lane = 0; lane < Width; ++lane) {
+            std::vector<Sum> r(static_cast<size_t>(positions)), b(r.size(), -7);
+            walkPulseChainsOn<Sum, 1>(
+                p.walks.firstOnly, p.walks.both, p.walks.laterOnly,
+                [&](int64_t l, Sum& score) { score = Q[static_cast<size_t>(l * Width + lane)]; }, p.Tmin, p.Tmax,
+                unset, r.data(), b.data(), positions, oneWindow);
+            for (int64_t l = 0; l < positions; ++l) {
+                const size_t at = static_cast<size_t>(l * Width + lane);
+                ASSERT_EQ(R[at], r[static_cast<size_t>(l)])
+                    << "round " << round << " lane " << lane << " position " << l << " N=" << p.N << " n=" << p.n
+                    << " Tmin=" << p.Tmin << " Tmax=" << p.Tmax;
+                ASSERT_EQ(B[at], b[static_cast<size_t>(l)]) << "round " << round << " lane " << lane << " position " << l;
+            }
+        }
+    }
+}
+
+// The layered programme of Width lanes against Width programmes of one lane: every layer's
+// totals, and the chains and distances followed from them for each pair of bounds the routines
+// use.
+template <class Sum, int Width>
+void compareLayers(int seed) {
+    std::mt19937 rng(static_cast<uint32_t>(seed));
+    LayeredWork<Sum, Width> lanesWork;
+    LayeredWork<Sum, 1> oneWork;
+    int compared = 0;
+    for (int round = 0; round < 200; ++round) {
+        const int64_t n = uniform(rng, 1, 12), Tmax = uniform(rng, n, 60), Tmin = uniform(rng, 1, Tmax);
+        const int64_t N = uniform(rng, n, 600);
+        const int64_t K = uniform(rng, 1, std::max<int64_t>(1, (N - n) / Tmin + 1));
+        std::vector<Sum> lo, hi;
+        bool fits = true;
+        for (int64_t j = 0; j < K; ++j) {
+            const auto [a, b] = pulseRange(N, n, Tmin, Tmax, j, K);
+            fits = fits && a <= b;
+            lo.push_back(static_cast<Sum>(a));
+            hi.push_back(static_cast<Sum>(b));
+        }
+        if (!fits) continue;
+        ++compared;
+        const Sum qlo = lo.front(), qhi = hi.back();
+        const int spread = static_cast<int>(uniform(rng, 1, 50));
+        std::vector<Sum> Q(static_cast<size_t>(qhi - qlo + 1) * Width);
+        for (Sum& v : Q) v = randomScore<Sum>(rng, spread);
+        const Sum predStart = static_cast<Sum>(uniform(rng, 0, 2) == 0 ? 3 : 999999999);
+        const Sum endStart = static_cast<Sum>(uniform(rng, 0, 1) ? 9999999 : 999999999);
+        const int lanes = static_cast<int>(uniform(rng, 1, Width));
+        const std::span<const Sum> los(lo), his(hi);
+        layeredTotalsLanes(los, his, Q.data(), qlo, Tmin, Tmax, predStart, lanesWork);
+        std::vector<Sum> positions, distances;
+        followLayers<Sum, Width>(los, his, lanesWork, lanes, Tmin, Tmax, endStart, predStart, positions, distances);
+        for (int lane = 0; lane < lanes; ++lane) {
+            layeredTotals<Sum, 1>(
+                los, his,
+                [&](size_t) {
+                    return [&, lane](int64_t k, Sum& score) { score = Q[static_cast<size_t>((k - qlo) * Width + lane)]; };
+                },
+                Tmin, Tmax, predStart, oneWork);
+            for (size_t j = 0; j < lo.size(); ++j)
+                for (size_t i = 0; i < oneWork.D[j].size(); ++i)
+                    ASSERT_EQ(lanesWork.D[j][i * Width + static_cast<size_t>(lane)], oneWork.D[j][i])
+                        << "round " << round << " lane " << lane << " layer " << j << " entry " << i;
+            std::vector<Sum> position, distance;
+            followLayers<Sum, 1>(los, his, oneWork, 1, Tmin, Tmax, endStart, predStart, position, distance);
+            ASSERT_EQ(distances[static_cast<size_t>(lane)], distance[0]) << "round " << round << " lane " << lane;
+            for (size_t j = 0; j < lo.size(); ++j)
+                ASSERT_EQ(positions[static_cast<size_t>(lane) * lo.size() + j], position[j])
+                    << "round " << round << " lane " << lane << " pulse " << j;
+        }
+    }
+    EXPECT_GT(compared, 100);
+}
+}  // namespace
+
+TEST(ProgrammeLanesTest, WindowMinimaOfEveryLaneAreTheFirstSmallest) {
+    std::mt19937 rng(5150);
+    constexpr int Width = kRecordingLanes;
+    WindowMinimum<int64_t, Width> window;
+    for (int round = 0; round < 200; ++round) {
+        const int64_t size = uniform(rng, 1, 300), width = uniform(rng, 1, 50);
+        const int spread = static_cast<int>(uniform(rng, 1, 5));
+        std::vector<int64_t> values(static_cast<size_t>(size) * Width);
+        for (int64_t& v : values) v = uniform(rng, -spread, spread);
+        window.reset(values.data(), width, size);
+        for (int64_t to = -2; to < size; to += uniform(rng, 1, 3)) {
+            Lanes<int64_t, Width> value{}, at{};
+            const bool any = window.minimumUpTo(to, value, at);
+            ASSERT_EQ(any, to >= 0);
+            if (!any) continue;
+            for (int lane = 0; lane < Width; ++lane) {
+                int64_t expected = std::max<int64_t>(to - width + 1, 0);
+                for (int64_t m = expected; m <= to; ++m)
+                    if (values[static_cast<size_t>(m * Width + lane)] < values[static_cast<size_t>(expected * Width + lane)])
+                        expected = m;
+                ASSERT_EQ(at[lane], expected) << "round " << round << " to " << to << " lane " << lane;
+                ASSERT_EQ(value[lane], values[static_cast<size_t>(expected * Width + lane)]);
+            }
+        }
+    }
+}
+
+TEST(ProgrammeLanesTest, WalksOfSixteenWrappingLanesEqualOneCandidateWalks) { compareWalks<int32_t, kSeriesLanes>(71); }
+TEST(ProgrammeLanesTest, WalksOfEightWideLanesEqualOneCandidateWalks) { compareWalks<int64_t, kRecordingLanes>(72); }
+TEST(ProgrammeLanesTest, LayersOfSixteenWrappingLanesEqualOneCandidateLayers) { compareLayers<int32_t, kSeriesLanes>(73); }
+TEST(ProgrammeLanesTest, LayersOfEightWideLanesEqualOneCandidateLayers) { compareLayers<int64_t, kRecordingLanes>(74); }
