@@ -256,13 +256,16 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     for (int group = 0; group < run.groups(Width); ++group) {
         int lanes = 0;
         if (!run.matchGroup<Width>(group, walks.any, 0, q, lanes)) return false;
+        bool walked;
         if constexpr (Width == 1)
-            walkPulseChainsOn<int64_t, 1>(walks.firstOnly, walks.both, walks.laterOnly,
-                                          [&](int64_t l, int64_t& score) { score = q[static_cast<size_t>(l)]; },
-                                          run.Tmin, run.Tmax, kUnset, r.data(), b.data(), positions, window);
+            walked = walkPulseChainsOn<int64_t, 1>(
+                walks.firstOnly, walks.both, walks.laterOnly,
+                [&](int64_t l, int64_t& score) { score = q[static_cast<size_t>(l)]; }, run.Tmin, run.Tmax, kUnset,
+                r.data(), b.data(), positions, window, &run.cancel);
         else
-            walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, q.data(), run.Tmin, run.Tmax, kUnset,
-                                 r.data(), b.data(), positions, window);
+            walked = walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, q.data(), run.Tmin, run.Tmax,
+                                          kUnset, r.data(), b.data(), positions, window, &run.cancel);
+        if (!walked) return false;
         for (int lane = 0; lane < lanes; ++lane) {
             int64_t total;
             const int64_t end = chainEnd(walks.last, r, Width, lane, kUnset, total);
@@ -294,13 +297,15 @@ bool knownCount(const Run& run, const Problem& problem, Best& best) {
         int lanes = 0;
         if (!run.matchGroup<Width>(group, all, lo, q, lanes)) return false;
         const int64_t predStart = run.recognize ? kFar : kPenalty, endStart = run.recognize ? kFar : kAccept;
+        bool layered;
         if constexpr (Width == 1)
-            layeredTotals<int64_t, 1>(
+            layered = layeredTotals<int64_t, 1>(
                 los, his,
                 [&](size_t) { return [row = q.data(), lo](int64_t k, int64_t& score) { score = row[k - lo]; }; },
-                run.Tmin, run.Tmax, predStart, work);
+                run.Tmin, run.Tmax, predStart, work, &run.cancel);
         else
-            layeredTotalsLanes(los, his, q.data(), lo, run.Tmin, run.Tmax, predStart, work);
+            layered = layeredTotalsLanes(los, his, q.data(), lo, run.Tmin, run.Tmax, predStart, work, &run.cancel);
+        if (!layered) return false;
         followLayers<int64_t, Width>(los, his, work, lanes, run.Tmin, run.Tmax, endStart, kFar, position, distance);
         for (int lane = 0; lane < lanes; ++lane)
             if (!run.recognize || distance[static_cast<size_t>(lane)] < best.total) {

@@ -56,35 +56,37 @@ auto rowScores(const Sum* Q, int64_t from) {
 }
 }  // namespace
 
-PROGRAMME_CLONES void walkPulseChainsLanes(const std::vector<int32_t>& firstOnly, const std::vector<int32_t>& both,
+PROGRAMME_CLONES bool walkPulseChainsLanes(const std::vector<int32_t>& firstOnly, const std::vector<int32_t>& both,
                                            const std::vector<int32_t>& laterOnly, const int32_t* Q, int64_t Tmin,
                                            int64_t Tmax, int32_t unset, int32_t* r, int32_t* b, int64_t size,
-                                           WindowMinimum<int32_t, kSeriesLanes>& window) {
-    walkPulseChainsOn<int32_t, kSeriesLanes>(firstOnly, both, laterOnly, rowScores<int32_t, kSeriesLanes>(Q, 0), Tmin,
-                                             Tmax, unset, r, b, size, window);
+                                           WindowMinimum<int32_t, kSeriesLanes>& window,
+                                           const std::atomic<bool>* stop) {
+    return walkPulseChainsOn<int32_t, kSeriesLanes>(firstOnly, both, laterOnly, rowScores<int32_t, kSeriesLanes>(Q, 0), Tmin,
+                                             Tmax, unset, r, b, size, window, stop);
 }
 
-PROGRAMME_CLONES void walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly,
+PROGRAMME_CLONES bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly,
                                            const PositionWalks::Intervals& both,
                                            const PositionWalks::Intervals& laterOnly, const int64_t* Q, int64_t Tmin,
                                            int64_t Tmax, int64_t unset, int64_t* r, int64_t* b, int64_t size,
-                                           WindowMinimum<int64_t, kRecordingLanes>& window) {
-    walkPulseChainsOn<int64_t, kRecordingLanes>(firstOnly, both, laterOnly, rowScores<int64_t, kRecordingLanes>(Q, 0),
-                                                Tmin, Tmax, unset, r, b, size, window);
+                                           WindowMinimum<int64_t, kRecordingLanes>& window,
+                                           const std::atomic<bool>* stop) {
+    return walkPulseChainsOn<int64_t, kRecordingLanes>(firstOnly, both, laterOnly, rowScores<int64_t, kRecordingLanes>(Q, 0),
+                                                Tmin, Tmax, unset, r, b, size, window, stop);
 }
 
-PROGRAMME_CLONES void layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q,
+PROGRAMME_CLONES bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q,
                                          int64_t qlo, int64_t Tmin, int64_t Tmax, int32_t predStart,
-                                         LayeredWork<int32_t, kSeriesLanes>& work) {
-    layeredTotals<int32_t, kSeriesLanes>(lo, hi, [&](size_t) { return rowScores<int32_t, kSeriesLanes>(Q, qlo); },
-                                         Tmin, Tmax, predStart, work);
+                                         LayeredWork<int32_t, kSeriesLanes>& work, const std::atomic<bool>* stop) {
+    return layeredTotals<int32_t, kSeriesLanes>(lo, hi, [&](size_t) { return rowScores<int32_t, kSeriesLanes>(Q, qlo); },
+                                         Tmin, Tmax, predStart, work, stop);
 }
 
-PROGRAMME_CLONES void layeredTotalsLanes(std::span<const int64_t> lo, std::span<const int64_t> hi, const int64_t* Q,
+PROGRAMME_CLONES bool layeredTotalsLanes(std::span<const int64_t> lo, std::span<const int64_t> hi, const int64_t* Q,
                                          int64_t qlo, int64_t Tmin, int64_t Tmax, int64_t predStart,
-                                         LayeredWork<int64_t, kRecordingLanes>& work) {
-    layeredTotals<int64_t, kRecordingLanes>(lo, hi,
+                                         LayeredWork<int64_t, kRecordingLanes>& work, const std::atomic<bool>* stop) {
+    return layeredTotals<int64_t, kRecordingLanes>(lo, hi,
                                             [&](size_t) { return rowScores<int64_t, kRecordingLanes>(Q, qlo); },
-                                            Tmin, Tmax, predStart, work);
+                                            Tmin, Tmax, predStart, work, stop);
 }
 #pragma GCC diagnostic pop

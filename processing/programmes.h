@@ -6,6 +6,7 @@
 // and the recordings' use case instantiate them with their own index and sum types.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -149,14 +150,23 @@ void forEachPosition(const std::vector<std::pair<Index, Index>>& walk, F&& f) {
 /// follow extends the best chain in its window whatever its total (search from `unset`). The
 /// smallest m among equal totals is taken. r and b hold `size` interleaved lane groups; r is set
 /// to `unset` everywhere first, b only where a walk goes. Each lane takes exactly the decisions
-/// of the one-programme walk on its own scores.
+/// of the one-programme walk on its own scores. When `stop` is given and becomes true the walk
+/// ends within 65536 positions and returns false (r and b are then incomplete).
 template <class Sum, int Width, class Walk, class Score>
-void walkPulseChainsOn(const Walk& firstOnly, const Walk& both, const Walk& laterOnly, Score&& score, int64_t Tmin,
-                       int64_t Tmax, Sum unset, Sum* r, Sum* b, int64_t size, WindowMinimum<Sum, Width>& window) {
+bool walkPulseChainsOn(const Walk& firstOnly, const Walk& both, const Walk& laterOnly, Score&& score, int64_t Tmin,
+                       int64_t Tmax, Sum unset, Sum* r, Sum* b, int64_t size, WindowMinimum<Sum, Width>& window,
+                       const std::atomic<bool>* stop = nullptr) {
     using Value = Lanes<Sum, Width>;
     std::fill(r, r + size * Width, unset);
     const Value first = Value{} - 1, none = Value{} - 2;
+    bool stopped = false;
+    // Whether the walk has been stopped, looked at every 65536 positions.
+    auto halted = [&](int64_t l) {
+        if (stop && (l & 0xFFFF) == 0 && stop->load(std::memory_order_relaxed)) stopped = true;
+        return stopped;
+    };
     forEachPosition(firstOnly, [&](int64_t l) {
+        if (halted(l)) return;
         Value q;
         score(l, q);
         PROGRAMME_STORE(r, l, Width, q);
@@ -169,7 +179,8 @@ void walkPulseChainsOn(const Walk& firstOnly, const Walk& both, const Walk& late
         const Value start = Value{} + startValue;
         window.reset(r, Tmax - Tmin + 1, size);
         forEachPosition(walk, [&](int64_t l) {
-            Value best = start, from = none, value, at;
+            if (halted(l)) return;
+            Value best = start, from = none, value{}, at{};
             if (window.minimumUpTo(l - Tmin, value, at)) {
                 const auto below = value < start;
                 best = below ? value : start;
@@ -184,6 +195,7 @@ void walkPulseChainsOn(const Walk& firstOnly, const Walk& both, const Walk& late
     };
     extend(both, 0);
     extend(laterOnly, unset);
+    return !stopped;
 }
 
 /// The totals of the layered programme of the known-count routines, kept between uses: per
@@ -200,10 +212,11 @@ struct LayeredWork {
 /// lane group at position k). The predecessor cost of layer 0 is 0; later layers take the
 /// smallest value of their window [k - Tmax, k - Tmin] in the previous range when below
 /// `predStart`, else predStart. Fills w.D with every layer's totals; followLayers picks the
-/// chains.
+/// chains. When `stop` is given and becomes true the programme ends after the layer at hand and
+/// returns false (w.D is then incomplete).
 template <class Sum, int Width, class Index, class RowOf>
-void layeredTotals(std::span<const Index> lo, std::span<const Index> hi, RowOf&& rowOf, int64_t Tmin, int64_t Tmax,
-                   Sum predStart, LayeredWork<Sum, Width>& w) {
+bool layeredTotals(std::span<const Index> lo, std::span<const Index> hi, RowOf&& rowOf, int64_t Tmin, int64_t Tmax,
+                   Sum predStart, LayeredWork<Sum, Width>& w, const std::atomic<bool>* stop = nullptr) {
     using Value = Lanes<Sum, Width>;
     const Value bound = Value{} + predStart, padding = Value{} + std::numeric_limits<Sum>::max();
     const size_t K = lo.size();
@@ -216,6 +229,7 @@ void layeredTotals(std::span<const Index> lo, std::span<const Index> hi, RowOf&&
     // layer costs O(its range + W) without data-dependent branches.
     const int64_t W = Tmax - Tmin + 1;
     for (size_t j = 0; j < K; ++j) {
+        if (stop && stop->load(std::memory_order_relaxed)) return false;
         const int64_t l0 = lo[j], h0 = hi[j];
         std::vector<Sum>& Dj = w.D[j];
         Dj.resize(static_cast<size_t>(h0 - l0 + 1) * Width);
@@ -267,6 +281,7 @@ void layeredTotals(std::span<const Index> lo, std::span<const Index> hi, RowOf&&
             PROGRAMME_STORE(Dj.data(), a, Width, total);
         }
     }
+    return true;
 }
 
 /// The chains of the first `lanes` lanes of a layered programme: the last pulse at the strict
@@ -360,16 +375,18 @@ inline constexpr int kRecordingLanes = 8;
 /// only in their scores. Q holds the interleaved lane groups of the local scores: from position
 /// 0 for the walks, from position `qlo` for the layers. Each is the template above compiled
 /// also for the wider vector units (AVX2, AVX-512) where the processor has them; integer
-/// arithmetic makes every build give identical results.
-void walkPulseChainsLanes(const std::vector<int32_t>& firstOnly, const std::vector<int32_t>& both,
+/// arithmetic makes every build give identical results. `stop` as in the templates.
+bool walkPulseChainsLanes(const std::vector<int32_t>& firstOnly, const std::vector<int32_t>& both,
                           const std::vector<int32_t>& laterOnly, const int32_t* Q, int64_t Tmin, int64_t Tmax,
                           int32_t unset, int32_t* r, int32_t* b, int64_t size,
-                          WindowMinimum<int32_t, kSeriesLanes>& window);
-void walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const PositionWalks::Intervals& both,
+                          WindowMinimum<int32_t, kSeriesLanes>& window, const std::atomic<bool>* stop = nullptr);
+bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const PositionWalks::Intervals& both,
                           const PositionWalks::Intervals& laterOnly, const int64_t* Q, int64_t Tmin, int64_t Tmax,
                           int64_t unset, int64_t* r, int64_t* b, int64_t size,
-                          WindowMinimum<int64_t, kRecordingLanes>& window);
-void layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
-                        int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work);
-void layeredTotalsLanes(std::span<const int64_t> lo, std::span<const int64_t> hi, const int64_t* Q, int64_t qlo,
-                        int64_t Tmin, int64_t Tmax, int64_t predStart, LayeredWork<int64_t, kRecordingLanes>& work);
+                          WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
+bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
+                        int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work,
+                        const std::atomic<bool>* stop = nullptr);
+bool layeredTotalsLanes(std::span<const int64_t> lo, std::span<const int64_t> hi, const int64_t* Q, int64_t qlo,
+                        int64_t Tmin, int64_t Tmax, int64_t predStart, LayeredWork<int64_t, kRecordingLanes>& work,
+                        const std::atomic<bool>* stop = nullptr);

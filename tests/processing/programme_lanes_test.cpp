@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -174,3 +175,37 @@ TEST(ProgrammeLanesTest, WalksOfSixteenWrappingLanesEqualOneCandidateWalks) { co
 TEST(ProgrammeLanesTest, WalksOfEightWideLanesEqualOneCandidateWalks) { compareWalks<int64_t, kRecordingLanes>(72); }
 TEST(ProgrammeLanesTest, LayersOfSixteenWrappingLanesEqualOneCandidateLayers) { compareLayers<int32_t, kSeriesLanes>(73); }
 TEST(ProgrammeLanesTest, LayersOfEightWideLanesEqualOneCandidateLayers) { compareLayers<int64_t, kRecordingLanes>(74); }
+
+// A stop request ends a long walk within 65536 positions and a layered programme before its
+// next layer, with false; without one they run to the end.
+TEST(ProgrammeLanesTest, StopEndsTheProgrammesEarly) {
+    const int64_t N = 300000, n = 10, Tmin = 40, Tmax = 100;
+    const PositionWalks walks = positionWalks(N, n, Tmin, Tmax, (N + n - 1) / Tmax, (N + Tmin - n) / Tmin);
+    const int64_t positions = N - n + 1;
+    std::vector<int64_t> Q(static_cast<size_t>(positions) * kRecordingLanes, -5), R(Q.size()), B(Q.size());
+    WindowMinimum<int64_t, kRecordingLanes> window;
+    const int64_t unset = int64_t{1} << 62;
+    std::atomic<bool> stop{false};
+    EXPECT_TRUE(walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, Q.data(), Tmin, Tmax, unset, R.data(),
+                                     B.data(), positions, window, &stop));
+    EXPECT_LT(R[static_cast<size_t>(positions - n) * kRecordingLanes], 0);  // reached the end
+    stop = true;
+    EXPECT_FALSE(walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, Q.data(), Tmin, Tmax, unset,
+                                      R.data(), B.data(), positions, window, &stop));
+    for (int64_t l = 65536; l < positions; l += 997) ASSERT_EQ(R[static_cast<size_t>(l) * kRecordingLanes], unset) << l;
+
+    std::vector<int64_t> lo, hi;
+    for (int64_t j = 0; j < 3; ++j) {
+        const auto [a, b] = pulseRange(250, n, Tmin, Tmax, j, 3);
+        lo.push_back(a);
+        hi.push_back(b);
+    }
+    LayeredWork<int64_t, 1> work;
+    const auto rows = [](size_t) { return [](int64_t, int64_t& score) { score = -1; }; };
+    const std::span<const int64_t> los(lo), his(hi);
+    const auto layered = [&] { return layeredTotals<int64_t, 1>(los, his, rows, Tmin, Tmax, int64_t{0}, work, &stop); };
+    EXPECT_FALSE(layered());
+    stop = false;
+    EXPECT_TRUE(layered());
+    EXPECT_EQ(work.D[2][0], -3);
+}
