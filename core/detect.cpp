@@ -128,14 +128,14 @@ std::string check(const DetectRequest& r, Problem& p) {
 }
 
 // Runs the match over the positions of `intervals` on `threads` threads (the calling thread one
-// of them), writing each position's score to q[(p - offset) * stride]; candidate `index`, or all
-// when < 0.
-// Reports progress from the calling thread as base + span * (done / total). Returns false when
-// cancelled.
+// of them) for the candidates `indices` (-1: all candidates at once), writing the score of
+// position p for indices[i] to q[(p - offset) * stride + i]. A block of positions is matched for
+// every index before it is written, so each row of q is written once. Reports progress from the
+// calling thread as base + span * (done / total). Returns false when cancelled.
 bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y,
-                 const PositionWalks::Intervals& intervals, int64_t offset, int index, int64_t* q, int64_t stride,
-                 const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base,
-                 double span) {
+                 const PositionWalks::Intervals& intervals, int64_t offset, std::span<const int> indices, int64_t* q,
+                 int64_t stride, const std::function<void(double)>& progress, const std::atomic<bool>& cancel,
+                 double base, double span) {
     std::vector<std::pair<int64_t, int64_t>> chunks;
     for (const auto& [a, b] : intervals)
         for (int64_t from = a; from <= b; from += kChunk) chunks.emplace_back(from, std::min(b, from + kChunk - 1));
@@ -143,7 +143,8 @@ bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y
     std::atomic<size_t> next{0}, done{0};
     std::atomic<bool> stopped{false};
     auto work = [&](size_t worker, bool report) {
-        std::vector<BasicLocalMatch<int64_t>> out(static_cast<size_t>(kChunk));
+        std::vector<std::vector<BasicLocalMatch<int64_t>>> out(indices.size(),
+                                                               std::vector<BasicLocalMatch<int64_t>>(kChunk));
         for (;;) {
             if (cancel.load(std::memory_order_relaxed)) {
                 stopped = true;
@@ -152,8 +153,10 @@ bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y
             const size_t c = next.fetch_add(1);
             if (c >= chunks.size()) return;
             const auto [from, to] = chunks[c];
-            matchers[worker].matchRange(y, from, to, out.data(), index);
-            for (int64_t p = from; p <= to; ++p) q[(p - offset) * stride] = out[static_cast<size_t>(p - from)].score;
+            for (size_t i = 0; i < indices.size(); ++i) matchers[worker].matchRange(y, from, to, out[i].data(), indices[i]);
+            for (int64_t p = from; p <= to; ++p)
+                for (size_t i = 0; i < indices.size(); ++i)
+                    q[(p - offset) * stride + static_cast<int64_t>(i)] = out[i][static_cast<size_t>(p - from)].score;
             const size_t finished = done.fetch_add(1) + 1;
             if (report && progress)
                 progress(base + span * static_cast<double>(finished) / static_cast<double>(chunks.size()));
@@ -233,13 +236,11 @@ struct Run {
                     int& lanes) const {
         const int rounds = recognize ? candidates : 1;
         lanes = recognize ? std::min(Width, candidates - group * Width) : 1;
-        for (int lane = 0; lane < lanes; ++lane) {
-            const int round = group * Width + lane;
-            if (!matchScores(matchers, y, intervals, offset, recognize ? round : -1, q.data() + lane, Width, progress,
-                             cancel, kMatchShare * round / rounds, kMatchShare / rounds))
-                return false;
-        }
-        return true;
+        std::vector<int> indices;
+        for (int lane = 0; lane < lanes; ++lane) indices.push_back(recognize ? group * Width + lane : -1);
+        const int first = group * Width;
+        return matchScores(matchers, y, intervals, offset, indices, q.data(), Width, progress, cancel,
+                           kMatchShare * first / rounds, kMatchShare * lanes / rounds);
     }
     int groups(int width) const { return recognize ? (candidates + width - 1) / width : 1; }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -14,24 +15,36 @@
 #include "workbench/menu.h"
 
 /// Once a top-level widget of type W is visible (a modal dialog about to run its own event
-/// loop), calls `act` with it. If none shows up after many polls the test fails and the active
-/// modal widget is closed, so that a broken dialog cannot hang the run.
+/// loop), calls `act` with it. If none shows up after many polls, or the one acted on is still
+/// open many polls later, the test fails and the active modal widget is closed, so that a broken
+/// dialog (or an act the dialog ignored) cannot hang the run.
 template <class W>
 void whenShown(std::function<void(W*)> act) {
     auto* timer = new QTimer;
     auto polls = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, polls, act] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* found = dynamic_cast<W*>(widget); found && found->isVisible()) {
-                timer->deleteLater();
-                timer->stop();
-                return act(found);
+    auto acted = std::make_shared<bool>(false);
+    auto target = std::make_shared<QPointer<QWidget>>();
+    QObject::connect(timer, &QTimer::timeout, [timer, polls, acted, target, act] {
+        const auto finish = [timer] {
+            timer->stop();
+            timer->deleteLater();
+        };
+        if (!*acted) {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* found = dynamic_cast<W*>(widget); found && found->isVisible()) {
+                    *acted = true;
+                    *target = found;
+                    *polls = 0;
+                    return act(found);
+                }
             }
+        } else if (target->isNull() || !(*target)->isVisible()) {
+            return finish();
         }
         if (++*polls < 4000) return;
-        timer->deleteLater();
-        timer->stop();
-        ADD_FAILURE() << "the expected window never appeared";
+        finish();
+        ADD_FAILURE() << (*acted ? "the window stayed open after the test acted on it"
+                                 : "the expected window never appeared");
         if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     });
     timer->start(5);

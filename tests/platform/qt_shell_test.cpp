@@ -143,6 +143,14 @@ TEST(QtShellSaveFile, ThreeFormatsBitmapFirstAndTheChosenFormatsExtension) {
         whenShown<QFileDialog>([&](QFileDialog* dialog) {
             dialog->selectNameFilter("PNG (*.png)");
             dialog->selectFile(dir.filePath(typed));
+            // selectFile leaves the name field alone while it has the focus (which the window
+            // may or may not have given it yet): type the name there, as a user would.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (!name) {
+                ADD_FAILURE() << "the file dialog has no name field";
+                return;
+            }
+            name->setText(QString::fromUtf8(typed));
             static_cast<QDialog*>(dialog)->accept();
         });
         EXPECT_EQ(w.shell.chooseSaveFile("Save"),
