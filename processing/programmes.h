@@ -2,8 +2,9 @@
 
 // The dynamic programmes of detection and recognition, written once for both kinds of input:
 // the workbench's series (32-bit positions, 32-bit wrapping sums) and recordings (64-bit
-// positions, 64-bit sums that the caller keeps far from overflow). The routines of processing/
-// and the recordings' use case instantiate them with their own index and sum types.
+// positions, 64-bit sums that the caller keeps far from overflow), one candidate at a time or
+// several side by side in vector lanes. The routines of processing/ and the recordings' use case
+// instantiate them with their own sum type and lane count.
 
 #include <algorithm>
 #include <atomic>

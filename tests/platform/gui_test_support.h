@@ -35,6 +35,8 @@ void whenShown(std::function<void(W*)> act) {
                     *acted = true;
                     *target = found;
                     *polls = 0;
+                    // From now on the timer watches this window and goes with it.
+                    timer->setParent(found);
                     return act(found);
                 }
             }
