@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <new>
 #include <system_error>
-#include <tuple>
 #include <thread>
 
 #include "processing/local_match.h"
@@ -47,6 +46,7 @@ struct Problem {
     std::vector<const int16_t*> shapes;     // the candidates' samples, in candidate order
     std::vector<int32_t> numbers;           // the candidates' indices into the request's shapes
     std::vector<int64_t> lo, hi;            // known count: each pulse's position range
+    double cells = 0;                       // known count: the positions of every range
 };
 
 std::string check(const DetectRequest& r, Problem& p) {
@@ -85,7 +85,7 @@ std::string check(const DetectRequest& r, Problem& p) {
         if (K < 1 || K > maxChain)
             return "A count of " + std::to_string(K) + " pulses does not fit " + std::to_string(p.N) +
                    " samples with Tmin = " + std::to_string(r.tmin) + " (1 to " + std::to_string(maxChain) + ").";
-        double cells = 0;
+        double& cells = p.cells;
         for (int64_t j = 0; j < K; ++j) {
             const auto [lo, hi] = pulseRange(p.N, p.n, r.tmin, r.tmax, j, K);
             if (hi < lo)
@@ -93,6 +93,8 @@ std::string check(const DetectRequest& r, Problem& p) {
                        " samples with gaps of " + std::to_string(r.tmin) + " to " + std::to_string(r.tmax) +
                        " samples (pulse " + std::to_string(j + 1) + " has no place).";
             cells += static_cast<double>(hi - lo + 1);
+            p.lo.push_back(lo);
+            p.hi.push_back(hi);
         }
         // The totals of every layer, the scores of every position and one layer's windows.
         const double bytes = cells * 8 + static_cast<double>(p.N) * 8 * 4;
@@ -101,10 +103,6 @@ std::string check(const DetectRequest& r, Problem& p) {
                    " samples would need " + megabytes(bytes) + " of working memory (more than " +
                    megabytes(static_cast<double>(kKnownCountMemoryBudget)) +
                    "); leave the count unknown, which needs memory in proportion to the length only.";
-        p.lo.resize(static_cast<size_t>(K));
-        p.hi.resize(static_cast<size_t>(K));
-        for (int64_t j = 0; j < K; ++j)
-            std::tie(p.lo[static_cast<size_t>(j)], p.hi[static_cast<size_t>(j)]) = pulseRange(p.N, p.n, r.tmin, r.tmax, j, K);
         maxChain = K;
     }
 
@@ -359,17 +357,14 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
                 done = unknownCount<1>(run, walks, positions, best);
         } else {
             // Per lane: every layer's totals, the scores and one layer's two window rows.
-            double cells = 0;
-            for (size_t j = 0; j < problem.lo.size(); ++j)
-                cells += static_cast<double>(problem.hi[j] - problem.lo[j] + 1);
             const double span = static_cast<double>(problem.hi.back() - problem.lo.front() + 1);
-            if (laneWidth(recognize, candidates, (cells + 3 * span) * 8) > 1)
+            if (laneWidth(recognize, candidates, (problem.cells + 3 * span) * 8) > 1)
                 done = knownCount<kRecordingLanes>(run, problem, best);
             else
                 done = knownCount<1>(run, problem, best);
         }
         if (!done) return cancelled();
-        if (best.positions.size() > 0 && (!recognize || best.index >= 0)) {
+        if (!best.positions.empty()) {
             result.distance = best.total;
             for (const int64_t p : best.positions) result.pulses.push_back(pulseAt(matchers[0], best.index, y, p));
         }

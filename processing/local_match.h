@@ -27,7 +27,7 @@ inline int32_t wrapSub(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-/// The sums of a programme: 32-bit wrapping on the workbench's series, plain 64-bit on
+/// The sums of the local match: 32-bit wrapping on the workbench's series, plain 64-bit on
 /// recordings (whose callers bound every total far below 2^63).
 inline int32_t addSum(int32_t a, int32_t b) { return wrapAdd(a, b); }
 inline int32_t subSum(int32_t a, int32_t b) { return wrapSub(a, b); }

@@ -175,11 +175,12 @@ def test_threads_keep_their_own_streams():
 LONG_GRID = {"type": 1, "length": 600, "pulses": (6, 8, 1), "noise": (0, 10, 5), "repeats": 40, "threads": 1}
 
 
-def test_simulate_releases_the_gil():
+def spins_beside(work):
+    """How often this thread spins while `work` runs on another one."""
     finished = threading.Event()
 
     def run():
-        pulsebench.Workbench().simulate(**LONG_GRID)
+        work()
         finished.set()
 
     thread = threading.Thread(target=run)
@@ -188,8 +189,12 @@ def test_simulate_releases_the_gil():
     while not finished.is_set():
         spins += 1
     thread.join()
+    return spins
+
+
+def test_simulate_releases_the_gil():
     # With the GIL held for the whole run this thread would only spin after it.
-    assert spins > 1000
+    assert spins_beside(lambda: pulsebench.Workbench().simulate(**LONG_GRID)) > 1000
 
 
 def interrupt_after(seconds):
@@ -332,20 +337,7 @@ def long_recording(length):
 
 def test_detect_releases_the_gil():
     samples, etalons = long_recording(60000)
-    finished = threading.Event()
-
-    def run():
-        pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)
-        finished.set()
-
-    thread = threading.Thread(target=run)
-    thread.start()
-    spins = 0
-    while not finished.is_set():
-        spins += 1
-    thread.join()
-    # With the GIL held for the whole run this thread would only spin after it.
-    assert spins > 1000
+    assert spins_beside(lambda: pulsebench.detect(samples, etalons, 40, 181, saved_energy=75, threads=1)) > 1000
 
 
 def test_two_detect_threads_are_faster_than_one():

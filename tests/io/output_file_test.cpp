@@ -2,37 +2,26 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "tests/io/temp_dir.h"
 
 namespace {
 
 class OutputFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "output_file_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (dir / name).string(); }
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-        return names;
-    }
+    std::string path(const std::string& name) const { return tmp.file(name); }
+    std::vector<std::string> files() const { return tmp.entries(); }
     static std::string contents(const std::string& name) {
         std::ifstream in(name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path dir;
+    TempDir tmp;
 };
 
 } // namespace
@@ -63,16 +52,16 @@ TEST_F(OutputFileTest, FailuresNameThePathAndTheReason) {
     EXPECT_FALSE(missing.isOpen());
     EXPECT_EQ(missing.error(), path("no/such/folder/a.csv") + ": No such file or directory");
 
-    OutputFile folder(dir.string());
+    OutputFile folder(tmp.path());
     EXPECT_FALSE(folder.isOpen());
-    EXPECT_EQ(folder.error(), dir.string() + ": Is a directory");
+    EXPECT_EQ(folder.error(), tmp.path() + ": Is a directory");
 
     OutputFile full("/dev/full");  // a device is written directly, never replaced
     ASSERT_TRUE(full.isOpen());
     EXPECT_FALSE(full.write("x", 1));
     EXPECT_EQ(full.error(), "/dev/full: No space left on device");
     EXPECT_FALSE(full.commit());
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
     EXPECT_TRUE(files().empty());
 }
 
@@ -80,7 +69,7 @@ TEST_F(OutputFileTest, ProblemsAreFoundBeforeAnyWork) {
     EXPECT_EQ(outputFileProblem(path("a.csv")), "");
     EXPECT_EQ(outputFileProblem("/dev/null"), "");
     EXPECT_EQ(outputFileProblem(path("no/such/folder/a.csv")), path("no/such/folder/a.csv") + ": No such file or directory");
-    EXPECT_EQ(outputFileProblem(dir.string()), dir.string() + ": Is a directory");
+    EXPECT_EQ(outputFileProblem(tmp.path()), tmp.path() + ": Is a directory");
     EXPECT_EQ(outputFileProblem(""), ": No such file or directory");
     EXPECT_NE(outputFileProblem("/proc/x.csv"), "");
     EXPECT_TRUE(files().empty());  // the trial leaves nothing behind
