@@ -3,19 +3,18 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <sstream>
-#include <strings.h>
 
 #include "app/cli_progress.h"
 #include "app/render.h"
 #include "core/detect.h"
 #include "io/file_batch.h"
 #include "io/recording.h"
+#include "model/text_format.h"
 #include "plot/recording_plot.h"
 #include "recording/detect_setup.h"
 
@@ -72,11 +71,6 @@ std::optional<int64_t> wholeNumber(const std::string& text, int64_t low, int64_t
     return value;
 }
 
-bool endsWith(const std::string& text, const char* ending) {
-    const size_t n = std::char_traits<char>::length(ending);
-    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, ending) == 0;
-}
-
 std::vector<std::string> splitNames(const std::string& text) {
     std::vector<std::string> names;
     std::string part;
@@ -84,13 +78,6 @@ std::vector<std::string> splitNames(const std::string& text) {
     while (std::getline(in, part, ',')) names.push_back(part);
     if (!text.empty() && text.back() == ',') names.emplace_back();
     return names;
-}
-
-// The shortest text that reads back as the same number ("1000", "0.25").
-std::string shortestNumber(double value) {
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    return std::string(text, end);
 }
 
 std::string textReport(const DetectReport& report) {
@@ -168,7 +155,7 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
     if (!parseSize(o.size, width, height)) return refuse("--size: expected WxH between 200 and 8000, got \"" + o.size + "\".");
     if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
     if (!o.plot.empty()) {
-        if (!endsWith(o.plot, ".png") && !endsWith(o.plot, ".svg"))
+        if (!endsWithIgnoringCase(o.plot, ".png") && !endsWithIgnoringCase(o.plot, ".svg"))
             return refuse("--plot: the picture's file name must end in \".png\" or \".svg\" (got \"" + o.plot + "\").");
         if (!checkFileOutput(window, "--plot", o.plot)) return 1;
     }

@@ -3,13 +3,12 @@
 #include <QGuiApplication>
 #include <QImage>
 
-#include <algorithm>
-#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <memory>
 
 #include "platform/qt/image_canvas.h"
+#include "model/text_format.h"
 
 namespace {
 void ensureGuiApplication() {
@@ -23,13 +22,6 @@ void ensureGuiApplication() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-bool endsWith(const std::string& name, const char* ending) {
-    const std::string e(ending);
-    if (name.size() < e.size()) return false;
-    return std::equal(e.rbegin(), e.rend(), name.rbegin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                  std::tolower(static_cast<unsigned char>(b)); });
-}
 }  // namespace
 
 SnapshotImage renderWorkbench(Workbench& workbench, int width, int height) {
@@ -52,9 +44,9 @@ SnapshotImage renderWorkbench(Workbench& workbench, int width, int height) {
 }
 
 int saveImage(MessageSink& window, const std::string& fileName, const SnapshotImage& image) {
-    if (endsWith(fileName, ".png")) return writePngFile(window, fileName, image);
-    if (endsWith(fileName, ".pcx")) return writePcxFile(window, fileName, image);
-    if (endsWith(fileName, ".bmp")) {
+    if (endsWithIgnoringCase(fileName, ".png")) return writePngFile(window, fileName, image);
+    if (endsWithIgnoringCase(fileName, ".pcx")) return writePcxFile(window, fileName, image);
+    if (endsWithIgnoringCase(fileName, ".bmp")) {
         const auto info = makeBitmapInfo(window, image);
         return info ? writeBmpFile(window, fileName, *info, image) : 0;
     }

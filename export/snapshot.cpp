@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "io/output_file.h"
+#include "model/text_format.h"
 #include "export/png_writer.h"
 #include "platform/shell.h"
 
@@ -40,12 +41,6 @@ bool put(OutputFile& file, const std::vector<uint8_t>& bytes) {
     return file.write(bytes.data(), bytes.size());
 }
 
-bool endsWithIgnoringCase(const std::string& name, const char* ending) {
-    const std::string tail = name.substr(name.size() - 4);
-    return std::equal(tail.begin(), tail.end(), ending, [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
-    });
-}
 
 // Run-length encodes one packed PCX row on its own: a run of k equal bytes (at most 63) is the
 // byte itself when k is 1 and the byte is below 0xC0, else the count byte 0xC0 + k and the byte.

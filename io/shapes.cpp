@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,16 +15,11 @@
 #include "io/file_batch.h"
 #include "io/signal_reader.h"
 #include "io/text_lines.h"
+#include "model/text_format.h"
 
 namespace {
 std::string shapeName(const Shape& s) { return "shape " + quoteForMessage(s.name); }
 
-// The shortest text that reads back as the same double.
-std::string exactNumber(double v) {
-    char text[32];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
-    return ec == std::errc() ? std::string(text, end) : "0";
-}
 }  // namespace
 
 IoResult<std::vector<Shape>> readShapes(const std::string& path) {
@@ -160,7 +154,7 @@ IoStatus writeShapesJson(const std::string& path, const std::vector<Shape>& shap
             const std::string name = nlohmann::json(shapes[i].name).dump();
             std::fprintf(f, "%s\n  {\"name\": %s, \"samples\": [", i ? "," : "", name.c_str());
             for (size_t k = 0; k < shapes[i].samples.size(); ++k)
-                std::fprintf(f, "%s%s", k ? ", " : "", exactNumber(shapes[i].samples[k]).c_str());
+                std::fprintf(f, "%s%s", k ? ", " : "", shortestNumber(shapes[i].samples[k]).c_str());
             std::fputs("]}", f);
         }
         std::fputs("\n]}\n", f);

@@ -1,5 +1,8 @@
 #include "model/text_format.h"
 
+#include <strings.h>
+
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -36,4 +39,15 @@ void appendFormatted(std::string& out, const char* format, ...) {
     va_start(args, format);
     appendFormattedList(out, format, args);
     va_end(args);
+}
+
+bool endsWithIgnoringCase(const std::string& text, const char* ending) {
+    const size_t n = std::char_traits<char>::length(ending);
+    return text.size() >= n && strncasecmp(text.c_str() + text.size() - n, ending, n) == 0;
+}
+
+std::string shortestNumber(double value) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
 }

@@ -7,3 +7,9 @@
 
 /// Appends the printf-style formatted text to `out`.
 [[gnu::format(printf, 2, 3)]] void appendFormatted(std::string& out, const char* format, ...);
+
+/// Whether `text` ends in `ending`, letters compared without case ("A.PNG" ends in ".png").
+bool endsWithIgnoringCase(const std::string& text, const char* ending);
+
+/// The shortest decimal text that reads back as the same double ("1000", "0.25").
+std::string shortestNumber(double value);

@@ -1,23 +1,17 @@
 #include "recording/detect_setup.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <strings.h>
 
 #include <nlohmann/json.hpp>
 
 #include "io/file_batch.h"
+#include "model/text_format.h"
 
 namespace {
 std::string count(int64_t n) {
     return std::to_string(n);
-}
-
-bool endsWith(const std::string& text, const char* ending) {
-    const size_t n = std::char_traits<char>::length(ending);
-    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, ending) == 0;
 }
 
 // A whole number >= 1 ("12"), blanks around it allowed.
@@ -30,12 +24,6 @@ bool parseWhole(const std::string& text, int64_t& value) {
     return true;
 }
 
-// The shortest text that reads back as the same double.
-std::string shortest(double value) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
 }  // namespace
 
 IoStatus checkShapeName(const std::string& name, const std::vector<ListedShape>& shapes, int except) {
@@ -110,7 +98,7 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
             const double samples = std::round(number * signal.rate);
             if (samples < 1)
                 return IoStatus::failure(std::string(what) + " of " + text + " s is less than one sample at " +
-                                         shortest(signal.rate) + " samples per second.");
+                                         shortestNumber(signal.rate) + " samples per second.");
             if (samples > 9.0e15) return IoStatus::failure(std::string(what) + " of " + text + " s is too long.");
             value = static_cast<int64_t>(samples);
             return {};
@@ -228,7 +216,7 @@ std::string detectReportCsv(const DetectReport& report) {
     std::string text = "position,time,etalon,cutStart,cutEnd,measure\n";
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
-        text += std::to_string(pulse.position) + "," + shortest(static_cast<double>(pulse.position) / report.rate) + "," +
+        text += std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
                 (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
                 std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure) +
                 "\n";
@@ -238,9 +226,9 @@ std::string detectReportCsv(const DetectReport& report) {
 
 IoStatus writeDetectReport(const std::string& path, const DetectReport& report) {
     std::string text;
-    if (endsWith(path, ".json"))
+    if (endsWithIgnoringCase(path, ".json"))
         text = detectReportJson(report);
-    else if (endsWith(path, ".csv"))
+    else if (endsWithIgnoringCase(path, ".csv"))
         text = detectReportCsv(report);
     else
         return IoStatus::failure(path + ": unsupported format; results are written as .json or .csv");

@@ -15,3 +15,13 @@ TEST(TextFormatTest, FormatsAndAppendsTextsOfAnyLength) {
     appendFormatted(text, "%s", longName.c_str());
     EXPECT_EQ(text.size(), 10u + 1000u);
 }
+
+TEST(TextFormatTest, EndingsIgnoreCaseAndNumbersReadBackExactly) {
+    EXPECT_TRUE(endsWithIgnoringCase("picture.PNG", ".png"));
+    EXPECT_TRUE(endsWithIgnoringCase(".svg", ".svg"));
+    EXPECT_FALSE(endsWithIgnoringCase("picture.png.txt", ".png"));
+    EXPECT_FALSE(endsWithIgnoringCase("a", ".png"));  // shorter than the ending
+    EXPECT_EQ(shortestNumber(1000), "1000");
+    EXPECT_EQ(shortestNumber(0.25), "0.25");
+    EXPECT_EQ(std::stod(shortestNumber(0.1 + 0.2)), 0.1 + 0.2);
+}
