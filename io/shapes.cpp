@@ -51,6 +51,12 @@ IoResult<std::vector<Shape>> readShapesTable(const std::string& path) {
         }
         if (numeric)
             return Result::failure(at(path, number) + "the first line must name the shapes, one name per column");
+        // Names go into JSON, pictures and Python strings, which take only UTF-8.
+        for (size_t c = 0; c < shapes.size(); ++c)
+            if (const long bad = invalidUtf8Offset(shapes[c].name); bad >= 0)
+                return Result::failure(at(path, number) + "the name of column " + std::to_string(c + 1) +
+                                       " is not valid UTF-8 (byte " + std::to_string(bad + 1) +
+                                       "); write the names in UTF-8");
         std::vector<bool> ended(shapes.size(), false);
         while (reader.next(line, number, error)) {
             const std::vector<std::string_view> fields = splitFields(line, separator);
@@ -80,6 +86,8 @@ IoResult<std::vector<Shape>> readShapesTable(const std::string& path) {
         return Result::success(std::move(shapes));
     } catch (const std::bad_alloc&) {
         return Result::failure(path + ": not enough memory for the pulse shapes");
+    } catch (const std::exception& e) {
+        return Result::failure(path + ": " + withValidUtf8(e.what()));
     }
 }
 
@@ -101,11 +109,11 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
         const int64_t line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(byte), '\n');
         const size_t lineStart = text.rfind('\n', byte == 0 ? 0 : byte - 1);
         const size_t column = byte - (lineStart == std::string::npos || byte == 0 ? 0 : lineStart + 1) + 1;
-        std::string what = e.what();
+        std::string what = withValidUtf8(e.what());  // the parser quotes the bytes it read last
         if (const auto colon = what.find("syntax error"); colon != std::string::npos) what = what.substr(colon);
         return Result::failure(at(path, line) + "not valid JSON (column " + std::to_string(column) + ": " + what + ")");
     } catch (const std::exception& e) {
-        return Result::failure(path + ": not valid JSON (" + e.what() + ")");
+        return Result::failure(path + ": not valid JSON (" + withValidUtf8(e.what()) + ")");
     }
     const std::string expected = ": expected {\"etalons\": [{\"name\": \"...\", \"samples\": [...]}, ...]}";
     if (!document.is_object() || !document.contains("etalons") || !document["etalons"].is_array())
@@ -132,7 +140,8 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
             for (const json& v : entry["samples"]) {
                 if (!v.is_number())
                     return Result::failure(named + ": sample " + std::to_string(k) + " is not a number (" +
-                                           quoteForMessage(v.dump()) + ")");
+                                           quoteForMessage(v.dump(-1, ' ', false, json::error_handler_t::replace)) +
+                                           ")");
                 const double value = v.get<double>();
                 if (!std::isfinite(value))
                     return Result::failure(named + ": sample " + std::to_string(k) + " is not a finite number");
@@ -144,6 +153,8 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
         return Result::success(std::move(shapes));
     } catch (const std::bad_alloc&) {
         return Result::failure(path + ": not enough memory for the pulse shapes");
+    } catch (const std::exception& e) {
+        return Result::failure(path + ": " + withValidUtf8(e.what()));
     }
 }
 
@@ -215,6 +226,11 @@ IoStatus checkShapes(const std::vector<Shape>& shapes) {
     const size_t L = shapes.front().samples.size();
     for (const Shape& s : shapes) {
         if (s.name.empty()) return IoStatus::failure("a pulse shape has an empty name");
+        // Names go into JSON and pictures, which take only UTF-8.
+        if (const long bad = invalidUtf8Offset(s.name); bad >= 0)
+            return IoStatus::failure("the name of shape " + std::to_string(&s - shapes.data() + 1) +
+                                     " is not valid UTF-8 (byte " + std::to_string(bad + 1) +
+                                     "); write the names in UTF-8");
         if (s.name.find(',') != std::string::npos)
             return IoStatus::failure(shapeName(s) + ": a name must not contain a comma");
         if (!names.insert(s.name).second) return IoStatus::failure(shapeName(s) + " is named twice");

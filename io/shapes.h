@@ -29,8 +29,8 @@ IoResult<std::vector<Shape>> readShapes(const std::string& path);
 /// A table with one shape per column: the first content line names the shapes (it is
 /// required), each following line holds one sample of every shape. Separators, comments and
 /// numbers as for text signals. A shape shorter than the others ends with empty fields (or
-/// short lines); a gap inside a column, a malformed number, NaN or infinity, or a line with
-/// more values than names is refused with file and line.
+/// short lines); a name that is not UTF-8, a gap inside a column, a malformed number, NaN or
+/// infinity, or a line with more values than names is refused with file and line.
 IoResult<std::vector<Shape>> readShapesTable(const std::string& path);
 
 /// JSON {"etalons": [{"name": "...", "samples": [...]}, ...]}. An entry without a name but with

@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <exception>
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include "io/text_lines.h"
 
@@ -28,8 +31,9 @@ bool isWholeNumber(std::string_view text) {
 }
 
 std::string checkRate(const std::string& path, const std::optional<double>& rate) {
-    if (rate && !(std::isfinite(*rate) && *rate > 0))
-        return path + ": the sample rate must be a positive number of samples per second, got " + formatRate(*rate);
+    if (rate && !(*rate >= minSampleRate && *rate <= maxSampleRate))
+        return path + ": the sample rate must lie from " + formatRate(minSampleRate) + " to " +
+               formatRate(maxSampleRate) + " samples per second, got " + formatRate(*rate);
     return "";
 }
 
@@ -42,6 +46,35 @@ std::string sampleProblem(std::string_view field, float& value) {
     if (!std::isfinite(v) && literal) return "not a finite number: " + quoteForMessage(field);
     if (!(std::fabs(v) <= floatLimit)) return "number out of range: " + quoteForMessage(field);
     value = static_cast<float>(v);
+    return "";
+}
+
+// The file's size in bytes, or -1.
+int64_t fileBytes(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+// What libsndfile noticed of a damaged file while opening it, from its log: a stream
+// that ends before its end mark, or a data chunk whose header claims more bytes than the file
+// holds (the reader then silently gives only what is there). The streaming placeholders 0 and
+// 0xFFFFFFFF (a length not yet known when the header was written) are no damage. "" when none.
+std::string damageInLog(SNDFILE* file) {
+    std::vector<char> log(16384, '\0');
+    sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size() - 1));
+    std::string_view text(log.data());
+    if (text.find("ended unexpectedly") != std::string_view::npos) return "the stream ends before its end mark";
+    for (const std::string_view tag : {std::string_view("data : "), std::string_view("SSND : ")}) {
+        for (size_t at = text.find(tag); at != std::string_view::npos; at = text.find(tag, at + 1)) {
+            if (at > 0 && text[at - 1] != '\n') continue;
+            long long claimed = 0, held = 0;
+            const std::string line(text.substr(at + tag.size(), text.find('\n', at) - at - tag.size()));
+            if (std::sscanf(line.c_str(), "%lld (should be %lld)", &claimed, &held) == 2 && claimed > held &&
+                claimed != 0 && claimed < 0xFFFFFF00LL)
+                return "the header promises " + std::to_string(claimed) + " bytes of samples, the file holds " +
+                       std::to_string(held);
+        }
+    }
     return "";
 }
 }  // namespace
@@ -112,10 +145,13 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
             if (!parseNumber(f, v)) header = true;
         }
         size_t column = 0;
+        // A few names and the count: a table of many thousand columns must not flood the message.
         const auto listColumns = [&] {
+            constexpr size_t shown = 8;
             std::string names;
-            for (size_t i = 0; i < first.size(); ++i)
+            for (size_t i = 0; i < std::min(first.size(), shown); ++i)
                 names += (i ? ", " : "") + (header ? unquote(first[i]) : std::to_string(i + 1));
+            if (first.size() > shown) names += ", ... (" + std::to_string(first.size()) + " in all)";
             return names;
         };
         if (!options.column) {
@@ -166,6 +202,8 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
         return Result::success(std::move(signal));
     } catch (const std::bad_alloc&) {
         return Result::failure(path + ": not enough memory to hold the signal (4 bytes per sample)");
+    } catch (const std::exception& e) {
+        return Result::failure("cannot read " + path + ": " + e.what());
     }
 }
 
@@ -206,6 +244,12 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
         return Result::failure(path + ": the file's own rate is " + std::to_string(info.samplerate) +
                                " Hz; a different rate (" + formatRate(*options.rate) + ") applies to text signals only");
     if (info.frames <= 0) return Result::failure(path + ": no samples (the audio file is empty)");
+    // The log as the file was opened (reading on to the end adds remarks of its own). A file
+    // whose length cannot be found (an Ogg stream without its last page) is cut short.
+    if (std::string damage = damageInLog(file); !damage.empty())
+        return Result::failure(path + ": truncated or damaged: " + damage);
+    if (info.frames == SF_COUNT_MAX)
+        return Result::failure(path + ": truncated or damaged: the end of the stream is missing");
 
     try {
         Signal signal;
@@ -213,7 +257,10 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
         signal.rate = info.samplerate;
         // Integer formats give their integer sample values, float formats their stored values.
         sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
-        signal.samples.reserve(static_cast<size_t>(info.frames));
+        // The header's frame count is a promise, not a fact: room is reserved for at most what
+        // the file's bytes could hold, and the reading below goes by what the file really gives.
+        signal.samples.reserve(static_cast<size_t>(
+                std::min<int64_t>(info.frames, std::max<int64_t>(fileBytes(path), 0) * 4 / channels + 4096)));
         constexpr sf_count_t framesPerBlock = 65536;
         std::vector<float> block(static_cast<size_t>(framesPerBlock) * static_cast<size_t>(channels));
         for (;;) {
@@ -230,10 +277,17 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
         }
         if (sf_error(file) != SF_ERR_NO_ERROR)
             return Result::failure("cannot read " + path + ": " + sf_strerror(file));
+        const auto got = static_cast<int64_t>(signal.samples.size());
+        if (got < info.frames)
+            return Result::failure(path + ": truncated or damaged: the header promises " + std::to_string(info.frames) +
+                                   " samples, the file holds " + std::to_string(got));
         if (signal.samples.empty()) return Result::failure(path + ": no samples (the audio file is empty)");
+        signal.samples.shrink_to_fit();
         return Result::success(std::move(signal));
     } catch (const std::bad_alloc&) {
         return Result::failure(path + ": not enough memory to hold the signal (4 bytes per sample)");
+    } catch (const std::exception& e) {
+        return Result::failure("cannot read " + path + ": " + e.what());
     }
 }
 

@@ -22,6 +22,11 @@ struct Signal {
     std::string file;   ///< the file it was read from
 };
 
+/// The sample rates a signal may have (samples per second): every time a report gives (a
+/// position over the rate) stays a finite number with many digits to spare.
+inline constexpr double minSampleRate = 1e-6;
+inline constexpr double maxSampleRate = 1e12;
+
 /// How to read a signal file.
 struct SignalReadOptions {
     /// Text: the column, as a 1-based number ("2") or a header name ("ecg"). Unset: the file
@@ -55,7 +60,7 @@ IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& op
 /// Refused, with file and line: a missing or unreadable file, a file without samples, a
 /// malformed number, NaN or infinity, a number beyond the float range, a column that does not
 /// exist (also on a short line), a file of several columns when none is chosen, a channel
-/// option, a rate that is not a positive finite number.
+/// option, a rate outside minSampleRate..maxSampleRate.
 IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions& options = {});
 
 /// Audio through libsndfile (WAV, FLAC, Ogg and the other formats it reads), one channel, the

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "model/text_format.h"
+
 namespace {
 constexpr size_t blockSize = 1 << 20;
 
@@ -65,13 +67,26 @@ bool LineReader::next(std::string_view& line, int64_t& lineNumber, std::string& 
     if (!file_) return false;
     for (;;) {
         const char* start = buffer_.data() + begin_;
-        const void* newline = begin_ < end_ ? std::memchr(start, '\n', end_ - begin_) : nullptr;
+        const size_t available = end_ - begin_;
+        // A line ends at LF, CR LF or a lone CR (old Mac files).
+        const void* lf = available > 0 ? std::memchr(start, '\n', available) : nullptr;
+        const size_t lfAt = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) : available;
+        const void* cr = lfAt > 0 ? std::memchr(start, '\r', lfAt) : nullptr;
         std::string_view raw;
-        if (newline) {
-            const size_t length = static_cast<size_t>(static_cast<const char*>(newline) - start);
+        if (cr) {
+            const size_t length = static_cast<size_t>(static_cast<const char*>(cr) - start);
+            if (length + 1 == available && !eof_) {  // CR LF may be split between two blocks
+                if (!fill(error)) return false;
+                continue;
+            }
+            const size_t ending = length + 1 < available && start[length + 1] == '\n' ? 2 : 1;
             raw = std::string_view(start, length);
-            begin_ += length + 1;
-            consumed_ += length + 1;
+            begin_ += length + ending;
+            consumed_ += length + ending;
+        } else if (lf) {
+            raw = std::string_view(start, lfAt);
+            begin_ += lfAt + 1;
+            consumed_ += lfAt + 1;
         } else if (eof_) {
             if (begin_ == end_) return false;
             raw = std::string_view(start, end_ - begin_);
@@ -83,7 +98,6 @@ bool LineReader::next(std::string_view& line, int64_t& lineNumber, std::string& 
         }
         ++lineNumber_;
         if (lineNumber_ == 1 && raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         if (const auto hash = raw.find('#'); hash != std::string_view::npos) raw = raw.substr(0, hash);
         raw = trim(raw);
         if (raw.empty()) continue;
@@ -157,6 +171,8 @@ std::string quoteForMessage(std::string_view text) {
     std::string shown(text.substr(0, limit));
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    // Messages reach terminals, JSON and Python strings: bytes that are no UTF-8 become '?'.
+    shown = withValidUtf8(std::move(shown));
     return "\"" + shown + (text.size() > limit ? "...\"" : "\"");
 }
 

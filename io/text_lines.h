@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-/// Reads a text file a block at a time and hands out its content lines: the line end (LF or
-/// CR LF) removed, everything from '#' on removed, blanks at both ends trimmed, blank lines
+/// Reads a text file a block at a time and hands out its content lines: the line end (LF, CR LF
+/// or a lone CR) removed, everything from '#' on removed, blanks at both ends trimmed, blank lines
 /// skipped, a UTF-8 byte-order mark at the start dropped. Line numbers are 1-based physical lines.
 class LineReader {
 public:

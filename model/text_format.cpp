@@ -51,3 +51,38 @@ std::string shortestNumber(double value) {
     const auto end = std::to_chars(text, text + sizeof text, value).ptr;
     return std::string(text, end);
 }
+
+long invalidUtf8Offset(const std::string& text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t more;
+        unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) more = 1;
+        else if (c == 0xE0) more = 2, low = 0xA0;
+        else if (c == 0xED) more = 2, high = 0x9F;
+        else if (c >= 0xE1 && c <= 0xEF) more = 2;
+        else if (c == 0xF0) more = 3, low = 0x90;
+        else if (c >= 0xF1 && c <= 0xF3) more = 3;
+        else if (c == 0xF4) more = 3, high = 0x8F;
+        else return static_cast<long>(i);
+        if (i + more >= n) return static_cast<long>(i);  // the sequence runs past the end
+        for (size_t k = 1; k <= more; ++k) {
+            const unsigned char b = s[i + k];
+            if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) return static_cast<long>(i);
+        }
+        i += more + 1;
+    }
+    return -1;
+}
+
+std::string withValidUtf8(std::string text) {
+    for (long bad = invalidUtf8Offset(text); bad >= 0; bad = invalidUtf8Offset(text)) text[static_cast<size_t>(bad)] = '?';
+    return text;
+}

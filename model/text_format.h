@@ -13,3 +13,12 @@ bool endsWithIgnoringCase(const std::string& text, const char* ending);
 
 /// The shortest decimal text that reads back as the same double ("1000", "0.25").
 std::string shortestNumber(double value);
+
+/// The byte offset (0-based) of the first byte of `text` that does not belong to well-formed
+/// UTF-8 (overlong forms, surrogates and code points beyond U+10FFFF are not well-formed), or -1
+/// when all of it is.
+long invalidUtf8Offset(const std::string& text);
+
+/// `text` with every byte that does not belong to well-formed UTF-8 replaced by '?': for
+/// messages that quote a file's or a library's bytes.
+std::string withValidUtf8(std::string text);

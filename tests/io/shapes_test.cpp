@@ -1,4 +1,5 @@
 #include "io/shapes.h"
+#include "model/text_format.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,10 @@ TEST(ShapeJson, BadDocumentsAreRefusedNamingWhere) {
     EXPECT_EQ(readError(text), text + ": shape \"a\": sample 1 is not a number (\"\"2\"\")");
     const auto huge = dir.write("h.json", R"({"etalons": [{"name": "a", "samples": [1e999]}]})");
     EXPECT_THAT(readError(huge), HasSubstr(huge + ": "));
+    // Bytes that are no UTF-8 are named as such and never quoted raw (messages reach Python).
+    const auto latin1 = dir.write("l.json", "{\"etalons\": [{\"name\": \"b\xf8\", \"samples\": [1]}]}");
+    EXPECT_THAT(readError(latin1), HasSubstr(latin1 + ":1: not valid JSON (column "));
+    EXPECT_EQ(invalidUtf8Offset(readError(latin1)), -1) << readError(latin1);
 }
 
 TEST(ShapeJson, TheWorkbenchsAlphabetReadsAsShapesNamedByNumber) {
@@ -143,6 +148,8 @@ TEST(Alphabet, TwentyShapesOfOneLengthPassAndEveryFaultIsNamed) {
     EXPECT_EQ(checkShapes({shape("a", 6), shape("a", 6)}).error, "shape \"a\" is named twice");
     EXPECT_EQ(checkShapes({shape("a,b", 6)}).error, "shape \"a,b\": a name must not contain a comma");
     EXPECT_EQ(checkShapes({shape("", 6)}).error, "a pulse shape has an empty name");
+    EXPECT_EQ(checkShapes({shape("a", 6), shape("b\xf8", 6)}).error,
+              "the name of shape 2 is not valid UTF-8 (byte 2); write the names in UTF-8");
     EXPECT_EQ(checkShapes({shape("flat", 6, 0)}).error, "shape \"flat\" is zero throughout; a shape needs energy");
     EXPECT_EQ(checkShapes({shape("a", 6), shape("b", 7)}).error,
               "shape \"b\" has 7 samples, shape \"a\" 6: every shape needs the same length");

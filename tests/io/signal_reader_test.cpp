@@ -56,6 +56,16 @@ TEST(TextSignal, OneNumberPerLineWithCommentsBlankLinesAndCrLf) {
     EXPECT_EQ(r.value.samples, values({1, -2.5f, 300, 4, 0}));
     EXPECT_EQ(r.value.rate, 1.0);
     EXPECT_EQ(r.value.file, path);
+    // Lone CRs end lines as well (old Mac files), also where a CR LF or a CR ends a block.
+    const auto mac = dir.write("mac.csv", "value\r1\r\r-2.5\r+3e2\r4\r-0");
+    ASSERT_TRUE(readSignal(mac).ok()) << readSignal(mac).error;
+    EXPECT_EQ(readSignal(mac).value.samples, values({1, -2.5f, 300, 4, 0}));
+    std::string mixed(1 << 20, ' ');  // a blank first line of exactly one block, then CR LF
+    mixed.back() = '\r';
+    mixed += "\n7\r8\n";
+    const auto block = readSignal(dir.write("block.csv", mixed));
+    ASSERT_TRUE(block.ok()) << block.error;
+    EXPECT_EQ(block.value.samples, values({7, 8}));
 }
 
 TEST(TextSignal, ColumnsByNumberAndByHeaderNameInEverySeparator) {
@@ -136,10 +146,10 @@ TEST(TextSignal, OptionsThatDoNotApplyOrBadRatesAreRefused) {
     TempDir dir;
     const auto path = dir.write("a.csv", "1\n2\n");
     EXPECT_THAT(errorOf(path, channel(1)), HasSubstr("a channel applies to audio files"));
-    for (const double rate : {0.0, -5.0, std::numeric_limits<double>::infinity(), std::nan("")}) {
+    for (const double rate : {0.0, -5.0, 1e-308, 2e12, std::numeric_limits<double>::infinity(), std::nan("")}) {
         SignalReadOptions o;
         o.rate = rate;
-        EXPECT_THAT(errorOf(path, o), HasSubstr("the sample rate must be a positive number")) << rate;
+        EXPECT_THAT(errorOf(path, o), HasSubstr("the sample rate must lie from 1e-06 to 1e+12")) << rate;
     }
     EXPECT_THAT(errorOf(dir.path() + "/"), HasSubstr("unsupported format"));
 }
@@ -233,6 +243,31 @@ TEST(AudioSignal, ChannelsAreChosenAndCheckedAndBadFilesRefused) {
     const auto nan = dir.file("nan.wav");
     writeAudio(nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 1000, {0, 1, std::nanf(""), 2});
     EXPECT_EQ(errorOf(nan), nan + ": sample 2 is not a finite number");
+}
+
+// A file cut short is refused as truncated, whatever its header promised (an Ogg file's header
+// claims 2^63 - 1 frames when its end is missing).
+TEST(AudioSignal, TruncatedFilesAreRefusedNotReadInPart) {
+    TempDir dir;
+    std::vector<float> samples;
+    for (int i = 0; i < 48000; ++i) samples.push_back(std::round(8000 * std::sin(i * 0.05)));
+    for (const auto& [name, format] : {std::pair{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                       std::pair{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                       std::pair{"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}}) {
+        writeAudio(dir.file(name), format, 1, 8000, samples, format == (SF_FORMAT_OGG | SF_FORMAT_VORBIS));
+        ASSERT_TRUE(readSignal(dir.file(name)).ok()) << name;
+        const auto size = std::filesystem::file_size(dir.file(name));
+        for (const uintmax_t cut : {uintmax_t{4}, uintmax_t{1000}, size / 2}) {
+            const std::string shorter = dir.file("cut-" + std::to_string(cut) + "-" + name);
+            std::filesystem::copy_file(dir.file(name), shorter);
+            std::filesystem::resize_file(shorter, size - cut);
+            const auto r = readSignal(shorter);
+            EXPECT_FALSE(r.ok()) << shorter << " read as " << r.value.samples.size() << " samples";
+            EXPECT_THAT(r.error, ::testing::StartsWith(shorter + ": ")) << r.error;
+            EXPECT_THAT(r.error, ::testing::AnyOf(HasSubstr("truncated or damaged"), HasSubstr("damaged audio file")))
+                << r.error;
+        }
+    }
 }
 
 TEST(SamplesOrSeconds, WholeSamplesOrSecondsAtTheRate) {
