@@ -47,7 +47,19 @@ struct Problem {
     std::vector<int32_t> numbers;           // the candidates' indices into the request's shapes
     std::vector<int64_t> lo, hi;            // known count: each pulse's position range
     double cells = 0;                       // known count: the positions of every range
+    // The limits the programmes use: Tmin and Tmax clamped to N. No gap between two starts, and
+    // no distance from an end to a pulse, can exceed N, so a larger limit allows exactly the
+    // chains N allows; clamping keeps every product of the programmes' range arithmetic
+    // (Tmax times a pulse count) far from overflow.
+    int64_t tmin = 1, tmax = 1;
 };
+
+std::string noChainFits(const Problem& p, const DetectRequest& r) {
+    return "No chain of pulses fits: " + std::to_string(p.N) + " samples cannot be covered by pulses of " +
+           std::to_string(p.n) + " samples with gaps of " + std::to_string(r.tmin) + " to " + std::to_string(r.tmax) +
+           " samples between their starts (the first starting within Tmax of the beginning, the last within Tmax "
+           "of the end).";
+}
 
 std::string check(const DetectRequest& r, Problem& p) {
     p.N = static_cast<int64_t>(r.signal.size());
@@ -79,7 +91,10 @@ std::string check(const DetectRequest& r, Problem& p) {
         p.numbers.push_back(c);
     }
 
-    int64_t maxChain = (p.N - p.n) / r.tmin + 1;
+    p.tmin = std::min(r.tmin, p.N);
+    p.tmax = std::min(r.tmax, p.N);
+
+    int64_t maxChain = (p.N - p.n) / p.tmin + 1;
     if (r.count) {
         const int64_t K = *r.count;
         if (K < 1 || K > maxChain)
@@ -87,7 +102,7 @@ std::string check(const DetectRequest& r, Problem& p) {
                    " samples with Tmin = " + std::to_string(r.tmin) + " (1 to " + std::to_string(maxChain) + ").";
         double& cells = p.cells;
         for (int64_t j = 0; j < K; ++j) {
-            const auto [lo, hi] = pulseRange(p.N, p.n, r.tmin, r.tmax, j, K);
+            const auto [lo, hi] = pulseRange(p.N, p.n, p.tmin, p.tmax, j, K);
             if (hi < lo)
                 return std::to_string(K) + " pulses cannot cover " + std::to_string(p.N) +
                        " samples with gaps of " + std::to_string(r.tmin) + " to " + std::to_string(r.tmax) +
@@ -327,7 +342,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         result.error = std::move(why);
         return result;
     }
-    const int64_t N = problem.N, n = problem.n, Tmin = request.tmin, Tmax = request.tmax;
+    const int64_t N = problem.N, n = problem.n, Tmin = problem.tmin, Tmax = problem.tmax;
     const int16_t* y = request.signal.data();
     const bool recognize = request.task == DetectTask::recognize;
     const int candidates = static_cast<int>(problem.shapes.size());
@@ -349,6 +364,10 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         if (!request.count) {
             const int64_t Kmin = std::max<int64_t>(1, (N + n - 1) / Tmax), Kmax = (N + Tmin - n) / Tmin;
             const PositionWalks walks = positionWalks(N, n, Tmin, Tmax, Kmin, Kmax);
+            if (Kmin > Kmax || walks.last.empty()) {
+                result.error = noChainFits(problem, request);
+                return result;
+            }
             const int64_t positions = N - n + 1;
             // Per position and lane: score, total, predecessor and the window's two rows.
             if (laneWidth(recognize, candidates, static_cast<double>(positions) * 8 * 5) > 1)
@@ -364,10 +383,12 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
                 done = knownCount<1>(run, problem, best);
         }
         if (!done) return cancelled();
-        if (!best.positions.empty()) {
-            result.distance = best.total;
-            for (const int64_t p : best.positions) result.pulses.push_back(pulseAt(matchers[0], best.index, y, p));
+        if (best.positions.empty()) {
+            result.error = noChainFits(problem, request);
+            return result;
         }
+        result.distance = best.total;
+        for (const int64_t p : best.positions) result.pulses.push_back(pulseAt(matchers[0], best.index, y, p));
     } catch (const std::bad_alloc&) {
         result = DetectResult{};
         result.error = "Not enough memory for a detection in " + std::to_string(N) + " samples.";

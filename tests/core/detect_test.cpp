@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -106,7 +108,8 @@ protected:
         for (int round = 0; round < cases; ++round) {
             const uint32_t N = static_cast<uint32_t>(uniform(rng, 150, chance(rng, 85) ? 400 : 900));
             const uint16_t L = chance(rng, 75) ? kEtalonLength : static_cast<uint16_t>(uniform(rng, 6, kEtalonLength - 1));
-            const uint16_t Tmax = static_cast<uint16_t>(uniform(rng, std::max<int>(L, 20), std::min<int>(N, 200)));
+            const uint16_t Tmax = chance(rng, 8) ? static_cast<uint16_t>(N)
+                                  : static_cast<uint16_t>(uniform(rng, std::max<int>(L, 20), std::min<int>(N, 200)));
             const uint16_t Tmin = static_cast<uint16_t>(uniform(rng, std::max(1, Tmax / 4), Tmax));
             const PulseBounds bounds = seriesPulseBounds(L, Tmin, Tmax, N);
             if (bounds.wMinPulses > bounds.wMaxPulses) continue;
@@ -165,6 +168,8 @@ protected:
             for (const uint16_t c : candidates) request.candidates.push_back(c - 1);
             request.tmin = Tmin;
             request.tmax = Tmax;
+            // A Tmax of N allows every gap a signal of N samples has: any larger one is the same.
+            if (Tmax == N) request.tmax = chance(rng, 50) ? INT64_MAX : N + uniform(rng, 1, 1 << 30);
             if (knownCount) request.count = h->wImpulseQuantity;
             request.savedEnergy = pct;
             request.threads = uniform(rng, 1, 3);
@@ -382,6 +387,33 @@ TEST(DetectInRecording, RefusesWhatDoesNotFitWithAMessage) {
     r = base();
     r.count = 0;
     EXPECT_NE(refusal(r).find("does not fit"), std::string::npos);
+    // With an unknown count, a signal that no chain can cover is refused, not answered by none.
+    // (starts within 2 of the beginning, 10 apart, never within 10 of the end of 15 samples)
+    const std::vector<int16_t> short15(15, 5);
+    r = base();
+    r.signal = short15;
+    r.tmin = r.tmax = 10;
+    EXPECT_NE(refusal(r).find("No chain of pulses fits"), std::string::npos);
+    r.task = DetectTask::recognize;
+    EXPECT_NE(refusal(r).find("No chain of pulses fits"), std::string::npos);
+
+    // Limits beyond the signal's length allow what the length allows, without overflow.
+    for (const int64_t huge : {int64_t{1} << 60, INT64_MAX}) {
+        for (const std::optional<int64_t> count : {std::optional<int64_t>{}, std::optional<int64_t>{9}}) {
+            r = base();
+            r.tmax = huge;
+            r.count = count;
+            const DetectResult wide = run(r);
+            r.tmax = static_cast<int64_t>(signal.size());
+            const DetectResult clamped = run(r);
+            ASSERT_TRUE(wide.error.empty()) << wide.error;
+            EXPECT_EQ(pulsesText(wide.pulses), pulsesText(clamped.pulses));
+            EXPECT_EQ(wide.distance, clamped.distance);
+            r.tmin = huge;
+            r.tmax = huge;
+            EXPECT_TRUE(run(r).error.empty() || count) << run(r).error;
+        }
+    }
 
     // A known count whose table passes the memory budget names the memory and the way out.
     std::vector<int16_t> longSignal(2000000, 3);
