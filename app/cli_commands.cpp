@@ -31,7 +31,9 @@ void StderrMessageSink::messageBox(const std::string& text, const std::string& c
         first == std::string::npos ? "" : caption.substr(first, caption.find_last_not_of(' ') - first + 1);
     std::string body = text;
     while (!body.empty() && body.back() == '\n') body.pop_back();
-    std::cerr << (trimmed.empty() ? "" : trimmed + ": ") << body << '\n';
+    const std::string tool = command.empty() ? "pulsebench-cli" : "pulsebench-cli " + command;
+    const bool repeats = trimmed.empty() || trimmed == command || trimmed == "pulsebench-cli";
+    std::cerr << tool << ": " << (repeats ? "" : trimmed + ": ") << body << '\n';
     ++count;
 }
 

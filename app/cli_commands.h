@@ -18,7 +18,10 @@
 /// trimmed) and counts them, so that a command can tell that something was refused.
 class StderrMessageSink : public MessageSink {
 public:
+    /// Every message is one line "pulsebench-cli COMMAND: CAPTION: text"; a caption that only
+    /// repeats the command or the tool's name is left out.
     void messageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    std::string command;  ///< the command run ("detect"), set once it is known
     int count = 0;
 };
 

@@ -6,13 +6,17 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "app/cli_progress.h"
+#include "app/cli_validators.h"
 #include "app/render.h"
 #include "core/detect.h"
 #include "io/file_batch.h"
+#include "io/output_file.h"
 #include "io/recording.h"
 #include "model/text_format.h"
 #include "plot/recording_plot.h"
@@ -21,11 +25,11 @@
 CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     CLI::App* c = app.add_subcommand("detect", "exact detection and recognition of pulse shapes in a recording");
     c->add_option("--signal", o.signal, "the recording: text (.csv, .tsv, .txt, .dat) or audio (.wav, .flac, .ogg, ...)")
-        ->required();
+        ->check(NonEmptyFileName())->required();
     c->add_option("--column", o.column, "text: the column, by 1-based number or header name");
     c->add_option("--channel", o.channel, "audio: the 1-based channel");
     c->add_option("--rate", o.rate, "text: samples per second (default 1)");
-    c->add_option("--etalons", o.etalons, "the pulse shapes: a table with one shape per column, or JSON");
+    c->add_option("--etalons", o.etalons, "the pulse shapes: a table with one shape per column, or JSON")->check(NonEmptyFileName());
     c->add_option("--template", o.templates,
                   "a shape cut from the recording, START:LENGTH[:NAME] in samples or seconds (\"1.2s:0.05s:beat\"); "
                   "repeatable");
@@ -42,10 +46,11 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     c->add_option("--baseline", o.baseline, "subtract a running median over this many seconds first");
     c->add_option("--threads", o.threads, "threads of the match, 0 = every core")->default_str("0");
     c->add_flag("--json", o.json, "print the result as JSON");
-    c->add_option("--csv", o.csv, "write the pulses found to this file, one a row");
-    c->add_option("--plot", o.plot, "draw the signal with the pulses found (.png, or .svg)");
+    c->add_option("--csv", o.csv, "write the pulses found to this file, one a row")->check(NonEmptyFileName());
+    c->add_option("--plot", o.plot, "draw the signal with the pulses found (.png, or .svg)")->check(NonEmptyFileName());
     c->add_option("--plot-range", o.plotRange, "the stretch drawn, A:B in samples or seconds (default: all)");
     c->add_option("--size", o.size, "picture size WxH")->default_str("1600x600");
+    c->add_flag("--quiet", Progress::silenced, "no progress on standard error");
     return c;
 }
 
@@ -56,19 +61,35 @@ constexpr const char* kCaption = " detect ";
 std::atomic<bool> interrupted{false};
 extern "C" void onInterrupt(int) { interrupted.store(true); }
 
-// A whole decimal number in [low, high], nothing else around it.
-std::optional<int64_t> wholeNumber(const std::string& text, int64_t low, int64_t high) {
-    if (text.empty() || text.size() > 18) return std::nullopt;
-    size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
-    if (i == text.size()) return std::nullopt;
+// A whole decimal number, nothing else around it: its value, or why it is none ("" when the
+// text is no whole number, "too large" / "too small" when it lies outside [low, high]).
+struct WholeNumber {
+    std::optional<int64_t> value;
+    std::string outside;
+};
+WholeNumber wholeNumber(const std::string& text, int64_t low, int64_t high) {
+    size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    if (i == text.size()) return {};
     int64_t value = 0;
+    bool huge = false;
     for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
+        if (text[i] < '0' || text[i] > '9') return {};
+        if (value > (INT64_MAX - 9) / 10) huge = true;
+        else value = value * 10 + (text[i] - '0');
     }
     if (text[0] == '-') value = -value;
-    if (value < low || value > high) return std::nullopt;
-    return value;
+    if (huge) return {std::nullopt, text[0] == '-' ? "too small" : "too large"};
+    if (value < low) return {std::nullopt, "too small"};
+    if (value > high) return {std::nullopt, "too large"};
+    return {value, ""};
+}
+
+// The refusal of a whole-number option: what was expected, and whether the value was no number
+// or outside the range.
+std::string wholeNumberRefusal(const char* option, const std::string& expected, const WholeNumber& number,
+                               const std::string& text) {
+    return std::string(option) + ": expected " + expected + ", got \"" + text + "\"" +
+           (number.outside.empty() ? "" : " (" + number.outside + ")") + ".";
 }
 
 std::vector<std::string> splitNames(const std::string& text) {
@@ -105,7 +126,8 @@ std::string textReport(const DetectReport& report) {
 }
 }  // namespace
 
-int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
+namespace {
+int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
     const auto refuse = [&](const std::string& text) {
         window.messageBox(text, kCaption, MessageIcon::Warning);
         return 1;
@@ -117,13 +139,15 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
     load.read.column = o.column;
     if (o.channel) {
         const auto channel = wholeNumber(*o.channel, 1, 65535);
-        if (!channel) return refuse("--channel: expected a channel number from 1 to 65535, got \"" + *o.channel + "\".");
-        load.read.channel = static_cast<int>(*channel);
+        if (!channel.value)
+            return refuse(wholeNumberRefusal("--channel", "a channel number from 1 to 65535", channel, *o.channel));
+        load.read.channel = static_cast<int>(*channel.value);
     }
     if (o.rate) {
         double rate = 0;
-        if (!parseNumber(*o.rate, rate) || !std::isfinite(rate) || rate <= 0)
-            return refuse("--rate: expected a positive number of samples per second, got \"" + *o.rate + "\".");
+        if (!parseNumber(*o.rate, rate) || !(rate >= minSampleRate && rate <= maxSampleRate))
+            return refuse("--rate: expected samples per second from " + shortestNumber(minSampleRate) + " to " +
+                          shortestNumber(maxSampleRate) + ", got \"" + *o.rate + "\".");
         load.read.rate = rate;
     }
     if (o.etalons.empty() == o.templates.empty())
@@ -143,13 +167,20 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
     else if (o.task == "recognize") task = DetectTask::recognize;
     else return refuse("--task: expected one of detect, joint, recognize, got \"" + o.task + "\".");
     const auto energy = wholeNumber(o.savedEnergy, 0, 100);
-    if (!energy) return refuse("--saved-energy: expected a decimal number from 0 to 100, got \"" + o.savedEnergy + "\".");
+    if (!energy.value)
+        return refuse(wholeNumberRefusal("--saved-energy", "a whole number of percent from 0 to 100", energy,
+                                         o.savedEnergy));
     const auto threads = wholeNumber(o.threads, 0, 256);
-    if (!threads) return refuse("--threads: expected a decimal number from 0 to 256, got \"" + o.threads + "\".");
+    if (!threads.value)
+        return refuse(wholeNumberRefusal("--threads", "a whole number from 0 to 256", threads, o.threads));
     std::optional<int64_t> count;
     if (o.count) {
-        count = wholeNumber(*o.count, 1, int64_t{1} << 40);
-        if (!count) return refuse("--count: expected a whole number of pulses, at least 1, got \"" + *o.count + "\".");
+        constexpr int64_t most = int64_t{1} << 40;
+        const auto k = wholeNumber(*o.count, 1, most);
+        if (!k.value)
+            return refuse(wholeNumberRefusal("--count", "a whole number of pulses from 1 to " + std::to_string(most), k,
+                                             *o.count));
+        count = k.value;
     }
     int width = 1600, height = 600;
     if (!parseSize(o.size, width, height)) return refuse("--size: expected WxH between 200 and 8000, got \"" + o.size + "\".");
@@ -159,7 +190,8 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
             return refuse("--plot: the picture's file name must end in \".png\" or \".svg\" (got \"" + o.plot + "\").");
         if (!checkFileOutput(window, "--plot", o.plot)) return 1;
     }
-    if (!o.csv.empty() && o.csv == o.plot) return refuse("--csv and --plot name the same file " + o.csv + ".");
+    if (!o.csv.empty() && !o.plot.empty() && sameOutputFile(o.csv, o.plot))
+        return refuse("--csv and --plot name the same file " + o.plot + ".");
     if (o.plotRange && o.plot.empty()) return refuse("--plot-range draws a stretch of the --plot picture: give --plot FILE.");
 
     // The recording, its shapes and the limits in its samples.
@@ -209,12 +241,12 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
     request.tmin = tmin.value;
     request.tmax = tmax.value;
     request.count = count;
-    request.savedEnergy = static_cast<int32_t>(*energy);
-    request.threads = static_cast<int32_t>(*threads);
+    request.savedEnergy = static_cast<int32_t>(*energy.value);
+    request.threads = static_cast<int32_t>(*threads.value);
 
     // The run: progress on standard error for long signals, Ctrl-C stops it.
     const bool longSignal = request.signal.size() >= 1000000;
-    Progress bar("thousandths");
+    Progress bar("");
     std::function<void(double)> progress;
     if (longSignal) {
         bar.start(1000);
@@ -267,11 +299,31 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
         if (IoStatus s = addRecordingPlot(batch, o.plot, recording.signal.samples, rate, recording.shapes, drawn, plot); !s)
             return refuse(s.error);
     }
+    // Standard output before the files are renamed into place: a result that cannot be printed
+    // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
+    // ends as it was printed.
     if (cancel.load()) return stopped();
+    out << (o.json ? detectReportJson(report) : textReport(report));
+    out.flush();
+    if (!out.good()) {
+        batch.discard();
+        return refuse(std::string("Cannot write standard output: ") + std::strerror(errno ? errno : EIO) +
+                      "; nothing written.");
+    }
     if (IoStatus s = batch.commit(); !s) return refuse(s.error);
-
-    ResultStream stream(out);
-    stream.write(o.json ? detectReportJson(report) : textReport(report));
-    stream.finish();
     return 0;
+}
+}  // namespace
+
+int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
+    // No exception of a library (a reader, the JSON writer, the picture) reaches the user as an
+    // abort: it is a refusal with its reason, and nothing is written.
+    try {
+        return runDetectChecked(o, out, window);
+    } catch (const std::bad_alloc&) {
+        window.messageBox("not enough memory for this detection; nothing written.", kCaption, MessageIcon::Warning);
+    } catch (const std::exception& e) {
+        window.messageBox(std::string("failed: ") + e.what() + "; nothing written.", kCaption, MessageIcon::Warning);
+    }
+    return 1;
 }

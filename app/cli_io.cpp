@@ -4,13 +4,15 @@
 
 #include <span>
 
+#include "app/cli_validators.h"
 #include "io/file_batch.h"
+#include "io/output_file.h"
 #include "io/series_files.h"
 
 void addSeriesFileOptions(CLI::App* command, SeriesFileOptions& o) {
-    command->add_option("--csv", o.csv, "write the last series' noisy samples as text, one per line");
-    command->add_option("--wav", o.wav, "write the last series' noisy samples as 16-bit WAV (1 sample per second)");
-    command->add_option("--truth", o.truth, "write the last series' true layout (position,etalon,cutStart,cutEnd)");
+    command->add_option("--csv", o.csv, "write the last series' noisy samples as text, one per line")->check(NonEmptyFileName());
+    command->add_option("--wav", o.wav, "write the last series' noisy samples as 16-bit WAV (1 sample per second)")->check(NonEmptyFileName());
+    command->add_option("--truth", o.truth, "write the last series' true layout (position,etalon,cutStart,cutEnd)")->check(NonEmptyFileName());
 }
 
 int writeSeriesFiles(const SeriesFileOptions& o, const SeriesHeader& h, MessageSink& window) {
@@ -21,7 +23,8 @@ int writeSeriesFiles(const SeriesFileOptions& o, const SeriesHeader& h, MessageS
     const std::pair<const char*, const std::string*> named[] = {{"--csv", &o.csv}, {"--wav", &o.wav}, {"--truth", &o.truth}};
     for (size_t i = 0; i < 3; ++i)
         for (size_t k = i + 1; k < 3; ++k)
-            if (!named[i].second->empty() && *named[i].second == *named[k].second)
+            if (!named[i].second->empty() && !named[k].second->empty() &&
+                sameOutputFile(*named[i].second, *named[k].second))
                 return refuse(std::string(named[i].first) + " and " + named[k].first + " name the same file " +
                               *named[i].second);
 

@@ -11,6 +11,8 @@
 #include "app/cli_commands.h"
 #include "app/cli_detect.h"
 #include "app/cli_mpi.h"
+#include "app/cli_progress.h"
+#include "app/cli_validators.h"
 #include "app/render.h"
 #include "model/random.h"
 
@@ -207,6 +209,7 @@ int main(int argc, char** argv) {
                         "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\" (or the option repeated)");
     process->add_option("--proceeding", p.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
         ->transform(OneOf({1, 2}));
+    process->add_flag("--quiet", Progress::silenced, "no progress on standard error");
     process->add_option("--saved-energy-process", p.savedEnergyProcess,
                         "saved energy level assumed by processing (default: as the series was made)")
         ->transform(Decimal(0, 100));
@@ -239,8 +242,10 @@ int main(int argc, char** argv) {
     simulate->add_option("--threads", so.threads, "processing threads (default: every core)")
         ->transform(Decimal(0, 256));
     simulate->add_flag("--json", so.json, "print the result as JSON");
-    simulate->add_option("--csv", so.csv, "write one row per grid cell to this file");
-    simulate->add_option("--plot", so.plot, "render the error graphs of the run (.bmp, .pcx, .png)");
+    simulate->add_option("--csv", so.csv, "write one row per grid cell to this file")->check(NonEmptyFileName());
+    simulate->add_option("--plot", so.plot, "render the error graphs of the run (.bmp, .pcx, .png)")
+        ->check(NonEmptyFileName());
+    simulate->add_flag("--quiet", Progress::silenced, "no progress on standard error");
     simulate->add_option("--graph", graph, "restoring, detection or recognition")
         ->check(OneWord({"restoring", "detection", "recognition"}));
     simulate->add_option("--view", view, "componentwise or summary")->check(OneWord({"componentwise", "summary"}));
@@ -259,7 +264,9 @@ int main(int argc, char** argv) {
     experiment->add_option("--tuple", experimentTuple, "the subset panel's current subset, e.g. 3,5,7");
     experiment->add_option("--tuples", experimentTuples,
                            "the subset panel's stored subsets, e.g. \"3,5,7;2,4\" (or the option repeated)");
-    experiment->add_option("--snapshot", eo.snapshot, "render the window after the last command (.bmp, .pcx, .png)");
+    experiment->add_option("--snapshot", eo.snapshot, "render the window after the last command (.bmp, .pcx, .png)")
+        ->check(NonEmptyFileName());
+    experiment->add_flag("--quiet", Progress::silenced, "no progress on standard error");
     experiment->add_option("--size", experimentSize, "client size of the rendering, WxH")->default_str("1600x1000");
 
     DetectOptions detectOptions;
@@ -313,11 +320,23 @@ int main(int argc, char** argv) {
             throw CLI::ValidationError("--size", "expected WxH between 200 and 8000, got \"" + plotSize + "\"");
         so.graph = graph == "detection" ? 2 : graph == "recognition" ? 3 : 1;
         so.view = view == "summary" ? 2 : 1;
-    } catch (const CLI::ParseError& e) {
+    } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        // Every refusal in one style and with one exit status, the parser's own ones too.
+        std::string command;
+        for (const CLI::App* sub : app.get_subcommands({}))
+            if (argc > 1 && sub->get_name() == argv[1]) command = sub->get_name();
+        std::cerr << "pulsebench-cli" << (command.empty() ? "" : " " + command) << ": " << e.what()
+                  << "\nRun with --help for more information.\n";
+        return 1;
     }
 
     StderrMessageSink window;
+    for (const CLI::App* sub : app.get_subcommands())
+        window.command = sub->get_name();
     if (*alphabet) return finishOutput(runAlphabet(alphabetJson, std::cout, window), window);
     if (*process) return finishOutput(runProcess(p, std::cout, window), window);
     if (*simulate) return finishOutput(runSimulateOnRanks(so, std::cout, window), window);

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -146,4 +148,16 @@ std::string outputFileProblem(const std::string& name) {
     ::close(fd);
     ::unlink(temporary.c_str());
     return {};
+}
+
+bool sameOutputFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    const auto resolved = [](const std::string& name) {
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::absolute(name, error);
+        if (error) return std::filesystem::path(name).lexically_normal();
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+        return error ? path.lexically_normal() : canonical;
+    };
+    return resolved(a) == resolved(b);
 }

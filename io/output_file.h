@@ -52,3 +52,8 @@ private:
 /// (tried by creating and removing a temporary file there), or an existing non-regular file that
 /// opens for writing; a folder name is refused. Returns "" or "<name>: <reason>".
 std::string outputFileProblem(const std::string& name);
+
+/// Whether two output names denote one file: compared after making them absolute and resolving
+/// ".", ".." and the symbolic links of the part that exists ("out/x.png" and "out/./x.png" are
+/// one file).
+bool sameOutputFile(const std::string& a, const std::string& b);

@@ -1,6 +1,7 @@
 #include "plot/recording_plot.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QByteArray>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -10,6 +11,8 @@
 #include <QSvgGenerator>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -27,8 +30,36 @@ void ensureGuiApplication() {
     static int argc = 1;
     static char name[] = "pulsebench-plot";
     static char* argv[] = {name, nullptr};
+    // Without a session (a batch job, a terminal over ssh) Qt warns at start-up that it has no
+    // runtime folder; the pictures need none, so that one warning is not passed on.
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR"))) return;
+        if (previous) previous(type, context, text);
+        else std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    });
     static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(previous);
     std::setlocale(LC_NUMERIC, "C");
+}
+
+// Writes all of `bytes` to `descriptor` and closes it: "" or the system's reason.
+std::string writeAll(int descriptor, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    auto left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t wrote = ::write(descriptor, data, left);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            const int code = wrote < 0 ? errno : ENOSPC;
+            ::close(descriptor);
+            return std::strerror(code);
+        }
+        data += wrote;
+        left -= static_cast<size_t>(wrote);
+    }
+    if (::close(descriptor) != 0) return std::strerror(errno);
+    return "";
 }
 
 // 1, 2 or 5 times a power of ten, near `rough`.
@@ -236,20 +267,23 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
     }
 
     ensureGuiApplication();
+    // The picture is made in memory and then written with the system's own calls, so that a
+    // failed write (a full disk, a file size limit) is seen, named, and leaves nothing behind.
     return batch.addWithDescriptor(path, [&](int descriptor) -> std::string {
-        QFile file;
-        if (!file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(descriptor);
-            return file.errorString().toStdString();
-        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
         if (svg) {
             QSvgGenerator generator;
-            generator.setOutputDevice(&file);
+            generator.setOutputDevice(&buffer);
             generator.setSize(QSize(options.width, options.height));
             generator.setViewBox(QRect(0, 0, options.width, options.height));
             generator.setTitle(QStringLiteral("Recording"));
             QPainter painter;
-            if (!painter.begin(&generator)) return "the SVG painter could not start";
+            if (!painter.begin(&generator)) {
+                ::close(descriptor);
+                return "the SVG painter could not start";
+            }
             paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last);
             painter.end();
         } else {
@@ -258,12 +292,12 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                 QPainter painter(&image);
                 paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last);
             }
-            if (!image.save(&file, "PNG")) return file.error() != QFileDevice::NoError ? file.errorString().toStdString()
-                                                                                        : std::string("the PNG encoder failed");
+            if (!image.save(&buffer, "PNG")) {
+                ::close(descriptor);
+                return "the PNG encoder failed";
+            }
         }
-        file.flush();
-        if (file.error() != QFileDevice::NoError) return file.errorString().toStdString();
-        file.close();
-        return "";
+        buffer.close();
+        return writeAll(descriptor, bytes);
     });
 }

@@ -4,6 +4,9 @@
 
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -48,7 +51,8 @@ protected:
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(dir))
             if (entry.path().filename() != "alphabet.json" && entry.path().filename() != "s.csv" &&
-                entry.path().filename() != "s.wav" && entry.path().filename() != "bad.csv")
+                entry.path().filename() != "s.wav" && entry.path().filename() != "bad.csv" &&
+                entry.path().filename().string().rfind("in-", 0) != 0)
                 names.push_back(entry.path().filename().string());
         return names;
     }
@@ -196,19 +200,102 @@ TEST_F(DetectCli, RefusalsNameTheProblemAndWriteNothing) {
         {base + " --tmin 40 --tmax 181 --csv " + file("no/such/dir.csv"), "--csv: cannot write"},
         {base + " --tmin 40 --tmax 181 --plot " + file("p.png") + " --plot-range 5000:6000", "--plot-range"},
         {base + " --tmin 40 --tmax 181 --size 10x10", "--size"},
+        // Damaged files and names that are no UTF-8 are refused, never an abort.
+        {"detect --signal " + file("in-cut.wav") + " --etalons " + file("alphabet.json") + " --tmin 40 --tmax 181",
+         "truncated or damaged"},
+        {"detect --signal " + file("s.csv") + " --template '99:20:\xf8' --tmin 40 --tmax 181 --json",
+         "not valid UTF-8 (byte 1)"},
+        {"detect --signal " + file("s.csv") + " --etalons " + file("in-latin1.csv") + " --tmin 40 --tmax 181 --json",
+         "not valid UTF-8"},
+        // No chain of gaps from Tmin to Tmax covers 46 samples.
+        {"detect --signal " + file("in-46.csv") + " --template 0:20 --tmin 20 --tmax 20", "No chain of pulses fits"},
+        // One file under two spellings, and empty file names.
+        {base + " --tmin 40 --tmax 181 --csv " + file("x.png") + " --plot " + (dir / "." / "x.png").string(),
+         "name the same file"},
+        {base + " --tmin 40 --tmax 181 --csv ''", "--csv: expected a file name"},
+        {base + " --tmin 40 --tmax 181 --plot ''", "--plot: expected a file name"},
+        {"series --csv ''", "--csv: expected a file name"},
+        {"simulate --pulses 6:7:1 --noise 0:1:1 --repeats 1 --csv ''", "--csv: expected a file name"},
+        {"detect --signal " + file("s.csv") + " --rate 1e-308 --etalons " + file("alphabet.json") + " --tmin 40 --tmax 181",
+         "--rate: expected samples per second from 1e-06"},
+        // The parser's refusals in the style of every other, with exit status 1.
+        {base + " --tmin 40 --tmin 50 --tmax 181", "pulsebench-cli detect: --tmin"},
+        {base + " --tmin 40 --tmax 181 --count 9223372036854775807", "--count: expected a whole number of pulses from 1 to"},
+        {base + " --tmin 40 --tmax 181 --count 99999999999999999999", "(too large)"},
+        {base + " --tmin 40 --tmax 181 --saved-energy 99.999", "a whole number of percent"},
+        {"detect --signal " + file("in-wide.csv") + " --etalons " + file("alphabet.json") + " --tmin 40 --tmax 181",
+         "c1, c2, c3, c4, c5, c6, c7, c8, ... (100000 in all)"},
     };
+    {
+        // A WAV whose header promises more samples than it holds; a table with Latin-1 names;
+        // a short signal; a table of very many columns.
+        ASSERT_EQ(runCli("series --noise 20 --wav " + file("in-cut.wav")).status, 0);
+        std::filesystem::resize_file(file("in-cut.wav"), std::filesystem::file_size(file("in-cut.wav")) - 4);
+        std::ofstream(file("in-latin1.csv")) << "a,b\xf8\n1,2\n3,4\n5,6\n7,8\n9,10\n11,12\n";
+        std::ofstream short46(file("in-46.csv"));
+        for (int i = 0; i < 46; ++i) short46 << (i % 7) << "\n";
+        std::ofstream wide(file("in-wide.csv"));
+        for (int c = 1; c <= 100000; ++c) wide << (c > 1 ? "," : "") << "c" << c;
+        wide << "\n";
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         const std::string err = file("err.txt");
         const CliRun run = runCli(c.args + (c.args.find("--csv") == std::string::npos && c.args.find("--plot") == std::string::npos ? outputs : ""),
                                   err.c_str());
-        EXPECT_NE(run.status, 0);
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
         EXPECT_EQ(run.out, "");
         const std::string message = contentOf(err);
         EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_LT(message.size(), 1000u);
         std::filesystem::remove(err);
         EXPECT_EQ(filesLeft(), std::vector<std::string>{});
     }
+}
+
+// Whatever fails after the work, a picture or result half written never stays: a file size
+// limit while the SVG is written, a standard output that cannot take the result.
+TEST_F(DetectCli, AFailedPictureOrStandardOutputLeavesNoFile) {
+    ASSERT_EQ(runCli("series --type 8 --noise 40 --csv " + file("s.csv")).status, 0);
+    const std::string base = "detect --signal " + file("s.csv") + " --etalons " + file("alphabet.json") +
+                             " --tmin 40 --tmax 181 --saved-energy 75 --json";
+    const std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 1; " + std::string(PULSEBENCH_CLI) + " " + base +
+                                " --plot " + file("d.svg") + " --csv " + file("d.csv") + "\" 2>" + file("err.txt");
+    FILE* pipe = popen(limited.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    std::string out;
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << contentOf(file("err.txt"));
+    EXPECT_NE(contentOf(file("err.txt")).find("d.svg: File too large"), std::string::npos) << contentOf(file("err.txt"));
+    EXPECT_EQ(out, "");
+    std::filesystem::remove(file("err.txt"));
+    EXPECT_EQ(filesLeft(), std::vector<std::string>{});
+
+    const CliRun full = runCli(base + " --plot " + file("d.svg") + " > /dev/full", file("err.txt").c_str());
+    EXPECT_EQ(WEXITSTATUS(full.status), 1);
+    EXPECT_NE(contentOf(file("err.txt")).find("Cannot write standard output"), std::string::npos);
+    std::filesystem::remove(file("err.txt"));
+    EXPECT_EQ(filesLeft(), std::vector<std::string>{});
+}
+
+// Limits beyond the recording allow what its length allows; old Mac line ends read as lines.
+TEST_F(DetectCli, HugeLimitsAndLoneCarriageReturnsAreRead) {
+    ASSERT_EQ(runCli("series --type 2 --count 9 --noise 30 --csv " + file("s.csv")).status, 0);
+    const std::string shapes = " --etalons " + file("alphabet.json") + " --saved-energy 75 --json";
+    const CliRun wide = runCli("detect --signal " + file("s.csv") + shapes + " --tmin 40 --tmax 1152921504606846976 --count 9");
+    const CliRun whole = runCli("detect --signal " + file("s.csv") + shapes + " --tmin 40 --tmax 1200 --count 9");
+    ASSERT_EQ(wide.status, 0);
+    EXPECT_EQ(wide.out, whole.out);
+
+    std::string text = contentOf(file("s.csv"));
+    std::replace(text.begin(), text.end(), '\n', '\r');
+    std::ofstream(file("in-mac.csv"), std::ios::binary) << text;
+    const CliRun mac = runCli("detect --signal " + file("in-mac.csv") + shapes + " --tmin 40 --tmax 181");
+    const CliRun unix = runCli("detect --signal " + file("s.csv") + shapes + " --tmin 40 --tmax 181");
+    ASSERT_EQ(mac.status, 0);
+    EXPECT_EQ(mac.out, unix.out);
 }
 
 // A signal of `length` samples with a bump every `gap` samples, as a 16-bit WAV at `rate`.
@@ -255,7 +342,7 @@ TEST_F(DetectCli, CtrlCStopsAtOnceAndWritesNothing) {
     const std::string command = "sh -c '" + std::string(PULSEBENCH_CLI) + " detect --signal " + file("long.wav") +
                                 templates + " --tmin 0.5s --tmax 1.5s --threads 1 --csv " + file("out.csv") +
                                 " --plot " + file("out.png") + " --json 2>" + err + " & pid=$!; " +
-                                "while kill -0 $pid 2>/dev/null && ! grep -q thousandths " + err +
+                                "while kill -0 $pid 2>/dev/null && ! grep -q elapsed " + err +
                                 "; do sleep 0.02; done; kill -INT $pid 2>/dev/null; wait $pid'";
     const auto started = std::chrono::steady_clock::now();
     FILE* pipe = popen(command.c_str(), "r");
