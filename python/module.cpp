@@ -438,20 +438,48 @@ json parseOutput(const std::string& text) {
     return json::parse(text);
 }
 
+// A whole number given to an argument typed as any object: a Python int or anything with
+// __index__ (numpy's integer scalars), never a bool. Beyond 64 bits it is refused by name.
+bool isWholeNumber(const py::handle& value) {
+    return !py::isinstance<py::bool_>(value) && !py::isinstance<py::str>(value) && PyIndex_Check(value.ptr());
+}
+int64_t wholeNumberOf(const py::handle& value, const std::string& name) {
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) throw py::error_already_set();
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0)
+        throw py::value_error(name + " is too " + (overflow > 0 ? "large" : "small") + " (beyond 64 bits): " +
+                              std::string(py::str(index)));
+    if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+    return v;
+}
+
+// A path: a str or any os.PathLike.
+std::string pathOf(const py::handle& path) {
+    py::object text = py::module_::import("os").attr("fspath")(path);
+    if (!py::isinstance<py::str>(text)) throw py::type_error("path must be a str or an os.PathLike giving a str");
+    return text.cast<std::string>();
+}
+
 // ---- detection ------------------------------------------------------------------------------
 
 // A gap limit: a whole number of samples, or the text the batch tool takes ("40", "0.3s").
-int64_t gapLimit(const py::handle& value, double rate, const char* name) {
-    if (py::isinstance<py::bool_>(value) || !(py::isinstance<py::int_>(value) || py::isinstance<py::str>(value)))
+int64_t gapLimit(const py::handle& value, double rate, const char* name, int64_t least = 1) {
+    if (!(isWholeNumber(value) || py::isinstance<py::str>(value)))
         throw py::type_error(std::string(name) + " must be a whole number of samples or a text such as \"0.3s\"");
-    if (py::isinstance<py::int_>(value)) {
-        const int64_t samples = value.cast<int64_t>();
-        if (samples < 1) throw py::value_error(std::string(name) + " must be at least 1 sample, not " + std::to_string(samples));
+    if (isWholeNumber(value)) {
+        const int64_t samples = wholeNumberOf(value, name);
+        if (samples < least)
+            throw py::value_error(std::string(name) + " must be at least " + std::to_string(least) + " sample" +
+                                  (least == 1 ? "" : "s") + ", not " + std::to_string(samples));
         return samples;
     }
     IoResult<int64_t> parsed = parseSamplesOrSeconds(value.cast<std::string>(), rate, name);
     if (!parsed) throw py::value_error(parsed.error);
-    if (parsed.value < 1) throw py::value_error(std::string(name) + " must be at least 1 sample");
+    if (parsed.value < least)
+        throw py::value_error(std::string(name) + " must be at least " + std::to_string(least) + " sample" +
+                              (least == 1 ? "" : "s"));
     return parsed.value;
 }
 
@@ -474,8 +502,8 @@ std::vector<int32_t> candidatesOf(const std::optional<py::sequence>& names, cons
         std::string name;
         if (py::isinstance<py::str>(item))
             name = item.cast<std::string>();
-        else if (py::isinstance<py::int_>(item) && !py::isinstance<py::bool_>(item))
-            name = std::to_string(item.cast<int64_t>());
+        else if (isWholeNumber(item))
+            name = std::to_string(wholeNumberOf(item, "candidates"));
         else
             throw py::type_error("candidates must be shape names");
         const auto found = std::find_if(shapes.begin(), shapes.end(), [&](const Shape& s) { return s.name == name; });
@@ -500,20 +528,24 @@ PYBIND11_MODULE(_core, m) {
 
     m.def(
         "read_signal",
-        [](const std::string& path, std::optional<py::object> column, std::optional<int> channel,
+        [](const py::object& pathObject, std::optional<py::object> column, std::optional<py::object> channel,
            std::optional<double> rate) {
+            const std::string path = pathOf(pathObject);
             SignalReadOptions options;
             if (column) {
-                if (py::isinstance<py::bool_>(*column))
-                    throw py::type_error("column must be a 1-based number or a header name");
-                if (py::isinstance<py::int_>(*column))
-                    options.column = std::to_string(column->cast<int64_t>());
+                if (isWholeNumber(*column))
+                    options.column = std::to_string(wholeNumberOf(*column, "column"));
                 else if (py::isinstance<py::str>(*column))
                     options.column = column->cast<std::string>();
                 else
                     throw py::type_error("column must be a 1-based number or a header name");
             }
-            options.channel = channel;
+            if (channel) {
+                if (!isWholeNumber(*channel)) throw py::type_error("channel must be a 1-based channel number");
+                const int64_t k = wholeNumberOf(*channel, "channel");
+                if (k < 1 || k > 65535) throw py::value_error("channel must lie in 1..65535, not " + std::to_string(k));
+                options.channel = static_cast<int>(k);
+            }
             options.rate = rate;
             IoResult<Signal> result;
             {
@@ -529,7 +561,8 @@ PYBIND11_MODULE(_core, m) {
         py::arg("path"), py::arg("column") = py::none(), py::arg("channel") = py::none(),
         py::arg("rate") = py::none());
 
-    m.def("read_etalons", [](const std::string& path) {
+    m.def("read_etalons", [](const py::object& pathObject) {
+        const std::string path = pathOf(pathObject);
         IoResult<std::vector<Shape>> result;
         {
             py::gil_scoped_release release;
@@ -571,14 +604,46 @@ PYBIND11_MODULE(_core, m) {
         [](const py::object& signal, const py::object& etalons, const py::object& tmin, const py::object& tmax,
            std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
            std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
-           std::optional<py::function> progress) {
-            if (!std::isfinite(rate) || rate <= 0)
-                throw py::value_error("rate must be a positive number of samples per second, not " + std::to_string(rate));
+           std::optional<py::function> progress, const py::object& templates) {
+            if (!(rate >= minSampleRate && rate <= maxSampleRate))
+                throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
             Signal recording;
             recording.samples = signalSamples(signal);
             recording.rate = rate;
             std::vector<ListedShape> listed;
-            for (Shape& shape : shapesFrom(etalons)) listed.push_back({std::move(shape), std::nullopt, true});
+            if (etalons.is_none() == templates.is_none())
+                throw py::value_error(etalons.is_none()
+                                          ? "no pulse shapes: give etalons or templates=[(start, length, name), ...]"
+                                          : "etalons and templates exclude each other: shapes come from one place");
+            if (!templates.is_none()) {
+                // Shapes cut from the signal, as --template cuts them: after the baseline removal
+                // when there is one (prepareDetection cuts them again there).
+                if (py::isinstance<py::str>(templates) || !py::isinstance<py::sequence>(templates))
+                    throw py::type_error("templates must be a sequence of (start, length) or (start, length, name)");
+                for (const py::handle item : py::reinterpret_borrow<py::sequence>(templates)) {
+                    if (py::isinstance<py::str>(item) || !py::isinstance<py::sequence>(item) || py::len(item) < 2 ||
+                        py::len(item) > 3)
+                        throw py::type_error("a template is (start, length) or (start, length, name)");
+                    const auto part = py::reinterpret_borrow<py::sequence>(item);
+                    const int64_t first = gapLimit(part[0], rate, "template start", 0);
+                    const int64_t length = gapLimit(part[1], rate, "template length");
+                    std::string name = "t" + std::to_string(listed.size() + 1);  // as --template names them
+                    if (py::len(item) == 3) {
+                        if (!py::isinstance<py::str>(part[2])) throw py::type_error("a template's name must be a str");
+                        name = part[2].cast<std::string>();
+                    }
+                    if (first > static_cast<int64_t>(recording.samples.size()) ||
+                        length > static_cast<int64_t>(recording.samples.size()) - first)
+                        throw py::value_error("template (" + std::to_string(first) + ", " + std::to_string(length) +
+                                              ") reaches beyond the signal's " +
+                                              std::to_string(recording.samples.size()) + " samples");
+                    IoResult<ListedShape> cut = cutShape(recording, first, first + length, name, listed);
+                    if (!cut) throw py::value_error(cut.error);
+                    listed.push_back(std::move(cut.value));
+                }
+            } else {
+                for (Shape& shape : shapesFrom(etalons)) listed.push_back({std::move(shape), std::nullopt, true});
+            }
             std::vector<Shape> shapes;
             for (const ListedShape& l : listed) shapes.push_back(l.shape);
 
@@ -686,7 +751,7 @@ PYBIND11_MODULE(_core, m) {
         py::arg("signal"), py::arg("etalons"), py::arg("tmin"), py::arg("tmax"), py::arg("count") = py::none(),
         py::arg("saved_energy") = 100, py::arg("task") = "joint", py::arg("candidates") = py::none(),
         py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
-        py::arg("progress") = py::none());
+        py::arg("progress") = py::none(), py::arg("templates") = py::none());
 
     py::class_<Workbench>(m, "Workbench")
         .def(py::init<>())
@@ -739,6 +804,8 @@ PYBIND11_MODULE(_core, m) {
                 p.series = seriesOptions(type, length, tmin, tmax, count, savedEnergy, noise, sequence, subset,
                                          subsetMode, subsetStart);
                 p.task = oneOf<uint16_t>(task, {1, 2, 4, 36, 40, 64}, "task");
+                if (candidates && candidates->empty())
+                    throw py::value_error("candidates is empty: name at least one etalon, or leave it out for all");
                 p.candidates = listInRange<uint16_t>(candidates, 0, 65535, "candidates");
                 p.tuple = listInRange<int32_t>(tuple, -2147483648LL, 2147483647LL, "tuple");
                 p.tuples = tuplesFrom(tuples);
@@ -784,6 +851,8 @@ PYBIND11_MODULE(_core, m) {
                 o.repeats = *inRange<int32_t>(repeats, 1, 65535, "repeats");
                 o.savedEnergyCreate = inRange<uint16_t>(savedEnergyCreate, 0, 100, "saved_energy_create");
                 o.savedEnergyProcess = inRange<uint16_t>(savedEnergyProcess, 0, 100, "saved_energy_process");
+                if (candidates && candidates->empty())
+                    throw py::value_error("candidates is empty: name at least one etalon, or leave it out for all");
                 o.candidates = listInRange<uint16_t>(candidates, 0, 65535, "candidates");
                 o.tuple = listInRange<int32_t>(tuple, -2147483648LL, 2147483647LL, "tuple");
                 o.tuples = tuplesFrom(tuples);

@@ -29,6 +29,8 @@ bool parseWhole(const std::string& text, int64_t& value) {
 IoStatus checkShapeName(const std::string& name, const std::vector<ListedShape>& shapes, int except) {
     if (name.empty() || name.find_first_not_of(" \t") == std::string::npos)
         return IoStatus::failure("A pulse shape needs a name.");
+    if (const long bad = invalidUtf8Offset(name); bad >= 0)
+        return IoStatus::failure("The shape name is not valid UTF-8 (byte " + std::to_string(bad + 1) + ").");
     if (name.find(',') != std::string::npos)
         return IoStatus::failure("The shape name \"" + name + "\" holds a comma; names are listed with commas.");
     for (size_t i = 0; i < shapes.size(); ++i)
@@ -157,22 +159,46 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
     return Result::success(std::move(settings));
 }
 
+namespace {
+// The signal a detection sees (less the baseline when one is removed) and the shapes it uses:
+// shapes cut from the signal are cut again from that signal, so that they match what they are
+// sought in. `corrected` holds the corrected samples when there are any.
+IoStatus shapesForSignal(const Signal& signal, const std::vector<ListedShape>& shapes,
+                         const std::optional<double>& baselineSeconds, std::vector<float>& corrected,
+                         std::span<const float>& samples, std::vector<Shape>& alphabet) {
+    alphabet.clear();
+    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
+    samples = signal.samples;
+    if (!baselineSeconds) return {};
+    corrected = signal.samples;
+    if (IoStatus removed = removeBaseline(corrected, signal.rate, *baselineSeconds); !removed) return removed;
+    samples = corrected;
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        if (!shapes[i].cutFrom) continue;
+        const auto from = samples.begin() + *shapes[i].cutFrom;
+        alphabet[i].samples.assign(from, from + static_cast<std::ptrdiff_t>(alphabet[i].samples.size()));
+    }
+    return {};
+}
+}  // namespace
+
+IoResult<std::vector<Shape>> shapesAsDetected(const Signal& signal, const std::vector<ListedShape>& shapes,
+                                              const std::optional<double>& baselineSeconds) {
+    std::vector<float> corrected;
+    std::span<const float> samples;
+    std::vector<Shape> alphabet;
+    if (IoStatus s = shapesForSignal(signal, shapes, baselineSeconds, corrected, samples, alphabet); !s)
+        return IoResult<std::vector<Shape>>::failure(s.error);
+    return IoResult<std::vector<Shape>>::success(std::move(alphabet));
+}
+
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes, const DetectSettings& settings,
                           PreparedDetection& prepared) {
-    std::vector<Shape> alphabet;
-    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
     std::vector<float> corrected;
-    std::span<const float> samples = signal.samples;
-    if (settings.baselineSeconds) {
-        corrected = signal.samples;
-        if (IoStatus removed = removeBaseline(corrected, signal.rate, *settings.baselineSeconds); !removed) return removed;
-        samples = corrected;
-        for (size_t i = 0; i < shapes.size(); ++i) {
-            if (!shapes[i].cutFrom) continue;
-            const auto from = samples.begin() + *shapes[i].cutFrom;
-            alphabet[i].samples.assign(from, from + static_cast<std::ptrdiff_t>(alphabet[i].samples.size()));
-        }
-    }
+    std::span<const float> samples;
+    std::vector<Shape> alphabet;
+    if (IoStatus s = shapesForSignal(signal, shapes, settings.baselineSeconds, corrected, samples, alphabet); !s)
+        return s;
     IoResult<QuantisedRecording> quantised = quantise(samples, alphabet);
     if (!quantised) return IoStatus::failure(quantised.error);
     prepared.quantised = std::move(quantised.value);

@@ -86,6 +86,12 @@ struct PreparedDetection {
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes,
                           const DetectSettings& settings, PreparedDetection& prepared);
 
+/// The shapes exactly as a detection with this baseline window uses them (shapes cut from the
+/// signal cut again after the baseline removal): what is saved, so that a saved and loaded
+/// shape gives the same result as the one it was saved from.
+IoResult<std::vector<Shape>> shapesAsDetected(const Signal& signal, const std::vector<ListedShape>& shapes,
+                                              const std::optional<double>& baselineSeconds);
+
 /// A finished detection as it is reported and exported.
 struct DetectReport {
     int64_t samples = 0;

@@ -504,9 +504,27 @@ bool RecordingWindow::loadShapes(const QString& path) {
 }
 
 bool RecordingWindow::saveShapes(const QString& path) {
+    if (document_.shapes.empty()) return refuse(tr("There are no pulse shapes to save.")), false;
+    // The shapes exactly as Detect uses them: with the baseline window on, those cut from the
+    // signal are saved as cut after the baseline removal, so that loading them gives the same
+    // result.
+    std::optional<double> baseline;
+    if (baseline_->isChecked() && document_.signal) {
+        double seconds = 0;
+        if (!parseNumber(baselineSeconds_->text().toStdString(), seconds) || !std::isfinite(seconds) || seconds <= 0)
+            return refuse(tr("The baseline window must be a positive number of seconds: the shapes are saved as "
+                             "Detect uses them, after the baseline removal.")),
+                   false;
+        baseline = seconds;
+    }
     std::vector<Shape> shapes;
-    for (const ListedShape& listed : document_.shapes) shapes.push_back(listed.shape);
-    if (shapes.empty()) return refuse(tr("There are no pulse shapes to save.")), false;
+    if (document_.signal) {
+        IoResult<std::vector<Shape>> used = shapesAsDetected(*document_.signal, document_.shapes, baseline);
+        if (!used) return refuse(QString::fromStdString(used.error)), false;
+        shapes = std::move(used.value);
+    } else {
+        for (const ListedShape& listed : document_.shapes) shapes.push_back(listed.shape);
+    }
     if (IoStatus written = writeShapesJson(path.toStdString(), shapes); !written)
         return refuse(QString::fromStdString(written.error)), false;
     return true;

@@ -11,6 +11,7 @@ unknown option value, a refused parameter set) or ``TypeError`` (wrong kinds of 
 """
 
 import json
+import os
 from typing import Any, Callable, Dict, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -20,7 +21,7 @@ from . import _core
 __all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench"]
 
 
-def read_signal(path: str, column: Union[int, str, None] = None, channel: Optional[int] = None,
+def read_signal(path: Union[str, "os.PathLike[str]"], column: Union[int, str, None] = None, channel: Optional[int] = None,
                 rate: Optional[float] = None) -> Tuple[np.ndarray, float]:
     """Read a recording from a text (.csv .tsv .txt .dat) or audio (.wav .flac .ogg .oga .aif
     .aiff .au) file.
@@ -40,7 +41,7 @@ def read_signal(path: str, column: Union[int, str, None] = None, channel: Option
     return _core.read_signal(path, column, channel, rate)
 
 
-def read_etalons(path: str) -> Dict[str, np.ndarray]:
+def read_etalons(path: Union[str, "os.PathLike[str]"]) -> Dict[str, np.ndarray]:
     """Read pulse shapes (etalons) from a ``.json`` file (``{"etalons": [{"name": ..., "samples":
     [...]}, ...]}``, or the ``alphabet --json`` form, named "1" to "20") or a ``.csv``/``.tsv``/``.txt``
     table with one shape per column under a line of names.
@@ -129,11 +130,12 @@ class Result:
         return json.loads(self._json)
 
 
-def detect(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray], tmin: Union[int, str],
+def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]], tmin: Union[int, str],
            tmax: Union[int, str], *, count: Optional[int] = None, saved_energy: int = 100, task: str = "joint",
            candidates: Optional[Sequence[Union[str, int]]] = None, rate: float = 1.0,
            baseline: Optional[float] = None, threads: int = 0,
-           progress: Optional[Callable[[float], None]] = None) -> Result:
+           progress: Optional[Callable[[float], None]] = None,
+           templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = None) -> Result:
     """Find the pulses of a recording exactly, as ``pulsebench-cli detect`` does: the chain of
     pulses, each one of the ``etalons`` (whole, or cut so that it keeps more than
     ``saved_energy`` % of its energy), with the starts of neighbours between ``tmin`` and
@@ -144,6 +146,11 @@ def detect(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarr
     a row (named "1", "2", ...): 1 to 20 shapes of one common length L, 6 <= L <= tmax.
     ``tmin`` and ``tmax`` are whole samples, or texts the batch tool takes ("40", "0.3s": seconds
     at ``rate``).
+
+    Instead of ``etalons`` (then None), ``templates`` cuts the shapes from the signal itself, as
+    the batch tool's ``--template`` does: a sequence of ``(start, length)`` or ``(start, length,
+    name)`` in samples or texts such as "1.2s" (unnamed ones are "t1", "t2", ...). With a
+    ``baseline`` they are cut after its removal, so that they match what they are sought in.
 
     ``task``: "joint" (detection and identification: every pulse any candidate), "detect" (one
     shape, named by ``candidates``) or "recognize" (the one shape the whole recording holds).
@@ -165,7 +172,7 @@ def detect(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarr
     count would need), TypeError on objects of the wrong kind.
     """
     return Result(_core.detect(signal, etalons, tmin, tmax, count, saved_energy, task, candidates, rate, baseline,
-                               threads, progress))
+                               threads, progress, templates))
 
 
 class Workbench:

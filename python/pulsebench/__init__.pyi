@@ -1,12 +1,13 @@
+import os
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 __all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench"]
 
-def read_signal(path: str, column: Union[int, str, None] = ..., channel: Optional[int] = ...,
+def read_signal(path: Union[str, "os.PathLike[str]"], column: Union[int, str, None] = ..., channel: Optional[int] = ...,
                 rate: Optional[float] = ...) -> Tuple[np.ndarray, float]: ...
-def read_etalons(path: str) -> Dict[str, np.ndarray]: ...
+def read_etalons(path: Union[str, "os.PathLike[str]"]) -> Dict[str, np.ndarray]: ...
 def quantise(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray]) -> dict: ...
 
 class Result:
@@ -29,11 +30,12 @@ class Result:
     def __len__(self) -> int: ...
     def to_dict(self) -> dict: ...
 
-def detect(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.ndarray], tmin: Union[int, str],
+def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]], tmin: Union[int, str],
            tmax: Union[int, str], *, count: Optional[int] = ..., saved_energy: int = ..., task: str = ...,
            candidates: Optional[Sequence[Union[str, int]]] = ..., rate: float = ...,
            baseline: Optional[float] = ..., threads: int = ...,
-           progress: Optional[Callable[[float], None]] = ...) -> Result: ...
+           progress: Optional[Callable[[float], None]] = ...,
+           templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = ...) -> Result: ...
 
 class Workbench:
     def __init__(self) -> None: ...

@@ -5,6 +5,7 @@ let other threads run and stop on Ctrl-C, and bad input refused with exceptions.
 import json
 import math
 import os
+import pathlib
 import resource
 import signal
 import subprocess
@@ -416,6 +417,18 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
     (lambda: pulsebench.detect(SIGNAL, {"a": SHAPE["a"], "b": -SHAPE["a"]}, 10, 20, task="detect"), ValueError,
      "one shape"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, 5), TypeError, ""),  # count is keyword-only
+    # Numbers beyond 64 bits are refused by name, not as a failed cast.
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 2**63), ValueError, "tmax is too large"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 2**64, 20), ValueError, "tmin is too large"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates=[2**70]), ValueError, "candidates is too large"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, rate=1e-308), ValueError, "rate"),
+    # No chain of gaps of 10 covers 15 samples with pulses of 8.
+    (lambda: pulsebench.detect(SIGNAL[:15], SHAPE, 10, 10), ValueError, "No chain of pulses fits"),
+    (lambda: pulsebench.detect(SIGNAL, None, 10, 20), ValueError, "no pulse shapes"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, templates=[(0, 8)]), ValueError, "exclude each other"),
+    (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates=[(195, 8)]), ValueError, "beyond the signal"),
+    (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates=[(0, 8, "b\u00f8"), (9, 7)]), ValueError, "length"),
+    (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates="0:8"), TypeError, "templates"),
 ])
 def test_detect_refuses_bad_input(call, error, message):
     with pytest.raises(error, match=message):
@@ -495,6 +508,49 @@ def test_bad_options():
         bench.simulate(repeats=0)
     # A refused call leaves the object's streams as a fresh object's.
     assert same_series(bench.series(), pulsebench.Workbench().series())
+
+
+def test_numpy_integers_and_paths_are_taken_wherever_ints_and_paths_are(tmp_path, recording):
+    signal_file, shapes_file = recording
+    samples, _ = pulsebench.read_signal(pathlib.Path(signal_file))
+    etalons = pulsebench.read_etalons(pathlib.Path(shapes_file))
+    plain = pulsebench.detect(samples, etalons, 60, 150, count=40, candidates=[3, 7])
+    numpy = pulsebench.detect(samples, etalons, np.int64(60), np.uint16(150), count=np.int32(40),
+                              candidates=[np.int64(3), np.int8(7)], saved_energy=np.int64(100), threads=np.int64(1))
+    assert numpy.to_dict() == plain.to_dict()
+    (tmp_path / "two.csv").write_text("a,b\n1,2\n")
+    assert pulsebench.read_signal(tmp_path / "two.csv", column=np.int64(2))[0].tolist() == [2.0]
+    with pytest.raises(ValueError, match="column is too large"):
+        pulsebench.read_signal(tmp_path / "two.csv", column=2**64)
+    with pytest.raises(ValueError, match="candidates is empty"):
+        pulsebench.Workbench().process(candidates=[])
+
+
+def test_damaged_files_are_refused_with_their_whole_message(tmp_path):
+    # A JSON file that is no UTF-8: the message names the file (no empty ValueError).
+    (tmp_path / "latin1.json").write_bytes(b'{"etalons": [{"name": "b\xf8", "samples": [1, 2, 3, 4, 5, 6]}]}')
+    with pytest.raises(ValueError, match="latin1.json:1: not valid JSON"):
+        pulsebench.read_etalons(tmp_path / "latin1.json")
+    (tmp_path / "latin1.csv").write_bytes(b"a,b\xf8\n1,2\n3,4\n5,6\n7,8\n9,10\n11,12\n")
+    with pytest.raises(ValueError, match=r"latin1.csv:1: the name of column 2 is not valid UTF-8 \(byte 2\)"):
+        pulsebench.read_etalons(tmp_path / "latin1.csv")
+    # A WAV cut short is refused, not read in part.
+    subprocess.run([CLI, "series", "--wav", str(tmp_path / "s.wav")], check=True, capture_output=True)
+    data = (tmp_path / "s.wav").read_bytes()
+    (tmp_path / "cut.wav").write_bytes(data[:-4])
+    with pytest.raises(ValueError, match="truncated or damaged"):
+        pulsebench.read_signal(tmp_path / "cut.wav")
+
+
+def test_shapes_cut_after_the_baseline_equal_the_batch_tools_templates(recording):
+    signal_file, _ = recording
+    theirs = cli_detect("--signal", signal_file, "--rate", "100", "--template", "0:20:first",
+                        "--template", "1s:0.2s", "--tmin", "0.6s", "--tmax", "1.5s", "--baseline", "0.5")
+    samples, rate = pulsebench.read_signal(signal_file, rate=100)
+    result = pulsebench.detect(samples, None, "0.6s", "1.5s", rate=rate, baseline=0.5,
+                               templates=[(0, 20, "first"), ("1s", "0.2s")])
+    assert_result_matches(result, theirs)
+    assert result.etalon_names == ["first", "t2"]
 
 
 def test_bad_files(tmp_path):

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "../io/temp_dir.h"
+#include "io/recording.h"
 
 namespace {
 
@@ -184,6 +185,54 @@ TEST(PrepareDetection, IntegerSignalsKeepScaleOneAndBaselineRecutsShapes) {
     EXPECT_NE(prepared.quantised.scale, 1);  // the corrected signal is no longer the file's integers
     std::vector<int16_t> fileShape(prepared.request.shapes[1].begin(), prepared.request.shapes[1].end());
     EXPECT_EQ(fileShape, std::vector<int16_t>(20, static_cast<int16_t>(std::lround(7 * prepared.quantised.scale))));
+}
+
+// Saving shapes and loading them again never changes a result: what is saved is what Detect
+// used, also after a baseline removal (cut shapes recut there), and the batch tool reading the
+// saved file with the same baseline quantises exactly the same shapes.
+TEST(PrepareDetection, SavedShapesAreTheShapesDetectionUsed) {
+    TempDir dir;
+    Signal signal = rampSignal(3000);
+    for (size_t i = 0; i < signal.samples.size(); ++i) signal.samples[i] += static_cast<float>(500 * std::sin(i * 0.003));
+    const std::vector<ListedShape> cut = {named(signal, 100, 20, "a"), named(signal, 333, 20, "b")};
+    DetectSettings settings;
+    settings.tmin = 40;
+    settings.tmax = 181;
+    settings.candidates = {0, 1};
+    settings.baselineSeconds = 11;
+    PreparedDetection before;
+    ASSERT_TRUE(prepareDetection(signal, cut, settings, before).ok());
+
+    const IoResult<std::vector<Shape>> used = shapesAsDetected(signal, cut, settings.baselineSeconds);
+    ASSERT_TRUE(used.ok()) << used.error;
+    ASSERT_TRUE(writeShapesJson(dir.file("saved.json"), used.value).ok());
+    const IoResult<std::vector<ListedShape>> loaded = loadShapes(dir.file("saved.json"));
+    ASSERT_TRUE(loaded.ok()) << loaded.error;
+    PreparedDetection after;
+    ASSERT_TRUE(prepareDetection(signal, loaded.value, settings, after).ok());
+    EXPECT_EQ(after.quantised.scale, before.quantised.scale);
+    EXPECT_EQ(after.quantised.shapes, before.quantised.shapes);
+    EXPECT_EQ(after.quantised.signal, before.quantised.signal);
+
+    // The batch tool's path: the signal from a file, the saved shapes with --etalons.
+    {
+        std::ofstream out(dir.file("signal.csv"));
+        out.precision(9);
+        for (const float v : signal.samples) out << v << "\n";
+    }
+    RecordingRequest request;
+    request.signalFile = dir.file("signal.csv");
+    request.shapesFile = dir.file("saved.json");
+    request.baselineSeconds = settings.baselineSeconds;
+    const IoResult<Recording> batch = loadRecording(request);
+    ASSERT_TRUE(batch.ok()) << batch.error;
+    EXPECT_EQ(batch.value.quantised.scale, before.quantised.scale);
+    EXPECT_EQ(batch.value.quantised.shapes, before.quantised.shapes);
+
+    // Without a baseline the saved shapes are the listed ones.
+    const IoResult<std::vector<Shape>> plain = shapesAsDetected(signal, cut, std::nullopt);
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(plain.value[1].samples, cut[1].shape.samples);
 }
 
 DetectReport sampleReport() {
