@@ -546,23 +546,27 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
     shell.setDispatcher([&](int id) { workbench.onCommand(id); });
     shell.setDialogAnswer([&](const DialogForm& form) { return scriptedAnswer(form, values, cancel); });
     if (!workbench.onCreate(shell)) return 1;
-    // The subset panel's state, as the user would have composed it with the mouse.
+    // The subset panel's state, as the user would have composed it with the mouse: in the
+    // storage the panel prepares for itself (full rows), so that its first paint keeps it.
     SubsetPanelState& panel = workbench.panel;
-    panel.selectedSubset = o.tuple;
-    panel.wSelectedCount = static_cast<uint16_t>(std::min<size_t>(o.tuple.size(), panel.wSubsetEntries));
-    for (const auto& t : o.tuples) {
-        if (panel.selectedSubsetArray.size() >= panel.wReservedSubsets) break;
-        std::vector<int32_t> row = t;
-        row.resize(std::min<size_t>(row.size(), panel.wSubsetEntries));
-        panel.selectedSubsetArraySize.push_back(static_cast<int32_t>(row.size()));
-        row.resize(panel.wSubsetEntries, 0);
-        panel.selectedSubsetArray.push_back(std::move(row));
-    }
-    panel.wStoredSubsets = static_cast<uint16_t>(panel.selectedSubsetArray.size());
-    if (panel.wStoredSubsets > 0) panel.currentPatternTuple = 1;
-    if (panel.wSelectedCount == 0 && panel.wStoredSubsets > 0) {
-        panel.selectedSubset = o.tuples.front();
-        panel.wSelectedCount = static_cast<uint16_t>(std::min<size_t>(panel.selectedSubset.size(), panel.wSubsetEntries));
+    if (!o.tuple.empty() || !o.tuples.empty()) {
+        if (const SubsetPanelPrepareResult prepared = prepareSubsetPanel(panel, workbench.subsetMarks); !prepared.ok) {
+            window.messageBox(prepared.message, "", MessageIcon::None);
+            return 1;
+        }
+        const auto entries = static_cast<size_t>(panel.wSubsetEntries);
+        const std::vector<int32_t>& current = o.tuple.empty() ? o.tuples.front() : o.tuple;
+        const size_t used = std::min(current.size(), entries);
+        std::copy_n(current.begin(), used, panel.selectedSubset.begin());
+        panel.wSelectedCount = static_cast<uint16_t>(used);
+        const size_t rows = std::min<size_t>(o.tuples.size(), panel.wReservedSubsets);
+        for (size_t t = 0; t < rows; ++t) {
+            const size_t length = std::min(o.tuples[t].size(), entries);
+            std::copy_n(o.tuples[t].begin(), length, panel.selectedSubsetArray[t].begin());
+            panel.selectedSubsetArraySize[t] = static_cast<int32_t>(length);
+        }
+        panel.wStoredSubsets = static_cast<uint16_t>(rows);
+        if (rows > 0) panel.currentPatternTuple = 1;
     }
 
     ResultStream stream(out);
@@ -573,16 +577,21 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
         const int before = workbench.processingRuns;
         const size_t shown = shell.messages.size();
         workbench.onCommand(id);
-        // A message box other than the simulation's report means the command was refused (or
-        // failed): its refusal takes the place of a result, never an earlier one.
+        // A message box other than the simulation's report and the tuple routines' diagnostic
+        // reports (what the debugging repeat is for) means the command was refused (or failed):
+        // its refusal takes the place of a result, never an earlier one.
         std::string refusal;
-        for (size_t m = shown; m < shell.messages.size() && refusal.empty(); ++m)
-            if (shell.messages[m].caption != "getPulseEstAsRepeats") {
-                const std::string caption = trimmedCaption(shell.messages[m].caption);
-                std::string text = shell.messages[m].text;
-                while (!text.empty() && text.back() == '\n') text.pop_back();
+        std::vector<std::string> reports;
+        for (size_t m = shown; m < shell.messages.size() && refusal.empty(); ++m) {
+            if (shell.messages[m].caption == "getPulseEstAsRepeats") continue;
+            const std::string caption = trimmedCaption(shell.messages[m].caption);
+            std::string text = shell.messages[m].text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+            if (caption == "About TuplesDetection")
+                reports.push_back(caption + ": " + text);
+            else
                 refusal = (caption.empty() ? "" : caption + ": ") + text;
-            }
+        }
         const Settings& s = workbench.settings;
         if (!refusal.empty()) {
             refused = true;
@@ -600,8 +609,11 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
             run["taskType"] = code(s.wTaskType);
             run["seriesType"] = code(s.seriesType);
             run["viewMode"] = s.viewMode;
+            if (!reports.empty()) run["messages"] = reports;
             runs.add(run);
         } else {
+            for (const std::string& report : reports)
+                stream.write("Command " + std::to_string(id) + " shows " + report + "\n");
             std::ostringstream text;
             text << "Command " << id << ": task " << code(s.wTaskType) << ", series type " << code(s.seriesType) << ", view "
                  << s.viewMode << "\n";

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "model/random.h"
+#include "model/subsets.h"
 #include "platform/shell.h"
 
 namespace {
@@ -325,8 +326,12 @@ DialogForm pulsesForm(const Settings& s, uint16_t minPulses, uint16_t maxPulses)
                                                  minPulses, maxPulses),
                                        structure));
     form.controls.push_back(edit(1007, "", decimal(s.wPulsesQuantity), structure));
+    // An active tuple is laid over the sequence typed here: the label says so.
+    const std::string tuple = s.lpSeriesHeader ? activeSubsetText(*s.lpSeriesHeader) : std::string();
     form.controls.push_back(staticText(
-        1009, formatted("Sequence of Etalons in Series (values from 1 to %d)", s.wAlphabetSize),
+        1009,
+        formatted("Sequence of Etalons in Series (values from 1 to %d)", s.wAlphabetSize) +
+            (tuple.empty() ? std::string() : "; the active tuple " + tuple + " is laid over it"),
         structure));
     const size_t shown = sequenceEntriesShown(s, s.wPulsesQuantity);
     form.controls.push_back(edit(1010, "",

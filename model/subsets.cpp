@@ -113,3 +113,11 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& messages, std::span<const i
     activate(lists[active], sizes[active], mode, start, h);
     return 1;
 }
+
+std::string activeSubsetText(const SeriesHeader& header) {
+    std::string text;
+    if (!header.lpSelectedSubset) return text;
+    for (int i = 0; i < header.wSelectedSubsetSize; ++i)
+        text += (i ? "," : "") + std::to_string(header.lpSelectedSubset[i]);
+    return text;
+}

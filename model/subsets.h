@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "model/message_sink.h"
 #include "model/series.h"
@@ -28,3 +29,7 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& messages, std::span<const i
                                         std::span<const std::span<const int32_t>> lists,
                                         int capacity, int entriesPerSubset, int activeIndex,
                                         int mode, int start, SeriesHeader* header);
+
+/// The header's active subset as text ("3,5,7"), or "" when it has none: the tuple every new
+/// series of the header is laid from.
+std::string activeSubsetText(const SeriesHeader& header);

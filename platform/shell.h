@@ -18,8 +18,10 @@ struct Rect {
     int32_t bottom = 0;
 };
 
-/// The two cursor shapes of the workbench.
-enum class CursorShape { Arrow, Hand };
+/// The cursor shapes of the workbench: the arrow, a pointing hand, and the resize cursors the
+/// parameter panel shows over its bands (vertical) and its lines (diagonal, top left to bottom
+/// right).
+enum class CursorShape { Arrow, Hand, ResizeVertical, ResizeDiagonal };
 
 /// Window services the commands and handlers use. Implemented by the Qt window and by the
 /// headless stand-in of the tests and the command-line tool. Message boxes (MessageSink) are

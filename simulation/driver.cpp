@@ -76,7 +76,7 @@ void refuse(MessageSink& messages, const std::string& why) {
 struct RepeatScore {
     int32_t restoring = 0;  // G
     int64_t position = 0;   // I, 128 × the mean squared position error per pulse, rounded
-    int32_t miss = 0;       // 1 when a tuple was misrecognised
+    int32_t miss = 0;       // 1 when a tuple or the series' etalon was misrecognised
 };
 
 // Working storage of a run, released on every way out.
@@ -409,7 +409,12 @@ private:
             H += d * d;
         }
         score.position = (K + 256 * H) / (2 * static_cast<int64_t>(K));
-        score.miss = tupleRecognition() && answer != buffer.tupleOfRepeat[l] ? 1 : 0;
+        // A miss: a tuple recognised wrongly, or for pulse recognition an answer other than the
+        // one etalon the series was made of (so that its recognition-error graph shows them).
+        if (tupleRecognition())
+            score.miss = answer != buffer.tupleOfRepeat[l] ? 1 : 0;
+        else if (isTask(taskType_, TaskType::recognition))
+            score.miss = s.wImpulseQuantity > 0 && answer != s.lpTrueEtalon[0] ? 1 : 0;
         buffer.scores[l] = score;
     }
 

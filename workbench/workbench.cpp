@@ -194,6 +194,10 @@ std::string Workbench::statusText() const {
                        std::to_string(s.dwSeriesSizeBase) + "  |  Noise: " + std::to_string(s.wNoiseLevelBase);
     if (lastSimulationSeconds >= 0) text += "  |  Last simulation: " + std::to_string(lastSimulationSeconds) + " s";
     if (simulationCancelled) text += "  |  simulation cancelled";
+    // A tuple once active is laid into every later series, whatever the series type: said here.
+    if (s.lpSeriesHeader)
+        if (const std::string tuple = activeSubsetText(*s.lpSeriesHeader); !tuple.empty())
+            text += "  |  Tuple " + tuple + " laid into every series";
     return text;
 }
 
@@ -702,11 +706,12 @@ void Workbench::createSeries() {
     const PulseBounds range = pulseRangeOf(s, *series);
     const uint16_t countBefore = s.wPulsesQuantity;
     s.wPulsesQuantity = static_cast<uint16_t>((range.wMinPulses + range.wMaxPulses) / 2);
-    if (s.lpEtalonSequenceDlg.size() < range.wMaxPulses) {
-        std::vector<uint16_t> grown(range.wMaxPulses, static_cast<uint16_t>(s.etalonNumber));
-        std::copy_n(s.lpEtalonSequence.begin(), std::min(s.lpEtalonSequence.size(), grown.size()), grown.begin());
-        s.lpEtalonSequenceDlg = std::move(grown);
-    }
+    // The dialog shows the current sequence every time (the etalon number beyond its end), not a
+    // copy left from an earlier dialog.
+    if (s.lpEtalonSequenceDlg.size() < range.wMaxPulses) s.lpEtalonSequenceDlg.resize(range.wMaxPulses);
+    for (size_t i = 0; i < s.lpEtalonSequenceDlg.size(); ++i)
+        s.lpEtalonSequenceDlg[i] =
+            i < s.lpEtalonSequence.size() ? s.lpEtalonSequence[i] : static_cast<uint16_t>(s.etalonNumber);
     const auto check = [&s, range](const PulsesValues& v) { return pulsesRefusal(s, range, v); };
     const std::optional<PulsesValues> pulses = runPulsesDialog(*shell_, s, range.wMinPulses, range.wMaxPulses, check);
     if (!pulses) {

@@ -426,8 +426,8 @@ void Workbench::onMouseMove(int32_t x, int32_t y) {
     for (const PanelHoverChange& change : trackPanelHover(*lpParamsHeader, x, y)) {
         if (change.entered) {
             shell_->setCapture(true);
-            // One pointing shape stands for the resize cursors of the bands and the lines.
-            shell_->setCursor(CursorShape::Hand);
+            const bool band = change.target == PanelTarget::HandleHigh || change.target == PanelTarget::HandleLow;
+            shell_->setCursor(band ? CursorShape::ResizeVertical : CursorShape::ResizeDiagonal);
         } else {
             shell_->setCursor(CursorShape::Arrow);
             shell_->setCapture(false);

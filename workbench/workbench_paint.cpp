@@ -3,6 +3,9 @@
 
 #include "workbench/workbench.h"
 
+#include <algorithm>
+#include <string>
+
 #include "display/graph_primitives.h"
 #include "display/paint.h"
 #include "display/views.h"
@@ -13,6 +16,16 @@ namespace {
 // typed series.
 bool showsSeriesView(const Settings& s) {
     return s.wTaskType != TaskType::seriesProcessing || isPlainPulseSeries(code(s.seriesType));
+}
+// Series processing of a typed or tuple series has no series view: the view area says so
+// instead of staying blank.
+void drawNoSeriesViewNote(Canvas& canvas, const LayoutState& layout, uint32_t seriesType) {
+    const int32_t lh = std::max(layout.lineHeight, 1);
+    const int32_t x = layout.rcMain.left + lh, y = layout.rcMain.top + lh;
+    canvas.setTextColor(graph::kBlack);
+    canvas.textOut(x, y, "Series processing ran on a series of type " + std::to_string(seriesType) + ".");
+    canvas.textOut(x, y + lh, "The series view draws series of types 1, 2, 4 and 8 only: choose one of them");
+    canvas.textOut(x, y + 2 * lh, "under Settings to see the series and the pulses found.");
 }
 }  // namespace
 
@@ -70,6 +83,8 @@ void Workbench::paintView(Canvas& canvas) {
                 if (showsSeriesView(s))
                     drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader.get(),
                                    s.lpSeriesHeader.get());
+                else
+                    drawNoSeriesViewNote(canvas, layout, code(s.seriesType));
             }
             break;
         case 9:

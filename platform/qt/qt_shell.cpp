@@ -124,7 +124,14 @@ void QtShell::setCaptureNow(bool captured) {
 
 void QtShell::setCursor(CursorShape shape) {
     onGuiThread([&] {
-        window_.clientArea()->setCursor(shape == CursorShape::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        Qt::CursorShape qt = Qt::ArrowCursor;
+        switch (shape) {
+            case CursorShape::Arrow: qt = Qt::ArrowCursor; break;
+            case CursorShape::Hand: qt = Qt::PointingHandCursor; break;
+            case CursorShape::ResizeVertical: qt = Qt::SizeVerCursor; break;
+            case CursorShape::ResizeDiagonal: qt = Qt::SizeFDiagCursor; break;
+        }
+        window_.clientArea()->setCursor(qt);
     });
 }
 

@@ -260,6 +260,7 @@ TEST_F(MouseWindowTest, DraggingTheTminLineStopsWhereItBecomesInfeasible) {
     QMouseEvent hover(QEvent::MouseMove, QPointF(on), QPointF(on), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(window->clientArea(), &hover);
     EXPECT_EQ(p.hoverLineTmin, 1);
+    EXPECT_EQ(window->clientArea()->cursor().shape(), Qt::SizeFDiagCursor);  // a line: the diagonal resize
     QTest::mousePress(window->clientArea(), Qt::LeftButton, Qt::NoModifier, on);
     ASSERT_EQ(p.dragLineTmin, 1);
     // Pull the line down: its slope, Tmin, grows until the drawn pulse count would no longer fit

@@ -167,3 +167,42 @@ TEST(CliJsonTest, LongJsonOutputStreamsWhileItIsMade) {
         EXPECT_EQ(first, single[0]) << command;
     }
 }
+
+// What the workbench shows, not refusals: the debugging repeat's reports are its output, a
+// subset panel composed from --tuples is drawn, recognition misses of single-etalon series are
+// counted.
+TEST(CliJsonTest, WorkbenchCornersShowWhatTheyMean) {
+    const CliRun debug =
+        runCli("experiment --commands 40032,40006,40029,40018,40033 --tuples '3,5,7;2,4' --json");
+    ASSERT_EQ(debug.status, 0) << debug.out;
+    const auto runs = nlohmann::json::parse(debug.out);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs.back()["command"], 40033);
+    ASSERT_TRUE(runs.back().contains("messages"));
+    EXPECT_EQ(runs.back()["messages"][0].get<std::string>().rfind("About TuplesDetection: ", 0), 0u);
+
+    const std::string dir = ::testing::TempDir();
+    const auto pngOf = [&](const std::string& name, const std::string& args) {
+        const std::string path = dir + "/" + name;
+        EXPECT_EQ(runCli("experiment " + args + " --snapshot " + path + " --size 800x600").status, 0) << args;
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        std::string bytes;
+        if (f) {
+            std::array<char, 4096> buffer;
+            for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;) bytes.append(buffer.data(), n);
+            std::fclose(f);
+        }
+        std::remove(path.c_str());
+        return bytes;
+    };
+    EXPECT_NE(pngOf("with.png", "--commands 40032,40006,40016 --tuples '3,5,7;2,4'"),
+              pngOf("without.png", "--commands 40032,40006,40016"));
+
+    const CliRun simulated =
+        runCli("simulate --task 2 --type 1 --pulses 6:8:2 --noise 0:2:300 --repeats 20 --threads 1 --json");
+    ASSERT_EQ(simulated.status, 0);
+    const auto misses = nlohmann::json::parse(simulated.out)["recognErrors"];  // a row per noise level
+    ASSERT_EQ(misses.size(), 2u);
+    EXPECT_EQ(misses[0], nlohmann::json::parse("[0,0]"));
+    EXPECT_GT(misses[1][0].get<int>() + misses[1][1].get<int>(), 0);
+}

@@ -232,6 +232,10 @@ TEST(MainWindowInput, EditControlCursorAndCapture) {
     EXPECT_EQ(shell.editText(), "7\xc3\xa9");
     shell.setCursor(CursorShape::Hand);
     EXPECT_EQ(w.client->cursor().shape(), Qt::PointingHandCursor);
+    shell.setCursor(CursorShape::ResizeVertical);
+    EXPECT_EQ(w.client->cursor().shape(), Qt::SizeVerCursor);
+    shell.setCursor(CursorShape::ResizeDiagonal);
+    EXPECT_EQ(w.client->cursor().shape(), Qt::SizeFDiagCursor);
     shell.setCursor(CursorShape::Arrow);
     EXPECT_EQ(w.client->cursor().shape(), Qt::ArrowCursor);
     shell.setCapture(true);

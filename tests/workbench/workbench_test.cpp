@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/display/text_log.h"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -165,6 +167,62 @@ TEST_F(WorkbenchTest, CreateSeriesCommitsTheDialogsAndMakesTheSeries) {
     EXPECT_EQ(s.lpSeriesHeader->wImpulseQuantity, 8);
     EXPECT_EQ(s.lpSeriesHeader->wNoiseSigma, 15);
     EXPECT_EQ(s.lpChainsHeader->wMaxPulses, std::max<int>(30, s.wMaxPulses));
+}
+
+// The pulses dialog shows the sequence of the current series, also after a new one was drawn
+// (not the copy an earlier dialog left behind).
+TEST_F(WorkbenchTest, CreateSeriesShowsTheCurrentEtalonSequence) {
+    for (int round = 0; round < 2; ++round) {
+        workbench.onCommand(cmProcessingNextData);
+        const std::vector<uint16_t> current = s.lpEtalonSequence;
+        answer({});  // both dialogs accepted as shown
+        workbench.onCommand(cmCreateSeries);
+        ASSERT_GE(shell.dialogs.size(), 2u);
+        const DialogForm& pulses = shell.dialogs.back();
+        ASSERT_EQ(pulses.resource, 106);
+        const DialogControl* sequence = pulses.find(1010);
+        ASSERT_NE(sequence, nullptr);
+        std::string expected;
+        for (int i = 0; i < s.wPulsesQuantity; ++i)
+            expected += (i ? "," : "") + std::to_string(current[static_cast<size_t>(i)]);
+        EXPECT_EQ(sequence->text, expected) << "round " << round;
+    }
+}
+
+// Series processing of a typed series has no series view: the view says why instead of
+// staying blank.
+TEST_F(WorkbenchTest, SeriesProcessingOfATypedSeriesSaysWhyNothingIsDrawn) {
+    answer({});
+    for (const int id : {40027, 40008, 40001}) workbench.onCommand(id);
+    ASSERT_EQ(s.wTaskType, TaskType::seriesProcessing);
+    TextLog canvas;
+    workbench.onPaint(canvas, Rect{0, 0, 2000, 2000});
+    const bool said = std::any_of(canvas.texts.begin(), canvas.texts.end(), [](const TextLog::Entry& e) {
+        return e.text.find("The series view draws series of types 1, 2, 4 and 8 only") != std::string::npos;
+    });
+    EXPECT_TRUE(said);
+}
+
+// A tuple once laid keeps shaping later series of any type (on purpose); the status bar and the
+// Create series dialog name it.
+TEST_F(WorkbenchTest, AnActiveTupleIsNamedWhereItShapesTheSeries) {
+    // The subset panel as the user leaves it: 3,5,7 composed and stored.
+    SubsetPanelState& panel = workbench.panel;
+    ASSERT_TRUE(prepareSubsetPanel(panel, workbench.subsetMarks).ok);
+    const int32_t tuple[] = {3, 5, 7};
+    std::copy(std::begin(tuple), std::end(tuple), panel.selectedSubset.begin());
+    std::copy(std::begin(tuple), std::end(tuple), panel.selectedSubsetArray[0].begin());
+    panel.wSelectedCount = 3;
+    panel.selectedSubsetArraySize[0] = 3;
+    panel.wStoredSubsets = 1;
+    panel.currentPatternTuple = 1;
+    answer({});
+    for (const int id : {40032, 40006, 40029, 40018, 40011, 40007, 40018}) workbench.onCommand(id);
+    EXPECT_NE(shell.statusText.find("  |  Tuple 3,5,7 laid into every series"), std::string::npos) << shell.statusText;
+    workbench.onCommand(cmCreateSeries);
+    const DialogControl* label = shell.dialogs.back().find(1009);
+    ASSERT_NE(label, nullptr);
+    EXPECT_NE(label->text.find("; the active tuple 3,5,7 is laid over it"), std::string::npos) << label->text;
 }
 
 TEST_F(WorkbenchTest, CreateSeriesRefusesValuesThatBreakTheModel) {
