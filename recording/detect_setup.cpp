@@ -159,9 +159,11 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
 
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes, const DetectSettings& settings,
                           PreparedDetection& prepared) {
-    std::vector<Shape> alphabet;
+    std::vector<Shape>& alphabet = prepared.shapes;
+    alphabet.clear();
     for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
-    std::vector<float> corrected;
+    std::vector<float>& corrected = prepared.corrected;
+    corrected.clear();
     std::span<const float> samples = signal.samples;
     if (settings.baselineSeconds) {
         corrected = signal.samples;

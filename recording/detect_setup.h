@@ -78,6 +78,10 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
 struct PreparedDetection {
     QuantisedRecording quantised;
     DetectRequest request;  ///< points into `quantised`; do not copy the object
+    /// The signal less its baseline, as the detection sees it; empty when no baseline was removed.
+    std::vector<float> corrected;
+    /// The shapes as they are sought: those cut from the signal are cut again from `corrected`.
+    std::vector<Shape> shapes;
 };
 
 /// Removes the baseline when asked (shapes cut from the signal are cut again from the corrected

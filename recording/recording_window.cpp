@@ -98,6 +98,19 @@ std::optional<QString> askText(QWidget* parent, const QString& title, const QStr
 }
 }  // namespace
 
+// ---- the document ----
+
+std::span<const float> RecordingDocument::shownSamples() const {
+    if (drawsCorrected()) return *corrected;
+    if (signal) return signal->samples;
+    return {};
+}
+
+PulseLift RecordingDocument::pulseLift() const {
+    if (!corrected || !showRaw || !signal) return {};
+    return PulseLift{signal->samples, *corrected};
+}
+
 // ---- signal view ----
 
 SignalView::SignalView(const RecordingDocument& document, QWidget* parent) : QWidget(parent), document_(document) {
@@ -130,14 +143,11 @@ void SignalView::centreOn(double sample) {
     setView(centredView(view_, sample));
 }
 
-void SignalView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+SignalPicture SignalView::picture() const {
     SignalPicture picture;
-    if (document_.signal) {
-        picture.samples = document_.signal->samples;
-        picture.rate = document_.signal->rate;
-    }
-    picture.summary = &document_.summary;
+    picture.samples = document_.shownSamples();
+    if (document_.signal) picture.rate = document_.signal->rate;
+    picture.summary = &document_.shownSummary();
     picture.view = view_;
     picture.values = document_.values;
     picture.selection = dragSpan_ ? dragSpan_ : document_.selection;
@@ -145,8 +155,14 @@ void SignalView::paintEvent(QPaintEvent*) {
         picture.shapes = &document_.report->shapes;
         picture.pulses = document_.report->pulses;
         picture.highlighted = document_.highlighted;
+        picture.lift = document_.pulseLift();
     }
-    paintSignalPicture(painter, rect(), picture);
+    return picture;
+}
+
+void SignalView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintSignalPicture(painter, rect(), picture());
 }
 
 void SignalView::resizeEvent(QResizeEvent*) {
@@ -228,7 +244,7 @@ void OverviewStrip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect area = rect().adjusted(signalAxisLeft, 2, -signalMarginRight, -2);
     painter.fillRect(rect(), palette().window());
-    paintOverview(painter, area, document_.summary, document_.values, visibleSamples(view_.view()));
+    paintOverview(painter, area, document_.shownSummary(), document_.values, visibleSamples(view_.view()));
 }
 
 void OverviewStrip::mousePressEvent(QMouseEvent* event) {
@@ -257,6 +273,9 @@ struct RecordingWindow::DetectJob {
     std::atomic<bool> finished{false};
     std::string error;
     DetectResult result;
+    std::shared_ptr<const std::vector<float>> corrected;  ///< set when a baseline was removed
+    SignalSummary correctedSummary;
+    std::vector<Shape> sought;  ///< the shapes as matched
     double scale = 1;
     double seconds = 0;
     std::thread thread;
@@ -270,6 +289,12 @@ struct RecordingWindow::DetectJob {
             result.completed = false;
         } else {
             scale = prepared.quantised.scale;
+            sought = prepared.shapes;
+            if (!prepared.corrected.empty()) {
+                auto trace = std::make_shared<const std::vector<float>>(std::move(prepared.corrected));
+                correctedSummary = SignalSummary(*trace);
+                corrected = std::move(trace);
+            }
             // Nothing may leave the thread: a failure of the detection becomes its message.
             try {
                 result = detector->run(prepared.request, [this](double done) { progress.store(done); }, cancel);
@@ -464,6 +489,15 @@ void RecordingWindow::buildMenus() {
     view->addAction(tr("Zoom &in\t+"), this, [this] { signalView_->zoomBy(zoomStep); });
     view->addAction(tr("Zoom &out\t-"), this, [this] { signalView_->zoomBy(1 / zoomStep); });
     view->addAction(tr("Zoom to &fit\t0"), this, [this] { signalView_->zoomToFit(); });
+    view->addSeparator();
+    showRawAction_ = view->addAction(tr("Show &raw signal"));
+    showRawAction_->setObjectName(QStringLiteral("showRawAction"));
+    showRawAction_->setCheckable(true);
+    showRawAction_->setToolTip(tr("Draw the recording as read rather than less the baseline the detection removed"));
+    connect(showRawAction_, &QAction::toggled, this, [this](bool raw) {
+        document_.showRaw = raw;
+        refreshTrace();
+    });
 }
 
 void RecordingWindow::refuse(const QString& message) {
@@ -481,6 +515,8 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     document_.selection.reset();
     document_.report.reset();
     document_.highlighted = -1;
+    document_.correctedSummary = SignalSummary();
+    document_.corrected.reset();
     // Shapes cut from the previous recording no longer have a place in this one.
     for (ListedShape& listed : document_.shapes) listed.cutFrom.reset();
     ++generation_;
@@ -531,7 +567,14 @@ bool RecordingWindow::exportPicture(const QString& path) {
     RecordingPlotOptions options;
     const SampleSpan visible = visibleSamples(signalView_->view());
     if (visible.last > visible.first) options.range = SampleRange{visible.first, visible.last};
-    if (IoStatus written = writeRecordingPlot(path.toStdString(), document_.signal->samples, document_.signal->rate,
+    // The picture draws what the view draws: the same trace, the pulses on it.
+    std::vector<float> lift;
+    if (const PulseLift raised = document_.pulseLift(); !raised.raw.empty()) {
+        lift.resize(raised.raw.size());
+        for (size_t i = 0; i < lift.size(); ++i) lift[i] = raised.raw[i] - raised.corrected[i];
+        options.pulseLift = lift;
+    }
+    if (IoStatus written = writeRecordingPlot(path.toStdString(), document_.shownSamples(), document_.signal->rate,
                                               shapes, pulses, options);
         !written)
         return refuse(QString::fromStdString(written.error)), false;
@@ -719,14 +762,21 @@ void RecordingWindow::finishDetection() {
     report.samples = static_cast<int64_t>(job->signal->samples.size());
     report.rate = job->signal->rate;
     report.scale = job->scale;
-    for (const ListedShape& listed : job->shapes) report.shapes.push_back(listed.shape);
+    // The shapes as they were matched (cut again after a baseline removal): drawn on the trace
+    // the detection saw, they lie on it.
+    report.shapes = std::move(job->sought);
     report.task = job->settings.task;
     report.distance = job->result.distance;
     report.pulses = std::move(job->result.pulses);
     report.seconds = job->seconds;
     document_.report = std::move(report);
     document_.highlighted = -1;
+    document_.correctedSummary = std::move(job->correctedSummary);
+    document_.corrected = std::move(job->corrected);
+    refreshTrace();
     refreshResults();
+    // Refreshed again now that the document holds the results: "Export results..." needs them.
+    refreshEnabled();
     signalView_->update();
 }
 
@@ -789,6 +839,12 @@ void RecordingWindow::refreshResults() {
                                .arg(report.seconds, 0, 'f', 3));
 }
 
+void RecordingWindow::refreshTrace() {
+    document_.values = paddedValues(document_.shownSummary().whole());
+    signalView_->update();
+    overview_->update();
+}
+
 void RecordingWindow::refreshScrollBar() {
     const QSignalBlocker blocker(scrollBar_);
     const ScrollBarState bar = scrollBarOf(signalView_->view());
@@ -811,6 +867,8 @@ void RecordingWindow::refreshEnabled() {
     saveButton_->setEnabled(!document_.shapes.empty());
     exportResultsAction_->setEnabled(document_.report.has_value());
     exportPictureAction_->setEnabled(haveSignal);
+    // Raw and detected traces differ only when the detection removed a baseline.
+    showRawAction_->setEnabled(document_.corrected != nullptr);
     count_->setEnabled(knownCount_->isChecked());
     baselineSeconds_->setEnabled(baseline_->isChecked());
     detectButton_->setEnabled(idle && detector_ && haveSignal);

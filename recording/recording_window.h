@@ -15,6 +15,7 @@
 #include "io/signal_reader.h"
 #include "recording/detect_setup.h"
 #include "recording/recording_detector.h"
+#include "recording/signal_paint.h"
 #include "recording/view_geometry.h"
 
 class QAction;
@@ -40,6 +41,18 @@ struct RecordingDocument {
     std::optional<SampleSpan> selection;
     std::optional<DetectReport> report;
     int highlighted = -1;  ///< the pulse chosen in the results table
+    /// The signal less its baseline that the last detection saw (its shapes in `report` were
+    /// matched against it); null when the detection saw the raw signal.
+    std::shared_ptr<const std::vector<float>> corrected;
+    SignalSummary correctedSummary;  ///< of `corrected`
+    bool showRaw = false;            ///< draw the raw signal rather than what the detection saw
+
+    /// The trace drawn: what the last detection saw, unless the raw signal is asked for.
+    bool drawsCorrected() const { return corrected && !showRaw; }
+    std::span<const float> shownSamples() const;
+    const SignalSummary& shownSummary() const { return drawsCorrected() ? correctedSummary : summary; }
+    /// Puts the found pulses on the trace drawn.
+    PulseLift pulseLift() const;
 };
 
 /// The signal area: min/max columns or single samples, the selection, the found pulses, axes in
@@ -50,6 +63,8 @@ public:
     SignalView(const RecordingDocument& document, QWidget* parent = nullptr);
 
     const ViewState& view() const { return view_; }
+    /// What the view draws now: the shown trace, the selection, the found pulses on the trace.
+    SignalPicture picture() const;
     void setView(const ViewState& view);
     /// Fits the whole signal (after a new signal was opened).
     void zoomToFit();
@@ -112,6 +127,9 @@ public:
     QAction* loadShapesAction() const { return loadShapesAction_; }
     QAction* exportResultsAction() const { return exportResultsAction_; }
     QAction* exportPictureAction() const { return exportPictureAction_; }
+    /// "Show raw signal": draws the recording as read rather than the trace the detection saw
+    /// (they differ when the detection removed a baseline).
+    QAction* showRawAction() const { return showRawAction_; }
 
     // What the actions do once they have their file names. Each shows a message box naming
     // what is wrong and changes nothing when it fails.
@@ -139,6 +157,8 @@ private:
     void refreshResults();
     void refreshScrollBar();
     void refreshEnabled();
+    /// After the trace drawn changed: its value range, the view and the overview.
+    void refreshTrace();
     void showSelection();
     void askUseAsShape();
     void askRename();
@@ -187,6 +207,7 @@ private:
     QAction* loadShapesAction_ = nullptr;
     QAction* exportResultsAction_ = nullptr;
     QAction* exportPictureAction_ = nullptr;
+    QAction* showRawAction_ = nullptr;
 };
 
 /// Adds the recording view to the workbench's window: a "&Recording" menu in its menu bar with

@@ -265,6 +265,8 @@ TEST_F(RecordingWindowTest, DetectRunsOnAWorkerAndFillsTableDrawingAndExports) {
     child<QComboBox>("task")->setCurrentIndex(1);
     child<QPushButton>("detectButton")->click();
     ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    // The results can be exported as soon as they are in.
+    EXPECT_TRUE(window->exportResultsAction()->isEnabled());
 
     ASSERT_EQ(fake->requests.size(), 1u);
     const DetectRequest& request = fake->requests[0];
@@ -632,10 +634,55 @@ TEST_F(RecordingWindowTest, RecordingMenuOfTheWorkbenchReachesTheView) {
     ASSERT_TRUE(recording->openRecording(QString::fromStdString(writeSeriesCsv(dir, twoPulseSeries()))));
     EXPECT_TRUE(exportPicture->isEnabled());
     EXPECT_FALSE(exportResults->isEnabled());
+    // ...and export results once the first detection has finished.
+    recording->setDetector(std::make_shared<FakeDetector>());
+    ASSERT_TRUE(recording->loadShapes(QString::fromStdString(dir.write("one.csv", "a\n1\n2\n3\n2\n1\n0\n"))));
+    recording->findChild<QLineEdit*>("tmin")->setText("10");
+    recording->findChild<QLineEdit*>("tmax")->setText("20");
+    ASSERT_TRUE(recording->startDetection());
+    ASSERT_TRUE(waitUntil([&] { return !recording->detectionRunning(); }));
+    EXPECT_TRUE(exportResults->isEnabled());
     EXPECT_FALSE(recording->isVisible());
     menu->actions().front()->trigger();
     EXPECT_TRUE(recording->isVisible());
     EXPECT_EQ(recording->parent(), &workbench);
+}
+
+// With a baseline window the detection sees the signal less its baseline: the view draws that
+// trace with the pulses on it, and on request the raw signal with the pulses lifted onto it.
+TEST_F(RecordingWindowTest, FoundPulsesLieOnTheDrawnTraceWithABaselineWindow) {
+    std::vector<int16_t> samples = twoPulseSeries();
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(samples[i] + 5000 + 3.5 * i);
+    openSeries(samples);
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    // Two pulses where their shapes were cut, one 200 samples (700 units of drift) further on.
+    fake->answer = {DetectedPulse{100, 0, 0, 19, -5}, DetectedPulse{200, 1, 0, 19, -5}, DetectedPulse{300, 0, 0, 19, -5}};
+    window->setDetector(fake);
+    setPanel("50", "250");
+    child<QCheckBox>("baseline")->setChecked(true);
+    child<QLineEdit>("baselineSeconds")->setText("41");
+    ASSERT_TRUE(window->startDetection());
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    ASSERT_TRUE(window->document().corrected);
+    EXPECT_TRUE(window->showRawAction()->isEnabled());
+
+    for (bool raw : {false, true}) {
+        window->showRawAction()->setChecked(raw);
+        const SignalPicture picture = view->picture();
+        ASSERT_EQ(picture.samples.size(), samples.size());
+        // The trace drawn: the raw samples, or far below them once the drift is removed.
+        EXPECT_EQ(picture.samples[150] == samples[150], raw) << raw;
+        for (const DetectedPulse& pulse : picture.pulses)
+            for (int j = pulse.cutStart; j <= pulse.cutEnd; ++j) {
+                const int64_t at = pulse.position + j;
+                const double level = picture.lift.level((*picture.shapes)[pulse.shape].samples[j], at);
+                // Exactly where a shape was cut; elsewhere within the pulses' disturbance of the median.
+                EXPECT_NEAR(level, picture.samples[at], pulse.position < 300 ? 1e-3 : 100) << "raw " << raw << ", " << at;
+                EXPECT_TRUE(level >= picture.values.low && level <= picture.values.high) << at;
+            }
+        ASSERT_TRUE(window->exportPicture(QString::fromStdString(dir.file(raw ? "raw.png" : "detected.png"))));
+    }
 }
 
 // ---- bad input: a message box naming what is wrong, nothing else changes ----
