@@ -191,6 +191,14 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     return {};
 }
 
+std::optional<std::string> detectReportWarning(const DetectReport& report) {
+    if (report.pulses.empty() ||
+        !std::all_of(report.pulses.begin(), report.pulses.end(), [](const DetectedPulse& p) { return p.measure > 0; }))
+        return std::nullopt;
+    return "every pulse's measure is positive: no shape fits the signal anywhere. The shapes or the scale may be "
+           "wrong (shapes of another recording?).";
+}
+
 std::string detectReportJson(const DetectReport& report) {
     nlohmann::ordered_json json;
     json["samples"] = report.samples;

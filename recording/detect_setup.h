@@ -102,6 +102,11 @@ struct DetectReport {
     double seconds = 0;  ///< time the run took
 };
 
+/// What is suspicious about a finished detection, in words for the user: every found pulse
+/// with a positive measure (each made the distance worse than no pulse: nothing fits, typically
+/// shapes of another recording, unit or scale). Nothing when the result looks sound.
+std::optional<std::string> detectReportWarning(const DetectReport& report);
+
 /// {"samples":N,"rate":R,"scale":S,"etalons":[{"name":"...","length":L}],"task":"joint",
 /// "distance":D,"pulses":[{"position":P,"time":SECONDS,"etalon":"NAME","cutStart":A,"cutEnd":B,
 /// "measure":M}]} on one line, with a line end.

@@ -77,6 +77,40 @@ void showMessage(QWidget* parent, const QString& text) {
     dialog.exec();
 }
 
+// A question with the answers Yes, No and Cancel (the buttons are named "yes", "no", "cancel").
+QDialogButtonBox::StandardButton askQuestion(QWidget* parent, const QString& text) {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("recordingQuestion"));
+    dialog.setWindowTitle(recordingTitle);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* row = new QHBoxLayout;
+    auto* icon = new QLabel(&dialog);
+    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
+    icon->setAlignment(Qt::AlignTop);
+    auto* label = new QLabel(text, &dialog);
+    label->setObjectName(QStringLiteral("message"));
+    label->setWordWrap(true);
+    row->addWidget(icon);
+    row->addWidget(label, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel, &dialog);
+    QDialogButtonBox::StandardButton answer = QDialogButtonBox::Cancel;
+    for (auto [which, name] : {std::pair{QDialogButtonBox::Yes, "yes"}, {QDialogButtonBox::No, "no"},
+                               {QDialogButtonBox::Cancel, "cancel"}}) {
+        QPushButton* button = buttons->button(which);
+        button->setObjectName(QString::fromLatin1(name));
+        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, &answer, which] {
+            answer = which;
+            dialog.done(which == QDialogButtonBox::Cancel ? QDialog::Rejected : QDialog::Accepted);
+        });
+    }
+    buttons->button(QDialogButtonBox::Yes)->setDefault(true);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    fixSizeBeforeShowing(dialog, layout, 420);
+    dialog.exec();
+    return answer;
+}
+
 // Asks for a line of text; nothing when the user cancels.
 std::optional<QString> askText(QWidget* parent, const QString& title, const QString& prompt, const QString& initial) {
     QDialog dialog(parent);
@@ -508,6 +542,20 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     if (job_) return refuse(tr("A detection is running; cancel it first.")), false;
     IoResult<Signal> read = readSignal(path.toStdString(), options);
     if (!read) return refuse(QString::fromStdString(read.error)), false;
+    // Shapes of another recording may be of another unit or scale: the user says whether they
+    // belong to this one too.
+    bool keepShapes = true;
+    if (!document_.shapes.empty()) {
+        const QDialogButtonBox::StandardButton answer = askQuestion(
+            this, tr("Keep the %n listed pulse shape(s) for %1?\n\nThey were cut from or loaded for the previous "
+                     "recording; if this one has another unit or scale they will fit nowhere. No removes them; Cancel "
+                     "keeps the previous recording open.",
+                     nullptr, static_cast<int>(document_.shapes.size()))
+                      .arg(path));
+        if (answer == QDialogButtonBox::Cancel) return false;
+        keepShapes = answer == QDialogButtonBox::Yes;
+    }
+    if (!keepShapes) document_.shapes.clear();
     auto signal = std::make_shared<const Signal>(std::move(read.value));
     document_.summary = SignalSummary(signal->samples);
     document_.signal = std::move(signal);
@@ -833,10 +881,12 @@ void RecordingWindow::refreshResults() {
             results_->setItem(row, column, item);
         }
     }
-    summaryLabel_->setText(tr("%n pulse(s) found, distance %1, time taken %2 s", nullptr,
-                              static_cast<int>(report.pulses.size()))
-                               .arg(report.distance)
-                               .arg(report.seconds, 0, 'f', 3));
+    QString summary = tr("%n pulse(s) found, distance %1, time taken %2 s", nullptr, static_cast<int>(report.pulses.size()))
+                          .arg(report.distance)
+                          .arg(report.seconds, 0, 'f', 3);
+    if (const std::optional<std::string> warning = detectReportWarning(report))
+        summary += QStringLiteral("\n") + tr("Warning: ") + QString::fromStdString(*warning);
+    summaryLabel_->setText(summary);
 }
 
 void RecordingWindow::refreshTrace() {

@@ -101,6 +101,26 @@ void answeringInput(const QString& answer, const std::function<void()>& act) {
     EXPECT_TRUE(answered) << "no input dialog appeared";
 }
 
+// Runs `act`, answering the question it asks with the button named `answer` ("yes", "no",
+// "cancel"). Returns the question's text.
+QString answeringQuestion(const char* answer, const std::function<void()>& act) {
+    QTimer timer;
+    QString text;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(widget);
+                dialog && dialog->isVisible() && dialog->objectName() == "recordingQuestion") {
+                text = dialog->findChild<QLabel*>("message")->text();
+                dialog->findChild<QPushButton*>(answer)->click();
+            }
+    });
+    timer.start(5);
+    act();
+    timer.stop();
+    EXPECT_FALSE(text.isEmpty()) << "no question was asked";
+    return text;
+}
+
 void sendMouse(QWidget* widget, QEvent::Type type, Qt::MouseButton button, double x, double y) {
     const QPointF local(x, y);
     const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
@@ -683,6 +703,36 @@ TEST_F(RecordingWindowTest, FoundPulsesLieOnTheDrawnTraceWithABaselineWindow) {
             }
         ASSERT_TRUE(window->exportPicture(QString::fromStdString(dir.file(raw ? "raw.png" : "detected.png"))));
     }
+}
+
+// Shapes listed when another recording opens stay only when the user says so; a result in
+// which no pulse fits is named as such.
+TEST_F(RecordingWindowTest, ShapesOfAnotherRecordingNeedConsentAndAMisfitIsNamed) {
+    openSeries();
+    cutTwoShapes();
+    auto fake = std::make_shared<FakeDetector>();
+    window->setDetector(fake);
+    setPanel("150", "250");
+    auto* summary = child<QLabel>("summaryLabel");
+    for (int64_t measure : {-3, 4}) {
+        fake->answer = {DetectedPulse{100, 0, 0, 19, 5}, DetectedPulse{300, 1, 0, 19, measure}};
+        ASSERT_TRUE(window->startDetection());
+        ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+        EXPECT_EQ(summary->text().contains("no shape fits"), measure > 0) << summary->text().toStdString();
+    }
+
+    const auto* first = window->document().signal.get();
+    const QString other = QString::fromStdString(writeSeriesCsv(dir, twoPulseSeries(1000), "other.csv"));
+    const QString question = answeringQuestion("cancel", [&] { EXPECT_FALSE(window->openRecording(other)); });
+    EXPECT_THAT(question.toStdString(), ::testing::HasSubstr("Keep the 2 listed pulse shape(s) for"));
+    EXPECT_EQ(window->document().signal.get(), first);
+    EXPECT_TRUE(window->document().report.has_value());
+    answeringQuestion("yes", [&] { EXPECT_TRUE(window->openRecording(other)); });
+    EXPECT_EQ(window->document().shapes.size(), 2u);
+    answeringQuestion("no", [&] { EXPECT_TRUE(window->openRecording(other)); });
+    EXPECT_TRUE(window->document().shapes.empty());
+    EXPECT_EQ(child<QListWidget>("shapeList")->count(), 0);
+    EXPECT_EQ(window->document().summary.size(), 1000);
 }
 
 // ---- bad input: a message box naming what is wrong, nothing else changes ----
