@@ -20,7 +20,10 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableWidget>
@@ -43,6 +46,10 @@ namespace {
 const QString recordingTitle = QStringLiteral("PulseBench recording");
 const QString notAvailable = QStringLiteral("Detection is not available in this build.");
 constexpr double zoomStep = 1.5;
+constexpr WindowSize preferredWindow{1200, 760};
+constexpr WindowSize minimumWindow{720, 480};
+// What a window system typically adds around the client area: borders and the title bar.
+constexpr WindowSize windowFrame{16, 40};
 
 // The dialogs of the view fix their size before their window exists and never let their layout
 // change it afterwards: platforms that cannot take new size limits for a shown window (the
@@ -357,10 +364,15 @@ RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     refreshShapes();
     refreshResults();
     refreshEnabled();
-    // The window's limits are set once, before it is shown (see fixSizeBeforeShowing).
+    // The window's limits are set once, before it is shown (see fixSizeBeforeShowing), and fit
+    // the room the screen leaves beside its panels and task bars.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
-    setMinimumSize(720, 480);
-    resize(1200, 760);
+    const QRect room = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    const WindowSize available{room.width(), room.height()};
+    const WindowSize least = fittedMinimumSize(minimumWindow, available, windowFrame);
+    const WindowSize size = fittedWindowSize(preferredWindow, minimumWindow, available, windowFrame);
+    setMinimumSize(least.width, least.height);
+    resize(size.width, size.height);
 }
 
 RecordingWindow::~RecordingWindow() {
@@ -410,7 +422,14 @@ void RecordingWindow::buildWidgets() {
     leftLayout->addWidget(summaryLabel_);
     leftLayout->addWidget(results_, 1);
 
-    auto* right = new QWidget(splitter);
+    // The side panel scrolls when the window is too low for it (a small screen).
+    auto* sidePanel = new QScrollArea(splitter);
+    sidePanel->setObjectName(QStringLiteral("sidePanel"));
+    sidePanel->setWidgetResizable(true);
+    sidePanel->setFrameShape(QFrame::NoFrame);
+    sidePanel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* right = new QWidget(sidePanel);
+    sidePanel->setWidget(right);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(4, 4, 4, 4);
     auto* shapesBox = new QGroupBox(tr("Pulse shapes (checked: candidates)"), right);
@@ -474,6 +493,8 @@ void RecordingWindow::buildWidgets() {
     progress_->setTextVisible(false);
     form->addRow(progress_);
     rightLayout->addWidget(detectBox);
+    // Never narrower than the panel, with room for its scroll bar.
+    sidePanel->setMinimumWidth(right->minimumSizeHint().width() + sidePanel->verticalScrollBar()->sizeHint().width());
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
 
