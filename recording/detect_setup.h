@@ -55,6 +55,17 @@ struct DetectFields {
     std::string baselineSeconds;
 };
 
+/// Tmin and Tmax to start the panel with, as text in the unit shown: Tmin one shape length
+/// (pulses do not overlap), Tmax ten shape lengths, cut to the signal.
+struct SuggestedDistances {
+    std::string tmin, tmax;
+};
+SuggestedDistances suggestedDistances(int64_t shapeLength, int64_t total, double rate, bool inSeconds);
+
+/// A distance typed in one unit, in the other (seconds to whole samples, samples to seconds);
+/// nothing when the text is not a positive number.
+std::optional<std::string> convertedDistance(const std::string& text, double rate, bool toSeconds);
+
 /// The checked settings of a detection.
 struct DetectSettings {
     DetectTask task = DetectTask::joint;

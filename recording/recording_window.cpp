@@ -118,9 +118,32 @@ QDialogButtonBox::StandardButton askQuestion(QWidget* parent, const QString& tex
     return answer;
 }
 
-// Asks for a line of text; nothing when the user cancels.
-std::optional<QString> askText(QWidget* parent, const QString& title, const QString& prompt, const QString& initial) {
-    QDialog dialog(parent);
+// A prompt whose OK first checks the answer: a refused answer is named in a message and the
+// prompt stays open with the text typed, to be corrected.
+class PromptDialog : public QDialog {
+public:
+    using QDialog::QDialog;
+    std::function<std::optional<QString>(const QString&)> check;  ///< the refusal, or nothing
+    QLineEdit* edit = nullptr;
+
+    void accept() override {
+        if (check) {
+            if (const std::optional<QString> refusal = check(edit->text().trimmed())) {
+                showMessage(this, *refusal);
+                edit->setFocus();
+                return;
+            }
+        }
+        QDialog::accept();
+    }
+};
+
+// Asks for a line of text; nothing when the user cancels. `check`, when given, refuses answers
+// (see PromptDialog).
+std::optional<QString> askText(QWidget* parent, const QString& title, const QString& prompt, const QString& initial,
+                               std::function<std::optional<QString>(const QString&)> check = {}) {
+    PromptDialog dialog(parent);
+    dialog.check = std::move(check);
     dialog.setObjectName(QStringLiteral("recordingPrompt"));
     dialog.setWindowTitle(title);
     auto* layout = new QVBoxLayout(&dialog);
@@ -128,6 +151,7 @@ std::optional<QString> askText(QWidget* parent, const QString& title, const QStr
     auto* edit = new QLineEdit(initial, &dialog);
     edit->setObjectName(QStringLiteral("answer"));
     edit->selectAll();
+    dialog.edit = edit;
     layout->addWidget(edit);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -503,6 +527,11 @@ void RecordingWindow::buildWidgets() {
         overview_->update();
     };
     signalView_->onSelected = [this](std::optional<SampleSpan> span) {
+        // Every shape needs the listed shapes' length: a selection takes it at once, since a
+        // drag rarely hits an exact sample count.
+        if (span && document_.signal && !document_.shapes.empty())
+            span = snappedSelection(*span, static_cast<int64_t>(document_.shapes.front().shape.samples.size()),
+                                    static_cast<int64_t>(document_.signal->samples.size()));
         document_.selection = span;
         showSelection();
         refreshEnabled();
@@ -524,6 +553,14 @@ void RecordingWindow::buildWidgets() {
     });
     connect(shapeList_, &QListWidget::currentRowChanged, this, [this] { refreshEnabled(); });
     connect(knownCount_, &QCheckBox::toggled, this, [this] { refreshEnabled(); });
+    // Tmin and Tmax follow the unit: a distance typed in samples is shown in seconds and back.
+    connect(unit_, &QComboBox::currentIndexChanged, this, [this](int unit) {
+        if (!document_.signal) return;
+        for (QLineEdit* edit : {tmin_, tmax_})
+            if (const std::optional<std::string> converted =
+                    convertedDistance(edit->text().toStdString(), document_.signal->rate, unit == 1))
+                edit->setText(QString::fromStdString(*converted));
+    });
     connect(baseline_, &QCheckBox::toggled, this, [this] { refreshEnabled(); });
     connect(detectButton_, &QPushButton::clicked, this, [this] { startDetection(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelDetection(); });
@@ -590,6 +627,13 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     for (ListedShape& listed : document_.shapes) listed.cutFrom.reset();
     ++generation_;
     setWindowTitle(recordingTitle + QStringLiteral(" - ") + path);
+    // Until the user typed distances, they are shown in seconds when the recording has a rate
+    // of its own (a text file without one counts samples at 1 per second).
+    if (tmin_->text().isEmpty() && tmax_->text().isEmpty()) {
+        const QSignalBlocker blocker(unit_);
+        unit_->setCurrentIndex(document_.signal->rate != 1 ? 1 : 0);
+    }
+    suggestDistances();
     signalView_->zoomToFit();
     showSelection();
     refreshShapes();
@@ -603,6 +647,7 @@ bool RecordingWindow::loadShapes(const QString& path) {
     IoResult<std::vector<ListedShape>> loaded = ::loadShapes(path.toStdString());
     if (!loaded) return refuse(QString::fromStdString(loaded.error)), false;
     document_.shapes = std::move(loaded.value);
+    suggestDistances();
     refreshShapes();
     refreshEnabled();
     return true;
@@ -658,6 +703,7 @@ bool RecordingWindow::useSelectionAsShape(const QString& name) {
                                          name.toStdString(), document_.shapes);
     if (!cut) return refuse(QString::fromStdString(cut.error)), false;
     document_.shapes.push_back(std::move(cut.value));
+    suggestDistances();
     refreshShapes();
     shapeList_->setCurrentRow(static_cast<int>(document_.shapes.size()) - 1);
     refreshEnabled();
@@ -674,16 +720,25 @@ void RecordingWindow::askUseAsShape() {
     IoResult<ListedShape> trial = cutShape(*document_.signal, document_.selection->first, document_.selection->last,
                                            suggested, document_.shapes);
     if (!trial) return refuse(QString::fromStdString(trial.error));
-    const std::optional<QString> name =
-        askText(this, tr("Use as pulse shape"), tr("Name of the new shape:"), QString::fromStdString(suggested));
+    const std::optional<QString> name = askText(this, tr("Use as pulse shape"), tr("Name of the new shape:"),
+                                                QString::fromStdString(suggested), shapeNameCheck(-1));
     if (name) useSelectionAsShape(name->trimmed());
+}
+
+std::function<std::optional<QString>(const QString&)> RecordingWindow::shapeNameCheck(int except) const {
+    return [this, except](const QString& name) -> std::optional<QString> {
+        if (IoStatus named = checkShapeName(name.toStdString(), document_.shapes, except); !named)
+            return QString::fromStdString(named.error);
+        return std::nullopt;
+    };
 }
 
 void RecordingWindow::askRename() {
     const int row = shapeList_->currentRow();
     if (row < 0 || row >= static_cast<int>(document_.shapes.size())) return;
     const std::optional<QString> answer = askText(this, tr("Rename pulse shape"), tr("New name:"),
-                                                  QString::fromStdString(document_.shapes[row].shape.name));
+                                                  QString::fromStdString(document_.shapes[row].shape.name),
+                                                  shapeNameCheck(row));
     if (!answer) return;
     const QString name = answer->trimmed();
     if (IoStatus named = checkShapeName(name.toStdString(), document_.shapes, row); !named)
@@ -908,6 +963,16 @@ void RecordingWindow::refreshResults() {
     if (const std::optional<std::string> warning = detectReportWarning(report))
         summary += QStringLiteral("\n") + tr("Warning: ") + QString::fromStdString(*warning);
     summaryLabel_->setText(summary);
+}
+
+void RecordingWindow::suggestDistances() {
+    if (!document_.signal || document_.shapes.empty() || !tmin_->text().isEmpty() || !tmax_->text().isEmpty()) return;
+    const SuggestedDistances suggested =
+        suggestedDistances(static_cast<int64_t>(document_.shapes.front().shape.samples.size()),
+                           static_cast<int64_t>(document_.signal->samples.size()), document_.signal->rate,
+                           unit_->currentIndex() == 1);
+    tmin_->setText(QString::fromStdString(suggested.tmin));
+    tmax_->setText(QString::fromStdString(suggested.tmax));
 }
 
 void RecordingWindow::refreshTrace() {

@@ -159,6 +159,10 @@ private:
     void refreshEnabled();
     /// After the trace drawn changed: its value range, the view and the overview.
     void refreshTrace();
+    /// Fills empty Tmin and Tmax with values for the listed shapes, in the unit shown.
+    void suggestDistances();
+    /// Refuses a name another listed shape has (`except`: the shape being renamed, or -1).
+    std::function<std::optional<QString>(const QString&)> shapeNameCheck(int except) const;
     void showSelection();
     void askUseAsShape();
     void askRename();
