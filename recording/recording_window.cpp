@@ -946,7 +946,7 @@ void RecordingWindow::refreshResults() {
         const DetectedPulse& pulse = report.pulses[row];
         const QStringList cells = {
             QString::number(row + 1),
-            QString::number(static_cast<double>(pulse.position) / report.rate, 'g', 10),
+            QString::fromStdString(secondsText(pulse.position, report.rate)),
             QString::number(pulse.position),
             QString::fromStdString(report.shapes[pulse.shape].name),
             QStringLiteral("%1..%2").arg(pulse.cutStart).arg(pulse.cutEnd),

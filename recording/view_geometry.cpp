@@ -206,3 +206,10 @@ SampleSpan snappedSelection(SampleSpan selection, int64_t length, int64_t total)
     const int64_t first = std::clamp<int64_t>(selection.first, 0, total - length);
     return {first, first + length};
 }
+
+std::string secondsText(int64_t sample, double rate) {
+    const int decimals = rate > 1 ? std::clamp(static_cast<int>(std::ceil(std::log10(rate) - 1e-9)), 0, 9) : 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(sample) / rate);
+    return text;
+}

@@ -138,3 +138,7 @@ WindowSize fittedMinimumSize(WindowSize minimum, WindowSize available, WindowSiz
 /// so a selection is given that length, starting where it starts (moved back when it would run
 /// past the signal's end). Without listed shapes (`length` 0) the selection is kept.
 SampleSpan snappedSelection(SampleSpan selection, int64_t length, int64_t total);
+
+/// The time of sample `sample` in seconds at `rate`, with as many decimals as tell neighbouring
+/// samples apart ("1800" at 1 per second, "0.125" at 1000 per second, at most 9 decimals).
+std::string secondsText(int64_t sample, double rate);

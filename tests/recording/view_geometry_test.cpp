@@ -141,6 +141,17 @@ TEST(AxisTicks, StepsOfOneTwoOrFiveTimesAPowerOfTen) {
     EXPECT_EQ(tickText(1200, 500), "1200");
 }
 
+TEST(SecondsText, ResolvesOneSampleAtTheRate) {
+    struct Case {
+        int64_t sample;
+        double rate;
+        const char* text;
+    };
+    for (const Case& c : {Case{1800, 1, "1800"}, Case{125, 1000, "0.125"}, Case{123456789, 44100, "2799.47367"},
+                          Case{7, 0.5, "14"}, Case{3, 8000, "0.0004"}})
+        EXPECT_EQ(secondsText(c.sample, c.rate), c.text) << c.sample << " at " << c.rate;
+}
+
 TEST(WindowSize, FitsTheRoomTheScreenLeaves) {
     const WindowSize preferred{1200, 760}, minimum{720, 480}, frame{16, 40};
     struct Case {
