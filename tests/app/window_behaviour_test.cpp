@@ -174,6 +174,9 @@ TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
     EXPECT_EQ(s.lpRestErrorHeader.get(), complete);
     EXPECT_EQ(s.wDisplayContent, 2);
     EXPECT_TRUE(window->statusLine().contains("simulation cancelled")) << window->statusLine().toStdString();
+    // ...until later work starts.
+    command(cmProcessingNextData);
+    EXPECT_FALSE(window->statusLine().contains("cancelled")) << window->statusLine().toStdString();
 }
 
 TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChange) {
