@@ -593,7 +593,11 @@ void RecordingWindow::buildMenus() {
 }
 
 void RecordingWindow::refuse(const QString& message) {
-    showMessage(this, message);
+    // The readers' messages also follow a caption in the batch tool and may start in lower case;
+    // a message box starts its sentence with a capital.
+    QString text = message;
+    if (!text.isEmpty() && text.front().isLower()) text.front() = text.front().toUpper();
+    showMessage(this, text);
 }
 
 bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions& options) {

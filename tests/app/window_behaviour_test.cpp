@@ -254,6 +254,27 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
     EXPECT_GT(checked, 40);
 }
 
+// " OK " and Next in the subset panel with nothing to hand over (an empty subset; for tuple
+// recognition no stored one) say why nothing happens, and the panel stays.
+TEST_F(WindowBehaviourTest, SubsetPanelSaysWhyOkAndNextDoNothing) {
+    for (int task : {cmDetection, cmRecognition}) {
+        SCOPED_TRACE(task);
+        command(task == cmDetection ? cmFixedTuples : cmUnfixedTuples);
+        command(task);
+        s.viewMode = 9;
+        window->clientArea()->invalidate(nullptr, true);
+        settle();
+        Answerer answerer;
+        click(workbench.subsetLayout.buttons[subset_panel::Ok]);
+        click(layout.rcNextButton);
+        ASSERT_EQ(answerer.texts.size(), 2u);
+        for (const std::string& text : answerer.texts)
+            EXPECT_NE(text.find(task == cmDetection ? "The subset is empty" : "No subset is stored"), std::string::npos)
+                << text;
+        EXPECT_EQ(s.viewMode, 9);
+    }
+}
+
 TEST_F(WindowBehaviourTest, ParameterPanelKeepsTheTminBoxInStepAndHidesIt) {
     command(cmViewSeriesParameters);
     ASSERT_NE(workbench.lpParamsHeader, nullptr);

@@ -773,8 +773,9 @@ TEST_F(RecordingWindowTest, UnreadableOrMalformedRecordingIsRefusedAndTheOldOneS
     openSeries();
     cutTwoShapes();
     const auto* before = window->document().signal.get();
-    EXPECT_THAT(messageOf([&] { window->openRecording(QString::fromStdString(dir.file("missing.csv"))); }).toStdString(),
-              ::testing::HasSubstr("missing.csv"));
+    const QString missing = messageOf([&] { window->openRecording(QString::fromStdString(dir.file("missing.csv"))); });
+    EXPECT_THAT(missing.toStdString(), ::testing::HasSubstr("missing.csv"));
+    EXPECT_TRUE(missing.front().isUpper()) << missing.toStdString();  // a sentence, though the reader's starts lower
     const std::string bad = dir.write("bad.csv", "sample\n1\n2\n1.2.3\n");
     EXPECT_THAT(messageOf([&] { window->openRecording(QString::fromStdString(bad)); }).toStdString(),
                 ::testing::HasSubstr("bad.csv:4: malformed number \"1.2.3\""));
