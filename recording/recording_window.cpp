@@ -426,6 +426,7 @@ void RecordingWindow::buildWidgets() {
     selectionLabel_->setObjectName(QStringLiteral("selectionLabel"));
     summaryLabel_ = new QLabel(left);
     summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+    summaryLabel_->setWordWrap(true);  // a warning may follow the summary
     results_ = new QTableWidget(0, 6, left);
     results_->setObjectName(QStringLiteral("resultsTable"));
     results_->setHorizontalHeaderLabels({tr("No."), tr("Start (s)"), tr("Start (samples)"), tr("Shape"), tr("Cut"),
@@ -1024,12 +1025,15 @@ void RecordingWindow::showSelection() {
     }
     const SampleSpan& span = *document_.selection;
     const double rate = document_.signal->rate;
-    selectionLabel_->setText(tr("Selected: samples %1 to %2 (%3 samples, %4 s to %5 s)")
-                                 .arg(span.first)
-                                 .arg(span.last - 1)
-                                 .arg(span.last - span.first)
-                                 .arg(static_cast<double>(span.first) / rate, 0, 'g', 8)
-                                 .arg(static_cast<double>(span.last) / rate, 0, 'g', 8));
+    QString text = tr("Selected: samples %1 to %2 (%3 samples, %4 s to %5 s)")
+                       .arg(span.first)
+                       .arg(span.last - 1)
+                       .arg(span.last - span.first)
+                       .arg(static_cast<double>(span.first) / rate, 0, 'g', 8)
+                       .arg(static_cast<double>(span.last) / rate, 0, 'g', 8);
+    if (!document_.shapes.empty())
+        text += QStringLiteral(" ") + tr("- the length of the listed shapes");
+    selectionLabel_->setText(text);
 }
 
 RecordingWindow* addRecordingView(QMainWindow& workbench, std::shared_ptr<RecordingDetector> detector) {
