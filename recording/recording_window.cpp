@@ -3,19 +3,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
@@ -25,11 +22,9 @@
 #include <QScreen>
 #include <QGuiApplication>
 #include <QSplitter>
-#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <chrono>
@@ -41,287 +36,16 @@
 
 #include "plot/recording_plot.h"
 #include "recording/signal_paint.h"
+#include "recording/view_dialogs.h"
 
 namespace {
-const QString recordingTitle = QStringLiteral("PulseBench recording");
 const QString notAvailable = QStringLiteral("Detection is not available in this build.");
-constexpr double zoomStep = 1.5;
 constexpr WindowSize preferredWindow{1200, 760};
 constexpr WindowSize minimumWindow{720, 480};
 // What a window system typically adds around the client area: borders and the title bar.
 constexpr WindowSize windowFrame{16, 40};
 
-// The dialogs of the view fix their size before their window exists and never let their layout
-// change it afterwards: platforms that cannot take new size limits for a shown window (the
-// offscreen one) then have nothing to warn about.
-void fixSizeBeforeShowing(QDialog& dialog, QLayout* layout, int width) {
-    layout->setSizeConstraint(QLayout::SetNoConstraint);
-    const QSize hint = dialog.sizeHint();
-    dialog.resize(std::max(hint.width(), width), std::max(hint.height(), layout->totalHeightForWidth(width)));
-}
-
-// A message box: a warning sign, the message, OK.
-void showMessage(QWidget* parent, const QString& text) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("recordingMessage"));
-    dialog.setWindowTitle(recordingTitle);
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* row = new QHBoxLayout;
-    auto* icon = new QLabel(&dialog);
-    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-    icon->setAlignment(Qt::AlignTop);
-    auto* label = new QLabel(text, &dialog);
-    label->setObjectName(QStringLiteral("message"));
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    row->addWidget(icon);
-    row->addWidget(label, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    layout->addLayout(row);
-    layout->addWidget(buttons);
-    fixSizeBeforeShowing(dialog, layout, 420);
-    dialog.exec();
-}
-
-// A question with the answers Yes, No and Cancel (the buttons are named "yes", "no", "cancel").
-QDialogButtonBox::StandardButton askQuestion(QWidget* parent, const QString& text) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("recordingQuestion"));
-    dialog.setWindowTitle(recordingTitle);
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* row = new QHBoxLayout;
-    auto* icon = new QLabel(&dialog);
-    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
-    icon->setAlignment(Qt::AlignTop);
-    auto* label = new QLabel(text, &dialog);
-    label->setObjectName(QStringLiteral("message"));
-    label->setWordWrap(true);
-    row->addWidget(icon);
-    row->addWidget(label, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel, &dialog);
-    QDialogButtonBox::StandardButton answer = QDialogButtonBox::Cancel;
-    for (auto [which, name] : {std::pair{QDialogButtonBox::Yes, "yes"}, {QDialogButtonBox::No, "no"},
-                               {QDialogButtonBox::Cancel, "cancel"}}) {
-        QPushButton* button = buttons->button(which);
-        button->setObjectName(QString::fromLatin1(name));
-        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, &answer, which] {
-            answer = which;
-            dialog.done(which == QDialogButtonBox::Cancel ? QDialog::Rejected : QDialog::Accepted);
-        });
-    }
-    buttons->button(QDialogButtonBox::Yes)->setDefault(true);
-    layout->addLayout(row);
-    layout->addWidget(buttons);
-    fixSizeBeforeShowing(dialog, layout, 420);
-    dialog.exec();
-    return answer;
-}
-
-// A prompt whose OK first checks the answer: a refused answer is named in a message and the
-// prompt stays open with the text typed, to be corrected.
-class PromptDialog : public QDialog {
-public:
-    using QDialog::QDialog;
-    std::function<std::optional<QString>(const QString&)> check;  ///< the refusal, or nothing
-    QLineEdit* edit = nullptr;
-
-    void accept() override {
-        if (check) {
-            if (const std::optional<QString> refusal = check(edit->text().trimmed())) {
-                showMessage(this, *refusal);
-                edit->setFocus();
-                return;
-            }
-        }
-        QDialog::accept();
-    }
-};
-
-// Asks for a line of text; nothing when the user cancels. `check`, when given, refuses answers
-// (see PromptDialog).
-std::optional<QString> askText(QWidget* parent, const QString& title, const QString& prompt, const QString& initial,
-                               std::function<std::optional<QString>(const QString&)> check = {}) {
-    PromptDialog dialog(parent);
-    dialog.check = std::move(check);
-    dialog.setObjectName(QStringLiteral("recordingPrompt"));
-    dialog.setWindowTitle(title);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(prompt, &dialog));
-    auto* edit = new QLineEdit(initial, &dialog);
-    edit->setObjectName(QStringLiteral("answer"));
-    edit->selectAll();
-    dialog.edit = edit;
-    layout->addWidget(edit);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    fixSizeBeforeShowing(dialog, layout, 320);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return edit->text();
-}
 }  // namespace
-
-// ---- the document ----
-
-std::span<const float> RecordingDocument::shownSamples() const {
-    if (drawsCorrected()) return *corrected;
-    if (signal) return signal->samples;
-    return {};
-}
-
-PulseLift RecordingDocument::pulseLift() const {
-    if (!corrected || !showRaw || !signal) return {};
-    return PulseLift{signal->samples, *corrected};
-}
-
-// ---- signal view ----
-
-SignalView::SignalView(const RecordingDocument& document, QWidget* parent) : QWidget(parent), document_(document) {
-    setObjectName(QStringLiteral("signalView"));
-    setFocusPolicy(Qt::StrongFocus);
-    setMinimumSize(320, 160);
-    setMouseTracking(false);
-    view_ = fittedView(0, 1);
-}
-
-double SignalView::areaX(double widgetX) const {
-    return widgetX - signalAreaOf(width(), height()).left();
-}
-
-void SignalView::setView(const ViewState& view) {
-    view_ = clampedView(view);
-    update();
-    if (onViewChanged) onViewChanged();
-}
-
-void SignalView::zoomToFit() {
-    setView(fittedView(document_.summary.size(), signalAreaOf(width(), height()).width()));
-}
-
-void SignalView::zoomBy(double factor) {
-    setView(zoomedView(view_, factor, view_.width / 2.0));
-}
-
-void SignalView::centreOn(double sample) {
-    setView(centredView(view_, sample));
-}
-
-SignalPicture SignalView::picture() const {
-    SignalPicture picture;
-    picture.samples = document_.shownSamples();
-    if (document_.signal) picture.rate = document_.signal->rate;
-    picture.summary = &document_.shownSummary();
-    picture.view = view_;
-    picture.values = document_.values;
-    picture.selection = dragSpan_ ? dragSpan_ : document_.selection;
-    if (document_.report) {
-        picture.shapes = &document_.report->shapes;
-        picture.pulses = document_.report->pulses;
-        picture.highlighted = document_.highlighted;
-        picture.lift = document_.pulseLift();
-    }
-    return picture;
-}
-
-void SignalView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    paintSignalPicture(painter, rect(), picture());
-}
-
-void SignalView::resizeEvent(QResizeEvent*) {
-    const int width = signalAreaOf(this->width(), height()).width();
-    const bool wasFitted = view_.first == 0 && view_.samplesPerPixel >= fitSamplesPerPixel(view_.total, view_.width);
-    view_.total = document_.summary.size();
-    setView(wasFitted ? fittedView(view_.total, width) : resizedView(view_, width));
-}
-
-void SignalView::wheelEvent(QWheelEvent* event) {
-    const double steps = event->angleDelta().y() / 120.0;
-    if (steps == 0) return;
-    setView(zoomedView(view_, std::pow(zoomStep, steps), areaX(event->position().x())));
-    event->accept();
-}
-
-void SignalView::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Plus:
-    case Qt::Key_Equal: zoomBy(zoomStep); break;
-    case Qt::Key_Minus: zoomBy(1 / zoomStep); break;
-    case Qt::Key_0: zoomToFit(); break;
-    case Qt::Key_Left: setView(scrolledView(view_, -view_.width / 10.0)); break;
-    case Qt::Key_Right: setView(scrolledView(view_, view_.width / 10.0)); break;
-    default: QWidget::keyPressEvent(event); return;
-    }
-    event->accept();
-}
-
-void SignalView::mousePressEvent(QMouseEvent* event) {
-    if (!document_.signal) return;
-    setFocus();
-    dragFrom_ = areaX(event->position().x());
-    if (event->button() == Qt::LeftButton) {
-        drag_ = Drag::select;
-        dragSpan_ = dragToSamples(view_, dragFrom_, dragFrom_);
-        update();
-    } else if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
-        drag_ = Drag::pan;
-    }
-}
-
-void SignalView::mouseMoveEvent(QMouseEvent* event) {
-    const double x = areaX(event->position().x());
-    if (drag_ == Drag::select) {
-        dragSpan_ = dragToSamples(view_, dragFrom_, std::clamp(x, 0.0, static_cast<double>(view_.width)));
-        update();
-    } else if (drag_ == Drag::pan) {
-        setView(scrolledView(view_, dragFrom_ - x));
-        dragFrom_ = x;
-    }
-}
-
-void SignalView::mouseReleaseEvent(QMouseEvent* event) {
-    if (drag_ == Drag::select && event->button() == Qt::LeftButton) {
-        const double x = std::clamp(areaX(event->position().x()), 0.0, static_cast<double>(view_.width));
-        SampleSpan span = dragToSamples(view_, dragFrom_, x);
-        dragSpan_.reset();
-        drag_ = Drag::none;
-        // A click without a drag clears the selection.
-        const std::optional<SampleSpan> selected =
-            std::abs(x - dragFrom_) < 2 || span.last <= span.first ? std::nullopt : std::optional<SampleSpan>(span);
-        if (onSelected) onSelected(selected);
-        update();
-    } else if (drag_ == Drag::pan) {
-        drag_ = Drag::none;
-    }
-}
-
-// ---- overview strip ----
-
-OverviewStrip::OverviewStrip(const RecordingDocument& document, const SignalView& view, QWidget* parent)
-    : QWidget(parent), document_(document), view_(view) {
-    setObjectName(QStringLiteral("overviewStrip"));
-    setFixedHeight(56);
-}
-
-void OverviewStrip::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const QRect area = rect().adjusted(signalAxisLeft, 2, -signalMarginRight, -2);
-    painter.fillRect(rect(), palette().window());
-    paintOverview(painter, area, document_.shownSummary(), document_.values, visibleSamples(view_.view()));
-}
-
-void OverviewStrip::mousePressEvent(QMouseEvent* event) {
-    mouseMoveEvent(event);
-}
-
-void OverviewStrip::mouseMoveEvent(QMouseEvent* event) {
-    if (!(event->buttons() & Qt::LeftButton) || document_.summary.size() == 0 || !onCentre) return;
-    const int width = std::max(1, this->width() - signalAxisLeft - signalMarginRight);
-    const ViewState whole = fittedView(document_.summary.size(), width);
-    onCentre(pixelToSample(whole, event->position().x() - signalAxisLeft));
-}
 
 // ---- the detection job ----
 
@@ -379,7 +103,7 @@ struct RecordingWindow::DetectJob {
 
 RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("recordingWindow"));
-    setWindowTitle(recordingTitle);
+    setWindowTitle(recordingTitle());
     buildWidgets();
     buildMenus();
     poll_ = new QTimer(this);
@@ -388,7 +112,7 @@ RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     refreshShapes();
     refreshResults();
     refreshEnabled();
-    // The window's limits are set once, before it is shown (see fixSizeBeforeShowing), and fit
+    // The window's limits are set once, before it is shown (as the view's dialogs are, view_dialogs.cpp), and fit
     // the room the screen leaves beside its panels and task bars.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
     const QRect room = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
@@ -579,8 +303,8 @@ void RecordingWindow::buildMenus() {
     file->addSeparator();
     file->addAction(tr("&Close"), this, [this] { close(); });
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addAction(tr("Zoom &in\t+"), this, [this] { signalView_->zoomBy(zoomStep); });
-    view->addAction(tr("Zoom &out\t-"), this, [this] { signalView_->zoomBy(1 / zoomStep); });
+    view->addAction(tr("Zoom &in\t+"), this, [this] { signalView_->zoomBy(signalZoomStep); });
+    view->addAction(tr("Zoom &out\t-"), this, [this] { signalView_->zoomBy(1 / signalZoomStep); });
     view->addAction(tr("Zoom to &fit\t0"), this, [this] { signalView_->zoomToFit(); });
     view->addSeparator();
     showRawAction_ = view->addAction(tr("Show &raw signal"));
@@ -598,7 +322,7 @@ void RecordingWindow::refuse(const QString& message) {
     // a message box starts its sentence with a capital.
     QString text = message;
     if (!text.isEmpty() && text.front().isLower()) text.front() = text.front().toUpper();
-    showMessage(this, text);
+    showRecordingMessage(this, text);
 }
 
 bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions& options) {
@@ -609,7 +333,7 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     // belong to this one too.
     bool keepShapes = true;
     if (!document_.shapes.empty()) {
-        const QDialogButtonBox::StandardButton answer = askQuestion(
+        const QDialogButtonBox::StandardButton answer = askRecordingQuestion(
             this, tr("Keep the %n listed pulse shape(s) for %1?\n\nThey were cut from or loaded for the previous "
                      "recording; if this one has another unit or scale they will fit nowhere. No removes them; Cancel "
                      "keeps the previous recording open.",
@@ -631,7 +355,7 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     // Shapes cut from the previous recording no longer have a place in this one.
     for (ListedShape& listed : document_.shapes) listed.cutFrom.reset();
     ++generation_;
-    setWindowTitle(recordingTitle + QStringLiteral(" - ") + path);
+    setWindowTitle(recordingTitle() + QStringLiteral(" - ") + path);
     // Until the user typed distances, they are shown in seconds when the recording has a rate
     // of its own (a text file without one counts samples at 1 per second).
     if (tmin_->text().isEmpty() && tmax_->text().isEmpty()) {
@@ -725,7 +449,7 @@ void RecordingWindow::askUseAsShape() {
     IoResult<ListedShape> trial = cutShape(*document_.signal, document_.selection->first, document_.selection->last,
                                            suggested, document_.shapes);
     if (!trial) return refuse(QString::fromStdString(trial.error));
-    const std::optional<QString> name = askText(this, tr("Use as pulse shape"), tr("Name of the new shape:"),
+    const std::optional<QString> name = askRecordingText(this, tr("Use as pulse shape"), tr("Name of the new shape:"),
                                                 QString::fromStdString(suggested), shapeNameCheck(-1));
     if (name) useSelectionAsShape(name->trimmed());
 }
@@ -741,7 +465,7 @@ std::function<std::optional<QString>(const QString&)> RecordingWindow::shapeName
 void RecordingWindow::askRename() {
     const int row = shapeList_->currentRow();
     if (row < 0 || row >= static_cast<int>(document_.shapes.size())) return;
-    const std::optional<QString> answer = askText(this, tr("Rename pulse shape"), tr("New name:"),
+    const std::optional<QString> answer = askRecordingText(this, tr("Rename pulse shape"), tr("New name:"),
                                                   QString::fromStdString(document_.shapes[row].shape.name),
                                                   shapeNameCheck(row));
     if (!answer) return;
@@ -769,7 +493,7 @@ void RecordingWindow::askOpenRecording() {
     SignalReadOptions options;
     if (signalFormatOf(path.toStdString()) == SignalFormat::text) {
         const std::optional<QString> answer =
-            askText(this, tr("Open recording"), tr("Samples per second of %1:").arg(path), QStringLiteral("1"));
+            askRecordingText(this, tr("Open recording"), tr("Samples per second of %1:").arg(path), QStringLiteral("1"));
         if (!answer) return;
         const QString rate = *answer;
         double value = 0;
