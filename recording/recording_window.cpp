@@ -112,7 +112,7 @@ RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     refreshShapes();
     refreshResults();
     refreshEnabled();
-    // The window's limits are set once, before it is shown (as the view's dialogs are, view_dialogs.cpp), and fit
+    // The window's limits are set once, before it is shown (as the view's dialogs are), and fit
     // the room the screen leaves beside its panels and task bars.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
     const QRect room = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
