@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "model/random.h"
 #include "model/subsets.h"
@@ -193,13 +194,15 @@ FieldRefusal checkNumber(const DialogResult& result, int id, const std::string& 
     return {id, outside(field, numberOf(result, id), low, high, textOf(result, id))};
 }
 
-// Every entry of a list field that will be stored: none negative or beyond 16 bits.
-FieldRefusal checkList(const DialogResult& result, int id, const std::string& field, int count, int64_t high) {
+// Every entry of a list field that will be stored lies in [low, high]; the message names the
+// etalon numbers 1..alphabetSize.
+FieldRefusal checkList(const DialogResult& result, int id, const std::string& field, int count, int64_t low,
+                       int64_t high, int64_t alphabetSize) {
     const std::vector<int32_t> list = parseNumberList(textOf(result, id), count);
     for (size_t i = 0; i < list.size(); ++i)
-        if (list[i] < 0 || list[i] > 65535)
+        if (list[i] < low || list[i] > high)
             return {id, quoted(field) + ": entry " + decimal(static_cast<int64_t>(i) + 1) + " is " + decimal(list[i]) +
-                   "; etalon numbers lie between 1 and " + decimal(high) + "."};
+                   "; etalon numbers lie between 1 and " + decimal(alphabetSize) + "."};
     return {};
 }
 
@@ -216,12 +219,23 @@ FieldRefusal seriesEnergyRefusal(const DialogResult& r, const Settings& s) {
     return why;
 }
 
-FieldRefusal pulsesRefusal(const DialogResult& r, const Settings& s) {
-    FieldRefusal why = checkNumber(r, 1007, "Number of Pulses in Series", 0, 65535);
+// The pulse counts the pulses dialog states ("Number of Pulses in Series (from %d to %d)"); the
+// whole 16-bit range when the form states none.
+std::pair<int64_t, int64_t> statedPulseRange(const DialogForm& form) {
+    int low = 0, high = 0;
+    if (const DialogControl* stated = form.find(1008);
+        stated && std::sscanf(stated->text.c_str(), "Number of Pulses in Series (from %d to %d)", &low, &high) == 2)
+        return {low, high};
+    return {0, 65535};
+}
+
+FieldRefusal pulsesRefusal(const DialogForm& form, const DialogResult& r, const Settings& s) {
+    const auto [low, high] = statedPulseRange(form);
+    FieldRefusal why = checkNumber(r, 1007, "Number of Pulses in Series", low, high);
     if (why.empty())
         why = checkList(r, 1010, "Sequence of Etalons in Series",
-                        static_cast<int>(std::min<size_t>(s.wPulsesQuantity, s.lpEtalonSequenceDlg.size())),
-                        s.wAlphabetSize);
+                        static_cast<int>(std::min<size_t>(s.wPulsesQuantity, s.lpEtalonSequenceDlg.size())), 0,
+                        65535, s.wAlphabetSize);
     if (why.empty()) why = checkNumber(r, 1011, "Noise Level", 0, gaussSigmaLimit);
     return why;
 }
@@ -229,7 +243,9 @@ FieldRefusal pulsesRefusal(const DialogResult& r, const Settings& s) {
 FieldRefusal requiredListRefusal(const DialogResult& r, const Settings& s) {
     FieldRefusal why = checkNumber(r, 1014, "Number of Required Etalons", 1, s.wRequiredCapacity);
     if (why.empty())
-        why = checkList(r, 1013, "List of Required Etalons", numberOf(r, 1014), s.wAlphabetSize);
+        why = checkList(r, 1013, "List of Required Etalons",
+                        s.lpRequiredList ? std::min<int>(numberOf(r, 1014), s.wRequiredCapacity) : 0, 1,
+                        s.wAlphabetSize, s.wAlphabetSize);
     return why;
 }
 
@@ -262,7 +278,7 @@ FieldRefusal fieldRefusal(const DialogForm& form, const DialogResult& result, co
     if (!result.accepted) return {};
     switch (form.resource) {
     case dialogSeriesEnergy: return seriesEnergyRefusal(result, s);
-    case dialogPulses: return pulsesRefusal(result, s);
+    case dialogPulses: return pulsesRefusal(form, result, s);
     case dialogRequiredList: return requiredListRefusal(result, s);
     case dialogSimulationRanges: return simulationRangesRefusal(result);
     case dialogSubsetSettings: return checkNumber(result, 1020, "Subset init position", 0, 65535);

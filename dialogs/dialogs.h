@@ -63,8 +63,9 @@ std::vector<int32_t> parseNumberList(const std::string& text, int count);
 
 /// Checks the numbers of an accepted dialog in the full width they were typed with, before
 /// anything of it is committed: a negative value, a value beyond what the setting holds, a
-/// required count outside 1 to wRequiredCapacity and a noise grid beyond gaussSigmaLimit are
-/// refused. Returns the message naming the field at fault and its allowed range, or an empty
+/// pulse count outside the range the pulses dialog states, a required count outside 1 to
+/// wRequiredCapacity, a required etalon outside 1 to wAlphabetSize and a noise grid beyond
+/// gaussSigmaLimit are refused. Returns the message naming the field at fault and its allowed range, or an empty
 /// string when the values may be committed (always for Cancel and for the dialogs without
 /// number fields). `s` is the state the form was built from. The window may call it before the
 /// dialog closes; the runners below call it after.

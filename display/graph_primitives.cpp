@@ -276,13 +276,14 @@ void drawPulseLabels(Canvas& dc, Rect field, int32_t seriesType, int32_t which, 
     const int16_t* cutEnd = found ? series->lpFoundCutEnd : series->lpTrueCutEnd;
     if (!position || !etalon || !cutStart || !cutEnd) return;
     // A label that would overprint the one drawn before it is left out, so that the strip stays
-    // readable however close the pulses are.
+    // readable however close the pulses are; one that would run past the field's right edge
+    // ends at that edge.
     int32_t freeFrom = std::numeric_limits<int32_t>::min();
     for (int32_t i = 0; i < count; ++i) {
         const int32_t p = position[i];
-        const int32_t x = m.L + p * m.W / (m.N - 1) - 5;
-        if (x < freeFrom) continue;
         const std::string text = pulseLabelText(p, etalon[i], cutStart[i], cutEnd[i], seriesType, showNames != 0);
+        const int32_t x = std::min(m.L + p * m.W / (m.N - 1) - 5, field.right - dc.textWidth(text));
+        if (x < freeFrom) continue;
         textOutOpaque(dc, x, m.B - 1, text);
         freeFrom = x + dc.textWidth(text);
     }

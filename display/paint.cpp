@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "display/graph_primitives.h"
+
 namespace {
 constexpr Color kBlack{0, 0, 0};
 constexpr Color kWhite{255, 255, 255};
@@ -40,7 +42,8 @@ void drawOptionBox(Canvas& canvas, int32_t lh, const Rect& box, const char* titl
     int32_t d = (lh + 1) / 8;
     if (d < 1) d = 1;
     canvas.setTextColor(kBlack);
-    canvas.textOut(x - 5, T - lh / 2, title);
+    // The title sits on the top edge on the background colour, so that the frame stops at it.
+    graph::textOutOpaque(canvas, x - 5, T - lh / 2, title);
 
     const std::array<Rect, 3> items = optionBoxItems(box, lh, count);
     char text[32];

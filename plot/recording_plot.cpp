@@ -86,7 +86,13 @@ struct Frame {
 };
 
 void paintPlot(QPainter& p, int width, int height, std::span<const float> signal, double rate,
-               const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last) {
+               const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last,
+               std::span<const float> lift) {
+    // The level a pulse's shape sample is drawn at.
+    auto level = [&](const PlotPulse& pulse, int64_t at) {
+        const double value = shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(at - pulse.position)];
+        return lift.empty() ? value : value + lift[static_cast<size_t>(at)];
+    };
     p.fillRect(0, 0, width, height, Qt::white);
     QFont font = p.font();
     font.setPixelSize(12);
@@ -111,8 +117,8 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
         for (int k = pulse.cutStart; k <= pulse.cutEnd; ++k) {
             const int64_t at = pulse.position + k;
             if (at < first || at >= last) continue;
-            low = std::min(low, shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(k)]);
-            high = std::max(high, shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(k)]);
+            low = std::min(low, level(pulse, at));
+            high = std::max(high, level(pulse, at));
         }
     if (high - low < 1e-12 * std::max(1.0, std::fabs(high))) {
         low -= 1;
@@ -191,7 +197,7 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
         QPolygonF line;
         for (int64_t i = from; i <= to; ++i)
             line << QPointF(f.x(static_cast<double>(i) + 0.5),
-                            f.y(shape.samples[static_cast<size_t>(i - pulse.position)]));
+                            f.y(level(pulse, i)));
         if (line.size() == 1) line << line.front() + QPointF(1, 0);
         p.drawPolyline(line);
 
@@ -254,6 +260,9 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                                      std::to_string(options.range->last) + " lies outside the signal's " +
                                      std::to_string(n) + " samples");
     }
+    if (!options.pulseLift.empty() && options.pulseLift.size() != signal.size())
+        return IoStatus::failure(path + ": the pulses' lift holds " + std::to_string(options.pulseLift.size()) +
+                                 " values for a signal of " + std::to_string(n) + " samples");
     for (size_t j = 0; j < pulses.size(); ++j) {
         const PlotPulse& pulse = pulses[j];
         const std::string which = path + ": pulse " + std::to_string(j + 1) + " (at " + std::to_string(pulse.position) + ")";
@@ -284,13 +293,13 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                 ::close(descriptor);
                 return "the SVG painter could not start";
             }
-            paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last);
+            paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options.pulseLift);
             painter.end();
         } else {
             QImage image(options.width, options.height, QImage::Format_RGB32);
             {
                 QPainter painter(&image);
-                paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last);
+                paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options.pulseLift);
             }
             if (!image.save(&buffer, "PNG")) {
                 ::close(descriptor);

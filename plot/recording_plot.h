@@ -26,6 +26,10 @@ struct RecordingPlotOptions {
     /// Samples drawn, [first, last); unset: the whole signal. A range ending beyond the signal
     /// is cut at its end.
     std::optional<SampleRange> range;
+    /// Added to each pulse sample at its place in the signal, so that pulses matched against the
+    /// signal less its baseline lie on the raw signal drawn (the baseline removed); empty: none,
+    /// else exactly as long as the signal.
+    std::span<const float> pulseLift;
 };
 
 /// Colours of the picture, for readers of the pixels.

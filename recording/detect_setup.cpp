@@ -85,6 +85,27 @@ IoResult<std::vector<ListedShape>> loadShapes(const std::string& path) {
     return Result::success(std::move(shapes));
 }
 
+namespace {
+std::string distanceText(int64_t samples, double rate, bool inSeconds) {
+    return inSeconds ? shortestNumber(static_cast<double>(samples) / rate) : std::to_string(samples);
+}
+}  // namespace
+
+SuggestedDistances suggestedDistances(int64_t shapeLength, int64_t total, double rate, bool inSeconds) {
+    const int64_t tmin = std::clamp<int64_t>(shapeLength, 1, std::max<int64_t>(total, 1));
+    const int64_t tmax = std::clamp<int64_t>(10 * shapeLength, tmin, std::max<int64_t>(total, tmin));
+    return {distanceText(tmin, rate, inSeconds), distanceText(tmax, rate, inSeconds)};
+}
+
+std::optional<std::string> convertedDistance(const std::string& text, double rate, bool toSeconds) {
+    double number = 0;
+    if (!parseNumber(text, number) || !std::isfinite(number) || number <= 0 || !(rate > 0)) return std::nullopt;
+    if (toSeconds) return shortestNumber(number / rate);
+    const double samples = std::round(number * rate);
+    if (samples > 9.0e15) return std::nullopt;
+    return std::to_string(static_cast<int64_t>(std::max(1.0, samples)));
+}
+
 IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Signal& signal,
                                            const std::vector<ListedShape>& shapes) {
     using Result = IoResult<DetectSettings>;
@@ -194,9 +215,12 @@ IoResult<std::vector<Shape>> shapesAsDetected(const Signal& signal, const std::v
 
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes, const DetectSettings& settings,
                           PreparedDetection& prepared) {
-    std::vector<float> corrected;
+    // The corrected signal and the shapes as matched stay with the detection (the view draws
+    // them).
+    std::vector<Shape>& alphabet = prepared.shapes;
+    std::vector<float>& corrected = prepared.corrected;
+    corrected.clear();
     std::span<const float> samples;
-    std::vector<Shape> alphabet;
     if (IoStatus s = shapesForSignal(signal, shapes, settings.baselineSeconds, corrected, samples, alphabet); !s)
         return s;
     IoResult<QuantisedRecording> quantised = quantise(samples, alphabet);
@@ -213,6 +237,14 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     request.count = settings.count;
     request.savedEnergy = settings.savedEnergy;
     return {};
+}
+
+std::optional<std::string> detectReportWarning(const DetectReport& report) {
+    if (report.pulses.empty() ||
+        !std::all_of(report.pulses.begin(), report.pulses.end(), [](const DetectedPulse& p) { return p.measure > 0; }))
+        return std::nullopt;
+    return "every pulse's measure is positive: no shape fits the signal anywhere. The shapes or the scale may be "
+           "wrong (shapes of another recording?).";
 }
 
 std::string detectReportJson(const DetectReport& report) {

@@ -55,6 +55,17 @@ struct DetectFields {
     std::string baselineSeconds;
 };
 
+/// Tmin and Tmax to start the panel with, as text in the unit shown: Tmin one shape length
+/// (pulses do not overlap), Tmax ten shape lengths, cut to the signal.
+struct SuggestedDistances {
+    std::string tmin, tmax;
+};
+SuggestedDistances suggestedDistances(int64_t shapeLength, int64_t total, double rate, bool inSeconds);
+
+/// A distance typed in one unit, in the other (seconds to whole samples, samples to seconds);
+/// nothing when the text is not a positive number.
+std::optional<std::string> convertedDistance(const std::string& text, double rate, bool toSeconds);
+
 /// The checked settings of a detection.
 struct DetectSettings {
     DetectTask task = DetectTask::joint;
@@ -78,6 +89,10 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
 struct PreparedDetection {
     QuantisedRecording quantised;
     DetectRequest request;  ///< points into `quantised`; do not copy the object
+    /// The signal less its baseline, as the detection sees it; empty when no baseline was removed.
+    std::vector<float> corrected;
+    /// The shapes as they are sought: those cut from the signal are cut again from `corrected`.
+    std::vector<Shape> shapes;
 };
 
 /// Removes the baseline when asked (shapes cut from the signal are cut again from the corrected
@@ -103,6 +118,11 @@ struct DetectReport {
     std::vector<DetectedPulse> pulses;
     double seconds = 0;  ///< time the run took
 };
+
+/// What is suspicious about a finished detection, in words for the user: every found pulse
+/// with a positive measure (each made the distance worse than no pulse: nothing fits, typically
+/// shapes of another recording, unit or scale). Nothing when the result looks sound.
+std::optional<std::string> detectReportWarning(const DetectReport& report);
 
 /// {"samples":N,"rate":R,"scale":S,"etalons":[{"name":"...","length":L}],"task":"joint",
 /// "distance":D,"pulses":[{"position":P,"time":SECONDS,"etalon":"NAME","cutStart":A,"cutEnd":B,

@@ -3,30 +3,28 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QSplitter>
-#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <chrono>
@@ -38,209 +36,16 @@
 
 #include "plot/recording_plot.h"
 #include "recording/signal_paint.h"
+#include "recording/view_dialogs.h"
 
 namespace {
-const QString recordingTitle = QStringLiteral("PulseBench recording");
 const QString notAvailable = QStringLiteral("Detection is not available in this build.");
-constexpr double zoomStep = 1.5;
+constexpr WindowSize preferredWindow{1200, 760};
+constexpr WindowSize minimumWindow{720, 480};
+// What a window system typically adds around the client area: borders and the title bar.
+constexpr WindowSize windowFrame{16, 40};
 
-// The dialogs of the view fix their size before their window exists and never let their layout
-// change it afterwards: platforms that cannot take new size limits for a shown window (the
-// offscreen one) then have nothing to warn about.
-void fixSizeBeforeShowing(QDialog& dialog, QLayout* layout, int width) {
-    layout->setSizeConstraint(QLayout::SetNoConstraint);
-    const QSize hint = dialog.sizeHint();
-    dialog.resize(std::max(hint.width(), width), std::max(hint.height(), layout->totalHeightForWidth(width)));
-}
-
-// A message box: a warning sign, the message, OK.
-void showMessage(QWidget* parent, const QString& text) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("recordingMessage"));
-    dialog.setWindowTitle(recordingTitle);
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* row = new QHBoxLayout;
-    auto* icon = new QLabel(&dialog);
-    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-    icon->setAlignment(Qt::AlignTop);
-    auto* label = new QLabel(text, &dialog);
-    label->setObjectName(QStringLiteral("message"));
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    row->addWidget(icon);
-    row->addWidget(label, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    layout->addLayout(row);
-    layout->addWidget(buttons);
-    fixSizeBeforeShowing(dialog, layout, 420);
-    dialog.exec();
-}
-
-// Asks for a line of text; nothing when the user cancels.
-std::optional<QString> askText(QWidget* parent, const QString& title, const QString& prompt, const QString& initial) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("recordingPrompt"));
-    dialog.setWindowTitle(title);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(prompt, &dialog));
-    auto* edit = new QLineEdit(initial, &dialog);
-    edit->setObjectName(QStringLiteral("answer"));
-    edit->selectAll();
-    layout->addWidget(edit);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    fixSizeBeforeShowing(dialog, layout, 320);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return edit->text();
-}
 }  // namespace
-
-// ---- signal view ----
-
-SignalView::SignalView(const RecordingDocument& document, QWidget* parent) : QWidget(parent), document_(document) {
-    setObjectName(QStringLiteral("signalView"));
-    setFocusPolicy(Qt::StrongFocus);
-    setMinimumSize(320, 160);
-    setMouseTracking(false);
-    view_ = fittedView(0, 1);
-}
-
-double SignalView::areaX(double widgetX) const {
-    return widgetX - signalAreaOf(width(), height()).left();
-}
-
-void SignalView::setView(const ViewState& view) {
-    view_ = clampedView(view);
-    update();
-    if (onViewChanged) onViewChanged();
-}
-
-void SignalView::zoomToFit() {
-    setView(fittedView(document_.summary.size(), signalAreaOf(width(), height()).width()));
-}
-
-void SignalView::zoomBy(double factor) {
-    setView(zoomedView(view_, factor, view_.width / 2.0));
-}
-
-void SignalView::centreOn(double sample) {
-    setView(centredView(view_, sample));
-}
-
-void SignalView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    SignalPicture picture;
-    if (document_.signal) {
-        picture.samples = document_.signal->samples;
-        picture.rate = document_.signal->rate;
-    }
-    picture.summary = &document_.summary;
-    picture.view = view_;
-    picture.values = document_.values;
-    picture.selection = dragSpan_ ? dragSpan_ : document_.selection;
-    if (document_.report) {
-        picture.shapes = &document_.report->shapes;
-        picture.pulses = document_.report->pulses;
-        picture.highlighted = document_.highlighted;
-    }
-    paintSignalPicture(painter, rect(), picture);
-}
-
-void SignalView::resizeEvent(QResizeEvent*) {
-    const int width = signalAreaOf(this->width(), height()).width();
-    const bool wasFitted = view_.first == 0 && view_.samplesPerPixel >= fitSamplesPerPixel(view_.total, view_.width);
-    view_.total = document_.summary.size();
-    setView(wasFitted ? fittedView(view_.total, width) : resizedView(view_, width));
-}
-
-void SignalView::wheelEvent(QWheelEvent* event) {
-    const double steps = event->angleDelta().y() / 120.0;
-    if (steps == 0) return;
-    setView(zoomedView(view_, std::pow(zoomStep, steps), areaX(event->position().x())));
-    event->accept();
-}
-
-void SignalView::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Plus:
-    case Qt::Key_Equal: zoomBy(zoomStep); break;
-    case Qt::Key_Minus: zoomBy(1 / zoomStep); break;
-    case Qt::Key_0: zoomToFit(); break;
-    case Qt::Key_Left: setView(scrolledView(view_, -view_.width / 10.0)); break;
-    case Qt::Key_Right: setView(scrolledView(view_, view_.width / 10.0)); break;
-    default: QWidget::keyPressEvent(event); return;
-    }
-    event->accept();
-}
-
-void SignalView::mousePressEvent(QMouseEvent* event) {
-    if (!document_.signal) return;
-    setFocus();
-    dragFrom_ = areaX(event->position().x());
-    if (event->button() == Qt::LeftButton) {
-        drag_ = Drag::select;
-        dragSpan_ = dragToSamples(view_, dragFrom_, dragFrom_);
-        update();
-    } else if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
-        drag_ = Drag::pan;
-    }
-}
-
-void SignalView::mouseMoveEvent(QMouseEvent* event) {
-    const double x = areaX(event->position().x());
-    if (drag_ == Drag::select) {
-        dragSpan_ = dragToSamples(view_, dragFrom_, std::clamp(x, 0.0, static_cast<double>(view_.width)));
-        update();
-    } else if (drag_ == Drag::pan) {
-        setView(scrolledView(view_, dragFrom_ - x));
-        dragFrom_ = x;
-    }
-}
-
-void SignalView::mouseReleaseEvent(QMouseEvent* event) {
-    if (drag_ == Drag::select && event->button() == Qt::LeftButton) {
-        const double x = std::clamp(areaX(event->position().x()), 0.0, static_cast<double>(view_.width));
-        SampleSpan span = dragToSamples(view_, dragFrom_, x);
-        dragSpan_.reset();
-        drag_ = Drag::none;
-        // A click without a drag clears the selection.
-        const std::optional<SampleSpan> selected =
-            std::abs(x - dragFrom_) < 2 || span.last <= span.first ? std::nullopt : std::optional<SampleSpan>(span);
-        if (onSelected) onSelected(selected);
-        update();
-    } else if (drag_ == Drag::pan) {
-        drag_ = Drag::none;
-    }
-}
-
-// ---- overview strip ----
-
-OverviewStrip::OverviewStrip(const RecordingDocument& document, const SignalView& view, QWidget* parent)
-    : QWidget(parent), document_(document), view_(view) {
-    setObjectName(QStringLiteral("overviewStrip"));
-    setFixedHeight(56);
-}
-
-void OverviewStrip::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const QRect area = rect().adjusted(signalAxisLeft, 2, -signalMarginRight, -2);
-    painter.fillRect(rect(), palette().window());
-    paintOverview(painter, area, document_.summary, document_.values, visibleSamples(view_.view()));
-}
-
-void OverviewStrip::mousePressEvent(QMouseEvent* event) {
-    mouseMoveEvent(event);
-}
-
-void OverviewStrip::mouseMoveEvent(QMouseEvent* event) {
-    if (!(event->buttons() & Qt::LeftButton) || document_.summary.size() == 0 || !onCentre) return;
-    const int width = std::max(1, this->width() - signalAxisLeft - signalMarginRight);
-    const ViewState whole = fittedView(document_.summary.size(), width);
-    onCentre(pixelToSample(whole, event->position().x() - signalAxisLeft));
-}
 
 // ---- the detection job ----
 
@@ -257,6 +62,9 @@ struct RecordingWindow::DetectJob {
     std::atomic<bool> finished{false};
     std::string error;
     DetectResult result;
+    std::shared_ptr<const std::vector<float>> corrected;  ///< set when a baseline was removed
+    SignalSummary correctedSummary;
+    std::vector<Shape> sought;  ///< the shapes as matched
     double scale = 1;
     double seconds = 0;
     std::thread thread;
@@ -270,6 +78,12 @@ struct RecordingWindow::DetectJob {
             result.completed = false;
         } else {
             scale = prepared.quantised.scale;
+            sought = prepared.shapes;
+            if (!prepared.corrected.empty()) {
+                auto trace = std::make_shared<const std::vector<float>>(std::move(prepared.corrected));
+                correctedSummary = SignalSummary(*trace);
+                corrected = std::move(trace);
+            }
             // Nothing may leave the thread: a failure of the detection becomes its message.
             try {
                 result = detector->run(prepared.request, [this](double done) { progress.store(done); }, cancel);
@@ -289,7 +103,7 @@ struct RecordingWindow::DetectJob {
 
 RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("recordingWindow"));
-    setWindowTitle(recordingTitle);
+    setWindowTitle(recordingTitle());
     buildWidgets();
     buildMenus();
     poll_ = new QTimer(this);
@@ -298,10 +112,15 @@ RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     refreshShapes();
     refreshResults();
     refreshEnabled();
-    // The window's limits are set once, before it is shown (see fixSizeBeforeShowing).
+    // The window's limits are set once, before it is shown (as the view's dialogs are), and fit
+    // the room the screen leaves beside its panels and task bars.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
-    setMinimumSize(720, 480);
-    resize(1200, 760);
+    const QRect room = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    const WindowSize available{room.width(), room.height()};
+    const WindowSize least = fittedMinimumSize(minimumWindow, available, windowFrame);
+    const WindowSize size = fittedWindowSize(preferredWindow, minimumWindow, available, windowFrame);
+    setMinimumSize(least.width, least.height);
+    resize(size.width, size.height);
 }
 
 RecordingWindow::~RecordingWindow() {
@@ -331,6 +150,7 @@ void RecordingWindow::buildWidgets() {
     selectionLabel_->setObjectName(QStringLiteral("selectionLabel"));
     summaryLabel_ = new QLabel(left);
     summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+    summaryLabel_->setWordWrap(true);  // a warning may follow the summary
     results_ = new QTableWidget(0, 6, left);
     results_->setObjectName(QStringLiteral("resultsTable"));
     results_->setHorizontalHeaderLabels({tr("No."), tr("Start (s)"), tr("Start (samples)"), tr("Shape"), tr("Cut"),
@@ -351,7 +171,14 @@ void RecordingWindow::buildWidgets() {
     leftLayout->addWidget(summaryLabel_);
     leftLayout->addWidget(results_, 1);
 
-    auto* right = new QWidget(splitter);
+    // The side panel scrolls when the window is too low for it (a small screen).
+    auto* sidePanel = new QScrollArea(splitter);
+    sidePanel->setObjectName(QStringLiteral("sidePanel"));
+    sidePanel->setWidgetResizable(true);
+    sidePanel->setFrameShape(QFrame::NoFrame);
+    sidePanel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* right = new QWidget(sidePanel);
+    sidePanel->setWidget(right);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(4, 4, 4, 4);
     auto* shapesBox = new QGroupBox(tr("Pulse shapes (checked: candidates)"), right);
@@ -415,6 +242,8 @@ void RecordingWindow::buildWidgets() {
     progress_->setTextVisible(false);
     form->addRow(progress_);
     rightLayout->addWidget(detectBox);
+    // Never narrower than the panel, with room for its scroll bar.
+    sidePanel->setMinimumWidth(right->minimumSizeHint().width() + sidePanel->verticalScrollBar()->sizeHint().width());
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
 
@@ -423,6 +252,11 @@ void RecordingWindow::buildWidgets() {
         overview_->update();
     };
     signalView_->onSelected = [this](std::optional<SampleSpan> span) {
+        // Every shape needs the listed shapes' length: a selection takes it at once, since a
+        // drag rarely hits an exact sample count.
+        if (span && document_.signal && !document_.shapes.empty())
+            span = snappedSelection(*span, static_cast<int64_t>(document_.shapes.front().shape.samples.size()),
+                                    static_cast<int64_t>(document_.signal->samples.size()));
         document_.selection = span;
         showSelection();
         refreshEnabled();
@@ -444,6 +278,14 @@ void RecordingWindow::buildWidgets() {
     });
     connect(shapeList_, &QListWidget::currentRowChanged, this, [this] { refreshEnabled(); });
     connect(knownCount_, &QCheckBox::toggled, this, [this] { refreshEnabled(); });
+    // Tmin and Tmax follow the unit: a distance typed in samples is shown in seconds and back.
+    connect(unit_, &QComboBox::currentIndexChanged, this, [this](int unit) {
+        if (!document_.signal) return;
+        for (QLineEdit* edit : {tmin_, tmax_})
+            if (const std::optional<std::string> converted =
+                    convertedDistance(edit->text().toStdString(), document_.signal->rate, unit == 1))
+                edit->setText(QString::fromStdString(*converted));
+    });
     connect(baseline_, &QCheckBox::toggled, this, [this] { refreshEnabled(); });
     connect(detectButton_, &QPushButton::clicked, this, [this] { startDetection(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelDetection(); });
@@ -461,19 +303,46 @@ void RecordingWindow::buildMenus() {
     file->addSeparator();
     file->addAction(tr("&Close"), this, [this] { close(); });
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addAction(tr("Zoom &in\t+"), this, [this] { signalView_->zoomBy(zoomStep); });
-    view->addAction(tr("Zoom &out\t-"), this, [this] { signalView_->zoomBy(1 / zoomStep); });
+    view->addAction(tr("Zoom &in\t+"), this, [this] { signalView_->zoomBy(signalZoomStep); });
+    view->addAction(tr("Zoom &out\t-"), this, [this] { signalView_->zoomBy(1 / signalZoomStep); });
     view->addAction(tr("Zoom to &fit\t0"), this, [this] { signalView_->zoomToFit(); });
+    view->addSeparator();
+    showRawAction_ = view->addAction(tr("Show &raw signal"));
+    showRawAction_->setObjectName(QStringLiteral("showRawAction"));
+    showRawAction_->setCheckable(true);
+    showRawAction_->setToolTip(tr("Draw the recording as read rather than less the baseline the detection removed"));
+    connect(showRawAction_, &QAction::toggled, this, [this](bool raw) {
+        document_.showRaw = raw;
+        refreshTrace();
+    });
 }
 
 void RecordingWindow::refuse(const QString& message) {
-    showMessage(this, message);
+    // The readers' messages also follow a caption in the batch tool and may start in lower case;
+    // a message box starts its sentence with a capital.
+    QString text = message;
+    if (!text.isEmpty() && text.front().isLower()) text.front() = text.front().toUpper();
+    showRecordingMessage(this, text);
 }
 
 bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions& options) {
     if (job_) return refuse(tr("A detection is running; cancel it first.")), false;
     IoResult<Signal> read = readSignal(path.toStdString(), options);
     if (!read) return refuse(QString::fromStdString(read.error)), false;
+    // Shapes of another recording may be of another unit or scale: the user says whether they
+    // belong to this one too.
+    bool keepShapes = true;
+    if (!document_.shapes.empty()) {
+        const QDialogButtonBox::StandardButton answer = askRecordingQuestion(
+            this, tr("Keep the %n listed pulse shape(s) for %1?\n\nThey were cut from or loaded for the previous "
+                     "recording; if this one has another unit or scale they will fit nowhere. No removes them; Cancel "
+                     "keeps the previous recording open.",
+                     nullptr, static_cast<int>(document_.shapes.size()))
+                      .arg(path));
+        if (answer == QDialogButtonBox::Cancel) return false;
+        keepShapes = answer == QDialogButtonBox::Yes;
+    }
+    if (!keepShapes) document_.shapes.clear();
     auto signal = std::make_shared<const Signal>(std::move(read.value));
     document_.summary = SignalSummary(signal->samples);
     document_.signal = std::move(signal);
@@ -481,10 +350,19 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     document_.selection.reset();
     document_.report.reset();
     document_.highlighted = -1;
+    document_.correctedSummary = SignalSummary();
+    document_.corrected.reset();
     // Shapes cut from the previous recording no longer have a place in this one.
     for (ListedShape& listed : document_.shapes) listed.cutFrom.reset();
     ++generation_;
-    setWindowTitle(recordingTitle + QStringLiteral(" - ") + path);
+    setWindowTitle(recordingTitle() + QStringLiteral(" - ") + path);
+    // Until the user typed distances, they are shown in seconds when the recording has a rate
+    // of its own (a text file without one counts samples at 1 per second).
+    if (tmin_->text().isEmpty() && tmax_->text().isEmpty()) {
+        const QSignalBlocker blocker(unit_);
+        unit_->setCurrentIndex(document_.signal->rate != 1 ? 1 : 0);
+    }
+    suggestDistances();
     signalView_->zoomToFit();
     showSelection();
     refreshShapes();
@@ -498,6 +376,7 @@ bool RecordingWindow::loadShapes(const QString& path) {
     IoResult<std::vector<ListedShape>> loaded = ::loadShapes(path.toStdString());
     if (!loaded) return refuse(QString::fromStdString(loaded.error)), false;
     document_.shapes = std::move(loaded.value);
+    suggestDistances();
     refreshShapes();
     refreshEnabled();
     return true;
@@ -549,7 +428,14 @@ bool RecordingWindow::exportPicture(const QString& path) {
     RecordingPlotOptions options;
     const SampleSpan visible = visibleSamples(signalView_->view());
     if (visible.last > visible.first) options.range = SampleRange{visible.first, visible.last};
-    if (IoStatus written = writeRecordingPlot(path.toStdString(), document_.signal->samples, document_.signal->rate,
+    // The picture draws what the view draws: the same trace, the pulses on it.
+    std::vector<float> lift;
+    if (const PulseLift raised = document_.pulseLift(); !raised.raw.empty()) {
+        lift.resize(raised.raw.size());
+        for (size_t i = 0; i < lift.size(); ++i) lift[i] = raised.raw[i] - raised.corrected[i];
+        options.pulseLift = lift;
+    }
+    if (IoStatus written = writeRecordingPlot(path.toStdString(), document_.shownSamples(), document_.signal->rate,
                                               shapes, pulses, options);
         !written)
         return refuse(QString::fromStdString(written.error)), false;
@@ -564,6 +450,7 @@ bool RecordingWindow::useSelectionAsShape(const QString& name) {
                                          name.toStdString(), document_.shapes);
     if (!cut) return refuse(QString::fromStdString(cut.error)), false;
     document_.shapes.push_back(std::move(cut.value));
+    suggestDistances();
     refreshShapes();
     shapeList_->setCurrentRow(static_cast<int>(document_.shapes.size()) - 1);
     refreshEnabled();
@@ -580,16 +467,25 @@ void RecordingWindow::askUseAsShape() {
     IoResult<ListedShape> trial = cutShape(*document_.signal, document_.selection->first, document_.selection->last,
                                            suggested, document_.shapes);
     if (!trial) return refuse(QString::fromStdString(trial.error));
-    const std::optional<QString> name =
-        askText(this, tr("Use as pulse shape"), tr("Name of the new shape:"), QString::fromStdString(suggested));
+    const std::optional<QString> name = askRecordingText(this, tr("Use as pulse shape"), tr("Name of the new shape:"),
+                                                QString::fromStdString(suggested), shapeNameCheck(-1));
     if (name) useSelectionAsShape(name->trimmed());
+}
+
+std::function<std::optional<QString>(const QString&)> RecordingWindow::shapeNameCheck(int except) const {
+    return [this, except](const QString& name) -> std::optional<QString> {
+        if (IoStatus named = checkShapeName(name.toStdString(), document_.shapes, except); !named)
+            return QString::fromStdString(named.error);
+        return std::nullopt;
+    };
 }
 
 void RecordingWindow::askRename() {
     const int row = shapeList_->currentRow();
     if (row < 0 || row >= static_cast<int>(document_.shapes.size())) return;
-    const std::optional<QString> answer = askText(this, tr("Rename pulse shape"), tr("New name:"),
-                                                  QString::fromStdString(document_.shapes[row].shape.name));
+    const std::optional<QString> answer = askRecordingText(this, tr("Rename pulse shape"), tr("New name:"),
+                                                  QString::fromStdString(document_.shapes[row].shape.name),
+                                                  shapeNameCheck(row));
     if (!answer) return;
     const QString name = answer->trimmed();
     if (IoStatus named = checkShapeName(name.toStdString(), document_.shapes, row); !named)
@@ -615,7 +511,7 @@ void RecordingWindow::askOpenRecording() {
     SignalReadOptions options;
     if (signalFormatOf(path.toStdString()) == SignalFormat::text) {
         const std::optional<QString> answer =
-            askText(this, tr("Open recording"), tr("Samples per second of %1:").arg(path), QStringLiteral("1"));
+            askRecordingText(this, tr("Open recording"), tr("Samples per second of %1:").arg(path), QStringLiteral("1"));
         if (!answer) return;
         const QString rate = *answer;
         double value = 0;
@@ -737,14 +633,21 @@ void RecordingWindow::finishDetection() {
     report.samples = static_cast<int64_t>(job->signal->samples.size());
     report.rate = job->signal->rate;
     report.scale = job->scale;
-    for (const ListedShape& listed : job->shapes) report.shapes.push_back(listed.shape);
+    // The shapes as they were matched (cut again after a baseline removal): drawn on the trace
+    // the detection saw, they lie on it.
+    report.shapes = std::move(job->sought);
     report.task = job->settings.task;
     report.distance = job->result.distance;
     report.pulses = std::move(job->result.pulses);
     report.seconds = job->seconds;
     document_.report = std::move(report);
     document_.highlighted = -1;
+    document_.correctedSummary = std::move(job->correctedSummary);
+    document_.corrected = std::move(job->corrected);
+    refreshTrace();
     refreshResults();
+    // Refreshed again now that the document holds the results: "Export results..." needs them.
+    refreshEnabled();
     signalView_->update();
 }
 
@@ -790,7 +693,7 @@ void RecordingWindow::refreshResults() {
         const DetectedPulse& pulse = report.pulses[row];
         const QStringList cells = {
             QString::number(row + 1),
-            QString::number(static_cast<double>(pulse.position) / report.rate, 'g', 10),
+            QString::fromStdString(secondsText(pulse.position, report.rate)),
             QString::number(pulse.position),
             QString::fromStdString(report.shapes[pulse.shape].name),
             QStringLiteral("%1..%2").arg(pulse.cutStart).arg(pulse.cutEnd),
@@ -801,10 +704,28 @@ void RecordingWindow::refreshResults() {
             results_->setItem(row, column, item);
         }
     }
-    summaryLabel_->setText(tr("%n pulse(s) found, distance %1, time taken %2 s", nullptr,
-                              static_cast<int>(report.pulses.size()))
-                               .arg(report.distance)
-                               .arg(report.seconds, 0, 'f', 3));
+    QString summary = tr("%n pulse(s) found, distance %1, time taken %2 s", nullptr, static_cast<int>(report.pulses.size()))
+                          .arg(report.distance)
+                          .arg(report.seconds, 0, 'f', 3);
+    if (const std::optional<std::string> warning = detectReportWarning(report))
+        summary += QStringLiteral("\n") + tr("Warning: ") + QString::fromStdString(*warning);
+    summaryLabel_->setText(summary);
+}
+
+void RecordingWindow::suggestDistances() {
+    if (!document_.signal || document_.shapes.empty() || !tmin_->text().isEmpty() || !tmax_->text().isEmpty()) return;
+    const SuggestedDistances suggested =
+        suggestedDistances(static_cast<int64_t>(document_.shapes.front().shape.samples.size()),
+                           static_cast<int64_t>(document_.signal->samples.size()), document_.signal->rate,
+                           unit_->currentIndex() == 1);
+    tmin_->setText(QString::fromStdString(suggested.tmin));
+    tmax_->setText(QString::fromStdString(suggested.tmax));
+}
+
+void RecordingWindow::refreshTrace() {
+    document_.values = paddedValues(document_.shownSummary().whole());
+    signalView_->update();
+    overview_->update();
 }
 
 void RecordingWindow::refreshScrollBar() {
@@ -829,6 +750,8 @@ void RecordingWindow::refreshEnabled() {
     saveButton_->setEnabled(!document_.shapes.empty());
     exportResultsAction_->setEnabled(document_.report.has_value());
     exportPictureAction_->setEnabled(haveSignal);
+    // Raw and detected traces differ only when the detection removed a baseline.
+    showRawAction_->setEnabled(document_.corrected != nullptr);
     count_->setEnabled(knownCount_->isChecked());
     baselineSeconds_->setEnabled(baseline_->isChecked());
     detectButton_->setEnabled(idle && detector_ && haveSignal);
@@ -844,12 +767,15 @@ void RecordingWindow::showSelection() {
     }
     const SampleSpan& span = *document_.selection;
     const double rate = document_.signal->rate;
-    selectionLabel_->setText(tr("Selected: samples %1 to %2 (%3 samples, %4 s to %5 s)")
-                                 .arg(span.first)
-                                 .arg(span.last - 1)
-                                 .arg(span.last - span.first)
-                                 .arg(static_cast<double>(span.first) / rate, 0, 'g', 8)
-                                 .arg(static_cast<double>(span.last) / rate, 0, 'g', 8));
+    QString text = tr("Selected: samples %1 to %2 (%3 samples, %4 s to %5 s)")
+                       .arg(span.first)
+                       .arg(span.last - 1)
+                       .arg(span.last - span.first)
+                       .arg(static_cast<double>(span.first) / rate, 0, 'g', 8)
+                       .arg(static_cast<double>(span.last) / rate, 0, 'g', 8);
+    if (!document_.shapes.empty())
+        text += QStringLiteral(" ") + tr("- the length of the listed shapes");
+    selectionLabel_->setText(text);
 }
 
 RecordingWindow* addRecordingView(QMainWindow& workbench, std::shared_ptr<RecordingDetector> detector) {

@@ -15,6 +15,7 @@
 #include "io/signal_reader.h"
 #include "recording/detect_setup.h"
 #include "recording/recording_detector.h"
+#include "recording/signal_view.h"
 #include "recording/view_geometry.h"
 
 class QAction;
@@ -29,73 +30,6 @@ class QPushButton;
 class QScrollBar;
 class QTableWidget;
 class QTimer;
-
-/// What the recording view shows: the signal and its summary, the shape list, the selection and
-/// the last detection's report. Changed only by the window's actions, never while painting.
-struct RecordingDocument {
-    std::shared_ptr<const Signal> signal;  ///< shared with a running detection
-    SignalSummary summary;
-    MinMax values;  ///< the value axis's range
-    std::vector<ListedShape> shapes;
-    std::optional<SampleSpan> selection;
-    std::optional<DetectReport> report;
-    int highlighted = -1;  ///< the pulse chosen in the results table
-};
-
-/// The signal area: min/max columns or single samples, the selection, the found pulses, axes in
-/// seconds and samples. Wheel, `+`, `-` zoom; `0` zooms to fit; the arrow keys, a right- or
-/// middle-button drag and the scroll bar scroll; a left-button drag selects a stretch.
-class SignalView : public QWidget {
-public:
-    SignalView(const RecordingDocument& document, QWidget* parent = nullptr);
-
-    const ViewState& view() const { return view_; }
-    void setView(const ViewState& view);
-    /// Fits the whole signal (after a new signal was opened).
-    void zoomToFit();
-    void zoomBy(double factor);
-    void centreOn(double sample);
-
-    /// Called whenever the shown range changes.
-    std::function<void()> onViewChanged;
-    /// Called when a drag has selected a stretch (or cleared the selection).
-    std::function<void(std::optional<SampleSpan>)> onSelected;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    double areaX(double widgetX) const;
-
-    const RecordingDocument& document_;
-    ViewState view_;
-    enum class Drag { none, select, pan } drag_ = Drag::none;
-    double dragFrom_ = 0;
-    std::optional<SampleSpan> dragSpan_;
-};
-
-/// The overview strip: the whole recording, the visible stretch marked; a click or drag centres
-/// the view there.
-class OverviewStrip : public QWidget {
-public:
-    OverviewStrip(const RecordingDocument& document, const SignalView& view, QWidget* parent = nullptr);
-    std::function<void(double sample)> onCentre;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
-private:
-    const RecordingDocument& document_;
-    const SignalView& view_;
-};
 
 /// The recording view's window.
 class RecordingWindow : public QMainWindow {
@@ -112,6 +46,9 @@ public:
     QAction* loadShapesAction() const { return loadShapesAction_; }
     QAction* exportResultsAction() const { return exportResultsAction_; }
     QAction* exportPictureAction() const { return exportPictureAction_; }
+    /// "Show raw signal": draws the recording as read rather than the trace the detection saw
+    /// (they differ when the detection removed a baseline).
+    QAction* showRawAction() const { return showRawAction_; }
 
     // What the actions do once they have their file names. Each shows a message box naming
     // what is wrong and changes nothing when it fails.
@@ -139,6 +76,12 @@ private:
     void refreshResults();
     void refreshScrollBar();
     void refreshEnabled();
+    /// After the trace drawn changed: its value range, the view and the overview.
+    void refreshTrace();
+    /// Fills empty Tmin and Tmax with values for the listed shapes, in the unit shown.
+    void suggestDistances();
+    /// Refuses a name another listed shape has (`except`: the shape being renamed, or -1).
+    std::function<std::optional<QString>(const QString&)> shapeNameCheck(int except) const;
     void showSelection();
     void askUseAsShape();
     void askRename();
@@ -187,6 +130,7 @@ private:
     QAction* loadShapesAction_ = nullptr;
     QAction* exportResultsAction_ = nullptr;
     QAction* exportPictureAction_ = nullptr;
+    QAction* showRawAction_ = nullptr;
 };
 
 /// Adds the recording view to the workbench's window: a "&Recording" menu in its menu bar with

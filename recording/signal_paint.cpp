@@ -96,7 +96,7 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
                     static_cast<int64_t>(std::floor(sampleToPixel(view, static_cast<double>(it->position + j))));
                 if (column < 0 || column >= view.width) continue;
                 const size_t cell = static_cast<size_t>(column) * shapeCount + it->shape;
-                const float value = static_cast<float>(samples[j]);
+                const float value = static_cast<float>(picture.lift.level(samples[j], it->position + j));
                 if (!used[cell]) extremes[cell] = {value, value};
                 extremes[cell] = {std::min(extremes[cell].low, value), std::max(extremes[cell].high, value)};
                 used[cell] = 1;
@@ -133,7 +133,7 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
         const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(shape.samples.size()) - 1);
         for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j)
             line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(it->position + j)),
-                                axis.y(shape.samples[j])));
+                                axis.y(picture.lift.level(shape.samples[j], it->position + j))));
         if (line.size() == 1) line.append(line.front() + QPointF(1, 0));
         p.drawPolyline(line);
         // A mark at the pulse's start along the top edge.

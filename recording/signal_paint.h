@@ -27,8 +27,8 @@ QRect signalAreaOf(int widgetWidth, int widgetHeight);
 
 /// What the signal area shows.
 struct SignalPicture {
-    std::span<const float> samples;
-    const SignalSummary* summary = nullptr;
+    std::span<const float> samples;        ///< the trace drawn (raw, or less its baseline)
+    const SignalSummary* summary = nullptr; ///< of `samples`
     double rate = 1;
     ViewState view;               ///< its width is the area's
     MinMax values;                ///< the value range of the vertical axis
@@ -36,6 +36,7 @@ struct SignalPicture {
     const std::vector<Shape>* shapes = nullptr;   ///< the shapes the pulses refer to
     std::span<const DetectedPulse> pulses;        ///< in order of position
     int highlighted = -1;                         ///< index of the pulse chosen in the table
+    PulseLift lift;                               ///< puts the pulses on the trace drawn
 };
 
 /// The value range drawn for a signal: its extremes with a little room, never empty.

@@ -186,3 +186,30 @@ std::string tickText(double value, double step) {
     std::snprintf(text, sizeof text, "%.*f", decimals, std::fabs(value) < step * 1e-6 ? 0.0 : value);
     return text;
 }
+
+WindowSize fittedMinimumSize(WindowSize minimum, WindowSize available, WindowSize frame) {
+    const int roomWidth = std::max(1, available.width - frame.width);
+    const int roomHeight = std::max(1, available.height - frame.height);
+    return {std::min(minimum.width, roomWidth), std::min(minimum.height, roomHeight)};
+}
+
+WindowSize fittedWindowSize(WindowSize preferred, WindowSize minimum, WindowSize available, WindowSize frame) {
+    const WindowSize least = fittedMinimumSize(minimum, available, frame);
+    const int roomWidth = std::max(1, available.width - frame.width);
+    const int roomHeight = std::max(1, available.height - frame.height);
+    return {std::max(least.width, std::min(preferred.width, roomWidth)),
+            std::max(least.height, std::min(preferred.height, roomHeight))};
+}
+
+SampleSpan snappedSelection(SampleSpan selection, int64_t length, int64_t total) {
+    if (length <= 0 || length > total) return selection;
+    const int64_t first = std::clamp<int64_t>(selection.first, 0, total - length);
+    return {first, first + length};
+}
+
+std::string secondsText(int64_t sample, double rate) {
+    const int decimals = rate > 1 ? std::clamp(static_cast<int>(std::ceil(std::log10(rate) - 1e-9)), 0, 9) : 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(sample) / rate);
+    return text;
+}

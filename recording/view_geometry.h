@@ -108,3 +108,37 @@ struct AxisTicks {
 AxisTicks axisTicks(double low, double high, int maxTicks, double minStep = 0);
 /// A tick's label with as many decimals as the step needs ("0.25", "1200", "-3").
 std::string tickText(double value, double step);
+
+/// How high the samples of a found pulse are drawn. The detection matches the shapes against the
+/// signal less its baseline; drawn over that trace a pulse sample keeps its value, drawn over
+/// the raw signal it is lifted by the baseline removed there (raw - corrected), so that a pulse
+/// lies on whichever trace is shown.
+struct PulseLift {
+    std::span<const float> raw;        ///< both empty: no lift
+    std::span<const float> corrected;  ///< the same length as `raw`
+    /// The level at which shape value `value` is drawn at signal sample `sample`.
+    double level(double value, int64_t sample) const {
+        if (raw.empty() || sample < 0 || sample >= static_cast<int64_t>(raw.size())) return value;
+        return value + (static_cast<double>(raw[static_cast<size_t>(sample)]) - corrected[static_cast<size_t>(sample)]);
+    }
+};
+
+/// A window size: the preferred one cut to the room the screen leaves, never below the minimum
+/// the room allows. `frameWidth` and `frameHeight` are what the window system adds around the
+/// client area (borders and title bar).
+struct WindowSize {
+    int width = 0;
+    int height = 0;
+};
+WindowSize fittedWindowSize(WindowSize preferred, WindowSize minimum, WindowSize available, WindowSize frame);
+/// The minimum size cut to the same room.
+WindowSize fittedMinimumSize(WindowSize minimum, WindowSize available, WindowSize frame);
+
+/// The stretch a new shape is cut from: when shapes are listed, every shape needs their length,
+/// so a selection is given that length, starting where it starts (moved back when it would run
+/// past the signal's end). Without listed shapes (`length` 0) the selection is kept.
+SampleSpan snappedSelection(SampleSpan selection, int64_t length, int64_t total);
+
+/// The time of sample `sample` in seconds at `rate`, with as many decimals as tell neighbouring
+/// samples apart ("1800" at 1 per second, "0.125" at 1000 per second, at most 9 decimals).
+std::string secondsText(int64_t sample, double rate);

@@ -218,6 +218,8 @@ void Workbench::repaintView(bool erase) {
 // The dispatcher
 
 void Workbench::onCommand(int id) {
+    // A cancelled simulation is news until the user starts something else.
+    if (commandDepth_ == 0) simulationCancelled = false;
     ++commandDepth_;
     dispatch(id);
     --commandDepth_;
@@ -626,13 +628,14 @@ std::optional<DialogRefusal> pulsesRefusal(const Settings& s, const PulseBounds&
     return std::nullopt;
 }
 
-// The required list's entries that name no etalon (entries above the alphabet are repaired).
+// The required list's entries that name no etalon.
 std::optional<DialogRefusal> requiredListRefusal(const Settings& s, const RequiredListValues& v) {
     for (size_t i = 0; i < v.count && i < v.list.size(); ++i)
-        if (v.list[i] == 0)
+        if (v.list[i] < 1 || v.list[i] > s.wAlphabetSize)
             return refusal(1013,
-                           "\"List of Required Etalons\": entry " + std::to_string(i + 1) +
-                               " is 0; etalon numbers lie between 1 and " + std::to_string(s.wAlphabetSize) + ".",
+                           "\"List of Required Etalons\": entry " + std::to_string(i + 1) + " is " +
+                               std::to_string(v.list[i]) + "; etalon numbers lie between 1 and " +
+                               std::to_string(s.wAlphabetSize) + ".",
                            " List of Required Etalons ");
     return std::nullopt;
 }
@@ -649,6 +652,13 @@ std::optional<DialogRefusal> simulationRangesRefusal(const Settings& s, const Se
         series.seriesSize >= s.wImpulseSize)
         bounds = seriesPulseBounds(s.wImpulseSize, series.tmin, series.tmax, series.seriesSize);
     const int32_t last = r.minPulses + (steps - 1) * increment;
+    // A reversed range is refused whatever the increment (an increment beyond the span would
+    // otherwise make it one step).
+    if (r.minPulses > r.maxPulses)
+        return refusal(1016,
+                       "\"Number of Pulses in Series\": \"from\" " + std::to_string(r.minPulses) +
+                           " is greater than \"to\" " + std::to_string(r.maxPulses) + ".",
+                       caption);
     if (steps < 1)
         return refusal(1016,
                        "\"Number of Pulses in Series\": \"from\" " + std::to_string(r.minPulses) + " to " +
@@ -764,8 +774,7 @@ void Workbench::editRequiredList() {
     const auto check = [&s](const RequiredListValues& v) { return requiredListRefusal(s, v); };
     const std::optional<RequiredListValues> values = runRequiredListDialog(*shell_, s, check);
     if (!values) return;
-    // An entry of 0 names no etalon and is refused with the whole edit; entries above the
-    // alphabet become their position.
+    // An entry that names no etalon is refused with the whole edit.
     if (const auto refused = check(*values)) {
         shell_->messageBox(refused->text, refused->caption, MessageIcon::Warning);
         return;
@@ -773,8 +782,6 @@ void Workbench::editRequiredList() {
     s.wRequiredCount = values->count;
     std::copy_n(values->list.begin(), std::min<size_t>(values->list.size(), s.wRequiredCapacity),
                 s.lpRequiredList.get());
-    for (int i = 0; i < s.wRequiredCount; ++i)
-        if (s.lpRequiredList[i] > s.wAlphabetSize) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
     for (int n = 1; n <= s.wRequiredCapacity && n <= alphabetCapacity; ++n)
         s.requiredFlags[n - 1] =
             std::find(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount, n) !=

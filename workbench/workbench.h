@@ -144,6 +144,8 @@ private:
 
     // Mouse editing.
     void record(int32_t x, int32_t y);
+    /// Hands the subset panel's subsets to the series; false, after saying why, when there is
+    /// nothing to hand over (no stored subset for tuple recognition, else an empty subset).
     bool applyPanelSubsets();
     void clearDirtyFlags();
     bool pressButtons(int32_t x, int32_t y, bool fromResults);

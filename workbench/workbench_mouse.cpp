@@ -41,13 +41,22 @@ void Workbench::goToSubsetPanel() {
 bool Workbench::applyPanelSubsets() {
     Settings& s = settings;
     if (s.wTaskType == TaskType::tupleRecognition) {
-        if (panel.wStoredSubsets == 0) return false;
+        if (panel.wStoredSubsets == 0) {
+            shell_->messageBox("No subset is stored yet: click etalons to compose a subset and press \" Accept \" "
+                               "to store it, then \" OK \" or \" Next \".",
+                               " Subset selection ", MessageIcon::Warning);
+            return false;
+        }
         const StoredSubsetRows stored = storedSubsetRows(panel);
         addSomeSelectedSubsetToSeriesHeader(*shell_, stored.sizes, stored.rows, 10, 10, panel.currentPatternTuple,
                                             s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader.get());
         return true;
     }
-    if (panel.wSelectedCount == 0) return false;
+    if (panel.wSelectedCount == 0) {
+        shell_->messageBox("The subset is empty: click etalons to compose it, then \" OK \" or \" Next \".",
+                           " Subset selection ", MessageIcon::Warning);
+        return false;
+    }
     setSelectedSubset(*shell_, currentSubset(panel), s.subsetEmployment, s.subsetInitPosition, s.lpSeriesHeader.get());
     return true;
 }
@@ -205,12 +214,15 @@ bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
     }
     if (hit(layout.rcNextButton, x, y)) {
         record(x, y);
-        if (s.seriesType == SeriesType::fixedTuples && panel.wSelectedCount == 0) {
+        // From the subset panel Next hands its subsets over (or says why it cannot); elsewhere a
+        // fixed tuple series without a subset opens the panel first.
+        if (fromSubsetPanel) {
+            if (!applyPanelSubsets()) {
+                shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
+                return true;
+            }
+        } else if (s.seriesType == SeriesType::fixedTuples && panel.wSelectedCount == 0) {
             goToSubsetPanel();
-            return true;
-        }
-        if (fromSubsetPanel && !applyPanelSubsets()) {
-            shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
             return true;
         }
         s.viewMode = 6;

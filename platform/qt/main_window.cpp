@@ -1,6 +1,7 @@
 #include "platform/qt/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -253,8 +254,33 @@ MainWindow::MainWindow(WindowHandler& handler, QWidget* parent)
             menuBar()->setActiveAction(popups.first());
         }
     });
+    // The menu bar keeps the keyboard focus after F10 and Esc unless it is given back: watch
+    // its keys, its popups closing and its commands.
+    menuBar()->installEventFilter(this);
+    for (QMenu* popup : menuBar()->findChildren<QMenu*>())
+        connect(popup, &QMenu::aboutToHide, this, [this] { focusClientWhenMenuIdle(); });
+    connect(menuBar(), &QMenuBar::triggered, this, [this] { focusClientWhenMenuIdle(); });
     shell_ = std::make_unique<QtShell>(*this);
     created_ = handler_.onCreate(*shell_);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menuBar() && (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonRelease))
+        focusClientWhenMenuIdle();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::focusClientWhenMenuIdle() {
+    // Checked after the menu bar has handled the event that may close it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (destroyed_) return;
+            if (QApplication::focusWidget() == menuBar() && menuBar()->activeAction() == nullptr &&
+                QApplication::activePopupWidget() == nullptr)
+                client_->setFocus(Qt::OtherFocusReason);
+        },
+        Qt::QueuedConnection);
 }
 
 MainWindow::~MainWindow() {

@@ -84,9 +84,13 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenu();
+    /// Once the menu bar is left (F10 or Alt, then Esc, or a command chosen), the keys go to
+    /// the client area again.
+    void focusClientWhenMenuIdle();
     void destroyOnce();
 
     WindowHandler& handler_;

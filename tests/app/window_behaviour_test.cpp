@@ -174,6 +174,9 @@ TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
     EXPECT_EQ(s.lpRestErrorHeader.get(), complete);
     EXPECT_EQ(s.wDisplayContent, 2);
     EXPECT_TRUE(window->statusLine().contains("simulation cancelled")) << window->statusLine().toStdString();
+    // ...until later work starts.
+    command(cmProcessingNextData);
+    EXPECT_FALSE(window->statusLine().contains("cancelled")) << window->statusLine().toStdString();
 }
 
 TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChange) {
@@ -249,6 +252,27 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
             }
         }
     EXPECT_GT(checked, 40);
+}
+
+// " OK " and Next in the subset panel with nothing to hand over (an empty subset; for tuple
+// recognition no stored one) say why nothing happens, and the panel stays.
+TEST_F(WindowBehaviourTest, SubsetPanelSaysWhyOkAndNextDoNothing) {
+    for (int task : {cmDetection, cmRecognition}) {
+        SCOPED_TRACE(task);
+        command(task == cmDetection ? cmFixedTuples : cmUnfixedTuples);
+        command(task);
+        s.viewMode = 9;
+        window->clientArea()->invalidate(nullptr, true);
+        settle();
+        Answerer answerer;
+        click(workbench.subsetLayout.buttons[subset_panel::Ok]);
+        click(layout.rcNextButton);
+        ASSERT_EQ(answerer.texts.size(), 2u);
+        for (const std::string& text : answerer.texts)
+            EXPECT_NE(text.find(task == cmDetection ? "The subset is empty" : "No subset is stored"), std::string::npos)
+                << text;
+        EXPECT_EQ(s.viewMode, 9);
+    }
 }
 
 TEST_F(WindowBehaviourTest, ParameterPanelKeepsTheTminBoxInStepAndHidesIt) {
@@ -341,14 +365,17 @@ TEST_F(WindowBehaviourTest, KeyboardMenusTitleTooltipsAndStatusBar) {
     settle();
     EXPECT_EQ(workbench.processingRuns, 2);
 
-    // F10 opens the menu bar.
+    // F10 opens the menu bar; once it is left with Esc, Space presses Next again.
     QTest::keyClick(window->clientArea(), Qt::Key_F10);
     QApplication::processEvents();
     EXPECT_NE(window->menuBar()->activeAction(), nullptr);
     QTest::keyClick(window->menuBar(), Qt::Key_Escape);
     QTest::keyClick(window->menuBar(), Qt::Key_Escape);
     settle();
-    window->clientArea()->setFocus();
+    EXPECT_EQ(QApplication::focusWidget(), window->clientArea());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    settle();
+    EXPECT_EQ(workbench.processingRuns, 3);
 
     // Tooltips on the buttons and the option boxes.
     EXPECT_NE(workbench.toolTipAt(centre(layout.rcNextButton).x(), centre(layout.rcNextButton).y()).find("Next"),

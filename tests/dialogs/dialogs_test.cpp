@@ -496,6 +496,8 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
     Settings s;
     s.wPulsesQuantity = 3;
     s.lpEtalonSequenceDlg = {1, 1, 1};
+    s.lpRequiredList = std::make_unique<uint16_t[]>(s.wRequiredCapacity);
+    for (int i = 0; i < s.wRequiredCapacity; ++i) s.lpRequiredList[i] = static_cast<uint16_t>(i + 1);
     const struct {
         DialogForm form;
         Values values;
@@ -506,12 +508,16 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
         {seriesEnergyForm(s), {{1000, "-1"}}, "\"Samples Length\" must lie between 20 and 32787"},
         {seriesEnergyForm(s), {{1004, "0"}}, "\"Etalon Number\" must lie between 1 and 20"},
         {seriesEnergyForm(s), {{1006, "101"}}, "for \"processing series\" must lie between 0 and 100"},
-        {pulsesForm(s, 0, 0), {{1007, "-5"}}, "\"Number of Pulses in Series\" must lie between 0 and 65535"},
-        {pulsesForm(s, 0, 0), {{1010, "1,-3,2"}}, "\"Sequence of Etalons in Series\": entry 2 is -3"},
-        {pulsesForm(s, 0, 0), {{1011, "-1"}}, "\"Noise Level\" must lie between 0 and 10922"},
+        // The pulse count: the range the dialog states, whichever way it is left.
+        {pulsesForm(s, 3, 15), {{1007, "-5"}}, "\"Number of Pulses in Series\" must lie between 3 and 15 (got \"-5\")"},
+        {pulsesForm(s, 3, 15), {{1007, "50"}}, "\"Number of Pulses in Series\" must lie between 3 and 15 (got \"50\")"},
+        {pulsesForm(s, 3, 15), {{1010, "1,-3,2"}}, "\"Sequence of Etalons in Series\": entry 2 is -3"},
+        {pulsesForm(s, 3, 15), {{1011, "-1"}}, "\"Noise Level\" must lie between 0 and 10922"},
         {requiredListForm(s), {{1014, "0"}}, "\"Number of Required Etalons\" must lie between 1 and 20 (got \"0\")"},
         {requiredListForm(s), {{1014, "21"}}, "\"Number of Required Etalons\" must lie between 1 and 20"},
         {requiredListForm(s), {{1014, "2"}, {1013, "3 -4"}}, "\"List of Required Etalons\": entry 2 is -4"},
+        {requiredListForm(s), {{1014, "3"}, {1013, "1,2,21"}}, "\"List of Required Etalons\": entry 3 is 21; etalon numbers lie between 1 and 20"},
+        {requiredListForm(s), {{1014, "3"}, {1013, "1,2,0"}}, "\"List of Required Etalons\": entry 3 is 0"},
         {simulationRangesForm(s, 0, 0), {{1021, "-5"}}, "\"Number of Repeats\" must lie between 1 and 65535 (got \"-5\")"},
         {simulationRangesForm(s, 0, 0), {{1017, "65536"}}, "\"Number of Pulses in Series\" \"incr.\" must lie"},
         {simulationRangesForm(s, 0, 0), {{1015, "-6"}}, "\"Number of Pulses in Series\" \"from\" must lie"},
@@ -527,7 +533,7 @@ TEST(DialogRefusalTest, NegativeAndOversizedNumbersAreRefusedNamingTheirField) {
         EXPECT_EQ(dialogRefusal(c.form, answer(c.form, c.values, true), s), "") << "Cancel is never refused";
     }
     // What the forms show, and the edges of the ranges, pass.
-    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s, 0, 0), requiredListForm(s),
+    for (const DialogForm& f : {seriesEnergyForm(s), pulsesForm(s, 3, 15), requiredListForm(s),
                                 simulationRangesForm(s, 0, 0), subsetSettingsForm(s), drawingSettingsForm(s),
                                 graphChoiceForm(s, true)})
         EXPECT_EQ(dialogRefusal(f, answer(f, {}), s), "") << f.resource;

@@ -195,14 +195,14 @@ TEST(PulseLabelsTest, TextAndPlaceFollowTheSettings) {
     EXPECT_EQ(dc.texts[0].x, 10 + 60 - 5);
     EXPECT_EQ(dc.texts[0].y, 119);
     EXPECT_EQ(dc.texts[1].text, "80b[1..3] ");
-    EXPECT_EQ(dc.texts[1].x, 10 + 160 - 5);
+    EXPECT_EQ(dc.texts[1].x, 210 - 70);  // at 10 + 160 - 5 it would end past the right edge
     dc.texts.clear();
     drawPulseLabels(dc, {10, 20, 210, 120}, 4, 2, 0, &s.h);
     ASSERT_EQ(dc.texts.size(), 1u);
     EXPECT_EQ(dc.texts[0].text, "31");
 }
 
-TEST(PulseLabelsTest, ALabelThatWouldOverprintThePreviousOneIsSkipped) {
+TEST(PulseLabelsTest, ALabelThatWouldOverprintThePreviousOneIsSkippedAndNoneRunsPastTheEdge) {
     Pulses s(101);
     // Labels of 10 characters (70 pixels) at 2 pixels a sample: those at 60 and 64 would
     // overprint the one at 30.
@@ -218,6 +218,14 @@ TEST(PulseLabelsTest, ALabelThatWouldOverprintThePreviousOneIsSkipped) {
     dc.texts.clear();
     drawPulseLabels(dc, {10, 20, 210, 120}, 8, 0, 1, &apart.h);
     EXPECT_EQ(dc.texts.size(), 2u);  // the second starts where the first ends
+    // The last pulse's label ends at the field's right edge rather than past it.
+    Pulses last(101);
+    last.add(0, 10, 1).add(0, 95, 2);
+    last.bind();
+    dc.texts.clear();
+    drawPulseLabels(dc, {10, 20, 210, 120}, 8, 0, 1, &last.h);
+    ASSERT_EQ(dc.texts.size(), 2u);
+    EXPECT_EQ(dc.texts[1].x + 7 * static_cast<int>(dc.texts[1].text.size()), 210) << dc.texts[1].text;
 }
 
 TEST_F(PrimitivesTest, GlyphHighlightsDifferOnlyInTheBackground) {

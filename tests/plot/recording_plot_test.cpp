@@ -136,9 +136,12 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
         return status.error;
     };
     EXPECT_THAT(refused("a.jpg", pulses, {}), HasSubstr("must end in \".png\" or \".svg\""));
-    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
-    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}}),
+    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}, {}}),
                 HasSubstr("the plot range 1000:2000 lies outside the signal's 1000 samples"));
+    const std::vector<float> shortLift(10, 0.0f);
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, shortLift}),
+                HasSubstr("the pulses' lift holds 10 values for a signal of 1000 samples"));
     EXPECT_THAT(refused("a.png", {{10, 2, 0, 5}}, {}), HasSubstr("pulse 1 (at 10) names shape 2 of 2"));
     EXPECT_THAT(refused("a.png", {{10, 0, 3, 6}}, {}), HasSubstr("keeps samples 3..6 of a shape of 6"));
     EXPECT_THAT(refused("a.png", {{10, 0, 4, 3}}, {}), HasSubstr("keeps samples 4..3"));

@@ -141,4 +141,34 @@ TEST(AxisTicks, StepsOfOneTwoOrFiveTimesAPowerOfTen) {
     EXPECT_EQ(tickText(1200, 500), "1200");
 }
 
+TEST(SecondsText, ResolvesOneSampleAtTheRate) {
+    struct Case {
+        int64_t sample;
+        double rate;
+        const char* text;
+    };
+    for (const Case& c : {Case{1800, 1, "1800"}, Case{125, 1000, "0.125"}, Case{123456789, 44100, "2799.47367"},
+                          Case{7, 0.5, "14"}, Case{3, 8000, "0.0004"}})
+        EXPECT_EQ(secondsText(c.sample, c.rate), c.text) << c.sample << " at " << c.rate;
+}
+
+TEST(WindowSize, FitsTheRoomTheScreenLeaves) {
+    const WindowSize preferred{1200, 760}, minimum{720, 480}, frame{16, 40};
+    struct Case {
+        WindowSize available, size, least;
+    };
+    for (const Case& c : {Case{{1920, 1050}, {1200, 760}, {720, 480}},    // room to spare
+                          Case{{1024, 740}, {1008, 700}, {720, 480}},     // 1024x768 less a task bar
+                          Case{{800, 560}, {784, 520}, {720, 480}},
+                          Case{{640, 440}, {624, 400}, {624, 400}},       // below the minimum: the minimum shrinks too
+                          Case{{10, 10}, {1, 1}, {1, 1}}}) {
+        const WindowSize size = fittedWindowSize(preferred, minimum, c.available, frame);
+        const WindowSize least = fittedMinimumSize(minimum, c.available, frame);
+        EXPECT_EQ(size.width, c.size.width) << c.available.width;
+        EXPECT_EQ(size.height, c.size.height) << c.available.height;
+        EXPECT_EQ(least.width, c.least.width) << c.available.width;
+        EXPECT_EQ(least.height, c.least.height) << c.available.height;
+    }
+}
+
 }  // namespace

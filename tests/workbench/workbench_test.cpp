@@ -263,21 +263,28 @@ TEST_F(WorkbenchTest, CancelledDialogsCommitNothing) {
     EXPECT_FALSE(sent(CM_MAKE_SERIES));
 }
 
-TEST_F(WorkbenchTest, RequiredListEditRepairsAndRefuses) {
-    answer({{1014, "3"}, {1013, "4,25,9"}});
+TEST_F(WorkbenchTest, RequiredListEditRefusesNumbersThatNameNoEtalon) {
+    answer({{1014, "3"}, {1013, "4,2,9"}});
     workbench.onCommand(cmNewPulses);
     EXPECT_EQ(s.wRequiredCount, 3);
-    EXPECT_EQ(s.lpRequiredList[0], 4);
-    EXPECT_EQ(s.lpRequiredList[1], 2);  // above the alphabet: its position
-    EXPECT_EQ(s.lpRequiredList[2], 9);
+    EXPECT_EQ(s.lpRequiredList[1], 2);
     EXPECT_EQ(s.requiredFlags[3], 1);
     EXPECT_EQ(s.requiredFlags[0], 0);
 
-    answer({{1014, "2"}, {1013, "0,5"}});
-    workbench.onCommand(cmNewPulses);
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(s.wRequiredCount, 3);
-    EXPECT_EQ(s.lpRequiredList[0], 4);
+    // Every entry outside 1..20 is refused with the whole edit, whatever its size.
+    for (const char* list : {"4,25,9", "1,2,21", "0,5,6", "7,65535,1", "7,70000,1", "1,-2,3"}) {
+        SCOPED_TRACE(list);
+        shell.messages.clear();
+        answer({{1014, "3"}, {1013, list}});
+        workbench.onCommand(cmNewPulses);
+        ASSERT_EQ(shell.messages.size(), 1u);
+        EXPECT_NE(shell.messages[0].text.find("etalon numbers lie between 1 and 20"), std::string::npos)
+            << shell.messages[0].text;
+        EXPECT_EQ(s.wRequiredCount, 3);
+        EXPECT_EQ(s.lpRequiredList[0], 4);
+        EXPECT_EQ(s.lpRequiredList[1], 2);
+        EXPECT_EQ(s.lpRequiredList[2], 9);
+    }
 }
 
 TEST_F(WorkbenchTest, TupleDetectionWithoutASubsetShowsThePanel) {
@@ -469,6 +476,10 @@ TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
         {cmNewPulses, 107, 1013, {{1014, "2"}, {1013, "0,5"}}},
         {cmStatisticalSimulation, 110, 1021, {{1021, "0"}}},
         {cmStatisticalSimulation, 110, 1016, {{1015, "10"}, {1016, "5"}}},
+        {cmStatisticalSimulation, 110, 1016, {{1015, "30"}, {1016, "6"}, {1017, "30"}}},  // reversed, one "step"
+        {cmCreateSeries, 106, 1007, {{1007, "50"}}},  // beyond the count the dialog states
+        {cmCreateSeries, 106, 1007, {{1007, "-5"}}},
+        {cmNewPulses, 107, 1013, {{1014, "3"}, {1013, "1,2,21"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field);
@@ -484,6 +495,10 @@ TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
         ASSERT_TRUE(refusal.has_value());
         EXPECT_EQ(refusal->field, c.field);
         EXPECT_FALSE(refusal->text.empty());
+        if (c.field == 1007)  // the range the dialog states: "(from 3 to 20)" for 600 samples, Tmin 30
+            EXPECT_NE(refusal->text.find("between 3 and 20"), std::string::npos) << refusal->text;
+        if (c.resource == 110 && c.typed.count(1017))
+            EXPECT_NE(refusal->text.find("\"from\" 30 is greater than \"to\" 6"), std::string::npos) << refusal->text;
     }
     // The checks ran on the typed values and put the settings back.
     EXPECT_EQ(s.wTmin, 30);
