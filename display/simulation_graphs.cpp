@@ -675,7 +675,7 @@ void drawCurve(Canvas& canvas, const Curve& c, int32_t top, int32_t bottom) {
 
 }  // namespace simgraph
 
-void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t kind,
+bool drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t kind,
                           uint16_t wRequiredCount, const uint16_t* lpRequiredList, const RestErrorHeader* errors,
                           const SeriesHeader* series) {
     using namespace simgraph;
@@ -688,7 +688,7 @@ void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t 
     const SeriesViewLayout v = layOutSeriesView(main, lh, wRequiredCount, false);
     if (!errors || !series) {
         graph::outlineInclusive(canvas, main);
-        return;
+        return true;
     }
     const int16_t amplitude16 = static_cast<int16_t>(wAmplitude);
     const SeparationFigures figures = separationFigures(*errors, *series, wRequiredCount, lpRequiredList);
@@ -696,7 +696,7 @@ void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t 
     try {
         norms = makeNormalizers(kind, errors->wVariousPulses, *series, figures);
     } catch (const std::bad_alloc&) {
-        return;  // no room for the normalisers: nothing is drawn
+        return false;  // no room for the normalisers: nothing is drawn
     }
 
     graph::outlineInclusive(canvas, main);
@@ -756,7 +756,7 @@ void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t 
     // The labels' font: the height asked for and the height obtained.
     canvas.textOut(x0, y, formatted(" %d -> %d", g.fh, fm.height));
 
-    if (!g.valid) return;
+    if (!g.valid) return true;
     const int32_t base = g.plotTop + g.plotH;
     canvas.setPen(kBlack);
     graph::outlineInclusive(canvas, {g.plotLeft, g.plotTop, g.plotLeft + g.plotW - 1, base - 1});
@@ -787,6 +787,7 @@ void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t 
         if (!c.label.empty()) canvas.textOut(c.labelAt.x, c.labelAt.y, toGreek(c.label));
     }
     for (const Curve& c : boundCurves(kind, *errors, *series, figures, g, Z)) drawCurve(canvas, c, g.plotTop, base);
+    return true;
 }
 
 bool simulationPatternTupleRows(const Canvas& canvas, const LayoutState& layout, const Settings& settings,

@@ -30,6 +30,7 @@ bool simulationPatternTupleRows(const Canvas& canvas, const LayoutState& layout,
                                 const RestErrorHeader* errors, const SeriesHeader* series, std::vector<Rect>& rows);
 
 /// The statistical simulation's error graphs of kind simGraphKind.
-void drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t simGraphKind,
+/// False (nothing drawn) when the graphs' normalisers cannot be allocated.
+bool drawSimulationGraphs(const PaintContext& context, Canvas& canvas, uint16_t wAmplitude, int32_t simGraphKind,
                           uint16_t wRequiredCount, const uint16_t* lpRequiredList, const RestErrorHeader* errors,
                           const SeriesHeader* series);

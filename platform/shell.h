@@ -56,6 +56,12 @@ public:
         (void)pixels;
         return false;
     }
+    /// A message box shown once the event being handled is over: for a failure met while
+    /// painting, where a modal box cannot open. The stand-ins without an event loop show it at
+    /// once.
+    virtual void postMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
+        messageBox(text, caption, icon);
+    }
     /// Shows a line in the window's status bar.
     virtual void setStatusText(const std::string& text) { (void)text; }
     /// Runs long work with a modal progress dialog (cells done, elapsed, time left, Cancel).

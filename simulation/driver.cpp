@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,16 @@ private:
             messages_.messageBox("Error: selected Subset is absence!", " About selectedSubset ", MessageIcon::None);
             return false;
         }
+        // The tuple array: the active tuple, and for tuple recognition the stored ones.
+        try {
+            return copyTuples(m);
+        } catch (const std::bad_alloc&) {
+            messages_.messageBox("Ошибка selectedSubset!", " About selectedSubset ", MessageIcon::None);
+            return false;
+        }
+    }
+
+    bool copyTuples(int m) {
         tuple_.assign(series_->lpSelectedSubset,
                       series_->lpSelectedSubset + std::min(m, static_cast<int>(series_->wAllocatedPulses)));
         if (!tupleRecognition()) return true;
@@ -319,7 +330,12 @@ private:
         }
         // Counters, then the etalon numbers handed to the series maker; all start at 1.
         const int wMax = series_->wMaxPulses;
-        numbers_.assign(static_cast<size_t>(3 * wMax), 1);
+        try {
+            numbers_.assign(static_cast<size_t>(3 * wMax), 1);
+        } catch (const std::bad_alloc&) {
+            messages_.messageBox("Ошибка lpEtalonNumbersList!", kCaption, MessageIcon::None);
+            return false;
+        }
         sequence_ = std::span<uint16_t>(numbers_.data() + wMax, static_cast<size_t>(2 * wMax));
         for (int b = 0; b < 2; ++b) {
             buffers_[b].slots.clear();

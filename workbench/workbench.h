@@ -137,8 +137,16 @@ private:
     void resetParameters();
     void repaintView(bool erase);
     void layOut();
-    void layOutView(const Canvas& canvas);
-    void paintView(Canvas& canvas);
+    // A memory failure met while laying out or painting a view: its message box, shown once the
+    // paint is over.
+    struct PaintFailure {
+        std::string text, caption;
+    };
+    std::optional<PaintFailure> layOutView(const Canvas& canvas);
+    std::optional<PaintFailure> paintView(Canvas& canvas);
+    // The text of the paint failure last shown: a failure that stays is not shown again at
+    // every repaint, only once until a paint succeeds.
+    std::string shownPaintFailure_;
     void invalidate(const Rect& r, bool erase);
     void updateStatus();
 

@@ -4,6 +4,8 @@
 #include "workbench/workbench.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
 #include <string>
 
 #include "display/graph_primitives.h"
@@ -38,18 +40,25 @@ void Workbench::onPaint(Canvas& canvas, const Rect&) {
     metrics_ = canvas.metrics();
     measured_ = true;
     layOut();
-    layOutView(canvas);
+    std::optional<PaintFailure> failure = layOutView(canvas);
     canvas.setPen(graph::kBlack);
     canvas.setBrush(graph::kWhite);
     canvas.setTextColor(graph::kBlack);
-    paintView(canvas);
+    if (!failure) failure = paintView(canvas);
     paintWindowControls(canvas, settings, layout);
+    // A box cannot open inside a paint: it is posted to open right after it.
+    if (!failure) {
+        shownPaintFailure_.clear();
+    } else if (failure->text != shownPaintFailure_ && shell_) {
+        shownPaintFailure_ = failure->text;
+        shell_->postMessageBox(failure->text, failure->caption, MessageIcon::None);
+    }
 }
 
 // The layout pass of what the current mode shows, with the paint's font: the pattern tuples of
 // the results view, the subset panel (its storage made ready first) or the parameter panel,
 // whose Tmin edit control it places.
-void Workbench::layOutView(const Canvas& canvas) {
+std::optional<Workbench::PaintFailure> Workbench::layOutView(const Canvas& canvas) {
     const Settings& s = settings;
     if (s.viewMode == 6 && s.wDisplayContent == 2)
         simulationPatternTupleRows(canvas, layout, s, s.simGraphKind, s.wRequiredCount, s.lpRequiredList.get(),
@@ -57,19 +66,27 @@ void Workbench::layOutView(const Canvas& canvas) {
     else if (s.viewMode == 6 && showsSeriesView(s))
         patternTupleRows(canvas, layout, s.specialGraphSize != 0, s.wRequiredCount, s.lpRequiredList.get(),
                          s.lpChainsHeader.get(), s.lpSeriesHeader.get(), layout.rcPatternTuples);
-    if (s.viewMode == 9 && prepareSubsetPanel(panel, subsetMarks).ok) {
+    if (s.viewMode == 9) {
+        const SubsetPanelPrepareResult prepared = prepareSubsetPanel(panel, subsetMarks);
+        if (!prepared.ok) return PaintFailure{prepared.message, ""};
         const bool tuple = s.wTaskType == TaskType::tupleRecognition;
-        subsetLayout = layOutSubsetPanelView(canvas, layout, panel, s.lpSeriesHeader.get(), tuple);
+        try {
+            subsetLayout = layOutSubsetPanelView(canvas, layout, panel, s.lpSeriesHeader.get(), tuple);
+        } catch (const std::bad_alloc&) {
+            subsetLayout = SubsetPanelLayout{};
+            return PaintFailure{"Нет памяти для possibleSubsetRect!", ""};
+        }
         if (tuple) applyMarkAll(panel, subsetMarks);
     }
     if (s.viewMode == 10 && lpParamsHeader) {
         const Rect edit = layOutParameterPanelView(canvas, layout, *lpParamsHeader, s.lpSeriesHeader.get());
         if (shell_) shell_->moveEdit(edit);
     }
+    return std::nullopt;
 }
 
 // The content of the view the current mode shows, as the layout pass laid it out.
-void Workbench::paintView(Canvas& canvas) {
+std::optional<Workbench::PaintFailure> Workbench::paintView(Canvas& canvas) {
     const Settings& s = settings;
     PaintContext context{s, layout, panel.currentPatternTuple};
     const int16_t amplitude = static_cast<int16_t>(s.wAmplitude);
@@ -77,8 +94,9 @@ void Workbench::paintView(Canvas& canvas) {
         case 5: drawEtalonView(context, canvas); break;
         case 6:
             if (s.wDisplayContent == 2) {
-                drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
-                                     s.lpRequiredList.get(), s.lpRestErrorHeader.get(), s.lpSeriesHeader.get());
+                if (!drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
+                                          s.lpRequiredList.get(), s.lpRestErrorHeader.get(), s.lpSeriesHeader.get()))
+                    return PaintFailure{"No memory to RestoredErrorNormalizer", " ERROR in DrawDetectionArrayZ "};
             } else {
                 if (showsSeriesView(s))
                     drawSeriesView(context, canvas, s.wRequiredCount, s.lpRequiredList.get(), s.lpChainsHeader.get(),
@@ -101,4 +119,5 @@ void Workbench::paintView(Canvas& canvas) {
             break;
         default: break;
     }
+    return std::nullopt;
 }

@@ -68,6 +68,11 @@ void QtShell::messageBox(const std::string& text, const std::string& caption, Me
     });
 }
 
+void QtShell::postMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
+    QMetaObject::invokeMethod(
+        &window_, [this, text, caption, icon] { messageBox(text, caption, icon); }, Qt::QueuedConnection);
+}
+
 void QtShell::setStatusText(const std::string& text) {
     onGuiThread([&] { window_.setStatusLine(fromUtf8(text)); });
 }

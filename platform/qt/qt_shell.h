@@ -14,6 +14,7 @@ public:
     /// A modal box with the text and caption as given, an OK button and, for Warning, the
     /// warning icon.
     void messageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void postMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
     void invalidate(const Rect* rect, bool erase) override;
     void sendCommand(int id) override;
     void checkMenuItem(int id, bool checked) override;

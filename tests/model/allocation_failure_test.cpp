@@ -4,27 +4,32 @@
 // nothing was freed twice.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "model/alphabet.h"
 #include "model/series.h"
 #include "processing/chains.h"
+#include "platform/dialog_form.h"
+#include "platform/headless/headless_shell.h"
 #include "simulation/rest_error.h"
+#include "tests/display/text_log.h"
+#include "workbench/workbench.h"
 
 namespace {
-// The next allocation of exactly this many bytes fails; 0 = none.
-std::size_t failingSize = 0;
+// The next allocation of exactly this many bytes fails; 0 = none. Atomic: the simulation's
+// worker threads allocate too.
+std::atomic<std::size_t> failingSize{0};
 
 void* allocate(std::size_t n) {
-    if (failingSize != 0 && n == failingSize) {
-        failingSize = 0;
-        throw std::bad_alloc();
-    }
+    std::size_t expected = n;
+    if (n != 0 && failingSize.compare_exchange_strong(expected, 0)) throw std::bad_alloc();
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
@@ -147,5 +152,48 @@ TEST(AllocationFailure, ASeriesHeaderThatCannotGrowIsReleasedOrEmptiedInPlace) {
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(h->wImpulseQuantity, 6);
     releaseAlphabet(20, alphabet);
+}
+// The workbench's own memory failures while simulating and painting are told in their boxes
+// (a paint's after the paint), and nothing half made is used.
+TEST(AllocationFailure, SimulationAndPaintingSayWhichMemoryWasMissing) {
+    HeadlessShell shell;
+    Workbench workbench;
+    std::map<int, std::string> answers{{1015, "6"}, {1016, "30"}, {1018, "1"}, {1020, "30"}, {1021, "2"}};
+    shell.setDispatcher([&](int id) { workbench.onCommand(id); });
+    shell.setDialogAnswer([&](const DialogForm& form) { return scriptedAnswer(form, answers, false); });
+    ASSERT_TRUE(workbench.onCreate(shell));
+    const auto lastMessage = [&] { return shell.messages.empty() ? std::string() : shell.messages.back().text; };
+
+    // The etalon numbers handed to the series maker: 3 x 30 16-bit counters and entries.
+    failingSize = 3 * 30 * sizeof(uint16_t);
+    workbench.onCommand(40012);
+    EXPECT_EQ(failingSize, 0u);
+    EXPECT_EQ(lastMessage(), "Ошибка lpEtalonNumbersList!");
+    EXPECT_EQ(shell.messages.back().caption, " About statCutoffSighting ");
+
+    // A complete run, then its graphs without room for their normalisers (25 pulse counts).
+    workbench.onCommand(40012);
+    ASSERT_NE(workbench.settings.lpRestErrorHeader, nullptr);
+    ASSERT_EQ(workbench.settings.lpRestErrorHeader->ifComplete, 1);
+    ASSERT_EQ(workbench.settings.viewMode, 6);
+    shell.messages.clear();
+    TextLog canvas;
+    failingSize = 25 * sizeof(uint32_t);
+    workbench.onPaint(canvas, Rect{0, 0, 1600, 1000});
+    EXPECT_EQ(failingSize, 0u);
+    EXPECT_EQ(lastMessage(), "No memory to RestoredErrorNormalizer");
+    EXPECT_EQ(shell.messages.back().caption, " ERROR in DrawDetectionArrayZ ");
+    workbench.onPaint(canvas, Rect{0, 0, 1600, 1000});  // painted whole again: no second box
+    EXPECT_EQ(shell.messages.size(), 1u);
+
+    // The subset panel's current subset: ten entries.
+    workbench.onCommand(40016);
+    shell.messages.clear();
+    workbench.panel = SubsetPanelState{};
+    failingSize = 10 * sizeof(int32_t);
+    workbench.onPaint(canvas, Rect{0, 0, 1600, 1000});
+    EXPECT_EQ(failingSize, 0u);
+    EXPECT_EQ(lastMessage(), "Нет памяти для selectedSubset!");
+    workbench.onDestroy();
 }
 }  // namespace
