@@ -26,8 +26,8 @@ void drawNoSeriesViewNote(Canvas& canvas, const LayoutState& layout, uint32_t se
     const int32_t x = layout.rcMain.left + lh, y = layout.rcMain.top + lh;
     canvas.setTextColor(graph::kBlack);
     canvas.textOut(x, y, "Series processing ran on a series of type " + std::to_string(seriesType) + ".");
-    canvas.textOut(x, y + lh, "The series view draws series of types 1, 2, 4 and 8 only: choose one of them");
-    canvas.textOut(x, y + 2 * lh, "under Settings to see the series and the pulses found.");
+    canvas.textOut(x, y + lh, "The series view draws series of types 1, 2, 4 and 8 only (pulses of a drawn sequence);");
+    canvas.textOut(x, y + 2 * lh, "a typed sequence (types 16, 32) or a tuple series (36, 40) is processed without one.");
 }
 }  // namespace
 
