@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -278,6 +279,20 @@ TEST_F(DetectCli, AFailedPictureOrStandardOutputLeavesNoFile) {
     EXPECT_NE(contentOf(file("err.txt")).find("Cannot write standard output"), std::string::npos);
     std::filesystem::remove(file("err.txt"));
     EXPECT_EQ(filesLeft(), std::vector<std::string>{});
+}
+
+// Drawing needs no desktop session: without a runtime folder nothing reaches standard error.
+TEST_F(DetectCli, PlottingOutsideASessionPrintsNothingOnStandardError) {
+    ASSERT_EQ(runCli("series --type 8 --noise 40 --csv " + file("s.csv")).status, 0);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string kept = runtime ? runtime : "";
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const CliRun run = runCli("detect --signal " + file("s.csv") + " --etalons " + file("alphabet.json") +
+                                  " --tmin 40 --tmax 181 --quiet --plot " + file("p.png") + " --json",
+                              file("err.txt").c_str());
+    if (runtime) ::setenv("XDG_RUNTIME_DIR", kept.c_str(), 1);
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(contentOf(file("err.txt")), "");
 }
 
 // Limits beyond the recording allow what its length allows; old Mac line ends read as lines.
