@@ -1,4 +1,4 @@
-# Writes the manual pages of pulsebench-cli and pulsebench from the programs' own --help and
+# Writes the manual pages of pulsebench-cli and pulsebench (compressed, NAME.1.gz) from the programs' own --help and
 # --version with help2man. pulsebench-cli(1) gets a section per command, holding that command's
 # own --help.
 #
@@ -53,5 +53,9 @@ foreach(page "pulsebench-cli|${CLI}|${include}|the engine of the PulseBench work
                   RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "man-pages: help2man ${program} failed (${rc}): ${err}")
+  endif()
+  execute_process(COMMAND gzip -9nf "${OUT}/${name}.1" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "man-pages: gzip ${OUT}/${name}.1 failed (${rc})")
   endif()
 endforeach()

@@ -29,12 +29,12 @@ for program in pulsebench pulsebench-cli; do
 done
 
 for page in pulsebench pulsebench-cli; do
-  file=$prefix/share/man/man1/$page.1
+  file=$prefix/share/man/man1/$page.1.gz
   text=$(MANWIDTH=100 man -l "$file" 2>&1) || fail "man -l $file: $text"
   echo "$text" | grep -q "$page $version" || fail "$page(1) does not name version $version"
 done
 for command in ALPHABET SERIES PROCESS SIMULATE EXPERIMENT DETECT; do
-  MANWIDTH=100 man -l "$prefix/share/man/man1/pulsebench-cli.1" 2>/dev/null | grep -q "^ *COMMAND $command\$" ||
+  MANWIDTH=100 man -l "$prefix/share/man/man1/pulsebench-cli.1.gz" 2>/dev/null | grep -q "^ *COMMAND $command\$" ||
     fail "pulsebench-cli(1) has no section for ${command}"
 done
 
