@@ -2,6 +2,7 @@
 no benchmarks) and setuptools packages it with the Python files of python/pulsebench."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -37,7 +38,18 @@ class CMakeBuild(build_ext):
         shutil.copyfile(os.path.join(layout, "pulsebench", built[0]), target)
 
 
+def project_version():
+    """The one version number of PulseBench: `project(PulseBench VERSION ...)` in CMakeLists.txt."""
+    source = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(source, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        found = re.search(r"project\(\s*PulseBench\s+VERSION\s+([0-9.]+)", cmake.read())
+    if not found:
+        raise RuntimeError("CMakeLists.txt names no project(PulseBench VERSION ...)")
+    return found.group(1)
+
+
 setup(
+    version=project_version(),
     packages=["pulsebench"],
     package_dir={"": "python"},
     package_data={"pulsebench": ["*.pyi", "py.typed"]},

@@ -12,6 +12,7 @@
 #include "core/series_use_case.h"
 #include "core/settings.h"
 #include "core/startup_model.h"
+#include "core/version.h"
 #include "model/subsets.h"
 #include "processing/chains.h"
 #include "app/cli_progress.h"
@@ -187,7 +188,7 @@ int runAlphabet(bool json, std::ostream& out, StderrMessageSink& window) {
                                {"size", p.wSize},
                                {"samples", std::vector<int16_t>(p.lpData.get(), p.lpData.get() + p.wSize)}});
         }
-        out << formatJson({{"etalons", etalons}});
+        out << formatJson({{"version", pulsebenchVersion}, {"etalons", etalons}});
         return 0;
     }
     for (int i = 0; i < s.wAlphabetSize; ++i) {

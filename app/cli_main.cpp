@@ -7,7 +7,9 @@
 #include <sstream>
 
 #include <CLI/CLI.hpp>
+#include <CLI/Version.hpp>
 
+#include "app/about.h"
 #include "app/cli_commands.h"
 #include "app/cli_detect.h"
 #include "app/cli_mpi.h"
@@ -178,8 +180,10 @@ int32_t tripleEntry(const std::string& option, const char* name, int64_t value, 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"PulseBench batch tool: the workbench's engine without a window"};
+    CLI::App app{"PulseBench batch tool: the workbench's engine without a window", "pulsebench-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", versionText("pulsebench-cli", {{"CLI11", CLI11_VERSION}}),
+                         "Print the version, the licence and the libraries used, then exit");
 
     bool alphabetJson = false;
     auto* alphabet = app.add_subcommand("alphabet", "print the etalon alphabet as start-up builds it");
@@ -323,6 +327,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         // Every refusal in one style and with one exit status, the parser's own ones too.

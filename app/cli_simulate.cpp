@@ -15,6 +15,7 @@
 #include "core/simulation_report.h"
 #include "core/simulation_use_case.h"
 #include "core/startup_model.h"
+#include "core/version.h"
 #include "model/random.h"
 #include "model/subsets.h"
 #include "simulation/driver.h"
@@ -149,6 +150,7 @@ bool prepareSimulatedSeries(const SimulateOptions& o, Settings& s, StderrMessage
 std::string resultJson(const Settings& s, const RestErrorHeader& acc) {
     const int P = acc.wVariousPulses, V = acc.wNoiseLevels;
     ordered_json doc = {
+        {"version", pulsebenchVersion},
         {"descriptor",
          {{"seriesType", acc.wSeriesType},
           {"seriesTypeName", acc.lpSeriesTypeName ? acc.lpSeriesTypeName : ""},

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <string_view>
+
+#include "core/version.h"
 
 namespace {
 
@@ -79,6 +82,11 @@ std::optional<std::vector<uint8_t>> encodePng(const SnapshotImage& image) {
         // 8 bits per sample, colour type 2 (RGB), deflate, adaptive filtering, no interlace.
         header.insert(header.end(), {8, 2, 0, 0, 0});
         putChunk(png, "IHDR", header.data(), header.size());
+        // The maker of the picture, as a text chunk: keyword, a zero byte, the text.
+        const std::string_view software = pulsebenchSoftware;
+        std::vector<uint8_t> text{'S', 'o', 'f', 't', 'w', 'a', 'r', 'e', 0};
+        text.insert(text.end(), software.begin(), software.end());
+        putChunk(png, "tEXt", text.data(), text.size());
         for (std::size_t at = 0; at < data->size(); at += pngIdatChunkSize)
             putChunk(png, "IDAT", data->data() + at, std::min(pngIdatChunkSize, data->size() - at));
         putChunk(png, "IEND", nullptr, 0);

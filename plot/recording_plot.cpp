@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/version.h"
+
 #include <unistd.h>
 
 #include "io/file_batch.h"
@@ -288,6 +290,7 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
             generator.setSize(QSize(options.width, options.height));
             generator.setViewBox(QRect(0, 0, options.width, options.height));
             generator.setTitle(QStringLiteral("Recording"));
+            generator.setDescription(QStringLiteral("Made by %1").arg(QString::fromUtf8(pulsebenchSoftware)));
             QPainter painter;
             if (!painter.begin(&generator)) {
                 ::close(descriptor);
@@ -301,6 +304,7 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                 QPainter painter(&image);
                 paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options.pulseLift);
             }
+            image.setText(QStringLiteral("Software"), QString::fromUtf8(pulsebenchSoftware));
             if (!image.save(&buffer, "PNG")) {
                 ::close(descriptor);
                 return "the PNG encoder failed";

@@ -33,6 +33,8 @@
 
 #include "app/cli_commands.h"
 #include "core/detect.h"
+#include "core/version.h"
+#include "io/library_versions.h"
 #include "io/quantise.h"
 #include "io/shapes.h"
 #include "io/signal_reader.h"
@@ -525,6 +527,14 @@ std::vector<int32_t> candidatesOf(const std::optional<py::sequence>& names, cons
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "PulseBench engine bindings (use the `pulsebench` package).";
+    // The build's version, and the libraries the module is built with as each states it.
+    m.attr("__version__") = pulsebenchVersion;
+    py::dict libraries;
+    libraries["libsndfile"] = soundFileLibraryVersion();
+    libraries["nlohmann json"] = jsonLibraryVersion();
+    libraries["pybind11"] = std::to_string(PYBIND11_VERSION_MAJOR) + "." + std::to_string(PYBIND11_VERSION_MINOR) +
+                            "." + std::to_string(PYBIND11_VERSION_PATCH);
+    m.attr("libraries") = libraries;
 
     m.def(
         "read_signal",

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/version.h"
 #include "io/file_batch.h"
 #include "model/text_format.h"
 
@@ -249,6 +250,7 @@ std::optional<std::string> detectReportWarning(const DetectReport& report) {
 
 std::string detectReportJson(const DetectReport& report) {
     nlohmann::ordered_json json;
+    json["version"] = pulsebenchVersion;
     json["samples"] = report.samples;
     json["rate"] = report.rate;
     json["scale"] = report.scale;

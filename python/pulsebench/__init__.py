@@ -18,7 +18,12 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench"]
+__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench", "__version__", "libraries"]
+
+#: The version of PulseBench this module was built from (the one number of its CMake build).
+__version__: str = _core.__version__
+#: The libraries the module is built with and their versions, e.g. ``{"pybind11": "2.10.3", ...}``.
+libraries: Dict[str, str] = dict(_core.libraries)
 
 
 def read_signal(path: Union[str, "os.PathLike[str]"], column: Union[int, str, None] = None, channel: Optional[int] = None,
@@ -123,7 +128,8 @@ class Result:
         return "<pulsebench.Result: %d pulses, distance %d, task %s>" % (len(self), self.distance, self.task)
 
     def to_dict(self) -> dict:
-        """The result as ``pulsebench-cli detect --json`` prints it, parsed: ``samples``, ``rate``,
+        """The result as ``pulsebench-cli detect --json`` prints it, parsed: ``version`` (the
+        module's ``__version__``), ``samples``, ``rate``,
         ``scale``, ``etalons`` (a list of ``{"name", "length"}``), ``task``, ``distance`` and
         ``pulses`` (a list of ``{"position", "time", "etalon" (the name), "cutStart", "cutEnd",
         "measure"}``)."""

@@ -3,7 +3,10 @@ from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 
-__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench"]
+__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench", "__version__", "libraries"]
+
+__version__: str
+libraries: Dict[str, str]
 
 def read_signal(path: Union[str, "os.PathLike[str]"], column: Union[int, str, None] = ..., channel: Optional[int] = ...,
                 rate: Optional[float] = ...) -> Tuple[np.ndarray, float]: ...

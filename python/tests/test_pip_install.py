@@ -27,6 +27,7 @@ def test_pip_install_into_a_virtual_environment(tmp_path):
              "{'a': np.array([0, 5, 9, 5, 0, 0])}, 8, 8); assert r.position.tolist() == list(range(0, 80, 8)); "
              "d = os.path.dirname(pulsebench.__file__); "
              "assert os.path.exists(os.path.join(d, '__init__.pyi')) and os.path.exists(os.path.join(d, 'py.typed')); "
+             "import importlib.metadata as m; assert m.version('pulsebench') == pulsebench.__version__; "
              "print(pulsebench.__file__)")
     out = subprocess.run([python, "-c", probe], cwd=tmp_path, check=True, env=env, capture_output=True, text=True)
     assert str(venv) in out.stdout

@@ -6,6 +6,7 @@ import json
 import math
 import os
 import pathlib
+import re
 import resource
 import signal
 import subprocess
@@ -48,6 +49,16 @@ def same_series(a, b):
 
 
 # ---- the batch tool's numbers ---------------------------------------------------------------
+
+def test_version_is_the_builds_one_number():
+    source = os.environ.get("PULSEBENCH_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+    with open(os.path.join(source, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        version = re.search(r"project\(\s*PulseBench\s+VERSION\s+([0-9.]+)", cmake.read()).group(1)
+    first_line = subprocess.run([CLI, "--version"], check=True, capture_output=True, text=True).stdout.splitlines()[0]
+    assert (pulsebench.__version__, first_line) == (version, "pulsebench-cli " + version)
+    assert cli_json("alphabet")["version"] == version
+    assert sorted(pulsebench.libraries) == ["libsndfile", "nlohmann json", "pybind11"]
+
 
 def test_alphabet_equals_cli():
     theirs = cli_json("alphabet")["etalons"]

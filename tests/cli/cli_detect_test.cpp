@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/version.h"
 #include "io/file_batch.h"
 #include "io/series_files.h"
 
@@ -121,7 +122,7 @@ TEST_F(DetectCli, JsonHasTheDocumentedFormatAndCsvOnePulseARow) {
                               " --tmin 40 --tmax 181 --count 9 --saved-energy 75 --candidates 1,2 --json --csv " +
                               file("found.csv") + " --plot " + file("found.svg") + " --plot-range 100:700 --size 800x300");
     ASSERT_EQ(run.status, 0);
-    ASSERT_EQ(run.out.rfind("{\"samples\":1200,\"rate\":1.0,\"scale\":1.0,\"etalons\":[{\"name\":\"1\",\"length\":20},", 0), 0u)
+    ASSERT_EQ(run.out.rfind("{\"version\":\"" + std::string(pulsebenchVersion) + "\",\"samples\":1200,\"rate\":1.0,\"scale\":1.0,\"etalons\":[{\"name\":\"1\",\"length\":20},", 0), 0u)
         << run.out;
     EXPECT_NE(run.out.find("],\"task\":\"joint\",\"distance\":"), std::string::npos);
     const nlohmann::ordered_json found = nlohmann::ordered_json::parse(run.out);

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/version.h"
 #include "tests/cli/cli_run.h"
 
 namespace {
@@ -23,7 +24,8 @@ TEST(CliJsonTest, AlphabetShape) {
     const CliRun run = runCli("alphabet --json");
     ASSERT_EQ(run.status, 0);
     const auto doc = nlohmann::ordered_json::parse(run.out);
-    ASSERT_EQ(keys(doc), std::vector<std::string>{"etalons"});
+    ASSERT_EQ(keys(doc), (std::vector<std::string>{"version", "etalons"}));
+    EXPECT_EQ(doc["version"], pulsebenchVersion);
     const auto& etalons = doc["etalons"];
     ASSERT_EQ(etalons.size(), 20u);
     for (size_t i = 0; i < etalons.size(); ++i) {

@@ -1,6 +1,9 @@
 # Runs the CLI with ARGS (a ;-list) and compares its standard output with the file GOLDEN, or,
 # when OUTFILE is set, the file the CLI wrote there (the word OUTFILE_PATH in ARGS stands for it).
-# Set UPDATE_GOLDEN=1 in the environment to rewrite the golden file instead.
+# The version member of a JSON output ("version": "0.1") stands in the golden file as
+# "version": "@PULSEBENCH_VERSION@" (VERSION is the running version), so that a new version
+# changes no golden file. Set UPDATE_GOLDEN=1 in the environment to rewrite the golden file
+# instead.
 if(OUTFILE)
   file(REMOVE ${OUTFILE})
   string(REPLACE "OUTFILE_PATH" "${OUTFILE}" ARGS "${ARGS}")
@@ -12,6 +15,10 @@ endif()
 if(OUTFILE)
   file(READ ${OUTFILE} out)
 endif()
+if(NOT DEFINED VERSION)
+  message(FATAL_ERROR "compare_output: VERSION is not set")
+endif()
+string(REPLACE "\"version\": \"${VERSION}\"" "\"version\": \"@PULSEBENCH_VERSION@\"" out "${out}")
 if("$ENV{UPDATE_GOLDEN}" STREQUAL "1")
   file(WRITE ${GOLDEN} "${out}")
   return()

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/version.h"
 #include "export/png_writer.h"
 #include "platform/shell.h"
 
@@ -223,8 +224,10 @@ TEST_F(PngFile, ChunksWithCorrectCrcsCarryTheRowsUnfilteredAsRgb) {
         ASSERT_GE(chunks.size(), 3u);
         EXPECT_EQ(chunks.front(), Chunk("IHDR", {0, 0, 0, uint8_t(image.width), 0, 0, 0, uint8_t(image.height), 8, 2, 0, 0, 0}));
         EXPECT_EQ(chunks.back(), Chunk("IEND", {}));
+        const std::string software = std::string("Software") + '\0' + pulsebenchSoftware;
+        EXPECT_EQ(chunks[1], Chunk("tEXt", Bytes(software.begin(), software.end())));
         Bytes stream;
-        for (std::size_t i = 1; i + 1 < chunks.size(); ++i) {
+        for (std::size_t i = 2; i + 1 < chunks.size(); ++i) {
             EXPECT_EQ(chunks[i].first, "IDAT");
             EXPECT_LE(chunks[i].second.size(), pngIdatChunkSize);
             stream.insert(stream.end(), chunks[i].second.begin(), chunks[i].second.end());

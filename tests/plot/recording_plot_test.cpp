@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "core/version.h"
 #include "tests/io/temp_dir.h"
 
 namespace {
@@ -68,6 +69,7 @@ TEST_F(RecordingPlot, PngShowsEachPulseInItsShapesColourAtItsPlace) {
     QImage image(QString::fromStdString(path));
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(1088, 400));
+    EXPECT_EQ(image.text("Software").toStdString(), pulsebenchSoftware);
 
     // The plot area starts at x = 72; sample i is column 72 + i.
     const auto box = columnsWith(image, plotShapeColour(0));
@@ -127,6 +129,7 @@ TEST_F(RecordingPlot, SvgHoldsTheLabelsAndTheTimeAxisInSeconds) {
     EXPECT_THAT(svg, HasSubstr(">7</text>"));
     EXPECT_THAT(svg, ::testing::Not(HasSubstr(">9</text>")));
     EXPECT_THAT(svg, HasSubstr("#d62728"));  // the first shape's colour
+    EXPECT_THAT(svg, HasSubstr(std::string("<desc>Made by ") + pulsebenchSoftware + "</desc>"));
 }
 
 TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {

@@ -9,6 +9,7 @@
 
 #include "../io/temp_dir.h"
 #include "io/recording.h"
+#include "core/version.h"
 
 namespace {
 
@@ -250,7 +251,7 @@ DetectReport sampleReport() {
 TEST(DetectReport, JsonAndCsvInTheDetectCommandsForm) {
     const DetectReport report = sampleReport();
     EXPECT_EQ(detectReportJson(report),
-              R"({"samples":1200,"rate":8000.0,"scale":0.5,"etalons":[{"name":"beat","length":20},)"
+              R"({"version":")" + std::string(pulsebenchVersion) + R"(","samples":1200,"rate":8000.0,"scale":0.5,"etalons":[{"name":"beat","length":20},)"
               R"({"name":"echo","length":20}],"task":"recognize","distance":-31,"pulses":[)"
               R"({"position":99,"time":0.012375,"etalon":"beat","cutStart":0,"cutEnd":19,"measure":-20},)"
               R"({"position":300,"time":0.0375,"etalon":"echo","cutStart":3,"cutEnd":17,"measure":-11}]})"
