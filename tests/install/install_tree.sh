@@ -56,7 +56,11 @@ offered=$(bash -c ". '$completion'; COMP_WORDS=(pulsebench-cli detect --te); COM
 
 module=$prefix/lib/python3/dist-packages
 if [ -n "$python" ]; then
-  found=$(cd / && PYTHONPATH=$module "$python" -c 'import pulsebench; print(pulsebench.__version__, pulsebench.__file__)')
+  # A sanitized build's module needs the sanitizer's runtime loaded first (the interpreter is
+  # not instrumented): PULSEBENCH_PYTHON_PRELOAD names it, for the interpreter alone.
+  found=$(cd / && PYTHONPATH=$module LD_PRELOAD=${PULSEBENCH_PYTHON_PRELOAD:-} \
+          ASAN_OPTIONS=${PULSEBENCH_PYTHON_PRELOAD:+detect_leaks=0} \
+          "$python" -c 'import pulsebench; print(pulsebench.__version__, pulsebench.__file__)')
   case $found in
     "$version $module/pulsebench/"*) ;;
     *) fail "the installed Python module says \"$found\"" ;;
