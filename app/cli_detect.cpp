@@ -20,7 +20,7 @@
 #include "io/recording.h"
 #include "model/text_format.h"
 #include "plot/recording_plot.h"
-#include "recording/detect_setup.h"
+#include "core/detect_setup.h"
 
 CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     CLI::App* c = app.add_subcommand("detect", "exact detection and recognition of pulse shapes in a recording");

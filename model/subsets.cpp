@@ -117,7 +117,9 @@ int addSomeSelectedSubsetToSeriesHeader(MessageSink& messages, std::span<const i
 std::string activeSubsetText(const SeriesHeader& header) {
     std::string text;
     if (!header.lpSelectedSubset) return text;
-    for (int i = 0; i < header.wSelectedSubsetSize; ++i)
-        text += (i ? "," : "") + std::to_string(header.lpSelectedSubset[i]);
+    for (int i = 0; i < header.wSelectedSubsetSize; ++i) {
+        if (i) text += ',';
+        text += std::to_string(header.lpSelectedSubset[i]);
+    }
     return text;
 }

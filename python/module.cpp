@@ -39,7 +39,7 @@
 #include "io/shapes.h"
 #include "io/signal_reader.h"
 #include "model/random.h"
-#include "recording/detect_setup.h"
+#include "core/detect_setup.h"
 
 namespace py = pybind11;
 using nlohmann::json;

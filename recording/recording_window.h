@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "io/signal_reader.h"
-#include "recording/detect_setup.h"
+#include "core/detect_setup.h"
 #include "recording/recording_detector.h"
 #include "recording/signal_view.h"
 #include "recording/view_geometry.h"

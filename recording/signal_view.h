@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "io/signal_reader.h"
-#include "recording/detect_setup.h"
+#include "core/detect_setup.h"
 #include "recording/signal_paint.h"
 #include "recording/view_geometry.h"
 

@@ -1,4 +1,4 @@
-#include "recording/detect_setup.h"
+#include "core/detect_setup.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,7 +42,8 @@ IoStatus checkShapeName(const std::string& name, const std::vector<ListedShape>&
 
 std::string nextShapeName(const std::vector<ListedShape>& shapes) {
     for (int k = 1;; ++k) {
-        const std::string name = "t" + std::to_string(k);
+        std::string name = "t";  // appended, not "t" + ...: GCC 12 warns falsely on that form
+        name += std::to_string(k);
         if (checkShapeName(name, shapes)) return name;
     }
 }

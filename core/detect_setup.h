@@ -15,7 +15,7 @@
 #include "io/quantise.h"
 #include "io/shapes.h"
 #include "io/signal_reader.h"
-#include "recording/recording_detector.h"
+#include "core/detect.h"
 
 /// A shape of the view's list: the shape, where it was cut from the signal (to cut it again
 /// after a baseline removal), and whether it is a candidate of the next detection.

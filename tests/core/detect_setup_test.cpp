@@ -1,4 +1,4 @@
-#include "recording/detect_setup.h"
+#include "core/detect_setup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#pragma once
+// Broken on purpose: the Python module includes the recording view.
+#include "recording/window.h"

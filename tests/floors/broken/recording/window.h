@@ -1,0 +1,2 @@
+#pragma once
+// A recording view header for the broken tree.
