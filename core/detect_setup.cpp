@@ -166,8 +166,10 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
     }
 
     double energy = 0;
-    if (!parseNumber(fields.savedEnergy, energy) || energy != std::floor(energy) || energy < 1 || energy > 100)
-        return Result::failure("The saved energy must be a whole percentage from 1 to 100, not \"" + fields.savedEnergy + "\".");
+    // The detection's own range (0: any stretch with some energy may stay), as the batch tool and
+    // Python take it.
+    if (!parseNumber(fields.savedEnergy, energy) || energy != std::floor(energy) || energy < 0 || energy > 100)
+        return Result::failure("The saved energy must be a whole percentage from 0 to 100, not \"" + fields.savedEnergy + "\".");
     settings.savedEnergy = static_cast<int32_t>(energy);
 
     if (fields.baseline) {

@@ -80,7 +80,7 @@ struct DetectSettings {
 /// the field: Tmin or Tmax not a positive whole number of samples (or seconds that round to
 /// less than one sample), Tmin > Tmax, Tmax beyond the signal, no shapes, shapes that are no
 /// alphabet, a shape longer than Tmax, no candidate (or not exactly one for detection), a count
-/// that is not a whole number >= 1 or more pulses than fit, a saved energy outside 1..100, a
+/// that is not a whole number >= 1 or more pulses than fit, a saved energy outside 0..100, a
 /// baseline window that is not a positive number of seconds covering at least one sample.
 IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Signal& signal,
                                            const std::vector<ListedShape>& shapes);

@@ -142,10 +142,12 @@ TEST_F(DetectFieldsTest, ShapesCountsEnergyAndBaselineAreChecked) {
     EXPECT_THAT(refusal(), HasSubstr("51 pulses"));
     fields.knownCount = false;
 
-    for (const char* energy : {"0", "101", "50.5", "x"}) {
+    for (const char* energy : {"-1", "101", "50.5", "x"}) {
         fields.savedEnergy = energy;
         EXPECT_THAT(refusal(), HasSubstr("saved energy")) << energy;
     }
+    fields.savedEnergy = "0";  // the same range as the batch tool's and Python's
+    EXPECT_EQ(checkDetectFields(fields, signal, shapes).value.savedEnergy, 0);
     fields.savedEnergy = "100";
     fields.baseline = true;
     fields.baselineSeconds = "0.001";

@@ -853,7 +853,7 @@ TEST_F(RecordingWindowTest, TminAboveTmaxAndOtherBadFieldsAreRefusedBeforeAnyRun
     EXPECT_THAT(messageOf([&] { child<QPushButton>("detectButton")->click(); }).toStdString(),
                 ::testing::HasSubstr("exactly one candidate"));
     child<QComboBox>("task")->setCurrentIndex(1);
-    child<QLineEdit>("savedEnergy")->setText("0");
+    child<QLineEdit>("savedEnergy")->setText("-1");
     EXPECT_THAT(messageOf([&] { child<QPushButton>("detectButton")->click(); }).toStdString(),
                 ::testing::HasSubstr("saved energy"));
     EXPECT_FALSE(window->detectionRunning());
