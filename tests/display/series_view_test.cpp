@@ -16,31 +16,14 @@
 #include "display/views.h"
 #include "platform/qt/image_canvas.h"
 #include "processing/dispatch.h"
+#include "tests/display/text_log.h"
 
 namespace {
 
 /// Records texts and rectangles, ignores the rest; text is 7 pixels a character, 14 high.
-struct Recorder : Canvas {
-    struct Entry {
-        int32_t x, y;
-        std::string text;
-    };
-    std::vector<Entry> texts;
+struct Recorder : TextLog {
     std::vector<Rect> rectangles;
-    void setPen(Color, PenStyle) override {}
-    void setBrush(Color, BrushStyle) override {}
-    void moveTo(int32_t, int32_t) override {}
-    void lineTo(int32_t, int32_t) override {}
-    void setPixel(int32_t, int32_t, Color) override {}
-    Color pixel(int32_t, int32_t) const override { return {255, 255, 255}; }
     void rectangle(const Rect& r) override { rectangles.push_back(r); }
-    void fillRect(const Rect&, Color) override {}
-    void ellipse(const Rect&) override {}
-    void setTextColor(Color) override {}
-    void textOut(int32_t x, int32_t y, const std::string& t) override { texts.push_back({x, y, t}); }
-    int32_t textWidth(const std::string& t) const override { return 7 * static_cast<int32_t>(t.size()); }
-    TextMetrics metrics() const override { return {14, 7, 7}; }
-    void drawImage(int, int32_t, int32_t) override {}
     int32_t width() const override { return 4000; }
     int32_t height() const override { return 4000; }
     const Entry* find(const std::string& prefix) const {
