@@ -185,22 +185,21 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
 }
 
 namespace {
-// The signal a detection sees (less the baseline when one is removed) and the shapes it uses:
-// shapes cut from the signal are cut again from that signal, so that they match what they are
-// sought in. `corrected` holds the corrected samples when there are any.
+// The shapes a detection uses: shapes cut from the signal are cut again from the signal less its
+// baseline (left in `corrected`, empty without a baseline), so that they match what they are
+// sought in.
 IoStatus shapesForSignal(const Signal& signal, const std::vector<ListedShape>& shapes,
                          const std::optional<double>& baselineSeconds, std::vector<float>& corrected,
-                         std::span<const float>& samples, std::vector<Shape>& alphabet) {
+                         std::vector<Shape>& alphabet) {
     alphabet.clear();
     for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
-    samples = signal.samples;
+    corrected.clear();
     if (!baselineSeconds) return {};
     corrected = signal.samples;
     if (IoStatus removed = removeBaseline(corrected, signal.rate, *baselineSeconds); !removed) return removed;
-    samples = corrected;
     for (size_t i = 0; i < shapes.size(); ++i) {
         if (!shapes[i].cutFrom) continue;
-        const auto from = samples.begin() + *shapes[i].cutFrom;
+        const auto from = corrected.begin() + *shapes[i].cutFrom;
         alphabet[i].samples.assign(from, from + static_cast<std::ptrdiff_t>(alphabet[i].samples.size()));
     }
     return {};
@@ -210,9 +209,8 @@ IoStatus shapesForSignal(const Signal& signal, const std::vector<ListedShape>& s
 IoResult<std::vector<Shape>> shapesAsDetected(const Signal& signal, const std::vector<ListedShape>& shapes,
                                               const std::optional<double>& baselineSeconds) {
     std::vector<float> corrected;
-    std::span<const float> samples;
     std::vector<Shape> alphabet;
-    if (IoStatus s = shapesForSignal(signal, shapes, baselineSeconds, corrected, samples, alphabet); !s)
+    if (IoStatus s = shapesForSignal(signal, shapes, baselineSeconds, corrected, alphabet); !s)
         return IoResult<std::vector<Shape>>::failure(s.error);
     return IoResult<std::vector<Shape>>::success(std::move(alphabet));
 }
@@ -222,11 +220,10 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     // The corrected signal and the shapes as matched stay with the detection (the view draws
     // them).
     std::vector<Shape>& alphabet = prepared.shapes;
-    std::vector<float>& corrected = prepared.corrected;
-    corrected.clear();
-    std::span<const float> samples;
-    if (IoStatus s = shapesForSignal(signal, shapes, settings.baselineSeconds, corrected, samples, alphabet); !s)
+    if (IoStatus s = shapesForSignal(signal, shapes, settings.baselineSeconds, prepared.corrected, alphabet); !s)
         return s;
+    const std::span<const float> samples =
+        settings.baselineSeconds ? std::span<const float>(prepared.corrected) : std::span<const float>(signal.samples);
     IoResult<QuantisedRecording> quantised = quantise(samples, alphabet);
     if (!quantised) return IoStatus::failure(quantised.error);
     prepared.quantised = std::move(quantised.value);

@@ -1,8 +1,9 @@
 #pragma once
 
-// The recording view's document and the checks of everything the user types or picks, free of
-// any toolkit: shapes cut from the signal, the shape list's edits, the detection panel's fields,
-// the preparation of a detection (baseline, quantisation) and the results' export.
+// The detection in a recording as the front ends ask for it, free of any toolkit: shapes cut
+// from the signal or loaded, the shape list's edits, the recording view's panel fields, the
+// checked settings, the preparation of a detection (baseline, quantisation) and the report with
+// its export.
 
 #include <atomic>
 #include <cstdint>
@@ -11,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "core/detect.h"
 #include "io/io_result.h"
 #include "io/quantise.h"
 #include "io/shapes.h"
 #include "io/signal_reader.h"
-#include "core/detect.h"
 
 /// A shape of the view's list: the shape, where it was cut from the signal (to cut it again
 /// after a baseline removal), and whether it is a candidate of the next detection.
@@ -112,7 +113,7 @@ struct DetectReport {
     int64_t samples = 0;
     double rate = 1;
     double scale = 1;
-    std::vector<Shape> shapes;  ///< the list's shapes (names and lengths are reported)
+    std::vector<Shape> shapes;  ///< the shapes of the run (names and lengths are reported)
     DetectTask task = DetectTask::joint;
     int64_t distance = 0;
     std::vector<DetectedPulse> pulses;
