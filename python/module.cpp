@@ -169,6 +169,14 @@ std::vector<T> listInRange(const std::optional<std::vector<int64_t>>& values, in
     return out;
 }
 
+// The etalons processing may look for: unset means all, an empty list is refused (as the batch
+// tool refuses an empty --candidates).
+std::vector<uint16_t> candidateList(const std::optional<std::vector<int64_t>>& candidates) {
+    if (candidates && candidates->empty())
+        throw py::value_error("candidates is empty: name at least one etalon, or leave it out for all");
+    return listInRange<uint16_t>(candidates, 0, 65535, "candidates");
+}
+
 SeriesOptions seriesOptions(int64_t type, std::optional<int64_t> length, std::optional<int64_t> tmin,
                             std::optional<int64_t> tmax, std::optional<int64_t> count,
                             std::optional<int64_t> savedEnergy, int64_t noise,
@@ -814,9 +822,7 @@ PYBIND11_MODULE(_core, m) {
                 p.series = seriesOptions(type, length, tmin, tmax, count, savedEnergy, noise, sequence, subset,
                                          subsetMode, subsetStart);
                 p.task = oneOf<uint16_t>(task, {1, 2, 4, 36, 40, 64}, "task");
-                if (candidates && candidates->empty())
-                    throw py::value_error("candidates is empty: name at least one etalon, or leave it out for all");
-                p.candidates = listInRange<uint16_t>(candidates, 0, 65535, "candidates");
+                p.candidates = candidateList(candidates);
                 p.tuple = listInRange<int32_t>(tuple, -2147483648LL, 2147483647LL, "tuple");
                 p.tuples = tuplesFrom(tuples);
                 p.proceeding = oneOf<uint16_t>(proceeding, {1, 2}, "proceeding");
@@ -861,9 +867,7 @@ PYBIND11_MODULE(_core, m) {
                 o.repeats = *inRange<int32_t>(repeats, 1, 65535, "repeats");
                 o.savedEnergyCreate = inRange<uint16_t>(savedEnergyCreate, 0, 100, "saved_energy_create");
                 o.savedEnergyProcess = inRange<uint16_t>(savedEnergyProcess, 0, 100, "saved_energy_process");
-                if (candidates && candidates->empty())
-                    throw py::value_error("candidates is empty: name at least one etalon, or leave it out for all");
-                o.candidates = listInRange<uint16_t>(candidates, 0, 65535, "candidates");
+                o.candidates = candidateList(candidates);
                 o.tuple = listInRange<int32_t>(tuple, -2147483648LL, 2147483647LL, "tuple");
                 o.tuples = tuplesFrom(tuples);
                 o.proceeding = oneOf<uint16_t>(proceeding, {1, 2}, "proceeding");
