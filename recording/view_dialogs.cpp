@@ -45,6 +45,20 @@ public:
         QDialog::accept();
     }
 };
+// The row of a message box: the sign, then the message (the label named "message", returned).
+QLabel* addSignAndMessage(QDialog& dialog, QVBoxLayout& layout, QStyle::StandardPixmap sign, const QString& text) {
+    auto* row = new QHBoxLayout;
+    auto* icon = new QLabel(&dialog);
+    icon->setPixmap(dialog.style()->standardIcon(sign).pixmap(32, 32));
+    icon->setAlignment(Qt::AlignTop);
+    auto* label = new QLabel(text, &dialog);
+    label->setObjectName(QStringLiteral("message"));
+    label->setWordWrap(true);
+    row->addWidget(icon);
+    row->addWidget(label, 1);
+    layout.addLayout(row);
+    return label;
+}
 }  // namespace
 
 // A message box: a warning sign, the message, OK.
@@ -53,19 +67,10 @@ void showRecordingMessage(QWidget* parent, const QString& text) {
     dialog.setObjectName(QStringLiteral("recordingMessage"));
     dialog.setWindowTitle(recordingTitle());
     auto* layout = new QVBoxLayout(&dialog);
-    auto* row = new QHBoxLayout;
-    auto* icon = new QLabel(&dialog);
-    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-    icon->setAlignment(Qt::AlignTop);
-    auto* label = new QLabel(text, &dialog);
-    label->setObjectName(QStringLiteral("message"));
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    row->addWidget(icon);
-    row->addWidget(label, 1);
+    addSignAndMessage(dialog, *layout, QStyle::SP_MessageBoxWarning, text)
+        ->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    layout->addLayout(row);
     layout->addWidget(buttons);
     fixSizeBeforeShowing(dialog, layout, 420);
     dialog.exec();
@@ -77,15 +82,7 @@ QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QSt
     dialog.setObjectName(QStringLiteral("recordingQuestion"));
     dialog.setWindowTitle(recordingTitle());
     auto* layout = new QVBoxLayout(&dialog);
-    auto* row = new QHBoxLayout;
-    auto* icon = new QLabel(&dialog);
-    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
-    icon->setAlignment(Qt::AlignTop);
-    auto* label = new QLabel(text, &dialog);
-    label->setObjectName(QStringLiteral("message"));
-    label->setWordWrap(true);
-    row->addWidget(icon);
-    row->addWidget(label, 1);
+    addSignAndMessage(dialog, *layout, QStyle::SP_MessageBoxQuestion, text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel, &dialog);
     QDialogButtonBox::StandardButton answer = QDialogButtonBox::Cancel;
     for (auto [which, name] : {std::pair{QDialogButtonBox::Yes, "yes"}, {QDialogButtonBox::No, "no"},
@@ -98,7 +95,6 @@ QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QSt
         });
     }
     buttons->button(QDialogButtonBox::Yes)->setDefault(true);
-    layout->addLayout(row);
     layout->addWidget(buttons);
     fixSizeBeforeShowing(dialog, layout, 420);
     dialog.exec();
