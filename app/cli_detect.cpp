@@ -145,7 +145,7 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     }
     if (o.rate) {
         double rate = 0;
-        if (!parseNumber(*o.rate, rate) || !(rate >= minSampleRate && rate <= maxSampleRate))
+        if (!parseNumber(*o.rate, rate) || !isSampleRate(rate))
             return refuse("--rate: expected samples per second from " + shortestNumber(minSampleRate) + " to " +
                           shortestNumber(maxSampleRate) + ", got \"" + *o.rate + "\".");
         load.read.rate = rate;

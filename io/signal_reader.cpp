@@ -31,7 +31,7 @@ bool isWholeNumber(std::string_view text) {
 }
 
 std::string checkRate(const std::string& path, const std::optional<double>& rate) {
-    if (rate && !(*rate >= minSampleRate && *rate <= maxSampleRate))
+    if (rate && !isSampleRate(*rate))
         return path + ": the sample rate must lie from " + formatRate(minSampleRate) + " to " +
                formatRate(maxSampleRate) + " samples per second, got " + formatRate(*rate);
     return "";

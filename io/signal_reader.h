@@ -26,6 +26,8 @@ struct Signal {
 /// position over the rate) stays a finite number with many digits to spare.
 inline constexpr double minSampleRate = 1e-6;
 inline constexpr double maxSampleRate = 1e12;
+/// Whether `rate` is one of them (NaN is not).
+inline bool isSampleRate(double rate) { return rate >= minSampleRate && rate <= maxSampleRate; }
 
 /// How to read a signal file.
 struct SignalReadOptions {

@@ -623,7 +623,7 @@ PYBIND11_MODULE(_core, m) {
            std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
            std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
            std::optional<py::function> progress, const py::object& templates) {
-            if (!(rate >= minSampleRate && rate <= maxSampleRate))
+            if (!isSampleRate(rate))
                 throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
             Signal recording;
             recording.samples = signalSamples(signal);
