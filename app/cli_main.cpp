@@ -112,7 +112,7 @@ std::vector<T> parseList(const std::string& option, const std::string& text, int
     return values;
 }
 
-void addSeriesOptions(CLI::App* command, SeriesOptions& o, std::string& sequence, std::string& subset) {
+void addSeriesOptions(CLI::App* command, SeriesRequest& o, bool& json, std::string& sequence, std::string& subset) {
     command->add_option("--type", o.type, "series type")->transform(OneOf(codesOf(seriesTypes)))->default_str(std::to_string(o.type));
     command->add_option("--length", o.length, "series length N in samples")->transform(Decimal(0, 4294967295));
     command->add_option("--tmin", o.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
@@ -132,7 +132,7 @@ void addSeriesOptions(CLI::App* command, SeriesOptions& o, std::string& sequence
         ->needs(subsetOption);
     command->add_option("--repeat", o.repeat, "number of series made one after the other")
         ->transform(Decimal(1, 1000000));
-    command->add_flag("--json", o.json, "print JSON");
+    command->add_flag("--json", json, "print JSON");
 }
 
 // "3,5,7;2,4" -> {{3,5,7},{2,4}}
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     std::string seriesSequence, seriesSubset;
     auto* series = app.add_subcommand(
         "series", "make series from the start-up state as the workbench's makers would");
-    addSeriesOptions(series, seriesOptions, seriesSequence, seriesSubset);
+    addSeriesOptions(series, seriesOptions.request, seriesOptions.json, seriesSequence, seriesSubset);
     addSeriesFileOptions(series, seriesOptions.files);
 
     ProcessOptions p;
@@ -201,20 +201,20 @@ int main(int argc, char** argv) {
     std::vector<std::string> tuples;
     auto* process = app.add_subcommand(
         "process", "make series as `series` does and run the processing routine of the task on each");
-    addSeriesOptions(process, p.series, processSequence, processSubset);
-    process->add_option("--task", p.task, "task: 1 detection, 2 recognition, 4 joint detection and "
+    addSeriesOptions(process, p.request.series, p.json, processSequence, processSubset);
+    process->add_option("--task", p.request.task, "task: 1 detection, 2 recognition, 4 joint detection and "
                                           "identification, 36 tuple detection, 40 tuple recognition, "
                                           "64 series processing")
         ->transform(OneOf(codesOf(selectableTaskTypes)))
-        ->default_str(std::to_string(p.task));
+        ->default_str(std::to_string(p.request.task));
     process->add_option("--candidates", processCandidates, "etalons the processing may look for (default: all)");
     process->add_option("--tuple", processTuple, "the tuple of tuple detection, e.g. 3,5,7");
     process->add_option("--tuples", tuples,
                         "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\" (or the option repeated)");
-    process->add_option("--proceeding", p.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
+    process->add_option("--proceeding", p.request.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
         ->transform(OneOf({1, 2}));
     process->add_flag("--quiet", Progress::silenced, "no progress on standard error");
-    process->add_option("--saved-energy-process", p.savedEnergyProcess,
+    process->add_option("--saved-energy-process", p.request.savedEnergyProcess,
                         "saved energy level assumed by processing (default: as the series was made)")
         ->transform(Decimal(0, 100));
 
@@ -225,23 +225,23 @@ int main(int argc, char** argv) {
     std::vector<std::string> simTuples;
     auto* simulate = app.add_subcommand(
         "simulate", "run the statistical simulation over a grid of pulse counts and noise levels");
-    simulate->add_option("--task", so.task, "task, as for process")->transform(OneOf(codesOf(selectableTaskTypes)));
-    simulate->add_option("--type", so.type, "series type")->transform(OneOf(codesOf(seriesTypes)));
-    simulate->add_option("--length", so.length, "series length N in samples")->transform(Decimal(0, 4294967295));
-    simulate->add_option("--tmin", so.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
-    simulate->add_option("--tmax", so.tmax, "maximum distance between pulse starts")->transform(Decimal(0, 65535));
+    simulate->add_option("--task", so.request.task, "task, as for process")->transform(OneOf(codesOf(selectableTaskTypes)));
+    simulate->add_option("--type", so.request.type, "series type")->transform(OneOf(codesOf(seriesTypes)));
+    simulate->add_option("--length", so.request.length, "series length N in samples")->transform(Decimal(0, 4294967295));
+    simulate->add_option("--tmin", so.request.tmin, "minimum distance between pulse starts")->transform(Decimal(0, 65535));
+    simulate->add_option("--tmax", so.request.tmax, "maximum distance between pulse starts")->transform(Decimal(0, 65535));
     simulate->add_option("--pulses", pulses, "pulse counts MIN:MAX:STEP")->default_str("6:30:1");
     simulate->add_option("--noise", noise, "noise levels FIRST:STEPS:INCREMENT")->default_str("0:29:5");
-    simulate->add_option("--repeats", so.repeats, "series per grid cell")->transform(Decimal(1, 65535));
-    simulate->add_option("--saved-energy-create", so.savedEnergyCreate, "saved energy level of the series, percent")
+    simulate->add_option("--repeats", so.request.repeats, "series per grid cell")->transform(Decimal(1, 65535));
+    simulate->add_option("--saved-energy-create", so.request.savedEnergyCreate, "saved energy level of the series, percent")
         ->transform(Decimal(0, 100));
-    simulate->add_option("--saved-energy-process", so.savedEnergyProcess,
+    simulate->add_option("--saved-energy-process", so.request.savedEnergyProcess,
                          "saved energy level assumed by processing (default: as making)")
         ->transform(Decimal(0, 100));
     simulate->add_option("--candidates", simCandidates, "the required etalons (default: all)");
     simulate->add_option("--tuple", simTuple, "the tuple a tuple series is laid from");
     simulate->add_option("--tuples", simTuples, "the stored tuples of tuple recognition, e.g. \"3,5,7;2,4\"");
-    simulate->add_option("--proceeding", so.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
+    simulate->add_option("--proceeding", so.request.proceeding, "tuple proceeding: 1 complete, 2 probably shifted")
         ->transform(OneOf({1, 2}));
     simulate->add_option("--threads", so.threads, "processing threads (default: every core)")
         ->transform(Decimal(0, 256));
@@ -287,32 +287,34 @@ int main(int argc, char** argv) {
                                std::vector<int32_t>& values) {
             if (command->count(option)) values = parseList<int32_t>(option, text, -2147483648LL, 2147483647LL);
         };
-        list16(series, "--sequence", seriesSequence, seriesOptions.sequence);
-        list32(series, "--subset", seriesSubset, seriesOptions.subset);
-        list16(process, "--sequence", processSequence, p.series.sequence);
-        list32(process, "--subset", processSubset, p.series.subset);
-        list16(process, "--candidates", processCandidates, p.candidates);
-        list32(process, "--tuple", processTuple, p.tuple);
-        list16(simulate, "--candidates", simCandidates, so.candidates);
-        list32(simulate, "--tuple", simTuple, so.tuple);
+        list16(series, "--sequence", seriesSequence, seriesOptions.request.sequence);
+        list32(series, "--subset", seriesSubset, seriesOptions.request.subset);
+        list16(process, "--sequence", processSequence, p.request.series.sequence);
+        list32(process, "--subset", processSubset, p.request.series.subset);
+        if (process->count("--candidates"))
+            p.request.candidates = parseList<uint16_t>("--candidates", processCandidates, 0, 65535);
+        list32(process, "--tuple", processTuple, p.request.tuple);
+        if (simulate->count("--candidates"))
+            so.request.candidates = parseList<uint16_t>("--candidates", simCandidates, 0, 65535);
+        list32(simulate, "--tuple", simTuple, so.request.tuple);
         list32(experiment, "--tuple", experimentTuple, eo.tuple);
         if (experiment->count("--commands"))
             eo.commands = parseList<int>("--commands", experimentCommands, 0, 2147483647);
         for (const std::string& text : tuples)
-            for (auto& tuple : parseTuples(text)) p.tuples.push_back(std::move(tuple));
+            for (auto& tuple : parseTuples(text)) p.request.tuples.push_back(std::move(tuple));
         for (const std::string& text : experimentTuples)
             for (auto& tuple : parseTuples(text)) eo.tuples.push_back(std::move(tuple));
         for (const std::string& text : simTuples)
-            for (auto& tuple : parseTuples(text)) so.tuples.push_back(std::move(tuple));
+            for (auto& tuple : parseTuples(text)) so.request.tuples.push_back(std::move(tuple));
         // The grid: every part in its full width, then what the accumulator's 16-bit fields hold.
         const auto pp = parseTriple("--pulses", pulses);
-        so.pulsesMin = tripleEntry("--pulses", "MIN", pp[0], 1, 65535);
-        so.pulsesMax = tripleEntry("--pulses", "MAX", pp[1], 1, 65535);
-        so.pulsesStep = tripleEntry("--pulses", "STEP", pp[2], 0, 65535);
+        so.request.pulsesMin = tripleEntry("--pulses", "MIN", pp[0], 1, 65535);
+        so.request.pulsesMax = tripleEntry("--pulses", "MAX", pp[1], 1, 65535);
+        so.request.pulsesStep = tripleEntry("--pulses", "STEP", pp[2], 0, 65535);
         const auto nn = parseTriple("--noise", noise);
-        so.noiseFirst = tripleEntry("--noise", "FIRST", nn[0], 0, gaussSigmaLimit);
-        so.noiseSteps = tripleEntry("--noise", "STEPS", nn[1], 1, 65535);
-        so.noiseIncrement = tripleEntry("--noise", "INCR", nn[2], 0, 65535);
+        so.request.noiseFirst = tripleEntry("--noise", "FIRST", nn[0], 0, gaussSigmaLimit);
+        so.request.noiseSteps = tripleEntry("--noise", "STEPS", nn[1], 1, 65535);
+        so.request.noiseIncrement = tripleEntry("--noise", "INCR", nn[2], 0, 65535);
         const int64_t lastLevel = nn[0] + (nn[1] - 1) * nn[2];
         if (lastLevel > gaussSigmaLimit)
             throw CLI::ValidationError("--noise", "the last level FIRST + (STEPS - 1) * INCR is " +

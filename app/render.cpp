@@ -25,12 +25,16 @@ void ensureGuiApplication() {
 }  // namespace
 
 SnapshotImage renderWorkbench(Workbench& workbench, int width, int height) {
+    return renderImage(width, height, [&](Canvas& canvas) { workbench.onPaint(canvas, {0, 0, width, height}); });
+}
+
+SnapshotImage renderImage(int width, int height, const std::function<void(Canvas&)>& paint) {
     ensureGuiApplication();
     QImage buffer(width, height, QImage::Format_RGB32);
     buffer.fill(Qt::white);
     {
         QImageCanvas canvas(buffer);
-        workbench.onPaint(canvas, {0, 0, width, height});
+        paint(canvas);
     }
     SnapshotImage image;
     image.width = width;

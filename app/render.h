@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "workbench/workbench.h"
@@ -9,6 +10,10 @@
 /// client size, without a window. Creates the offscreen GUI application text drawing needs when
 /// there is none yet.
 SnapshotImage renderWorkbench(Workbench& workbench, int width, int height);
+
+/// Renders what `paint` draws on a white client area of the given size into an image, without a
+/// window (the GUI application made as for renderWorkbench).
+SnapshotImage renderImage(int width, int height, const std::function<void(Canvas&)>& paint);
 
 /// Writes an image as BMP, PCX or PNG by the file name's ending (case-insensitive). Returns 1,
 /// or 0 after a message (another ending, or a failed write).

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "display/graph_primitives.h"
+#include "display/views.h"
 
 namespace {
 constexpr Color kBlack{0, 0, 0};
@@ -104,4 +105,19 @@ void paintWindowControls(Canvas& canvas, const Settings& s, const LayoutState& l
     if (isCutOffSeries(s.seriesType))
         drawOptionBox(canvas, lh, layout.rcLostLevelBox, " lost data level: ", lostLevelTable.count,
                       lostLevelTable.values.data(), s.lostLevelIndex, s.wLostLevel);
+}
+
+bool paintSimulationWindow(Canvas& canvas, const Settings& s) {
+    LayoutState layout;
+    layOutMainWindow({0, 0, canvas.width(), canvas.height()}, canvas.metrics(), s, layout);
+    simulationPatternTupleRows(canvas, layout, s, s.simGraphKind, s.wRequiredCount, s.lpRequiredList.get(),
+                               s.lpRestErrorHeader.get(), s.lpSeriesHeader.get(), layout.rcPatternTuples);
+    canvas.setPen(graph::kBlack);
+    canvas.setBrush(graph::kWhite);
+    canvas.setTextColor(graph::kBlack);
+    const PaintContext context{s, layout, 0};
+    const bool drawn = drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
+                                            s.lpRequiredList.get(), s.lpRestErrorHeader.get(), s.lpSeriesHeader.get());
+    paintWindowControls(canvas, s, layout);
+    return drawn;
 }

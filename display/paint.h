@@ -36,3 +36,9 @@ std::array<Rect, 3> optionBoxItems(const Rect& box, int32_t lineHeight, int coun
 /// marks the first), black when currentValue equals that entry's value, else grey.
 void drawOptionBox(Canvas& canvas, int32_t lineHeight, const Rect& box, const char* title, int count,
                    const int32_t* values, int markedIndex, int32_t currentValue);
+
+/// The whole window as it shows a simulation's graphs (view mode 6 with the results of a run):
+/// the layout pass, the pattern tuple rows, the graphs and the controls, drawn on `canvas` (the
+/// client area) with no stored pattern tuple chosen. For pictures of a run made without a window.
+/// False when the graphs could not be drawn (no memory for their normalisers).
+bool paintSimulationWindow(Canvas& canvas, const Settings& settings);

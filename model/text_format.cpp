@@ -86,3 +86,8 @@ std::string withValidUtf8(std::string text) {
     for (long bad = invalidUtf8Offset(text); bad >= 0; bad = invalidUtf8Offset(text)) text[static_cast<size_t>(bad)] = '?';
     return text;
 }
+
+std::string trimmedCaption(const std::string& caption) {
+    const auto first = caption.find_first_not_of(' ');
+    return first == std::string::npos ? "" : caption.substr(first, caption.find_last_not_of(' ') - first + 1);
+}

@@ -22,3 +22,7 @@ long invalidUtf8Offset(const std::string& text);
 /// `text` with every byte that does not belong to well-formed UTF-8 replaced by '?': for
 /// messages that quote a file's or a library's bytes.
 std::string withValidUtf8(std::string text);
+
+/// A message box's caption without the blanks around it (" Create Series " -> "Create Series"),
+/// as a message printed on one line shows it.
+std::string trimmedCaption(const std::string& caption);
