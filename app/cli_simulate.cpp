@@ -31,13 +31,6 @@ ordered_json matrix(int32_t** rows, int levels, int pulses) {
     return m;
 }
 
-std::string isoTime(std::time_t t) {
-    char buffer[32];
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buffer;
-}
 
 std::string resultJson(const Settings& s, const RestErrorHeader& acc) {
     const int P = acc.wVariousPulses, V = acc.wNoiseLevels;
@@ -60,8 +53,8 @@ std::string resultJson(const Settings& s, const RestErrorHeader& acc) {
         {"errors", matrix(acc.lpErrors, V, P)},
         {"detectErrors", matrix(acc.lpDetectErrors, V, P)},
         {"recognErrors", matrix(acc.lpRecognErrors, V, P)},
-        {"startTime", isoTime(acc.startTime)},
-        {"endTime", isoTime(acc.endTime)}};
+        {"startTime", utcTimeText(acc.startTime)},
+        {"endTime", utcTimeText(acc.endTime)}};
     return formatJson(doc);
 }
 

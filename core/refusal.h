@@ -34,6 +34,8 @@ struct Refusal {
     std::string before;  ///< the text before the field's name ("Tuple detection needs ")
     std::string after;   ///< the text after it (" must lie in 0..100, not 101")
 
-    /// The whole text with the field named `name`.
-    std::string textFor(std::string_view name) const { return before + std::string(name) + after; }
+    /// The whole text with the field named `name` (a rule over several fields names none).
+    std::string textFor(std::string_view name) const {
+        return field == RequestField::none ? before + after : before + std::string(name) + after;
+    }
 };

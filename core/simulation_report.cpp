@@ -20,3 +20,11 @@ int simulationGraphKind(int handlingCase, int viewCase, bool boundsIncluded) {
     if (handlingCase == 3) return boundsIncluded ? recognitionWithBounds[view] : kinds[2][view];
     return kinds[0][view];
 }
+
+std::string utcTimeText(std::time_t t) {
+    char buffer[32];
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buffer;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ctime>
+
 #include <string>
 
 #include "core/settings.h"
@@ -13,3 +15,7 @@ std::string simulationReport(const Settings& s, int pulseSteps);
 /// error, 3 the recognition error (with its bounds when `boundsIncluded`), any other the
 /// restoring error; view case 2 the aggregate form, any other the componentwise one.
 int simulationGraphKind(int handlingCase, int viewCase, bool boundsIncluded);
+
+/// A time as UTC in ISO 8601 ("2026-12-08T01:02:03Z"), as the simulation's results give their
+/// start and end.
+std::string utcTimeText(std::time_t t);

@@ -18,6 +18,11 @@ struct Rect {
     int32_t bottom = 0;
 };
 
+/// `r` grown by the given margins on each side (negative margins shrink it).
+inline Rect grown(const Rect& r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    return {r.left - left, r.top - top, r.right + right, r.bottom + bottom};
+}
+
 /// The cursor shapes of the workbench: the arrow, a pointing hand, and the resize cursors the
 /// parameter panel shows over its bands (vertical) and its lines (diagonal, top left to bottom
 /// right).

@@ -1,10 +1,10 @@
 # The floors of the source tree: a file includes only from its own floor or below.
 #
 #   app/ python/                                    the front ends: everything below, except
-#                                                   that python/ takes no window code (only
-#                                                   core/, io/, the engine and for now app/)
-#                                                   and the batch tool's files (app/cli_*) do
-#                                                   not include the recording view
+#                                                   that python/ stands on core/, io/ and the
+#                                                   engine only (no window code, no batch
+#                                                   tool) and the batch tool's files (app/cli_*)
+#                                                   do not include the recording view
 #   workbench/                                      the window's behaviour
 #   display/ panels/ dialogs/ export/ recording/ plot/   what is painted, edited, written
 #   core/                                           the application's floor
@@ -39,7 +39,7 @@ foreach(folder IN LISTS window_floor)
 endforeach()
 set(allowed_workbench ${window_floor} core io ${engine} platform)
 set(allowed_app workbench ${window_floor} core io ${engine} platform app)
-set(allowed_python core io ${engine} platform app python)
+set(allowed_python core io ${engine} python)
 
 set(folders ${engine} platform io core ${window_floor} workbench app python)
 set(faults "")
