@@ -16,23 +16,15 @@
 #include "app/cli_progress.h"
 #include "app/cli_validators.h"
 #include "app/render.h"
+#include "model/text_format.h"
 #include "model/random.h"
 
 namespace {
 // Numbers are read one way everywhere: decimal, an optional sign, digits and nothing else. Each
 // is checked against its option's range in its full width before anything narrows it.
 std::optional<int64_t> decimalValue(const std::string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return std::nullopt;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        if (value > (int64_t{1} << 40)) return std::nullopt;  // far beyond every range
-        value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
+    const DecimalText read = readDecimal(text, true);
+    return read.huge ? std::nullopt : read.value;
 }
 
 std::string rangeText(int64_t low, int64_t high) {

@@ -1,35 +1,19 @@
 #include "app/render.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
-#include <clocale>
 #include <cstdio>
-#include <memory>
 
 #include "platform/qt/image_canvas.h"
+#include "platform/qt/offscreen_application.h"
 #include "model/text_format.h"
-
-namespace {
-void ensureGuiApplication() {
-    if (QCoreApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "pulsebench-cli";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
-    // The texts drawn use a decimal point whatever the locale.
-    std::setlocale(LC_NUMERIC, "C");
-}
-
-}  // namespace
 
 SnapshotImage renderWorkbench(Workbench& workbench, int width, int height) {
     return renderImage(width, height, [&](Canvas& canvas) { workbench.onPaint(canvas, {0, 0, width, height}); });
 }
 
 SnapshotImage renderImage(int width, int height, const std::function<void(Canvas&)>& paint) {
-    ensureGuiApplication();
+    ensureOffscreenApplication();
     QImage buffer(width, height, QImage::Format_RGB32);
     buffer.fill(Qt::white);
     {

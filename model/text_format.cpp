@@ -91,3 +91,25 @@ std::string trimmedCaption(const std::string& caption) {
     const auto first = caption.find_first_not_of(' ');
     return first == std::string::npos ? "" : caption.substr(first, caption.find_last_not_of(' ') - first + 1);
 }
+
+DecimalText readDecimal(const std::string& text, bool strict) {
+    constexpr int64_t limit = int64_t{1} << 40;
+    size_t i = 0;
+    if (!strict)
+        while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    DecimalText read;
+    int64_t magnitude = 0;
+    const size_t first = i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit) {
+            magnitude = limit;
+            read.huge = true;
+        }
+    }
+    if (i == first || (strict && i != text.size())) return {};
+    read.value = negative ? -magnitude : magnitude;
+    return read;
+}

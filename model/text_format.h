@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 /// printf-style formatting into a std::string of whatever length the text needs.
@@ -26,3 +28,14 @@ std::string withValidUtf8(std::string text);
 /// A message box's caption without the blanks around it (" Create Series " -> "Create Series"),
 /// as a message printed on one line shows it.
 std::string trimmedCaption(const std::string& caption);
+
+/// A decimal whole number as typed: `strict` reads an optional sign and digits and nothing else
+/// (an option of the batch tool); otherwise leading blanks are skipped and the number ends at
+/// the first character that is not a digit (a dialog field, "12 samples" is 12). `digits` says
+/// whether any digit was read; the value saturates at +-2^40, far beyond every range checked,
+/// and `huge` says that it did.
+struct DecimalText {
+    std::optional<int64_t> value;  ///< unset when no number was read
+    bool huge = false;
+};
+DecimalText readDecimal(const std::string& text, bool strict);

@@ -23,27 +23,10 @@
 #include <unistd.h>
 
 #include "io/file_batch.h"
+#include "platform/qt/offscreen_application.h"
 #include "io/text_lines.h"
 
 namespace {
-void ensureGuiApplication() {
-    if (QCoreApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "pulsebench-plot";
-    static char* argv[] = {name, nullptr};
-    // Without a session (a batch job, a terminal over ssh) Qt warns at start-up that it has no
-    // runtime folder; the pictures need none, so that one warning is not passed on.
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        if (text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR"))) return;
-        if (previous) previous(type, context, text);
-        else std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    });
-    static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
-    qInstallMessageHandler(previous);
-    std::setlocale(LC_NUMERIC, "C");
-}
 
 // Writes all of `bytes` to `descriptor` and closes it: "" or the system's reason.
 std::string writeAll(int descriptor, const QByteArray& bytes) {
@@ -277,7 +260,7 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                                      std::to_string(pulse.cutEnd) + " of a shape of " + std::to_string(size));
     }
 
-    ensureGuiApplication();
+    ensureOffscreenApplication();
     // The picture is made in memory and then written with the system's own calls, so that a
     // failed write (a full disk, a file size limit) is seen, named, and leaves nothing behind.
     return batch.addWithDescriptor(path, [&](int descriptor) -> std::string {

@@ -48,3 +48,28 @@ TEST(TextFormatTest, Utf8IsCheckedByteForByte) {
     for (const auto& c : cases) EXPECT_EQ(invalidUtf8Offset(c.text), c.offset) << c.text;
     EXPECT_EQ(withValidUtf8("b\xf8 \xc3\xb8\xc3"), "b? \xc3\xb8?");
 }
+
+// One reader of typed whole numbers: strict for the batch tool's options, lenient for dialog
+// fields; far beyond every range it saturates instead of overflowing.
+TEST(TextFormatTest, DecimalsAreReadStrictlyOrAsTyped) {
+    struct Row {
+        const char* text;
+        bool strict;
+        std::optional<int64_t> value;
+        bool huge;
+    };
+    const Row rows[] = {
+        {"42", true, 42, false},        {"+7", true, 7, false},          {"-2147483648", true, -2147483648LL, false},
+        {"010", true, 10, false},       {"", true, std::nullopt, false}, {"-", true, std::nullopt, false},
+        {" 5", true, std::nullopt, false}, {"5x", true, std::nullopt, false}, {"1e3", true, std::nullopt, false},
+        {" \t12 samples", false, 12, false}, {"-3,4", false, -3, false}, {"x1", false, std::nullopt, false},
+        {"99999999999999999999999", true, int64_t{1} << 40, true},
+        {"-99999999999999999999999", false, -(int64_t{1} << 40), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const DecimalText read = readDecimal(row.text, row.strict);
+        EXPECT_EQ(read.value, row.value);
+        EXPECT_EQ(read.huge, row.huge);
+    }
+}
