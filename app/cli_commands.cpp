@@ -342,10 +342,9 @@ void printProcessingText(const SeriesHeader& h, const ChainsHeader& c, Routine r
     for (int i = 0; i < c.wPretenders; ++i) out << " " << c.distance[i] << " (" << c.chainPulses[i] << ")";
     out << "\n";
 }
-}  // namespace
 
-int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window) {
-    Settings s;
+// The commands on settings the caller has given their streams (see runWithSeeds).
+int seriesCommand(const SeriesOptions& o, Settings& s, std::ostream& out, StderrMessageSink& window) {
     if (!prepareSeriesSettings(o, s, window)) return 1;
     ResultStream stream(out);
     JsonArrayStream array(stream);
@@ -368,7 +367,7 @@ int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& wind
     return 0;
 }
 
-int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& window) {
+int processCommand(const ProcessOptions& p, Settings& s, std::ostream& out, StderrMessageSink& window) {
     const TaskType task = effectiveTaskType(static_cast<TaskType>(p.task), static_cast<SeriesType>(p.series.type));
     const Routine routine = selectRoutine(code(task), p.series.type);
 
@@ -387,7 +386,6 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
         return 1;
     }
 
-    Settings s;
     if (!prepareSeriesSettings(o, s, window)) return 1;
     s.wTaskTypeSel = static_cast<TaskType>(p.task);
     s.wTaskType = task;
@@ -451,6 +449,39 @@ int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& wi
         stream.finish();
     }
     return status;
+}
+
+}  // namespace
+
+int runWithSeeds(SeedCells& seeds, const std::function<int(Settings&)>& command) {
+    Settings s;
+    s.seeds = seeds;
+    s.seeds.alphabetSeed = SeedCells{}.alphabetSeed;  // the start-up alphabet
+    const int code = command(s);
+    if (code == 0) {
+        const int16_t alphabetSeed = seeds.alphabetSeed;
+        seeds = s.seeds;
+        seeds.alphabetSeed = alphabetSeed;
+    }
+    return code;
+}
+
+int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window, SeedCells& seeds) {
+    return runWithSeeds(seeds, [&](Settings& s) { return seriesCommand(o, s, out, window); });
+}
+
+int runSeries(const SeriesOptions& o, std::ostream& out, StderrMessageSink& window) {
+    SeedCells own;
+    return runSeries(o, out, window, own);
+}
+
+int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& window, SeedCells& seeds) {
+    return runWithSeeds(seeds, [&](Settings& s) { return processCommand(p, s, out, window); });
+}
+
+int runProcess(const ProcessOptions& p, std::ostream& out, StderrMessageSink& window) {
+    SeedCells own;
+    return runProcess(p, out, window, own);
 }
 
 namespace {

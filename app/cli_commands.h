@@ -13,6 +13,9 @@
 #include "app/cli_io.h"
 #include "model/codes.h"
 #include "model/message_sink.h"
+#include "model/random.h"
+
+struct Settings;
 
 /// Prints every message box as "caption: text" on standard error (blanks round the caption
 /// trimmed) and counts them, so that a command can tell that something was refused.
@@ -71,6 +74,18 @@ std::string formatJson(const nlohmann::ordered_json& value);
 /// `alphabet`: the alphabet as start-up builds it. Returns the process exit code.
 int runAlphabet(bool json, std::ostream& out, StderrMessageSink& window);
 
+/// The random streams of `series`, `process` and `simulate`. Each command owns its streams
+/// through the settings it builds: called without `seeds` it starts from fresh ones, as a
+/// process of the batch tool does. A caller that keeps streams across commands (a Python object)
+/// passes its own `seeds`: the command's series are made from them, while the alphabet is always
+/// built as at start-up (from a fresh alphabet cell; the caller's alphabet cell is neither read
+/// nor changed). When the command succeeds `seeds` receive the streams as it left them; a refused
+/// or cancelled command leaves them as they were. The noise cell is always the command's own.
+///
+/// runWithSeeds does that for `command`, run on new settings whose streams start from `seeds`;
+/// it returns the command's exit code.
+int runWithSeeds(SeedCells& seeds, const std::function<int(Settings&)>& command);
+
 /// Options of `series`; an absent option keeps the workbench's start-up value.
 struct SeriesOptions {
     uint32_t type = code(SeriesType::unfixedCutoffs);  ///< a series type's code
@@ -93,6 +108,7 @@ struct SeriesOptions {
 /// makers would, each followed by noise when it is not 0. Returns the process exit code
 /// (0, or 1 when a routine refused the parameters).
 int runSeries(const SeriesOptions& options, std::ostream& out, StderrMessageSink& window);
+int runSeries(const SeriesOptions& options, std::ostream& out, StderrMessageSink& window, SeedCells& seeds);
 
 /// Options of `process`: a series as `series` makes it, then the routine of the task.
 struct ProcessOptions {
@@ -108,6 +124,7 @@ struct ProcessOptions {
 /// `process`: series as `series` makes them, each processed by the routine its task and type
 /// select. Returns the process exit code.
 int runProcess(const ProcessOptions& options, std::ostream& out, StderrMessageSink& window);
+int runProcess(const ProcessOptions& options, std::ostream& out, StderrMessageSink& window, SeedCells& seeds);
 
 /// Options of `simulate`; an absent option keeps the workbench's start-up value.
 struct SimulateOptions {
@@ -144,6 +161,7 @@ struct SimulateOptions {
 /// `simulate`: the statistical simulation from the start-up state, with its report, progress on
 /// standard error and the result as JSON and/or CSV. Returns the process exit code.
 int runSimulate(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window);
+int runSimulate(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window, SeedCells& seeds);
 
 /// Options of `experiment`: menu or internal command ids run through the workbench's dispatcher
 /// from its start-up state, with dialogs answered by a script of "id=value" items.

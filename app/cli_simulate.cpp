@@ -214,10 +214,7 @@ bool renderResultPlot(const SimulateOptions& o, Settings& s, std::unique_ptr<Res
     v.lpSeriesHeader = std::move(s.lpSeriesHeader);
     return saveImage(window, o.plot, renderWorkbench(view, o.width, o.height));
 }
-}  // namespace
-
-int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& window) {
-    Settings s;
+int simulateCommand(const SimulateOptions& o, Settings& s, std::ostream& out, StderrMessageSink& window) {
     deriveStartupSettings(s);
     prepareStartupModel(s, window);
     if (window.count || !applyChoices(o, s, window)) return 1;
@@ -271,4 +268,14 @@ int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& 
     if (status == 0 && window.count == 0) stream.finish();
     if (window.count) status = 1;
     return status;
+}
+}  // namespace
+
+int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& window, SeedCells& seeds) {
+    return runWithSeeds(seeds, [&](Settings& s) { return simulateCommand(o, s, out, window); });
+}
+
+int runSimulate(const SimulateOptions& o, std::ostream& out, StderrMessageSink& window) {
+    SeedCells own;
+    return runSimulate(o, out, window, own);
 }

@@ -400,43 +400,24 @@ private:
 
 // ---- the generator state --------------------------------------------------------------------
 
-// The engine's seed cells are one record for the process. Every call that generates holds this
-// lock with the object's own cells swapped in, so objects and threads never see each other's
-// draws. The GIL is released before the lock is taken (a waiting thread holds neither).
-std::mutex engineLock;
-
 class Workbench {
 public:
-    // Runs `command` with this object's seed cells in the process-wide record, the GIL released.
-    // Returns the command's exit code; the command writes its output itself. Every command builds
-    // the alphabet from the start-up state, so the alphabet cell is kept at its start value (the
-    // object's alphabet never changes); the other cells carry over to the next call. A refused or
-    // stopped command, or one run with `keepCells`, leaves the object's cells as they were. The
-    // cells are read and written under the lock only, so one object may be used from several
-    // threads.
+    // Runs `command` with this object's seed cells, the GIL released, and returns its exit code;
+    // the command writes its output itself. The commands take the cells as runWithSeeds does
+    // (app/cli_commands.h): the series carry on from the object's cells, the alphabet is always
+    // the start-up one, and a refused or stopped command leaves the cells as they were. The cells
+    // are read and written under the object's own lock, so one object may be used from several
+    // threads while other objects run at the same time. The GIL is released before the lock is
+    // taken (a waiting thread holds neither).
     template <class Command>
-    int run(Command&& command, bool keepCells = false) {
+    int run(Command&& command) {
         py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(engineLock);
-        const SeedCells outer = seedCells;
-        seedCells = cells_;
-        int code = 1;
-        try {
-            code = command();
-        } catch (...) {
-            seedCells = outer;
-            throw;
-        }
-        if (code == 0 && !keepCells) {
-            const int16_t alphabetSeed = cells_.alphabetSeed;
-            cells_ = seedCells;
-            cells_.alphabetSeed = alphabetSeed;
-        }
-        seedCells = outer;
-        return code;
+        std::lock_guard<std::mutex> lock(cellsLock_);
+        return command(cells_);
     }
 
 private:
+    std::mutex cellsLock_;
     SeedCells cells_{};
 };
 
@@ -777,7 +758,7 @@ PYBIND11_MODULE(_core, m) {
              [](Workbench& self) {
                  std::ostringstream out;
                  CollectingSink sink;
-                 const int code = self.run([&] { return runAlphabet(true, out, sink); }, true);
+                 const int code = self.run([&](SeedCells&) { return runAlphabet(true, out, sink); });
                  if (code != 0) raiseRefusal(sink, "alphabet");
                  const json doc = parseOutput(out.str());
                  const json& etalons = doc.at("etalons");
@@ -801,7 +782,7 @@ PYBIND11_MODULE(_core, m) {
                                                       subset, subsetMode, subsetStart);
                 std::ostringstream out;
                 CollectingSink sink;
-                const int code = self.run([&] { return runSeries(o, out, sink); });
+                const int code = self.run([&](SeedCells& cells) { return runSeries(o, out, sink, cells); });
                 if (code != 0) raiseRefusal(sink, "series");
                 return seriesDict(parseOutput(out.str()).at(0));
             },
@@ -829,7 +810,7 @@ PYBIND11_MODULE(_core, m) {
                 p.savedEnergyProcess = inRange<uint16_t>(savedEnergyProcess, 0, 100, "saved_energy_process");
                 std::ostringstream out;
                 CollectingSink sink;
-                const int code = self.run([&] { return runProcess(p, out, sink); });
+                const int code = self.run([&](SeedCells& cells) { return runProcess(p, out, sink, cells); });
                 if (code != 0) raiseRefusal(sink, "process");
                 return processDict(parseOutput(out.str()).at(0));
             },
@@ -899,9 +880,9 @@ PYBIND11_MODULE(_core, m) {
                 };
                 std::ostringstream out;
                 CollectingSink sink;
-                const int code = self.run([&] {
+                const int code = self.run([&](SeedCells& cells) {
                     int status = 1;
-                    watch.run([&] { status = runSimulate(o, out, sink); }, deliver);
+                    watch.run([&] { status = runSimulate(o, out, sink, cells); }, deliver);
                     return status;
                 });
                 if (PyErr_Occurred()) throw py::error_already_set();
