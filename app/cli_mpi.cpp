@@ -73,9 +73,9 @@ int runSimulateOnRanks(const SimulateOptions& options, std::ostream& out, Stderr
 int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize, const Alphabet& alphabet,
                     uint16_t n, const uint16_t* requiredList, uint16_t seriesType, uint16_t taskType,
                     uint16_t makingEnergy, uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                    const SimulationSettings& settings, const SimulationControl& control) {
+                    SeedCells& seeds, const SimulationSettings& settings, const SimulationControl& control) {
     return statCutoffSighting(window, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType,
-                              makingEnergy, processingEnergy, series, noiseSeed, settings, control);
+                              makingEnergy, processingEnergy, series, noiseSeed, seeds, settings, control);
 }
 
 #else
@@ -263,10 +263,10 @@ std::string lastQuietLine() {
 int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize, const Alphabet& alphabet,
                     uint16_t n, const uint16_t* requiredList, uint16_t seriesType, uint16_t taskType,
                     uint16_t makingEnergy, uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                    const SimulationSettings& settings, const SimulationControl& control) {
+                    SeedCells& seeds, const SimulationSettings& settings, const SimulationControl& control) {
     if (!job.active)
         return statCutoffSighting(window, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType,
-                                  makingEnergy, processingEnergy, series, noiseSeed, settings, control);
+                                  makingEnergy, processingEnergy, series, noiseSeed, seeds, settings, control);
     job.joined = true;
     const Clock::time_point start = Clock::now();
 
@@ -289,7 +289,7 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
     // Arguments the generators cannot be moved with are ones the driver refuses: an empty share
     // lets it say why (as it does on every rank), or refuse the share itself.
     const bool reached = first < end && series &&
-                         reachSimulationCell(*acc, n, requiredList, taskType, *series, first, noiseSeed);
+                         reachSimulationCell(*acc, n, requiredList, taskType, *series, first, seeds, noiseSeed);
     own.reachSeconds = secondsSince(start);
 
     Gather gather(job.rank == 0 ? job.size : 1);
@@ -327,7 +327,7 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
     // A grid without cells goes to the driver too, which says what is wrong with it.
     if ((first < end || total == 0) && !stopRequested.load())
         complete = statCutoffSighting(messages, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType,
-                                      makingEnergy, processingEnergy, series, noiseSeed, settings, share);
+                                      makingEnergy, processingEnergy, series, noiseSeed, seeds, settings, share);
     else if (stopRequested.load())
         complete = 0;
     own.busySeconds = secondsSince(start);

@@ -31,5 +31,6 @@ bool quietRank();
 int simulateOnRanks(MessageSink& window, RestErrorHeader* accumulator, uint16_t alphabetSize,
                     const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList, uint16_t seriesType,
                     uint16_t taskType, uint16_t makingEnergy, uint16_t processingEnergy, SeriesHeader* series,
-                    int16_t& noiseSeed, const SimulationSettings& settings, const SimulationControl& control);
+                    int16_t& noiseSeed, SeedCells& seeds, const SimulationSettings& settings,
+                    const SimulationControl& control);
 

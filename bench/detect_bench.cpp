@@ -39,9 +39,8 @@ const Recording& recording(int64_t n) {
     Recording& r = made[n];
     RecordingMessageSink sink;
     Alphabet alphabet{};
-    const SeedCells saved = seedCells;
-    buildAlphabet(sink, 8000, kShapes, kLength, alphabet);
-    seedCells = saved;
+    int16_t alphabetCell = SeedCells{}.alphabetSeed;
+    buildAlphabet(sink, 8000, kShapes, kLength, alphabet, alphabetCell);
     for (int e = 0; e < kShapes; ++e) r.shapes.emplace_back(alphabet[e].lpData.get(), alphabet[e].lpData.get() + kLength);
     releaseAlphabet(kShapes, alphabet);
 

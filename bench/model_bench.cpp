@@ -27,7 +27,7 @@ void BM_CutOffSeries(benchmark::State& state) {
     std::unique_ptr<SeriesHeader> h;
     for (auto _ : state) {
         h = getCutOffSeries(m.sink, m.s.wAlphabetSize, m.s.alphabet, m.s.wImpulseSize, m.s.wTmin,
-                            m.s.wTmax, m.s.dwSeriesSize, b.maximum, sequence, 128, 75, std::move(h));
+                            m.s.wTmax, m.s.dwSeriesSize, b.maximum, sequence, 128, 75, std::move(h), m.s.seeds);
         benchmark::DoNotOptimize(h->lpPureData);
     }
     freeSeriesHeader(std::move(h));
@@ -50,7 +50,8 @@ BENCHMARK(BM_AddNoise)->Arg(1200)->Arg(12000);
 void BM_BuildAlphabet(benchmark::State& state) {
     RecordingMessageSink sink;
     Alphabet alphabet;
-    for (auto _ : state) benchmark::DoNotOptimize(buildAlphabet(sink, 128, 20, 20, alphabet));
+    SeedCells seeds;
+    for (auto _ : state) benchmark::DoNotOptimize(buildAlphabet(sink, 128, 20, 20, alphabet, seeds.alphabetSeed));
 }
 BENCHMARK(BM_BuildAlphabet);
 }  // namespace

@@ -28,7 +28,6 @@ struct Fixture {
     std::vector<std::span<const int32_t>> tuples{tuple, other};
 
     Fixture(uint32_t seriesType, uint16_t savedEnergy) {
-        seedCells = SeedCells{};
         deriveStartupSettings(s);
         prepareStartupModel(s, sink);
         s.seriesType = static_cast<SeriesType>(seriesType);

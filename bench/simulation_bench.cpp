@@ -35,7 +35,6 @@ struct Startup {
     Settings s;
     RecordingMessageSink sink;
     Startup() {
-        seedCells = SeedCells{};
         deriveStartupSettings(s);
         prepareStartupModel(s, sink);
     }
@@ -58,7 +57,7 @@ void BM_SimulationRun(benchmark::State& state, uint16_t task, uint16_t seriesTyp
     for (auto _ : state)
         benchmark::DoNotOptimize(statCutoffSighting(w.sink, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount,
                                                     s.lpRequiredList.get(), seriesType, task, energy, energy, series.get(),
-                                                    s.noiseSeed, settings, control));
+                                                    s.noiseSeed, s.seeds, settings, control));
     if (!w.sink.messages.empty()) state.SkipWithError(w.sink.messages.front().text.c_str());
     state.counters["runs"] = kPulseCounts * kLevels * repeats;
     releaseRestErrHeader(w.sink, std::move(acc));
@@ -90,7 +89,7 @@ void BM_SimulationRunStraightforward(benchmark::State& state) {
             for (int k = 0; k < kLevels; ++k) {
                 series = getCutOffSeries(w.sink, 20, s.alphabet, 20, 40, 181, 1200,
                                          static_cast<uint16_t>(kFirstPulses + kPulsesStep * j), sequence, 128, 75,
-                                         std::move(series));
+                                         std::move(series), s.seeds);
                 addNoise(w.sink, series.get(), static_cast<int16_t>(kFirstLevel + kLevelStep * k), s.noiseSeed);
                 referenceDetectPulsesUnfixed(w.sink, s.alphabet, candidates, 40, 181, 75, chains.get(), *series.get());
                 restoring += seriesRestorationError(*series);
@@ -156,13 +155,13 @@ void BM_ReachLastCell(benchmark::State& state) {
     std::unique_ptr<RestErrorHeader> acc = getRestErrHeader(sink, 25, 29, repeats, nullptr);
     initRestErrHeader(sink, 25, 6, 1, 29, 0, 5, repeats, acc.get());
     if (tuples) setSelectedSubset(sink, std::vector<int32_t>{3, 5, 7}, 3, 1, series.get());
-    const SeedCells start = seedCells;
+    const SeedCells start = s.seeds;
     const int16_t noiseStart = s.noiseSeed;
     for (auto _ : state) {
-        seedCells = start;
+        SeedCells seeds = start;
         int16_t noise = noiseStart;
         reachSimulationCell(*acc, s.wRequiredCount, s.lpRequiredList.get(), tuples ? 36 : 4, *series, 25 * 29 - 1,
-                            noise);
+                            seeds, noise);
         benchmark::DoNotOptimize(noise);
     }
     state.counters["runs_skipped"] = static_cast<double>(25 * 29 - 1) * repeats;
@@ -222,7 +221,7 @@ void BM_Floor(benchmark::State& state) {
     Settings& s = w.s;
     constexpr int N = 1200, n = 20, Tmin = 40, Tmax = 181, positions = N - n + 1;
     std::vector<uint16_t> sequence(60, 1);
-    std::unique_ptr<SeriesHeader> series = getCutOffSeries(w.sink, 20, s.alphabet, n, Tmin, Tmax, N, 18, sequence, 128, 75, nullptr);
+    std::unique_ptr<SeriesHeader> series = getCutOffSeries(w.sink, 20, s.alphabet, n, Tmin, Tmax, N, 18, sequence, 128, 75, nullptr, s.seeds);
     const std::vector<uint16_t> list(s.lpRequiredList.get(), s.lpRequiredList.get() + s.wRequiredCount);
     const std::vector<FloorEtalon> etalons = floorEtalons(s.alphabet, list, n, 75);
     // The samples padded so that the last vector of starts reads inside the buffer.

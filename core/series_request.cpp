@@ -71,9 +71,10 @@ std::optional<Refusal> checkProcessRequest(const ProcessRequest& r) {
     return checkSeriesRequest(r.series);
 }
 
-bool SeriesRun::prepare(const SeriesRequest& o, MessageSink& messages) {
+bool SeriesRun::prepare(const SeriesRequest& o, MessageSink& messages, const SeedCells& seeds) {
     request_ = o;
     Settings& s = settings_;
+    s.seeds = seeds;
     deriveStartupSettings(s);
     RecordingMessageSink startup;
     prepareStartupModel(s, startup);
@@ -141,7 +142,7 @@ bool isTupleRoutine(Routine r) {
            r == Routine::recognizeTuplesUnfixed || r == Routine::recognizeTuplesFixed;
 }
 
-bool ProcessRun::prepare(const ProcessRequest& p, MessageSink& messages) {
+bool ProcessRun::prepare(const ProcessRequest& p, MessageSink& messages, const SeedCells& seeds) {
     request_ = p;
     const TaskType task = effectiveTaskType(static_cast<TaskType>(p.task), static_cast<SeriesType>(p.series.type));
     routine_ = selectRoutine(code(task), p.series.type);
@@ -152,7 +153,7 @@ bool ProcessRun::prepare(const ProcessRequest& p, MessageSink& messages) {
         if (task == TaskType::tupleDetection) o.subset = p.tuple;
         if (task == TaskType::tupleRecognition && !p.tuples.empty()) o.subset = p.tuples.front();
     }
-    if (!series_.prepare(o, messages)) return false;
+    if (!series_.prepare(o, messages, seeds)) return false;
     Settings& s = series_.settings();
     s.wTaskTypeSel = static_cast<TaskType>(p.task);
     s.wTaskType = task;

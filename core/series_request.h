@@ -61,8 +61,10 @@ std::optional<Refusal> checkProcessRequest(const ProcessRequest& request);
 class SeriesRun {
 public:
     /// The start-up state with the request applied as the window's dialogs would set it (the
-    /// request must have passed checkSeriesRequest). False after a message.
-    bool prepare(const SeriesRequest& request, MessageSink& messages);
+    /// request must have passed checkSeriesRequest), drawing from `seeds` (the start-up streams
+    /// unless the caller carries its own on); the run's settings own the streams from then on.
+    /// False after a message.
+    bool prepare(const SeriesRequest& request, MessageSink& messages, const SeedCells& seeds = SeedCells{});
 
     /// Makes the next series and its noise. False after a message.
     bool next(MessageSink& messages);
@@ -81,8 +83,9 @@ class ProcessRun {
 public:
     /// The series prepared as SeriesRun prepares them (the tuple processed is the tuple a tuple
     /// series is laid from, unless the request names a subset), the task and the chains table.
-    /// The request must have passed checkProcessRequest. False after a message.
-    bool prepare(const ProcessRequest& request, MessageSink& messages);
+    /// The request must have passed checkProcessRequest; `seeds` as for SeriesRun. False after a
+    /// message.
+    bool prepare(const ProcessRequest& request, MessageSink& messages, const SeedCells& seeds = SeedCells{});
 
     /// Makes the next series. False after a message.
     bool makeSeries(MessageSink& messages);

@@ -42,7 +42,7 @@ bool drawNewSequence(Settings& s, MessageSink& messages) {
         return false;
     }
     for (int i = 0; i < s.wMaxPulses; ++i)
-        s.lpEtalonSequence[i] = s.lpRequiredList[(libraryRandom() >> 3) % s.wRequiredCount];
+        s.lpEtalonSequence[i] = s.lpRequiredList[(libraryRandom(s.seeds.libraryState) >> 3) % s.wRequiredCount];
     return true;
 }
 

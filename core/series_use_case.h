@@ -21,7 +21,8 @@ void takeBaseValues(Settings& s);
 uint16_t requestedOrMiddleCount(const Settings& s);
 
 /// A new random etalon sequence: the effective task from the selected one, then an etalon of
-/// the required list for every pulse the series may have, drawn from the library generator.
+/// the required list for every pulse the series may have, drawn from the library generator on the
+/// settings' `seeds.libraryState`.
 /// Returns false (with a message when the required list is empty) and draws nothing when no
 /// sequence can be drawn.
 bool drawNewSequence(Settings& s, MessageSink& messages);

@@ -66,6 +66,10 @@ struct Settings {
     int32_t currentEtalon = 1;
     int32_t previousEtalon = 0;
     int16_t noiseSeed = initialNoiseSeed; ///< seed cell of the series noise, advanced by addNoise
+    /// The other random streams of these settings (alphabet, series making, subsets, etalon
+    /// sequences), advanced by the makers the use cases call with them. Each owner of settings
+    /// (the window, a batch command) draws from its own.
+    SeedCells seeds;
 
     // Alphabet, required list and etalon sequences.
     uint16_t wAlphabetSize = 20;

@@ -161,7 +161,8 @@ std::optional<Refusal> checkSimulationRequest(const SimulationGridRequest& o) {
 }
 
 std::unique_ptr<RestErrorHeader> prepareSimulation(const SimulationGridRequest& o, Settings& s,
-                                                   MessageSink& messages) {
+                                                   MessageSink& messages, const SeedCells& seeds) {
+    s.seeds = seeds;
     deriveStartupSettings(s);
     RecordingMessageSink startup;
     prepareStartupModel(s, startup);

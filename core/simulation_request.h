@@ -50,6 +50,8 @@ std::optional<Refusal> checkSimulationRequest(const SimulationGridRequest& reque
 /// in, and the accumulator of the grid's results. The request must have passed
 /// checkSimulationRequest; refusals of the model (the series parameters, pulse counts the series
 /// cannot hold, etalons outside the alphabet, everything the driver would refuse) go to
-/// `messages` captioned " simulate ". Null after a refusal.
+/// `messages` captioned " simulate ". `s` is a fresh record; its streams become `seeds` (the
+/// start-up streams unless the caller carries its own on), from which the run then draws. Null
+/// after a refusal.
 std::unique_ptr<RestErrorHeader> prepareSimulation(const SimulationGridRequest& request, Settings& s,
-                                                   MessageSink& messages);
+                                                   MessageSink& messages, const SeedCells& seeds = SeedCells{});

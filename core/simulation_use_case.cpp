@@ -26,7 +26,7 @@ SimulationResult runSimulation(Settings& s, MessageSink& messages, RestErrorHead
     const int done = request.run(messages, accumulator, s.wAlphabetSize, s.alphabet, s.wRequiredCount,
                                  s.lpRequiredList.get(), code(s.seriesType), code(s.wTaskType),
                                  s.wSavedEnergyCreate, s.wSavedEnergyProcess, s.lpSeriesHeader.get(), s.noiseSeed,
-                                 simulation, control);
+                                 s.seeds, simulation, control);
     SimulationResult result;
     result.complete = done == 1 && accumulator && accumulator->ifComplete;
     result.cancelled = request.cancel && request.cancel->load();

@@ -24,7 +24,7 @@ std::unique_ptr<RestErrorHeader> newSimulationAccumulator(const Settings& s, Mes
 /// How to run: threads, progress and cancel as SimulationControl takes them, and the run itself.
 struct SimulationRequest {
     using Runner = int (*)(MessageSink&, RestErrorHeader*, uint16_t, const Alphabet&, uint16_t, const uint16_t*,
-                           uint16_t, uint16_t, uint16_t, uint16_t, SeriesHeader*, int16_t&,
+                           uint16_t, uint16_t, uint16_t, uint16_t, SeriesHeader*, int16_t&, SeedCells&,
                            const SimulationSettings&, const SimulationControl&);
     int threads = 0;  ///< processing threads; 0 = every core
     std::function<void(int done, int total)> progress;
@@ -42,7 +42,7 @@ struct SimulationResult {
 };
 
 /// Runs the settings' simulation (task, series type, required list, saved-energy levels,
-/// amplitude, tuple proceeding) into `accumulator` on the settings' series record, advancing the
-/// noise seed cell.
+/// amplitude, tuple proceeding) into `accumulator` on the settings' series record, making the
+/// series from the settings' `seeds` and noise cell and advancing both.
 SimulationResult runSimulation(Settings& s, MessageSink& messages, RestErrorHeader* accumulator,
                                const SimulationRequest& request);

@@ -5,7 +5,7 @@
 void prepareStartupModel(Settings& s, MessageSink& window) {
     for (int i = 0; i < s.wAlphabetSize && i < alphabetCapacity; ++i) s.alphabet[i].lpData.reset();
     if (buildAlphabet(window, static_cast<int16_t>(s.wAmplitude), s.wAlphabetSize, s.wImpulseSize,
-                      s.alphabet))
+                      s.alphabet, s.seeds.alphabetSeed))
         s.viewMode = 5;
 
     s.wRequiredCount = s.wAlphabetSize;
@@ -68,13 +68,13 @@ void makeSeriesOfCurrentType(Settings& s, MessageSink& window) {
         s.lpSeriesHeader = getRandomCutOffSeries(
             window, s.wAlphabetSize, s.alphabet, s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize,
             s.lpEtalonSequence, static_cast<int16_t>(s.wAmplitude), s.wSavedEnergyCreate,
-            std::move(s.lpSeriesHeader));
+            std::move(s.lpSeriesHeader), s.seeds);
         if (s.lpSeriesHeader) s.wSeriesPulses = s.lpSeriesHeader->wImpulseQuantity;
     } else {
         s.lpSeriesHeader = getCutOffSeries(
             window, s.wAlphabetSize, s.alphabet, s.wImpulseSize, s.wTmin, s.wTmax, s.dwSeriesSize,
             s.wSeriesPulses, s.lpEtalonSequence, static_cast<int16_t>(s.wAmplitude),
-            s.wSavedEnergyCreate, std::move(s.lpSeriesHeader));
+            s.wSavedEnergyCreate, std::move(s.lpSeriesHeader), s.seeds);
     }
 }
 

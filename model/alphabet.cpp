@@ -60,7 +60,7 @@ void negatedCopy(int n, const int16_t* source, int16_t* out) {
 }
 
 int buildAlphabet(MessageSink& messages, int16_t wAmplitude, uint16_t wAlphabetSize,
-                  uint16_t wImpulseSize, Alphabet& alphabet) {
+                  uint16_t wImpulseSize, Alphabet& alphabet, int16_t& seed) {
     const int A = wAmplitude;
     const int n = wImpulseSize;
     if (wAlphabetSize > alphabetCapacity) {
@@ -132,7 +132,7 @@ int buildAlphabet(MessageSink& messages, int16_t wAmplitude, uint16_t wAlphabetS
                 break;
             default:
                 for (int i = 0; i < n; ++i) {
-                    int s = gaussRandom(seedCells.alphabetSeed, 0, static_cast<int16_t>(A / 2));
+                    int s = gaussRandom(seed, 0, static_cast<int16_t>(A / 2));
                     if (s > A - 1) s = A - 1;
                     if (s < -A) s = -A;
                     out[i] = static_cast<int16_t>(s);

@@ -48,13 +48,14 @@ void negatedCopy(int n, const int16_t* source, int16_t* out);
 
 /// Builds the first `wAlphabetSize` etalons of `alphabet`, each `wImpulseSize` samples long:
 /// 1 constant, 3 half sine, 5 sine, 7 burst, 9 envelope, the even numbers up to 10 their
-/// negations, 11 and up random (drawn from `seedCells.alphabetSeed`).
+/// negations, 11 and up random (drawn from `seed`, the caller's `SeedCells::alphabetSeed`, which
+/// every random sample advances).
 /// Reuses buffers large enough, frees smaller ones first (warning once).
 /// Returns 1 on success. Returns 0 with a message and the alphabet untouched when the size
 /// exceeds the capacity of 20, the etalon length is below 6, or the amplitude would overflow the
 /// random generator; returns 0 with a message and the etalons released when memory runs out.
 int buildAlphabet(MessageSink& messages, int16_t wAmplitude, uint16_t wAlphabetSize,
-                  uint16_t wImpulseSize, Alphabet& alphabet);
+                  uint16_t wImpulseSize, Alphabet& alphabet, int16_t& seed);
 
 /// Frees the samples of the first `wAlphabetSize` etalons and clears their pointers.
 void releaseAlphabet(uint16_t wAlphabetSize, Alphabet& alphabet);

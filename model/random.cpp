@@ -1,7 +1,5 @@
 #include "model/random.h"
 
-SeedCells seedCells;
-
 namespace {
 // One step of the 15-bit recurrence; only the low 15 bits of the 32-bit result survive, so the
 // unsigned arithmetic gives exactly the 16-bit result.
@@ -30,11 +28,11 @@ int gaussRandom(int16_t& seed, int16_t mean, int16_t sigma) {
     return mean + static_cast<int>(product >> 15);
 }
 
-int libraryRandom() {
-    uint32_t x = static_cast<uint32_t>(seedCells.libraryState);
+int libraryRandom(int32_t& state) {
+    uint32_t x = static_cast<uint32_t>(state);
     x = x * 214013u + 2531011u;
-    seedCells.libraryState = static_cast<int32_t>(x);
-    return (seedCells.libraryState >> 16) & 0x7FFF;
+    state = static_cast<int32_t>(x);
+    return (state >> 16) & 0x7FFF;
 }
 
 int16_t uniformJump(int16_t seed, uint64_t draws) {

@@ -39,7 +39,7 @@ void pointArrays(SeriesHeader& h, uint32_t N, uint16_t P) {
 
 // Copies the active subset into the etalon sequence as its mode says. p is the next pulse to
 // write; a pass copies subset entries from `first` on while both the subset and the pulses last.
-void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequence) {
+void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequence, SeedCells& seeds) {
     // The recorded length may exceed what the header holds (a subset longer than wMaxPulses is
     // stored only in part); never read beyond the stored entries.
     const int S = std::min<int>(h.wSelectedSubsetSize, h.wAllocatedPulses);
@@ -52,7 +52,7 @@ void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequenc
     };
     switch (h.wSubsetMode) {
         case 1:
-            if (R > 0) p += (uniformRandom(seedCells.subsetSeed) >> 1) % R;
+            if (R > 0) p += (uniformRandom(seeds.subsetSeed) >> 1) % R;
             copyPass(0);
             break;
         case 2:
@@ -60,7 +60,7 @@ void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequenc
             break;
         case 3:
             do {
-                if (R > 0) p += (uniformRandom(seedCells.subsetRepeatSeed) >> 1) % R;
+                if (R > 0) p += (uniformRandom(seeds.subsetRepeatSeed) >> 1) % R;
                 copyPass(0);
             } while (p < K);
             break;
@@ -69,7 +69,7 @@ void layOutSubset(const SeriesHeader& h, uint16_t K, std::span<uint16_t> sequenc
             while (p < K);
             break;
         case 5: {
-            const int r = (uniformRandom(seedCells.subsetSeed) >> 1) % S;
+            const int r = (uniformRandom(seeds.subsetSeed) >> 1) % S;
             copyPass(r);
             while (p < K) copyPass(0);
             break;
@@ -90,7 +90,8 @@ struct Neighbour {
 // kept sample) happen in this order for every pulse, also when the cut cannot vary.
 int32_t placePulse(SeriesHeader& h, const Alphabet& alphabet, std::span<const uint16_t> sequence,
                    int32_t j, int32_t N, int32_t L, int32_t K, int32_t Tmin, int32_t Tmax,
-                   uint16_t savedEnergy, const Neighbour& neighbour, std::vector<int64_t>& E) {
+                   uint16_t savedEnergy, const Neighbour& neighbour, std::vector<int64_t>& E,
+                   SeedCells& seeds) {
     int32_t lo = std::max(j * Tmin, N - Tmax * (K - j));
     int32_t hi = std::min((j + 1) * Tmax - L, N - L - Tmin * (K - j - 1));
     h.lpPositionMin[j] = static_cast<int16_t>(lo);
@@ -100,7 +101,7 @@ int32_t placePulse(SeriesHeader& h, const Alphabet& alphabet, std::span<const ui
         hi = std::min(hi, neighbour.hi);
     }
     // The checked limits and K keep the interval non-empty.
-    const int32_t s = lo + (uniformRandom(seedCells.positionSeed) >> 2) % (hi - lo + 1);
+    const int32_t s = lo + (uniformRandom(seeds.positionSeed) >> 2) % (hi - lo + 1);
 
     const int16_t* d = alphabet[sequence[j] - 1].lpData.get();
     E[0] = 0;
@@ -111,10 +112,10 @@ int32_t placePulse(SeriesHeader& h, const Alphabet& alphabet, std::span<const ui
     int32_t a = 0;
     while (a < L && T - E[a + 1] > t) ++a;
     if (a >= L) a = L - 1;
-    const int32_t c0 = uniformRandom(seedCells.cutStartSeed) % (a + 1);
+    const int32_t c0 = uniformRandom(seeds.cutStartSeed) % (a + 1);
     int32_t m = L - 1;
     while (m > c0 && E[m] - E[c0] > t) --m;
-    const int32_t c1 = m + uniformRandom(seedCells.cutEndSeed) % (L - m);
+    const int32_t c1 = m + uniformRandom(seeds.cutEndSeed) % (L - m);
 
     // Assignment, not addition: where kept parts overlap, the pulse placed later wins.
     for (int32_t k = c0; k <= c1; ++k) h.lpPureData[s + k] = d[k];
@@ -305,7 +306,7 @@ std::unique_ptr<SeriesHeader> getCutOffSeriesHeader(MessageSink& messages, uint1
 int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                   uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                   std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
-                  SeriesHeader* header) {
+                  SeriesHeader* header, SeedCells& seeds) {
     const char* caption = " makeExtSeries ";
     if (!header) {
         messages.messageBox("There is no series record to build into.", caption, MessageIcon::Warning);
@@ -356,7 +357,7 @@ int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet&
     header->wCutEndMax = static_cast<int16_t>(L - 1);
 
     // 3. The active subset shapes the sequence.
-    layOutSubset(*header, K, sequence);
+    layOutSubset(*header, K, sequence, seeds);
 
     // 4. Etalons of the pulses; the found layout is cleared.
     for (int j = 0; j < K; ++j) {
@@ -388,17 +389,17 @@ int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet&
     // 8. to 10. The first pulse is placed anywhere its global bounds allow, then the later
     // pulses forward and the earlier ones backward from it.
     const int32_t n = static_cast<int32_t>(N);
-    const int32_t j0 = (uniformRandom(seedCells.positionSeed) >> 2) % K;
+    const int32_t j0 = (uniformRandom(seeds.positionSeed) >> 2) % K;
     const int32_t s0 = placePulse(*header, alphabet, sequence, j0, n, L, K, wTmin, wTmax,
-                                  savedEnergy, {false, 0, 0}, E);
+                                  savedEnergy, {false, 0, 0}, E, seeds);
     int32_t s = s0;
     for (int32_t j = j0 + 1; j < K; ++j)
         s = placePulse(*header, alphabet, sequence, j, n, L, K, wTmin, wTmax, savedEnergy,
-                       {true, s + wTmin, s + wTmax}, E);
+                       {true, s + wTmin, s + wTmax}, E, seeds);
     s = s0;
     for (int32_t j = j0 - 1; j >= 0; --j)
         s = placePulse(*header, alphabet, sequence, j, n, L, K, wTmin, wTmax, savedEnergy,
-                       {true, s - wTmax, s - wTmin}, E);
+                       {true, s - wTmax, s - wTmin}, E, seeds);
 
     // 11. The build's limits; the noisy series starts as the pure one.
     header->wTmin = wTmin;
@@ -415,7 +416,7 @@ std::unique_ptr<SeriesHeader> getCutOffSeries(MessageSink& messages, uint16_t wA
                                               uint16_t wTmax, uint32_t N, uint16_t K,
                                               std::span<uint16_t> sequence, int16_t wAmplitude,
                                               uint16_t savedEnergy,
-                                              std::unique_ptr<SeriesHeader> header) {
+                                              std::unique_ptr<SeriesHeader> header, SeedCells& seeds) {
     if (!checkSeriesParameters(messages, " getCutOffSeries ", L, wTmin, wTmax, N)) return header;
     header = getCutOffSeriesHeader(messages, wAlphabetSize, L, wTmin, wTmax, N, std::move(header));
     if (!header) {
@@ -425,14 +426,14 @@ std::unique_ptr<SeriesHeader> getCutOffSeries(MessageSink& messages, uint16_t wA
     }
     if (header->wMinPulses < 1) header->wMinPulses = 1;
     makeExtSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
-                  savedEnergy, header.get());
+                  savedEnergy, header.get(), seeds);
     return header;
 }
 
 int getCutOffSeriesInto(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                         uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                         std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
-                        SeriesHeader& header) {
+                        SeriesHeader& header, SeedCells& seeds) {
     if (!checkSeriesParameters(messages, " getCutOffSeries ", L, wTmin, wTmax, N)) return 0;
     if (!fitSeriesHeader(messages, wAlphabetSize, L, wTmin, wTmax, N, header)) {
         header = SeriesHeader();  // nothing of the old blocks is left to point into
@@ -442,7 +443,7 @@ int getCutOffSeriesInto(MessageSink& messages, uint16_t wAlphabetSize, const Alp
     }
     if (header.wMinPulses < 1) header.wMinPulses = 1;
     makeExtSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence, wAmplitude,
-                  savedEnergy, &header);
+                  savedEnergy, &header, seeds);
     return 1;
 }
 
@@ -451,17 +452,18 @@ std::unique_ptr<SeriesHeader> getRandomCutOffSeries(MessageSink& messages, uint1
                                                     uint16_t wTmin, uint16_t wTmax, uint32_t N,
                                                     std::span<uint16_t> sequence,
                                                     int16_t wAmplitude, uint16_t savedEnergy,
-                                                    std::unique_ptr<SeriesHeader> header) {
+                                                    std::unique_ptr<SeriesHeader> header,
+                                                    SeedCells& seeds) {
     if (!checkSeriesParameters(messages, " getRandomCutOffSeries ", L, wTmin, wTmax, N)) return header;
     const PulseBounds b = seriesPulseBounds(L, wTmin, wTmax, N);
     if (b.wMaxPulses < b.wMinPulses) {
         // The caller replaces its header by the null result; what it held is released.
         return nullptr;
     }
-    const int u = uniformRandom(seedCells.pulseCountSeed);
+    const int u = uniformRandom(seeds.pulseCountSeed);
     const uint16_t K = static_cast<uint16_t>(b.wMinPulses + (u >> 2) % (b.wMaxPulses - b.wMinPulses + 1));
     return getCutOffSeries(messages, wAlphabetSize, alphabet, L, wTmin, wTmax, N, K, sequence,
-                           wAmplitude, savedEnergy, std::move(header));
+                           wAmplitude, savedEnergy, std::move(header), seeds);
 }
 
 int addNoise(MessageSink& messages, SeriesHeader* header, int16_t sigma, int16_t& seed) {

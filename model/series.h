@@ -6,6 +6,7 @@
 
 #include "model/alphabet.h"
 #include "model/message_sink.h"
+#include "model/random.h"
 
 /// One series: pure and noisy samples, the true layout of every pulse, the layout found by
 /// processing, the etalon pointer list, the active selected subset and the stored subsets.
@@ -136,25 +137,29 @@ std::unique_ptr<SeriesHeader> getCutOffSeriesHeader(MessageSink& messages, uint1
 /// energy. Returns 1 when the series was built; 0 after a message, with the header unchanged
 /// for refused parameters (bad limits, a sequence shorter than K, an alphabet that does not fit
 /// the header) and with the sizes of step one set when K lies outside the admissible bounds.
+/// Draws from the caller's `seeds`: the subset layout (`subsetSeed`, `subsetRepeatSeed`), then
+/// `positionSeed` K + 1 times and `cutStartSeed`, `cutEndSeed` K times each. Refused parameters
+/// draw nothing.
 int makeExtSeries(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                   uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                   std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
-                  SeriesHeader* header);
+                  SeriesHeader* header, SeedCells& seeds);
 
 /// Step 3 of makeExtSeries alone: lays the header's active subset into the first K entries of
-/// `sequence` by its mode, with the subset draws (`subsetSeed`, `subsetRepeatSeed`) that a build
-/// makes. Lets a caller reach the generators' state after many builds without making them.
-void layOutSubset(const SeriesHeader& header, uint16_t K, std::span<uint16_t> sequence);
+/// `sequence` by its mode, with the subset draws from `seeds` (`subsetSeed`, `subsetRepeatSeed`)
+/// that a build makes. Lets a caller reach the generators' state after many builds without
+/// making them.
+void layOutSubset(const SeriesHeader& header, uint16_t K, std::span<uint16_t> sequence, SeedCells& seeds);
 
-/// getCutOffSeriesHeader, then makeExtSeries. Returns the header to keep (also when the build
-/// itself refused K), or null after a memory failure. Refused limits leave `header` unchanged
-/// and return it.
+/// getCutOffSeriesHeader, then makeExtSeries with `seeds`. Returns the header to keep (also when
+/// the build itself refused K), or null after a memory failure. Refused limits leave `header`
+/// unchanged and return it.
 std::unique_ptr<SeriesHeader> getCutOffSeries(MessageSink& messages, uint16_t wAlphabetSize,
                                               const Alphabet& alphabet, uint16_t L, uint16_t wTmin,
                                               uint16_t wTmax, uint32_t N, uint16_t K,
                                               std::span<uint16_t> sequence, int16_t wAmplitude,
                                               uint16_t savedEnergy,
-                                              std::unique_ptr<SeriesHeader> header);
+                                              std::unique_ptr<SeriesHeader> header, SeedCells& seeds);
 
 /// getCutOffSeries on a record the caller keeps: the same messages and steps, the record sized in
 /// place. Returns 1 when it was sized (also when the build itself refused K); 0 for refused
@@ -162,9 +167,9 @@ std::unique_ptr<SeriesHeader> getCutOffSeries(MessageSink& messages, uint16_t wA
 int getCutOffSeriesInto(MessageSink& messages, uint16_t wAlphabetSize, const Alphabet& alphabet,
                         uint16_t L, uint16_t wTmin, uint16_t wTmax, uint32_t N, uint16_t K,
                         std::span<uint16_t> sequence, int16_t wAmplitude, uint16_t savedEnergy,
-                        SeriesHeader& header);
+                        SeriesHeader& header, SeedCells& seeds);
 
-/// Draws K from `seedCells.pulseCountSeed` between the admissible bounds, then getCutOffSeries.
+/// Draws K from `seeds.pulseCountSeed` between the admissible bounds, then getCutOffSeries.
 /// When no K is admissible returns null without a message and releases `header` (callers store
 /// the null result in place of the old header). Refused limits leave `header` unchanged and
 /// return it.
@@ -173,7 +178,8 @@ std::unique_ptr<SeriesHeader> getRandomCutOffSeries(MessageSink& messages, uint1
                                                     uint16_t wTmin, uint16_t wTmax, uint32_t N,
                                                     std::span<uint16_t> sequence,
                                                     int16_t wAmplitude, uint16_t savedEnergy,
-                                                    std::unique_ptr<SeriesHeader> header);
+                                                    std::unique_ptr<SeriesHeader> header,
+                                                    SeedCells& seeds);
 
 /// lpNoisyData = lpPureData + gaussRandom(seed, 0, sigma) per sample (wrapping to 16 bits, no
 /// clamping), then wNoiseSigma = sigma. Returns 1. Returns 0 with a message and the header

@@ -164,42 +164,32 @@ py::dict simulateDict(const Settings& s, const RestErrorHeader& acc) {
 
 // ---- the generator state --------------------------------------------------------------------
 
-// The engine's seed cells are one record for the process. Every call that generates holds this
-// lock with the object's own cells swapped in, so objects and threads never see each other's
-// draws. The GIL is released before the lock is taken (a waiting thread holds neither).
-std::mutex engineLock;
-
 class Workbench {
 public:
-    // Runs `work` with this object's seed cells in the process-wide record, the GIL released.
-    // Every call starts from the start-up state, whose alphabet is built from the alphabet cell:
-    // that cell is kept at its start value (the object's alphabet never changes); the other
-    // cells carry over to the next call. A refused or stopped call (`work` returns false), or
-    // one run with `keepCells`, leaves the object's cells as they were. The cells are read and
-    // written under the lock only, so one object may be used from several threads.
+    // Runs `work` on a copy of this object's seed cells, the GIL released. Every call starts
+    // from the start-up state, whose alphabet is built from the start-up alphabet cell (the
+    // object's alphabet never changes); the other cells carry on from the object's. `work`
+    // leaves the cells it ended with in its argument and returns whether it succeeded: only
+    // then, and unless `keepCells`, are they the object's. The cells are read and written under
+    // the object's own lock, so one object may be used from several threads while other objects
+    // generate at the same time. The GIL is released before the lock is taken (a waiting thread
+    // holds neither).
     template <class Work>
     bool run(Work&& work, bool keepCells = false) {
         py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(engineLock);
-        const SeedCells outer = seedCells;
-        seedCells = cells_;
-        bool done = false;
-        try {
-            done = work();
-        } catch (...) {
-            seedCells = outer;
-            throw;
-        }
+        std::lock_guard<std::mutex> lock(cellsLock_);
+        SeedCells cells = cells_;
+        cells.alphabetSeed = SeedCells{}.alphabetSeed;
+        const bool done = work(cells);
         if (done && !keepCells) {
-            const int16_t alphabetSeed = cells_.alphabetSeed;
-            cells_ = seedCells;
-            cells_.alphabetSeed = alphabetSeed;
+            cells.alphabetSeed = cells_.alphabetSeed;
+            cells_ = cells;
         }
-        seedCells = outer;
         return done;
     }
 
 private:
+    std::mutex cellsLock_;
     SeedCells cells_{};
 };
 
@@ -207,7 +197,8 @@ py::array_t<int16_t> alphabetArray(Workbench& self) {
     Settings s;
     CollectingSink sink;
     const bool built = self.run(
-        [&] {
+        [&](SeedCells& cells) {
+            s.seeds = cells;
             deriveStartupSettings(s);
             prepareStartupModel(s, sink);
             return sink.count == 0;
@@ -226,8 +217,10 @@ py::dict makeSeries(Workbench& self, const SeriesRequest& request) {
     if (const auto refused = checkSeriesRequest(request)) raiseRefusal(*refused);
     SeriesRun run;
     CollectingSink sink;
-    const bool made = self.run([&] {
-        return run.prepare(request, sink) && run.next(sink) && sink.count == 0;
+    const bool made = self.run([&](SeedCells& cells) {
+        if (!run.prepare(request, sink, cells) || !run.next(sink) || sink.count) return false;
+        cells = run.settings().seeds;
+        return true;
     });
     if (!made) raiseRefusal(sink, "series");
     return seriesDict(run.series());
@@ -237,8 +230,11 @@ py::dict processSeries(Workbench& self, const ProcessRequest& request) {
     if (const auto refused = checkProcessRequest(request)) raiseRefusal(*refused);
     ProcessRun run;
     CollectingSink sink;
-    const bool done = self.run([&] {
-        return run.prepare(request, sink) && run.makeSeries(sink) && run.processSeries(sink) && sink.count == 0;
+    const bool done = self.run([&](SeedCells& cells) {
+        if (!run.prepare(request, sink, cells) || !run.makeSeries(sink) || !run.processSeries(sink) || sink.count)
+            return false;
+        cells = run.settings().seeds;
+        return true;
     });
     if (!done) raiseRefusal(sink, "process");
     return processDict(run);
@@ -265,23 +261,25 @@ py::dict simulateGrid(Workbench& self, const SimulationGridRequest& request, int
     Settings s;
     std::unique_ptr<RestErrorHeader> acc;
     CollectingSink sink;
-    const bool done = self.run([&] {
-        acc = prepareSimulation(request, s, sink);
+    const bool done = self.run([&](SeedCells& cells) {
+        acc = prepareSimulation(request, s, sink, cells);
         if (!acc) return false;
         SimulationRequest run;
         run.threads = threads;
         run.cancel = &watch.cancel;
-        run.progress = [&](int cells, int total) {
+        run.progress = [&](int finished, int total) {
             {
                 std::lock_guard<std::mutex> lock(reportLock);
-                reports.emplace_back(cells, total);
+                reports.emplace_back(finished, total);
             }
             watch.notify();
         };
         SimulationResult result;
         watch.run([&] { result = runSimulation(s, sink, acc.get(), run); }, deliver);
         // A routine that refused a repeat leaves cells computed from nothing: the run failed.
-        return result.complete && sink.count == 0;
+        if (!result.complete || sink.count) return false;
+        cells = s.seeds;
+        return true;
     });
     if (PyErr_Occurred()) throw py::error_already_set();
     if (!done) raiseRefusal(sink, "simulate");

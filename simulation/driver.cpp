@@ -204,10 +204,10 @@ public:
     SimulationRun(MessageSink& messages, RestErrorHeader* acc, uint16_t alphabetSize, const Alphabet& alphabet,
                   uint16_t n, const uint16_t* requiredList, uint16_t seriesType, uint16_t taskType,
                   uint16_t makingEnergy, uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                  const SimulationSettings& settings, const SimulationControl& control)
+                  SeedCells& seeds, const SimulationSettings& settings, const SimulationControl& control)
         : messages_(messages), acc_(acc), alphabetSize_(alphabetSize), alphabet_(alphabet), n_(n),
           requiredList_(requiredList), seriesType_(seriesType), taskType_(taskType), makingEnergy_(makingEnergy),
-          processingEnergy_(processingEnergy), series_(series), noiseSeed_(noiseSeed), settings_(settings),
+          processingEnergy_(processingEnergy), series_(series), noiseSeed_(noiseSeed), seeds_(seeds), settings_(settings),
           control_(control), pool_(control.threads) {
         u_ = acc->repeats & 0xFFFF;
         V_ = acc->wNoiseLevels;
@@ -393,7 +393,7 @@ private:
             // The caller's record, sized for the grid, is remade in place.
             if (!getCutOffSeriesInto(messages_, alphabetSize_, alphabet_, L_, Tmin_, Tmax_, N_,
                                      static_cast<uint16_t>(K), sequence_, settings_.wAmplitude,
-                                     makingEnergy_, *series_))
+                                     makingEnergy_, *series_, seeds_))
                 return false;
             addNoise(messages_, series_, sigma, noiseSeed_);
             if (!copySeriesBuild(*buffer.slots[l], *series_)) {
@@ -471,6 +471,7 @@ private:
     uint16_t seriesType_, taskType_, makingEnergy_, processingEnergy_;
     SeriesHeader* series_;
     int16_t& noiseSeed_;
+    SeedCells& seeds_;
     const SimulationSettings& settings_;
     const SimulationControl& control_;
 
@@ -499,12 +500,12 @@ int statCutoffSighting(MessageSink& messages, RestErrorHeader* acc, uint16_t alp
                        const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
                        uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
                        uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                       const SimulationSettings& settings, const SimulationControl& control) {
+                       SeedCells& seeds, const SimulationSettings& settings, const SimulationControl& control) {
     // Degenerate runs are refused before anything runs.
     if (!checkSimulation(messages, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType, series))
         return 0;
     SimulationRun run(messages, acc, alphabetSize, alphabet, n, requiredList, seriesType, taskType, makingEnergy,
-                      processingEnergy, series, noiseSeed, settings, control);
+                      processingEnergy, series, noiseSeed, seeds, settings, control);
     if (!run.setUp() || !run.runCells()) return 0;
     acc->endTime = std::time(nullptr);
     if (!run.keepLastSeries()) return 0;

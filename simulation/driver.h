@@ -19,8 +19,8 @@ struct SimulationControl {
     /// and returns 0.
     const std::atomic<bool>* cancel = nullptr;
     /// A share of the grid: only cells firstCell .. endCell - 1 run (cell c is pulse count
-    /// c / V, noise level c % V, V noise levels), the caller having set the seed cells to their
-    /// state at firstCell (see simulation/shard.h). endCell < 0 means the end of the grid.
+    /// c / V, noise level c % V, V noise levels), the caller having moved the cells it passes to
+    /// their state at firstCell (see simulation/shard.h). endCell < 0 means the end of the grid.
     /// Progress then counts the share's cells; the other cells of the accumulator stay 0.
     int firstCell = 0;
     int endCell = -1;
@@ -46,7 +46,8 @@ struct SimulationSettings {
 /// own copy of the series, and the exact integer sums are merged per cell, so the results are
 /// the same for any thread count. `series` must be sized for the grid (getCutOffSeriesHeader
 /// with the simulation's length and limits); it holds the last simulated series afterwards.
-/// `noiseSeed` is advanced by the noise.
+/// Every series is made from the caller's `seeds` and noised from `noiseSeed`, which the run
+/// advances as one process making the grid's cells in order would.
 ///
 /// The accumulator's startTime and endTime receive the calendar times of the run's first cell
 /// and of its end (also of a cancel or a failure once cells ran).
@@ -58,7 +59,8 @@ int statCutoffSighting(MessageSink& messages, RestErrorHeader* accumulator, uint
                        const Alphabet& alphabet, uint16_t n, const uint16_t* requiredList,
                        uint16_t seriesType, uint16_t taskType, uint16_t makingEnergy,
                        uint16_t processingEnergy, SeriesHeader* series, int16_t& noiseSeed,
-                       const SimulationSettings& settings, const SimulationControl& control = {});
+                       SeedCells& seeds, const SimulationSettings& settings,
+                       const SimulationControl& control = {});
 
 /// Everything statCutoffSighting checks before it runs, callable beforehand with the same
 /// arguments: the accumulator's grid, the required list, the task against the series type, the

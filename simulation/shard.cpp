@@ -14,7 +14,8 @@ constexpr double kNoiseCostSaturation = 140.0;
 }  // namespace
 
 int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* requiredList,
-                        uint16_t taskType, SeriesHeader& series, int cell, int16_t& noiseSeed) {
+                        uint16_t taskType, SeriesHeader& series, int cell, SeedCells& seeds,
+                        int16_t& noiseSeed) {
     const int32_t u = acc.repeats & 0xFFFF;
     const int P = acc.wVariousPulses, V = acc.wNoiseLevels;
     if (u < 1 || P < 1 || V < 1 || !acc.wPulseValues || cell < 0 || cell > P * V || !series.block || n < 1 ||
@@ -50,7 +51,7 @@ int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* 
                 copyTuple(schedule.e);
                 for (int l = 0; l < u; ++l) {
                     if (schedule.advance(l)) copyTuple(schedule.e);
-                    layOutSubset(series, static_cast<uint16_t>(K), sequence);
+                    layOutSubset(series, static_cast<uint16_t>(K), sequence, seeds);
                 }
             }
         } else {
@@ -58,7 +59,7 @@ int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* 
             const bool draws = series.wSelectedSubsetSize > 0 && (mode == 1 || mode == 3 || mode == 5);
             for (int c = 0; draws && c < cell; ++c) {
                 const int32_t K = acc.wPulseValues[c / V];
-                for (int l = 0; l < u; ++l) layOutSubset(series, static_cast<uint16_t>(K), sequence);
+                for (int l = 0; l < u; ++l) layOutSubset(series, static_cast<uint16_t>(K), sequence, seeds);
             }
         }
         std::copy(savedSubset.begin(), savedSubset.end(), series.lpSelectedSubset);
@@ -72,9 +73,9 @@ int reachSimulationCell(const RestErrorHeader& acc, uint16_t n, const uint16_t* 
     const uint64_t made = static_cast<uint64_t>(cell) * static_cast<uint64_t>(u);
     const uint64_t K = pulses * static_cast<uint64_t>(u);
     const uint64_t N = static_cast<uint64_t>(std::max(series.dwSeriesSize, 0));
-    seedCells.positionSeed = uniformJump(seedCells.positionSeed, K + made);
-    seedCells.cutStartSeed = uniformJump(seedCells.cutStartSeed, K);
-    seedCells.cutEndSeed = uniformJump(seedCells.cutEndSeed, K);
+    seeds.positionSeed = uniformJump(seeds.positionSeed, K + made);
+    seeds.cutStartSeed = uniformJump(seeds.cutStartSeed, K);
+    seeds.cutEndSeed = uniformJump(seeds.cutEndSeed, K);
     // Reduced modulo the period before the product so that no count can overflow.
     noiseSeed = uniformJump(noiseSeed, ((12 * (N % 32768)) % 32768) * (made % 32768));
     return 1;

@@ -16,13 +16,15 @@
 /// to any cell by jumping ahead; only the subset layout makes a number of draws that depends
 /// on the draws themselves ("Multiple random"), and it is laid out again, without the series.
 
-/// Moves `seedCells` and `noiseSeed` from their state at the start of the grid to their state
-/// at the start of cell `cell` (cell c is pulse count c / V, noise level c % V), exactly as if
-/// statCutoffSighting had made cells 0 .. cell - 1 with these arguments. The series' active
-/// subset (entries and size) is left as it was. Returns 1; 0 with nothing moved when the
-/// arguments are ones the driver refuses (it then says why).
+/// Moves the caller's `seeds` and `noiseSeed` from their state at the start of the grid to their
+/// state at the start of cell `cell` (cell c is pulse count c / V, noise level c % V), exactly as
+/// if statCutoffSighting had made cells 0 .. cell - 1 with these arguments and these cells; a
+/// shard then runs its cells from what it is given back. The series' active subset (entries and
+/// size) is left as it was. Returns 1; 0 with nothing moved when the arguments are ones the
+/// driver refuses (it then says why).
 int reachSimulationCell(const RestErrorHeader& accumulator, uint16_t n, const uint16_t* requiredList,
-                        uint16_t taskType, SeriesHeader& series, int cell, int16_t& noiseSeed);
+                        uint16_t taskType, SeriesHeader& series, int cell, SeedCells& seeds,
+                        int16_t& noiseSeed);
 
 /// Relative cost of a cell with noise level `sigma` (each series of N samples): making,
 /// processing and scoring its series. Timed on this build, a run costs about the same for any

@@ -192,10 +192,10 @@ class Workbench:
     with every call, as in every batch command. A refused call (ValueError) or a stopped one
     (KeyboardInterrupt) leaves the object's streams as they were.
 
-    The engine keeps its random streams in one process-wide record: each call swaps the object's
-    own copy in under one process-wide lock, so two objects never disturb each other, nor do
-    threads. Generation is therefore serialised: calls from several threads run one after the
-    other (with the GIL released, so other Python threads go on meanwhile).
+    The engine takes its random streams from the caller: each call passes the object's own, so
+    two objects never disturb each other and may run at the same time on several threads. Calls
+    on one object from several threads run one after the other, each taking the next series
+    (with the GIL released, so other Python threads go on meanwhile).
     """
 
     def __init__(self) -> None:

@@ -21,7 +21,6 @@ QPoint centre(const Rect& r) {
 class MouseWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         window = std::make_unique<MainWindow>(workbench);
         ASSERT_TRUE(window->created());
         window->resize(1400, 900);

@@ -13,7 +13,6 @@
 #include "platform/qt/image_canvas.h"
 
 TEST(SoakTest, RandomEventsKeepTheModelConsistent) {
-    seedCells = SeedCells{};
     HeadlessShell shell;
     Workbench workbench;
     std::mt19937 random(20261207);

@@ -82,7 +82,6 @@ private:
 class WindowBehaviourTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         window = std::make_unique<MainWindow>(workbench);
         ASSERT_TRUE(window->created());
         window->resize(1400, 900);

@@ -12,7 +12,6 @@
 #include "../qt_fatal_warnings.h"
 
 TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
-    seedCells = SeedCells{};
     Workbench workbench;
     MainWindow window(workbench);
     ASSERT_TRUE(window.created());

@@ -84,18 +84,12 @@ TEST(PositionWalks, EqualTheIntervalSetsOfTheWorkbench) {
 class DetectVsReference : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const SeedCells saved = seedCells;
-        seedCells = SeedCells{};
         RecordingMessageSink sink;
-        built_ = buildAlphabet(sink, 128, kAlphabetSize, kEtalonLength, alphabet_) == 1;
-        seedCells = saved;
+        int16_t alphabetCell = SeedCells{}.alphabetSeed;
+        built_ = buildAlphabet(sink, 128, kAlphabetSize, kEtalonLength, alphabet_, alphabetCell) == 1;
     }
     static void TearDownTestSuite() { releaseAlphabet(kAlphabetSize, alphabet_); }
-    void SetUp() override {
-        ASSERT_TRUE(built_);
-        saved_ = seedCells;
-    }
-    void TearDown() override { seedCells = saved_; }
+    void SetUp() override { ASSERT_TRUE(built_); }
 
     enum class Routine { detect, joint, recognize };
 
@@ -123,17 +117,17 @@ protected:
             if (routine == Routine::recognize) std::fill(sequence.begin(), sequence.end(), sequence[0]);
             static constexpr uint16_t energies[] = {0, 50, 75, 100};
             const uint16_t making = energies[uniform(rng, 0, 3)], pct = energies[uniform(rng, 0, 3)];
-            seedCells.pulseCountSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
-            seedCells.positionSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
-            seedCells.cutStartSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
-            seedCells.cutEndSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+            seeds_.pulseCountSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+            seeds_.positionSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+            seeds_.cutStartSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+            seeds_.cutEndSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
             RecordingMessageSink sink;
             std::unique_ptr<SeriesHeader> series =
                 knownCount ? getCutOffSeries(sink, kAlphabetSize, alphabet_, L, Tmin, Tmax, N,
                                              static_cast<uint16_t>(uniform(rng, bounds.wMinPulses, bounds.wMaxPulses)),
-                                             sequence, 128, making, nullptr)
+                                             sequence, 128, making, nullptr, seeds_)
                            : getRandomCutOffSeries(sink, kAlphabetSize, alphabet_, L, Tmin, Tmax, N, sequence, 128,
-                                                   making, nullptr);
+                                                   making, nullptr, seeds_);
             SeriesHeader* h = series.get();
             if (!h || !sink.messages.empty()) continue;
             int16_t noiseCell = static_cast<int16_t>(uniform(rng, 0, 32767));
@@ -206,7 +200,7 @@ protected:
 
     static inline Alphabet alphabet_{};
     static inline bool built_ = false;
-    SeedCells saved_{};
+    SeedCells seeds_{};  ///< the streams the series are made from
 };
 
 TEST_F(DetectVsReference, JointDetectionUnknownCount) { compareMany(Routine::joint, false, 250); }

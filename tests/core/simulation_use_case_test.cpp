@@ -11,7 +11,6 @@ namespace {
 class SimulationUseCaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         deriveStartupSettings(s);
         buildStartupModel(s, sink);
         // A small grid: pulse counts 6 and 7, noise levels 0 and 30, 2 repeats.

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
+
+#include "core/series_use_case.h"
 
 class StartupModelTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        seedCells = SeedCells{};
-        deriveStartupSettings(s);
-    }
+    void SetUp() override { deriveStartupSettings(s); }
     Settings s;
     RecordingMessageSink sink;
 };
@@ -57,13 +57,41 @@ TEST_F(StartupModelTest, TheFirstSeriesIsReproducible) {
     const SeriesHeader& first = *s.lpSeriesHeader;
     std::vector<int16_t> pure(first.lpPureData, first.lpPureData + first.dwSeriesSize);
 
-    seedCells = SeedCells{};
     Settings again;
     deriveStartupSettings(again);
     buildStartupModel(again, sink);
     const SeriesHeader& second = *again.lpSeriesHeader;
     EXPECT_EQ(second.wImpulseQuantity, first.wImpulseQuantity);
     EXPECT_TRUE(std::equal(pure.begin(), pure.end(), second.lpPureData));
+}
+
+// Each owner of settings draws from its own streams: whatever another owner makes in between, an
+// owner's etalon sequences and series are the ones it would make alone.
+TEST_F(StartupModelTest, TwoOwnersStreamsAreIndependent) {
+    auto next = [this](Settings& owner) {
+        EXPECT_TRUE(drawNewSequence(owner, sink));
+        makeSeriesOfCurrentType(owner, sink);
+        const SeriesHeader& h = *owner.lpSeriesHeader;
+        std::vector<int16_t> pulses;
+        for (const int16_t* a : {h.lpTruePosition, h.lpTrueEtalon, h.lpTrueCutStart, h.lpTrueCutEnd})
+            pulses.insert(pulses.end(), a, a + h.wImpulseQuantity);
+        pulses.insert(pulses.end(), h.lpPureData, h.lpPureData + h.dwSeriesSize);
+        return pulses;
+    };
+    Settings alone, first, second;
+    for (Settings* owner : {&alone, &first, &second}) {
+        deriveStartupSettings(*owner);
+        prepareStartupModel(*owner, sink);
+    }
+    std::vector<std::vector<int16_t>> expected;
+    for (int i = 0; i < 3; ++i) expected.push_back(next(alone));
+    EXPECT_NE(expected[0], expected[1]);
+    EXPECT_EQ(next(first), expected[0]);
+    EXPECT_EQ(next(first), expected[1]);
+    EXPECT_EQ(next(second), expected[0]);
+    EXPECT_EQ(next(first), expected[2]);
+    EXPECT_EQ(next(second), expected[1]);
+    EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(StartupModelTest, FixedTypeUsesTheRequestedCount) {
@@ -74,7 +102,7 @@ TEST_F(StartupModelTest, FixedTypeUsesTheRequestedCount) {
     makeSeriesOfCurrentType(s, sink);
     ASSERT_NE(s.lpSeriesHeader, nullptr);
     EXPECT_EQ(s.lpSeriesHeader->wImpulseQuantity, 12);
-    EXPECT_EQ(seedCells.pulseCountSeed, 13579);  // nothing drawn for the count
+    EXPECT_EQ(s.seeds.pulseCountSeed, 13579);  // nothing drawn for the count
     for (int j = 0; j < 12; ++j) {
         EXPECT_EQ(s.lpSeriesHeader->lpTrueCutStart[j], 0);
         EXPECT_EQ(s.lpSeriesHeader->lpTrueCutEnd[j], 19);

@@ -323,7 +323,6 @@ TEST(GraphGeometryTest, PlotSitsLeftOfTheAlphabetBoxOnItsGrid) {
 class SimulationGraphsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         deriveStartupSettings(s);
         prepareStartupModel(s, sink);
         s.requiredFlags.fill(0);
@@ -334,7 +333,8 @@ protected:
         s.lpRestErrorHeader = getRestErrHeader(sink, 3, 5, 4, nullptr);
         initRestErrHeader(sink, 3, 2, 1, 5, 0, 10, 4, s.lpRestErrorHeader.get());
         ASSERT_EQ(statCutoffSighting(sink, s.lpRestErrorHeader.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount,
-                                     s.lpRequiredList.get(), 8, 4, 75, 75, s.lpSeriesHeader.get(), s.noiseSeed, {128, 2}),
+                                     s.lpRequiredList.get(), 8, 4, 75, 75, s.lpSeriesHeader.get(), s.noiseSeed, s.seeds,
+                                     {128, 2}),
                   1);
         layOutWindow({0, 0, 1024, 700}, 13, 20, true, layout);
     }

@@ -26,11 +26,11 @@ std::string contentOf(const std::string& path) {
 class SeriesFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
-        seedCells = SeedCells{};
+        SeedCells seeds;
+        ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seeds.alphabetSeed), 1);
         std::vector<uint16_t> sequence{1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20};
         sequence.resize(40, 1);
-        header = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, 1200, 12, sequence, 128, 75, nullptr);
+        header = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, 1200, 12, sequence, 128, 75, nullptr, seeds);
         ASSERT_NE(header, nullptr);
         int16_t seed = 5;
         ASSERT_EQ(addNoise(sink, header.get(), 9000, seed), 1);

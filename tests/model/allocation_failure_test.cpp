@@ -115,7 +115,8 @@ TEST(AllocationFailure, AnAccumulatorThatCannotBeReshapedIsReleasedWithItsBlocks
 TEST(AllocationFailure, ASeriesHeaderThatCannotGrowIsReleasedOrEmptiedInPlace) {
     RecordingMessageSink sink;
     Alphabet alphabet;
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
+    SeedCells seeds;
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seeds.alphabetSeed), 1);
     std::vector<uint16_t> sequence(40, 1);
     // 200 samples with Tmin 40 and Tmax 181: at most 5 pulses; 400 samples: at most 10.
     const std::size_t grownBlock = (2 * 400 + 13 * 10) * sizeof(int16_t);
@@ -134,11 +135,11 @@ TEST(AllocationFailure, ASeriesHeaderThatCannotGrowIsReleasedOrEmptiedInPlace) {
 
     // A record the caller keeps (the simulation's series) is emptied, not released: nothing
     // points into the block that could not be replaced, and it can be sized again.
-    h = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, 200, 3, sequence, 128, 75, nullptr);
+    h = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, 200, 3, sequence, 128, 75, nullptr, seeds);
     ASSERT_NE(h, nullptr);
     ASSERT_TRUE(sink.messages.empty());
     failingSize = grownBlock;
-    EXPECT_EQ(getCutOffSeriesInto(sink, 20, alphabet, 20, 40, 181, 400, 6, sequence, 128, 75, *h), 0);
+    EXPECT_EQ(getCutOffSeriesInto(sink, 20, alphabet, 20, 40, 181, 400, 6, sequence, 128, 75, *h, seeds), 0);
     EXPECT_EQ(failingSize, 0u);
     ASSERT_EQ(sink.messages.size(), 2u);
     EXPECT_EQ(sink.messages[0].text, "Нет памяти для newSeriesHeader->lpPureData!");
@@ -148,7 +149,7 @@ TEST(AllocationFailure, ASeriesHeaderThatCannotGrowIsReleasedOrEmptiedInPlace) {
     EXPECT_EQ(h->lpPureData, nullptr);
     EXPECT_EQ(h->dwAllocatedSize, 0u);
     EXPECT_EQ(h->wAllocatedPulses, 0);
-    EXPECT_EQ(getCutOffSeriesInto(sink, 20, alphabet, 20, 40, 181, 400, 6, sequence, 128, 75, *h), 1);
+    EXPECT_EQ(getCutOffSeriesInto(sink, 20, alphabet, 20, 40, 181, 400, 6, sequence, 128, 75, *h, seeds), 1);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(h->wImpulseQuantity, 6);
     releaseAlphabet(20, alphabet);

@@ -15,13 +15,13 @@ std::vector<int> samples(const PulseHeader& p) {
 
 class AlphabetTest : public ::testing::Test {
 protected:
-    void SetUp() override { seedCells = SeedCells{}; }
+    int16_t seed = SeedCells{}.alphabetSeed;  ///< the test's own alphabet cell
     RecordingMessageSink sink;
     Alphabet alphabet;
 };
 
 TEST_F(AlphabetTest, DefaultShapesMatchTheirWorkedValues) {
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seed), 1);
     EXPECT_TRUE(sink.messages.empty());
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(alphabet[i].wNumber, i + 1);
@@ -56,20 +56,20 @@ TEST_F(AlphabetTest, DefaultShapesMatchTheirWorkedValues) {
 }
 
 TEST_F(AlphabetTest, NegationsMirrorTheFinishedPreviousEtalon) {
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seed), 1);
     for (int odd : {0, 2, 4, 6, 8})
         for (int k = 0; k < 20; ++k) EXPECT_EQ(alphabet[odd + 1].lpData[k], -alphabet[odd].lpData[k]);
 }
 
 TEST_F(AlphabetTest, RandomEtalonsDrawInOrderAndAreClamped) {
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seed), 1);
     int16_t cell = 123;
     for (int j = 10; j < 20; ++j)
         for (int k = 0; k < 20; ++k) {
             const int s = std::clamp(gaussRandom(cell, 0, 64), -128, 127);
             ASSERT_EQ(alphabet[j].lpData[k], s) << "etalon " << j + 1 << " sample " << k;
         }
-    EXPECT_EQ(seedCells.alphabetSeed, cell);
+    EXPECT_EQ(seed, cell);
     // Clamping is reached: with sigma 64, -128 and 127 both occur among 200 samples.
     bool low = false, high = false;
     for (int j = 10; j < 20; ++j)
@@ -82,7 +82,7 @@ TEST_F(AlphabetTest, RandomEtalonsDrawInOrderAndAreClamped) {
 }
 
 TEST_F(AlphabetTest, FixedLevelsDoNotFollowTheAmplitude) {
-    ASSERT_EQ(buildAlphabet(sink, 64, 20, 20, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 64, 20, 20, alphabet, seed), 1);
     EXPECT_EQ(alphabet[0].lpData[5], 60);
     const auto e5 = samples(alphabet[4]);
     EXPECT_EQ(e5[0], 24);  // amplitude 60 * 1414 / 1000 = 84 whatever the parameter
@@ -97,51 +97,51 @@ TEST_F(AlphabetTest, FixedLevelsDoNotFollowTheAmplitude) {
 }
 
 TEST_F(AlphabetTest, SmallAlphabetDrawsNothing) {
-    ASSERT_EQ(buildAlphabet(sink, 128, 10, 20, alphabet), 1);
-    EXPECT_EQ(seedCells.alphabetSeed, 123);
+    ASSERT_EQ(buildAlphabet(sink, 128, 10, 20, alphabet, seed), 1);
+    EXPECT_EQ(seed, 123);
     EXPECT_EQ(alphabet[10].lpData, nullptr);
 }
 
 TEST_F(AlphabetTest, ShortestLengthBuildsAndShorterIsRefused) {
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, minImpulseSize, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, minImpulseSize, alphabet, seed), 1);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(alphabet[6].wSize, 6);
 
-    const int16_t cell = seedCells.alphabetSeed;
+    const int16_t cell = seed;
     Alphabet fresh;
     for (uint16_t n : {0, 1, 5}) {
         sink.messages.clear();
-        EXPECT_EQ(buildAlphabet(sink, 128, 20, n, fresh), 0);
+        EXPECT_EQ(buildAlphabet(sink, 128, 20, n, fresh, seed), 0);
         ASSERT_EQ(sink.messages.size(), 1u);
         EXPECT_EQ(sink.messages[0].caption, " buildAlphabet ");
         EXPECT_EQ(sink.messages[0].icon, MessageIcon::Warning);
         EXPECT_EQ(fresh[0].lpData, nullptr);
     }
-    EXPECT_EQ(seedCells.alphabetSeed, cell);  // a refused build draws nothing
+    EXPECT_EQ(seed, cell);  // a refused build draws nothing
 }
 
 TEST_F(AlphabetTest, OversizedAlphabetAndAmplitudeAreRefused) {
-    EXPECT_EQ(buildAlphabet(sink, 128, 21, 20, alphabet), 0);
+    EXPECT_EQ(buildAlphabet(sink, 128, 21, 20, alphabet, seed), 0);
     EXPECT_EQ(alphabet[0].lpData, nullptr);
     // A/2 above the generator's sigma limit would overflow its 32-bit product.
-    const int16_t before = seedCells.alphabetSeed;
-    EXPECT_EQ(buildAlphabet(sink, 21846, 20, 20, alphabet), 0);
-    EXPECT_EQ(seedCells.alphabetSeed, before);
+    const int16_t before = seed;
+    EXPECT_EQ(buildAlphabet(sink, 21846, 20, 20, alphabet, seed), 0);
+    EXPECT_EQ(seed, before);
     EXPECT_EQ(sink.messages.size(), 2u);
     // Without random etalons the amplitude is harmless.
-    EXPECT_EQ(buildAlphabet(sink, 21846, 10, 20, alphabet), 1);
+    EXPECT_EQ(buildAlphabet(sink, 21846, 10, 20, alphabet, seed), 1);
 }
 
 TEST_F(AlphabetTest, RebuildReusesOrWarnsOnceAndReallocates) {
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seed), 1);
     const int16_t* first = alphabet[3].lpData.get();
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 12, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 12, alphabet, seed), 1);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(alphabet[3].lpData.get(), first);  // large enough: reused
     EXPECT_EQ(alphabet[3].wAllocatedSize, 20);
     EXPECT_EQ(alphabet[3].wSize, 12);
 
-    ASSERT_EQ(buildAlphabet(sink, 128, 20, 30, alphabet), 1);
+    ASSERT_EQ(buildAlphabet(sink, 128, 20, 30, alphabet, seed), 1);
     ASSERT_EQ(sink.messages.size(), 1u);  // once, not per etalon
     EXPECT_EQ(sink.messages[0].text, "Предварительное освобождение памяти!");
     EXPECT_EQ(sink.messages[0].caption, "Отладка");

@@ -60,8 +60,8 @@ auto stateOf(const SeriesHeader& h) {
 class SeriesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
-        seedCells = SeedCells{};
+        int16_t alphabetCell = SeedCells{}.alphabetSeed;
+        ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, alphabetCell), 1);
         sink.messages.clear();
     }
     void TearDown() override { freeSeriesHeader(std::move(header)); }
@@ -70,7 +70,7 @@ protected:
     bool build(uint16_t K, Seq& seq, uint16_t saved = 75, uint32_t N = kN, uint16_t L = kL,
                uint16_t tmin = kTmin, uint16_t tmax = kTmax) {
         const size_t before = sink.messages.size();
-        header = getCutOffSeries(sink, 20, alphabet, L, tmin, tmax, N, K, seq, 128, saved, std::move(header));
+        header = getCutOffSeries(sink, 20, alphabet, L, tmin, tmax, N, K, seq, 128, saved, std::move(header), streams);
         return header && sink.messages.size() == before;
     }
 
@@ -116,9 +116,9 @@ protected:
         EXPECT_EQ(h.wNoiseSigma, 0);
         EXPECT_EQ(h.lpFirstEtalon, &alphabet[seq[0] - 1]);
         // One draw picks the first pulse; then one start and one draw per cut end for every pulse.
-        EXPECT_EQ(seedCells.positionSeed, advanced(before.positionSeed, K + 1));
-        EXPECT_EQ(seedCells.cutStartSeed, advanced(before.cutStartSeed, K));
-        EXPECT_EQ(seedCells.cutEndSeed, advanced(before.cutEndSeed, K));
+        EXPECT_EQ(streams.positionSeed, advanced(before.positionSeed, K + 1));
+        EXPECT_EQ(streams.cutStartSeed, advanced(before.cutStartSeed, K));
+        EXPECT_EQ(streams.cutEndSeed, advanced(before.cutEndSeed, K));
     }
 
     // What processing leaves behind; a build must clear it.
@@ -131,6 +131,7 @@ protected:
     RecordingMessageSink sink;
     Alphabet alphabet;
     std::unique_ptr<SeriesHeader> header;
+    SeedCells streams;  ///< the test's own random streams
 };
 
 TEST_F(SeriesTest, PulseCountOutsideTheBoundsIsRefusedWithTheValues) {
@@ -139,7 +140,7 @@ TEST_F(SeriesTest, PulseCountOutsideTheBoundsIsRefusedWithTheValues) {
     Seq seq(31, 3);
     ASSERT_TRUE(build(6, seq));
     const auto built = stateOf(*header);
-    const SeedCells seeds = seedCells;
+    const SeedCells seeds = streams;
     for (uint16_t K : {5, 31}) {
         SCOPED_TRACE(K);
         sink.messages.clear();
@@ -154,7 +155,7 @@ TEST_F(SeriesTest, PulseCountOutsideTheBoundsIsRefusedWithTheValues) {
         EXPECT_EQ(sink.messages[0].caption, " makeExtSeries ");
         EXPECT_EQ(sink.messages[0].icon, MessageIcon::Warning);
         EXPECT_EQ(stateOf(*header), built);
-        EXPECT_EQ(seedsOf(seedCells), seedsOf(seeds));
+        EXPECT_EQ(seedsOf(streams), seedsOf(seeds));
     }
     ASSERT_TRUE(build(30, seq));
     EXPECT_EQ(header->wImpulseQuantity, 30);
@@ -191,7 +192,7 @@ TEST_F(SeriesTest, RandomBuildsKeepLayoutCutAndSampleInvariants) {
                      std::to_string(tmin) + ".." + std::to_string(tmax) + " K " +
                      std::to_string(K) + " saved " + std::to_string(saved));
         if (header) dirtyFoundArrays();
-        const SeedCells before = seedCells;
+        const SeedCells before = streams;
         ASSERT_TRUE(build(K, seq, saved, N, L, tmin, tmax));
         expectConsistentBuild(seq, saved, before);
         ++built;
@@ -202,7 +203,7 @@ TEST_F(SeriesTest, DrawsFollowThePlacementOrder) {
     const int K = 12, L = kL, N = kN, saved = 60;
     Seq seq(K);
     for (int j = 0; j < K; ++j) seq[j] = static_cast<uint16_t>((j * 7) % 20 + 1);
-    SeedCells cells = seedCells;
+    SeedCells cells = streams;
     ASSERT_TRUE(build(K, seq, saved));
     const int j0 = (uniformRandom(cells.positionSeed) >> 2) % K;
     const int16_t* s = header->lpTruePosition;
@@ -224,7 +225,7 @@ TEST_F(SeriesTest, DrawsFollowThePlacementOrder) {
         EXPECT_EQ(header->lpTrueCutStart[j], c0);
         EXPECT_EQ(header->lpTrueCutEnd[j], shortest + uniformRandom(cells.cutEndSeed) % (L - shortest));
     }
-    EXPECT_EQ(seedsOf(seedCells), seedsOf(cells));
+    EXPECT_EQ(seedsOf(streams), seedsOf(cells));
 }
 
 TEST_F(SeriesTest, ConstantEtalonAtThreeQuartersKeepsAtLeastSixteenSamples) {
@@ -254,7 +255,7 @@ TEST_F(SeriesTest, ExtremeEnergyLevels) {
             SCOPED_TRACE(saved);
             Seq seq(30);
             for (int j = 0; j < 30; ++j) seq[j] = static_cast<uint16_t>(j % 2 ? 7 + (j / 2) % 4 : j % 20 + 1);
-            const SeedCells before = seedCells;
+            const SeedCells before = streams;
             ASSERT_TRUE(build(30, seq, saved));
             expectConsistentBuild(seq, saved, before);
         }
@@ -268,7 +269,7 @@ TEST_F(SeriesTest, BoundaryLimitsStillBuild) {
               std::tuple(1, 1, 0));
     // The longest accepted series: the last start can reach 32767.
     Seq seq(820, 3);
-    const SeedCells before = seedCells;
+    const SeedCells before = streams;
     ASSERT_TRUE(build(820, seq, 75, 32787));
     expectConsistentBuild(seq, 75, before);
 }
@@ -283,7 +284,7 @@ TEST_F(SeriesTest, RefusedLimitsLeaveHeaderSamplesAndSeedsAlone) {
     Seq seq(30, 4);
     ASSERT_TRUE(build(10, seq));
     const auto built = stateOf(*header);
-    const SeedCells seeds = seedCells;
+    const SeedCells seeds = streams;
     const Seq seqBefore = seq;
     for (const Limits& c : cases) {
         SCOPED_TRACE(c.why);
@@ -292,7 +293,7 @@ TEST_F(SeriesTest, RefusedLimitsLeaveHeaderSamplesAndSeedsAlone) {
             ASSERT_EQ(sink.messages.size(), 1u);
             EXPECT_NE(sink.messages[0].caption.find(routine), std::string::npos);
             EXPECT_EQ(stateOf(*header), built);
-            EXPECT_EQ(seedsOf(seedCells), seedsOf(seeds));
+            EXPECT_EQ(seedsOf(streams), seedsOf(seeds));
             EXPECT_EQ(seq, seqBefore);
             sink.messages.clear();
         };
@@ -301,15 +302,15 @@ TEST_F(SeriesTest, RefusedLimitsLeaveHeaderSamplesAndSeedsAlone) {
         EXPECT_EQ(header.get(), record);
         expectRefused("getCutOffSeriesHeader");
         header = getCutOffSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, 10, seq, 128, 75,
-                                 std::move(header));
+                                 std::move(header), streams);
         EXPECT_EQ(header.get(), record);
         expectRefused("getCutOffSeries");
         header = getRandomCutOffSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, seq, 128, 75,
-                                       std::move(header));
+                                       std::move(header), streams);
         EXPECT_EQ(header.get(), record);
         expectRefused("getRandomCutOffSeries");
         EXPECT_EQ(makeExtSeries(sink, 20, alphabet, c.L, c.tmin, c.tmax, c.N, 10, seq, 128, 75,
-                                header.get()), 0);
+                                header.get(), streams), 0);
         expectRefused("makeExtSeries");
         EXPECT_EQ(getCutOffSeriesHeader(sink, 20, c.L, c.tmin, c.tmax, c.N, nullptr), nullptr);
         expectRefused("getCutOffSeriesHeader");
@@ -320,13 +321,13 @@ TEST_F(SeriesTest, SequenceShorterThanThePulseCountIsRefused) {
     Seq seq(10, 3);
     ASSERT_TRUE(build(10, seq));
     const auto built = stateOf(*header);
-    const SeedCells seeds = seedCells;
+    const SeedCells seeds = streams;
     Seq shortSeq(9, 0);  // 0 would be rewritten by a build
-    EXPECT_EQ(makeExtSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, 10, shortSeq, 128, 75, header.get()), 0);
+    EXPECT_EQ(makeExtSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, 10, shortSeq, 128, 75, header.get(), streams), 0);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].caption, " makeExtSeries ");
     EXPECT_EQ(stateOf(*header), built);
-    EXPECT_EQ(seedsOf(seedCells), seedsOf(seeds));
+    EXPECT_EQ(seedsOf(streams), seedsOf(seeds));
     EXPECT_EQ(shortSeq, Seq(9, 0));
 }
 
@@ -340,7 +341,7 @@ TEST_F(SeriesTest, InvalidSequenceEntriesBecomeEtalonOne) {
 
     // The limit is the alphabet size of the build; entries past K stay as they are.
     Seq small{11, 10, 3, 12, 1, 1, 1, 1, 1, 1, 0, 99};
-    header = getCutOffSeries(sink, 10, alphabet, kL, kTmin, kTmax, kN, 10, small, 128, 75, std::move(header));
+    header = getCutOffSeries(sink, 10, alphabet, kL, kTmin, kTmax, kN, 10, small, 128, 75, std::move(header), streams);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(small, (Seq{1, 10, 3, 1, 1, 1, 1, 1, 1, 1, 0, 99}));
     EXPECT_EQ(header->wPulsesListSize, 10);
@@ -418,7 +419,7 @@ TEST_F(SeriesTest, BlockIsReusedWhileItHoldsTheBuild) {
     EXPECT_EQ(header->lpPureData, block);
     // Smaller: the block and its sizes stay, the build's sizes follow the new limits.
     dirtyFoundArrays();
-    const SeedCells before = seedCells;
+    const SeedCells before = streams;
     ASSERT_TRUE(build(10, seq, 75, 800));
     EXPECT_EQ(header->lpPureData, block);
     EXPECT_EQ(std::tuple(header->dwAllocatedSize, header->wAllocatedPulses, header->dwSeriesSize,
@@ -489,12 +490,12 @@ TEST_F(SeriesTest, RandomPulseCountIsDrawnBetweenTheBounds) {
     std::set<int> counts;
     Seq seq(30, 4);
     for (int round = 0; round < 40; ++round) {
-        int16_t cell = seedCells.pulseCountSeed;
+        int16_t cell = streams.pulseCountSeed;
         const int K = 6 + (uniformRandom(cell) >> 2) % 25;
-        header = getRandomCutOffSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, seq, 128, 75, std::move(header));
+        header = getRandomCutOffSeries(sink, 20, alphabet, kL, kTmin, kTmax, kN, seq, 128, 75, std::move(header), streams);
         ASSERT_NE(header, nullptr);
         EXPECT_EQ(header->wImpulseQuantity, K);
-        EXPECT_EQ(seedCells.pulseCountSeed, cell);
+        EXPECT_EQ(streams.pulseCountSeed, cell);
         counts.insert(K);
     }
     EXPECT_TRUE(sink.messages.empty());
@@ -504,13 +505,13 @@ TEST_F(SeriesTest, RandomPulseCountIsDrawnBetweenTheBounds) {
 TEST_F(SeriesTest, NoAdmissibleRandomCountReleasesTheHeaderSilently) {
     Seq seq(30, 4);
     ASSERT_TRUE(build(10, seq));
-    const SeedCells seeds = seedCells;
+    const SeedCells seeds = streams;
     // 30 samples, etalons of 20, Tmin = Tmax = 20: at least 2 pulses needed, at most 1 fits.
-    header = getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, std::move(header));
+    header = getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, std::move(header), streams);
     EXPECT_EQ(header, nullptr);
-    EXPECT_EQ(getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, nullptr), nullptr);
+    EXPECT_EQ(getRandomCutOffSeries(sink, 20, alphabet, 20, 20, 20, 30, seq, 128, 75, nullptr, streams), nullptr);
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_EQ(seedsOf(seedCells), seedsOf(seeds));
+    EXPECT_EQ(seedsOf(streams), seedsOf(seeds));
 }
 
 // Subset layout: the active subset is laid into a sequence of etalon 2 before a build of K pulses.
@@ -527,7 +528,7 @@ protected:
 };
 
 TEST_F(SeriesSubsetLayoutTest, FixedAndCompleteModesDrawNothing) {
-    const SeedCells seeds = seedCells;
+    const SeedCells seeds = streams;
     EXPECT_EQ(layOut({3, 5, 7}, 2, 4), (Seq{2, 2, 2, 3, 5, 7, 2, 2, 2, 2}));
     EXPECT_EQ(layOut({3, 5, 7}, 2, 9), (Seq{2, 2, 2, 2, 2, 2, 2, 2, 3, 5}));
     EXPECT_EQ(layOut({3, 5, 7}, 2, 11), Seq(10, 2));  // starts beyond K: nothing laid
@@ -536,7 +537,7 @@ TEST_F(SeriesSubsetLayoutTest, FixedAndCompleteModesDrawNothing) {
     EXPECT_EQ(layOut({4, 6}, 4, 2), (Seq{2, 4, 6, 4, 6, 4, 6, 4, 6, 4}));
     EXPECT_EQ(layOut({4, 6}, 0, 1), Seq(10, 2));  // unknown modes lay nothing
     EXPECT_EQ(layOut({4, 6}, 6, 1), Seq(10, 2));
-    EXPECT_EQ(std::tuple(seedCells.subsetSeed, seedCells.subsetRepeatSeed),
+    EXPECT_EQ(std::tuple(streams.subsetSeed, streams.subsetRepeatSeed),
               std::tuple(seeds.subsetSeed, seeds.subsetRepeatSeed));
     // The active subset keeps shaping later builds.
     EXPECT_EQ(layOut({8, 1}, 2, 5), (Seq{2, 2, 2, 2, 8, 1, 2, 2, 2, 2}));
@@ -548,27 +549,27 @@ TEST_F(SeriesSubsetLayoutTest, FixedAndCompleteModesDrawNothing) {
 TEST_F(SeriesSubsetLayoutTest, SingleRandomModeCopiesOnceAtADrawnOffset) {
     std::set<int> offsets;
     for (int round = 0; round < 60; ++round) {
-        int16_t cell = seedCells.subsetSeed;
-        const int16_t repeatCell = seedCells.subsetRepeatSeed;
+        int16_t cell = streams.subsetSeed;
+        const int16_t repeatCell = streams.subsetRepeatSeed;
         const int offset = (uniformRandom(cell) >> 1) % 7;  // R = 10 - 1 - 3 + 1
         Seq expected(10, 2);
         std::copy_n(Seq{3, 5, 7}.begin(), 3, expected.begin() + 1 + offset);
         ASSERT_EQ(layOut({3, 5, 7}, 1, 2), expected);
-        EXPECT_EQ(std::tuple(seedCells.subsetSeed, seedCells.subsetRepeatSeed), std::tuple(cell, repeatCell));
+        EXPECT_EQ(std::tuple(streams.subsetSeed, streams.subsetRepeatSeed), std::tuple(cell, repeatCell));
         offsets.insert(offset);
     }
     EXPECT_EQ(offsets.size(), 7u);
     // No room for an offset: no draw, the pass is cut at K.
-    const int16_t cell = seedCells.subsetSeed;
+    const int16_t cell = streams.subsetSeed;
     EXPECT_EQ(layOut({3, 5, 7}, 1, 9), (Seq{2, 2, 2, 2, 2, 2, 2, 2, 3, 5}));
-    EXPECT_EQ(seedCells.subsetSeed, cell);
+    EXPECT_EQ(streams.subsetSeed, cell);
 }
 
 TEST_F(SeriesSubsetLayoutTest, MultipleRandomModeRepeatsAfterDrawnGaps) {
     const Seq subset{3, 5, 7};
     for (int round = 0; round < 30; ++round) {
-        int16_t cell = seedCells.subsetRepeatSeed;
-        const int16_t singleCell = seedCells.subsetSeed;
+        int16_t cell = streams.subsetRepeatSeed;
+        const int16_t singleCell = streams.subsetSeed;
         Seq expected(12, 2);
         int p = 1;  // start 2; R = 12 - 1 - 3 + 1 = 9
         do {
@@ -576,21 +577,21 @@ TEST_F(SeriesSubsetLayoutTest, MultipleRandomModeRepeatsAfterDrawnGaps) {
             for (int i = 0; i < 3 && p < 12; ++i) expected[p++] = subset[i];
         } while (p < 12);
         ASSERT_EQ(layOut({3, 5, 7}, 3, 2, 12), expected);
-        EXPECT_EQ(std::tuple(seedCells.subsetSeed, seedCells.subsetRepeatSeed), std::tuple(singleCell, cell));
+        EXPECT_EQ(std::tuple(streams.subsetSeed, streams.subsetRepeatSeed), std::tuple(singleCell, cell));
     }
 }
 
 TEST_F(SeriesSubsetLayoutTest, ShiftedCompleteModeStartsInsideTheSubset) {
     std::set<int> shifts;
     for (int round = 0; round < 30; ++round) {
-        int16_t cell = seedCells.subsetSeed;
-        const int16_t repeatCell = seedCells.subsetRepeatSeed;
+        int16_t cell = streams.subsetSeed;
+        const int16_t repeatCell = streams.subsetRepeatSeed;
         const int r = (uniformRandom(cell) >> 1) % 3;
         const int start = round % 2 ? 1 : 3;
         const Seq seq = layOut({3, 5, 7}, 5, start);
         for (int k = 0; k < 10; ++k)
             EXPECT_EQ(seq[k], (k < start - 1 ? 2 : Seq{3, 5, 7}[(r + k - (start - 1)) % 3])) << k;
-        EXPECT_EQ(std::tuple(seedCells.subsetSeed, seedCells.subsetRepeatSeed), std::tuple(cell, repeatCell));
+        EXPECT_EQ(std::tuple(streams.subsetSeed, streams.subsetRepeatSeed), std::tuple(cell, repeatCell));
         shifts.insert(r);
     }
     EXPECT_EQ(shifts.size(), 3u);

@@ -8,7 +8,6 @@
 #include <span>
 #include <vector>
 
-#include "model/random.h"
 #include "model/series.h"
 
 namespace {
@@ -52,7 +51,6 @@ TEST(RequiredListTest, CountsFromOneAndReplacesTheOldList) {
 class SubsetsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         header = getCutOffSeriesHeader(sink, 20, 20, 40, 181, 1200, nullptr);  // up to 30 pulses
         ASSERT_NE(header, nullptr);
         ASSERT_EQ(header->wMaxPulses, 30);

@@ -338,12 +338,10 @@ struct Signal {
 class FastVsReference : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const SeedCells saved = seedCells;
-        seedCells = SeedCells{};
         RecordingMessageSink sink;
-        built_ = buildAlphabet(sink, kQuietAmplitude, kAlphabetSize, kEtalonLength, quiet_) == 1 &&
-                 buildAlphabet(sink, kLoudAmplitude, kAlphabetSize, kEtalonLength, loud_) == 1;
-        seedCells = saved;
+        int16_t alphabetCell = SeedCells{}.alphabetSeed;
+        built_ = buildAlphabet(sink, kQuietAmplitude, kAlphabetSize, kEtalonLength, quiet_, alphabetCell) == 1 &&
+                 buildAlphabet(sink, kLoudAmplitude, kAlphabetSize, kEtalonLength, loud_, alphabetCell) == 1;
     }
     static void TearDownTestSuite() {
         releaseAlphabet(kAlphabetSize, quiet_);
@@ -352,10 +350,8 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(built_);
-        savedSeeds_ = seedCells;
         branchesAtStart_ = referenceBranchCounts;
     }
-    void TearDown() override { seedCells = savedSeeds_; }
 
     // The reference's rare branches taken since the test began.
     ReferenceBranchCounts branches() const {
@@ -391,10 +387,10 @@ protected:
     };
     Built buildSeries(std::mt19937& rng, const Geometry& g, int K, const Signal& signal,
                       const std::function<uint16_t(int)>& etalonOfPulse) {
-        seedCells.pulseCountSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
-        seedCells.positionSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
-        seedCells.cutStartSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
-        seedCells.cutEndSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+        seeds_.pulseCountSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+        seeds_.positionSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+        seeds_.cutStartSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
+        seeds_.cutEndSeed = static_cast<int16_t>(uniform(rng, 0, 32767));
         std::vector<uint16_t> sequence(g.bounds.wMaxPulses);
         for (size_t j = 0; j < sequence.size(); ++j) sequence[j] = etalonOfPulse(static_cast<int>(j));
         const uint16_t making = drawEnergy(rng);
@@ -408,17 +404,17 @@ protected:
         text << signal.name << " N=" << g.N << " L=" << g.L << " Tmin=" << g.Tmin
              << " Tmax=" << g.Tmax << " Kmin=" << g.bounds.wMinPulses
              << " Kmax=" << g.bounds.wMaxPulses << " makingEnergy=" << making << " sigma=" << sigma
-             << " seeds(count,pos,cutStart,cutEnd,noise)=" << seedCells.pulseCountSeed << ","
-             << seedCells.positionSeed << "," << seedCells.cutStartSeed << ","
-             << seedCells.cutEndSeed << "," << noiseCell << " sequence=" << listText(sequence);
+             << " seeds(count,pos,cutStart,cutEnd,noise)=" << seeds_.pulseCountSeed << ","
+             << seeds_.positionSeed << "," << seeds_.cutStartSeed << ","
+             << seeds_.cutEndSeed << "," << noiseCell << " sequence=" << listText(sequence);
 
         RecordingMessageSink sink;
         SeriesPtr made =
             K == 0 ? getRandomCutOffSeries(sink, kAlphabetSize, *signal.alphabet, g.L, g.Tmin, g.Tmax,
-                                           g.N, sequence, signal.amplitude, making, nullptr)
+                                           g.N, sequence, signal.amplitude, making, nullptr, seeds_)
                    : getCutOffSeries(sink, kAlphabetSize, *signal.alphabet, g.L, g.Tmin, g.Tmax, g.N,
                                      static_cast<uint16_t>(K), sequence, signal.amplitude, making,
-                                     nullptr);
+                                     nullptr, seeds_);
         SeriesHeader* const h = made.get();
         Built b{std::move(made), {}};
         if (h && sink.messages.empty()) {
@@ -601,7 +597,7 @@ protected:
     static inline Alphabet quiet_{};
     static inline Alphabet loud_{};
     static inline bool built_ = false;
-    SeedCells savedSeeds_{};
+    SeedCells seeds_{};  ///< the streams the series are made from
     ReferenceBranchCounts branchesAtStart_{};
     int failures_ = 0;
     int cases_ = 0;

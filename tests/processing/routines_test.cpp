@@ -57,10 +57,7 @@ TEST(DispatchTest, RoutineSelectionTable) {
 
 class RoutinesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        seedCells = SeedCells{};
-        ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet), 1);
-    }
+    void SetUp() override { ASSERT_EQ(buildAlphabet(sink, 128, 20, 20, alphabet, seeds.alphabetSeed), 1); }
     void TearDown() override {
         freeSeriesHeader(std::move(series));
         releaseChainsHeader(std::move(chains));
@@ -71,7 +68,7 @@ protected:
                int16_t noise = 0) {
         sequence.resize(200);
         for (size_t i = 0; i < sequence.size(); ++i) sequence[i] = etalons[i % etalons.size()];
-        series = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, N, K, sequence, 128, savedEnergy, std::move(series));
+        series = getCutOffSeries(sink, 20, alphabet, 20, 40, 181, N, K, sequence, 128, savedEnergy, std::move(series), seeds);
         ASSERT_NE(series, nullptr);
         ASSERT_EQ(series->wImpulseQuantity, K);
         int16_t cell = initialNoiseSeed;
@@ -110,6 +107,7 @@ protected:
 
     RecordingMessageSink sink;
     Alphabet alphabet;
+    SeedCells seeds;  ///< the test's own random streams
     std::vector<uint16_t> sequence;
     std::unique_ptr<SeriesHeader> series;
     std::unique_ptr<ChainsHeader> chains;
@@ -193,7 +191,7 @@ TEST_F(RoutinesTest, TotalsWrapAsThirtyTwoBitArithmetic) {
 TEST_F(RoutinesTest, SinglePulseSeries) {
     // 160 samples with Tmin 150: exactly one pulse fits.
     sequence.assign(10, 12);
-    series = getCutOffSeries(sink, 20, alphabet, 20, 150, 181, 160, 1, sequence, 128, 100, nullptr);
+    series = getCutOffSeries(sink, 20, alphabet, 20, 150, 181, 160, 1, sequence, 128, 100, nullptr, seeds);
     ASSERT_NE(series, nullptr);
     ASSERT_EQ(series->wMinPulses, 1);
     ASSERT_EQ(series->wMaxPulses, 1);
@@ -390,7 +388,7 @@ TEST_F(RoutinesTest, NarrowGapWindowsRecoverNoiselessSeriesExactly) {
                             for (size_t i = 0; i < sequence.size(); ++i)
                                 sequence[i] = static_cast<uint16_t>(tuple[i % tuple.size()]);
                         series = getCutOffSeries(sink, 20, alphabet, 20, Tmin, Tmax, N, static_cast<uint16_t>(K),
-                                                 sequence, 128, 100, std::move(series));
+                                                 sequence, 128, 100, std::move(series), seeds);
                         ASSERT_NE(series, nullptr);
                         ASSERT_EQ(series->wImpulseQuantity, K);
                         chains = getChainsHeader(sink, 10, series->wAllocatedPulses, std::move(chains));

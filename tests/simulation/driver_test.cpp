@@ -74,7 +74,6 @@ TEST(RepeatScheduleTest, DetectionKeepsTheFirstEtalon) {
 class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         deriveStartupSettings(s);
         prepareStartupModel(s, sink);
         ASSERT_TRUE(sink.messages.empty());
@@ -98,7 +97,7 @@ protected:
         control.threads = threads;
         return statCutoffSighting(sink, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
                                   seriesType, taskType, making, processing, s.lpSeriesHeader.get(), s.noiseSeed,
-                                  {128, 2}, control);
+                                  s.seeds, {128, 2}, control);
     }
 
     struct Result {
@@ -153,7 +152,7 @@ TEST_F(DriverTest, ResultsDoNotDependOnTheThreadCount) {
         SCOPED_TRACE(c.taskType);
         std::vector<Result> results;
         for (int threads : {1, 2, 3}) {
-            seedCells = SeedCells{};
+            s.seeds = SeedCells{};
             s.noiseSeed = initialNoiseSeed;
             useCandidates(c.candidates);
             grid(400, 3, 2, 2, 3, 40, 12);
@@ -195,7 +194,7 @@ TEST_F(DriverTest, TupleRecognitionCountsMisses) {
 
 TEST_F(DriverTest, RestorationErrorOfEmptyAndPerfectResults) {
     std::vector<uint16_t> sequence(30, 11);
-    s.lpSeriesHeader = getCutOffSeries(sink, 20, s.alphabet, 20, 40, 181, 1200, 10, sequence, 128, 75, std::move(s.lpSeriesHeader));
+    s.lpSeriesHeader = getCutOffSeries(sink, 20, s.alphabet, 20, 40, 181, 1200, 10, sequence, 128, 75, std::move(s.lpSeriesHeader), s.seeds);
     SeriesHeader& h = *s.lpSeriesHeader;
     int32_t energy = 0;
     for (int i = 0; i < h.dwSeriesSize; ++i) energy += h.lpPureData[i] * h.lpPureData[i];

@@ -32,7 +32,6 @@ bool operator==(const SeedCells& a, const SeedCells& b) {
 class ShardTest : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         deriveStartupSettings(s);
         prepareStartupModel(s, sink);
         ASSERT_TRUE(sink.messages.empty());
@@ -67,7 +66,7 @@ protected:
             control.cellSums = [sums](int, int64_t R, int64_t D, int32_t M) { sums->insert(sums->end(), {R, D, M}); };
         return statCutoffSighting(sink, acc.get(), s.wAlphabetSize, s.alphabet, s.wRequiredCount, s.lpRequiredList.get(),
                                   c.seriesType, c.taskType, c.making, c.making, s.lpSeriesHeader.get(), s.noiseSeed,
-                                  {128, 1}, control);
+                                  s.seeds, {128, 1}, control);
     }
 
     std::vector<int32_t> cells() const {
@@ -101,13 +100,13 @@ protected:
 // before it, gives exactly the cells of the whole run, and the state reached after the last cell
 // is the one the whole run leaves.
 TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
-    const SeedCells start = seedCells;
+    const SeedCells start = s.seeds;
     const int16_t noiseStart = s.noiseSeed;
     std::vector<int64_t> wholeSums;
     ASSERT_EQ(run(0, -1, &wholeSums), 1);
     ASSERT_TRUE(sink.messages.empty()) << sink.messages.front().text;
     const std::vector<int32_t> whole = cells();
-    const SeedCells endCells = seedCells;
+    const SeedCells endCells = s.seeds;
     const int16_t noiseEnd = s.noiseSeed;
     ASSERT_EQ(wholeSums.size(), 27u);
     const std::vector<int32_t> lastSeries = seriesState();
@@ -121,10 +120,10 @@ TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
                 const int j = c / 3, k = c % 3;
                 acc->lpErrors[k][j] = acc->lpDetectErrors[k][j] = acc->lpRecognErrors[k][j] = -1;
             }
-            seedCells = start;
+            s.seeds = start;
             s.noiseSeed = noiseStart;
             ASSERT_EQ(reachSimulationCell(*acc, s.wRequiredCount, s.lpRequiredList.get(), GetParam().taskType,
-                                          *s.lpSeriesHeader, bounds[r], s.noiseSeed),
+                                          *s.lpSeriesHeader, bounds[r], s.seeds, s.noiseSeed),
                       1);
             std::vector<int64_t> sums;
             ASSERT_EQ(run(bounds[r], bounds[r + 1], &sums), 1);
@@ -138,7 +137,7 @@ TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
                                                     wholeSums.begin() + 3 * bounds[r + 1]);
             EXPECT_EQ(sums, expectedSums);
             if (r + 1 == parts) {
-                EXPECT_TRUE(seedCells == endCells);
+                EXPECT_TRUE(s.seeds == endCells);
                 EXPECT_EQ(s.noiseSeed, noiseEnd);
                 // The share that ends the grid leaves the record holding the grid's last series
                 // with its findings, as the whole run does (the graphs' header draws it).
@@ -147,23 +146,23 @@ TEST_P(ShardTest, SharesFromAReachedStateEqualTheWholeRun) {
         }
     }
     // Reaching the end of the grid directly gives the state the whole run leaves.
-    seedCells = start;
+    s.seeds = start;
     s.noiseSeed = noiseStart;
     ASSERT_EQ(reachSimulationCell(*acc, s.wRequiredCount, s.lpRequiredList.get(), GetParam().taskType,
-                                  *s.lpSeriesHeader, 9, s.noiseSeed),
+                                  *s.lpSeriesHeader, 9, s.seeds, s.noiseSeed),
               1);
-    EXPECT_TRUE(seedCells == endCells);
+    EXPECT_TRUE(s.seeds == endCells);
     EXPECT_EQ(s.noiseSeed, noiseEnd);
     EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_P(ShardTest, AnEmptyShareIsRefusedBeforeAnyDraw) {
-    const SeedCells start = seedCells;
+    const SeedCells start = s.seeds;
     const int16_t noiseStart = s.noiseSeed;
     EXPECT_EQ(run(4, 4), 0);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_NE(sink.messages[0].text.find("The share of the grid is empty"), std::string::npos);
-    EXPECT_TRUE(seedCells == start);
+    EXPECT_TRUE(s.seeds == start);
     EXPECT_EQ(s.noiseSeed, noiseStart);
     EXPECT_EQ(acc->ifComplete, 0);
 }

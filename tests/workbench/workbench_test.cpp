@@ -18,7 +18,6 @@ namespace {
 class WorkbenchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        seedCells = SeedCells{};
         shell.setDispatcher([this](int id) { workbench.onCommand(id); });
         shell.setDialogAnswer([this](const DialogForm& form) { return scriptedAnswer(form, answers, cancel); });
         ASSERT_TRUE(workbench.onCreate(shell));
