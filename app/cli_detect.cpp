@@ -15,12 +15,13 @@
 #include "app/cli_validators.h"
 #include "app/render.h"
 #include "core/detect.h"
+#include "core/detect_setup.h"
+#include "core/recording_files.h"
 #include "io/file_batch.h"
 #include "io/output_file.h"
-#include "io/recording.h"
+#include "io/shapes.h"
 #include "model/text_format.h"
 #include "plot/recording_plot.h"
-#include "core/detect_setup.h"
 
 CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     CLI::App* c = app.add_subcommand("detect", "exact detection and recognition of pulse shapes in a recording");
@@ -127,78 +128,93 @@ std::string textReport(const DetectReport& report) {
 }  // namespace
 
 namespace {
-int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
-    const auto refuse = [&](const std::string& text) {
-        window.messageBox(text, kCaption, MessageIcon::Warning);
-        return 1;
-    };
+// Shows a refusal; false, so that a check can return it.
+bool refused(StderrMessageSink& window, const std::string& text) {
+    window.messageBox(text, kCaption, MessageIcon::Warning);
+    return false;
+}
 
-    // Everything that does not need the recording is checked first.
-    RecordingRequest load;
-    load.signalFile = o.signal;
-    load.read.column = o.column;
+// What the options ask for, checked before the recording is read.
+struct DetectPlan {
+    RecordingFiles files;
+    std::optional<double> baselineSeconds;
+    DetectTask task = DetectTask::joint;
+    int32_t savedEnergy = 100;
+    int32_t threads = 0;
+    std::optional<int64_t> count;
+    int width = 1600, height = 600;
+};
+
+// The options that do not need the recording, in the order they are refused.
+bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan& plan) {
+    const auto refuse = [&](const std::string& text) { return refused(window, text); };
+    plan.files.signalFile = o.signal;
+    plan.files.read.column = o.column;
     if (o.channel) {
         const auto channel = wholeNumber(*o.channel, 1, 65535);
         if (!channel.value)
             return refuse(wholeNumberRefusal("--channel", "a channel number from 1 to 65535", channel, *o.channel));
-        load.read.channel = static_cast<int>(*channel.value);
+        plan.files.read.channel = static_cast<int>(*channel.value);
     }
     if (o.rate) {
         double rate = 0;
         if (!parseNumber(*o.rate, rate) || !isSampleRate(rate))
             return refuse("--rate: expected samples per second from " + shortestNumber(minSampleRate) + " to " +
                           shortestNumber(maxSampleRate) + ", got \"" + *o.rate + "\".");
-        load.read.rate = rate;
+        plan.files.read.rate = rate;
     }
     if (o.etalons.empty() == o.templates.empty())
         return refuse(o.templates.empty() ? "no pulse shapes: give --etalons FILE or --template START:LENGTH[:NAME]"
                                           : "--etalons and --template exclude each other: shapes come from one place.");
-    load.shapesFile = o.etalons;
-    load.templates = o.templates;
+    plan.files.shapesFile = o.etalons;
+    plan.files.templates = o.templates;
     if (o.baseline) {
         double seconds = 0;
         if (!parseNumber(*o.baseline, seconds) || !std::isfinite(seconds) || seconds <= 0)
             return refuse("--baseline: expected a positive number of seconds, got \"" + *o.baseline + "\".");
-        load.baselineSeconds = seconds;
+        plan.baselineSeconds = seconds;
     }
-    DetectTask task;
-    if (o.task == "detect") task = DetectTask::detect;
-    else if (o.task == "joint") task = DetectTask::joint;
-    else if (o.task == "recognize") task = DetectTask::recognize;
+    if (o.task == "detect") plan.task = DetectTask::detect;
+    else if (o.task == "joint") plan.task = DetectTask::joint;
+    else if (o.task == "recognize") plan.task = DetectTask::recognize;
     else return refuse("--task: expected one of detect, joint, recognize, got \"" + o.task + "\".");
     const auto energy = wholeNumber(o.savedEnergy, 0, 100);
     if (!energy.value)
         return refuse(wholeNumberRefusal("--saved-energy", "a whole number of percent from 0 to 100", energy,
                                          o.savedEnergy));
+    plan.savedEnergy = static_cast<int32_t>(*energy.value);
     const auto threads = wholeNumber(o.threads, 0, 256);
     if (!threads.value)
         return refuse(wholeNumberRefusal("--threads", "a whole number from 0 to 256", threads, o.threads));
-    std::optional<int64_t> count;
+    plan.threads = static_cast<int32_t>(*threads.value);
     if (o.count) {
         constexpr int64_t most = int64_t{1} << 40;
         const auto k = wholeNumber(*o.count, 1, most);
         if (!k.value)
             return refuse(wholeNumberRefusal("--count", "a whole number of pulses from 1 to " + std::to_string(most), k,
                                              *o.count));
-        count = k.value;
+        plan.count = k.value;
     }
-    int width = 1600, height = 600;
-    if (!parseSize(o.size, width, height)) return refuse("--size: expected WxH between 200 and 8000, got \"" + o.size + "\".");
-    if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return 1;
+    if (!parseSize(o.size, plan.width, plan.height))
+        return refuse("--size: expected WxH between 200 and 8000, got \"" + o.size + "\".");
+    if (!o.csv.empty() && !checkFileOutput(window, "--csv", o.csv)) return false;
     if (!o.plot.empty()) {
         if (!endsWithIgnoringCase(o.plot, ".png") && !endsWithIgnoringCase(o.plot, ".svg"))
             return refuse("--plot: the picture's file name must end in \".png\" or \".svg\" (got \"" + o.plot + "\").");
-        if (!checkFileOutput(window, "--plot", o.plot)) return 1;
+        if (!checkFileOutput(window, "--plot", o.plot)) return false;
     }
     if (!o.csv.empty() && !o.plot.empty() && sameOutputFile(o.csv, o.plot))
         return refuse("--csv and --plot name the same file " + o.plot + ".");
     if (o.plotRange && o.plot.empty()) return refuse("--plot-range draws a stretch of the --plot picture: give --plot FILE.");
+    return true;
+}
 
-    // The recording, its shapes and the limits in its samples.
-    IoResult<Recording> loaded = loadRecording(load);
-    if (!loaded) return refuse(loaded.error);
-    Recording& recording = loaded.value;
-    const double rate = recording.signal.rate;
+// The settings of the detection in the recording read: the limits in its samples and the
+// candidates by name; and the stretch drawn.
+bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const RecordingInput& input,
+                           StderrMessageSink& window, DetectSettings& settings, std::optional<SampleRange>& plotRange) {
+    const auto refuse = [&](const std::string& text) { return refused(window, text); };
+    const double rate = input.signal.rate;
     const auto tmin = parseSamplesOrSeconds(o.tmin, rate, "--tmin");
     if (!tmin) return refuse(tmin.error);
     const auto tmax = parseSamplesOrSeconds(o.tmax, rate, "--tmax");
@@ -206,46 +222,82 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     if (tmin.value < 1 || tmin.value > tmax.value)
         return refuse("--tmin and --tmax: need 1 <= Tmin <= Tmax samples, got Tmin = " + std::to_string(tmin.value) +
                       ", Tmax = " + std::to_string(tmax.value) + ".");
-    if (IoStatus fits = checkShapesFitTmax(recording.shapes, tmax.value); !fits) return refuse(fits.error);
-    std::optional<SampleRange> plotRange;
+    const std::vector<Shape> shapes = shapesOf(input.shapes);
+    if (IoStatus fits = checkShapesFitTmax(shapes, tmax.value); !fits) return refuse(fits.error);
     if (o.plotRange) {
         auto range = parseSampleRange(*o.plotRange, rate, "--plot-range");
         if (!range) return refuse(range.error);
-        if (range.value.first >= static_cast<int64_t>(recording.signal.samples.size()))
+        if (range.value.first >= static_cast<int64_t>(input.signal.samples.size()))
             return refuse("--plot-range: the stretch starts at sample " + std::to_string(range.value.first) +
-                          ", beyond the signal's " + std::to_string(recording.signal.samples.size()) + " samples.");
+                          ", beyond the signal's " + std::to_string(input.signal.samples.size()) + " samples.");
         plotRange = range.value;
     }
-
-    DetectRequest request;
-    request.task = task;
-    request.signal = recording.quantised.signal;
-    for (const std::vector<int16_t>& shape : recording.quantised.shapes) request.shapes.emplace_back(shape);
+    settings.task = plan.task;
     if (o.candidates) {
         for (const std::string& name : splitNames(*o.candidates)) {
-            const auto found = std::find_if(recording.shapes.begin(), recording.shapes.end(),
-                                            [&](const Shape& s) { return s.name == name; });
-            if (found == recording.shapes.end()) {
-                std::string names;
-                for (const Shape& s : recording.shapes) names += (names.empty() ? "" : ", ") + s.name;
-                return refuse("--candidates: no shape named \"" + name + "\" (shapes: " + names + ").");
-            }
-            request.candidates.push_back(static_cast<int32_t>(found - recording.shapes.begin()));
+            const std::optional<int32_t> index = shapeIndex(shapes, name);
+            if (!index)
+                return refuse("--candidates: no shape named \"" + name + "\" (shapes: " + shapeNameList(shapes) + ").");
+            settings.candidates.push_back(*index);
         }
     } else {
-        for (size_t i = 0; i < recording.shapes.size(); ++i) request.candidates.push_back(static_cast<int32_t>(i));
+        for (size_t i = 0; i < shapes.size(); ++i) settings.candidates.push_back(static_cast<int32_t>(i));
     }
-    if (task == DetectTask::detect && request.candidates.size() != 1)
+    if (plan.task == DetectTask::detect && settings.candidates.size() != 1)
         return refuse("--task detect looks for one shape: name it with --candidates (" +
-                      std::to_string(request.candidates.size()) + " given).");
-    request.tmin = tmin.value;
-    request.tmax = tmax.value;
-    request.count = count;
-    request.savedEnergy = static_cast<int32_t>(*energy.value);
-    request.threads = static_cast<int32_t>(*threads.value);
+                      std::to_string(settings.candidates.size()) + " given).");
+    settings.tmin = tmin.value;
+    settings.tmax = tmax.value;
+    settings.count = plan.count;
+    settings.savedEnergy = plan.savedEnergy;
+    settings.baselineSeconds = plan.baselineSeconds;
+    return true;
+}
+
+// The files asked for, staged in `batch`: the pulses as CSV and the picture.
+bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vector<float>& trace,
+                const std::optional<SampleRange>& plotRange, const DetectReport& report, StderrMessageSink& window,
+                FileBatch& batch) {
+    if (!o.csv.empty()) {
+        const std::string text = detectReportCsv(report);
+        if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
+            return refused(window, s.error);
+    }
+    if (!o.plot.empty()) {
+        std::vector<PlotPulse> drawn;
+        for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd});
+        RecordingPlotOptions plot;
+        plot.width = plan.width;
+        plot.height = plan.height;
+        plot.range = plotRange;
+        if (IoStatus s = addRecordingPlot(batch, o.plot, trace, report.rate, report.shapes, drawn, plot); !s)
+            return refused(window, s.error);
+    }
+    return true;
+}
+
+int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
+    DetectPlan plan;
+    if (!checkOptions(o, window, plan)) return 1;
+
+    // The recording, its shapes and the limits in its samples.
+    IoResult<RecordingInput> input = readRecordingFiles(plan.files, plan.baselineSeconds);
+    if (!input) return refused(window, input.error), 1;
+    DetectSettings settings;
+    std::optional<SampleRange> plotRange;
+    if (!checkAgainstRecording(o, plan, input.value, window, settings, plotRange)) return 1;
+    // The baseline removal and the common scale, as every front end prepares a detection.
+    PreparedDetection prepared;
+    if (IoStatus ready = prepareDetection(input.value.signal, input.value.shapes, settings, prepared); !ready)
+        return refused(window, ready.error), 1;
+    // Templates cut again from the corrected signal are checked again: a stretch flat once the
+    // baseline is gone is no shape.
+    if (settings.baselineSeconds)
+        if (IoStatus s = checkShapes(prepared.shapes); !s) return refused(window, s.error), 1;
+    prepared.request.threads = plan.threads;
 
     // The run: progress on standard error for long signals, Ctrl-C stops it.
-    const bool longSignal = request.signal.size() >= 1000000;
+    const bool longSignal = prepared.request.signal.size() >= 1000000;
     Progress bar("");
     std::function<void(double)> progress;
     if (longSignal) {
@@ -256,7 +308,7 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     const std::atomic<bool>& cancel = o.cancel ? *o.cancel : interrupted;
     void (*previous)(int) = std::signal(SIGINT, onInterrupt);
     const auto started = std::chrono::steady_clock::now();
-    DetectResult result = detectInRecording(request, progress, cancel);
+    DetectResult result = detectInRecording(prepared.request, progress, cancel);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     // The handler stays until the files are in place: a Ctrl-C while they are written removes
     // what was staged instead of leaving a part behind.
@@ -269,36 +321,14 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
         return 130;
     };
     if (!result.completed || cancel.load()) return stopped();
-    if (!result.error.empty()) return refuse(result.error);
-
-    DetectReport report;
-    report.samples = static_cast<int64_t>(recording.signal.samples.size());
-    report.rate = rate;
-    report.scale = recording.quantised.scale;
-    report.shapes = recording.shapes;
-    report.task = task;
-    report.distance = result.distance;
-    report.pulses = result.pulses;
-    report.seconds = seconds;
+    if (!result.error.empty()) return refused(window, result.error), 1;
+    const DetectReport report = detectReportOf(input.value.signal, prepared, result, seconds);
 
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
-    if (!o.csv.empty()) {
-        const std::string text = detectReportCsv(report);
-        if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
-            return refuse(s.error);
-    }
-    if (!o.plot.empty()) {
-        std::vector<PlotPulse> drawn;
-        for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd});
-        RecordingPlotOptions plot;
-        plot.width = width;
-        plot.height = height;
-        plot.range = plotRange;
-        if (IoStatus s = addRecordingPlot(batch, o.plot, recording.signal.samples, rate, recording.shapes, drawn, plot); !s)
-            return refuse(s.error);
-    }
+    const std::vector<float>& trace = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
+    if (!stageFiles(o, plan, trace, plotRange, report, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
     // ends as it was printed.
@@ -307,10 +337,11 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     out.flush();
     if (!out.good()) {
         batch.discard();
-        return refuse(std::string("Cannot write standard output: ") + std::strerror(errno ? errno : EIO) +
-                      "; nothing written.");
+        return refused(window, std::string("Cannot write standard output: ") + std::strerror(errno ? errno : EIO) +
+                                   "; nothing written."),
+               1;
     }
-    if (IoStatus s = batch.commit(); !s) return refuse(s.error);
+    if (IoStatus s = batch.commit(); !s) return refused(window, s.error), 1;
     return 0;
 }
 }  // namespace

@@ -258,6 +258,91 @@ std::string lastQuietLine() {
     const auto cut = all.rfind('\n');
     return cut == std::string::npos ? all : all.substr(cut + 1);
 }
+// A rank other than 0 ends its share: its report (the sums, or why there are none) to rank 0,
+// then the job's verdict from it. 1 when the whole job completed.
+int finishOtherRank(RestErrorHeader* acc, Final& own, int complete, const RecordingMessageSink& messages) {
+    if (!complete) {
+        own.sums.clear();
+        own.status = stopSignal ? kSignalled : (stopRequested.load() && messages.messages.empty()) ? kStopped : kFailed;
+        if (own.status == kSignalled) {
+            own.text = signalText();
+            own.caption = " simulate ";
+        } else if (own.status == kFailed && own.text.empty()) {
+            own.text = "The simulation stopped.";
+        }
+    }
+    sendFinal(own);
+    if (awaitEnd() != 0) return 0;
+    // The job's run is complete (a rank whose share was empty never ran the driver).
+    if (acc) acc->ifComplete = 1;
+    return 1;
+}
+
+// Rank 0's verdict on the whole job once every report is in: 0 when it completed, else 1 after
+// the one message that says why (its own refusal, a signal, the failure first in cell order, a
+// stop).
+int jobVerdict(MessageSink& window, const Gather& gather, const RecordingMessageSink& messages, int complete,
+               bool ownStopped) {
+    int failedRank = -1;  // the failure (or stop by a signal) that came first in cell order
+    for (int r = 1; r < job.size; ++r) {
+        const Final& f = gather.finals[r];
+        if ((f.status == kFailed || f.status == kSignalled) &&
+            (failedRank < 0 || rangeOf(r, job.size) < rangeOf(failedRank, job.size)))
+            failedRank = r;
+    }
+    if (!complete && !ownStopped) {
+        // Rank 0's own refusal is the one a single process would give (every rank refuses alike).
+        for (const auto& m : messages.messages) window.messageBox(m.text, m.caption, m.icon);
+    } else if (stopSignal) {
+        window.messageBox(signalText(), " simulate ", MessageIcon::Warning);
+    } else if (failedRank > 0) {
+        const Final& f = gather.finals[failedRank];
+        window.messageBox("Rank " + std::to_string(failedRank) + " of " + std::to_string(job.size) + ": " + f.text,
+                          f.caption, static_cast<MessageIcon>(f.icon));
+    } else if (ownStopped) {
+        window.messageBox("The simulation was stopped.", " simulate ", MessageIcon::Warning);
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+// Every cell of the other ranks into the accumulator, and the first message in cell order.
+void mergeShares(MessageSink& window, RestErrorHeader& acc, Gather& gather, const Final& own) {
+    for (int r = 1; r < job.size; ++r) {
+        const Final& f = gather.finals[r];
+        for (int c = f.first; c < f.end; ++c) {
+            const size_t at = 3 * static_cast<size_t>(c - f.first);
+            storeCell(acc, c, f.sums[at], f.sums[at + 1], f.sums[at + 2]);
+        }
+    }
+    gather.finals[0] = own;
+    for (int range = 0; range < job.size; ++range) {
+        const Final& f = gather.finals[(range + 1) % job.size];
+        if (!f.text.empty()) {
+            window.messageBox(f.text, f.caption, static_cast<MessageIcon>(f.icon));
+            break;
+        }
+    }
+    acc.ifComplete = 1;
+    acc.endTime = std::time(nullptr);
+}
+
+// How evenly the work was shared: predicted from the cost model, measured by the ranks.
+void reportBalance(const Gather& gather, int total, const std::vector<double>& cost, const std::vector<int>& bounds) {
+    double reach = 0.0, busyMax = 0.0, busySum = 0.0;
+    for (const Final& f : gather.finals) {
+        reach = std::max(reach, f.reachSeconds);
+        busyMax = std::max(busyMax, f.busySeconds);
+        busySum += f.busySeconds;
+    }
+    const double busyMean = busySum / job.size;
+    std::fprintf(stderr,
+                 "ranks: %d; cells %d; reaching the start: at most %.6f s; busy per rank: mean %.3f s, max %.3f s; "
+                 "imbalance: measured %.3f, predicted %.3f\n",
+                 job.size, total, reach, busyMean, busyMax, busyMean > 0 ? busyMax / busyMean : 1.0,
+                 shareImbalance(cost, bounds));
+}
 }  // namespace
 
 int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize, const Alphabet& alphabet,
@@ -337,87 +422,18 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
         own.icon = static_cast<int>(messages.messages.front().icon);
     }
 
-    if (job.rank != 0) {
-        if (!complete) {
-            own.sums.clear();
-            own.status = stopSignal ? kSignalled : (stopRequested.load() && messages.messages.empty()) ? kStopped : kFailed;
-            if (own.status == kSignalled) {
-                own.text = signalText();
-                own.caption = " simulate ";
-            } else if (own.status == kFailed && own.text.empty()) {
-                own.text = "The simulation stopped.";
-            }
-        }
-        sendFinal(own);
-        if (awaitEnd() != 0) return 0;
-        // The job's run is complete (a rank whose share was empty never ran the driver).
-        if (acc) acc->ifComplete = 1;
-        return 1;
-    }
+    if (job.rank != 0) return finishOtherRank(acc, own, complete, messages);
 
     // Rank 0: the others' reports, then one verdict for the whole job.
     const bool ownStopped = !complete && stopRequested.load() && messages.messages.empty();
     if (!complete) gather.stopAll();
     while (gather.pending > 0)
         if (gather.poll(true)) report();
-
-    int failedRank = -1;  // the failure (or stop by a signal) that came first in cell order
-    for (int r = 1; r < job.size; ++r) {
-        const Final& f = gather.finals[r];
-        if ((f.status == kFailed || f.status == kSignalled) &&
-            (failedRank < 0 || rangeOf(r, job.size) < rangeOf(failedRank, job.size)))
-            failedRank = r;
-    }
-    int jobStatus = 1;
-    if (!complete && !ownStopped) {
-        // Rank 0's own refusal is the one a single process would give (every rank refuses alike).
-        for (const auto& m : messages.messages) window.messageBox(m.text, m.caption, m.icon);
-    } else if (stopSignal) {
-        window.messageBox(signalText(), " simulate ", MessageIcon::Warning);
-    } else if (failedRank > 0) {
-        const Final& f = gather.finals[failedRank];
-        window.messageBox("Rank " + std::to_string(failedRank) + " of " + std::to_string(job.size) + ": " + f.text,
-                          f.caption, static_cast<MessageIcon>(f.icon));
-    } else if (ownStopped) {
-        window.messageBox("The simulation was stopped.", " simulate ", MessageIcon::Warning);
-    } else {
-        jobStatus = 0;
-    }
+    const int jobStatus = jobVerdict(window, gather, messages, complete, ownStopped);
     gather.endAll(jobStatus);
     if (jobStatus) return 0;
-
-    // Every cell of the others into the accumulator, and the first message in cell order.
-    for (int r = 1; r < job.size; ++r) {
-        const Final& f = gather.finals[r];
-        for (int c = f.first; c < f.end; ++c) {
-            const size_t at = 3 * static_cast<size_t>(c - f.first);
-            storeCell(*acc, c, f.sums[at], f.sums[at + 1], f.sums[at + 2]);
-        }
-    }
-    gather.finals[0] = own;
-    for (int range = 0; range < job.size; ++range) {
-        const Final& f = gather.finals[(range + 1) % job.size];
-        if (!f.text.empty()) {
-            window.messageBox(f.text, f.caption, static_cast<MessageIcon>(f.icon));
-            break;
-        }
-    }
-    acc->ifComplete = 1;
-    acc->endTime = std::time(nullptr);
-
-    // How evenly the work was shared: predicted from the cost model, measured by the ranks.
-    double reach = 0.0, busyMax = 0.0, busySum = 0.0;
-    for (const Final& f : gather.finals) {
-        reach = std::max(reach, f.reachSeconds);
-        busyMax = std::max(busyMax, f.busySeconds);
-        busySum += f.busySeconds;
-    }
-    const double busyMean = busySum / job.size;
-    std::fprintf(stderr,
-                 "ranks: %d; cells %d; reaching the start: at most %.6f s; busy per rank: mean %.3f s, max %.3f s; "
-                 "imbalance: measured %.3f, predicted %.3f\n",
-                 job.size, total, reach, busyMean, busyMax, busyMean > 0 ? busyMax / busyMean : 1.0,
-                 shareImbalance(cost, bounds));
+    mergeShares(window, *acc, gather, own);
+    reportBalance(gather, total, cost, bounds);
     return 1;
 }
 

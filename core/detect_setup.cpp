@@ -77,6 +77,25 @@ IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last
     return Result::success(std::move(listed));
 }
 
+std::vector<Shape> shapesOf(const std::vector<ListedShape>& shapes) {
+    std::vector<Shape> alphabet;
+    alphabet.reserve(shapes.size());
+    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
+    return alphabet;
+}
+
+std::optional<int32_t> shapeIndex(const std::vector<Shape>& shapes, const std::string& name) {
+    const auto found = std::find_if(shapes.begin(), shapes.end(), [&](const Shape& s) { return s.name == name; });
+    if (found == shapes.end()) return std::nullopt;
+    return static_cast<int32_t>(found - shapes.begin());
+}
+
+std::string shapeNameList(const std::vector<Shape>& shapes) {
+    std::string names;
+    for (const Shape& s : shapes) names += (names.empty() ? "" : ", ") + s.name;
+    return names;
+}
+
 IoResult<std::vector<ListedShape>> loadShapes(const std::string& path) {
     using Result = IoResult<std::vector<ListedShape>>;
     IoResult<std::vector<Shape>> read = readShapes(path);
@@ -142,8 +161,7 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
                                " samples).");
 
     if (shapes.empty()) return Result::failure("There are no pulse shapes: cut some from the signal or load them.");
-    std::vector<Shape> alphabet;
-    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
+    const std::vector<Shape> alphabet = shapesOf(shapes);
     if (IoStatus s = checkShapes(alphabet); !s) return Result::failure(s.error);
     if (IoStatus s = checkShapesFitTmax(alphabet, settings.tmax); !s) return Result::failure(s.error);
     const int64_t length = static_cast<int64_t>(alphabet.front().samples.size());
@@ -191,8 +209,7 @@ namespace {
 IoStatus shapesForSignal(const Signal& signal, const std::vector<ListedShape>& shapes,
                          const std::optional<double>& baselineSeconds, std::vector<float>& corrected,
                          std::vector<Shape>& alphabet) {
-    alphabet.clear();
-    for (const ListedShape& listed : shapes) alphabet.push_back(listed.shape);
+    alphabet = shapesOf(shapes);
     corrected.clear();
     if (!baselineSeconds) return {};
     corrected = signal.samples;
@@ -238,6 +255,20 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     request.count = settings.count;
     request.savedEnergy = settings.savedEnergy;
     return {};
+}
+
+DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
+                            double seconds) {
+    DetectReport report;
+    report.samples = static_cast<int64_t>(signal.samples.size());
+    report.rate = signal.rate;
+    report.scale = prepared.quantised.scale;
+    report.shapes = prepared.shapes;
+    report.task = prepared.request.task;
+    report.distance = result.distance;
+    report.pulses = result.pulses;
+    report.seconds = seconds;
+    return report;
 }
 
 std::optional<std::string> detectReportWarning(const DetectReport& report) {

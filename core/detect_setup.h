@@ -40,6 +40,16 @@ IoStatus checkShapeName(const std::string& name, const std::vector<ListedShape>&
 /// The first "tK" (K = 1, 2, ...) that no listed shape is named.
 std::string nextShapeName(const std::vector<ListedShape>& shapes);
 
+/// The listed shapes themselves, in list order.
+std::vector<Shape> shapesOf(const std::vector<ListedShape>& shapes);
+
+/// Where the shape named `name` stands in `shapes` (the first so named); nothing when none is.
+/// Candidates named by the user are looked up with it.
+std::optional<int32_t> shapeIndex(const std::vector<Shape>& shapes, const std::string& name);
+
+/// The shapes' names listed with commas ("a, b, c"), for a message naming the choices.
+std::string shapeNameList(const std::vector<Shape>& shapes);
+
 /// Shapes read from a file for the list: read (readShapes) and checked as an alphabet
 /// (checkShapes: one common length, distinct names, ...). All candidates.
 IoResult<std::vector<ListedShape>> loadShapes(const std::string& path);
@@ -119,6 +129,13 @@ struct DetectReport {
     std::vector<DetectedPulse> pulses;
     double seconds = 0;  ///< time the run took
 };
+
+/// The report of a detection of `signal` prepared as `prepared` that ended with `result` after
+/// `seconds`: the signal's length and rate, the common scale, the shapes as they were sought
+/// (cut again after a baseline removal, so that drawn on the trace the detection saw they lie on
+/// it), the task, the distance and the pulses.
+DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
+                            double seconds);
 
 /// What is suspicious about a finished detection, in words for the user: every found pulse
 /// with a positive measure (each made the distance worse than no pulse: nothing fits, typically

@@ -422,6 +422,81 @@ bool patternTupleRows(const Canvas& dc, const LayoutState& layout, bool specialG
 
 // ---- Drawing ---------------------------------------------------------------------------------
 
+namespace {
+
+// The three graph fields (true pulses, the noisy series, the pulses found) with their labels,
+// frames, highlights and axes; the third only when every found pulse has its etalon.
+void drawGraphFields(Canvas& dc, const Settings& settings, const SeriesViewLayout& g, const SeriesHeader& s,
+                     const SeriesFigures& f, int16_t S, int32_t seriesType, bool tuples) {
+    bool restoredField = true;
+    for (int32_t i = 0; i < s.wFoundPulses; ++i)
+        if (s.lpFoundEtalon == nullptr || s.lpFoundEtalon[i] == 0) restoredField = false;
+
+    for (int32_t k = 0; k < 3; ++k) {
+        if (k == 2 && !restoredField) break;
+        const Rect field = g.fields[k];
+        graph::drawPulseLabels(dc, field, seriesType, k, f.showNames ? 1 : 0, &s);
+        if (settings.frameGraphFields && !settings.specialGraphSize)
+            dc.rectangle({field.left, field.top, field.right + 1, field.bottom + 1});
+        if (tuples) {
+            if (settings.highlightTuples == 1) graph::frameTuplesDotted(dc, &s, field);
+            if (settings.highlightTuples == 2) graph::fillTuplesColoured(dc, &s, field);
+        }
+        if (settings.highlightDetectedPulses) graph::markFoundPulses(dc, &s, field);
+        graph::drawGraphAxes(dc, field);
+        switch (k) {
+            case 0:
+                graph::drawTruePulses(dc, field, S, &s);
+                graph::drawTruePulseParts(dc, field, S, &s);
+                if (settings.shadeOriginalPulses) graph::shadeTruePulses(dc, field, S, &s);
+                break;
+            case 1:
+                graph::drawNoisySeries(dc, field, S, &s);
+                break;
+            default:
+                graph::drawFoundPulses(dc, field, S, &s);
+                break;
+        }
+    }
+}
+
+// The pattern tuples of a tuple series: the one tuple it was laid from, or the stored tuples of
+// tuple recognition (the recognised one and the panel's current one highlighted).
+void drawPatternTuples(const PaintContext& context, Canvas& dc, const SeriesViewLayout& g, const SeriesHeader& s,
+                       const ChainsHeader& c, int16_t amplitude, int32_t lh) {
+    const int32_t cy = dc.metrics().height;
+    PatternBox box;
+    const char* caption = nullptr;
+    if (!isTask(c.wTaskType, TaskType::tupleRecognition)) {
+        caption = " pattern tuple ";
+        const int32_t count = s.lpSelectedSubset ? std::min(s.wSelectedSubsetSize, s.wAllocatedPulses) : 0;
+        if (!singlePatternBox(g, count, dc.textWidth(caption), box)) return;
+        dc.rectangle(box.outline(lh));
+        const int32_t rowTop = box.top + box.gy;
+        for (int32_t k = 0; k < count; ++k)
+            graph::drawEtalonGlyph(dc, lh, etalonOf(s, s.lpSelectedSubset[k]), amplitude, 0, box.glyphCell(k, rowTop, lh));
+    } else {
+        caption = " pattern tuples ";
+        const int32_t m = s.selectedSubsetSize && s.selectedSubsetList ? s.wSubsetsCount : 0;
+        int32_t longest = 0;
+        for (int32_t t = 0; t < m; ++t) longest = std::max<int32_t>(longest, s.selectedSubsetSize[t]);
+        if (!storedPatternBox(g, m, longest, dc.textWidth(caption), box)) return;
+        dc.rectangle(box.outline(lh));
+        for (int32_t t = 0; t < m; ++t) {
+            const int32_t rowTop = storedRowTop(box, t);
+            const int32_t highlight = t + 1 == s.wResultCode                     ? 1
+                                      : t + 1 == context.currentPatternTuple ? 2
+                                                                                   : 0;
+            for (int32_t k = 0; k < s.selectedSubsetSize[t]; ++k)
+                graph::drawEtalonGlyph(dc, lh, etalonOf(s, s.selectedSubsetList[t][k]), amplitude, highlight,
+                                       box.glyphCell(k, rowTop, lh));
+        }
+    }
+    graph::textOutOpaque(dc, box.left + box.bw - dc.textWidth(caption) - 10, box.top - (cy / 2 + cy / 4), caption);
+}
+
+}  // namespace
+
 void drawSeriesView(const PaintContext& context, Canvas& dc, uint16_t wRequiredCount,
                     const uint16_t* lpRequiredList, const ChainsHeader* chainsPointer,
                     const SeriesHeader* seriesPointer) {
@@ -464,37 +539,7 @@ void drawSeriesView(const PaintContext& context, Canvas& dc, uint16_t wRequiredC
     y += lh;
     put(g.x0, y, truePulsesText(s, seriesType, f.showNames), textRight);
 
-    // The restored field needs an etalon for every detected pulse.
-    bool restoredField = true;
-    for (int32_t i = 0; i < s.wFoundPulses; ++i)
-        if (s.lpFoundEtalon == nullptr || s.lpFoundEtalon[i] == 0) restoredField = false;
-
-    for (int32_t k = 0; k < 3; ++k) {
-        if (k == 2 && !restoredField) break;
-        const Rect field = g.fields[k];
-        graph::drawPulseLabels(dc, field, seriesType, k, f.showNames ? 1 : 0, &s);
-        if (settings.frameGraphFields && !settings.specialGraphSize)
-            dc.rectangle({field.left, field.top, field.right + 1, field.bottom + 1});
-        if (tuples) {
-            if (settings.highlightTuples == 1) graph::frameTuplesDotted(dc, &s, field);
-            if (settings.highlightTuples == 2) graph::fillTuplesColoured(dc, &s, field);
-        }
-        if (settings.highlightDetectedPulses) graph::markFoundPulses(dc, &s, field);
-        graph::drawGraphAxes(dc, field);
-        switch (k) {
-            case 0:
-                graph::drawTruePulses(dc, field, S, &s);
-                graph::drawTruePulseParts(dc, field, S, &s);
-                if (settings.shadeOriginalPulses) graph::shadeTruePulses(dc, field, S, &s);
-                break;
-            case 1:
-                graph::drawNoisySeries(dc, field, S, &s);
-                break;
-            default:
-                graph::drawFoundPulses(dc, field, S, &s);
-                break;
-        }
-    }
+    drawGraphFields(dc, settings, g, s, f, S, seriesType, tuples);
 
     // The alphabet box.
     dc.rectangle({g.boxLeft, g.boxTop, g.boxLeft + g.boxW + 1, g.boxTop + g.boxH + 1});
@@ -533,34 +578,5 @@ void drawSeriesView(const PaintContext& context, Canvas& dc, uint16_t wRequiredC
     }
 
     // The pattern tuples of a tuple series.
-    if (!isTupleSeries(seriesType)) return;
-    const int32_t cy = dc.metrics().height;
-    PatternBox box;
-    const char* caption = nullptr;
-    if (!isTask(c.wTaskType, TaskType::tupleRecognition)) {
-        caption = " pattern tuple ";
-        const int32_t count = s.lpSelectedSubset ? std::min(s.wSelectedSubsetSize, s.wAllocatedPulses) : 0;
-        if (!singlePatternBox(g, count, dc.textWidth(caption), box)) return;
-        dc.rectangle(box.outline(lh));
-        const int32_t rowTop = box.top + box.gy;
-        for (int32_t k = 0; k < count; ++k)
-            graph::drawEtalonGlyph(dc, lh, etalonOf(s, s.lpSelectedSubset[k]), amplitude, 0, box.glyphCell(k, rowTop, lh));
-    } else {
-        caption = " pattern tuples ";
-        const int32_t m = s.selectedSubsetSize && s.selectedSubsetList ? s.wSubsetsCount : 0;
-        int32_t longest = 0;
-        for (int32_t t = 0; t < m; ++t) longest = std::max<int32_t>(longest, s.selectedSubsetSize[t]);
-        if (!storedPatternBox(g, m, longest, dc.textWidth(caption), box)) return;
-        dc.rectangle(box.outline(lh));
-        for (int32_t t = 0; t < m; ++t) {
-            const int32_t rowTop = storedRowTop(box, t);
-            const int32_t highlight = t + 1 == s.wResultCode                     ? 1
-                                      : t + 1 == context.currentPatternTuple ? 2
-                                                                                   : 0;
-            for (int32_t k = 0; k < s.selectedSubsetSize[t]; ++k)
-                graph::drawEtalonGlyph(dc, lh, etalonOf(s, s.selectedSubsetList[t][k]), amplitude, highlight,
-                                       box.glyphCell(k, rowTop, lh));
-        }
-    }
-    graph::textOutOpaque(dc, box.left + box.bw - dc.textWidth(caption) - 10, box.top - (cy / 2 + cy / 4), caption);
+    if (isTupleSeries(seriesType)) drawPatternTuples(context, dc, g, s, c, amplitude, lh);
 }

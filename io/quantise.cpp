@@ -103,12 +103,18 @@ private:
 bool isIntegerIn(double v, double low, double high) { return v == std::floor(v) && v >= low && v <= high; }
 }  // namespace
 
-IoStatus removeBaseline(std::vector<float>& samples, double rate, double seconds, BaselineMethod method) {
+IoStatus checkBaselineWindow(double rate, double seconds) {
     if (!(std::isfinite(seconds) && seconds > 0 && std::isfinite(rate) && rate > 0))
         return IoStatus::failure("the baseline window must be a positive number of seconds");
     const double window = std::round(seconds * rate);
     if (window < 1) return IoStatus::failure("the baseline window is shorter than one sample");
     if (window > 2147483647.0) return IoStatus::failure("the baseline window is too long");
+    return {};
+}
+
+IoStatus removeBaseline(std::vector<float>& samples, double rate, double seconds, BaselineMethod method) {
+    if (IoStatus window = checkBaselineWindow(rate, seconds); !window) return window;
+    const double window = std::round(seconds * rate);
     const auto n = static_cast<int64_t>(samples.size());
     const int64_t h = static_cast<int64_t>(window) / 2;
     try {

@@ -13,6 +13,11 @@ enum class BaselineMethod {
     mean,    ///< running mean: faster, pulled by large pulses
 };
 
+/// The window removeBaseline refuses, checked without touching a sample: a window that is not
+/// positive and finite (or a rate that is not), shorter than one sample, or longer than 2^31
+/// samples. The same messages as removeBaseline.
+IoStatus checkBaselineWindow(double rate, double seconds);
+
 /// Subtracts a running baseline from `samples`: at sample i the median (or mean) of the samples
 /// in the centred window i - h .. i + h, cut at the signal's ends, where 2h + 1 is the window
 /// of `seconds` at `rate` rounded to the nearest sample and made odd. The median of an even

@@ -70,6 +70,65 @@ struct Frame {
     double y(double value) const { return top + (high - value) * (height - 1) / (high - low); }
 };
 
+// The frame and the axes: value ticks on the left, time ticks in seconds below.
+void drawAxes(QPainter& p, const Frame& f, const QFontMetrics& metrics, double rate) {
+    const int64_t first = f.first, last = f.first + f.count;
+    p.setPen(QColor(0xC8, 0xC8, 0xC8));
+    const double valueStep = niceStep((f.high - f.low) / std::max(2, f.height / 60));
+    for (double v = std::ceil(f.low / valueStep) * valueStep; v <= f.high; v += valueStep) {
+        const int y = static_cast<int>(std::lround(f.y(v)));
+        p.setPen(QColor(0xE4, 0xE4, 0xE4));
+        p.drawLine(f.left, y, f.left + f.width - 1, y);
+        p.setPen(Qt::black);
+        const QString label = tickLabel(v, valueStep);
+        p.drawText(f.left - 6 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2, label);
+    }
+    const double seconds = static_cast<double>(f.count) / rate;
+    const double timeStep = niceStep(seconds / std::max(2, f.width / 110));
+    for (double t = std::ceil(static_cast<double>(first) / rate / timeStep) * timeStep;
+         t * rate <= static_cast<double>(last); t += timeStep) {
+        const int x = static_cast<int>(std::lround(f.x(t * rate)));
+        if (x >= f.left + f.width) break;
+        p.setPen(QColor(0xE4, 0xE4, 0xE4));
+        p.drawLine(x, f.top, x, f.top + f.height - 1);
+        p.setPen(Qt::black);
+        p.drawLine(x, f.top + f.height, x, f.top + f.height + 4);
+        const QString label = tickLabel(t, timeStep);
+        p.drawText(x - metrics.horizontalAdvance(label) / 2, f.top + f.height + 6 + metrics.ascent(), label);
+    }
+    p.setPen(Qt::black);
+    const QString axis = QStringLiteral("time, s");
+    p.drawText(f.left + f.width - metrics.horizontalAdvance(axis), f.top + f.height + 24 + metrics.ascent(), axis);
+    p.drawRect(f.left - 1, f.top - 1, f.width + 1, f.height + 1);
+}
+
+// The signal: a line through the samples, or the extremes of each pixel column.
+void drawTrace(QPainter& p, const Frame& f, std::span<const float> signal) {
+    const int64_t first = f.first, last = f.first + f.count;
+    p.setClipRect(f.left, f.top, f.width, f.height);
+    p.setPen(QPen(QColor::fromRgb(plotSignalColour), 1));
+    if (f.count > f.width) {
+        double previous = signal[static_cast<size_t>(first)];
+        for (int c = 0; c < f.width; ++c) {
+            const int64_t from = first + f.count * c / f.width, to = first + f.count * (c + 1) / f.width;
+            double lo = previous, hi = previous;
+            for (int64_t i = from; i < to; ++i) {
+                lo = std::min(lo, static_cast<double>(signal[static_cast<size_t>(i)]));
+                hi = std::max(hi, static_cast<double>(signal[static_cast<size_t>(i)]));
+            }
+            if (to > from) previous = signal[static_cast<size_t>(to - 1)];
+            const int x = f.left + c;
+            p.drawLine(QPointF(x + 0.5, f.y(hi)), QPointF(x + 0.5, f.y(lo)));
+        }
+    } else {
+        QPolygonF line;
+        for (int64_t i = first; i < last; ++i)
+            line << QPointF(f.x(static_cast<double>(i) + 0.5), f.y(signal[static_cast<size_t>(i)]));
+        if (line.size() == 1) line << line.front() + QPointF(1, 0);
+        p.drawPolyline(line);
+    }
+}
+
 void paintPlot(QPainter& p, int width, int height, std::span<const float> signal, double rate,
                const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last,
                std::span<const float> lift) {
@@ -113,58 +172,8 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
     f.low = low - pad;
     f.high = high + pad;
 
-    // Axes: value ticks on the left, time ticks in seconds below.
-    p.setPen(QColor(0xC8, 0xC8, 0xC8));
-    const double valueStep = niceStep((f.high - f.low) / std::max(2, f.height / 60));
-    for (double v = std::ceil(f.low / valueStep) * valueStep; v <= f.high; v += valueStep) {
-        const int y = static_cast<int>(std::lround(f.y(v)));
-        p.setPen(QColor(0xE4, 0xE4, 0xE4));
-        p.drawLine(f.left, y, f.left + f.width - 1, y);
-        p.setPen(Qt::black);
-        const QString label = tickLabel(v, valueStep);
-        p.drawText(f.left - 6 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2, label);
-    }
-    const double seconds = static_cast<double>(f.count) / rate;
-    const double timeStep = niceStep(seconds / std::max(2, f.width / 110));
-    for (double t = std::ceil(static_cast<double>(first) / rate / timeStep) * timeStep;
-         t * rate <= static_cast<double>(last); t += timeStep) {
-        const int x = static_cast<int>(std::lround(f.x(t * rate)));
-        if (x >= f.left + f.width) break;
-        p.setPen(QColor(0xE4, 0xE4, 0xE4));
-        p.drawLine(x, f.top, x, f.top + f.height - 1);
-        p.setPen(Qt::black);
-        p.drawLine(x, f.top + f.height, x, f.top + f.height + 4);
-        const QString label = tickLabel(t, timeStep);
-        p.drawText(x - metrics.horizontalAdvance(label) / 2, f.top + f.height + 6 + metrics.ascent(), label);
-    }
-    p.setPen(Qt::black);
-    const QString axis = QStringLiteral("time, s");
-    p.drawText(f.left + f.width - metrics.horizontalAdvance(axis), f.top + f.height + 24 + metrics.ascent(), axis);
-    p.drawRect(f.left - 1, f.top - 1, f.width + 1, f.height + 1);
-
-    // The signal: a line through the samples, or the extremes of each pixel column.
-    p.setClipRect(f.left, f.top, f.width, f.height);
-    p.setPen(QPen(QColor::fromRgb(plotSignalColour), 1));
-    if (f.count > f.width) {
-        double previous = signal[static_cast<size_t>(first)];
-        for (int c = 0; c < f.width; ++c) {
-            const int64_t from = first + f.count * c / f.width, to = first + f.count * (c + 1) / f.width;
-            double lo = previous, hi = previous;
-            for (int64_t i = from; i < to; ++i) {
-                lo = std::min(lo, static_cast<double>(signal[static_cast<size_t>(i)]));
-                hi = std::max(hi, static_cast<double>(signal[static_cast<size_t>(i)]));
-            }
-            if (to > from) previous = signal[static_cast<size_t>(to - 1)];
-            const int x = f.left + c;
-            p.drawLine(QPointF(x + 0.5, f.y(hi)), QPointF(x + 0.5, f.y(lo)));
-        }
-    } else {
-        QPolygonF line;
-        for (int64_t i = first; i < last; ++i)
-            line << QPointF(f.x(static_cast<double>(i) + 0.5), f.y(signal[static_cast<size_t>(i)]));
-        if (line.size() == 1) line << line.front() + QPointF(1, 0);
-        p.drawPolyline(line);
-    }
+    drawAxes(p, f, metrics, rate);
+    drawTrace(p, f, signal);
 
     // The pulses, each as its shape's kept samples at its place.
     struct Label {

@@ -58,13 +58,9 @@ std::vector<int32_t> candidatesOf(const std::optional<py::sequence>& names, cons
             name = std::to_string(wholeNumberOf(item, "candidates"));
         else
             throw py::type_error("candidates must be shape names");
-        const auto found = std::find_if(shapes.begin(), shapes.end(), [&](const Shape& s) { return s.name == name; });
-        if (found == shapes.end()) {
-            std::string list;
-            for (const Shape& s : shapes) list += (list.empty() ? "" : ", ") + s.name;
-            throw py::value_error("candidate \"" + name + "\" is none of the shapes (" + list + ")");
-        }
-        const auto index = static_cast<int32_t>(found - shapes.begin());
+        const std::optional<int32_t> found = shapeIndex(shapes, name);
+        if (!found) throw py::value_error("candidate \"" + name + "\" is none of the shapes (" + shapeNameList(shapes) + ")");
+        const int32_t index = *found;
         if (std::find(indices.begin(), indices.end(), index) != indices.end())
             throw py::value_error("candidate \"" + name + "\" is named twice");
         indices.push_back(index);
@@ -194,8 +190,7 @@ void defineRecordingFunctions(py::module_& m) {
             } else {
                 for (Shape& shape : shapesFrom(etalons)) listed.push_back({std::move(shape), std::nullopt, true});
             }
-            std::vector<Shape> shapes;
-            for (const ListedShape& l : listed) shapes.push_back(l.shape);
+            const std::vector<Shape> shapes = shapesOf(listed);
 
             DetectSettings settings;
             settings.task = detectTaskOf(task);
@@ -256,15 +251,9 @@ void defineRecordingFunctions(py::module_& m) {
             if (!result.error.empty()) throw py::value_error(result.error);
             if (!result.completed) throw py::value_error("the detection was stopped");
 
-            DetectReport report;
-            report.samples = static_cast<int64_t>(recording.samples.size());
-            report.rate = rate;
-            report.scale = prepared.quantised.scale;
-            report.shapes = shapes;
-            report.task = settings.task;
-            report.distance = result.distance;
-            report.pulses = result.pulses;
-            report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const DetectReport report = detectReportOf(
+                recording, prepared, result,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 
             std::vector<int64_t> position, measure;
             std::vector<int32_t> etalon, cutStart, cutEnd;

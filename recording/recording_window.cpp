@@ -37,67 +37,15 @@
 #include "plot/recording_plot.h"
 #include "recording/signal_paint.h"
 #include "recording/view_dialogs.h"
+#include "recording/window_detection.h"
 
 namespace {
-const QString notAvailable = QStringLiteral("Detection is not available in this build.");
 constexpr WindowSize preferredWindow{1200, 760};
 constexpr WindowSize minimumWindow{720, 480};
 // What a window system typically adds around the client area: borders and the title bar.
 constexpr WindowSize windowFrame{16, 40};
 
 }  // namespace
-
-// ---- the detection job ----
-
-// Everything the worker thread uses; the window reads it only after `finished` is set (or the
-// progress, an atomic, at any time). No Qt object is touched from the worker.
-struct RecordingWindow::DetectJob {
-    std::shared_ptr<const Signal> signal;
-    std::vector<ListedShape> shapes;
-    DetectSettings settings;
-    std::shared_ptr<RecordingDetector> detector;
-    uint64_t generation = 0;
-    std::atomic<bool> cancel{false};
-    std::atomic<double> progress{0};
-    std::atomic<bool> finished{false};
-    std::string error;
-    DetectResult result;
-    std::shared_ptr<const std::vector<float>> corrected;  ///< set when a baseline was removed
-    SignalSummary correctedSummary;
-    std::vector<Shape> sought;  ///< the shapes as matched
-    double scale = 1;
-    double seconds = 0;
-    std::thread thread;
-
-    void run() {
-        const auto start = std::chrono::steady_clock::now();
-        PreparedDetection prepared;
-        if (IoStatus ready = prepareDetection(*signal, shapes, settings, prepared); !ready) {
-            error = ready.error;
-        } else if (cancel.load()) {
-            result.completed = false;
-        } else {
-            scale = prepared.quantised.scale;
-            sought = prepared.shapes;
-            if (!prepared.corrected.empty()) {
-                auto trace = std::make_shared<const std::vector<float>>(std::move(prepared.corrected));
-                correctedSummary = SignalSummary(*trace);
-                corrected = std::move(trace);
-            }
-            // Nothing may leave the thread: a failure of the detection becomes its message.
-            try {
-                result = detector->run(prepared.request, [this](double done) { progress.store(done); }, cancel);
-            } catch (const std::bad_alloc&) {
-                error = "There is not enough memory for this detection.";
-            } catch (const std::exception& failure) {
-                error = std::string("The detection failed: ") + failure.what();
-            }
-            if (cancel.load()) result.completed = false;
-        }
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        finished.store(true);
-    }
-};
 
 // ---- window ----
 
@@ -138,8 +86,29 @@ void RecordingWindow::setDetector(std::shared_ptr<RecordingDetector> detector) {
 void RecordingWindow::buildWidgets() {
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     setCentralWidget(splitter);
+    buildSignalArea(splitter);
+    // The side panel scrolls when the window is too low for it (a small screen).
+    auto* sidePanel = new QScrollArea(splitter);
+    sidePanel->setObjectName(QStringLiteral("sidePanel"));
+    sidePanel->setWidgetResizable(true);
+    sidePanel->setFrameShape(QFrame::NoFrame);
+    sidePanel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* right = new QWidget(sidePanel);
+    sidePanel->setWidget(right);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(4, 4, 4, 4);
+    rightLayout->addWidget(buildShapesBox(right), 1);
+    rightLayout->addWidget(buildDetectBox(right));
+    // Never narrower than the panel, with room for its scroll bar.
+    sidePanel->setMinimumWidth(right->minimumSizeHint().width() + sidePanel->verticalScrollBar()->sizeHint().width());
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    connectWidgets();
+}
 
-    auto* left = new QWidget(splitter);
+// The trace with its overview and scroll bar, the selection, the summary and the results table.
+QWidget* RecordingWindow::buildSignalArea(QWidget* parent) {
+    auto* left = new QWidget(parent);
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(4, 4, 4, 4);
     signalView_ = new SignalView(document_, left);
@@ -170,18 +139,12 @@ void RecordingWindow::buildWidgets() {
     leftLayout->addWidget(selectionLabel_);
     leftLayout->addWidget(summaryLabel_);
     leftLayout->addWidget(results_, 1);
+    return left;
+}
 
-    // The side panel scrolls when the window is too low for it (a small screen).
-    auto* sidePanel = new QScrollArea(splitter);
-    sidePanel->setObjectName(QStringLiteral("sidePanel"));
-    sidePanel->setWidgetResizable(true);
-    sidePanel->setFrameShape(QFrame::NoFrame);
-    sidePanel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* right = new QWidget(sidePanel);
-    sidePanel->setWidget(right);
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(4, 4, 4, 4);
-    auto* shapesBox = new QGroupBox(tr("Pulse shapes (checked: candidates)"), right);
+// The list of pulse shapes and its buttons.
+QWidget* RecordingWindow::buildShapesBox(QWidget* parent) {
+    auto* shapesBox = new QGroupBox(tr("Pulse shapes (checked: candidates)"), parent);
     auto* shapesLayout = new QVBoxLayout(shapesBox);
     shapeList_ = new QListWidget(shapesBox);
     shapeList_->setObjectName(QStringLiteral("shapeList"));
@@ -197,9 +160,12 @@ void RecordingWindow::buildWidgets() {
     shapesLayout->addWidget(shapeList_);
     shapesLayout->addWidget(useAsShapeButton_);
     shapesLayout->addLayout(shapeButtons);
-    rightLayout->addWidget(shapesBox, 1);
+    return shapesBox;
+}
 
-    auto* detectBox = new QGroupBox(tr("Detection"), right);
+// The detection's settings, the Detect and Cancel buttons and the progress.
+QWidget* RecordingWindow::buildDetectBox(QWidget* parent) {
+    auto* detectBox = new QGroupBox(tr("Detection"), parent);
     auto* form = new QFormLayout(detectBox);
     task_ = new QComboBox(detectBox);
     task_->addItems({tr("detect"), tr("joint"), tr("recognise")});
@@ -241,12 +207,10 @@ void RecordingWindow::buildWidgets() {
     progress_->setValue(0);
     progress_->setTextVisible(false);
     form->addRow(progress_);
-    rightLayout->addWidget(detectBox);
-    // Never narrower than the panel, with room for its scroll bar.
-    sidePanel->setMinimumWidth(right->minimumSizeHint().width() + sidePanel->verticalScrollBar()->sizeHint().width());
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
+    return detectBox;
+}
 
+void RecordingWindow::connectWidgets() {
     signalView_->onViewChanged = [this] {
         refreshScrollBar();
         overview_->update();
@@ -323,332 +287,6 @@ void RecordingWindow::refuse(const QString& message) {
     QString text = message;
     if (!text.isEmpty() && text.front().isLower()) text.front() = text.front().toUpper();
     showRecordingMessage(this, text);
-}
-
-bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions& options) {
-    if (job_) return refuse(tr("A detection is running; cancel it first.")), false;
-    IoResult<Signal> read = readSignal(path.toStdString(), options);
-    if (!read) return refuse(QString::fromStdString(read.error)), false;
-    // Shapes of another recording may be of another unit or scale: the user says whether they
-    // belong to this one too.
-    bool keepShapes = true;
-    if (!document_.shapes.empty()) {
-        const QDialogButtonBox::StandardButton answer = askRecordingQuestion(
-            this, tr("Keep the %n listed pulse shape(s) for %1?\n\nThey were cut from or loaded for the previous "
-                     "recording; if this one has another unit or scale they will fit nowhere. No removes them; Cancel "
-                     "keeps the previous recording open.",
-                     nullptr, static_cast<int>(document_.shapes.size()))
-                      .arg(path));
-        if (answer == QDialogButtonBox::Cancel) return false;
-        keepShapes = answer == QDialogButtonBox::Yes;
-    }
-    if (!keepShapes) document_.shapes.clear();
-    auto signal = std::make_shared<const Signal>(std::move(read.value));
-    document_.summary = SignalSummary(signal->samples);
-    document_.signal = std::move(signal);
-    document_.values = paddedValues(document_.summary.whole());
-    document_.selection.reset();
-    document_.report.reset();
-    document_.highlighted = -1;
-    document_.correctedSummary = SignalSummary();
-    document_.corrected.reset();
-    // Shapes cut from the previous recording no longer have a place in this one.
-    for (ListedShape& listed : document_.shapes) listed.cutFrom.reset();
-    ++generation_;
-    setWindowTitle(recordingTitle() + QStringLiteral(" - ") + path);
-    // Until the user typed distances, they are shown in seconds when the recording has a rate
-    // of its own (a text file without one counts samples at 1 per second).
-    if (tmin_->text().isEmpty() && tmax_->text().isEmpty()) {
-        const QSignalBlocker blocker(unit_);
-        unit_->setCurrentIndex(document_.signal->rate != 1 ? 1 : 0);
-    }
-    suggestDistances();
-    signalView_->zoomToFit();
-    showSelection();
-    refreshShapes();
-    refreshResults();
-    refreshEnabled();
-    return true;
-}
-
-bool RecordingWindow::loadShapes(const QString& path) {
-    if (job_) return refuse(tr("A detection is running; cancel it first.")), false;
-    IoResult<std::vector<ListedShape>> loaded = ::loadShapes(path.toStdString());
-    if (!loaded) return refuse(QString::fromStdString(loaded.error)), false;
-    document_.shapes = std::move(loaded.value);
-    suggestDistances();
-    refreshShapes();
-    refreshEnabled();
-    return true;
-}
-
-bool RecordingWindow::saveShapes(const QString& path) {
-    if (document_.shapes.empty()) return refuse(tr("There are no pulse shapes to save.")), false;
-    // The shapes exactly as Detect uses them: with the baseline window on, those cut from the
-    // signal are saved as cut after the baseline removal, so that loading them gives the same
-    // result.
-    std::optional<double> baseline;
-    if (baseline_->isChecked() && document_.signal) {
-        double seconds = 0;
-        if (!parseNumber(baselineSeconds_->text().toStdString(), seconds) || !std::isfinite(seconds) || seconds <= 0)
-            return refuse(tr("The baseline window must be a positive number of seconds: the shapes are saved as "
-                             "Detect uses them, after the baseline removal.")),
-                   false;
-        baseline = seconds;
-    }
-    std::vector<Shape> shapes;
-    if (document_.signal) {
-        IoResult<std::vector<Shape>> used = shapesAsDetected(*document_.signal, document_.shapes, baseline);
-        if (!used) return refuse(QString::fromStdString(used.error)), false;
-        shapes = std::move(used.value);
-    } else {
-        for (const ListedShape& listed : document_.shapes) shapes.push_back(listed.shape);
-    }
-    if (IoStatus written = writeShapesJson(path.toStdString(), shapes); !written)
-        return refuse(QString::fromStdString(written.error)), false;
-    return true;
-}
-
-bool RecordingWindow::exportResults(const QString& path) {
-    if (!document_.report) return refuse(tr("There are no results to export: run Detect first.")), false;
-    if (IoStatus written = writeDetectReport(path.toStdString(), *document_.report); !written)
-        return refuse(QString::fromStdString(written.error)), false;
-    return true;
-}
-
-bool RecordingWindow::exportPicture(const QString& path) {
-    if (!document_.signal) return refuse(tr("Open a recording first.")), false;
-    std::vector<PlotPulse> pulses;
-    std::vector<Shape> shapes;
-    if (document_.report) {
-        shapes = document_.report->shapes;
-        for (const DetectedPulse& pulse : document_.report->pulses)
-            pulses.push_back(PlotPulse{pulse.position, pulse.shape, pulse.cutStart, pulse.cutEnd});
-    }
-    RecordingPlotOptions options;
-    const SampleSpan visible = visibleSamples(signalView_->view());
-    if (visible.last > visible.first) options.range = SampleRange{visible.first, visible.last};
-    // The picture draws what the view draws: the same trace, the pulses on it.
-    std::vector<float> lift;
-    if (const PulseLift raised = document_.pulseLift(); !raised.raw.empty()) {
-        lift.resize(raised.raw.size());
-        for (size_t i = 0; i < lift.size(); ++i) lift[i] = raised.raw[i] - raised.corrected[i];
-        options.pulseLift = lift;
-    }
-    if (IoStatus written = writeRecordingPlot(path.toStdString(), document_.shownSamples(), document_.signal->rate,
-                                              shapes, pulses, options);
-        !written)
-        return refuse(QString::fromStdString(written.error)), false;
-    return true;
-}
-
-bool RecordingWindow::useSelectionAsShape(const QString& name) {
-    if (job_) return refuse(tr("A detection is running; cancel it first.")), false;
-    if (!document_.signal) return refuse(tr("Open a recording first.")), false;
-    if (!document_.selection) return refuse(tr("Select a stretch of the signal first: drag over it.")), false;
-    IoResult<ListedShape> cut = cutShape(*document_.signal, document_.selection->first, document_.selection->last,
-                                         name.toStdString(), document_.shapes);
-    if (!cut) return refuse(QString::fromStdString(cut.error)), false;
-    document_.shapes.push_back(std::move(cut.value));
-    suggestDistances();
-    refreshShapes();
-    shapeList_->setCurrentRow(static_cast<int>(document_.shapes.size()) - 1);
-    refreshEnabled();
-    return true;
-}
-
-void RecordingWindow::askUseAsShape() {
-    if (!document_.signal || !document_.selection) {
-        useSelectionAsShape(QString());  // names what is missing
-        return;
-    }
-    // Check the stretch before asking for a name, so that a bad stretch is named at once.
-    const std::string suggested = nextShapeName(document_.shapes);
-    IoResult<ListedShape> trial = cutShape(*document_.signal, document_.selection->first, document_.selection->last,
-                                           suggested, document_.shapes);
-    if (!trial) return refuse(QString::fromStdString(trial.error));
-    const std::optional<QString> name = askRecordingText(this, tr("Use as pulse shape"), tr("Name of the new shape:"),
-                                                QString::fromStdString(suggested), shapeNameCheck(-1));
-    if (name) useSelectionAsShape(name->trimmed());
-}
-
-std::function<std::optional<QString>(const QString&)> RecordingWindow::shapeNameCheck(int except) const {
-    return [this, except](const QString& name) -> std::optional<QString> {
-        if (IoStatus named = checkShapeName(name.toStdString(), document_.shapes, except); !named)
-            return QString::fromStdString(named.error);
-        return std::nullopt;
-    };
-}
-
-void RecordingWindow::askRename() {
-    const int row = shapeList_->currentRow();
-    if (row < 0 || row >= static_cast<int>(document_.shapes.size())) return;
-    const std::optional<QString> answer = askRecordingText(this, tr("Rename pulse shape"), tr("New name:"),
-                                                  QString::fromStdString(document_.shapes[row].shape.name),
-                                                  shapeNameCheck(row));
-    if (!answer) return;
-    const QString name = answer->trimmed();
-    if (IoStatus named = checkShapeName(name.toStdString(), document_.shapes, row); !named)
-        return refuse(QString::fromStdString(named.error));
-    document_.shapes[row].shape.name = name.toStdString();
-    refreshShapes();
-    shapeList_->setCurrentRow(row);
-}
-
-void RecordingWindow::removeShape() {
-    const int row = shapeList_->currentRow();
-    if (job_ || row < 0 || row >= static_cast<int>(document_.shapes.size())) return;
-    document_.shapes.erase(document_.shapes.begin() + row);
-    refreshShapes();
-    refreshEnabled();
-}
-
-void RecordingWindow::askOpenRecording() {
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open recording"), QString(),
-        tr("Recordings (*.csv *.tsv *.txt *.dat *.wav *.flac *.ogg *.oga *.aif *.aiff *.au);;All files (*)"));
-    if (path.isEmpty()) return;
-    SignalReadOptions options;
-    if (signalFormatOf(path.toStdString()) == SignalFormat::text) {
-        const std::optional<QString> answer =
-            askRecordingText(this, tr("Open recording"), tr("Samples per second of %1:").arg(path), QStringLiteral("1"));
-        if (!answer) return;
-        const QString rate = *answer;
-        double value = 0;
-        if (!parseNumber(rate.toStdString(), value) || !std::isfinite(value) || value <= 0)
-            return refuse(tr("The sample rate must be a positive number, not \"%1\".").arg(rate));
-        options.rate = value;
-    }
-    openRecording(path, options);
-}
-
-void RecordingWindow::askLoadShapes() {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Load pulse shapes"), QString(),
-                                                      tr("Pulse shapes (*.json *.csv *.tsv *.txt);;All files (*)"));
-    if (!path.isEmpty()) loadShapes(path);
-}
-
-void RecordingWindow::askSaveShapes() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save pulse shapes"), QStringLiteral("shapes.json"),
-                                                      tr("Pulse shapes (*.json)"));
-    if (!path.isEmpty()) saveShapes(path);
-}
-
-void RecordingWindow::askExportResults() {
-    if (!document_.report) return refuse(tr("There are no results to export: run Detect first."));
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export results"), QStringLiteral("pulses.json"),
-                                                      tr("JSON (*.json);;CSV (*.csv)"));
-    if (!path.isEmpty()) exportResults(path);
-}
-
-void RecordingWindow::askExportPicture() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export picture"), QStringLiteral("recording.png"),
-                                                      tr("PNG picture (*.png);;SVG picture (*.svg)"));
-    if (!path.isEmpty()) exportPicture(path);
-}
-
-bool RecordingWindow::startDetection() {
-    if (job_) return false;
-    if (!detector_) return refuse(notAvailable), false;
-    if (!document_.signal) return refuse(tr("Open a recording first.")), false;
-    DetectFields fields;
-    // The task box lists detect, joint, recognise in this order.
-    constexpr DetectTask tasks[] = {DetectTask::detect, DetectTask::joint, DetectTask::recognize};
-    fields.task = tasks[std::clamp(task_->currentIndex(), 0, 2)];
-    fields.tmin = tmin_->text().toStdString();
-    fields.tmax = tmax_->text().toStdString();
-    fields.inSeconds = unit_->currentIndex() == 1;
-    fields.knownCount = knownCount_->isChecked();
-    fields.count = count_->text().toStdString();
-    fields.savedEnergy = savedEnergy_->text().toStdString();
-    fields.baseline = baseline_->isChecked();
-    fields.baselineSeconds = baselineSeconds_->text().toStdString();
-    IoResult<DetectSettings> settings = checkDetectFields(fields, *document_.signal, document_.shapes);
-    if (!settings) return refuse(QString::fromStdString(settings.error)), false;
-
-    job_ = std::make_unique<DetectJob>();
-    job_->signal = document_.signal;
-    job_->shapes = document_.shapes;
-    job_->settings = std::move(settings.value);
-    job_->detector = detector_;
-    job_->generation = generation_;
-    DetectJob* job = job_.get();
-    job_->thread = std::thread([job] { job->run(); });
-    progress_->setValue(0);
-    summaryLabel_->setText(tr("Detecting..."));
-    poll_->start();
-    refreshEnabled();
-    return true;
-}
-
-void RecordingWindow::cancelDetection() {
-    if (job_) job_->cancel.store(true);
-}
-
-void RecordingWindow::pollDetection() {
-    if (!job_) return poll_->stop();
-    progress_->setValue(static_cast<int>(std::lround(std::clamp(job_->progress.load(), 0.0, 1.0) * 1000)));
-    if (job_->finished.load()) finishDetection();
-}
-
-void RecordingWindow::finishDetection() {
-    poll_->stop();
-    job_->thread.join();
-    std::unique_ptr<DetectJob> job = std::move(job_);
-    refreshEnabled();
-    progress_->setValue(0);
-    if (job->generation != generation_) return refreshResults();
-    if (!job->error.empty() || !job->result.error.empty()) {
-        refreshResults();
-        return refuse(QString::fromStdString(job->error.empty() ? job->result.error : job->error));
-    }
-    if (!job->result.completed) {
-        refreshResults();
-        if (document_.report)
-            summaryLabel_->setText(summaryLabel_->text() + QStringLiteral("  ") +
-                                   tr("(detection cancelled; the results shown are the previous ones)"));
-        else
-            summaryLabel_->setText(tr("Detection cancelled; no results yet."));
-        return;
-    }
-    // The table, the drawing and the export rely on pulses that fit their shapes and the signal,
-    // in order of position: anything else is refused whole.
-    const int64_t length = static_cast<int64_t>(job->shapes.front().shape.samples.size());
-    const int64_t total = static_cast<int64_t>(job->signal->samples.size());
-    int64_t previous = std::numeric_limits<int64_t>::min();
-    for (const DetectedPulse& pulse : job->result.pulses) {
-        const bool fits = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(job->shapes.size()) &&
-                          pulse.cutStart >= 0 && pulse.cutEnd >= pulse.cutStart && pulse.cutEnd < length &&
-                          pulse.position + pulse.cutStart >= 0 && pulse.position + pulse.cutEnd < total &&
-                          pulse.position > previous;
-        previous = pulse.position;
-        if (!fits) {
-            refreshResults();
-            return refuse(tr("The detection returned a pulse at sample %1 that does not fit its shape, the signal "
-                             "or the order of positions; no results were kept.")
-                              .arg(pulse.position));
-        }
-    }
-    DetectReport report;
-    report.samples = static_cast<int64_t>(job->signal->samples.size());
-    report.rate = job->signal->rate;
-    report.scale = job->scale;
-    // The shapes as they were matched (cut again after a baseline removal): drawn on the trace
-    // the detection saw, they lie on it.
-    report.shapes = std::move(job->sought);
-    report.task = job->settings.task;
-    report.distance = job->result.distance;
-    report.pulses = std::move(job->result.pulses);
-    report.seconds = job->seconds;
-    document_.report = std::move(report);
-    document_.highlighted = -1;
-    document_.correctedSummary = std::move(job->correctedSummary);
-    document_.corrected = std::move(job->corrected);
-    refreshTrace();
-    refreshResults();
-    // Refreshed again now that the document holds the results: "Export results..." needs them.
-    refreshEnabled();
-    signalView_->update();
 }
 
 void RecordingWindow::selectPulse(int row) {
@@ -755,7 +393,7 @@ void RecordingWindow::refreshEnabled() {
     count_->setEnabled(knownCount_->isChecked());
     baselineSeconds_->setEnabled(baseline_->isChecked());
     detectButton_->setEnabled(idle && detector_ && haveSignal);
-    detectButton_->setToolTip(detector_ ? tr("Run the detection with these settings on the checked shapes") : notAvailable);
+    detectButton_->setToolTip(detector_ ? tr("Run the detection with these settings on the checked shapes") : detectionNotAvailable());
     cancelButton_->setEnabled(!idle);
     shapeList_->setEnabled(idle);
 }

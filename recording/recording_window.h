@@ -71,6 +71,11 @@ private:
     struct DetectJob;
 
     void buildWidgets();
+    QWidget* buildSignalArea(QWidget* parent);
+    QWidget* buildShapesBox(QWidget* parent);
+    QWidget* buildDetectBox(QWidget* parent);
+    /// The widgets' signals to the window's handlers.
+    void connectWidgets();
     void buildMenus();
     void refreshShapes();
     void refreshResults();

@@ -24,14 +24,13 @@ inline bool& fatalWarnings() {
     return fatal;
 }
 
-/// Call first thing in main(). Also gives Qt a private runtime folder, so that it has nothing
-/// to warn about at start-up.
+/// Call first thing in main(). Also gives Qt a private runtime folder of its own (readable by
+/// the test program alone, removed at its end), so that it has nothing to warn about at start-up
+/// whatever folder the environment names.
 inline void installFatalWarnings() {
     static std::unique_ptr<QTemporaryDir> runtime;
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        runtime = std::make_unique<QTemporaryDir>();
-        if (runtime->isValid()) qputenv("XDG_RUNTIME_DIR", runtime->path().toUtf8());
-    }
+    runtime = std::make_unique<QTemporaryDir>();
+    if (runtime->isValid()) qputenv("XDG_RUNTIME_DIR", runtime->path().toUtf8());
     fatalWarnings() = qEnvironmentVariableIntValue("QT_FATAL_WARNINGS") != 0;
     qunsetenv("QT_FATAL_WARNINGS");
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {

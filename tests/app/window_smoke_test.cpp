@@ -9,7 +9,6 @@
 #include "workbench/menu.h"
 #include "workbench/workbench.h"
 #include "platform/qt/main_window.h"
-#include "../qt_fatal_warnings.h"
 
 TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
     Workbench workbench;
@@ -36,12 +35,4 @@ TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
     EXPECT_TRUE(window.commandAction(cmRecognition)->isChecked());
     EXPECT_FALSE(window.commandAction(cmJointDetection)->isChecked());
     window.close();
-}
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qt_test::installFatalWarnings();
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

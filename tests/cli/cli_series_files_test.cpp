@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "io/recording.h"
+#include "core/recording_files.h"
 
 #include "tests/cli/cli_run.h"
 
@@ -77,17 +77,23 @@ TEST_F(SeriesFilesCli, TheWorkbenchsSeriesAndAlphabetLoadAsARecordingOfScaleOne)
     ASSERT_EQ(series.status, 0);
     const auto noisy = nlohmann::json::parse(series.out).back()["noisy"].get<std::vector<int16_t>>();
 
-    RecordingRequest request;
-    request.signalFile = file("s.wav");
-    request.shapesFile = file("alphabet.json");
-    const auto r = loadRecording(request);
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.value.quantised.scale, 1.0);
-    EXPECT_EQ(r.value.quantised.signal, noisy);
-    ASSERT_EQ(r.value.shapes.size(), 20u);
+    RecordingFiles files;
+    files.signalFile = file("s.wav");
+    files.shapesFile = file("alphabet.json");
+    const auto read = readRecordingFiles(files, std::nullopt);
+    ASSERT_TRUE(read.ok()) << read.error;
+    DetectSettings settings;
+    settings.tmax = static_cast<int64_t>(read.value.signal.samples.size());
+    settings.candidates = {0};
+    PreparedDetection r;
+    const IoStatus prepared = prepareDetection(read.value.signal, read.value.shapes, settings, r);
+    ASSERT_TRUE(prepared.ok()) << prepared.error;
+    EXPECT_EQ(r.quantised.scale, 1.0);
+    EXPECT_EQ(r.quantised.signal, noisy);
+    ASSERT_EQ(r.shapes.size(), 20u);
     const auto etalons = nlohmann::json::parse(alphabet.out)["etalons"];
     for (size_t i = 0; i < 20; ++i) {
-        EXPECT_EQ(r.value.shapes[i].name, std::to_string(i + 1));
-        EXPECT_EQ(r.value.quantised.shapes[i], etalons[i]["samples"].get<std::vector<int16_t>>());
+        EXPECT_EQ(r.shapes[i].name, std::to_string(i + 1));
+        EXPECT_EQ(r.quantised.shapes[i], etalons[i]["samples"].get<std::vector<int16_t>>());
     }
 }

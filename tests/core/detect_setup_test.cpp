@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "../io/temp_dir.h"
-#include "io/recording.h"
+#include "core/recording_files.h"
 #include "core/version.h"
 
 namespace {
@@ -223,14 +223,15 @@ TEST(PrepareDetection, SavedShapesAreTheShapesDetectionUsed) {
         out.precision(9);
         for (const float v : signal.samples) out << v << "\n";
     }
-    RecordingRequest request;
-    request.signalFile = dir.file("signal.csv");
-    request.shapesFile = dir.file("saved.json");
-    request.baselineSeconds = settings.baselineSeconds;
-    const IoResult<Recording> batch = loadRecording(request);
-    ASSERT_TRUE(batch.ok()) << batch.error;
-    EXPECT_EQ(batch.value.quantised.scale, before.quantised.scale);
-    EXPECT_EQ(batch.value.quantised.shapes, before.quantised.shapes);
+    RecordingFiles files;
+    files.signalFile = dir.file("signal.csv");
+    files.shapesFile = dir.file("saved.json");
+    const IoResult<RecordingInput> read = readRecordingFiles(files, settings.baselineSeconds);
+    ASSERT_TRUE(read.ok()) << read.error;
+    PreparedDetection batch;
+    ASSERT_TRUE(prepareDetection(read.value.signal, read.value.shapes, settings, batch).ok());
+    EXPECT_EQ(batch.quantised.scale, before.quantised.scale);
+    EXPECT_EQ(batch.quantised.shapes, before.quantised.shapes);
 
     // Without a baseline the saved shapes are the listed ones.
     const IoResult<std::vector<Shape>> plain = shapesAsDetected(signal, cut, std::nullopt);
@@ -248,6 +249,50 @@ DetectReport sampleReport() {
     report.distance = -31;
     report.pulses = {DetectedPulse{99, 0, 0, 19, -20}, DetectedPulse{300, 1, 3, 17, -11}};
     return report;
+}
+
+// The report of a run holds the shapes as they were sought (cut again after the baseline
+// removal), not as they were listed, so that drawn on the trace the detection saw they lie on it.
+TEST(DetectReport, FilledFromThePreparedDetectionAndTheResult) {
+    Signal signal = rampSignal(3000, 8000);
+    for (float& s : signal.samples) s += 1000;
+    const std::vector<ListedShape> shapes = {named(signal, 100, 20, "a"), named(signal, 333, 20, "b")};
+    DetectSettings settings;
+    settings.task = DetectTask::recognize;
+    settings.tmin = 40;
+    settings.tmax = 181;
+    settings.candidates = {0, 1};
+    settings.baselineSeconds = 0.01;
+    PreparedDetection prepared;
+    ASSERT_TRUE(prepareDetection(signal, shapes, settings, prepared).ok());
+    DetectResult result;
+    result.distance = -31;
+    result.pulses = {DetectedPulse{99, 0, 0, 19, -20}};
+    const DetectReport report = detectReportOf(signal, prepared, result, 2.5);
+    EXPECT_EQ(report.samples, 3000);
+    EXPECT_EQ(report.rate, 8000);
+    EXPECT_EQ(report.scale, prepared.quantised.scale);
+    EXPECT_EQ(report.task, DetectTask::recognize);
+    EXPECT_EQ(report.distance, -31);
+    EXPECT_EQ(report.pulses.size(), 1u);
+    EXPECT_EQ(report.seconds, 2.5);
+    ASSERT_EQ(report.shapes.size(), 2u);
+    EXPECT_EQ(report.shapes[1].name, "b");
+    EXPECT_EQ(report.shapes[1].samples, prepared.shapes[1].samples);
+    EXPECT_NE(report.shapes[1].samples, shapes[1].shape.samples);
+}
+
+// Candidates named by the user: the first shape of the name, nothing for an unknown one; the
+// names listed for the message.
+TEST(ShapeNames, LookedUpByNameAndListed) {
+    const std::vector<Shape> shapes = {{"beat", {1}}, {"echo", {2}}, {"beat", {3}}};
+    const struct {
+        const char* name;
+        std::optional<int32_t> index;
+    } cases[] = {{"beat", 0}, {"echo", 1}, {"Beat", std::nullopt}, {"", std::nullopt}};
+    for (const auto& c : cases) EXPECT_EQ(shapeIndex(shapes, c.name), c.index) << c.name;
+    EXPECT_EQ(shapeNameList(shapes), "beat, echo, beat");
+    EXPECT_EQ(shapeNameList({}), "");
 }
 
 TEST(DetectReport, JsonAndCsvInTheDetectCommandsForm) {

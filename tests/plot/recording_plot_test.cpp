@@ -153,15 +153,3 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
                 HasSubstr("no/dir.png: No such file or directory"));
     EXPECT_TRUE(dir.entries().empty());
 }
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt warns when it has no runtime directory, and the tests run with warnings fatal.
-    char runtime[] = "/tmp/pulsebench-plot-runtime-XXXXXX";
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && ::mkdtemp(runtime)) qputenv("XDG_RUNTIME_DIR", runtime);
-    QGuiApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    if (qgetenv("XDG_RUNTIME_DIR") == runtime) ::rmdir(runtime);
-    return result;
-}

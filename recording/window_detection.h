@@ -1,0 +1,41 @@
+#pragma once
+
+// The recording view's detection job: what the worker thread is given, does and leaves for the
+// window (recording/window_detection.cpp also holds the window's side of a detection: start,
+// progress, cancel and the results taken over).
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/detect_setup.h"
+#include "recording/recording_window.h"
+
+/// The refusal and tool tip of the Detect button in a build without a detection.
+QString detectionNotAvailable();
+
+// Everything the worker thread uses; the window reads it only after `finished` is set (or the
+// progress, an atomic, at any time). No Qt object is touched from the worker.
+struct RecordingWindow::DetectJob {
+    std::shared_ptr<const Signal> signal;
+    std::vector<ListedShape> shapes;
+    DetectSettings settings;
+    std::shared_ptr<RecordingDetector> detector;
+    uint64_t generation = 0;
+    std::atomic<bool> cancel{false};
+    std::atomic<double> progress{0};
+    std::atomic<bool> finished{false};
+    std::string error;
+    DetectResult result;
+    std::shared_ptr<const std::vector<float>> corrected;  ///< set when a baseline was removed
+    SignalSummary correctedSummary;
+    DetectReport report;  ///< filled once the detection was prepared
+    std::thread thread;
+
+    /// Prepares the detection, runs it and fills the report; sets `finished` last.
+    void run();
+};
