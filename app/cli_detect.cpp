@@ -69,20 +69,12 @@ struct WholeNumber {
     std::string outside;
 };
 WholeNumber wholeNumber(const std::string& text, int64_t low, int64_t high) {
-    size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    if (i == text.size()) return {};
-    int64_t value = 0;
-    bool huge = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return {};
-        if (value > (INT64_MAX - 9) / 10) huge = true;
-        else value = value * 10 + (text[i] - '0');
-    }
-    if (text[0] == '-') value = -value;
-    if (huge) return {std::nullopt, text[0] == '-' ? "too small" : "too large"};
-    if (value < low) return {std::nullopt, "too small"};
-    if (value > high) return {std::nullopt, "too large"};
-    return {value, ""};
+    const DecimalText read = readDecimal(text, true);
+    if (!read.value) return {};
+    if (read.huge) return {std::nullopt, *read.value < 0 ? "too small" : "too large"};
+    if (*read.value < low) return {std::nullopt, "too small"};
+    if (*read.value > high) return {std::nullopt, "too large"};
+    return {read.value, ""};
 }
 
 // The refusal of a whole-number option: what was expected, and whether the value was no number

@@ -46,7 +46,7 @@ public:
 bool isKnownCommand(int id) {
     for (const MenuRow& row : mainMenu)
         if (row.id == id) return true;
-    return (id >= cmCreateSeries && id <= cmDebuggingRepeat) || (id >= CM_CLOSE && id <= CM_REPAINT_SUBSET_CELLS);
+    return (id >= CM_CREATE_SERIES && id <= CM_DEBUGGING_REPEAT) || (id >= CM_CLOSE && id <= CM_REPAINT_SUBSET_CELLS);
 }
 
 }  // namespace
@@ -68,8 +68,8 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
                               " experiment ", MessageIcon::Warning);
             return 1;
         }
-        if ((id == cmExit || id == CM_CLOSE) && i + 1 < o.commands.size()) {
-            window.messageBox("--commands: nothing runs after " + std::string(id == cmExit ? "Exit (40004)" : "close (204)") +
+        if ((id == CM_EXIT || id == CM_CLOSE) && i + 1 < o.commands.size()) {
+            window.messageBox("--commands: nothing runs after " + std::string(id == CM_EXIT ? "Exit (40004)" : "close (204)") +
                                   "; " + std::to_string(o.commands.size() - i - 1) + " ids follow it.",
                               " experiment ", MessageIcon::Warning);
             return 1;
@@ -145,7 +145,7 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
             run["command"] = id;
             run["taskType"] = code(s.wTaskType);
             run["seriesType"] = code(s.seriesType);
-            run["viewMode"] = s.viewMode;
+            run["viewMode"] = code(s.viewMode);
             if (!reports.empty()) run["messages"] = reports;
             runs.add(run);
         } else {
@@ -153,7 +153,7 @@ int runExperiment(const ExperimentOptions& o, std::ostream& out, StderrMessageSi
                 stream.write("Command " + std::to_string(id) + " shows " + report + "\n");
             std::ostringstream text;
             text << "Command " << id << ": task " << code(s.wTaskType) << ", series type " << code(s.seriesType) << ", view "
-                 << s.viewMode << "\n";
+                 << code(s.viewMode) << "\n";
             printProcessingText(*s.lpSeriesHeader, *s.lpChainsHeader, workbench.lastRoutine, workbench.lastAnswer,
                                 ++number, text);
             stream.write(text.str());

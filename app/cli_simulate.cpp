@@ -88,7 +88,7 @@ bool renderResultPlot(const SimulateOptions& o, Settings& s, std::unique_ptr<Res
     v.wTaskTypeSel = s.wTaskTypeSel;
     v.requiredFlags = s.requiredFlags;
     rebuildRequiredList(v);
-    v.viewMode = 6;
+    v.viewMode = ViewMode::results;
     v.wDisplayContent = 2;
     v.handlingCase = o.graph;
     v.viewCase = o.view;

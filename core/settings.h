@@ -31,6 +31,17 @@ constexpr uint16_t choiceEntry(const ChoiceTable& table, int32_t index) {
     return static_cast<uint16_t>(table.values[static_cast<size_t>(index - 1)] & 0xFFFF);
 }
 
+/// What the main view shows; the number is the mode's code, as the batch tool's `experiment`
+/// prints it.
+enum class ViewMode : int32_t {
+    etalons = 5,          ///< after start-up: the etalons
+    results = 6,          ///< after a series was made or processed, or a simulation shown
+    subsetPanel = 9,      ///< the subset-selection panel
+    parametersPanel = 10, ///< the series-parameters panel
+};
+
+constexpr int32_t code(ViewMode mode) { return static_cast<int32_t>(mode); }
+
 /// The one record of every parameter, mode and owned object of the workbench. Many quantities
 /// exist as a base value (set by dialogs and the choice tables) and a current value (copied from
 /// the base when a series is made, read by the makers and processing). What a dialog returns is
@@ -88,7 +99,7 @@ struct Settings {
     SeriesType seriesType = SeriesType::unfixedCutoffs;
 
     // View state.
-    int32_t viewMode = 5;
+    ViewMode viewMode = ViewMode::etalons;
     uint16_t wDisplayContent = 1;
     uint16_t wChainsCapacity = 10;
     uint16_t wChainsPulses = 0;

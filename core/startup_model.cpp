@@ -6,7 +6,7 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
     for (int i = 0; i < s.wAlphabetSize && i < alphabetCapacity; ++i) s.alphabet[i].lpData.reset();
     if (buildAlphabet(window, static_cast<int16_t>(s.wAmplitude), s.wAlphabetSize, s.wImpulseSize,
                       s.alphabet, s.seeds.alphabetSeed))
-        s.viewMode = 5;
+        s.viewMode = ViewMode::etalons;
 
     s.wRequiredCount = s.wAlphabetSize;
     s.wRequiredCapacity = s.wAlphabetSize;
@@ -26,7 +26,7 @@ void prepareStartupModel(Settings& s, MessageSink& window) {
         s.requiredFlags.fill(0);
         for (int n = 1; n <= s.wAlphabetSize && n <= alphabetCapacity; ++n) s.requiredFlags[n - 1] = 1;
     }
-    s.viewMode = isTupleTask(s.wTaskType) ? 9 : 5;
+    s.viewMode = isTupleTask(s.wTaskType) ? ViewMode::subsetPanel : ViewMode::etalons;
     rebuildRequiredList(s);
 
     s.seriesSizeIndex = seriesSizeTable.count;

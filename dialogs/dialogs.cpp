@@ -1,4 +1,5 @@
 #include "dialogs/dialogs.h"
+#include "model/text_format.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,22 +23,11 @@ using Kind = DialogControl::Kind;
 /// `pos` when there are no digits.
 int32_t readNumber(const std::string& text, size_t pos, size_t& end) {
     end = pos;
-    size_t i = pos;
-    while (i < text.size() && isBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    // One beyond INT32_MAX, so that the most negative value is reached exactly.
-    constexpr int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    int64_t magnitude = 0;
-    size_t digits = i;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
-        magnitude = std::min(magnitude * 10 + (text[digits] - '0'), limit);
-        ++digits;
-    }
-    if (digits == i) return 0;
-    end = digits;
-    if (negative) return static_cast<int32_t>(-magnitude);
-    return static_cast<int32_t>(std::min(magnitude, limit - 1));
+    const DecimalText read = readDecimal(text.substr(std::min(pos, text.size())), false);
+    if (!read.value) return 0;
+    end = pos + read.end;
+    return static_cast<int32_t>(std::clamp<int64_t>(*read.value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
 }
 
 std::string fieldText(const std::string& text) {

@@ -10,8 +10,8 @@ constexpr Color kBlack{0, 0, 0};
 constexpr Color kWhite{255, 255, 255};
 constexpr Color kMarkGrey{163, 163, 163};
 
-bool showsButtons(int mode) {
-    return mode == 5 || mode == 6 || mode == 9 || mode == 10;
+bool showsButtons(ViewMode mode) {
+    return mode == ViewMode::etalons || mode == ViewMode::results || mode == ViewMode::subsetPanel || mode == ViewMode::parametersPanel;
 }
 
 }  // namespace
@@ -88,8 +88,8 @@ void layOutMainWindow(const Rect& R, const TextMetrics& metrics, const Settings&
 }
 
 void paintWindowControls(Canvas& canvas, const Settings& s, const LayoutState& layout) {
-    const int mode = s.viewMode;
-    if (mode == 6) canvas.drawImage(103, layout.rcRestartButton.left, layout.rcRestartButton.top);
+    const ViewMode mode = s.viewMode;
+    if (mode == ViewMode::results) canvas.drawImage(103, layout.rcRestartButton.left, layout.rcRestartButton.top);
     if (showsButtons(mode)) {
         canvas.drawImage(101, layout.rcNextButton.left, layout.rcNextButton.top);
         canvas.drawImage(102, layout.rcExitButton.left, layout.rcExitButton.top);

@@ -111,5 +111,6 @@ DecimalText readDecimal(const std::string& text, bool strict) {
     }
     if (i == first || (strict && i != text.size())) return {};
     read.value = negative ? -magnitude : magnitude;
+    read.end = i;
     return read;
 }

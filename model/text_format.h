@@ -33,9 +33,10 @@ std::string trimmedCaption(const std::string& caption);
 /// (an option of the batch tool); otherwise leading blanks are skipped and the number ends at
 /// the first character that is not a digit (a dialog field, "12 samples" is 12). `digits` says
 /// whether any digit was read; the value saturates at +-2^40, far beyond every range checked,
-/// and `huge` says that it did.
+/// and `huge` says that it did. `end` is the index just after the last digit read.
 struct DecimalText {
     std::optional<int64_t> value;  ///< unset when no number was read
     bool huge = false;
+    size_t end = 0;
 };
 DecimalText readDecimal(const std::string& text, bool strict);

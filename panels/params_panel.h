@@ -219,9 +219,9 @@ struct PanelCommit {
 /// Reads Tmin from `text` (at most 100 characters: leading blanks, an optional sign, digits).
 /// Refuses text without digits and values outside 1..65535 with a message, changing nothing.
 /// Accepted: wTmin of the settings takes it, the edit control moves out of sight (shell may be
-/// null), dirtyPanelArea = 1 and viewMode = 6. The caller then does the leaving step.
+/// null), dirtyPanelArea = 1 and viewMode = ViewMode::results. The caller then does the leaving step.
 PanelCommit commitParameterPanel(const std::string& text, Settings& settings, Shell* shell);
-/// " Cancel ": the edit control moves out of sight, viewMode = 6, dirtySeriesLength and
+/// " Cancel ": the edit control moves out of sight, viewMode = ViewMode::results, dirtySeriesLength and
 /// dirtyNoiseLevel cleared. The caller then does the leaving step.
 void cancelParameterPanel(Settings& settings, Shell* shell);
 

@@ -1,4 +1,5 @@
 #include "panels/params_panel.h"
+#include "model/text_format.h"
 
 #include <algorithm>
 #include <limits>
@@ -24,26 +25,6 @@ int64_t neededPulses(const ParamsHeader& r, int64_t tmax) {
     return (int64_t{r.bLow} - r.aHigh + tmax - 1) / tmax + 1;
 }
 
-/// Reads a decimal number as the dialogs do: leading blanks, an optional sign, digits.
-/// `digits` tells whether any digit was read.
-int64_t readDecimal(const std::string& text, bool& digits) {
-    const std::string field = text.substr(0, std::min<size_t>(text.size(), 100));
-    size_t i = 0;
-    while (i < field.size() && (field[i] == ' ' || field[i] == '\t' || field[i] == '\n' || field[i] == '\v' ||
-                                field[i] == '\f' || field[i] == '\r'))
-        ++i;
-    bool negative = false;
-    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-    constexpr int64_t limit = int64_t{1} << 40;  // far beyond any value accepted
-    int64_t magnitude = 0;
-    digits = false;
-    while (i < field.size() && field[i] >= '0' && field[i] <= '9') {
-        magnitude = std::min(magnitude * 10 + (field[i] - '0'), limit);
-        digits = true;
-        ++i;
-    }
-    return negative ? -magnitude : magnitude;
-}
 
 }  // namespace
 
@@ -206,12 +187,12 @@ bool releaseParameterPanel(ParamsHeader& r, int32_t x, int32_t y) {
 
 PanelCommit commitParameterPanel(const std::string& text, Settings& s, Shell* shell) {
     PanelCommit result;
-    bool digits = false;
-    const int64_t value = readDecimal(text, digits);
-    if (!digits) {
+    const std::optional<int64_t> typed = readDecimal(text.substr(0, std::min<size_t>(text.size(), 100)), false).value;
+    if (!typed) {
         result.message = "Tmin must be a whole number; \"" + text.substr(0, 100) + "\" holds no digits.";
         return result;
     }
+    const int64_t value = *typed;
     if (value < 1 || value > 65535) {
         result.message = "Tmin must lie between 1 and 65535; " + std::to_string(value) + " was typed.";
         return result;
@@ -232,13 +213,13 @@ PanelCommit commitParameterPanel(const std::string& text, Settings& s, Shell* sh
     s.wTmin = static_cast<uint16_t>(value);
     if (shell) shell->moveEdit(Rect{});
     s.dirtyPanelArea = 1;
-    s.viewMode = 6;
+    s.viewMode = ViewMode::results;
     return result;
 }
 
 void cancelParameterPanel(Settings& s, Shell* shell) {
     if (shell) shell->moveEdit(Rect{});
-    s.viewMode = 6;
+    s.viewMode = ViewMode::results;
     s.dirtySeriesLength = 0;
     s.dirtyNoiseLevel = 0;
 }

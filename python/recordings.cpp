@@ -69,6 +69,158 @@ std::vector<int32_t> candidatesOf(const std::optional<py::sequence>& names, cons
     return indices;
 }
 
+// The shapes of a detection: given as etalons, or cut from the signal as --template cuts them
+// (after the baseline removal when there is one: prepareDetection cuts them again there).
+std::vector<ListedShape> listedShapes(const Signal& recording, const py::object& etalons, const py::object& templates) {
+    const double rate = recording.rate;
+    std::vector<ListedShape> listed;
+    if (etalons.is_none() == templates.is_none())
+        throw py::value_error(etalons.is_none()
+                                  ? "no pulse shapes: give etalons or templates=[(start, length, name), ...]"
+                                  : "etalons and templates exclude each other: shapes come from one place");
+    if (!templates.is_none()) {
+        if (py::isinstance<py::str>(templates) || !py::isinstance<py::sequence>(templates))
+            throw py::type_error("templates must be a sequence of (start, length) or (start, length, name)");
+        for (const py::handle item : py::reinterpret_borrow<py::sequence>(templates)) {
+            if (py::isinstance<py::str>(item) || !py::isinstance<py::sequence>(item) || py::len(item) < 2 ||
+                py::len(item) > 3)
+                throw py::type_error("a template is (start, length) or (start, length, name)");
+            const auto part = py::reinterpret_borrow<py::sequence>(item);
+            const int64_t first = gapLimit(part[0], rate, "template start", 0);
+            const int64_t length = gapLimit(part[1], rate, "template length");
+            std::string name = "t" + std::to_string(listed.size() + 1);  // as --template names them
+            if (py::len(item) == 3) {
+                if (!py::isinstance<py::str>(part[2])) throw py::type_error("a template's name must be a str");
+                name = part[2].cast<std::string>();
+            }
+            if (first > static_cast<int64_t>(recording.samples.size()) ||
+                length > static_cast<int64_t>(recording.samples.size()) - first)
+                throw py::value_error("template (" + std::to_string(first) + ", " + std::to_string(length) +
+                                      ") reaches beyond the signal's " +
+                                      std::to_string(recording.samples.size()) + " samples");
+            IoResult<ListedShape> cut = cutShape(recording, first, first + length, name, listed);
+            if (!cut) throw py::value_error(cut.error);
+            listed.push_back(std::move(cut.value));
+        }
+    } else {
+        for (Shape& shape : shapesFrom(etalons)) listed.push_back({std::move(shape), std::nullopt, true});
+    }
+    return listed;
+}
+
+// The found pulses as arrays, with the report's figures and its JSON.
+py::dict detectDict(const DetectResult& result, const DetectReport& report, const PreparedDetection& prepared) {
+    const std::vector<Shape>& shapes = report.shapes;
+    std::vector<int64_t> position, measure;
+    std::vector<int32_t> etalon, cutStart, cutEnd;
+    py::list names;
+    for (const DetectedPulse& p : result.pulses) {
+        position.push_back(p.position);
+        etalon.push_back(p.shape);
+        cutStart.push_back(p.cutStart);
+        cutEnd.push_back(p.cutEnd);
+        measure.push_back(p.measure);
+        names.append(py::str(shapes.at(static_cast<size_t>(p.shape)).name));
+    }
+    py::list shapeNames;
+    for (const Shape& shape : shapes) shapeNames.append(py::str(shape.name));
+    py::dict d;
+    d["position"] = toArray(position);
+    d["etalon"] = toArray(etalon);
+    d["name"] = names;
+    d["cut_start"] = toArray(cutStart);
+    d["cut_end"] = toArray(cutEnd);
+    d["measure"] = toArray(measure);
+    d["distance"] = result.distance;
+    d["scale"] = prepared.quantised.scale;
+    d["rate"] = report.rate;
+    d["samples"] = report.samples;
+    d["task"] = detectTaskName(report.task);
+    d["etalon_names"] = shapeNames;
+    d["seconds"] = report.seconds;
+    d["json"] = detectReportJson(report);
+    return d;
+}
+
+// The exact detection in a recording (see pulsebench.detect).
+py::dict detect(const py::object& signal, const py::object& etalons, const py::object& tmin, const py::object& tmax,
+                std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
+                std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
+                std::optional<py::function> progress, const py::object& templates) {
+    if (!isSampleRate(rate))
+        throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
+    Signal recording;
+    recording.samples = signalSamples(signal);
+    recording.rate = rate;
+    const std::vector<ListedShape> listed = listedShapes(recording, etalons, templates);
+    const std::vector<Shape> shapes = shapesOf(listed);
+
+    DetectSettings settings;
+    settings.task = detectTaskOf(task);
+    settings.tmin = gapLimit(tmin, rate, "tmin");
+    settings.tmax = gapLimit(tmax, rate, "tmax");
+    if (settings.tmin > settings.tmax)
+        throw py::value_error("tmin (" + std::to_string(settings.tmin) + " samples) is above tmax (" +
+                              std::to_string(settings.tmax) + " samples)");
+    if (const IoStatus fits = checkShapesFitTmax(shapes, settings.tmax); !fits) throw py::value_error(fits.error);
+    if (count && *count < 1) throw py::value_error("count must be at least 1, not " + std::to_string(*count));
+    settings.count = count;
+    settings.savedEnergy = *inRange<int32_t>(savedEnergy, 0, 100, "saved_energy");
+    if (baseline && (!std::isfinite(*baseline) || *baseline <= 0))
+        throw py::value_error("baseline must be a positive number of seconds");
+    settings.baselineSeconds = baseline;
+    settings.candidates = candidatesOf(candidates, shapes);
+    if (settings.task == DetectTask::detect && settings.candidates.size() != 1)
+        throw py::value_error("task \"detect\" looks for exactly one shape; name it with candidates=[...] (" +
+                              std::to_string(settings.candidates.size()) + " given)");
+    const int32_t threadCount = *inRange<int32_t>(threads, 0, 256, "threads");
+
+    // The baseline, the quantisation and the run, on a thread of their own; this thread
+    // delivers the progress and stops the run on Ctrl-C.
+    Watch watch;
+    std::atomic<double> fraction{0};
+    double delivered = -1;
+    std::string refusal;
+    DetectResult result;
+    PreparedDetection prepared;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        py::gil_scoped_release release;
+        watch.run(
+            [&] {
+                if (IoStatus ready = prepareDetection(recording, listed, settings, prepared); !ready) {
+                    refusal = ready.error;
+                    return;
+                }
+                prepared.request.threads = threadCount;
+                result = detectInRecording(
+                    prepared.request,
+                    [&](double done) {
+                        fraction = done;
+                        watch.notify();
+                    },
+                    watch.cancel);
+            },
+            [&] {
+                const double now = fraction.load();
+                if (progress && now != delivered) {
+                    delivered = now;
+                    (*progress)(now);
+                }
+            });
+    }
+    if (PyErr_Occurred()) throw py::error_already_set();
+    if (!refusal.empty()) throw py::value_error(refusal);
+    if (!result.error.empty()) throw py::value_error(result.error);
+    if (!result.completed) throw py::value_error("the detection was stopped");
+
+    const DetectReport report = detectReportOf(
+        recording, prepared, result,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+
+    return detectDict(result, report, prepared);
+}
+
 }  // namespace
 
 void defineRecordingFunctions(py::module_& m) {
@@ -145,146 +297,7 @@ void defineRecordingFunctions(py::module_& m) {
         },
         py::arg("signal"), py::arg("etalons"));
 
-    m.def(
-        "detect",
-        [](const py::object& signal, const py::object& etalons, const py::object& tmin, const py::object& tmax,
-           std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
-           std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
-           std::optional<py::function> progress, const py::object& templates) {
-            if (!isSampleRate(rate))
-                throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
-            Signal recording;
-            recording.samples = signalSamples(signal);
-            recording.rate = rate;
-            std::vector<ListedShape> listed;
-            if (etalons.is_none() == templates.is_none())
-                throw py::value_error(etalons.is_none()
-                                          ? "no pulse shapes: give etalons or templates=[(start, length, name), ...]"
-                                          : "etalons and templates exclude each other: shapes come from one place");
-            if (!templates.is_none()) {
-                // Shapes cut from the signal, as --template cuts them: after the baseline removal
-                // when there is one (prepareDetection cuts them again there).
-                if (py::isinstance<py::str>(templates) || !py::isinstance<py::sequence>(templates))
-                    throw py::type_error("templates must be a sequence of (start, length) or (start, length, name)");
-                for (const py::handle item : py::reinterpret_borrow<py::sequence>(templates)) {
-                    if (py::isinstance<py::str>(item) || !py::isinstance<py::sequence>(item) || py::len(item) < 2 ||
-                        py::len(item) > 3)
-                        throw py::type_error("a template is (start, length) or (start, length, name)");
-                    const auto part = py::reinterpret_borrow<py::sequence>(item);
-                    const int64_t first = gapLimit(part[0], rate, "template start", 0);
-                    const int64_t length = gapLimit(part[1], rate, "template length");
-                    std::string name = "t" + std::to_string(listed.size() + 1);  // as --template names them
-                    if (py::len(item) == 3) {
-                        if (!py::isinstance<py::str>(part[2])) throw py::type_error("a template's name must be a str");
-                        name = part[2].cast<std::string>();
-                    }
-                    if (first > static_cast<int64_t>(recording.samples.size()) ||
-                        length > static_cast<int64_t>(recording.samples.size()) - first)
-                        throw py::value_error("template (" + std::to_string(first) + ", " + std::to_string(length) +
-                                              ") reaches beyond the signal's " +
-                                              std::to_string(recording.samples.size()) + " samples");
-                    IoResult<ListedShape> cut = cutShape(recording, first, first + length, name, listed);
-                    if (!cut) throw py::value_error(cut.error);
-                    listed.push_back(std::move(cut.value));
-                }
-            } else {
-                for (Shape& shape : shapesFrom(etalons)) listed.push_back({std::move(shape), std::nullopt, true});
-            }
-            const std::vector<Shape> shapes = shapesOf(listed);
-
-            DetectSettings settings;
-            settings.task = detectTaskOf(task);
-            settings.tmin = gapLimit(tmin, rate, "tmin");
-            settings.tmax = gapLimit(tmax, rate, "tmax");
-            if (settings.tmin > settings.tmax)
-                throw py::value_error("tmin (" + std::to_string(settings.tmin) + " samples) is above tmax (" +
-                                      std::to_string(settings.tmax) + " samples)");
-            if (const IoStatus fits = checkShapesFitTmax(shapes, settings.tmax); !fits) throw py::value_error(fits.error);
-            if (count && *count < 1) throw py::value_error("count must be at least 1, not " + std::to_string(*count));
-            settings.count = count;
-            settings.savedEnergy = *inRange<int32_t>(savedEnergy, 0, 100, "saved_energy");
-            if (baseline && (!std::isfinite(*baseline) || *baseline <= 0))
-                throw py::value_error("baseline must be a positive number of seconds");
-            settings.baselineSeconds = baseline;
-            settings.candidates = candidatesOf(candidates, shapes);
-            if (settings.task == DetectTask::detect && settings.candidates.size() != 1)
-                throw py::value_error("task \"detect\" looks for exactly one shape; name it with candidates=[...] (" +
-                                      std::to_string(settings.candidates.size()) + " given)");
-            const int32_t threadCount = *inRange<int32_t>(threads, 0, 256, "threads");
-
-            // The baseline, the quantisation and the run, on a thread of their own; this thread
-            // delivers the progress and stops the run on Ctrl-C.
-            Watch watch;
-            std::atomic<double> fraction{0};
-            double delivered = -1;
-            std::string refusal;
-            DetectResult result;
-            PreparedDetection prepared;
-            const auto start = std::chrono::steady_clock::now();
-            {
-                py::gil_scoped_release release;
-                watch.run(
-                    [&] {
-                        if (IoStatus ready = prepareDetection(recording, listed, settings, prepared); !ready) {
-                            refusal = ready.error;
-                            return;
-                        }
-                        prepared.request.threads = threadCount;
-                        result = detectInRecording(
-                            prepared.request,
-                            [&](double done) {
-                                fraction = done;
-                                watch.notify();
-                            },
-                            watch.cancel);
-                    },
-                    [&] {
-                        const double now = fraction.load();
-                        if (progress && now != delivered) {
-                            delivered = now;
-                            (*progress)(now);
-                        }
-                    });
-            }
-            if (PyErr_Occurred()) throw py::error_already_set();
-            if (!refusal.empty()) throw py::value_error(refusal);
-            if (!result.error.empty()) throw py::value_error(result.error);
-            if (!result.completed) throw py::value_error("the detection was stopped");
-
-            const DetectReport report = detectReportOf(
-                recording, prepared, result,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-
-            std::vector<int64_t> position, measure;
-            std::vector<int32_t> etalon, cutStart, cutEnd;
-            py::list names;
-            for (const DetectedPulse& p : result.pulses) {
-                position.push_back(p.position);
-                etalon.push_back(p.shape);
-                cutStart.push_back(p.cutStart);
-                cutEnd.push_back(p.cutEnd);
-                measure.push_back(p.measure);
-                names.append(py::str(shapes.at(static_cast<size_t>(p.shape)).name));
-            }
-            py::list shapeNames;
-            for (const Shape& shape : shapes) shapeNames.append(py::str(shape.name));
-            py::dict d;
-            d["position"] = toArray(position);
-            d["etalon"] = toArray(etalon);
-            d["name"] = names;
-            d["cut_start"] = toArray(cutStart);
-            d["cut_end"] = toArray(cutEnd);
-            d["measure"] = toArray(measure);
-            d["distance"] = result.distance;
-            d["scale"] = prepared.quantised.scale;
-            d["rate"] = rate;
-            d["samples"] = report.samples;
-            d["task"] = detectTaskName(settings.task);
-            d["etalon_names"] = shapeNames;
-            d["seconds"] = report.seconds;
-            d["json"] = detectReportJson(report);
-            return d;
-        },
+    m.def("detect", &detect,
         "The exact detection in a recording (see pulsebench.detect): returns a dict of the found pulses' arrays, "
         "the distance, the scale and the JSON of `detect`.",
         py::arg("signal"), py::arg("etalons"), py::arg("tmin"), py::arg("tmax"), py::arg("count") = py::none(),

@@ -168,7 +168,7 @@ void Workbench::createSeries() {
     s.wChainsPulses = range.wMaxPulses;
     s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
     s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
-    s.viewMode = 6;
+    s.viewMode = ViewMode::results;
     if (s.seriesType == SeriesType::fixedWhole) s.seriesType = SeriesType::fixedWholeTyped;
     if (s.seriesType == SeriesType::unfixedWhole) s.seriesType = SeriesType::unfixedWholeTyped;
     shell_->sendCommand(CM_MAKE_SERIES);

@@ -176,5 +176,5 @@ void Workbench::showSimulation() {
             invalidate(*b.box, true);
             *b.flag = 0;
         }
-    s.viewMode = 6;
+    s.viewMode = ViewMode::results;
 }

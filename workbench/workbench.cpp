@@ -21,9 +21,9 @@
 #include "workbench/menu.h"
 
 namespace {
-constexpr int kTaskItems[] = {cmDetection, cmRecognition, cmJointDetection, cmSeriesProcessing};
-constexpr int kSeriesItems[] = {cmUnfixedCutoffs, cmUnfixedWhole, cmFixedWhole, cmFixedCutoffs, cmFixedTuples,
-                                cmUnfixedTuples};
+constexpr int kTaskItems[] = {CM_DETECTION, CM_RECOGNITION, CM_JOINT_DETECTION, CM_SERIES_PROCESSING};
+constexpr int kSeriesItems[] = {CM_UNFIXED_CUTOFFS, CM_UNFIXED_WHOLE, CM_FIXED_WHOLE, CM_FIXED_CUTOFFS, CM_FIXED_TUPLES,
+                                CM_UNFIXED_TUPLES};
 
 }  // namespace
 
@@ -38,9 +38,9 @@ bool Workbench::onCreate(Shell& shell) {
     // menu checks of the two modes, the results container and the first noiseless series.
     prepareStartupModel(s, shell);
     for (int id : kSeriesItems) shell.checkMenuItem(id, false);
-    shell.checkMenuItem(cmUnfixedCutoffs, true);
+    shell.checkMenuItem(CM_UNFIXED_CUTOFFS, true);
     for (int id : kTaskItems) shell.checkMenuItem(id, false);
-    shell.checkMenuItem(cmJointDetection, true);
+    shell.checkMenuItem(CM_JOINT_DETECTION, true);
     s.lpChainsHeader = getChainsHeader(shell, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
     makeSeriesOfCurrentType(s, shell);
     shell.moveEdit({0, 0, 0, 0});
@@ -67,7 +67,7 @@ void Workbench::onKeyDown(int key) {
     if (key == 0 || key == 1) shell_->invalidate(nullptr, true);
     Settings& s = settings;
     constexpr int kEnter = 0x0D, kEscape = 0x1B, kSpace = 0x20;
-    if (key == kEnter && s.viewMode == 10 && lpParamsHeader) {
+    if (key == kEnter && s.viewMode == ViewMode::parametersPanel && lpParamsHeader) {
         // In the parameter panel Enter takes the typed Tmin, as " OK " does.
         ++commandDepth_;
         const PanelCommit commit = commitParameterPanel(shell_->editText(), s, shell_);
@@ -88,14 +88,14 @@ void Workbench::onKeyDown(int key) {
     }
     if (key != kEscape) return;
     ++commandDepth_;
-    if (s.viewMode == 10) {
+    if (s.viewMode == ViewMode::parametersPanel) {
         // Leaves the parameter panel as " Cancel " does.
         cancelParameterPanel(s, shell_);
         leaveParameterPanel();
-    } else if (s.viewMode == 9) {
+    } else if (s.viewMode == ViewMode::subsetPanel) {
         // Leaves the subset panel as its " Cancel " does.
         deleteAllEntries(panel, subsetMarks);
-        s.viewMode = 6;
+        s.viewMode = ViewMode::results;
         s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 0;
         shell_->sendCommand(CM_NEXT_DATA);
     }
@@ -118,11 +118,11 @@ std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
     // Laid out for the state as it is now, not as the last paint found it.
     LayoutState layout = this->layout;
     if (measured_) layOutMainWindow(client_, metrics_, s, layout);
-    const int mode = s.viewMode;
-    const bool buttons = mode == 5 || mode == 6 || mode == 9 || mode == 10;
+    const ViewMode mode = s.viewMode;
+    const bool buttons = mode == ViewMode::etalons || mode == ViewMode::results || mode == ViewMode::subsetPanel || mode == ViewMode::parametersPanel;
     if (buttons && inside(layout.rcNextButton, x, y)) return "Next: make a new series and process it (Space, Enter, F5)";
     if (buttons && inside(layout.rcExitButton, x, y)) return "Exit the workbench";
-    if (mode == 6 && inside(layout.rcRestartButton, x, y)) return "Restart: back to the etalons";
+    if (mode == ViewMode::results && inside(layout.rcRestartButton, x, y)) return "Restart: back to the etalons";
     const bool toggle = triesCandidateList(s.wTaskType);
     if (buttons && toggle && inside(layout.rcSelectAllButton, x, y))
         return layout.selectAllState ? "Select All: require every etalon" : "Unselect All: require no etalon";
@@ -134,7 +134,7 @@ std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
         if (isCutOffSeries(s.seriesType) && inside(layout.rcLostLevelItems[e], x, y))
             return "Lost data level " + std::to_string(lostLevelTable.values[e]) + " %: make and process a series";
     }
-    if (mode == 5)
+    if (mode == ViewMode::etalons)
         for (size_t i = 0; i < layout.rcEtalonCells.size(); ++i)
             if (inside(layout.rcEtalonCells[i], x, y))
                 return "Etalon " + std::to_string(i + 1) + ": click to require it or not";
@@ -143,13 +143,13 @@ std::string Workbench::toolTipAt(int32_t x, int32_t y) const {
 
 Workbench::ColumnContents Workbench::columnContents() const {
     const Settings& s = settings;
-    const int mode = s.viewMode;
+    const ViewMode mode = s.viewMode;
     ColumnContents c;
-    c.buttons = mode == 5 || mode == 6 || mode == 9 || mode == 10;
+    c.buttons = mode == ViewMode::etalons || mode == ViewMode::results || mode == ViewMode::subsetPanel || mode == ViewMode::parametersPanel;
     c.toggle = c.buttons && triesCandidateList(s.wTaskType);
-    c.restart = mode == 6;
+    c.restart = mode == ViewMode::results;
     c.lostLevel = isCutOffSeries(s.seriesType);
-    c.panelEdit = mode == 10;
+    c.panelEdit = mode == ViewMode::parametersPanel;
     return c;
 }
 
@@ -227,72 +227,72 @@ void Workbench::onCommand(int id) {
 void Workbench::dispatch(int id) {
     Settings& s = settings;
     switch (id) {
-        case cmCreateSeries: createSeries(); break;
-        case cmNewPulses: editRequiredList(); break;
-        case cmSaveImage: {
+        case CM_CREATE_SERIES: createSeries(); break;
+        case CM_NEW_PULSES: editRequiredList(); break;
+        case CM_SAVE_IMAGE: {
             SnapshotImage image;
             shell_->clientPixels(image.width, image.height, image.pixels);
             if (!MakeSnapshot(*shell_, image))
                 shell_->messageBox("Проблемы при выполнении MakeSnapshot", "Open File Name", MessageIcon::None);
             break;
         }
-        case cmExit:
+        case CM_EXIT:
         case CM_CLOSE: shell_->close(); break;
-        case cmDetection:
-        case cmRecognition:
-        case cmJointDetection:
-        case cmSeriesProcessing: chooseTask(id); break;
-        case cmFixedWhole:
-        case cmUnfixedWhole:
-        case cmFixedCutoffs:
-        case cmUnfixedCutoffs:
-        case cmFixedTuples:
-        case cmUnfixedTuples: chooseSeriesType(id); break;
-        case cmStatisticalSimulation: statisticalSimulation(); break;
-        case cmShowSimulation: showSimulation(); break;
-        case cmSelectSetOfPulses:
-            s.viewMode = 9;
+        case CM_DETECTION:
+        case CM_RECOGNITION:
+        case CM_JOINT_DETECTION:
+        case CM_SERIES_PROCESSING: chooseTask(id); break;
+        case CM_FIXED_WHOLE:
+        case CM_UNFIXED_WHOLE:
+        case CM_FIXED_CUTOFFS:
+        case CM_UNFIXED_CUTOFFS:
+        case CM_FIXED_TUPLES:
+        case CM_UNFIXED_TUPLES: chooseSeriesType(id); break;
+        case CM_STATISTICAL_SIMULATION: statisticalSimulation(); break;
+        case CM_SHOW_SIMULATION: showSimulation(); break;
+        case CM_SELECT_SET_OF_PULSES:
+            s.viewMode = ViewMode::subsetPanel;
             repaintView(true);
             break;
-        case cmProcessingSameData:
+        case CM_PROCESSING_SAME_DATA:
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_PROCESS);
             break;
-        case cmProcessingNextData:
+        case CM_PROCESSING_NEXT_DATA:
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_NEXT_DATA);
             break;
-        case cmMoreDetails: shell_->sendCommand(CM_PROCESS); break;
-        case cmTypeMoreDetails:
+        case CM_MORE_DETAILS: shell_->sendCommand(CM_PROCESS); break;
+        case CM_TYPE_MORE_DETAILS:
             // The results are drawn again over what is shown.
             s.noEraseOnInvalidate = 1;
             shell_->sendCommand(CM_REPAINT_RESULTS);
             break;
-        case cmFixedCase:
-        case cmUnfixedCase:
-            s.seriesType = id == cmFixedCase ? SeriesType::fixedWhole : SeriesType::unfixedWhole;
+        case CM_FIXED_CASE:
+        case CM_UNFIXED_CASE:
+            s.seriesType = id == CM_FIXED_CASE ? SeriesType::fixedWhole : SeriesType::unfixedWhole;
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_NEXT_DATA);
             break;
-        case cmRepeatDetection:
-        case cmRepeatRecognition:
-        case cmRepeatJoint:
-        case cmRepeatSeriesProcessing: {
+        case CM_REPEAT_DETECTION:
+        case CM_REPEAT_RECOGNITION:
+        case CM_REPEAT_JOINT:
+        case CM_REPEAT_SERIES_PROCESSING: {
             static constexpr TaskType tasks[] = {TaskType::detection, TaskType::recognition, TaskType::jointDetection,
                                                  TaskType::seriesProcessing};
-            s.wTaskTypeSel = tasks[id - cmRepeatDetection];
+            s.wTaskTypeSel = tasks[id - CM_REPEAT_DETECTION];
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_NEXT_DATA);
             break;
         }
-        case cmSubsetSettings: subsetSettings(); break;
-        case cmDrawingSettings: runDrawingSettingsDialog(*shell_, s); break;
-        case cmViewSeriesParameters:
-            s.viewMode = 10;
+        case CM_SUBSET_SETTINGS: subsetSettings(); break;
+        case CM_DRAWING_SETTINGS: runDrawingSettingsDialog(*shell_, s); break;
+        case CM_VIEW_SERIES_PARAMETERS:
+            s.viewMode = ViewMode::parametersPanel;
             lpParamsHeader = getParamsHeader(*shell_, s.lpSeriesHeader.get(), std::move(lpParamsHeader));
             repaintView(true);
             break;
-        case cmDebuggingRepeat:
+        case CM_DEBUGGING_REPEAT:
             debugRepeat = 1;
             s.wDisplayContent = 1;
             shell_->sendCommand(CM_PROCESS);
@@ -349,7 +349,7 @@ void Workbench::chooseTask(int id) {
     for (int item : kTaskItems) shell_->checkMenuItem(item, item == id);
     const bool tuples = isTupleSeries(s.seriesType);
     switch (id) {
-        case cmDetection:
+        case CM_DETECTION:
             s.wTaskTypeSel = TaskType::detection;
             if (tuples) {
                 s.wTaskType = TaskType::tupleDetection;
@@ -360,14 +360,14 @@ void Workbench::chooseTask(int id) {
                 rebuildRequiredList(s);
             }
             break;
-        case cmRecognition:
+        case CM_RECOGNITION:
             s.wTaskTypeSel = s.wTaskType = TaskType::recognition;
             if (tuples) s.wTaskType = TaskType::tupleRecognition;
             break;
-        case cmJointDetection:
+        case CM_JOINT_DETECTION:
             s.wTaskTypeSel = s.wTaskType = TaskType::jointDetection;
             break;
-        case cmSeriesProcessing:
+        case CM_SERIES_PROCESSING:
             s.wTaskTypeSel = s.wTaskType = TaskType::seriesProcessing;
             s.wDisplayContent = 1;
             break;
@@ -381,12 +381,12 @@ void Workbench::chooseSeriesType(int id) {
         SeriesType type;
         bool lostLevelReset;
     };
-    static constexpr Choice choices[] = {{cmFixedWhole, SeriesType::fixedWhole, true},
-                                         {cmUnfixedWhole, SeriesType::unfixedWhole, true},
-                                         {cmFixedCutoffs, SeriesType::fixedCutoffs, false},
-                                         {cmUnfixedCutoffs, SeriesType::unfixedCutoffs, false},
-                                         {cmFixedTuples, SeriesType::fixedTuples, true},
-                                         {cmUnfixedTuples, SeriesType::unfixedTuples, true}};
+    static constexpr Choice choices[] = {{CM_FIXED_WHOLE, SeriesType::fixedWhole, true},
+                                         {CM_UNFIXED_WHOLE, SeriesType::unfixedWhole, true},
+                                         {CM_FIXED_CUTOFFS, SeriesType::fixedCutoffs, false},
+                                         {CM_UNFIXED_CUTOFFS, SeriesType::unfixedCutoffs, false},
+                                         {CM_FIXED_TUPLES, SeriesType::fixedTuples, true},
+                                         {CM_UNFIXED_TUPLES, SeriesType::unfixedTuples, true}};
     for (int item : kSeriesItems) shell_->checkMenuItem(item, item == id);
     for (const Choice& c : choices) {
         if (c.id != id) continue;
@@ -520,7 +520,7 @@ bool Workbench::process() {
             // The subset panel is shown and the routine does not run. The chains of an earlier
             // series are dropped, so that no results view shows them with this one.
             s.lpChainsHeader = getChainsHeader(*shell_, s.wChainsCapacity, s.wChainsPulses, std::move(s.lpChainsHeader));
-            shell_->sendCommand(cmSelectSetOfPulses);
+            shell_->sendCommand(CM_SELECT_SET_OF_PULSES);
             return false;
         }
     }
@@ -532,7 +532,7 @@ bool Workbench::process() {
         shell_->messageBox("Ошибка addToChainsHeader!", " About ChainsHeader ", MessageIcon::None);
         return false;
     }
-    s.viewMode = 6;
+    s.viewMode = ViewMode::results;
     s.wDisplayContent = 1;
     return true;
 }
@@ -541,7 +541,7 @@ void Workbench::repaintResults() {
     Settings& s = settings;
     repaintView(s.noEraseOnInvalidate == 0);
     // The request not to erase holds for one repaint of the series view.
-    if (s.viewMode == 6 && s.wDisplayContent != 2) s.noEraseOnInvalidate = 0;
+    if (s.viewMode == ViewMode::results && s.wDisplayContent != 2) s.noEraseOnInvalidate = 0;
     if (s.dirtySeriesLength) {
         invalidate(layout.rcSeriesLengthBox, true);
         s.dirtySeriesLength = 0;

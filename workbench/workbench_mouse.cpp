@@ -33,8 +33,8 @@ bool Workbench::tupleSeriesWithoutSubset() const {
 }
 
 void Workbench::goToSubsetPanel() {
-    settings.viewMode = 9;
-    shell_->sendCommand(cmSelectSetOfPulses);
+    settings.viewMode = ViewMode::subsetPanel;
+    shell_->sendCommand(CM_SELECT_SET_OF_PULSES);
 }
 
 // Lays the panel's subsets into the current series; false when there is nothing to apply.
@@ -73,14 +73,14 @@ bool Workbench::pressToggle(int32_t x, int32_t y, bool fromResults) {
     rebuildRequiredList(s);
     record(x, y);
     if (fromResults) s.dirtyPanelArea = 1;
-    s.viewMode = 5;
+    s.viewMode = ViewMode::etalons;
     shell_->sendCommand(CM_REPAINT_VIEW_BUTTONS);
     return true;
 }
 
 bool Workbench::pressOptionBoxes(int32_t x, int32_t y) {
     Settings& s = settings;
-    const int previousView = s.viewMode;
+    const ViewMode previousView = s.viewMode;
     for (int e = 0; e < 3; ++e) {
         int box = 0;
         if (hit(layout.rcSeriesLengthItems[e], x, y)) box = 1;
@@ -125,8 +125,8 @@ bool Workbench::pressOptionBoxes(int32_t x, int32_t y) {
             }
             s.wLostLevelBase = static_cast<int16_t>(choiceEntry(lostLevelTable, index));
             s.wSavedEnergyCreateBase = s.wSavedEnergyProcessBase = static_cast<uint16_t>(100 - s.wLostLevelBase);
-            if (previousView != 6) s.dirtyPanelArea = 1;
-            s.viewMode = 6;
+            if (previousView != ViewMode::results) s.dirtyPanelArea = 1;
+            s.viewMode = ViewMode::results;
             changedOptionBox = 3;
             if (changed) s.dirtyLostLevel = 1;
             shell_->sendCommand(CM_NEXT_DATA);
@@ -136,12 +136,12 @@ bool Workbench::pressOptionBoxes(int32_t x, int32_t y) {
             goToSubsetPanel();
             return true;
         }
-        if (previousView == 9 && !applyPanelSubsets()) {
+        if (previousView == ViewMode::subsetPanel && !applyPanelSubsets()) {
             shell_->sendCommand(CM_REPAINT_SUBSET_CELLS);
             return true;
         }
-        if (previousView != 6) s.dirtyPanelArea = 1;
-        s.viewMode = 6;
+        if (previousView != ViewMode::results) s.dirtyPanelArea = 1;
+        s.viewMode = ViewMode::results;
         shell_->sendCommand(CM_NEXT_DATA);
         return true;
     }
@@ -161,7 +161,7 @@ void Workbench::pressEtalonView(int32_t x, int32_t y) {
         } else {
             s.requiredFlags[i - 1] = s.requiredFlags[i - 1] ? 0 : 1;
         }
-        s.viewMode = 5;
+        s.viewMode = ViewMode::etalons;
         rebuildRequiredList(s);
         s.previousEtalon = s.currentEtalon;
         s.currentEtalon = i;
@@ -171,19 +171,19 @@ void Workbench::pressEtalonView(int32_t x, int32_t y) {
     if (hit(layout.rcNextButton, x, y)) {
         rebuildRequiredList(s);
         if (tupleSeriesWithoutSubset()) {
-            s.viewMode = 9;
+            s.viewMode = ViewMode::subsetPanel;
             shell_->sendCommand(kNoHandler);
             // Show the panel at once rather than at some later repaint.
             repaintView(true);
         } else if (s.wRequiredCount > 0) {
             record(x, y);
-            if (s.viewMode != 6) s.dirtyPanelArea = 1;
+            if (s.viewMode != ViewMode::results) s.dirtyPanelArea = 1;
             clearDirtyFlags();
-            s.viewMode = 6;
+            s.viewMode = ViewMode::results;
             shell_->sendCommand(CM_NEXT_DATA);
         } else {
             // Nothing to make a series of: said as the menu path says it.
-            s.viewMode = 5;
+            s.viewMode = ViewMode::etalons;
             shell_->messageBox("The list of required etalons is empty: choose at least one etalon.", " New pulses ",
                                MessageIcon::Warning);
             shell_->sendCommand(kNoHandler);
@@ -206,7 +206,7 @@ bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
         if (isTupleSeries(s.seriesType)) {
             goToSubsetPanel();
         } else {
-            s.viewMode = 5;
+            s.viewMode = ViewMode::etalons;
             s.dirtyPanelArea = 1;
             shell_->sendCommand(CM_REPAINT_VIEW_BUTTONS);
         }
@@ -225,7 +225,7 @@ bool Workbench::pressButtons(int32_t x, int32_t y, bool fromSubsetPanel) {
             goToSubsetPanel();
             return true;
         }
-        s.viewMode = 6;
+        s.viewMode = ViewMode::results;
         clearDirtyFlags();
         s.dirtyPanelArea = 1;
         shell_->sendCommand(CM_NEXT_DATA);
@@ -295,7 +295,7 @@ void Workbench::pressSubsetPanel(int32_t x, int32_t y) {
             return;
         case Button::Cancel:
             deleteAllEntries(panel, subsetMarks);
-            s.viewMode = 6;
+            s.viewMode = ViewMode::results;
             s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 0;
             shell_->sendCommand(CM_NEXT_DATA);
             return;
@@ -305,7 +305,7 @@ void Workbench::pressSubsetPanel(int32_t x, int32_t y) {
                 return;
             }
             s.dirtyPanelArea = 1;
-            s.viewMode = 6;
+            s.viewMode = ViewMode::results;
             s.dirtyLostLevel = 0;
             shell_->sendCommand(CM_NEXT_DATA);
             return;
@@ -382,7 +382,7 @@ void Workbench::pressParameterPanelView(int32_t x, int32_t y) {
             goToSubsetPanel();
             return;
         }
-        s.viewMode = 6;
+        s.viewMode = ViewMode::results;
         clearDirtyFlags();
         s.dirtyPanelArea = 1;
         shell_->sendCommand(CM_NEXT_DATA);
@@ -407,16 +407,16 @@ void Workbench::onLeftButtonDown(int32_t x, int32_t y) {
         }
     } done{*this};
     switch (settings.viewMode) {
-        case 5:
+        case ViewMode::etalons:
             pressEtalonView(x, y);
             break;
-        case 6:
+        case ViewMode::results:
             pressResultsView(x, y);
             break;
-        case 9:
+        case ViewMode::subsetPanel:
             pressSubsetPanel(x, y);
             break;
-        case 10:
+        case ViewMode::parametersPanel:
             pressParameterPanelView(x, y);
             break;
         default:
@@ -427,7 +427,7 @@ void Workbench::onLeftButtonDown(int32_t x, int32_t y) {
 }
 
 void Workbench::onMouseMove(int32_t x, int32_t y) {
-    if (!shell_ || settings.viewMode != 10 || !lpParamsHeader) return;
+    if (!shell_ || settings.viewMode != ViewMode::parametersPanel || !lpParamsHeader) return;
     const int32_t tmin = lpParamsHeader->wTmin;
     if (dragParameterPanel(*lpParamsHeader, x, y)) {
         // The Tmin box shows the dragged Tmin, so that " OK " takes what the diagram shows.
@@ -448,7 +448,7 @@ void Workbench::onMouseMove(int32_t x, int32_t y) {
 }
 
 void Workbench::onLeftButtonUp(int32_t x, int32_t y) {
-    if (!shell_ || settings.viewMode != 10 || !lpParamsHeader) return;
+    if (!shell_ || settings.viewMode != ViewMode::parametersPanel || !lpParamsHeader) return;
     const int32_t tmin = lpParamsHeader->wTmin;
     if (releaseParameterPanel(*lpParamsHeader, x, y)) {
         if (lpParamsHeader->wTmin != tmin) shell_->setEditText(tminEditText(*lpParamsHeader));

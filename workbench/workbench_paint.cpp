@@ -60,13 +60,13 @@ void Workbench::onPaint(Canvas& canvas, const Rect&) {
 // whose Tmin edit control it places.
 std::optional<Workbench::PaintFailure> Workbench::layOutView(const Canvas& canvas) {
     const Settings& s = settings;
-    if (s.viewMode == 6 && s.wDisplayContent == 2)
+    if (s.viewMode == ViewMode::results && s.wDisplayContent == 2)
         simulationPatternTupleRows(canvas, layout, s, s.simGraphKind, s.wRequiredCount, s.lpRequiredList.get(),
                                    s.lpRestErrorHeader.get(), s.lpSeriesHeader.get(), layout.rcPatternTuples);
-    else if (s.viewMode == 6 && showsSeriesView(s))
+    else if (s.viewMode == ViewMode::results && showsSeriesView(s))
         patternTupleRows(canvas, layout, s.specialGraphSize != 0, s.wRequiredCount, s.lpRequiredList.get(),
                          s.lpChainsHeader.get(), s.lpSeriesHeader.get(), layout.rcPatternTuples);
-    if (s.viewMode == 9) {
+    if (s.viewMode == ViewMode::subsetPanel) {
         const SubsetPanelPrepareResult prepared = prepareSubsetPanel(panel, subsetMarks);
         if (!prepared.ok) return PaintFailure{prepared.message, ""};
         const bool tuple = s.wTaskType == TaskType::tupleRecognition;
@@ -78,7 +78,7 @@ std::optional<Workbench::PaintFailure> Workbench::layOutView(const Canvas& canva
         }
         if (tuple) applyMarkAll(panel, subsetMarks);
     }
-    if (s.viewMode == 10 && lpParamsHeader) {
+    if (s.viewMode == ViewMode::parametersPanel && lpParamsHeader) {
         const Rect edit = layOutParameterPanelView(canvas, layout, *lpParamsHeader, s.lpSeriesHeader.get());
         if (shell_) shell_->moveEdit(edit);
     }
@@ -91,8 +91,8 @@ std::optional<Workbench::PaintFailure> Workbench::paintView(Canvas& canvas) {
     PaintContext context{s, layout, panel.currentPatternTuple};
     const int16_t amplitude = static_cast<int16_t>(s.wAmplitude);
     switch (s.viewMode) {
-        case 5: drawEtalonView(context, canvas); break;
-        case 6:
+        case ViewMode::etalons: drawEtalonView(context, canvas); break;
+        case ViewMode::results:
             if (s.wDisplayContent == 2) {
                 if (!drawSimulationGraphs(context, canvas, s.wAmplitude, s.simGraphKind, s.wRequiredCount,
                                           s.lpRequiredList.get(), s.lpRestErrorHeader.get(), s.lpSeriesHeader.get()))
@@ -105,7 +105,7 @@ std::optional<Workbench::PaintFailure> Workbench::paintView(Canvas& canvas) {
                     drawNoSeriesViewNote(canvas, layout, code(s.seriesType));
             }
             break;
-        case 9:
+        case ViewMode::subsetPanel:
             if (!subsetPanelPrepared(panel)) break;
             if (s.wTaskType == TaskType::tupleRecognition)
                 drawTupleSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
@@ -114,7 +114,7 @@ std::optional<Workbench::PaintFailure> Workbench::paintView(Canvas& canvas) {
                 drawSubsetPanel(canvas, layout, subsetLayout, panel, subsetMarks, amplitude, s.wRequiredCount,
                                 s.lpRequiredList.get(), s.lpSeriesHeader.get());
             break;
-        case 10:
+        case ViewMode::parametersPanel:
             if (lpParamsHeader) drawParameterPanel(canvas, layout, *lpParamsHeader, s.lpSeriesHeader.get());
             break;
         default: break;

@@ -53,7 +53,7 @@ protected:
 }  // namespace
 
 TEST_F(MouseWindowTest, EtalonCellsToggleAndTheDetectionTaskKeepsExactlyOne) {
-    ASSERT_EQ(s.viewMode, 5);
+    ASSERT_EQ(s.viewMode, ViewMode::etalons);
     ASSERT_EQ(layout.rcEtalonCells.size(), 20u);
     click(layout.rcEtalonCells[2]);
     EXPECT_EQ(s.requiredFlags[2], 0);
@@ -62,7 +62,7 @@ TEST_F(MouseWindowTest, EtalonCellsToggleAndTheDetectionTaskKeepsExactlyOne) {
     click(layout.rcEtalonCells[2]);
     EXPECT_EQ(s.wRequiredCount, 20);
 
-    command(cmDetection);
+    command(CM_DETECTION);
     click(layout.rcEtalonCells[6]);
     EXPECT_EQ(s.wRequiredCount, 1);
     EXPECT_EQ(s.lpRequiredList[0], 7);
@@ -73,10 +73,10 @@ TEST_F(MouseWindowTest, EtalonCellsToggleAndTheDetectionTaskKeepsExactlyOne) {
 
 TEST_F(MouseWindowTest, NextProcessesAndRestartReturnsToTheEtalons) {
     click(layout.rcNextButton);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(workbench.processingRuns, 1);
     click(layout.rcRestartButton);
-    EXPECT_EQ(s.viewMode, 5);
+    EXPECT_EQ(s.viewMode, ViewMode::etalons);
     // Unselect everything: Next then builds nothing and says why.
     click(layout.rcSelectAllButton);
     EXPECT_EQ(s.wRequiredCount, 0);
@@ -93,14 +93,14 @@ TEST_F(MouseWindowTest, NextProcessesAndRestartReturnsToTheEtalons) {
     click(layout.rcNextButton);
     closer.stop();
     EXPECT_TRUE(said.contains("choose at least one etalon")) << said.toStdString();
-    EXPECT_EQ(s.viewMode, 5);
+    EXPECT_EQ(s.viewMode, ViewMode::etalons);
     EXPECT_EQ(workbench.processingRuns, 1);
 }
 
 // Hit tests read the state as it is now, not what the last paint left in the layout: presses
 // and tooltips right after a state change, with no paint in between.
 TEST_F(MouseWindowTest, PressesRightAfterAStateChangeHitWhatTheStateShows) {
-    ASSERT_EQ(s.viewMode, 5);
+    ASSERT_EQ(s.viewMode, ViewMode::etalons);
     ASSERT_EQ(s.wRequiredCount, 20);
     const QPoint toggle = centre(layout.rcSelectAllButton);
     const auto press = [&] {
@@ -117,7 +117,7 @@ TEST_F(MouseWindowTest, PressesRightAfterAStateChangeHitWhatTheStateShows) {
     EXPECT_EQ(workbench.toolTipAt(toggle.x(), toggle.y()), "Unselect All: require no etalon");
 
     // The lost data level box appears with the cut-off series: its entries are hit at once.
-    command(cmUnfixedWhole);
+    command(CM_UNFIXED_WHOLE);
     window->resize(1300, 850);
     settle();
     s.seriesType = SeriesType::unfixedCutoffs;
@@ -134,7 +134,7 @@ TEST_F(MouseWindowTest, OptionBoxPicksBuildOrResetWithoutRequiredEtalons) {
     click(layout.rcNoiseLevelItems[1]);
     EXPECT_EQ(s.noiseLevelIndex, 2);
     EXPECT_EQ(s.wNoiseLevelBase, 35);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(workbench.processingRuns, 1);
     EXPECT_EQ(s.lpSeriesHeader->wNoiseSigma, 35);
 
@@ -148,10 +148,10 @@ TEST_F(MouseWindowTest, OptionBoxPicksBuildOrResetWithoutRequiredEtalons) {
 }
 
 TEST_F(MouseWindowTest, TupleDetectionThroughTheSubsetPanel) {
-    command(cmFixedTuples);
-    command(cmDetection);
+    command(CM_FIXED_TUPLES);
+    command(CM_DETECTION);
     click(layout.rcNextButton);
-    ASSERT_EQ(s.viewMode, 9);
+    ASSERT_EQ(s.viewMode, ViewMode::subsetPanel);
     const SubsetPanelLayout& panel = workbench.subsetLayout;
     ASSERT_GE(panel.rcOfferedCells.size(), 2u);
     // Detection keeps one required etalon: offer it twice.
@@ -159,16 +159,16 @@ TEST_F(MouseWindowTest, TupleDetectionThroughTheSubsetPanel) {
     click(panel.rcOfferedCells[0]);
     EXPECT_EQ(workbench.panel.wSelectedCount, 2);
     click(panel.buttons[subset_panel::Ok]);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(workbench.lastRoutine, Routine::detectTuplesFixed);
     EXPECT_EQ(s.lpSeriesHeader->wSelectedSubsetSize, 2);
 }
 
 TEST_F(MouseWindowTest, TupleRecognitionAcceptsChoosesAndPicksAPatternRow) {
-    command(cmUnfixedTuples);
-    command(cmRecognition);
+    command(CM_UNFIXED_TUPLES);
+    command(CM_RECOGNITION);
     click(layout.rcNextButton);
-    ASSERT_EQ(s.viewMode, 9);
+    ASSERT_EQ(s.viewMode, ViewMode::subsetPanel);
     SubsetPanelLayout& panel = workbench.subsetLayout;
     click(panel.rcOfferedCells[2]);
     click(panel.rcOfferedCells[4]);
@@ -183,7 +183,7 @@ TEST_F(MouseWindowTest, TupleRecognitionAcceptsChoosesAndPicksAPatternRow) {
     click(panel.storedRows[0]);
     EXPECT_EQ(workbench.panel.currentPatternTuple, 1);
     click(panel.buttons[subset_panel::Ok]);
-    ASSERT_EQ(s.viewMode, 6);
+    ASSERT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(workbench.lastRoutine, Routine::recognizeTuplesUnfixed);
     EXPECT_EQ(s.lpSeriesHeader->wSubsetsCount, 2);
 
@@ -196,8 +196,8 @@ TEST_F(MouseWindowTest, TupleRecognitionAcceptsChoosesAndPicksAPatternRow) {
 }
 
 TEST_F(MouseWindowTest, ParameterPanelPicksDragsAndTakesATypedTmin) {
-    command(cmViewSeriesParameters);
-    ASSERT_EQ(s.viewMode, 10);
+    command(CM_VIEW_SERIES_PARAMETERS);
+    ASSERT_EQ(s.viewMode, ViewMode::parametersPanel);
     ASSERT_NE(workbench.lpParamsHeader, nullptr);
     ParamsHeader& p = *workbench.lpParamsHeader;
     ASSERT_GT(p.wAreasCount, 2);
@@ -234,16 +234,16 @@ TEST_F(MouseWindowTest, ParameterPanelPicksDragsAndTakesATypedTmin) {
     click(ok);
     closer.stop();
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(s.viewMode, 10);
+    EXPECT_EQ(s.viewMode, ViewMode::parametersPanel);
     EXPECT_EQ(s.wTmin, 40);
     edit->setText("35");
     click(ok);
     EXPECT_EQ(s.wTmin, 35);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
 }
 
 TEST_F(MouseWindowTest, DraggingTheTminLineStopsWhereItBecomesInfeasible) {
-    command(cmViewSeriesParameters);
+    command(CM_VIEW_SERIES_PARAMETERS);
     ASSERT_NE(workbench.lpParamsHeader, nullptr);
     ParamsHeader& p = *workbench.lpParamsHeader;
     // A point on the Tmin line, found the way the user finds it: by pointing along the graph.

@@ -61,8 +61,8 @@ TEST(SoakTest, RandomEventsKeepTheModelConsistent) {
         ASSERT_LE(s.wRequiredCount, 20);
         ASSERT_LE(workbench.panel.wSelectedCount, 10) << "event " << event;
         ASSERT_LE(workbench.panel.wStoredSubsets, 10) << "event " << event;
-        ASSERT_TRUE(s.viewMode == 5 || s.viewMode == 6 || s.viewMode == 9 || s.viewMode == 10)
-            << "event " << event << " view " << s.viewMode;
+        ASSERT_TRUE(s.viewMode == ViewMode::etalons || s.viewMode == ViewMode::results || s.viewMode == ViewMode::subsetPanel || s.viewMode == ViewMode::parametersPanel)
+            << "event " << event << " view " << code(s.viewMode);
         shell.commands.clear();
         shell.invalidations.clear();
         shell.messages.clear();

@@ -132,13 +132,13 @@ protected:
 TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
     // A tuple series with task Detection and no subset: the driver, on the worker thread,
     // refuses the run with a message.
-    command(cmFixedTuples);
-    command(cmDetection);
+    command(CM_FIXED_TUPLES);
+    command(CM_DETECTION);
     const std::map<int, std::map<int, QString>> small{{105, {{1000, "400"}}},
                                                       {110, {{1015, "3"}, {1016, "4"}, {1018, "2"}, {1021, "2"}}}};
     {
         Answerer answerer(small);
-        command(cmStatisticalSimulation);
+        command(CM_STATISTICAL_SIMULATION);
         ASSERT_EQ(answerer.texts.size(), 2u);
         EXPECT_NE(answerer.texts[0].find("Create series parameters"), std::string::npos);
         EXPECT_NE(answerer.texts[1].find("selected Subset is absence"), std::string::npos);
@@ -148,11 +148,11 @@ TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
     }
 
     // A run that completes shows its graphs and its time in the status bar.
-    command(cmJointDetection);
-    command(cmUnfixedCutoffs);
+    command(CM_JOINT_DETECTION);
+    command(CM_UNFIXED_CUTOFFS);
     {
         Answerer answerer(small);
-        command(cmStatisticalSimulation);
+        command(CM_STATISTICAL_SIMULATION);
         EXPECT_TRUE(answerer.onGuiThread);
     }
     RestErrorHeader* complete = s.lpRestErrorHeader.get();
@@ -167,21 +167,21 @@ TEST_F(WindowBehaviourTest, SimulationMessagesAreShownOnTheGuiThread) {
         Answerer answerer({{105, {{1000, "1200"}}},
                            {110, {{1015, "6"}, {1016, "30"}, {1018, "29"}, {1021, "500"}}}});
         answerer.cancelProgress = true;
-        command(cmStatisticalSimulation);
+        command(CM_STATISTICAL_SIMULATION);
         EXPECT_EQ(answerer.progressCancels, 1);
     }
     EXPECT_EQ(s.lpRestErrorHeader.get(), complete);
     EXPECT_EQ(s.wDisplayContent, 2);
     EXPECT_TRUE(window->statusLine().contains("simulation cancelled")) << window->statusLine().toStdString();
     // ...until later work starts.
-    command(cmProcessingNextData);
+    command(CM_PROCESSING_NEXT_DATA);
     EXPECT_FALSE(window->statusLine().contains("cancelled")) << window->statusLine().toStdString();
 }
 
 TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChange) {
     Answerer answerer;
-    const int series[] = {cmUnfixedCutoffs, cmFixedTuples, cmFixedWhole, cmUnfixedTuples, cmFixedCutoffs};
-    const int tasks[] = {cmDetection, cmRecognition, cmJointDetection, cmSeriesProcessing, cmRecognition};
+    const int series[] = {CM_UNFIXED_CUTOFFS, CM_FIXED_TUPLES, CM_FIXED_WHOLE, CM_UNFIXED_TUPLES, CM_FIXED_CUTOFFS};
+    const int tasks[] = {CM_DETECTION, CM_RECOGNITION, CM_JOINT_DETECTION, CM_SERIES_PROCESSING, CM_RECOGNITION};
     // A current and a stored subset of etalon 1, composed as the subset panel holds them, so
     // that Next on a tuple series runs.
     auto compose = [&] {
@@ -219,7 +219,7 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
                         EXPECT_TRUE(workbench.processingRuns > runs || answerer.texts.size() > messages);
                         break;
                     case 103:  // Restart
-                        EXPECT_EQ(s.viewMode, tuples ? 9 : 5);
+                        EXPECT_EQ(s.viewMode, tuples ? ViewMode::subsetPanel : ViewMode::etalons);
                         break;
                     case 109:  // Select All
                         EXPECT_EQ(s.wRequiredCount, 20);
@@ -256,11 +256,11 @@ TEST_F(WindowBehaviourTest, EveryVisibleButtonDoesWhatItShowsAfterEveryModeChang
 // " OK " and Next in the subset panel with nothing to hand over (an empty subset; for tuple
 // recognition no stored one) say why nothing happens, and the panel stays.
 TEST_F(WindowBehaviourTest, SubsetPanelSaysWhyOkAndNextDoNothing) {
-    for (int task : {cmDetection, cmRecognition}) {
+    for (int task : {CM_DETECTION, CM_RECOGNITION}) {
         SCOPED_TRACE(task);
-        command(task == cmDetection ? cmFixedTuples : cmUnfixedTuples);
+        command(task == CM_DETECTION ? CM_FIXED_TUPLES : CM_UNFIXED_TUPLES);
         command(task);
-        s.viewMode = 9;
+        s.viewMode = ViewMode::subsetPanel;
         window->clientArea()->invalidate(nullptr, true);
         settle();
         Answerer answerer;
@@ -268,14 +268,14 @@ TEST_F(WindowBehaviourTest, SubsetPanelSaysWhyOkAndNextDoNothing) {
         click(layout.rcNextButton);
         ASSERT_EQ(answerer.texts.size(), 2u);
         for (const std::string& text : answerer.texts)
-            EXPECT_NE(text.find(task == cmDetection ? "The subset is empty" : "No subset is stored"), std::string::npos)
+            EXPECT_NE(text.find(task == CM_DETECTION ? "The subset is empty" : "No subset is stored"), std::string::npos)
                 << text;
-        EXPECT_EQ(s.viewMode, 9);
+        EXPECT_EQ(s.viewMode, ViewMode::subsetPanel);
     }
 }
 
 TEST_F(WindowBehaviourTest, ParameterPanelKeepsTheTminBoxInStepAndHidesIt) {
-    command(cmViewSeriesParameters);
+    command(CM_VIEW_SERIES_PARAMETERS);
     ASSERT_NE(workbench.lpParamsHeader, nullptr);
     ParamsHeader& p = *workbench.lpParamsHeader;
     auto* edit = window->findChild<QLineEdit*>("225");
@@ -311,22 +311,22 @@ TEST_F(WindowBehaviourTest, ParameterPanelKeepsTheTminBoxInStepAndHidesIt) {
     click(p.rcOkButton);
     ASSERT_EQ(answerer.texts.size(), 1u);
     EXPECT_NE(answerer.texts[0].find("etalon length"), std::string::npos);
-    EXPECT_EQ(s.viewMode, 10);
+    EXPECT_EQ(s.viewMode, ViewMode::parametersPanel);
     EXPECT_EQ(s.wTmin, 40);
 
     // Leaving by Next hides the box, as " OK " and " Cancel " do.
     click(layout.rcNextButton);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(edit->width(), 0);
     // So does leaving by a menu command; Esc leaves as " Cancel " does.
-    command(cmViewSeriesParameters);
+    command(CM_VIEW_SERIES_PARAMETERS);
     EXPECT_GT(edit->width(), 0);
-    command(cmSelectSetOfPulses);
+    command(CM_SELECT_SET_OF_PULSES);
     EXPECT_EQ(edit->width(), 0);
-    command(cmViewSeriesParameters);
+    command(CM_VIEW_SERIES_PARAMETERS);
     QTest::keyClick(window->clientArea(), Qt::Key_Escape);
     settle();
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(edit->width(), 0);
 }
 
@@ -341,7 +341,7 @@ TEST_F(WindowBehaviourTest, KeyboardMenusTitleTooltipsAndStatusBar) {
         EXPECT_TRUE(action->text().contains('&')) << row.id;
         EXPECT_EQ(QString(action->text()).remove('&').toStdString(), row.text);
     }
-    EXPECT_FALSE(window->commandAction(cmExit)->isCheckable());
+    EXPECT_FALSE(window->commandAction(CM_EXIT)->isCheckable());
     for (QAction* popup : window->menuBar()->actions()) EXPECT_TRUE(popup->text().contains('&'));
     // Mnemonics are unique within each menu.
     for (QMenu* menu : window->findChildren<QMenu*>()) {
@@ -354,7 +354,7 @@ TEST_F(WindowBehaviourTest, KeyboardMenusTitleTooltipsAndStatusBar) {
     }
 
     // F5 is " Processing Next Data "; Space and Enter press Next.
-    EXPECT_EQ(window->commandAction(cmProcessingNextData)->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(window->commandAction(CM_PROCESSING_NEXT_DATA)->shortcut(), QKeySequence(Qt::Key_F5));
     window->activateWindow();
     window->clientArea()->setFocus();
     QTest::keyClick(window->clientArea(), Qt::Key_Space);
@@ -392,7 +392,7 @@ TEST_F(WindowBehaviourTest, KeyboardMenusTitleTooltipsAndStatusBar) {
     EXPECT_TRUE(status.contains("Joint Detection and Identification")) << status.toStdString();
     EXPECT_TRUE(status.contains("Length: 1200"));
     EXPECT_TRUE(status.contains("Noise: 20"));
-    command(cmRecognition);
+    command(CM_RECOGNITION);
     EXPECT_TRUE(window->statusLine().contains("Task: Recognition"));
 }
 

@@ -22,17 +22,17 @@ TEST(WindowSmokeTest, OpensWithItsMenuAndProcessesTheNextData) {
         ASSERT_NE(action, nullptr) << row.id;
         EXPECT_EQ(action->text().remove('&').toStdString(), row.text);  // with its mnemonic marked
     }
-    EXPECT_TRUE(window.commandAction(cmUnfixedCutoffs)->isChecked());
-    EXPECT_TRUE(window.commandAction(cmJointDetection)->isChecked());
+    EXPECT_TRUE(window.commandAction(CM_UNFIXED_CUTOFFS)->isChecked());
+    EXPECT_TRUE(window.commandAction(CM_JOINT_DETECTION)->isChecked());
 
-    window.commandAction(cmProcessingNextData)->trigger();
+    window.commandAction(CM_PROCESSING_NEXT_DATA)->trigger();
     EXPECT_EQ(workbench.processingRuns, 1);
-    EXPECT_EQ(workbench.settings.viewMode, 6);
+    EXPECT_EQ(workbench.settings.viewMode, ViewMode::results);
     EXPECT_EQ(workbench.settings.lpSeriesHeader->wNoiseSigma, 20);
     QApplication::processEvents();
 
-    window.commandAction(cmRecognition)->trigger();
-    EXPECT_TRUE(window.commandAction(cmRecognition)->isChecked());
-    EXPECT_FALSE(window.commandAction(cmJointDetection)->isChecked());
+    window.commandAction(CM_RECOGNITION)->trigger();
+    EXPECT_TRUE(window.commandAction(CM_RECOGNITION)->isChecked());
+    EXPECT_FALSE(window.commandAction(CM_JOINT_DETECTION)->isChecked());
     window.close();
 }

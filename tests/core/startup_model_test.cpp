@@ -20,7 +20,7 @@ TEST_F(StartupModelTest, StartUpRequiresEveryEtalonForJointDetectionOnCutOffSeri
     EXPECT_EQ(s.seriesType, SeriesType::unfixedCutoffs);
     EXPECT_EQ(s.wTaskTypeSel, TaskType::jointDetection);
     EXPECT_EQ(s.wTaskType, TaskType::jointDetection);
-    EXPECT_EQ(s.viewMode, 5);
+    EXPECT_EQ(s.viewMode, ViewMode::etalons);
     EXPECT_EQ(s.wRequiredCount, 20);
     for (int n = 1; n <= 20; ++n) {
         EXPECT_EQ(s.requiredFlags[n - 1], 1);

@@ -176,7 +176,7 @@ TEST(AllocationFailure, SimulationAndPaintingSayWhichMemoryWasMissing) {
     workbench.onCommand(40012);
     ASSERT_NE(workbench.settings.lpRestErrorHeader, nullptr);
     ASSERT_EQ(workbench.settings.lpRestErrorHeader->ifComplete, 1);
-    ASSERT_EQ(workbench.settings.viewMode, 6);
+    ASSERT_EQ(workbench.settings.viewMode, ViewMode::results);
     shell.messages.clear();
     TextLog canvas;
     failingSize = 25 * sizeof(uint32_t);

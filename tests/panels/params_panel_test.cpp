@@ -404,13 +404,13 @@ TEST(PanelEditingTest, HoverReportsEachEntryAndExitOnce) {
 
 TEST(PanelCommitTest, OkTakesTheTypedTminAndLeaves) {
     Settings s;
-    s.viewMode = 10;
+    s.viewMode = ViewMode::parametersPanel;
     HeadlessShell shell;
     const PanelCommit c = commitParameterPanel("  +55xyz", s, &shell);
     EXPECT_TRUE(c.accepted);
     EXPECT_EQ(c.value, 55);
     EXPECT_EQ(s.wTmin, 55);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(s.dirtyPanelArea, 1);
     EXPECT_EQ(shell.editRect.right - shell.editRect.left, 0);
 }
@@ -419,7 +419,7 @@ TEST(PanelCommitTest, ZeroTextAndOutOfRangeAreRefusedWithAMessageAndNothingChang
     // Below the etalon length (pulses would overlap) and above Tmax, as a drag refuses them.
     for (const char* text : {"0", "   -0", "abc", "", "  ", "-12", "70000", "+", "6", "19", "182"}) {
         Settings s;
-        s.viewMode = 10;
+        s.viewMode = ViewMode::parametersPanel;
         HeadlessShell shell;
         shell.moveEdit({5, 5, 40, 20});
         const PanelCommit c = commitParameterPanel(text, s, &shell);
@@ -427,7 +427,7 @@ TEST(PanelCommitTest, ZeroTextAndOutOfRangeAreRefusedWithAMessageAndNothingChang
         EXPECT_FALSE(c.message.empty()) << text;
         EXPECT_NE(c.message.find("Tmin"), std::string::npos) << text;
         EXPECT_EQ(s.wTmin, 40) << text;
-        EXPECT_EQ(s.viewMode, 10) << text;
+        EXPECT_EQ(s.viewMode, ViewMode::parametersPanel) << text;
         EXPECT_EQ(s.dirtyPanelArea, 0) << text;
         EXPECT_EQ(shell.editRect.right, 40) << text;
     }
@@ -438,10 +438,10 @@ TEST(PanelCommitTest, ZeroTextAndOutOfRangeAreRefusedWithAMessageAndNothingChang
 
 TEST(PanelCommitTest, CancelLeavesWithoutTakingTmin) {
     Settings s;
-    s.viewMode = 10;
+    s.viewMode = ViewMode::parametersPanel;
     s.dirtySeriesLength = s.dirtyNoiseLevel = s.dirtyLostLevel = 1;
     cancelParameterPanel(s, nullptr);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(s.dirtySeriesLength, 0);
     EXPECT_EQ(s.dirtyNoiseLevel, 0);
     EXPECT_EQ(s.dirtyLostLevel, 1);

@@ -57,21 +57,21 @@ TEST_F(WorkbenchTest, StartUpLeavesJointDetectionOnCutOffSeriesWithEveryEtalonRe
     EXPECT_EQ(s.lpSeriesHeader->wNoiseSigma, 0);
     EXPECT_EQ(s.wSeriesPulses, s.lpSeriesHeader->wImpulseQuantity);
     // Exactly one item of each check group is checked.
-    EXPECT_TRUE(shell.menuChecks[cmUnfixedCutoffs]);
-    EXPECT_TRUE(shell.menuChecks[cmJointDetection]);
-    for (int id : {cmFixedWhole, cmUnfixedWhole, cmFixedCutoffs, cmFixedTuples, cmUnfixedTuples, cmDetection,
-                   cmRecognition, cmSeriesProcessing})
+    EXPECT_TRUE(shell.menuChecks[CM_UNFIXED_CUTOFFS]);
+    EXPECT_TRUE(shell.menuChecks[CM_JOINT_DETECTION]);
+    for (int id : {CM_FIXED_WHOLE, CM_UNFIXED_WHOLE, CM_FIXED_CUTOFFS, CM_FIXED_TUPLES, CM_UNFIXED_TUPLES, CM_DETECTION,
+                   CM_RECOGNITION, CM_SERIES_PROCESSING})
         EXPECT_FALSE(shell.menuChecks[id]) << id;
     EXPECT_EQ(shell.editContents, "Tmin Text");
-    EXPECT_EQ(s.viewMode, 5);
+    EXPECT_EQ(s.viewMode, ViewMode::etalons);
 }
 
 TEST_F(WorkbenchTest, ProcessingNextDataRunsThePipeline) {
-    workbench.onCommand(cmProcessingNextData);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
     EXPECT_EQ(shell.commands, std::vector<int>{CM_NEXT_DATA});
     EXPECT_EQ(workbench.processingRuns, 1);
     EXPECT_EQ(workbench.lastRoutine, Routine::detectPulsesUnfixed);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(s.wDisplayContent, 1);
     EXPECT_EQ(s.lpSeriesHeader->wNoiseSigma, 20);
     EXPECT_EQ(s.lpChainsHeader->wPretenders, 1);
@@ -88,31 +88,31 @@ TEST_F(WorkbenchTest, ProcessingNextDataRunsThePipeline) {
 
     // Processing the same data again changes neither the series nor the seeds.
     const int16_t noise = s.noiseSeed;
-    workbench.onCommand(cmProcessingSameData);
+    workbench.onCommand(CM_PROCESSING_SAME_DATA);
     EXPECT_EQ(s.noiseSeed, noise);
     EXPECT_EQ(workbench.processingRuns, 2);
 }
 
 TEST_F(WorkbenchTest, TaskCommandsKeepOneCheckAndDeriveTheTask) {
-    workbench.onCommand(cmRecognition);
+    workbench.onCommand(CM_RECOGNITION);
     EXPECT_EQ(s.wTaskType, TaskType::recognition);
-    EXPECT_TRUE(shell.menuChecks[cmRecognition]);
-    EXPECT_FALSE(shell.menuChecks[cmJointDetection]);
+    EXPECT_TRUE(shell.menuChecks[CM_RECOGNITION]);
+    EXPECT_FALSE(shell.menuChecks[CM_JOINT_DETECTION]);
 
-    workbench.onCommand(cmFixedWhole);
-    workbench.onCommand(cmDetection);
+    workbench.onCommand(CM_FIXED_WHOLE);
+    workbench.onCommand(CM_DETECTION);
     EXPECT_EQ(s.wTaskType, TaskType::detection);
     EXPECT_EQ(s.wRequiredCount, 1);  // only the current etalon
     EXPECT_EQ(s.lpRequiredList[0], s.currentEtalon);
 
-    workbench.onCommand(cmUnfixedTuples);
-    workbench.onCommand(cmRecognition);
+    workbench.onCommand(CM_UNFIXED_TUPLES);
+    workbench.onCommand(CM_RECOGNITION);
     EXPECT_EQ(s.wTaskType, TaskType::tupleRecognition);
-    workbench.onCommand(cmDetection);
+    workbench.onCommand(CM_DETECTION);
     EXPECT_EQ(s.wTaskType, TaskType::tupleDetection);
     EXPECT_EQ(s.wRequiredCount, 1);  // left alone on a tuple series
 
-    workbench.onCommand(cmSeriesProcessing);
+    workbench.onCommand(CM_SERIES_PROCESSING);
     EXPECT_EQ(s.wTaskType, TaskType::seriesProcessing);
     EXPECT_EQ(std::count_if(shell.menuChecks.begin(), shell.menuChecks.end(),
                             [](const auto& c) { return c.second && c.first >= 40005 && c.first <= 40007; }),
@@ -120,20 +120,20 @@ TEST_F(WorkbenchTest, TaskCommandsKeepOneCheckAndDeriveTheTask) {
 }
 
 TEST_F(WorkbenchTest, SeriesTypeCommandsResetTheLostLevelForWholePulses) {
-    workbench.onCommand(cmFixedWhole);
+    workbench.onCommand(CM_FIXED_WHOLE);
     EXPECT_EQ(s.seriesType, SeriesType::fixedWhole);
     EXPECT_EQ(s.wLostLevel, 0);
     EXPECT_EQ(s.wSavedEnergyCreate, 100);
     EXPECT_EQ(s.wSavedEnergyProcessBase, 100);
-    EXPECT_TRUE(shell.menuChecks[cmFixedWhole]);
-    EXPECT_FALSE(shell.menuChecks[cmUnfixedCutoffs]);
-    workbench.onCommand(cmFixedCutoffs);
+    EXPECT_TRUE(shell.menuChecks[CM_FIXED_WHOLE]);
+    EXPECT_FALSE(shell.menuChecks[CM_UNFIXED_CUTOFFS]);
+    workbench.onCommand(CM_FIXED_CUTOFFS);
     EXPECT_EQ(s.seriesType, SeriesType::fixedCutoffs);
     EXPECT_EQ(s.wSavedEnergyCreate, 100);  // the cut-off types keep the levels
     // " Fixed case" leaves the check marks alone.
-    workbench.onCommand(cmFixedCase);
+    workbench.onCommand(CM_FIXED_CASE);
     EXPECT_EQ(s.seriesType, SeriesType::fixedWhole);
-    EXPECT_TRUE(shell.menuChecks[cmFixedCutoffs]);
+    EXPECT_TRUE(shell.menuChecks[CM_FIXED_CUTOFFS]);
     EXPECT_EQ(workbench.lastRoutine, Routine::detectPulsesFixed);
 }
 
@@ -148,15 +148,15 @@ TEST_F(WorkbenchTest, IgnoredIdsDoNothing) {
 
 TEST_F(WorkbenchTest, CreateSeriesCommitsTheDialogsAndMakesTheSeries) {
     answer({{1000, "600"}, {1001, "30"}, {1003, "100"}, {1007, "8"}, {1011, "15"}});
-    workbench.onCommand(cmFixedWhole);
-    workbench.onCommand(cmCreateSeries);
+    workbench.onCommand(CM_FIXED_WHOLE);
+    workbench.onCommand(CM_CREATE_SERIES);
     EXPECT_EQ(s.dwSeriesSizeBase, 600u);
     EXPECT_EQ(s.wTmin, 30);
     EXPECT_EQ(s.wTmax, 100);
     EXPECT_EQ(s.wPulsesQuantity, 8);
     EXPECT_EQ(s.wNoiseLevelBase, 15);
     EXPECT_EQ(s.seriesType, SeriesType::fixedWholeTyped);  // a typed sequence
-    EXPECT_TRUE(shell.menuChecks[cmFixedWhole]);
+    EXPECT_TRUE(shell.menuChecks[CM_FIXED_WHOLE]);
     // The two dialogs, their values returned to the command that commits them.
     ASSERT_GE(shell.dialogs.size(), 2u);
     EXPECT_EQ(shell.dialogs[shell.dialogs.size() - 2].resource, 105);
@@ -172,10 +172,10 @@ TEST_F(WorkbenchTest, CreateSeriesCommitsTheDialogsAndMakesTheSeries) {
 // (not the copy an earlier dialog left behind).
 TEST_F(WorkbenchTest, CreateSeriesShowsTheCurrentEtalonSequence) {
     for (int round = 0; round < 2; ++round) {
-        workbench.onCommand(cmProcessingNextData);
+        workbench.onCommand(CM_PROCESSING_NEXT_DATA);
         const std::vector<uint16_t> current = s.lpEtalonSequence;
         answer({});  // both dialogs accepted as shown
-        workbench.onCommand(cmCreateSeries);
+        workbench.onCommand(CM_CREATE_SERIES);
         ASSERT_GE(shell.dialogs.size(), 2u);
         const DialogForm& pulses = shell.dialogs.back();
         ASSERT_EQ(pulses.resource, 106);
@@ -218,7 +218,7 @@ TEST_F(WorkbenchTest, AnActiveTupleIsNamedWhereItShapesTheSeries) {
     answer({});
     for (const int id : {40032, 40006, 40029, 40018, 40011, 40007, 40018}) workbench.onCommand(id);
     EXPECT_NE(shell.statusText.find("  |  Tuple 3,5,7 laid into every series"), std::string::npos) << shell.statusText;
-    workbench.onCommand(cmCreateSeries);
+    workbench.onCommand(CM_CREATE_SERIES);
     const DialogControl* label = shell.dialogs.back().find(1009);
     ASSERT_NE(label, nullptr);
     EXPECT_NE(label->text.find("; the active tuple 3,5,7 is laid over it"), std::string::npos) << label->text;
@@ -242,7 +242,7 @@ TEST_F(WorkbenchTest, CreateSeriesRefusesValuesThatBreakTheModel) {
         SCOPED_TRACE(c.field);
         shell.messages.clear();
         answer(c.values);
-        workbench.onCommand(cmCreateSeries);
+        workbench.onCommand(CM_CREATE_SERIES);
         ASSERT_EQ(shell.messages.size(), 1u);
         EXPECT_NE(shell.messages[0].text.find(c.field), std::string::npos) << shell.messages[0].text;
         EXPECT_EQ(s.dwSeriesSizeBase, length);
@@ -256,7 +256,7 @@ TEST_F(WorkbenchTest, CreateSeriesRefusesValuesThatBreakTheModel) {
 
 TEST_F(WorkbenchTest, CancelledDialogsCommitNothing) {
     answer({{1000, "600"}}, true);
-    workbench.onCommand(cmCreateSeries);
+    workbench.onCommand(CM_CREATE_SERIES);
     EXPECT_EQ(s.dwSeriesSizeBase, 1200u);
     EXPECT_EQ(s.etalonNumber, 1);
     EXPECT_FALSE(sent(CM_MAKE_SERIES));
@@ -264,7 +264,7 @@ TEST_F(WorkbenchTest, CancelledDialogsCommitNothing) {
 
 TEST_F(WorkbenchTest, RequiredListEditRefusesNumbersThatNameNoEtalon) {
     answer({{1014, "3"}, {1013, "4,2,9"}});
-    workbench.onCommand(cmNewPulses);
+    workbench.onCommand(CM_NEW_PULSES);
     EXPECT_EQ(s.wRequiredCount, 3);
     EXPECT_EQ(s.lpRequiredList[1], 2);
     EXPECT_EQ(s.requiredFlags[3], 1);
@@ -275,7 +275,7 @@ TEST_F(WorkbenchTest, RequiredListEditRefusesNumbersThatNameNoEtalon) {
         SCOPED_TRACE(list);
         shell.messages.clear();
         answer({{1014, "3"}, {1013, list}});
-        workbench.onCommand(cmNewPulses);
+        workbench.onCommand(CM_NEW_PULSES);
         ASSERT_EQ(shell.messages.size(), 1u);
         EXPECT_NE(shell.messages[0].text.find("etalon numbers lie between 1 and 20"), std::string::npos)
             << shell.messages[0].text;
@@ -287,39 +287,39 @@ TEST_F(WorkbenchTest, RequiredListEditRefusesNumbersThatNameNoEtalon) {
 }
 
 TEST_F(WorkbenchTest, TupleDetectionWithoutASubsetShowsThePanel) {
-    workbench.onCommand(cmFixedTuples);
-    workbench.onCommand(cmDetection);
+    workbench.onCommand(CM_FIXED_TUPLES);
+    workbench.onCommand(CM_DETECTION);
     const int runs = workbench.processingRuns;
-    workbench.onCommand(cmProcessingSameData);
-    EXPECT_TRUE(sent(cmSelectSetOfPulses));
-    EXPECT_EQ(s.viewMode, 9);
+    workbench.onCommand(CM_PROCESSING_SAME_DATA);
+    EXPECT_TRUE(sent(CM_SELECT_SET_OF_PULSES));
+    EXPECT_EQ(s.viewMode, ViewMode::subsetPanel);
     EXPECT_EQ(workbench.processingRuns, runs);
 
     workbench.panel.selectedSubset = {3, 5};
     workbench.panel.wSelectedCount = 2;
-    workbench.onCommand(cmProcessingNextData);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
     EXPECT_EQ(workbench.processingRuns, runs + 1);
     EXPECT_EQ(workbench.lastRoutine, Routine::detectTuplesFixed);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
 }
 
 TEST_F(WorkbenchTest, SimulationRunsAndShowsItsGraphs) {
     answer({{1000, "400"}, {1015, "3"}, {1016, "5"}, {1018, "2"}, {1020, "30"}, {1021, "3"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     ASSERT_FALSE(shell.messages.empty());
     EXPECT_EQ(shell.messages[0].caption, "getPulseEstAsRepeats");
     EXPECT_NE(shell.messages[0].text.find("pulses: 3, from 3 to 5 incr 1 \n"), std::string::npos);
     ASSERT_NE(s.lpRestErrorHeader, nullptr);
     EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
     EXPECT_EQ(s.wDisplayContent, 2);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(s.simGraphKind, 0);
     EXPECT_EQ(shell.progressTitles.size(), 1u);
 
     // Recognition error, summary view, bounds included: graph kind 13.
     s.wTaskTypeSel = TaskType::recognition;
     answer({{1034, "1"}, {1031, "1"}, {1042, "1"}});
-    workbench.onCommand(cmShowSimulation);
+    workbench.onCommand(CM_SHOW_SIMULATION);
     EXPECT_EQ(s.simGraphKind, 13);
 }
 
@@ -327,7 +327,7 @@ TEST_F(WorkbenchTest, SimulationProposesAtLeastOnePulseForASeriesShorterThanTmax
     // 100 samples with Tmax 181: (100 + 19) / 181 is 0, yet every series holds a pulse. The
     // proposed range, taken as shown, runs.
     answer({{1000, "100"}, {1018, "1"}, {1021, "1"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     ASSERT_FALSE(shell.messages.empty());
     EXPECT_EQ(shell.messages[0].caption, "getPulseEstAsRepeats");
     EXPECT_NE(shell.messages[0].text.find("MinPulses: 1 -> 1\nMaxPulses: 3 -> 3"), std::string::npos)
@@ -339,18 +339,18 @@ TEST_F(WorkbenchTest, SimulationProposesAtLeastOnePulseForASeriesShorterThanTmax
 
 TEST_F(WorkbenchTest, SimulationRangesThatGiveNoGridAreRefused) {
     answer({{1015, "10"}, {1016, "5"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_NE(shell.messages[0].text.find("Number of Pulses in Series"), std::string::npos);
     EXPECT_EQ(s.lpRestErrorHeader, nullptr);
     answer({{1021, "0"}});
     shell.messages.clear();
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_NE(shell.messages[0].text.find("Number of Repeats"), std::string::npos);
     EXPECT_EQ(s.repeats, 100);
     // Show does nothing before a complete run.
-    workbench.onCommand(cmShowSimulation);
+    workbench.onCommand(CM_SHOW_SIMULATION);
     EXPECT_EQ(s.wDisplayContent, 1);
 }
 
@@ -361,7 +361,7 @@ TEST_F(WorkbenchTest, ExitAndKeys) {
     ASSERT_EQ(shell.invalidations.size(), 1u);
     EXPECT_FALSE(shell.invalidations[0].rect.has_value());
     workbench.onCommand(CM_CLOSE);
-    workbench.onCommand(cmExit);
+    workbench.onCommand(CM_EXIT);
     EXPECT_EQ(shell.closeCount, 2);
 }
 
@@ -369,7 +369,7 @@ TEST_F(WorkbenchTest, ProcessingGrowsTheChainsTableWhenTheLimitsAllowLongerChain
     // A smaller Tmin (as the parameter panel commits it) allows more pulses than the table made
     // at start-up holds; the run makes room instead of refusing.
     s.wTmin = 25;
-    workbench.onCommand(cmProcessingNextData);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
     EXPECT_TRUE(shell.messages.empty()) << shell.messages.front().text;
     EXPECT_EQ(workbench.processingRuns, 1);
     EXPECT_GE(s.lpChainsHeader->wMaxPulses, (1200 - 20) / 25 + 1);
@@ -378,7 +378,7 @@ TEST_F(WorkbenchTest, ProcessingGrowsTheChainsTableWhenTheLimitsAllowLongerChain
 TEST_F(WorkbenchTest, SimulationAfterAShorterSeriesRunsOnFullCopies) {
     // The start-up record holds up to 30 pulses; a simulation of 600 samples holds 15.
     answer({{1000, "600"}, {1015, "6"}, {1016, "8"}, {1021, "2"}, {1018, "2"}, {1020, "60"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     ASSERT_EQ(shell.messages.size(), 1u) << shell.messages.back().text;  // the report only
     EXPECT_EQ(shell.messages[0].caption, "getPulseEstAsRepeats");
     ASSERT_NE(s.lpRestErrorHeader, nullptr);
@@ -392,51 +392,51 @@ TEST_F(WorkbenchTest, SimulationAfterAShorterSeriesRunsOnFullCopies) {
 
 TEST_F(WorkbenchTest, AFailedSimulationKeepsThePreviousResultsSeriesAndView) {
     answer({{1000, "400"}, {1015, "3"}, {1016, "5"}, {1018, "2"}, {1020, "30"}, {1021, "3"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     RestErrorHeader* previous = s.lpRestErrorHeader.get();
     ASSERT_NE(previous, nullptr);
     ASSERT_EQ(previous->ifComplete, 1);
     const int32_t error = previous->lpErrors[1][0];
-    workbench.onCommand(cmProcessingNextData);  // the results view of a fresh series
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);  // the results view of a fresh series
     ASSERT_EQ(s.wDisplayContent, 1);
     const std::vector<int16_t> shownSeries(s.lpSeriesHeader->lpNoisyData,
                                            s.lpSeriesHeader->lpNoisyData + s.lpSeriesHeader->dwSeriesSize);
     const int32_t shownLength = s.lpSeriesHeader->dwSeriesSize;
 
     // A tuple series with task Detection and no subset: the driver refuses the run.
-    workbench.onCommand(cmFixedTuples);
-    workbench.onCommand(cmDetection);
-    s.viewMode = 6;
+    workbench.onCommand(CM_FIXED_TUPLES);
+    workbench.onCommand(CM_DETECTION);
+    s.viewMode = ViewMode::results;
     s.wDisplayContent = 1;
     shell.messages.clear();
     answer({{1000, "600"}, {1015, "6"}, {1016, "8"}, {1018, "2"}, {1021, "2"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     ASSERT_EQ(shell.messages.size(), 2u);  // the report, then why the run did not happen
     EXPECT_NE(shell.messages[1].text.find("selected Subset is absence"), std::string::npos);
     EXPECT_EQ(s.lpRestErrorHeader.get(), previous);
     EXPECT_EQ(s.lpRestErrorHeader->ifComplete, 1);
     EXPECT_EQ(s.lpRestErrorHeader->lpErrors[1][0], error);
     EXPECT_EQ(s.wDisplayContent, 1);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     ASSERT_EQ(s.lpSeriesHeader->dwSeriesSize, shownLength);
     EXPECT_TRUE(std::equal(shownSeries.begin(), shownSeries.end(), s.lpSeriesHeader->lpNoisyData));
 }
 
 TEST_F(WorkbenchTest, TupleRecognitionWithoutStoredTuplesShowsThePanelAndRunsNothing) {
-    workbench.onCommand(cmFixedTuples);
-    workbench.onCommand(cmDetection);
+    workbench.onCommand(CM_FIXED_TUPLES);
+    workbench.onCommand(CM_DETECTION);
     workbench.panel.selectedSubset = {3, 7, 5};
     workbench.panel.wSelectedCount = 3;
-    workbench.onCommand(cmProcessingNextData);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
     ASSERT_EQ(workbench.lastRoutine, Routine::detectTuplesFixed);
     ASSERT_GT(s.lpChainsHeader->wPretenders, 0);
     const int runs = workbench.processingRuns;
 
-    workbench.onCommand(cmRecognition);
+    workbench.onCommand(CM_RECOGNITION);
     shell.commands.clear();
-    workbench.onCommand(cmProcessingNextData);
-    EXPECT_TRUE(sent(cmSelectSetOfPulses));
-    EXPECT_EQ(s.viewMode, 9);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
+    EXPECT_TRUE(sent(CM_SELECT_SET_OF_PULSES));
+    EXPECT_EQ(s.viewMode, ViewMode::subsetPanel);
     EXPECT_EQ(workbench.processingRuns, runs);
     // The chains of the earlier series are gone: no results view can show them with this one.
     EXPECT_EQ(s.lpChainsHeader->wPretenders, 0);
@@ -455,7 +455,7 @@ TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
         EXPECT_EQ(form.find(1001)->text, "0");
         return scriptedAnswer(form, {{1001, "30"}}, false);
     });
-    workbench.onCommand(cmCreateSeries);
+    workbench.onCommand(CM_CREATE_SERIES);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_NE(shell.messages[0].text.find("Min Length of Interval"), std::string::npos);
     EXPECT_EQ(s.dwSeriesSizeBase, 600u);
@@ -468,17 +468,17 @@ TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
         std::map<int, std::string> typed;
     };
     const Case cases[] = {
-        {cmCreateSeries, 105, 1003, {{1003, "10"}}},
-        {cmCreateSeries, 105, 1004, {{1004, "21"}}},
-        {cmCreateSeries, 106, 1010, {{1010, "1,0,3"}}},
-        {cmCreateSeries, 106, 1011, {{1011, "20000"}}},
-        {cmNewPulses, 107, 1013, {{1014, "2"}, {1013, "0,5"}}},
-        {cmStatisticalSimulation, 110, 1021, {{1021, "0"}}},
-        {cmStatisticalSimulation, 110, 1016, {{1015, "10"}, {1016, "5"}}},
-        {cmStatisticalSimulation, 110, 1016, {{1015, "30"}, {1016, "6"}, {1017, "30"}}},  // reversed, one "step"
-        {cmCreateSeries, 106, 1007, {{1007, "50"}}},  // beyond the count the dialog states
-        {cmCreateSeries, 106, 1007, {{1007, "-5"}}},
-        {cmNewPulses, 107, 1013, {{1014, "3"}, {1013, "1,2,21"}}},
+        {CM_CREATE_SERIES, 105, 1003, {{1003, "10"}}},
+        {CM_CREATE_SERIES, 105, 1004, {{1004, "21"}}},
+        {CM_CREATE_SERIES, 106, 1010, {{1010, "1,0,3"}}},
+        {CM_CREATE_SERIES, 106, 1011, {{1011, "20000"}}},
+        {CM_NEW_PULSES, 107, 1013, {{1014, "2"}, {1013, "0,5"}}},
+        {CM_STATISTICAL_SIMULATION, 110, 1021, {{1021, "0"}}},
+        {CM_STATISTICAL_SIMULATION, 110, 1016, {{1015, "10"}, {1016, "5"}}},
+        {CM_STATISTICAL_SIMULATION, 110, 1016, {{1015, "30"}, {1016, "6"}, {1017, "30"}}},  // reversed, one "step"
+        {CM_CREATE_SERIES, 106, 1007, {{1007, "50"}}},  // beyond the count the dialog states
+        {CM_CREATE_SERIES, 106, 1007, {{1007, "-5"}}},
+        {CM_NEW_PULSES, 107, 1013, {{1014, "3"}, {1013, "1,2,21"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field);
@@ -506,26 +506,26 @@ TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
 
 TEST_F(WorkbenchTest, SaysWhyNothingHappened) {
     // Series Processing on a tuple series.
-    workbench.onCommand(cmFixedTuples);
-    workbench.onCommand(cmSeriesProcessing);
+    workbench.onCommand(CM_FIXED_TUPLES);
+    workbench.onCommand(CM_SERIES_PROCESSING);
     const int runs = workbench.processingRuns;
-    workbench.onCommand(cmProcessingNextData);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
     ASSERT_FALSE(shell.messages.empty());
     EXPECT_EQ(shell.messages.back().caption, " Series Processing ");
     EXPECT_EQ(workbench.processingRuns, runs);
 
     // Next with no etalon selected says what the menu path says.
-    workbench.onCommand(cmJointDetection);
-    workbench.onCommand(cmUnfixedCutoffs);
+    workbench.onCommand(CM_JOINT_DETECTION);
+    workbench.onCommand(CM_UNFIXED_CUTOFFS);
     s.requiredFlags.fill(0);
     rebuildRequiredList(s);
-    s.viewMode = 5;
+    s.viewMode = ViewMode::etalons;
     workbench.layout.rcNextButton = {1000, 10, 1040, 40};
     shell.messages.clear();
     workbench.onLeftButtonDown(1020, 20);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_NE(shell.messages[0].text.find("choose at least one etalon"), std::string::npos);
-    workbench.onCommand(cmProcessingNextData);
+    workbench.onCommand(CM_PROCESSING_NEXT_DATA);
     ASSERT_EQ(shell.messages.size(), 2u);
     EXPECT_EQ(shell.messages[1].text, shell.messages[0].text);
     EXPECT_EQ(workbench.processingRuns, runs);
@@ -537,13 +537,13 @@ TEST_F(WorkbenchTest, StatusLineFollowsTheModes) {
     EXPECT_NE(shell.statusText.find("unfixed number of cut-off pulses"), std::string::npos);
     EXPECT_NE(shell.statusText.find("Length: 1200"), std::string::npos);
     EXPECT_NE(shell.statusText.find("Noise: 20"), std::string::npos);
-    workbench.onCommand(cmRecognition);
-    workbench.onCommand(cmFixedWhole);
+    workbench.onCommand(CM_RECOGNITION);
+    workbench.onCommand(CM_FIXED_WHOLE);
     EXPECT_NE(shell.statusText.find("Task: Recognition"), std::string::npos);
     EXPECT_NE(shell.statusText.find("fixed number of whole pulses"), std::string::npos);
     EXPECT_EQ(shell.statusText.find("Last simulation"), std::string::npos);
     answer({{1000, "400"}, {1015, "3"}, {1016, "4"}, {1018, "2"}, {1021, "2"}});
-    workbench.onCommand(cmStatisticalSimulation);
+    workbench.onCommand(CM_STATISTICAL_SIMULATION);
     EXPECT_NE(shell.statusText.find("Last simulation: "), std::string::npos);
     EXPECT_EQ(shell.statusText.find("cancelled"), std::string::npos);
 }
@@ -558,42 +558,42 @@ TEST_F(WorkbenchTest, KeysActAsTheButtonsAndEscapeLeavesThePanels) {
     workbench.onKeyDown(0x0D);  // Enter
     EXPECT_EQ(workbench.processingRuns, 2);
 
-    workbench.onCommand(cmViewSeriesParameters);
-    ASSERT_EQ(s.viewMode, 10);
+    workbench.onCommand(CM_VIEW_SERIES_PARAMETERS);
+    ASSERT_EQ(s.viewMode, ViewMode::parametersPanel);
     shell.editRect = {5, 5, 50, 20};  // where the panel's paint put the Tmin box
     workbench.onKeyDown(0x1B);  // Esc: " Cancel "
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
     EXPECT_EQ(s.wTmin, 40);
     EXPECT_EQ(shell.editRect.right - shell.editRect.left, 0);
     EXPECT_EQ(workbench.processingRuns, 3);
 
-    workbench.onCommand(cmSelectSetOfPulses);
-    ASSERT_EQ(s.viewMode, 9);
+    workbench.onCommand(CM_SELECT_SET_OF_PULSES);
+    ASSERT_EQ(s.viewMode, ViewMode::subsetPanel);
     workbench.onKeyDown(0x1B);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
 
     // In the parameter panel Enter is " OK ": it takes the typed Tmin, or refuses it.
-    workbench.onCommand(cmViewSeriesParameters);
+    workbench.onCommand(CM_VIEW_SERIES_PARAMETERS);
     shell.editContents = "6";
     shell.messages.clear();
     workbench.onKeyDown(0x0D);
     ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(s.viewMode, 10);
+    EXPECT_EQ(s.viewMode, ViewMode::parametersPanel);
     shell.editContents = "35";
     workbench.onKeyDown(0x0D);
     EXPECT_EQ(s.wTmin, 35);
-    EXPECT_EQ(s.viewMode, 6);
+    EXPECT_EQ(s.viewMode, ViewMode::results);
 }
 
 TEST_F(WorkbenchTest, LeavingTheParameterPanelByAnyPathHidesTheTminBox) {
-    for (int leave : {cmProcessingNextData, cmSelectSetOfPulses, cmStatisticalSimulation}) {
+    for (int leave : {CM_PROCESSING_NEXT_DATA, CM_SELECT_SET_OF_PULSES, CM_STATISTICAL_SIMULATION}) {
         SCOPED_TRACE(leave);
-        workbench.onCommand(cmViewSeriesParameters);
-        ASSERT_EQ(s.viewMode, 10);
+        workbench.onCommand(CM_VIEW_SERIES_PARAMETERS);
+        ASSERT_EQ(s.viewMode, ViewMode::parametersPanel);
         shell.editRect = {5, 5, 50, 20};  // where the panel's paint put the Tmin box
         answer({{1000, "400"}, {1015, "3"}, {1016, "4"}, {1018, "2"}, {1021, "2"}});
         workbench.onCommand(leave);
-        EXPECT_NE(s.viewMode, 10);
+        EXPECT_NE(s.viewMode, ViewMode::parametersPanel);
         EXPECT_EQ(shell.editRect.right - shell.editRect.left, 0);
     }
 }
@@ -608,9 +608,9 @@ TEST_F(WorkbenchTest, ModeCommandsThatChangeTheButtonColumnRepaintTheWholeWindow
         bool repaints;
     };
     // Start-up: task 4 (toggle shown), cut-off series (lost data box shown), etalon view.
-    const Step steps[] = {{cmRecognition, false},   {cmFixedTuples, true},  {cmDetection, true},
-                          {cmUnfixedCutoffs, true}, {cmFixedCutoffs, false}, {cmFixedCase, true},
-                          {cmJointDetection, true}};
+    const Step steps[] = {{CM_RECOGNITION, false},   {CM_FIXED_TUPLES, true},  {CM_DETECTION, true},
+                          {CM_UNFIXED_CUTOFFS, true}, {CM_FIXED_CUTOFFS, false}, {CM_FIXED_CASE, true},
+                          {CM_JOINT_DETECTION, true}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.command);
         shell.invalidations.clear();
