@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/request_rules.h"
 #include "core/series_use_case.h"
 #include "core/startup_model.h"
 #include "model/random.h"
@@ -13,31 +14,12 @@ Refusal refusal(RequestField field, std::string after) {
     return Refusal{field, "", std::move(after)};
 }
 
-template <class Codes>
-std::string codeList(const Codes& codes) {
-    std::string list;
-    for (const auto c : codes) list += (list.empty() ? "" : ", ") + std::to_string(code(c));
-    return list;
-}
-
-template <class Codes, class Value>
-bool isOneOf(const Codes& codes, Value value) {
-    return std::any_of(codes.begin(), codes.end(), [value](auto c) { return code(c) == value; });
-}
-
-std::optional<Refusal> savedEnergyRefusal(RequestField field, const std::optional<uint16_t>& value) {
-    if (value && *value > 100) return refusal(field, " must lie in 0..100, not " + std::to_string(*value));
-    return std::nullopt;
-}
-
 constexpr const char* seriesCaption = " series ";
 }  // namespace
 
 std::optional<Refusal> checkSeriesRequest(const SeriesRequest& r) {
-    if (!isOneOf(seriesTypes, r.type))
-        return refusal(RequestField::type,
-                       " must be one of " + codeList(seriesTypes) + ", not " + std::to_string(r.type));
-    if (auto refused = savedEnergyRefusal(RequestField::savedEnergy, r.savedEnergy)) return refused;
+    if (auto refused = seriesTypeRefusal(RequestField::type, r.type)) return refused;
+    if (auto refused = percentRefusal(RequestField::savedEnergy, r.savedEnergy)) return refused;
     if (r.subset.empty() && r.subsetMode) return refusal(RequestField::subsetMode, " needs a subset");
     if (r.subset.empty() && r.subsetStart) return refusal(RequestField::subsetStart, " needs a subset");
     if (r.subsetMode && (*r.subsetMode < 1 || *r.subsetMode > 5))
@@ -53,16 +35,11 @@ std::optional<Refusal> checkSeriesRequest(const SeriesRequest& r) {
 }
 
 std::optional<Refusal> checkProcessRequest(const ProcessRequest& r) {
-    if (!isOneOf(selectableTaskTypes, r.task))
-        return refusal(RequestField::task,
-                       " must be one of " + codeList(selectableTaskTypes) + ", not " + std::to_string(r.task));
-    if (r.proceeding != 1 && r.proceeding != 2)
-        return refusal(RequestField::proceeding, " must be one of 1, 2, not " + std::to_string(r.proceeding));
-    if (auto refused = savedEnergyRefusal(RequestField::savedEnergyProcess, r.savedEnergyProcess)) return refused;
-    if (r.candidates && r.candidates->empty())
-        return refusal(RequestField::candidates, " is empty: name at least one etalon, or leave it out for all");
-    for (const auto& t : r.tuples)
-        if (t.empty()) return refusal(RequestField::tuples, " holds an empty tuple");
+    if (auto refused = taskRefusal(RequestField::task, r.task)) return refused;
+    if (auto refused = proceedingRefusal(r.proceeding)) return refused;
+    if (auto refused = percentRefusal(RequestField::savedEnergyProcess, r.savedEnergyProcess)) return refused;
+    if (auto refused = candidatesRefusal(r.candidates)) return refused;
+    if (auto refused = tuplesRefusal(r.tuples)) return refused;
     const TaskType task = effectiveTaskType(static_cast<TaskType>(r.task), static_cast<SeriesType>(r.series.type));
     if (task == TaskType::tupleDetection && r.tuple.empty())
         return Refusal{RequestField::tuple, "Tuple detection needs ", "."};

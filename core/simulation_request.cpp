@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "core/request_rules.h"
 #include "core/simulation_use_case.h"
 #include "core/startup_model.h"
 #include "model/random.h"
@@ -13,18 +14,6 @@
 
 namespace {
 constexpr const char* caption = " simulate ";
-
-template <class Codes, class Value>
-bool isOneOf(const Codes& codes, Value value) {
-    return std::any_of(codes.begin(), codes.end(), [value](auto c) { return code(c) == value; });
-}
-
-template <class Codes>
-std::string codeList(const Codes& codes) {
-    std::string list;
-    for (const auto c : codes) list += (list.empty() ? "" : ", ") + std::to_string(code(c));
-    return list;
-}
 
 Refusal refusal(RequestField field, std::string after) {
     return Refusal{field, "", std::move(after)};
@@ -121,20 +110,13 @@ int32_t pulseCountSteps(int64_t minPulses, int64_t maxPulses, int64_t increment)
 }
 
 std::optional<Refusal> checkSimulationRequest(const SimulationGridRequest& o) {
-    if (!isOneOf(selectableTaskTypes, o.task))
-        return refusal(RequestField::task,
-                       " must be one of " + codeList(selectableTaskTypes) + ", not " + std::to_string(o.task));
-    if (!isOneOf(seriesTypes, o.type))
-        return refusal(RequestField::type, " must be one of " + codeList(seriesTypes) + ", not " + std::to_string(o.type));
-    for (const auto& [field, value] : {std::pair{RequestField::savedEnergyCreate, o.savedEnergyCreate},
-                                       std::pair{RequestField::savedEnergyProcess, o.savedEnergyProcess}})
-        if (value && *value > 100) return refusal(field, " must lie in 0..100, not " + std::to_string(*value));
-    if (o.proceeding != 1 && o.proceeding != 2)
-        return refusal(RequestField::proceeding, " must be one of 1, 2, not " + std::to_string(o.proceeding));
-    if (o.candidates && o.candidates->empty())
-        return refusal(RequestField::candidates, " is empty: name at least one etalon, or leave it out for all");
-    for (const auto& t : o.tuples)
-        if (t.empty()) return refusal(RequestField::tuples, " holds an empty tuple");
+    if (auto refused = taskRefusal(RequestField::task, o.task)) return refused;
+    if (auto refused = seriesTypeRefusal(RequestField::type, o.type)) return refused;
+    if (auto refused = percentRefusal(RequestField::savedEnergyCreate, o.savedEnergyCreate)) return refused;
+    if (auto refused = percentRefusal(RequestField::savedEnergyProcess, o.savedEnergyProcess)) return refused;
+    if (auto refused = proceedingRefusal(o.proceeding)) return refused;
+    if (auto refused = candidatesRefusal(o.candidates)) return refused;
+    if (auto refused = tuplesRefusal(o.tuples)) return refused;
 
     const int64_t lastLevel = o.noiseFirst + (o.noiseSteps - 1) * o.noiseIncrement;
     if (o.pulsesMin < 1 || o.pulsesMin > 65535 || o.pulsesMax < 1 || o.pulsesMax > 65535 || o.pulsesStep < 0 ||
