@@ -4,12 +4,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <memory>
 #include <new>
+
+#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 
 #include "processing/local_match.h"
 #include "processing/programmes.h"
+#include "processing/shape_scores.h"
 
 const char* detectTaskName(DetectTask task) {
     switch (task) {
@@ -140,58 +145,134 @@ std::string check(const DetectRequest& r, Problem& p) {
     return {};
 }
 
-// Runs the match over the positions of `intervals` on `threads` threads (the calling thread one
-// of them) for the candidates `indices` (-1: all candidates at once), writing the score of
-// position p for indices[i] to q[(p - offset) * stride + i]. A block of positions is matched for
-// every index before it is written, so each row of q is written once. Reports progress from the
-// calling thread as base + span * (done / total). Returns false when cancelled.
-bool matchScores(const std::vector<WideLocalMatcher>& matchers, const int16_t* y,
-                 const PositionWalks::Intervals& intervals, int64_t offset, std::span<const int> indices, int64_t* q,
-                 int64_t stride, const std::function<void(double)>& progress, const std::atomic<bool>& cancel,
-                 double base, double span) {
-    std::vector<std::pair<int64_t, int64_t>> chunks;
-    for (const auto& [a, b] : intervals)
-        for (int64_t from = a; from <= b; from += kChunk) chunks.emplace_back(from, std::min(b, from + kChunk - 1));
-    const size_t threads = std::max<size_t>(1, std::min(matchers.size(), chunks.size()));
-    std::atomic<size_t> next{0}, done{0};
-    std::atomic<bool> stopped{false};
-    auto work = [&](size_t worker, bool report) {
-        std::vector<std::vector<BasicLocalMatch<int64_t>>> out(indices.size(),
-                                                               std::vector<BasicLocalMatch<int64_t>>(kChunk));
-        for (;;) {
-            if (cancel.load(std::memory_order_relaxed)) {
-                stopped = true;
-                return;
+// The scores of the positions of `intervals` for the candidates `indices` (-1: all candidates at
+// once): the score of position p for indices[i] goes to q[(p - offset) * stride + i]. Chunks of
+// positions are scored in order by worker threads while the calling thread, which owns the
+// stream, waits for (or itself scores) the chunks it needs next, so that a programme can walk
+// behind the match instead of after it. Each position is written once, by one thread; the
+// scores do not depend on which. Progress goes out from the calling thread as base + span *
+// (share of chunks done).
+class ScoreStream {
+public:
+    ScoreStream(const ShapeScores& scores, unsigned threads, const int16_t* y, const PositionWalks::Intervals& intervals,
+                int64_t offset, std::vector<int> indices, int64_t* q, int64_t stride,
+                const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span)
+        : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), stride_(stride),
+          progress_(progress), cancel_(cancel), base_(base), span_(span) {
+        for (const auto& [a, b] : intervals)
+            for (int64_t from = a; from <= b; from += kChunk) chunks_.emplace_back(from, std::min(b, from + kChunk - 1));
+        done_ = std::make_unique<std::atomic<bool>[]>(chunks_.size());
+        const size_t workers = std::min<size_t>(threads, chunks_.size());
+        for (size_t t = 1; t < workers; ++t)
+            pool_.emplace_back([this] {
+                while (!stop_.load(std::memory_order_relaxed) && !cancel_.load(std::memory_order_relaxed) && scoreNext()) {
+                }
+            });
+    }
+    ~ScoreStream() {
+        stop_ = true;
+        for (std::thread& t : pool_) t.join();
+    }
+    ScoreStream(const ScoreStream&) = delete;
+    ScoreStream& operator=(const ScoreStream&) = delete;
+
+    /// Waits until every position up to p is scored, scoring chunks itself meanwhile; false when
+    /// cancelled.
+    bool upTo(int64_t p) {
+        while (prefix_ < chunks_.size() && chunks_[prefix_].first <= p) {
+            if (done_[prefix_].load(std::memory_order_acquire)) {
+                ++prefix_;
+                if (progress_) progress_(base_ + span_ * static_cast<double>(prefix_) / static_cast<double>(chunks_.size()));
+                continue;
             }
-            const size_t c = next.fetch_add(1);
-            if (c >= chunks.size()) return;
-            const auto [from, to] = chunks[c];
-            for (size_t i = 0; i < indices.size(); ++i) matchers[worker].matchRange(y, from, to, out[i].data(), indices[i]);
-            for (int64_t p = from; p <= to; ++p)
-                for (size_t i = 0; i < indices.size(); ++i)
-                    q[(p - offset) * stride + static_cast<int64_t>(i)] = out[i][static_cast<size_t>(p - from)].score;
-            const size_t finished = done.fetch_add(1) + 1;
-            if (report && progress)
-                progress(base + span * static_cast<double>(finished) / static_cast<double>(chunks.size()));
+            if (cancel_.load(std::memory_order_relaxed)) return false;
+            if (!scoreNext()) std::this_thread::yield();
         }
-    };
-    std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; ++t) pool.emplace_back(work, t, false);
-    work(0, true);
-    for (std::thread& t : pool) t.join();
-    return !stopped && !cancel.load();
+        return !cancel_.load(std::memory_order_relaxed);
+    }
+    bool all() { return upTo(std::numeric_limits<int64_t>::max()); }
+    /// The last position known to be scored (the calling thread's view).
+    int64_t scoredThrough() const {
+        return prefix_ == chunks_.size() ? std::numeric_limits<int64_t>::max()
+                                         : prefix_ == 0 ? -1 : chunks_[prefix_ - 1].second;
+    }
+
+private:
+    // Claims the next chunk and scores it; false when every chunk is claimed.
+    bool scoreNext() {
+        const size_t c = next_.fetch_add(1);
+        if (c >= chunks_.size()) return false;
+        const auto [from, to] = chunks_[c];
+        scores_.scoreRange(y_, from, to, indices_, q_ + (from - offset_) * stride_, stride_);
+        done_[c].store(true, std::memory_order_release);
+        return true;
+    }
+
+    const ShapeScores& scores_;
+    const int16_t* y_;
+    int64_t offset_;
+    std::vector<int> indices_;
+    int64_t* q_;
+    int64_t stride_;
+    const std::function<void(double)>& progress_;
+    const std::atomic<bool>& cancel_;
+    double base_, span_;
+    std::vector<std::pair<int64_t, int64_t>> chunks_;
+    std::unique_ptr<std::atomic<bool>[]> done_;
+    size_t prefix_ = 0;  // leading chunks known to be done; the calling thread's alone
+    std::atomic<size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> pool_;
+};
+
+// The pulses of a chain: for each position the first candidate (in list order) whose score is
+// the position's best, matched again in full for its cut. The match's own rule (a candidate
+// replaces the best only when strictly smaller) names the same shape.
+std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMatcher& matcher, int index,
+                                    const int16_t* y, const std::vector<int64_t>& positions) {
+    std::vector<DetectedPulse> pulses;
+    std::vector<int64_t> each;
+    if (index < 0) {
+        each.resize(positions.size() * scores.size());
+        scores.scoreEach(y, positions, each.data());
+    }
+    for (size_t i = 0; i < positions.size(); ++i) {
+        size_t shape = static_cast<size_t>(std::max(index, 0));
+        if (index < 0) {
+            const int64_t* row = each.data() + i * scores.size();
+            shape = static_cast<size_t>(std::min_element(row, row + scores.size()) - row);
+        }
+        const BasicLocalMatch<int64_t> m = matcher.matchOne(shape, y, positions[i]);
+        pulses.push_back(DetectedPulse{positions[i], m.etalon, m.cutStart, m.cutEnd, m.score});
+    }
+    return pulses;
 }
 
-DetectedPulse pulseAt(const WideLocalMatcher& matcher, int index, const int16_t* y, int64_t p) {
-    const BasicLocalMatch<int64_t> m = index < 0 ? matcher.match(y, p) : matcher.matchOne(static_cast<size_t>(index), y, p);
-    return DetectedPulse{p, m.etalon, m.cutStart, m.cutEnd, m.score};
+// A working row of `entries` 64-bit values, uninitialised. A long recording's rows are aligned
+// to and backed by the system's huge pages where it offers them, so that they cost a few page
+// faults rather than one per 4 KB.
+using Row = std::unique_ptr<int64_t[], decltype(&std::free)>;
+Row largeRow(size_t entries) {
+    constexpr size_t kHuge = size_t{2} << 20;
+    const size_t bytes = std::max<size_t>(entries, 1) * sizeof(int64_t);
+    void* p = nullptr;
+    if (bytes >= 2 * kHuge) {
+        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        p = std::aligned_alloc(kHuge, rounded);
+#ifdef MADV_HUGEPAGE
+        if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    } else {
+        p = std::malloc(bytes);
+    }
+    if (!p) throw std::bad_alloc();
+    return Row(static_cast<int64_t*>(p), &std::free);
 }
 
 // The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
 // b until a negative predecessor.
-std::vector<int64_t> followBack(const std::vector<int64_t>& b, int width, int lane, int64_t end) {
+std::vector<int64_t> followBack(const int64_t* b, int64_t positions, int width, int lane, int64_t end) {
     std::vector<int64_t> chain;
-    const int64_t positions = static_cast<int64_t>(b.size()) / width;
     for (int64_t p = end; p >= 0 && p < positions; p = b[static_cast<size_t>(p * width + lane)]) chain.push_back(p);
     std::reverse(chain.begin(), chain.end());
     return chain;
@@ -199,7 +280,7 @@ std::vector<int64_t> followBack(const std::vector<int64_t>& b, int width, int la
 
 // The strict minimum of lane `lane` of r over the walk `last` below `start` (first position
 // among equals).
-int64_t chainEnd(const PositionWalks::Intervals& last, const std::vector<int64_t>& r, int width, int lane,
+int64_t chainEnd(const PositionWalks::Intervals& last, const int64_t* r, int width, int lane,
                  int64_t start, int64_t& total) {
     int64_t end = -1;
     total = start;
@@ -231,7 +312,8 @@ struct Best {
 
 // The run's fixed parts, shared by the unknown- and known-count programmes.
 struct Run {
-    const std::vector<WideLocalMatcher>& matchers;
+    const ShapeScores& scores;
+    unsigned threads;
     const int16_t* y;
     int64_t Tmin, Tmax;
     bool recognize;
@@ -242,18 +324,19 @@ struct Run {
     static constexpr double kMatchShare = 0.9;
 
     // The local scores of lane group `group` over `intervals` into the interleaved row q (entry
-    // 0 at position `offset`); the candidates in turn when recognising, else the whole list in
-    // lane 0. False when cancelled.
+    // 0 at position `offset`), as a stream that has begun: the candidates in turn when
+    // recognising, else the whole list in lane 0.
     template <int Width>
-    bool matchGroup(int group, const PositionWalks::Intervals& intervals, int64_t offset, std::vector<int64_t>& q,
-                    int& lanes) const {
+    std::unique_ptr<ScoreStream> streamGroup(int group, const PositionWalks::Intervals& intervals, int64_t offset,
+                                             int64_t* q, int& lanes) const {
         const int rounds = recognize ? candidates : 1;
         lanes = recognize ? std::min(Width, candidates - group * Width) : 1;
         std::vector<int> indices;
         for (int lane = 0; lane < lanes; ++lane) indices.push_back(recognize ? group * Width + lane : -1);
         const int first = group * Width;
-        return matchScores(matchers, y, intervals, offset, indices, q.data(), Width, progress, cancel,
-                           kMatchShare * first / rounds, kMatchShare * lanes / rounds);
+        return std::make_unique<ScoreStream>(scores, threads, y, intervals, offset, std::move(indices), q, Width,
+                                             progress, cancel, kMatchShare * first / rounds,
+                                             kMatchShare * lanes / rounds);
     }
     int groups(int width) const { return recognize ? (candidates + width - 1) / width : 1; }
 };
@@ -264,29 +347,43 @@ struct Run {
 template <int Width>
 bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best) {
     const size_t entries = static_cast<size_t>(positions) * Width;
-    std::vector<int64_t> q(entries, 0), r(entries), b(entries);
+    // The scores are written where the walks go before they are read: no need to clear them.
+    const Row q = largeRow(entries), r = largeRow(entries), b = largeRow(entries);
     WindowMinimum<int64_t, Width> window;
     best.total = kAccept;
     for (int group = 0; group < run.groups(Width); ++group) {
         int lanes = 0;
-        if (!run.matchGroup<Width>(group, walks.any, 0, q, lanes)) return false;
+        const auto stream = run.streamGroup<Width>(group, walks.any, 0, q.get(), lanes);
         bool walked;
-        if constexpr (Width == 1)
+        if constexpr (Width == 1) {
+            // The walk follows the match: it waits only for the chunk it is about to enter.
+            int64_t scored = -1;
             walked = walkPulseChainsOn<int64_t, 1>(
                 walks.firstOnly, walks.both, walks.laterOnly,
-                [&](int64_t l, int64_t& score) { score = q[static_cast<size_t>(l)]; }, run.Tmin, run.Tmax, kUnset,
-                r.data(), b.data(), positions, window, &run.cancel);
-        else
-            walked = walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, q.data(), run.Tmin, run.Tmax,
-                                          kUnset, r.data(), b.data(), positions, window, &run.cancel);
-        if (!walked) return false;
+                [&](int64_t l, int64_t& score) {
+                    if (l > scored) {
+                        if (!stream->upTo(l)) {
+                            score = 0;  // cancelled: the walk stops at its next look
+                            return;
+                        }
+                        scored = stream->scoredThrough();
+                    }
+                    score = q[static_cast<size_t>(l)];
+                },
+                run.Tmin, run.Tmax, kUnset, r.get(), b.get(), positions, window, &run.cancel);
+        } else {
+            walked = stream->all() && walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, q.get(),
+                                                           run.Tmin, run.Tmax, kUnset, r.get(), b.get(), positions,
+                                                           window, &run.cancel);
+        }
+        if (!walked || run.cancel.load()) return false;
         for (int lane = 0; lane < lanes; ++lane) {
             int64_t total;
-            const int64_t end = chainEnd(walks.last, r, Width, lane, kUnset, total);
+            const int64_t end = chainEnd(walks.last, r.get(), Width, lane, kUnset, total);
             if (end >= 0 && total < best.total) {
                 best.total = total;
                 best.index = run.recognize ? group * Width + lane : -1;
-                best.positions = followBack(b, Width, lane, end);
+                best.positions = followBack(b.get(), positions, Width, lane, end);
             }
         }
         if (run.cancel.load()) return false;
@@ -309,7 +406,7 @@ bool knownCount(const Run& run, const Problem& problem, Best& best) {
     best.total = kFar;
     for (int group = 0; group < run.groups(Width); ++group) {
         int lanes = 0;
-        if (!run.matchGroup<Width>(group, all, lo, q, lanes)) return false;
+        if (!run.streamGroup<Width>(group, all, lo, q.data(), lanes)->all()) return false;
         const int64_t predStart = run.recognize ? kFar : kPenalty, endStart = run.recognize ? kFar : kAccept;
         bool layered;
         if constexpr (Width == 1)
@@ -355,10 +452,11 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
     try {
         unsigned threads = request.threads > 0 ? static_cast<unsigned>(request.threads) : std::thread::hardware_concurrency();
         threads = std::clamp(threads, 1u, 256u);
-        std::vector<WideLocalMatcher> matchers(threads);
-        for (WideLocalMatcher& m : matchers)
-            m.prepareShapes(problem.shapes, problem.numbers, static_cast<int>(n), request.savedEnergy);
-        const Run run{matchers, y, Tmin, Tmax, recognize, candidates, progress, cancel};
+        WideLocalMatcher matcher;
+        matcher.prepareShapes(problem.shapes, problem.numbers, static_cast<int>(n), request.savedEnergy);
+        ShapeScores scores;
+        scores.prepare(problem.shapes, static_cast<int>(n), request.savedEnergy);
+        const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel};
         Best best;
         bool done;
         if (!request.count) {
@@ -388,7 +486,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
             return result;
         }
         result.distance = best.total;
-        for (const int64_t p : best.positions) result.pulses.push_back(pulseAt(matchers[0], best.index, y, p));
+        result.pulses = pulsesAt(scores, matcher, best.index, y, best.positions);
     } catch (const std::bad_alloc&) {
         result = DetectResult{};
         result.error = "Not enough memory for a detection in " + std::to_string(N) + " samples.";

@@ -5,10 +5,10 @@ int64_t ceilDiv(int64_t a, int64_t b) {  // b > 0
     return a >= 0 ? (a + b - 1) / b : -((-a) / b);
 }
 
-// Appends position p to a list of intervals, extending the last one when p follows it.
-void append(PositionWalks::Intervals& list, int64_t p) {
-    if (!list.empty() && list.back().second + 1 == p) list.back().second = p;
-    else list.emplace_back(p, p);
+// Appends positions from..to to a list of intervals, extending the last one when they follow it.
+void append(PositionWalks::Intervals& list, int64_t from, int64_t to) {
+    if (!list.empty() && list.back().second + 1 == from) list.back().second = to;
+    else list.emplace_back(from, to);
 }
 }  // namespace
 
@@ -21,19 +21,29 @@ PositionWalks positionWalks(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, in
     //   N - Tmax d <= p <= N - n - Tmin (d - 1)    d in [dLo, dHi], d >= 1
     // and k = i + d takes every value of [iLo + dLo, iHi + dHi]; the count must meet Kmin..Kmax.
     // First is i = 0, Later i >= 1, Last d = 1.
-    for (int64_t p = 0; p <= N - n; ++p) {
-        const int64_t iLo = std::max<int64_t>(0, ceilDiv(p + n, Tmax) - 1), iHi = p / Tmin;
-        const int64_t dLo = std::max<int64_t>(1, ceilDiv(N - p, Tmax)), dHi = (N - n - p) / Tmin + 1;
-        if (iLo > iHi || dLo > dHi) continue;
-        const bool first = iLo == 0 && std::max(dLo, Kmin) <= std::min(dHi, Kmax);
-        const int64_t laterLo = std::max<int64_t>(iLo, 1);
-        const bool later = laterLo <= iHi && std::max(laterLo + dLo, Kmin) <= std::min(iHi + dHi, Kmax);
-        const bool last = dLo == 1 && std::max(iLo + 1, Kmin) <= std::min(iHi + 1, Kmax);
-        if (first || later) append(walks.any, p);
-        if (first && !later) append(walks.firstOnly, p);
-        if (first && later) append(walks.both, p);
-        if (later && !first) append(walks.laterOnly, p);
-        if (last) append(walks.last, p);
+    // The four quotients below change only every Tmin or Tmax positions, so the positions are
+    // taken in runs over which none of them changes (and with them none of the answers).
+    for (int64_t p = 0; p <= N - n;) {
+        const int64_t A = ceilDiv(p + n, Tmax), iHi = p / Tmin, B = ceilDiv(N - p, Tmax), D = (N - n - p) / Tmin;
+        const int64_t iLo = std::max<int64_t>(0, A - 1), dLo = std::max<int64_t>(1, B), dHi = D + 1;
+        int64_t next = N - n + 1;
+        next = std::min(next, (iHi + 1) * Tmin);       // where p / Tmin grows
+        next = std::min(next, A * Tmax - n + 1);       // where ceil((p + n) / Tmax) grows
+        next = std::min(next, N - (B - 1) * Tmax);     // where ceil((N - p) / Tmax) falls
+        next = std::min(next, N - n - D * Tmin + 1);   // where (N - n - p) / Tmin falls
+        const int64_t to = next - 1;
+        if (iLo <= iHi && dLo <= dHi) {
+            const bool first = iLo == 0 && std::max(dLo, Kmin) <= std::min(dHi, Kmax);
+            const int64_t laterLo = std::max<int64_t>(iLo, 1);
+            const bool later = laterLo <= iHi && std::max(laterLo + dLo, Kmin) <= std::min(iHi + dHi, Kmax);
+            const bool last = dLo == 1 && std::max(iLo + 1, Kmin) <= std::min(iHi + 1, Kmax);
+            if (first || later) append(walks.any, p, to);
+            if (first && !later) append(walks.firstOnly, p, to);
+            if (first && later) append(walks.both, p, to);
+            if (later && !first) append(walks.laterOnly, p, to);
+            if (last) append(walks.last, p, to);
+        }
+        p = next;
     }
     return walks;
 }

@@ -74,7 +74,8 @@ public:
         width_ = width;
         next_ = 0;
         inBlock_ = 0;
-        const size_t entries = static_cast<size_t>(size) * Width;
+        // The suffix minima of the last completed block are all a window needs.
+        const size_t entries = static_cast<size_t>(std::min(width, size)) * Width;
         if (suffixArg_.size() < entries) {
             suffixValue_.resize(entries);
             suffixArg_.resize(entries);
@@ -97,14 +98,15 @@ public:
             }
             if (++inBlock_ == width_) {
                 Value sv = v, sa = at;
-                for (int64_t k = next_; k > next_ - width_; --k) {
+                const int64_t blockFirst = next_ - width_ + 1;
+                for (int64_t k = next_; k >= blockFirst; --k) {
                     Value vk;
                     PROGRAMME_LOAD(vk, values_, k, Width);
                     const auto take = vk <= sv;
                     sv = take ? vk : sv;
                     sa = take ? Value{} + static_cast<Sum>(k) : sa;
-                    PROGRAMME_STORE(suffixValue_.data(), k, Width, sv);
-                    PROGRAMME_STORE(suffixArg_.data(), k, Width, sa);
+                    PROGRAMME_STORE(suffixValue_.data(), k - blockFirst, Width, sv);
+                    PROGRAMME_STORE(suffixArg_.data(), k - blockFirst, Width, sa);
                 }
                 inBlock_ = 0;
             }
@@ -115,9 +117,10 @@ public:
         value = prefixValue_;
         position = prefixArg_;
         if (!(from >= blockStart || (from <= 0 && blockStart == 0))) {
+            // from lies in the block before the current one.
             Value sv, sa;
-            PROGRAMME_LOAD(sv, suffixValue_.data(), from, Width);
-            PROGRAMME_LOAD(sa, suffixArg_.data(), from, Width);
+            PROGRAMME_LOAD(sv, suffixValue_.data(), from - (blockStart - width_), Width);
+            PROGRAMME_LOAD(sa, suffixArg_.data(), from - (blockStart - width_), Width);
             const auto earlier = sv <= prefixValue_;
             value = earlier ? sv : prefixValue_;
             position = earlier ? sa : prefixArg_;

@@ -1,0 +1,227 @@
+#include "processing/shape_scores.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+void ShapeScores::prepare(std::span<const int16_t* const> shapes, int n, int32_t pct) {
+    n_ = n;
+    shapes_.clear();
+    shapes_.reserve(shapes.size());
+    for (const int16_t* x : shapes) {
+        Shape s;
+        std::vector<int64_t> P(static_cast<size_t>(n) + 1, 0);
+        for (int c = 0; c < n; ++c) P[c + 1] = P[c] + int64_t{x[c]} * x[c];
+        const int64_t E = P[n], thr = E * pct / 100;
+        s.energy.assign(P.begin(), P.end());
+        for (int c = 0; c < n; ++c) s.minusTwoX.push_back(-2.0 * x[c]);
+        // The admissible starts are those keeping more than thr after them; their ends, those
+        // keeping more than thr from the start on. The energies never fall, so the starts form
+        // a prefix and each start's ends a suffix t >= tMin(s) with tMin growing with s: the
+        // starts allowed to end at t are the prefix of those with tMin(s) <= t.
+        std::vector<int32_t> lastStart(static_cast<size_t>(n) + 1, -1);
+        for (int start = 0; start < n && E - P[start] > thr; ++start) {
+            int t = start;
+            while (t < n && !(P[t + 1] - P[start] > thr)) ++t;
+            if (t == n) break;
+            s.starts = start + 1;
+            for (int e = t + 1; e <= n; ++e) lastStart[e] = start;
+        }
+        if (s.starts > 0) {
+            s.firstEnd = static_cast<int32_t>(std::find_if(lastStart.begin(), lastStart.end(), [](int32_t v) { return v >= 0; }) -
+                                              lastStart.begin());
+            s.lastStart = std::move(lastStart);
+        }
+        shapes_.push_back(std::move(s));
+    }
+}
+
+// The vector helpers below are always inlined into the kernel of their width, never called
+// across a function boundary, so the vector calling convention of a build does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+// The positions of one tile: kTileVectors vectors of the kernel's width, side by side.
+constexpr int kTileVectors = 8;
+// Positions scored together: their samples (as doubles) and their best scores stay in the
+// first-level cache while every shape passes over them.
+constexpr int kBlock = 2048;
+
+struct TileArgs {
+    const ShapeScores::Shape* shape;
+    int n;
+    int tiles;
+    // Sample c of lane j of tile k is y[k * tileStep + c * tapStride + j].
+    const double* y;
+    int64_t tileStep;
+    int64_t tapStride;
+    double* best;     // per position of the tiles: the best so far, lowered by this shape's
+    double* scratch;  // n * kTileVectors / 2 vectors
+};
+
+template <class V>
+__attribute__((always_inline)) inline V load(const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V>
+__attribute__((always_inline)) inline void store(double* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+template <class V>
+__attribute__((always_inline)) inline V lower(V a, V b) {
+    return a < b ? a : b;
+}
+
+// Whole shapes: E - 2 sum x y, the correlation in fused multiply-adds, eight independent
+// vectors so that the adder's latency is hidden.
+template <class V>
+__attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
+    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors;
+    const double* m2x = a.shape->minusTwoX.data();
+    const double E = a.shape->energy[static_cast<size_t>(a.n)];
+    for (int k = 0; k < a.tiles; ++k) {
+        const double* y = a.y + k * a.tileStep;
+        V acc[R];
+        for (int r = 0; r < R; ++r) acc[r] = V{} + E;
+        for (int c = 0; c < a.n; ++c) {
+            const V xc = V{} + m2x[c];
+            const double* yc = y + c * a.tapStride;
+            for (int r = 0; r < R; ++r) acc[r] += xc * load<V>(yc + r * W);
+        }
+        double* best = a.best + k * R * W;
+        for (int r = 0; r < R; ++r) store(best + r * W, lower(acc[r], load<V>(best + r * W)));
+    }
+}
+
+// Cut shapes, half a tile at a time (the running sums, maxima and minima of four vectors fill
+// the registers). One forward pass: G holds -2 sum x y over the samples so far, so that
+// F[c] = G + P[c] is the score of samples 0..c-1; F at the admissible starts is kept in
+// scratch. At end e the best cut ending there is F[e] - max F[s] over the starts that may end
+// there, a prefix that only grows with e: its maximum M is kept as it grows.
+template <class V>
+__attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
+    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors / 2;
+    const ShapeScores::Shape& s = *a.shape;
+    const double* m2x = s.minusTwoX.data();
+    const double* P = s.energy.data();
+    const int32_t* lastStart = s.lastStart.data();
+    const int n = a.n, starts = s.starts, firstEnd = s.firstEnd;
+    for (int k = 0; k < a.tiles; ++k) {
+        for (int half = 0; half < 2; ++half) {
+            const double* y = a.y + k * a.tileStep + half * R * W;
+            V G[R], M[R], B[R];
+            for (int r = 0; r < R; ++r) {
+                G[r] = V{};
+                M[r] = V{} - std::numeric_limits<double>::infinity();
+                B[r] = V{} + std::numeric_limits<double>::infinity();
+            }
+            int admitted = 0;
+            for (int c = 0; c < n; ++c) {
+                if (c < starts)
+                    for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, G[r] + P[c]);
+                const V xc = V{} + m2x[c];
+                const double* yc = y + c * a.tapStride;
+                for (int r = 0; r < R; ++r) G[r] += xc * load<V>(yc + r * W);
+                const int e = c + 1;
+                if (e < firstEnd) continue;
+                for (; admitted <= lastStart[e]; ++admitted)
+                    for (int r = 0; r < R; ++r) {
+                        const V f = load<V>(a.scratch + (admitted * R + r) * W);
+                        M[r] = f > M[r] ? f : M[r];
+                    }
+                const V Pe = V{} + P[e];
+                for (int r = 0; r < R; ++r) B[r] = lower(G[r] + Pe - M[r], B[r]);
+            }
+            // The whole shape, whether or not it is itself an admissible cut.
+            const V E = V{} + P[n];
+            double* best = a.best + k * kTileVectors * W + half * R * W;
+            for (int r = 0; r < R; ++r) store(best + r * W, lower(lower(G[r] + E, B[r]), load<V>(best + r * W)));
+        }
+    }
+}
+
+template <class V>
+__attribute__((always_inline)) inline void shapeTiles(const TileArgs& a) {
+    if (a.shape->lastStart.empty())
+        wholeTiles<V>(a);
+    else
+        cutTiles<V>(a);
+}
+
+// One build per vector width; the widest the processor has runs. Every build computes the same
+// exact integers.
+using Kernel = void (*)(const TileArgs&);
+typedef double Vector2 __attribute__((vector_size(16)));
+void tiles128(const TileArgs& a) { shapeTiles<Vector2>(a); }
+#if defined(__x86_64__) && defined(__GNUC__)
+typedef double Vector4 __attribute__((vector_size(32)));
+typedef double Vector8 __attribute__((vector_size(64)));
+__attribute__((target("avx2,fma"))) void tiles256(const TileArgs& a) { shapeTiles<Vector4>(a); }
+__attribute__((target("avx512f,fma"))) void tiles512(const TileArgs& a) { shapeTiles<Vector8>(a); }
+#endif
+
+struct Choice {
+    Kernel run;
+    int tile;  // positions per tile
+};
+
+Choice chooseKernel() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return {tiles512, kTileVectors * 8};
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return {tiles256, kTileVectors * 4};
+#endif
+    return {tiles128, kTileVectors * 2};
+}
+
+const Choice& kernel() {
+    static const Choice chosen = chooseKernel();
+    return chosen;
+}
+}  // namespace
+
+void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+                             int64_t stride) const {
+    const Choice& k = kernel();
+    const int n = n_, T = k.tile;
+    std::vector<double> samples(static_cast<size_t>(kBlock + T + n)), best(static_cast<size_t>(kBlock + T)),
+            scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
+        const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
+        const int tiles = (count + T - 1) / T;
+        // The samples under the block's positions, then zeros under the padded positions.
+        const int held = count + n - 1;
+        for (int i = 0; i < held; ++i) samples[static_cast<size_t>(i)] = y[b0 + i];
+        std::fill(samples.begin() + held, samples.end(), 0.0);
+        for (size_t j = 0; j < indices.size(); ++j) {
+            std::fill(best.begin(), best.end(), std::numeric_limits<double>::infinity());
+            const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
+            const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
+            for (size_t e = first; e < last; ++e)
+                k.run(TileArgs{&shapes_[e], n, tiles, samples.data(), T, 1, best.data(), scratch.data()});
+            for (int i = 0; i < count; ++i)
+                out[(b0 - lo + i) * stride + static_cast<int64_t>(j)] = static_cast<int64_t>(best[static_cast<size_t>(i)]);
+        }
+    }
+}
+
+void ShapeScores::scoreEach(const int16_t* y, std::span<const int64_t> positions, int64_t* out) const {
+    const Choice& k = kernel();
+    const int n = n_, T = k.tile;
+    // The samples of T positions side by side: sample c of position j at c * T + j.
+    std::vector<double> samples(static_cast<size_t>(n) * static_cast<size_t>(T)), best(static_cast<size_t>(T)),
+            scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    for (size_t g = 0; g < positions.size(); g += static_cast<size_t>(T)) {
+        const size_t count = std::min(positions.size() - g, static_cast<size_t>(T));
+        std::fill(samples.begin(), samples.end(), 0.0);
+        for (size_t j = 0; j < count; ++j)
+            for (int c = 0; c < n; ++c) samples[static_cast<size_t>(c * T) + j] = y[positions[g + j] + c];
+        for (size_t e = 0; e < shapes_.size(); ++e) {
+            std::fill(best.begin(), best.end(), std::numeric_limits<double>::infinity());
+            k.run(TileArgs{&shapes_[e], n, 1, samples.data(), 0, T, best.data(), scratch.data()});
+            for (size_t j = 0; j < count; ++j) out[(g + j) * shapes_.size() + e] = static_cast<int64_t>(best[j]);
+        }
+    }
+}
