@@ -7,8 +7,6 @@
 #include <limits>
 #include <memory>
 #include <new>
-
-#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 
@@ -248,26 +246,10 @@ std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMa
     return pulses;
 }
 
-// A working row of `entries` 64-bit values, uninitialised. A long recording's rows are aligned
-// to and backed by the system's huge pages where it offers them, so that they cost a few page
-// faults rather than one per 4 KB.
-using Row = std::unique_ptr<int64_t[], decltype(&std::free)>;
-Row largeRow(size_t entries) {
-    constexpr size_t kHuge = size_t{2} << 20;
-    const size_t bytes = std::max<size_t>(entries, 1) * sizeof(int64_t);
-    void* p = nullptr;
-    if (bytes >= 2 * kHuge) {
-        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-        p = std::aligned_alloc(kHuge, rounded);
-#ifdef MADV_HUGEPAGE
-        if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-    } else {
-        p = std::malloc(bytes);
-    }
-    if (!p) throw std::bad_alloc();
-    return Row(static_cast<int64_t*>(p), &std::free);
-}
+// A working row of `entries` 64-bit values, left uninitialised: every row is written where it
+// is read, and clearing a long recording's rows would cost as much as a walk over them.
+using Row = std::unique_ptr<int64_t[]>;
+Row largeRow(size_t entries) { return Row(new int64_t[std::max<size_t>(entries, 1)]); }
 
 // The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
 // b until a negative predecessor.
@@ -278,14 +260,14 @@ std::vector<int64_t> followBack(const int64_t* b, int64_t positions, int width, 
     return chain;
 }
 
-// The strict minimum of lane `lane` of r over the walk `last` below `start` (first position
-// among equals).
-int64_t chainEnd(const PositionWalks::Intervals& last, const int64_t* r, int width, int lane,
+// The strict minimum of lane `lane` of r (position l at entry l & mask) over the walk `last`
+// below `start` (first position among equals).
+int64_t chainEnd(const PositionWalks::Intervals& last, const int64_t* r, int64_t mask, int width, int lane,
                  int64_t start, int64_t& total) {
     int64_t end = -1;
     total = start;
     forEachPosition(last, [&](int64_t l) {
-        const int64_t v = r[static_cast<size_t>(l * width + lane)];
+        const int64_t v = r[static_cast<size_t>((l & mask) * width + lane)];
         if (v < total) {
             total = v;
             end = l;
@@ -347,30 +329,36 @@ struct Run {
 template <int Width>
 bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best) {
     const size_t entries = static_cast<size_t>(positions) * Width;
-    // The scores are written where the walks go before they are read: no need to clear them.
-    const Row q = largeRow(entries), r = largeRow(entries), b = largeRow(entries);
+    // Where the walks allow one sweep, the totals are kept only as long as a window may read
+    // them, in a ring above Tmax + 1 positions; else for every position. (The walks of an
+    // unknown count have allowed it in every one of 2 million random problems tried; the full
+    // rows stay for any that would not.) The scores are written
+    // where the walks go before they are read: no row needs clearing.
+    const bool oneSweep = oneSweepAllowed(walks, run.Tmin);
+    int64_t ring = 1;
+    while (ring < run.Tmax + 2) ring <<= 1;
+    const int64_t mask = oneSweep ? ring - 1 : -1;
+    const Row q = largeRow(entries), b = largeRow(entries);
+    const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries);
     WindowMinimum<int64_t, Width> window;
     best.total = kAccept;
     for (int group = 0; group < run.groups(Width); ++group) {
         int lanes = 0;
         const auto stream = run.streamGroup<Width>(group, walks.any, 0, q.get(), lanes);
         bool walked;
-        if constexpr (Width == 1) {
+        if (oneSweep) {
             // The walk follows the match: it waits only for the chunk it is about to enter.
-            int64_t scored = -1;
-            walked = walkPulseChainsOn<int64_t, 1>(
-                walks.firstOnly, walks.both, walks.laterOnly,
-                [&](int64_t l, int64_t& score) {
-                    if (l > scored) {
-                        if (!stream->upTo(l)) {
-                            score = 0;  // cancelled: the walk stops at its next look
-                            return;
-                        }
-                        scored = stream->scoredThrough();
-                    }
-                    score = q[static_cast<size_t>(l)];
-                },
-                run.Tmin, run.Tmax, kUnset, r.get(), b.get(), positions, window, &run.cancel);
+            const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
+                return stream->upTo(l) ? stream->scoredThrough() : std::numeric_limits<int64_t>::max();
+            };
+            walked = walkInOneSweepOn(walks, q.get(), scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(), ring, b.get(),
+                                      positions, window, &run.cancel);
+        } else if constexpr (Width == 1) {
+            walked = stream->all() && walkPulseChainsOn<int64_t, 1>(
+                                              walks.firstOnly, walks.both, walks.laterOnly,
+                                              [&](int64_t l, int64_t& score) { score = q[static_cast<size_t>(l)]; },
+                                              run.Tmin, run.Tmax, kUnset, r.get(), b.get(), positions, window,
+                                              &run.cancel);
         } else {
             walked = stream->all() && walkPulseChainsLanes(walks.firstOnly, walks.both, walks.laterOnly, q.get(),
                                                            run.Tmin, run.Tmax, kUnset, r.get(), b.get(), positions,
@@ -379,7 +367,7 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
         if (!walked || run.cancel.load()) return false;
         for (int lane = 0; lane < lanes; ++lane) {
             int64_t total;
-            const int64_t end = chainEnd(walks.last, r.get(), Width, lane, kUnset, total);
+            const int64_t end = chainEnd(walks.last, r.get(), mask, Width, lane, kUnset, total);
             if (end >= 0 && total < best.total) {
                 best.total = total;
                 best.index = run.recognize ? group * Width + lane : -1;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <span>
 #include <type_traits>
@@ -42,9 +43,25 @@ struct LaneGroup<Sum, 1> {
 template <class Sum, int Width>
 using Lanes = typename LaneGroup<Sum, Width>::Value;
 
-// The lane group of an interleaved array at entry `at`, and back.
-#define PROGRAMME_LOAD(v, array, at, Width) std::memcpy(&(v), (array) + (at) * (Width), sizeof(v))
-#define PROGRAMME_STORE(array, at, Width, v) std::memcpy((array) + (at) * (Width), &(v), sizeof(v))
+// The lane group of an interleaved array at entry `at`, and back. One lane is a plain typed
+// access: a copy of bytes may alias anything, so the compiler would reload every value it holds
+// in memory (the window's state) after each store.
+template <class V, class Sum>
+inline void programmeLoad(V& v, const Sum* entry) {
+    if constexpr (std::is_same_v<V, Sum>)
+        v = *entry;
+    else
+        std::memcpy(&v, entry, sizeof v);
+}
+template <class V, class Sum>
+inline void programmeStore(Sum* entry, const V& v) {
+    if constexpr (std::is_same_v<V, Sum>)
+        *entry = v;
+    else
+        std::memcpy(entry, &v, sizeof v);
+}
+#define PROGRAMME_LOAD(v, array, at, Width) programmeLoad((v), (array) + (at) * (Width))
+#define PROGRAMME_STORE(array, at, Width, v) programmeStore((array) + (at) * (Width), (v))
 
 /// The sum of two lane groups: wrapping (two's complement) in every lane, which is the
 /// workbench's 32-bit arithmetic and, on recordings, the plain 64-bit sum (their totals are kept
@@ -68,9 +85,12 @@ class WindowMinimum {
 public:
     using Value = Lanes<Sum, Width>;
 
-    /// `values` holds `size` interleaved lane groups; the object reads them, never writes.
-    void reset(const Sum* values, int64_t width, int64_t size) {
+    /// `values` holds `size` interleaved lane groups; the object reads them, never writes. With a
+    /// `mask` other than -1 the values are a ring: position k lives at entry k & mask, and the
+    /// ring holds more than the last `width` positions read.
+    void reset(const Sum* values, int64_t width, int64_t size, int64_t mask = -1) {
         values_ = values;
+        mask_ = mask;
         width_ = width;
         next_ = 0;
         inBlock_ = 0;
@@ -86,7 +106,7 @@ public:
     bool minimumUpTo(int64_t to, Value& value, Value& position) {
         for (; next_ <= to; ++next_) {
             Value v;
-            PROGRAMME_LOAD(v, values_, next_, Width);
+            PROGRAMME_LOAD(v, values_, next_ & mask_, Width);
             const Value at = Value{} + static_cast<Sum>(next_);
             if (inBlock_ == 0) {
                 prefixValue_ = v;
@@ -101,7 +121,7 @@ public:
                 const int64_t blockFirst = next_ - width_ + 1;
                 for (int64_t k = next_; k >= blockFirst; --k) {
                     Value vk;
-                    PROGRAMME_LOAD(vk, values_, k, Width);
+                    PROGRAMME_LOAD(vk, values_, k & mask_, Width);
                     const auto take = vk <= sv;
                     sv = take ? vk : sv;
                     sa = take ? Value{} + static_cast<Sum>(k) : sa;
@@ -130,7 +150,7 @@ public:
 
 private:
     const Sum* values_ = nullptr;
-    int64_t width_ = 1, next_ = 0, inBlock_ = 0;
+    int64_t width_ = 1, next_ = 0, inBlock_ = 0, mask_ = -1;
     Value prefixValue_{}, prefixArg_{};
     std::vector<Sum> suffixValue_, suffixArg_;
 };
@@ -350,7 +370,8 @@ Sum layeredPositions(std::span<const Index> lo, std::span<const Index> hi, RowOf
 /// Tmax of the end (N - p_last <= Tmax), and Kmin..Kmax pulses: pulse i of a chain of k lies in
 /// [max(N - Tmax (k - i), Tmin i), min(Tmax (i + 1) - n, N - n - Tmin (k - 1 - i))]. The sets
 /// are the unions over k and i, as ascending disjoint intervals, split as the unknown-count
-/// programme walks them. Computed position by position in O(N) whatever the pulse counts.
+/// programme walks them. Computed run by run (the answers change only every Tmin or Tmax
+/// positions) whatever the pulse counts.
 struct PositionWalks {
     using Intervals = std::vector<std::pair<int64_t, int64_t>>;
     Intervals any;        // First ∪ Later
@@ -360,6 +381,73 @@ struct PositionWalks {
     Intervals last;       // Last
 };
 PositionWalks positionWalks(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t Kmin, int64_t Kmax);
+
+/// Whether walkInOneSweep gives walkPulseChainsOn's totals for these walks: walkPulseChainsOn
+/// walks the positions that may be first or later before the later-only ones, so one ascending
+/// sweep reads the same totals unless a later-only position lies in the window of one of them.
+inline bool oneSweepAllowed(const PositionWalks& walks, int64_t Tmin) {
+    return walks.both.empty() || walks.laterOnly.empty() ||
+           walks.laterOnly.front().first > walks.both.back().second - Tmin;
+}
+
+/// The walks of walkPulseChainsOn (its rules, totals and predecessors) in one ascending sweep
+/// over the positions 0..size-1, for walks where oneSweepAllowed, keeping the totals only as long
+/// as a window may read them: r is a ring of `ring` lane groups (a power of two above Tmax + 1),
+/// position l at entry l & (ring - 1); b holds `size` lane groups. After the walk the ring holds
+/// the totals of the last `ring` positions (positions outside the walks read `unset`). score
+/// and stop as in walkPulseChainsOn.
+template <class Sum, int Width, class Score>
+bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int64_t Tmax, Sum unset, Sum* r,
+                    int64_t ring, Sum* b, int64_t size, WindowMinimum<Sum, Width>& window,
+                    const std::atomic<bool>* stop = nullptr) {
+    using Value = Lanes<Sum, Width>;
+    const int64_t mask = ring - 1;
+    const Value first = Value{} - 1, none = Value{} - 2, unsetValue = Value{} + unset;
+    std::fill(r, r + ring * Width, unset);
+    window.reset(r, Tmax - Tmin + 1, ring, mask);
+    // The three walks in position order; kind 0: first only, 1: both, 2: later only.
+    struct Run {
+        int64_t from, to;
+        int kind;
+    };
+    std::vector<Run> runs;
+    for (const auto& [a, z] : walks.firstOnly) runs.push_back({a, z, 0});
+    for (const auto& [a, z] : walks.both) runs.push_back({a, z, 1});
+    for (const auto& [a, z] : walks.laterOnly) runs.push_back({a, z, 2});
+    std::sort(runs.begin(), runs.end(), [](const Run& x, const Run& y) { return x.from < y.from; });
+    // Positions between the walks hold no chain; only the ring entries a window may still
+    // read need saying so.
+    int64_t written = 0;
+    auto unsetUpTo = [&](int64_t end) {
+        for (int64_t l = std::max(written, end - ring); l < end; ++l) PROGRAMME_STORE(r, l & mask, Width, unsetValue);
+    };
+    for (const Run& run : runs) {
+        unsetUpTo(run.from);
+        const Value start = Value{} + (run.kind == 1 ? Sum{0} : unset);
+        for (int64_t l = run.from; l <= run.to; ++l) {
+            if (stop && (l & 0xFFFF) == 0 && stop->load(std::memory_order_relaxed)) return false;
+            Value q;
+            score(l, q);
+            if (run.kind == 0) {
+                PROGRAMME_STORE(r, l & mask, Width, q);
+                PROGRAMME_STORE(b, l, Width, first);
+                continue;
+            }
+            Value best = start, from = none, value{}, at{};
+            if (window.minimumUpTo(l - Tmin, value, at)) {
+                const auto below = value < start;
+                best = below ? value : start;
+                from = below ? at : none;
+            }
+            const Value total = PROGRAMME_ADD(Sum, Width, best, q);
+            PROGRAMME_STORE(r, l & mask, Width, total);
+            PROGRAMME_STORE(b, l, Width, from);
+        }
+        written = run.to + 1;
+    }
+    unsetUpTo(size);
+    return true;
+}
 
 /// The position range [lo, hi] of pulse i of a chain of k pulses (the formula above); empty
 /// when hi < lo.
@@ -388,6 +476,16 @@ bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const Posit
                           const PositionWalks::Intervals& laterOnly, const int64_t* Q, int64_t Tmin, int64_t Tmax,
                           int64_t unset, int64_t* r, int64_t* b, int64_t size,
                           WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
+/// walkInOneSweep on recordings, one programme or kRecordingLanes side by side, reading the
+/// local scores from Q (interleaved lane groups from position 0) as they come: before reading
+/// position l beyond the last one known to be scored, it asks scoredThrough(l), which returns
+/// once l is scored and gives the last position known to be scored then.
+bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, const std::function<int64_t(int64_t)>& scoredThrough,
+                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
+                      WindowMinimum<int64_t, 1>& window, const std::atomic<bool>* stop = nullptr);
+bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, const std::function<int64_t(int64_t)>& scoredThrough,
+                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
+                      WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
 bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
                         int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work,
                         const std::atomic<bool>* stop = nullptr);

@@ -56,6 +56,7 @@ struct TileArgs {
     int64_t tileStep;
     int64_t tapStride;
     double* best;     // per position of the tiles: the best so far, lowered by this shape's
+    bool first;       // the first shape: its scores are the best so far (best is not read)
     double* scratch;  // n * kTileVectors / 2 vectors
 };
 
@@ -75,23 +76,41 @@ __attribute__((always_inline)) inline V lower(V a, V b) {
 }
 
 // Whole shapes: E - 2 sum x y, the correlation in fused multiply-adds, eight independent
-// vectors so that the adder's latency is hidden.
+// vectors so that the adder's latency is hidden. Along a signal (tapStride 1) the vector of tap
+// c + W of one vector is the vector of tap c of the next, so the taps are taken by phase
+// (c mod W), kSpan at a time, and each vector loaded serves up to kSpan taps: most loads of
+// samples cross a cache line, and this keeps them from limiting the multiply-adds. (Every sum
+// is an exact integer, so the order of the taps changes nothing.)
 template <class V>
 __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
-    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors;
+    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors, kSpan = 3;
     const double* m2x = a.shape->minusTwoX.data();
     const double E = a.shape->energy[static_cast<size_t>(a.n)];
     for (int k = 0; k < a.tiles; ++k) {
         const double* y = a.y + k * a.tileStep;
         V acc[R];
         for (int r = 0; r < R; ++r) acc[r] = V{} + E;
-        for (int c = 0; c < a.n; ++c) {
-            const V xc = V{} + m2x[c];
-            const double* yc = y + c * a.tapStride;
-            for (int r = 0; r < R; ++r) acc[r] += xc * load<V>(yc + r * W);
+        if (a.tapStride == 1) {
+            for (int phase = 0; phase < W && phase < a.n; ++phase)
+                for (int c0 = phase; c0 < a.n; c0 += kSpan * W) {
+                    V held[R + kSpan - 1];
+                    for (int j = 0; j < R + kSpan - 1; ++j) held[j] = load<V>(y + c0 + j * W);
+                    for (int m = 0; m < kSpan; ++m) {
+                        const int c = c0 + m * W;
+                        if (c >= a.n) break;
+                        const V xc = V{} + m2x[c];
+                        for (int r = 0; r < R; ++r) acc[r] += xc * held[r + m];
+                    }
+                }
+        } else {
+            for (int c = 0; c < a.n; ++c) {
+                const V xc = V{} + m2x[c];
+                const double* yc = y + c * a.tapStride;
+                for (int r = 0; r < R; ++r) acc[r] += xc * load<V>(yc + r * W);
+            }
         }
         double* best = a.best + k * R * W;
-        for (int r = 0; r < R; ++r) store(best + r * W, lower(acc[r], load<V>(best + r * W)));
+        for (int r = 0; r < R; ++r) store(best + r * W, a.first ? acc[r] : lower(acc[r], load<V>(best + r * W)));
     }
 }
 
@@ -137,7 +156,10 @@ __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
             // The whole shape, whether or not it is itself an admissible cut.
             const V E = V{} + P[n];
             double* best = a.best + k * kTileVectors * W + half * R * W;
-            for (int r = 0; r < R; ++r) store(best + r * W, lower(lower(G[r] + E, B[r]), load<V>(best + r * W)));
+            for (int r = 0; r < R; ++r) {
+                const V score = lower(G[r] + E, B[r]);
+                store(best + r * W, a.first ? score : lower(score, load<V>(best + r * W)));
+            }
         }
     }
 }
@@ -150,30 +172,61 @@ __attribute__((always_inline)) inline void shapeTiles(const TileArgs& a) {
         cutTiles<V>(a);
 }
 
+// The best scores of `count` positions (count a multiple of the width) as integers: adding
+// 1.5 * 2^52 puts an integer below 2^51 in magnitude into the low bits of the double, where an
+// integer subtraction takes it out, in a few vector operations where a conversion per value
+// would be slow.
+template <class V>
+__attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t* out) {
+    constexpr int W = sizeof(V) / sizeof(double);
+    typedef int64_t Words __attribute__((vector_size(sizeof(V))));
+    const V magic = V{} + 6755399441055744.0;
+    Words bias;
+    const V m = magic;
+    std::memcpy(&bias, &m, sizeof bias);
+    for (int i = 0; i < count; i += W) {
+        const V shifted = load<V>(best + i) + magic;
+        Words w;
+        std::memcpy(&w, &shifted, sizeof w);
+        w -= bias;
+        std::memcpy(out + i, &w, sizeof w);
+    }
+}
+
 // One build per vector width; the widest the processor has runs. Every build computes the same
 // exact integers.
 using Kernel = void (*)(const TileArgs&);
+using Finish = void (*)(const double*, int, int64_t*);
 typedef double Vector2 __attribute__((vector_size(16)));
 void tiles128(const TileArgs& a) { shapeTiles<Vector2>(a); }
+void integers128(const double* best, int count, int64_t* out) { toIntegers<Vector2>(best, count, out); }
 #if defined(__x86_64__) && defined(__GNUC__)
 typedef double Vector4 __attribute__((vector_size(32)));
 typedef double Vector8 __attribute__((vector_size(64)));
 __attribute__((target("avx2,fma"))) void tiles256(const TileArgs& a) { shapeTiles<Vector4>(a); }
+__attribute__((target("avx2,fma"))) void integers256(const double* best, int count, int64_t* out) {
+    toIntegers<Vector4>(best, count, out);
+}
 __attribute__((target("avx512f,fma"))) void tiles512(const TileArgs& a) { shapeTiles<Vector8>(a); }
+__attribute__((target("avx512f,fma"))) void integers512(const double* best, int count, int64_t* out) {
+    toIntegers<Vector8>(best, count, out);
+}
 #endif
 
 struct Choice {
     Kernel run;
+    Finish integers;
     int tile;  // positions per tile
 };
 
 Choice chooseKernel() {
 #if defined(__x86_64__) && defined(__GNUC__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return {tiles512, kTileVectors * 8};
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return {tiles256, kTileVectors * 4};
+    if (__builtin_cpu_supports("avx512f")) return {tiles512, integers512, kTileVectors * 8};
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        return {tiles256, integers256, kTileVectors * 4};
 #endif
-    return {tiles128, kTileVectors * 2};
+    return {tiles128, integers128, kTileVectors * 2};
 }
 
 const Choice& kernel() {
@@ -186,8 +239,10 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
                              int64_t stride) const {
     const Choice& k = kernel();
     const int n = n_, T = k.tile;
-    std::vector<double> samples(static_cast<size_t>(kBlock + T + n)), best(static_cast<size_t>(kBlock + T)),
+    // Room past the last tile for the vectors wholeTiles loads ahead (zeros, never used).
+    std::vector<double> samples(static_cast<size_t>(kBlock + 2 * T + n)), best(static_cast<size_t>(kBlock + T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    std::vector<int64_t> integers(static_cast<size_t>(kBlock + T));
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
@@ -196,13 +251,18 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
         for (int i = 0; i < held; ++i) samples[static_cast<size_t>(i)] = y[b0 + i];
         std::fill(samples.begin() + held, samples.end(), 0.0);
         for (size_t j = 0; j < indices.size(); ++j) {
-            std::fill(best.begin(), best.end(), std::numeric_limits<double>::infinity());
             const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
             const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
             for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], n, tiles, samples.data(), T, 1, best.data(), scratch.data()});
-            for (int i = 0; i < count; ++i)
-                out[(b0 - lo + i) * stride + static_cast<int64_t>(j)] = static_cast<int64_t>(best[static_cast<size_t>(i)]);
+                k.run(TileArgs{&shapes_[e], n, tiles, samples.data(), T, 1, best.data(), e == first, scratch.data()});
+            int64_t* row = out + (b0 - lo) * stride + static_cast<int64_t>(j);
+            if (stride == 1) {
+                k.integers(best.data(), count - count % T, row);
+                for (int i = count - count % T; i < count; ++i) row[i] = static_cast<int64_t>(best[static_cast<size_t>(i)]);
+            } else {
+                k.integers(best.data(), tiles * T, integers.data());
+                for (int i = 0; i < count; ++i) row[i * stride] = integers[static_cast<size_t>(i)];
+            }
         }
     }
 }
@@ -219,8 +279,7 @@ void ShapeScores::scoreEach(const int16_t* y, std::span<const int64_t> positions
         for (size_t j = 0; j < count; ++j)
             for (int c = 0; c < n; ++c) samples[static_cast<size_t>(c * T) + j] = y[positions[g + j] + c];
         for (size_t e = 0; e < shapes_.size(); ++e) {
-            std::fill(best.begin(), best.end(), std::numeric_limits<double>::infinity());
-            k.run(TileArgs{&shapes_[e], n, 1, samples.data(), 0, T, best.data(), scratch.data()});
+            k.run(TileArgs{&shapes_[e], n, 1, samples.data(), 0, T, best.data(), true, scratch.data()});
             for (size_t j = 0; j < count; ++j) out[(g + j) * shapes_.size() + e] = static_cast<int64_t>(best[j]);
         }
     }

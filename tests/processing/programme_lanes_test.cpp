@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -85,6 +86,49 @@ void compareWalks(int seed) {
             }
         }
     }
+}
+
+// The one-sweep walk on recordings against the three walks of walkPulseChainsOn: every
+// predecessor the walks set and every total the ring keeps, wherever one sweep is allowed.
+template <int Width>
+void compareOneSweep(int seed) {
+    std::mt19937 rng(static_cast<uint32_t>(seed));
+    WindowMinimum<int64_t, Width> sweepWindow;
+    WindowMinimum<int64_t, 1> oneWindow;
+    int allowed = 0, refused = 0;
+    const std::function<int64_t(int64_t)> everyScore = [](int64_t) { return std::numeric_limits<int64_t>::max(); };
+    for (int round = 0; round < 300; ++round) {
+        const Problem p = randomProblem(rng);
+        if (!oneSweepAllowed(p.walks, p.Tmin)) {
+            ++refused;
+            continue;
+        }
+        ++allowed;
+        const int64_t positions = p.N - p.n + 1;
+        int64_t ring = 1;
+        while (ring < p.Tmax + 2) ring <<= 1;
+        std::vector<int64_t> Q(static_cast<size_t>(positions) * Width), R(static_cast<size_t>(ring) * Width),
+                B(Q.size(), -7);
+        for (int64_t& v : Q) v = randomScore<int64_t>(rng, static_cast<int>(uniform(rng, 1, 50)));
+        const int64_t unset = uniform(rng, 0, 1) ? 99999999 : 1000;
+        walkInOneSweepOn(p.walks, Q.data(), everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, B.data(), positions,
+                         sweepWindow);
+        for (int lane = 0; lane < Width; ++lane) {
+            std::vector<int64_t> r(static_cast<size_t>(positions)), b(r.size(), -7);
+            walkPulseChainsOn<int64_t, 1>(
+                p.walks.firstOnly, p.walks.both, p.walks.laterOnly,
+                [&](int64_t l, int64_t& score) { score = Q[static_cast<size_t>(l * Width + lane)]; }, p.Tmin, p.Tmax,
+                unset, r.data(), b.data(), positions, oneWindow);
+            forEachPosition(p.walks.any, [&](int64_t l) {
+                ASSERT_EQ(B[static_cast<size_t>(l * Width + lane)], b[static_cast<size_t>(l)])
+                    << "round " << round << " lane " << lane << " position " << l;
+            });
+            for (int64_t l = std::max<int64_t>(0, positions - ring); l < positions; ++l)
+                ASSERT_EQ(R[static_cast<size_t>((l & (ring - 1)) * Width + lane)], r[static_cast<size_t>(l)])
+                    << "round " << round << " lane " << lane << " position " << l;
+        }
+    }
+    EXPECT_GT(allowed, 200) << refused << " refused";
 }
 
 // The layered programme of Width lanes against Width programmes of one lane: every layer's
@@ -173,6 +217,10 @@ TEST(ProgrammeLanesTest, WindowMinimaOfEveryLaneAreTheFirstSmallest) {
 
 TEST(ProgrammeLanesTest, WalksOfSixteenWrappingLanesEqualOneCandidateWalks) { compareWalks<int32_t, kSeriesLanes>(71); }
 TEST(ProgrammeLanesTest, WalksOfEightWideLanesEqualOneCandidateWalks) { compareWalks<int64_t, kRecordingLanes>(72); }
+TEST(ProgrammeLanesTest, OneSweepWalksEqualTheThreeWalks) {
+    compareOneSweep<1>(75);
+    compareOneSweep<kRecordingLanes>(76);
+}
 TEST(ProgrammeLanesTest, LayersOfSixteenWrappingLanesEqualOneCandidateLayers) { compareLayers<int32_t, kSeriesLanes>(73); }
 TEST(ProgrammeLanesTest, LayersOfEightWideLanesEqualOneCandidateLayers) { compareLayers<int64_t, kRecordingLanes>(74); }
 
