@@ -126,8 +126,8 @@ std::string check(const DetectRequest& r, Problem& p) {
 
     // Every total is a sum of at most maxChain local scores, each at most sum |x| (|x| + 2 |y|)
     // in magnitude: kept below kSumLimit, no 64-bit sum of the programmes can overflow.
-    int64_t maxY = 0;
-    for (const int16_t v : r.signal) maxY = std::max<int64_t>(maxY, std::abs(static_cast<int32_t>(v)));
+    int32_t maxY = 0;  // 32-bit, so that the scan runs in vectors
+    for (const int16_t v : r.signal) maxY = std::max(maxY, std::abs(static_cast<int32_t>(v)));
     double perPulse = 0;
     for (const int16_t* x : p.shapes) {
         double s = 0;
@@ -144,27 +144,37 @@ std::string check(const DetectRequest& r, Problem& p) {
 }
 
 // The scores of the positions of `intervals` for the candidates `indices` (-1: all candidates at
-// once): the score of position p for indices[i] goes to q[(p - offset) * stride + i]. Chunks of
-// positions are scored in order by worker threads while the calling thread, which owns the
-// stream, waits for (or itself scores) the chunks it needs next, so that a programme can walk
-// behind the match instead of after it. Each position is written once, by one thread; the
-// scores do not depend on which. Progress goes out from the calling thread as base + span *
-// (share of chunks done).
+// once): the score of position p for indices[i] goes to q[((p & qMask) - offset) * stride + i].
+// Chunks of positions (within aligned blocks of kChunk) are scored in order by worker threads
+// while the calling thread, which owns the stream, waits for (or itself scores) the chunks it
+// needs next, so that a programme can walk behind the match instead of after it. Each position
+// is written once, by one thread; the scores do not depend on which. Progress goes out from the
+// calling thread as base + span * (share of chunks done).
+//
+// With a qMask other than -1, q is a ring of `slots` blocks (qMask + 1 = slots * kChunk
+// positions, offset 0) for a reader that goes up the positions: a block is scored only while
+// the reader is less than `slots` blocks behind it, so that it never overwrites scores the
+// reader has still to read.
 class ScoreStream {
 public:
     ScoreStream(const ShapeScores& scores, unsigned threads, const int16_t* y, const PositionWalks::Intervals& intervals,
-                int64_t offset, std::vector<int> indices, int64_t* q, int64_t stride,
+                int64_t offset, std::vector<int> indices, int64_t* q, int64_t qMask, int64_t stride,
                 const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span)
-        : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), stride_(stride),
+        : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), qMask_(qMask), stride_(stride),
           progress_(progress), cancel_(cancel), base_(base), span_(span) {
         for (const auto& [a, b] : intervals)
-            for (int64_t from = a; from <= b; from += kChunk) chunks_.emplace_back(from, std::min(b, from + kChunk - 1));
+            for (int64_t from = a; from <= b; from = (from / kChunk + 1) * kChunk)
+                chunks_.emplace_back(from, std::min(b, (from / kChunk + 1) * kChunk - 1));
         done_ = std::make_unique<std::atomic<bool>[]>(chunks_.size());
+        slots_ = qMask < 0 ? std::numeric_limits<int64_t>::max() : (qMask + 1) / kChunk;
         const size_t workers = std::min<size_t>(threads, chunks_.size());
         for (size_t t = 1; t < workers; ++t)
             pool_.emplace_back([this] {
-                while (!stop_.load(std::memory_order_relaxed) && !cancel_.load(std::memory_order_relaxed) && scoreNext()) {
-                }
+                while (!stop_.load(std::memory_order_relaxed) && !cancel_.load(std::memory_order_relaxed))
+                    if (!scoreNext()) {
+                        if (next_.load() >= chunks_.size()) return;
+                        std::this_thread::yield();  // the reader is `slots` blocks behind
+                    }
             });
     }
     ~ScoreStream() {
@@ -175,8 +185,10 @@ public:
     ScoreStream& operator=(const ScoreStream&) = delete;
 
     /// Waits until every position up to p is scored, scoring chunks itself meanwhile; false when
-    /// cancelled.
+    /// cancelled. For a ring, also says that the reader is done with the blocks below p's.
     bool upTo(int64_t p) {
+        if (qMask_ >= 0 && p / kChunk > reading_.load(std::memory_order_relaxed))
+            reading_.store(p / kChunk, std::memory_order_release);
         while (prefix_ < chunks_.size() && chunks_[prefix_].first <= p) {
             if (done_[prefix_].load(std::memory_order_acquire)) {
                 ++prefix_;
@@ -189,19 +201,26 @@ public:
         return !cancel_.load(std::memory_order_relaxed);
     }
     bool all() { return upTo(std::numeric_limits<int64_t>::max()); }
-    /// The last position known to be scored (the calling thread's view).
-    int64_t scoredThrough() const {
-        return prefix_ == chunks_.size() ? std::numeric_limits<int64_t>::max()
-                                         : prefix_ == 0 ? -1 : chunks_[prefix_ - 1].second;
+    /// The last position known to be scored, from p on (the calling thread's view); for a ring
+    /// at most the end of p's block, so that the reader says when it moves on to the next.
+    int64_t scoredThrough(int64_t p) const {
+        int64_t through = prefix_ == chunks_.size() ? std::numeric_limits<int64_t>::max()
+                                                    : prefix_ == 0 ? -1 : chunks_[prefix_ - 1].second;
+        if (qMask_ >= 0) through = std::min(through, (p / kChunk + 1) * kChunk - 1);
+        return through;
     }
 
 private:
-    // Claims the next chunk and scores it; false when every chunk is claimed.
+    // Claims the next chunk and scores it; false when every chunk is claimed or the next one's
+    // block still holds scores the reader of a ring has to read.
     bool scoreNext() {
-        const size_t c = next_.fetch_add(1);
-        if (c >= chunks_.size()) return false;
+        size_t c = next_.load();
+        do {
+            if (c >= chunks_.size()) return false;
+            if (chunks_[c].first / kChunk >= reading_.load(std::memory_order_acquire) + slots_) return false;
+        } while (!next_.compare_exchange_weak(c, c + 1));
         const auto [from, to] = chunks_[c];
-        scores_.scoreRange(y_, from, to, indices_, q_ + (from - offset_) * stride_, stride_);
+        scores_.scoreRange(y_, from, to, indices_, q_ + ((from & qMask_) - offset_) * stride_, stride_);
         done_[c].store(true, std::memory_order_release);
         return true;
     }
@@ -211,6 +230,7 @@ private:
     int64_t offset_;
     std::vector<int> indices_;
     int64_t* q_;
+    int64_t qMask_;
     int64_t stride_;
     const std::function<void(double)>& progress_;
     const std::atomic<bool>& cancel_;
@@ -218,6 +238,8 @@ private:
     std::vector<std::pair<int64_t, int64_t>> chunks_;
     std::unique_ptr<std::atomic<bool>[]> done_;
     size_t prefix_ = 0;  // leading chunks known to be done; the calling thread's alone
+    int64_t slots_ = 0;
+    std::atomic<int64_t> reading_{0};  // the block the reader of a ring is in
     std::atomic<size_t> next_{0};
     std::atomic<bool> stop_{false};
     std::vector<std::thread> pool_;
@@ -227,22 +249,36 @@ private:
 // the position's best, matched again in full for its cut. The match's own rule (a candidate
 // replaces the best only when strictly smaller) names the same shape.
 std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMatcher& matcher, int index,
-                                    const int16_t* y, const std::vector<int64_t>& positions) {
-    std::vector<DetectedPulse> pulses;
-    std::vector<int64_t> each;
-    if (index < 0) {
-        each.resize(positions.size() * scores.size());
-        scores.scoreEach(y, positions, each.data());
-    }
-    for (size_t i = 0; i < positions.size(); ++i) {
-        size_t shape = static_cast<size_t>(std::max(index, 0));
+                                    const int16_t* y, const std::vector<int64_t>& positions, unsigned threads) {
+    std::vector<DetectedPulse> pulses(positions.size());
+    // Slices of the chain on as many threads as help (each matcher is one thread's).
+    auto slice = [&](size_t from, size_t to, const WideLocalMatcher& m) {
+        std::vector<int64_t> each;
+        const std::span<const int64_t> part(positions.data() + from, to - from);
         if (index < 0) {
-            const int64_t* row = each.data() + i * scores.size();
-            shape = static_cast<size_t>(std::min_element(row, row + scores.size()) - row);
+            each.resize(part.size() * scores.size());
+            scores.scoreEach(y, part, each.data());
         }
-        const BasicLocalMatch<int64_t> m = matcher.matchOne(shape, y, positions[i]);
-        pulses.push_back(DetectedPulse{positions[i], m.etalon, m.cutStart, m.cutEnd, m.score});
-    }
+        for (size_t i = 0; i < part.size(); ++i) {
+            size_t shape = static_cast<size_t>(std::max(index, 0));
+            if (index < 0) {
+                const int64_t* row = each.data() + i * scores.size();
+                shape = static_cast<size_t>(std::min_element(row, row + scores.size()) - row);
+            }
+            const BasicLocalMatch<int64_t> found = m.matchOne(shape, y, part[i]);
+            pulses[from + i] = DetectedPulse{part[i], found.etalon, found.cutStart, found.cutEnd, found.score};
+        }
+    };
+    constexpr size_t kPerThread = 4096;
+    const size_t workers = std::clamp<size_t>(positions.size() / kPerThread, 1, threads);
+    std::vector<WideLocalMatcher> copies(workers - 1, matcher);
+    std::vector<std::thread> pool;
+    const size_t share = (positions.size() + workers - 1) / workers;
+    for (size_t t = 1; t < workers; ++t)
+        pool.emplace_back(slice, std::min(positions.size(), t * share), std::min(positions.size(), (t + 1) * share),
+                          std::cref(copies[t - 1]));
+    slice(0, std::min(positions.size(), share), matcher);
+    for (std::thread& t : pool) t.join();
     return pulses;
 }
 
@@ -310,13 +346,13 @@ struct Run {
     // recognising, else the whole list in lane 0.
     template <int Width>
     std::unique_ptr<ScoreStream> streamGroup(int group, const PositionWalks::Intervals& intervals, int64_t offset,
-                                             int64_t* q, int& lanes) const {
+                                             int64_t* q, int64_t qMask, int& lanes) const {
         const int rounds = recognize ? candidates : 1;
         lanes = recognize ? std::min(Width, candidates - group * Width) : 1;
         std::vector<int> indices;
         for (int lane = 0; lane < lanes; ++lane) indices.push_back(recognize ? group * Width + lane : -1);
         const int first = group * Width;
-        return std::make_unique<ScoreStream>(scores, threads, y, intervals, offset, std::move(indices), q, Width,
+        return std::make_unique<ScoreStream>(scores, threads, y, intervals, offset, std::move(indices), q, qMask, Width,
                                              progress, cancel, kMatchShare * first / rounds,
                                              kMatchShare * lanes / rounds);
     }
@@ -338,20 +374,25 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     int64_t ring = 1;
     while (ring < run.Tmax + 2) ring <<= 1;
     const int64_t mask = oneSweep ? ring - 1 : -1;
-    const Row q = largeRow(entries), b = largeRow(entries);
+    // The scores too: in a ring of blocks that the match fills ahead of the walk (two per
+    // thread and two more, so that no thread waits for long).
+    int64_t slots = 4;
+    while (slots < static_cast<int64_t>(run.threads) + 2 && slots < 64) slots <<= 1;
+    const int64_t qMask = oneSweep && slots * kChunk < positions ? slots * kChunk - 1 : -1;
+    const Row q = largeRow(qMask < 0 ? entries : static_cast<size_t>(qMask + 1) * Width), b = largeRow(entries);
     const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries);
     WindowMinimum<int64_t, Width> window;
     best.total = kAccept;
     for (int group = 0; group < run.groups(Width); ++group) {
         int lanes = 0;
-        const auto stream = run.streamGroup<Width>(group, walks.any, 0, q.get(), lanes);
+        const auto stream = run.streamGroup<Width>(group, walks.any, 0, q.get(), qMask, lanes);
         bool walked;
         if (oneSweep) {
             // The walk follows the match: it waits only for the chunk it is about to enter.
             const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
-                return stream->upTo(l) ? stream->scoredThrough() : std::numeric_limits<int64_t>::max();
+                return stream->upTo(l) ? stream->scoredThrough(l) : std::numeric_limits<int64_t>::max();
             };
-            walked = walkInOneSweepOn(walks, q.get(), scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(), ring, b.get(),
+            walked = walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(), ring, b.get(),
                                       positions, window, &run.cancel);
         } else if constexpr (Width == 1) {
             walked = stream->all() && walkPulseChainsOn<int64_t, 1>(
@@ -394,7 +435,7 @@ bool knownCount(const Run& run, const Problem& problem, Best& best) {
     best.total = kFar;
     for (int group = 0; group < run.groups(Width); ++group) {
         int lanes = 0;
-        if (!run.streamGroup<Width>(group, all, lo, q.data(), lanes)->all()) return false;
+        if (!run.streamGroup<Width>(group, all, lo, q.data(), -1, lanes)->all()) return false;
         const int64_t predStart = run.recognize ? kFar : kPenalty, endStart = run.recognize ? kFar : kAccept;
         bool layered;
         if constexpr (Width == 1)
@@ -474,7 +515,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
             return result;
         }
         result.distance = best.total;
-        result.pulses = pulsesAt(scores, matcher, best.index, y, best.positions);
+        result.pulses = pulsesAt(scores, matcher, best.index, y, best.positions, threads);
     } catch (const std::bad_alloc&) {
         result = DetectResult{};
         result.error = "Not enough memory for a detection in " + std::to_string(N) + " samples.";

@@ -88,27 +88,27 @@ PROGRAMME_CLONES bool walkPulseChainsLanes(const PositionWalks::Intervals& first
 namespace {
 // The scores of a walk that follows the match: position l is read once scoredThrough says so.
 template <int Width>
-auto streamedScores(const int64_t* Q, const std::function<int64_t(int64_t)>& scoredThrough) {
-    return [Q, &scoredThrough, scored = int64_t{-1}](int64_t l, Lanes<int64_t, Width>& q) mutable {
+auto streamedScores(const int64_t* Q, int64_t qMask, const std::function<int64_t(int64_t)>& scoredThrough) {
+    return [Q, qMask, &scoredThrough, scored = int64_t{-1}](int64_t l, Lanes<int64_t, Width>& q) mutable {
         if (l > scored) scored = scoredThrough(l);
-        PROGRAMME_LOAD(q, Q, l, Width);
+        PROGRAMME_LOAD(q, Q, l & qMask, Width);
     };
 }
 }  // namespace
 
-PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q,
+PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                                        const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin,
                                        int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
                                        WindowMinimum<int64_t, 1>& window, const std::atomic<bool>* stop) {
-    return walkInOneSweep<int64_t, 1>(walks, streamedScores<1>(Q, scoredThrough), Tmin, Tmax, unset, r, ring, b, size,
+    return walkInOneSweep<int64_t, 1>(walks, streamedScores<1>(Q, qMask, scoredThrough), Tmin, Tmax, unset, r, ring, b, size,
                                       window, stop);
 }
 
-PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q,
+PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                                        const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin,
                                        int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
                                        WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop) {
-    return walkInOneSweep<int64_t, kRecordingLanes>(walks, streamedScores<kRecordingLanes>(Q, scoredThrough), Tmin,
+    return walkInOneSweep<int64_t, kRecordingLanes>(walks, streamedScores<kRecordingLanes>(Q, qMask, scoredThrough), Tmin,
                                                     Tmax, unset, r, ring, b, size, window, stop);
 }
 

@@ -477,13 +477,15 @@ bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const Posit
                           int64_t unset, int64_t* r, int64_t* b, int64_t size,
                           WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
 /// walkInOneSweep on recordings, one programme or kRecordingLanes side by side, reading the
-/// local scores from Q (interleaved lane groups from position 0) as they come: before reading
-/// position l beyond the last one known to be scored, it asks scoredThrough(l), which returns
-/// once l is scored and gives the last position known to be scored then.
-bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, const std::function<int64_t(int64_t)>& scoredThrough,
+/// local scores from Q (interleaved lane groups, position l at entry l & qMask) as they come:
+/// before reading position l beyond the last one known to be scored, it asks scoredThrough(l),
+/// which returns once l is scored and gives the last position it may read then.
+bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
+                      const std::function<int64_t(int64_t)>& scoredThrough,
                       int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
                       WindowMinimum<int64_t, 1>& window, const std::atomic<bool>* stop = nullptr);
-bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, const std::function<int64_t(int64_t)>& scoredThrough,
+bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
+                      const std::function<int64_t(int64_t)>& scoredThrough,
                       int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
                       WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
 bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,

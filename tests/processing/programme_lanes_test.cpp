@@ -111,7 +111,7 @@ void compareOneSweep(int seed) {
                 B(Q.size(), -7);
         for (int64_t& v : Q) v = randomScore<int64_t>(rng, static_cast<int>(uniform(rng, 1, 50)));
         const int64_t unset = uniform(rng, 0, 1) ? 99999999 : 1000;
-        walkInOneSweepOn(p.walks, Q.data(), everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, B.data(), positions,
+        walkInOneSweepOn(p.walks, Q.data(), -1, everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, B.data(), positions,
                          sweepWindow);
         for (int lane = 0; lane < Width; ++lane) {
             std::vector<int64_t> r(static_cast<size_t>(positions)), b(r.size(), -7);
