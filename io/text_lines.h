@@ -25,6 +25,17 @@ public:
     /// file, or after a read error (then `error` is set).
     bool next(std::string_view& line, int64_t& lineNumber, std::string& error);
 
+    /// The bytes read from the file and not yet handed out, for a caller that reads the plainest
+    /// lines itself (see skip); valid until the next call of next(). Empty once a block is used up.
+    std::string_view unread() const { return {buffer_.data() + begin_, end_ - begin_}; }
+    /// Hands out the first `bytes` of unread() as read: `lines` whole lines, each ended by LF or
+    /// CR LF, none of them the file's first line (whose byte-order mark next() drops).
+    void skip(size_t bytes, int64_t lines) {
+        begin_ += bytes;
+        consumed_ += bytes;
+        lineNumber_ += lines;
+    }
+
     /// Size of the file in bytes when it is a regular file, else 0.
     uint64_t fileSize() const { return fileSize_; }
     /// Bytes consumed so far.

@@ -2,9 +2,12 @@
 
 #include <sndfile.h>
 
+#include <bit>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -165,6 +168,94 @@ TEST(TextSignal, LongLinesAndManySamplesStreamThroughTheBlocks) {
     const auto r = readSignal(dir.write("long.txt", content));
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.value.samples, expected);
+}
+
+// Random files in every layout the reader takes (a header or none, one column or several with a
+// chosen one, each separator, blanks, comments, blank lines, LF, CR LF or lone CR line ends, files
+// past the first block) with numbers of every form (integers, decimals, exponents, signs, long
+// digit strings, underflow, decimals just above a tie between two floats, where parsing to float
+// directly would round the other way): every sample is, bit for bit, the float of the double
+// parseNumber reads from its field, whichever way through the reader its line takes.
+TEST(TextSignal, RandomFilesGiveTheFloatOfEachParsedFieldBitForBit) {
+    TempDir dir;
+    std::mt19937 rng(20261208);
+    const auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    const auto digits = [&](int length) {
+        std::string s;
+        for (int i = 0; i < length; ++i) s += static_cast<char>('0' + pick(10));
+        return s;
+    };
+    const auto sign = [&] { return std::string(pick(3) == 0 ? "-" : pick(8) == 0 ? "+" : ""); };
+    const auto number = [&]() -> std::string {
+        switch (pick(7)) {
+        case 0: return std::to_string(pick(2001) - 1000);
+        case 1: return sign() + digits(1 + pick(4)) + "." + digits(1 + pick(8));
+        case 2: return sign() + digits(1 + pick(20)) + (pick(2) ? "." + digits(1 + pick(20)) : "");
+        case 3: {
+            const std::string exponentSign = pick(2) ? "-" : pick(2) ? "+" : "";  // below 1e36 to stay a float
+            return sign() + digits(1 + pick(3)) + (pick(2) ? "." + digits(1 + pick(5)) : "") + (pick(2) ? "e" : "E") +
+                   exponentSign + std::to_string(pick(exponentSign == "-" ? 46 : 33));
+        }
+        case 4: {
+            // Just above the midpoint of two neighbouring floats: the double is the midpoint itself.
+            const float low = std::ldexp(static_cast<float>(1 + pick(1 << 23)) / (1 << 23), pick(30) - 10);
+            const double mid = (static_cast<double>(low) + std::nextafter(low, 2 * low)) / 2;
+            char text[128];
+            std::snprintf(text, sizeof text, "%.70f", mid);
+            return sign() + text + "000000000001";
+        }
+        case 5: {
+            static const char* const odd[] = {"+5", ".5", "-.25", "5.", "007", "-0", "0.000", "+0.5e-3", "-1e-400",
+                                              "1e-50", "123456789012345", "1234567890123456", "9007199254740993"};
+            return odd[pick(std::size(odd))];
+        }
+        default: return sign() + digits(1 + pick(3));
+        }
+    };
+
+    for (int file = 0; file < 16; ++file) {
+        const int columns = file % 2 == 0 ? 1 : 2 + pick(3);
+        const int chosen = pick(columns);
+        const char separator = columns == 1 ? 0 : ",;\t "[pick(4)];
+        const bool header = pick(2) == 1;
+        const int rows = file < 3 ? 150000 : 300;
+        const auto join = [&](const std::vector<std::string>& fields) {
+            std::string line;
+            for (size_t i = 0; i < fields.size(); ++i) {
+                if (i > 0) line += separator == ' ' ? std::string(1 + pick(3), ' ') : std::string(1, separator);
+                const bool padded = separator != '\t' && pick(4) == 0;
+                line += (padded ? "  " : "") + fields[i] + (padded ? " " : "");
+            }
+            return line;
+        };
+        const auto lineEnd = [&] { return std::string(pick(3) == 0 ? "\r" : pick(2) ? "\r\n" : "\n"); };
+
+        std::string content = pick(2) ? "# a recording\n\n" : "";
+        std::vector<std::string> names;
+        for (int c = 0; c < columns; ++c) names.push_back(pick(2) ? "\"c" + std::to_string(c) + "\"" : "c" + std::to_string(c));
+        if (header) content += join(names) + lineEnd();
+        std::vector<std::string> texts;
+        std::vector<uint32_t> expected;
+        for (int r = 0; r < rows; ++r) {
+            std::vector<std::string> fields;
+            for (int c = 0; c < columns; ++c) fields.push_back(number());
+            double v = 0;
+            ASSERT_TRUE(parseNumber(fields[chosen], v)) << fields[chosen];
+            texts.push_back(fields[chosen]);
+            expected.push_back(std::bit_cast<uint32_t>(static_cast<float>(v)));
+            content += join(fields) + (pick(20) == 0 ? " # note" : "") + lineEnd();
+            if (pick(50) == 0) content += pick(2) ? "\n" : "  # a remark\r\n";
+        }
+
+        SignalReadOptions options;
+        if (columns > 1) options.column = header && pick(2) ? "c" + std::to_string(chosen) : std::to_string(chosen + 1);
+        const auto r = readSignal(dir.write("random.csv", content), options);
+        ASSERT_TRUE(r.ok()) << "file " << file << ": " << r.error;
+        ASSERT_EQ(r.value.samples.size(), expected.size()) << "file " << file;
+        for (size_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(std::bit_cast<uint32_t>(r.value.samples[i]), expected[i])
+                    << "file " << file << ", sample " << i << ": " << texts[i];
+    }
 }
 
 TEST(Formats, UnsupportedEndingsAreRefused) {
