@@ -406,14 +406,22 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
                                                            window, &run.cancel);
         }
         if (!walked || run.cancel.load()) return false;
+        // The first lane with the strictly smallest total below the best so far; its chain is
+        // followed back once.
+        int bestLane = -1;
+        int64_t bestEnd = -1;
         for (int lane = 0; lane < lanes; ++lane) {
             int64_t total;
             const int64_t end = chainEnd(walks.last, r.get(), mask, Width, lane, kUnset, total);
             if (end >= 0 && total < best.total) {
                 best.total = total;
-                best.index = run.recognize ? group * Width + lane : -1;
-                best.positions = followBack(b.get(), positions, Width, lane, end);
+                bestLane = lane;
+                bestEnd = end;
             }
+        }
+        if (bestLane >= 0) {
+            best.index = run.recognize ? group * Width + bestLane : -1;
+            best.positions = followBack(b.get(), positions, Width, bestLane, bestEnd);
         }
         if (run.cancel.load()) return false;
     }
@@ -496,8 +504,9 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
                 return result;
             }
             const int64_t positions = N - n + 1;
-            // Per position and lane: score, total, predecessor and the window's two rows.
-            if (laneWidth(recognize, candidates, static_cast<double>(positions) * 8 * 5) > 1)
+            // Per position and lane: the predecessor (the rest are rings), or every row.
+            const double perLane = oneSweepAllowed(walks, Tmin) ? 8 : 8 * 5;
+            if (laneWidth(recognize, candidates, static_cast<double>(positions) * perLane) > 1)
                 done = unknownCount<kRecordingLanes>(run, walks, positions, best);
             else
                 done = unknownCount<1>(run, walks, positions, best);

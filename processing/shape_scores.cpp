@@ -242,7 +242,10 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
     // Room past the last tile for the vectors wholeTiles loads ahead (zeros, never used).
     std::vector<double> samples(static_cast<size_t>(kBlock + 2 * T + n)), best(static_cast<size_t>(kBlock + T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
-    std::vector<int64_t> integers(static_cast<size_t>(kBlock + T));
+    // The integers of every index, written out together: interleaved rows are then written one
+    // whole lane group at a time, not one lane across the block at a time.
+    const size_t width = static_cast<size_t>(kBlock + T);
+    std::vector<int64_t> integers(stride == 1 ? 0 : indices.size() * width);
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
@@ -255,14 +258,19 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
             const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
             for (size_t e = first; e < last; ++e)
                 k.run(TileArgs{&shapes_[e], n, tiles, samples.data(), T, 1, best.data(), e == first, scratch.data()});
-            int64_t* row = out + (b0 - lo) * stride + static_cast<int64_t>(j);
             if (stride == 1) {
+                int64_t* row = out + (b0 - lo) + static_cast<int64_t>(j);
                 k.integers(best.data(), count - count % T, row);
                 for (int i = count - count % T; i < count; ++i) row[i] = static_cast<int64_t>(best[static_cast<size_t>(i)]);
             } else {
-                k.integers(best.data(), tiles * T, integers.data());
-                for (int i = 0; i < count; ++i) row[i * stride] = integers[static_cast<size_t>(i)];
+                k.integers(best.data(), tiles * T, integers.data() + j * width);
             }
+        }
+        if (stride != 1) {
+            int64_t* block = out + (b0 - lo) * stride;
+            for (int i = 0; i < count; ++i)
+                for (size_t j = 0; j < indices.size(); ++j)
+                    block[i * stride + static_cast<int64_t>(j)] = integers[j * width + static_cast<size_t>(i)];
         }
     }
 }
