@@ -282,6 +282,13 @@ std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMa
     return pulses;
 }
 
+// Whether the unknown-count walk runs in one sweep, keeping 32-bit steps back to the
+// predecessors. (The walks of an unknown count have allowed one sweep in every one of 2 million
+// random problems tried; the full rows stay for any that would not.)
+bool inOneSweep(const PositionWalks& walks, int64_t Tmin, int64_t Tmax) {
+    return oneSweepAllowed(walks, Tmin) && Tmax < (int64_t{1} << 31);
+}
+
 // A working row of `entries` 64-bit values, left uninitialised: every row is written where it
 // is read, and clearing a long recording's rows would cost as much as a walk over them.
 using Row = std::unique_ptr<int64_t[]>;
@@ -289,6 +296,15 @@ Row largeRow(size_t entries) { return Row(new int64_t[std::max<size_t>(entries, 
 
 // The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
 // b until a negative predecessor.
+// The chain of lane `lane` ending at `end`, followed back through the steps of a walk in one
+// sweep until a step of 0.
+std::vector<int64_t> followSteps(const int32_t* steps, int width, int lane, int64_t end) {
+    std::vector<int64_t> chain{end};
+    for (int64_t p = end; steps[p * width + lane] != 0; p -= steps[p * width + lane]) chain.push_back(p - steps[p * width + lane]);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
 std::vector<int64_t> followBack(const int64_t* b, int64_t positions, int width, int lane, int64_t end) {
     std::vector<int64_t> chain;
     for (int64_t p = end; p >= 0 && p < positions; p = b[static_cast<size_t>(p * width + lane)]) chain.push_back(p);
@@ -365,12 +381,10 @@ struct Run {
 template <int Width>
 bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best) {
     const size_t entries = static_cast<size_t>(positions) * Width;
-    // Where the walks allow one sweep, the totals are kept only as long as a window may read
-    // them, in a ring above Tmax + 1 positions; else for every position. (The walks of an
-    // unknown count have allowed it in every one of 2 million random problems tried; the full
-    // rows stay for any that would not.) The scores are written
+    // In one sweep the totals are kept only as long as a window may read them, in a ring above
+    // Tmax + 1 positions, and the predecessors as 32-bit steps; else for every position. The scores are written
     // where the walks go before they are read: no row needs clearing.
-    const bool oneSweep = oneSweepAllowed(walks, run.Tmin);
+    const bool oneSweep = inOneSweep(walks, run.Tmin, run.Tmax);
     int64_t ring = 1;
     while (ring < run.Tmax + 2) ring <<= 1;
     const int64_t mask = oneSweep ? ring - 1 : -1;
@@ -379,8 +393,9 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     int64_t slots = 4;
     while (slots < static_cast<int64_t>(run.threads) + 2 && slots < 64) slots <<= 1;
     const int64_t qMask = oneSweep && slots * kChunk < positions ? slots * kChunk - 1 : -1;
-    const Row q = largeRow(qMask < 0 ? entries : static_cast<size_t>(qMask + 1) * Width), b = largeRow(entries);
-    const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries);
+    const Row q = largeRow(qMask < 0 ? entries : static_cast<size_t>(qMask + 1) * Width);
+    const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries), b = largeRow(oneSweep ? 0 : entries);
+    const std::unique_ptr<int32_t[]> steps(new int32_t[oneSweep ? entries : 1]);
     WindowMinimum<int64_t, Width> window;
     best.total = kAccept;
     for (int group = 0; group < run.groups(Width); ++group) {
@@ -392,7 +407,7 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
             const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
                 return stream->upTo(l) ? stream->scoredThrough(l) : std::numeric_limits<int64_t>::max();
             };
-            walked = walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(), ring, b.get(),
+            walked = walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(), ring, steps.get(),
                                       positions, window, &run.cancel);
         } else if constexpr (Width == 1) {
             walked = stream->all() && walkPulseChainsOn<int64_t, 1>(
@@ -421,7 +436,8 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
         }
         if (bestLane >= 0) {
             best.index = run.recognize ? group * Width + bestLane : -1;
-            best.positions = followBack(b.get(), positions, Width, bestLane, bestEnd);
+            best.positions = oneSweep ? followSteps(steps.get(), Width, bestLane, bestEnd)
+                                      : followBack(b.get(), positions, Width, bestLane, bestEnd);
         }
         if (run.cancel.load()) return false;
     }
@@ -505,7 +521,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
             }
             const int64_t positions = N - n + 1;
             // Per position and lane: the predecessor (the rest are rings), or every row.
-            const double perLane = oneSweepAllowed(walks, Tmin) ? 8 : 8 * 5;
+            const double perLane = inOneSweep(walks, Tmin, Tmax) ? 4 : 8 * 5;
             if (laneWidth(recognize, candidates, static_cast<double>(positions) * perLane) > 1)
                 done = unknownCount<kRecordingLanes>(run, walks, positions, best);
             else

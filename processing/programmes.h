@@ -391,18 +391,22 @@ inline bool oneSweepAllowed(const PositionWalks& walks, int64_t Tmin) {
 }
 
 /// The walks of walkPulseChainsOn (its rules, totals and predecessors) in one ascending sweep
-/// over the positions 0..size-1, for walks where oneSweepAllowed, keeping the totals only as long
-/// as a window may read them: r is a ring of `ring` lane groups (a power of two above Tmax + 1),
-/// position l at entry l & (ring - 1); b holds `size` lane groups. After the walk the ring holds
+/// over the positions 0..size-1, for walks where oneSweepAllowed and Tmax < 2^31, keeping the
+/// totals only as long as a window may read them: r is a ring of `ring` lane groups (a power of
+/// two above Tmax + 1), position l at entry l & (ring - 1). Each position's predecessor is kept
+/// as the step back to it, in 32 bits: `steps` holds `size` lane groups, l - b[l] where
+/// walkPulseChainsOn's b[l] is a position, 0 where a chain begins. After the walk the ring holds
 /// the totals of the last `ring` positions (positions outside the walks read `unset`). score
 /// and stop as in walkPulseChainsOn.
 template <class Sum, int Width, class Score>
 bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int64_t Tmax, Sum unset, Sum* r,
-                    int64_t ring, Sum* b, int64_t size, WindowMinimum<Sum, Width>& window,
+                    int64_t ring, int32_t* steps, int64_t size, WindowMinimum<Sum, Width>& window,
                     const std::atomic<bool>* stop = nullptr) {
     using Value = Lanes<Sum, Width>;
+    using Step = Lanes<int32_t, Width>;
     const int64_t mask = ring - 1;
-    const Value first = Value{} - 1, none = Value{} - 2, unsetValue = Value{} + unset;
+    const Value none = Value{} - 1, unsetValue = Value{} + unset;
+    const Step begins = Step{};
     std::fill(r, r + ring * Width, unset);
     window.reset(r, Tmax - Tmin + 1, ring, mask);
     // The three walks in position order; kind 0: first only, 1: both, 2: later only.
@@ -430,7 +434,7 @@ bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int
             score(l, q);
             if (run.kind == 0) {
                 PROGRAMME_STORE(r, l & mask, Width, q);
-                PROGRAMME_STORE(b, l, Width, first);
+                PROGRAMME_STORE(steps, l, Width, begins);
                 continue;
             }
             Value best = start, from = none, value{}, at{};
@@ -441,7 +445,13 @@ bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int
             }
             const Value total = PROGRAMME_ADD(Sum, Width, best, q);
             PROGRAMME_STORE(r, l & mask, Width, total);
-            PROGRAMME_STORE(b, l, Width, from);
+            const Value back = from < 0 ? Value{} : (Value{} + static_cast<Sum>(l)) - from;
+            Step step;
+            if constexpr (Width == 1)
+                step = static_cast<int32_t>(back);
+            else
+                step = __builtin_convertvector(back, Step);
+            PROGRAMME_STORE(steps, l, Width, step);
         }
         written = run.to + 1;
     }
@@ -482,11 +492,11 @@ bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const Posit
 /// which returns once l is scored and gives the last position it may read then.
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                       const std::function<int64_t(int64_t)>& scoredThrough,
-                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
+                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int32_t* steps, int64_t size,
                       WindowMinimum<int64_t, 1>& window, const std::atomic<bool>* stop = nullptr);
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                       const std::function<int64_t(int64_t)>& scoredThrough,
-                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t* b, int64_t size,
+                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int32_t* steps, int64_t size,
                       WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
 bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
                         int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work,

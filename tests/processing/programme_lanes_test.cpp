@@ -89,7 +89,8 @@ void compareWalks(int seed) {
 }
 
 // The one-sweep walk on recordings against the three walks of walkPulseChainsOn: every
-// predecessor the walks set and every total the ring keeps, wherever one sweep is allowed.
+// predecessor the walks set (as a step back) and every total the ring keeps, wherever one
+// sweep is allowed.
 template <int Width>
 void compareOneSweep(int seed) {
     std::mt19937 rng(static_cast<uint32_t>(seed));
@@ -107,11 +108,11 @@ void compareOneSweep(int seed) {
         const int64_t positions = p.N - p.n + 1;
         int64_t ring = 1;
         while (ring < p.Tmax + 2) ring <<= 1;
-        std::vector<int64_t> Q(static_cast<size_t>(positions) * Width), R(static_cast<size_t>(ring) * Width),
-                B(Q.size(), -7);
+        std::vector<int64_t> Q(static_cast<size_t>(positions) * Width), R(static_cast<size_t>(ring) * Width);
+        std::vector<int32_t> steps(Q.size(), -7);
         for (int64_t& v : Q) v = randomScore<int64_t>(rng, static_cast<int>(uniform(rng, 1, 50)));
         const int64_t unset = uniform(rng, 0, 1) ? 99999999 : 1000;
-        walkInOneSweepOn(p.walks, Q.data(), -1, everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, B.data(), positions,
+        walkInOneSweepOn(p.walks, Q.data(), -1, everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, steps.data(), positions,
                          sweepWindow);
         for (int lane = 0; lane < Width; ++lane) {
             std::vector<int64_t> r(static_cast<size_t>(positions)), b(r.size(), -7);
@@ -120,7 +121,8 @@ void compareOneSweep(int seed) {
                 [&](int64_t l, int64_t& score) { score = Q[static_cast<size_t>(l * Width + lane)]; }, p.Tmin, p.Tmax,
                 unset, r.data(), b.data(), positions, oneWindow);
             forEachPosition(p.walks.any, [&](int64_t l) {
-                ASSERT_EQ(B[static_cast<size_t>(l * Width + lane)], b[static_cast<size_t>(l)])
+                const int64_t from = b[static_cast<size_t>(l)];
+                ASSERT_EQ(steps[static_cast<size_t>(l * Width + lane)], from < 0 ? 0 : l - from)
                     << "round " << round << " lane " << lane << " position " << l;
             });
             for (int64_t l = std::max<int64_t>(0, positions - ring); l < positions; ++l)
