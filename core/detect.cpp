@@ -282,7 +282,7 @@ std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMa
     return pulses;
 }
 
-// Whether the unknown-count walk runs in one sweep, keeping 32-bit steps back to the
+// Whether the unknown-count walk runs in one sweep, keeping 16- or 32-bit steps back to the
 // predecessors. (The walks of an unknown count have allowed one sweep in every one of 2 million
 // random problems tried; the full rows stay for any that would not.)
 bool inOneSweep(const PositionWalks& walks, int64_t Tmin, int64_t Tmax) {
@@ -298,7 +298,8 @@ Row largeRow(size_t entries) { return Row(new int64_t[std::max<size_t>(entries, 
 // b until a negative predecessor.
 // The chain of lane `lane` ending at `end`, followed back through the steps of a walk in one
 // sweep until a step of 0.
-std::vector<int64_t> followSteps(const int32_t* steps, int width, int lane, int64_t end) {
+template <class StepSum>
+std::vector<int64_t> followSteps(const StepSum* steps, int width, int lane, int64_t end) {
     std::vector<int64_t> chain{end};
     for (int64_t p = end; steps[p * width + lane] != 0; p -= steps[p * width + lane]) chain.push_back(p - steps[p * width + lane]);
     std::reverse(chain.begin(), chain.end());
@@ -382,7 +383,8 @@ template <int Width>
 bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best) {
     const size_t entries = static_cast<size_t>(positions) * Width;
     // In one sweep the totals are kept only as long as a window may read them, in a ring above
-    // Tmax + 1 positions, and the predecessors as 32-bit steps; else for every position. The scores are written
+    // Tmax + 1 positions, and the predecessors as steps back (16 bits up to a Tmax of 65535, else
+    // 32); else for every position. The scores are written
     // where the walks go before they are read: no row needs clearing.
     const bool oneSweep = inOneSweep(walks, run.Tmin, run.Tmax);
     int64_t ring = 1;
@@ -395,7 +397,9 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     const int64_t qMask = oneSweep && slots * kChunk < positions ? slots * kChunk - 1 : -1;
     const Row q = largeRow(qMask < 0 ? entries : static_cast<size_t>(qMask + 1) * Width);
     const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries), b = largeRow(oneSweep ? 0 : entries);
-    const std::unique_ptr<int32_t[]> steps(new int32_t[oneSweep ? entries : 1]);
+    const bool shortSteps = run.Tmax < (int64_t{1} << 16);
+    const std::unique_ptr<uint16_t[]> steps16(new uint16_t[oneSweep && shortSteps ? entries : 1]);
+    const std::unique_ptr<int32_t[]> steps32(new int32_t[oneSweep && !shortSteps ? entries : 1]);
     WindowMinimum<int64_t, Width> window;
     best.total = kAccept;
     for (int group = 0; group < run.groups(Width); ++group) {
@@ -407,8 +411,10 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
             const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
                 return stream->upTo(l) ? stream->scoredThrough(l) : std::numeric_limits<int64_t>::max();
             };
-            walked = walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(), ring, steps.get(),
-                                      positions, window, &run.cancel);
+            walked = shortSteps ? walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
+                                                   r.get(), ring, steps16.get(), positions, window, &run.cancel)
+                                : walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
+                                                   r.get(), ring, steps32.get(), positions, window, &run.cancel);
         } else if constexpr (Width == 1) {
             walked = stream->all() && walkPulseChainsOn<int64_t, 1>(
                                               walks.firstOnly, walks.both, walks.laterOnly,
@@ -436,8 +442,9 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
         }
         if (bestLane >= 0) {
             best.index = run.recognize ? group * Width + bestLane : -1;
-            best.positions = oneSweep ? followSteps(steps.get(), Width, bestLane, bestEnd)
-                                      : followBack(b.get(), positions, Width, bestLane, bestEnd);
+            best.positions = !oneSweep   ? followBack(b.get(), positions, Width, bestLane, bestEnd)
+                             : shortSteps ? followSteps(steps16.get(), Width, bestLane, bestEnd)
+                                          : followSteps(steps32.get(), Width, bestLane, bestEnd);
         }
         if (run.cancel.load()) return false;
     }
@@ -521,7 +528,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
             }
             const int64_t positions = N - n + 1;
             // Per position and lane: the predecessor (the rest are rings), or every row.
-            const double perLane = inOneSweep(walks, Tmin, Tmax) ? 4 : 8 * 5;
+            const double perLane = !inOneSweep(walks, Tmin, Tmax) ? 8 * 5 : Tmax < (int64_t{1} << 16) ? 2 : 4;
             if (laneWidth(recognize, candidates, static_cast<double>(positions) * perLane) > 1)
                 done = unknownCount<kRecordingLanes>(run, walks, positions, best);
             else

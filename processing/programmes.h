@@ -394,16 +394,17 @@ inline bool oneSweepAllowed(const PositionWalks& walks, int64_t Tmin) {
 /// over the positions 0..size-1, for walks where oneSweepAllowed and Tmax < 2^31, keeping the
 /// totals only as long as a window may read them: r is a ring of `ring` lane groups (a power of
 /// two above Tmax + 1), position l at entry l & (ring - 1). Each position's predecessor is kept
-/// as the step back to it, in 32 bits: `steps` holds `size` lane groups, l - b[l] where
-/// walkPulseChainsOn's b[l] is a position, 0 where a chain begins. After the walk the ring holds
+/// as the step back to it (a step is at most Tmax: 16 bits where Tmax < 2^16, else 32):
+/// `steps` holds `size` lane groups, l - b[l] where walkPulseChainsOn's b[l] is a position, 0
+/// where a chain begins. After the walk the ring holds
 /// the totals of the last `ring` positions (positions outside the walks read `unset`). score
 /// and stop as in walkPulseChainsOn.
-template <class Sum, int Width, class Score>
+template <class Sum, int Width, class StepSum, class Score>
 bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int64_t Tmax, Sum unset, Sum* r,
-                    int64_t ring, int32_t* steps, int64_t size, WindowMinimum<Sum, Width>& window,
+                    int64_t ring, StepSum* steps, int64_t size, WindowMinimum<Sum, Width>& window,
                     const std::atomic<bool>* stop = nullptr) {
     using Value = Lanes<Sum, Width>;
-    using Step = Lanes<int32_t, Width>;
+    using Step = Lanes<StepSum, Width>;
     const int64_t mask = ring - 1;
     const Value none = Value{} - 1, unsetValue = Value{} + unset;
     const Step begins = Step{};
@@ -448,7 +449,7 @@ bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int
             const Value back = from < 0 ? Value{} : (Value{} + static_cast<Sum>(l)) - from;
             Step step;
             if constexpr (Width == 1)
-                step = static_cast<int32_t>(back);
+                step = static_cast<StepSum>(back);
             else
                 step = __builtin_convertvector(back, Step);
             PROGRAMME_STORE(steps, l, Width, step);
@@ -491,13 +492,21 @@ bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const Posit
 /// before reading position l beyond the last one known to be scored, it asks scoredThrough(l),
 /// which returns once l is scored and gives the last position it may read then.
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
-                      const std::function<int64_t(int64_t)>& scoredThrough,
-                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int32_t* steps, int64_t size,
-                      WindowMinimum<int64_t, 1>& window, const std::atomic<bool>* stop = nullptr);
+                      const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
+                      int64_t* r, int64_t ring, uint16_t* steps, int64_t size, WindowMinimum<int64_t, 1>& window,
+                      const std::atomic<bool>* stop = nullptr);
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
-                      const std::function<int64_t(int64_t)>& scoredThrough,
-                      int64_t Tmin, int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int32_t* steps, int64_t size,
-                      WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
+                      const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
+                      int64_t* r, int64_t ring, int32_t* steps, int64_t size, WindowMinimum<int64_t, 1>& window,
+                      const std::atomic<bool>* stop = nullptr);
+bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
+                      const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
+                      int64_t* r, int64_t ring, uint16_t* steps, int64_t size, WindowMinimum<int64_t, kRecordingLanes>& window,
+                      const std::atomic<bool>* stop = nullptr);
+bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
+                      const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
+                      int64_t* r, int64_t ring, int32_t* steps, int64_t size, WindowMinimum<int64_t, kRecordingLanes>& window,
+                      const std::atomic<bool>* stop = nullptr);
 bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
                         int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work,
                         const std::atomic<bool>* stop = nullptr);

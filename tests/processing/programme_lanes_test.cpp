@@ -91,7 +91,7 @@ void compareWalks(int seed) {
 // The one-sweep walk on recordings against the three walks of walkPulseChainsOn: every
 // predecessor the walks set (as a step back) and every total the ring keeps, wherever one
 // sweep is allowed.
-template <int Width>
+template <int Width, class StepSum>
 void compareOneSweep(int seed) {
     std::mt19937 rng(static_cast<uint32_t>(seed));
     WindowMinimum<int64_t, Width> sweepWindow;
@@ -109,7 +109,7 @@ void compareOneSweep(int seed) {
         int64_t ring = 1;
         while (ring < p.Tmax + 2) ring <<= 1;
         std::vector<int64_t> Q(static_cast<size_t>(positions) * Width), R(static_cast<size_t>(ring) * Width);
-        std::vector<int32_t> steps(Q.size(), -7);
+        std::vector<StepSum> steps(Q.size(), 7);
         for (int64_t& v : Q) v = randomScore<int64_t>(rng, static_cast<int>(uniform(rng, 1, 50)));
         const int64_t unset = uniform(rng, 0, 1) ? 99999999 : 1000;
         walkInOneSweepOn(p.walks, Q.data(), -1, everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, steps.data(), positions,
@@ -122,7 +122,7 @@ void compareOneSweep(int seed) {
                 unset, r.data(), b.data(), positions, oneWindow);
             forEachPosition(p.walks.any, [&](int64_t l) {
                 const int64_t from = b[static_cast<size_t>(l)];
-                ASSERT_EQ(steps[static_cast<size_t>(l * Width + lane)], from < 0 ? 0 : l - from)
+                ASSERT_EQ(static_cast<int64_t>(steps[static_cast<size_t>(l * Width + lane)]), from < 0 ? 0 : l - from)
                     << "round " << round << " lane " << lane << " position " << l;
             });
             for (int64_t l = std::max<int64_t>(0, positions - ring); l < positions; ++l)
@@ -220,8 +220,10 @@ TEST(ProgrammeLanesTest, WindowMinimaOfEveryLaneAreTheFirstSmallest) {
 TEST(ProgrammeLanesTest, WalksOfSixteenWrappingLanesEqualOneCandidateWalks) { compareWalks<int32_t, kSeriesLanes>(71); }
 TEST(ProgrammeLanesTest, WalksOfEightWideLanesEqualOneCandidateWalks) { compareWalks<int64_t, kRecordingLanes>(72); }
 TEST(ProgrammeLanesTest, OneSweepWalksEqualTheThreeWalks) {
-    compareOneSweep<1>(75);
-    compareOneSweep<kRecordingLanes>(76);
+    compareOneSweep<1, int32_t>(75);
+    compareOneSweep<kRecordingLanes, int32_t>(76);
+    compareOneSweep<1, uint16_t>(77);
+    compareOneSweep<kRecordingLanes, uint16_t>(78);
 }
 TEST(ProgrammeLanesTest, LayersOfSixteenWrappingLanesEqualOneCandidateLayers) { compareLayers<int32_t, kSeriesLanes>(73); }
 TEST(ProgrammeLanesTest, LayersOfEightWideLanesEqualOneCandidateLayers) { compareLayers<int64_t, kRecordingLanes>(74); }
