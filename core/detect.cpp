@@ -45,8 +45,8 @@ std::string megabytes(double bytes) {
 // The checked request: lengths and the shapes' samples.
 struct Problem {
     int64_t N = 0;  // samples
-    int64_t n = 0;  // shape length
-    std::vector<const int16_t*> shapes;     // the candidates' samples, in candidate order
+    int64_t n = 0;  // the longest shape's length: the chain's limits at the ends count it
+    std::vector<std::span<const int16_t>> shapes;  // the candidates' samples, in candidate order
     std::vector<int32_t> numbers;           // the candidates' indices into the request's shapes
     std::vector<int64_t> lo, hi;            // known count: each pulse's position range
     double cells = 0;                       // known count: the positions of every range
@@ -68,12 +68,21 @@ std::string check(const DetectRequest& r, Problem& p) {
     p.N = static_cast<int64_t>(r.signal.size());
     if (p.N == 0) return "The signal is empty.";
     if (r.shapes.empty()) return "There are no pulse shapes.";
-    p.n = static_cast<int64_t>(r.shapes[0].size());
-    for (size_t i = 0; i < r.shapes.size(); ++i)
-        if (static_cast<int64_t>(r.shapes[i].size()) != p.n)
-            return "Shape " + std::to_string(i + 1) + " has " + std::to_string(r.shapes[i].size()) + " samples, shape 1 " +
-                   std::to_string(p.n) + ": every shape needs the same length.";
-    if (p.n < 1 || p.n > 32767) return "The shape length " + std::to_string(p.n) + " is outside 1 to 32767 samples.";
+    if (r.shapes.size() > static_cast<size_t>(kMostShapes))
+        return std::to_string(r.shapes.size()) + " shapes given; a detection takes at most " + std::to_string(kMostShapes) + ".";
+    for (size_t i = 0; i < r.shapes.size(); ++i) {
+        const auto length = static_cast<int64_t>(r.shapes[i].size());
+        if (length < 1 || length > 32767)
+            return "Shape " + std::to_string(i + 1) + " has " + std::to_string(length) +
+                   " samples, outside 1 to 32767 samples.";
+        p.n = std::max(p.n, length);
+    }
+    if (!(r.gainMin <= r.gainMax) || !std::isfinite(r.gainMin) || !std::isfinite(r.gainMax) ||
+        std::max(std::abs(r.gainMin), std::abs(r.gainMax)) > kMostGain)
+        return "The gain range " + std::to_string(r.gainMin) + " to " + std::to_string(r.gainMax) +
+               " is not a range of finite gains from -" + std::to_string(kMostGain) + " to " + std::to_string(kMostGain) + ".";
+    if (r.pulseCost < 0 || r.pulseCost >= kSumLimit)
+        return "The pulse cost " + std::to_string(r.pulseCost) + " is outside 0 to 2^60.";
     if (r.tmin < 1 || r.tmin > r.tmax)
         return "Tmin must be at least 1 and not above Tmax (Tmin = " + std::to_string(r.tmin) +
                ", Tmax = " + std::to_string(r.tmax) + ").";
@@ -90,7 +99,7 @@ std::string check(const DetectRequest& r, Problem& p) {
     for (const int32_t c : r.candidates) {
         if (c < 0 || static_cast<size_t>(c) >= r.shapes.size())
             return "Candidate " + std::to_string(c) + " is not one of the " + std::to_string(r.shapes.size()) + " shapes.";
-        p.shapes.push_back(r.shapes[static_cast<size_t>(c)].data());
+        p.shapes.push_back(r.shapes[static_cast<size_t>(c)]);
         p.numbers.push_back(c);
     }
 
@@ -124,16 +133,18 @@ std::string check(const DetectRequest& r, Problem& p) {
         maxChain = K;
     }
 
-    // Every total is a sum of at most maxChain local scores, each at most sum |x| (|x| + 2 |y|)
-    // in magnitude: kept below kSumLimit, no 64-bit sum of the programmes can overflow.
+    // Every total is a sum of at most maxChain local scores, each at most
+    // sum |x| (G² |x| + 2 G |y|) + cost in magnitude for gains up to G: kept below kSumLimit, no
+    // 64-bit sum of the programmes can overflow.
     int32_t maxY = 0;  // 32-bit, so that the scan runs in vectors
     for (const int16_t v : r.signal) maxY = std::max(maxY, std::abs(static_cast<int32_t>(v)));
+    const double G = std::max({1.0, std::abs(r.gainMin), std::abs(r.gainMax)});
     double perPulse = 0;
-    for (const int16_t* x : p.shapes) {
-        double s = 0;
-        for (int64_t c = 0; c < p.n; ++c) {
-            const double a = std::abs(static_cast<double>(x[c]));
-            s += a * (a + 2.0 * static_cast<double>(maxY));
+    for (const std::span<const int16_t> x : p.shapes) {
+        double s = static_cast<double>(r.pulseCost) + 1;  // and one for the rounding of the gain terms
+        for (const int16_t v : x) {
+            const double a = std::abs(static_cast<double>(v));
+            s += a * (G * G * a + 2.0 * G * static_cast<double>(maxY));
         }
         perPulse = std::max(perPulse, s);
     }
@@ -246,13 +257,13 @@ private:
 };
 
 // The pulses of a chain: for each position the first candidate (in list order) whose score is
-// the position's best, matched again in full for its cut. The match's own rule (a candidate
-// replaces the best only when strictly smaller) names the same shape.
-std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMatcher& matcher, int index,
+// the position's best (a candidate replaces the best only when strictly smaller), matched again
+// in full for its cut and gain.
+std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const std::vector<int32_t>& numbers, int index,
                                     const int16_t* y, const std::vector<int64_t>& positions, unsigned threads) {
     std::vector<DetectedPulse> pulses(positions.size());
-    // Slices of the chain on as many threads as help (each matcher is one thread's).
-    auto slice = [&](size_t from, size_t to, const WideLocalMatcher& m) {
+    // Slices of the chain on as many threads as help.
+    auto slice = [&](size_t from, size_t to) {
         std::vector<int64_t> each;
         const std::span<const int64_t> part(positions.data() + from, to - from);
         if (index < 0) {
@@ -265,19 +276,18 @@ std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const WideLocalMa
                 const int64_t* row = each.data() + i * scores.size();
                 shape = static_cast<size_t>(std::min_element(row, row + scores.size()) - row);
             }
-            const BasicLocalMatch<int64_t> found = m.matchOne(shape, y, part[i]);
-            pulses[from + i] = DetectedPulse{part[i], found.etalon, found.cutStart, found.cutEnd, found.score};
+            const ShapeScores::Pulse found = scores.pulseAt(shape, y, part[i]);
+            pulses[from + i] = DetectedPulse{part[i],        numbers[shape], found.cutStart, found.cutEnd,
+                                             found.score + scores.model().pulseCost, found.gain};
         }
     };
     constexpr size_t kPerThread = 4096;
     const size_t workers = std::clamp<size_t>(positions.size() / kPerThread, 1, threads);
-    std::vector<WideLocalMatcher> copies(workers - 1, matcher);
     std::vector<std::thread> pool;
     const size_t share = (positions.size() + workers - 1) / workers;
     for (size_t t = 1; t < workers; ++t)
-        pool.emplace_back(slice, std::min(positions.size(), t * share), std::min(positions.size(), (t + 1) * share),
-                          std::cref(copies[t - 1]));
-    slice(0, std::min(positions.size(), share), matcher);
+        pool.emplace_back(slice, std::min(positions.size(), t * share), std::min(positions.size(), (t + 1) * share));
+    slice(0, std::min(positions.size(), share));
     for (std::thread& t : pool) t.join();
     return pulses;
 }
@@ -512,10 +522,9 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
     try {
         unsigned threads = request.threads > 0 ? static_cast<unsigned>(request.threads) : std::thread::hardware_concurrency();
         threads = std::clamp(threads, 1u, 256u);
-        WideLocalMatcher matcher;
-        matcher.prepareShapes(problem.shapes, problem.numbers, static_cast<int>(n), request.savedEnergy);
         ShapeScores scores;
-        scores.prepare(problem.shapes, static_cast<int>(n), request.savedEnergy);
+        scores.prepare(problem.shapes, request.savedEnergy,
+                       ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost});
         const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel};
         Best best;
         bool done;
@@ -547,7 +556,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
             return result;
         }
         result.distance = best.total;
-        result.pulses = pulsesAt(scores, matcher, best.index, y, best.positions, threads);
+        result.pulses = pulsesAt(scores, problem.numbers, best.index, y, best.positions, threads);
     } catch (const std::bad_alloc&) {
         result = DetectResult{};
         result.error = "Not enough memory for a detection in " + std::to_string(N) + " samples.";

@@ -24,7 +24,9 @@ struct DetectRequest {
     DetectTask task = DetectTask::joint;
     /// The signal on its integer scale.
     std::span<const int16_t> signal;
-    /// Every shape on the same scale, all of one length L (6 <= L <= tmax).
+    /// Every shape on the same scale, each of its own length (1 to 32767 samples, at most tmax),
+    /// at most kMostShapes. With shapes of several lengths the chain's limits at the ends of the
+    /// signal count the longest (every shape fits at every position a pulse may take).
     std::vector<std::span<const int16_t>> shapes;
     /// Indices into `shapes` the routine may use, in the order tried (at least one; exactly one
     /// for DetectTask::detect).
@@ -40,7 +42,16 @@ struct DetectRequest {
     int32_t savedEnergy = 100;
     /// Threads the match may run on (the result is the same for any count); 0: every core.
     int32_t threads = 0;
+    /// The gain of a pulse: its shape times g, g in [gainMin, gainMax] (|g| <= kMostGain) chosen
+    /// to explain the signal best (see gainTerm); {1, 1}: the shapes as they are.
+    double gainMin = 1, gainMax = 1;
+    /// What every pulse adds to the distance, on the signal's integer scale (squared), >= 0.
+    int64_t pulseCost = 0;
 };
+
+/// The most shapes a detection takes, and the largest gain in magnitude.
+inline constexpr int32_t kMostShapes = 256;
+inline constexpr double kMostGain = 1000;
 
 /// One pulse found.
 struct DetectedPulse {
@@ -48,7 +59,8 @@ struct DetectedPulse {
     int32_t shape = 0;     ///< index into DetectRequest::shapes
     int32_t cutStart = 0;  ///< first shape sample kept
     int32_t cutEnd = 0;    ///< last shape sample kept
-    int64_t measure = 0;   ///< the pulse's own share of the distance
+    int64_t measure = 0;   ///< the pulse's own share of the distance (with the pulse cost)
+    double gain = 1;       ///< the gain the pulse's shape is taken with
 };
 
 /// What a run gives: the pulses in order of position and the distance, or why there are none.

@@ -1,15 +1,48 @@
 #include "processing/shape_scores.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
-void ShapeScores::prepare(std::span<const int16_t* const> shapes, int n, int32_t pct) {
-    n_ = n;
+
+// The vector helpers below are always inlined into the kernel of their width, never called
+// across a function boundary, so the vector calling convention of a build does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+// A value as it stands, rounded to its type: the compiler may not fuse the multiplication that
+// made it with the addition that takes it (the file is built to contract them elsewhere), so a
+// gain term is the same rounded steps in every kernel, build and in the straightforward
+// version of the tests.
+template <class T>
+__attribute__((always_inline)) inline T rounded(T v) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    asm("" : "+v"(v));
+#endif
+    return v;
+}
+}  // namespace
+
+GainTerm gainTerm(double xx, double xy, double gainMin, double gainMax) {
+    double g = xx > 0 ? xy / xx : 0.0;
+    g = g < gainMin ? gainMin : g;
+    g = g > gainMax ? gainMax : g;
+    return {g, rounded(g * rounded(g * xx)) - rounded((2.0 * g) * xy)};
+}
+
+void ShapeScores::prepare(std::span<const std::span<const int16_t>> shapes, int32_t pct, const Model& model) {
+    model_ = model;
+    nMax_ = 0;
     shapes_.clear();
     shapes_.reserve(shapes.size());
-    for (const int16_t* x : shapes) {
+    for (const std::span<const int16_t> samples : shapes) {
         Shape s;
+        const int n = static_cast<int>(samples.size());
+        const int16_t* x = samples.data();
+        s.n = n;
+        s.x = x;
+        nMax_ = std::max(nMax_, n);
         std::vector<int64_t> P(static_cast<size_t>(n) + 1, 0);
         for (int c = 0; c < n; ++c) P[c + 1] = P[c] + int64_t{x[c]} * x[c];
         const int64_t E = P[n], thr = E * pct / 100;
@@ -36,9 +69,26 @@ void ShapeScores::prepare(std::span<const int16_t* const> shapes, int n, int32_t
     }
 }
 
-// The vector helpers below are always inlined into the kernel of their width, never called
-// across a function boundary, so the vector calling convention of a build does not matter.
-#pragma GCC diagnostic ignored "-Wpsabi"
+ShapeScores::Pulse ShapeScores::pulseAt(size_t index, const int16_t* y, int64_t p) const {
+    const Shape& s = shapes_[index];
+    const int n = s.n;
+    // Prefix correlations, exact integers.
+    std::vector<double> C(static_cast<size_t>(n) + 1, 0.0);
+    for (int c = 0; c < n; ++c) C[c + 1] = C[c] + static_cast<double>(int64_t{s.x[c]} * y[p + c]);
+    const auto rounded = [](double v) { return static_cast<int64_t>(std::nearbyint(v)); };
+    const auto termOf = [&](int first, int end) {
+        return gainTerm(s.energy[end] - s.energy[first], C[end] - C[first], model_.gainMin, model_.gainMax);
+    };
+    GainTerm whole = termOf(0, n);
+    Pulse best{rounded(whole.term), 0, n - 1, whole.gain};
+    for (int start = 0; start < s.starts; ++start)
+        for (int e = start + 1; e <= n; ++e) {
+            if (s.lastStart[static_cast<size_t>(e)] < start) continue;
+            const GainTerm t = termOf(start, e);
+            if (rounded(t.term) < best.score) best = {rounded(t.term), start, e - 1, t.gain};
+        }
+    return best;
+}
 
 namespace {
 // The positions of one tile: kTileVectors vectors of the kernel's width, side by side.
@@ -58,6 +108,7 @@ struct TileArgs {
     double* best;     // per position of the tiles: the best so far, lowered by this shape's
     bool first;       // the first shape: its scores are the best so far (best is not read)
     double* scratch;  // n * kTileVectors / 2 vectors
+    const ShapeScores::Model* model;  // a gain range other than {1, 1}: the gain kernels
 };
 
 template <class V>
@@ -73,6 +124,23 @@ __attribute__((always_inline)) inline void store(double* p, V v) {
 template <class V>
 __attribute__((always_inline)) inline V lower(V a, V b) {
     return a < b ? a : b;
+}
+
+// a * b + c: one fused instruction where the processor has it (the file is built to contract
+// them); exact for the integer sums of the correlations either way.
+template <class V>
+__attribute__((always_inline)) inline V mulAdd(V a, V b, V c) {
+    return a * b + c;
+}
+
+// The gain term of gainTerm, lane by lane, in the same steps.
+template <class V>
+__attribute__((always_inline)) inline V gainTerms(V xx, V xy, const ShapeScores::Model& m) {
+    const V gMin = V{} + m.gainMin, gMax = V{} + m.gainMax, zero = V{};
+    V g = xx > zero ? xy / xx : zero;
+    g = g < gMin ? gMin : g;
+    g = g > gMax ? gMax : g;
+    return rounded(g * rounded(g * xx)) - rounded((2.0 * g) * xy);
 }
 
 // Whole shapes: E - 2 sum x y, the correlation in fused multiply-adds, eight independent
@@ -99,15 +167,19 @@ __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
                         const int c = c0 + m * W;
                         if (c >= a.n) break;
                         const V xc = V{} + m2x[c];
-                        for (int r = 0; r < R; ++r) acc[r] += xc * held[r + m];
+                        for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, held[r + m], acc[r]);
                     }
                 }
         } else {
             for (int c = 0; c < a.n; ++c) {
                 const V xc = V{} + m2x[c];
                 const double* yc = y + c * a.tapStride;
-                for (int r = 0; r < R; ++r) acc[r] += xc * load<V>(yc + r * W);
+                for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, load<V>(yc + r * W), acc[r]);
             }
+        }
+        if (a.model) {
+            // acc = E - 2 sum x y: the correlation is exact, and so is (E - acc) / 2.
+            for (int r = 0; r < R; ++r) acc[r] = gainTerms(V{} + E, (E - acc[r]) * 0.5, *a.model);
         }
         double* best = a.best + k * R * W;
         for (int r = 0; r < R; ++r) store(best + r * W, a.first ? acc[r] : lower(acc[r], load<V>(best + r * W)));
@@ -142,7 +214,7 @@ __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
                     for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, G[r] + P[c]);
                 const V xc = V{} + m2x[c];
                 const double* yc = y + c * a.tapStride;
-                for (int r = 0; r < R; ++r) G[r] += xc * load<V>(yc + r * W);
+                for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
                 const int e = c + 1;
                 if (e < firstEnd) continue;
                 for (; admitted <= lastStart[e]; ++admitted)
@@ -164,18 +236,66 @@ __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
     }
 }
 
+// Cut shapes with a gain per pulse: a cut's term is no longer a difference of two prefix
+// sums, so every admissible cut (start s, end e) is weighed: Σxy = (G[s] - G[e]) / 2 from the
+// running sum G = -2 Σxy kept at the starts, Σx² = P[e] - P[s].
+template <class V>
+__attribute__((always_inline)) inline void gainCutTiles(const TileArgs& a) {
+    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors / 2;
+    const ShapeScores::Shape& s = *a.shape;
+    const double* m2x = s.minusTwoX.data();
+    const double* P = s.energy.data();
+    const int32_t* lastStart = s.lastStart.data();
+    const int n = a.n, starts = s.starts, firstEnd = s.firstEnd;
+    for (int k = 0; k < a.tiles; ++k) {
+        for (int half = 0; half < 2; ++half) {
+            const double* y = a.y + k * a.tileStep + half * R * W;
+            V G[R], B[R];
+            for (int r = 0; r < R; ++r) {
+                G[r] = V{};
+                B[r] = V{} + std::numeric_limits<double>::infinity();
+            }
+            for (int c = 0; c < n; ++c) {
+                if (c < starts)
+                    for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, G[r]);
+                const V xc = V{} + m2x[c];
+                const double* yc = y + c * a.tapStride;
+                for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
+                const int e = c + 1;
+                if (e < firstEnd) continue;
+                for (int first = 0; first <= lastStart[e]; ++first) {
+                    const V xx = V{} + (P[e] - P[first]);
+                    for (int r = 0; r < R; ++r) {
+                        const V xy = (load<V>(a.scratch + (first * R + r) * W) - G[r]) * 0.5;
+                        B[r] = lower(gainTerms(xx, xy, *a.model), B[r]);
+                    }
+                }
+            }
+            const V E = V{} + P[n];
+            double* best = a.best + k * kTileVectors * W + half * R * W;
+            for (int r = 0; r < R; ++r) {
+                const V score = lower(gainTerms(E, G[r] * -0.5, *a.model), B[r]);
+                store(best + r * W, a.first ? score : lower(score, load<V>(best + r * W)));
+            }
+        }
+    }
+}
+
 template <class V>
 __attribute__((always_inline)) inline void shapeTiles(const TileArgs& a) {
     if (a.shape->lastStart.empty())
         wholeTiles<V>(a);
+    else if (a.model)
+        gainCutTiles<V>(a);
     else
         cutTiles<V>(a);
 }
 
 // The best scores of `count` positions (count a multiple of the width) as integers: adding
-// 1.5 * 2^52 puts an integer below 2^51 in magnitude into the low bits of the double, where an
-// integer subtraction takes it out, in a few vector operations where a conversion per value
-// would be slow.
+// 1.5 * 2^52 to a value below 2^51 in magnitude rounds it to the nearest integer (ties to even,
+// as std::nearbyint) and puts that into the low bits of the double, where an integer
+// subtraction takes it out, in a few vector operations where a conversion per value would be
+// slow.
 template <class V>
 __attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t* out) {
     constexpr int W = sizeof(V) / sizeof(double);
@@ -238,18 +358,21 @@ const Choice& kernel() {
 void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                              int64_t stride) const {
     const Choice& k = kernel();
-    const int n = n_, T = k.tile;
+    const int n = nMax_, T = k.tile;
+    const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
+    const int64_t cost = model_.pulseCost;
     // Room past the last tile for the vectors wholeTiles loads ahead (zeros, never used).
     std::vector<double> samples(static_cast<size_t>(kBlock + 2 * T + n)), best(static_cast<size_t>(kBlock + T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
     // The integers of every index, written out together: interleaved rows are then written one
     // whole lane group at a time, not one lane across the block at a time.
     const size_t width = static_cast<size_t>(kBlock + T);
-    std::vector<int64_t> integers(stride == 1 ? 0 : indices.size() * width);
+    std::vector<int64_t> integers(indices.size() * width);
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
-        // The samples under the block's positions, then zeros under the padded positions.
+        // The samples under the block's positions (every shape fits at each), then zeros under
+        // the padded positions.
         const int held = count + n - 1;
         for (int i = 0; i < held; ++i) samples[static_cast<size_t>(i)] = y[b0 + i];
         std::fill(samples.begin() + held, samples.end(), 0.0);
@@ -257,38 +380,37 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
             const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
             const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
             for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], n, tiles, samples.data(), T, 1, best.data(), e == first, scratch.data()});
-            if (stride == 1) {
-                int64_t* row = out + (b0 - lo) + static_cast<int64_t>(j);
-                k.integers(best.data(), count - count % T, row);
-                for (int i = count - count % T; i < count; ++i) row[i] = static_cast<int64_t>(best[static_cast<size_t>(i)]);
-            } else {
-                k.integers(best.data(), tiles * T, integers.data() + j * width);
-            }
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, best.data(), e == first,
+                               scratch.data(), gain});
+            k.integers(best.data(), tiles * T, integers.data() + j * width);
         }
-        if (stride != 1) {
-            int64_t* block = out + (b0 - lo) * stride;
+        int64_t* block = out + (b0 - lo) * stride;
+        if (stride == 1 && indices.size() == 1)
+            for (int i = 0; i < count; ++i) block[i] = integers[static_cast<size_t>(i)] + cost;
+        else
             for (int i = 0; i < count; ++i)
                 for (size_t j = 0; j < indices.size(); ++j)
-                    block[i * stride + static_cast<int64_t>(j)] = integers[j * width + static_cast<size_t>(i)];
-        }
+                    block[i * stride + static_cast<int64_t>(j)] = integers[j * width + static_cast<size_t>(i)] + cost;
     }
 }
 
 void ShapeScores::scoreEach(const int16_t* y, std::span<const int64_t> positions, int64_t* out) const {
     const Choice& k = kernel();
-    const int n = n_, T = k.tile;
+    const int n = nMax_, T = k.tile;
+    const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
     // The samples of T positions side by side: sample c of position j at c * T + j.
     std::vector<double> samples(static_cast<size_t>(n) * static_cast<size_t>(T)), best(static_cast<size_t>(T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    std::vector<int64_t> integers(static_cast<size_t>(T));
     for (size_t g = 0; g < positions.size(); g += static_cast<size_t>(T)) {
         const size_t count = std::min(positions.size() - g, static_cast<size_t>(T));
         std::fill(samples.begin(), samples.end(), 0.0);
         for (size_t j = 0; j < count; ++j)
             for (int c = 0; c < n; ++c) samples[static_cast<size_t>(c * T) + j] = y[positions[g + j] + c];
         for (size_t e = 0; e < shapes_.size(); ++e) {
-            k.run(TileArgs{&shapes_[e], n, 1, samples.data(), 0, T, best.data(), true, scratch.data()});
-            for (size_t j = 0; j < count; ++j) out[(g + j) * shapes_.size() + e] = static_cast<int64_t>(best[j]);
+            k.run(TileArgs{&shapes_[e], shapes_[e].n, 1, samples.data(), 0, T, best.data(), true, scratch.data(), gain});
+            k.integers(best.data(), T, integers.data());
+            for (size_t j = 0; j < count; ++j) out[(g + j) * shapes_.size() + e] = integers[j];
         }
     }
 }

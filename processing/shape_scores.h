@@ -19,26 +19,61 @@
 /// stays below 2^47, far inside the 53 bits of a double. Each kernel is therefore an exact
 /// integer computation that the vector units (fused multiply-add on eight or four lanes) run
 /// at the speed of a plain correlation, and every build and processor gives the same integers.
+/// The cost of a pulse whose gain is chosen from [gainMin, gainMax] (see ShapeScores): the term
+/// g² Σx² − 2 g Σxy at the clamped least-squares gain g = clamp(Σxy / Σx², gainMin, gainMax),
+/// each step one correctly rounded double operation in exactly this order (no contraction):
+/// the same on every build and in every kernel. Σx² = 0 takes g = clamp(0). The term is an
+/// integer once rounded to the nearest (ties to even); with gainMin = gainMax = 1 it is exactly
+/// Σx² − 2 Σxy.
+struct GainTerm {
+    double gain;
+    double term;  ///< before rounding
+};
+GainTerm gainTerm(double xx, double xy, double gainMin, double gainMax);
+
 class ShapeScores {
 public:
-    /// Prepares the shapes (n samples each, 1 <= n <= 32767, the caller's memory, read for the
-    /// object's life); pct is 0..100 (100: whole shapes only).
-    void prepare(std::span<const int16_t* const> shapes, int n, int32_t pct);
+    /// The scores' model beyond the shapes: the gain range of a pulse ({1, 1}: the shapes as they
+    /// are) and the cost every pulse adds, on the integer scale (>= 0).
+    struct Model {
+        double gainMin = 1, gainMax = 1;
+        int64_t pulseCost = 0;
+        bool plain() const { return gainMin == 1 && gainMax == 1; }
+    };
 
-    /// For every position p = lo..hi and every j, out[(p - lo) * stride + j]: the best score over
-    /// every shape when indices[j] < 0, else of shape indices[j] alone. y holds at least hi + n
-    /// samples. Safe to call from several threads at once.
+    /// Prepares the shapes (each of its own length, 1..32767 samples; the caller's memory, read
+    /// for the object's life); pct is 0..100 (100: whole shapes only).
+    void prepare(std::span<const std::span<const int16_t>> shapes, int32_t pct, const Model& model);
+
+    /// For every position p = lo..hi and every j, out[(p - lo) * stride + j]: the best score plus
+    /// the pulse cost over every shape when indices[j] < 0, else of shape indices[j] alone. y
+    /// holds at least hi + (the longest shape's length) samples. Safe to call from several
+    /// threads at once.
     void scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                     int64_t stride) const;
 
-    /// The best score of every shape at each of the positions: out[i * size() + shape] for
-    /// positions[i]. Safe to call from several threads at once.
+    /// The best score of every shape at each of the positions, without the pulse cost:
+    /// out[i * size() + shape] for positions[i]. Safe to call from several threads at once.
     void scoreEach(const int16_t* y, std::span<const int64_t> positions, int64_t* out) const;
 
+    /// The best explanation by shape `shape` at position p: the whole shape first, then the
+    /// admissible cuts, s ascending, t ascending, each replacing the best only when its rounded
+    /// term is strictly smaller; its score (the rounded term, without the pulse cost), cut and
+    /// gain. The score is scoreEach's.
+    struct Pulse {
+        int64_t score;
+        int32_t cutStart, cutEnd;
+        double gain;
+    };
+    Pulse pulseAt(size_t shape, const int16_t* y, int64_t p) const;
+
     size_t size() const { return shapes_.size(); }
+    const Model& model() const { return model_; }
 
     /// The working form of one shape, as the kernels read it.
     struct Shape {
+        int n = 0;
+        const int16_t* x = nullptr;
         std::vector<double> minusTwoX;  ///< -2 x[c]
         std::vector<double> energy;     ///< P[c], the energy of samples 0..c-1 (n + 1 entries)
         /// Per end e = t + 1 (n + 1 entries): the largest start s whose cut may end at t, so that
@@ -49,6 +84,7 @@ public:
     };
 
 private:
-    int n_ = 0;
+    int nMax_ = 0;
+    Model model_;
     std::vector<Shape> shapes_;
 };

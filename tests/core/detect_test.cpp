@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -212,6 +214,135 @@ TEST_F(DetectVsReference, DetectionOfOneShape) {
 TEST_F(DetectVsReference, RecognitionUnknownCount) { compareMany(Routine::recognize, false, 120); }
 TEST_F(DetectVsReference, RecognitionKnownCount) { compareMany(Routine::recognize, true, 60); }
 
+// ---- Gains, pulse costs and shapes of several lengths ------------------------------------------
+
+// The detection straight from its definition on small random recordings: every position's score
+// from referenceShapeScore, and the best chain by a plain dynamic programme over the chains the
+// rules allow (gaps Tmin..Tmax between starts, the first pulse ending within Tmax of the start,
+// the last starting within Tmax of the end, the ends counting the longest shape), with and
+// without a count. The distance must be the programme's; the pulses an allowed chain whose
+// measures (each the reference's best for the first shape that reaches the position's score,
+// with its cut and gain, plus the cost) sum to it.
+TEST(DetectWithGainsAndCosts, EqualsAStraightforwardDetection) {
+    std::mt19937 rng(2026);
+    const double gains[][2] = {{1, 1}, {0.5, 2}, {-1.5, 1.5}, {-2, -0.25}, {0.75, 0.75}};
+    constexpr int64_t kNone = INT64_MAX / 4;
+    int compared = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int count = uniform(rng, 1, 4);
+        std::vector<std::vector<int16_t>> shapes;
+        int nMax = 0;
+        for (int e = 0; e < count; ++e) {
+            shapes.emplace_back(static_cast<size_t>(chance(rng, 50) ? 8 : uniform(rng, 6, 14)));
+            for (int16_t& v : shapes.back()) v = static_cast<int16_t>(uniform(rng, -1500, 1500));
+            nMax = std::max(nMax, static_cast<int>(shapes.back().size()));
+        }
+        const int64_t N = uniform(rng, nMax + 10, 260);
+        const int64_t Tmax = uniform(rng, nMax, 70), Tmin = uniform(rng, 1, static_cast<int>(Tmax));
+        std::vector<int16_t> y(static_cast<size_t>(N));
+        for (int16_t& v : y) v = static_cast<int16_t>(uniform(rng, -400, 400));
+        for (int64_t p = uniform(rng, 0, 20); p + nMax <= N; p += uniform(rng, static_cast<int>(Tmin), static_cast<int>(Tmax))) {
+            const auto& x = shapes[static_cast<size_t>(uniform(rng, 0, count - 1))];
+            const double g = uniform(rng, -150, 150) / 100.0;
+            for (size_t c = 0; c < x.size(); ++c)
+                y[static_cast<size_t>(p) + c] = static_cast<int16_t>(std::clamp<double>(y[static_cast<size_t>(p) + c] + g * x[c], -32767, 32767));
+        }
+        const auto& gain = gains[trial % 5];
+        DetectRequest request;
+        request.task = chance(rng, 30) ? DetectTask::recognize : DetectTask::joint;
+        request.signal = y;
+        for (const auto& x : shapes) request.shapes.emplace_back(x);
+        for (int e = 0; e < count; ++e) request.candidates.push_back(e);
+        request.tmin = Tmin;
+        request.tmax = Tmax;
+        request.savedEnergy = std::array{100, 75, 50, 0}[static_cast<size_t>(uniform(rng, 0, 3))];
+        request.gainMin = gain[0];
+        request.gainMax = gain[1];
+        request.pulseCost = chance(rng, 50) ? uniform(rng, 0, 3000000) : 0;
+        request.threads = uniform(rng, 1, 2);
+
+        // Every position's reference scores.
+        const int64_t positions = N - nMax + 1;
+        std::vector<std::vector<ReferenceShapeScore>> score(static_cast<size_t>(positions));
+        for (int64_t p = 0; p < positions; ++p)
+            for (const auto& x : shapes)
+                score[static_cast<size_t>(p)].push_back(referenceShapeScore(x, y, p, request.savedEnergy, gain[0], gain[1]));
+        const auto first = [&](int64_t p) { return p + nMax <= Tmax; };
+        const auto last = [&](int64_t p) { return N - p <= Tmax; };
+        // The best chain of K pulses (0: any number) over the scores of `only` (-1: every shape).
+        const auto bestChain = [&](int only, int64_t K) {
+            const auto q = [&](int64_t p) {
+                int64_t best = kNone;
+                for (int e = 0; e < count; ++e)
+                    if (only < 0 || only == e) best = std::min(best, score[static_cast<size_t>(p)][static_cast<size_t>(e)].score);
+                return best + request.pulseCost;
+            };
+            const int64_t layers = K > 0 ? K : 1;
+            std::vector<std::vector<int64_t>> f(static_cast<size_t>(layers), std::vector<int64_t>(static_cast<size_t>(positions), kNone));
+            for (int64_t k = 0; k < layers; ++k)
+                for (int64_t p = 0; p < positions; ++p) {
+                    int64_t before = k == 0 && first(p) ? 0 : kNone;
+                    const auto& from = f[static_cast<size_t>(K > 0 ? std::max<int64_t>(k - 1, 0) : 0)];
+                    if (K == 0 || k > 0)
+                        for (int64_t m = std::max<int64_t>(0, p - Tmax); m <= p - Tmin; ++m)
+                            before = std::min(before, from[static_cast<size_t>(m)]);
+                    if (before < kNone) f[static_cast<size_t>(k)][static_cast<size_t>(p)] = before + q(p);
+                }
+            int64_t best = kNone;
+            for (int64_t p = 0; p < positions; ++p)
+                if (last(p)) best = std::min(best, f[static_cast<size_t>(layers - 1)][static_cast<size_t>(p)]);
+            return best;
+        };
+        const bool known = chance(rng, 30);
+        int64_t K = 0;
+        if (known) {
+            K = uniform(rng, 1, static_cast<int>(std::max<int64_t>(1, (N - nMax) / Tmin + 1)));
+            request.count = K;
+        }
+        int64_t want = kNone;
+        int wantIndex = -1;
+        if (request.task == DetectTask::recognize) {
+            for (int e = 0; e < count; ++e)
+                if (const int64_t d = bestChain(e, K); d < want) {
+                    want = d;
+                    wantIndex = e;
+                }
+        } else {
+            want = bestChain(-1, K);
+        }
+        const DetectResult got = run(request);
+        if (want >= kNone) continue;  // no allowed chain (the detection refuses or finds none)
+        if (!known && want >= (int64_t{1} << 61)) continue;
+        ASSERT_TRUE(got.error.empty()) << "trial " << trial << ": " << got.error;
+        ++compared;
+        ASSERT_EQ(got.distance, want) << "trial " << trial;
+        int64_t total = 0;
+        for (size_t j = 0; j < got.pulses.size(); ++j) {
+            const DetectedPulse& pulse = got.pulses[j];
+            if (j > 0) {
+                const int64_t gap = pulse.position - got.pulses[j - 1].position;
+                ASSERT_TRUE(gap >= Tmin && gap <= Tmax) << "trial " << trial;
+            }
+            const auto& here = score[static_cast<size_t>(pulse.position)];
+            int shape = wantIndex;
+            if (shape < 0)
+                for (int e = 0; e < count; ++e)
+                    if (shape < 0 || here[static_cast<size_t>(e)].score < here[static_cast<size_t>(shape)].score) shape = e;
+            ASSERT_EQ(pulse.shape, shape) << "trial " << trial;
+            const ReferenceShapeScore& s = here[static_cast<size_t>(shape)];
+            ASSERT_EQ(pulse.measure, s.score + request.pulseCost) << "trial " << trial;
+            ASSERT_EQ(pulse.cutStart, s.cutStart);
+            ASSERT_EQ(pulse.cutEnd, s.cutEnd);
+            ASSERT_EQ(pulse.gain, s.gain);
+            total += pulse.measure;
+        }
+        ASSERT_TRUE(first(got.pulses.front().position) && last(got.pulses.back().position)) << "trial " << trial;
+        if (known) ASSERT_EQ(static_cast<int64_t>(got.pulses.size()), K);
+        ASSERT_EQ(total, got.distance) << "trial " << trial;
+    }
+    EXPECT_GT(compared, 200);
+}
+
 // ---- Long signals, threads, progress and cancel ---------------------------------------------------
 
 // A signal of `length` samples holding `shape` (whole) every `gap` samples from `first` on, with
@@ -353,9 +484,23 @@ TEST(DetectInRecording, RefusesWhatDoesNotFitWithAMessage) {
     DetectRequest r = base();
     r.signal = {};
     EXPECT_NE(refusal(r).find("empty"), std::string::npos);
+    // Shapes of several lengths are taken; gains, costs and alphabets beyond their ranges not.
     r = base();
     r.shapes[1] = shorter;
-    EXPECT_NE(refusal(r).find("same length"), std::string::npos);
+    EXPECT_TRUE(run(r).error.empty());
+    r = base();
+    r.gainMin = 2;
+    r.gainMax = 1;
+    EXPECT_NE(refusal(r).find("gain range"), std::string::npos);
+    r = base();
+    r.gainMax = std::numeric_limits<double>::infinity();
+    EXPECT_NE(refusal(r).find("gain range"), std::string::npos);
+    r = base();
+    r.pulseCost = -1;
+    EXPECT_NE(refusal(r).find("pulse cost"), std::string::npos);
+    r = base();
+    r.shapes.assign(257, shape);
+    EXPECT_NE(refusal(r).find("at most 256"), std::string::npos);
     r = base();
     r.tmin = 30;
     EXPECT_NE(refusal(r).find("Tmin"), std::string::npos);

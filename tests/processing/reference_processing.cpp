@@ -1,6 +1,7 @@
 #include "reference_processing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -756,4 +757,31 @@ int32_t referenceRecognizeTuplesFixed(MessageSink&, const Alphabet& alphabet,
     }
     if (chains) chains->wSeekingPulsesQuantity = static_cast<uint16_t>(K);
     return recognised;
+}
+
+ReferenceShapeScore referenceShapeScore(std::span<const int16_t> x, std::span<const int16_t> y, int64_t l, int pct,
+                                        double gMin, double gMax) {
+    const int n = static_cast<int>(x.size());
+    std::vector<int64_t> P(static_cast<size_t>(n) + 1, 0);
+    for (int c = 0; c < n; ++c) P[c + 1] = P[c] + int64_t{x[c]} * x[c];
+    const int64_t thr = P[n] * pct / 100;
+    auto term = [&](int s, int t) {
+        int64_t xx = 0, xy = 0;
+        for (int c = s; c <= t; ++c) {
+            xx += int64_t{x[c]} * x[c];
+            xy += int64_t{x[c]} * y[l + c];
+        }
+        const double dxx = static_cast<double>(xx), dxy = static_cast<double>(xy);
+        const double g = std::min(std::max(dxx > 0 ? dxy / dxx : 0.0, gMin), gMax);
+        const double a = g * dxx, b = g * a, d = 2.0 * g, e = d * dxy;
+        return ReferenceShapeScore{static_cast<int64_t>(std::nearbyint(b - e)), s, t, g};
+    };
+    ReferenceShapeScore best = term(0, n - 1);
+    for (int s = 0; s < n; ++s)
+        for (int t = s; t < n; ++t)
+            if (P[n] - P[s] > thr && P[t + 1] - P[s] > thr) {
+                const ReferenceShapeScore cut = term(s, t);
+                if (cut.score < best.score) best = cut;
+            }
+    return best;
 }

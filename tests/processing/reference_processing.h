@@ -91,3 +91,16 @@ int32_t referenceRecognizeTuplesFixed(MessageSink& window, const Alphabet& alpha
                                       std::span<const std::span<const int32_t>> tuples,
                                       uint16_t mode, uint16_t Tmin, uint16_t Tmax, uint16_t pct,
                                       ChainsHeader* chains, SeriesHeader& series);
+
+/// The best explanation by one shape of a recording at position l, straight from the
+/// definitions: every cut's sums afresh, the clamped least-squares gain g of [gMin, gMax], the
+/// term g (g Σx²) - (2g) Σxy in those rounded steps, rounded to the nearest integer (ties to
+/// even); the whole shape first, then the admissible cuts (s, then t, ascending), each
+/// replacing the best only when strictly smaller.
+struct ReferenceShapeScore {
+    int64_t score;
+    int cutStart, cutEnd;
+    double gain;
+};
+ReferenceShapeScore referenceShapeScore(std::span<const int16_t> x, std::span<const int16_t> y, int64_t l, int pct,
+                                        double gMin, double gMax);
