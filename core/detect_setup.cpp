@@ -63,10 +63,6 @@ IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last
                                count(maxShapeLength) + ".");
     if (static_cast<int>(shapes.size()) >= maxShapeCount)
         return Result::failure("The list already holds " + count(maxShapeCount) + " shapes, as many as a detection takes.");
-    if (!shapes.empty() && shapes.front().shape.samples.size() != static_cast<size_t>(length))
-        return Result::failure("The selected stretch holds " + count(length) + " samples, shape \"" +
-                               shapes.front().shape.name + "\" " + count(static_cast<int64_t>(shapes.front().shape.samples.size())) +
-                               ": every shape needs the same length.");
     if (IoStatus named = checkShapeName(name, shapes); !named) return Result::failure(named.error);
     ListedShape listed;
     listed.shape.name = name;
@@ -75,6 +71,58 @@ IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last
     if (allZero) return Result::failure("The selected stretch is zero throughout; it cannot be a pulse shape.");
     listed.cutFrom = first;
     return Result::success(std::move(listed));
+}
+
+std::optional<std::string> gainRangeProblem(double min, double max) {
+    if (!std::isfinite(min) || !std::isfinite(max) || std::abs(min) > kMostGain || std::abs(max) > kMostGain)
+        return "a gain lies from -" + shortestNumber(kMostGain) + " to " + shortestNumber(kMostGain) + ", got " +
+               shortestNumber(min) + ":" + shortestNumber(max) + ".";
+    if (min > max) return "MIN must not be above MAX, got " + shortestNumber(min) + ":" + shortestNumber(max) + ".";
+    return std::nullopt;
+}
+
+IoResult<GainRange> parseGainRange(const std::string& text) {
+    using Result = IoResult<GainRange>;
+    const auto colon = text.find(':');
+    GainRange range;
+    const bool read = colon == std::string::npos
+                              ? parseNumber(text, range.min) && ((range.max = range.min), true)
+                              : parseNumber(std::string_view(text).substr(0, colon), range.min) &&
+                                        parseNumber(std::string_view(text).substr(colon + 1), range.max);
+    if (!read) return Result::failure("expected MIN:MAX (two numbers, e.g. 0.5:2 or -1.5:1.5) or one gain, got \"" + text + "\".");
+    if (auto problem = gainRangeProblem(range.min, range.max)) return Result::failure(*problem);
+    return Result::success(range);
+}
+
+IoResult<PulseCostChoice> parsePulseCost(const std::string& text) {
+    using Result = IoResult<PulseCostChoice>;
+    PulseCostChoice choice;
+    if (text == "auto") {
+        choice.automatic = true;
+        return Result::success(choice);
+    }
+    if (!parseNumber(text, choice.value) || !std::isfinite(choice.value) || choice.value < 0)
+        return Result::failure("expected a number of at least 0 (in the signal's units squared) or \"auto\", got \"" + text + "\".");
+    return Result::success(choice);
+}
+
+double robustNoiseSigma(std::span<const float> samples) {
+    if (samples.size() < 3) return 0;
+    std::vector<double> d(samples.size() - 1);
+    for (size_t i = 0; i + 1 < samples.size(); ++i) d[i] = static_cast<double>(samples[i + 1]) - samples[i];
+    const auto median = [](std::vector<double>& v) {
+        const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+        std::nth_element(v.begin(), middle, v.end());
+        return *middle;
+    };
+    const double center = median(d);
+    for (double& v : d) v = std::abs(v - center);
+    return 1.4826 * median(d) / std::sqrt(2.0);
+}
+
+double autoPulseCost(double sigma, int64_t candidates, int64_t tmin, int64_t tmax) {
+    const double places = static_cast<double>(std::max<int64_t>(candidates, 1)) * static_cast<double>(tmax - tmin + 1);
+    return 2.0 * sigma * sigma * std::log(std::max(places, 2.0));
 }
 
 std::vector<Shape> shapesOf(const std::vector<ListedShape>& shapes) {
@@ -164,7 +212,9 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
     const std::vector<Shape> alphabet = shapesOf(shapes);
     if (IoStatus s = checkShapes(alphabet); !s) return Result::failure(s.error);
     if (IoStatus s = checkShapesFitTmax(alphabet, settings.tmax); !s) return Result::failure(s.error);
-    const int64_t length = static_cast<int64_t>(alphabet.front().samples.size());
+    // The longest shape: the chain's limits at the ends count it.
+    int64_t length = 0;
+    for (const Shape& shape : alphabet) length = std::max(length, static_cast<int64_t>(shape.samples.size()));
 
     for (size_t i = 0; i < shapes.size(); ++i)
         if (shapes[i].candidate) settings.candidates.push_back(static_cast<int32_t>(i));
@@ -199,6 +249,12 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
             return Result::failure("The baseline window of " + fields.baselineSeconds + " s is shorter than one sample.");
         settings.baselineSeconds = seconds;
     }
+    const IoResult<GainRange> gain = parseGainRange(fields.gain);
+    if (!gain) return Result::failure("The gain range: " + gain.error);
+    settings.gain = gain.value;
+    const IoResult<PulseCostChoice> cost = parsePulseCost(fields.pulseCost);
+    if (!cost) return Result::failure("The pulse cost: " + cost.error);
+    settings.pulseCost = cost.value;
     return Result::success(std::move(settings));
 }
 
@@ -254,6 +310,21 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     request.tmax = settings.tmax;
     request.count = settings.count;
     request.savedEnergy = settings.savedEnergy;
+    request.gainMin = settings.gain.min;
+    request.gainMax = settings.gain.max;
+    prepared.gain = settings.gain;
+    prepared.pulseCostChoice = settings.pulseCost;
+    prepared.noiseSigma = 0;
+    prepared.pulseCost = settings.pulseCost.value;
+    if (settings.pulseCost.automatic) {
+        prepared.noiseSigma = robustNoiseSigma(samples);
+        prepared.pulseCost = autoPulseCost(prepared.noiseSigma, static_cast<int64_t>(settings.candidates.size()),
+                                           settings.tmin, settings.tmax);
+    }
+    const double scale = prepared.quantised.scale, quantisedCost = std::round(prepared.pulseCost * scale * scale);
+    if (!(quantisedCost < 1e18))
+        return IoStatus::failure("The pulse cost " + shortestNumber(prepared.pulseCost) + " is too large for this signal's scale.");
+    request.pulseCost = static_cast<int64_t>(quantisedCost);
     return {};
 }
 
@@ -268,6 +339,10 @@ DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepa
     report.distance = result.distance;
     report.pulses = result.pulses;
     report.seconds = seconds;
+    report.gain = prepared.gain;
+    report.pulseCostChoice = prepared.pulseCostChoice;
+    report.pulseCost = prepared.pulseCost;
+    report.noiseSigma = prepared.noiseSigma;
     return report;
 }
 
@@ -289,6 +364,12 @@ std::string detectReportJson(const DetectReport& report) {
     for (const Shape& shape : report.shapes)
         json["etalons"].push_back({{"name", shape.name}, {"length", shape.samples.size()}});
     json["task"] = detectTaskName(report.task);
+    if (report.extended()) {
+        json["gain"] = {report.gain.min, report.gain.max};
+        json["pulseCost"] = report.pulseCost;
+        json["pulseCostAuto"] = report.pulseCostChoice.automatic;
+        if (report.pulseCostChoice.automatic) json["noiseSigma"] = report.noiseSigma;
+    }
     json["distance"] = report.distance;
     json["pulses"] = nlohmann::ordered_json::array();
     for (const DetectedPulse& pulse : report.pulses) {
@@ -299,18 +380,21 @@ std::string detectReportJson(const DetectReport& report) {
                                   {"cutStart", pulse.cutStart},
                                   {"cutEnd", pulse.cutEnd},
                                   {"measure", pulse.measure}});
+        if (report.extended()) json["pulses"].back()["gain"] = pulse.gain;
     }
     return json.dump() + "\n";
 }
 
 std::string detectReportCsv(const DetectReport& report) {
-    std::string text = "position,time,etalon,cutStart,cutEnd,measure\n";
+    const bool extended = report.extended();
+    std::string text = extended ? "position,time,etalon,cutStart,cutEnd,measure,gain\n"
+                                : "position,time,etalon,cutStart,cutEnd,measure\n";
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
         text += std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
                 (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
                 std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure) +
-                "\n";
+                (extended ? "," + shortestNumber(pulse.gain) : std::string()) + "\n";
     }
     return text;
 }

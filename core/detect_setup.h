@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,42 @@ std::string shapeNameList(const std::vector<Shape>& shapes);
 /// (checkShapes: one common length, distinct names, ...). All candidates.
 IoResult<std::vector<ListedShape>> loadShapes(const std::string& path);
 
+/// The gain a pulse may take: its shape times g, MIN <= g <= MAX. {1, 1}: the shapes as they are.
+struct GainRange {
+    double min = 1, max = 1;
+    bool plain() const { return min == 1 && max == 1; }
+};
+
+/// The problem with a gain range, in words that follow the field's name ("--gain: ..."): MIN
+/// above MAX, or a gain that is not finite or beyond kMostGain in magnitude. Nothing when sound.
+std::optional<std::string> gainRangeProblem(double min, double max);
+
+/// Reads "MIN:MAX" (or one number G for G:G) and checks it (gainRangeProblem); the refusal
+/// follows the field's name.
+IoResult<GainRange> parseGainRange(const std::string& text);
+
+/// What every pulse adds to the distance: a number in the signal's own units squared (>= 0), or
+/// derived from the recording ("auto", see autoPulseCost).
+struct PulseCostChoice {
+    bool automatic = false;
+    double value = 0;  ///< when not automatic
+};
+
+/// Reads a pulse cost: "auto" or a number >= 0 (finite); the refusal follows the field's name.
+IoResult<PulseCostChoice> parsePulseCost(const std::string& text);
+
+/// The noise level of a signal, in its units, estimated robustly: the median absolute
+/// deviation of the first differences, times 1.4826 / sqrt(2) (the differences of white noise
+/// of deviation s have deviation s sqrt(2); pulses and a slow baseline barely move a median).
+double robustNoiseSigma(std::span<const float> samples);
+
+/// The pulse cost "auto" takes: 2 s² ln(S (Tmax - Tmin + 1)), s the robust noise level, S the
+/// candidate count. Under noise alone the best gain-fitted shape at one of the M = S (Tmax -
+/// Tmin + 1) places a pulse may take in a gap explains about s² times the largest of M
+/// chi-square values of one degree of freedom, which stays below 2 s² ln M; a pulse that
+/// explains more than its cost is kept.
+double autoPulseCost(double sigma, int64_t candidates, int64_t tmin, int64_t tmax);
+
 /// The detection panel's fields as the user left them.
 struct DetectFields {
     DetectTask task = DetectTask::joint;
@@ -64,6 +101,8 @@ struct DetectFields {
     std::string savedEnergy = "100";
     bool baseline = false;
     std::string baselineSeconds;
+    std::string gain = "1:1";     ///< MIN:MAX (parseGainRange)
+    std::string pulseCost = "0";  ///< a number or "auto" (parsePulseCost)
 };
 
 /// Tmin and Tmax to start the panel with, as text in the unit shown: Tmin one shape length
@@ -85,6 +124,8 @@ struct DetectSettings {
     int32_t savedEnergy = 100;
     std::optional<double> baselineSeconds;
     std::vector<int32_t> candidates;  ///< indices into the shape list, in list order
+    GainRange gain;
+    PulseCostChoice pulseCost;
 };
 
 /// Checks the panel's fields against the signal and the shapes. Refused with a message naming
@@ -92,7 +133,8 @@ struct DetectSettings {
 /// less than one sample), Tmin > Tmax, Tmax beyond the signal, no shapes, shapes that are no
 /// alphabet, a shape longer than Tmax, no candidate (or not exactly one for detection), a count
 /// that is not a whole number >= 1 or more pulses than fit, a saved energy outside 0..100, a
-/// baseline window that is not a positive number of seconds covering at least one sample.
+/// baseline window that is not a positive number of seconds covering at least one sample, a gain
+/// range or pulse cost that does not read (parseGainRange, parsePulseCost).
 IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Signal& signal,
                                            const std::vector<ListedShape>& shapes);
 
@@ -104,11 +146,18 @@ struct PreparedDetection {
     std::vector<float> corrected;
     /// The shapes as they are sought: those cut from the signal are cut again from `corrected`.
     std::vector<Shape> shapes;
+    /// The pulse cost used, in the signal's units squared, and the noise level it was derived
+    /// from when automatic (else 0).
+    double pulseCost = 0;
+    double noiseSigma = 0;
+    GainRange gain;
+    PulseCostChoice pulseCostChoice;
 };
 
 /// Removes the baseline when asked (shapes cut from the signal are cut again from the corrected
 /// signal, so that they match what they are sought in), quantises signal and shapes on one
-/// scale and fills the request. Runs on the worker thread: it may take seconds on long signals.
+/// scale and fills the request: the gain range, and the pulse cost (automatic or given) in the
+/// quantised units, the signal's squared units times scale², rounded to the nearest. Runs on the worker thread: it may take seconds on long signals.
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes,
                           const DetectSettings& settings, PreparedDetection& prepared);
 
@@ -128,6 +177,12 @@ struct DetectReport {
     int64_t distance = 0;
     std::vector<DetectedPulse> pulses;
     double seconds = 0;  ///< time the run took
+    GainRange gain;
+    PulseCostChoice pulseCostChoice;
+    double pulseCost = 0;   ///< the cost used, in the signal's units squared
+    double noiseSigma = 0;  ///< the noise level an automatic cost was derived from
+    /// Whether the report states the gain and cost (they are not the plain model's).
+    bool extended() const { return !gain.plain() || pulseCostChoice.automatic || pulseCostChoice.value != 0; }
 };
 
 /// The report of a detection of `signal` prepared as `prepared` that ended with `result` after
@@ -144,9 +199,12 @@ std::optional<std::string> detectReportWarning(const DetectReport& report);
 
 /// {"samples":N,"rate":R,"scale":S,"etalons":[{"name":"...","length":L}],"task":"joint",
 /// "distance":D,"pulses":[{"position":P,"time":SECONDS,"etalon":"NAME","cutStart":A,"cutEnd":B,
-/// "measure":M}]} on one line, with a line end.
+/// "measure":M}]} on one line, with a line end. With a gain range or a pulse cost (extended())
+/// also "gain":[MIN,MAX], "pulseCost":C (signal units squared), "pulseCostAuto":true|false and,
+/// when automatic, "noiseSigma"; and each pulse's "gain".
 std::string detectReportJson(const DetectReport& report);
-/// The header line `position,time,etalon,cutStart,cutEnd,measure`, then one pulse a line.
+/// The header line `position,time,etalon,cutStart,cutEnd,measure` (and `,gain` when extended),
+/// then one pulse a line.
 std::string detectReportCsv(const DetectReport& report);
 /// Writes the report as JSON when `path` ends in ".json" (any case), as CSV for ".csv"; any
 /// other ending is refused. Written whole or not at all.

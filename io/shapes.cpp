@@ -223,7 +223,6 @@ IoStatus checkShapes(const std::vector<Shape>& shapes) {
                                  std::to_string(maxShapeCount) + " (" + shapeName(shapes[maxShapeCount]) +
                                  " is one too many)");
     std::set<std::string> names;
-    const size_t L = shapes.front().samples.size();
     for (const Shape& s : shapes) {
         if (s.name.empty()) return IoStatus::failure("a pulse shape has an empty name");
         // Names go into JSON and pictures, which take only UTF-8.
@@ -234,10 +233,6 @@ IoStatus checkShapes(const std::vector<Shape>& shapes) {
         if (s.name.find(',') != std::string::npos)
             return IoStatus::failure(shapeName(s) + ": a name must not contain a comma");
         if (!names.insert(s.name).second) return IoStatus::failure(shapeName(s) + " is named twice");
-        if (s.samples.size() != L)
-            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) + " samples, " +
-                                     shapeName(shapes.front()) + " " + std::to_string(L) +
-                                     ": every shape needs the same length");
         if (s.samples.size() < static_cast<size_t>(minShapeLength))
             return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) +
                                      " samples; a shape needs at least " + std::to_string(minShapeLength));
@@ -254,10 +249,11 @@ IoStatus checkShapes(const std::vector<Shape>& shapes) {
 
 IoStatus checkShapesFitTmax(const std::vector<Shape>& shapes, int64_t tmax) {
     if (shapes.empty()) return IoStatus::failure("no pulse shapes given");
-    const auto L = static_cast<int64_t>(shapes.front().samples.size());
-    if (L > tmax)
-        return IoStatus::failure("the shapes are " + std::to_string(L) + " samples long (" +
-                                 shapeName(shapes.front()) + "), more than Tmax " + std::to_string(tmax) +
-                                 ": a shape must not be longer than the greatest distance");
+    for (const Shape& shape : shapes) {
+        const auto L = static_cast<int64_t>(shape.samples.size());
+        if (L > tmax)
+            return IoStatus::failure(shapeName(shape) + " is " + std::to_string(L) + " samples long, more than Tmax " +
+                                     std::to_string(tmax) + ": a shape must not be longer than the greatest distance");
+    }
     return {};
 }

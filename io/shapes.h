@@ -14,8 +14,9 @@ struct Shape {
     std::vector<double> samples;
 };
 
-/// Most shapes one alphabet holds: the engine's alphabet capacity.
-inline constexpr int maxShapeCount = alphabetCapacity;
+/// Most shapes a recording's alphabet holds (the workbench's own alphabet holds
+/// alphabetCapacity).
+inline constexpr int maxShapeCount = 256;
 /// Shortest shape: the engine's shortest etalon.
 inline constexpr int minShapeLength = minImpulseSize;
 /// Longest shape: cut starts and ends are 16-bit in the engine's records.
@@ -61,11 +62,11 @@ IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, i
 IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs);
 
 /// Checks that shapes form an alphabet: 1 to maxShapeCount shapes; names non-empty, distinct
-/// and without commas (names are listed with commas); one common length L with
+/// and without commas (names are listed with commas); each of its own length L with
 /// minShapeLength <= L <= maxShapeLength; finite samples; none all zero. The message names the
 /// offending shape.
 IoStatus checkShapes(const std::vector<Shape>& shapes);
 
-/// Checks the common length of checked shapes against the greatest gap: L <= tmax (a pulse
-/// must end before the next one may start at the greatest distance).
+/// Checks the length of every checked shape against the greatest gap: L <= tmax (a pulse must
+/// end before the next one may start at the greatest distance).
 IoStatus checkShapesFitTmax(const std::vector<Shape>& shapes, int64_t tmax);

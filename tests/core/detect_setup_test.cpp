@@ -44,8 +44,8 @@ TEST(CutShape, RefusesStretchesThatCannotBeAShape) {
     EXPECT_EQ(first.value.cutFrom, std::optional<int64_t>(10));
     EXPECT_EQ(first.value.shape.samples.front(), -15);
     shapes.push_back(first.value);
-    EXPECT_THAT(cutShape(signal, 40, 61, "b", shapes).error,
-                HasSubstr("holds 21 samples, shape \"a\" 20: every shape needs the same length"));
+    // Shapes of several lengths are taken.
+    EXPECT_TRUE(cutShape(signal, 40, 61, "b", shapes).ok());
     EXPECT_THAT(cutShape(signal, 40, 60, "a", shapes).error, HasSubstr("already a shape named \"a\""));
     EXPECT_EQ(nextShapeName(shapes), "t1");
     shapes.back().shape.name = "t1";
@@ -53,7 +53,7 @@ TEST(CutShape, RefusesStretchesThatCannotBeAShape) {
     // Renaming a shape to its own name is no clash.
     EXPECT_TRUE(checkShapeName("t1", shapes, 0).ok());
     while (shapes.size() < static_cast<size_t>(maxShapeCount)) shapes.push_back(named(signal, 40, 20, "x"));
-    EXPECT_THAT(cutShape(signal, 40, 60, "new", shapes).error, HasSubstr("already holds 20 shapes"));
+    EXPECT_THAT(cutShape(signal, 40, 60, "new", shapes).error, HasSubstr("already holds 256 shapes"));
 }
 
 class DetectFieldsTest : public ::testing::Test {
