@@ -46,6 +46,11 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     c->add_option("--candidates", o.candidates, "the shapes looked for, by name, e.g. a,b (default: all)");
     c->add_option("--baseline", o.baseline, "subtract a running median over this many seconds first");
     c->add_option("--threads", o.threads, "threads of the match, 0 = every core")->default_str("0");
+    c->add_option("--gain", o.gain, "each pulse is its shape times a gain from MIN to MAX, e.g. 0.5:2 or -1.5:1.5")
+            ->default_str("1:1");
+    c->add_option("--pulse-cost", o.pulseCost,
+                  "what every pulse adds to the distance, in the signal's units squared, or auto (from the noise)")
+            ->default_str("0");
     c->add_flag("--json", o.json, "print the result as JSON");
     c->add_option("--csv", o.csv, "write the pulses found to this file, one a row")->check(NonEmptyFileName());
     c->add_option("--plot", o.plot, "draw the signal with the pulses found (.png, or .svg)")->check(NonEmptyFileName());
@@ -96,23 +101,38 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 std::string textReport(const DetectReport& report) {
     std::ostringstream out;
+    size_t shortest = report.shapes.empty() ? 0 : report.shapes[0].samples.size(), longest = shortest;
+    for (const Shape& shape : report.shapes) {
+        shortest = std::min(shortest, shape.samples.size());
+        longest = std::max(longest, shape.samples.size());
+    }
     out << "detect: " << report.samples << " samples at " << shortestNumber(report.rate) << " Hz, scale "
         << shortestNumber(report.scale) << ", task " << detectTaskName(report.task) << ", " << report.shapes.size()
-        << " shape(s) of " << (report.shapes.empty() ? 0 : report.shapes[0].samples.size()) << " samples\n";
+        << " shape(s) of " << shortest
+        << (longest != shortest ? " to " + std::to_string(longest) : std::string()) << " samples\n";
+    const bool extended = report.extended();
+    if (extended)
+        out << "gain " << shortestNumber(report.gain.min) << " to " << shortestNumber(report.gain.max) << ", pulse cost "
+            << shortestNumber(report.pulseCost)
+            << (report.pulseCostChoice.automatic ? " (auto, noise level " + shortestNumber(report.noiseSigma) + ")"
+                                                 : std::string())
+            << "\n";
     out << report.pulses.size() << " pulses, distance " << report.distance << "\n";
     if (report.pulses.empty()) return out.str();
     char line[256];
-    std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s\n", "pulse", "position", "time (s)", "etalon",
-                  "cut", "measure");
+    std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s%s\n", "pulse", "position", "time (s)", "etalon",
+                  "cut", "measure", extended ? "     gain" : "");
     out << line;
     for (size_t j = 0; j < report.pulses.size(); ++j) {
         const DetectedPulse& p = report.pulses[j];
         const std::string cut = std::to_string(p.cutStart) + "-" + std::to_string(p.cutEnd);
-        std::snprintf(line, sizeof line, "%6zu %12lld %14s  %-16s %9s %16lld\n", j + 1,
+        char gain[32] = "";
+        if (extended) std::snprintf(gain, sizeof gain, " %8.4g", p.gain);
+        std::snprintf(line, sizeof line, "%6zu %12lld %14s  %-16s %9s %16lld%s\n", j + 1,
                       static_cast<long long>(p.position),
                       shortestNumber(static_cast<double>(p.position) / report.rate).c_str(),
                       report.shapes[static_cast<size_t>(p.shape)].name.c_str(), cut.c_str(),
-                      static_cast<long long>(p.measure));
+                      static_cast<long long>(p.measure), gain);
         out << line;
     }
     return out.str();
@@ -134,6 +154,8 @@ struct DetectPlan {
     int32_t savedEnergy = 100;
     int32_t threads = 0;
     std::optional<int64_t> count;
+    GainRange gain;
+    PulseCostChoice pulseCost;
     int width = 1600, height = 600;
 };
 
@@ -179,6 +201,12 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
     if (!threads.value)
         return refuse(wholeNumberRefusal("--threads", "a whole number from 0 to 256", threads, o.threads));
     plan.threads = static_cast<int32_t>(*threads.value);
+    const IoResult<GainRange> gain = parseGainRange(o.gain);
+    if (!gain) return refuse("--gain: " + gain.error);
+    plan.gain = gain.value;
+    const IoResult<PulseCostChoice> cost = parsePulseCost(o.pulseCost);
+    if (!cost) return refuse("--pulse-cost: " + cost.error);
+    plan.pulseCost = cost.value;
     if (o.count) {
         constexpr int64_t most = int64_t{1} << 40;
         const auto k = wholeNumber(*o.count, 1, most);
@@ -243,6 +271,8 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
     settings.count = plan.count;
     settings.savedEnergy = plan.savedEnergy;
     settings.baselineSeconds = plan.baselineSeconds;
+    settings.gain = plan.gain;
+    settings.pulseCost = plan.pulseCost;
     return true;
 }
 

@@ -29,6 +29,8 @@ struct DetectOptions {
     std::optional<std::string> candidates;  ///< shape names, comma-separated; absent: all
     std::optional<std::string> baseline;  ///< running-median window in seconds
     std::string threads = "0";            ///< 0: every core
+    std::string gain = "1:1";             ///< MIN:MAX, the gain a pulse may take
+    std::string pulseCost = "0";          ///< what every pulse adds (signal units squared), or "auto"
     bool json = false;
     std::string csv;                      ///< one pulse a row
     std::string plot;                     ///< picture of the signal with the pulses (.png, .svg)

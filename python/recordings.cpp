@@ -113,8 +113,10 @@ py::dict detectDict(const DetectResult& result, const DetectReport& report, cons
     const std::vector<Shape>& shapes = report.shapes;
     std::vector<int64_t> position, measure;
     std::vector<int32_t> etalon, cutStart, cutEnd;
+    std::vector<double> gain;
     py::list names;
     for (const DetectedPulse& p : result.pulses) {
+        gain.push_back(p.gain);
         position.push_back(p.position);
         etalon.push_back(p.shape);
         cutStart.push_back(p.cutStart);
@@ -131,6 +133,9 @@ py::dict detectDict(const DetectResult& result, const DetectReport& report, cons
     d["cut_start"] = toArray(cutStart);
     d["cut_end"] = toArray(cutEnd);
     d["measure"] = toArray(measure);
+    d["gain"] = toArray(gain);
+    d["pulse_cost"] = report.pulseCost;
+    d["noise_sigma"] = report.noiseSigma;
     d["distance"] = result.distance;
     d["scale"] = prepared.quantised.scale;
     d["rate"] = report.rate;
@@ -142,11 +147,53 @@ py::dict detectDict(const DetectResult& result, const DetectReport& report, cons
     return d;
 }
 
+// A real number given as a Python number (anything with __float__, never bool or text).
+std::optional<double> realOf(const py::object& value) {
+    if (py::isinstance<py::bool_>(value) || py::isinstance<py::str>(value) || !py::hasattr(value, "__float__"))
+        return std::nullopt;
+    return value.cast<double>();
+}
+
+// gain=(min, max), or one number for a fixed gain; the core's check.
+GainRange gainRangeOf(const py::object& gain) {
+    const char* kind = "gain must be a pair (min, max) of numbers or one number";
+    GainRange range;
+    if (const std::optional<double> fixed = realOf(gain)) {
+        range.min = range.max = *fixed;
+    } else if (py::isinstance<py::sequence>(gain) && !py::isinstance<py::str>(gain)) {
+        const auto pair = gain.cast<py::sequence>();
+        if (pair.size() != 2) throw py::value_error(kind);
+        const std::optional<double> min = realOf(pair[0]), max = realOf(pair[1]);
+        if (!min || !max) throw py::type_error(kind);
+        range = {*min, *max};
+    } else {
+        throw py::type_error(kind);
+    }
+    if (auto problem = gainRangeProblem(range.min, range.max)) throw py::value_error("gain: " + *problem);
+    return range;
+}
+
+// pulse_cost=None (0), a number >= 0, or "auto"; the core's check.
+PulseCostChoice pulseCostOf(const py::object& cost) {
+    if (cost.is_none()) return {};
+    std::string text;
+    if (py::isinstance<py::str>(cost))
+        text = cost.cast<std::string>();
+    else if (const std::optional<double> number = realOf(cost))
+        text = std::isfinite(*number) ? shortestNumber(*number) : "nan";
+    else
+        throw py::type_error("pulse_cost must be a number, \"auto\" or None");
+    const IoResult<PulseCostChoice> choice = parsePulseCost(text);
+    if (!choice) throw py::value_error("pulse_cost: " + choice.error);
+    return choice.value;
+}
+
 // The exact detection in a recording (see pulsebench.detect).
 py::dict detect(const py::object& signal, const py::object& etalons, const py::object& tmin, const py::object& tmax,
                 std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
                 std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
-                std::optional<py::function> progress, const py::object& templates) {
+                std::optional<py::function> progress, const py::object& templates, const py::object& gain,
+                const py::object& pulseCost) {
     if (!isSampleRate(rate))
         throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
     Signal recording;
@@ -174,6 +221,8 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
         throw py::value_error("task \"detect\" looks for exactly one shape; name it with candidates=[...] (" +
                               std::to_string(settings.candidates.size()) + " given)");
     const int32_t threadCount = *inRange<int32_t>(threads, 0, 256, "threads");
+    settings.gain = gainRangeOf(gain);
+    settings.pulseCost = pulseCostOf(pulseCost);
 
     // The baseline, the quantisation and the run, on a thread of their own; this thread
     // delivers the progress and stops the run on Ctrl-C.
@@ -303,7 +352,8 @@ void defineRecordingFunctions(py::module_& m) {
         py::arg("signal"), py::arg("etalons"), py::arg("tmin"), py::arg("tmax"), py::arg("count") = py::none(),
         py::arg("saved_energy") = 100, py::arg("task") = "joint", py::arg("candidates") = py::none(),
         py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
-        py::arg("progress") = py::none(), py::arg("templates") = py::none());
+        py::arg("progress") = py::none(), py::arg("templates") = py::none(), py::arg("gain") = py::make_tuple(1.0, 1.0),
+        py::arg("pulse_cost") = py::none());
 }
 
 }  // namespace pulsebench_python

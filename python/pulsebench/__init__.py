@@ -87,7 +87,11 @@ class Result:
         name: str, the name of the pulse's shape.
         cut_start, cut_end: int32, the first and last shape samples kept (a cut pulse keeps
             ``cut_start..cut_end``; a whole one ``0..L-1``).
-        measure: int64, the pulse's own share of the distance.
+        measure: int64, the pulse's own share of the distance (with the pulse cost).
+        gain: float64, the factor the pulse's shape is taken with (1 unless ``gain`` allows others).
+        pulse_cost: float, the cost every pulse added, in the signal's units squared (the value
+            ``pulse_cost="auto"`` chose, or the one given).
+        noise_sigma: float, the noise level an automatic pulse cost was derived from (else 0).
         distance: int, the distance of the chain found: the sum of the measures, on the integer
             scale ``scale``; smaller is a closer match.
         scale: float, the common integer scale signal and shapes were matched on (1 when both
@@ -106,6 +110,9 @@ class Result:
         self.cut_start: np.ndarray = found["cut_start"]
         self.cut_end: np.ndarray = found["cut_end"]
         self.measure: np.ndarray = found["measure"]
+        self.gain: np.ndarray = found["gain"]
+        self.pulse_cost: float = found["pulse_cost"]
+        self.noise_sigma: float = found["noise_sigma"]
         self.distance: int = found["distance"]
         self.scale: float = found["scale"]
         self.rate: float = found["rate"]
@@ -141,7 +148,9 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            candidates: Optional[Sequence[Union[str, int]]] = None, rate: float = 1.0,
            baseline: Optional[float] = None, threads: int = 0,
            progress: Optional[Callable[[float], None]] = None,
-           templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = None) -> Result:
+           templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = None,
+           gain: Union[Tuple[float, float], float] = (1.0, 1.0),
+           pulse_cost: Optional[Union[float, str]] = None) -> Result:
     """Find the pulses of a recording exactly, as ``pulsebench-cli detect`` does: the chain of
     pulses, each one of the ``etalons`` (whole, or cut so that it keeps more than
     ``saved_energy`` % of its energy), with the starts of neighbours between ``tmin`` and
@@ -149,7 +158,8 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
 
     ``signal`` is a 1-D array of any real or integer dtype (kept as 4-byte floats, as the readers
     keep a file's samples); ``etalons`` a mapping name -> 1-D array or a 2-D array with one shape
-    a row (named "1", "2", ...): 1 to 20 shapes of one common length L, 6 <= L <= tmax.
+    a row (named "1", "2", ...): 1 to 256 shapes, each of its own length L, 6 <= L <= tmax (with
+    several lengths the chain's limits at the signal's ends count the longest).
     ``tmin`` and ``tmax`` are whole samples, or texts the batch tool takes ("40", "0.3s": seconds
     at ``rate``).
 
@@ -165,6 +175,12 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     median over a window of that many seconds first. ``threads`` matches on that many threads
     (0: every core); the result does not depend on it.
 
+    ``gain=(min, max)`` lets each pulse be its shape times a gain g from min to max (the clamped
+    least-squares gain; min may be negative for pulses of either polarity; one number fixes it);
+    ``Result.gain`` reports it. ``pulse_cost`` adds that much (in the signal's units squared) to
+    the distance for every pulse, so that an unknown count does not take pulses that explain
+    less; "auto" derives it from the recording's noise level (see the README).
+
     Signal and shapes are put on one integer scale (see ``quantise``) and matched with exact
     integer arithmetic. The GIL is released while the detection runs, so other Python threads
     (another ``detect`` among them) run meanwhile. ``progress``, when given, is called now and
@@ -173,12 +189,12 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     (KeyboardInterrupt).
 
     Returns a ``Result``. Raises ValueError on bad input (a 2-D or empty signal, NaN or
-    infinity, shapes of unequal length or longer than tmax, tmin above tmax, an unknown task or
-    candidate, a count that does not fit) and on the engine's refusals (the memory a large known
+    infinity, shapes longer than tmax, tmin above tmax, an unknown task or candidate, a count
+    that does not fit, a gain range with min above max, a negative pulse cost) and on the engine's refusals (the memory a large known
     count would need), TypeError on objects of the wrong kind.
     """
     return Result(_core.detect(signal, etalons, tmin, tmax, count, saved_energy, task, candidates, rate, baseline,
-                               threads, progress, templates))
+                               threads, progress, templates, gain, pulse_cost))
 
 
 class Workbench:

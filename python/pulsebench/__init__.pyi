@@ -20,6 +20,9 @@ class Result:
     cut_start: np.ndarray
     cut_end: np.ndarray
     measure: np.ndarray
+    gain: np.ndarray
+    pulse_cost: float
+    noise_sigma: float
     distance: int
     scale: float
     rate: float
@@ -38,7 +41,9 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            candidates: Optional[Sequence[Union[str, int]]] = ..., rate: float = ...,
            baseline: Optional[float] = ..., threads: int = ...,
            progress: Optional[Callable[[float], None]] = ...,
-           templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = ...) -> Result: ...
+           templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = ...,
+           gain: Union[Tuple[float, float], float] = ...,
+           pulse_cost: Optional[Union[float, str]] = ...) -> Result: ...
 
 class Workbench:
     def __init__(self) -> None: ...

@@ -282,6 +282,8 @@ def assert_result_matches(result, theirs):
     assert result.cut_start.tolist() == [p["cutStart"] for p in pulses]
     assert result.cut_end.tolist() == [p["cutEnd"] for p in pulses]
     assert result.measure.tolist() == [p["measure"] for p in pulses]
+    assert result.gain.tolist() == [p.get("gain", 1.0) for p in pulses]
+    assert result.pulse_cost == theirs.get("pulseCost", 0)
     assert result.distance == theirs["distance"] and result.scale == theirs["scale"]
 
 
@@ -293,6 +295,10 @@ def assert_result_matches(result, theirs):
                                                                     "--saved-energy", "80"]),
     ({"task": "recognize", "candidates": [12, 3, 7]}, ["--task", "recognize", "--candidates", "12,3,7"]),
     ({"candidates": ["3", "7", "12"], "baseline": 31.0}, ["--candidates", "3,7,12", "--baseline", "31"]),
+    ({"gain": (0.5, 2), "pulse_cost": "auto", "saved_energy": 75}, ["--gain", "0.5:2", "--pulse-cost", "auto",
+                                                                     "--saved-energy", "75"]),
+    ({"gain": (-1.5, 1.5), "pulse_cost": 2500.5, "task": "recognize"}, ["--gain", "-1.5:1.5", "--pulse-cost", "2500.5",
+                                                                        "--task", "recognize"]),
 ])
 def test_detect_equals_cli_on_a_series_file(recording, options, args):
     signal_file, shapes_file = recording
@@ -426,7 +432,11 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
     (lambda: pulsebench.detect(SIGNAL, SHAPE, "1.x", 20), ValueError, "tmin"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10.5, 20), TypeError, "tmin"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 4, 6), ValueError, "8"),  # shapes longer than tmax
-    (lambda: pulsebench.detect(SIGNAL, {"a": np.ones(8), "b": np.ones(9)}, 10, 20), ValueError, "same length"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, gain=(2, 1)), ValueError, "gain"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, gain=(1, 2, 3)), ValueError, "gain"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, gain="1:2"), TypeError, "gain"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, pulse_cost=-1), ValueError, "pulse_cost"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, pulse_cost="often"), ValueError, "pulse_cost"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, task="find"), ValueError, "task"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates=["z"]), ValueError, "z"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates="a"), TypeError, "candidates"),
@@ -448,7 +458,7 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
     (lambda: pulsebench.detect(SIGNAL, None, 10, 20), ValueError, "no pulse shapes"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, templates=[(0, 8)]), ValueError, "exclude each other"),
     (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates=[(195, 8)]), ValueError, "beyond the signal"),
-    (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates=[(0, 8, "b\u00f8"), (9, 7)]), ValueError, "length"),
+    (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates=[(0, 8, "b\u00f8"), (9, 5)]), ValueError, "at least 6"),
     (lambda: pulsebench.detect(SIGNAL, None, 10, 20, templates="0:8"), TypeError, "templates"),
 ])
 def test_detect_refuses_bad_input(call, error, message):
@@ -498,7 +508,7 @@ def test_bad_signals(signal_value, error, message):
 
 def test_bad_etalons():
     with pytest.raises(ValueError):
-        pulsebench.quantise(np.ones(10), {"a": np.ones(8), "b": np.ones(9)})  # unequal lengths
+        pulsebench.quantise(np.ones(10), {"a": np.ones(8), "b": np.ones(5)})  # one too short
     with pytest.raises(ValueError):
         pulsebench.quantise(np.ones(10), np.ones(8))  # 1-D, not one shape a row
     with pytest.raises(ValueError):

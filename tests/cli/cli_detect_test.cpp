@@ -149,6 +149,27 @@ TEST_F(DetectCli, JsonHasTheDocumentedFormatAndCsvOnePulseARow) {
                                " --tmin 40 --tmax 181 --count 9 --saved-energy 75 --candidates 1,2");
     ASSERT_EQ(text.status, 0);
     EXPECT_NE(text.out.find("9 pulses, distance " + std::to_string(found["distance"].get<int64_t>())), std::string::npos);
+
+    // The plain model spelt out prints the same; a gain range and a pulse cost are stated, each
+    // pulse with its gain, and the measures still sum to the distance.
+    const std::string options = "detect --signal " + file("s.csv") + " --etalons " + file("alphabet.json") +
+                                " --tmin 40 --tmax 181 --saved-energy 75 --candidates 1,2 --json";
+    EXPECT_EQ(runCli(options + " --count 9 --gain 1:1 --pulse-cost 0").out, run.out);
+    const CliRun extended = runCli(options + " --gain 0.5:2 --pulse-cost auto --csv " + file("gains.csv"));
+    ASSERT_EQ(extended.status, 0) << extended.out;
+    const nlohmann::ordered_json gains = nlohmann::ordered_json::parse(extended.out);
+    EXPECT_EQ(gains["gain"], nlohmann::ordered_json::array({0.5, 2.0}));
+    EXPECT_TRUE(gains["pulseCostAuto"].get<bool>());
+    EXPECT_GT(gains["pulseCost"].get<double>(), 0);
+    EXPECT_GT(gains["noiseSigma"].get<double>(), 0);
+    int64_t sum = 0;
+    for (const auto& p : gains["pulses"]) {
+        EXPECT_GE(p["gain"].get<double>(), 0.5);
+        EXPECT_LE(p["gain"].get<double>(), 2.0);
+        sum += p["measure"].get<int64_t>();
+    }
+    EXPECT_EQ(sum, gains["distance"].get<int64_t>());
+    EXPECT_EQ(contentOf(file("gains.csv")).rfind("position,time,etalon,cutStart,cutEnd,measure,gain\n", 0), 0u);
 }
 
 TEST_F(DetectCli, ShapesCutFromTheRecordingInSamplesOrSeconds) {
@@ -225,6 +246,11 @@ TEST_F(DetectCli, RefusalsNameTheProblemAndWriteNothing) {
         {base + " --tmin 40 --tmax 181 --count 9223372036854775807", "--count: expected a whole number of pulses from 1 to"},
         {base + " --tmin 40 --tmax 181 --count 99999999999999999999", "(too large)"},
         {base + " --tmin 40 --tmax 181 --saved-energy 99.999", "a whole number of percent"},
+        {base + " --tmin 40 --tmax 181 --gain 2:1", "--gain: MIN must not be above MAX"},
+        {base + " --tmin 40 --tmax 181 --gain 1:x", "--gain: expected MIN:MAX"},
+        {base + " --tmin 40 --tmax 181 --gain 0:1e9", "--gain: a gain lies from -1000 to 1000"},
+        {base + " --tmin 40 --tmax 181 --pulse-cost -1", "--pulse-cost: expected a number of at least 0"},
+        {base + " --tmin 40 --tmax 181 --pulse-cost often", "--pulse-cost: expected a number of at least 0"},
         {"detect --signal " + file("in-wide.csv") + " --etalons " + file("alphabet.json") + " --tmin 40 --tmax 181",
          "c1, c2, c3, c4, c5, c6, c7, c8, ... (100000 in all)"},
     };
