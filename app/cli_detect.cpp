@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 
 #include "app/cli_progress.h"
@@ -16,6 +17,7 @@
 #include "app/render.h"
 #include "core/detect.h"
 #include "core/detect_setup.h"
+#include "core/learn.h"
 #include "core/recording_files.h"
 #include "io/file_batch.h"
 #include "io/output_file.h"
@@ -51,6 +53,10 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     c->add_option("--pulse-cost", o.pulseCost,
                   "what every pulse adds to the distance, in the signal's units squared, or auto (from the noise)")
             ->default_str("0");
+    c->add_option("--learn", o.learn, "rounds of learning the shapes from the recording first (0 = none)")
+            ->default_str("0");
+    c->add_option("--save-shapes", o.saveShapes, "write the shapes used (learned or not) in the format --etalons reads")
+            ->check(NonEmptyFileName());
     c->add_flag("--json", o.json, "print the result as JSON");
     c->add_option("--csv", o.csv, "write the pulses found to this file, one a row")->check(NonEmptyFileName());
     c->add_option("--plot", o.plot, "draw the signal with the pulses found (.png, or .svg)")->check(NonEmptyFileName());
@@ -156,6 +162,7 @@ struct DetectPlan {
     std::optional<int64_t> count;
     GainRange gain;
     PulseCostChoice pulseCost;
+    int32_t learnRounds = 0;
     int width = 1600, height = 600;
 };
 
@@ -207,6 +214,11 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
     const IoResult<PulseCostChoice> cost = parsePulseCost(o.pulseCost);
     if (!cost) return refuse("--pulse-cost: " + cost.error);
     plan.pulseCost = cost.value;
+    const auto rounds = wholeNumber(o.learn, 0, kMostLearnRounds);
+    if (!rounds.value)
+        return refuse(wholeNumberRefusal("--learn", "a whole number of rounds from 0 to " + std::to_string(kMostLearnRounds),
+                                         rounds, o.learn));
+    plan.learnRounds = static_cast<int32_t>(*rounds.value);
     if (o.count) {
         constexpr int64_t most = int64_t{1} << 40;
         const auto k = wholeNumber(*o.count, 1, most);
@@ -225,6 +237,12 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
     }
     if (!o.csv.empty() && !o.plot.empty() && sameOutputFile(o.csv, o.plot))
         return refuse("--csv and --plot name the same file " + o.plot + ".");
+    if (!o.saveShapes.empty()) {
+        if (!checkFileOutput(window, "--save-shapes", o.saveShapes)) return false;
+        for (const auto& [other, name] : {std::pair{&o.csv, "--csv"}, {&o.plot, "--plot"}})
+            if (!other->empty() && sameOutputFile(*other, o.saveShapes))
+                return refuse(std::string(name) + " and --save-shapes name the same file " + o.saveShapes + ".");
+    }
     if (o.plotRange && o.plot.empty()) return refuse("--plot-range draws a stretch of the --plot picture: give --plot FILE.");
     return true;
 }
@@ -280,6 +298,9 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
 bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vector<float>& trace,
                 const std::optional<SampleRange>& plotRange, const DetectReport& report, StderrMessageSink& window,
                 FileBatch& batch) {
+    if (!o.saveShapes.empty())
+        if (IoStatus s = batch.addText(o.saveShapes, [&](std::FILE* f) { printShapesJson(f, report.shapes); }); !s)
+            return refused(window, s.error);
     if (!o.csv.empty()) {
         const std::string text = detectReportCsv(report);
         if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
@@ -330,7 +351,12 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     const std::atomic<bool>& cancel = o.cancel ? *o.cancel : interrupted;
     void (*previous)(int) = std::signal(SIGINT, onInterrupt);
     const auto started = std::chrono::steady_clock::now();
-    DetectResult result = detectInRecording(prepared.request, progress, cancel);
+    const auto round = [&](int32_t r, int64_t distance) {
+        if (!Progress::silenced)
+            std::cerr << "pulsebench-cli detect: " << (r == 0 ? "given shapes" : "learning round " + std::to_string(r))
+                      << ", distance " << distance << std::endl;
+    };
+    DetectResult result = runDetection(prepared, plan.learnRounds, progress, round, cancel);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     // The handler stays until the files are in place: a Ctrl-C while they are written removes
     // what was staged instead of leaving a part behind.

@@ -31,6 +31,8 @@ struct DetectOptions {
     std::string threads = "0";            ///< 0: every core
     std::string gain = "1:1";             ///< MIN:MAX, the gain a pulse may take
     std::string pulseCost = "0";          ///< what every pulse adds (signal units squared), or "auto"
+    std::string learn = "0";              ///< rounds of learning the shapes first
+    std::string saveShapes;               ///< where the shapes used (learned or not) are written
     bool json = false;
     std::string csv;                      ///< one pulse a row
     std::string plot;                     ///< picture of the signal with the pulses (.png, .svg)

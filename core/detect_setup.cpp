@@ -1,5 +1,7 @@
 #include "core/detect_setup.h"
 
+#include "core/learn.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -328,6 +330,32 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     return {};
 }
 
+DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, const std::function<void(double)>& progress,
+                          const std::function<void(int32_t, int64_t)>& round, const std::atomic<bool>& cancel) {
+    prepared.learnDistances.clear();
+    prepared.learnedRound = 0;
+    if (learnRounds == 0) return detectInRecording(prepared.request, progress, cancel);
+    LearnResult learned = learnShapes(prepared.request, learnRounds, progress, round, cancel);
+    if (!learned.completed || !learned.error.empty()) {
+        DetectResult failed;
+        failed.completed = learned.completed;
+        failed.error = learned.error;
+        return failed;
+    }
+    // The kept shapes take the place of the given ones, on both scales.
+    QuantisedRecording& q = prepared.quantised;
+    q.shapes = std::move(learned.shapes);
+    prepared.request.shapes.assign(q.shapes.begin(), q.shapes.end());
+    for (size_t e = 0; e < q.shapes.size(); ++e) {
+        std::vector<double>& samples = prepared.shapes[e].samples;
+        samples.resize(q.shapes[e].size());
+        for (size_t c = 0; c < samples.size(); ++c) samples[c] = q.shapes[e][c] / q.scale;
+    }
+    prepared.learnDistances = std::move(learned.distances);
+    prepared.learnedRound = learned.bestRound;
+    return learned.result;
+}
+
 DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
                             double seconds) {
     DetectReport report;
@@ -343,6 +371,8 @@ DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepa
     report.pulseCostChoice = prepared.pulseCostChoice;
     report.pulseCost = prepared.pulseCost;
     report.noiseSigma = prepared.noiseSigma;
+    report.learnDistances = prepared.learnDistances;
+    report.learnedRound = prepared.learnedRound;
     return report;
 }
 
@@ -370,6 +400,8 @@ std::string detectReportJson(const DetectReport& report) {
         json["pulseCostAuto"] = report.pulseCostChoice.automatic;
         if (report.pulseCostChoice.automatic) json["noiseSigma"] = report.noiseSigma;
     }
+    if (!report.learnDistances.empty())
+        json["learnRounds"] = {{"distances", report.learnDistances}, {"kept", report.learnedRound}};
     json["distance"] = report.distance;
     json["pulses"] = nlohmann::ordered_json::array();
     for (const DetectedPulse& pulse : report.pulses) {

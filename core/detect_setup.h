@@ -6,6 +6,7 @@
 // its export.
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -126,6 +127,7 @@ struct DetectSettings {
     std::vector<int32_t> candidates;  ///< indices into the shape list, in list order
     GainRange gain;
     PulseCostChoice pulseCost;
+    int32_t learnRounds = 0;  ///< rounds of learning the shapes first (0: none)
 };
 
 /// Checks the panel's fields against the signal and the shapes. Refused with a message naming
@@ -152,6 +154,10 @@ struct PreparedDetection {
     double noiseSigma = 0;
     GainRange gain;
     PulseCostChoice pulseCostChoice;
+    /// With learning (runDetection): the distance with the given shapes, then after each round,
+    /// and the round whose shapes were kept.
+    std::vector<int64_t> learnDistances;
+    int32_t learnedRound = 0;
 };
 
 /// Removes the baseline when asked (shapes cut from the signal are cut again from the corrected
@@ -160,6 +166,15 @@ struct PreparedDetection {
 /// quantised units, the signal's squared units times scale², rounded to the nearest. Runs on the worker thread: it may take seconds on long signals.
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes,
                           const DetectSettings& settings, PreparedDetection& prepared);
+
+/// The detection of a prepared request (see prepareDetection), after `learnRounds` rounds of
+/// learning the shapes (0: none; see learnShapes). With learning the kept shapes replace the
+/// prepared ones (on the integer scale and, divided by the scale, in the signal's units, names
+/// kept), so that the report states and draws them; `learnDistances` gets the distance with the
+/// given shapes and after each round. progress, cancel as for detectInRecording; `round` (may
+/// be empty) hears of each finished round.
+DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, const std::function<void(double)>& progress,
+                          const std::function<void(int32_t, int64_t)>& round, const std::atomic<bool>& cancel);
 
 /// The shapes exactly as a detection with this baseline window uses them (shapes cut from the
 /// signal cut again after the baseline removal): what is saved, so that a saved and loaded
@@ -181,6 +196,8 @@ struct DetectReport {
     PulseCostChoice pulseCostChoice;
     double pulseCost = 0;   ///< the cost used, in the signal's units squared
     double noiseSigma = 0;  ///< the noise level an automatic cost was derived from
+    std::vector<int64_t> learnDistances;  ///< with learning: the distance before and after each round
+    int32_t learnedRound = 0;             ///< with learning: the round whose shapes were kept
     /// Whether the report states the gain and cost (they are not the plain model's).
     bool extended() const { return !gain.plain() || pulseCostChoice.automatic || pulseCostChoice.value != 0; }
 };
@@ -201,7 +218,8 @@ std::optional<std::string> detectReportWarning(const DetectReport& report);
 /// "distance":D,"pulses":[{"position":P,"time":SECONDS,"etalon":"NAME","cutStart":A,"cutEnd":B,
 /// "measure":M}]} on one line, with a line end. With a gain range or a pulse cost (extended())
 /// also "gain":[MIN,MAX], "pulseCost":C (signal units squared), "pulseCostAuto":true|false and,
-/// when automatic, "noiseSigma"; and each pulse's "gain".
+/// when automatic, "noiseSigma"; and each pulse's "gain". With learning also "learnRounds":
+/// {"distances":[D0,D1,...],"kept":R}.
 std::string detectReportJson(const DetectReport& report);
 /// The header line `position,time,etalon,cutStart,cutEnd,measure` (and `,gain` when extended),
 /// then one pulse a line.

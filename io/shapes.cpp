@@ -158,18 +158,20 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
     }
 }
 
+void printShapesJson(std::FILE* f, const std::vector<Shape>& shapes) {
+    std::fputs("{\"etalons\": [", f);
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        const std::string name = nlohmann::json(shapes[i].name).dump();
+        std::fprintf(f, "%s\n  {\"name\": %s, \"samples\": [", i ? "," : "", name.c_str());
+        for (size_t k = 0; k < shapes[i].samples.size(); ++k)
+            std::fprintf(f, "%s%s", k ? ", " : "", shortestNumber(shapes[i].samples[k]).c_str());
+        std::fputs("]}", f);
+    }
+    std::fputs("\n]}\n", f);
+}
+
 IoStatus writeShapesJson(const std::string& path, const std::vector<Shape>& shapes) {
-    return writeTextFileAtomically(path, [&](std::FILE* f) {
-        std::fputs("{\"etalons\": [", f);
-        for (size_t i = 0; i < shapes.size(); ++i) {
-            const std::string name = nlohmann::json(shapes[i].name).dump();
-            std::fprintf(f, "%s\n  {\"name\": %s, \"samples\": [", i ? "," : "", name.c_str());
-            for (size_t k = 0; k < shapes[i].samples.size(); ++k)
-                std::fprintf(f, "%s%s", k ? ", " : "", shortestNumber(shapes[i].samples[k]).c_str());
-            std::fputs("]}", f);
-        }
-        std::fputs("\n]}\n", f);
-    });
+    return writeTextFileAtomically(path, [&](std::FILE* f) { printShapesJson(f, shapes); });
 }
 
 IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, int index) {

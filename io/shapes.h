@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path);
 /// Writes shapes in the JSON form readShapesJson reads (numbers in their shortest exact form),
 /// under a temporary name renamed at the end (see FileBatch).
 IoStatus writeShapesJson(const std::string& path, const std::vector<Shape>& shapes);
+/// The same JSON to an open file (for a FileBatch that stages it with other files).
+void printShapesJson(std::FILE* file, const std::vector<Shape>& shapes);
 
 /// A shape cut from the recording: START:LENGTH[:NAME], START and LENGTH in samples or in
 /// seconds with an `s` suffix ("1.5s:0.2s:beat").

@@ -10,6 +10,7 @@
 
 #include "core/detect.h"
 #include "core/detect_setup.h"
+#include "core/learn.h"
 #include "io/quantise.h"
 #include "io/signal_reader.h"
 #include "python/bindings.h"
@@ -134,6 +135,11 @@ py::dict detectDict(const DetectResult& result, const DetectReport& report, cons
     d["cut_end"] = toArray(cutEnd);
     d["measure"] = toArray(measure);
     d["gain"] = toArray(gain);
+    py::dict used;
+    for (const Shape& shape : shapes) used[py::str(shape.name)] = toArray(shape.samples);
+    d["etalons"] = used;
+    d["learn_distances"] = report.learnDistances;
+    d["learned_round"] = report.learnedRound;
     d["pulse_cost"] = report.pulseCost;
     d["noise_sigma"] = report.noiseSigma;
     d["distance"] = result.distance;
@@ -193,7 +199,7 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
                 std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
                 std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
                 std::optional<py::function> progress, const py::object& templates, const py::object& gain,
-                const py::object& pulseCost) {
+                const py::object& pulseCost, int64_t learn) {
     if (!isSampleRate(rate))
         throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
     Signal recording;
@@ -223,6 +229,7 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
     const int32_t threadCount = *inRange<int32_t>(threads, 0, 256, "threads");
     settings.gain = gainRangeOf(gain);
     settings.pulseCost = pulseCostOf(pulseCost);
+    settings.learnRounds = *inRange<int32_t>(learn, 0, kMostLearnRounds, "learn");
 
     // The baseline, the quantisation and the run, on a thread of their own; this thread
     // delivers the progress and stops the run on Ctrl-C.
@@ -242,13 +249,13 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
                     return;
                 }
                 prepared.request.threads = threadCount;
-                result = detectInRecording(
-                    prepared.request,
+                result = runDetection(
+                    prepared, settings.learnRounds,
                     [&](double done) {
                         fraction = done;
                         watch.notify();
                     },
-                    watch.cancel);
+                    {}, watch.cancel);
             },
             [&] {
                 const double now = fraction.load();
@@ -353,7 +360,7 @@ void defineRecordingFunctions(py::module_& m) {
         py::arg("saved_energy") = 100, py::arg("task") = "joint", py::arg("candidates") = py::none(),
         py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
         py::arg("progress") = py::none(), py::arg("templates") = py::none(), py::arg("gain") = py::make_tuple(1.0, 1.0),
-        py::arg("pulse_cost") = py::none());
+        py::arg("pulse_cost") = py::none(), py::arg("learn") = 0);
 }
 
 }  // namespace pulsebench_python

@@ -12,13 +12,13 @@ unknown option value, a refused parameter set) or ``TypeError`` (wrong kinds of 
 
 import json
 import os
-from typing import Any, Callable, Dict, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _core
 
-__all__ = ["read_signal", "read_etalons", "quantise", "detect", "Result", "Workbench", "__version__", "libraries"]
+__all__ = ["read_signal", "read_etalons", "quantise", "detect", "learn_shapes", "Result", "Workbench", "__version__", "libraries"]
 
 #: The version of PulseBench this module was built from (the one number of its CMake build).
 __version__: str = _core.__version__
@@ -92,6 +92,11 @@ class Result:
         pulse_cost: float, the cost every pulse added, in the signal's units squared (the value
             ``pulse_cost="auto"`` chose, or the one given).
         noise_sigma: float, the noise level an automatic pulse cost was derived from (else 0).
+        etalons: dict name -> float64 array, the shapes the pulses are of, in the signal's units:
+            the shapes given (as matched: cut again after a baseline removal), or the learned ones.
+        learn_distances: list of int, with ``learn``: the distance with the given shapes, then
+            after each round (empty without learning).
+        learned_round: int, the round whose shapes were kept (0: the given ones).
         distance: int, the distance of the chain found: the sum of the measures, on the integer
             scale ``scale``; smaller is a closer match.
         scale: float, the common integer scale signal and shapes were matched on (1 when both
@@ -113,6 +118,9 @@ class Result:
         self.gain: np.ndarray = found["gain"]
         self.pulse_cost: float = found["pulse_cost"]
         self.noise_sigma: float = found["noise_sigma"]
+        self.etalons: Dict[str, np.ndarray] = dict(found["etalons"])
+        self.learn_distances: List[int] = list(found["learn_distances"])
+        self.learned_round: int = found["learned_round"]
         self.distance: int = found["distance"]
         self.scale: float = found["scale"]
         self.rate: float = found["rate"]
@@ -150,7 +158,7 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            progress: Optional[Callable[[float], None]] = None,
            templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = None,
            gain: Union[Tuple[float, float], float] = (1.0, 1.0),
-           pulse_cost: Optional[Union[float, str]] = None) -> Result:
+           pulse_cost: Optional[Union[float, str]] = None, learn: int = 0) -> Result:
     """Find the pulses of a recording exactly, as ``pulsebench-cli detect`` does: the chain of
     pulses, each one of the ``etalons`` (whole, or cut so that it keeps more than
     ``saved_energy`` % of its energy), with the starts of neighbours between ``tmin`` and
@@ -179,7 +187,9 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     least-squares gain; min may be negative for pulses of either polarity; one number fixes it);
     ``Result.gain`` reports it. ``pulse_cost`` adds that much (in the signal's units squared) to
     the distance for every pulse, so that an unknown count does not take pulses that explain
-    less; "auto" derives it from the recording's noise level (see the README).
+    less; "auto" derives it from the recording's noise level (see the README). ``learn=N`` first
+    learns the shapes from the recording for up to N rounds (see ``learn_shapes``); the result is
+    the detection with the learned shapes (``Result.etalons``).
 
     Signal and shapes are put on one integer scale (see ``quantise``) and matched with exact
     integer arithmetic. The GIL is released while the detection runs, so other Python threads
@@ -194,7 +204,24 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     count would need), TypeError on objects of the wrong kind.
     """
     return Result(_core.detect(signal, etalons, tmin, tmax, count, saved_energy, task, candidates, rate, baseline,
-                               threads, progress, templates, gain, pulse_cost))
+                               threads, progress, templates, gain, pulse_cost, learn))
+
+
+def learn_shapes(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]],
+                 tmin: Union[int, str], tmax: Union[int, str], rounds: int = 10, **options: Any
+                 ) -> Tuple[Dict[str, np.ndarray], List[int]]:
+    """Learn the shapes from the recording, as ``pulsebench-cli detect --learn`` does: detect;
+    replace each shape by the least-squares shape of the stretches its pulses took (each pulse
+    weighted by its gain, a cut pulse only where it is kept; a shape no pulse took stays);
+    detect again; stop after ``rounds`` rounds or as soon as the distance no longer falls, and
+    keep the shapes of the best round. ``options`` are those of ``detect`` (``gain``,
+    ``pulse_cost``, ``saved_energy``, ``templates``, ...).
+
+    Returns ``(shapes, distances)``: the kept shapes (name -> float64 array in the signal's
+    units, lengths and names kept) and the distance with the given shapes, then after each round.
+    """
+    found = detect(signal, etalons, tmin, tmax, learn=rounds, **options)
+    return found.etalons, found.learn_distances
 
 
 class Workbench:

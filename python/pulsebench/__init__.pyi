@@ -23,6 +23,9 @@ class Result:
     gain: np.ndarray
     pulse_cost: float
     noise_sigma: float
+    etalons: Dict[str, np.ndarray]
+    learn_distances: List[int]
+    learned_round: int
     distance: int
     scale: float
     rate: float
@@ -43,7 +46,11 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            progress: Optional[Callable[[float], None]] = ...,
            templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = ...,
            gain: Union[Tuple[float, float], float] = ...,
-           pulse_cost: Optional[Union[float, str]] = ...) -> Result: ...
+           pulse_cost: Optional[Union[float, str]] = ..., learn: int = ...) -> Result: ...
+
+def learn_shapes(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]],
+                 tmin: Union[int, str], tmax: Union[int, str], rounds: int = ..., **options: Any
+                 ) -> Tuple[Dict[str, np.ndarray], List[int]]: ...
 
 class Workbench:
     def __init__(self) -> None: ...

@@ -299,10 +299,13 @@ def assert_result_matches(result, theirs):
                                                                      "--saved-energy", "75"]),
     ({"gain": (-1.5, 1.5), "pulse_cost": 2500.5, "task": "recognize"}, ["--gain", "-1.5:1.5", "--pulse-cost", "2500.5",
                                                                         "--task", "recognize"]),
+    ({"learn": 3, "gain": (0.5, 2), "saved_energy": 75}, ["--learn", "3", "--gain", "0.5:2", "--saved-energy", "75"]),
 ])
-def test_detect_equals_cli_on_a_series_file(recording, options, args):
+def test_detect_equals_cli_on_a_series_file(recording, options, args, tmp_path):
     signal_file, shapes_file = recording
-    theirs = cli_detect("--signal", signal_file, "--etalons", shapes_file, "--tmin", "60", "--tmax", "150", *args)
+    saved = str(tmp_path / "shapes.json")
+    theirs = cli_detect("--signal", signal_file, "--etalons", shapes_file, "--tmin", "60", "--tmax", "150", *args,
+                        "--save-shapes", saved)
     samples, rate = pulsebench.read_signal(signal_file)
     etalons = pulsebench.read_etalons(shapes_file)
     result = pulsebench.detect(samples, etalons, 60, 150, **options)
@@ -311,6 +314,15 @@ def test_detect_equals_cli_on_a_series_file(recording, options, args):
     # The alphabet as a 2-D array (rows named "1" to "20") and the signal as int16 give the same.
     same = pulsebench.detect(samples.astype(np.int16), pulsebench.Workbench().alphabet(), 60, 150, **options)
     assert same.to_dict() == theirs
+    # The shapes used (learned, when asked) are those the batch tool saves.
+    written = pulsebench.read_etalons(saved)
+    assert list(written) == list(result.etalons)
+    assert all(np.array_equal(written[name], result.etalons[name]) for name in written)
+    if options.get("learn"):
+        shapes, distances = pulsebench.learn_shapes(samples, etalons, 60, 150, rounds=options["learn"],
+                                                    **{k: v for k, v in options.items() if k != "learn"})
+        assert distances == theirs["learnRounds"]["distances"] == result.learn_distances
+        assert all(np.array_equal(shapes[name], written[name]) for name in written)
 
 
 def test_detect_with_shapes_cut_from_the_signal_and_gaps_in_seconds(recording):
@@ -437,6 +449,7 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, gain="1:2"), TypeError, "gain"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, pulse_cost=-1), ValueError, "pulse_cost"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, pulse_cost="often"), ValueError, "pulse_cost"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, learn=1001), ValueError, "learn"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, task="find"), ValueError, "task"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates=["z"]), ValueError, "z"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates="a"), TypeError, "candidates"),

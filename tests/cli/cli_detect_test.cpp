@@ -251,6 +251,11 @@ TEST_F(DetectCli, RefusalsNameTheProblemAndWriteNothing) {
         {base + " --tmin 40 --tmax 181 --gain 0:1e9", "--gain: a gain lies from -1000 to 1000"},
         {base + " --tmin 40 --tmax 181 --pulse-cost -1", "--pulse-cost: expected a number of at least 0"},
         {base + " --tmin 40 --tmax 181 --pulse-cost often", "--pulse-cost: expected a number of at least 0"},
+        {base + " --tmin 40 --tmax 181 --learn 1001", "--learn: expected a whole number of rounds from 0 to 1000"},
+        {base + " --tmin 40 --tmax 181 --learn 2" + outputs + " --save-shapes " + (dir / "none" / "s.json").string(),
+         "--save-shapes"},
+        {base + " --tmin 40 --tmax 181" + outputs + " --save-shapes " + file("out.csv"),
+         "--csv and --save-shapes name the same file"},
         {"detect --signal " + file("in-wide.csv") + " --etalons " + file("alphabet.json") + " --tmin 40 --tmax 181",
          "c1, c2, c3, c4, c5, c6, c7, c8, ... (100000 in all)"},
     };
