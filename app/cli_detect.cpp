@@ -308,7 +308,7 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
     }
     if (!o.plot.empty()) {
         std::vector<PlotPulse> drawn;
-        for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd});
+        for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd, p.gain});
         RecordingPlotOptions plot;
         plot.width = plan.width;
         plot.height = plan.height;

@@ -132,9 +132,10 @@ void drawTrace(QPainter& p, const Frame& f, std::span<const float> signal) {
 void paintPlot(QPainter& p, int width, int height, std::span<const float> signal, double rate,
                const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last,
                std::span<const float> lift) {
-    // The level a pulse's shape sample is drawn at.
+    // The level a pulse's shape sample is drawn at: times the pulse's gain, lifted onto the trace.
     auto level = [&](const PlotPulse& pulse, int64_t at) {
-        const double value = shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(at - pulse.position)];
+        const double value =
+            pulse.gain * shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(at - pulse.position)];
         return lift.empty() ? value : value + lift[static_cast<size_t>(at)];
     };
     p.fillRect(0, 0, width, height, Qt::white);
@@ -175,7 +176,7 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
     drawAxes(p, f, metrics, rate);
     drawTrace(p, f, signal);
 
-    // The pulses, each as its shape's kept samples at its place.
+    // The pulses, each as its shape's kept samples times its gain at its place.
     struct Label {
         int left, right, row;
     };
@@ -267,6 +268,7 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
         if (pulse.cutStart < 0 || pulse.cutStart > pulse.cutEnd || pulse.cutEnd >= size)
             return IoStatus::failure(which + " keeps samples " + std::to_string(pulse.cutStart) + ".." +
                                      std::to_string(pulse.cutEnd) + " of a shape of " + std::to_string(size));
+        if (!std::isfinite(pulse.gain)) return IoStatus::failure(which + " has a gain that is not a finite number");
     }
 
     ensureOffscreenApplication();

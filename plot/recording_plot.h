@@ -17,6 +17,7 @@ struct PlotPulse {
     int32_t shape = 0;     ///< 0-based index into the shapes
     int32_t cutStart = 0;  ///< first shape sample kept
     int32_t cutEnd = 0;    ///< last shape sample kept
+    double gain = 1;       ///< the pulse is drawn as gain times its shape
 };
 
 /// What part of a recording is drawn, and how large.
@@ -41,11 +42,11 @@ uint32_t plotShapeColour(int index);
 /// in ".svg" (any case), else as PNG (".png"); any other ending is refused. The signal is drawn
 /// as one line, or as the minimum and maximum of each pixel column when the range holds more
 /// samples than the plot is wide; each pulse is drawn over it as its shape's kept samples
-/// (cutStart..cutEnd) at its place, in the shape's colour, labelled by the shape's name (a
+/// (cutStart..cutEnd) times its gain at its place, in the shape's colour, labelled by the shape's name (a
 /// label that would cover another is left out); a time axis in seconds (at `rate`) and a value
 /// axis frame it. Written under a temporary name and renamed (see FileBatch). Refused with a
 /// message: a bad size, an empty signal, a range starting beyond the signal, a pulse whose
-/// shape does not exist or whose cut lies outside its shape. Creates an offscreen GUI
+/// shape does not exist, whose cut lies outside its shape or whose gain is not finite. Creates an offscreen GUI
 /// application for the text when there is none.
 IoStatus writeRecordingPlot(const std::string& path, std::span<const float> signal, double rate,
                             const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,

@@ -45,6 +45,16 @@ constexpr WindowSize minimumWindow{720, 480};
 // What a window system typically adds around the client area: borders and the title bar.
 constexpr WindowSize windowFrame{16, 40};
 
+// The columns of the results table, in order.
+enum ResultColumn { columnNumber, columnSeconds, columnSample, columnShape, columnCut, columnMeasure, columnGain, columnCount };
+
+// The length of the longest listed shape (0 when none is listed).
+int64_t longestLength(const std::vector<ListedShape>& shapes) {
+    int64_t longest = 0;
+    for (const ListedShape& listed : shapes) longest = std::max(longest, static_cast<int64_t>(listed.shape.samples.size()));
+    return longest;
+}
+
 }  // namespace
 
 // ---- window ----
@@ -120,19 +130,18 @@ QWidget* RecordingWindow::buildSignalArea(QWidget* parent) {
     summaryLabel_ = new QLabel(left);
     summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
     summaryLabel_->setWordWrap(true);  // a warning may follow the summary
-    results_ = new QTableWidget(0, 6, left);
+    results_ = new QTableWidget(0, columnCount, left);
     results_->setObjectName(QStringLiteral("resultsTable"));
     results_->setHorizontalHeaderLabels({tr("No."), tr("Start (s)"), tr("Start (samples)"), tr("Shape"), tr("Cut"),
-                                         tr("Measure")});
+                                         tr("Measure"), tr("Gain")});
     results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     results_->setSelectionBehavior(QAbstractItemView::SelectRows);
     results_->setSelectionMode(QAbstractItemView::SingleSelection);
     results_->verticalHeader()->hide();
     results_->horizontalHeader()->setStretchLastSection(true);
-    // Every heading shown whole: a column is at least as wide as its heading.
-    for (int column = 0; column + 1 < results_->columnCount(); ++column)
-        results_->setColumnWidth(column, std::max(results_->columnWidth(column),
-                                                  results_->horizontalHeader()->sectionSizeHint(column) + 8));
+    // Every heading shown whole; once filled, the columns take their contents' widths (see
+    // refreshResults), so that all of them fit beside the trace on a small screen.
+    results_->resizeColumnsToContents();
     leftLayout->addWidget(overview_);
     leftLayout->addWidget(signalView_, 3);
     leftLayout->addWidget(scrollBar_);
@@ -179,9 +188,20 @@ QWidget* RecordingWindow::buildDetectBox(QWidget* parent) {
     savedEnergy_ = new QLineEdit(QStringLiteral("100"), detectBox);
     baseline_ = new QCheckBox(tr("Baseline window (s)"), detectBox);
     baselineSeconds_ = new QLineEdit(detectBox);
+    gain_ = new QLineEdit(QStringLiteral("1:1"), detectBox);
+    gain_->setToolTip(tr("The factor each found pulse may take its shape with, as MIN:MAX: e.g. 0.5:2, or -1.5:1.5 "
+                         "for pulses of either polarity. 1:1 takes the shapes as they are."));
+    pulseCost_ = new QComboBox(detectBox);
+    pulseCost_->setEditable(true);
+    pulseCost_->setInsertPolicy(QComboBox::NoInsert);
+    pulseCost_->addItems({QStringLiteral("0"), tr("Auto")});
+    pulseCost_->setToolTip(tr("What each pulse adds to the distance, in the signal's units squared: a number of at "
+                              "least 0, or Auto to derive it from the recording's noise level. A pulse is kept "
+                              "when it explains more than its cost."));
     for (auto [edit, name] : {std::pair{tmin_, "tmin"}, {tmax_, "tmax"}, {count_, "count"}, {savedEnergy_, "savedEnergy"},
-                              {baselineSeconds_, "baselineSeconds"}})
+                              {baselineSeconds_, "baselineSeconds"}, {gain_, "gain"}})
         edit->setObjectName(QString::fromLatin1(name));
+    pulseCost_->setObjectName(QStringLiteral("pulseCost"));
     task_->setObjectName(QStringLiteral("task"));
     unit_->setObjectName(QStringLiteral("unit"));
     knownCount_->setObjectName(QStringLiteral("knownCount"));
@@ -193,6 +213,8 @@ QWidget* RecordingWindow::buildDetectBox(QWidget* parent) {
     form->addRow(knownCount_, count_);
     form->addRow(tr("Saved &energy (%)"), savedEnergy_);
     form->addRow(baseline_, baselineSeconds_);
+    form->addRow(tr("&Gain"), gain_);
+    form->addRow(tr("&Pulse cost"), pulseCost_);
     detectButton_ = new QPushButton(tr("&Detect"), detectBox);
     detectButton_->setObjectName(QStringLiteral("detectButton"));
     cancelButton_ = new QPushButton(tr("&Cancel"), detectBox);
@@ -215,12 +237,8 @@ void RecordingWindow::connectWidgets() {
         refreshScrollBar();
         overview_->update();
     };
+    // Shapes have lengths of their own: a selection is the stretch dragged over.
     signalView_->onSelected = [this](std::optional<SampleSpan> span) {
-        // Every shape needs the listed shapes' length: a selection takes it at once, since a
-        // drag rarely hits an exact sample count.
-        if (span && document_.signal && !document_.shapes.empty())
-            span = snappedSelection(*span, static_cast<int64_t>(document_.shapes.front().shape.samples.size()),
-                                    static_cast<int64_t>(document_.signal->samples.size()));
         document_.selection = span;
         showSelection();
         refreshEnabled();
@@ -300,12 +318,13 @@ void RecordingWindow::refreshShapes() {
     const QSignalBlocker blocker(shapeList_);
     const int current = shapeList_->currentRow();
     shapeList_->clear();
+    const int64_t longest = longestLength(document_.shapes);
     for (size_t i = 0; i < document_.shapes.size(); ++i) {
         const ListedShape& listed = document_.shapes[i];
         QPixmap picture(shapeList_->iconSize());
         {
             QPainter painter(&picture);
-            paintShapeThumbnail(painter, picture.rect(), listed.shape, shapeColour(static_cast<int>(i)));
+            paintShapeThumbnail(painter, picture.rect(), listed.shape, shapeColour(static_cast<int>(i)), longest);
         }
         auto* item = new QListWidgetItem(QIcon(picture),
                                          QStringLiteral("%1  (%2 samples)")
@@ -335,16 +354,28 @@ void RecordingWindow::refreshResults() {
             QString::number(pulse.position),
             QString::fromStdString(report.shapes[pulse.shape].name),
             QStringLiteral("%1..%2").arg(pulse.cutStart).arg(pulse.cutEnd),
-            QString::number(pulse.measure)};
+            QString::number(pulse.measure),
+            QString::number(pulse.gain, 'g', 4)};
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
-            if (column == 3) item->setForeground(shapeColour(pulse.shape));
+            if (column == columnShape) item->setForeground(shapeColour(pulse.shape));
             results_->setItem(row, column, item);
         }
     }
+    // The header's resize precision bounds the rows measured: cheap however many pulses are found.
+    results_->resizeColumnsToContents();
     QString summary = tr("%n pulse(s) found, distance %1, time taken %2 s", nullptr, static_cast<int>(report.pulses.size()))
                           .arg(report.distance)
                           .arg(report.seconds, 0, 'f', 3);
+    // A gain range or a pulse cost: the cost used, and the noise level an automatic one came from.
+    if (report.extended()) {
+        summary += QStringLiteral(", ") + tr("gain %1:%2, pulse cost %3")
+                                              .arg(report.gain.min, 0, 'g', 6)
+                                              .arg(report.gain.max, 0, 'g', 6)
+                                              .arg(report.pulseCost, 0, 'g', 6);
+        if (report.pulseCostChoice.automatic)
+            summary += QStringLiteral(" ") + tr("(automatic, from a noise level of %1)").arg(report.noiseSigma, 0, 'g', 4);
+    }
     if (const std::optional<std::string> warning = detectReportWarning(report))
         summary += QStringLiteral("\n") + tr("Warning: ") + QString::fromStdString(*warning);
     summaryLabel_->setText(summary);
@@ -352,10 +383,10 @@ void RecordingWindow::refreshResults() {
 
 void RecordingWindow::suggestDistances() {
     if (!document_.signal || document_.shapes.empty() || !tmin_->text().isEmpty() || !tmax_->text().isEmpty()) return;
+    // From the longest shape: Tmax must hold every shape.
     const SuggestedDistances suggested =
-        suggestedDistances(static_cast<int64_t>(document_.shapes.front().shape.samples.size()),
-                           static_cast<int64_t>(document_.signal->samples.size()), document_.signal->rate,
-                           unit_->currentIndex() == 1);
+        suggestedDistances(longestLength(document_.shapes), static_cast<int64_t>(document_.signal->samples.size()),
+                           document_.signal->rate, unit_->currentIndex() == 1);
     tmin_->setText(QString::fromStdString(suggested.tmin));
     tmax_->setText(QString::fromStdString(suggested.tmax));
 }
@@ -411,8 +442,6 @@ void RecordingWindow::showSelection() {
                        .arg(span.last - span.first)
                        .arg(static_cast<double>(span.first) / rate, 0, 'g', 8)
                        .arg(static_cast<double>(span.last) / rate, 0, 'g', 8);
-    if (!document_.shapes.empty())
-        text += QStringLiteral(" ") + tr("- the length of the listed shapes");
     selectionLabel_->setText(text);
 }
 

@@ -125,6 +125,8 @@ private:
     QLineEdit* savedEnergy_ = nullptr;
     QCheckBox* baseline_ = nullptr;
     QLineEdit* baselineSeconds_ = nullptr;
+    QLineEdit* gain_ = nullptr;
+    QComboBox* pulseCost_ = nullptr;  ///< editable: a number, or its item "Auto"
     QPushButton* detectButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QProgressBar* progress_ = nullptr;

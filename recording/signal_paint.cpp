@@ -76,7 +76,8 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
     if (!picture.shapes || picture.pulses.empty()) return;
     const ViewState& view = picture.view;
     const SampleSpan span = visibleSamples(view);
-    const int64_t longest = picture.shapes->empty() ? 0 : static_cast<int64_t>(picture.shapes->front().samples.size());
+    int64_t longest = 0;
+    for (const Shape& shape : *picture.shapes) longest = std::max(longest, static_cast<int64_t>(shape.samples.size()));
     // Pulses are in order of position: start at the first that may reach into the view.
     auto from = std::lower_bound(picture.pulses.begin(), picture.pulses.end(), span.first - longest,
                                  [](const DetectedPulse& pulse, int64_t at) { return pulse.position < at; });
@@ -96,7 +97,7 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
                     static_cast<int64_t>(std::floor(sampleToPixel(view, static_cast<double>(it->position + j))));
                 if (column < 0 || column >= view.width) continue;
                 const size_t cell = static_cast<size_t>(column) * shapeCount + it->shape;
-                const float value = static_cast<float>(picture.lift.level(samples[j], it->position + j));
+                const float value = static_cast<float>(picture.lift.level(it->gain * samples[j], it->position + j));
                 if (!used[cell]) extremes[cell] = {value, value};
                 extremes[cell] = {std::min(extremes[cell].low, value), std::max(extremes[cell].high, value)};
                 used[cell] = 1;
@@ -133,7 +134,7 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
         const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(shape.samples.size()) - 1);
         for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j)
             line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(it->position + j)),
-                                axis.y(picture.lift.level(shape.samples[j], it->position + j))));
+                                axis.y(picture.lift.level(it->gain * shape.samples[j], it->position + j))));
         if (line.size() == 1) line.append(line.front() + QPointF(1, 0));
         p.drawPolyline(line);
         // A mark at the pulse's start along the top edge.
@@ -230,7 +231,7 @@ void paintOverview(QPainter& p, const QRect& rect, const SignalSummary& summary,
     p.drawRect(marked.adjusted(0, 0, -1, -1));
 }
 
-void paintShapeThumbnail(QPainter& p, const QRect& rect, const Shape& shape, const QColor& colour) {
+void paintShapeThumbnail(QPainter& p, const QRect& rect, const Shape& shape, const QColor& colour, int64_t longest) {
     p.fillRect(rect, Qt::white);
     p.setPen(QColor(0xc0, 0xc0, 0xc0));
     p.drawRect(rect.adjusted(0, 0, -1, -1));
@@ -240,8 +241,9 @@ void paintShapeThumbnail(QPainter& p, const QRect& rect, const Shape& shape, con
     const ValueAxis axis{rect.adjusted(2, 2, -2, -2), values};
     QPolygonF line;
     const double n = static_cast<double>(shape.samples.size());
+    const int width = thumbnailWidth(static_cast<int64_t>(shape.samples.size()), longest, rect.width() - 5);
     for (size_t i = 0; i < shape.samples.size(); ++i)
-        line.append(QPointF(rect.left() + 2 + (rect.width() - 5) * (n > 1 ? i / (n - 1) : 0.5), axis.y(shape.samples[i])));
+        line.append(QPointF(rect.left() + 2 + width * (n > 1 ? i / (n - 1) : 0.5), axis.y(shape.samples[i])));
     QPen pen(colour);
     pen.setWidth(2);
     p.setPen(pen);

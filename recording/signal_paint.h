@@ -34,7 +34,7 @@ struct SignalPicture {
     MinMax values;                ///< the value range of the vertical axis
     std::optional<SampleSpan> selection;
     const std::vector<Shape>* shapes = nullptr;   ///< the shapes the pulses refer to
-    std::span<const DetectedPulse> pulses;        ///< in order of position
+    std::span<const DetectedPulse> pulses;        ///< in order of position, each drawn as gain times its shape
     int highlighted = -1;                         ///< index of the pulse chosen in the table
     PulseLift lift;                               ///< puts the pulses on the trace drawn
 };
@@ -52,5 +52,7 @@ void paintSignalPicture(QPainter& painter, const QRect& widget, const SignalPict
 void paintOverview(QPainter& painter, const QRect& rect, const SignalSummary& summary, MinMax values,
                    SampleSpan visible);
 
-/// A small picture of a shape (for the shape list).
-void paintShapeThumbnail(QPainter& painter, const QRect& rect, const Shape& shape, const QColor& colour);
+/// A small picture of a shape (for the shape list), drawn to the scale in which the longest
+/// listed shape (`longest` samples) fills the picture (see thumbnailWidth).
+void paintShapeThumbnail(QPainter& painter, const QRect& rect, const Shape& shape, const QColor& colour,
+                         int64_t longest);

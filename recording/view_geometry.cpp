@@ -201,10 +201,13 @@ WindowSize fittedWindowSize(WindowSize preferred, WindowSize minimum, WindowSize
             std::max(least.height, std::min(preferred.height, roomHeight))};
 }
 
-SampleSpan snappedSelection(SampleSpan selection, int64_t length, int64_t total) {
-    if (length <= 0 || length > total) return selection;
-    const int64_t first = std::clamp<int64_t>(selection.first, 0, total - length);
-    return {first, first + length};
+int thumbnailWidth(int64_t length, int64_t longest, int room, int least) {
+    if (room <= 0) return 0;
+    const int narrowest = std::min(least, room);
+    if (longest <= 0 || length >= longest) return room;
+    const double scaled = std::round(static_cast<double>(room) * static_cast<double>(std::max<int64_t>(length, 0)) /
+                                     static_cast<double>(longest));
+    return std::clamp(static_cast<int>(scaled), narrowest, room);
 }
 
 std::string secondsText(int64_t sample, double rate) {

@@ -134,10 +134,12 @@ WindowSize fittedWindowSize(WindowSize preferred, WindowSize minimum, WindowSize
 /// The minimum size cut to the same room.
 WindowSize fittedMinimumSize(WindowSize minimum, WindowSize available, WindowSize frame);
 
-/// The stretch a new shape is cut from: when shapes are listed, every shape needs their length,
-/// so a selection is given that length, starting where it starts (moved back when it would run
-/// past the signal's end). Without listed shapes (`length` 0) the selection is kept.
-SampleSpan snappedSelection(SampleSpan selection, int64_t length, int64_t total);
+/// The width in pixels of a shape's line in a thumbnail whose drawing room is `room` pixels
+/// wide: the longest listed shape (`longest` samples) fills the room and the others are drawn
+/// to the same scale, so that shapes of their own lengths look their lengths; none is narrower
+/// than `least` pixels (or the room, when that is narrower), so that a short shape beside a very
+/// long one stays visible.
+int thumbnailWidth(int64_t length, int64_t longest, int room, int least = 8);
 
 /// The time of sample `sample` in seconds at `rate`, with as many decimals as tell neighbouring
 /// samples apart ("1800" at 1 per second, "0.125" at 1000 per second, at most 9 decimals).

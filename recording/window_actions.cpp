@@ -119,7 +119,7 @@ bool RecordingWindow::exportPicture(const QString& path) {
     if (document_.report) {
         shapes = document_.report->shapes;
         for (const DetectedPulse& pulse : document_.report->pulses)
-            pulses.push_back(PlotPulse{pulse.position, pulse.shape, pulse.cutStart, pulse.cutEnd});
+            pulses.push_back(PlotPulse{pulse.position, pulse.shape, pulse.cutStart, pulse.cutEnd, pulse.gain});
     }
     RecordingPlotOptions options;
     const SampleSpan visible = visibleSamples(signalView_->view());

@@ -67,6 +67,13 @@ bool RecordingWindow::startDetection() {
     fields.savedEnergy = savedEnergy_->text().toStdString();
     fields.baseline = baseline_->isChecked();
     fields.baselineSeconds = baselineSeconds_->text().toStdString();
+    fields.gain = gain_->text().trimmed().toStdString();
+    // The box's item "Auto" (or the word typed in any case) asks for the cost from the noise level.
+    const QString cost = pulseCost_->currentText().trimmed();
+    fields.pulseCost = cost.compare(QStringLiteral("auto"), Qt::CaseInsensitive) == 0 ||
+                               cost.compare(pulseCost_->itemText(1), Qt::CaseInsensitive) == 0
+                           ? std::string("auto")
+                           : cost.toStdString();
     IoResult<DetectSettings> settings = checkDetectFields(fields, *document_.signal, document_.shapes);
     if (!settings) return refuse(QString::fromStdString(settings.error)), false;
 
@@ -115,21 +122,22 @@ void RecordingWindow::finishDetection() {
             summaryLabel_->setText(tr("Detection cancelled; no results yet."));
         return;
     }
-    // The table, the drawing and the export rely on pulses that fit their shapes and the signal,
-    // in order of position: anything else is refused whole.
-    const int64_t length = static_cast<int64_t>(job->shapes.front().shape.samples.size());
+    // The table, the drawing and the export rely on pulses that fit their own shapes (each of
+    // its own length) and the signal, with a finite gain, in order of position: anything else is
+    // refused whole.
     const int64_t total = static_cast<int64_t>(job->signal->samples.size());
     int64_t previous = std::numeric_limits<int64_t>::min();
     for (const DetectedPulse& pulse : job->report.pulses) {
-        const bool fits = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(job->shapes.size()) &&
-                          pulse.cutStart >= 0 && pulse.cutEnd >= pulse.cutStart && pulse.cutEnd < length &&
+        const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(job->shapes.size());
+        const int64_t length = known ? static_cast<int64_t>(job->shapes[pulse.shape].shape.samples.size()) : 0;
+        const bool fits = known && pulse.cutStart >= 0 && pulse.cutEnd >= pulse.cutStart && pulse.cutEnd < length &&
                           pulse.position + pulse.cutStart >= 0 && pulse.position + pulse.cutEnd < total &&
-                          pulse.position > previous;
+                          std::isfinite(pulse.gain) && pulse.position > previous;
         previous = pulse.position;
         if (!fits) {
             refreshResults();
             return refuse(tr("The detection returned a pulse at sample %1 that does not fit its shape, the signal "
-                             "or the order of positions; no results were kept.")
+                             "or the order of positions, or whose gain is not finite; no results were kept.")
                               .arg(pulse.position));
         }
     }

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <cmath>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -47,10 +48,10 @@ std::pair<int, int> rowsWith(const QImage& image, int x, uint32_t colour) {
 class RecordingPlot : public ::testing::Test {
 protected:
     // 1000 silent samples at 100 Hz; shape "box" (six samples of 50) found at 400, "step" at 700 cut
-    // to its samples 2..5.
+    // to its samples 2..5 and taken with gain -2 (60 to 120).
     RecordingPlot() : signal(1000, 0.0f) {
         shapes = {{"box", {50, 50, 50, 50, 50, 50}}, {"step", {-10, -20, -30, -40, -50, -60}}};
-        pulses = {{400, 0, 0, 5}, {700, 1, 2, 5}};
+        pulses = {{400, 0, 0, 5}, {700, 1, 2, 5, -2}};
     }
     std::vector<float> signal;
     std::vector<Shape> shapes;
@@ -79,14 +80,15 @@ TEST_F(RecordingPlot, PngShowsEachPulseInItsShapesColourAtItsPlace) {
     const auto step = columnsWith(image, plotShapeColour(1));
     ASSERT_FALSE(step.empty());
     EXPECT_GE(step.front(), 72 + 702 - 1);  // cut: kept samples 2..5 only
-    // The box lies above the silent signal, the step below it.
+    // The box lies above the silent signal; the step, negative but taken with gain -2, above the box.
     const auto [signalTop, signalBottom] = rowsWith(image, 72 + 100, plotSignalColour);
     ASSERT_GE(signalTop, 0);
     EXPECT_LE(signalBottom - signalTop, 1);
     const auto [boxTop, boxBottom] = rowsWith(image, 72 + 403, plotShapeColour(0));
     EXPECT_LT(boxBottom, signalTop);
     const auto [stepTop, stepBottom] = rowsWith(image, 72 + 704, plotShapeColour(1));
-    EXPECT_GT(stepTop, signalBottom);
+    EXPECT_GE(stepTop, 0);
+    EXPECT_LT(stepBottom, boxTop);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"r.png"});
 }
 
@@ -148,6 +150,7 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
     EXPECT_THAT(refused("a.png", {{10, 2, 0, 5}}, {}), HasSubstr("pulse 1 (at 10) names shape 2 of 2"));
     EXPECT_THAT(refused("a.png", {{10, 0, 3, 6}}, {}), HasSubstr("keeps samples 3..6 of a shape of 6"));
     EXPECT_THAT(refused("a.png", {{10, 0, 4, 3}}, {}), HasSubstr("keeps samples 4..3"));
+    EXPECT_THAT(refused("a.png", {{10, 0, 0, 5, std::nan("")}}, {}), HasSubstr("pulse 1 (at 10) has a gain that is not"));
     EXPECT_THAT(writeRecordingPlot(dir.file("e.png"), {}, 100, shapes, {}, {}).error, HasSubstr("no samples"));
     EXPECT_THAT(writeRecordingPlot(dir.file("no/dir.png"), signal, 100, shapes, pulses, {}).error,
                 HasSubstr("no/dir.png: No such file or directory"));

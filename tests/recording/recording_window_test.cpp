@@ -502,12 +502,14 @@ TEST_F(RecordingWindowTest, AFailedOrMalformedDetectionIsNamedAndKeepsThePreviou
     ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
     ASSERT_EQ(window->document().report->pulses.size(), 1u);
 
-    // Pulses out of order, beyond the signal, or cut outside their shape are refused whole.
+    // Pulses out of order, beyond the signal, cut outside their shape or without a finite gain
+    // are refused whole.
     const std::vector<std::vector<DetectedPulse>> malformed = {
         {DetectedPulse{300, 0, 0, 19, 1}, DetectedPulse{100, 1, 0, 19, 1}},
         {DetectedPulse{1990, 0, 0, 19, 1}},
         {DetectedPulse{100, 2, 0, 19, 1}},
         {DetectedPulse{100, 0, 5, 20, 1}},
+        {DetectedPulse{100, 0, 0, 19, 1, std::nan("")}},
     };
     for (const auto& answer : malformed) {
         fake->answer = answer;
@@ -787,21 +789,25 @@ TEST_F(RecordingWindowTest, UnreadableOrMalformedRecordingIsRefusedAndTheOldOneS
     EXPECT_EQ(window->document().shapes[0].cutFrom, std::optional<int64_t>(100));
 }
 
-TEST_F(RecordingWindowTest, ShapesOfUnequalLengthFromAFileAreRefused) {
+TEST_F(RecordingWindowTest, ShapesOfTheirOwnLengthsLoadFromAFile) {
     openSeries();
     cutTwoShapes();
-    // From a file...
     const std::string file = dir.write("shapes.csv", "a,b\n1,1\n2,2\n3,3\n4,4\n5,5\n6,6\n7,\n");
-    EXPECT_THAT(messageOf([&] { window->loadShapes(QString::fromStdString(file)); }).toStdString(),
-                ::testing::HasSubstr("same length"));
-    ASSERT_EQ(window->document().shapes.size(), 2u);
-    EXPECT_EQ(window->document().shapes[0].shape.name, "sine");
-    EXPECT_EQ(child<QListWidget>("shapeList")->count(), 2);
+    ASSERT_TRUE(window->loadShapes(QString::fromStdString(file)));
+    const auto& shapes = window->document().shapes;
+    ASSERT_EQ(shapes.size(), 2u);
+    EXPECT_EQ(shapes[0].shape.samples.size(), 7u);
+    EXPECT_EQ(shapes[1].shape.samples.size(), 6u);
+    auto* list = child<QListWidget>("shapeList");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "a  (7 samples)");
+    EXPECT_EQ(list->item(1)->text(), "b  (6 samples)");
 }
 
-// Shapes of one length by mouse: a drag beside listed shapes takes their length; Tmin and Tmax
-// start from the shapes' length in the unit shown and follow a change of unit.
-TEST_F(RecordingWindowTest, ADragTakesTheListedShapesLengthAndTheDistancesStartSensibly) {
+// Shapes of their own lengths by mouse: a drag selects exactly the samples dragged over, beside
+// listed shapes of another length too; Tmin and Tmax start from the longest shape's length in the
+// unit shown and follow a change of unit.
+TEST_F(RecordingWindowTest, ADragKeepsItsOwnLengthAndTheDistancesStartFromTheLongestShape) {
     const std::string path = writeSeriesCsv(dir, twoPulseSeries());
     SignalReadOptions options;
     options.rate = 1000;
@@ -815,16 +821,55 @@ TEST_F(RecordingWindowTest, ADragTakesTheListedShapesLengthAndTheDistancesStartS
     EXPECT_EQ(child<QLineEdit>("tmin")->text(), "20");
     EXPECT_EQ(child<QLineEdit>("tmax")->text(), "200");
 
-    for (auto [first, last] : {std::pair{300.0, 331.0}, {1990.0, 1999.0}, {500.0, 511.0}}) {
+    for (auto [first, last] : {std::pair{1990.0, 1999.0}, {300.0, 311.0}, {500.0, 531.0}}) {
         dragOver(view, first, last);
         ASSERT_TRUE(window->document().selection.has_value());
-        const SampleSpan span = *window->document().selection;
-        EXPECT_EQ(span.last - span.first, 20) << first;
-        EXPECT_EQ(span.first, std::min<int64_t>(static_cast<int64_t>(first), 2000 - 20)) << first;
+        EXPECT_EQ(window->document().selection->first, static_cast<int64_t>(first));
+        EXPECT_EQ(window->document().selection->last, static_cast<int64_t>(last));
     }
+    setPanel("", "");
     answeringInput("t3", [&] { child<QPushButton>("useAsShapeButton")->click(); });
-    ASSERT_EQ(window->document().shapes.size(), 3u);
-    EXPECT_EQ(window->document().shapes[2].cutFrom, std::optional<int64_t>(500));
+    const auto& shapes = window->document().shapes;
+    ASSERT_EQ(shapes.size(), 3u);
+    EXPECT_EQ(shapes[2].cutFrom, std::optional<int64_t>(500));
+    EXPECT_EQ(shapes[2].shape.samples.size(), 31u);
+    EXPECT_EQ(child<QLineEdit>("tmin")->text(), "31");
+    EXPECT_EQ(child<QLineEdit>("tmax")->text(), "310");
+}
+
+// The gain range and the pulse cost reach the engine: pulses of one shape at three amplitudes are
+// found with their gains, shown in the table; a range whose MIN lies above its MAX is refused.
+TEST_F(RecordingWindowTest, AGainRangeFindsPulsesOfOtherAmplitudesWithTheirGains) {
+    const double amplitudes[] = {1, 0.5, 1.8};
+    std::vector<int16_t> samples(2000, 0);
+    for (int k = 0; 100 + 200 * k + pulseLength <= 2000; ++k)
+        for (int i = 0; i < pulseLength; ++i)
+            samples[100 + 200 * k + i] =
+                static_cast<int16_t>(std::lround(100 * amplitudes[k % 3] * std::sin(M_PI * i / (pulseLength - 1))));
+    openSeries(samples);
+    dragOver(view, 100, 120);
+    answeringInput("sine", [&] { child<QPushButton>("useAsShapeButton")->click(); });
+    window->setDetector(std::make_shared<EngineRecordingDetector>());
+    setPanel("150", "250");
+    child<QComboBox>("pulseCost")->setEditText("1000");
+
+    child<QLineEdit>("gain")->setText("2:1");
+    EXPECT_THAT(messageOf([&] { child<QPushButton>("detectButton")->click(); }).toStdString(),
+                ::testing::HasSubstr("The gain range: MIN must not be above MAX, got 2:1"));
+    EXPECT_FALSE(window->detectionRunning());
+
+    child<QLineEdit>("gain")->setText("0.5:2");
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    ASSERT_TRUE(window->document().report.has_value());
+    auto* table = child<QTableWidget>("resultsTable");
+    ASSERT_EQ(table->horizontalHeaderItem(6)->text(), "Gain");
+    ASSERT_EQ(table->rowCount(), 10);
+    for (int row = 0; row < table->rowCount(); ++row) {
+        EXPECT_EQ(table->item(row, 2)->text().toLongLong(), 100 + 200 * row);
+        EXPECT_NEAR(table->item(row, 6)->text().toDouble(), amplitudes[row % 3], 0.02) << row;
+    }
+    EXPECT_THAT(child<QLabel>("summaryLabel")->text().toStdString(), ::testing::HasSubstr("gain 0.5:2, pulse cost 1000"));
 }
 
 TEST_F(RecordingWindowTest, AStretchShorterThanSixSamplesIsRefused) {
@@ -891,7 +936,12 @@ TEST(SignalPicture, PulsesAreDrawnInTheirShapesColoursAtEveryZoom) {
     const SignalSummary summary(samples);
     const std::vector<Shape> shapes = {Shape{"up", std::vector<double>(20, 50)}, Shape{"down", std::vector<double>(20, -50)}};
     std::vector<DetectedPulse> pulses;
-    for (int64_t at = 500; at < 100000; at += 1000) pulses.push_back(DetectedPulse{at, static_cast<int32_t>(at / 1000 % 2), 0, 19, 0});
+    // Each pulse is drawn as its gain times its shape: the "down" pulses, taken with gain -1, lie
+    // above the silent trace as the "up" ones do.
+    for (int64_t at = 500; at < 100000; at += 1000) {
+        const auto shape = static_cast<int32_t>(at / 1000 % 2);
+        pulses.push_back(DetectedPulse{at, shape, 0, 19, 0, shape == 1 ? -1.0 : 1.0});
+    }
     SignalPicture picture;
     picture.samples = samples;
     picture.summary = &summary;
@@ -909,6 +959,14 @@ TEST(SignalPicture, PulsesAreDrawnInTheirShapesColoursAtEveryZoom) {
         QPainter painter(&image);
         paintSignalPicture(painter, widget, picture);
     }
+    const int middle = signalAreaOf(widget.width(), widget.height()).center().y();
+    const auto allAbove = [&](const QImage& drawn, const QColor& colour) {
+        for (int x = 0; x < drawn.width(); ++x)
+            for (int y = middle; y < drawn.height(); ++y)
+                if (drawn.pixelColor(x, y) == colour) return false;
+        return true;
+    };
+    EXPECT_TRUE(allAbove(image, shapeColour(1)));
     const std::vector<int> up = columnsWithColour(image, shapeColour(0)), down = columnsWithColour(image, shapeColour(1));
     EXPECT_GE(up.size(), 50u);
     EXPECT_LE(up.size(), 150u);
@@ -926,6 +984,8 @@ TEST(SignalPicture, PulsesAreDrawnInTheirShapesColoursAtEveryZoom) {
         QPainter painter(&image);
         paintSignalPicture(painter, widget, picture);
     }
+    EXPECT_FALSE(columnsWithColour(image, shapeColour(1)).empty());
+    EXPECT_TRUE(allAbove(image, shapeColour(1)));
     const std::vector<int> kept = columnsWithColour(image, shapeColour(0));
     ASSERT_FALSE(kept.empty());
     EXPECT_NEAR(kept.front(), area + sampleToPixel(picture.view, 505), 2);

@@ -171,4 +171,16 @@ TEST(WindowSize, FitsTheRoomTheScreenLeaves) {
     }
 }
 
+// Thumbnails of shapes of their own lengths: one scale, the longest filling the room, a short
+// one beside a very long one still visible.
+TEST(ThumbnailWidth, ShapesAreDrawnToOneScale) {
+    struct Case {
+        int64_t length, longest;
+        int room, width;
+    };
+    for (const Case& c : {Case{20, 20, 67, 67}, Case{10, 20, 67, 34}, Case{215, 430, 100, 50},
+                          Case{6, 32767, 67, 8}, Case{6, 32767, 5, 5}, Case{20, 0, 67, 67}, Case{20, 20, 0, 0}})
+        EXPECT_EQ(thumbnailWidth(c.length, c.longest, c.room), c.width) << c.length << " of " << c.longest << " in " << c.room;
+}
+
 }  // namespace
