@@ -30,8 +30,8 @@ struct ListedShape {
 
 /// Cuts samples [first, last) of the signal as a new shape named `name` for the list `shapes`.
 /// Refused with a message: a stretch shorter than minShapeLength or longer than maxShapeLength
-/// samples, or reaching beyond the signal; a length other than the listed shapes'; a full list;
-/// a bad name (see checkShapeName).
+/// samples, or reaching beyond the signal; a full list; a bad name (see checkShapeName). Shapes
+/// of several lengths may stand in one list.
 IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last, const std::string& name,
                                const std::vector<ListedShape>& shapes);
 
@@ -53,7 +53,7 @@ std::optional<int32_t> shapeIndex(const std::vector<Shape>& shapes, const std::s
 std::string shapeNameList(const std::vector<Shape>& shapes);
 
 /// Shapes read from a file for the list: read (readShapes) and checked as an alphabet
-/// (checkShapes: one common length, distinct names, ...). All candidates.
+/// (checkShapes: lengths, distinct names, ...). All candidates.
 IoResult<std::vector<ListedShape>> loadShapes(const std::string& path);
 
 /// The gain a pulse may take: its shape times g, MIN <= g <= MAX. {1, 1}: the shapes as they are.
