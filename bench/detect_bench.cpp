@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/detect.h"
+#include "core/learn.h"
 #include "model/alphabet.h"
 #include "model/message_sink.h"
 #include "model/random.h"
@@ -68,20 +69,50 @@ double peakMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-void runDetect(benchmark::State& state, DetectTask task) {
+// 256 shapes: the 20 of the alphabet and mixtures of two of them, on the recording's scale.
+const std::vector<std::vector<int16_t>>& manyShapes(const Recording& r) {
+    static std::vector<std::vector<int16_t>> shapes;
+    if (!shapes.empty()) return shapes;
+    shapes = r.shapes;
+    for (size_t k = 0; shapes.size() < 256; ++k) {
+        const auto& a = r.shapes[k % kShapes];
+        const auto& b = r.shapes[(k * 7 + 3) % kShapes];
+        std::vector<int16_t> mix(kLength);
+        for (int c = 0; c < kLength; ++c) mix[static_cast<size_t>(c)] = static_cast<int16_t>((a[static_cast<size_t>(c)] + b[static_cast<size_t>(c)]) / 2);
+        shapes.push_back(mix);
+    }
+    return shapes;
+}
+
+// The model a run asks for beyond the shapes.
+enum Model { kPlain = 0, kGainAndCost = 1, kManyShapes = 2, kLearnOneRound = 3 };
+
+void runDetect(benchmark::State& state, DetectTask task, Model model = kPlain) {
     const Recording& r = recording(state.range(0));
     DetectRequest request;
     request.task = task;
     request.signal = r.signal;
-    for (const auto& shape : r.shapes) request.shapes.emplace_back(shape);
-    for (int e = 0; e < kShapes; ++e) request.candidates.push_back(e);
+    const auto& shapes = model == kManyShapes ? manyShapes(r) : r.shapes;
+    for (const auto& shape : shapes) request.shapes.emplace_back(shape);
+    for (size_t e = 0; e < shapes.size(); ++e) request.candidates.push_back(static_cast<int32_t>(e));
     request.tmin = 40;
     request.tmax = 181;
     request.savedEnergy = static_cast<int32_t>(state.range(2));
     request.threads = static_cast<int32_t>(state.range(1));
+    if (model == kGainAndCost) {
+        request.gainMin = 0.5;
+        request.gainMax = 2;
+        request.pulseCost = 2000000;
+    }
     const std::atomic<bool> cancel{false};
     size_t pulses = 0;
     for (auto _ : state) {
+        if (model == kLearnOneRound) {
+            const LearnResult learned = learnShapes(request, 1, {}, {}, cancel);
+            pulses = learned.result.pulses.size();
+            benchmark::DoNotOptimize(learned.result.distance);
+            continue;
+        }
         const DetectResult result = detectInRecording(request, {}, cancel);
         pulses = result.pulses.size();
         benchmark::DoNotOptimize(result.distance);
@@ -89,6 +120,13 @@ void runDetect(benchmark::State& state, DetectTask task) {
     state.counters["pulses"] = static_cast<double>(pulses);
     state.counters["peak_MB"] = peakMegabytes();
 }
+
+// Each pulse its shape times a gain from 0.5 to 2, and a cost per pulse.
+void BM_DetectGainCost(benchmark::State& state) { runDetect(state, DetectTask::joint, kGainAndCost); }
+// 256 shapes instead of 20 (divide by 256 / 20 for the cost per shape).
+void BM_Detect256Shapes(benchmark::State& state) { runDetect(state, DetectTask::joint, kManyShapes); }
+// A detection, one round of learning (the least-squares shapes) and the detection again.
+void BM_LearnOneRound(benchmark::State& state) { runDetect(state, DetectTask::joint, kLearnOneRound); }
 
 void BM_Detect(benchmark::State& state) { runDetect(state, DetectTask::joint); }
 
@@ -138,6 +176,15 @@ BENCHMARK(BM_Detect)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Iterations(3);
+BENCHMARK(BM_DetectGainCost)
+    ->Args({1000000, 1, 100})
+    ->Args({1000000, 1, 75})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_Detect256Shapes)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
+BENCHMARK(BM_LearnOneRound)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Recognize)
     ->Args({1000000, 1, 100})
     ->Args({1000000, 1, 75})
@@ -158,5 +205,13 @@ int main(int argc, char** argv) {
              {"recognition, whole / matched filter", "BM_Recognize/1000000/1/100/iterations:3" + t, filter},
              {"recognition, cut / matched filter", "BM_Recognize/1000000/1/75/iterations:3" + t, filter},
              {"one thread / two threads, 10^7", "BM_Detect/10000000/1/75/iterations:3" + t,
-              "BM_Detect/10000000/2/75/iterations:3" + t}});
+              "BM_Detect/10000000/2/75/iterations:3" + t},
+             {"gain and cost / plain, whole", "BM_DetectGainCost/1000000/1/100/iterations:3" + t,
+              "BM_Detect/1000000/1/100/iterations:3" + t},
+             {"gain and cost / plain, cut", "BM_DetectGainCost/1000000/1/75/iterations:3" + t,
+              "BM_Detect/1000000/1/75/iterations:3" + t},
+             {"256 shapes / 20 shapes (at most 12.8)", "BM_Detect256Shapes/1000000/1/100/iterations:3" + t,
+              "BM_Detect/1000000/1/100/iterations:3" + t},
+             {"a round of learning / a detection", "BM_LearnOneRound/1000000/1/100/iterations:3" + t,
+              "BM_Detect/1000000/1/100/iterations:3" + t}});
 }

@@ -25,7 +25,7 @@ __attribute__((always_inline)) inline T rounded(T v) {
 }  // namespace
 
 GainTerm gainTerm(double xx, double xy, double gainMin, double gainMax) {
-    double g = xx > 0 ? xy / xx : 0.0;
+    double g = xx > 0 ? xy * rounded(1.0 / xx) : 0.0;
     g = g < gainMin ? gainMin : g;
     g = g > gainMax ? gainMax : g;
     return {g, rounded(g * rounded(g * xx)) - rounded((2.0 * g) * xy)};
@@ -133,11 +133,12 @@ __attribute__((always_inline)) inline V mulAdd(V a, V b, V c) {
     return a * b + c;
 }
 
-// The gain term of gainTerm, lane by lane, in the same steps.
+// The gain term of gainTerm, lane by lane, in the same steps, for a stretch of energy xx > 0
+// (every admissible stretch has energy) whose reciprocal is inverse.
 template <class V>
-__attribute__((always_inline)) inline V gainTerms(V xx, V xy, const ShapeScores::Model& m) {
-    const V gMin = V{} + m.gainMin, gMax = V{} + m.gainMax, zero = V{};
-    V g = xx > zero ? xy / xx : zero;
+__attribute__((always_inline)) inline V gainTerms(V xx, double inverse, V xy, const ShapeScores::Model& m) {
+    const V gMin = V{} + m.gainMin, gMax = V{} + m.gainMax;
+    V g = xy * inverse;
     g = g < gMin ? gMin : g;
     g = g > gMax ? gMax : g;
     return rounded(g * rounded(g * xx)) - rounded((2.0 * g) * xy);
@@ -179,7 +180,8 @@ __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
         }
         if (a.model) {
             // acc = E - 2 sum x y: the correlation is exact, and so is (E - acc) / 2.
-            for (int r = 0; r < R; ++r) acc[r] = gainTerms(V{} + E, (E - acc[r]) * 0.5, *a.model);
+            const double inverse = E > 0 ? rounded(1.0 / E) : 0.0;
+            for (int r = 0; r < R; ++r) acc[r] = gainTerms(V{} + E, inverse, (E - acc[r]) * 0.5, *a.model);
         }
         double* best = a.best + k * R * W;
         for (int r = 0; r < R; ++r) store(best + r * W, a.first ? acc[r] : lower(acc[r], load<V>(best + r * W)));
@@ -264,17 +266,19 @@ __attribute__((always_inline)) inline void gainCutTiles(const TileArgs& a) {
                 const int e = c + 1;
                 if (e < firstEnd) continue;
                 for (int first = 0; first <= lastStart[e]; ++first) {
-                    const V xx = V{} + (P[e] - P[first]);
+                    const double energy = P[e] - P[first], inverse = rounded(1.0 / energy);
+                    const V xx = V{} + energy;
                     for (int r = 0; r < R; ++r) {
                         const V xy = (load<V>(a.scratch + (first * R + r) * W) - G[r]) * 0.5;
-                        B[r] = lower(gainTerms(xx, xy, *a.model), B[r]);
+                        B[r] = lower(gainTerms(xx, inverse, xy, *a.model), B[r]);
                     }
                 }
             }
             const V E = V{} + P[n];
+            const double wholeInverse = rounded(1.0 / P[n]);
             double* best = a.best + k * kTileVectors * W + half * R * W;
             for (int r = 0; r < R; ++r) {
-                const V score = lower(gainTerms(E, G[r] * -0.5, *a.model), B[r]);
+                const V score = lower(gainTerms(E, wholeInverse, G[r] * -0.5, *a.model), B[r]);
                 store(best + r * W, a.first ? score : lower(score, load<V>(best + r * W)));
             }
         }

@@ -20,9 +20,11 @@
 /// integer computation that the vector units (fused multiply-add on eight or four lanes) run
 /// at the speed of a plain correlation, and every build and processor gives the same integers.
 /// The cost of a pulse whose gain is chosen from [gainMin, gainMax] (see ShapeScores): the term
-/// g² Σx² − 2 g Σxy at the clamped least-squares gain g = clamp(Σxy / Σx², gainMin, gainMax),
-/// each step one correctly rounded double operation in exactly this order (no contraction):
-/// the same on every build and in every kernel. Σx² = 0 takes g = clamp(0). The term is an
+/// g (g Σx²) − (2g) Σxy at the clamped least-squares gain g = clamp(Σxy · (1 / Σx²), gainMin,
+/// gainMax), each step one correctly rounded double operation in exactly this order (no
+/// contraction; the reciprocal rather than a division, which the kernels take once per stretch
+/// instead of once per position): the same on every build and in every kernel. Σx² = 0 takes
+/// g = clamp(0). The term is an
 /// integer once rounded to the nearest (ties to even); with gainMin = gainMax = 1 it is exactly
 /// Σx² − 2 Σxy.
 struct GainTerm {

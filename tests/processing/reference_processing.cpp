@@ -772,7 +772,7 @@ ReferenceShapeScore referenceShapeScore(std::span<const int16_t> x, std::span<co
             xy += int64_t{x[c]} * y[l + c];
         }
         const double dxx = static_cast<double>(xx), dxy = static_cast<double>(xy);
-        const double g = std::min(std::max(dxx > 0 ? dxy / dxx : 0.0, gMin), gMax);
+        const double g = std::min(std::max(dxx > 0 ? dxy * (1.0 / dxx) : 0.0, gMin), gMax);
         const double a = g * dxx, b = g * a, d = 2.0 * g, e = d * dxy;
         return ReferenceShapeScore{static_cast<int64_t>(std::nearbyint(b - e)), s, t, g};
     };

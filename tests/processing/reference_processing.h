@@ -93,8 +93,8 @@ int32_t referenceRecognizeTuplesFixed(MessageSink& window, const Alphabet& alpha
                                       ChainsHeader* chains, SeriesHeader& series);
 
 /// The best explanation by one shape of a recording at position l, straight from the
-/// definitions: every cut's sums afresh, the clamped least-squares gain g of [gMin, gMax], the
-/// term g (g Σx²) - (2g) Σxy in those rounded steps, rounded to the nearest integer (ties to
+/// definitions: every cut's sums afresh, the clamped least-squares gain g = Σxy · (1 / Σx²)
+/// held to [gMin, gMax], the term g (g Σx²) - (2g) Σxy in those rounded steps, rounded to the nearest integer (ties to
 /// even); the whole shape first, then the admissible cuts (s, then t, ascending), each
 /// replacing the best only when strictly smaller.
 struct ReferenceShapeScore {
