@@ -339,7 +339,10 @@ DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, cons
     if (!learned.completed || !learned.error.empty()) {
         DetectResult failed;
         failed.completed = learned.completed;
-        failed.error = learned.error;
+        failed.error = learned.zeroShape >= 0 ? "Learning made shape \"" + prepared.shapes[static_cast<size_t>(learned.zeroShape)].name +
+                                                       "\" zero throughout: the recording holds nothing it could learn "
+                                                       "from; the shapes are kept as they were."
+                                               : learned.error;
         return failed;
     }
     // The kept shapes take the place of the given ones, on both scales.

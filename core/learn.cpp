@@ -66,6 +66,7 @@ LearnResult learnShapes(const DetectRequest& request, int32_t rounds, const std:
         for (size_t e = 0; e < shapes.size(); ++e)
             if (std::all_of(shapes[e].begin(), shapes[e].end(), [](int16_t v) { return v == 0; })) {
                 out = LearnResult{};
+                out.zeroShape = static_cast<int32_t>(e);
                 out.error = "Learning made shape " + std::to_string(e + 1) +
                             " zero throughout (round " + std::to_string(r) + "); nothing is kept.";
                 return out;

@@ -33,6 +33,8 @@ struct LearnResult {
     std::vector<std::vector<int16_t>> shapes;
     /// The detection with the kept shapes.
     DetectResult result;
+    /// When a learned shape became zero throughout: its index in the request (else -1).
+    int32_t zeroShape = -1;
 };
 
 /// The least-squares update of the shapes from one detection's pulses: for every shape and

@@ -282,6 +282,36 @@ TEST(DetectReport, FilledFromThePreparedDetectionAndTheResult) {
     EXPECT_NE(report.shapes[1].samples, shapes[1].shape.samples);
 }
 
+// Learning through the front ends' one run: the kept shapes replace the prepared ones on both
+// scales and the report states the rounds; a shape learned to zeros is named and nothing kept.
+TEST(RunDetection, LearnedShapesReplaceThePreparedOnesOrTheShapeIsNamed) {
+    Signal signal = rampSignal(3000);
+    for (size_t i = 0; i < signal.samples.size(); ++i) signal.samples[i] = (i % 100 < 10) ? 400.0f + static_cast<float>(i % 7) : 0.0f;
+    ListedShape bump{Shape{"bump", {300, 380, 420, 380, 300, 200, 100, 50, 20, 10}}, std::nullopt, true};
+    DetectSettings settings;
+    settings.tmin = 90;
+    settings.tmax = 110;
+    settings.candidates = {0};
+    PreparedDetection prepared;
+    ASSERT_TRUE(prepareDetection(signal, {bump}, settings, prepared).ok());
+    const std::atomic<bool> go{false};
+    const DetectResult result = runDetection(prepared, 5, {}, {}, go);
+    ASSERT_TRUE(result.error.empty()) << result.error;
+    ASSERT_GE(prepared.learnDistances.size(), 2u);
+    EXPECT_LT(prepared.learnDistances[1], prepared.learnDistances[0]);
+    EXPECT_EQ(result.distance, prepared.learnDistances[static_cast<size_t>(prepared.learnedRound)]);
+    EXPECT_EQ(prepared.shapes[0].name, "bump");
+    EXPECT_NEAR(prepared.shapes[0].samples[0], 403, 4);  // the pulses' own level, not the given 300
+    EXPECT_EQ(detectReportOf(signal, prepared, result, 0).learnDistances, prepared.learnDistances);
+
+    std::fill(signal.samples.begin(), signal.samples.end(), 0.0f);
+    signal.samples[5] = 1;
+    PreparedDetection silent;
+    ASSERT_TRUE(prepareDetection(signal, {bump}, settings, silent).ok());
+    EXPECT_THAT(runDetection(silent, 2, {}, {}, go).error, HasSubstr("shape \"bump\" zero throughout"));
+    EXPECT_EQ(silent.shapes[0].samples, bump.shape.samples);
+}
+
 // Candidates named by the user: the first shape of the name, nothing for an unknown one; the
 // names listed for the message.
 TEST(ShapeNames, LookedUpByNameAndListed) {
