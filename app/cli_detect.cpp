@@ -57,6 +57,12 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
             ->default_str("0");
     c->add_option("--save-shapes", o.saveShapes, "write the shapes used (learned or not) in the format --etalons reads")
             ->check(NonEmptyFileName());
+    c->add_flag("--confidence", o.confidence, "each pulse's posterior confidence and that of its kind");
+    c->add_option("--confidence-window", o.confidenceWindow,
+                  "a pulse counts as found within this many samples (or seconds) of its start (default Tmin/4)");
+    c->add_option("--noise-sigma", o.noiseSigma, "the noise level in the signal's units (default: estimated)");
+    c->add_option("--posterior", o.posterior, "write each position's probability of a pulse start (CSV; implies --confidence)")
+            ->check(NonEmptyFileName());
     c->add_flag("--json", o.json, "print the result as JSON");
     c->add_option("--csv", o.csv, "write the pulses found to this file, one a row")->check(NonEmptyFileName());
     c->add_option("--plot", o.plot, "draw the signal with the pulses found (.png, or .svg)")->check(NonEmptyFileName());
@@ -123,22 +129,26 @@ std::string textReport(const DetectReport& report) {
             << (report.pulseCostChoice.automatic ? " (auto, noise level " + shortestNumber(report.noiseSigma) + ")"
                                                  : std::string())
             << "\n";
+    if (report.confidence)
+        out << "expected " << shortestNumber(report.expectedCount) << " pulses (deviation "
+            << shortestNumber(report.countDeviation) << "), noise level " << shortestNumber(report.noiseSigma) << "\n";
     out << report.pulses.size() << " pulses, distance " << report.distance << "\n";
     if (report.pulses.empty()) return out.str();
     char line[256];
-    std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s%s\n", "pulse", "position", "time (s)", "etalon",
-                  "cut", "measure", extended ? "     gain" : "");
+    std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s%s%s\n", "pulse", "position", "time (s)", "etalon",
+                  "cut", "measure", extended ? "     gain" : "", report.confidence ? " confidence     kind" : "");
     out << line;
     for (size_t j = 0; j < report.pulses.size(); ++j) {
         const DetectedPulse& p = report.pulses[j];
         const std::string cut = std::to_string(p.cutStart) + "-" + std::to_string(p.cutEnd);
-        char gain[32] = "";
+        char gain[32] = "", sure[48] = "";
         if (extended) std::snprintf(gain, sizeof gain, " %8.4g", p.gain);
-        std::snprintf(line, sizeof line, "%6zu %12lld %14s  %-16s %9s %16lld%s\n", j + 1,
+        if (report.confidence) std::snprintf(sure, sizeof sure, " %10.4f %8.4f", p.confidence, p.kindConfidence);
+        std::snprintf(line, sizeof line, "%6zu %12lld %14s  %-16s %9s %16lld%s%s\n", j + 1,
                       static_cast<long long>(p.position),
                       shortestNumber(static_cast<double>(p.position) / report.rate).c_str(),
                       report.shapes[static_cast<size_t>(p.shape)].name.c_str(), cut.c_str(),
-                      static_cast<long long>(p.measure), gain);
+                      static_cast<long long>(p.measure), gain, sure);
         out << line;
     }
     return out.str();
@@ -163,6 +173,8 @@ struct DetectPlan {
     GainRange gain;
     PulseCostChoice pulseCost;
     int32_t learnRounds = 0;
+    bool confidence = false;
+    std::optional<double> noiseSigma;
     int width = 1600, height = 600;
 };
 
@@ -219,6 +231,13 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
         return refuse(wholeNumberRefusal("--learn", "a whole number of rounds from 0 to " + std::to_string(kMostLearnRounds),
                                          rounds, o.learn));
     plan.learnRounds = static_cast<int32_t>(*rounds.value);
+    plan.confidence = o.confidence || !o.posterior.empty() || o.confidenceWindow || o.noiseSigma;
+    if (o.noiseSigma) {
+        double sigma = 0;
+        if (!parseNumber(*o.noiseSigma, sigma) || !std::isfinite(sigma) || sigma <= 0)
+            return refuse("--noise-sigma: expected a positive number in the signal's units, got \"" + *o.noiseSigma + "\".");
+        plan.noiseSigma = sigma;
+    }
     if (o.count) {
         constexpr int64_t most = int64_t{1} << 40;
         const auto k = wholeNumber(*o.count, 1, most);
@@ -237,11 +256,16 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
     }
     if (!o.csv.empty() && !o.plot.empty() && sameOutputFile(o.csv, o.plot))
         return refuse("--csv and --plot name the same file " + o.plot + ".");
-    if (!o.saveShapes.empty()) {
-        if (!checkFileOutput(window, "--save-shapes", o.saveShapes)) return false;
-        for (const auto& [other, name] : {std::pair{&o.csv, "--csv"}, {&o.plot, "--plot"}})
-            if (!other->empty() && sameOutputFile(*other, o.saveShapes))
-                return refuse(std::string(name) + " and --save-shapes name the same file " + o.saveShapes + ".");
+    // The further outputs: each writable, no two naming one file.
+    const std::pair<const std::string*, const char*> outputs[] = {
+            {&o.csv, "--csv"}, {&o.plot, "--plot"}, {&o.saveShapes, "--save-shapes"}, {&o.posterior, "--posterior"}};
+    for (size_t i = 2; i < std::size(outputs); ++i) {
+        const auto& [path, name] = outputs[i];
+        if (path->empty()) continue;
+        if (!checkFileOutput(window, name, *path)) return false;
+        for (size_t j = 0; j < i; ++j)
+            if (!outputs[j].first->empty() && sameOutputFile(*outputs[j].first, *path))
+                return refuse(std::string(outputs[j].second) + " and " + name + " name the same file " + *path + ".");
     }
     if (o.plotRange && o.plot.empty()) return refuse("--plot-range draws a stretch of the --plot picture: give --plot FILE.");
     return true;
@@ -291,15 +315,29 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
     settings.baselineSeconds = plan.baselineSeconds;
     settings.gain = plan.gain;
     settings.pulseCost = plan.pulseCost;
+    settings.confidence = plan.confidence;
+    settings.posterior = !o.posterior.empty();
+    settings.noiseSigma = plan.noiseSigma;
+    if (o.confidenceWindow) {
+        const auto w = parseSamplesOrSeconds(*o.confidenceWindow, rate, "--confidence-window");
+        if (!w) return refuse(w.error);
+        if (w.value < 1 || w.value > tmax.value)
+            return refuse("--confidence-window: expected 1 to Tmax (" + std::to_string(tmax.value) + ") samples, got " +
+                          std::to_string(w.value) + ".");
+        settings.confidenceWindow = w.value;
+    }
     return true;
 }
 
 // The files asked for, staged in `batch`: the pulses as CSV and the picture.
 bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vector<float>& trace,
-                const std::optional<SampleRange>& plotRange, const DetectReport& report, StderrMessageSink& window,
-                FileBatch& batch) {
+                const std::optional<SampleRange>& plotRange, const DetectReport& report,
+                const std::vector<double>& posterior, StderrMessageSink& window, FileBatch& batch) {
     if (!o.saveShapes.empty())
         if (IoStatus s = batch.addText(o.saveShapes, [&](std::FILE* f) { printShapesJson(f, report.shapes); }); !s)
+            return refused(window, s.error);
+    if (!o.posterior.empty())
+        if (IoStatus s = batch.addText(o.posterior, [&](std::FILE* f) { printPosteriorCsv(f, posterior, report.rate); }); !s)
             return refused(window, s.error);
     if (!o.csv.empty()) {
         const std::string text = detectReportCsv(report);
@@ -376,7 +414,7 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     // meanwhile.
     FileBatch batch;
     const std::vector<float>& trace = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
-    if (!stageFiles(o, plan, trace, plotRange, report, window, batch)) return 1;
+    if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
     // ends as it was printed.

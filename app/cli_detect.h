@@ -33,6 +33,10 @@ struct DetectOptions {
     std::string pulseCost = "0";          ///< what every pulse adds (signal units squared), or "auto"
     std::string learn = "0";              ///< rounds of learning the shapes first
     std::string saveShapes;               ///< where the shapes used (learned or not) are written
+    bool confidence = false;              ///< each pulse's posterior confidence
+    std::optional<std::string> confidenceWindow;  ///< samples or seconds; default a quarter of Tmin
+    std::optional<std::string> noiseSigma;        ///< the noise level in the signal's units
+    std::string posterior;                ///< each position's probability of a pulse start (CSV)
     bool json = false;
     std::string csv;                      ///< one pulse a row
     std::string plot;                     ///< picture of the signal with the pulses (.png, .svg)

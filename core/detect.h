@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -61,6 +62,9 @@ struct DetectedPulse {
     int32_t cutEnd = 0;    ///< last shape sample kept
     int64_t measure = 0;   ///< the pulse's own share of the distance (with the pulse cost)
     double gain = 1;       ///< the gain the pulse's shape is taken with
+    /// With a posterior (see core/posterior.h): how sure the pulse is; else NaN.
+    double confidence = std::numeric_limits<double>::quiet_NaN();
+    double kindConfidence = std::numeric_limits<double>::quiet_NaN();
 };
 
 /// What a run gives: the pulses in order of position and the distance, or why there are none.

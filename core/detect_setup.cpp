@@ -1,6 +1,7 @@
 #include "core/detect_setup.h"
 
 #include "core/learn.h"
+#include "core/posterior.h"
 
 #include <algorithm>
 #include <cmath>
@@ -316,13 +317,23 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     request.gainMax = settings.gain.max;
     prepared.gain = settings.gain;
     prepared.pulseCostChoice = settings.pulseCost;
-    prepared.noiseSigma = 0;
-    prepared.pulseCost = settings.pulseCost.value;
-    if (settings.pulseCost.automatic) {
+    // One noise level for the run: given, or estimated when the cost or the confidence needs it.
+    prepared.noiseSigma = settings.noiseSigma.value_or(0);
+    if (!settings.noiseSigma && (settings.pulseCost.automatic || settings.confidence))
         prepared.noiseSigma = robustNoiseSigma(samples);
+    prepared.pulseCost = settings.pulseCost.value;
+    if (settings.pulseCost.automatic)
         prepared.pulseCost = autoPulseCost(prepared.noiseSigma, static_cast<int64_t>(settings.candidates.size()),
                                            settings.tmin, settings.tmax);
-    }
+    prepared.confidence = settings.confidence;
+    prepared.confidenceWindow = settings.confidenceWindow.value_or(settings.tmin / 4);
+    prepared.wantPosterior = settings.posterior;
+    if (settings.confidence && !(prepared.noiseSigma > 0))
+        return IoStatus::failure("The noise level is 0 (the recording has no noise to speak of): give it with the "
+                                 "noise sigma for the confidence.");
+    if (settings.confidence && prepared.confidenceWindow > settings.tmax)
+        return IoStatus::failure("The confidence window (" + std::to_string(prepared.confidenceWindow) +
+                                 " samples) is longer than Tmax (" + std::to_string(settings.tmax) + " samples).");
     const double scale = prepared.quantised.scale, quantisedCost = std::round(prepared.pulseCost * scale * scale);
     if (!(quantisedCost < 1e18))
         return IoStatus::failure("The pulse cost " + shortestNumber(prepared.pulseCost) + " is too large for this signal's scale.");
@@ -330,8 +341,56 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     return {};
 }
 
+namespace {
+// The confidence of a finished detection, into its pulses and `prepared`.
+void addConfidence(PreparedDetection& prepared, DetectResult& result, const std::function<void(double)>& progress,
+                   const std::atomic<bool>& cancel) {
+    const double sigma = prepared.noiseSigma * prepared.quantised.scale;
+    const PosteriorResult posterior = posteriorOf(prepared.request, result.pulses, 2 * sigma * sigma,
+                                                  prepared.confidenceWindow, prepared.wantPosterior, progress, cancel);
+    if (!posterior.completed || !posterior.error.empty()) {
+        result = DetectResult{};
+        result.completed = posterior.completed;
+        result.error = posterior.error;
+        return;
+    }
+    for (size_t j = 0; j < result.pulses.size(); ++j) {
+        result.pulses[j].confidence = posterior.pulses[j].confidence;
+        result.pulses[j].kindConfidence = posterior.pulses[j].kindConfidence;
+    }
+    prepared.expectedCount = posterior.expectedCount;
+    prepared.countDeviation = posterior.countDeviation;
+    prepared.posterior = posterior.posterior;
+}
+
+// The detection with learning when asked.
+DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, const std::function<void(double)>& progress,
+                           const std::function<void(int32_t, int64_t)>& round, const std::atomic<bool>& cancel);
+}  // namespace
+
 DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, const std::function<void(double)>& progress,
                           const std::function<void(int32_t, int64_t)>& round, const std::atomic<bool>& cancel) {
+    // The posterior costs about as much as a detection: the progress gives it a third.
+    const double share = prepared.confidence ? 2.0 / 3.0 : 1.0;
+    DetectResult result = detectOrLearn(
+            prepared, learnRounds,
+            [&](double done) {
+                if (progress) progress(share * done);
+            },
+            round, cancel);
+    if (!prepared.confidence || !result.completed || !result.error.empty()) return result;
+    addConfidence(
+            prepared, result,
+            [&](double done) {
+                if (progress) progress(share + (1 - share) * done);
+            },
+            cancel);
+    return result;
+}
+
+namespace {
+DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, const std::function<void(double)>& progress,
+                           const std::function<void(int32_t, int64_t)>& round, const std::atomic<bool>& cancel) {
     prepared.learnDistances.clear();
     prepared.learnedRound = 0;
     if (learnRounds == 0) return detectInRecording(prepared.request, progress, cancel);
@@ -358,6 +417,7 @@ DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, cons
     prepared.learnedRound = learned.bestRound;
     return learned.result;
 }
+}  // namespace
 
 DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
                             double seconds) {
@@ -376,6 +436,9 @@ DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepa
     report.noiseSigma = prepared.noiseSigma;
     report.learnDistances = prepared.learnDistances;
     report.learnedRound = prepared.learnedRound;
+    report.confidence = prepared.confidence;
+    report.expectedCount = prepared.expectedCount;
+    report.countDeviation = prepared.countDeviation;
     return report;
 }
 
@@ -405,6 +468,11 @@ std::string detectReportJson(const DetectReport& report) {
     }
     if (!report.learnDistances.empty())
         json["learnRounds"] = {{"distances", report.learnDistances}, {"kept", report.learnedRound}};
+    if (report.confidence) {
+        json["noiseSigma"] = report.noiseSigma;
+        json["expectedCount"] = report.expectedCount;
+        json["countDeviation"] = report.countDeviation;
+    }
     json["distance"] = report.distance;
     json["pulses"] = nlohmann::ordered_json::array();
     for (const DetectedPulse& pulse : report.pulses) {
@@ -416,22 +484,36 @@ std::string detectReportJson(const DetectReport& report) {
                                   {"cutEnd", pulse.cutEnd},
                                   {"measure", pulse.measure}});
         if (report.extended()) json["pulses"].back()["gain"] = pulse.gain;
+        if (report.confidence) {
+            json["pulses"].back()["confidence"] = pulse.confidence;
+            json["pulses"].back()["kindConfidence"] = pulse.kindConfidence;
+        }
     }
     return json.dump() + "\n";
 }
 
 std::string detectReportCsv(const DetectReport& report) {
     const bool extended = report.extended();
-    std::string text = extended ? "position,time,etalon,cutStart,cutEnd,measure,gain\n"
-                                : "position,time,etalon,cutStart,cutEnd,measure\n";
+    std::string text = std::string("position,time,etalon,cutStart,cutEnd,measure") + (extended ? ",gain" : "") +
+                       (report.confidence ? ",confidence,kindConfidence" : "") + "\n";
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
         text += std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
                 (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
                 std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure) +
-                (extended ? "," + shortestNumber(pulse.gain) : std::string()) + "\n";
+                (extended ? "," + shortestNumber(pulse.gain) : std::string()) +
+                (report.confidence ? "," + shortestNumber(pulse.confidence) + "," + shortestNumber(pulse.kindConfidence)
+                                   : std::string()) +
+                "\n";
     }
     return text;
+}
+
+void printPosteriorCsv(std::FILE* file, const std::vector<double>& posterior, double rate) {
+    std::fputs("position,time,probability\n", file);
+    for (size_t l = 0; l < posterior.size(); ++l)
+        std::fprintf(file, "%zu,%s,%s\n", l, shortestNumber(static_cast<double>(l) / rate).c_str(),
+                     shortestNumber(posterior[l]).c_str());
 }
 
 IoStatus writeDetectReport(const std::string& path, const DetectReport& report) {

@@ -6,6 +6,7 @@
 // its export.
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <cstdint>
 #include <memory>
@@ -128,6 +129,13 @@ struct DetectSettings {
     GainRange gain;
     PulseCostChoice pulseCost;
     int32_t learnRounds = 0;  ///< rounds of learning the shapes first (0: none)
+    /// The posterior confidence of every pulse (see core/posterior.h): asked for, its window in
+    /// samples (unset: a quarter of Tmin), each position's probability too, and the noise level
+    /// in the signal's units (unset: estimated, see robustNoiseSigma).
+    bool confidence = false;
+    std::optional<int64_t> confidenceWindow;
+    bool posterior = false;
+    std::optional<double> noiseSigma;
 };
 
 /// Checks the panel's fields against the signal and the shapes. Refused with a message naming
@@ -158,6 +166,13 @@ struct PreparedDetection {
     /// and the round whose shapes were kept.
     std::vector<int64_t> learnDistances;
     int32_t learnedRound = 0;
+    /// The posterior (runDetection) when asked: its window, the expected pulse count and its
+    /// deviation, and each position's probability when asked.
+    bool confidence = false;
+    int64_t confidenceWindow = 0;
+    bool wantPosterior = false;
+    double expectedCount = 0, countDeviation = 0;
+    std::vector<double> posterior;
 };
 
 /// Removes the baseline when asked (shapes cut from the signal are cut again from the corrected
@@ -167,7 +182,9 @@ struct PreparedDetection {
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes,
                           const DetectSettings& settings, PreparedDetection& prepared);
 
-/// The detection of a prepared request (see prepareDetection), after `learnRounds` rounds of
+/// The detection of a prepared request (see prepareDetection; with its confidence when the
+/// settings asked for it: posteriorOf at T = 2 (s·scale)², s the run's noise level, filled into
+/// the pulses and `prepared`), after `learnRounds` rounds of
 /// learning the shapes (0: none; see learnShapes). With learning the kept shapes replace the
 /// prepared ones (on the integer scale and, divided by the scale, in the signal's units, names
 /// kept), so that the report states and draws them; `learnDistances` gets the distance with the
@@ -195,9 +212,11 @@ struct DetectReport {
     GainRange gain;
     PulseCostChoice pulseCostChoice;
     double pulseCost = 0;   ///< the cost used, in the signal's units squared
-    double noiseSigma = 0;  ///< the noise level an automatic cost was derived from
+    double noiseSigma = 0;  ///< the run's noise level (given, or estimated for an automatic cost or the confidence)
     std::vector<int64_t> learnDistances;  ///< with learning: the distance before and after each round
     int32_t learnedRound = 0;             ///< with learning: the round whose shapes were kept
+    bool confidence = false;              ///< each pulse's confidences and the count's moments stated
+    double expectedCount = 0, countDeviation = 0;
     /// Whether the report states the gain and cost (they are not the plain model's).
     bool extended() const { return !gain.plain() || pulseCostChoice.automatic || pulseCostChoice.value != 0; }
 };
@@ -219,11 +238,16 @@ std::optional<std::string> detectReportWarning(const DetectReport& report);
 /// "measure":M}]} on one line, with a line end. With a gain range or a pulse cost (extended())
 /// also "gain":[MIN,MAX], "pulseCost":C (signal units squared), "pulseCostAuto":true|false and,
 /// when automatic, "noiseSigma"; and each pulse's "gain". With learning also "learnRounds":
-/// {"distances":[D0,D1,...],"kept":R}.
+/// {"distances":[D0,D1,...],"kept":R}. With confidence "noiseSigma", "expectedCount",
+/// "countDeviation" and each pulse's "confidence" and "kindConfidence".
 std::string detectReportJson(const DetectReport& report);
-/// The header line `position,time,etalon,cutStart,cutEnd,measure` (and `,gain` when extended),
-/// then one pulse a line.
+/// The header line `position,time,etalon,cutStart,cutEnd,measure` (and `,gain` when extended,
+/// `,confidence,kindConfidence` with confidence), then one pulse a line.
 std::string detectReportCsv(const DetectReport& report);
 /// Writes the report as JSON when `path` ends in ".json" (any case), as CSV for ".csv"; any
 /// other ending is refused. Written whole or not at all.
 IoStatus writeDetectReport(const std::string& path, const DetectReport& report);
+
+/// Each position's probability that a pulse starts there: the header `position,time,probability`,
+/// then one position a line.
+void printPosteriorCsv(std::FILE* file, const std::vector<double>& posterior, double rate);

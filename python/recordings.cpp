@@ -139,6 +139,16 @@ py::dict detectDict(const DetectResult& result, const DetectReport& report, cons
     for (const Shape& shape : shapes) used[py::str(shape.name)] = toArray(shape.samples);
     d["etalons"] = used;
     d["learn_distances"] = report.learnDistances;
+    std::vector<double> confidence, kindConfidence;
+    for (const DetectedPulse& p : result.pulses) {
+        confidence.push_back(p.confidence);
+        kindConfidence.push_back(p.kindConfidence);
+    }
+    d["confidence"] = report.confidence ? py::object(toArray(confidence)) : py::object(py::none());
+    d["kind_confidence"] = report.confidence ? py::object(toArray(kindConfidence)) : py::object(py::none());
+    d["posterior"] = report.confidence ? py::object(toArray(prepared.posterior)) : py::object(py::none());
+    d["expected_count"] = report.confidence ? py::object(py::float_(report.expectedCount)) : py::object(py::none());
+    d["count_deviation"] = report.confidence ? py::object(py::float_(report.countDeviation)) : py::object(py::none());
     d["learned_round"] = report.learnedRound;
     d["pulse_cost"] = report.pulseCost;
     d["noise_sigma"] = report.noiseSigma;
@@ -199,7 +209,8 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
                 std::optional<int64_t> count, int64_t savedEnergy, const std::string& task,
                 std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
                 std::optional<py::function> progress, const py::object& templates, const py::object& gain,
-                const py::object& pulseCost, int64_t learn) {
+                const py::object& pulseCost, int64_t learn, bool confidence, const py::object& confidenceWindow,
+                std::optional<double> noiseSigma) {
     if (!isSampleRate(rate))
         throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
     Signal recording;
@@ -230,6 +241,18 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
     settings.gain = gainRangeOf(gain);
     settings.pulseCost = pulseCostOf(pulseCost);
     settings.learnRounds = *inRange<int32_t>(learn, 0, kMostLearnRounds, "learn");
+    settings.confidence = confidence;
+    settings.posterior = confidence;
+    if (noiseSigma && (!std::isfinite(*noiseSigma) || *noiseSigma <= 0))
+        throw py::value_error("noise_sigma must be a positive number in the signal's units");
+    settings.noiseSigma = noiseSigma;
+    if (!confidenceWindow.is_none()) {
+        const int64_t w = gapLimit(confidenceWindow, rate, "confidence_window");
+        if (w > settings.tmax)
+            throw py::value_error("confidence_window (" + std::to_string(w) + " samples) is beyond tmax (" +
+                                  std::to_string(settings.tmax) + " samples)");
+        settings.confidenceWindow = w;
+    }
 
     // The baseline, the quantisation and the run, on a thread of their own; this thread
     // delivers the progress and stops the run on Ctrl-C.
@@ -360,7 +383,8 @@ void defineRecordingFunctions(py::module_& m) {
         py::arg("saved_energy") = 100, py::arg("task") = "joint", py::arg("candidates") = py::none(),
         py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
         py::arg("progress") = py::none(), py::arg("templates") = py::none(), py::arg("gain") = py::make_tuple(1.0, 1.0),
-        py::arg("pulse_cost") = py::none(), py::arg("learn") = 0);
+        py::arg("pulse_cost") = py::none(), py::arg("learn") = 0, py::arg("confidence") = false,
+        py::arg("confidence_window") = py::none(), py::arg("noise_sigma") = py::none());
 }
 
 }  // namespace pulsebench_python

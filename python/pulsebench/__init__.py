@@ -97,6 +97,13 @@ class Result:
         learn_distances: list of int, with ``learn``: the distance with the given shapes, then
             after each round (empty without learning).
         learned_round: int, the round whose shapes were kept (0: the given ones).
+        confidence, kind_confidence: float64 arrays with ``confidence=True`` (else None): the
+            posterior probability that some pulse starts within the confidence window of each
+            pulse, and that a pulse there is of its shape given one is there.
+        posterior: float64 array with ``confidence=True`` (else None): each position's
+            probability that a pulse starts there (positions 0 .. samples - longest shape).
+        expected_count, count_deviation: float with ``confidence=True`` (else None): the
+            posterior's expected number of pulses and its standard deviation.
         distance: int, the distance of the chain found: the sum of the measures, on the integer
             scale ``scale``; smaller is a closer match.
         scale: float, the common integer scale signal and shapes were matched on (1 when both
@@ -121,6 +128,11 @@ class Result:
         self.etalons: Dict[str, np.ndarray] = dict(found["etalons"])
         self.learn_distances: List[int] = list(found["learn_distances"])
         self.learned_round: int = found["learned_round"]
+        self.confidence: Optional[np.ndarray] = found["confidence"]
+        self.kind_confidence: Optional[np.ndarray] = found["kind_confidence"]
+        self.posterior: Optional[np.ndarray] = found["posterior"]
+        self.expected_count: Optional[float] = found["expected_count"]
+        self.count_deviation: Optional[float] = found["count_deviation"]
         self.distance: int = found["distance"]
         self.scale: float = found["scale"]
         self.rate: float = found["rate"]
@@ -158,7 +170,8 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            progress: Optional[Callable[[float], None]] = None,
            templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = None,
            gain: Union[Tuple[float, float], float] = (1.0, 1.0),
-           pulse_cost: Optional[Union[float, str]] = None, learn: int = 0) -> Result:
+           pulse_cost: Optional[Union[float, str]] = None, learn: int = 0, confidence: bool = False,
+           confidence_window: Optional[Union[int, str]] = None, noise_sigma: Optional[float] = None) -> Result:
     """Find the pulses of a recording exactly, as ``pulsebench-cli detect`` does: the chain of
     pulses, each one of the ``etalons`` (whole, or cut so that it keeps more than
     ``saved_energy`` % of its energy), with the starts of neighbours between ``tmin`` and
@@ -191,6 +204,13 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     learns the shapes from the recording for up to N rounds (see ``learn_shapes``); the result is
     the detection with the learned shapes (``Result.etalons``).
 
+    ``confidence=True`` adds each pulse's posterior confidence (``Result.confidence``,
+    ``Result.kind_confidence``), each position's probability of a pulse start
+    (``Result.posterior``) and the expected count: every admissible chain weighs exp(-D / 2s²),
+    s the noise level (``noise_sigma`` in the signal's units, else estimated from the recording),
+    and a pulse is found within ``confidence_window`` samples (or a text such as "0.01s"; default
+    a quarter of tmin) of its start.
+
     Signal and shapes are put on one integer scale (see ``quantise``) and matched with exact
     integer arithmetic. The GIL is released while the detection runs, so other Python threads
     (another ``detect`` among them) run meanwhile. ``progress``, when given, is called now and
@@ -204,7 +224,8 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     count would need), TypeError on objects of the wrong kind.
     """
     return Result(_core.detect(signal, etalons, tmin, tmax, count, saved_energy, task, candidates, rate, baseline,
-                               threads, progress, templates, gain, pulse_cost, learn))
+                               threads, progress, templates, gain, pulse_cost, learn, confidence,
+                               confidence_window, noise_sigma))
 
 
 def learn_shapes(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]],

@@ -26,6 +26,11 @@ class Result:
     etalons: Dict[str, np.ndarray]
     learn_distances: List[int]
     learned_round: int
+    confidence: Optional[np.ndarray]
+    kind_confidence: Optional[np.ndarray]
+    posterior: Optional[np.ndarray]
+    expected_count: Optional[float]
+    count_deviation: Optional[float]
     distance: int
     scale: float
     rate: float
@@ -46,7 +51,8 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            progress: Optional[Callable[[float], None]] = ...,
            templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = ...,
            gain: Union[Tuple[float, float], float] = ...,
-           pulse_cost: Optional[Union[float, str]] = ..., learn: int = ...) -> Result: ...
+           pulse_cost: Optional[Union[float, str]] = ..., learn: int = ..., confidence: bool = ...,
+           confidence_window: Optional[Union[int, str]] = ..., noise_sigma: Optional[float] = ...) -> Result: ...
 
 def learn_shapes(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]],
                  tmin: Union[int, str], tmax: Union[int, str], rounds: int = ..., **options: Any

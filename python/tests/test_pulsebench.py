@@ -284,6 +284,11 @@ def assert_result_matches(result, theirs):
     assert result.measure.tolist() == [p["measure"] for p in pulses]
     assert result.gain.tolist() == [p.get("gain", 1.0) for p in pulses]
     assert result.pulse_cost == theirs.get("pulseCost", 0)
+    if "expectedCount" in theirs:
+        assert result.confidence.tolist() == [p["confidence"] for p in pulses]
+        assert result.kind_confidence.tolist() == [p["kindConfidence"] for p in pulses]
+        assert result.expected_count == theirs["expectedCount"]
+        assert abs(result.posterior.sum() - result.expected_count) < 1e-6 * result.expected_count
     assert result.distance == theirs["distance"] and result.scale == theirs["scale"]
 
 
@@ -300,6 +305,8 @@ def assert_result_matches(result, theirs):
     ({"gain": (-1.5, 1.5), "pulse_cost": 2500.5, "task": "recognize"}, ["--gain", "-1.5:1.5", "--pulse-cost", "2500.5",
                                                                         "--task", "recognize"]),
     ({"learn": 3, "gain": (0.5, 2), "saved_energy": 75}, ["--learn", "3", "--gain", "0.5:2", "--saved-energy", "75"]),
+    ({"confidence": True, "noise_sigma": 30.0, "confidence_window": 10, "saved_energy": 75},
+     ["--confidence", "--noise-sigma", "30", "--confidence-window", "10", "--saved-energy", "75"]),
 ])
 def test_detect_equals_cli_on_a_series_file(recording, options, args, tmp_path):
     signal_file, shapes_file = recording
@@ -450,6 +457,8 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, pulse_cost=-1), ValueError, "pulse_cost"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, pulse_cost="often"), ValueError, "pulse_cost"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, learn=1001), ValueError, "learn"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, confidence=True, noise_sigma=0.0), ValueError, "noise_sigma"),
+    (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, confidence=True, confidence_window=21), ValueError, "tmax"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, task="find"), ValueError, "task"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates=["z"]), ValueError, "z"),
     (lambda: pulsebench.detect(SIGNAL, SHAPE, 10, 20, candidates="a"), TypeError, "candidates"),

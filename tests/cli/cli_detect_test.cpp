@@ -170,6 +170,30 @@ TEST_F(DetectCli, JsonHasTheDocumentedFormatAndCsvOnePulseARow) {
     }
     EXPECT_EQ(sum, gains["distance"].get<int64_t>());
     EXPECT_EQ(contentOf(file("gains.csv")).rfind("position,time,etalon,cutStart,cutEnd,measure,gain\n", 0), 0u);
+
+    // The confidence: every pulse's two probabilities, the expected count, and each position's
+    // probability in the posterior file, which sum to the expected count.
+    const CliRun sure = runCli(options + " --confidence --noise-sigma 40 --posterior " + file("posterior.csv"));
+    ASSERT_EQ(sure.status, 0) << sure.out;
+    const nlohmann::ordered_json confident = nlohmann::ordered_json::parse(sure.out);
+    EXPECT_EQ(confident["noiseSigma"], 40.0);
+    for (const auto& p : confident["pulses"])
+        for (const char* key : {"confidence", "kindConfidence"}) {
+            EXPECT_GE(p[key].get<double>(), 0.0);
+            EXPECT_LE(p[key].get<double>(), 1.0);
+        }
+    std::istringstream rows(contentOf(file("posterior.csv")));
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_EQ(row, "position,time,probability");
+    double expected = 0;
+    size_t positions = 0;
+    while (std::getline(rows, row)) {
+        expected += std::stod(row.substr(row.rfind(',') + 1));
+        ++positions;
+    }
+    EXPECT_EQ(positions, 1200u - 20 + 1);
+    EXPECT_NEAR(expected, confident["expectedCount"].get<double>(), 1e-6 * expected);
 }
 
 TEST_F(DetectCli, ShapesCutFromTheRecordingInSamplesOrSeconds) {
@@ -252,6 +276,9 @@ TEST_F(DetectCli, RefusalsNameTheProblemAndWriteNothing) {
         {base + " --tmin 40 --tmax 181 --pulse-cost -1", "--pulse-cost: expected a number of at least 0"},
         {base + " --tmin 40 --tmax 181 --pulse-cost often", "--pulse-cost: expected a number of at least 0"},
         {base + " --tmin 40 --tmax 181 --learn 1001", "--learn: expected a whole number of rounds from 0 to 1000"},
+        {base + " --tmin 40 --tmax 181 --noise-sigma 0", "--noise-sigma: expected a positive number"},
+        {base + " --tmin 40 --tmax 181 --confidence-window 182", "--confidence-window: expected 1 to Tmax (181)"},
+        {base + " --tmin 40 --tmax 181" + outputs + " --posterior " + file("out.png"), "--plot and --posterior name the same file"},
         {base + " --tmin 40 --tmax 181 --learn 2" + outputs + " --save-shapes " + (dir / "none" / "s.json").string(),
          "--save-shapes"},
         {base + " --tmin 40 --tmax 181" + outputs + " --save-shapes " + file("out.csv"),

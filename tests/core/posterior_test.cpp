@@ -1,0 +1,165 @@
+// The posterior over the chains of a detection against every admissible chain enumerated on
+// small random recordings (shapes of two lengths, cuts, gains, costs), and its limits: a
+// noiseless series peaks at its true starts, and as the temperature falls the found pulses
+// become certain.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "core/posterior.h"
+#include "tests/processing/reference_processing.h"
+
+namespace {
+const std::atomic<bool> notCancelled{false};
+int uniform(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+}  // namespace
+
+TEST(Posterior, EqualsEveryChainEnumerated) {
+    std::mt19937 rng(404);
+    const double gains[][2] = {{1, 1}, {0.5, 2}, {-1.5, 1.5}};
+    int compared = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<std::vector<int16_t>> shapes{std::vector<int16_t>(static_cast<size_t>(uniform(rng, 6, 8))),
+                                                 std::vector<int16_t>(static_cast<size_t>(uniform(rng, 6, 8)))};
+        int nMax = 0;
+        for (auto& x : shapes) {
+            for (int16_t& v : x) v = static_cast<int16_t>(uniform(rng, -300, 300));
+            nMax = std::max(nMax, static_cast<int>(x.size()));
+        }
+        const int64_t N = uniform(rng, 30, 52), Tmin = uniform(rng, 5, 10), Tmax = Tmin + uniform(rng, 0, 8);
+        if (Tmax < nMax) continue;
+        std::vector<int16_t> y(static_cast<size_t>(N));
+        for (int16_t& v : y) v = static_cast<int16_t>(uniform(rng, -150, 150));
+        for (int64_t p = uniform(rng, 0, 3); p + nMax <= N; p += uniform(rng, static_cast<int>(Tmin), static_cast<int>(Tmax)))
+            for (size_t c = 0; c < shapes[0].size(); ++c) y[static_cast<size_t>(p) + c] = static_cast<int16_t>(y[static_cast<size_t>(p) + c] + shapes[0][c]);
+        DetectRequest request;
+        request.signal = y;
+        for (const auto& x : shapes) request.shapes.emplace_back(x);
+        request.candidates = {0, 1};
+        request.tmin = Tmin;
+        request.tmax = Tmax;
+        request.savedEnergy = trial % 2 ? 75 : 100;
+        request.gainMin = gains[trial % 3][0];
+        request.gainMax = gains[trial % 3][1];
+        request.pulseCost = trial % 4 == 0 ? uniform(rng, 0, 200000) : 0;
+        const DetectResult found = detectInRecording(request, {}, notCancelled);
+        if (!found.error.empty()) continue;
+        const double T = std::pow(10.0, uniform(rng, 40, 60) / 10.0);
+        const int64_t W = uniform(rng, 0, static_cast<int>(Tmax));
+
+        // Every position's weight per shape, and every admissible chain's log weight.
+        const int64_t P = N - nMax + 1;
+        std::vector<std::vector<double>> logShape(static_cast<size_t>(P));
+        std::vector<double> logWeight(static_cast<size_t>(P));
+        for (int64_t l = 0; l < P; ++l) {
+            double total = -INFINITY;
+            for (const auto& x : shapes) {
+                const double v = -static_cast<double>(referenceShapeScore(x, y, l, request.savedEnergy, request.gainMin,
+                                                                          request.gainMax).score + request.pulseCost) / T;
+                logShape[static_cast<size_t>(l)].push_back(v);
+                total = std::max(total, v) + std::log1p(std::exp(std::min(total, v) - std::max(total, v)));
+            }
+            logWeight[static_cast<size_t>(l)] = total;
+        }
+        std::vector<std::vector<int64_t>> chains;
+        std::vector<double> chainLog;
+        std::vector<int64_t> chain;
+        std::function<void(double)> extend = [&](double sum) {
+            const int64_t l = chain.back();
+            if (N - l <= Tmax) {
+                chains.push_back(chain);
+                chainLog.push_back(sum);
+            }
+            for (int64_t m = l + Tmin; m <= std::min(P - 1, l + Tmax); ++m) {
+                chain.push_back(m);
+                extend(sum + logWeight[static_cast<size_t>(m)]);
+                chain.pop_back();
+            }
+        };
+        for (int64_t l = 0; l < P && l + nMax <= Tmax; ++l) {
+            chain = {l};
+            extend(logWeight[static_cast<size_t>(l)]);
+            if (chains.size() > 3000000) break;
+        }
+        if (chains.empty() || chains.size() > 3000000) continue;
+        const double top = *std::max_element(chainLog.begin(), chainLog.end());
+        double Z = 0;
+        for (const double v : chainLog) Z += std::exp(v - top);
+        std::vector<double> marginal(static_cast<size_t>(P), 0.0);
+        double count = 0, square = 0;
+        for (size_t i = 0; i < chains.size(); ++i) {
+            const double p = std::exp(chainLog[i] - top) / Z;
+            for (const int64_t l : chains[i]) marginal[static_cast<size_t>(l)] += p;
+            count += p * static_cast<double>(chains[i].size());
+            square += p * static_cast<double>(chains[i].size() * chains[i].size());
+        }
+
+        const PosteriorResult got = posteriorOf(request, found.pulses, T, W, true, {}, notCancelled);
+        ASSERT_TRUE(got.error.empty()) << got.error;
+        ++compared;
+        ASSERT_EQ(got.posterior.size(), marginal.size());
+        for (int64_t l = 0; l < P; ++l)
+            ASSERT_NEAR(got.posterior[static_cast<size_t>(l)], marginal[static_cast<size_t>(l)], 1e-9)
+                << "trial " << trial << " position " << l;
+        EXPECT_NEAR(got.expectedCount, count, 1e-9) << "trial " << trial;
+        EXPECT_NEAR(got.countDeviation, std::sqrt(std::max(0.0, square - count * count)), 1e-6) << "trial " << trial;
+        ASSERT_EQ(got.pulses.size(), found.pulses.size());
+        for (size_t j = 0; j < found.pulses.size(); ++j) {
+            const int64_t a = std::max<int64_t>(0, found.pulses[j].position - W), b = std::min(P - 1, found.pulses[j].position + W);
+            double some = 0, there = 0, ofShape = 0;
+            for (size_t i = 0; i < chains.size(); ++i)
+                if (std::any_of(chains[i].begin(), chains[i].end(), [&](int64_t l) { return l >= a && l <= b; }))
+                    some += std::exp(chainLog[i] - top) / Z;
+            for (int64_t l = a; l <= b; ++l) {
+                there += marginal[static_cast<size_t>(l)];
+                ofShape += marginal[static_cast<size_t>(l)] *
+                           std::exp(logShape[static_cast<size_t>(l)][static_cast<size_t>(found.pulses[j].shape)] -
+                                    logWeight[static_cast<size_t>(l)]);
+            }
+            EXPECT_NEAR(got.pulses[j].confidence, some, 1e-9) << "trial " << trial << " pulse " << j;
+            EXPECT_NEAR(got.pulses[j].kindConfidence, there > 0 ? ofShape / there : 0.0, 1e-9) << "trial " << trial;
+        }
+    }
+    EXPECT_GT(compared, 25);
+}
+
+TEST(Posterior, PeaksAtTheTrueStartsAndGrowsCertainAsTheTemperatureFalls) {
+    const std::vector<int16_t> bump{0, 900, 1800, 2400, 1800, 900, 0, -600};
+    std::vector<int16_t> y(2000, 0);
+    std::vector<int64_t> starts;
+    for (int64_t p = 30; p + 8 <= 2000; p += 97) {
+        starts.push_back(p);
+        std::copy(bump.begin(), bump.end(), y.begin() + p);
+    }
+    DetectRequest request;
+    request.signal = y;
+    request.shapes = {bump};
+    request.candidates = {0};
+    request.tmin = 80;
+    request.tmax = 120;
+    const DetectResult found = detectInRecording(request, {}, notCancelled);
+    ASSERT_TRUE(found.error.empty());
+    const PosteriorResult warm = posteriorOf(request, found.pulses, 2.0 * 300 * 300, 20, true, {}, notCancelled);
+    ASSERT_TRUE(warm.error.empty()) << warm.error;
+    for (const int64_t p : starts) {
+        const auto near = warm.posterior.begin() + std::max<int64_t>(0, p - 40);
+        const auto far = warm.posterior.begin() + std::min<int64_t>(static_cast<int64_t>(warm.posterior.size()), p + 41);
+        EXPECT_EQ(std::max_element(near, far) - warm.posterior.begin(), p);
+    }
+    EXPECT_NEAR(warm.expectedCount, static_cast<double>(starts.size()), 1e-6);
+    const PosteriorResult cold = posteriorOf(request, found.pulses, 1.0, 0, false, {}, notCancelled);
+    for (const PulseConfidence& c : cold.pulses) {
+        EXPECT_NEAR(c.confidence, 1.0, 1e-12);
+        EXPECT_NEAR(c.kindConfidence, 1.0, 1e-12);
+    }
+    EXPECT_NEAR(cold.countDeviation, 0.0, 1e-9);
+    // Refusals: a temperature that is not positive, a window beyond Tmax.
+    EXPECT_FALSE(posteriorOf(request, found.pulses, 0.0, 5, false, {}, notCancelled).error.empty());
+    EXPECT_FALSE(posteriorOf(request, found.pulses, 1.0, 121, false, {}, notCancelled).error.empty());
+}
