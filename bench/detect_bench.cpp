@@ -23,6 +23,7 @@
 
 #include "core/detect.h"
 #include "core/learn.h"
+#include "core/posterior.h"
 #include "model/alphabet.h"
 #include "model/message_sink.h"
 #include "model/random.h"
@@ -85,7 +86,7 @@ const std::vector<std::vector<int16_t>>& manyShapes(const Recording& r) {
 }
 
 // The model a run asks for beyond the shapes.
-enum Model { kPlain = 0, kGainAndCost = 1, kManyShapes = 2, kLearnOneRound = 3 };
+enum Model { kPlain = 0, kGainAndCost = 1, kManyShapes = 2, kLearnOneRound = 3, kConfidence = 4 };
 
 void runDetect(benchmark::State& state, DetectTask task, Model model = kPlain) {
     const Recording& r = recording(state.range(0));
@@ -116,6 +117,11 @@ void runDetect(benchmark::State& state, DetectTask task, Model model = kPlain) {
         const DetectResult result = detectInRecording(request, {}, cancel);
         pulses = result.pulses.size();
         benchmark::DoNotOptimize(result.distance);
+        if (model == kConfidence) {
+            // The recording's noise: 1500 on its scale.
+            const PosteriorResult sure = posteriorOf(request, result.pulses, 2.0 * 1500 * 1500, 10, true, {}, cancel);
+            benchmark::DoNotOptimize(sure.expectedCount);
+        }
     }
     state.counters["pulses"] = static_cast<double>(pulses);
     state.counters["peak_MB"] = peakMegabytes();
@@ -125,6 +131,8 @@ void runDetect(benchmark::State& state, DetectTask task, Model model = kPlain) {
 void BM_DetectGainCost(benchmark::State& state) { runDetect(state, DetectTask::joint, kGainAndCost); }
 // 256 shapes instead of 20 (divide by 256 / 20 for the cost per shape).
 void BM_Detect256Shapes(benchmark::State& state) { runDetect(state, DetectTask::joint, kManyShapes); }
+// The detection and its posterior (every pulse's confidence, every position's probability).
+void BM_DetectConfidence(benchmark::State& state) { runDetect(state, DetectTask::joint, kConfidence); }
 // A detection, one round of learning (the least-squares shapes) and the detection again.
 void BM_LearnOneRound(benchmark::State& state) { runDetect(state, DetectTask::joint, kLearnOneRound); }
 
@@ -184,6 +192,7 @@ BENCHMARK(BM_DetectGainCost)
     ->UseRealTime()
     ->Iterations(3);
 BENCHMARK(BM_Detect256Shapes)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
+BENCHMARK(BM_DetectConfidence)->Args({1000000, 1, 75})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 BENCHMARK(BM_LearnOneRound)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Recognize)
     ->Args({1000000, 1, 100})
@@ -212,6 +221,8 @@ int main(int argc, char** argv) {
               "BM_Detect/1000000/1/75/iterations:3" + t},
              {"256 shapes / 20 shapes (at most 12.8)", "BM_Detect256Shapes/1000000/1/100/iterations:3" + t,
               "BM_Detect/1000000/1/100/iterations:3" + t},
+             {"with confidence / without (at most 2.5)", "BM_DetectConfidence/1000000/1/75/iterations:3" + t,
+              "BM_Detect/1000000/1/75/iterations:3" + t},
              {"a round of learning / a detection", "BM_LearnOneRound/1000000/1/100/iterations:3" + t,
               "BM_Detect/1000000/1/100/iterations:3" + t}});
 }

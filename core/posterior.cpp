@@ -26,8 +26,12 @@ struct Chains {
 Chains operator+(const Chains& a, const Chains& b) {
     if (b.log == kNone) return a;
     if (a.log == kNone) return b;
-    const double total = logAdd(a.log, b.log), wa = std::exp(a.log - total), wb = std::exp(b.log - total);
-    return {total, wa * a.count + wb * b.count, wa * a.square + wb * b.square};
+    // One exponential: the smaller weight relative to the larger.
+    const bool aLarger = a.log >= b.log;
+    const Chains& hi = aLarger ? a : b;
+    const Chains& lo = aLarger ? b : a;
+    const double e = std::exp(lo.log - hi.log), whi = 1 / (1 + e), wlo = e * whi;
+    return {hi.log + std::log1p(e), whi * hi.count + wlo * lo.count, whi * hi.square + wlo * lo.square};
 }
 
 // The sum of the values at the positions of the window [to - width + 1, to] (cut at 0), for a
@@ -127,7 +131,11 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                     const int64_t* row = block.data() + (l - lo) * static_cast<int64_t>(S);
                     const int64_t least = *std::min_element(row, row + S);
                     double sum = 0;
-                    for (size_t e = 0; e < S; ++e) sum += std::exp(-static_cast<double>(row[e] - least) / temperature);
+                    for (size_t e = 0; e < S; ++e) {
+                        // Beyond 745 the exponential is 0 in double precision: skipping it changes nothing.
+                        const double x = static_cast<double>(row[e] - least) / temperature;
+                        if (x < 746) sum += std::exp(-x);
+                    }
                     w[static_cast<size_t>(l)] = -static_cast<double>(least) / temperature + std::log(sum);
                 }
                 if (progress) progress(0.4 * static_cast<double>(hi + 1) / static_cast<double>(P));
