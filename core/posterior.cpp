@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "processing/programmes.h"
 #include "processing/shape_scores.h"
 
 namespace {
@@ -81,6 +82,134 @@ struct LogSum {
     double log = kNone;
 };
 LogSum operator+(const LogSum& a, const LogSum& b) { return {logAdd(a.log, b.log)}; }
+
+// The weight (over e^Z) of the chains whose neighbouring pulses l < a and m > b lie Tmin to Tmax
+// apart, l from lFirst on and m up to mLast: head(l) is the log weight of the chains up to l's
+// pulse, tail(m) that of m's pulse and what follows (kNone where there are none). For each m
+// the heads of its gap window below a come from prefix sums, so a window costs O(Tmax).
+template <class Head, class Tail>
+double pairsAround(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, int64_t lFirst, int64_t mLast, Head&& head,
+                   Tail&& tail, double Z) {
+    const int64_t lo = std::max(lFirst, a - Tmax);
+    if (lo > a - 1) return 0;
+    double top = kNone;
+    for (int64_t l = lo; l < a; ++l) top = std::max(top, head(l));
+    if (top == kNone) return 0;
+    std::vector<double> prefix(static_cast<size_t>(a - lo + 1), 0.0);
+    for (int64_t l = lo; l < a; ++l)
+        prefix[static_cast<size_t>(l - lo + 1)] = prefix[static_cast<size_t>(l - lo)] + (head(l) == kNone ? 0.0 : std::exp(head(l) - top));
+    double sum = 0;
+    for (int64_t m = b + 1; m <= mLast && m - Tmax <= a - 1; ++m) {
+        const int64_t from = std::max(lo, m - Tmax), to = std::min(a - 1, m - Tmin);
+        if (from > to || tail(m) == kNone) continue;
+        const double heads = prefix[static_cast<size_t>(to - lo + 1)] - prefix[static_cast<size_t>(from - lo)];
+        if (heads > 0) sum += std::exp(std::log(heads) + top + tail(m) - Z);
+    }
+    return sum;
+}
+
+// The layered passes of a known count K: layer j holds the positions pulse j may take
+// (pulseRange), F[j] the log weight of the chains of pulses 0..j ending there, B[j] that of
+// pulses j+1..K-1 after it.
+struct Layers {
+    std::vector<int64_t> lo, hi;
+    std::vector<std::vector<double>> F, B;
+    double Z = kNone;
+
+    // The passes; a message when they do not fit (or "stopped").
+    template <class Stop>
+    std::string build(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t K, const std::vector<double>& w, Stop&& stop) {
+        double cells = 0;
+        for (int64_t j = 0; j < K; ++j) {
+            const auto [a, b] = pulseRange(N, n, Tmin, Tmax, j, K);
+            if (b < a) return std::to_string(K) + " pulses cannot cover the recording with these gaps.";
+            lo.push_back(a);
+            hi.push_back(b);
+            cells += static_cast<double>(b - a + 1);
+        }
+        const double bytes = cells * 16;
+        if (bytes > static_cast<double>(kKnownCountMemoryBudget))
+            return "The confidence of a known count of " + std::to_string(K) + " pulses in " + std::to_string(N) +
+                   " samples would need " + std::to_string(static_cast<int64_t>(std::ceil(bytes / 1e6))) +
+                   " MB of working memory (more than " + std::to_string(kKnownCountMemoryBudget / 1000000) +
+                   " MB); leave the count unknown.";
+        const auto J = static_cast<size_t>(K);
+        F.resize(J);
+        B.resize(J);
+        const int64_t width = Tmax - Tmin + 1;
+        for (size_t j = 0; j < J; ++j) {
+            if (stop(static_cast<int64_t>(j) << 16)) return "stopped";
+            F[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), kNone);
+            if (j == 0) {
+                for (int64_t l = lo[0]; l <= hi[0]; ++l) F[0][static_cast<size_t>(l - lo[0])] = w[static_cast<size_t>(l)];
+                continue;
+            }
+            // The previous layer from its start on, padded with no chains up to the last window.
+            std::vector<LogSum> before(static_cast<size_t>(std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1)));
+            for (int64_t m = lo[j - 1]; m <= std::min(hi[j - 1], hi[j] - Tmin); ++m)
+                before[static_cast<size_t>(m - lo[j - 1])] = {F[j - 1][static_cast<size_t>(m - lo[j - 1])]};
+            SlidingSum<LogSum> sums(before, width);
+            for (int64_t l = lo[j]; l <= hi[j]; ++l) {
+                const double s = sums.upTo(l - Tmin - lo[j - 1]).log;
+                if (s != kNone) F[j][static_cast<size_t>(l - lo[j])] = w[static_cast<size_t>(l)] + s;
+            }
+        }
+        for (const double f : F[J - 1]) Z = logAdd(Z, f);
+        if (Z == kNone) return "No chain of " + std::to_string(K) + " pulses fits the recording.";
+        for (size_t j = J; j-- > 0;) {
+            if (stop(static_cast<int64_t>(j) << 16)) return "stopped";
+            B[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), kNone);
+            if (j + 1 == J) {
+                std::fill(B[j].begin(), B[j].end(), 0.0);
+                continue;
+            }
+            // The next layer from its end back (reversed positions), padded likewise.
+            const int64_t top = hi[j + 1];
+            std::vector<LogSum> after(static_cast<size_t>(std::max<int64_t>(1, top - (lo[j] + Tmin) + 1)));
+            for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m) {
+                const double b = B[j + 1][static_cast<size_t>(m - lo[j + 1])];
+                after[static_cast<size_t>(top - m)] = {b == kNone ? kNone : w[static_cast<size_t>(m)] + b};
+            }
+            SlidingSum<LogSum> sums(after, width);
+            for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin)).log;
+        }
+        return {};
+    }
+    double probability(int64_t l) const {
+        double p = 0;
+        for (size_t j = 0; j < F.size(); ++j)
+            if (l >= lo[j] && l <= hi[j]) {
+                const double f = F[j][static_cast<size_t>(l - lo[j])], b = B[j][static_cast<size_t>(l - lo[j])];
+                if (f != kNone && b != kNone) p += std::exp(f + b - Z);
+            }
+        return p;
+    }
+    // The weight over Z of the chains with no pulse in [a, b].
+    double noneIn(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, const std::vector<double>& w) const {
+        const size_t J = F.size();
+        const auto at = [](const std::vector<double>& row, int64_t first, int64_t l) {
+            return l < first || l >= first + static_cast<int64_t>(row.size()) ? kNone : row[static_cast<size_t>(l - first)];
+        };
+        double none = 0;
+        // All K pulses before a, or all after b.
+        for (int64_t l = lo[J - 1]; l <= std::min(hi[J - 1], a - 1); ++l)
+            if (const double f = at(F[J - 1], lo[J - 1], l); f != kNone) none += std::exp(f - Z);
+        for (int64_t m = std::max(lo[0], b + 1); m <= hi[0]; ++m)
+            if (const double t = at(B[0], lo[0], m); t != kNone) none += std::exp(w[static_cast<size_t>(m)] + t - Z);
+        // Pulse j - 1 before a and pulse j after b.
+        for (size_t j = 1; j < J; ++j) {
+            if (lo[j - 1] > a - 1 || hi[j] < b + 1 || hi[j - 1] < a - Tmax) continue;
+            none += pairsAround(
+                    a, b, Tmin, Tmax, lo[j - 1], hi[j], [&](int64_t l) { return at(F[j - 1], lo[j - 1], l); },
+                    [&](int64_t m) {
+                        const double t = at(B[j], lo[j], m);
+                        return t == kNone ? kNone : w[static_cast<size_t>(m)] + t;
+                    },
+                    Z);
+        }
+        return none;
+    }
+};
 }  // namespace
 
 PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
@@ -101,10 +230,6 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
     const int64_t Tmin = std::min(request.tmin, N), Tmax = std::min(request.tmax, N);
     if (shapes.empty() || nMax > N || window < 0 || window > request.tmax) {
         out.error = "The confidence window must lie from 0 to Tmax samples.";
-        return out;
-    }
-    if (request.count) {
-        out.error = "The confidence of a detection with a known count is not available; leave the count unknown.";
         return out;
     }
     const int64_t P = N - nMax + 1;
@@ -143,9 +268,28 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         }
         const auto first = [&](int64_t l) { return l + nMax <= Tmax; };
         const auto last = [&](int64_t l) { return N - l <= Tmax; };
-
+        // Each position's probability, and the weight (over Z) of the chains with no pulse in
+        // [a, b]: from the unknown count's passes or the known count's layers.
+        std::function<double(int64_t)> probability;
+        std::function<double(int64_t, int64_t)> noneIn;
+        Layers layers;
+        std::vector<Chains> forward;
+        std::vector<double> B;
+        double Z = kNone;
+        if (request.count) {
+            const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
+            if (std::string why = layers.build(N, nMax, Tmin, Tmax, *request.count, w, stop); !why.empty()) {
+                out.completed = why != "stopped";
+                if (out.completed) out.error = why;
+                return out;
+            }
+            Z = layers.Z;
+            out.expectedCount = static_cast<double>(*request.count);
+            probability = [&](int64_t l) { return layers.probability(l); };
+            noneIn = [&](int64_t a, int64_t b) { return layers.noneIn(a, b, Tmin, Tmax, w); };
+        } else {
         // Forward: the chains ending at l (weight, mean count, mean squared count).
-        std::vector<Chains> forward(static_cast<size_t>(P));
+        forward.assign(static_cast<size_t>(P), Chains{});
         {
             SlidingSum<Chains> before(forward, Tmax - Tmin + 1);
             for (int64_t l = 0; l < P; ++l) {
@@ -164,7 +308,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         // Backward: the continuations after l, in reversed positions k = P - 1 - l, as the weight
         // of l's pulse and what follows it: after[k] = w[l] + B[l].
         std::vector<LogSum> after(static_cast<size_t>(P));
-        std::vector<double> B(static_cast<size_t>(P), kNone);
+        B.assign(static_cast<size_t>(P), kNone);
         {
             SlidingSum<LogSum> later(after, Tmax - Tmin + 1);
             for (int64_t k = 0; k < P; ++k) {
@@ -187,13 +331,29 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             out.error = "No chain of pulses fits the recording.";
             return out;
         }
-        const double Z = all.log;
+        Z = all.log;
         out.expectedCount = all.count;
         out.countDeviation = std::sqrt(std::max(0.0, all.square - all.count * all.count));
-        const auto probability = [&](int64_t l) {
+        probability = [&](int64_t l) {
             const double f = forward[static_cast<size_t>(l)].log, b = B[static_cast<size_t>(l)];
             return f == kNone || b == kNone ? 0.0 : std::exp(f + b - Z);
         };
+        noneIn = [&](int64_t a, int64_t b) {
+            const auto tail = [&](int64_t m) {
+                const double bm = B[static_cast<size_t>(m)];
+                return bm == kNone ? kNone : w[static_cast<size_t>(m)] + bm;
+            };
+            double none = 0;
+            // Chains wholly before the window, and wholly after it.
+            for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l)
+                if (last(l) && forward[static_cast<size_t>(l)].log != kNone) none += std::exp(forward[static_cast<size_t>(l)].log - Z);
+            for (int64_t m = b + 1; m < P && first(m); ++m)
+                if (tail(m) != kNone) none += std::exp(tail(m) - Z);
+            // Chains with neighbours l < a and m > b.
+            return none + pairsAround(a, b, Tmin, Tmax, 0, P - 1, [&](int64_t l) { return forward[static_cast<size_t>(l)].log; },
+                                      tail, Z);
+        };
+        }
         if (perPosition) {
             out.posterior.resize(static_cast<size_t>(P));
             for (int64_t l = 0; l < P; ++l) out.posterior[static_cast<size_t>(l)] = probability(l);
@@ -203,35 +363,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         // shape among the pulses there.
         for (const DetectedPulse& pulse : pulses) {
             const int64_t a = std::max<int64_t>(0, pulse.position - window), b = std::min(P - 1, pulse.position + window);
-            const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].log - Z; };
-            const auto tail = [&](int64_t m) {
-                const double bm = B[static_cast<size_t>(m)];
-                return bm == kNone ? kNone : w[static_cast<size_t>(m)] + bm;
-            };
-            double none = 0;
-            // Chains wholly before the window, and wholly after it.
-            for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l)
-                if (last(l) && forward[static_cast<size_t>(l)].log != kNone) none += std::exp(head(l));
-            for (int64_t m = b + 1; m < P && first(m); ++m)
-                if (tail(m) != kNone) none += std::exp(tail(m) - Z);
-            // Chains with neighbours l < a and m > b: for each m, the l of its gap window below a,
-            // summed through prefix sums of the heads from a - Tmax on.
-            const int64_t lo = std::max<int64_t>(0, a - Tmax);
-            std::vector<double> prefix(static_cast<size_t>(a - lo + 1), 0.0);
-            double top = kNone;
-            for (int64_t l = lo; l < a; ++l) top = std::max(top, forward[static_cast<size_t>(l)].log);
-            if (top != kNone) {
-                for (int64_t l = lo; l < a; ++l)
-                    prefix[static_cast<size_t>(l - lo + 1)] =
-                            prefix[static_cast<size_t>(l - lo)] +
-                            (forward[static_cast<size_t>(l)].log == kNone ? 0.0 : std::exp(forward[static_cast<size_t>(l)].log - top));
-                for (int64_t m = b + 1; m < P && m - Tmax <= a - 1; ++m) {
-                    const int64_t from = std::max(lo, m - Tmax), to = std::min(a - 1, m - Tmin);
-                    if (from > to || tail(m) == kNone) continue;
-                    const double heads = prefix[static_cast<size_t>(to - lo + 1)] - prefix[static_cast<size_t>(from - lo)];
-                    if (heads > 0) none += std::exp(std::log(heads) + top + tail(m) - Z);
-                }
-            }
+            const double none = noneIn(a, b);
             PulseConfidence c;
             c.confidence = std::clamp(1.0 - none, 0.0, 1.0);
             // The shape's share: its weight among the shapes at each position, by the position's

@@ -48,6 +48,12 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
         request.gainMin = gains[trial % 3][0];
         request.gainMax = gains[trial % 3][1];
         request.pulseCost = trial % 4 == 0 ? uniform(rng, 0, 200000) : 0;
+        // Every third problem with a known count: the chains of exactly K pulses.
+        int64_t K = 0;
+        if (trial % 3 == 2) {
+            K = uniform(rng, 2, static_cast<int>(std::max<int64_t>(2, (N - nMax) / Tmin + 1)));
+            request.count = K;
+        }
         const DetectResult found = detectInRecording(request, {}, notCancelled);
         if (!found.error.empty()) continue;
         const double T = std::pow(10.0, uniform(rng, 40, 60) / 10.0);
@@ -72,10 +78,11 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
         std::vector<int64_t> chain;
         std::function<void(double)> extend = [&](double sum) {
             const int64_t l = chain.back();
-            if (N - l <= Tmax) {
+            if (N - l <= Tmax && (K == 0 || static_cast<int64_t>(chain.size()) == K)) {
                 chains.push_back(chain);
                 chainLog.push_back(sum);
             }
+            if (K > 0 && static_cast<int64_t>(chain.size()) >= K) return;
             for (int64_t m = l + Tmin; m <= std::min(P - 1, l + Tmax); ++m) {
                 chain.push_back(m);
                 extend(sum + logWeight[static_cast<size_t>(m)]);
