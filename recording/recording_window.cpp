@@ -217,10 +217,13 @@ QWidget* RecordingWindow::buildDetectBox(QWidget* parent) {
     form->addRow(tr("&Pulse cost"), pulseCost_);
     detectButton_ = new QPushButton(tr("&Detect"), detectBox);
     detectButton_->setObjectName(QStringLiteral("detectButton"));
+    learnButton_ = new QPushButton(tr("Learn s&hapes..."), detectBox);
+    learnButton_->setObjectName(QStringLiteral("learnButton"));
     cancelButton_ = new QPushButton(tr("&Cancel"), detectBox);
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(detectButton_);
+    buttons->addWidget(learnButton_);
     buttons->addWidget(cancelButton_);
     form->addRow(buttons);
     progress_ = new QProgressBar(detectBox);
@@ -270,6 +273,7 @@ void RecordingWindow::connectWidgets() {
     });
     connect(baseline_, &QCheckBox::toggled, this, [this] { refreshEnabled(); });
     connect(detectButton_, &QPushButton::clicked, this, [this] { startDetection(); });
+    connect(learnButton_, &QPushButton::clicked, this, [this] { askLearnShapes(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelDetection(); });
     connect(results_, &QTableWidget::cellClicked, this, [this](int row, int) { selectPulse(row); });
     connect(results_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) { selectPulse(row); });
@@ -279,6 +283,8 @@ void RecordingWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&Recording"));
     openAction_ = file->addAction(tr("&Open recording..."), this, [this] { askOpenRecording(); });
     loadShapesAction_ = file->addAction(tr("&Load pulse shapes..."), this, [this] { askLoadShapes(); });
+    learnShapesAction_ = file->addAction(tr("Learn s&hapes..."), this, [this] { askLearnShapes(); });
+    learnShapesAction_->setObjectName(QStringLiteral("learnShapesAction"));
     file->addSeparator();
     exportResultsAction_ = file->addAction(tr("Export &results..."), this, [this] { askExportResults(); });
     exportPictureAction_ = file->addAction(tr("Export &picture..."), this, [this] { askExportPicture(); });
@@ -376,6 +382,8 @@ void RecordingWindow::refreshResults() {
         if (report.pulseCostChoice.automatic)
             summary += QStringLiteral(" ") + tr("(automatic, from a noise level of %1)").arg(report.noiseSigma, 0, 'g', 4);
     }
+    if (!report.learnDistances.empty())
+        summary += QStringLiteral("\n") + QString::fromStdString(learnedRoundsText(report.learnDistances, report.learnedRound));
     if (const std::optional<std::string> warning = detectReportWarning(report))
         summary += QStringLiteral("\n") + tr("Warning: ") + QString::fromStdString(*warning);
     summaryLabel_->setText(summary);
@@ -425,6 +433,11 @@ void RecordingWindow::refreshEnabled() {
     baselineSeconds_->setEnabled(baseline_->isChecked());
     detectButton_->setEnabled(idle && detector_ && haveSignal);
     detectButton_->setToolTip(detector_ ? tr("Run the detection with these settings on the checked shapes") : detectionNotAvailable());
+    learnButton_->setEnabled(detectButton_->isEnabled());
+    learnShapesAction_->setEnabled(detectButton_->isEnabled());
+    learnButton_->setToolTip(detector_ ? tr("Learn the checked shapes from the recording: detect, replace each by the "
+                                            "least-squares shape of the stretches its pulses took, detect again")
+                                       : detectionNotAvailable());
     cancelButton_->setEnabled(!idle);
     shapeList_->setEnabled(idle);
 }

@@ -2,7 +2,8 @@
 
 // The recording view: a window of ordinary Qt widgets beside the workbench, in which a
 // researcher opens a recording, looks at it at any zoom, cuts pulse shapes from it with the
-// mouse, runs a detection and reads and exports the results.
+// mouse, runs a detection (or learns the shapes from the recording first) and reads and exports
+// the results.
 
 #include <QMainWindow>
 #include <QWidget>
@@ -61,6 +62,10 @@ public:
     bool useSelectionAsShape(const QString& name);
     /// Starts a detection with the panel's settings on a worker thread.
     bool startDetection();
+    /// Starts `rounds` rounds of learning the checked shapes from the recording with the panel's
+    /// settings, then their detection, on the worker thread; once done the user may save the old
+    /// shapes before the learned ones replace them.
+    bool startLearning(int32_t rounds);
     void cancelDetection();
     bool detectionRunning() const { return job_ != nullptr; }
 
@@ -92,7 +97,17 @@ private:
     void askRename();
     void removeShape();
     void askLoadShapes();
-    void askSaveShapes();
+    /// Asks for a file name and saves the shapes; whether they were saved.
+    bool askSaveShapes();
+    void askLearnShapes();
+    /// The panel's fields checked against the recording and the shapes; nothing (and a message
+    /// naming what is wrong) when they do not hold.
+    std::optional<DetectSettings> panelSettings();
+    /// Prepares and starts a detection job (after `learnRounds` rounds of learning; 0: none).
+    bool startJob(int32_t learnRounds);
+    /// After a learning run: offers to save the listed shapes, then puts the learned ones in
+    /// their place. False when the user cancelled (nothing changed).
+    bool takeLearnedShapes(const DetectJob& job);
     void askOpenRecording();
     void askExportResults();
     void askExportPicture();
@@ -128,6 +143,7 @@ private:
     QLineEdit* gain_ = nullptr;
     QComboBox* pulseCost_ = nullptr;  ///< editable: a number, or its item "Auto"
     QPushButton* detectButton_ = nullptr;
+    QPushButton* learnButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* summaryLabel_ = nullptr;
@@ -138,6 +154,7 @@ private:
     QAction* exportResultsAction_ = nullptr;
     QAction* exportPictureAction_ = nullptr;
     QAction* showRawAction_ = nullptr;
+    QAction* learnShapesAction_ = nullptr;  ///< "Learn shapes...", as the button beside Detect
 };
 
 /// Adds the recording view to the workbench's window: a "&Recording" menu in its menu bar with

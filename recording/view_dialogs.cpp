@@ -76,8 +76,10 @@ void showRecordingMessage(QWidget* parent, const QString& text) {
     dialog.exec();
 }
 
-// A question with the answers Yes, No and Cancel (the buttons are named "yes", "no", "cancel").
-QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QString& text) {
+// A question with the answers Yes, No and Cancel (the buttons are named "yes", "no", "cancel"
+// whatever their texts).
+QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QString& text, const QString& yes,
+                                                      const QString& no) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("recordingQuestion"));
     dialog.setWindowTitle(recordingTitle());
@@ -94,6 +96,8 @@ QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QSt
             dialog.done(which == QDialogButtonBox::Cancel ? QDialog::Rejected : QDialog::Accepted);
         });
     }
+    if (!yes.isEmpty()) buttons->button(QDialogButtonBox::Yes)->setText(yes);
+    if (!no.isEmpty()) buttons->button(QDialogButtonBox::No)->setText(no);
     buttons->button(QDialogButtonBox::Yes)->setDefault(true);
     layout->addWidget(buttons);
     fixSizeBeforeShowing(dialog, layout, 420);

@@ -19,8 +19,10 @@ QString recordingTitle();
 void showRecordingMessage(QWidget* parent, const QString& text);
 
 /// A question with the answers Yes, No and Cancel (buttons "yes", "no", "cancel"); closing the
-/// box counts as Cancel.
-QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QString& text);
+/// box counts as Cancel. `yes` and `no`, when given, are the texts of the first two buttons
+/// ("Save...", "Don't save").
+QDialogButtonBox::StandardButton askRecordingQuestion(QWidget* parent, const QString& text, const QString& yes = {},
+                                                      const QString& no = {});
 
 /// Asks for a line of text (the edit "answer"); nothing when the user cancels. `check`, when
 /// given, runs on OK: an answer it refuses is named in a message and the prompt stays open with

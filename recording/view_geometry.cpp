@@ -7,6 +7,9 @@
 #include <limits>
 #include <string>
 
+#include "core/learn.h"
+#include "io/signal_reader.h"
+
 SignalSummary::SignalSummary(std::span<const float> samples) : samples_(samples) {
     const int64_t n = size();
     int64_t block = int64_t{1} << firstLevel;
@@ -215,4 +218,34 @@ std::string secondsText(int64_t sample, double rate) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(sample) / rate);
     return text;
+}
+
+std::optional<int32_t> learnRoundsOf(const std::string& text) {
+    double rounds = 0;
+    if (!parseNumber(text, rounds) || !std::isfinite(rounds) || rounds != std::floor(rounds) || rounds < 1 ||
+        rounds > kMostLearnRounds)
+        return std::nullopt;
+    return static_cast<int32_t>(rounds);
+}
+
+std::string learnedRoundsText(const std::vector<int64_t>& distances, int32_t kept) {
+    auto number = [](int64_t distance) {
+        if (distance > -1000000 && distance < 1000000) return std::to_string(distance);
+        char text[32];
+        std::snprintf(text, sizeof text, "%.4g", static_cast<double>(distance));
+        return std::string(text);
+    };
+    const size_t n = distances.size(), rounds = n == 0 ? 0 : n - 1;
+    std::string text = "Learned in " + std::to_string(rounds) + (rounds == 1 ? " round" : " rounds") + ": distance ";
+    // The given shapes' distance and 8 rounds, or the given shapes', the first 3 and the last 3.
+    constexpr size_t mostShown = 9, endsShown = 3;
+    for (size_t r = 0; r < n; ++r) {
+        if (n > mostShown && r > endsShown && r + endsShown < n) {
+            if (r == endsShown + 1) text += " → …";
+            continue;
+        }
+        if (r > 0) text += " → ";
+        text += number(distances[r]);
+    }
+    return text + " (round " + std::to_string(kept) + " kept" + (kept == 0 ? ": the given shapes" : "") + ")";
 }

@@ -5,6 +5,7 @@
 // widgets only draw what these functions compute.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -144,3 +145,14 @@ int thumbnailWidth(int64_t length, int64_t longest, int room, int least = 8);
 /// The time of sample `sample` in seconds at `rate`, with as many decimals as tell neighbouring
 /// samples apart ("1800" at 1 per second, "0.125" at 1000 per second, at most 9 decimals).
 std::string secondsText(int64_t sample, double rate);
+
+/// The rounds of learning typed in the "Learn shapes" prompt: a whole number from 1 to
+/// kMostLearnRounds, blanks around it allowed; nothing for any other text.
+std::optional<int32_t> learnRoundsOf(const std::string& text);
+
+/// The distances of a learning run for the summary ("Learned in 4 rounds: distance -4.024e+11 →
+/// ... → -7.4e+11 (round 4 kept)"): the distance with the given shapes, then after each round
+/// (`distances`, at least one), and the round kept. Distances of 10^6 and more in magnitude are
+/// shown to 4 figures; of a run of more than 8 rounds only the given shapes' distance and the
+/// first and last 3 rounds are shown.
+std::string learnedRoundsText(const std::vector<int64_t>& distances, int32_t kept);

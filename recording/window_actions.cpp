@@ -224,10 +224,10 @@ void RecordingWindow::askLoadShapes() {
     if (!path.isEmpty()) loadShapes(path);
 }
 
-void RecordingWindow::askSaveShapes() {
+bool RecordingWindow::askSaveShapes() {
     const QString path = QFileDialog::getSaveFileName(this, tr("Save pulse shapes"), QStringLiteral("shapes.json"),
                                                       tr("Pulse shapes (*.json)"));
-    if (!path.isEmpty()) saveShapes(path);
+    return !path.isEmpty() && saveShapes(path);
 }
 
 void RecordingWindow::askExportResults() {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,9 +20,21 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/learn.h"
+#include "recording/view_dialogs.h"
+
 QString detectionNotAvailable() {
     return QStringLiteral("Detection is not available in this build.");
 }
+
+namespace {
+// The refusal of rounds of learning that are not a whole number from 1 to kMostLearnRounds.
+QString learnRoundsRefusal(const QString& typed) {
+    return QObject::tr("The rounds of learning must be a whole number from 1 to %1, not \"%2\".")
+        .arg(kMostLearnRounds)
+        .arg(typed);
+}
+}  // namespace
 
 void RecordingWindow::DetectJob::run() {
     const auto start = std::chrono::steady_clock::now();
@@ -38,7 +51,16 @@ void RecordingWindow::DetectJob::run() {
         }
         // Nothing may leave the thread: a failure of the detection becomes its message.
         try {
-            result = detector->run(prepared.request, [this](double done) { progress.store(done); }, cancel);
+            auto onProgress = [this](double done) { progress.store(done); };
+            if (settings.learnRounds > 0)
+                result = detector->learn(prepared, settings.learnRounds, onProgress,
+                                         [this](int32_t round, int64_t distance) {
+                                             roundDistance.store(distance);
+                                             roundsDone.store(round);
+                                         },
+                                         cancel);
+            else
+                result = detector->run(prepared.request, onProgress, cancel);
         } catch (const std::bad_alloc&) {
             error = "There is not enough memory for this detection.";
         } catch (const std::exception& failure) {
@@ -52,9 +74,34 @@ void RecordingWindow::DetectJob::run() {
 }
 
 bool RecordingWindow::startDetection() {
-    if (job_) return false;
-    if (!detector_) return refuse(detectionNotAvailable()), false;
-    if (!document_.signal) return refuse(tr("Open a recording first.")), false;
+    return startJob(0);
+}
+
+bool RecordingWindow::startLearning(int32_t rounds) {
+    if (rounds < 1 || rounds > kMostLearnRounds)
+        return refuse(learnRoundsRefusal(QString::number(rounds))), false;
+    return startJob(rounds);
+}
+
+void RecordingWindow::askLearnShapes() {
+    // The panel is checked first, so that a bad field is named before the rounds are asked for.
+    if (job_ || !panelSettings()) return;
+    const auto check = [](const QString& text) -> std::optional<QString> {
+        if (learnRoundsOf(text.toStdString())) return std::nullopt;
+        return learnRoundsRefusal(text);
+    };
+    const std::optional<QString> answer =
+        askRecordingText(this, tr("Learn shapes"),
+                         tr("Rounds of learning (1 to %1; it stops early when the distance no longer falls):")
+                             .arg(kMostLearnRounds),
+                         QStringLiteral("10"), check);
+    if (!answer) return;
+    if (const std::optional<int32_t> rounds = learnRoundsOf(answer->toStdString())) startLearning(*rounds);
+}
+
+std::optional<DetectSettings> RecordingWindow::panelSettings() {
+    if (!detector_) return refuse(detectionNotAvailable()), std::nullopt;
+    if (!document_.signal) return refuse(tr("Open a recording first.")), std::nullopt;
     DetectFields fields;
     // The task box lists detect, joint, recognise in this order.
     constexpr DetectTask tasks[] = {DetectTask::detect, DetectTask::joint, DetectTask::recognize};
@@ -75,18 +122,26 @@ bool RecordingWindow::startDetection() {
                            ? std::string("auto")
                            : cost.toStdString();
     IoResult<DetectSettings> settings = checkDetectFields(fields, *document_.signal, document_.shapes);
-    if (!settings) return refuse(QString::fromStdString(settings.error)), false;
+    if (!settings) return refuse(QString::fromStdString(settings.error)), std::nullopt;
+    return std::move(settings.value);
+}
+
+bool RecordingWindow::startJob(int32_t learnRounds) {
+    if (job_) return false;
+    std::optional<DetectSettings> settings = panelSettings();
+    if (!settings) return false;
+    settings->learnRounds = learnRounds;
 
     job_ = std::make_unique<DetectJob>();
     job_->signal = document_.signal;
     job_->shapes = document_.shapes;
-    job_->settings = std::move(settings.value);
+    job_->settings = std::move(*settings);
     job_->detector = detector_;
     job_->generation = generation_;
     DetectJob* job = job_.get();
     job_->thread = std::thread([job] { job->run(); });
     progress_->setValue(0);
-    summaryLabel_->setText(tr("Detecting..."));
+    summaryLabel_->setText(learnRounds > 0 ? tr("Learning the shapes...") : tr("Detecting..."));
     poll_->start();
     refreshEnabled();
     return true;
@@ -99,6 +154,11 @@ void RecordingWindow::cancelDetection() {
 void RecordingWindow::pollDetection() {
     if (!job_) return poll_->stop();
     progress_->setValue(static_cast<int>(std::lround(std::clamp(job_->progress.load(), 0.0, 1.0) * 1000)));
+    if (const int32_t round = job_->roundsDone.load(); round >= 0)
+        summaryLabel_->setText(tr("Learning the shapes: %1 of %2 rounds done, distance %3")
+                                   .arg(round)
+                                   .arg(job_->settings.learnRounds)
+                                   .arg(job_->roundDistance.load()));
     if (job_->finished.load()) finishDetection();
 }
 
@@ -113,13 +173,16 @@ void RecordingWindow::finishDetection() {
         refreshResults();
         return refuse(QString::fromStdString(job->error.empty() ? job->result.error : job->error));
     }
+    const bool learning = job->settings.learnRounds > 0;
     if (!job->result.completed) {
         refreshResults();
         if (document_.report)
             summaryLabel_->setText(summaryLabel_->text() + QStringLiteral("  ") +
-                                   tr("(detection cancelled; the results shown are the previous ones)"));
+                                   (learning ? tr("(learning cancelled; the shapes and results shown are the previous ones)")
+                                             : tr("(detection cancelled; the results shown are the previous ones)")));
         else
-            summaryLabel_->setText(tr("Detection cancelled; no results yet."));
+            summaryLabel_->setText(learning ? tr("Learning cancelled; the shapes are the previous ones, no results yet.")
+                                            : tr("Detection cancelled; no results yet."));
         return;
     }
     // The table, the drawing and the export rely on pulses that fit their own shapes (each of
@@ -141,6 +204,12 @@ void RecordingWindow::finishDetection() {
                               .arg(pulse.position));
         }
     }
+    if (learning && !takeLearnedShapes(*job)) {
+        refreshResults();
+        summaryLabel_->setText(summaryLabel_->text() + QStringLiteral("  ") +
+                               tr("(learned shapes not taken; the shapes and results shown are the previous ones)"));
+        return;
+    }
     document_.report = std::move(job->report);
     document_.highlighted = -1;
     document_.correctedSummary = std::move(job->correctedSummary);
@@ -150,4 +219,32 @@ void RecordingWindow::finishDetection() {
     // Refreshed again now that the document holds the results: "Export results..." needs them.
     refreshEnabled();
     signalView_->update();
+}
+
+bool RecordingWindow::takeLearnedShapes(const DetectJob& job) {
+    const DetectReport& report = job.report;
+    // The list is locked while a job runs; a list of another size is no longer the one learned.
+    if (document_.shapes.size() != report.shapes.size()) return false;
+    // Round 0 kept: no round did better than the given shapes, which stay.
+    if (report.learnedRound == 0) return true;
+    const QString question =
+        QString::fromStdString(learnedRoundsText(report.learnDistances, report.learnedRound)) + QStringLiteral(".\n\n") +
+        tr("Save the listed pulse shapes before the learned ones replace them? Loading the saved file brings them "
+           "back. Cancel keeps the listed shapes and the previous results.");
+    for (;;) {
+        const QDialogButtonBox::StandardButton answer =
+            askRecordingQuestion(this, question, tr("&Save..."), tr("Do&n't save"));
+        if (answer == QDialogButtonBox::Cancel) return false;
+        // A save cancelled or refused asks again.
+        if (answer == QDialogButtonBox::No || askSaveShapes()) break;
+    }
+    // The checked shapes were learned (the others stay as they are); no longer cut from the
+    // signal, they are not cut again after a baseline removal.
+    for (const int32_t index : job.settings.candidates) {
+        ListedShape& listed = document_.shapes[static_cast<size_t>(index)];
+        listed.shape = report.shapes[static_cast<size_t>(index)];
+        listed.cutFrom.reset();
+    }
+    refreshShapes();
+    return true;
 }

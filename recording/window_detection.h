@@ -2,7 +2,7 @@
 
 // The recording view's detection job: what the worker thread is given, does and leaves for the
 // window (recording/window_detection.cpp also holds the window's side of a detection: start,
-// progress, cancel and the results taken over).
+// progress, cancel and the results, and learned shapes, taken over).
 
 #include <QString>
 
@@ -28,6 +28,10 @@ struct RecordingWindow::DetectJob {
     uint64_t generation = 0;
     std::atomic<bool> cancel{false};
     std::atomic<double> progress{0};
+    /// While learning (settings.learnRounds > 0): the last finished round (-1: none yet; 0: the
+    /// given shapes' detection) and its distance, stored before the round.
+    std::atomic<int32_t> roundsDone{-1};
+    std::atomic<int64_t> roundDistance{0};
     std::atomic<bool> finished{false};
     std::string error;
     DetectResult result;

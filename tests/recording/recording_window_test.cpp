@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
@@ -30,6 +31,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <sstream>
 
 #include "../cli/cli_run.h"
@@ -870,6 +872,56 @@ TEST_F(RecordingWindowTest, AGainRangeFindsPulsesOfOtherAmplitudesWithTheirGains
         EXPECT_NEAR(table->item(row, 6)->text().toDouble(), amplitudes[row % 3], 0.02) << row;
     }
     EXPECT_THAT(child<QLabel>("summaryLabel")->text().toStdString(), ::testing::HasSubstr("gain 0.5:2, pulse cost 1000"));
+}
+
+// Learning the shapes: from a shape cut from one noisy pulse, five rounds learn one from all
+// the pulses (the old shape not saved). It keeps its name and length, lies closer to the pulses'
+// true shape, is no longer cut from the signal; the pulses are found with it and the distances
+// of the rounds shown fall.
+TEST_F(RecordingWindowTest, LearnShapesPutsAShapeLearnedFromAllThePulsesInTheList) {
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0, 10);
+    std::vector<double> truth(pulseLength);
+    for (int i = 0; i < pulseLength; ++i) truth[i] = 100 * std::sin(M_PI * i / (pulseLength - 1));
+    std::vector<int16_t> samples(2000);
+    for (int16_t& sample : samples) sample = static_cast<int16_t>(std::lround(noise(random)));
+    for (int start = 100; start + pulseLength <= 2000; start += 200)
+        for (int i = 0; i < pulseLength; ++i) samples[start + i] += static_cast<int16_t>(std::lround(truth[i]));
+    openSeries(samples);
+    dragOver(view, 100, 120);
+    answeringInput("noisy", [&] { child<QPushButton>("useAsShapeButton")->click(); });
+    const Shape cut = window->document().shapes[0].shape;
+    window->setDetector(std::make_shared<EngineRecordingDetector>());
+    setPanel("150", "250");
+
+    answeringInput("5", [&] { child<QPushButton>("learnButton")->click(); });
+    ASSERT_TRUE(window->detectionRunning());
+    const QString question = answeringQuestion("no", [&] { waitUntil([&] { return !window->detectionRunning(); }); });
+    EXPECT_THAT(question.toStdString(), ::testing::HasSubstr("Save the listed pulse shapes"));
+
+    const ListedShape& learned = window->document().shapes[0];
+    EXPECT_EQ(learned.shape.name, "noisy");
+    ASSERT_EQ(learned.shape.samples.size(), cut.samples.size());
+    auto error = [&](const Shape& shape) {
+        double sum = 0;
+        for (int i = 0; i < pulseLength; ++i) sum += (shape.samples[i] - truth[i]) * (shape.samples[i] - truth[i]);
+        return sum;
+    };
+    EXPECT_LT(error(learned.shape), error(cut) / 2);
+    EXPECT_FALSE(learned.cutFrom.has_value());
+    auto* table = child<QTableWidget>("resultsTable");
+    ASSERT_EQ(table->rowCount(), 10);
+    for (int row = 0; row < table->rowCount(); ++row) EXPECT_EQ(table->item(row, 2)->text().toLongLong(), 100 + 200 * row);
+    // "Learned in R rounds: distance D0 → D1 → ... (round K kept)"
+    const QString summary = child<QLabel>("summaryLabel")->text();
+    const QRegularExpressionMatch shown =
+        QRegularExpression(QStringLiteral("Learned in \\d+ rounds?: distance (.*) \\(round (\\d+) kept")).match(summary);
+    ASSERT_TRUE(shown.hasMatch()) << summary.toStdString();
+    const QStringList distances = shown.captured(1).split(QStringLiteral(" → "));
+    const int kept = shown.captured(2).toInt();
+    ASSERT_GE(kept, 1);
+    ASSERT_LT(kept, distances.size());
+    EXPECT_LT(distances[kept].toDouble(), distances[0].toDouble()) << summary.toStdString();
 }
 
 TEST_F(RecordingWindowTest, AStretchShorterThanSixSamplesIsRefused) {

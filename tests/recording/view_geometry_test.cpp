@@ -183,4 +183,24 @@ TEST(ThumbnailWidth, ShapesAreDrawnToOneScale) {
         EXPECT_EQ(thumbnailWidth(c.length, c.longest, c.room), c.width) << c.length << " of " << c.longest << " in " << c.room;
 }
 
+// The rounds of the "Learn shapes" prompt: whole numbers from 1 to 1000 only.
+TEST(LearnRounds, WholeNumbersFromOneToTheMostAreTaken) {
+    EXPECT_EQ(learnRoundsOf("1"), 1);
+    EXPECT_EQ(learnRoundsOf(" 1000 "), 1000);
+    for (const char* refused : {"0", "1001", "-3", "2.5", "", "ten", "nan", "1e9"})
+        EXPECT_FALSE(learnRoundsOf(refused).has_value()) << refused;
+}
+
+// Every round's distance, large ones to 4 figures; a long run shows its ends.
+TEST(LearnedRoundsText, NamesTheDistancesOfTheRoundsAndTheRoundKept) {
+    EXPECT_EQ(learnedRoundsText({-402400000000, -740000000000}, 1),
+              "Learned in 1 round: distance -4.024e+11 → -7.4e+11 (round 1 kept)");
+    EXPECT_EQ(learnedRoundsText({-400, -700, -650}, 1), "Learned in 2 rounds: distance -400 → -700 → -650 (round 1 kept)");
+    EXPECT_EQ(learnedRoundsText({-5, -5}, 0), "Learned in 1 round: distance -5 → -5 (round 0 kept: the given shapes)");
+    std::vector<int64_t> distances;
+    for (int64_t r = 0; r <= 11; ++r) distances.push_back(-r);
+    EXPECT_EQ(learnedRoundsText(distances, 11),
+              "Learned in 11 rounds: distance 0 → -1 → -2 → -3 → … → -9 → -10 → -11 (round 11 kept)");
+}
+
 }  // namespace
