@@ -210,6 +210,73 @@ struct Layers {
         return none;
     }
 };
+// The passes of an unknown count: forward[l] the chains ending at l (weight and count moments),
+// B[l] the log weight of what may follow l's pulse.
+struct ChainPasses {
+    int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
+    std::vector<Chains> forward;
+    std::vector<double> B;
+    double Z = kNone, count = 0, deviation = 0;
+
+    bool first(int64_t l) const { return l + n <= Tmax; }
+    bool last(int64_t l) const { return N - l <= Tmax; }
+
+    template <class Stop>
+    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<double>& w, Stop&& stop) {
+        N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(w.size());
+        forward.assign(static_cast<size_t>(P), Chains{});
+        SlidingSum<Chains> before(forward, Tmax - Tmin + 1);
+        for (int64_t l = 0; l < P; ++l) {
+            if (stop(l)) return "stopped";
+            Chains pred = before.upTo(l - Tmin);
+            if (first(l)) pred = pred + Chains{0.0, 0.0, 0.0};
+            if (pred.log == kNone) continue;
+            forward[static_cast<size_t>(l)] = {w[static_cast<size_t>(l)] + pred.log, pred.count + 1,
+                                               pred.square + 2 * pred.count + 1};
+        }
+        // Backward in reversed positions k = P - 1 - l, as the weight of l's pulse and what
+        // follows it: after[k] = w[l] + B[l].
+        std::vector<LogSum> after(static_cast<size_t>(P));
+        B.assign(static_cast<size_t>(P), kNone);
+        SlidingSum<LogSum> later(after, Tmax - Tmin + 1);
+        for (int64_t k = 0; k < P; ++k) {
+            if (stop(k)) return "stopped";
+            const int64_t l = P - 1 - k;
+            double b = later.upTo(k - Tmin).log;
+            if (last(l)) b = logAdd(b, 0.0);
+            B[static_cast<size_t>(l)] = b;
+            after[static_cast<size_t>(k)] = {b == kNone ? kNone : w[static_cast<size_t>(l)] + b};
+        }
+        Chains all;
+        for (int64_t l = 0; l < P; ++l)
+            if (last(l)) all = all + forward[static_cast<size_t>(l)];
+        if (all.log == kNone) return "No chain of pulses fits the recording.";
+        Z = all.log;
+        count = all.count;
+        deviation = std::sqrt(std::max(0.0, all.square - all.count * all.count));
+        return {};
+    }
+    double probability(int64_t l) const {
+        const double f = forward[static_cast<size_t>(l)].log, b = B[static_cast<size_t>(l)];
+        return f == kNone || b == kNone ? 0.0 : std::exp(f + b - Z);
+    }
+    // The weight over Z of the chains with no pulse in [a, b].
+    double noneIn(int64_t a, int64_t b, const std::vector<double>& w) const {
+        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].log; };
+        const auto tail = [&](int64_t m) {
+            const double bm = B[static_cast<size_t>(m)];
+            return bm == kNone ? kNone : w[static_cast<size_t>(m)] + bm;
+        };
+        double none = 0;
+        // Chains wholly before the window, and wholly after it.
+        for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l)
+            if (head(l) != kNone) none += std::exp(head(l) - Z);
+        for (int64_t m = b + 1; m < P && first(m); ++m)
+            if (tail(m) != kNone) none += std::exp(tail(m) - Z);
+        // Chains with neighbours l < a and m > b.
+        return none + pairsAround(a, b, Tmin, Tmax, 0, P - 1, head, tail, Z);
+    }
+};
 }  // namespace
 
 PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
@@ -266,94 +333,31 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 if (progress) progress(0.4 * static_cast<double>(hi + 1) / static_cast<double>(P));
             }
         }
-        const auto first = [&](int64_t l) { return l + nMax <= Tmax; };
-        const auto last = [&](int64_t l) { return N - l <= Tmax; };
         // Each position's probability, and the weight (over Z) of the chains with no pulse in
         // [a, b]: from the unknown count's passes or the known count's layers.
         std::function<double(int64_t)> probability;
         std::function<double(int64_t, int64_t)> noneIn;
         Layers layers;
-        std::vector<Chains> forward;
-        std::vector<double> B;
-        double Z = kNone;
+        ChainPasses passes;
+        const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
+        const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, w, stop)
+                                              : passes.build(N, nMax, Tmin, Tmax, w, stop);
+        if (!why.empty()) {
+            out.completed = why != "stopped";
+            if (out.completed) out.error = why;
+            return out;
+        }
         if (request.count) {
-            const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
-            if (std::string why = layers.build(N, nMax, Tmin, Tmax, *request.count, w, stop); !why.empty()) {
-                out.completed = why != "stopped";
-                if (out.completed) out.error = why;
-                return out;
-            }
-            Z = layers.Z;
             out.expectedCount = static_cast<double>(*request.count);
             probability = [&](int64_t l) { return layers.probability(l); };
             noneIn = [&](int64_t a, int64_t b) { return layers.noneIn(a, b, Tmin, Tmax, w); };
         } else {
-        // Forward: the chains ending at l (weight, mean count, mean squared count).
-        forward.assign(static_cast<size_t>(P), Chains{});
-        {
-            SlidingSum<Chains> before(forward, Tmax - Tmin + 1);
-            for (int64_t l = 0; l < P; ++l) {
-                if ((l & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed)) {
-                    out.completed = false;
-                    return out;
-                }
-                Chains pred = before.upTo(l - Tmin);
-                if (first(l)) pred = pred + Chains{0.0, 0.0, 0.0};
-                Chains& f = forward[static_cast<size_t>(l)];
-                if (pred.log == kNone) continue;
-                f = {w[static_cast<size_t>(l)] + pred.log, pred.count + 1, pred.square + 2 * pred.count + 1};
-            }
-        }
-        if (progress) progress(0.6);
-        // Backward: the continuations after l, in reversed positions k = P - 1 - l, as the weight
-        // of l's pulse and what follows it: after[k] = w[l] + B[l].
-        std::vector<LogSum> after(static_cast<size_t>(P));
-        B.assign(static_cast<size_t>(P), kNone);
-        {
-            SlidingSum<LogSum> later(after, Tmax - Tmin + 1);
-            for (int64_t k = 0; k < P; ++k) {
-                if ((k & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed)) {
-                    out.completed = false;
-                    return out;
-                }
-                const int64_t l = P - 1 - k;
-                double b = later.upTo(k - Tmin).log;
-                if (last(l)) b = logAdd(b, 0.0);
-                B[static_cast<size_t>(l)] = b;
-                after[static_cast<size_t>(k)] = {b == kNone ? kNone : w[static_cast<size_t>(l)] + b};
-            }
+            out.expectedCount = passes.count;
+            out.countDeviation = passes.deviation;
+            probability = [&](int64_t l) { return passes.probability(l); };
+            noneIn = [&](int64_t a, int64_t b) { return passes.noneIn(a, b, w); };
         }
         if (progress) progress(0.8);
-        Chains all;
-        for (int64_t l = 0; l < P; ++l)
-            if (last(l)) all = all + forward[static_cast<size_t>(l)];
-        if (all.log == kNone) {
-            out.error = "No chain of pulses fits the recording.";
-            return out;
-        }
-        Z = all.log;
-        out.expectedCount = all.count;
-        out.countDeviation = std::sqrt(std::max(0.0, all.square - all.count * all.count));
-        probability = [&](int64_t l) {
-            const double f = forward[static_cast<size_t>(l)].log, b = B[static_cast<size_t>(l)];
-            return f == kNone || b == kNone ? 0.0 : std::exp(f + b - Z);
-        };
-        noneIn = [&](int64_t a, int64_t b) {
-            const auto tail = [&](int64_t m) {
-                const double bm = B[static_cast<size_t>(m)];
-                return bm == kNone ? kNone : w[static_cast<size_t>(m)] + bm;
-            };
-            double none = 0;
-            // Chains wholly before the window, and wholly after it.
-            for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l)
-                if (last(l) && forward[static_cast<size_t>(l)].log != kNone) none += std::exp(forward[static_cast<size_t>(l)].log - Z);
-            for (int64_t m = b + 1; m < P && first(m); ++m)
-                if (tail(m) != kNone) none += std::exp(tail(m) - Z);
-            // Chains with neighbours l < a and m > b.
-            return none + pairsAround(a, b, Tmin, Tmax, 0, P - 1, [&](int64_t l) { return forward[static_cast<size_t>(l)].log; },
-                                      tail, Z);
-        };
-        }
         if (perPosition) {
             out.posterior.resize(static_cast<size_t>(P));
             for (int64_t l = 0; l < P; ++l) out.posterior[static_cast<size_t>(l)] = probability(l);
