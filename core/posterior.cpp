@@ -302,91 +302,149 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
     const int64_t P = N - nMax + 1;
     const size_t S = shapes.size();
     try {
-        // Each position's weight, the shapes summed: w = log sum exp(-score / T).
         ShapeScores scores;
         scores.prepare(shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost});
-        std::vector<double> w(static_cast<size_t>(P));
-        {
-            std::vector<int> indices(S);
-            for (size_t e = 0; e < S; ++e) indices[e] = static_cast<int>(e);
+        // Each position's log weight over the shapes `only` (-1: every shape summed; else that
+        // shape alone): w = log sum exp(-score / T).
+        const auto weights = [&](int only, double base, double span) {
+            std::vector<double> w(static_cast<size_t>(P));
+            std::vector<int> indices;
+            for (size_t e = 0; e < S; ++e)
+                if (only < 0 || only == static_cast<int>(e)) indices.push_back(static_cast<int>(e));
+            const size_t width = indices.size();
             constexpr int64_t kChunk = 8192;
-            std::vector<int64_t> block(static_cast<size_t>(kChunk) * S);
+            std::vector<int64_t> block(static_cast<size_t>(kChunk) * width);
             for (int64_t lo = 0; lo < P; lo += kChunk) {
-                if (cancel.load(std::memory_order_relaxed)) {
-                    out.completed = false;
-                    return out;
-                }
+                if (cancel.load(std::memory_order_relaxed)) return std::vector<double>{};
                 const int64_t hi = std::min(P - 1, lo + kChunk - 1);
-                scores.scoreRange(request.signal.data(), lo, hi, indices, block.data(), static_cast<int64_t>(S));
+                scores.scoreRange(request.signal.data(), lo, hi, indices, block.data(), static_cast<int64_t>(width));
                 for (int64_t l = lo; l <= hi; ++l) {
-                    const int64_t* row = block.data() + (l - lo) * static_cast<int64_t>(S);
-                    const int64_t least = *std::min_element(row, row + S);
+                    const int64_t* row = block.data() + (l - lo) * static_cast<int64_t>(width);
+                    const int64_t least = *std::min_element(row, row + width);
                     double sum = 0;
-                    for (size_t e = 0; e < S; ++e) {
+                    for (size_t e = 0; e < width; ++e) {
                         // Beyond 745 the exponential is 0 in double precision: skipping it changes nothing.
                         const double x = static_cast<double>(row[e] - least) / temperature;
                         if (x < 746) sum += std::exp(-x);
                     }
                     w[static_cast<size_t>(l)] = -static_cast<double>(least) / temperature + std::log(sum);
                 }
-                if (progress) progress(0.4 * static_cast<double>(hi + 1) / static_cast<double>(P));
+                if (progress) progress(base + span * static_cast<double>(hi + 1) / static_cast<double>(P));
+            }
+            return w;
+        };
+        const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
+        // Joint detection weighs each pulse over every shape: one set of chains. Recognition
+        // weighs the chains of each candidate alone: a mixture of one set per candidate, each by
+        // its total weight.
+        const bool recognize = request.task == DetectTask::recognize && S > 1;
+        const size_t components = recognize ? S : 1;
+        std::vector<double> logZ(components), count(components), square(components);
+        // Per component: each pulse's weight of chains without a pulse in its window, and its
+        // expected number of pulses there; each position's probability.
+        std::vector<std::vector<double>> none(components, std::vector<double>(pulses.size())),
+                there(components, std::vector<double>(pulses.size()));
+        std::vector<std::vector<double>> probabilities(perPosition ? components : 0);
+        // Joint detection: each pulse's expected number of pulses of its shape in its window.
+        std::vector<double> ofKind(pulses.size());
+        for (size_t k = 0; k < components; ++k) {
+            const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components);
+            const std::vector<double> w = weights(recognize ? static_cast<int>(k) : -1, base, 0.4 / static_cast<double>(components));
+            if (w.empty()) {
+                out.completed = false;
+                return out;
+            }
+            Layers layers;
+            ChainPasses passes;
+            const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, w, stop)
+                                                  : passes.build(N, nMax, Tmin, Tmax, w, stop);
+            if (why == "stopped") {
+                out.completed = false;
+                return out;
+            }
+            if (!why.empty() && !recognize) {
+                out.error = why;
+                return out;
+            }
+            if (!why.empty()) {  // a candidate no chain fits weighs nothing
+                logZ[k] = kNone;
+                continue;
+            }
+            const std::function<double(int64_t)> probability = [&](int64_t l) {
+                return request.count ? layers.probability(l) : passes.probability(l);
+            };
+            logZ[k] = request.count ? layers.Z : passes.Z;
+            count[k] = request.count ? static_cast<double>(*request.count) : passes.count;
+            square[k] = request.count ? count[k] * count[k]
+                                      : passes.deviation * passes.deviation + passes.count * passes.count;
+            for (size_t j = 0; j < pulses.size(); ++j) {
+                const int64_t a = std::max<int64_t>(0, pulses[j].position - window), b = std::min(P - 1, pulses[j].position + window);
+                none[k][j] = request.count ? layers.noneIn(a, b, Tmin, Tmax, w) : passes.noneIn(a, b, w);
+                for (int64_t l = a; l <= b; ++l) there[k][j] += probability(l);
+                if (recognize) continue;
+                // The pulse's shape's weight among the shapes at each position of the window.
+                const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulses[j].shape);
+                const size_t shape = static_cast<size_t>(found - request.candidates.begin());
+                if (shape >= S) continue;
+                std::vector<int64_t> positions;
+                for (int64_t l = a; l <= b; ++l) positions.push_back(l);
+                std::vector<int64_t> each(positions.size() * S);
+                scores.scoreEach(request.signal.data(), positions, each.data());
+                for (size_t i = 0; i < positions.size(); ++i)
+                    ofKind[j] += probability(positions[i]) *
+                                 std::exp(-static_cast<double>(each[i * S + shape] + request.pulseCost) / temperature -
+                                          w[static_cast<size_t>(positions[i])]);
+            }
+            if (perPosition) {
+                probabilities[k].resize(static_cast<size_t>(P));
+                for (int64_t l = 0; l < P; ++l) probabilities[k][static_cast<size_t>(l)] = probability(l);
             }
         }
-        // Each position's probability, and the weight (over Z) of the chains with no pulse in
-        // [a, b]: from the unknown count's passes or the known count's layers.
-        std::function<double(int64_t)> probability;
-        std::function<double(int64_t, int64_t)> noneIn;
-        Layers layers;
-        ChainPasses passes;
-        const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
-        const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, w, stop)
-                                              : passes.build(N, nMax, Tmin, Tmax, w, stop);
-        if (!why.empty()) {
-            out.completed = why != "stopped";
-            if (out.completed) out.error = why;
+        // The components' shares.
+        double total = kNone;
+        for (const double z : logZ) total = logAdd(total, z);
+        if (total == kNone) {
+            out.error = "No chain of pulses fits the recording.";
             return out;
         }
-        if (request.count) {
-            out.expectedCount = static_cast<double>(*request.count);
-            probability = [&](int64_t l) { return layers.probability(l); };
-            noneIn = [&](int64_t a, int64_t b) { return layers.noneIn(a, b, Tmin, Tmax, w); };
-        } else {
-            out.expectedCount = passes.count;
-            out.countDeviation = passes.deviation;
-            probability = [&](int64_t l) { return passes.probability(l); };
-            noneIn = [&](int64_t a, int64_t b) { return passes.noneIn(a, b, w); };
+        std::vector<double> share(components);
+        for (size_t k = 0; k < components; ++k) share[k] = logZ[k] == kNone ? 0.0 : std::exp(logZ[k] - total);
+        double mean = 0, meanSquare = 0;
+        for (size_t k = 0; k < components; ++k) {
+            mean += share[k] * count[k];
+            meanSquare += share[k] * square[k];
         }
-        if (progress) progress(0.8);
+        out.expectedCount = mean;
+        out.countDeviation = std::sqrt(std::max(0.0, meanSquare - mean * mean));
         if (perPosition) {
-            out.posterior.resize(static_cast<size_t>(P));
-            for (int64_t l = 0; l < P; ++l) out.posterior[static_cast<size_t>(l)] = probability(l);
+            out.posterior.assign(static_cast<size_t>(P), 0.0);
+            for (size_t k = 0; k < components; ++k)
+                if (share[k] > 0)
+                    for (int64_t l = 0; l < P; ++l)
+                        out.posterior[static_cast<size_t>(l)] += share[k] * probabilities[k][static_cast<size_t>(l)];
         }
+        if (progress) progress(0.85);
 
-        // Each pulse: the probability that no chain has a pulse in [a, b], and the shares of its
-        // shape among the pulses there.
-        for (const DetectedPulse& pulse : pulses) {
-            const int64_t a = std::max<int64_t>(0, pulse.position - window), b = std::min(P - 1, pulse.position + window);
-            const double none = noneIn(a, b);
-            PulseConfidence c;
-            c.confidence = std::clamp(1.0 - none, 0.0, 1.0);
-            // The shape's share: its weight among the shapes at each position, by the position's
-            // probability.
+        // Each pulse: one less the weight of the chains without a pulse in its window; the share
+        // of its shape among the pulses there: in recognition the share of its candidate's
+        // chains, in joint detection its weight among the shapes at each position.
+        for (size_t j = 0; j < pulses.size(); ++j) {
+            const DetectedPulse& pulse = pulses[j];
             const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulse.shape);
             const size_t shape = static_cast<size_t>(found - request.candidates.begin());
-            std::vector<int64_t> positions;
-            for (int64_t l = a; l <= b; ++l) positions.push_back(l);
-            std::vector<int64_t> each(positions.size() * S);
-            scores.scoreEach(request.signal.data(), positions, each.data());
-            double there = 0, ofShape = 0;
-            for (size_t i = 0; i < positions.size(); ++i) {
-                const double p = probability(positions[i]);
-                there += p;
-                if (shape < S)
-                    ofShape += p * std::exp(-static_cast<double>(each[i * S + shape] + request.pulseCost) / temperature -
-                                            w[static_cast<size_t>(positions[i])]);
+            double noPulse = 0, expected = 0, ofShape = 0;
+            for (size_t k = 0; k < components; ++k) {
+                noPulse += share[k] * none[k][j];
+                expected += share[k] * there[k][j];
             }
-            c.kindConfidence = there > 0 ? std::clamp(ofShape / there, 0.0, 1.0) : 0.0;
+            if (recognize)
+                ofShape = shape < S ? share[shape] * there[shape][j] : 0.0;
+            else
+                ofShape = ofKind[j];
+            PulseConfidence c;
+            c.confidence = std::clamp(1.0 - noPulse, 0.0, 1.0);
+            c.kindConfidence = expected > 0 ? std::clamp(ofShape / expected, 0.0, 1.0) : 0.0;
             out.pulses.push_back(c);
         }
     } catch (const std::bad_alloc&) {

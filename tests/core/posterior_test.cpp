@@ -54,6 +54,9 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
             K = uniform(rng, 2, static_cast<int>(std::max<int64_t>(2, (N - nMax) / Tmin + 1)));
             request.count = K;
         }
+        // Every fourth problem recognises: each chain is all of one shape.
+        const bool recognize = trial % 4 == 3;
+        if (recognize) request.task = DetectTask::recognize;
         const DetectResult found = detectInRecording(request, {}, notCancelled);
         if (!found.error.empty()) continue;
         const double T = std::pow(10.0, uniform(rng, 40, 60) / 10.0);
@@ -73,27 +76,35 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
             }
             logWeight[static_cast<size_t>(l)] = total;
         }
+        // The chains with their log weights; in recognition once per shape (the kind of all its
+        // pulses), else with every shape summed at each pulse (kind -1).
         std::vector<std::vector<int64_t>> chains;
         std::vector<double> chainLog;
+        std::vector<int> chainKind;
         std::vector<int64_t> chain;
+        int kind = -1;
+        const auto weightAt = [&](int64_t l) {
+            return kind < 0 ? logWeight[static_cast<size_t>(l)] : logShape[static_cast<size_t>(l)][static_cast<size_t>(kind)];
+        };
         std::function<void(double)> extend = [&](double sum) {
             const int64_t l = chain.back();
             if (N - l <= Tmax && (K == 0 || static_cast<int64_t>(chain.size()) == K)) {
                 chains.push_back(chain);
                 chainLog.push_back(sum);
+                chainKind.push_back(kind);
             }
             if (K > 0 && static_cast<int64_t>(chain.size()) >= K) return;
             for (int64_t m = l + Tmin; m <= std::min(P - 1, l + Tmax); ++m) {
                 chain.push_back(m);
-                extend(sum + logWeight[static_cast<size_t>(m)]);
+                extend(sum + weightAt(m));
                 chain.pop_back();
             }
         };
-        for (int64_t l = 0; l < P && l + nMax <= Tmax; ++l) {
-            chain = {l};
-            extend(logWeight[static_cast<size_t>(l)]);
-            if (chains.size() > 3000000) break;
-        }
+        for (kind = recognize ? 0 : -1; kind < (recognize ? 2 : 0); ++kind)
+            for (int64_t l = 0; l < P && l + nMax <= Tmax && chains.size() <= 3000000; ++l) {
+                chain = {l};
+                extend(weightAt(l));
+            }
         if (chains.empty() || chains.size() > 3000000) continue;
         const double top = *std::max_element(chainLog.begin(), chainLog.end());
         double Z = 0;
@@ -119,15 +130,20 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
         ASSERT_EQ(got.pulses.size(), found.pulses.size());
         for (size_t j = 0; j < found.pulses.size(); ++j) {
             const int64_t a = std::max<int64_t>(0, found.pulses[j].position - W), b = std::min(P - 1, found.pulses[j].position + W);
+            // The chances of a pulse in the window, and of one of the pulse's shape (its own
+            // kind's chains in recognition, its share among the shapes at each position else).
             double some = 0, there = 0, ofShape = 0;
-            for (size_t i = 0; i < chains.size(); ++i)
-                if (std::any_of(chains[i].begin(), chains[i].end(), [&](int64_t l) { return l >= a && l <= b; }))
-                    some += std::exp(chainLog[i] - top) / Z;
-            for (int64_t l = a; l <= b; ++l) {
-                there += marginal[static_cast<size_t>(l)];
-                ofShape += marginal[static_cast<size_t>(l)] *
-                           std::exp(logShape[static_cast<size_t>(l)][static_cast<size_t>(found.pulses[j].shape)] -
-                                    logWeight[static_cast<size_t>(l)]);
+            const int shape = found.pulses[j].shape;
+            for (size_t i = 0; i < chains.size(); ++i) {
+                const double p = std::exp(chainLog[i] - top) / Z;
+                for (const int64_t l : chains[i]) {
+                    if (l < a || l > b) continue;
+                    there += p;
+                    ofShape += chainKind[i] < 0 ? p * std::exp(logShape[static_cast<size_t>(l)][static_cast<size_t>(shape)] -
+                                                               logWeight[static_cast<size_t>(l)])
+                                                : (chainKind[i] == shape ? p : 0.0);
+                }
+                if (std::any_of(chains[i].begin(), chains[i].end(), [&](int64_t l) { return l >= a && l <= b; })) some += p;
             }
             EXPECT_NEAR(got.pulses[j].confidence, some, 1e-9) << "trial " << trial << " pulse " << j;
             EXPECT_NEAR(got.pulses[j].kindConfidence, there > 0 ? ofShape / there : 0.0, 1e-9) << "trial " << trial;
