@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
@@ -17,22 +18,56 @@ double logAdd(double a, double b) {
     return a + std::log1p(std::exp(b - a));
 }
 
-// A weighted set of chains: the log of its total weight and the weighted means of the chains'
-// pulse counts and their squares.
+// A weight of chains, m 2^e with m = 0 (none) or 1 <= m < 2: sums and products of weights that
+// span thousands of orders of magnitude, in a few multiplications where their logarithms would
+// take an exponential and a logarithm each.
+struct Weight {
+    double m = 0;
+    int64_t e = 0;
+
+    static Weight ofLog(double log) {
+        if (log == kNone) return {};
+        const double e2 = std::floor(log / std::numbers::ln2);
+        return normal(std::exp(log - e2 * std::numbers::ln2), static_cast<int64_t>(e2));
+    }
+    double log() const { return m == 0 ? kNone : std::log(m) + static_cast<double>(e) * std::numbers::ln2; }
+    bool none() const { return m == 0; }
+    /// m 2^(e - exponent), the weight on a scale of 2^exponent.
+    double at(int64_t exponent) const { return m == 0 ? 0.0 : std::ldexp(m, static_cast<int>(std::max<int64_t>(e - exponent, -2000))); }
+    static Weight normal(double m, int64_t e) {
+        if (m == 0) return {};
+        int shift = 0;
+        m = std::frexp(m, &shift);  // m in [0.5, 1)
+        return {m * 2, e + shift - 1};
+    }
+};
+Weight operator+(const Weight& a, const Weight& b) {
+    if (b.none()) return a;
+    if (a.none()) return b;
+    const Weight& hi = a.e >= b.e ? a : b;
+    const Weight& lo = a.e >= b.e ? b : a;
+    return Weight::normal(hi.m + lo.at(hi.e), hi.e);
+}
+Weight operator*(const Weight& a, const Weight& b) {
+    if (a.none() || b.none()) return {};
+    return Weight::normal(a.m * b.m, a.e + b.e);
+}
+// a / b as a plain number (b not none).
+double ratio(const Weight& a, const Weight& b) { return a.none() ? 0.0 : std::ldexp(a.m / b.m, static_cast<int>(std::clamp<int64_t>(a.e - b.e, -2000, 2000))); }
+
+// A weighted set of chains: its total weight and the weighted means of the chains' pulse counts
+// and their squares.
 struct Chains {
-    double log = kNone;
+    Weight w;
     double count = 0, square = 0;
 };
 
 Chains operator+(const Chains& a, const Chains& b) {
-    if (b.log == kNone) return a;
-    if (a.log == kNone) return b;
-    // One exponential: the smaller weight relative to the larger.
-    const bool aLarger = a.log >= b.log;
-    const Chains& hi = aLarger ? a : b;
-    const Chains& lo = aLarger ? b : a;
-    const double e = std::exp(lo.log - hi.log), whi = 1 / (1 + e), wlo = e * whi;
-    return {hi.log + std::log1p(e), whi * hi.count + wlo * lo.count, whi * hi.square + wlo * lo.square};
+    if (b.w.none()) return a;
+    if (a.w.none()) return b;
+    const Weight total = a.w + b.w;
+    const double wa = ratio(a.w, total), wb = ratio(b.w, total);
+    return {total, wa * a.count + wb * b.count, wa * a.square + wb * b.square};
 }
 
 // The sum of the values at the positions of the window [to - width + 1, to] (cut at 0), for a
@@ -77,48 +112,43 @@ private:
     std::vector<T> suffix_;
 };
 
-// A log-weight as a sliding-sum value.
-struct LogSum {
-    double log = kNone;
-};
-LogSum operator+(const LogSum& a, const LogSum& b) { return {logAdd(a.log, b.log)}; }
-
-// The weight (over e^Z) of the chains whose neighbouring pulses l < a and m > b lie Tmin to Tmax
-// apart, l from lFirst on and m up to mLast: head(l) is the log weight of the chains up to l's
-// pulse, tail(m) that of m's pulse and what follows (kNone where there are none). For each m
-// the heads of its gap window below a come from prefix sums, so a window costs O(Tmax).
+// The weight (over Z) of the chains whose neighbouring pulses l < a and m > b lie Tmin to Tmax
+// apart, l from lFirst on and m up to mLast: head(l) is the weight of the chains up to l's
+// pulse, tail(m) that of m's pulse and what follows. For each m the heads of its gap window
+// below a come from prefix sums, so a window costs O(Tmax).
 template <class Head, class Tail>
 double pairsAround(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, int64_t lFirst, int64_t mLast, Head&& head,
-                   Tail&& tail, double Z) {
+                   Tail&& tail, const Weight& Z) {
     const int64_t lo = std::max(lFirst, a - Tmax);
     if (lo > a - 1) return 0;
-    double top = kNone;
-    for (int64_t l = lo; l < a; ++l) top = std::max(top, head(l));
-    if (top == kNone) return 0;
-    std::vector<double> prefix(static_cast<size_t>(a - lo + 1), 0.0);
+    int64_t top = std::numeric_limits<int64_t>::min();
     for (int64_t l = lo; l < a; ++l)
-        prefix[static_cast<size_t>(l - lo + 1)] = prefix[static_cast<size_t>(l - lo)] + (head(l) == kNone ? 0.0 : std::exp(head(l) - top));
+        if (!head(l).none()) top = std::max(top, head(l).e);
+    if (top == std::numeric_limits<int64_t>::min()) return 0;
+    std::vector<double> prefix(static_cast<size_t>(a - lo + 1), 0.0);
+    for (int64_t l = lo; l < a; ++l) prefix[static_cast<size_t>(l - lo + 1)] = prefix[static_cast<size_t>(l - lo)] + head(l).at(top);
     double sum = 0;
     for (int64_t m = b + 1; m <= mLast && m - Tmax <= a - 1; ++m) {
         const int64_t from = std::max(lo, m - Tmax), to = std::min(a - 1, m - Tmin);
-        if (from > to || tail(m) == kNone) continue;
+        const Weight t = tail(m);
+        if (from > to || t.none()) continue;
         const double heads = prefix[static_cast<size_t>(to - lo + 1)] - prefix[static_cast<size_t>(from - lo)];
-        if (heads > 0) sum += std::exp(std::log(heads) + top + tail(m) - Z);
+        if (heads > 0) sum += ratio(Weight::normal(heads * t.m, top + t.e), Z);
     }
     return sum;
 }
 
 // The layered passes of a known count K: layer j holds the positions pulse j may take
-// (pulseRange), F[j] the log weight of the chains of pulses 0..j ending there, B[j] that of
-// pulses j+1..K-1 after it.
+// (pulseRange), F[j] the weight of the chains of pulses 0..j ending there, B[j] that of pulses
+// j+1..K-1 after it.
 struct Layers {
     std::vector<int64_t> lo, hi;
-    std::vector<std::vector<double>> F, B;
-    double Z = kNone;
+    std::vector<std::vector<Weight>> F, B;
+    Weight Z;
 
-    // The passes; a message when they do not fit (or "stopped").
+    // The passes over the positions' weights W; a message when they do not fit (or "stopped").
     template <class Stop>
-    std::string build(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t K, const std::vector<double>& w, Stop&& stop) {
+    std::string build(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t K, const std::vector<Weight>& W, Stop&& stop) {
         double cells = 0;
         for (int64_t j = 0; j < K; ++j) {
             const auto [a, b] = pulseRange(N, n, Tmin, Tmax, j, K);
@@ -127,7 +157,7 @@ struct Layers {
             hi.push_back(b);
             cells += static_cast<double>(b - a + 1);
         }
-        const double bytes = cells * 16;
+        const double bytes = cells * 2 * sizeof(Weight);
         if (bytes > static_cast<double>(kKnownCountMemoryBudget))
             return "The confidence of a known count of " + std::to_string(K) + " pulses in " + std::to_string(N) +
                    " samples would need " + std::to_string(static_cast<int64_t>(std::ceil(bytes / 1e6))) +
@@ -139,140 +169,123 @@ struct Layers {
         const int64_t width = Tmax - Tmin + 1;
         for (size_t j = 0; j < J; ++j) {
             if (stop(static_cast<int64_t>(j) << 16)) return "stopped";
-            F[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), kNone);
+            F[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), Weight{});
             if (j == 0) {
-                for (int64_t l = lo[0]; l <= hi[0]; ++l) F[0][static_cast<size_t>(l - lo[0])] = w[static_cast<size_t>(l)];
+                for (int64_t l = lo[0]; l <= hi[0]; ++l) F[0][static_cast<size_t>(l - lo[0])] = W[static_cast<size_t>(l)];
                 continue;
             }
             // The previous layer from its start on, padded with no chains up to the last window.
-            std::vector<LogSum> before(static_cast<size_t>(std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1)));
+            std::vector<Weight> before(static_cast<size_t>(std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1)));
             for (int64_t m = lo[j - 1]; m <= std::min(hi[j - 1], hi[j] - Tmin); ++m)
-                before[static_cast<size_t>(m - lo[j - 1])] = {F[j - 1][static_cast<size_t>(m - lo[j - 1])]};
-            SlidingSum<LogSum> sums(before, width);
-            for (int64_t l = lo[j]; l <= hi[j]; ++l) {
-                const double s = sums.upTo(l - Tmin - lo[j - 1]).log;
-                if (s != kNone) F[j][static_cast<size_t>(l - lo[j])] = w[static_cast<size_t>(l)] + s;
-            }
+                before[static_cast<size_t>(m - lo[j - 1])] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
+            SlidingSum<Weight> sums(before, width);
+            for (int64_t l = lo[j]; l <= hi[j]; ++l)
+                F[j][static_cast<size_t>(l - lo[j])] = W[static_cast<size_t>(l)] * sums.upTo(l - Tmin - lo[j - 1]);
         }
-        for (const double f : F[J - 1]) Z = logAdd(Z, f);
-        if (Z == kNone) return "No chain of " + std::to_string(K) + " pulses fits the recording.";
+        for (const Weight& f : F[J - 1]) Z = Z + f;
+        if (Z.none()) return "No chain of " + std::to_string(K) + " pulses fits the recording.";
         for (size_t j = J; j-- > 0;) {
             if (stop(static_cast<int64_t>(j) << 16)) return "stopped";
-            B[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), kNone);
+            B[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), Weight{});
             if (j + 1 == J) {
-                std::fill(B[j].begin(), B[j].end(), 0.0);
+                std::fill(B[j].begin(), B[j].end(), Weight{1, 0});
                 continue;
             }
             // The next layer from its end back (reversed positions), padded likewise.
             const int64_t top = hi[j + 1];
-            std::vector<LogSum> after(static_cast<size_t>(std::max<int64_t>(1, top - (lo[j] + Tmin) + 1)));
-            for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m) {
-                const double b = B[j + 1][static_cast<size_t>(m - lo[j + 1])];
-                after[static_cast<size_t>(top - m)] = {b == kNone ? kNone : w[static_cast<size_t>(m)] + b};
-            }
-            SlidingSum<LogSum> sums(after, width);
-            for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin)).log;
+            std::vector<Weight> after(static_cast<size_t>(std::max<int64_t>(1, top - (lo[j] + Tmin) + 1)));
+            for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m)
+                after[static_cast<size_t>(top - m)] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
+            SlidingSum<Weight> sums(after, width);
+            for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin));
         }
         return {};
     }
     double probability(int64_t l) const {
         double p = 0;
         for (size_t j = 0; j < F.size(); ++j)
-            if (l >= lo[j] && l <= hi[j]) {
-                const double f = F[j][static_cast<size_t>(l - lo[j])], b = B[j][static_cast<size_t>(l - lo[j])];
-                if (f != kNone && b != kNone) p += std::exp(f + b - Z);
-            }
+            if (l >= lo[j] && l <= hi[j])
+                p += ratio(F[j][static_cast<size_t>(l - lo[j])] * B[j][static_cast<size_t>(l - lo[j])], Z);
         return p;
     }
     // The weight over Z of the chains with no pulse in [a, b].
-    double noneIn(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, const std::vector<double>& w) const {
+    double noneIn(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, const std::vector<Weight>& W) const {
         const size_t J = F.size();
-        const auto at = [](const std::vector<double>& row, int64_t first, int64_t l) {
-            return l < first || l >= first + static_cast<int64_t>(row.size()) ? kNone : row[static_cast<size_t>(l - first)];
+        const auto at = [](const std::vector<Weight>& row, int64_t first, int64_t l) {
+            return l < first || l >= first + static_cast<int64_t>(row.size()) ? Weight{} : row[static_cast<size_t>(l - first)];
         };
         double none = 0;
         // All K pulses before a, or all after b.
-        for (int64_t l = lo[J - 1]; l <= std::min(hi[J - 1], a - 1); ++l)
-            if (const double f = at(F[J - 1], lo[J - 1], l); f != kNone) none += std::exp(f - Z);
+        for (int64_t l = lo[J - 1]; l <= std::min(hi[J - 1], a - 1); ++l) none += ratio(at(F[J - 1], lo[J - 1], l), Z);
         for (int64_t m = std::max(lo[0], b + 1); m <= hi[0]; ++m)
-            if (const double t = at(B[0], lo[0], m); t != kNone) none += std::exp(w[static_cast<size_t>(m)] + t - Z);
+            none += ratio(W[static_cast<size_t>(m)] * at(B[0], lo[0], m), Z);
         // Pulse j - 1 before a and pulse j after b.
         for (size_t j = 1; j < J; ++j) {
             if (lo[j - 1] > a - 1 || hi[j] < b + 1 || hi[j - 1] < a - Tmax) continue;
             none += pairsAround(
                     a, b, Tmin, Tmax, lo[j - 1], hi[j], [&](int64_t l) { return at(F[j - 1], lo[j - 1], l); },
-                    [&](int64_t m) {
-                        const double t = at(B[j], lo[j], m);
-                        return t == kNone ? kNone : w[static_cast<size_t>(m)] + t;
-                    },
-                    Z);
+                    [&](int64_t m) { return W[static_cast<size_t>(m)] * at(B[j], lo[j], m); }, Z);
         }
         return none;
     }
 };
+
 // The passes of an unknown count: forward[l] the chains ending at l (weight and count moments),
-// B[l] the log weight of what may follow l's pulse.
+// B[l] the weight of what may follow l's pulse.
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
     std::vector<Chains> forward;
-    std::vector<double> B;
-    double Z = kNone, count = 0, deviation = 0;
+    std::vector<Weight> B;
+    Weight Z;
+    double count = 0, deviation = 0;
 
     bool first(int64_t l) const { return l + n <= Tmax; }
     bool last(int64_t l) const { return N - l <= Tmax; }
 
     template <class Stop>
-    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<double>& w, Stop&& stop) {
-        N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(w.size());
+    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W, Stop&& stop) {
+        N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(W.size());
         forward.assign(static_cast<size_t>(P), Chains{});
         SlidingSum<Chains> before(forward, Tmax - Tmin + 1);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
-            if (first(l)) pred = pred + Chains{0.0, 0.0, 0.0};
-            if (pred.log == kNone) continue;
-            forward[static_cast<size_t>(l)] = {w[static_cast<size_t>(l)] + pred.log, pred.count + 1,
+            if (first(l)) pred = pred + Chains{Weight{1, 0}, 0.0, 0.0};
+            if (pred.w.none()) continue;
+            forward[static_cast<size_t>(l)] = {W[static_cast<size_t>(l)] * pred.w, pred.count + 1,
                                                pred.square + 2 * pred.count + 1};
         }
         // Backward in reversed positions k = P - 1 - l, as the weight of l's pulse and what
-        // follows it: after[k] = w[l] + B[l].
-        std::vector<LogSum> after(static_cast<size_t>(P));
-        B.assign(static_cast<size_t>(P), kNone);
-        SlidingSum<LogSum> later(after, Tmax - Tmin + 1);
+        // follows it: after[k] = W[l] B[l].
+        std::vector<Weight> after(static_cast<size_t>(P));
+        B.assign(static_cast<size_t>(P), Weight{});
+        SlidingSum<Weight> later(after, Tmax - Tmin + 1);
         for (int64_t k = 0; k < P; ++k) {
             if (stop(k)) return "stopped";
             const int64_t l = P - 1 - k;
-            double b = later.upTo(k - Tmin).log;
-            if (last(l)) b = logAdd(b, 0.0);
+            Weight b = later.upTo(k - Tmin);
+            if (last(l)) b = b + Weight{1, 0};
             B[static_cast<size_t>(l)] = b;
-            after[static_cast<size_t>(k)] = {b == kNone ? kNone : w[static_cast<size_t>(l)] + b};
+            after[static_cast<size_t>(k)] = W[static_cast<size_t>(l)] * b;
         }
         Chains all;
         for (int64_t l = 0; l < P; ++l)
             if (last(l)) all = all + forward[static_cast<size_t>(l)];
-        if (all.log == kNone) return "No chain of pulses fits the recording.";
-        Z = all.log;
+        if (all.w.none()) return "No chain of pulses fits the recording.";
+        Z = all.w;
         count = all.count;
         deviation = std::sqrt(std::max(0.0, all.square - all.count * all.count));
         return {};
     }
-    double probability(int64_t l) const {
-        const double f = forward[static_cast<size_t>(l)].log, b = B[static_cast<size_t>(l)];
-        return f == kNone || b == kNone ? 0.0 : std::exp(f + b - Z);
-    }
+    double probability(int64_t l) const { return ratio(forward[static_cast<size_t>(l)].w * B[static_cast<size_t>(l)], Z); }
     // The weight over Z of the chains with no pulse in [a, b].
-    double noneIn(int64_t a, int64_t b, const std::vector<double>& w) const {
-        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].log; };
-        const auto tail = [&](int64_t m) {
-            const double bm = B[static_cast<size_t>(m)];
-            return bm == kNone ? kNone : w[static_cast<size_t>(m)] + bm;
-        };
+    double noneIn(int64_t a, int64_t b, const std::vector<Weight>& W) const {
+        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].w; };
+        const auto tail = [&](int64_t m) { return W[static_cast<size_t>(m)] * B[static_cast<size_t>(m)]; };
         double none = 0;
         // Chains wholly before the window, and wholly after it.
-        for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l)
-            if (head(l) != kNone) none += std::exp(head(l) - Z);
-        for (int64_t m = b + 1; m < P && first(m); ++m)
-            if (tail(m) != kNone) none += std::exp(tail(m) - Z);
+        for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l) none += ratio(head(l), Z);
+        for (int64_t m = b + 1; m < P && first(m); ++m) none += ratio(tail(m), Z);
         // Chains with neighbours l < a and m > b.
         return none + pairsAround(a, b, Tmin, Tmax, 0, P - 1, head, tail, Z);
     }
@@ -357,8 +370,10 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             }
             Layers layers;
             ChainPasses passes;
-            const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, w, stop)
-                                                  : passes.build(N, nMax, Tmin, Tmax, w, stop);
+            std::vector<Weight> W(w.size());
+            for (size_t l = 0; l < w.size(); ++l) W[l] = Weight::ofLog(w[l]);
+            const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
+                                                  : passes.build(N, nMax, Tmin, Tmax, W, stop);
             if (why == "stopped") {
                 out.completed = false;
                 return out;
@@ -374,13 +389,13 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             const std::function<double(int64_t)> probability = [&](int64_t l) {
                 return request.count ? layers.probability(l) : passes.probability(l);
             };
-            logZ[k] = request.count ? layers.Z : passes.Z;
+            logZ[k] = (request.count ? layers.Z : passes.Z).log();
             count[k] = request.count ? static_cast<double>(*request.count) : passes.count;
             square[k] = request.count ? count[k] * count[k]
                                       : passes.deviation * passes.deviation + passes.count * passes.count;
             for (size_t j = 0; j < pulses.size(); ++j) {
                 const int64_t a = std::max<int64_t>(0, pulses[j].position - window), b = std::min(P - 1, pulses[j].position + window);
-                none[k][j] = request.count ? layers.noneIn(a, b, Tmin, Tmax, w) : passes.noneIn(a, b, w);
+                none[k][j] = request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b, W);
                 for (int64_t l = a; l <= b; ++l) there[k][j] += probability(l);
                 if (recognize) continue;
                 // The pulse's shape's weight among the shapes at each position of the window.
