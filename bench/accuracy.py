@@ -319,7 +319,12 @@ def draw(totals, out, subtitle):
     right.legend(loc="lower left", fontsize=9)
     figure.suptitle(subtitle, fontsize=10)
     figure.tight_layout()
-    paths = [os.path.join(out, "accuracy.png"), os.path.join(out, "accuracy.svg")]
+    return save(figure, out, "accuracy")
+
+
+def save(figure, out, stem):
+    """Writes the figure to OUT/STEM.png and OUT/STEM.svg, closes it and returns the two paths."""
+    paths = [os.path.join(out, stem + ".png"), os.path.join(out, stem + ".svg")]
     for path in paths:
         # No date in the files, fixed SVG ids: a run redraws the same bytes.
         figure.savefig(path, metadata={"Date": None} if path.endswith(".svg") else {})
@@ -327,16 +332,22 @@ def draw(totals, out, subtitle):
     return paths
 
 
-def main(arguments):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def parse_options(arguments, description, stem, recordings):
+    """A benchmark's options: --out (default the checkout's docs/), --quick, --recordings (per
+    noise level), --samples and --threads."""
+    parser = argparse.ArgumentParser(description=description)
     docs = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs"))
     parser.add_argument("--out", default=docs,
-                        help="folder for accuracy.png and accuracy.svg (default: the checkout's docs/)")
+                        help="folder for %s.png and %s.svg (default: the checkout's docs/)" % (stem, stem))
     parser.add_argument("--quick", action="store_true", help="a tiny run: one short recording, two noise levels")
-    parser.add_argument("--recordings", type=int, default=6, help="test recordings per noise level")
+    parser.add_argument("--recordings", type=int, default=recordings, help="test recordings per noise level")
     parser.add_argument("--samples", type=int, default=50000, help="samples per recording")
     parser.add_argument("--threads", type=int, default=0, help="detect's threads (0: every core)")
-    options = parser.parse_args(arguments)
+    return parser.parse_args(arguments)
+
+
+def main(arguments):
+    options = parse_options(arguments, __doc__.split("\n\n")[0], "accuracy", 6)
     levels = NOISE_LEVELS
     if options.quick:
         levels, options.recordings, options.samples = [0.1, 0.7], 1, 4000
