@@ -318,6 +318,18 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         ShapeScores scores;
         scores.prepare(shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost});
+        // Each pulse's window [a, b] of positions, and (in joint detection) its shape's share of
+        // the weight at each of them, taken while the shapes are scored.
+        std::vector<int64_t> windowFirst(pulses.size()), windowLast(pulses.size());
+        std::vector<size_t> pulseShape(pulses.size(), S);
+        std::vector<std::vector<double>> kindShare(pulses.size());
+        for (size_t j = 0; j < pulses.size(); ++j) {
+            windowFirst[j] = std::max<int64_t>(0, pulses[j].position - window);
+            windowLast[j] = std::min(P - 1, pulses[j].position + window);
+            const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulses[j].shape);
+            pulseShape[j] = static_cast<size_t>(found - request.candidates.begin());
+            kindShare[j].assign(static_cast<size_t>(std::max<int64_t>(0, windowLast[j] - windowFirst[j] + 1)), 0.0);
+        }
         // Each position's log weight over the shapes `only` (-1: every shape summed; else that
         // shape alone): w = log sum exp(-score / T).
         const auto weights = [&](int only, double base, double span) {
@@ -328,6 +340,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             const size_t width = indices.size();
             constexpr int64_t kChunk = 8192;
             std::vector<int64_t> block(static_cast<size_t>(kChunk) * width);
+            size_t firstOpen = 0;  // the first pulse whose window may still hold the position
             for (int64_t lo = 0; lo < P; lo += kChunk) {
                 if (cancel.load(std::memory_order_relaxed)) return std::vector<double>{};
                 const int64_t hi = std::min(P - 1, lo + kChunk - 1);
@@ -342,6 +355,14 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                         if (x < 746) sum += std::exp(-x);
                     }
                     w[static_cast<size_t>(l)] = -static_cast<double>(least) / temperature + std::log(sum);
+                    if (only >= 0) continue;
+                    // The shares of the pulses' shapes where their windows hold this position (the
+                    // windows are in order and of one width, so the open ones follow each other).
+                    while (firstOpen < pulses.size() && windowLast[firstOpen] < l) ++firstOpen;
+                    for (size_t j = firstOpen; j < pulses.size() && windowFirst[j] <= l; ++j)
+                        if (pulseShape[j] < S)
+                            kindShare[j][static_cast<size_t>(l - windowFirst[j])] =
+                                    std::exp(-static_cast<double>(row[pulseShape[j]] - least) / temperature - std::log(sum));
                 }
                 if (progress) progress(base + span * static_cast<double>(hi + 1) / static_cast<double>(P));
             }
@@ -398,18 +419,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 none[k][j] = request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b, W);
                 for (int64_t l = a; l <= b; ++l) there[k][j] += probability(l);
                 if (recognize) continue;
-                // The pulse's shape's weight among the shapes at each position of the window.
-                const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulses[j].shape);
-                const size_t shape = static_cast<size_t>(found - request.candidates.begin());
-                if (shape >= S) continue;
-                std::vector<int64_t> positions;
-                for (int64_t l = a; l <= b; ++l) positions.push_back(l);
-                std::vector<int64_t> each(positions.size() * S);
-                scores.scoreEach(request.signal.data(), positions, each.data());
-                for (size_t i = 0; i < positions.size(); ++i)
-                    ofKind[j] += probability(positions[i]) *
-                                 std::exp(-static_cast<double>(each[i * S + shape] + request.pulseCost) / temperature -
-                                          w[static_cast<size_t>(positions[i])]);
+                for (int64_t l = a; l <= b; ++l) ofKind[j] += probability(l) * kindShare[j][static_cast<size_t>(l - a)];
             }
             if (perPosition) {
                 probabilities[k].resize(static_cast<size_t>(P));
