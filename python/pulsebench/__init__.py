@@ -63,8 +63,8 @@ def quantise(signal: np.ndarray, etalons: Union[Mapping[str, np.ndarray], np.nda
 
     ``signal`` is a 1-D array of any real or integer dtype; ``etalons`` a mapping name -> 1-D array
     or a 2-D array with one shape a row (named "1", "2", ...). The shapes must form an alphabet:
-    1 to 20 shapes of one common length (at least the engine's shortest etalon), distinct names
-    without commas, finite, none all zero.
+    1 to 256 shapes, each of its own length (at least the engine's shortest etalon), distinct
+    names without commas, finite, none all zero.
 
     When every value is an integer in -32768..32767 the scale is 1 and the values are kept;
     otherwise the scale is 32767 / M, M the largest magnitude, and values are rounded (halves away
