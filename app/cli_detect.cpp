@@ -316,7 +316,8 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
     settings.gain = plan.gain;
     settings.pulseCost = plan.pulseCost;
     settings.confidence = plan.confidence;
-    settings.posterior = !o.posterior.empty();
+    // The picture draws each position's probability under the signal.
+    settings.posterior = !o.posterior.empty() || (plan.confidence && !o.plot.empty());
     settings.noiseSigma = plan.noiseSigma;
     if (o.confidenceWindow) {
         const auto w = parseSamplesOrSeconds(*o.confidenceWindow, rate, "--confidence-window");
@@ -346,8 +347,10 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
     }
     if (!o.plot.empty()) {
         std::vector<PlotPulse> drawn;
-        for (const DetectedPulse& p : report.pulses) drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd, p.gain});
+        for (const DetectedPulse& p : report.pulses)
+            drawn.push_back(PlotPulse{p.position, p.shape, p.cutStart, p.cutEnd, p.gain, p.confidence});
         RecordingPlotOptions plot;
+        plot.posterior = posterior;
         plot.width = plan.width;
         plot.height = plan.height;
         plot.range = plotRange;

@@ -61,10 +61,18 @@ QString tickLabel(double value, double step) {
     return QString::fromLatin1(text);
 }
 
+// The posterior lane's height and the gap between it and the plot area.
+constexpr int laneHeight = 40, laneGap = 6;
+
 struct Frame {
     int left, top, width, height;  // the plot area
     int64_t first, count;          // samples drawn
     double low, high;              // values at the bottom and top
+    bool lane = false;             // the posterior lane under the plot area
+
+    int laneTop() const { return top + height + laneGap; }
+    // Where the time axis starts: under the lane when there is one.
+    int axisTop() const { return lane ? laneTop() + laneHeight : top + height; }
 
     double x(double sample) const { return left + (sample - static_cast<double>(first)) * width / count; }
     double y(double value) const { return top + (high - value) * (height - 1) / (high - low); }
@@ -92,13 +100,13 @@ void drawAxes(QPainter& p, const Frame& f, const QFontMetrics& metrics, double r
         p.setPen(QColor(0xE4, 0xE4, 0xE4));
         p.drawLine(x, f.top, x, f.top + f.height - 1);
         p.setPen(Qt::black);
-        p.drawLine(x, f.top + f.height, x, f.top + f.height + 4);
+        p.drawLine(x, f.axisTop(), x, f.axisTop() + 4);
         const QString label = tickLabel(t, timeStep);
-        p.drawText(x - metrics.horizontalAdvance(label) / 2, f.top + f.height + 6 + metrics.ascent(), label);
+        p.drawText(x - metrics.horizontalAdvance(label) / 2, f.axisTop() + 6 + metrics.ascent(), label);
     }
     p.setPen(Qt::black);
     const QString axis = QStringLiteral("time, s");
-    p.drawText(f.left + f.width - metrics.horizontalAdvance(axis), f.top + f.height + 24 + metrics.ascent(), axis);
+    p.drawText(f.left + f.width - metrics.horizontalAdvance(axis), f.axisTop() + 24 + metrics.ascent(), axis);
     p.drawRect(f.left - 1, f.top - 1, f.width + 1, f.height + 1);
 }
 
@@ -129,9 +137,41 @@ void drawTrace(QPainter& p, const Frame& f, std::span<const float> signal) {
     }
 }
 
+// The posterior lane: each pixel column filled from the lane's foot up to the greatest
+// probability of the positions it covers (zoomed in, of the position under it).
+void drawLane(QPainter& p, const Frame& f, const QFontMetrics& metrics, std::span<const double> posterior) {
+    const int top = f.laneTop();
+    p.setClipping(false);
+    p.fillRect(f.left, top, f.width, laneHeight, QColor(0xF6, 0xF6, 0xF6));
+    const auto size = static_cast<int64_t>(posterior.size());
+    QPolygonF outline;
+    outline << QPointF(f.left, top + laneHeight);
+    for (int c = 0; c < f.width; ++c) {
+        const int64_t from = f.first + f.count * c / f.width;
+        const int64_t to = std::min(size, std::max(from + 1, f.first + f.count * (c + 1) / f.width));
+        double most = 0;
+        for (int64_t i = from; i < to; ++i) most = std::max(most, posterior[static_cast<size_t>(i)]);
+        const double y = top + (1 - std::min(most, 1.0)) * (laneHeight - 1);
+        outline << QPointF(f.left + c, y) << QPointF(f.left + c + 1, y);
+    }
+    outline << QPointF(f.left + f.width, top + laneHeight);
+    const QColor line = QColor::fromRgb(plotPosteriorColour);
+    p.setPen(QPen(line, 1));
+    p.setBrush(line.lighter(180));
+    p.drawPolygon(outline);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(Qt::black);
+    p.drawRect(f.left - 1, top - 1, f.width + 1, laneHeight + 1);
+    // "1" at the top, the lane's name in the middle, "0" at the foot.
+    const int rows[] = {top + metrics.ascent(), top + (laneHeight + metrics.ascent()) / 2, top + laneHeight};
+    const QString labels[] = {QStringLiteral("1"), QStringLiteral("P(start)"), QStringLiteral("0")};
+    for (int k = 0; k < 3; ++k) p.drawText(f.left - 6 - metrics.horizontalAdvance(labels[k]), rows[k], labels[k]);
+}
+
 void paintPlot(QPainter& p, int width, int height, std::span<const float> signal, double rate,
                const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last,
-               std::span<const float> lift) {
+               const RecordingPlotOptions& options) {
+    const std::span<const float> lift = options.pulseLift;
     // The level a pulse's shape sample is drawn at: times the pulse's gain, lifted onto the trace.
     auto level = [&](const PlotPulse& pulse, int64_t at) {
         const double value =
@@ -148,7 +188,8 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
     f.left = 72;
     f.top = 28;
     f.width = std::max(1, width - f.left - 16);
-    f.height = std::max(2, height - f.top - 44);
+    f.lane = !options.posterior.empty();
+    f.height = std::max(2, height - f.top - 44 - (f.lane ? laneGap + laneHeight : 0));
     f.first = first;
     f.count = last - first;
 
@@ -175,6 +216,7 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
 
     drawAxes(p, f, metrics, rate);
     drawTrace(p, f, signal);
+    if (f.lane) drawLane(p, f, metrics, options.posterior);
 
     // The pulses, each as its shape's kept samples times its gain at its place.
     struct Label {
@@ -188,7 +230,9 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
         const Shape& shape = shapes[static_cast<size_t>(pulse.shape)];
         const QColor colour = QColor::fromRgb(plotShapeColour(pulse.shape));
         p.setClipRect(f.left, f.top, f.width, f.height);
-        p.setPen(QPen(colour, 2));
+        QColor stroke = colour;
+        stroke.setAlphaF(static_cast<float>(plotPulseOpacity(pulse.confidence)));
+        p.setPen(QPen(stroke, 2));
         QPolygonF line;
         for (int64_t i = from; i <= to; ++i)
             line << QPointF(f.x(static_cast<double>(i) + 0.5),
@@ -214,6 +258,11 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
     }
 }
 }  // namespace
+
+double plotPulseOpacity(double confidence) {
+    if (std::isnan(confidence)) return 1;
+    return 0.25 + 0.75 * std::clamp(confidence, 0.0, 1.0);
+}
 
 uint32_t plotShapeColour(int index) {
     static const uint32_t palette[] = {0xD62728, 0x1F77B4, 0x2CA02C, 0xFF7F0E, 0x9467BD,
@@ -258,6 +307,9 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
     if (!options.pulseLift.empty() && options.pulseLift.size() != signal.size())
         return IoStatus::failure(path + ": the pulses' lift holds " + std::to_string(options.pulseLift.size()) +
                                  " values for a signal of " + std::to_string(n) + " samples");
+    if (options.posterior.size() > signal.size())
+        return IoStatus::failure(path + ": the posterior holds " + std::to_string(options.posterior.size()) +
+                                 " values for a signal of " + std::to_string(n) + " samples");
     for (size_t j = 0; j < pulses.size(); ++j) {
         const PlotPulse& pulse = pulses[j];
         const std::string which = path + ": pulse " + std::to_string(j + 1) + " (at " + std::to_string(pulse.position) + ")";
@@ -290,13 +342,13 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                 ::close(descriptor);
                 return "the SVG painter could not start";
             }
-            paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options.pulseLift);
+            paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options);
             painter.end();
         } else {
             QImage image(options.width, options.height, QImage::Format_RGB32);
             {
                 QPainter painter(&image);
-                paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options.pulseLift);
+                paintPlot(painter, options.width, options.height, signal, rate, shapes, pulses, first, last, options);
             }
             image.setText(QStringLiteral("Software"), QString::fromUtf8(pulsebenchSoftware));
             if (!image.save(&buffer, "PNG")) {

@@ -18,7 +18,12 @@ struct PlotPulse {
     int32_t cutStart = 0;  ///< first shape sample kept
     int32_t cutEnd = 0;    ///< last shape sample kept
     double gain = 1;       ///< the pulse is drawn as gain times its shape
+    double confidence = 1; ///< how sure the pulse is, 0..1: drawn with plotPulseOpacity
 };
+
+/// The opacity a pulse is drawn with: from 0.25 at confidence 0 to 1 at confidence 1, linearly
+/// (cut to that range); 1 when the confidence is not a number (not computed).
+double plotPulseOpacity(double confidence);
 
 /// What part of a recording is drawn, and how large.
 struct RecordingPlotOptions {
@@ -31,10 +36,15 @@ struct RecordingPlotOptions {
     /// signal less its baseline lie on the raw signal drawn (the baseline removed); empty: none,
     /// else exactly as long as the signal.
     std::span<const float> pulseLift;
+    /// Each position's probability that a pulse starts there (0..1), drawn as a lane under the
+    /// signal; empty: no lane. At most as long as the signal (positions beyond it count as 0).
+    std::span<const double> posterior;
 };
 
 /// Colours of the picture, for readers of the pixels.
 inline constexpr uint32_t plotSignalColour = 0x303030;
+/// The posterior lane's line (its fill is a lighter tint of it).
+inline constexpr uint32_t plotPosteriorColour = 0x3A5A9A;
 /// The colour of shape `index` (0-based): distinct hues, the same in every picture.
 uint32_t plotShapeColour(int index);
 
@@ -42,11 +52,14 @@ uint32_t plotShapeColour(int index);
 /// in ".svg" (any case), else as PNG (".png"); any other ending is refused. The signal is drawn
 /// as one line, or as the minimum and maximum of each pixel column when the range holds more
 /// samples than the plot is wide; each pulse is drawn over it as its shape's kept samples
-/// (cutStart..cutEnd) times its gain at its place, in the shape's colour, labelled by the shape's name (a
-/// label that would cover another is left out); a time axis in seconds (at `rate`) and a value
+/// (cutStart..cutEnd) times its gain at its place, in the shape's colour with the opacity of its
+/// confidence, labelled by the shape's name (a label that would cover another is left out); the
+/// posterior, when given, fills a lane under the signal (the greatest probability of each pixel
+/// column); a time axis in seconds (at `rate`) and a value
 /// axis frame it. Written under a temporary name and renamed (see FileBatch). Refused with a
 /// message: a bad size, an empty signal, a range starting beyond the signal, a pulse whose
-/// shape does not exist, whose cut lies outside its shape or whose gain is not finite. Creates an offscreen GUI
+/// shape does not exist, whose cut lies outside its shape or whose gain is not finite, a posterior
+/// longer than the signal. Creates an offscreen GUI
 /// application for the text when there is none.
 IoStatus writeRecordingPlot(const std::string& path, std::span<const float> signal, double rate,
                             const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,

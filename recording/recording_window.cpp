@@ -46,7 +46,18 @@ constexpr WindowSize minimumWindow{720, 480};
 constexpr WindowSize windowFrame{16, 40};
 
 // The columns of the results table, in order.
-enum ResultColumn { columnNumber, columnSeconds, columnSample, columnShape, columnCut, columnMeasure, columnGain, columnCount };
+enum ResultColumn {
+    columnNumber,
+    columnSeconds,
+    columnSample,
+    columnShape,
+    columnCut,
+    columnMeasure,
+    columnGain,
+    columnConfidence,
+    columnKindConfidence,
+    columnCount
+};
 
 // The length of the longest listed shape (0 when none is listed).
 int64_t longestLength(const std::vector<ListedShape>& shapes) {
@@ -133,7 +144,7 @@ QWidget* RecordingWindow::buildSignalArea(QWidget* parent) {
     results_ = new QTableWidget(0, columnCount, left);
     results_->setObjectName(QStringLiteral("resultsTable"));
     results_->setHorizontalHeaderLabels({tr("No."), tr("Start (s)"), tr("Start (samples)"), tr("Shape"), tr("Cut"),
-                                         tr("Measure"), tr("Gain")});
+                                         tr("Measure"), tr("Gain"), tr("Confidence"), tr("Kind conf.")});
     results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     results_->setSelectionBehavior(QAbstractItemView::SelectRows);
     results_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -215,6 +226,12 @@ QWidget* RecordingWindow::buildDetectBox(QWidget* parent) {
     form->addRow(baseline_, baselineSeconds_);
     form->addRow(tr("&Gain"), gain_);
     form->addRow(tr("&Pulse cost"), pulseCost_);
+    confidence_ = new QCheckBox(tr("C&onfidence"), detectBox);
+    confidence_->setObjectName(QStringLiteral("confidence"));
+    confidence_->setToolTip(tr("Weigh every chain the detection chooses among: each found pulse's probability, and "
+                               "that of its shape, and each position's probability of a pulse start (drawn under "
+                               "the signal). Takes about as long again as the detection."));
+    form->addRow(confidence_);
     detectButton_ = new QPushButton(tr("&Detect"), detectBox);
     detectButton_->setObjectName(QStringLiteral("detectButton"));
     learnButton_ = new QPushButton(tr("Learn s&hapes..."), detectBox);
@@ -361,7 +378,10 @@ void RecordingWindow::refreshResults() {
             QString::fromStdString(report.shapes[pulse.shape].name),
             QStringLiteral("%1..%2").arg(pulse.cutStart).arg(pulse.cutEnd),
             QString::number(pulse.measure),
-            QString::number(pulse.gain, 'g', 4)};
+            QString::number(pulse.gain, 'g', 4),
+            // Empty when the detection did not weigh its chains.
+            std::isnan(pulse.confidence) ? QString() : QString::number(pulse.confidence, 'f', 4),
+            std::isnan(pulse.kindConfidence) ? QString() : QString::number(pulse.kindConfidence, 'f', 4)};
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             if (column == columnShape) item->setForeground(shapeColour(pulse.shape));
@@ -382,6 +402,11 @@ void RecordingWindow::refreshResults() {
         if (report.pulseCostChoice.automatic)
             summary += QStringLiteral(" ") + tr("(automatic, from a noise level of %1)").arg(report.noiseSigma, 0, 'g', 4);
     }
+    if (report.confidence)
+        summary += QStringLiteral(", ") + tr("expected count %1 ± %2, noise level %3")
+                                              .arg(report.expectedCount, 0, 'f', 2)
+                                              .arg(report.countDeviation, 0, 'f', 2)
+                                              .arg(report.noiseSigma, 0, 'g', 4);
     if (!report.learnDistances.empty())
         summary += QStringLiteral("\n") + QString::fromStdString(learnedRoundsText(report.learnDistances, report.learnedRound));
     if (const std::optional<std::string> warning = detectReportWarning(report))

@@ -142,6 +142,7 @@ private:
     QLineEdit* baselineSeconds_ = nullptr;
     QLineEdit* gain_ = nullptr;
     QComboBox* pulseCost_ = nullptr;  ///< editable: a number, or its item "Auto"
+    QCheckBox* confidence_ = nullptr;  ///< each pulse's confidence and each position's probability
     QPushButton* detectButton_ = nullptr;
     QPushButton* learnButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;

@@ -8,10 +8,15 @@
 
 #include "plot/recording_plot.h"
 
-QRect signalAreaOf(int widgetWidth, int widgetHeight) {
-    return QRect(signalAxisLeft, signalMarginTop,
-                 std::max(1, widgetWidth - signalAxisLeft - signalMarginRight),
-                 std::max(1, widgetHeight - signalMarginTop - signalAxisBottom));
+QRect signalAreaOf(int widgetWidth, int widgetHeight, bool lane) {
+    const int below = signalAxisBottom + (lane ? posteriorLaneGap + posteriorLaneHeight : 0);
+    return QRect(signalAxisLeft, signalMarginTop, std::max(1, widgetWidth - signalAxisLeft - signalMarginRight),
+                 std::max(1, widgetHeight - signalMarginTop - below));
+}
+
+QRect posteriorLaneOf(int widgetWidth, int widgetHeight) {
+    const QRect area = signalAreaOf(widgetWidth, widgetHeight, true);
+    return QRect(area.left(), area.bottom() + 1 + posteriorLaneGap, area.width(), posteriorLaneHeight);
 }
 
 MinMax paddedValues(MinMax extremes) {
@@ -88,6 +93,8 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
         // so that a repaint costs the same however many pulses are in view.
         std::vector<MinMax> extremes(static_cast<size_t>(view.width) * shapeCount);
         std::vector<char> used(extremes.size(), 0);
+        // The most sure pulse of a column sets its opacity.
+        std::vector<float> opacity(extremes.size(), 0);
         for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
             if (it->shape < 0 || it->shape >= shapeCount) continue;
             const std::vector<double>& samples = (*picture.shapes)[it->shape].samples;
@@ -101,15 +108,16 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
                 if (!used[cell]) extremes[cell] = {value, value};
                 extremes[cell] = {std::min(extremes[cell].low, value), std::max(extremes[cell].high, value)};
                 used[cell] = 1;
+                opacity[cell] = std::max(opacity[cell], static_cast<float>(plotPulseOpacity(it->confidence)));
             }
         }
         for (int shape = 0; shape < shapeCount; ++shape) {
-            QPen pen(shapeColour(shape));
-            pen.setWidth(2);
-            p.setPen(pen);
+            QColor colour = shapeColour(shape);
             for (int column = 0; column < view.width; ++column) {
                 const size_t cell = static_cast<size_t>(column) * shapeCount + shape;
                 if (!used[cell]) continue;
+                colour.setAlphaF(opacity[cell]);
+                p.setPen(QPen(colour, 2));
                 const int x = area.left() + column;
                 p.drawLine(x, static_cast<int>(std::lround(axis.y(extremes[cell].high))), x,
                            static_cast<int>(std::lround(axis.y(extremes[cell].low))));
@@ -127,7 +135,9 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
         if (it->shape < 0 || it->shape >= shapeCount) continue;
         const Shape& shape = (*picture.shapes)[it->shape];
         const int index = static_cast<int>(it - picture.pulses.begin());
-        QPen pen(shapeColour(it->shape));
+        QColor colour = shapeColour(it->shape);
+        colour.setAlphaF(static_cast<float>(plotPulseOpacity(it->confidence)));
+        QPen pen(colour);
         pen.setWidth(index == picture.highlighted ? 3 : 2);
         p.setPen(pen);
         QPolygonF line;
@@ -143,20 +153,44 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
     }
 }
 
-void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPicture& picture, const ValueAxis& axis) {
+// The posterior lane: each column filled from the lane's foot up to its greatest probability,
+// the column's least to greatest drawn as a line; "1", the lane's name and "0" on its left.
+void drawLane(QPainter& p, const QRect& lane, const SignalPicture& picture) {
+    p.fillRect(lane, QColor(0xf6, 0xf6, 0xf6));
+    const QColor line = QColor::fromRgb(static_cast<QRgb>(plotPosteriorColour)), fill = line.lighter(180);
+    const std::vector<LaneColumn> columns = laneColumns(*picture.posterior, picture.view, lane.height());
+    for (size_t c = 0; c < columns.size(); ++c) {
+        const int x = lane.left() + static_cast<int>(c);
+        p.setPen(fill);
+        p.drawLine(x, lane.top() + columns[c].top, x, lane.bottom());
+        p.setPen(line);
+        p.drawLine(x, lane.top() + columns[c].top, x, lane.top() + columns[c].bottom);
+    }
+    p.setPen(QColor(0x80, 0x80, 0x80));
+    p.drawRect(lane.adjusted(0, 0, -1, -1));
+    p.setPen(Qt::black);
+    const QFontMetrics metrics = p.fontMetrics();
+    const int rows[] = {lane.top() + metrics.ascent() - 2, lane.center().y() + metrics.ascent() / 2, lane.bottom() + 1};
+    const QString labels[] = {QStringLiteral("1"), QStringLiteral("P(start)"), QStringLiteral("0")};
+    for (int k = 0; k < 3; ++k)
+        p.drawText(QPointF(lane.left() - 6 - metrics.horizontalAdvance(labels[k]), rows[k]), labels[k]);
+}
+
+void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPicture& picture, const ValueAxis& axis,
+              int axisTop) {
     const ViewState& view = picture.view;
     const QFontMetrics metrics = p.fontMetrics();
     p.setPen(QColor(0x80, 0x80, 0x80));
     p.drawRect(area.adjusted(0, 0, -1, -1));
     p.setPen(Qt::black);
-    const int firstRow = area.bottom() + 4;
+    const int firstRow = axisTop + 4;
     const int secondRow = firstRow + metrics.height();
     const double startSample = view.first, endSample = view.first + view.samplesPerPixel * view.width;
     // Seconds on the first row, samples on the second.
     const AxisTicks seconds = axisTicks(startSample / picture.rate, endSample / picture.rate, std::max(1, area.width() / 110));
     for (double t : seconds.values) {
         const double x = area.left() + sampleToPixel(view, t * picture.rate);
-        p.drawLine(QPointF(x, area.bottom() + 1), QPointF(x, area.bottom() + 4));
+        p.drawLine(QPointF(x, axisTop + 1), QPointF(x, axisTop + 4));
         const QString text = QString::fromStdString(tickText(t, seconds.step)) + " s";
         // A label that would run past the widget's edge is left out; its tick stays.
         if (x + 2 + metrics.horizontalAdvance(text) <= widgetRight)
@@ -185,7 +219,8 @@ void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPictu
 void paintSignalPicture(QPainter& p, const QRect& widget, const SignalPicture& picture) {
     p.fillRect(widget, Qt::white);
     if (!picture.summary || picture.summary->size() == 0) return;
-    const QRect area = signalAreaOf(widget.width(), widget.height()).translated(widget.topLeft());
+    const bool lane = picture.posterior && picture.posterior->size() > 0;
+    const QRect area = signalAreaOf(widget.width(), widget.height(), lane).translated(widget.topLeft());
     const ValueAxis axis{area, picture.values};
     if (picture.selection && picture.selection->last > picture.selection->first) {
         const double a = sampleToPixel(picture.view, static_cast<double>(picture.selection->first));
@@ -199,7 +234,13 @@ void paintSignalPicture(QPainter& p, const QRect& widget, const SignalPicture& p
     drawSignal(p, area, picture, axis);
     drawPulses(p, area, picture, axis);
     p.restore();
-    drawAxes(p, area, widget.right() + 1, picture, axis);
+    int axisTop = area.bottom();
+    if (lane) {
+        const QRect laneRect = posteriorLaneOf(widget.width(), widget.height()).translated(widget.topLeft());
+        drawLane(p, laneRect, picture);
+        axisTop = laneRect.bottom();
+    }
+    drawAxes(p, area, widget.right() + 1, picture, axis, axisTop);
 }
 
 void paintOverview(QPainter& p, const QRect& rect, const SignalSummary& summary, MinMax values, SampleSpan visible) {

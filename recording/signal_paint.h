@@ -22,8 +22,15 @@ inline constexpr int signalAxisBottom = 40;
 inline constexpr int signalMarginTop = 8;
 inline constexpr int signalMarginRight = 12;
 
-/// The signal area inside a widget of this size (at least one pixel each way).
-QRect signalAreaOf(int widgetWidth, int widgetHeight);
+/// The posterior lane under the signal area: its height and the gap above it.
+inline constexpr int posteriorLaneHeight = 40;
+inline constexpr int posteriorLaneGap = 6;
+
+/// The signal area inside a widget of this size (at least one pixel each way), with room for
+/// the posterior lane under it when `lane` is set.
+QRect signalAreaOf(int widgetWidth, int widgetHeight, bool lane = false);
+/// The posterior lane in a widget of this size: the signal area's columns, under it.
+QRect posteriorLaneOf(int widgetWidth, int widgetHeight);
 
 /// What the signal area shows.
 struct SignalPicture {
@@ -37,6 +44,8 @@ struct SignalPicture {
     std::span<const DetectedPulse> pulses;        ///< in order of position, each drawn as gain times its shape
     int highlighted = -1;                         ///< index of the pulse chosen in the table
     PulseLift lift;                               ///< puts the pulses on the trace drawn
+    /// Each position's probability of a pulse start, drawn in a lane under the signal; null: no lane.
+    const SignalSummary* posterior = nullptr;
 };
 
 /// The value range drawn for a signal: its extremes with a little room, never empty.

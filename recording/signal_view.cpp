@@ -2,7 +2,9 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -67,7 +69,37 @@ SignalPicture SignalView::picture() const {
         picture.highlighted = document_.highlighted;
         picture.lift = document_.pulseLift();
     }
+    if (document_.posterior) picture.posterior = &document_.posteriorSummary;
     return picture;
+}
+
+bool SignalView::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    // The pulse under the pointer (within three pixels), named with its confidences when computed.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const std::optional<DetectReport>& report = document_.report;
+    const bool overSignal = signalAreaOf(width(), height(), document_.posterior != nullptr).contains(help->pos());
+    const std::optional<size_t> near =
+        report && overSignal
+            ? pulseNear(report->pulses, pixelToSample(view_, areaX(help->pos().x())), 3 * view_.samplesPerPixel)
+            : std::nullopt;
+    if (!near) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    const DetectedPulse& pulse = report->pulses[*near];
+    QString text = tr("%1 at sample %2 (%3 s)\nGain %4")
+                       .arg(QString::fromStdString(report->shapes[static_cast<size_t>(pulse.shape)].name))
+                       .arg(pulse.position)
+                       .arg(QString::fromStdString(secondsText(pulse.position, report->rate)))
+                       .arg(pulse.gain, 0, 'g', 4);
+    if (!std::isnan(pulse.confidence))
+        text += QStringLiteral("\n") + tr("Confidence %1, kind confidence %2")
+                                           .arg(pulse.confidence, 0, 'f', 4)
+                                           .arg(pulse.kindConfidence, 0, 'f', 4);
+    QToolTip::showText(help->globalPos(), text, this);
+    return true;
 }
 
 void SignalView::paintEvent(QPaintEvent*) {

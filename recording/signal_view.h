@@ -33,6 +33,10 @@ struct RecordingDocument {
     /// matched against it); null when the detection saw the raw signal.
     std::shared_ptr<const std::vector<float>> corrected;
     SignalSummary correctedSummary;  ///< of `corrected`
+    /// Each position's probability of a pulse start by the last detection (asked with its
+    /// confidence); null when not computed.
+    std::shared_ptr<const std::vector<float>> posterior;
+    SignalSummary posteriorSummary;  ///< of `posterior`
     bool showRaw = false;            ///< draw the raw signal rather than what the detection saw
 
     /// The trace drawn: what the last detection saw, unless the raw signal is asked for.
@@ -43,8 +47,8 @@ struct RecordingDocument {
     PulseLift pulseLift() const;
 };
 
-/// The signal area: min/max columns or single samples, the selection, the found pulses, axes in
-/// seconds and samples. Wheel, `+`, `-` zoom; `0` zooms to fit; the arrow keys, a right- or
+/// The signal area: min/max columns or single samples, the selection, the found pulses (a tool
+/// tip names the one under the pointer), the posterior lane, axes in seconds and samples. Wheel, `+`, `-` zoom; `0` zooms to fit; the arrow keys, a right- or
 /// middle-button drag and the scroll bar scroll; a left-button drag selects a stretch.
 class SignalView : public QWidget {
 public:
@@ -65,6 +69,7 @@ public:
     std::function<void(std::optional<SampleSpan>)> onSelected;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;

@@ -167,6 +167,32 @@ std::vector<MinMax> columnExtremes(const SignalSummary& summary, const ViewState
     return columns;
 }
 
+std::vector<LaneColumn> laneColumns(const SignalSummary& probabilities, const ViewState& view, int height) {
+    const auto row = [height](float probability) {
+        const double p = probability >= 0 ? std::min(static_cast<double>(probability), 1.0) : 0.0;
+        return static_cast<int>(std::lround((1 - p) * (height - 1)));
+    };
+    std::vector<LaneColumn> lane;
+    for (const MinMax& column : columnExtremes(probabilities, view)) lane.push_back({row(column.high), row(column.low)});
+    return lane;
+}
+
+std::optional<size_t> pulseNear(std::span<const DetectedPulse> pulses, double sample, double slack) {
+    std::optional<size_t> nearest;
+    double best = slack;
+    for (size_t i = 0; i < pulses.size(); ++i) {
+        const double from = static_cast<double>(pulses[i].position + pulses[i].cutStart);
+        const double to = static_cast<double>(pulses[i].position + pulses[i].cutEnd + 1);
+        const double distance = sample < from ? from - sample : sample > to ? sample - to : 0;
+        // The first of equally near pulses is taken.
+        if (distance < best || (!nearest && distance == best)) {
+            best = distance;
+            nearest = i;
+        }
+    }
+    return nearest;
+}
+
 AxisTicks axisTicks(double low, double high, int maxTicks, double minStep) {
     AxisTicks ticks;
     if (!(high > low) || maxTicks < 1 || !std::isfinite(low) || !std::isfinite(high)) return ticks;

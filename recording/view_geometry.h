@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/detect.h"
+
 /// Minimum and maximum of a stretch of samples.
 struct MinMax {
     float low = 0;
@@ -98,6 +100,22 @@ SampleSpan dragToSamples(const ViewState& view, double from, double to);
 /// c covers samples [floor(first + c s), floor(first + (c + 1) s)), at least one. Columns
 /// beyond the signal's end are left out (the result may be shorter than the width).
 std::vector<MinMax> columnExtremes(const SignalSummary& summary, const ViewState& view);
+
+/// The posterior lane's columns, as rows of a lane `height` pixels high (row 0 at the top:
+/// probability 1; height - 1 at the bottom: 0): for each pixel column of `view`, the rows of the
+/// least and greatest probability of the positions it covers (as columnExtremes takes them:
+/// zoomed in, the position under the column). Probabilities are cut to 0..1 (anything not a
+/// number counts as 0); columns beyond the last position are left out.
+struct LaneColumn {
+    int top = 0;
+    int bottom = 0;
+};
+std::vector<LaneColumn> laneColumns(const SignalSummary& probabilities, const ViewState& view, int height);
+
+/// The found pulse (index into `pulses`, in order of position) whose kept samples (position +
+/// cutStart .. position + cutEnd) lie nearest to sample position `sample`, within `slack`
+/// samples; nothing when none does.
+std::optional<size_t> pulseNear(std::span<const DetectedPulse> pulses, double sample, double slack);
 
 /// Tick values of an axis between `low` and `high`: every multiple of a step of 1, 2 or 5 times
 /// a power of ten, chosen so that at most `maxTicks` fit (at least one step). `minStep` keeps

@@ -48,6 +48,8 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     document_.highlighted = -1;
     document_.correctedSummary = SignalSummary();
     document_.corrected.reset();
+    document_.posteriorSummary = SignalSummary();
+    document_.posterior.reset();
     // Shapes cut from the previous recording no longer have a place in this one.
     for (ListedShape& listed : document_.shapes) listed.cutFrom.reset();
     ++generation_;
@@ -119,7 +121,8 @@ bool RecordingWindow::exportPicture(const QString& path) {
     if (document_.report) {
         shapes = document_.report->shapes;
         for (const DetectedPulse& pulse : document_.report->pulses)
-            pulses.push_back(PlotPulse{pulse.position, pulse.shape, pulse.cutStart, pulse.cutEnd, pulse.gain});
+            pulses.push_back(
+                PlotPulse{pulse.position, pulse.shape, pulse.cutStart, pulse.cutEnd, pulse.gain, pulse.confidence});
     }
     RecordingPlotOptions options;
     const SampleSpan visible = visibleSamples(signalView_->view());
@@ -130,6 +133,11 @@ bool RecordingWindow::exportPicture(const QString& path) {
         lift.resize(raised.raw.size());
         for (size_t i = 0; i < lift.size(); ++i) lift[i] = raised.raw[i] - raised.corrected[i];
         options.pulseLift = lift;
+    }
+    std::vector<double> posterior;
+    if (document_.posterior) {
+        posterior.assign(document_.posterior->begin(), document_.posterior->end());
+        options.posterior = posterior;
     }
     if (IoStatus written = writeRecordingPlot(path.toStdString(), document_.shownSamples(), document_.signal->rate,
                                               shapes, pulses, options);

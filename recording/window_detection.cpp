@@ -52,13 +52,13 @@ void RecordingWindow::DetectJob::run() {
         // Nothing may leave the thread: a failure of the detection becomes its message.
         try {
             auto onProgress = [this](double done) { progress.store(done); };
-            if (settings.learnRounds > 0)
-                result = detector->learn(prepared, settings.learnRounds, onProgress,
-                                         [this](int32_t round, int64_t distance) {
-                                             roundDistance.store(distance);
-                                             roundsDone.store(round);
-                                         },
-                                         cancel);
+            if (settings.learnRounds > 0 || settings.confidence)
+                result = detector->runPrepared(prepared, settings.learnRounds, onProgress,
+                                               [this](int32_t round, int64_t distance) {
+                                                   roundDistance.store(distance);
+                                                   roundsDone.store(round);
+                                               },
+                                               cancel);
             else
                 result = detector->run(prepared.request, onProgress, cancel);
         } catch (const std::bad_alloc&) {
@@ -67,6 +67,11 @@ void RecordingWindow::DetectJob::run() {
             error = std::string("The detection failed: ") + failure.what();
         }
         if (cancel.load()) result.completed = false;
+        if (!prepared.posterior.empty()) {
+            auto lane = std::make_shared<const std::vector<float>>(prepared.posterior.begin(), prepared.posterior.end());
+            posteriorSummary = SignalSummary(*lane);
+            posterior = std::move(lane);
+        }
         report = detectReportOf(*signal, prepared, result,
                                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
@@ -123,6 +128,8 @@ std::optional<DetectSettings> RecordingWindow::panelSettings() {
                            : cost.toStdString();
     IoResult<DetectSettings> settings = checkDetectFields(fields, *document_.signal, document_.shapes);
     if (!settings) return refuse(QString::fromStdString(settings.error)), std::nullopt;
+    // The confidence comes with each position's probability, drawn under the signal.
+    settings.value.confidence = settings.value.posterior = confidence_->isChecked();
     return std::move(settings.value);
 }
 
@@ -214,6 +221,8 @@ void RecordingWindow::finishDetection() {
     document_.highlighted = -1;
     document_.correctedSummary = std::move(job->correctedSummary);
     document_.corrected = std::move(job->corrected);
+    document_.posteriorSummary = std::move(job->posteriorSummary);
+    document_.posterior = std::move(job->posterior);
     refreshTrace();
     refreshResults();
     // Refreshed again now that the document holds the results: "Export results..." needs them.

@@ -37,6 +37,9 @@ struct RecordingWindow::DetectJob {
     DetectResult result;
     std::shared_ptr<const std::vector<float>> corrected;  ///< set when a baseline was removed
     SignalSummary correctedSummary;
+    /// Each position's probability of a pulse start, when the confidence was asked for.
+    std::shared_ptr<const std::vector<float>> posterior;
+    SignalSummary posteriorSummary;
     DetectReport report;  ///< filled once the detection was prepared
     std::thread thread;
 

@@ -111,11 +111,16 @@ TEST_F(RecordingPlot, ManySamplesPerColumnAreDrawnAsTheirMinimumAndMaximum) {
     EXPECT_EQ(spikeBottom, bottom);
 }
 
-TEST_F(RecordingPlot, SvgHoldsTheLabelsAndTheTimeAxisInSeconds) {
+// Also a pulse of confidence 0.3, drawn translucent, and the posterior lane under the signal.
+TEST_F(RecordingPlot, SvgHoldsTheLabelsTheTimeAxisInSecondsAndTheConfidence) {
     RecordingPlotOptions options;
     options.width = 800;
     options.height = 300;
     options.range = SampleRange{300, 800};
+    pulses.push_back({500, 0, 0, 5, 1, 0.3});
+    std::vector<double> posterior(995, 0.0);
+    posterior[400] = posterior[500] = 1;
+    options.posterior = posterior;
     const auto path = dir.file("r.SVG");
     ASSERT_TRUE(writeRecordingPlot(path, signal, 100, shapes, pulses, options).ok());
     QFile file(QString::fromStdString(path));
@@ -132,6 +137,9 @@ TEST_F(RecordingPlot, SvgHoldsTheLabelsAndTheTimeAxisInSeconds) {
     EXPECT_THAT(svg, ::testing::Not(HasSubstr(">9</text>")));
     EXPECT_THAT(svg, HasSubstr("#d62728"));  // the first shape's colour
     EXPECT_THAT(svg, HasSubstr(std::string("<desc>Made by ") + pulsebenchSoftware + "</desc>"));
+    EXPECT_THAT(svg, ::testing::ContainsRegex("stroke-opacity=\"0\\.47[45]"));  // 0.25 + 0.75 * 0.3
+    EXPECT_THAT(svg, HasSubstr(">P(start)</text>"));
+    EXPECT_THAT(svg, HasSubstr("#3a5a9a"));  // the lane's line
 }
 
 TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
@@ -147,6 +155,9 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
     const std::vector<float> shortLift(10, 0.0f);
     EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, shortLift}),
                 HasSubstr("the pulses' lift holds 10 values for a signal of 1000 samples"));
+    const std::vector<double> longPosterior(1001, 0.0);
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, {}, longPosterior}),
+                HasSubstr("the posterior holds 1001 values for a signal of 1000 samples"));
     EXPECT_THAT(refused("a.png", {{10, 2, 0, 5}}, {}), HasSubstr("pulse 1 (at 10) names shape 2 of 2"));
     EXPECT_THAT(refused("a.png", {{10, 0, 3, 6}}, {}), HasSubstr("keeps samples 3..6 of a shape of 6"));
     EXPECT_THAT(refused("a.png", {{10, 0, 4, 3}}, {}), HasSubstr("keeps samples 4..3"));

@@ -20,6 +20,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <gmock/gmock.h>
@@ -38,6 +39,7 @@
 #include "../io/temp_dir.h"
 #include "io/file_batch.h"
 #include "io/series_files.h"
+#include "plot/recording_plot.h"
 #include "recording/signal_paint.h"
 
 namespace {
@@ -922,6 +924,73 @@ TEST_F(RecordingWindowTest, LearnShapesPutsAShapeLearnedFromAllThePulsesInTheLis
     ASSERT_GE(kept, 1);
     ASSERT_LT(kept, distances.size());
     EXPECT_LT(distances[kept].toDouble(), distances[0].toDouble()) << summary.toStdString();
+}
+
+// "Confidence": clear pulses in mild noise are found each with a confidence near 1, the summary
+// states the expected count, the posterior lane is drawn and a pulse's tool tip names its
+// confidences. A detection without it leaves the columns empty and drops the lane.
+TEST_F(RecordingWindowTest, ConfidenceFillsItsColumnsTheLaneAndTheSummary) {
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0, 10);
+    std::vector<int16_t> samples(2000);
+    for (int16_t& sample : samples) sample = static_cast<int16_t>(std::lround(noise(random)));
+    for (int start = 100; start + pulseLength <= 2000; start += 200)
+        for (int i = 0; i < pulseLength; ++i)
+            samples[start + i] += static_cast<int16_t>(std::lround(100 * std::sin(M_PI * i / (pulseLength - 1))));
+    openSeries(samples);
+    dragOver(view, 100, 120);
+    answeringInput("sine", [&] { child<QPushButton>("useAsShapeButton")->click(); });
+    window->setDetector(std::make_shared<EngineRecordingDetector>());
+    setPanel("150", "250");
+    child<QCheckBox>("confidence")->setChecked(true);
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+
+    auto* table = child<QTableWidget>("resultsTable");
+    ASSERT_EQ(table->horizontalHeaderItem(7)->text(), "Confidence");
+    ASSERT_EQ(table->horizontalHeaderItem(8)->text(), "Kind conf.");
+    ASSERT_EQ(table->rowCount(), 10);
+    for (int row = 0; row < table->rowCount(); ++row) {
+        EXPECT_NEAR(table->item(row, 2)->text().toLongLong(), 100 + 200 * row, 1);
+        const double confidence = table->item(row, 7)->text().toDouble();
+        EXPECT_GE(confidence, 0.9) << row;
+        EXPECT_LE(confidence, 1.0) << row;
+        EXPECT_NEAR(table->item(row, 8)->text().toDouble(), 1.0, 1e-9) << row;  // one shape
+    }
+    EXPECT_THAT(child<QLabel>("summaryLabel")->text().toStdString(),
+                ::testing::ContainsRegex("expected count (9\\.[5-9]|10\\.[0-4])[0-9]* ± [0-9.]+, noise level"));
+    ASSERT_NE(window->document().posterior, nullptr);
+    EXPECT_EQ(window->document().posterior->size(), 2000u - pulseLength + 1);
+
+    // The posterior lane takes room under the signal: each pulse's start is drawn in its colour.
+    QImage image(view->size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        paintSignalPicture(painter, image.rect(), view->picture());
+    }
+    const QRect lane = posteriorLaneOf(view->width(), view->height());
+    int columns = 0;
+    for (int x = lane.left(); x <= lane.right(); ++x)
+        for (int y = lane.top(); y <= lane.bottom(); ++y)
+            if ((image.pixel(x, y) & 0xFFFFFF) == plotPosteriorColour) {
+                ++columns;
+                break;
+            }
+    EXPECT_GE(columns, 10);
+
+    const QPoint at(static_cast<int>(xOfSample(view, 310)), view->height() / 2);
+    QHelpEvent help(QEvent::ToolTip, at, view->mapToGlobal(at));
+    QApplication::sendEvent(view, &help);
+    EXPECT_THAT(QToolTip::text().toStdString(), ::testing::MatchesRegex("sine at sample 300 .*\n.*\nConfidence (0\\.9|1\\.0).*"));
+    QToolTip::hideText();
+
+    child<QCheckBox>("confidence")->setChecked(false);
+    child<QPushButton>("detectButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }));
+    ASSERT_EQ(table->rowCount(), 10);
+    EXPECT_TRUE(table->item(0, 7)->text().isEmpty());
+    EXPECT_EQ(window->document().posterior, nullptr);
+    EXPECT_THAT(child<QLabel>("summaryLabel")->text().toStdString(), ::testing::Not(::testing::HasSubstr("expected")));
 }
 
 TEST_F(RecordingWindowTest, AStretchShorterThanSixSamplesIsRefused) {

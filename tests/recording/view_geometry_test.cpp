@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 namespace {
@@ -60,6 +61,52 @@ TEST(ColumnExtremes, EachColumnCoversItsOwnSamples) {
     // A view reaching past the end stops at the last sample.
     view = ViewState{10000, 300, 9000, 10};
     EXPECT_EQ(columnExtremes(summary, view).size(), 100u);
+}
+
+// The posterior lane: zoomed out a lone spike fills its own column only; zoomed in each column
+// shows the position under it; probabilities beyond 0..1 are cut; columns past the last
+// position are left out.
+TEST(LaneColumns, EachColumnSpansTheRowsOfItsPositionsExtremes) {
+    std::vector<float> posterior(1000, 0.0f);
+    posterior[505] = 1;
+    posterior[600] = 0.5f;
+    posterior[700] = 1.5f;
+    posterior[800] = -0.2f;
+    posterior[900] = std::nanf("");
+    const SignalSummary summary(posterior);
+    const std::vector<LaneColumn> out = laneColumns(summary, ViewState{1000, 100, 0, 10}, 41);
+    ASSERT_EQ(out.size(), 100u);
+    EXPECT_EQ(out[50].top, 0);
+    EXPECT_EQ(out[50].bottom, 40);
+    EXPECT_EQ(out[49].top, 40);
+    EXPECT_EQ(out[51].top, 40);
+    EXPECT_EQ(out[60].top, 20);
+    EXPECT_EQ(out[70].top, 0);
+    for (int c : {80, 90}) {
+        EXPECT_EQ(out[c].top, 40) << c;
+        EXPECT_EQ(out[c].bottom, 40) << c;
+    }
+    // Four columns per position from position 503: columns 8..11 show position 505.
+    const std::vector<LaneColumn> in = laneColumns(summary, ViewState{1000, 20, 503, 0.25}, 41);
+    ASSERT_EQ(in.size(), 20u);
+    for (int c = 0; c < 20; ++c) EXPECT_EQ(in[c].top, c >= 8 && c < 12 ? 0 : 40) << c;
+    // Positions end before the signal does (the longest shape's length less one).
+    EXPECT_EQ(laneColumns(summary, ViewState{1200, 100, 900, 2}, 41).size(), 50u);
+}
+
+TEST(PulseNear, TheNearestPulseWithinTheSlackCountingItsKeptSamples) {
+    std::vector<DetectedPulse> pulses(2);
+    pulses[0].position = 100;  // keeps 100..119
+    pulses[0].cutEnd = 19;
+    pulses[1].position = 130;  // keeps 135..149
+    pulses[1].cutStart = 5;
+    pulses[1].cutEnd = 19;
+    EXPECT_EQ(pulseNear(pulses, 110.5, 0), 0u);
+    EXPECT_EQ(pulseNear(pulses, 126, 10), 0u);
+    EXPECT_EQ(pulseNear(pulses, 131, 10), 1u);
+    EXPECT_FALSE(pulseNear(pulses, 131, 2));
+    EXPECT_FALSE(pulseNear(pulses, 160, 3));
+    EXPECT_FALSE(pulseNear({}, 0, 100));
 }
 
 TEST(ViewState, ZoomAndScrollStayInsideTheSignalAndKeepTheAnchor) {
