@@ -10,12 +10,10 @@
 #include <utility>
 
 namespace {
-// E * pct / 100 as the processing defines it: the product in 32-bit two's complement for the
-// workbench, exact for recordings.
+// E * pct / 100 as the processing defines it: the product in 32-bit two's complement.
 int32_t threshold(int32_t E, int32_t pct) {
     return static_cast<int32_t>(static_cast<uint32_t>(E) * static_cast<uint32_t>(pct)) / 100;
 }
-int64_t threshold(int64_t E, int32_t pct) { return E * pct / 100; }
 }  // namespace
 
 template <class Sum>
@@ -247,10 +245,9 @@ struct KernelArgs {
 // One candidate over positions: its whole etalon's score, the best admissible cut (first start
 // among equals, then the shortest cut) replacing it when strictly smaller, and the result
 // replacing the best so far when strictly smaller (or being it, for the first candidate).
-// The etalon's sums fit Sum (exactFits), so no lane overflows. The body is inlined into one
-// entry per Sum type below, each built for every vector width.
-// One 512-bit vector of sums: sixteen 32-bit or eight 64-bit positions at a time (a wider
-// vector of 64-bit sums would leave its selects to scalar code), with the samples and the
+// The etalon's sums fit Sum (exactFits), so no lane overflows. The body is inlined into the
+// entry below, built for every vector width.
+// One 512-bit vector of sums: sixteen 32-bit positions at a time, with the samples and the
 // 32-bit indices of as many positions.
 template <class Sum>
 struct KernelVectors;
@@ -260,13 +257,6 @@ struct KernelVectors<int32_t> {
     typedef int32_t Lanes __attribute__((vector_size(64)));
     typedef int16_t Samples __attribute__((vector_size(32)));
     typedef int32_t Index __attribute__((vector_size(64)));
-};
-template <>
-struct KernelVectors<int64_t> {
-    static constexpr int W = 8;
-    typedef int64_t Lanes __attribute__((vector_size(64)));
-    typedef int16_t Samples __attribute__((vector_size(16)));
-    typedef int32_t Index __attribute__((vector_size(32)));
 };
 
 template <class Sum>
@@ -345,7 +335,6 @@ __attribute__((always_inline)) inline void candidateKernelBody(const KernelArgs<
 }
 
 PULSEBENCH_CLONES void candidateKernel(const KernelArgs<int32_t>& a) { candidateKernelBody(a); }
-PULSEBENCH_CLONES void candidateKernel(const KernelArgs<int64_t>& a) { candidateKernelBody(a); }
 }  // namespace
 
 template <class Sum>
@@ -401,4 +390,3 @@ void BasicLocalMatcher<Sum>::matchRange(const int16_t* y, int64_t lo, int64_t hi
 }
 
 template class BasicLocalMatcher<int32_t>;
-template class BasicLocalMatcher<int64_t>;

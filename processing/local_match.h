@@ -7,8 +7,8 @@
 #include "model/alphabet.h"
 
 /// The best explanation of the series at one position: score, 1-based etalon, cut. The score is
-/// a 32-bit wrapping sum on the workbench's series and a 64-bit sum on recordings.
-/// (The fields of the 32-bit record are 32-bit so that it travels in registers whole.)
+/// a 32-bit wrapping sum on the workbench's series. (The fields are 32-bit so that the record
+/// travels in registers whole.)
 template <class Sum>
 struct BasicLocalMatch {
     Sum score;
@@ -27,12 +27,9 @@ inline int32_t wrapSub(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-/// The sums of the local match: 32-bit wrapping on the workbench's series, plain 64-bit on
-/// recordings (whose callers bound every total far below 2^63).
+/// The sums of the local match: 32-bit wrapping on the workbench's series.
 inline int32_t addSum(int32_t a, int32_t b) { return wrapAdd(a, b); }
 inline int32_t subSum(int32_t a, int32_t b) { return wrapSub(a, b); }
-inline int64_t addSum(int64_t a, int64_t b) { return a + b; }
-inline int64_t subSum(int64_t a, int64_t b) { return a - b; }
 
 /// Positions matched together by LocalMatcher::matchRange.
 inline constexpr int kBlockSize = 256;
@@ -41,8 +38,8 @@ inline constexpr int kBlockSize = 256;
 ///
 /// The score of samples s..t of etalon e placed at position l (etalon sample 0 on series sample
 /// l) is S = sum over c = s..t of x[c] * (x[c] - 2 y[l + c]), in Sum arithmetic: 32-bit two's
-/// complement for the workbench's series (LocalMatcher), exact 64-bit for recordings
-/// (WideLocalMatcher, whose caller keeps every sum far from 2^63). A cut (s, t) is admissible
+/// complement for the workbench's series (LocalMatcher; recordings have their own kernels,
+/// processing/shape_scores.h). A cut (s, t) is admissible
 /// when E - P[s] > thr and P[t+1] - P[s] > thr, P being the partial energies, E = P[n] and
 /// thr = E * pct / 100. At a position the first candidate's whole etalon is the first best;
 /// then, candidate by candidate in list order, the whole etalon and after it the admissible
@@ -120,8 +117,5 @@ private:
 
 /// The workbench's matcher: 32-bit wrapping sums.
 using LocalMatcher = BasicLocalMatcher<int32_t>;
-/// The recordings' matcher: 64-bit sums.
-using WideLocalMatcher = BasicLocalMatcher<int64_t>;
 
 extern template class BasicLocalMatcher<int32_t>;
-extern template class BasicLocalMatcher<int64_t>;

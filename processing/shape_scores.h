@@ -6,8 +6,8 @@
 
 /// The best score of every position of a recording over a set of shapes, without the shape or
 /// the cut that gives it: what the recordings' programmes need of the local match. A pulse the
-/// programme chooses is matched again in full (shape and cut) by the WideLocalMatcher, whose
-/// scores these are, integer for integer.
+/// programme chooses is matched again in full (shape, cut and gain) by pulseAt, whose scores
+/// these are, integer for integer.
 ///
 /// The score of samples s..t of shape x placed at position l is sum over c = s..t of
 /// x[c] (x[c] - 2 y[l + c]); a position's score over one shape is the smallest of the whole

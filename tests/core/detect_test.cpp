@@ -337,7 +337,9 @@ TEST(DetectWithGainsAndCosts, EqualsAStraightforwardDetection) {
             total += pulse.measure;
         }
         ASSERT_TRUE(first(got.pulses.front().position) && last(got.pulses.back().position)) << "trial " << trial;
-        if (known) ASSERT_EQ(static_cast<int64_t>(got.pulses.size()), K);
+        if (known) {
+            ASSERT_EQ(static_cast<int64_t>(got.pulses.size()), K);
+        }
         ASSERT_EQ(total, got.distance) << "trial " << trial;
     }
     EXPECT_GT(compared, 200);

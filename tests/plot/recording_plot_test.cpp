@@ -149,11 +149,11 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
         return status.error;
     };
     EXPECT_THAT(refused("a.jpg", pulses, {}), HasSubstr("must end in \".png\" or \".svg\""));
-    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
-    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}, {}}),
+    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}, {}, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}, {}, {}}),
                 HasSubstr("the plot range 1000:2000 lies outside the signal's 1000 samples"));
     const std::vector<float> shortLift(10, 0.0f);
-    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, shortLift}),
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, shortLift, {}}),
                 HasSubstr("the pulses' lift holds 10 values for a signal of 1000 samples"));
     const std::vector<double> longPosterior(1001, 0.0);
     EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, {}, longPosterior}),
