@@ -494,10 +494,12 @@ TEST_F(WorkbenchTest, RefusedDialogsAskAgainWithWhatWasTyped) {
         ASSERT_TRUE(refusal.has_value());
         EXPECT_EQ(refusal->field, c.field);
         EXPECT_FALSE(refusal->text.empty());
-        if (c.field == 1007)  // the range the dialog states: "(from 3 to 20)" for 600 samples, Tmin 30
+        if (c.field == 1007) {  // the range the dialog states: "(from 3 to 20)" for 600 samples, Tmin 30
             EXPECT_NE(refusal->text.find("between 3 and 20"), std::string::npos) << refusal->text;
-        if (c.resource == 110 && c.typed.count(1017))
+        }
+        if (c.resource == 110 && c.typed.count(1017)) {
             EXPECT_NE(refusal->text.find("\"from\" 30 is greater than \"to\" 6"), std::string::npos) << refusal->text;
+        }
     }
     // The checks ran on the typed values and put the settings back.
     EXPECT_EQ(s.wTmin, 30);
