@@ -362,7 +362,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                     for (size_t j = firstOpen; j < pulses.size() && windowFirst[j] <= l; ++j)
                         if (pulseShape[j] < S)
                             kindShare[j][static_cast<size_t>(l - windowFirst[j])] =
-                                    std::exp(-static_cast<double>(row[pulseShape[j]] - least) / temperature - std::log(sum));
+                                    std::exp(-static_cast<double>(row[pulseShape[j]] - least) / temperature) / sum;
                 }
                 if (progress) progress(base + span * static_cast<double>(hi + 1) / static_cast<double>(P));
             }

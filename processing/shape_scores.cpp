@@ -190,10 +190,14 @@ __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
 
 // Cut shapes, half a tile at a time (the running sums, maxima and minima of four vectors fill
 // the registers). One forward pass: G holds -2 sum x y over the samples so far, so that
-// F[c] = G + P[c] is the score of samples 0..c-1; F at the admissible starts is kept in
-// scratch. At end e the best cut ending there is F[e] - max F[s] over the starts that may end
-// there, a prefix that only grows with e: its maximum M is kept as it grows.
-template <class V>
+// F[c] = G + P[c] is the score of samples 0..c-1.
+// - Without a gain, F at the admissible starts is kept in scratch. At end e the best cut
+//   ending there is F[e] - max F[s] over the starts that may end there, a prefix that only
+//   grows with e: its maximum M is kept as it grows.
+// - With a gain per pulse a cut's term is no longer a difference of two prefix sums, so every
+//   admissible cut (start s, end e) is weighed: G at the starts is kept in scratch, and
+//   Σxy = (G[s] - G[e]) / 2, Σx² = P[e] - P[s].
+template <class V, bool Gain>
 __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
     constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors / 2;
     const ShapeScores::Shape& s = *a.shape;
@@ -213,72 +217,38 @@ __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
             int admitted = 0;
             for (int c = 0; c < n; ++c) {
                 if (c < starts)
-                    for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, G[r] + P[c]);
+                    for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, Gain ? G[r] : G[r] + P[c]);
                 const V xc = V{} + m2x[c];
                 const double* yc = y + c * a.tapStride;
                 for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
                 const int e = c + 1;
                 if (e < firstEnd) continue;
-                for (; admitted <= lastStart[e]; ++admitted)
-                    for (int r = 0; r < R; ++r) {
-                        const V f = load<V>(a.scratch + (admitted * R + r) * W);
-                        M[r] = f > M[r] ? f : M[r];
+                if constexpr (Gain) {
+                    for (int first = 0; first <= lastStart[e]; ++first) {
+                        const double energy = P[e] - P[first], inverse = rounded(1.0 / energy);
+                        const V xx = V{} + energy;
+                        for (int r = 0; r < R; ++r) {
+                            const V xy = (load<V>(a.scratch + (first * R + r) * W) - G[r]) * 0.5;
+                            B[r] = lower(gainTerms(xx, inverse, xy, *a.model), B[r]);
+                        }
                     }
-                const V Pe = V{} + P[e];
-                for (int r = 0; r < R; ++r) B[r] = lower(G[r] + Pe - M[r], B[r]);
+                } else {
+                    for (; admitted <= lastStart[e]; ++admitted)
+                        for (int r = 0; r < R; ++r) {
+                            const V f = load<V>(a.scratch + (admitted * R + r) * W);
+                            M[r] = f > M[r] ? f : M[r];
+                        }
+                    const V Pe = V{} + P[e];
+                    for (int r = 0; r < R; ++r) B[r] = lower(G[r] + Pe - M[r], B[r]);
+                }
             }
             // The whole shape, whether or not it is itself an admissible cut.
             const V E = V{} + P[n];
+            const double wholeInverse = Gain ? rounded(1.0 / P[n]) : 0.0;
             double* best = a.best + k * kTileVectors * W + half * R * W;
             for (int r = 0; r < R; ++r) {
-                const V score = lower(G[r] + E, B[r]);
-                store(best + r * W, a.first ? score : lower(score, load<V>(best + r * W)));
-            }
-        }
-    }
-}
-
-// Cut shapes with a gain per pulse: a cut's term is no longer a difference of two prefix
-// sums, so every admissible cut (start s, end e) is weighed: Σxy = (G[s] - G[e]) / 2 from the
-// running sum G = -2 Σxy kept at the starts, Σx² = P[e] - P[s].
-template <class V>
-__attribute__((always_inline)) inline void gainCutTiles(const TileArgs& a) {
-    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors / 2;
-    const ShapeScores::Shape& s = *a.shape;
-    const double* m2x = s.minusTwoX.data();
-    const double* P = s.energy.data();
-    const int32_t* lastStart = s.lastStart.data();
-    const int n = a.n, starts = s.starts, firstEnd = s.firstEnd;
-    for (int k = 0; k < a.tiles; ++k) {
-        for (int half = 0; half < 2; ++half) {
-            const double* y = a.y + k * a.tileStep + half * R * W;
-            V G[R], B[R];
-            for (int r = 0; r < R; ++r) {
-                G[r] = V{};
-                B[r] = V{} + std::numeric_limits<double>::infinity();
-            }
-            for (int c = 0; c < n; ++c) {
-                if (c < starts)
-                    for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, G[r]);
-                const V xc = V{} + m2x[c];
-                const double* yc = y + c * a.tapStride;
-                for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
-                const int e = c + 1;
-                if (e < firstEnd) continue;
-                for (int first = 0; first <= lastStart[e]; ++first) {
-                    const double energy = P[e] - P[first], inverse = rounded(1.0 / energy);
-                    const V xx = V{} + energy;
-                    for (int r = 0; r < R; ++r) {
-                        const V xy = (load<V>(a.scratch + (first * R + r) * W) - G[r]) * 0.5;
-                        B[r] = lower(gainTerms(xx, inverse, xy, *a.model), B[r]);
-                    }
-                }
-            }
-            const V E = V{} + P[n];
-            const double wholeInverse = rounded(1.0 / P[n]);
-            double* best = a.best + k * kTileVectors * W + half * R * W;
-            for (int r = 0; r < R; ++r) {
-                const V score = lower(gainTerms(E, wholeInverse, G[r] * -0.5, *a.model), B[r]);
+                const V whole = Gain ? gainTerms(E, wholeInverse, G[r] * -0.5, *a.model) : G[r] + E;
+                const V score = lower(whole, B[r]);
                 store(best + r * W, a.first ? score : lower(score, load<V>(best + r * W)));
             }
         }
@@ -290,9 +260,9 @@ __attribute__((always_inline)) inline void shapeTiles(const TileArgs& a) {
     if (a.shape->lastStart.empty())
         wholeTiles<V>(a);
     else if (a.model)
-        gainCutTiles<V>(a);
+        cutTiles<V, true>(a);
     else
-        cutTiles<V>(a);
+        cutTiles<V, false>(a);
 }
 
 // The best scores of `count` positions (count a multiple of the width) as integers: adding
