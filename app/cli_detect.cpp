@@ -31,6 +31,10 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
         ->check(NonEmptyFileName())->required();
     c->add_option("--column", o.column, "text: the column, by 1-based number or header name");
     c->add_option("--channel", o.channel, "audio: the 1-based channel");
+    c->add_option("--columns", o.columns, "text: several columns as channels, all or by number or name, e.g. 1,3,ecg");
+    c->add_option("--channels", o.channels, "audio: several channels, all or by number, e.g. 1,2");
+    c->add_option("--channel-weights", o.channelWeights,
+                  "what each channel's squared residual counts, w1,w2,... (default: equal)");
     c->add_option("--rate", o.rate, "text: samples per second (default 1)");
     c->add_option("--etalons", o.etalons, "the pulse shapes: a table with one shape per column, or JSON")->check(NonEmptyFileName());
     c->add_option("--template", o.templates,
@@ -113,12 +117,14 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 std::string textReport(const DetectReport& report) {
     std::ostringstream out;
-    size_t shortest = report.shapes.empty() ? 0 : report.shapes[0].samples.size(), longest = shortest;
+    int64_t shortest = report.shapes.empty() ? 0 : report.shapes[0].length(), longest = shortest;
     for (const Shape& shape : report.shapes) {
-        shortest = std::min(shortest, shape.samples.size());
-        longest = std::max(longest, shape.samples.size());
+        shortest = std::min(shortest, shape.length());
+        longest = std::max(longest, shape.length());
     }
-    out << "detect: " << report.samples << " samples at " << shortestNumber(report.rate) << " Hz, scale "
+    out << "detect: " << report.samples << " samples"
+        << (report.channels > 1 ? " on " + std::to_string(report.channels) + " channels" : std::string()) << " at "
+        << shortestNumber(report.rate) << " Hz, scale "
         << shortestNumber(report.scale) << ", task " << detectTaskName(report.task) << ", " << report.shapes.size()
         << " shape(s) of " << shortest
         << (longest != shortest ? " to " + std::to_string(longest) : std::string()) << " samples\n";
@@ -183,6 +189,8 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
     const auto refuse = [&](const std::string& text) { return refused(window, text); };
     plan.files.signalFile = o.signal;
     plan.files.read.column = o.column;
+    plan.files.read.columns = o.columns;
+    plan.files.read.channels = o.channels;
     if (o.channel) {
         const auto channel = wholeNumber(*o.channel, 1, 65535);
         if (!channel.value)
@@ -289,10 +297,16 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
     if (o.plotRange) {
         auto range = parseSampleRange(*o.plotRange, rate, "--plot-range");
         if (!range) return refuse(range.error);
-        if (range.value.first >= static_cast<int64_t>(input.signal.samples.size()))
+        if (range.value.first >= input.signal.length())
             return refuse("--plot-range: the stretch starts at sample " + std::to_string(range.value.first) +
-                          ", beyond the signal's " + std::to_string(input.signal.samples.size()) + " samples.");
+                          ", beyond the signal's " + std::to_string(input.signal.length()) + " samples.");
         plotRange = range.value;
+    }
+    if (IoStatus matching = checkShapeChannels(shapes, input.signal); !matching) return refuse(matching.error);
+    if (o.channelWeights) {
+        const auto weights = parseChannelWeights(*o.channelWeights, input.signal.channels);
+        if (!weights) return refuse("--channel-weights: " + weights.error);
+        settings.channelWeights = weights.value;
     }
     settings.task = plan.task;
     if (o.candidates) {
@@ -416,7 +430,12 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
-    const std::vector<float>& trace = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
+    const std::vector<float>& all = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
+    // The picture draws the first channel (the pulses with their shapes' first channels).
+    std::vector<float> first;
+    if (input.value.signal.channels > 1)
+        first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(input.value.signal.length()));
+    const std::vector<float>& trace = input.value.signal.channels > 1 ? first : all;
     if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run

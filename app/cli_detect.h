@@ -19,6 +19,9 @@ struct DetectOptions {
     std::string signal;                   ///< the recording (text or audio)
     std::optional<std::string> column;    ///< text: 1-based column number or header name
     std::optional<std::string> channel;   ///< audio: 1-based channel
+    std::optional<std::string> columns;   ///< text: several columns ("all", or numbers and names)
+    std::optional<std::string> channels;  ///< audio: several channels ("all", or numbers)
+    std::optional<std::string> channelWeights;  ///< one weight per channel, w1,w2,...
     std::optional<std::string> rate;      ///< text: samples per second (default 1)
     std::string etalons;                  ///< shapes file (table or JSON), or
     std::vector<std::string> templates;   ///< shapes cut from the recording, START:LENGTH[:NAME]

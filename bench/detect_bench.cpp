@@ -127,6 +127,32 @@ void runDetect(benchmark::State& state, DetectTask task, Model model = kPlain) {
     state.counters["peak_MB"] = peakMegabytes();
 }
 
+// A recording of C channels (the recording's signal on every channel, so that every channel
+// holds pulses), each shape on every channel; cut pulses.
+void BM_DetectChannels(benchmark::State& state) {
+    const Recording& r = recording(state.range(0));
+    const auto C = static_cast<size_t>(state.range(1));
+    std::vector<int16_t> signal;
+    for (size_t ch = 0; ch < C; ++ch) signal.insert(signal.end(), r.signal.begin(), r.signal.end());
+    std::vector<std::vector<int16_t>> shapes;
+    for (const auto& x : r.shapes) {
+        shapes.emplace_back();
+        for (size_t ch = 0; ch < C; ++ch) shapes.back().insert(shapes.back().end(), x.begin(), x.end());
+    }
+    DetectRequest request;
+    request.signal = signal;
+    request.channels = static_cast<int32_t>(C);
+    for (const auto& shape : shapes) request.shapes.emplace_back(shape);
+    for (size_t e = 0; e < shapes.size(); ++e) request.candidates.push_back(static_cast<int32_t>(e));
+    request.tmin = 40;
+    request.tmax = 181;
+    request.savedEnergy = 75;
+    request.threads = 1;
+    const std::atomic<bool> cancel{false};
+    for (auto _ : state) benchmark::DoNotOptimize(detectInRecording(request, {}, cancel).distance);
+    state.counters["peak_MB"] = peakMegabytes();
+}
+
 // Each pulse its shape times a gain from 0.5 to 2, and a cost per pulse.
 void BM_DetectGainCost(benchmark::State& state) { runDetect(state, DetectTask::joint, kGainAndCost); }
 // 256 shapes instead of 20 (divide by 256 / 20 for the cost per shape).
@@ -191,6 +217,14 @@ BENCHMARK(BM_DetectGainCost)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Iterations(3);
+BENCHMARK(BM_DetectChannels)
+    ->Args({1000000, 1})
+    ->Args({1000000, 4})
+    ->Args({1000000, 16})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Iterations(3);
 BENCHMARK(BM_Detect256Shapes)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 BENCHMARK(BM_DetectConfidence)->Args({1000000, 1, 75})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
 BENCHMARK(BM_LearnOneRound)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
@@ -223,6 +257,10 @@ int main(int argc, char** argv) {
               "BM_Detect/1000000/1/100/iterations:3" + t},
              {"with confidence / without (at most 2.5)", "BM_DetectConfidence/1000000/1/75/iterations:3" + t,
               "BM_Detect/1000000/1/75/iterations:3" + t},
+             {"4 channels / 4 x one channel (at most 1.2)", "BM_DetectChannels/1000000/4/iterations:3" + t,
+              "BM_DetectChannels/1000000/1/iterations:3" + t, 4},
+             {"16 channels / 16 x one channel (at most 1.2)", "BM_DetectChannels/1000000/16/iterations:3" + t,
+              "BM_DetectChannels/1000000/1/iterations:3" + t, 16},
              {"a round of learning / a detection", "BM_LearnOneRound/1000000/1/100/iterations:3" + t,
               "BM_Detect/1000000/1/100/iterations:3" + t}});
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // A main for the benchmark programs that, after the usual console table, prints the ratios
-// asked for by the program: each as (label, numerator benchmark, denominator benchmark), timed
+// asked for by the program: each as (label, numerator benchmark, denominator benchmark[, times the
+// denominator is taken]), timed
 // by CPU time (wall time for benchmarks timed by the wall clock) per iteration, or per run where
 // a benchmark sets the counter "runs" (runs per iteration).
 
@@ -16,6 +17,7 @@ namespace bench_ratio {
 
 struct Ratio {
     std::string label, numerator, denominator;
+    double times = 1;  ///< the denominator's time is taken this many times
 };
 
 class RecordingReporter : public benchmark::ConsoleReporter {
@@ -46,8 +48,8 @@ inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& ratios
     for (const Ratio& r : ratios) {
         const auto a = reporter.perItem.find(r.numerator), b = reporter.perItem.find(r.denominator);
         if (a == reporter.perItem.end() || b == reporter.perItem.end() || b->second <= 0) continue;
-        std::printf("%-44s %11.4f ms %11.4f ms %8.2fx\n", r.label.c_str(), a->second * 1e3, b->second * 1e3,
-                    a->second / b->second);
+        std::printf("%-44s %11.4f ms %11.4f ms %8.2fx\n", r.label.c_str(), a->second * 1e3, b->second * r.times * 1e3,
+                    a->second / (b->second * r.times));
     }
     benchmark::Shutdown();
     return 0;

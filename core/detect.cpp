@@ -65,13 +65,21 @@ std::string noChainFits(const Problem& p, const DetectRequest& r) {
 }
 
 std::string check(const DetectRequest& r, Problem& p) {
-    p.N = static_cast<int64_t>(r.signal.size());
+    if (r.channels < 1 || r.channels > kMostChannels)
+        return std::to_string(r.channels) + " channels given; a detection takes 1 to " + std::to_string(kMostChannels) + ".";
+    const auto C = static_cast<int64_t>(r.channels);
+    if (static_cast<int64_t>(r.signal.size()) % C != 0)
+        return "The signal's " + std::to_string(r.signal.size()) + " samples do not make " + std::to_string(C) +
+               " channels of one length.";
+    p.N = static_cast<int64_t>(r.signal.size()) / C;
     if (p.N == 0) return "The signal is empty.";
     if (r.shapes.empty()) return "There are no pulse shapes.";
     if (r.shapes.size() > static_cast<size_t>(kMostShapes))
         return std::to_string(r.shapes.size()) + " shapes given; a detection takes at most " + std::to_string(kMostShapes) + ".";
     for (size_t i = 0; i < r.shapes.size(); ++i) {
-        const auto length = static_cast<int64_t>(r.shapes[i].size());
+        if (static_cast<int64_t>(r.shapes[i].size()) % C != 0)
+            return "Shape " + std::to_string(i + 1) + " does not hold " + std::to_string(C) + " channels of one length.";
+        const auto length = static_cast<int64_t>(r.shapes[i].size()) / C;
         if (length < 1 || length > 32767)
             return "Shape " + std::to_string(i + 1) + " has " + std::to_string(length) +
                    " samples, outside 1 to 32767 samples.";
@@ -168,7 +176,7 @@ std::string check(const DetectRequest& r, Problem& p) {
 // reader has still to read.
 class ScoreStream {
 public:
-    ScoreStream(const ShapeScores& scores, unsigned threads, const int16_t* y, const PositionWalks::Intervals& intervals,
+    ScoreStream(const ShapeScores& scores, unsigned threads, ChannelSamples y, const PositionWalks::Intervals& intervals,
                 int64_t offset, std::vector<int> indices, int64_t* q, int64_t qMask, int64_t stride,
                 const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span)
         : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), qMask_(qMask), stride_(stride),
@@ -237,7 +245,7 @@ private:
     }
 
     const ShapeScores& scores_;
-    const int16_t* y_;
+    ChannelSamples y_;
     int64_t offset_;
     std::vector<int> indices_;
     int64_t* q_;
@@ -260,7 +268,7 @@ private:
 // the position's best (a candidate replaces the best only when strictly smaller), matched again
 // in full for its cut and gain.
 std::vector<DetectedPulse> pulsesAt(const ShapeScores& scores, const std::vector<int32_t>& numbers, int index,
-                                    const int16_t* y, const std::vector<int64_t>& positions, unsigned threads) {
+                                    ChannelSamples y, const std::vector<int64_t>& positions, unsigned threads) {
     std::vector<DetectedPulse> pulses(positions.size());
     // Slices of the chain on as many threads as help.
     auto slice = [&](size_t from, size_t to) {
@@ -359,7 +367,7 @@ struct Best {
 struct Run {
     const ShapeScores& scores;
     unsigned threads;
-    const int16_t* y;
+    ChannelSamples y;
     int64_t Tmin, Tmax;
     bool recognize;
     int candidates;
@@ -510,7 +518,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         return result;
     }
     const int64_t N = problem.N, n = problem.n, Tmin = problem.tmin, Tmax = problem.tmax;
-    const int16_t* y = request.signal.data();
+    const ChannelSamples y(request.signal.data(), N);
     const bool recognize = request.task == DetectTask::recognize;
     const int candidates = static_cast<int>(problem.shapes.size());
     auto cancelled = [&] {
@@ -524,7 +532,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         threads = std::clamp(threads, 1u, 256u);
         ShapeScores scores;
         scores.prepare(problem.shapes, request.savedEnergy,
-                       ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost});
+                       ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost}, request.channels);
         const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel};
         Best best;
         bool done;

@@ -23,11 +23,16 @@ const char* detectTaskName(DetectTask task);
 /// One detection in a recording. The spans stay valid for the whole run.
 struct DetectRequest {
     DetectTask task = DetectTask::joint;
-    /// The signal on its integer scale.
+    /// The signal on its integer scale: its channels one after the other, each of the
+    /// recording's length (signal.size() = channels × the length).
     std::span<const int16_t> signal;
+    /// The recording's channels, 1..kMostChannels. A pulse is one start, shape, cut and gain on
+    /// every channel at once; its term is the sum of the channels' terms (see ShapeScores).
+    int32_t channels = 1;
     /// Every shape on the same scale, each of its own length (1 to 32767 samples, at most tmax),
-    /// at most kMostShapes. With shapes of several lengths the chain's limits at the ends of the
-    /// signal count the longest (every shape fits at every position a pulse may take).
+    /// at most kMostShapes; each holds its `channels` channels one after the other (size() =
+    /// channels × its length). With shapes of several lengths the chain's limits at the ends of
+    /// the signal count the longest (every shape fits at every position a pulse may take).
     std::vector<std::span<const int16_t>> shapes;
     /// Indices into `shapes` the routine may use, in the order tried (at least one; exactly one
     /// for DetectTask::detect).
@@ -50,8 +55,9 @@ struct DetectRequest {
     int64_t pulseCost = 0;
 };
 
-/// The most shapes a detection takes, and the largest gain in magnitude.
+/// The most shapes a detection takes, the most channels, and the largest gain in magnitude.
 inline constexpr int32_t kMostShapes = 256;
+inline constexpr int32_t kMostChannels = 64;
 inline constexpr double kMostGain = 1000;
 
 /// One pulse found.

@@ -54,7 +54,7 @@ std::string nextShapeName(const std::vector<ListedShape>& shapes) {
 IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last, const std::string& name,
                                const std::vector<ListedShape>& shapes) {
     using Result = IoResult<ListedShape>;
-    const int64_t total = static_cast<int64_t>(signal.samples.size());
+    const int64_t total = signal.length();
     if (first < 0 || last > total || first >= last)
         return Result::failure("The selected stretch lies outside the signal (" + count(total) + " samples).");
     const int64_t length = last - first;
@@ -69,7 +69,11 @@ IoResult<ListedShape> cutShape(const Signal& signal, int64_t first, int64_t last
     if (IoStatus named = checkShapeName(name, shapes); !named) return Result::failure(named.error);
     ListedShape listed;
     listed.shape.name = name;
-    listed.shape.samples.assign(signal.samples.begin() + first, signal.samples.begin() + last);
+    listed.shape.channels = signal.channels;
+    for (int ch = 0; ch < signal.channels; ++ch) {
+        const std::span<const float> channel = signal.channel(ch);
+        listed.shape.samples.insert(listed.shape.samples.end(), channel.begin() + first, channel.begin() + last);
+    }
     bool allZero = std::all_of(listed.shape.samples.begin(), listed.shape.samples.end(), [](double v) { return v == 0; });
     if (allZero) return Result::failure("The selected stretch is zero throughout; it cannot be a pulse shape.");
     listed.cutFrom = first;
@@ -107,6 +111,56 @@ IoResult<PulseCostChoice> parsePulseCost(const std::string& text) {
     if (!parseNumber(text, choice.value) || !std::isfinite(choice.value) || choice.value < 0)
         return Result::failure("expected a number of at least 0 (in the signal's units squared) or \"auto\", got \"" + text + "\".");
     return Result::success(choice);
+}
+
+IoResult<std::vector<double>> parseChannelWeights(const std::string& text, int channels) {
+    using Result = IoResult<std::vector<double>>;
+    std::vector<double> weights;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        double w = 0;
+        if (!parseNumber(item, w) || !std::isfinite(w))
+            return Result::failure("expected one number per channel with commas (\"1,0.5,2\"), got \"" + text + "\".");
+        weights.push_back(w);
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    if (IoStatus s = checkChannelWeights(weights, channels); !s) return Result::failure(s.error);
+    return Result::success(std::move(weights));
+}
+
+IoStatus checkChannelWeights(const std::vector<double>& weights, int channels) {
+    if (weights.empty()) return {};
+    if (weights.size() != static_cast<size_t>(channels))
+        return IoStatus::failure(std::to_string(weights.size()) + (weights.size() == 1 ? " weight" : " weights") +
+                                 " for " + std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
+                                 "; give one per channel.");
+    for (size_t c = 0; c < weights.size(); ++c)
+        if (!std::isfinite(weights[c]) || weights[c] < 0 || weights[c] > 1e6)
+            return IoStatus::failure("the weight of channel " + std::to_string(c + 1) + " (" + shortestNumber(weights[c]) +
+                                     ") must be a number from 0 to 10^6.");
+    if (std::all_of(weights.begin(), weights.end(), [](double w) { return w == 0; }))
+        return IoStatus::failure("every weight is 0; at least one channel must count.");
+    return {};
+}
+
+std::vector<double> weightRoots(const std::vector<double>& weights, int channels) {
+    if (weights.empty()) return std::vector<double>(static_cast<size_t>(channels), 1.0);
+    const double most = *std::max_element(weights.begin(), weights.end());
+    std::vector<double> roots;
+    for (const double w : weights) roots.push_back(w == most ? 1.0 : std::sqrt(w / most));
+    return roots;
+}
+
+IoStatus checkShapeChannels(const std::vector<Shape>& shapes, const Signal& signal) {
+    for (const Shape& shape : shapes)
+        if (shape.channels != signal.channels)
+            return IoStatus::failure("The shape \"" + shape.name + "\" has " + std::to_string(shape.channels) +
+                                     (shape.channels == 1 ? " channel" : " channels") + ", the recording " +
+                                     std::to_string(signal.channels) + ": a shape spans every channel of the recording.");
+    return {};
 }
 
 double robustNoiseSigma(std::span<const float> samples) {
@@ -181,7 +235,7 @@ std::optional<std::string> convertedDistance(const std::string& text, double rat
 IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Signal& signal,
                                            const std::vector<ListedShape>& shapes) {
     using Result = IoResult<DetectSettings>;
-    const int64_t total = static_cast<int64_t>(signal.samples.size());
+    const int64_t total = signal.length();
     DetectSettings settings;
     settings.task = fields.task;
 
@@ -217,7 +271,8 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
     if (IoStatus s = checkShapesFitTmax(alphabet, settings.tmax); !s) return Result::failure(s.error);
     // The longest shape: the chain's limits at the ends count it.
     int64_t length = 0;
-    for (const Shape& shape : alphabet) length = std::max(length, static_cast<int64_t>(shape.samples.size()));
+    for (const Shape& shape : alphabet) length = std::max(length, shape.length());
+    if (IoStatus s = checkShapeChannels(alphabet, signal); !s) return Result::failure(s.error);
 
     for (size_t i = 0; i < shapes.size(); ++i)
         if (shapes[i].candidate) settings.candidates.push_back(static_cast<int32_t>(i));
@@ -258,6 +313,11 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
     const IoResult<PulseCostChoice> cost = parsePulseCost(fields.pulseCost);
     if (!cost) return Result::failure("The pulse cost: " + cost.error);
     settings.pulseCost = cost.value;
+    if (!fields.channelWeights.empty()) {
+        const IoResult<std::vector<double>> weights = parseChannelWeights(fields.channelWeights, signal.channels);
+        if (!weights) return Result::failure("The channel weights: " + weights.error);
+        settings.channelWeights = weights.value;
+    }
     return Result::success(std::move(settings));
 }
 
@@ -271,12 +331,28 @@ IoStatus shapesForSignal(const Signal& signal, const std::vector<ListedShape>& s
     alphabet = shapesOf(shapes);
     corrected.clear();
     if (!baselineSeconds) return {};
-    corrected = signal.samples;
-    if (IoStatus removed = removeBaseline(corrected, signal.rate, *baselineSeconds); !removed) return removed;
+    const int64_t N = signal.length();
+    if (signal.channels == 1) {
+        corrected = signal.samples;
+        if (IoStatus removed = removeBaseline(corrected, signal.rate, *baselineSeconds); !removed) return removed;
+    } else {
+        // Each channel's own baseline.
+        corrected.reserve(signal.samples.size());
+        for (int ch = 0; ch < signal.channels; ++ch) {
+            const std::span<const float> channel = signal.channel(ch);
+            std::vector<float> one(channel.begin(), channel.end());
+            if (IoStatus removed = removeBaseline(one, signal.rate, *baselineSeconds); !removed) return removed;
+            corrected.insert(corrected.end(), one.begin(), one.end());
+        }
+    }
     for (size_t i = 0; i < shapes.size(); ++i) {
         if (!shapes[i].cutFrom) continue;
-        const auto from = corrected.begin() + *shapes[i].cutFrom;
-        alphabet[i].samples.assign(from, from + static_cast<std::ptrdiff_t>(alphabet[i].samples.size()));
+        const int64_t n = alphabet[i].length();
+        alphabet[i].samples.clear();
+        for (int ch = 0; ch < signal.channels; ++ch) {
+            const auto from = corrected.begin() + ch * N + *shapes[i].cutFrom;
+            alphabet[i].samples.insert(alphabet[i].samples.end(), from, from + n);
+        }
     }
     return {};
 }
@@ -298,15 +374,37 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     std::vector<Shape>& alphabet = prepared.shapes;
     if (IoStatus s = shapesForSignal(signal, shapes, settings.baselineSeconds, prepared.corrected, alphabet); !s)
         return s;
-    const std::span<const float> samples =
+    if (IoStatus s = checkShapeChannels(alphabet, signal); !s) return s;
+    std::span<const float> samples =
         settings.baselineSeconds ? std::span<const float>(prepared.corrected) : std::span<const float>(signal.samples);
-    IoResult<QuantisedRecording> quantised = quantise(samples, alphabet);
+    // Channel weights folded into the samples: w |y - x|² = |√w y - √w x|², so that the engine's
+    // plain sum over the channels is the weighted sum, on one common scale.
+    if (IoStatus s = checkChannelWeights(settings.channelWeights, signal.channels); !s) return s;
+    prepared.weightRoots = weightRoots(settings.channelWeights, signal.channels);
+    prepared.channelWeights = settings.channelWeights.empty() ? std::vector<double>(static_cast<size_t>(signal.channels), 1.0)
+                                                              : settings.channelWeights;
+    const std::vector<double>& roots = prepared.weightRoots;
+    std::vector<float> weighted;
+    std::vector<Shape> foldedShapes;
+    if (std::any_of(roots.begin(), roots.end(), [](double r) { return r != 1; })) {
+        const auto N = static_cast<size_t>(signal.length());
+        weighted.assign(samples.begin(), samples.end());
+        for (size_t i = 0; i < weighted.size(); ++i) weighted[i] = static_cast<float>(weighted[i] * roots[i / N]);
+        foldedShapes = alphabet;
+        for (Shape& shape : foldedShapes) {
+            const auto n = static_cast<size_t>(shape.length());
+            for (size_t i = 0; i < shape.samples.size(); ++i) shape.samples[i] *= roots[i / n];
+        }
+        samples = weighted;
+    }
+    IoResult<QuantisedRecording> quantised = quantise(samples, foldedShapes.empty() ? alphabet : foldedShapes);
     if (!quantised) return IoStatus::failure(quantised.error);
     prepared.quantised = std::move(quantised.value);
     DetectRequest& request = prepared.request;
     request = DetectRequest{};
     request.task = settings.task;
     request.signal = prepared.quantised.signal;
+    request.channels = signal.channels;
     for (const std::vector<int16_t>& shape : prepared.quantised.shapes) request.shapes.emplace_back(shape);
     request.candidates = settings.candidates;
     request.tmin = settings.tmin;
@@ -411,7 +509,9 @@ DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, con
     for (size_t e = 0; e < q.shapes.size(); ++e) {
         std::vector<double>& samples = prepared.shapes[e].samples;
         samples.resize(q.shapes[e].size());
-        for (size_t c = 0; c < samples.size(); ++c) samples[c] = q.shapes[e][c] / q.scale;
+        // Back to the signal's units: the scale, and each channel's weight folded in.
+        const size_t n = static_cast<size_t>(prepared.shapes[e].length());
+        for (size_t c = 0; c < samples.size(); ++c) samples[c] = q.shapes[e][c] / q.scale / (prepared.weightRoots.empty() ? 1.0 : prepared.weightRoots[c / n]);
     }
     prepared.learnDistances = std::move(learned.distances);
     prepared.learnedRound = learned.bestRound;
@@ -422,7 +522,10 @@ DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, con
 DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
                             double seconds) {
     DetectReport report;
-    report.samples = static_cast<int64_t>(signal.samples.size());
+    report.samples = signal.length();
+    report.channels = signal.channels;
+    report.channelNames = signal.channelNames;
+    report.channelWeights = prepared.channelWeights;
     report.rate = signal.rate;
     report.scale = prepared.quantised.scale;
     report.shapes = prepared.shapes;
@@ -456,9 +559,13 @@ std::string detectReportJson(const DetectReport& report) {
     json["samples"] = report.samples;
     json["rate"] = report.rate;
     json["scale"] = report.scale;
+    if (report.channels > 1) {
+        json["channels"] = report.channelNames;
+        json["channelWeights"] = report.channelWeights;
+    }
     json["etalons"] = nlohmann::ordered_json::array();
     for (const Shape& shape : report.shapes)
-        json["etalons"].push_back({{"name", shape.name}, {"length", shape.samples.size()}});
+        json["etalons"].push_back({{"name", shape.name}, {"length", shape.length()}});
     json["task"] = detectTaskName(report.task);
     if (report.extended()) {
         json["gain"] = {report.gain.min, report.gain.max};

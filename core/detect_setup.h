@@ -57,6 +57,19 @@ std::string shapeNameList(const std::vector<Shape>& shapes);
 /// (checkShapes: lengths, distinct names, ...). All candidates.
 IoResult<std::vector<ListedShape>> loadShapes(const std::string& path);
 
+/// The weights of a recording's channels: "w1,w2,..." (one number per channel, 0 to 10^6, not all
+/// 0; checkChannelWeights); the refusal follows the field's name. A pulse's term is the sum of its
+/// channels' terms, each times its weight; the weights are relative (only their ratios count).
+IoResult<std::vector<double>> parseChannelWeights(const std::string& text, int channels);
+/// The problem with weights for `channels` channels (empty: equal weights, always sound).
+IoStatus checkChannelWeights(const std::vector<double>& weights, int channels);
+/// What each channel (signal and shapes) is multiplied by before the common quantisation: the
+/// square root of its weight over the largest (1 for every channel without weights). Folding the
+/// weights in so keeps the engine's plain sum over channels and its exact integers.
+std::vector<double> weightRoots(const std::vector<double>& weights, int channels);
+/// Every shape spans as many channels as the recording; else a message naming the shape.
+IoStatus checkShapeChannels(const std::vector<Shape>& shapes, const Signal& signal);
+
 /// The gain a pulse may take: its shape times g, MIN <= g <= MAX. {1, 1}: the shapes as they are.
 struct GainRange {
     double min = 1, max = 1;
@@ -105,6 +118,7 @@ struct DetectFields {
     std::string baselineSeconds;
     std::string gain = "1:1";     ///< MIN:MAX (parseGainRange)
     std::string pulseCost = "0";  ///< a number or "auto" (parsePulseCost)
+    std::string channelWeights;   ///< empty (equal) or parseChannelWeights's "w1,w2,..."
 };
 
 /// Tmin and Tmax to start the panel with, as text in the unit shown: Tmin one shape length
@@ -136,6 +150,8 @@ struct DetectSettings {
     std::optional<int64_t> confidenceWindow;
     bool posterior = false;
     std::optional<double> noiseSigma;
+    /// One weight per channel (see parseChannelWeights); empty: equal.
+    std::vector<double> channelWeights;
 };
 
 /// Checks the panel's fields against the signal and the shapes. Refused with a message naming
@@ -160,6 +176,9 @@ struct PreparedDetection {
     /// from when automatic (else 0).
     double pulseCost = 0;
     double noiseSigma = 0;
+    /// Each channel's weight as given (1 each without weights), and what each channel was
+    /// multiplied by before the quantisation (see weightRoots).
+    std::vector<double> channelWeights, weightRoots;
     GainRange gain;
     PulseCostChoice pulseCostChoice;
     /// With learning (runDetection): the distance with the given shapes, then after each round,
@@ -217,6 +236,10 @@ struct DetectReport {
     int32_t learnedRound = 0;             ///< with learning: the round whose shapes were kept
     bool confidence = false;              ///< each pulse's confidences and the count's moments stated
     double expectedCount = 0, countDeviation = 0;
+    /// The recording's channels, their names and weights as given (1 each without weights).
+    int channels = 1;
+    std::vector<std::string> channelNames;
+    std::vector<double> channelWeights;
     /// Whether the report states the gain and cost (they are not the plain model's).
     bool extended() const { return !gain.plain() || pulseCostChoice.automatic || pulseCostChoice.value != 0; }
 };

@@ -5,7 +5,8 @@
 
 std::vector<std::vector<int16_t>> leastSquaresShapes(std::span<const int16_t> signal,
                                                      const std::vector<std::span<const int16_t>>& shapes,
-                                                     const std::vector<DetectedPulse>& pulses) {
+                                                     const std::vector<DetectedPulse>& pulses, int32_t channels) {
+    const size_t C = static_cast<size_t>(channels), N = signal.size() / C;
     std::vector<std::vector<double>> numerator(shapes.size()), denominator(shapes.size());
     for (size_t e = 0; e < shapes.size(); ++e) {
         numerator[e].assign(shapes[e].size(), 0.0);
@@ -14,11 +15,16 @@ std::vector<std::vector<int16_t>> leastSquaresShapes(std::span<const int16_t> si
     // Sums of products of 16-bit integers and gains: in doubles, in the pulses' order, so that
     // every run gives the same shapes.
     for (const DetectedPulse& pulse : pulses) {
+        // Every channel on its own: with the pulses' starts, cuts and gains fixed, the channels'
+        // squared residuals are separate sums.
         const auto e = static_cast<size_t>(pulse.shape);
-        for (int32_t c = pulse.cutStart; c <= pulse.cutEnd; ++c) {
-            numerator[e][static_cast<size_t>(c)] += pulse.gain * signal[static_cast<size_t>(pulse.position + c)];
-            denominator[e][static_cast<size_t>(c)] += pulse.gain * pulse.gain;
-        }
+        const size_t n = shapes[e].size() / C;
+        for (size_t ch = 0; ch < C; ++ch)
+            for (int32_t c = pulse.cutStart; c <= pulse.cutEnd; ++c) {
+                const size_t at = ch * n + static_cast<size_t>(c);
+                numerator[e][at] += pulse.gain * signal[ch * N + static_cast<size_t>(pulse.position + c)];
+                denominator[e][at] += pulse.gain * pulse.gain;
+            }
     }
     std::vector<std::vector<int16_t>> learned(shapes.size());
     for (size_t e = 0; e < shapes.size(); ++e) {
@@ -62,7 +68,7 @@ LearnResult learnShapes(const DetectRequest& request, int32_t rounds, const std:
     out.result = result;
     if (round) round(0, result.distance);
     for (int32_t r = 1; r <= rounds; ++r) {
-        shapes = leastSquaresShapes(request.signal, current.shapes, result.pulses);
+        shapes = leastSquaresShapes(request.signal, current.shapes, result.pulses, request.channels);
         for (size_t e = 0; e < shapes.size(); ++e)
             if (std::all_of(shapes[e].begin(), shapes[e].end(), [](int16_t v) { return v == 0; })) {
                 out = LearnResult{};

@@ -40,10 +40,12 @@ struct LearnResult {
 /// The least-squares update of the shapes from one detection's pulses: for every shape and
 /// sample c, sum g y[p + c] / sum g² over the pulses of that shape whose kept stretch holds c,
 /// rounded to the nearest integer (halves away from zero) and held to the 16-bit range. A
-/// sample no pulse keeps, and a shape no pulse uses, stay as they were.
+/// sample no pulse keeps, and a shape no pulse uses, stay as they were. With several channels
+/// (signal and shapes channel after channel, as in DetectRequest) each channel is learned on its
+/// own.
 std::vector<std::vector<int16_t>> leastSquaresShapes(std::span<const int16_t> signal,
                                                      const std::vector<std::span<const int16_t>>& shapes,
-                                                     const std::vector<DetectedPulse>& pulses);
+                                                     const std::vector<DetectedPulse>& pulses, int32_t channels = 1);
 
 /// Runs `request` (its shapes are the starting shapes) and up to `rounds` rounds of learning
 /// (0 <= rounds <= kMostLearnRounds). Every shape of the request is learned from the pulses

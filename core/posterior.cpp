@@ -300,12 +300,16 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         out.error = "The temperature of the posterior must be a positive number.";
         return out;
     }
-    const int64_t N = static_cast<int64_t>(request.signal.size());
+    if (request.channels < 1 || request.channels > kMostChannels) {
+        out.error = "The posterior takes 1 to " + std::to_string(kMostChannels) + " channels.";
+        return out;
+    }
+    const int64_t C = request.channels, N = static_cast<int64_t>(request.signal.size()) / C;
     int64_t nMax = 0;
     std::vector<std::span<const int16_t>> shapes;
     for (const int32_t c : request.candidates) {
         shapes.push_back(request.shapes[static_cast<size_t>(c)]);
-        nMax = std::max<int64_t>(nMax, static_cast<int64_t>(shapes.back().size()));
+        nMax = std::max<int64_t>(nMax, static_cast<int64_t>(shapes.back().size()) / C);
     }
     const int64_t Tmin = std::min(request.tmin, N), Tmax = std::min(request.tmax, N);
     if (shapes.empty() || nMax > N || window < 0 || window > request.tmax) {
@@ -317,7 +321,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
     try {
         ShapeScores scores;
         scores.prepare(shapes, request.savedEnergy,
-                       ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost});
+                       ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost}, request.channels);
         // Each pulse's window [a, b] of positions, and (in joint detection) its shape's share of
         // the weight at each of them, taken while the shapes are scored.
         std::vector<int64_t> windowFirst(pulses.size()), windowLast(pulses.size());
@@ -344,7 +348,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             for (int64_t lo = 0; lo < P; lo += kChunk) {
                 if (cancel.load(std::memory_order_relaxed)) return std::vector<double>{};
                 const int64_t hi = std::min(P - 1, lo + kChunk - 1);
-                scores.scoreRange(request.signal.data(), lo, hi, indices, block.data(), static_cast<int64_t>(width));
+                scores.scoreRange(ChannelSamples(request.signal.data(), N), lo, hi, indices, block.data(), static_cast<int64_t>(width));
                 for (int64_t l = lo; l <= hi; ++l) {
                     const int64_t* row = block.data() + (l - lo) * static_cast<int64_t>(width);
                     const int64_t least = *std::min_element(row, row + width);

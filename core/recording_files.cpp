@@ -15,7 +15,7 @@ IoResult<std::vector<ListedShape>> cutTemplateShapes(const Signal& signal, const
         if (!spec) return Result::failure(spec.error);
         specs.push_back(std::move(spec.value));
     }
-    auto cut = cutTemplates(signal.samples, specs);
+    auto cut = cutTemplates(signal.samples, specs, signal.channels);
     if (!cut) return Result::failure(cut.error);
     std::vector<ListedShape> shapes;
     for (size_t i = 0; i < specs.size(); ++i) shapes.push_back({std::move(cut.value[i]), specs[i].start, true});

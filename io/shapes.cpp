@@ -20,6 +20,47 @@
 namespace {
 std::string shapeName(const Shape& s) { return "shape " + quoteForMessage(s.name); }
 
+// A table's columns named SHAPE:CHANNEL as shapes of several channels, when some SHAPE names
+// more than one column; else the columns as they are.
+IoResult<std::vector<Shape>> groupChannels(const std::string& path, std::vector<Shape> columns) {
+    using Result = IoResult<std::vector<Shape>>;
+    std::vector<std::string> prefix;
+    for (const Shape& c : columns) {
+        const size_t colon = c.name.rfind(':');
+        if (colon == std::string::npos) return Result::success(std::move(columns));
+        prefix.push_back(c.name.substr(0, colon));
+    }
+    std::vector<Shape> shapes;
+    std::vector<std::vector<size_t>> members;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        size_t k = 0;
+        while (k < shapes.size() && shapes[k].name != prefix[i]) ++k;
+        if (k == shapes.size()) {
+            shapes.push_back({prefix[i], {}});
+            members.emplace_back();
+        }
+        members[k].push_back(i);
+    }
+    if (shapes.size() == columns.size()) return Result::success(std::move(columns));
+    for (size_t k = 0; k < shapes.size(); ++k) {
+        if (members[k].size() != members[0].size())
+            return Result::failure(path + ": " + shapeName(shapes[k]) + " has " + std::to_string(members[k].size()) +
+                                   " channel columns, " + shapeName(shapes[0]) + " " +
+                                   std::to_string(members[0].size()) + "; every shape needs the same channels");
+        for (const size_t i : members[k]) {
+            if (columns[i].samples.size() != columns[members[k][0]].samples.size())
+                return Result::failure(path + ": the channels of " + shapeName(shapes[k]) + " differ in length (" +
+                                       quoteForMessage(columns[i].name) + " has " +
+                                       std::to_string(columns[i].samples.size()) + " samples, " +
+                                       quoteForMessage(columns[members[k][0]].name) + " " +
+                                       std::to_string(columns[members[k][0]].samples.size()) + ")");
+            shapes[k].samples.insert(shapes[k].samples.end(), columns[i].samples.begin(), columns[i].samples.end());
+        }
+        shapes[k].channels = static_cast<int>(members[k].size());
+    }
+    return Result::success(std::move(shapes));
+}
+
 }  // namespace
 
 IoResult<std::vector<Shape>> readShapes(const std::string& path) {
@@ -83,7 +124,7 @@ IoResult<std::vector<Shape>> readShapesTable(const std::string& path) {
             }
         }
         if (!error.empty()) return Result::failure(error);
-        return Result::success(std::move(shapes));
+        return groupChannels(path, std::move(shapes));
     } catch (const std::bad_alloc&) {
         return Result::failure(path + ": not enough memory for the pulse shapes");
     } catch (const std::exception& e) {
@@ -134,20 +175,41 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
             else
                 return Result::failure(which + " has no \"name\" string");
             const std::string named = path + ": " + shapeName(shape);
-            if (!entry.contains("samples") || !entry["samples"].is_array())
-                return Result::failure(named + " has no \"samples\" array");
-            size_t k = 0;
-            for (const json& v : entry["samples"]) {
-                if (!v.is_number())
-                    return Result::failure(named + ": sample " + std::to_string(k) + " is not a number (" +
-                                           quoteForMessage(v.dump(-1, ' ', false, json::error_handler_t::replace)) +
-                                           ")");
-                const double value = v.get<double>();
-                if (!std::isfinite(value))
-                    return Result::failure(named + ": sample " + std::to_string(k) + " is not a finite number");
-                shape.samples.push_back(value);
-                ++k;
+            // One channel's samples, or every channel's one after the other.
+            std::vector<const json*> runs;
+            if (entry.contains("channels")) {
+                const json& channels = entry["channels"];
+                if (!channels.is_array() || channels.empty() ||
+                    !std::all_of(channels.begin(), channels.end(), [](const json& c) { return c.is_array(); }))
+                    return Result::failure(named + ": \"channels\" must be an array of sample arrays");
+                if (entry.contains("samples"))
+                    return Result::failure(named + " has both \"samples\" and \"channels\"; give one");
+                for (const json& c : channels) runs.push_back(&c);
+            } else {
+                if (!entry.contains("samples") || !entry["samples"].is_array())
+                    return Result::failure(named + " has no \"samples\" array");
+                runs.push_back(&entry["samples"]);
             }
+            for (size_t ch = 0; ch < runs.size(); ++ch) {
+                const std::string where = runs.size() > 1 ? " of channel " + std::to_string(ch + 1) : "";
+                if (runs[ch]->size() != runs[0]->size())
+                    return Result::failure(named + ": channel " + std::to_string(ch + 1) + " has " +
+                                           std::to_string(runs[ch]->size()) + " samples, channel 1 " +
+                                           std::to_string(runs[0]->size()));
+                size_t k = 0;
+                for (const json& v : *runs[ch]) {
+                    if (!v.is_number())
+                        return Result::failure(named + ": sample " + std::to_string(k) + where + " is not a number (" +
+                                               quoteForMessage(v.dump(-1, ' ', false, json::error_handler_t::replace)) +
+                                               ")");
+                    const double value = v.get<double>();
+                    if (!std::isfinite(value))
+                        return Result::failure(named + ": sample " + std::to_string(k) + where + " is not a finite number");
+                    shape.samples.push_back(value);
+                    ++k;
+                }
+            }
+            shape.channels = static_cast<int>(runs.size());
             shapes.push_back(std::move(shape));
         }
         return Result::success(std::move(shapes));
@@ -161,10 +223,17 @@ IoResult<std::vector<Shape>> readShapesJson(const std::string& path) {
 void printShapesJson(std::FILE* f, const std::vector<Shape>& shapes) {
     std::fputs("{\"etalons\": [", f);
     for (size_t i = 0; i < shapes.size(); ++i) {
-        const std::string name = nlohmann::json(shapes[i].name).dump();
-        std::fprintf(f, "%s\n  {\"name\": %s, \"samples\": [", i ? "," : "", name.c_str());
-        for (size_t k = 0; k < shapes[i].samples.size(); ++k)
-            std::fprintf(f, "%s%s", k ? ", " : "", shortestNumber(shapes[i].samples[k]).c_str());
+        const Shape& shape = shapes[i];
+        const std::string name = nlohmann::json(shape.name).dump();
+        const auto n = static_cast<size_t>(shape.length());
+        std::fprintf(f, "%s\n  {\"name\": %s, \"%s\": [", i ? "," : "", name.c_str(),
+                     shape.channels > 1 ? "channels" : "samples");
+        for (int ch = 0; ch < shape.channels; ++ch) {
+            if (shape.channels > 1) std::fputs(ch ? ", [" : "[", f);
+            for (size_t k = 0; k < n; ++k)
+                std::fprintf(f, "%s%s", k ? ", " : "", shortestNumber(shape.samples[ch * n + k]).c_str());
+            if (shape.channels > 1) std::fputs("]", f);
+        }
         std::fputs("]}", f);
     }
     std::fputs("\n]}\n", f);
@@ -197,11 +266,12 @@ IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, i
     return Result::success(std::move(spec));
 }
 
-IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs) {
+IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs,
+                                          int channels) {
     using Result = IoResult<std::vector<Shape>>;
     std::vector<Shape> shapes;
     for (const TemplateSpec& spec : specs) {
-        const int64_t n = static_cast<int64_t>(samples.size());
+        const int64_t n = static_cast<int64_t>(samples.size()) / channels;
         if (spec.start >= n || spec.length > n - spec.start)
             return Result::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
                                    ", samples " + std::to_string(spec.start) + " to " +
@@ -211,8 +281,11 @@ IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const 
             return Result::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
                                    ") is " + std::to_string(spec.length) + " samples long; a shape holds at most " +
                                    std::to_string(maxShapeLength));
-        Shape shape{spec.name, {}};
-        shape.samples.assign(samples.begin() + spec.start, samples.begin() + spec.start + spec.length);
+        Shape shape{spec.name, {}, channels};
+        for (int ch = 0; ch < channels; ++ch) {
+            const auto from = samples.begin() + ch * n + spec.start;
+            shape.samples.insert(shape.samples.end(), from, from + spec.length);
+        }
         shapes.push_back(std::move(shape));
     }
     return Result::success(std::move(shapes));
@@ -235,11 +308,18 @@ IoStatus checkShapes(const std::vector<Shape>& shapes) {
         if (s.name.find(',') != std::string::npos)
             return IoStatus::failure(shapeName(s) + ": a name must not contain a comma");
         if (!names.insert(s.name).second) return IoStatus::failure(shapeName(s) + " is named twice");
-        if (s.samples.size() < static_cast<size_t>(minShapeLength))
-            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) +
+        if (s.channels < 1 || s.channels > maxSignalChannels || s.samples.size() % static_cast<size_t>(s.channels) != 0)
+            return IoStatus::failure(shapeName(s) + " does not hold 1 to " + std::to_string(maxSignalChannels) +
+                                     " channels of one length");
+        if (s.channels != shapes[0].channels)
+            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.channels) + " channels, " +
+                                     shapeName(shapes[0]) + " " + std::to_string(shapes[0].channels) +
+                                     "; every shape needs the same channels");
+        if (s.length() < minShapeLength)
+            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.length()) +
                                      " samples; a shape needs at least " + std::to_string(minShapeLength));
-        if (s.samples.size() > static_cast<size_t>(maxShapeLength))
-            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.samples.size()) +
+        if (s.length() > maxShapeLength)
+            return IoStatus::failure(shapeName(s) + " has " + std::to_string(s.length()) +
                                      " samples; a shape holds at most " + std::to_string(maxShapeLength));
         if (!std::all_of(s.samples.begin(), s.samples.end(), [](double v) { return std::isfinite(v); }))
             return IoStatus::failure(shapeName(s) + " holds a sample that is not a finite number");
@@ -252,7 +332,7 @@ IoStatus checkShapes(const std::vector<Shape>& shapes) {
 IoStatus checkShapesFitTmax(const std::vector<Shape>& shapes, int64_t tmax) {
     if (shapes.empty()) return IoStatus::failure("no pulse shapes given");
     for (const Shape& shape : shapes) {
-        const auto L = static_cast<int64_t>(shape.samples.size());
+        const int64_t L = shape.length();
         if (L > tmax)
             return IoStatus::failure(shapeName(shape) + " is " + std::to_string(L) + " samples long, more than Tmax " +
                                      std::to_string(tmax) + ": a shape must not be longer than the greatest distance");

@@ -9,10 +9,15 @@
 #include "io/io_result.h"
 #include "model/alphabet.h"
 
-/// One pulse shape (etalon) of a researcher's alphabet, in the signal's units.
+/// One pulse shape (etalon) of a researcher's alphabet, in the signal's units. A shape of
+/// several channels holds them one after the other, each of the shape's length.
 struct Shape {
     std::string name;
     std::vector<double> samples;
+    int channels = 1;
+
+    /// Samples per channel.
+    int64_t length() const { return static_cast<int64_t>(samples.size()) / channels; }
 };
 
 /// Most shapes a recording's alphabet holds (the workbench's own alphabet holds
@@ -33,9 +38,14 @@ IoResult<std::vector<Shape>> readShapes(const std::string& path);
 /// numbers as for text signals. A shape shorter than the others ends with empty fields (or
 /// short lines); a name that is not UTF-8, a gap inside a column, a malformed number, NaN or
 /// infinity, or a line with more values than names is refused with file and line.
+/// Shapes of several channels name their columns SHAPE:CHANNEL ("beat:1", "beat:2", ...): the
+/// columns of one SHAPE, in the order they stand, are its channels; every shape has as many and
+/// every channel of a shape the same length. (A table in which no SHAPE repeats is read as
+/// shapes of one channel named as written.)
 IoResult<std::vector<Shape>> readShapesTable(const std::string& path);
 
-/// JSON {"etalons": [{"name": "...", "samples": [...]}, ...]}. An entry without a name but with
+/// JSON {"etalons": [{"name": "...", "samples": [...]}, ...]}; a shape of several channels has
+/// "channels": [[...], [...], ...] instead of "samples". An entry without a name but with
 /// an integer "number" is named by that number, so that the workbench's own alphabet as
 /// `alphabet --json` prints it reads as shapes "1" to "20". Invalid JSON is refused with file,
 /// line and column; a wrong structure with the entry it concerns.
@@ -61,13 +71,16 @@ struct TemplateSpec {
 IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, int index);
 
 /// Cuts each template from `samples` (after any baseline removal, so that shapes and signal
-/// match). A template reaching beyond the signal is refused, naming it.
-IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs);
+/// match), from every one of its `channels` (held one after the other) at once. A template
+/// reaching beyond the signal is refused, naming it.
+IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs,
+                                          int channels = 1);
 
 /// Checks that shapes form an alphabet: 1 to maxShapeCount shapes; names non-empty, distinct
 /// and without commas (names are listed with commas); each of its own length L with
-/// minShapeLength <= L <= maxShapeLength; finite samples; none all zero. The message names the
-/// offending shape.
+/// minShapeLength <= L <= maxShapeLength; finite samples; none all zero; every one of the same
+/// number of channels (1..maxSignalChannels), each of L samples. The message names the offending
+/// shape.
 IoStatus checkShapes(const std::vector<Shape>& shapes);
 
 /// Checks the length of every checked shape against the greatest gap: L <= tmax (a pulse must

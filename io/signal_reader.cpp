@@ -145,7 +145,124 @@ SignalFormat signalFormatOf(const std::string& path) {
     return SignalFormat::unsupported;
 }
 
+namespace {
+// The columns of a text file's first line: their header names, or their numbers without one.
+IoResult<std::vector<std::string>> textColumnNames(const std::string& path) {
+    using Result = IoResult<std::vector<std::string>>;
+    std::string error;
+    LineReader reader;
+    if (!reader.open(path, error)) return Result::failure(error);
+    std::string_view line;
+    int64_t number = 0;
+    if (!reader.next(line, number, error))
+        return Result::failure(error.empty() ? path + ": no samples (the file holds no numbers)" : error);
+    const std::vector<std::string_view> first = splitFields(line, chooseSeparator(line));
+    bool header = false;
+    for (const std::string_view f : first) {
+        double v = 0;
+        if (!parseNumber(f, v)) header = true;
+    }
+    std::vector<std::string> names;
+    for (size_t i = 0; i < first.size(); ++i) names.push_back(header ? unquote(first[i]) : std::to_string(i + 1));
+    return Result::success(std::move(names));
+}
+
+// Several channels: each read alone, as one channel, then kept one after the other.
+IoResult<Signal> readChannels(const std::string& path, const SignalReadOptions& options) {
+    using Result = IoResult<Signal>;
+    const bool text = options.columns.has_value();
+    const std::string option = text ? "--columns" : "--channels";
+    if (options.columns && options.channels)
+        return Result::failure(path + ": columns and channels cannot both be chosen");
+    if (options.column || options.channel)
+        return Result::failure(path + ": " + option + " chooses every channel; leave out the single " +
+                               (options.column ? "column" : "channel"));
+    const SignalFormat format = signalFormatOf(path);
+    if (text && format == SignalFormat::audio)
+        return Result::failure(path + ": columns apply to text files; this one is read as audio (use --channels)");
+    if (!text && format == SignalFormat::text)
+        return Result::failure(path + ": channels apply to audio files; this one is read as text (use --columns)");
+    const std::string& list = text ? *options.columns : *options.channels;
+    std::vector<std::string> items;
+    if (list == "all") {
+        if (text) {
+            IoResult<std::vector<std::string>> names = textColumnNames(path);
+            if (!names) return Result::failure(names.error);
+            for (size_t i = 1; i <= names.value.size(); ++i) items.push_back(std::to_string(i));
+        } else {
+            SF_INFO info{};
+            SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+            if (!file) return readAudioSignal(path, {});  // the single reader's message for a bad file
+            sf_close(file);
+            for (int i = 1; i <= info.channels; ++i) items.push_back(std::to_string(i));
+        }
+    } else {
+        size_t from = 0;
+        for (;;) {
+            const size_t comma = list.find(',', from);
+            items.push_back(list.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+            if (items.back().empty())
+                return Result::failure(option + ": an empty entry in " + quoteForMessage(list) +
+                                       " (give \"all\" or numbers" + (text ? " and names" : "") + " with commas)");
+            if (comma == std::string::npos) break;
+            from = comma + 1;
+        }
+    }
+    if (items.size() > static_cast<size_t>(maxSignalChannels))
+        return Result::failure(path + ": " + std::to_string(items.size()) + " channels; at most " +
+                               std::to_string(maxSignalChannels) + " are read at once");
+    // Each channel's name (text: the header's name for a column given by number), checked for
+    // repeats before anything is read.
+    std::vector<std::string> names = items;
+    if (text) {
+        IoResult<std::vector<std::string>> header = textColumnNames(path);
+        if (!header) return Result::failure(header.error);
+        for (std::string& name : names)
+            if (isWholeNumber(name)) {
+                const size_t k = std::strtoull(name.c_str(), nullptr, 10);
+                if (k >= 1 && k <= header.value.size()) name = header.value[k - 1];
+            }
+    }
+    for (size_t a = 0; a < names.size(); ++a)
+        for (size_t b = 0; b < a; ++b)
+            if (names[a] == names[b])
+                return Result::failure(option + ": " + quoteForMessage(names[a]) + " is chosen twice");
+    Signal signal;
+    size_t length = 0;
+    for (size_t k = 0; k < items.size(); ++k) {
+        SignalReadOptions one;
+        one.rate = options.rate;
+        if (text) {
+            one.column = items[k];
+        } else {
+            double number = 0;
+            if (!isWholeNumber(items[k]) || !parseNumber(items[k], number) || number < 1 || number > 1e6)
+                return Result::failure(option + ": expected \"all\" or channel numbers from 1 with commas, got " +
+                                       quoteForMessage(list));
+            one.channel = static_cast<int>(number);
+        }
+        IoResult<Signal> part = text ? readTextSignal(path, one) : readAudioSignal(path, one);
+        if (!part) return part;
+        if (k == 0) {
+            signal.file = part.value.file;
+            signal.rate = part.value.rate;
+            length = part.value.samples.size();
+            signal.samples.reserve(length * items.size());
+        } else if (part.value.samples.size() != length) {
+            return Result::failure(path + ": " + (text ? "column " : "channel ") + items[k] + " has " +
+                                   std::to_string(part.value.samples.size()) + " samples, the first " +
+                                   std::to_string(length));
+        }
+        signal.samples.insert(signal.samples.end(), part.value.samples.begin(), part.value.samples.end());
+    }
+    signal.channels = static_cast<int>(items.size());
+    signal.channelNames = std::move(names);
+    return Result::success(std::move(signal));
+}
+}  // namespace
+
 IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options) {
+    if (options.columns || options.channels) return readChannels(path, options);
     switch (signalFormatOf(path)) {
     case SignalFormat::text: return readTextSignal(path, options);
     case SignalFormat::audio: return readAudioSignal(path, options);

@@ -16,11 +16,28 @@
 /// for matching another 200 MB). A float holds every integer up to 2^24 exactly, so 16- and
 /// 24-bit audio and integer text signals keep their exact values; other values keep about seven
 /// significant digits, far finer than the 16-bit quantisation that follows.
+///
+/// A recording of several channels holds them one after the other, each of the recording's
+/// length: sample i of channel c at samples[c * length() + i].
 struct Signal {
     std::vector<float> samples;
     double rate = 1.0;  ///< samples per second
     std::string file;   ///< the file it was read from
+    int channels = 1;   ///< 1..maxSignalChannels
+    /// Each channel's name as the file gives it (a text column's header name, else its 1-based
+    /// number); empty for a recording read as one channel.
+    std::vector<std::string> channelNames;
+
+    /// Samples per channel.
+    int64_t length() const { return static_cast<int64_t>(samples.size()) / channels; }
+    /// The samples of channel c (0-based).
+    std::span<const float> channel(int c) const {
+        return std::span<const float>(samples).subspan(static_cast<size_t>(c * length()), static_cast<size_t>(length()));
+    }
 };
+
+/// The most channels a recording may have: the exact sums of the detection hold this many.
+inline constexpr int maxSignalChannels = 64;
 
 /// The sample rates a signal may have (samples per second): every time a report gives (a
 /// position over the rate) stays a finite number with many digits to spare.
@@ -39,6 +56,11 @@ struct SignalReadOptions {
     /// Text: samples per second (default 1). Audio files carry their own rate; a rate given for
     /// one must agree with it.
     std::optional<double> rate;
+    /// Several channels at once (not with column or channel): text columns as "all" or numbers
+    /// and names with commas ("1,3,ecg"); audio channels as "all" or 1-based numbers with commas.
+    /// The signal holds them in the order given.
+    std::optional<std::string> columns;
+    std::optional<std::string> channels;
 };
 
 /// How a file is read, from its ending (case-insensitive).
@@ -50,7 +72,10 @@ enum class SignalFormat {
 SignalFormat signalFormatOf(const std::string& path);
 
 /// Reads a signal by the file's ending: text (readTextSignal) or audio (readAudioSignal); any
-/// other ending is refused as an unsupported format.
+/// other ending is refused as an unsupported format. With columns or channels every one named
+/// is read as readTextSignal or readAudioSignal read it alone, and they are kept side by side.
+/// Refused besides: columns with channel or column, channels with column or channel, a column
+/// or channel named twice or not at all, more than maxSignalChannels.
 IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options = {});
 
 /// Text: one number per line, or one column of comma-, semicolon-, tab- or blank-separated

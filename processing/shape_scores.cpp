@@ -31,23 +31,28 @@ GainTerm gainTerm(double xx, double xy, double gainMin, double gainMax) {
     return {g, rounded(g * rounded(g * xx)) - rounded((2.0 * g) * xy)};
 }
 
-void ShapeScores::prepare(std::span<const std::span<const int16_t>> shapes, int32_t pct, const Model& model) {
+void ShapeScores::prepare(std::span<const std::span<const int16_t>> shapes, int32_t pct, const Model& model,
+                          int channels) {
     model_ = model;
     nMax_ = 0;
+    channels_ = channels;
     shapes_.clear();
     shapes_.reserve(shapes.size());
     for (const std::span<const int16_t> samples : shapes) {
         Shape s;
-        const int n = static_cast<int>(samples.size());
+        const int n = static_cast<int>(samples.size()) / channels;
         const int16_t* x = samples.data();
         s.n = n;
         s.x = x;
         nMax_ = std::max(nMax_, n);
         std::vector<int64_t> P(static_cast<size_t>(n) + 1, 0);
-        for (int c = 0; c < n; ++c) P[c + 1] = P[c] + int64_t{x[c]} * x[c];
+        for (int c = 0; c < n; ++c) {
+            P[c + 1] = P[c];
+            for (int ch = 0; ch < channels; ++ch) P[c + 1] += int64_t{x[ch * n + c]} * x[ch * n + c];
+        }
         const int64_t E = P[n], thr = E * pct / 100;
         s.energy.assign(P.begin(), P.end());
-        for (int c = 0; c < n; ++c) s.minusTwoX.push_back(-2.0 * x[c]);
+        for (int c = 0; c < n * channels; ++c) s.minusTwoX.push_back(-2.0 * x[c]);
         // The admissible starts are those keeping more than thr after them; their ends, those
         // keeping more than thr from the start on. The energies never fall, so the starts form
         // a prefix and each start's ends a suffix t >= tMin(s) with tMin growing with s: the
@@ -69,12 +74,16 @@ void ShapeScores::prepare(std::span<const std::span<const int16_t>> shapes, int3
     }
 }
 
-ShapeScores::Pulse ShapeScores::pulseAt(size_t index, const int16_t* y, int64_t p) const {
+ShapeScores::Pulse ShapeScores::pulseAt(size_t index, ChannelSamples y, int64_t p) const {
     const Shape& s = shapes_[index];
     const int n = s.n;
-    // Prefix correlations, exact integers.
+    // Prefix correlations over every channel, exact integers.
     std::vector<double> C(static_cast<size_t>(n) + 1, 0.0);
-    for (int c = 0; c < n; ++c) C[c + 1] = C[c] + static_cast<double>(int64_t{s.x[c]} * y[p + c]);
+    for (int c = 0; c < n; ++c) {
+        int64_t product = 0;
+        for (int ch = 0; ch < channels_; ++ch) product += int64_t{s.x[ch * n + c]} * y.data[ch * y.stride + p + c];
+        C[c + 1] = C[c] + static_cast<double>(product);
+    }
     const auto rounded = [](double v) { return static_cast<int64_t>(std::nearbyint(v)); };
     const auto termOf = [&](int first, int end) {
         return gainTerm(s.energy[end] - s.energy[first], C[end] - C[first], model_.gainMin, model_.gainMax);
@@ -109,6 +118,9 @@ struct TileArgs {
     bool first;       // the first shape: its scores are the best so far (best is not read)
     double* scratch;  // n * kTileVectors / 2 vectors
     const ShapeScores::Model* model;  // a gain range other than {1, 1}: the gain kernels
+    // Channel ch of the samples and of the shape's -2 x: y + ch * channelStep, minusTwoX + ch * n.
+    int channels;
+    int64_t channelStep;
 };
 
 template <class V>
@@ -159,23 +171,27 @@ __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
         const double* y = a.y + k * a.tileStep;
         V acc[R];
         for (int r = 0; r < R; ++r) acc[r] = V{} + E;
-        if (a.tapStride == 1) {
-            for (int phase = 0; phase < W && phase < a.n; ++phase)
-                for (int c0 = phase; c0 < a.n; c0 += kSpan * W) {
-                    V held[R + kSpan - 1];
-                    for (int j = 0; j < R + kSpan - 1; ++j) held[j] = load<V>(y + c0 + j * W);
-                    for (int m = 0; m < kSpan; ++m) {
-                        const int c = c0 + m * W;
-                        if (c >= a.n) break;
-                        const V xc = V{} + m2x[c];
-                        for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, held[r + m], acc[r]);
+        for (int ch = 0; ch < a.channels; ++ch) {
+            const double* yh = y + ch * a.channelStep;
+            const double* xh = m2x + ch * a.n;
+            if (a.tapStride == 1) {
+                for (int phase = 0; phase < W && phase < a.n; ++phase)
+                    for (int c0 = phase; c0 < a.n; c0 += kSpan * W) {
+                        V held[R + kSpan - 1];
+                        for (int j = 0; j < R + kSpan - 1; ++j) held[j] = load<V>(yh + c0 + j * W);
+                        for (int m = 0; m < kSpan; ++m) {
+                            const int c = c0 + m * W;
+                            if (c >= a.n) break;
+                            const V xc = V{} + xh[c];
+                            for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, held[r + m], acc[r]);
+                        }
                     }
+            } else {
+                for (int c = 0; c < a.n; ++c) {
+                    const V xc = V{} + xh[c];
+                    const double* yc = yh + c * a.tapStride;
+                    for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, load<V>(yc + r * W), acc[r]);
                 }
-        } else {
-            for (int c = 0; c < a.n; ++c) {
-                const V xc = V{} + m2x[c];
-                const double* yc = y + c * a.tapStride;
-                for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, load<V>(yc + r * W), acc[r]);
             }
         }
         if (a.model) {
@@ -218,9 +234,11 @@ __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
             for (int c = 0; c < n; ++c) {
                 if (c < starts)
                     for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, Gain ? G[r] : G[r] + P[c]);
-                const V xc = V{} + m2x[c];
-                const double* yc = y + c * a.tapStride;
-                for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
+                for (int ch = 0; ch < a.channels; ++ch) {
+                    const V xc = V{} + m2x[ch * n + c];
+                    const double* yc = y + ch * a.channelStep + c * a.tapStride;
+                    for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
+                }
                 const int e = c + 1;
                 if (e < firstEnd) continue;
                 if constexpr (Gain) {
@@ -329,14 +347,16 @@ const Choice& kernel() {
 }
 }  // namespace
 
-void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                              int64_t stride) const {
     const Choice& k = kernel();
-    const int n = nMax_, T = k.tile;
+    const int n = nMax_, T = k.tile, C = channels_;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
     const int64_t cost = model_.pulseCost;
-    // Room past the last tile for the vectors wholeTiles loads ahead (zeros, never used).
-    std::vector<double> samples(static_cast<size_t>(kBlock + 2 * T + n)), best(static_cast<size_t>(kBlock + T)),
+    // Each channel's samples, then room past the last tile for the vectors wholeTiles loads
+    // ahead (zeros, never used).
+    const int64_t step = kBlock + 2 * T + n;
+    std::vector<double> samples(static_cast<size_t>(step * C)), best(static_cast<size_t>(kBlock + T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
     // The integers of every index, written out together: interleaved rows are then written one
     // whole lane group at a time, not one lane across the block at a time.
@@ -348,14 +368,18 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
         // The samples under the block's positions (every shape fits at each), then zeros under
         // the padded positions.
         const int held = count + n - 1;
-        for (int i = 0; i < held; ++i) samples[static_cast<size_t>(i)] = y[b0 + i];
-        std::fill(samples.begin() + held, samples.end(), 0.0);
+        for (int ch = 0; ch < C; ++ch) {
+            double* into = samples.data() + ch * step;
+            const int16_t* from = y.data + ch * y.stride + b0;
+            for (int i = 0; i < held; ++i) into[i] = from[i];
+            std::fill(into + held, into + step, 0.0);
+        }
         for (size_t j = 0; j < indices.size(); ++j) {
             const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
             const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
             for (size_t e = first; e < last; ++e)
                 k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, best.data(), e == first,
-                               scratch.data(), gain});
+                               scratch.data(), gain, C, step});
             k.integers(best.data(), tiles * T, integers.data() + j * width);
         }
         int64_t* block = out + (b0 - lo) * stride;
@@ -368,21 +392,26 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
     }
 }
 
-void ShapeScores::scoreEach(const int16_t* y, std::span<const int64_t> positions, int64_t* out) const {
+void ShapeScores::scoreEach(ChannelSamples y, std::span<const int64_t> positions, int64_t* out) const {
     const Choice& k = kernel();
-    const int n = nMax_, T = k.tile;
+    const int n = nMax_, T = k.tile, C = channels_;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
-    // The samples of T positions side by side: sample c of position j at c * T + j.
-    std::vector<double> samples(static_cast<size_t>(n) * static_cast<size_t>(T)), best(static_cast<size_t>(T)),
+    // The samples of T positions side by side: sample c of channel ch of position j at
+    // (ch * n + c) * T + j.
+    std::vector<double> samples(static_cast<size_t>(n) * static_cast<size_t>(T) * static_cast<size_t>(C)),
+            best(static_cast<size_t>(T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
     std::vector<int64_t> integers(static_cast<size_t>(T));
     for (size_t g = 0; g < positions.size(); g += static_cast<size_t>(T)) {
         const size_t count = std::min(positions.size() - g, static_cast<size_t>(T));
         std::fill(samples.begin(), samples.end(), 0.0);
         for (size_t j = 0; j < count; ++j)
-            for (int c = 0; c < n; ++c) samples[static_cast<size_t>(c * T) + j] = y[positions[g + j] + c];
+            for (int ch = 0; ch < C; ++ch)
+                for (int c = 0; c < n; ++c)
+                    samples[static_cast<size_t>((ch * n + c) * T) + j] = y.data[ch * y.stride + positions[g + j] + c];
         for (size_t e = 0; e < shapes_.size(); ++e) {
-            k.run(TileArgs{&shapes_[e], shapes_[e].n, 1, samples.data(), 0, T, best.data(), true, scratch.data(), gain});
+            k.run(TileArgs{&shapes_[e], shapes_[e].n, 1, samples.data(), 0, T, best.data(), true, scratch.data(), gain,
+                           C, static_cast<int64_t>(n) * T});
             k.integers(best.data(), T, integers.data());
             for (size_t j = 0; j < count; ++j) out[(g + j) * shapes_.size() + e] = integers[j];
         }

@@ -33,6 +33,18 @@ struct GainTerm {
 };
 GainTerm gainTerm(double xx, double xy, double gainMin, double gainMax);
 
+/// A recording's samples as the kernels read them: sample i of channel c at data[c * stride + i]
+/// (one channel: the stride is not read). The caller's memory.
+struct ChannelSamples {
+    ChannelSamples(const int16_t* samples, int64_t channelStride = 0) : data(samples), stride(channelStride) {}
+    const int16_t* data;
+    int64_t stride;
+};
+
+/// The most channels a recording's pulses may span: the exact double sums of the kernels hold
+/// every channel's products (64 channels of 32767 taps of products below 2^31 stay below 2^52).
+inline constexpr int kMostScoreChannels = 64;
+
 class ShapeScores {
 public:
     /// The scores' model beyond the shapes: the gain range of a pulse ({1, 1}: the shapes as they
@@ -44,19 +56,23 @@ public:
     };
 
     /// Prepares the shapes (each of its own length, 1..32767 samples; the caller's memory, read
-    /// for the object's life); pct is 0..100 (100: whole shapes only).
-    void prepare(std::span<const std::span<const int16_t>> shapes, int32_t pct, const Model& model);
+    /// for the object's life); pct is 0..100 (100: whole shapes only). With several channels
+    /// (1..kMostScoreChannels) every shape holds its channels one after the other, each of the
+    /// shape's length: a pulse is one start, cut and gain on every channel at once, and its term
+    /// is the sum of the channels' terms (Σx² and Σxy summed over the channels, the energies of
+    /// the cut rule too).
+    void prepare(std::span<const std::span<const int16_t>> shapes, int32_t pct, const Model& model, int channels = 1);
 
     /// For every position p = lo..hi and every j, out[(p - lo) * stride + j]: the best score plus
     /// the pulse cost over every shape when indices[j] < 0, else of shape indices[j] alone. y
     /// holds at least hi + (the longest shape's length) samples. Safe to call from several
     /// threads at once.
-    void scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+    void scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                     int64_t stride) const;
 
     /// The best score of every shape at each of the positions, without the pulse cost:
     /// out[i * size() + shape] for positions[i]. Safe to call from several threads at once.
-    void scoreEach(const int16_t* y, std::span<const int64_t> positions, int64_t* out) const;
+    void scoreEach(ChannelSamples y, std::span<const int64_t> positions, int64_t* out) const;
 
     /// The best explanation by shape `shape` at position p: the whole shape first, then the
     /// admissible cuts, s ascending, t ascending, each replacing the best only when its rounded
@@ -67,17 +83,18 @@ public:
         int32_t cutStart, cutEnd;
         double gain;
     };
-    Pulse pulseAt(size_t shape, const int16_t* y, int64_t p) const;
+    Pulse pulseAt(size_t shape, ChannelSamples y, int64_t p) const;
 
     size_t size() const { return shapes_.size(); }
+    int channels() const { return channels_; }
     const Model& model() const { return model_; }
 
     /// The working form of one shape, as the kernels read it.
     struct Shape {
-        int n = 0;
-        const int16_t* x = nullptr;
-        std::vector<double> minusTwoX;  ///< -2 x[c]
-        std::vector<double> energy;     ///< P[c], the energy of samples 0..c-1 (n + 1 entries)
+        int n = 0;                      ///< samples per channel
+        const int16_t* x = nullptr;     ///< the channels one after the other
+        std::vector<double> minusTwoX;  ///< -2 x[c], channel after channel
+        std::vector<double> energy;     ///< P[c], the energy of samples 0..c-1 of every channel (n + 1 entries)
         /// Per end e = t + 1 (n + 1 entries): the largest start s whose cut may end at t, so that
         /// every start 0..s may (-1: none). Empty when no cut is admissible: whole shapes only.
         std::vector<int32_t> lastStart;
@@ -87,6 +104,7 @@ public:
 
 private:
     int nMax_ = 0;
+    int channels_ = 1;
     Model model_;
     std::vector<Shape> shapes_;
 };

@@ -103,6 +103,9 @@ std::vector<double> realVector(const py::handle& object, const std::string& what
 std::vector<Shape> shapesFrom(const py::handle& object);
 /// A signal as the readers keep it: 4-byte floats, checked as realVector does.
 std::vector<float> signalSamples(const py::handle& object);
+/// The same, or with manyChannels a 2-D array too (channels x samples, the channels one after
+/// the other as Signal keeps them); `channels` is set to their count.
+std::vector<float> signalSamples(const py::handle& object, int& channels, bool manyChannels);
 
 // ---- long calls -----------------------------------------------------------------------------
 

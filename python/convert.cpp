@@ -6,6 +6,8 @@
 #include <limits>
 #include <thread>
 
+#include "io/signal_reader.h"
+
 namespace pulsebench_python {
 
 void raiseRefusal(const CollectingSink& sink, const char* command) {
@@ -86,21 +88,51 @@ std::vector<double> realVector(const py::handle& object, const std::string& what
     return values;
 }
 
-// Etalons as a mapping name -> 1-D array, or a 2-D array with one shape a row (named "1", "2",
-// ...). Checked as an alphabet (checkShapes).
+// A 1-D array as one channel, or a 2-D array as channels x samples, its rows one after the
+// other as doubles, checked as realVector checks; `channels` is set to the rows.
+std::vector<double> realChannels(const py::handle& object, const std::string& what, int& channels) {
+    py::array array = py::array::ensure(object);
+    if (array && array.ndim() == 2) {
+        if (array.shape(0) < 1 || array.shape(0) > maxSignalChannels)
+            throw py::value_error(what + " as channels x samples must have 1 to " + std::to_string(maxSignalChannels) +
+                                  " rows, not " + std::to_string(array.shape(0)));
+        if (array.shape(1) == 0) throw py::value_error(what + " is empty");
+        channels = static_cast<int>(array.shape(0));
+        std::vector<double> values;
+        for (py::ssize_t r = 0; r < array.shape(0); ++r) {
+            const std::vector<double> row = realVector(array[py::int_(r)], what + " channel " + std::to_string(r + 1));
+            values.insert(values.end(), row.begin(), row.end());
+        }
+        return values;
+    }
+    channels = 1;
+    return realVector(object, what);
+}
+
+// Etalons as a mapping name -> 1-D array (or 2-D, channels x samples), or a 2-D array with one
+// shape a row (named "1", "2", ...; 3-D: shapes x channels x samples). Checked as an alphabet
+// (checkShapes).
 std::vector<Shape> shapesFrom(const py::handle& object) {
     std::vector<Shape> shapes;
     if (py::isinstance<py::dict>(object)) {
         for (const auto& [key, value] : py::reinterpret_borrow<py::dict>(object)) {
             if (!py::isinstance<py::str>(key)) throw py::type_error("etalon names must be strings");
             const std::string name = key.cast<std::string>();
-            shapes.push_back({name, realVector(value, "etalon \"" + name + "\"")});
+            Shape shape{name, {}};
+            shape.samples = realChannels(value, "etalon \"" + name + "\"", shape.channels);
+            shapes.push_back(std::move(shape));
+        }
+    } else if (py::array cube = py::array::ensure(object); cube && cube.ndim() == 3) {
+        for (py::ssize_t r = 0; r < cube.shape(0); ++r) {
+            Shape shape{std::to_string(r + 1), {}};
+            shape.samples = realChannels(cube[py::int_(r)], "etalon " + shape.name, shape.channels);
+            shapes.push_back(std::move(shape));
         }
     } else {
         py::array array = py::array::ensure(object);
         const char kind = array ? array.dtype().kind() : 'O';
         if (!array || (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b'))
-            throw py::type_error("etalons must be a dict name -> 1-D array or a 2-D array of numbers");
+            throw py::type_error("etalons must be a dict name -> array or a 2-D (or 3-D) array of numbers");
         if (array.ndim() != 2)
             throw py::value_error("etalons as an array must be 2-D (one shape a row), not " +
                                   std::to_string(array.ndim()) + "-D");
@@ -115,7 +147,12 @@ std::vector<Shape> shapesFrom(const py::handle& object) {
 
 // A signal as the readers keep it: 4-byte floats (see Signal), checked as realVector does.
 std::vector<float> signalSamples(const py::handle& object) {
-    const std::vector<double> values = realVector(object, "signal");
+    int channels = 1;
+    return signalSamples(object, channels, false);
+}
+
+std::vector<float> signalSamples(const py::handle& object, int& channels, bool manyChannels) {
+    const std::vector<double> values = manyChannels ? realChannels(object, "signal", channels) : realVector(object, "signal");
     std::vector<float> samples;
     samples.reserve(values.size());
     for (size_t i = 0; i < values.size(); ++i) {

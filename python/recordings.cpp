@@ -94,11 +94,9 @@ std::vector<ListedShape> listedShapes(const Signal& recording, const py::object&
                 if (!py::isinstance<py::str>(part[2])) throw py::type_error("a template's name must be a str");
                 name = part[2].cast<std::string>();
             }
-            if (first > static_cast<int64_t>(recording.samples.size()) ||
-                length > static_cast<int64_t>(recording.samples.size()) - first)
+            if (first > recording.length() || length > recording.length() - first)
                 throw py::value_error("template (" + std::to_string(first) + ", " + std::to_string(length) +
-                                      ") reaches beyond the signal's " +
-                                      std::to_string(recording.samples.size()) + " samples");
+                                      ") reaches beyond the signal's " + std::to_string(recording.length()) + " samples");
             IoResult<ListedShape> cut = cutShape(recording, first, first + length, name, listed);
             if (!cut) throw py::value_error(cut.error);
             listed.push_back(std::move(cut.value));
@@ -136,7 +134,12 @@ py::dict detectDict(const DetectResult& result, const DetectReport& report, cons
     d["measure"] = toArray(measure);
     d["gain"] = toArray(gain);
     py::dict used;
-    for (const Shape& shape : shapes) used[py::str(shape.name)] = toArray(shape.samples);
+    for (const Shape& shape : shapes) {
+        py::array_t<double> samples = toArray(shape.samples);
+        // A shape of several channels as channels x samples, as it was given.
+        used[py::str(shape.name)] =
+                shape.channels > 1 ? samples.attr("reshape")(shape.channels, shape.length()) : py::object(samples);
+    }
     d["etalons"] = used;
     d["learn_distances"] = report.learnDistances;
     std::vector<double> confidence, kindConfidence;
@@ -210,12 +213,13 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
                 std::optional<py::sequence> candidates, double rate, std::optional<double> baseline, int64_t threads,
                 std::optional<py::function> progress, const py::object& templates, const py::object& gain,
                 const py::object& pulseCost, int64_t learn, bool confidence, const py::object& confidenceWindow,
-                std::optional<double> noiseSigma) {
+                std::optional<double> noiseSigma, const py::object& channelWeights) {
     if (!isSampleRate(rate))
         throw py::value_error("rate must lie from 1e-06 to 1e+12 samples per second, not " + std::to_string(rate));
     Signal recording;
-    recording.samples = signalSamples(signal);
+    recording.samples = signalSamples(signal, recording.channels, true);
     recording.rate = rate;
+    for (int c = 1; recording.channels > 1 && c <= recording.channels; ++c) recording.channelNames.push_back(std::to_string(c));
     const std::vector<ListedShape> listed = listedShapes(recording, etalons, templates);
     const std::vector<Shape> shapes = shapesOf(listed);
 
@@ -246,6 +250,12 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
     if (noiseSigma && (!std::isfinite(*noiseSigma) || *noiseSigma <= 0))
         throw py::value_error("noise_sigma must be a positive number in the signal's units");
     settings.noiseSigma = noiseSigma;
+    if (const IoStatus matching = checkShapeChannels(shapes, recording); !matching) throw py::value_error(matching.error);
+    if (!channelWeights.is_none()) {
+        settings.channelWeights = realVector(channelWeights, "channel_weights");
+        if (const IoStatus s = checkChannelWeights(settings.channelWeights, recording.channels); !s)
+            throw py::value_error("channel_weights: " + s.error);
+    }
     if (!confidenceWindow.is_none()) {
         const int64_t w = gapLimit(confidenceWindow, rate, "confidence_window");
         if (w > settings.tmax)
@@ -384,7 +394,8 @@ void defineRecordingFunctions(py::module_& m) {
         py::arg("rate") = 1.0, py::arg("baseline") = py::none(), py::arg("threads") = 0,
         py::arg("progress") = py::none(), py::arg("templates") = py::none(), py::arg("gain") = py::make_tuple(1.0, 1.0),
         py::arg("pulse_cost") = py::none(), py::arg("learn") = 0, py::arg("confidence") = false,
-        py::arg("confidence_window") = py::none(), py::arg("noise_sigma") = py::none());
+        py::arg("confidence_window") = py::none(), py::arg("noise_sigma") = py::none(),
+        py::arg("channel_weights") = py::none());
 }
 
 }  // namespace pulsebench_python

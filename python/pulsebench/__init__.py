@@ -171,7 +171,8 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
            templates: Optional[Sequence[Tuple[Union[int, str], ...]]] = None,
            gain: Union[Tuple[float, float], float] = (1.0, 1.0),
            pulse_cost: Optional[Union[float, str]] = None, learn: int = 0, confidence: bool = False,
-           confidence_window: Optional[Union[int, str]] = None, noise_sigma: Optional[float] = None) -> Result:
+           confidence_window: Optional[Union[int, str]] = None, noise_sigma: Optional[float] = None,
+           channel_weights: Optional[Sequence[float]] = None) -> Result:
     """Find the pulses of a recording exactly, as ``pulsebench-cli detect`` does: the chain of
     pulses, each one of the ``etalons`` (whole, or cut so that it keeps more than
     ``saved_energy`` % of its energy), with the starts of neighbours between ``tmin`` and
@@ -211,6 +212,12 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     and a pulse is found within ``confidence_window`` samples (or a text such as "0.01s"; default
     a quarter of tmin) of its start.
 
+    A recording of several channels is a 2-D ``signal`` (channels x samples); each etalon is then
+    a 2-D array of as many channels (channels x samples; a 3-D array holds one a row). A pulse is
+    one start, shape, cut and gain on every channel at once; its term is the sum of the channels'
+    terms, each times its weight in ``channel_weights`` (one number per channel, default equal;
+    only the ratios count).
+
     Signal and shapes are put on one integer scale (see ``quantise``) and matched with exact
     integer arithmetic. The GIL is released while the detection runs, so other Python threads
     (another ``detect`` among them) run meanwhile. ``progress``, when given, is called now and
@@ -218,14 +225,14 @@ def detect(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray],
     run and is raised again. Ctrl-C stops the run within a fraction of a second
     (KeyboardInterrupt).
 
-    Returns a ``Result``. Raises ValueError on bad input (a 2-D or empty signal, NaN or
+    Returns a ``Result``. Raises ValueError on bad input (an empty signal, shapes of other channels than the signal's, NaN or
     infinity, shapes longer than tmax, tmin above tmax, an unknown task or candidate, a count
     that does not fit, a gain range with min above max, a negative pulse cost) and on the engine's refusals (the memory a large known
     count would need), TypeError on objects of the wrong kind.
     """
     return Result(_core.detect(signal, etalons, tmin, tmax, count, saved_energy, task, candidates, rate, baseline,
                                threads, progress, templates, gain, pulse_cost, learn, confidence,
-                               confidence_window, noise_sigma))
+                               confidence_window, noise_sigma, channel_weights))
 
 
 def learn_shapes(signal: np.ndarray, etalons: Optional[Union[Mapping[str, np.ndarray], np.ndarray]],

@@ -332,6 +332,25 @@ def test_detect_equals_cli_on_a_series_file(recording, options, args, tmp_path):
         assert all(np.array_equal(shapes[name], written[name]) for name in written)
 
 
+def test_detect_on_several_channels_equals_cli(recording, tmp_path):
+    signal_file, _ = recording
+    samples, _ = pulsebench.read_signal(signal_file)
+    # A second channel: the first reversed in sign and halved, plus a slow wave.
+    second = np.round(-0.5 * samples + 40 * np.sin(np.arange(samples.size) / 50.0))
+    table = tmp_path / "two.csv"
+    np.savetxt(table, np.column_stack([samples, second]), fmt="%g", delimiter=",")
+    theirs = cli_detect("--signal", str(table), "--columns", "all", "--template", "0:20:first", "--template",
+                        "100:20:second", "--tmin", "60", "--tmax", "150", "--saved-energy", "75", "--gain", "0.5:2",
+                        "--channel-weights", "1,3")
+    both = np.vstack([samples, second])
+    result = pulsebench.detect(both, None, 60, 150, templates=[(0, 20, "first"), (100, 20, "second")],
+                               saved_energy=75, gain=(0.5, 2), channel_weights=[1, 3])
+    assert len(result) > 0
+    assert_result_matches(result, theirs)
+    assert theirs["channels"] == ["1", "2"] and theirs["channelWeights"] == [1, 3]
+    assert result.etalons["first"].shape == (2, 20)
+
+
 def test_detect_with_shapes_cut_from_the_signal_and_gaps_in_seconds(recording):
     signal_file, _ = recording
     theirs = cli_detect("--signal", signal_file, "--rate", "100", "--template", "0:20:first",
@@ -441,7 +460,12 @@ SIGNAL = np.array([0, 1, 3, 5, 3, 1, 0, 0, 0, 2, 4, 2] * 10, dtype=float)
 
 
 @pytest.mark.parametrize("call,error,message", [
-    (lambda: pulsebench.detect(SIGNAL.reshape(2, -1), SHAPE, 10, 20), ValueError, "1-D"),
+    (lambda: pulsebench.detect(SIGNAL.reshape(2, -1), SHAPE, 10, 20), ValueError, "1 channel, the recording 2"),
+    (lambda: pulsebench.detect(SIGNAL.reshape(2, 2, -1), SHAPE, 10, 20), ValueError, "1-D"),
+    (lambda: pulsebench.detect(SIGNAL.reshape(2, -1), {"a": np.ones((2, 8))}, 10, 20, channel_weights=[1]),
+     ValueError, "1 weight for 2 channels"),
+    (lambda: pulsebench.detect(SIGNAL.reshape(2, -1), {"a": np.ones((2, 8))}, 10, 20, channel_weights=[1, -1]),
+     ValueError, "weight of channel 2"),
     (lambda: pulsebench.detect(np.array([]), SHAPE, 10, 20), ValueError, "empty"),
     (lambda: pulsebench.detect(np.append(SIGNAL, math.nan), SHAPE, 10, 20), ValueError, "NaN"),
     (lambda: pulsebench.detect(np.append(SIGNAL, math.inf), SHAPE, 10, 20), ValueError, "infinity"),

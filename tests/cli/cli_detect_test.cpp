@@ -437,3 +437,54 @@ TEST_F(DetectCli, CtrlCStopsAtOnceAndWritesNothing) {
     EXPECT_EQ(filesLeft(), std::vector<std::string>{});
 }
 }  // namespace
+
+// Several channels: a recording whose second column repeats the first gives the first's pulses
+// at twice the distance (every term is the sum of two equal channel terms on the same scale);
+// weights 1,0 give the first column alone exactly; what does not fit is refused.
+TEST_F(DetectCli, ChannelsSumTheirTermsWithTheirWeights) {
+    ASSERT_EQ(runCli("series --type 4 --noise 10 --csv " + file("s.csv")).status, 0);
+    std::ifstream in(file("s.csv"));
+    std::ofstream two(file("in-two.csv"));
+    two << "ecg,copy\n";
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#' && (std::isdigit(static_cast<unsigned char>(line[0])) || line[0] == '-'))
+            two << line << ',' << line << '\n';
+    two.close();
+    const std::string common = " --template 100:20:beat --tmin 40 --tmax 181 --saved-energy 75 --json";
+    const CliRun one = runCli("detect --signal " + file("in-two.csv") + " --column ecg" + common);
+    const CliRun both = runCli("detect --signal " + file("in-two.csv") + " --columns all" + common);
+    const CliRun weighted = runCli("detect --signal " + file("in-two.csv") + " --columns all --channel-weights 1,0" + common);
+    ASSERT_EQ(one.status, 0);
+    ASSERT_EQ(both.status, 0);
+    ASSERT_EQ(weighted.status, 0);
+    const json a = json::parse(one.out), b = json::parse(both.out), w = json::parse(weighted.out);
+    ASSERT_GT(a["pulses"].size(), 10u);
+    EXPECT_EQ(b["channels"], json::parse(R"(["ecg", "copy"])"));
+    EXPECT_EQ(b["distance"].get<int64_t>(), 2 * a["distance"].get<int64_t>());
+    ASSERT_EQ(b["pulses"].size(), a["pulses"].size());
+    for (size_t i = 0; i < a["pulses"].size(); ++i) {
+        EXPECT_EQ(b["pulses"][i]["position"], a["pulses"][i]["position"]);
+        EXPECT_EQ(b["pulses"][i]["measure"].get<int64_t>(), 2 * a["pulses"][i]["measure"].get<int64_t>());
+    }
+    EXPECT_EQ(w["distance"], a["distance"]);
+    EXPECT_EQ(w["pulses"], a["pulses"]);
+
+    const std::pair<std::string, std::string> refused[] = {
+            {" --columns all --channel-weights 1", "--channel-weights: 1 weight for 2 channels"},
+            {" --columns all --channel-weights 1,-2", "the weight of channel 2 (-2)"},
+            {" --columns all --channel-weights 0,0", "every weight is 0"},
+            {" --columns ecg,ecg", "\"ecg\" is chosen twice"},
+            {" --columns ecg,pulse", "no column named \"pulse\""},
+            {" --columns all --etalons " + file("alphabet.json"), "has 1 channel, the recording 2"},
+    };
+    for (const auto& [options, message] : refused) {
+        SCOPED_TRACE(options);
+        const std::string err = file("err.txt");
+        const bool own = options.find("--etalons") != std::string::npos;
+        const CliRun r = runCli("detect --signal " + file("in-two.csv") + options + (own ? " --tmin 40 --tmax 181" : common),
+                                err.c_str());
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.status;
+        EXPECT_NE(contentOf(err).find(message), std::string::npos) << contentOf(err);
+        std::filesystem::remove(err);
+    }
+}

@@ -214,11 +214,11 @@ TEST_F(DetectVsReference, DetectionOfOneShape) {
 TEST_F(DetectVsReference, RecognitionUnknownCount) { compareMany(Routine::recognize, false, 120); }
 TEST_F(DetectVsReference, RecognitionKnownCount) { compareMany(Routine::recognize, true, 60); }
 
-// ---- Gains, pulse costs and shapes of several lengths ------------------------------------------
+// ---- Gains, pulse costs, shapes of several lengths, several channels ------------------------------
 
-// The detection straight from its definition on small random recordings: every position's score
-// from referenceShapeScore, and the best chain by a plain dynamic programme over the chains the
-// rules allow (gaps Tmin..Tmax between starts, the first pulse ending within Tmax of the start,
+// The detection straight from its definition on small random recordings of one to three
+// channels: every position's score from referenceShapeScore, and the best chain by a plain
+// dynamic programme over the chains the rules allow (gaps Tmin..Tmax between starts, the first pulse ending within Tmax of the start,
 // the last starting within Tmax of the end, the ends counting the longest shape), with and
 // without a count. The distance must be the programme's; the pulses an allowed chain whose
 // measures (each the reference's best for the first shape that reaches the position's score,
@@ -228,29 +228,37 @@ TEST(DetectWithGainsAndCosts, EqualsAStraightforwardDetection) {
     const double gains[][2] = {{1, 1}, {0.5, 2}, {-1.5, 1.5}, {-2, -0.25}, {0.75, 0.75}};
     constexpr int64_t kNone = INT64_MAX / 4;
     int compared = 0;
-    for (int trial = 0; trial < 300; ++trial) {
+    for (int trial = 0; trial < 400; ++trial) {
+        // One channel in half of the trials, else two or three, each shape on every one.
+        const int C = trial % 2 == 0 ? 1 : uniform(rng, 2, 3);
         const int count = uniform(rng, 1, 4);
         std::vector<std::vector<int16_t>> shapes;
         int nMax = 0;
         for (int e = 0; e < count; ++e) {
-            shapes.emplace_back(static_cast<size_t>(chance(rng, 50) ? 8 : uniform(rng, 6, 14)));
+            const int n = chance(rng, 50) ? 8 : uniform(rng, 6, 14);
+            shapes.emplace_back(static_cast<size_t>(n * C));
             for (int16_t& v : shapes.back()) v = static_cast<int16_t>(uniform(rng, -1500, 1500));
-            nMax = std::max(nMax, static_cast<int>(shapes.back().size()));
+            nMax = std::max(nMax, n);
         }
         const int64_t N = uniform(rng, nMax + 10, 260);
         const int64_t Tmax = uniform(rng, nMax, 70), Tmin = uniform(rng, 1, static_cast<int>(Tmax));
-        std::vector<int16_t> y(static_cast<size_t>(N));
+        std::vector<int16_t> y(static_cast<size_t>(N * C));
         for (int16_t& v : y) v = static_cast<int16_t>(uniform(rng, -400, 400));
         for (int64_t p = uniform(rng, 0, 20); p + nMax <= N; p += uniform(rng, static_cast<int>(Tmin), static_cast<int>(Tmax))) {
             const auto& x = shapes[static_cast<size_t>(uniform(rng, 0, count - 1))];
             const double g = uniform(rng, -150, 150) / 100.0;
-            for (size_t c = 0; c < x.size(); ++c)
-                y[static_cast<size_t>(p) + c] = static_cast<int16_t>(std::clamp<double>(y[static_cast<size_t>(p) + c] + g * x[c], -32767, 32767));
+            const size_t n = x.size() / static_cast<size_t>(C);
+            for (size_t ch = 0; ch < static_cast<size_t>(C); ++ch)
+                for (size_t c = 0; c < n; ++c) {
+                    int16_t& at = y[ch * static_cast<size_t>(N) + static_cast<size_t>(p) + c];
+                    at = static_cast<int16_t>(std::clamp<double>(at + g * x[ch * n + c], -32767, 32767));
+                }
         }
         const auto& gain = gains[trial % 5];
         DetectRequest request;
         request.task = chance(rng, 30) ? DetectTask::recognize : DetectTask::joint;
         request.signal = y;
+        request.channels = C;
         for (const auto& x : shapes) request.shapes.emplace_back(x);
         for (int e = 0; e < count; ++e) request.candidates.push_back(e);
         request.tmin = Tmin;
@@ -266,7 +274,7 @@ TEST(DetectWithGainsAndCosts, EqualsAStraightforwardDetection) {
         std::vector<std::vector<ReferenceShapeScore>> score(static_cast<size_t>(positions));
         for (int64_t p = 0; p < positions; ++p)
             for (const auto& x : shapes)
-                score[static_cast<size_t>(p)].push_back(referenceShapeScore(x, y, p, request.savedEnergy, gain[0], gain[1]));
+                score[static_cast<size_t>(p)].push_back(referenceShapeScore(x, y, p, request.savedEnergy, gain[0], gain[1], C));
         const auto first = [&](int64_t p) { return p + nMax <= Tmax; };
         const auto last = [&](int64_t p) { return N - p <= Tmax; };
         // The best chain of K pulses (0: any number) over the scores of `only` (-1: every shape).
@@ -342,7 +350,7 @@ TEST(DetectWithGainsAndCosts, EqualsAStraightforwardDetection) {
         }
         ASSERT_EQ(total, got.distance) << "trial " << trial;
     }
-    EXPECT_GT(compared, 200);
+    EXPECT_GT(compared, 260);
 }
 
 // ---- Long signals, threads, progress and cancel ---------------------------------------------------

@@ -151,3 +151,46 @@ TEST(Alphabet, TwoHundredFiftySixShapesOfAnyLengthsPassAndEveryFaultIsNamed) {
               "the name of shape 2 is not valid UTF-8 (byte 2); write the names in UTF-8");
     EXPECT_EQ(checkShapes({shape("flat", 6, 0)}).error, "shape \"flat\" is zero throughout; a shape needs energy");
 }
+
+// Shapes of several channels: a table's SHAPE:CHANNEL columns and JSON's "channels" read as the
+// channels one after the other, JSON written and read back exactly, and shapes whose channels do
+// not agree refused.
+TEST(ShapeChannels, TableAndJsonHoldEveryChannelOrAreRefused) {
+    TempDir dir;
+    const auto table = dir.write("c.csv", "a:ecg,a:resp,b:ecg,b:resp\n1,10,-1,-10\n2,20,-2,-20\n");
+    const auto r = readShapes(table);
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.value.size(), 2u);
+    EXPECT_EQ(r.value[1].name, "b");
+    EXPECT_EQ(r.value[1].channels, 2);
+    EXPECT_EQ(r.value[1].samples, (std::vector<double>{-1, -2, -10, -20}));
+    // Colons alone, without a shape of several columns, are part of the names.
+    const auto plain = readShapes(dir.write("p.csv", "a:1,b:1\n1,2\n"));
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(plain.value[0].name, "a:1");
+    EXPECT_EQ(plain.value[0].channels, 1);
+
+    Shape two{"two", {}, 2};
+    for (int k = 0; k < 16; ++k) two.samples.push_back(k * 0.5 - 3);
+    const auto path = dir.file("c.json");
+    ASSERT_TRUE(writeShapesJson(path, {two, Shape{"x", std::vector<double>(16, 1.0), 2}}).ok());
+    const auto back = readShapes(path);
+    ASSERT_TRUE(back.ok()) << back.error;
+    EXPECT_EQ(back.value[0].samples, two.samples);
+    EXPECT_EQ(back.value[0].channels, 2);
+    EXPECT_EQ(back.value[0].length(), 8);
+    EXPECT_TRUE(checkShapes(back.value).ok());
+
+    const std::pair<std::string, std::string> refused[] = {
+            {"u.csv|a:1,a:2,b:1\n1,2,3\n", "shape \"b\" has 1 channel columns, shape \"a\" 2"},
+            {"l.csv|a:1,a:2\n1,2\n3,\n", "the channels of shape \"a\" differ in length"},
+            {"l.json|{\"etalons\": [{\"name\": \"a\", \"channels\": [[1, 2], [3]]}]}", "channel 2 has 1 samples, channel 1 2"},
+            {"m.json|{\"etalons\": [{\"name\": \"a\", \"channels\": [1, 2]}]}", "must be an array of sample arrays"},
+            {"s.json|{\"etalons\": [{\"name\": \"a\", \"channels\": [[1]], \"samples\": [1]}]}", "both \"samples\" and \"channels\""},
+    };
+    for (const auto& [file, message] : refused) {
+        const size_t bar = file.find('|');
+        EXPECT_THAT(readError(dir.write(file.substr(0, bar), file.substr(bar + 1))), HasSubstr(message));
+    }
+    EXPECT_THAT(checkShapes({two, shape("one", 8)}).error, HasSubstr("shape \"one\" has 1 channels, shape \"two\" 2"));
+}

@@ -379,3 +379,60 @@ TEST(SamplesOrSeconds, WholeSamplesOrSecondsAtTheRate) {
     EXPECT_THAT(parseSampleRange("5:5", 1, "--plot-range").error, HasSubstr("must end after it starts"));
     EXPECT_THAT(parseSampleRange("5", 1, "--plot-range").error, HasSubstr("expected A:B"));
 }
+
+// Several channels: each read as the single reader reads it, side by side in the order named;
+// every way of naming them that is wrong is refused before anything is kept.
+TEST(Channels, TextColumnsAndAudioChannelsSideBySideOrRefused) {
+    TempDir dir;
+    const auto table = dir.write("t.csv", "ecg,resp,emg\n1,10,100\n2,20,200\n3,30,300\n");
+    const auto stereo = dir.file("s.wav");
+    writeAudio(stereo, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 1000, {1, -1, 7, 2, -2, 8, 3, -3, 9});
+    const auto read = [](const std::string& path, const char* columns, const char* channels) {
+        SignalReadOptions o;
+        if (columns) o.columns = columns;
+        if (channels) o.channels = channels;
+        return readSignal(path, o);
+    };
+    struct Case {
+        std::string path;
+        const char *columns, *channels;
+        std::vector<float> samples;
+        std::vector<std::string> names;
+    };
+    const Case good[] = {
+            {table, "all", nullptr, {1, 2, 3, 10, 20, 30, 100, 200, 300}, {"ecg", "resp", "emg"}},
+            {table, "emg,1", nullptr, {100, 200, 300, 1, 2, 3}, {"emg", "ecg"}},
+            {table, "2", nullptr, {10, 20, 30}, {"resp"}},
+            {stereo, nullptr, "all", {1, 2, 3, -1, -2, -3, 7, 8, 9}, {"1", "2", "3"}},
+            {stereo, nullptr, "3,1", {7, 8, 9, 1, 2, 3}, {"3", "1"}},
+    };
+    for (const Case& c : good) {
+        const auto r = read(c.path, c.columns, c.channels);
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(r.value.samples, c.samples);
+        EXPECT_EQ(r.value.channels, static_cast<int>(c.names.size()));
+        EXPECT_EQ(r.value.channelNames, c.names);
+        EXPECT_EQ(r.value.length(), 3);
+        EXPECT_EQ(r.value.channel(r.value.channels - 1).front(), c.samples[c.samples.size() - 3]);
+    }
+    const Case bad[] = {
+            {table, "1,ecg", nullptr, {}, {"--columns: \"ecg\" is chosen twice"}},
+            {table, "1,,2", nullptr, {}, {"--columns: an empty entry"}},
+            {table, "1,pulse", nullptr, {}, {"no column named \"pulse\""}},
+            {table, "4", nullptr, {}, {"no column 4 (the file has 3 columns)"}},
+            {table, nullptr, "1", {}, {"channels apply to audio files"}},
+            {stereo, "1", nullptr, {}, {"columns apply to text files"}},
+            {stereo, nullptr, "1,4", {}, {"no channel 4 (the file has 3 channels)"}},
+            {stereo, nullptr, "x", {}, {"--channels: expected \"all\" or channel numbers"}},
+            {stereo, "1", "1", {}, {"columns and channels cannot both be chosen"}},
+    };
+    for (const Case& c : bad) {
+        const auto r = read(c.path, c.columns, c.channels);
+        EXPECT_FALSE(r.ok());
+        EXPECT_THAT(r.error, HasSubstr(c.names[0]));
+    }
+    SignalReadOptions both;
+    both.columns = "all";
+    both.column = "1";
+    EXPECT_THAT(errorOf(table, both), HasSubstr("leave out the single column"));
+}

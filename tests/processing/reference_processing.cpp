@@ -760,17 +760,22 @@ int32_t referenceRecognizeTuplesFixed(MessageSink&, const Alphabet& alphabet,
 }
 
 ReferenceShapeScore referenceShapeScore(std::span<const int16_t> x, std::span<const int16_t> y, int64_t l, int pct,
-                                        double gMin, double gMax) {
-    const int n = static_cast<int>(x.size());
+                                        double gMin, double gMax, int channels) {
+    const int n = static_cast<int>(x.size()) / channels;
+    const auto N = static_cast<int64_t>(y.size()) / channels;
     std::vector<int64_t> P(static_cast<size_t>(n) + 1, 0);
-    for (int c = 0; c < n; ++c) P[c + 1] = P[c] + int64_t{x[c]} * x[c];
+    for (int c = 0; c < n; ++c) {
+        P[c + 1] = P[c];
+        for (int ch = 0; ch < channels; ++ch) P[c + 1] += int64_t{x[ch * n + c]} * x[ch * n + c];
+    }
     const int64_t thr = P[n] * pct / 100;
     auto term = [&](int s, int t) {
         int64_t xx = 0, xy = 0;
-        for (int c = s; c <= t; ++c) {
-            xx += int64_t{x[c]} * x[c];
-            xy += int64_t{x[c]} * y[l + c];
-        }
+        for (int ch = 0; ch < channels; ++ch)
+            for (int c = s; c <= t; ++c) {
+                xx += int64_t{x[ch * n + c]} * x[ch * n + c];
+                xy += int64_t{x[ch * n + c]} * y[ch * N + l + c];
+            }
         const double dxx = static_cast<double>(xx), dxy = static_cast<double>(xy);
         const double g = std::min(std::max(dxx > 0 ? dxy * (1.0 / dxx) : 0.0, gMin), gMax);
         const double a = g * dxx, b = g * a, d = 2.0 * g, e = d * dxy;

@@ -96,11 +96,12 @@ int32_t referenceRecognizeTuplesFixed(MessageSink& window, const Alphabet& alpha
 /// definitions: every cut's sums afresh, the clamped least-squares gain g = Σxy · (1 / Σx²)
 /// held to [gMin, gMax], the term g (g Σx²) - (2g) Σxy in those rounded steps, rounded to the nearest integer (ties to
 /// even); the whole shape first, then the admissible cuts (s, then t, ascending), each
-/// replacing the best only when strictly smaller.
+/// replacing the best only when strictly smaller. With several channels x and y hold theirs one
+/// after the other, and every sum runs over all of them.
 struct ReferenceShapeScore {
     int64_t score;
     int cutStart, cutEnd;
     double gain;
 };
 ReferenceShapeScore referenceShapeScore(std::span<const int16_t> x, std::span<const int16_t> y, int64_t l, int pct,
-                                        double gMin, double gMax);
+                                        double gMin, double gMax, int channels = 1);
