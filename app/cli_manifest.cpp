@@ -169,7 +169,12 @@ int runDetectManifest(const DetectOptions& o, std::ostream& out, StderrMessageSi
         const size_t all = sharing ? sharing->tick(done) : done;
         if (writer) bar(static_cast<long>(all), static_cast<long>(rows.size()));
     };
-    const auto work = [&](size_t row) { outcomes[row] = detectRecording(rowOptions(o, rows[row]), perRow, cancel); };
+    const auto work = [&](size_t row) {
+        RecordingOutcome& outcome = outcomes[row] = detectRecording(rowOptions(o, rows[row]), perRow, cancel);
+        // Only what is printed and written is kept (and sent to the writer).
+        std::string().swap(o.json ? outcome.text : outcome.json);
+        if (o.csv.empty()) std::string().swap(outcome.csv);
+    };
     const size_t ran = runManifestRows(own, workers, work, tick, cancel);
     bool complete = ran == own.size() && !cancel.load();
     for (const size_t row : own) complete = complete && outcomes[row].status != 130;

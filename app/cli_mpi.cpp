@@ -557,7 +557,8 @@ std::string encodeOutcomes(const std::vector<RecordingOutcome>& outcomes, const 
     }
     return bytes;
 }
-bool decodeOutcomes(const std::string& bytes, std::vector<RecordingOutcome>& outcomes) {
+// Fills the rows the bytes hold into `outcomes` and counts each in `received`.
+bool decodeOutcomes(const std::string& bytes, std::vector<RecordingOutcome>& outcomes, std::vector<int>& received) {
     size_t at = 0;
     const auto number = [&](int64_t& value) {
         if (bytes.size() - at < sizeof value) return false;
@@ -575,6 +576,7 @@ bool decodeOutcomes(const std::string& bytes, std::vector<RecordingOutcome>& out
     while (at < bytes.size()) {
         int64_t row = 0, status = 0;
         if (!number(row) || row < 0 || static_cast<uint64_t>(row) >= outcomes.size()) return false;
+        ++received[static_cast<size_t>(row)];
         RecordingOutcome& o = outcomes[static_cast<size_t>(row)];
         if (!number(status) || !number(o.pulses) || !text(o.text) || !text(o.json) || !text(o.csv) || !text(o.error))
             return false;
@@ -636,14 +638,19 @@ public:
         while (gather_.pending > 0) gather_.poll(true);
         // The failure that came first in rank order, or a rank's outcomes that do not read.
         int failedRank = -1;
+        std::vector<int> received(outcomes.size(), 0);
+        for (const size_t row : own) ++received[row];
         for (int r = 1; r < job.size && failedRank < 0; ++r) {
             Final& f = gather_.finals[r];
-            if (f.status == kDone && !decodeOutcomes(f.payload, outcomes)) {
+            if (f.status == kDone && !decodeOutcomes(f.payload, outcomes, received)) {
                 f.status = kFailed;
                 f.text = "its results could not be read.";
             }
             if (f.status == kFailed || f.status == kSignalled) failedRank = r;
         }
+        // Every rank shares the rows by the sizes it sees: ranks that see other files would
+        // leave a row out or run it twice.
+        const bool shared = std::all_of(received.begin(), received.end(), [](int n) { return n == 1; });
         int status = 1;
         if (stopSignal) {
             window.messageBox(stoppedBySignal, " detect ", MessageIcon::Warning);
@@ -655,6 +662,10 @@ public:
         } else if (!complete || std::any_of(gather_.finals.begin() + 1, gather_.finals.end(),
                                             [](const Final& f) { return f.status != kDone; })) {
             window.messageBox("The detection was stopped; nothing written.", " detect ", MessageIcon::Warning);
+        } else if (!shared) {
+            window.messageBox("The ranks shared the manifest's rows differently (do they all see the same files?); "
+                              "nothing written.",
+                              " detect ", MessageIcon::Warning);
         } else {
             status = 0;
         }

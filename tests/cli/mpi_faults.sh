@@ -6,6 +6,8 @@
 #   interrupt  Ctrl-C (SIGINT to mpirun): every rank stops, non-zero exit, no output file
 #   manifest-rank-signal, manifest-interrupt  the same two for `detect --manifest` over a long
 #               list of recordings
+#   manifest-disagree  ranks that see other files under the manifest's names (rank 0 and rank 1
+#               in other folders) would share its rows differently: one message, no output
 # Exits 77 (skipped) when mpirun is absent.
 set -u
 mpirun=$1 cli=$2 work=$3 case=$4
@@ -27,6 +29,7 @@ count() { grep -c -- "$1" "$work/err"; }
 run=("$cli" simulate --csv "$csv")
 stopped='The simulation was stopped by signal 15'
 case $case in
+  manifest-disagree) case=disagree ;;
   manifest-*)
     awk 'BEGIN { srand(1); print "sample"; for (i = 0; i < 200000; i++) print int(rand() * 200 - 100) }' \
       >"$work/noise.csv"
@@ -73,6 +76,22 @@ case $case in
     rc=$?
     [ $rc -ne 0 ] || fail "exit status 0"
     pgrep -f -- "--csv $csv" >/dev/null && fail "a rank outlived the job"
+    no_output
+    ;;
+  disagree)
+    # The same names, the sizes swapped: each rank takes the other's largest row to be its own.
+    mkdir -p "$work/a" "$work/b" && "$cli" alphabet --json >"$work/alphabet.json" || exit 1
+    for side in a:600:2400 b:2400:600; do
+      IFS=: read -r folder x y <<<"$side"
+      "$cli" series --length "$x" --csv "$work/$folder/x.csv" && "$cli" series --length "$y" --csv "$work/$folder/y.csv" || exit 1
+      printf 'file\nx.csv\ny.csv\n' >"$work/$folder/list.csv"
+    done
+    "${launch[@]}" sh -c 'cd "$0/$([ "$OMPI_COMM_WORLD_RANK" = 0 ] && echo a || echo b)" && exec "$@"' "$work" \
+      "$cli" detect --manifest list.csv --etalons ../alphabet.json --tmin 40 --tmax 181 --csv "$csv" 2>"$work/err" >/dev/null
+    rc=$?
+    [ $rc -ne 0 ] || fail "exit status 0"
+    [ "$(count 'shared the manifest.s rows differently')" = 1 ] || fail "expected the message once"
+    inputs='^(err|a|b|alphabet.json)$'
     no_output
     ;;
   *) echo "unknown case $case"; exit 2 ;;
