@@ -34,7 +34,7 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
                     ->check(NonEmptyFileName());
     c->add_option("--manifest", o.manifest,
                   "many recordings: a table with a column file (and optionally column, channel, rate, shapes), "
-                  "each detected with the other options")
+                  "each detected with the other options; exit status 3 when some of them failed")
             ->check(NonEmptyFileName())
             ->excludes(signal);
     c->add_option("--column", o.column, "text: the column, by 1-based number or header name");

@@ -170,7 +170,13 @@ int runDetectManifest(const DetectOptions& o, std::ostream& out, StderrMessageSi
         if (writer) bar(static_cast<long>(all), static_cast<long>(rows.size()));
     };
     const auto work = [&](size_t row) {
-        RecordingOutcome& outcome = outcomes[row] = detectRecording(rowOptions(o, rows[row]), perRow, cancel);
+        RecordingOutcome& outcome = outcomes[row];
+        try {
+            outcome = detectRecording(rowOptions(o, rows[row]), perRow, cancel);
+        } catch (const std::exception&) {  // the row's options could not even be copied
+            outcome = RecordingOutcome{};
+            outcome.error = "not enough memory for this recording.";
+        }
         // Only what is printed and written is kept (and sent to the writer).
         std::string().swap(o.json ? outcome.text : outcome.json);
         if (o.csv.empty()) std::string().swap(outcome.csv);
