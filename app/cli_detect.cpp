@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
+#include "app/cli_manifest.h"
 #include "app/cli_progress.h"
 #include "app/cli_validators.h"
 #include "app/render.h"
@@ -27,8 +29,14 @@
 
 CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     CLI::App* c = app.add_subcommand("detect", "exact detection and recognition of pulse shapes in a recording");
-    c->add_option("--signal", o.signal, "the recording: text (.csv, .tsv, .txt, .dat) or audio (.wav, .flac, .ogg, ...)")
-        ->check(NonEmptyFileName())->required();
+    CLI::Option* signal =
+            c->add_option("--signal", o.signal, "the recording: text (.csv, .tsv, .txt, .dat) or audio (.wav, .flac, .ogg, ...)")
+                    ->check(NonEmptyFileName());
+    c->add_option("--manifest", o.manifest,
+                  "many recordings: a table with a column file (and optionally column, channel, rate, shapes), "
+                  "each detected with the other options; exit status 3 when some of them failed")
+            ->check(NonEmptyFileName())
+            ->excludes(signal);
     c->add_option("--column", o.column, "text: the column, by 1-based number or header name");
     c->add_option("--channel", o.channel, "audio: the 1-based channel");
     c->add_option("--columns", o.columns, "text: several columns as channels, all or by number or name, e.g. 1,3,ecg");
@@ -163,7 +171,7 @@ std::string textReport(const DetectReport& report) {
 
 namespace {
 // Shows a refusal; false, so that a check can return it.
-bool refused(StderrMessageSink& window, const std::string& text) {
+bool refused(MessageSink& window, const std::string& text) {
     window.messageBox(text, kCaption, MessageIcon::Warning);
     return false;
 }
@@ -185,7 +193,7 @@ struct DetectPlan {
 };
 
 // The options that do not need the recording, in the order they are refused.
-bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan& plan) {
+bool checkOptions(const DetectOptions& o, MessageSink& window, DetectPlan& plan) {
     const auto refuse = [&](const std::string& text) { return refused(window, text); };
     plan.files.signalFile = o.signal;
     plan.files.read.column = o.column;
@@ -282,7 +290,7 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
 // The settings of the detection in the recording read: the limits in its samples and the
 // candidates by name; and the stretch drawn.
 bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const RecordingInput& input,
-                           StderrMessageSink& window, DetectSettings& settings, std::optional<SampleRange>& plotRange) {
+                           MessageSink& window, DetectSettings& settings, std::optional<SampleRange>& plotRange) {
     const auto refuse = [&](const std::string& text) { return refused(window, text); };
     const double rate = input.signal.rate;
     const auto tmin = parseSamplesOrSeconds(o.tmin, rate, "--tmin");
@@ -374,25 +382,43 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
     return true;
 }
 
-int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
+// One recording from its options to a detection ready to run, as every run of `detect` takes it.
+struct DetectRun {
     DetectPlan plan;
-    if (!checkOptions(o, window, plan)) return 1;
-
-    // The recording, its shapes and the limits in its samples.
-    IoResult<RecordingInput> input = readRecordingFiles(plan.files, plan.baselineSeconds);
-    if (!input) return refused(window, input.error), 1;
+    RecordingInput input;
     DetectSettings settings;
     std::optional<SampleRange> plotRange;
-    if (!checkAgainstRecording(o, plan, input.value, window, settings, plotRange)) return 1;
-    // The baseline removal and the common scale, as every front end prepares a detection.
     PreparedDetection prepared;
-    if (IoStatus ready = prepareDetection(input.value.signal, input.value.shapes, settings, prepared); !ready)
-        return refused(window, ready.error), 1;
+};
+
+// Checks the options, reads the recording and prepares its detection: true, or false after a
+// refusal.
+bool prepareRun(const DetectOptions& o, MessageSink& window, DetectRun& run) {
+    if (!checkOptions(o, window, run.plan)) return false;
+
+    // The recording, its shapes and the limits in its samples.
+    IoResult<RecordingInput> input = readRecordingFiles(run.plan.files, run.plan.baselineSeconds);
+    if (!input) return refused(window, input.error);
+    run.input = std::move(input.value);
+    if (!checkAgainstRecording(o, run.plan, run.input, window, run.settings, run.plotRange)) return false;
+    // The baseline removal and the common scale, as every front end prepares a detection.
+    if (IoStatus ready = prepareDetection(run.input.signal, run.input.shapes, run.settings, run.prepared); !ready)
+        return refused(window, ready.error);
     // Templates cut again from the corrected signal are checked again: a stretch flat once the
     // baseline is gone is no shape.
-    if (settings.baselineSeconds)
-        if (IoStatus s = checkShapes(prepared.shapes); !s) return refused(window, s.error), 1;
-    prepared.request.threads = plan.threads;
+    if (run.settings.baselineSeconds)
+        if (IoStatus s = checkShapes(run.prepared.shapes); !s) return refused(window, s.error);
+    run.prepared.request.threads = run.plan.threads;
+    return true;
+}
+
+int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSink& window) {
+    const auto run = std::make_unique<DetectRun>();
+    if (!prepareRun(o, window, *run)) return 1;
+    const DetectPlan& plan = run->plan;
+    const RecordingInput& input = run->input;
+    const std::optional<SampleRange>& plotRange = run->plotRange;
+    PreparedDetection& prepared = run->prepared;
 
     // The run: progress on standard error for long signals, Ctrl-C stops it.
     const bool longSignal = prepared.request.signal.size() >= 1000000;
@@ -425,17 +451,16 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     };
     if (!result.completed || cancel.load()) return stopped();
     if (!result.error.empty()) return refused(window, result.error), 1;
-    const DetectReport report = detectReportOf(input.value.signal, prepared, result, seconds);
+    const DetectReport report = detectReportOf(input.signal, prepared, result, seconds);
 
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
-    const std::vector<float>& all = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
+    const std::vector<float>& all = prepared.corrected.empty() ? input.signal.samples : prepared.corrected;
     // The picture draws the first channel (the pulses with their shapes' first channels).
     std::vector<float> first;
-    if (input.value.signal.channels > 1)
-        first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(input.value.signal.length()));
-    const std::vector<float>& trace = input.value.signal.channels > 1 ? first : all;
+    if (input.signal.channels > 1) first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(input.signal.length()));
+    const std::vector<float>& trace = input.signal.channels > 1 ? first : all;
     if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
@@ -458,6 +483,12 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
     // No exception of a library (a reader, the JSON writer, the picture) reaches the user as an
     // abort: it is a refusal with its reason, and nothing is written.
     try {
+        if (!o.manifest.empty()) return runDetectManifest(o, out, window);
+        if (o.signal.empty()) {
+            window.messageBox("no recording: give --signal FILE, or --manifest FILE for many.", kCaption,
+                              MessageIcon::Warning);
+            return 1;
+        }
         return runDetectChecked(o, out, window);
     } catch (const std::bad_alloc&) {
         window.messageBox("not enough memory for this detection; nothing written.", kCaption, MessageIcon::Warning);
@@ -465,4 +496,51 @@ int runDetect(const DetectOptions& o, std::ostream& out, StderrMessageSink& wind
         window.messageBox(std::string("failed: ") + e.what() + "; nothing written.", kCaption, MessageIcon::Warning);
     }
     return 1;
+}
+
+bool checkDetectOptions(const DetectOptions& o, MessageSink& window, std::string& csvHeader) {
+    DetectPlan plan;
+    if (!checkOptions(o, window, plan)) return false;
+    // The header of a report without pulses: the columns follow the options alone.
+    DetectReport empty;
+    empty.gain = plan.gain;
+    empty.pulseCostChoice = plan.pulseCost;
+    empty.confidence = plan.confidence;
+    csvHeader = detectReportCsv(empty);
+    return true;
+}
+
+RecordingOutcome detectRecording(const DetectOptions& o, int32_t threads, const std::atomic<bool>& cancel) {
+    RecordingOutcome outcome;
+    RecordingMessageSink messages;
+    try {
+        const auto run = std::make_unique<DetectRun>();
+        if (prepareRun(o, messages, *run)) {
+            run->prepared.request.threads = threads;
+            const auto started = std::chrono::steady_clock::now();
+            const DetectResult result = runDetection(run->prepared, run->plan.learnRounds, {}, {}, cancel);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            if (!result.completed || cancel.load()) {
+                outcome.status = 130;
+                return outcome;
+            }
+            if (result.error.empty()) {
+                const DetectReport report = detectReportOf(run->input.signal, run->prepared, result, seconds);
+                outcome.status = 0;
+                outcome.pulses = static_cast<int64_t>(report.pulses.size());
+                outcome.text = textReport(report);
+                outcome.json = detectReportJson(report);
+                outcome.csv = detectReportCsv(report);
+                return outcome;
+            }
+            messages.messageBox(result.error, kCaption, MessageIcon::Warning);
+        }
+    } catch (const std::bad_alloc&) {
+        messages.messageBox("not enough memory for this recording.", kCaption, MessageIcon::Warning);
+    } catch (const std::exception& e) {
+        messages.messageBox(std::string("failed: ") + e.what(), kCaption, MessageIcon::Warning);
+    }
+    outcome.status = 1;
+    outcome.error = messages.messages.empty() ? "failed." : messages.messages.front().text;
+    return outcome;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -16,7 +17,8 @@ class App;
 /// Options of `detect`, as typed: every value is checked by runDetect before any work, so that a
 /// refusal names the option and what it takes.
 struct DetectOptions {
-    std::string signal;                   ///< the recording (text or audio)
+    std::string signal;                   ///< the recording (text or audio), or
+    std::string manifest;                 ///< a table of recordings, each detected as --signal would be
     std::optional<std::string> column;    ///< text: 1-based column number or header name
     std::optional<std::string> channel;   ///< audio: 1-based channel
     std::optional<std::string> columns;   ///< text: several columns ("all", or numbers and names)
@@ -57,3 +59,21 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& options);
 /// Ctrl-C stops the run at once with nothing written. Returns the process exit code (0, 1 after
 /// a refusal, 130 when stopped).
 int runDetect(const DetectOptions& options, std::ostream& out, StderrMessageSink& window);
+
+/// Checks the options as `detect` does before it reads anything (the recording itself is not
+/// opened). False after the refusal went to `window`; else true with the header line of the
+/// pulses' CSV these options give (ended by a line end).
+bool checkDetectOptions(const DetectOptions& options, MessageSink& window, std::string& csvHeader);
+
+/// One recording's detection exactly as `detect --signal` runs it, with nothing printed or
+/// written and on `threads` threads (>= 1): the outputs as text, JSON line and CSV, or the
+/// reason it failed. Safe to call from several threads at once. Used by `detect --manifest`.
+struct RecordingOutcome {
+    int status = 1;      ///< 0 done, 1 failed (see `error`), 130 stopped by `cancel`
+    std::string text;    ///< what `detect` prints
+    std::string json;    ///< what `detect --json` prints (one line, with its line end)
+    std::string csv;     ///< what `detect --csv` writes (header line, one pulse a line)
+    std::string error;   ///< why it failed
+    int64_t pulses = 0;  ///< pulses found
+};
+RecordingOutcome detectRecording(const DetectOptions& options, int32_t threads, const std::atomic<bool>& cancel);

@@ -374,6 +374,6 @@ int main(int argc, char** argv) {
     if (*c.process) return finishOutput(runProcess(p, std::cout, window), window);
     if (*c.simulate) return finishOutput(runSimulateOnRanks(so, std::cout, window), window);
     if (*c.experiment) return finishOutput(runExperiment(eo, std::cout, window), window);
-    if (*c.detect) return finishOutput(runDetect(detectOptions, std::cout, window), window);
+    if (*c.detect) return finishOutput(runDetectOnRanks(detectOptions, std::cout, window), window);
     return finishOutput(runSeries(seriesOptions, std::cout, window), window);
 }

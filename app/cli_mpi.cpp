@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "app/cli_commands.h"
+#include "app/cli_detect.h"
+#include "app/cli_manifest.h"
+#include "core/manifest.h"
 #include "simulation/shard.h"
 
 #ifdef PULSEBENCH_MPI
@@ -61,13 +64,22 @@ bool quietRank() { return job.active && job.rank != 0; }
 
 #ifndef PULSEBENCH_MPI
 
+namespace {
+// A build without MPI under mpirun: every rank would run the whole command and write alike.
+bool refusedUnderMpirun(StderrMessageSink& window, const std::string& command) {
+    if (!launchedByMpirun()) return false;
+    window.messageBox("This pulsebench-cli was built without MPI; run " + command + " without mpirun.",
+                      " " + command + " ", MessageIcon::Warning);
+    return true;
+}
+}  // namespace
+
 int runSimulateOnRanks(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window) {
-    if (launchedByMpirun()) {
-        window.messageBox("This pulsebench-cli was built without MPI; run simulate without mpirun.", " simulate ",
-                          MessageIcon::Warning);
-        return 1;
-    }
-    return runSimulate(options, out, window);
+    return refusedUnderMpirun(window, "simulate") ? 1 : runSimulate(options, out, window);
+}
+
+int runDetectOnRanks(const DetectOptions& options, std::ostream& out, StderrMessageSink& window) {
+    return refusedUnderMpirun(window, "detect") ? 1 : runDetect(options, out, window);
 }
 
 int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabetSize, const Alphabet& alphabet,
@@ -88,7 +100,8 @@ enum Tag : int { kProgress = 1, kFinal = 2, kStop = 3, kEnd = 4 };
 // How a rank's share ended.
 enum FinalStatus : int64_t { kDone = 0, kFailed = 1, kStopped = 2, kSignalled = 3 };
 
-// A rank's final report: status, share, timings, its first message and its cells' sums.
+// A rank's final report: status, share, timings, its first message, its cells' sums and the
+// command's own bytes (a manifest's outcomes).
 struct Final {
     bool received = false;
     int64_t status = kDone;
@@ -97,13 +110,15 @@ struct Final {
     std::string text, caption;
     int icon = 0;
     std::vector<int64_t> sums;  // R, D, M per cell of the share
+    std::string payload;
 };
 
 std::vector<char> encode(const Final& f) {
-    const int64_t head[8] = {f.status, f.first, f.end, static_cast<int64_t>(f.reachSeconds * 1e9),
+    const int64_t head[9] = {f.status, f.first, f.end, static_cast<int64_t>(f.reachSeconds * 1e9),
                              static_cast<int64_t>(f.busySeconds * 1e9), static_cast<int64_t>(f.text.size()),
-                             static_cast<int64_t>(f.caption.size()), f.icon};
-    std::vector<char> bytes(sizeof head + f.sums.size() * sizeof(int64_t) + f.text.size() + f.caption.size());
+                             static_cast<int64_t>(f.caption.size()), f.icon, static_cast<int64_t>(f.payload.size())};
+    std::vector<char> bytes(sizeof head + f.sums.size() * sizeof(int64_t) + f.text.size() + f.caption.size() +
+                            f.payload.size());
     char* at = bytes.data();
     std::memcpy(at, head, sizeof head);
     at += sizeof head;
@@ -112,11 +127,13 @@ std::vector<char> encode(const Final& f) {
     std::memcpy(at, f.text.data(), f.text.size());
     at += f.text.size();
     std::memcpy(at, f.caption.data(), f.caption.size());
+    at += f.caption.size();
+    if (!f.payload.empty()) std::memcpy(at, f.payload.data(), f.payload.size());
     return bytes;
 }
 
 bool decode(const std::vector<char>& bytes, Final& f) {
-    int64_t head[8];
+    int64_t head[9];
     if (bytes.size() < sizeof head) return false;
     std::memcpy(head, bytes.data(), sizeof head);
     f.status = head[0];
@@ -126,14 +143,17 @@ bool decode(const std::vector<char>& bytes, Final& f) {
     f.busySeconds = static_cast<double>(head[4]) * 1e-9;
     f.icon = static_cast<int>(head[7]);
     const size_t cells = f.end > f.first && f.status == kDone ? static_cast<size_t>(f.end - f.first) : 0;
-    const size_t need = sizeof head + 3 * cells * sizeof(int64_t) + static_cast<size_t>(head[5] + head[6]);
-    if (head[5] < 0 || head[6] < 0 || bytes.size() != need) return false;
+    if (head[5] < 0 || head[6] < 0 || head[8] < 0 || head[5] + head[6] + head[8] > static_cast<int64_t>(bytes.size()))
+        return false;
+    const size_t need = sizeof head + 3 * cells * sizeof(int64_t) + static_cast<size_t>(head[5] + head[6] + head[8]);
+    if (bytes.size() != need) return false;
     const char* at = bytes.data() + sizeof head;
     f.sums.resize(3 * cells);
     if (cells) std::memcpy(f.sums.data(), at, 3 * cells * sizeof(int64_t));
     at += 3 * cells * sizeof(int64_t);
     f.text.assign(at, static_cast<size_t>(head[5]));
     f.caption.assign(at + head[5], static_cast<size_t>(head[6]));
+    f.payload.assign(at + head[5] + head[6], static_cast<size_t>(head[8]));
     f.received = true;
     return true;
 }
@@ -164,6 +184,15 @@ int awaitEnd() {
         MPI_Recv(&value, 1, MPI_INT, 0, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
         if (status.MPI_TAG == kEnd) return value;
     }
+}
+
+// A rank other than 0 between steps of its work: a stop request from rank 0 stops it.
+void takeStopRequest() {
+    MPI_Status status;
+    if (!probe(0, kStop, status, false)) return;
+    int ignored = 0;
+    MPI_Recv(&ignored, 1, MPI_INT, 0, kStop, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    stopRequested.store(true);
 }
 
 // What rank 0 knows of the others.
@@ -401,12 +430,7 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
             report();
         } else {
             MPI_Send(&done, 1, MPI_INT, 0, kProgress, MPI_COMM_WORLD);
-            MPI_Status status;
-            if (probe(0, kStop, status, false)) {
-                int ignored = 0;
-                MPI_Recv(&ignored, 1, MPI_INT, 0, kStop, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-                stopRequested.store(true);
-            }
+            takeStopRequest();
         }
     };
     // A grid without cells goes to the driver too, which says what is wrong with it.
@@ -437,12 +461,20 @@ int simulateOnRanks(MessageSink& window, RestErrorHeader* acc, uint16_t alphabet
     return 1;
 }
 
-int runSimulateOnRanks(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window) {
-    if (!launchedByMpirun()) return runSimulate(options, out, window);
+namespace {
+// Starts MPI and this process's part of the job: Ctrl-C and SIGTERM stop it, and a rank other
+// than 0 prints nothing (its reason for failing goes to rank 0). False after a message when MPI
+// cannot start.
+struct JobStreams {
+    NullBuffer null;
+    std::streambuf* cout = nullptr;
+    std::streambuf* cerr = nullptr;
+};
+bool startJob(StderrMessageSink& window, const char* caption, JobStreams& streams) {
     int provided = 0;
     if (MPI_Init_thread(nullptr, nullptr, MPI_THREAD_FUNNELED, &provided) != MPI_SUCCESS) {
-        window.messageBox("MPI could not start.", " simulate ", MessageIcon::Warning);
-        return 1;
+        window.messageBox("MPI could not start.", caption, MessageIcon::Warning);
+        return false;
     }
     job.active = true;
     MPI_Comm_rank(MPI_COMM_WORLD, &job.rank);
@@ -451,45 +483,228 @@ int runSimulateOnRanks(const SimulateOptions& options, std::ostream& out, Stderr
     // Ctrl-C (mpirun passes it on as a signal to every rank) stops each rank after its cell.
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
-
-    // Ranks other than 0 print nothing; their reason for failing goes to rank 0.
-    NullBuffer null;
-    std::streambuf* coutBuffer = std::cout.rdbuf();
-    std::streambuf* cerrBuffer = std::cerr.rdbuf();
+    streams.cout = std::cout.rdbuf();
+    streams.cerr = std::cerr.rdbuf();
     if (job.rank != 0) {
-        std::cout.rdbuf(&null);
+        std::cout.rdbuf(&streams.null);
         std::cerr.rdbuf(quietErrors.rdbuf());
     }
-    int status = runSimulate(options, out, window);
+    return true;
+}
 
-    if (!job.joined) {
-        // Stopped before the simulation (refused parameters, memory): every rank still ends the
-        // job together, and rank 0 alone speaks.
-        if (job.rank == 0) {
-            Gather gather(job.size);
-            if (status != 0) gather.stopAll();
-            while (gather.pending > 0) gather.poll(true);
-            int failedRank = -1;
-            for (int r = 1; r < job.size && failedRank < 0; ++r)
-                if (gather.finals[r].status != kDone) failedRank = r;
-            if (status == 0 && failedRank > 0) {
-                window.messageBox("Rank " + std::to_string(failedRank) + " of " + std::to_string(job.size) + ": " +
+void endJob(const JobStreams& streams) {
+    std::cout.rdbuf(streams.cout);
+    std::cerr.rdbuf(streams.cerr);
+    MPI_Finalize();
+}
+
+// A command stopped before its ranks exchanged their work (refused parameters, memory): every
+// rank still ends the job together, and rank 0 alone speaks. `gather` is rank 0's view of the
+// reports already taken. Returns the job's status.
+int endUnjoined(int status, StderrMessageSink& window, Gather& gather) {
+    if (job.rank == 0) {
+        if (status != 0) gather.stopAll();
+        while (gather.pending > 0) gather.poll(true);
+        int failedRank = -1;
+        for (int r = 1; r < job.size && failedRank < 0; ++r)
+            if (gather.finals[r].status != kDone) failedRank = r;
+        if (status == 0 && failedRank > 0) {
+            window.messageBox("Rank " + std::to_string(failedRank) + " of " + std::to_string(job.size) + ": " +
                                       gather.finals[failedRank].text,
-                                  "", MessageIcon::Warning);
-                status = 1;
+                              "", MessageIcon::Warning);
+            status = 1;
+        }
+        gather.endAll(status);
+        return status;
+    }
+    Final own;
+    own.status = status == 0 ? kDone : kFailed;
+    own.text = status == 0 ? "" : lastQuietLine();
+    sendFinal(own);
+    return awaitEnd();
+}
+}  // namespace
+
+int runSimulateOnRanks(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window) {
+    if (!launchedByMpirun()) return runSimulate(options, out, window);
+    JobStreams streams;
+    if (!startJob(window, " simulate ", streams)) return 1;
+    int status = runSimulate(options, out, window);
+    if (!job.joined) {
+        Gather gather(job.rank == 0 ? job.size : 1);
+        status = endUnjoined(status, window, gather);
+    }
+    endJob(streams);
+    return status;
+}
+
+
+namespace {
+// A manifest's outcomes as bytes between ranks: per row its index, status, pulse count and texts.
+void putNumber(std::string& bytes, int64_t value) { bytes.append(reinterpret_cast<const char*>(&value), sizeof value); }
+void putText(std::string& bytes, const std::string& text) {
+    putNumber(bytes, static_cast<int64_t>(text.size()));
+    bytes += text;
+}
+std::string encodeOutcomes(const std::vector<RecordingOutcome>& outcomes, const std::vector<size_t>& rows) {
+    std::string bytes;
+    for (const size_t row : rows) {
+        const RecordingOutcome& o = outcomes[row];
+        putNumber(bytes, static_cast<int64_t>(row));
+        putNumber(bytes, o.status);
+        putNumber(bytes, o.pulses);
+        for (const std::string* text : {&o.text, &o.json, &o.csv, &o.error}) putText(bytes, *text);
+    }
+    return bytes;
+}
+// Fills the rows the bytes hold into `outcomes` and counts each in `received`.
+bool decodeOutcomes(const std::string& bytes, std::vector<RecordingOutcome>& outcomes, std::vector<int>& received) {
+    size_t at = 0;
+    const auto number = [&](int64_t& value) {
+        if (bytes.size() - at < sizeof value) return false;
+        std::memcpy(&value, bytes.data() + at, sizeof value);
+        at += sizeof value;
+        return true;
+    };
+    const auto text = [&](std::string& value) {
+        int64_t size = 0;
+        if (!number(size) || size < 0 || static_cast<uint64_t>(size) > bytes.size() - at) return false;
+        value.assign(bytes, at, static_cast<size_t>(size));
+        at += static_cast<size_t>(size);
+        return true;
+    };
+    while (at < bytes.size()) {
+        int64_t row = 0, status = 0;
+        if (!number(row) || row < 0 || static_cast<uint64_t>(row) >= outcomes.size()) return false;
+        ++received[static_cast<size_t>(row)];
+        RecordingOutcome& o = outcomes[static_cast<size_t>(row)];
+        if (!number(status) || !number(o.pulses) || !text(o.text) || !text(o.json) || !text(o.csv) || !text(o.error))
+            return false;
+        o.status = static_cast<int>(status);
+    }
+    return true;
+}
+
+// The ranks of a job sharing a manifest: rows by size (shareRows), progress and the outcomes to
+// rank 0 over the messages the simulation uses, and one verdict from rank 0.
+class RankSharing : public ManifestSharing {
+public:
+    RankSharing() : gather_(job.rank == 0 ? job.size : 1) {}
+    Gather& gatherer() { return gather_; }
+    bool finished() const { return finished_; }
+
+    bool writes() const override { return job.rank == 0; }
+    std::vector<size_t> ownRows(const std::vector<uint64_t>& sizes) override {
+        job.joined = true;
+        const std::vector<int> part = shareRows(sizes, job.size);
+        std::vector<size_t> own;
+        for (size_t row = 0; row < part.size(); ++row)
+            if (part[row] == job.rank) own.push_back(row);
+        return own;
+    }
+    size_t tick(size_t ownDone) override {
+        if (job.rank == 0) {
+            gather_.poll(false);
+            size_t done = ownDone;
+            for (int r = 1; r < job.size; ++r) done += static_cast<size_t>(gather_.progress[r]);
+            return done;
+        }
+        if (ownDone != sent_) {
+            sent_ = ownDone;
+            const int done = static_cast<int>(ownDone);
+            MPI_Send(&done, 1, MPI_INT, 0, kProgress, MPI_COMM_WORLD);
+        }
+        takeStopRequest();
+        return ownDone;
+    }
+    const std::atomic<bool>& stop() const override { return stopRequested; }
+    int threadsWhenAll() const override {
+        return std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / std::max(job.localSize, 1));
+    }
+    bool gather(std::vector<RecordingOutcome>& outcomes, const std::vector<size_t>& own, bool complete,
+                MessageSink& window) override {
+        finished_ = true;
+        const std::string stoppedBySignal =
+                "The detection was stopped by signal " + std::to_string(static_cast<int>(stopSignal)) + ".";
+        if (job.rank != 0) {
+            Final f;
+            f.status = complete ? kDone : stopSignal ? kSignalled : kStopped;
+            if (f.status == kSignalled) f.text = stoppedBySignal;
+            if (complete) f.payload = encodeOutcomes(outcomes, own);
+            sendFinal(f);
+            return awaitEnd() == 0;
+        }
+        if (!complete) gather_.stopAll();
+        while (gather_.pending > 0) gather_.poll(true);
+        // The failure that came first in rank order, or a rank's outcomes that do not read.
+        int failedRank = -1;
+        std::vector<int> received(outcomes.size(), 0);
+        for (const size_t row : own) ++received[row];
+        for (int r = 1; r < job.size && failedRank < 0; ++r) {
+            Final& f = gather_.finals[r];
+            if (f.status == kDone && !decodeOutcomes(f.payload, outcomes, received)) {
+                f.status = kFailed;
+                f.text = "its results could not be read.";
             }
-            gather.endAll(status);
+            if (f.status == kFailed || f.status == kSignalled) failedRank = r;
+        }
+        // Every rank shares the rows by the sizes it sees: ranks that see other files would
+        // leave a row out or run it twice.
+        const bool shared = std::all_of(received.begin(), received.end(), [](int n) { return n == 1; });
+        int status = 1;
+        if (stopSignal) {
+            window.messageBox(stoppedBySignal, " detect ", MessageIcon::Warning);
+        } else if (failedRank > 0) {
+            const Final& f = gather_.finals[failedRank];
+            window.messageBox("Rank " + std::to_string(failedRank) + " of " + std::to_string(job.size) + ": " + f.text +
+                                      " Nothing written.",
+                              " detect ", MessageIcon::Warning);
+        } else if (!complete || std::any_of(gather_.finals.begin() + 1, gather_.finals.end(),
+                                            [](const Final& f) { return f.status != kDone; })) {
+            window.messageBox("The detection was stopped; nothing written.", " detect ", MessageIcon::Warning);
+        } else if (!shared) {
+            window.messageBox("The ranks shared the manifest's rows differently (do they all see the same files?); "
+                              "nothing written.",
+                              " detect ", MessageIcon::Warning);
         } else {
-            Final own;
-            own.status = status == 0 ? kDone : kFailed;
-            own.text = status == 0 ? "" : lastQuietLine();
-            sendFinal(own);
-            status = awaitEnd();
+            status = 0;
+        }
+        gather_.endAll(status);
+        return status == 0;
+    }
+
+private:
+    Gather gather_;
+    size_t sent_ = 0;
+    bool finished_ = false;
+};
+}  // namespace
+
+int runDetectOnRanks(const DetectOptions& options, std::ostream& out, StderrMessageSink& window) {
+    if (!launchedByMpirun()) return runDetect(options, out, window);
+    JobStreams streams;
+    if (!startJob(window, " detect ", streams)) return 1;
+    RankSharing sharing;
+    int status = 1;
+    if (options.manifest.empty()) {
+        // Every rank would detect the same recording and write the same files.
+        window.messageBox("under mpirun, detect shares the recordings of --manifest FILE among the ranks; for one "
+                          "recording run it without mpirun.",
+                          " detect ", MessageIcon::Warning);
+    } else {
+        DetectOptions shared = options;
+        shared.cancel = &stopRequested;
+        try {
+            status = runDetectManifest(shared, out, window, &sharing);
+        } catch (const std::exception& e) {
+            window.messageBox(std::string("failed: ") + e.what(), " detect ", MessageIcon::Warning);
+            status = 1;
         }
     }
-    std::cout.rdbuf(coutBuffer);
-    std::cerr.rdbuf(cerrBuffer);
-    MPI_Finalize();
+    // Refused before the rows were shared, or failed before the outcomes were gathered: the job
+    // still ends together.
+    if (!sharing.finished()) status = endUnjoined(status == 0 ? 1 : status, window, sharing.gatherer());
+    endJob(streams);
     return status;
 }
 

@@ -15,12 +15,19 @@
 #include "simulation/rest_error.h"
 
 struct SimulateOptions;
+struct DetectOptions;
 class StderrMessageSink;
 
 /// `simulate`: under `mpirun`, starts MPI, runs runSimulate on every rank with the output of
 /// ranks other than 0 discarded, and ends the job so that every rank returns the job's status;
 /// a rank that fails ends the job with one message from rank 0. Without `mpirun`, runSimulate.
 int runSimulateOnRanks(const SimulateOptions& options, std::ostream& out, StderrMessageSink& window);
+
+/// `detect`: under `mpirun`, `--manifest FILE` with its recordings shared among the ranks,
+/// largest first (shareRows), rank 0 alone printing and writing the one-process output; a rank
+/// that fails or is stopped ends the job with one message from rank 0 and nothing written.
+/// Without `mpirun`, runDetect.
+int runDetectOnRanks(const DetectOptions& options, std::ostream& out, StderrMessageSink& window);
 
 /// True on a rank other than 0 of an `mpirun` job: it computes its share and writes nothing.
 bool quietRank();

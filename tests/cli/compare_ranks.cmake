@@ -1,5 +1,8 @@
 # Runs `pulsebench-cli ARGS --csv FILE --json` in one process and under `mpirun -np RANKS`, and
-# requires the same CSV bytes and the same JSON apart from the run's start and end times.
+# requires the same CSV bytes and the same JSON apart from the run's start and end times, the exit
+# status STATUS (default 0) of both, and the text ONCE (default the simulation's report) once on
+# the ranks' standard error. SETUP, when given, is a script run first that writes its inputs into
+# WORKDIR and may set ARGS, STATUS and ONCE.
 # Skipped (with the message ctest looks for) when MPIRUN names no program.
 if(NOT MPIRUN OR NOT EXISTS "${MPIRUN}")
   message("SKIPPED: mpirun not found; the MPI tests need Open MPI (scripts/ensure-deps installs it)")
@@ -13,11 +16,16 @@ endif()
 
 set(one ${WORKDIR}/one.csv)
 set(many ${WORKDIR}/ranks${RANKS}.csv)
+set(STATUS 0)
+set(ONCE "number of repeats")
 file(MAKE_DIRECTORY ${WORKDIR})
 file(REMOVE ${one} ${many})
+if(SETUP)
+  include(${SETUP})
+endif()
 execute_process(COMMAND ${CLI} ${ARGS} --csv ${one} --json
                 OUTPUT_VARIABLE oneJson ERROR_VARIABLE oneErr RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
+if(NOT rc EQUAL STATUS)
   message(FATAL_ERROR "pulsebench-cli ${ARGS} exited with ${rc}:\n${oneErr}")
 endif()
 # Open MPI's plug-ins keep memory to the end and are unloaded before the leak check can name
@@ -30,7 +38,7 @@ else()
 endif()
 execute_process(COMMAND ${launch} ${CLI} ${ARGS} --csv ${many} --json
                 OUTPUT_VARIABLE manyJson ERROR_VARIABLE manyErr RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
+if(NOT rc EQUAL STATUS)
   message(FATAL_ERROR "mpirun -np ${RANKS} pulsebench-cli ${ARGS} exited with ${rc}:\n${manyErr}")
 endif()
 
@@ -55,9 +63,9 @@ if(NOT oneJson STREQUAL manyJson)
   message(FATAL_ERROR "the JSON of ${RANKS} ranks differs from one process")
 endif()
 # Rank 0 alone reports: one report, one summary of the ranks.
-string(REGEX MATCHALL "number of repeats" reports "${manyErr}")
+string(REGEX MATCHALL "${ONCE}" reports "${manyErr}")
 list(LENGTH reports count)
 if(NOT count EQUAL 1)
-  message(FATAL_ERROR "expected one report from rank 0, got ${count}:\n${manyErr}")
+  message(FATAL_ERROR "expected \"${ONCE}\" once from rank 0, got ${count}:\n${manyErr}")
 endif()
 message("${manyErr}")
