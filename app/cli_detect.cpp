@@ -19,6 +19,7 @@
 #include "core/detect_setup.h"
 #include "core/learn.h"
 #include "core/recording_files.h"
+#include "core/recording_stream.h"
 #include "io/file_batch.h"
 #include "io/output_file.h"
 #include "io/shapes.h"
@@ -111,8 +112,8 @@ std::vector<std::string> splitNames(const std::string& text) {
     return names;
 }
 
-std::string textReport(const DetectReport& report) {
-    std::ostringstream out;
+// The report as a table, written a line at a time (a long recording's may run to many lines).
+void printTextReport(const DetectReport& report, std::ostream& out) {
     size_t shortest = report.shapes.empty() ? 0 : report.shapes[0].samples.size(), longest = shortest;
     for (const Shape& shape : report.shapes) {
         shortest = std::min(shortest, shape.samples.size());
@@ -133,7 +134,7 @@ std::string textReport(const DetectReport& report) {
         out << "expected " << shortestNumber(report.expectedCount) << " pulses (deviation "
             << shortestNumber(report.countDeviation) << "), noise level " << shortestNumber(report.noiseSigma) << "\n";
     out << report.pulses.size() << " pulses, distance " << report.distance << "\n";
-    if (report.pulses.empty()) return out.str();
+    if (report.pulses.empty()) return;
     char line[256];
     std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s%s%s\n", "pulse", "position", "time (s)", "etalon",
                   "cut", "measure", extended ? "     gain" : "", report.confidence ? " confidence     kind" : "");
@@ -151,7 +152,6 @@ std::string textReport(const DetectReport& report) {
                       static_cast<long long>(p.measure), gain, sure);
         out << line;
     }
-    return out.str();
 }
 }  // namespace
 
@@ -273,10 +273,10 @@ bool checkOptions(const DetectOptions& o, StderrMessageSink& window, DetectPlan&
 
 // The settings of the detection in the recording read: the limits in its samples and the
 // candidates by name; and the stretch drawn.
-bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const RecordingInput& input,
-                           StderrMessageSink& window, DetectSettings& settings, std::optional<SampleRange>& plotRange) {
+bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, double rate, int64_t samples,
+                           const std::vector<ListedShape>& listed, StderrMessageSink& window, DetectSettings& settings,
+                           std::optional<SampleRange>& plotRange) {
     const auto refuse = [&](const std::string& text) { return refused(window, text); };
-    const double rate = input.signal.rate;
     const auto tmin = parseSamplesOrSeconds(o.tmin, rate, "--tmin");
     if (!tmin) return refuse(tmin.error);
     const auto tmax = parseSamplesOrSeconds(o.tmax, rate, "--tmax");
@@ -284,14 +284,14 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
     if (tmin.value < 1 || tmin.value > tmax.value)
         return refuse("--tmin and --tmax: need 1 <= Tmin <= Tmax samples, got Tmin = " + std::to_string(tmin.value) +
                       ", Tmax = " + std::to_string(tmax.value) + ".");
-    const std::vector<Shape> shapes = shapesOf(input.shapes);
+    const std::vector<Shape> shapes = shapesOf(listed);
     if (IoStatus fits = checkShapesFitTmax(shapes, tmax.value); !fits) return refuse(fits.error);
     if (o.plotRange) {
         auto range = parseSampleRange(*o.plotRange, rate, "--plot-range");
         if (!range) return refuse(range.error);
-        if (range.value.first >= static_cast<int64_t>(input.signal.samples.size()))
+        if (range.value.first >= samples)
             return refuse("--plot-range: the stretch starts at sample " + std::to_string(range.value.first) +
-                          ", beyond the signal's " + std::to_string(input.signal.samples.size()) + " samples.");
+                          ", beyond the signal's " + std::to_string(samples) + " samples.");
         plotRange = range.value;
     }
     settings.task = plan.task;
@@ -341,9 +341,10 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
         if (IoStatus s = batch.addText(o.posterior, [&](std::FILE* f) { printPosteriorCsv(f, posterior, report.rate); }); !s)
             return refused(window, s.error);
     if (!o.csv.empty()) {
-        const std::string text = detectReportCsv(report);
-        if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
-            return refused(window, s.error);
+        const auto write = [&](std::FILE* f) {
+            writeDetectReportCsv(report, [f](std::string_view part) { std::fwrite(part.data(), 1, part.size(), f); });
+        };
+        if (IoStatus s = batch.addText(o.csv, write); !s) return refused(window, s.error);
     }
     if (!o.plot.empty()) {
         std::vector<PlotPulse> drawn;
@@ -364,16 +365,34 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     DetectPlan plan;
     if (!checkOptions(o, window, plan)) return 1;
 
-    // The recording, its shapes and the limits in its samples.
-    IoResult<RecordingInput> input = readRecordingFiles(plan.files, plan.baselineSeconds);
-    if (!input) return refused(window, input.error), 1;
+    // The recording, its shapes and the limits in its samples; the baseline removal and the
+    // common scale, as every front end prepares a detection. Only the picture draws the signal
+    // itself: without one it is read twice straight into its 16-bit form instead of held as
+    // floats (the same result, a quarter of the memory; core/recording_stream.h).
     DetectSettings settings;
     std::optional<SampleRange> plotRange;
-    if (!checkAgainstRecording(o, plan, input.value, window, settings, plotRange)) return 1;
-    // The baseline removal and the common scale, as every front end prepares a detection.
     PreparedDetection prepared;
-    if (IoStatus ready = prepareDetection(input.value.signal, input.value.shapes, settings, prepared); !ready)
-        return refused(window, ready.error), 1;
+    std::optional<RecordingInput> input;
+    double rate = 1;
+    if (o.plot.empty()) {
+        IoResult<ScannedRecording> scan = scanRecordingFiles(plan.files, plan.baselineSeconds);
+        if (!scan) return refused(window, scan.error), 1;
+        rate = scan.value.rate;
+        if (!checkAgainstRecording(o, plan, rate, scan.value.samples, scan.value.shapes, window, settings, plotRange))
+            return 1;
+        if (IoStatus ready = prepareScannedDetection(scan.value, settings, prepared); !ready)
+            return refused(window, ready.error), 1;
+    } else {
+        IoResult<RecordingInput> read = readRecordingFiles(plan.files, plan.baselineSeconds);
+        if (!read) return refused(window, read.error), 1;
+        input = std::move(read.value);
+        rate = input->signal.rate;
+        if (!checkAgainstRecording(o, plan, rate, static_cast<int64_t>(input->signal.samples.size()), input->shapes,
+                                   window, settings, plotRange))
+            return 1;
+        if (IoStatus ready = prepareDetection(input->signal, input->shapes, settings, prepared); !ready)
+            return refused(window, ready.error), 1;
+    }
     // Templates cut again from the corrected signal are checked again: a stretch flat once the
     // baseline is gone is no shape.
     if (settings.baselineSeconds)
@@ -411,18 +430,22 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     };
     if (!result.completed || cancel.load()) return stopped();
     if (!result.error.empty()) return refused(window, result.error), 1;
-    const DetectReport report = detectReportOf(input.value.signal, prepared, result, seconds);
+    const DetectReport report = detectReportOf(rate, prepared, std::move(result), seconds);
 
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
-    const std::vector<float>& trace = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
+    static const std::vector<float> none;
+    const std::vector<float>& trace = !prepared.corrected.empty() ? prepared.corrected : input ? input->signal.samples : none;
     if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
     // ends as it was printed.
     if (cancel.load()) return stopped();
-    out << (o.json ? detectReportJson(report) : textReport(report));
+    if (o.json)
+        writeDetectReportJson(report, [&](std::string_view part) { out << part; });
+    else
+        printTextReport(report, out);
     out.flush();
     if (!out.good()) {
         batch.discard();

@@ -113,6 +113,11 @@ double robustNoiseSigma(std::span<const float> samples) {
     if (samples.size() < 3) return 0;
     std::vector<double> d(samples.size() - 1);
     for (size_t i = 0; i + 1 < samples.size(); ++i) d[i] = static_cast<double>(samples[i + 1]) - samples[i];
+    return robustNoiseSigmaOfDifferences(d);
+}
+
+double robustNoiseSigmaOfDifferences(std::vector<double>& d) {
+    if (d.size() < 2) return 0;
     const auto median = [](std::vector<double>& v) {
         const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
         std::nth_element(v.begin(), middle, v.end());
@@ -303,6 +308,14 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     IoResult<QuantisedRecording> quantised = quantise(samples, alphabet);
     if (!quantised) return IoStatus::failure(quantised.error);
     prepared.quantised = std::move(quantised.value);
+    return finishPreparation(settings, needsNoiseEstimate(settings) ? robustNoiseSigma(samples) : 0, prepared);
+}
+
+bool needsNoiseEstimate(const DetectSettings& settings) {
+    return !settings.noiseSigma && (settings.pulseCost.automatic || settings.confidence);
+}
+
+IoStatus finishPreparation(const DetectSettings& settings, double estimatedNoiseSigma, PreparedDetection& prepared) {
     DetectRequest& request = prepared.request;
     request = DetectRequest{};
     request.task = settings.task;
@@ -318,9 +331,7 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     prepared.gain = settings.gain;
     prepared.pulseCostChoice = settings.pulseCost;
     // One noise level for the run: given, or estimated when the cost or the confidence needs it.
-    prepared.noiseSigma = settings.noiseSigma.value_or(0);
-    if (!settings.noiseSigma && (settings.pulseCost.automatic || settings.confidence))
-        prepared.noiseSigma = robustNoiseSigma(samples);
+    prepared.noiseSigma = needsNoiseEstimate(settings) ? estimatedNoiseSigma : settings.noiseSigma.value_or(0);
     prepared.pulseCost = settings.pulseCost.value;
     if (settings.pulseCost.automatic)
         prepared.pulseCost = autoPulseCost(prepared.noiseSigma, static_cast<int64_t>(settings.candidates.size()),
@@ -419,16 +430,22 @@ DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, con
 }
 }  // namespace
 
-DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
+DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, DetectResult result,
                             double seconds) {
-    DetectReport report;
+    DetectReport report = detectReportOf(signal.rate, prepared, std::move(result), seconds);
     report.samples = static_cast<int64_t>(signal.samples.size());
-    report.rate = signal.rate;
+    return report;
+}
+
+DetectReport detectReportOf(double rate, const PreparedDetection& prepared, DetectResult result, double seconds) {
+    DetectReport report;
+    report.samples = static_cast<int64_t>(prepared.request.signal.size());
+    report.rate = rate;
     report.scale = prepared.quantised.scale;
     report.shapes = prepared.shapes;
     report.task = prepared.request.task;
     report.distance = result.distance;
-    report.pulses = result.pulses;
+    report.pulses = std::move(result.pulses);
     report.seconds = seconds;
     report.gain = prepared.gain;
     report.pulseCostChoice = prepared.pulseCostChoice;
@@ -451,6 +468,12 @@ std::optional<std::string> detectReportWarning(const DetectReport& report) {
 }
 
 std::string detectReportJson(const DetectReport& report) {
+    std::string text;
+    writeDetectReportJson(report, [&](std::string_view part) { text += part; });
+    return text;
+}
+
+void writeDetectReportJson(const DetectReport& report, const std::function<void(std::string_view)>& write) {
     nlohmann::ordered_json json;
     json["version"] = pulsebenchVersion;
     json["samples"] = report.samples;
@@ -474,39 +497,54 @@ std::string detectReportJson(const DetectReport& report) {
         json["countDeviation"] = report.countDeviation;
     }
     json["distance"] = report.distance;
-    json["pulses"] = nlohmann::ordered_json::array();
+    // The pulses, the last member, one at a time: the whole document of a long recording's
+    // pulses would take some hundred bytes a pulse. The same text as one dump of it all.
+    std::string head = json.dump();
+    head.back() = ',';
+    write(head + "\"pulses\":[");
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
-        json["pulses"].push_back({{"position", pulse.position},
+        nlohmann::ordered_json one({{"position", pulse.position},
                                   {"time", static_cast<double>(pulse.position) / report.rate},
                                   {"etalon", known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)},
                                   {"cutStart", pulse.cutStart},
                                   {"cutEnd", pulse.cutEnd},
                                   {"measure", pulse.measure}});
-        if (report.extended()) json["pulses"].back()["gain"] = pulse.gain;
+        if (report.extended()) one["gain"] = pulse.gain;
         if (report.confidence) {
-            json["pulses"].back()["confidence"] = pulse.confidence;
-            json["pulses"].back()["kindConfidence"] = pulse.kindConfidence;
+            one["confidence"] = pulse.confidence;
+            one["kindConfidence"] = pulse.kindConfidence;
         }
+        if (&pulse != report.pulses.data()) write(",");
+        write(one.dump());
     }
-    return json.dump() + "\n";
+    write("]}\n");
 }
 
 std::string detectReportCsv(const DetectReport& report) {
+    std::string text;
+    writeDetectReportCsv(report, [&](std::string_view part) { text += part; });
+    return text;
+}
+
+void writeDetectReportCsv(const DetectReport& report, const std::function<void(std::string_view)>& write) {
     const bool extended = report.extended();
-    std::string text = std::string("position,time,etalon,cutStart,cutEnd,measure") + (extended ? ",gain" : "") +
-                       (report.confidence ? ",confidence,kindConfidence" : "") + "\n";
+    std::string line = "position,time,etalon,cutStart,cutEnd,measure";
+    if (extended) line += ",gain";
+    if (report.confidence) line += ",confidence,kindConfidence";
+    write(line + "\n");
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
-        text += std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
-                (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
-                std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure) +
-                (extended ? "," + shortestNumber(pulse.gain) : std::string()) +
-                (report.confidence ? "," + shortestNumber(pulse.confidence) + "," + shortestNumber(pulse.kindConfidence)
-                                   : std::string()) +
-                "\n";
+        line = std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
+               (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
+               std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure);
+        // Appended piece by piece: GCC 12 warns falsely on "," + a string here.
+        if (extended) line.append(",").append(shortestNumber(pulse.gain));
+        if (report.confidence)
+            line.append(",").append(shortestNumber(pulse.confidence)).append(",").append(shortestNumber(pulse.kindConfidence));
+        line += '\n';
+        write(line);
     }
-    return text;
 }
 
 void printPosteriorCsv(std::FILE* file, const std::vector<double>& posterior, double rate) {
@@ -517,12 +555,14 @@ void printPosteriorCsv(std::FILE* file, const std::vector<double>& posterior, do
 }
 
 IoStatus writeDetectReport(const std::string& path, const DetectReport& report) {
-    std::string text;
-    if (endsWithIgnoringCase(path, ".json"))
-        text = detectReportJson(report);
-    else if (endsWithIgnoringCase(path, ".csv"))
-        text = detectReportCsv(report);
-    else
+    const bool json = endsWithIgnoringCase(path, ".json");
+    if (!json && !endsWithIgnoringCase(path, ".csv"))
         return IoStatus::failure(path + ": unsupported format; results are written as .json or .csv");
-    return writeTextFileAtomically(path, [&](std::FILE* file) { std::fwrite(text.data(), 1, text.size(), file); });
+    return writeTextFileAtomically(path, [&](std::FILE* file) {
+        const auto write = [file](std::string_view part) { std::fwrite(part.data(), 1, part.size(), file); };
+        if (json)
+            writeDetectReportJson(report, write);
+        else
+            writeDetectReportCsv(report, write);
+    });
 }

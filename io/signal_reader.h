@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,6 +53,20 @@ SignalFormat signalFormatOf(const std::string& path);
 /// Reads a signal by the file's ending: text (readTextSignal) or audio (readAudioSignal); any
 /// other ending is refused as an unsupported format.
 IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options = {});
+
+/// Where a reader hands a signal's samples when they are not to be kept: `begin` (may be empty)
+/// hears the rate once, before the first block; `take` each block of samples in order (up to one
+/// block of the file, valid during the call).
+struct SampleBlocks {
+    std::function<void(double rate)> begin;
+    std::function<void(std::span<const float> block)> take;
+};
+
+/// readSignal handing the samples to `blocks` instead of keeping them: the same checks and
+/// messages, the Signal returned without samples (its rate and file only). Memory does not grow
+/// with the signal. A refusal may come after some blocks were handed on (a malformed number at
+/// the end of the file); what was handed on is then void.
+IoResult<Signal> streamSignal(const std::string& path, const SignalReadOptions& options, const SampleBlocks& blocks);
 
 /// Text: one number per line, or one column of comma-, semicolon-, tab- or blank-separated
 /// values (the separator is the first of ',', ';', tab found in the first line; blanks
