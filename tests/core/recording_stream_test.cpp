@@ -34,16 +34,18 @@ std::vector<double> recording(int64_t n) {
 
 // As a mono 16-bit WAV at 1000 Hz.
 std::string writeWav(const TempDir& dir, const std::string& name, const std::vector<double>& y) {
-    std::string bytes = "RIFF????WAVEfmt ";
+    std::string bytes;
     const auto put = [&](uint32_t v, int size) {
         for (int b = 0; b < size; ++b) bytes += static_cast<char>(v >> (8 * b) & 0xff);
     };
-    put(16, 4), put(1, 2), put(1, 2), put(1000, 4), put(2000, 4), put(2, 2), put(16, 2);
+    const auto data = static_cast<uint32_t>(2 * y.size());
+    bytes += "RIFF";
+    put(36 + data, 4);
+    bytes += "WAVEfmt ";
+    for (const auto& [v, size] : {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {1000u, 4}, {2000u, 4}, {2u, 2}, {16u, 2}}) put(v, size);
     bytes += "data";
-    put(static_cast<uint32_t>(2 * y.size()), 4);
+    put(data, 4);
     for (const double v : y) put(static_cast<uint16_t>(static_cast<int16_t>(std::lround(v))), 2);
-    bytes.replace(4, 4, std::string{static_cast<char>((bytes.size() - 8) & 0xff), static_cast<char>((bytes.size() - 8) >> 8 & 0xff),
-                                    static_cast<char>((bytes.size() - 8) >> 16 & 0xff), static_cast<char>((bytes.size() - 8) >> 24)});
     return dir.write(name, bytes);
 }
 
