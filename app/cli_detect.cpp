@@ -21,6 +21,7 @@
 #include "core/detect_setup.h"
 #include "core/learn.h"
 #include "core/recording_files.h"
+#include "core/recording_stream.h"
 #include "io/file_batch.h"
 #include "io/output_file.h"
 #include "io/shapes.h"
@@ -123,8 +124,8 @@ std::vector<std::string> splitNames(const std::string& text) {
     return names;
 }
 
-std::string textReport(const DetectReport& report) {
-    std::ostringstream out;
+// The report as a table, written a line at a time (a long recording's may run to many lines).
+void printTextReport(const DetectReport& report, std::ostream& out) {
     int64_t shortest = report.shapes.empty() ? 0 : report.shapes[0].length(), longest = shortest;
     for (const Shape& shape : report.shapes) {
         shortest = std::min(shortest, shape.length());
@@ -147,7 +148,7 @@ std::string textReport(const DetectReport& report) {
         out << "expected " << shortestNumber(report.expectedCount) << " pulses (deviation "
             << shortestNumber(report.countDeviation) << "), noise level " << shortestNumber(report.noiseSigma) << "\n";
     out << report.pulses.size() << " pulses, distance " << report.distance << "\n";
-    if (report.pulses.empty()) return out.str();
+    if (report.pulses.empty()) return;
     char line[256];
     std::snprintf(line, sizeof line, "%6s %12s %14s  %-16s %9s %16s%s%s\n", "pulse", "position", "time (s)", "etalon",
                   "cut", "measure", extended ? "     gain" : "", report.confidence ? " confidence     kind" : "");
@@ -165,6 +166,11 @@ std::string textReport(const DetectReport& report) {
                       static_cast<long long>(p.measure), gain, sure);
         out << line;
     }
+}
+
+std::string textReport(const DetectReport& report) {
+    std::ostringstream out;
+    printTextReport(report, out);
     return out.str();
 }
 }  // namespace
@@ -289,10 +295,10 @@ bool checkOptions(const DetectOptions& o, MessageSink& window, DetectPlan& plan)
 
 // The settings of the detection in the recording read: the limits in its samples and the
 // candidates by name; and the stretch drawn.
-bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const RecordingInput& input,
-                           MessageSink& window, DetectSettings& settings, std::optional<SampleRange>& plotRange) {
+bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, double rate, int64_t samples, int channels,
+                           const std::vector<ListedShape>& listed, MessageSink& window, DetectSettings& settings,
+                           std::optional<SampleRange>& plotRange) {
     const auto refuse = [&](const std::string& text) { return refused(window, text); };
-    const double rate = input.signal.rate;
     const auto tmin = parseSamplesOrSeconds(o.tmin, rate, "--tmin");
     if (!tmin) return refuse(tmin.error);
     const auto tmax = parseSamplesOrSeconds(o.tmax, rate, "--tmax");
@@ -300,19 +306,19 @@ bool checkAgainstRecording(const DetectOptions& o, const DetectPlan& plan, const
     if (tmin.value < 1 || tmin.value > tmax.value)
         return refuse("--tmin and --tmax: need 1 <= Tmin <= Tmax samples, got Tmin = " + std::to_string(tmin.value) +
                       ", Tmax = " + std::to_string(tmax.value) + ".");
-    const std::vector<Shape> shapes = shapesOf(input.shapes);
+    const std::vector<Shape> shapes = shapesOf(listed);
     if (IoStatus fits = checkShapesFitTmax(shapes, tmax.value); !fits) return refuse(fits.error);
     if (o.plotRange) {
         auto range = parseSampleRange(*o.plotRange, rate, "--plot-range");
         if (!range) return refuse(range.error);
-        if (range.value.first >= input.signal.length())
+        if (range.value.first >= samples)
             return refuse("--plot-range: the stretch starts at sample " + std::to_string(range.value.first) +
-                          ", beyond the signal's " + std::to_string(input.signal.length()) + " samples.");
+                          ", beyond the signal's " + std::to_string(samples) + " samples.");
         plotRange = range.value;
     }
-    if (IoStatus matching = checkShapeChannels(shapes, input.signal); !matching) return refuse(matching.error);
+    if (IoStatus matching = checkShapeChannels(shapes, channels); !matching) return refuse(matching.error);
     if (o.channelWeights) {
-        const auto weights = parseChannelWeights(*o.channelWeights, input.signal.channels);
+        const auto weights = parseChannelWeights(*o.channelWeights, channels);
         if (!weights) return refuse("--channel-weights: " + weights.error);
         settings.channelWeights = weights.value;
     }
@@ -363,9 +369,10 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
         if (IoStatus s = batch.addText(o.posterior, [&](std::FILE* f) { printPosteriorCsv(f, posterior, report.rate); }); !s)
             return refused(window, s.error);
     if (!o.csv.empty()) {
-        const std::string text = detectReportCsv(report);
-        if (IoStatus s = batch.addText(o.csv, [&](std::FILE* f) { std::fwrite(text.data(), 1, text.size(), f); }); !s)
-            return refused(window, s.error);
+        const auto write = [&](std::FILE* f) {
+            writeDetectReportCsv(report, [f](std::string_view part) { std::fwrite(part.data(), 1, part.size(), f); });
+        };
+        if (IoStatus s = batch.addText(o.csv, write); !s) return refused(window, s.error);
     }
     if (!o.plot.empty()) {
         std::vector<PlotPulse> drawn;
@@ -385,7 +392,9 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
 // One recording from its options to a detection ready to run, as every run of `detect` takes it.
 struct DetectRun {
     DetectPlan plan;
-    RecordingInput input;
+    // Read whole (with the picture, or several channels) or streamed (see prepareRun).
+    std::optional<RecordingInput> input;
+    double rate = 1;
     DetectSettings settings;
     std::optional<SampleRange> plotRange;
     PreparedDetection prepared;
@@ -396,14 +405,33 @@ struct DetectRun {
 bool prepareRun(const DetectOptions& o, MessageSink& window, DetectRun& run) {
     if (!checkOptions(o, window, run.plan)) return false;
 
-    // The recording, its shapes and the limits in its samples.
-    IoResult<RecordingInput> input = readRecordingFiles(run.plan.files, run.plan.baselineSeconds);
-    if (!input) return refused(window, input.error);
-    run.input = std::move(input.value);
-    if (!checkAgainstRecording(o, run.plan, run.input, window, run.settings, run.plotRange)) return false;
-    // The baseline removal and the common scale, as every front end prepares a detection.
-    if (IoStatus ready = prepareDetection(run.input.signal, run.input.shapes, run.settings, run.prepared); !ready)
-        return refused(window, ready.error);
+    // The recording, its shapes and the limits in its samples; the baseline removal and the
+    // common scale, as every front end prepares a detection. Only the picture draws the signal
+    // itself: without one a recording of one channel is read twice straight into its 16-bit
+    // form instead of held as floats (the same result, a quarter of the memory;
+    // core/recording_stream.h).
+    const DetectPlan& plan = run.plan;
+    if (o.plot.empty() && !plan.files.read.columns && !plan.files.read.channels) {
+        IoResult<ScannedRecording> scan = scanRecordingFiles(plan.files, plan.baselineSeconds);
+        if (!scan) return refused(window, scan.error);
+        run.rate = scan.value.rate;
+        if (!checkAgainstRecording(o, plan, run.rate, scan.value.samples, 1, scan.value.shapes, window, run.settings,
+                                   run.plotRange))
+            return false;
+        if (IoStatus ready = prepareScannedDetection(scan.value, run.settings, run.prepared); !ready)
+            return refused(window, ready.error);
+    } else {
+        IoResult<RecordingInput> read = readRecordingFiles(plan.files, plan.baselineSeconds);
+        if (!read) return refused(window, read.error);
+        run.input = std::move(read.value);
+        const Signal& signal = run.input->signal;
+        run.rate = signal.rate;
+        if (!checkAgainstRecording(o, plan, run.rate, signal.length(), signal.channels, run.input->shapes, window,
+                                   run.settings, run.plotRange))
+            return false;
+        if (IoStatus ready = prepareDetection(signal, run.input->shapes, run.settings, run.prepared); !ready)
+            return refused(window, ready.error);
+    }
     // Templates cut again from the corrected signal are checked again: a stretch flat once the
     // baseline is gone is no shape.
     if (run.settings.baselineSeconds)
@@ -416,7 +444,7 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     const auto run = std::make_unique<DetectRun>();
     if (!prepareRun(o, window, *run)) return 1;
     const DetectPlan& plan = run->plan;
-    const RecordingInput& input = run->input;
+    const std::optional<RecordingInput>& input = run->input;
     const std::optional<SampleRange>& plotRange = run->plotRange;
     PreparedDetection& prepared = run->prepared;
 
@@ -451,22 +479,28 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     };
     if (!result.completed || cancel.load()) return stopped();
     if (!result.error.empty()) return refused(window, result.error), 1;
-    const DetectReport report = detectReportOf(input.signal, prepared, result, seconds);
+    const DetectReport report = run->input ? detectReportOf(run->input->signal, prepared, std::move(result), seconds)
+                                           : detectReportOf(run->rate, prepared, std::move(result), seconds);
 
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
-    const std::vector<float>& all = prepared.corrected.empty() ? input.signal.samples : prepared.corrected;
+    static const std::vector<float> none;
+    const std::vector<float>& all = !prepared.corrected.empty() ? prepared.corrected : input ? input->signal.samples : none;
     // The picture draws the first channel (the pulses with their shapes' first channels).
     std::vector<float> first;
-    if (input.signal.channels > 1) first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(input.signal.length()));
-    const std::vector<float>& trace = input.signal.channels > 1 ? first : all;
+    const int64_t length = input ? input->signal.length() : 0;
+    if (input && input->signal.channels > 1) first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(length));
+    const std::vector<float>& trace = input && input->signal.channels > 1 ? first : all;
     if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
     // ends as it was printed.
     if (cancel.load()) return stopped();
-    out << (o.json ? detectReportJson(report) : textReport(report));
+    if (o.json)
+        writeDetectReportJson(report, [&](std::string_view part) { out << part; });
+    else
+        printTextReport(report, out);
     out.flush();
     if (!out.good()) {
         batch.discard();
@@ -525,7 +559,8 @@ RecordingOutcome detectRecording(const DetectOptions& o, int32_t threads, const 
                 return outcome;
             }
             if (result.error.empty()) {
-                const DetectReport report = detectReportOf(run->input.signal, run->prepared, result, seconds);
+                const DetectReport report = run->input ? detectReportOf(run->input->signal, run->prepared, result, seconds)
+                                                       : detectReportOf(run->rate, run->prepared, result, seconds);
                 outcome.status = 0;
                 outcome.pulses = static_cast<int64_t>(report.pulses.size());
                 outcome.text = textReport(report);

@@ -154,12 +154,12 @@ std::vector<double> weightRoots(const std::vector<double>& weights, int channels
     return roots;
 }
 
-IoStatus checkShapeChannels(const std::vector<Shape>& shapes, const Signal& signal) {
+IoStatus checkShapeChannels(const std::vector<Shape>& shapes, int channels) {
     for (const Shape& shape : shapes)
-        if (shape.channels != signal.channels)
+        if (shape.channels != channels)
             return IoStatus::failure("The shape \"" + shape.name + "\" has " + std::to_string(shape.channels) +
                                      (shape.channels == 1 ? " channel" : " channels") + ", the recording " +
-                                     std::to_string(signal.channels) + ": a shape spans every channel of the recording.");
+                                     std::to_string(channels) + ": a shape spans every channel of the recording.");
     return {};
 }
 
@@ -167,6 +167,11 @@ double robustNoiseSigma(std::span<const float> samples) {
     if (samples.size() < 3) return 0;
     std::vector<double> d(samples.size() - 1);
     for (size_t i = 0; i + 1 < samples.size(); ++i) d[i] = static_cast<double>(samples[i + 1]) - samples[i];
+    return robustNoiseSigmaOfDifferences(d);
+}
+
+double robustNoiseSigmaOfDifferences(std::vector<double>& d) {
+    if (d.size() < 2) return 0;
     const auto median = [](std::vector<double>& v) {
         const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
         std::nth_element(v.begin(), middle, v.end());
@@ -272,7 +277,7 @@ IoResult<DetectSettings> checkDetectFields(const DetectFields& fields, const Sig
     // The longest shape: the chain's limits at the ends count it.
     int64_t length = 0;
     for (const Shape& shape : alphabet) length = std::max(length, shape.length());
-    if (IoStatus s = checkShapeChannels(alphabet, signal); !s) return Result::failure(s.error);
+    if (IoStatus s = checkShapeChannels(alphabet, signal.channels); !s) return Result::failure(s.error);
 
     for (size_t i = 0; i < shapes.size(); ++i)
         if (shapes[i].candidate) settings.candidates.push_back(static_cast<int32_t>(i));
@@ -374,7 +379,7 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     std::vector<Shape>& alphabet = prepared.shapes;
     if (IoStatus s = shapesForSignal(signal, shapes, settings.baselineSeconds, prepared.corrected, alphabet); !s)
         return s;
-    if (IoStatus s = checkShapeChannels(alphabet, signal); !s) return s;
+    if (IoStatus s = checkShapeChannels(alphabet, signal.channels); !s) return s;
     std::span<const float> samples =
         settings.baselineSeconds ? std::span<const float>(prepared.corrected) : std::span<const float>(signal.samples);
     // Channel weights folded into the samples: w |y - x|² = |√w y - √w x|², so that the engine's
@@ -400,11 +405,20 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     IoResult<QuantisedRecording> quantised = quantise(samples, foldedShapes.empty() ? alphabet : foldedShapes);
     if (!quantised) return IoStatus::failure(quantised.error);
     prepared.quantised = std::move(quantised.value);
+    const IoStatus finished = finishPreparation(settings, needsNoiseEstimate(settings) ? robustNoiseSigma(samples) : 0, prepared);
+    prepared.request.channels = signal.channels;
+    return finished;
+}
+
+bool needsNoiseEstimate(const DetectSettings& settings) {
+    return !settings.noiseSigma && (settings.pulseCost.automatic || settings.confidence);
+}
+
+IoStatus finishPreparation(const DetectSettings& settings, double estimatedNoiseSigma, PreparedDetection& prepared) {
     DetectRequest& request = prepared.request;
     request = DetectRequest{};
     request.task = settings.task;
     request.signal = prepared.quantised.signal;
-    request.channels = signal.channels;
     for (const std::vector<int16_t>& shape : prepared.quantised.shapes) request.shapes.emplace_back(shape);
     request.candidates = settings.candidates;
     request.tmin = settings.tmin;
@@ -416,9 +430,7 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     prepared.gain = settings.gain;
     prepared.pulseCostChoice = settings.pulseCost;
     // One noise level for the run: given, or estimated when the cost or the confidence needs it.
-    prepared.noiseSigma = settings.noiseSigma.value_or(0);
-    if (!settings.noiseSigma && (settings.pulseCost.automatic || settings.confidence))
-        prepared.noiseSigma = robustNoiseSigma(samples);
+    prepared.noiseSigma = needsNoiseEstimate(settings) ? estimatedNoiseSigma : settings.noiseSigma.value_or(0);
     prepared.pulseCost = settings.pulseCost.value;
     if (settings.pulseCost.automatic)
         prepared.pulseCost = autoPulseCost(prepared.noiseSigma, static_cast<int64_t>(settings.candidates.size()),
@@ -519,19 +531,25 @@ DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, con
 }
 }  // namespace
 
-DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
+DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, DetectResult result,
                             double seconds) {
-    DetectReport report;
+    DetectReport report = detectReportOf(signal.rate, prepared, std::move(result), seconds);
     report.samples = signal.length();
-    report.channels = signal.channels;
     report.channelNames = signal.channelNames;
+    return report;
+}
+
+DetectReport detectReportOf(double rate, const PreparedDetection& prepared, DetectResult result, double seconds) {
+    DetectReport report;
+    report.channels = prepared.request.channels;
+    report.samples = static_cast<int64_t>(prepared.request.signal.size()) / report.channels;
     report.channelWeights = prepared.channelWeights;
-    report.rate = signal.rate;
+    report.rate = rate;
     report.scale = prepared.quantised.scale;
     report.shapes = prepared.shapes;
     report.task = prepared.request.task;
     report.distance = result.distance;
-    report.pulses = result.pulses;
+    report.pulses = std::move(result.pulses);
     report.seconds = seconds;
     report.gain = prepared.gain;
     report.pulseCostChoice = prepared.pulseCostChoice;
@@ -554,6 +572,12 @@ std::optional<std::string> detectReportWarning(const DetectReport& report) {
 }
 
 std::string detectReportJson(const DetectReport& report) {
+    std::string text;
+    writeDetectReportJson(report, [&](std::string_view part) { text += part; });
+    return text;
+}
+
+void writeDetectReportJson(const DetectReport& report, const std::function<void(std::string_view)>& write) {
     nlohmann::ordered_json json;
     json["version"] = pulsebenchVersion;
     json["samples"] = report.samples;
@@ -581,39 +605,54 @@ std::string detectReportJson(const DetectReport& report) {
         json["countDeviation"] = report.countDeviation;
     }
     json["distance"] = report.distance;
-    json["pulses"] = nlohmann::ordered_json::array();
+    // The pulses, the last member, one at a time: the whole document of a long recording's
+    // pulses would take some hundred bytes a pulse. The same text as one dump of it all.
+    std::string head = json.dump();
+    head.back() = ',';
+    write(head + "\"pulses\":[");
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
-        json["pulses"].push_back({{"position", pulse.position},
+        nlohmann::ordered_json one({{"position", pulse.position},
                                   {"time", static_cast<double>(pulse.position) / report.rate},
                                   {"etalon", known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)},
                                   {"cutStart", pulse.cutStart},
                                   {"cutEnd", pulse.cutEnd},
                                   {"measure", pulse.measure}});
-        if (report.extended()) json["pulses"].back()["gain"] = pulse.gain;
+        if (report.extended()) one["gain"] = pulse.gain;
         if (report.confidence) {
-            json["pulses"].back()["confidence"] = pulse.confidence;
-            json["pulses"].back()["kindConfidence"] = pulse.kindConfidence;
+            one["confidence"] = pulse.confidence;
+            one["kindConfidence"] = pulse.kindConfidence;
         }
+        if (&pulse != report.pulses.data()) write(",");
+        write(one.dump());
     }
-    return json.dump() + "\n";
+    write("]}\n");
 }
 
 std::string detectReportCsv(const DetectReport& report) {
+    std::string text;
+    writeDetectReportCsv(report, [&](std::string_view part) { text += part; });
+    return text;
+}
+
+void writeDetectReportCsv(const DetectReport& report, const std::function<void(std::string_view)>& write) {
     const bool extended = report.extended();
-    std::string text = std::string("position,time,etalon,cutStart,cutEnd,measure") + (extended ? ",gain" : "") +
-                       (report.confidence ? ",confidence,kindConfidence" : "") + "\n";
+    std::string line = "position,time,etalon,cutStart,cutEnd,measure";
+    if (extended) line += ",gain";
+    if (report.confidence) line += ",confidence,kindConfidence";
+    write(line + "\n");
     for (const DetectedPulse& pulse : report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(report.shapes.size());
-        text += std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
-                (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
-                std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure) +
-                (extended ? "," + shortestNumber(pulse.gain) : std::string()) +
-                (report.confidence ? "," + shortestNumber(pulse.confidence) + "," + shortestNumber(pulse.kindConfidence)
-                                   : std::string()) +
-                "\n";
+        line = std::to_string(pulse.position) + "," + shortestNumber(static_cast<double>(pulse.position) / report.rate) + "," +
+               (known ? report.shapes[pulse.shape].name : std::to_string(pulse.shape)) + "," +
+               std::to_string(pulse.cutStart) + "," + std::to_string(pulse.cutEnd) + "," + std::to_string(pulse.measure);
+        // Appended piece by piece: GCC 12 warns falsely on "," + a string here.
+        if (extended) line.append(",").append(shortestNumber(pulse.gain));
+        if (report.confidence)
+            line.append(",").append(shortestNumber(pulse.confidence)).append(",").append(shortestNumber(pulse.kindConfidence));
+        line += '\n';
+        write(line);
     }
-    return text;
 }
 
 void printPosteriorCsv(std::FILE* file, const std::vector<double>& posterior, double rate) {
@@ -624,12 +663,14 @@ void printPosteriorCsv(std::FILE* file, const std::vector<double>& posterior, do
 }
 
 IoStatus writeDetectReport(const std::string& path, const DetectReport& report) {
-    std::string text;
-    if (endsWithIgnoringCase(path, ".json"))
-        text = detectReportJson(report);
-    else if (endsWithIgnoringCase(path, ".csv"))
-        text = detectReportCsv(report);
-    else
+    const bool json = endsWithIgnoringCase(path, ".json");
+    if (!json && !endsWithIgnoringCase(path, ".csv"))
         return IoStatus::failure(path + ": unsupported format; results are written as .json or .csv");
-    return writeTextFileAtomically(path, [&](std::FILE* file) { std::fwrite(text.data(), 1, text.size(), file); });
+    return writeTextFileAtomically(path, [&](std::FILE* file) {
+        const auto write = [file](std::string_view part) { std::fwrite(part.data(), 1, part.size(), file); };
+        if (json)
+            writeDetectReportJson(report, write);
+        else
+            writeDetectReportCsv(report, write);
+    });
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/detect.h"
@@ -68,7 +69,7 @@ IoStatus checkChannelWeights(const std::vector<double>& weights, int channels);
 /// weights in so keeps the engine's plain sum over channels and its exact integers.
 std::vector<double> weightRoots(const std::vector<double>& weights, int channels);
 /// Every shape spans as many channels as the recording; else a message naming the shape.
-IoStatus checkShapeChannels(const std::vector<Shape>& shapes, const Signal& signal);
+IoStatus checkShapeChannels(const std::vector<Shape>& shapes, int channels);
 
 /// The gain a pulse may take: its shape times g, MIN <= g <= MAX. {1, 1}: the shapes as they are.
 struct GainRange {
@@ -98,6 +99,9 @@ IoResult<PulseCostChoice> parsePulseCost(const std::string& text);
 /// deviation of the first differences, times 1.4826 / sqrt(2) (the differences of white noise
 /// of deviation s have deviation s sqrt(2); pulses and a slow baseline barely move a median).
 double robustNoiseSigma(std::span<const float> samples);
+/// The same from the first differences x[i + 1] - x[i] (as doubles), which it reorders: for a
+/// signal that is never held whole.
+double robustNoiseSigmaOfDifferences(std::vector<double>& differences);
 
 /// The pulse cost "auto" takes: 2 s² ln(S (Tmax - Tmin + 1)), s the robust noise level, S the
 /// candidate count. Under noise alone the best gain-fitted shape at one of the M = S (Tmax -
@@ -201,6 +205,16 @@ struct PreparedDetection {
 IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& shapes,
                           const DetectSettings& settings, PreparedDetection& prepared);
 
+/// Whether a detection with these settings estimates the noise level from the recording (an
+/// automatic pulse cost or the confidence without a noise level given).
+bool needsNoiseEstimate(const DetectSettings& settings);
+
+/// The end of every preparation, once `prepared.quantised` holds the quantised recording and
+/// `prepared.shapes` the shapes: the request (pointing into `prepared.quantised`), the noise
+/// level (`estimatedNoiseSigma` when needsNoiseEstimate, else the one given), the pulse cost and
+/// the confidence's checks.
+IoStatus finishPreparation(const DetectSettings& settings, double estimatedNoiseSigma, PreparedDetection& prepared);
+
 /// The detection of a prepared request (see prepareDetection; with its confidence when the
 /// settings asked for it: posteriorOf at T = 2 (s·scale)², s the run's noise level, filled into
 /// the pulses and `prepared`), after `learnRounds` rounds of
@@ -248,8 +262,10 @@ struct DetectReport {
 /// `seconds`: the signal's length and rate, the common scale, the shapes as they were sought
 /// (cut again after a baseline removal, so that drawn on the trace the detection saw they lie on
 /// it), the task, the distance and the pulses.
-DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, const DetectResult& result,
+DetectReport detectReportOf(const Signal& signal, const PreparedDetection& prepared, DetectResult result,
                             double seconds);
+/// The same for a signal at `rate` that is not held (its length is the prepared request's).
+DetectReport detectReportOf(double rate, const PreparedDetection& prepared, DetectResult result, double seconds);
 
 /// What is suspicious about a finished detection, in words for the user: every found pulse
 /// with a positive measure (each made the distance worse than no pulse: nothing fits, typically
@@ -264,9 +280,14 @@ std::optional<std::string> detectReportWarning(const DetectReport& report);
 /// {"distances":[D0,D1,...],"kept":R}. With confidence "noiseSigma", "expectedCount",
 /// "countDeviation" and each pulse's "confidence" and "kindConfidence".
 std::string detectReportJson(const DetectReport& report);
+/// The same text handed to `write` in parts, a pulse at a time, so that a long recording's
+/// report is never held whole.
+void writeDetectReportJson(const DetectReport& report, const std::function<void(std::string_view)>& write);
 /// The header line `position,time,etalon,cutStart,cutEnd,measure` (and `,gain` when extended,
 /// `,confidence,kindConfidence` with confidence), then one pulse a line.
 std::string detectReportCsv(const DetectReport& report);
+/// The same text handed to `write` a line at a time.
+void writeDetectReportCsv(const DetectReport& report, const std::function<void(std::string_view)>& write);
 /// Writes the report as JSON when `path` ends in ".json" (any case), as CSV for ".csv"; any
 /// other ending is refused. Written whole or not at all.
 IoStatus writeDetectReport(const std::string& path, const DetectReport& report);

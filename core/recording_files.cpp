@@ -23,12 +23,17 @@ IoResult<std::vector<ListedShape>> cutTemplateShapes(const Signal& signal, const
 }
 }  // namespace
 
+IoStatus checkShapeSource(const RecordingFiles& files) {
+    if (files.shapesFile.empty() == files.templates.empty())
+        return IoStatus::failure(files.templates.empty()
+                                     ? "no pulse shapes given: name a shapes file or cut templates from the recording"
+                                     : "pulse shapes come from a file or from templates, not both");
+    return {};
+}
+
 IoResult<RecordingInput> readRecordingFiles(const RecordingFiles& files, const std::optional<double>& baselineSeconds) {
     using Result = IoResult<RecordingInput>;
-    if (files.shapesFile.empty() == files.templates.empty())
-        return Result::failure(files.templates.empty()
-                                   ? "no pulse shapes given: name a shapes file or cut templates from the recording"
-                                   : "pulse shapes come from a file or from templates, not both");
+    if (IoStatus source = checkShapeSource(files); !source) return Result::failure(source.error);
     try {
         RecordingInput input;
         auto signal = readSignal(files.signalFile, files.read);

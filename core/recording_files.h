@@ -26,6 +26,9 @@ struct RecordingInput {
     std::vector<ListedShape> shapes;  ///< every one a candidate; templates remember where they were cut
 };
 
+/// Whether the shapes come from exactly one place: a shapes file or templates.
+IoStatus checkShapeSource(const RecordingFiles& files);
+
 /// Reads the signal, checks a baseline window of `baselineSeconds` against its rate (the removal
 /// itself is prepareDetection's, which also cuts the templates again from the corrected signal),
 /// reads the shapes file or cuts the templates, and checks the shapes as an alphabet. Exactly one

@@ -6,17 +6,19 @@
 #include <new>
 #include <vector>
 
-namespace {
 // The median of a sliding window whose oldest sample always leaves first. `low_` is a max-heap
 // of the smaller half (its top is the median of an odd count), `high_` a min-heap of the rest;
 // the valid counts differ by 0 or 1. A leaving sample is only counted out; heap entries older
 // than the window are dropped when they reach a top, and a heap holding more stale entries
 // than valid ones is rebuilt, so its size stays within twice the window.
-class WindowMedian {
+struct RunningBaseline::Median {
 public:
-    explicit WindowMedian(size_t window) : side_(window) {}
+    explicit Median(size_t window) : window_(window) {}
 
     void insert(int64_t index, double value) {
+        // The slots grow with the first window's samples, so that a long window over a short
+        // signal takes only what the signal fills.
+        if (side_.size() < window_) side_.push_back(0);
         prune(low_, lowFirst);
         if (low_.empty() || value <= low_.front().value) {
             push(low_, {value, index}, lowFirst);
@@ -97,8 +99,11 @@ private:
     std::vector<Entry> low_, high_;
     int64_t lowCount_ = 0, highCount_ = 0;
     int64_t expiredBelow_ = 0;   // every index below this has left the window
+    size_t window_;              // the most samples the window holds
     std::vector<uint8_t> side_;  // per window slot: 0 in low_, 1 in high_
 };
+
+namespace {
 
 bool isIntegerIn(double v, double low, double high) { return v == std::floor(v) && v >= low && v <= high; }
 }  // namespace
@@ -112,38 +117,50 @@ IoStatus checkBaselineWindow(double rate, double seconds) {
     return {};
 }
 
+RunningBaseline::RunningBaseline(double rate, double seconds, BaselineMethod method)
+    : method_(method), half_(static_cast<int64_t>(std::round(seconds * rate)) / 2) {
+    if (method_ == BaselineMethod::median) median_ = std::make_unique<Median>(static_cast<size_t>(2 * half_ + 1));
+}
+
+RunningBaseline::~RunningBaseline() = default;
+
+void RunningBaseline::leave(int64_t index) {
+    if (index < 0) return;
+    if (method_ == BaselineMethod::median)
+        median_->eraseOldest(index);
+    else
+        sum_ -= original_[static_cast<size_t>(index % static_cast<int64_t>(original_.size()))];
+}
+
+void RunningBaseline::insert(double value) {
+    // The ring grows with the first window, then the sample entering takes the slot of the one
+    // that left.
+    if (original_.size() < static_cast<size_t>(2 * half_ + 1))
+        original_.push_back(value);
+    else
+        original_[static_cast<size_t>(added_ % static_cast<int64_t>(original_.size()))] = value;
+    if (method_ == BaselineMethod::median)
+        median_->insert(added_, value);
+    else
+        sum_ += value;
+    ++added_;
+}
+
+float RunningBaseline::correct(int64_t i) {
+    const int64_t count = std::min(added_ - 1, i + half_) - std::max<int64_t>(0, i - half_) + 1;
+    const double base = method_ == BaselineMethod::median ? median_->median() : sum_ / static_cast<double>(count);
+    return static_cast<float>(original_[static_cast<size_t>(i % static_cast<int64_t>(original_.size()))] - base);
+}
+
 IoStatus removeBaseline(std::vector<float>& samples, double rate, double seconds, BaselineMethod method) {
     if (IoStatus window = checkBaselineWindow(rate, seconds); !window) return window;
-    const double window = std::round(seconds * rate);
-    const auto n = static_cast<int64_t>(samples.size());
-    const int64_t h = static_cast<int64_t>(window) / 2;
     try {
-        // The window's samples as they were, while `samples` is overwritten behind it.
-        std::vector<double> original(static_cast<size_t>(std::min<int64_t>(n, 2 * h + 1)));
-        const auto ring = [&](int64_t i) -> double& { return original[static_cast<size_t>(i % static_cast<int64_t>(original.size()))]; };
-        int64_t added = 0;  // samples 0 .. added-1 have entered the window
-        WindowMedian median(original.size());
-        double sum = 0;
-        for (int64_t i = 0; i < n; ++i) {
-            // The sample leaving the window goes first: the one entering takes its ring slot.
-            if (const int64_t leaving = i - h - 1; leaving >= 0) {
-                if (method == BaselineMethod::median)
-                    median.eraseOldest(leaving);
-                else
-                    sum -= ring(leaving);
-            }
-            for (; added < n && added <= i + h; ++added) {
-                const double v = samples[static_cast<size_t>(added)];
-                ring(added) = v;
-                if (method == BaselineMethod::median)
-                    median.insert(added, v);
-                else
-                    sum += v;
-            }
-            const int64_t count = std::min(n - 1, i + h) - std::max<int64_t>(0, i - h) + 1;
-            const double base = method == BaselineMethod::median ? median.median() : sum / static_cast<double>(count);
-            samples[static_cast<size_t>(i)] = static_cast<float>(ring(i) - base);
-        }
+        // In place: a corrected sample is written only once its original is in the window's ring.
+        RunningBaseline baseline(rate, seconds, method);
+        size_t written = 0;
+        const auto put = [&](float v) { samples[written++] = v; };
+        for (const float v : samples) baseline.push(v, put);
+        baseline.finish(put);
     } catch (const std::bad_alloc&) {
         return IoStatus::failure("not enough memory for the baseline window");
     }
@@ -158,47 +175,61 @@ int32_t peakFor32BitArithmetic(int L) {
     return std::clamp<int32_t>(peak, 1, fullPeak);
 }
 
+CommonScale::CommonScale(int32_t targetPeak) : high_(targetPeak), low_(-static_cast<double>(targetPeak) - 1) {}
+
+void CommonScale::survey(std::span<const float> values) {
+    for (const float v : values) {
+        integers_ = integers_ && isIntegerIn(v, low_, high_);
+        magnitude_ = std::max(magnitude_, static_cast<double>(std::fabs(v)));
+    }
+}
+
+void CommonScale::survey(std::span<const double> values) {
+    for (const double v : values) {
+        integers_ = integers_ && isIntegerIn(v, low_, high_);
+        magnitude_ = std::max(magnitude_, std::fabs(v));
+    }
+}
+
+IoStatus CommonScale::fix() {
+    if (!std::isfinite(magnitude_)) return IoStatus::failure("the signal or a shape holds a value that is not finite");
+    scale_ = integers_ || magnitude_ == 0 ? 1.0 : high_ / magnitude_;
+    return {};
+}
+
 IoResult<QuantisedRecording> quantise(std::span<const float> signal, const std::vector<Shape>& shapes,
                                       int32_t targetPeak) {
     using Result = IoResult<QuantisedRecording>;
     if (targetPeak < 1 || targetPeak > fullPeak)
         return Result::failure("the quantisation peak must lie in 1.." + std::to_string(fullPeak));
-    const double high = targetPeak, low = -static_cast<double>(targetPeak) - 1;
-    bool integers = true;
-    double magnitude = 0;
-    for (const float v : signal) {
-        integers = integers && isIntegerIn(v, low, high);
-        magnitude = std::max(magnitude, static_cast<double>(std::fabs(v)));
-    }
-    for (const Shape& s : shapes)
-        for (const double v : s.samples) {
-            integers = integers && isIntegerIn(v, low, high);
-            magnitude = std::max(magnitude, std::fabs(v));
-        }
-    if (!std::isfinite(magnitude)) return Result::failure("the signal or a shape holds a value that is not finite");
+    CommonScale scale(targetPeak);
+    scale.survey(signal);
+    for (const Shape& s : shapes) scale.survey(s.samples);
+    if (IoStatus fixed = scale.fix(); !fixed) return Result::failure(fixed.error);
 
     QuantisedRecording q;
-    q.scale = integers || magnitude == 0 ? 1.0 : high / magnitude;
-    const auto toInteger = [&](double v) {
-        const double scaled = integers ? v : std::round(v * q.scale);
-        const auto value = static_cast<int32_t>(std::clamp(scaled, low, high));
-        q.peak = std::max(q.peak, std::abs(value));
-        return static_cast<int16_t>(value);
-    };
+    q.scale = scale.scale();
     try {
         q.signal.resize(signal.size());
-        std::transform(signal.begin(), signal.end(), q.signal.begin(), [&](float v) { return toInteger(v); });
-        for (const Shape& s : shapes) {
-            std::vector<int16_t> samples(s.samples.size());
-            std::transform(s.samples.begin(), s.samples.end(), samples.begin(), toInteger);
-            if (!s.samples.empty() && std::all_of(samples.begin(), samples.end(), [](int16_t v) { return v == 0; }))
-                return Result::failure("shape \"" + s.name + "\" is zero throughout at the common scale " +
-                                       std::to_string(q.scale) +
-                                       " (it is too small beside the signal's largest value)");
-            q.shapes.push_back(std::move(samples));
-        }
+        std::transform(signal.begin(), signal.end(), q.signal.begin(), [&](float v) { return scale(v); });
+        if (IoStatus s = quantiseShapes(shapes, scale, q.shapes); !s) return Result::failure(s.error);
     } catch (const std::bad_alloc&) {
         return Result::failure("not enough memory for the quantised signal (2 bytes per sample)");
     }
+    q.peak = scale.peak();
     return Result::success(std::move(q));
+}
+
+IoStatus quantiseShapes(const std::vector<Shape>& shapes, CommonScale& scale, std::vector<std::vector<int16_t>>& out) {
+    out.clear();
+    for (const Shape& s : shapes) {
+        std::vector<int16_t> samples(s.samples.size());
+        std::transform(s.samples.begin(), s.samples.end(), samples.begin(), [&](double v) { return scale(v); });
+        if (!s.samples.empty() && std::all_of(samples.begin(), samples.end(), [](int16_t v) { return v == 0; }))
+            return IoStatus::failure("shape \"" + s.name + "\" is zero throughout at the common scale " +
+                                     std::to_string(scale.scale()) +
+                                     " (it is too small beside the signal's largest value)");
+        out.push_back(std::move(samples));
+    }
+    return {};
 }

@@ -266,21 +266,27 @@ IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, i
     return Result::success(std::move(spec));
 }
 
+IoStatus checkTemplateFits(const TemplateSpec& spec, int64_t samples) {
+    const int64_t n = samples;
+    if (spec.start >= n || spec.length > n - spec.start)
+        return IoStatus::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
+                                 ", samples " + std::to_string(spec.start) + " to " +
+                                 std::to_string(spec.start + spec.length - 1) + ") reaches beyond the signal's " +
+                                 std::to_string(n) + " samples");
+    if (spec.length > maxShapeLength)
+        return IoStatus::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
+                                 ") is " + std::to_string(spec.length) + " samples long; a shape holds at most " +
+                                 std::to_string(maxShapeLength));
+    return {};
+}
+
 IoResult<std::vector<Shape>> cutTemplates(std::span<const float> samples, const std::vector<TemplateSpec>& specs,
                                           int channels) {
     using Result = IoResult<std::vector<Shape>>;
     std::vector<Shape> shapes;
     for (const TemplateSpec& spec : specs) {
         const int64_t n = static_cast<int64_t>(samples.size()) / channels;
-        if (spec.start >= n || spec.length > n - spec.start)
-            return Result::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
-                                   ", samples " + std::to_string(spec.start) + " to " +
-                                   std::to_string(spec.start + spec.length - 1) + ") reaches beyond the signal's " +
-                                   std::to_string(n) + " samples");
-        if (spec.length > maxShapeLength)
-            return Result::failure("template " + quoteForMessage(spec.text) + " (shape " + quoteForMessage(spec.name) +
-                                   ") is " + std::to_string(spec.length) + " samples long; a shape holds at most " +
-                                   std::to_string(maxShapeLength));
+        if (IoStatus fits = checkTemplateFits(spec, n); !fits) return Result::failure(fits.error);
         Shape shape{spec.name, {}, channels};
         for (int ch = 0; ch < channels; ++ch) {
             const auto from = samples.begin() + ch * n + spec.start;

@@ -70,6 +70,10 @@ struct TemplateSpec {
 /// (for the default name). The name is everything after the second colon.
 IoResult<TemplateSpec> parseTemplateSpec(const std::string& text, double rate, int index);
 
+/// Whether a template lies within a signal of `samples` samples and is no longer than a shape may
+/// be; the refusal names it (the checks and messages of cutTemplates).
+IoStatus checkTemplateFits(const TemplateSpec& spec, int64_t samples);
+
 /// Cuts each template from `samples` (after any baseline removal, so that shapes and signal
 /// match), from every one of its `channels` (held one after the other) at once. A template
 /// reaching beyond the signal is refused, naming it.

@@ -259,13 +259,32 @@ IoResult<Signal> readChannels(const std::string& path, const SignalReadOptions& 
     signal.channelNames = std::move(names);
     return Result::success(std::move(signal));
 }
-}  // namespace
 
-IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options) {
-    if (options.columns || options.channels) return readChannels(path, options);
+// Where a reader puts its samples: into the Signal it returns, or, with `blocks`, handed on
+// block by block through `samples` as a buffer (begun with the rate before the first block).
+struct SampleOut {
+    const SampleBlocks* blocks = nullptr;
+    double rate = 1;
+    int64_t handed = 0;  // samples handed on so far
+    bool begun = false;
+    void flush(std::vector<float>& samples) {
+        if (!blocks || samples.empty()) return;
+        if (!begun && blocks->begin) blocks->begin(rate);
+        begun = true;
+        blocks->take(samples);
+        handed += static_cast<int64_t>(samples.size());
+        samples.clear();
+    }
+    int64_t total(const std::vector<float>& samples) const { return handed + static_cast<int64_t>(samples.size()); }
+};
+
+IoResult<Signal> readText(const std::string& path, const SignalReadOptions& options, SampleOut& out);
+IoResult<Signal> readAudio(const std::string& path, const SignalReadOptions& options, SampleOut& out);
+
+IoResult<Signal> readAny(const std::string& path, const SignalReadOptions& options, SampleOut& out) {
     switch (signalFormatOf(path)) {
-    case SignalFormat::text: return readTextSignal(path, options);
-    case SignalFormat::audio: return readAudioSignal(path, options);
+    case SignalFormat::text: return readText(path, options, out);
+    case SignalFormat::audio: return readAudio(path, options, out);
     case SignalFormat::unsupported: break;
     }
     const std::string e = fileEnding(path);
@@ -273,8 +292,34 @@ IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& op
         path + ": unsupported format" + (e.empty() ? std::string(" (the name has no ending)") : " \"." + e + "\"") +
         "; signals are read from text (.csv, .tsv, .txt, .dat) and audio (.wav, .flac, .ogg, .oga, .aif, .aiff, .au)");
 }
+}  // namespace
+
+IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options) {
+    if (options.columns || options.channels) return readChannels(path, options);
+    SampleOut out;
+    return readAny(path, options, out);
+}
+
+IoResult<Signal> streamSignal(const std::string& path, const SignalReadOptions& options, const SampleBlocks& blocks) {
+    if (options.columns || options.channels)
+        return IoResult<Signal>::failure(path + ": several channels are read whole, not handed on in blocks");
+    SampleOut out{&blocks};
+    return readAny(path, options, out);
+}
 
 IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions& options) {
+    SampleOut out;
+    return readText(path, options, out);
+}
+
+IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOptions& options) {
+    SampleOut out;
+    return readAudio(path, options, out);
+}
+
+namespace {
+
+IoResult<Signal> readText(const std::string& path, const SignalReadOptions& options, SampleOut& out) {
     using Result = IoResult<Signal>;
     if (options.channel) return Result::failure(path + ": a channel applies to audio files; this one is read as text");
     if (std::string e = checkRate(path, options.rate); !e.empty()) return Result::failure(e);
@@ -282,6 +327,7 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
         Signal signal;
         signal.file = path;
         signal.rate = options.rate.value_or(1.0);
+        out.rate = signal.rate;
         std::string error;
         LineReader reader;
         if (!reader.open(path, error)) return Result::failure(error);
@@ -331,7 +377,7 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
             column = static_cast<size_t>(found - first.begin());
         }
 
-        bool reserved = false;
+        bool reserved = out.blocks != nullptr;  // handed on: no room for the whole file
         // Once a few thousand samples are read, room for the whole file from the bytes per sample so far.
         const auto reserve = [&] {
             const size_t read = signal.samples.size();
@@ -351,6 +397,7 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
                     return at(path, number) + problem;
             signal.samples.push_back(value);
             reserve();
+            if (signal.samples.size() >= 65536) out.flush(signal.samples);
             return "";
         };
         if (!header)
@@ -382,12 +429,14 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
                 }
                 reader.skip(static_cast<size_t>(p - block.data()), lines);
                 reserve();
+                out.flush(signal.samples);
             }
             if (!reader.next(line, number, error)) break;
             if (std::string problem = take(line); !problem.empty()) return Result::failure(problem);
         }
         if (!error.empty()) return Result::failure(error);
-        if (signal.samples.empty()) return Result::failure(path + ": no samples (the file holds only a header line)");
+        if (out.total(signal.samples) == 0) return Result::failure(path + ": no samples (the file holds only a header line)");
+        out.flush(signal.samples);
         // The room reserved from the bytes per sample is a few percent more than the samples;
         // giving that back would copy them all (a fifth of the reading time). A vector grown
         // well past its samples (an estimate too low, or none) is shrunk.
@@ -401,7 +450,7 @@ IoResult<Signal> readTextSignal(const std::string& path, const SignalReadOptions
     }
 }
 
-IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOptions& options) {
+IoResult<Signal> readAudio(const std::string& path, const SignalReadOptions& options, SampleOut& out) {
     using Result = IoResult<Signal>;
     if (options.column) return Result::failure(path + ": a column applies to text files; this one is read as audio");
     if (std::string e = checkRate(path, options.rate); !e.empty()) return Result::failure(e);
@@ -449,12 +498,14 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
         Signal signal;
         signal.file = path;
         signal.rate = info.samplerate;
+        out.rate = signal.rate;
         // Integer formats give their integer sample values, float formats their stored values.
         sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
         // The header's frame count is a promise, not a fact: room is reserved for at most what
         // the file's bytes could hold, and the reading below goes by what the file really gives.
-        signal.samples.reserve(static_cast<size_t>(
-                std::min<int64_t>(info.frames, std::max<int64_t>(fileBytes(path), 0) * 4 / channels + 4096)));
+        if (!out.blocks)
+            signal.samples.reserve(static_cast<size_t>(
+                    std::min<int64_t>(info.frames, std::max<int64_t>(fileBytes(path), 0) * 4 / channels + 4096)));
         constexpr sf_count_t framesPerBlock = 65536;
         std::vector<float> block(static_cast<size_t>(framesPerBlock) * static_cast<size_t>(channels));
         for (;;) {
@@ -464,18 +515,19 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
                 const float v = block[static_cast<size_t>(f) * static_cast<size_t>(channels) +
                                       static_cast<size_t>(channel - 1)];
                 if (!std::isfinite(v))
-                    return Result::failure(path + ": sample " + std::to_string(signal.samples.size()) +
+                    return Result::failure(path + ": sample " + std::to_string(out.total(signal.samples)) +
                                            " is not a finite number");
                 signal.samples.push_back(v);
             }
+            out.flush(signal.samples);
         }
         if (sf_error(file) != SF_ERR_NO_ERROR)
             return Result::failure("cannot read " + path + ": " + sf_strerror(file));
-        const auto got = static_cast<int64_t>(signal.samples.size());
+        const auto got = out.total(signal.samples);
         if (got < info.frames)
             return Result::failure(path + ": truncated or damaged: the header promises " + std::to_string(info.frames) +
                                    " samples, the file holds " + std::to_string(got));
-        if (signal.samples.empty()) return Result::failure(path + ": no samples (the audio file is empty)");
+        if (got == 0) return Result::failure(path + ": no samples (the audio file is empty)");
         signal.samples.shrink_to_fit();
         return Result::success(std::move(signal));
     } catch (const std::bad_alloc&) {
@@ -484,6 +536,8 @@ IoResult<Signal> readAudioSignal(const std::string& path, const SignalReadOption
         return Result::failure("cannot read " + path + ": " + e.what());
     }
 }
+
+}  // namespace
 
 IoResult<int64_t> parseSamplesOrSeconds(const std::string& text, double rate, const std::string& what) {
     using Result = IoResult<int64_t>;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -77,6 +78,21 @@ SignalFormat signalFormatOf(const std::string& path);
 /// Refused besides: columns with channel or column, channels with column or channel, a column
 /// or channel named twice or not at all, more than maxSignalChannels.
 IoResult<Signal> readSignal(const std::string& path, const SignalReadOptions& options = {});
+
+/// Where a reader hands a signal's samples when they are not to be kept: `begin` (may be empty)
+/// hears the rate once, before the first block; `take` each block of samples in order (up to one
+/// block of the file, valid during the call).
+struct SampleBlocks {
+    std::function<void(double rate)> begin;
+    std::function<void(std::span<const float> block)> take;
+};
+
+/// readSignal handing the samples to `blocks` instead of keeping them: the same checks and
+/// messages, the Signal returned without samples (its rate and file only). Memory does not grow
+/// with the signal; one channel only (columns or channels are refused). A refusal may come after
+/// some blocks were handed on (a malformed number at
+/// the end of the file); what was handed on is then void.
+IoResult<Signal> streamSignal(const std::string& path, const SignalReadOptions& options, const SampleBlocks& blocks);
 
 /// Text: one number per line, or one column of comma-, semicolon-, tab- or blank-separated
 /// values (the separator is the first of ',', ';', tab found in the first line; blanks

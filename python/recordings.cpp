@@ -250,7 +250,7 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
     if (noiseSigma && (!std::isfinite(*noiseSigma) || *noiseSigma <= 0))
         throw py::value_error("noise_sigma must be a positive number in the signal's units");
     settings.noiseSigma = noiseSigma;
-    if (const IoStatus matching = checkShapeChannels(shapes, recording); !matching) throw py::value_error(matching.error);
+    if (const IoStatus matching = checkShapeChannels(shapes, recording.channels); !matching) throw py::value_error(matching.error);
     if (!channelWeights.is_none()) {
         settings.channelWeights = realVector(channelWeights, "channel_weights");
         if (const IoStatus s = checkChannelWeights(settings.channelWeights, recording.channels); !s)

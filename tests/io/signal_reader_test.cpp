@@ -336,6 +336,50 @@ TEST(AudioSignal, ChannelsAreChosenAndCheckedAndBadFilesRefused) {
     EXPECT_EQ(errorOf(nan), nan + ": sample 2 is not a finite number");
 }
 
+// Handed on in blocks, a signal arrives whole and in order, with the rate first, and a file is
+// refused with the words readSignal uses, also after blocks were handed on: one-column text
+// (through the plain-number path and the checked one), a chosen column of a table, a chosen
+// audio channel, a bad number and a NaN late in the file, an empty file.
+TEST(StreamedSignal, HandsOnWhatReadSignalKeeps) {
+    TempDir dir;
+    std::string plain = "# comment\nlevel\n", table = "a;b\n";
+    std::vector<float> interleaved;
+    for (int i = 0; i < 200000; ++i) {
+        plain += std::to_string(i % 977 - 400) + (i % 5000 == 0 ? " \r\n\n" : "\n");
+        table += std::to_string(i) + ";" + std::to_string(i % 31) + ".5\n";
+        interleaved.insert(interleaved.end(), {static_cast<float>(i % 301), static_cast<float>(-(i % 89))});
+    }
+    const auto stereo = dir.file("s.wav");
+    writeAudio(stereo, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 8000, interleaved);
+    std::vector<float> late(150000, 0.5f);
+    late[140000] = std::nanf("");
+    const auto nan = dir.file("nan.wav");
+    writeAudio(nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 1000, late);
+    const std::pair<std::string, SignalReadOptions> files[] = {
+            {dir.write("plain.txt", plain), {}},
+            {dir.write("table.csv", table), column("b")},
+            {stereo, channel(2)},
+            {dir.write("bad.txt", plain + "1.2.3\n"), {}},
+            {nan, {}},
+            {dir.write("header.csv", "level\n"), {}},
+    };
+    for (const auto& [path, options] : files) {
+        SCOPED_TRACE(path);
+        const IoResult<Signal> whole = readSignal(path, options);
+        std::vector<float> handed;
+        double rate = 0;
+        SampleBlocks blocks;
+        blocks.begin = [&](double r) { rate = handed.empty() ? r : -1; };
+        blocks.take = [&](std::span<const float> block) { handed.insert(handed.end(), block.begin(), block.end()); };
+        const IoResult<Signal> streamed = streamSignal(path, options, blocks);
+        EXPECT_EQ(streamed.error, whole.error);
+        if (!whole.ok()) continue;
+        EXPECT_TRUE(streamed.value.samples.empty());
+        EXPECT_EQ(rate, whole.value.rate);
+        EXPECT_EQ(handed, whole.value.samples);
+    }
+}
+
 // A file cut short is refused as truncated, whatever its header promised (an Ogg file's header
 // claims 2^63 - 1 frames when its end is missing).
 TEST(AudioSignal, TruncatedFilesAreRefusedNotReadInPart) {
