@@ -1,12 +1,18 @@
 #include "core/posterior.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
+
+// The vector helpers below are always inlined into the kernel of their width, never called
+// across a function boundary, so the vector calling convention of a build does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
 constexpr double kNone = -std::numeric_limits<double>::infinity();
@@ -18,78 +24,341 @@ double logAdd(double a, double b) {
     return a + std::log1p(std::exp(b - a));
 }
 
+constexpr uint64_t kMantissaBits = (uint64_t{1} << 52) - 1;
+
+// 2^k for -1022 <= k <= 1023, made from its bits.
+inline double powerOfTwo(int64_t k) { return std::bit_cast<double>(static_cast<uint64_t>(k + 1023) << 52); }
+
+// 2^-d for d >= 0, and 0 from d = 1023 on: beside a value of at least 1 such a term is far below
+// the last bit.
+inline double downBy(int64_t d) {
+    const auto shift = static_cast<uint64_t>(std::min<int64_t>(d, 1023));
+    return std::bit_cast<double>((1023 - shift) << 52);
+}
+
 // A weight of chains, m 2^e with m = 0 (none) or 1 <= m < 2: sums and products of weights that
-// span thousands of orders of magnitude, in a few multiplications where their logarithms would
-// take an exponential and a logarithm each.
+// span thousands of orders of magnitude, each a few multiplications and integer operations on the
+// bits (no calls into the maths library).
 struct Weight {
     double m = 0;
     int64_t e = 0;
 
-    static Weight ofLog(double log) {
-        if (log == kNone) return {};
-        const double e2 = std::floor(log / std::numbers::ln2);
-        return normal(std::exp(log - e2 * std::numbers::ln2), static_cast<int64_t>(e2));
-    }
     double log() const { return m == 0 ? kNone : std::log(m) + static_cast<double>(e) * std::numbers::ln2; }
     bool none() const { return m == 0; }
-    /// m 2^(e - exponent), the weight on a scale of 2^exponent.
-    double at(int64_t exponent) const { return m == 0 ? 0.0 : std::ldexp(m, static_cast<int>(std::max<int64_t>(e - exponent, -2000))); }
+    /// m 2^(e - exponent), the weight on a scale of 2^exponent >= its own.
+    double at(int64_t exponent) const { return m * downBy(exponent - e); }
+    /// m 2^e for a positive normal m (or 0), the exponent taken from m's bits.
     static Weight normal(double m, int64_t e) {
         if (m == 0) return {};
-        int shift = 0;
-        m = std::frexp(m, &shift);  // m in [0.5, 1)
-        return {m * 2, e + shift - 1};
+        const auto bits = std::bit_cast<uint64_t>(m);
+        return {std::bit_cast<double>((bits & kMantissaBits) | (uint64_t{1023} << 52)),
+                e + static_cast<int64_t>(bits >> 52) - 1023};
+    }
+    /// m 2^e for 1 <= m < 4: at most one halving.
+    static Weight halved(double m, int64_t e) {
+        const bool over = m >= 2;
+        return {over ? m * 0.5 : m, e + over};
     }
 };
-Weight operator+(const Weight& a, const Weight& b) {
-    if (b.none()) return a;
-    if (a.none()) return b;
-    const Weight& hi = a.e >= b.e ? a : b;
-    const Weight& lo = a.e >= b.e ? b : a;
-    return Weight::normal(hi.m + lo.at(hi.e), hi.e);
-}
-Weight operator*(const Weight& a, const Weight& b) {
-    if (a.none() || b.none()) return {};
-    return Weight::normal(a.m * b.m, a.e + b.e);
-}
-// a / b as a plain number (b not none).
-double ratio(const Weight& a, const Weight& b) { return a.none() ? 0.0 : std::ldexp(a.m / b.m, static_cast<int>(std::clamp<int64_t>(a.e - b.e, -2000, 2000))); }
+// 2^k for k <= 1023, and 0 below -1022.
+inline double scaleBy(int64_t k) { return powerOfTwo(std::max<int64_t>(k, -1023)); }
 
-// A weighted set of chains: its total weight and the weighted means of the chains' pulse counts
-// and their squares.
+// Running sums keep their own scale 2^e and let the mantissa grow (up to kHeadroom bits above 1
+// for each term) instead of renormalising at every term: a term then costs one multiplication
+// and one addition on the sum's chain, and the scale moves up only when a term outgrows it.
+constexpr int64_t kHeadroom = 256;
+
+// Before s += v: false when that is done already (v none, or s none and now v); else s moved up
+// to v's scale when v outgrows it.
+template <class T>
+__attribute__((always_inline)) inline bool onCommonScale(T& s, const T& v) {
+    if (v.none()) return false;
+    if (s.none()) {
+        s = v;
+        return false;
+    }
+    if (v.e > s.e + kHeadroom) {
+        s.m *= downBy(v.e - s.e);
+        s.e = v.e;
+    }
+    return true;
+}
+
+// s += v, s on its own scale (see kHeadroom).
+__attribute__((always_inline)) inline void accumulate(Weight& s, const Weight& v) {
+    if (onCommonScale(s, v)) s.m += v.m * scaleBy(v.e - s.e);
+}
+Weight normalized(const Weight& w) { return Weight::normal(w.m, w.e); }
+
+__attribute__((always_inline)) inline Weight operator+(const Weight& a, const Weight& b) {
+    Weight s = a;
+    accumulate(s, b);
+    return normalized(s);
+}
+__attribute__((always_inline)) inline Weight operator*(const Weight& a, const Weight& b) {
+    if (a.none() || b.none()) return {};
+    return Weight::halved(a.m * b.m, a.e + b.e);
+}
+// a / b as a plain number (b not none); below 2^-1021 it is 0.
+double ratio(const Weight& a, const Weight& b) {
+    if (a.none()) return 0.0;
+    const int64_t d = a.e - b.e;
+    if (d < -1022) return 0.0;
+    if (d > 1023) return std::numeric_limits<double>::infinity();
+    return a.m / b.m * powerOfTwo(d);
+}
+
+// A weighted set of chains: its total weight m 2^e (m = 0: none, else 1 <= m < 2), and the
+// weighted mean and variance of its chains' pulse counts. Means rather than weighted sums: a
+// pulse more adds one to the mean and leaves the variance as it is, so where one chain outweighs
+// the rest the count stays an exact integer and the variance 0.
 struct Chains {
-    Weight w;
-    double count = 0, square = 0;
+    double m = 0;
+    int64_t e = 0;
+    double count = 0, variance = 0;
+    bool none() const { return m == 0; }
+    Weight weight() const { return {m, e}; }
+};
+// s += v, s on its own scale (see kHeadroom): means and variances pooled by the weights'
+// shares (the division is off the chain of weights the sum waits on).
+__attribute__((always_inline)) inline void accumulate(Chains& s, const Chains& v) {
+    if (!onCommonScale(s, v)) return;
+    const double w = v.m * scaleBy(v.e - s.e), total = s.m + w;
+    const double share = w / total, apart = v.count - s.count;
+    s.variance += share * (v.variance - s.variance) + share * (1 - share) * apart * apart;
+    s.count += share * apart;
+    s.m = total;
+}
+Chains normalized(const Chains& c) {
+    const Weight w = Weight::normal(c.m, c.e);
+    return {w.m, w.e, c.count, c.variance};
+}
+__attribute__((always_inline)) inline Chains operator+(const Chains& a, const Chains& b) {
+    Chains s = a;
+    accumulate(s, b);
+    return normalized(s);
+}
+// Every chain of c followed by one more pulse of weight w.
+__attribute__((always_inline)) inline Chains extended(const Weight& w, const Chains& c) {
+    if (w.none() || c.none()) return {};
+    const Weight product = Weight::halved(w.m * c.m, w.e + c.e);
+    return {product.m, product.e, c.count + 1, c.variance};
+}
+
+// The exponentials of the position weights, W lanes at a time. Every lane is the same rounded
+// operations in the same order (nothing is fused: the file is built without contraction), so
+// every vector width, and the one the processor chooses, gives the same numbers.
+template <int W>
+struct Lanes {
+    typedef double D __attribute__((vector_size(W * 8)));
+    typedef int64_t I __attribute__((vector_size(W * 8)));
+    static constexpr int width = W;
 };
 
-Chains operator+(const Chains& a, const Chains& b) {
-    if (b.w.none()) return a;
-    if (a.w.none()) return b;
-    const Weight total = a.w + b.w;
-    const double wa = ratio(a.w, total), wb = ratio(b.w, total);
-    return {total, wa * a.count + wb * b.count, wa * a.square + wb * b.square};
+template <class V, class T>
+__attribute__((always_inline)) inline V loadLanes(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V, class T>
+__attribute__((always_inline)) inline void storeLanes(T* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+template <class To, class From>
+__attribute__((always_inline)) inline To bitsOf(From v) {
+    To t;
+    std::memcpy(&t, &v, sizeof t);
+    return t;
+}
+
+// e^x for x <= 708, lane by lane (0 below -708, where it is below 2^-1021): x = k ln 2 + r with
+// |r| <= ln 2 / 2 (ln 2 in two parts, the first with 20 trailing zero bits so that k times it is
+// exact), e^r by its Taylor series to r^11 (relative error below 1e-14), 2^k from its bits.
+template <class L>
+__attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
+    using D = typename L::D;
+    using I = typename L::I;
+    constexpr double kLn2High = 0x1.62e42feep-1, kLn2Low = 0x1.a39ef35793c76p-33;
+    constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
+    const D low = D{} - 708.0;
+    const D clamped = x < low ? low : x;
+    const D shifted = clamped * std::numbers::log2e + kRound;
+    const D k = shifted - kRound;
+    const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
+    const D r = (clamped - k * kLn2High) - k * kLn2Low;
+    constexpr double c[] = {1.0,         1.0,          1.0 / 2,       1.0 / 6,        1.0 / 24,        1.0 / 120,
+                            1.0 / 720,   1.0 / 5040,   1.0 / 40320,   1.0 / 362880,   1.0 / 3628800,   1.0 / 39916800};
+    D p = D{} + c[11];
+    for (int j = 10; j >= 0; --j) p = p * r + c[j];
+    const D y = p * bitsOf<D>((kBits + 1023) << 52);
+    return x < low ? D{} : y;
+}
+
+// e^x[i] for i < count (a multiple of the width).
+template <class L>
+__attribute__((always_inline)) inline void expsOf(const double* x, size_t count, double* out) {
+    for (size_t i = 0; i < count; i += L::width)
+        storeLanes(out + i, expLanes<L>(loadLanes<typename L::D>(x + i)));
+}
+
+// The soft minimum over S rows of integer scores (row e from scores + e * stride) of `count`
+// positions (a multiple of the width): each position's least score, and e^(-(score - least) / T)
+// per row (into exps, laid out as the scores) and their sum over the rows in row order.
+template <class L>
+__attribute__((always_inline)) inline void softMinimum(const int64_t* scores, size_t S, size_t stride, size_t count,
+                                                       double inverseT, double* exps, double* sums, int64_t* least) {
+    using D = typename L::D;
+    using I = typename L::I;
+    // Differences from 2^51 on weigh nothing at any temperature the exponents allow; below it
+    // an integer becomes a double by its bits.
+    constexpr int64_t kCap = int64_t{1} << 51;
+    constexpr double kTwo52 = 0x1p52;
+    for (size_t i = 0; i < count; i += L::width) {
+        I lo = loadLanes<I>(scores + i);
+        for (size_t e = 1; e < S; ++e) {
+            const I v = loadLanes<I>(scores + e * stride + i);
+            lo = v < lo ? v : lo;
+        }
+        storeLanes(least + i, lo);
+        D sum{};
+        for (size_t e = 0; e < S; ++e) {
+            I d = loadLanes<I>(scores + e * stride + i) - lo;
+            d = d < kCap ? d : kCap;
+            const D difference = bitsOf<D>(d | bitsOf<int64_t>(kTwo52)) - kTwo52;
+            const D v = expLanes<L>(difference * -inverseT);
+            storeLanes(exps + e * stride + i, v);
+            sum += v;
+        }
+        storeLanes(sums + i, sum);
+    }
+}
+
+struct WeightKernels {
+    void (*softMinimum)(const int64_t*, size_t, size_t, size_t, double, double*, double*, int64_t*);
+    void (*exps)(const double*, size_t, double*);
+    size_t width;
+};
+void softMinimum2(const int64_t* s, size_t S, size_t stride, size_t n, double t, double* x, double* sum, int64_t* least) {
+    softMinimum<Lanes<2>>(s, S, stride, n, t, x, sum, least);
+}
+void exps2(const double* x, size_t n, double* out) { expsOf<Lanes<2>>(x, n, out); }
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void softMinimum4(const int64_t* s, size_t S, size_t stride, size_t n, double t,
+                                                  double* x, double* sum, int64_t* least) {
+    softMinimum<Lanes<4>>(s, S, stride, n, t, x, sum, least);
+}
+__attribute__((target("avx2"))) void exps4(const double* x, size_t n, double* out) { expsOf<Lanes<4>>(x, n, out); }
+__attribute__((target("avx512f"))) void softMinimum8(const int64_t* s, size_t S, size_t stride, size_t n, double t,
+                                                     double* x, double* sum, int64_t* least) {
+    softMinimum<Lanes<8>>(s, S, stride, n, t, x, sum, least);
+}
+__attribute__((target("avx512f"))) void exps8(const double* x, size_t n, double* out) { expsOf<Lanes<8>>(x, n, out); }
+#endif
+
+const WeightKernels& weightKernels() {
+    static const WeightKernels chosen = [] {
+#if defined(__x86_64__) && defined(__GNUC__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f")) return WeightKernels{softMinimum8, exps8, 8};
+        if (__builtin_cpu_supports("avx2")) return WeightKernels{softMinimum4, exps4, 4};
+#endif
+        return WeightKernels{softMinimum2, exps2, 2};
+    }();
+    return chosen;
+}
+
+// The pulses asked about: each one's window [first, last] of positions and its shape's index
+// among the shapes scored (S or more: none).
+struct PulseWindows {
+    std::vector<int64_t> first, last;
+    std::vector<size_t> shape;
+};
+
+// Each position's weight over the shapes `rows` (indices into the prepared shapes; -1 is not
+// taken): W[l] = sum over them of exp(-score / T), with T = 1 / inverseT. The scores come one shape
+// at a time over chunks of positions; the exponentials are taken relative to each position's
+// least score (the soft minimum, every term at most 1), and the least score's own exponential
+// is split into a power of two and a rest, so that no weight ever overflows. With `shares`, also
+// each pulse's shape's share of the weight at every position of its window. Returns "stopped"
+// when cancelled, a refusal when an exponent would leave the 64-bit range, else "".
+template <class Progress>
+std::string positionWeights(const ShapeScores& scores, const int16_t* y, int64_t P, const std::vector<int>& rows,
+                            double inverseT, const PulseWindows& pulses, std::vector<std::vector<double>>* shares,
+                            std::vector<Weight>& W, Progress&& progress, const std::atomic<bool>& cancel) {
+    const WeightKernels& kernels = weightKernels();
+    constexpr int64_t kChunk = 4096;  // a multiple of every vector width
+    const size_t S = rows.size(), C = static_cast<size_t>(kChunk);
+    std::vector<int64_t> block(S * C), least(C), whole(C);
+    std::vector<double> exps(S * C), sums(C), rest(C), restExp(C);
+    W.clear();
+    W.reserve(static_cast<size_t>(P));
+    size_t firstOpen = 0;  // the first pulse whose window may still hold the position
+    // A chain's exponent is the sum of its pulses' (at most P): it stays inside 64 bits.
+    const double limit = 0x1p62 / static_cast<double>(P + 1);
+    for (int64_t lo = 0; lo < P; lo += kChunk) {
+        if (cancel.load(std::memory_order_relaxed)) return "stopped";
+        const int64_t hi = std::min(P - 1, lo + kChunk - 1);
+        const auto count = static_cast<size_t>(hi - lo + 1);
+        const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
+        scores.scoreRows(y, lo, hi, rows, block.data(), kChunk);
+        for (size_t e = 0; e < S; ++e)
+            std::fill(block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
+                      block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), 0);
+        kernels.softMinimum(block.data(), S, C, padded, inverseT, exps.data(), sums.data(), least.data());
+        // e^(-least / T) = 2^k e^rest, k the integer part of the exponent in base 2.
+        for (size_t i = 0; i < count; ++i) {
+            const double exponent = -static_cast<double>(least[i]) * inverseT;
+            const double k = std::trunc(exponent * std::numbers::log2e);
+            if (!(std::abs(k) < limit))
+                return "The temperature of the posterior is too small for the scores of this recording.";
+            whole[i] = static_cast<int64_t>(k);
+            rest[i] = exponent - k * std::numbers::ln2;
+        }
+        std::fill(rest.begin() + static_cast<std::ptrdiff_t>(count), rest.begin() + static_cast<std::ptrdiff_t>(padded), 0.0);
+        kernels.exps(rest.data(), padded, restExp.data());
+        for (size_t i = 0; i < count; ++i)
+            W.push_back(Weight::normal(restExp[i] * sums[i], whole[i]));
+        if (shares) {
+            // The windows are in order and of one width, so the open ones follow each other.
+            for (size_t i = 0; i < count; ++i) {
+                const int64_t l = lo + static_cast<int64_t>(i);
+                while (firstOpen < pulses.first.size() && pulses.last[firstOpen] < l) ++firstOpen;
+                for (size_t j = firstOpen; j < pulses.first.size() && pulses.first[j] <= l; ++j)
+                    if (pulses.shape[j] < S)
+                        (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = exps[pulses.shape[j] * C + i] / sums[i];
+            }
+        }
+        progress(static_cast<double>(hi + 1) / static_cast<double>(P));
+    }
+    return {};
 }
 
 // The sum of the values at the positions of the window [to - width + 1, to] (cut at 0), for a
 // `to` that never decreases and values final once reached: blocks of `width`, the window the
 // suffix sum of one block and the prefix sum of the next, every sum taken in the same order
-// whatever came before (so the result does not depend on how the work is split).
+// whatever came before (so the result does not depend on how the work is split). `values` may
+// still be filling (up to `count` values): the window reads only positions up to `to`.
 template <class T>
 class SlidingSum {
 public:
-    SlidingSum(const std::vector<T>& values, int64_t width) : values_(values), width_(width) {
-        suffix_.resize(static_cast<size_t>(std::min<int64_t>(width, static_cast<int64_t>(values.size())) + 1));
+    SlidingSum(const std::vector<T>& values, int64_t width, int64_t count) : values_(values), width_(width) {
+        suffix_.resize(static_cast<size_t>(std::min(width, count) + 1));
     }
+    /// The window's sum, normalised.
     T upTo(int64_t to) {
         for (; next_ <= to; ++next_) {
             const T& v = values_[static_cast<size_t>(next_)];
-            prefix_ = inBlock_ == 0 ? v : prefix_ + v;
+            if (inBlock_ == 0)
+                prefix_ = v;
+            else
+                accumulate(prefix_, v);
             if (++inBlock_ == width_) {
                 // The block is complete: its suffix sums, from its end back.
                 const int64_t first = next_ - width_ + 1;
                 T s{};
                 for (int64_t k = next_; k >= first; --k) {
-                    s = values_[static_cast<size_t>(k)] + s;
+                    accumulate(s, values_[static_cast<size_t>(k)]);
                     suffix_[static_cast<size_t>(k - first)] = s;
                 }
                 inBlock_ = 0;
@@ -98,10 +367,12 @@ public:
         if (to < 0) return T{};
         const int64_t from = to - width_ + 1;
         const int64_t blockStart = next_ - (inBlock_ == 0 ? width_ : inBlock_);
-        if (from >= blockStart || (from <= 0 && blockStart == 0)) return prefix_;
+        if (from >= blockStart || (from <= 0 && blockStart == 0)) return normalized(prefix_);
         // The window reaches into the block before: its suffix from `from`, then the prefix.
         const int64_t earlier = blockStart - width_;
-        return suffix_[static_cast<size_t>(from - earlier)] + prefix_;
+        T window = suffix_[static_cast<size_t>(from - earlier)];
+        accumulate(window, prefix_);
+        return normalized(window);
     }
 
 private:
@@ -178,7 +449,7 @@ struct Layers {
             std::vector<Weight> before(static_cast<size_t>(std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1)));
             for (int64_t m = lo[j - 1]; m <= std::min(hi[j - 1], hi[j] - Tmin); ++m)
                 before[static_cast<size_t>(m - lo[j - 1])] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
-            SlidingSum<Weight> sums(before, width);
+            SlidingSum<Weight> sums(before, width, static_cast<int64_t>(before.size()));
             for (int64_t l = lo[j]; l <= hi[j]; ++l)
                 F[j][static_cast<size_t>(l - lo[j])] = W[static_cast<size_t>(l)] * sums.upTo(l - Tmin - lo[j - 1]);
         }
@@ -196,16 +467,16 @@ struct Layers {
             std::vector<Weight> after(static_cast<size_t>(std::max<int64_t>(1, top - (lo[j] + Tmin) + 1)));
             for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m)
                 after[static_cast<size_t>(top - m)] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
-            SlidingSum<Weight> sums(after, width);
+            SlidingSum<Weight> sums(after, width, static_cast<int64_t>(after.size()));
             for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin));
         }
         return {};
     }
     double probability(int64_t l) const {
+        // The layers' ranges rise with j: those holding l follow each other.
         double p = 0;
-        for (size_t j = 0; j < F.size(); ++j)
-            if (l >= lo[j] && l <= hi[j])
-                p += ratio(F[j][static_cast<size_t>(l - lo[j])] * B[j][static_cast<size_t>(l - lo[j])], Z);
+        for (auto j = static_cast<size_t>(std::lower_bound(hi.begin(), hi.end(), l) - hi.begin()); j < F.size() && lo[j] <= l; ++j)
+            p += ratio(F[j][static_cast<size_t>(l - lo[j])] * B[j][static_cast<size_t>(l - lo[j])], Z);
         return p;
     }
     // The weight over Z of the chains with no pulse in [a, b].
@@ -230,12 +501,14 @@ struct Layers {
     }
 };
 
-// The passes of an unknown count: forward[l] the chains ending at l (weight and count moments),
-// B[l] the weight of what may follow l's pulse.
+// The passes of an unknown count: forward[l] the chains ending at l (weight and count moments);
+// after[P - 1 - m] the weight of m's pulse and what may follow it; each position's probability,
+// taken as the backward pass reaches it.
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
     std::vector<Chains> forward;
-    std::vector<Weight> B;
+    std::vector<Weight> after;
+    std::vector<double> probabilities;
     Weight Z;
     double count = 0, deviation = 0;
 
@@ -245,43 +518,44 @@ struct ChainPasses {
     template <class Stop>
     std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W, Stop&& stop) {
         N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(W.size());
-        forward.assign(static_cast<size_t>(P), Chains{});
-        SlidingSum<Chains> before(forward, Tmax - Tmin + 1);
+        // Filled in order (never zeroed first): the sums read only what is written.
+        forward.clear();
+        forward.reserve(static_cast<size_t>(P));
+        SlidingSum<Chains> before(forward, Tmax - Tmin + 1, P);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
-            if (first(l)) pred = pred + Chains{Weight{1, 0}, 0.0, 0.0};
-            if (pred.w.none()) continue;
-            forward[static_cast<size_t>(l)] = {W[static_cast<size_t>(l)] * pred.w, pred.count + 1,
-                                               pred.square + 2 * pred.count + 1};
-        }
-        // Backward in reversed positions k = P - 1 - l, as the weight of l's pulse and what
-        // follows it: after[k] = W[l] B[l].
-        std::vector<Weight> after(static_cast<size_t>(P));
-        B.assign(static_cast<size_t>(P), Weight{});
-        SlidingSum<Weight> later(after, Tmax - Tmin + 1);
-        for (int64_t k = 0; k < P; ++k) {
-            if (stop(k)) return "stopped";
-            const int64_t l = P - 1 - k;
-            Weight b = later.upTo(k - Tmin);
-            if (last(l)) b = b + Weight{1, 0};
-            B[static_cast<size_t>(l)] = b;
-            after[static_cast<size_t>(k)] = W[static_cast<size_t>(l)] * b;
+            if (first(l)) pred = pred + Chains{1, 0, 0, 0};  // the chain that starts here
+            forward.push_back(extended(W[static_cast<size_t>(l)], pred));
         }
         Chains all;
         for (int64_t l = 0; l < P; ++l)
             if (last(l)) all = all + forward[static_cast<size_t>(l)];
-        if (all.w.none()) return "No chain of pulses fits the recording.";
-        Z = all.w;
+        if (all.none()) return "No chain of pulses fits the recording.";
+        Z = all.weight();
         count = all.count;
-        deviation = std::sqrt(std::max(0.0, all.square - all.count * all.count));
+        deviation = std::sqrt(std::max(0.0, all.variance));
+        // Backward in reversed positions k = P - 1 - l: B, the weight of what may follow l's
+        // pulse, gives l's probability F B / Z and after[k] = W[l] B.
+        after.clear();
+        after.reserve(static_cast<size_t>(P));
+        probabilities.assign(static_cast<size_t>(P), 0.0);
+        SlidingSum<Weight> later(after, Tmax - Tmin + 1, P);
+        for (int64_t k = 0; k < P; ++k) {
+            if (stop(k)) return "stopped";
+            const auto l = static_cast<size_t>(P - 1 - k);
+            Weight b = later.upTo(k - Tmin);
+            if (last(static_cast<int64_t>(l))) b = b + Weight{1, 0};
+            probabilities[l] = ratio(forward[l].weight() * b, Z);
+            after.push_back(W[l] * b);
+        }
         return {};
     }
-    double probability(int64_t l) const { return ratio(forward[static_cast<size_t>(l)].w * B[static_cast<size_t>(l)], Z); }
+    double probability(int64_t l) const { return probabilities[static_cast<size_t>(l)]; }
     // The weight over Z of the chains with no pulse in [a, b].
-    double noneIn(int64_t a, int64_t b, const std::vector<Weight>& W) const {
-        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].w; };
-        const auto tail = [&](int64_t m) { return W[static_cast<size_t>(m)] * B[static_cast<size_t>(m)]; };
+    double noneIn(int64_t a, int64_t b) const {
+        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].weight(); };
+        const auto tail = [&](int64_t m) { return after[static_cast<size_t>(P - 1 - m)]; };
         double none = 0;
         // Chains wholly before the window, and wholly after it.
         for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l) none += ratio(head(l), Z);
@@ -318,56 +592,18 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         ShapeScores scores;
         scores.prepare(shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost});
-        // Each pulse's window [a, b] of positions, and (in joint detection) its shape's share of
-        // the weight at each of them, taken while the shapes are scored.
-        std::vector<int64_t> windowFirst(pulses.size()), windowLast(pulses.size());
-        std::vector<size_t> pulseShape(pulses.size(), S);
+        // Each pulse's window of positions and its shape among the candidates; in joint detection
+        // its shape's share of the weight at each position of the window, taken while the shapes
+        // are scored.
+        PulseWindows windows;
         std::vector<std::vector<double>> kindShare(pulses.size());
         for (size_t j = 0; j < pulses.size(); ++j) {
-            windowFirst[j] = std::max<int64_t>(0, pulses[j].position - window);
-            windowLast[j] = std::min(P - 1, pulses[j].position + window);
+            windows.first.push_back(std::max<int64_t>(0, pulses[j].position - window));
+            windows.last.push_back(std::min(P - 1, pulses[j].position + window));
             const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulses[j].shape);
-            pulseShape[j] = static_cast<size_t>(found - request.candidates.begin());
-            kindShare[j].assign(static_cast<size_t>(std::max<int64_t>(0, windowLast[j] - windowFirst[j] + 1)), 0.0);
+            windows.shape.push_back(static_cast<size_t>(found - request.candidates.begin()));
+            kindShare[j].assign(static_cast<size_t>(std::max<int64_t>(0, windows.last[j] - windows.first[j] + 1)), 0.0);
         }
-        // Each position's log weight over the shapes `only` (-1: every shape summed; else that
-        // shape alone): w = log sum exp(-score / T).
-        const auto weights = [&](int only, double base, double span) {
-            std::vector<double> w(static_cast<size_t>(P));
-            std::vector<int> indices;
-            for (size_t e = 0; e < S; ++e)
-                if (only < 0 || only == static_cast<int>(e)) indices.push_back(static_cast<int>(e));
-            const size_t width = indices.size();
-            constexpr int64_t kChunk = 8192;
-            std::vector<int64_t> block(static_cast<size_t>(kChunk) * width);
-            size_t firstOpen = 0;  // the first pulse whose window may still hold the position
-            for (int64_t lo = 0; lo < P; lo += kChunk) {
-                if (cancel.load(std::memory_order_relaxed)) return std::vector<double>{};
-                const int64_t hi = std::min(P - 1, lo + kChunk - 1);
-                scores.scoreRange(request.signal.data(), lo, hi, indices, block.data(), static_cast<int64_t>(width));
-                for (int64_t l = lo; l <= hi; ++l) {
-                    const int64_t* row = block.data() + (l - lo) * static_cast<int64_t>(width);
-                    const int64_t least = *std::min_element(row, row + width);
-                    double sum = 0;
-                    for (size_t e = 0; e < width; ++e) {
-                        // Beyond 745 the exponential is 0 in double precision: skipping it changes nothing.
-                        const double x = static_cast<double>(row[e] - least) / temperature;
-                        if (x < 746) sum += std::exp(-x);
-                    }
-                    w[static_cast<size_t>(l)] = -static_cast<double>(least) / temperature + std::log(sum);
-                    if (only >= 0) continue;
-                    // The shares of the pulses' shapes where their windows hold this position (the
-                    // windows are in order and of one width, so the open ones follow each other).
-                    while (firstOpen < pulses.size() && windowLast[firstOpen] < l) ++firstOpen;
-                    for (size_t j = firstOpen; j < pulses.size() && windowFirst[j] <= l; ++j)
-                        if (pulseShape[j] < S)
-                            kindShare[j][static_cast<size_t>(l - windowFirst[j])] =
-                                    std::exp(-static_cast<double>(row[pulseShape[j]] - least) / temperature) / sum;
-                }
-                if (progress) progress(base + span * static_cast<double>(hi + 1) / static_cast<double>(P));
-            }
-            return w;
-        };
         const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
         // Joint detection weighs each pulse over every shape: one set of chains. Recognition
         // weighs the chains of each candidate alone: a mixture of one set per candidate, each by
@@ -375,31 +611,36 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         const bool recognize = request.task == DetectTask::recognize && S > 1;
         const size_t components = recognize ? S : 1;
         std::vector<double> logZ(components), count(components), square(components);
-        // Per component: each pulse's weight of chains without a pulse in its window, and its
-        // expected number of pulses there; each position's probability.
-        std::vector<std::vector<double>> none(components, std::vector<double>(pulses.size())),
+        // Per component: each pulse's probability of some pulse in its window, and its expected
+        // number of pulses there; each position's probability.
+        std::vector<std::vector<double>> some(components, std::vector<double>(pulses.size())),
                 there(components, std::vector<double>(pulses.size()));
         std::vector<std::vector<double>> probabilities(perPosition ? components : 0);
         // Joint detection: each pulse's expected number of pulses of its shape in its window.
         std::vector<double> ofKind(pulses.size());
+        std::vector<Weight> W;
         for (size_t k = 0; k < components; ++k) {
-            const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components);
-            const std::vector<double> w = weights(recognize ? static_cast<int>(k) : -1, base, 0.4 / static_cast<double>(components));
-            if (w.empty()) {
-                out.completed = false;
-                return out;
-            }
+            std::vector<int> rows;
+            for (size_t e = 0; e < S; ++e)
+                if (!recognize || e == k) rows.push_back(static_cast<int>(e));
+            const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components),
+                         span = 0.4 / static_cast<double>(components);
+            const std::string weighed = positionWeights(
+                    scores, request.signal.data(), P, rows, 1.0 / temperature, windows, recognize ? nullptr : &kindShare, W,
+                    [&](double done) {
+                        if (progress) progress(base + span * done);
+                    },
+                    cancel);
             Layers layers;
             ChainPasses passes;
-            std::vector<Weight> W(w.size());
-            for (size_t l = 0; l < w.size(); ++l) W[l] = Weight::ofLog(w[l]);
-            const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
-                                                  : passes.build(N, nMax, Tmin, Tmax, W, stop);
+            const std::string why = !weighed.empty()  ? weighed
+                                    : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
+                                                    : passes.build(N, nMax, Tmin, Tmax, W, stop);
             if (why == "stopped") {
                 out.completed = false;
                 return out;
             }
-            if (!why.empty() && !recognize) {
+            if (!why.empty() && (!recognize || !weighed.empty())) {
                 out.error = why;
                 return out;
             }
@@ -407,23 +648,29 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 logZ[k] = kNone;
                 continue;
             }
-            const std::function<double(int64_t)> probability = [&](int64_t l) {
-                return request.count ? layers.probability(l) : passes.probability(l);
-            };
+            const auto probability = [&](int64_t l) { return request.count ? layers.probability(l) : passes.probability(l); };
             logZ[k] = (request.count ? layers.Z : passes.Z).log();
             count[k] = request.count ? static_cast<double>(*request.count) : passes.count;
             square[k] = request.count ? count[k] * count[k]
                                       : passes.deviation * passes.deviation + passes.count * passes.count;
-            for (size_t j = 0; j < pulses.size(); ++j) {
-                const int64_t a = std::max<int64_t>(0, pulses[j].position - window), b = std::min(P - 1, pulses[j].position + window);
-                none[k][j] = request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b, W);
-                for (int64_t l = a; l <= b; ++l) there[k][j] += probability(l);
-                if (recognize) continue;
-                for (int64_t l = a; l <= b; ++l) ofKind[j] += probability(l) * kindShare[j][static_cast<size_t>(l - a)];
-            }
-            if (perPosition) {
+            if (perPosition && request.count) {
                 probabilities[k].resize(static_cast<size_t>(P));
-                for (int64_t l = 0; l < P; ++l) probabilities[k][static_cast<size_t>(l)] = probability(l);
+                for (int64_t l = 0; l < P; ++l) probabilities[k][static_cast<size_t>(l)] = layers.probability(l);
+            } else if (perPosition) {
+                probabilities[k] = std::move(passes.probabilities);
+            }
+            for (size_t j = 0; j < pulses.size(); ++j) {
+                const int64_t a = windows.first[j], b = windows.last[j];
+                for (int64_t l = a; l <= b; ++l) {
+                    const double p = perPosition ? probabilities[k][static_cast<size_t>(l)] : probability(l);
+                    there[k][j] += p;
+                    if (!recognize) ofKind[j] += p * kindShare[j][static_cast<size_t>(l - a)];
+                }
+                // A window narrower than Tmin holds at most one pulse: the probability of some
+                // pulse there is its expected number of pulses, a sum of small terms that keeps
+                // its precision where one less the weight of the chains without keeps none.
+                some[k][j] = b - a < Tmin ? there[k][j]
+                                          : 1.0 - (request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b));
             }
         }
         // The components' shares.
@@ -442,7 +689,9 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         }
         out.expectedCount = mean;
         out.countDeviation = std::sqrt(std::max(0.0, meanSquare - mean * mean));
-        if (perPosition) {
+        if (perPosition && components == 1) {
+            out.posterior = std::move(probabilities[0]);
+        } else if (perPosition) {
             out.posterior.assign(static_cast<size_t>(P), 0.0);
             for (size_t k = 0; k < components; ++k)
                 if (share[k] > 0)
@@ -451,24 +700,19 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         }
         if (progress) progress(0.85);
 
-        // Each pulse: one less the weight of the chains without a pulse in its window; the share
-        // of its shape among the pulses there: in recognition the share of its candidate's
-        // chains, in joint detection its weight among the shapes at each position.
+        // Each pulse: the probability of some pulse in its window; the share of its shape among
+        // the pulses there: in recognition the share of its candidate's chains, in joint
+        // detection its weight among the shapes at each position.
         for (size_t j = 0; j < pulses.size(); ++j) {
-            const DetectedPulse& pulse = pulses[j];
-            const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulse.shape);
-            const size_t shape = static_cast<size_t>(found - request.candidates.begin());
-            double noPulse = 0, expected = 0, ofShape = 0;
+            const size_t shape = windows.shape[j];
+            double somePulse = 0, expected = 0;
             for (size_t k = 0; k < components; ++k) {
-                noPulse += share[k] * none[k][j];
+                somePulse += share[k] * some[k][j];
                 expected += share[k] * there[k][j];
             }
-            if (recognize)
-                ofShape = shape < S ? share[shape] * there[shape][j] : 0.0;
-            else
-                ofShape = ofKind[j];
+            const double ofShape = !recognize ? ofKind[j] : shape < S ? share[shape] * there[shape][j] : 0.0;
             PulseConfidence c;
-            c.confidence = std::clamp(1.0 - noPulse, 0.0, 1.0);
+            c.confidence = std::clamp(somePulse, 0.0, 1.0);
             c.kindConfidence = expected > 0 ? std::clamp(ofShape / expected, 0.0, 1.0) : 0.0;
             out.pulses.push_back(c);
         }

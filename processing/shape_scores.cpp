@@ -368,6 +368,38 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
     }
 }
 
+void ShapeScores::scoreRows(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+                            int64_t rowStride) const {
+    const Choice& k = kernel();
+    const int n = nMax_, T = k.tile;
+    const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
+    const int64_t cost = model_.pulseCost;
+    std::vector<double> samples(static_cast<size_t>(kBlock + 2 * T + n)), best(static_cast<size_t>(kBlock + T)),
+            scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    std::vector<int64_t> integers(static_cast<size_t>(kBlock + T));
+    for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
+        const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
+        const int tiles = (count + T - 1) / T;
+        const int held = count + n - 1;
+        for (int i = 0; i < held; ++i) samples[static_cast<size_t>(i)] = y[b0 + i];
+        std::fill(samples.begin() + held, samples.end(), 0.0);
+        for (size_t j = 0; j < indices.size(); ++j) {
+            const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
+            const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
+            for (size_t e = first; e < last; ++e)
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, best.data(), e == first,
+                               scratch.data(), gain});
+            // Whole tiles go straight into the row; a last partial one through `integers`.
+            int64_t* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
+            const bool whole = count == tiles * T;
+            k.integers(best.data(), tiles * T, whole ? row : integers.data());
+            if (!whole) std::copy(integers.begin(), integers.begin() + count, row);
+            if (cost != 0)
+                for (int i = 0; i < count; ++i) row[i] += cost;
+        }
+    }
+}
+
 void ShapeScores::scoreEach(const int16_t* y, std::span<const int64_t> positions, int64_t* out) const {
     const Choice& k = kernel();
     const int n = nMax_, T = k.tile;
