@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <thread>
 
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
@@ -275,62 +276,104 @@ struct PulseWindows {
     std::vector<size_t> shape;
 };
 
-// Each position's weight over the shapes `rows` (indices into the prepared shapes; -1 is not
-// taken): W[l] = sum over them of exp(-score / T), with T = 1 / inverseT. The scores come one shape
-// at a time over chunks of positions; the exponentials are taken relative to each position's
-// least score (the soft minimum, every term at most 1), and the least score's own exponential
-// is split into a power of two and a rest, so that no weight ever overflows. With `shares`, also
-// each pulse's shape's share of the weight at every position of its window. Returns "stopped"
-// when cancelled, a refusal when an exponent would leave the 64-bit range, else "".
-template <class Progress>
-std::string positionWeights(const ShapeScores& scores, const int16_t* y, int64_t P, const std::vector<int>& rows,
-                            double inverseT, const PulseWindows& pulses, std::vector<std::vector<double>>* shares,
-                            std::vector<Weight>& W, Progress&& progress, const std::atomic<bool>& cancel) {
-    const WeightKernels& kernels = weightKernels();
-    constexpr int64_t kChunk = 4096;  // a multiple of every vector width
-    const size_t S = rows.size(), C = static_cast<size_t>(kChunk);
-    std::vector<int64_t> block(S * C), least(C), whole(C);
-    std::vector<double> exps(S * C), sums(C), rest(C), restExp(C);
-    W.clear();
-    W.reserve(static_cast<size_t>(P));
-    size_t firstOpen = 0;  // the first pulse whose window may still hold the position
-    // A chain's exponent is the sum of its pulses' (at most P): it stays inside 64 bits.
-    const double limit = 0x1p62 / static_cast<double>(P + 1);
-    for (int64_t lo = 0; lo < P; lo += kChunk) {
-        if (cancel.load(std::memory_order_relaxed)) return "stopped";
+// The weights of one chunk of positions at a time: each position's weight over the shapes
+// `rows` (indices into the prepared shapes), W[l] = the sum over them of exp(-score / T), and,
+// with `shares`, each pulse's shape's share of it at the positions of the pulse's window. The
+// exponentials are taken relative to each position's least score (the soft minimum, every term at
+// most 1), and the least score's own exponential is split into a power of two and a rest, so
+// that no weight overflows. A chunk's numbers depend on nothing but its positions.
+struct ChunkWeights {
+    static constexpr int64_t kChunk = 4096;  // a multiple of every vector width
+
+    const ShapeScores& scores;
+    const int16_t* y;
+    int64_t P;
+    const std::vector<int>& rows;
+    double inverseT;
+    const PulseWindows& pulses;
+    std::vector<std::vector<double>>* shares;
+    std::vector<Weight>& W;  // P entries
+
+    struct Buffers {
+        explicit Buffers(size_t S)
+            : block(S * kChunk), least(kChunk), whole(kChunk), exps(S * kChunk), sums(kChunk), rest(kChunk),
+              restExp(kChunk) {}
+        std::vector<int64_t> block, least, whole;
+        std::vector<double> exps, sums, rest, restExp;
+    };
+
+    // Positions lo.. of one chunk; a refusal when an exponent would leave the 64-bit range (a
+    // chain's exponent is the sum of at most P pulses'), else "".
+    std::string weigh(int64_t lo, Buffers& b) const {
+        const WeightKernels& kernels = weightKernels();
+        const size_t S = rows.size(), C = static_cast<size_t>(kChunk);
         const int64_t hi = std::min(P - 1, lo + kChunk - 1);
         const auto count = static_cast<size_t>(hi - lo + 1);
         const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
-        scores.scoreRows(y, lo, hi, rows, block.data(), kChunk);
+        scores.scoreRows(y, lo, hi, rows, b.block.data(), kChunk);
         for (size_t e = 0; e < S; ++e)
-            std::fill(block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
-                      block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), 0);
-        kernels.softMinimum(block.data(), S, C, padded, inverseT, exps.data(), sums.data(), least.data());
+            std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
+                      b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), 0);
+        kernels.softMinimum(b.block.data(), S, C, padded, inverseT, b.exps.data(), b.sums.data(), b.least.data());
         // e^(-least / T) = 2^k e^rest, k the integer part of the exponent in base 2.
+        const double limit = 0x1p62 / static_cast<double>(P + 1);
         for (size_t i = 0; i < count; ++i) {
-            const double exponent = -static_cast<double>(least[i]) * inverseT;
+            const double exponent = -static_cast<double>(b.least[i]) * inverseT;
             const double k = std::trunc(exponent * std::numbers::log2e);
-            if (!(std::abs(k) < limit))
-                return "The temperature of the posterior is too small for the scores of this recording.";
-            whole[i] = static_cast<int64_t>(k);
-            rest[i] = exponent - k * std::numbers::ln2;
+            if (!(std::abs(k) < limit)) return "The temperature of the posterior is too small for the scores of this recording.";
+            b.whole[i] = static_cast<int64_t>(k);
+            b.rest[i] = exponent - k * std::numbers::ln2;
         }
-        std::fill(rest.begin() + static_cast<std::ptrdiff_t>(count), rest.begin() + static_cast<std::ptrdiff_t>(padded), 0.0);
-        kernels.exps(rest.data(), padded, restExp.data());
-        for (size_t i = 0; i < count; ++i)
-            W.push_back(Weight::normal(restExp[i] * sums[i], whole[i]));
-        if (shares) {
-            // The windows are in order and of one width, so the open ones follow each other.
-            for (size_t i = 0; i < count; ++i) {
-                const int64_t l = lo + static_cast<int64_t>(i);
-                while (firstOpen < pulses.first.size() && pulses.last[firstOpen] < l) ++firstOpen;
-                for (size_t j = firstOpen; j < pulses.first.size() && pulses.first[j] <= l; ++j)
-                    if (pulses.shape[j] < S)
-                        (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = exps[pulses.shape[j] * C + i] / sums[i];
-            }
+        std::fill(b.rest.begin() + static_cast<std::ptrdiff_t>(count), b.rest.begin() + static_cast<std::ptrdiff_t>(padded), 0.0);
+        kernels.exps(b.rest.data(), padded, b.restExp.data());
+        for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = Weight::normal(b.restExp[i] * b.sums[i], b.whole[i]);
+        if (!shares) return {};
+        // The windows are in order and of one width: the open ones follow each other, from the
+        // first that ends at lo or later.
+        size_t open = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
+        for (size_t i = 0; i < count; ++i) {
+            const int64_t l = lo + static_cast<int64_t>(i);
+            while (open < pulses.first.size() && pulses.last[open] < l) ++open;
+            for (size_t j = open; j < pulses.first.size() && pulses.first[j] <= l; ++j)
+                if (pulses.shape[j] < S)
+                    (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = b.exps[pulses.shape[j] * C + i] / b.sums[i];
         }
-        progress(static_cast<double>(hi + 1) / static_cast<double>(P));
+        return {};
     }
+};
+
+// Every chunk of `weights` on up to `threads` threads (the calling thread one of them), each
+// taking the next chunk not yet taken; the numbers are the same for any count. Progress (the
+// share of chunks done) from the calling thread. "stopped" when cancelled, else the first
+// chunk's refusal in position order, else "".
+template <class Progress>
+std::string weighAll(const ChunkWeights& weights, unsigned threads, Progress&& progress, const std::atomic<bool>& cancel) {
+    const int64_t chunks = (weights.P + ChunkWeights::kChunk - 1) / ChunkWeights::kChunk;
+    const size_t workers = std::clamp<size_t>(threads, 1, static_cast<size_t>(chunks));
+    std::vector<ChunkWeights::Buffers> buffers(workers, ChunkWeights::Buffers(weights.rows.size()));
+    std::vector<std::string> refusals(static_cast<size_t>(chunks));
+    std::atomic<int64_t> next{0}, done{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&](size_t worker, bool reports) {
+        try {
+            for (int64_t c; !cancel.load(std::memory_order_relaxed) && (c = next.fetch_add(1)) < chunks;) {
+                refusals[static_cast<size_t>(c)] = weights.weigh(c * ChunkWeights::kChunk, buffers[worker]);
+                const int64_t finished = done.fetch_add(1) + 1;
+                if (reports) progress(static_cast<double>(finished) / static_cast<double>(chunks));
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+            next = chunks;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < workers; ++t) pool.emplace_back(work, t, false);
+    work(0, true);
+    for (std::thread& t : pool) t.join();
+    if (failed) throw std::bad_alloc();
+    if (cancel.load(std::memory_order_relaxed)) return "stopped";
+    for (const std::string& why : refusals)
+        if (!why.empty()) return why;
     return {};
 }
 
@@ -588,6 +631,8 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
     }
     const int64_t P = N - nMax + 1;
     const size_t S = shapes.size();
+    const unsigned threads = request.threads > 0 ? static_cast<unsigned>(request.threads)
+                                                 : std::max(1u, std::thread::hardware_concurrency());
     try {
         ShapeScores scores;
         scores.prepare(shapes, request.savedEnergy,
@@ -625,8 +670,11 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 if (!recognize || e == k) rows.push_back(static_cast<int>(e));
             const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components),
                          span = 0.4 / static_cast<double>(components);
-            const std::string weighed = positionWeights(
-                    scores, request.signal.data(), P, rows, 1.0 / temperature, windows, recognize ? nullptr : &kindShare, W,
+            W.resize(static_cast<size_t>(P));
+            const ChunkWeights weights{scores, request.signal.data(), P, rows, 1.0 / temperature, windows,
+                                       recognize ? nullptr : &kindShare, W};
+            const std::string weighed = weighAll(
+                    weights, threads,
                     [&](double done) {
                         if (progress) progress(base + span * done);
                     },
