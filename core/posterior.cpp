@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <thread>
 
 #include "processing/programmes.h"
@@ -377,21 +378,39 @@ std::string weighAll(const ChunkWeights& weights, unsigned threads, Progress&& p
     return {};
 }
 
+// The values a sliding sum reads, by position: all of them (`whole`), or only the last ones in a
+// ring as long as the window reaches back (a power of two at least `reach` + 1), which is all a
+// pass needs when nothing reads them later.
+template <class T>
+class History {
+public:
+    History(int64_t count, int64_t reach, bool whole)
+        : values_(static_cast<size_t>(whole ? count : static_cast<int64_t>(std::bit_ceil(static_cast<uint64_t>(reach) + 1)))),
+          mask_(whole ? ~int64_t{0} : static_cast<int64_t>(values_.size()) - 1) {}
+    T& operator[](int64_t k) { return values_[static_cast<size_t>(k & mask_)]; }
+    const T& operator[](int64_t k) const { return values_[static_cast<size_t>(k & mask_)]; }
+
+private:
+    std::vector<T> values_;
+    int64_t mask_;
+};
+
 // The sum of the values at the positions of the window [to - width + 1, to] (cut at 0), for a
 // `to` that never decreases and values final once reached: blocks of `width`, the window the
 // suffix sum of one block and the prefix sum of the next, every sum taken in the same order
 // whatever came before (so the result does not depend on how the work is split). `values` may
-// still be filling (up to `count` values): the window reads only positions up to `to`.
+// still be filling (up to `count` values): the window reads only positions up to `to`, at most
+// `width` back.
 template <class T>
 class SlidingSum {
 public:
-    SlidingSum(const std::vector<T>& values, int64_t width, int64_t count) : values_(values), width_(width) {
+    SlidingSum(const History<T>& values, int64_t width, int64_t count) : values_(values), width_(width) {
         suffix_.resize(static_cast<size_t>(std::min(width, count) + 1));
     }
     /// The window's sum, normalised.
     T upTo(int64_t to) {
         for (; next_ <= to; ++next_) {
-            const T& v = values_[static_cast<size_t>(next_)];
+            const T& v = values_[next_];
             if (inBlock_ == 0)
                 prefix_ = v;
             else
@@ -401,7 +420,7 @@ public:
                 const int64_t first = next_ - width_ + 1;
                 T s{};
                 for (int64_t k = next_; k >= first; --k) {
-                    accumulate(s, values_[static_cast<size_t>(k)]);
+                    accumulate(s, values_[k]);
                     suffix_[static_cast<size_t>(k - first)] = s;
                 }
                 inBlock_ = 0;
@@ -419,7 +438,7 @@ public:
     }
 
 private:
-    const std::vector<T>& values_;
+    const History<T>& values_;
     int64_t width_;
     int64_t next_ = 0, inBlock_ = 0;
     T prefix_{};
@@ -489,10 +508,11 @@ struct Layers {
                 continue;
             }
             // The previous layer from its start on, padded with no chains up to the last window.
-            std::vector<Weight> before(static_cast<size_t>(std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1)));
+            const int64_t span = std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1);
+            History<Weight> before(span, 0, true);
             for (int64_t m = lo[j - 1]; m <= std::min(hi[j - 1], hi[j] - Tmin); ++m)
-                before[static_cast<size_t>(m - lo[j - 1])] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
-            SlidingSum<Weight> sums(before, width, static_cast<int64_t>(before.size()));
+                before[m - lo[j - 1]] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
+            SlidingSum<Weight> sums(before, width, span);
             for (int64_t l = lo[j]; l <= hi[j]; ++l)
                 F[j][static_cast<size_t>(l - lo[j])] = W[static_cast<size_t>(l)] * sums.upTo(l - Tmin - lo[j - 1]);
         }
@@ -507,10 +527,11 @@ struct Layers {
             }
             // The next layer from its end back (reversed positions), padded likewise.
             const int64_t top = hi[j + 1];
-            std::vector<Weight> after(static_cast<size_t>(std::max<int64_t>(1, top - (lo[j] + Tmin) + 1)));
+            const int64_t span = std::max<int64_t>(1, top - (lo[j] + Tmin) + 1);
+            History<Weight> after(span, 0, true);
             for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m)
-                after[static_cast<size_t>(top - m)] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
-            SlidingSum<Weight> sums(after, width, static_cast<int64_t>(after.size()));
+                after[top - m] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
+            SlidingSum<Weight> sums(after, width, span);
             for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin));
         }
         return {};
@@ -544,13 +565,14 @@ struct Layers {
     }
 };
 
-// The passes of an unknown count: forward[l] the chains ending at l (weight and count moments);
-// after[P - 1 - m] the weight of m's pulse and what may follow it; each position's probability,
-// taken as the backward pass reaches it.
+// The passes of an unknown count: F[l] the weight of the chains ending at l (their count
+// moments only while the window reads them); tails[P - 1 - m] the weight of m's pulse and what may
+// follow it (kept whole only when asked: the chains without a pulse in a wide window need
+// them); each position's probability, taken as the backward pass reaches it.
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
-    std::vector<Chains> forward;
-    std::vector<Weight> after;
+    std::vector<Weight> F;
+    std::optional<History<Weight>> tails;
     std::vector<double> probabilities;
     Weight Z;
     double count = 0, deviation = 0;
@@ -559,46 +581,48 @@ struct ChainPasses {
     bool last(int64_t l) const { return N - l <= Tmax; }
 
     template <class Stop>
-    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W, Stop&& stop) {
+    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W,
+                      bool keepTails, Stop&& stop) {
         N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(W.size());
-        // Filled in order (never zeroed first): the sums read only what is written.
-        forward.clear();
-        forward.reserve(static_cast<size_t>(P));
-        SlidingSum<Chains> before(forward, Tmax - Tmin + 1, P);
+        const int64_t width = Tmax - Tmin + 1;
+        History<Chains> chains(P, Tmax, false);
+        F.clear();
+        F.reserve(static_cast<size_t>(P));
+        SlidingSum<Chains> before(chains, width, P);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
             if (first(l)) pred = pred + Chains{1, 0, 0, 0};  // the chain that starts here
-            forward.push_back(extended(W[static_cast<size_t>(l)], pred));
+            chains[l] = extended(W[static_cast<size_t>(l)], pred);
+            F.push_back(chains[l].weight());
         }
+        // The chains that may end the recording: the last Tmax - n + 1 positions, still held.
         Chains all;
-        for (int64_t l = 0; l < P; ++l)
-            if (last(l)) all = all + forward[static_cast<size_t>(l)];
+        for (int64_t l = std::max<int64_t>(0, N - Tmax); l < P; ++l) all = all + chains[l];
         if (all.none()) return "No chain of pulses fits the recording.";
         Z = all.weight();
         count = all.count;
         deviation = std::sqrt(std::max(0.0, all.variance));
         // Backward in reversed positions k = P - 1 - l: B, the weight of what may follow l's
-        // pulse, gives l's probability F B / Z and after[k] = W[l] B.
-        after.clear();
-        after.reserve(static_cast<size_t>(P));
+        // pulse, gives l's probability F B / Z and the tail W[l] B.
+        History<Weight>& after = tails.emplace(P, Tmax, keepTails);
         probabilities.assign(static_cast<size_t>(P), 0.0);
-        SlidingSum<Weight> later(after, Tmax - Tmin + 1, P);
+        SlidingSum<Weight> later(after, width, P);
         for (int64_t k = 0; k < P; ++k) {
             if (stop(k)) return "stopped";
             const auto l = static_cast<size_t>(P - 1 - k);
             Weight b = later.upTo(k - Tmin);
             if (last(static_cast<int64_t>(l))) b = b + Weight{1, 0};
-            probabilities[l] = ratio(forward[l].weight() * b, Z);
-            after.push_back(W[l] * b);
+            probabilities[l] = ratio(F[l] * b, Z);
+            after[k] = W[l] * b;
         }
         return {};
     }
     double probability(int64_t l) const { return probabilities[static_cast<size_t>(l)]; }
-    // The weight over Z of the chains with no pulse in [a, b].
+    // The weight over Z of the chains with no pulse in [a, b] (the tails kept whole).
     double noneIn(int64_t a, int64_t b) const {
-        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].weight(); };
-        const auto tail = [&](int64_t m) { return after[static_cast<size_t>(P - 1 - m)]; };
+        const auto head = [&](int64_t l) { return F[static_cast<size_t>(l)]; };
+        const auto tail = [&](int64_t m) { return (*tails)[P - 1 - m]; };
         double none = 0;
         // Chains wholly before the window, and wholly after it.
         for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l) none += ratio(head(l), Z);
@@ -649,6 +673,10 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             windows.shape.push_back(static_cast<size_t>(found - request.candidates.begin()));
             kindShare[j].assign(static_cast<size_t>(std::max<int64_t>(0, windows.last[j] - windows.first[j] + 1)), 0.0);
         }
+        // A window as wide as Tmin may hold several pulses: its chance of some pulse needs the
+        // chains with none there.
+        bool wide = false;
+        for (size_t j = 0; j < pulses.size(); ++j) wide = wide || windows.last[j] - windows.first[j] >= Tmin;
         const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
         // Joint detection weighs each pulse over every shape: one set of chains. Recognition
         // weighs the chains of each candidate alone: a mixture of one set per candidate, each by
@@ -683,7 +711,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             ChainPasses passes;
             const std::string why = !weighed.empty()  ? weighed
                                     : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
-                                                    : passes.build(N, nMax, Tmin, Tmax, W, stop);
+                                                    : passes.build(N, nMax, Tmin, Tmax, W, wide, stop);
             if (why == "stopped") {
                 out.completed = false;
                 return out;
