@@ -49,17 +49,13 @@ struct Weight {
     bool none() const { return m == 0; }
     /// m 2^(e - exponent), the weight on a scale of 2^exponent >= its own.
     double at(int64_t exponent) const { return m * downBy(exponent - e); }
-    /// m 2^e for a positive normal m (or 0), the exponent taken from m's bits.
-    static Weight normal(double m, int64_t e) {
-        if (m == 0) return {};
+    /// m 2^e for a positive normal m (or 0).
+    static Weight normal(double m, int64_t e) { return m == 0 ? Weight{} : positive(m, e); }
+    /// m 2^e for a positive normal m, the exponent taken from m's bits (no branch on it).
+    static Weight positive(double m, int64_t e) {
         const auto bits = std::bit_cast<uint64_t>(m);
         return {std::bit_cast<double>((bits & kMantissaBits) | (uint64_t{1023} << 52)),
                 e + static_cast<int64_t>(bits >> 52) - 1023};
-    }
-    /// m 2^e for 1 <= m < 4: at most one halving.
-    static Weight halved(double m, int64_t e) {
-        const bool over = m >= 2;
-        return {over ? m * 0.5 : m, e + over};
     }
 };
 // 2^k for k <= 1023, and 0 below -1022.
@@ -99,7 +95,7 @@ __attribute__((always_inline)) inline Weight operator+(const Weight& a, const We
 }
 __attribute__((always_inline)) inline Weight operator*(const Weight& a, const Weight& b) {
     if (a.none() || b.none()) return {};
-    return Weight::halved(a.m * b.m, a.e + b.e);
+    return Weight::positive(a.m * b.m, a.e + b.e);
 }
 // a / b as a plain number (b not none); below 2^-1021 it is 0.
 double ratio(const Weight& a, const Weight& b) {
@@ -121,29 +117,53 @@ struct Chains {
     bool none() const { return m == 0; }
     Weight weight() const { return {m, e}; }
 };
-// s += v, s on its own scale (see kHeadroom): means and variances pooled by the weights'
-// shares (the division is off the chain of weights the sum waits on).
-__attribute__((always_inline)) inline void accumulate(Chains& s, const Chains& v) {
-    if (!onCommonScale(s, v)) return;
-    const double w = v.m * scaleBy(v.e - s.e), total = s.m + w;
-    const double share = w / total, apart = v.count - s.count;
-    s.variance += share * (v.variance - s.variance) + share * (1 - share) * apart * apart;
-    s.count += share * apart;
-    s.m = total;
+// A running sum of sets of chains, on its own scale (see kHeadroom): the total weight m 2^e, and
+// about a base count (the first set's mean) the sums of the weights times each set's mean's
+// offset (first) and times the offset's square plus the set's variance (second). Every term adds
+// to three sums in turn with no division: no term waits on a quotient of the one before.
+struct ChainSum {
+    double m = 0;
+    int64_t e = 0;
+    double base = 0, first = 0, second = 0;
+    bool none() const { return m == 0; }
+};
+// s += v for a set of chains or another sum.
+__attribute__((always_inline)) inline void accumulate(ChainSum& s, const ChainSum& v) {
+    if (v.none()) return;
+    if (s.none()) {
+        s = v;
+        return;
+    }
+    if (v.e > s.e + kHeadroom) {
+        const double down = downBy(v.e - s.e);
+        s = {s.m * down, v.e, s.base, s.first * down, s.second * down};
+    }
+    const double scale = scaleBy(v.e - s.e), w = v.m * scale, d = v.base - s.base;
+    // v's sums moved to s's base: (o + d)^2 = o^2 + 2 d o + d^2 for each offset o.
+    s.m += w;
+    s.first += v.first * scale + w * d;
+    s.second += v.second * scale + 2 * d * (v.first * scale) + w * d * d;
 }
-Chains normalized(const Chains& c) {
-    const Weight w = Weight::normal(c.m, c.e);
-    return {w.m, w.e, c.count, c.variance};
+__attribute__((always_inline)) inline void accumulate(ChainSum& s, const Chains& v) {
+    accumulate(s, ChainSum{v.m, v.e, v.count, 0.0, v.m * v.variance});
+}
+// The set of chains a sum holds, normalised.
+Chains normalized(const ChainSum& s) {
+    if (s.none()) return {};
+    const Weight w = Weight::normal(s.m, s.e);
+    const double offset = s.first / s.m;
+    return {w.m, w.e, s.base + offset, std::max(0.0, s.second / s.m - offset * offset)};
 }
 __attribute__((always_inline)) inline Chains operator+(const Chains& a, const Chains& b) {
-    Chains s = a;
+    ChainSum s;
+    accumulate(s, a);
     accumulate(s, b);
     return normalized(s);
 }
 // Every chain of c followed by one more pulse of weight w.
 __attribute__((always_inline)) inline Chains extended(const Weight& w, const Chains& c) {
     if (w.none() || c.none()) return {};
-    const Weight product = Weight::halved(w.m * c.m, w.e + c.e);
+    const Weight product = Weight::positive(w.m * c.m, w.e + c.e);
     return {product.m, product.e, c.count + 1, c.variance};
 }
 
@@ -401,7 +421,7 @@ private:
 // whatever came before (so the result does not depend on how the work is split). `values` may
 // still be filling (up to `count` values): the window reads only positions up to `to`, at most
 // `width` back.
-template <class T>
+template <class T, class Sum = T>
 class SlidingSum {
 public:
     SlidingSum(const History<T>& values, int64_t width, int64_t count) : values_(values), width_(width) {
@@ -411,14 +431,12 @@ public:
     T upTo(int64_t to) {
         for (; next_ <= to; ++next_) {
             const T& v = values_[next_];
-            if (inBlock_ == 0)
-                prefix_ = v;
-            else
-                accumulate(prefix_, v);
+            if (inBlock_ == 0) prefix_ = Sum{};
+            accumulate(prefix_, v);
             if (++inBlock_ == width_) {
                 // The block is complete: its suffix sums, from its end back.
                 const int64_t first = next_ - width_ + 1;
-                T s{};
+                Sum s{};
                 for (int64_t k = next_; k >= first; --k) {
                     accumulate(s, values_[k]);
                     suffix_[static_cast<size_t>(k - first)] = s;
@@ -432,7 +450,7 @@ public:
         if (from >= blockStart || (from <= 0 && blockStart == 0)) return normalized(prefix_);
         // The window reaches into the block before: its suffix from `from`, then the prefix.
         const int64_t earlier = blockStart - width_;
-        T window = suffix_[static_cast<size_t>(from - earlier)];
+        Sum window = suffix_[static_cast<size_t>(from - earlier)];
         accumulate(window, prefix_);
         return normalized(window);
     }
@@ -441,8 +459,8 @@ private:
     const History<T>& values_;
     int64_t width_;
     int64_t next_ = 0, inBlock_ = 0;
-    T prefix_{};
-    std::vector<T> suffix_;
+    Sum prefix_{};
+    std::vector<Sum> suffix_;
 };
 
 // The weight (over Z) of the chains whose neighbouring pulses l < a and m > b lie Tmin to Tmax
@@ -588,7 +606,7 @@ struct ChainPasses {
         History<Chains> chains(P, Tmax, false);
         F.clear();
         F.reserve(static_cast<size_t>(P));
-        SlidingSum<Chains> before(chains, width, P);
+        SlidingSum<Chains, ChainSum> before(chains, width, P);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
