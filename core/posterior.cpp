@@ -167,9 +167,10 @@ __attribute__((always_inline)) inline Chains extended(const Weight& w, const Cha
     return {product.m, product.e, c.count + 1, c.variance};
 }
 
-// The exponentials of the position weights, W lanes at a time. Every lane is the same rounded
-// operations in the same order (nothing is fused: the file is built without contraction), so
-// every vector width, and the one the processor chooses, gives the same numbers.
+// The exponentials of the position weights, W lanes at a time. Every lane is the same operations
+// in the same order, fused multiply-adds where the processor has them (the file is built to
+// contract them): the four- and eight-lane builds give the same numbers, the two-lane one (for
+// processors without) the same to the last bit or two; each build the same on every run.
 template <int W>
 struct Lanes {
     typedef double D __attribute__((vector_size(W * 8)));
@@ -266,11 +267,11 @@ void softMinimum2(const int64_t* s, size_t S, size_t stride, size_t n, double t,
 }
 void exps2(const double* x, size_t n, double* out) { expsOf<Lanes<2>>(x, n, out); }
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void softMinimum4(const int64_t* s, size_t S, size_t stride, size_t n, double t,
+__attribute__((target("avx2,fma"))) void softMinimum4(const int64_t* s, size_t S, size_t stride, size_t n, double t,
                                                   double* x, double* sum, int64_t* least) {
     softMinimum<Lanes<4>>(s, S, stride, n, t, x, sum, least);
 }
-__attribute__((target("avx2"))) void exps4(const double* x, size_t n, double* out) { expsOf<Lanes<4>>(x, n, out); }
+__attribute__((target("avx2,fma"))) void exps4(const double* x, size_t n, double* out) { expsOf<Lanes<4>>(x, n, out); }
 __attribute__((target("avx512f"))) void softMinimum8(const int64_t* s, size_t S, size_t stride, size_t n, double t,
                                                      double* x, double* sum, int64_t* least) {
     softMinimum<Lanes<8>>(s, S, stride, n, t, x, sum, least);
@@ -283,7 +284,7 @@ const WeightKernels& weightKernels() {
 #if defined(__x86_64__) && defined(__GNUC__)
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f")) return WeightKernels{softMinimum8, exps8, 8};
-        if (__builtin_cpu_supports("avx2")) return WeightKernels{softMinimum4, exps4, 4};
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return WeightKernels{softMinimum4, exps4, 4};
 #endif
         return WeightKernels{softMinimum2, exps2, 2};
     }();
@@ -305,6 +306,9 @@ struct PulseWindows {
 // that no weight overflows. A chunk's numbers depend on nothing but its positions.
 struct ChunkWeights {
     static constexpr int64_t kChunk = 4096;  // a multiple of every vector width
+    // The rows of a chunk's scores lie a cache line more than a chunk apart: a power of two
+    // apart, the soft minimum's reads and writes down a column would share one cache set.
+    static constexpr int64_t kRow = kChunk + 8;
 
     const ShapeScores& scores;
     const int16_t* y;
@@ -317,7 +321,7 @@ struct ChunkWeights {
 
     struct Buffers {
         explicit Buffers(size_t S)
-            : block(S * kChunk), least(kChunk), whole(kChunk), exps(S * kChunk), sums(kChunk), rest(kChunk),
+            : block(S * kRow), least(kChunk), whole(kChunk), exps(S * kRow), sums(kChunk), rest(kChunk),
               restExp(kChunk) {}
         std::vector<int64_t> block, least, whole;
         std::vector<double> exps, sums, rest, restExp;
@@ -327,11 +331,11 @@ struct ChunkWeights {
     // chain's exponent is the sum of at most P pulses'), else "".
     std::string weigh(int64_t lo, Buffers& b) const {
         const WeightKernels& kernels = weightKernels();
-        const size_t S = rows.size(), C = static_cast<size_t>(kChunk);
+        const size_t S = rows.size(), C = static_cast<size_t>(kRow);
         const int64_t hi = std::min(P - 1, lo + kChunk - 1);
         const auto count = static_cast<size_t>(hi - lo + 1);
         const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
-        scores.scoreRows(y, lo, hi, rows, b.block.data(), kChunk);
+        scores.scoreRows(y, lo, hi, rows, b.block.data(), kRow);
         for (size_t e = 0; e < S; ++e)
             std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
                       b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), 0);
