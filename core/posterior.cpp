@@ -97,6 +97,13 @@ __attribute__((always_inline)) inline Weight operator*(const Weight& a, const We
     if (a.none() || b.none()) return {};
     return Weight::positive(a.m * b.m, a.e + b.e);
 }
+// a b / Z as a plain number, given 1 / Z's mantissa (no product normalised, no quotient); below
+// 2^-1020 it is 0.
+inline double share(const Weight& a, const Weight& b, const Weight& Z, double inverseZ) {
+    if (a.none() || b.none()) return 0.0;
+    const int64_t d = a.e + b.e - Z.e;
+    return d < -1022 ? 0.0 : a.m * b.m * inverseZ * powerOfTwo(std::min<int64_t>(d, 1023));
+}
 // a / b as a plain number (b not none); below 2^-1021 it is 0.
 double ratio(const Weight& a, const Weight& b) {
     if (a.none()) return 0.0;
@@ -145,14 +152,22 @@ __attribute__((always_inline)) inline void accumulate(ChainSum& s, const ChainSu
     s.second += v.second * scale + 2 * d * (v.first * scale) + w * d * d;
 }
 __attribute__((always_inline)) inline void accumulate(ChainSum& s, const Chains& v) {
-    accumulate(s, ChainSum{v.m, v.e, v.count, 0.0, v.m * v.variance});
+    if (s.none() || v.none() || v.e > s.e + kHeadroom) {
+        accumulate(s, ChainSum{v.m, v.e, v.count, 0.0, v.m * v.variance});
+        return;
+    }
+    // The same steps for a set alone (its own sums about its mean are 0 and its variance).
+    const double w = v.m * scaleBy(v.e - s.e), d = v.count - s.base;
+    s.m += w;
+    s.first += w * d;
+    s.second += w * (d * d + v.variance);
 }
 // The set of chains a sum holds, normalised.
 Chains normalized(const ChainSum& s) {
     if (s.none()) return {};
     const Weight w = Weight::normal(s.m, s.e);
-    const double offset = s.first / s.m;
-    return {w.m, w.e, s.base + offset, std::max(0.0, s.second / s.m - offset * offset)};
+    const double inverse = 1 / s.m, offset = s.first * inverse;
+    return {w.m, w.e, s.base + offset, std::max(0.0, s.second * inverse - offset * offset)};
 }
 __attribute__((always_inline)) inline Chains operator+(const Chains& a, const Chains& b) {
     ChainSum s;
@@ -625,6 +640,7 @@ struct ChainPasses {
         Z = all.weight();
         count = all.count;
         deviation = std::sqrt(std::max(0.0, all.variance));
+        const double inverseZ = 1 / Z.m;
         // Backward in reversed positions k = P - 1 - l: B, the weight of what may follow l's
         // pulse, gives l's probability F B / Z and the tail W[l] B.
         History<Weight>& after = tails.emplace(P, Tmax, keepTails);
@@ -635,7 +651,7 @@ struct ChainPasses {
             const auto l = static_cast<size_t>(P - 1 - k);
             Weight b = later.upTo(k - Tmin);
             if (last(static_cast<int64_t>(l))) b = b + Weight{1, 0};
-            probabilities[l] = ratio(F[l] * b, Z);
+            probabilities[l] = share(F[l], b, Z, inverseZ);
             after[k] = W[l] * b;
         }
         return {};
