@@ -320,7 +320,7 @@ struct PulseWindows {
 // most 1), and the least score's own exponential is split into a power of two and a rest, so
 // that no weight overflows. A chunk's numbers depend on nothing but its positions.
 struct ChunkWeights {
-    static constexpr int64_t kChunk = 4096;  // a multiple of every vector width
+    static constexpr int64_t kChunk = 2048;  // a multiple of every vector width
     // The rows of a chunk's scores lie a cache line more than a chunk apart: a power of two
     // apart, the soft minimum's reads and writes down a column would share one cache set.
     static constexpr int64_t kRow = kChunk + 8;
