@@ -233,75 +233,76 @@ __attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
     return x < low ? D{} : y;
 }
 
-// e^x[i] for i < count (a multiple of the width).
+// The position weights of `count` positions (a multiple of the width) from S rows of scores
+// (row e from rows + e * stride; the kernels' values before rounding, which this rounds to the
+// nearest integer, ties to even, as the scores are defined): each position's least score; per
+// row e^(-(score - least) / T) in place of the score; their sum over the rows in row order; and
+// the weight e^(-(least + cost) / T) times that sum as a mantissa in [1, 2) and a power of two,
+// the exponent split as k ln 2 + r with e^r taken like the rest. False when some |k| reaches
+// `limit` (at most 2^50).
 template <class L>
-__attribute__((always_inline)) inline void expsOf(const double* x, size_t count, double* out) {
-    for (size_t i = 0; i < count; i += L::width)
-        storeLanes(out + i, expLanes<L>(loadLanes<typename L::D>(x + i)));
-}
-
-// The soft minimum over S rows of integer scores (row e from scores + e * stride) of `count`
-// positions (a multiple of the width): each position's least score, and e^(-(score - least) / T)
-// per row (into exps, laid out as the scores) and their sum over the rows in row order.
-template <class L>
-__attribute__((always_inline)) inline void softMinimum(const int64_t* scores, size_t S, size_t stride, size_t count,
-                                                       double inverseT, double* exps, double* sums, int64_t* least) {
+__attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, size_t stride, size_t count, double cost,
+                                                       double inverseT, double limit, double* sums, double* mantissas,
+                                                       int64_t* exponents) {
     using D = typename L::D;
     using I = typename L::I;
-    // Differences from 2^51 on weigh nothing at any temperature the exponents allow; below it
-    // an integer becomes a double by its bits.
-    constexpr int64_t kCap = int64_t{1} << 51;
-    constexpr double kTwo52 = 0x1p52;
+    constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
+    I outside{};  // lanes whose |k| reached the limit somewhere
     for (size_t i = 0; i < count; i += L::width) {
-        I lo = loadLanes<I>(scores + i);
-        for (size_t e = 1; e < S; ++e) {
-            const I v = loadLanes<I>(scores + e * stride + i);
-            lo = v < lo ? v : lo;
+        D least = D{} + std::numeric_limits<double>::infinity();
+        for (size_t e = 0; e < S; ++e) {
+            const D v = (loadLanes<D>(rows + e * stride + i) + kRound) - kRound;
+            storeLanes(rows + e * stride + i, v);
+            least = v < least ? v : least;
         }
-        storeLanes(least + i, lo);
         D sum{};
         for (size_t e = 0; e < S; ++e) {
-            I d = loadLanes<I>(scores + e * stride + i) - lo;
-            d = d < kCap ? d : kCap;
-            const D difference = bitsOf<D>(d | bitsOf<int64_t>(kTwo52)) - kTwo52;
-            const D v = expLanes<L>(difference * -inverseT);
-            storeLanes(exps + e * stride + i, v);
+            const D v = expLanes<L>((loadLanes<D>(rows + e * stride + i) - least) * -inverseT);
+            storeLanes(rows + e * stride + i, v);
             sum += v;
         }
         storeLanes(sums + i, sum);
+        const D exponent = (least + cost) * -inverseT;
+        const D shifted = exponent * std::numbers::log2e + kRound;
+        const D k = shifted - kRound;
+        const D magnitude = k < 0 ? -k : k;
+        outside |= ~(magnitude < limit);  // NaN too (a temperature whose inverse overflows)
+        const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
+        const D m = expLanes<L>(exponent - k * std::numbers::ln2) * sum;
+        const I bits = bitsOf<I>(m);
+        storeLanes(mantissas + i, bitsOf<D>((bits & static_cast<int64_t>(kMantissaBits)) | (int64_t{1023} << 52)));
+        storeLanes(exponents + i, kBits + ((bits >> 52) - 1023));
     }
+    for (int q = 0; q < L::width; ++q)
+        if (outside[q]) return false;
+    return true;
 }
-
 struct WeightKernels {
-    void (*softMinimum)(const int64_t*, size_t, size_t, size_t, double, double*, double*, int64_t*);
-    void (*exps)(const double*, size_t, double*);
+    bool (*softMinimum)(double*, size_t, size_t, size_t, double, double, double, double*, double*, int64_t*);
     size_t width;
 };
-void softMinimum2(const int64_t* s, size_t S, size_t stride, size_t n, double t, double* x, double* sum, int64_t* least) {
-    softMinimum<Lanes<2>>(s, S, stride, n, t, x, sum, least);
+bool softMinimum2(double* r, size_t S, size_t stride, size_t n, double c, double t, double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<2>>(r, S, stride, n, c, t, k, s, m, e);
 }
-void exps2(const double* x, size_t n, double* out) { expsOf<Lanes<2>>(x, n, out); }
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2,fma"))) void softMinimum4(const int64_t* s, size_t S, size_t stride, size_t n, double t,
-                                                  double* x, double* sum, int64_t* least) {
-    softMinimum<Lanes<4>>(s, S, stride, n, t, x, sum, least);
+__attribute__((target("avx2,fma"))) bool softMinimum4(double* r, size_t S, size_t stride, size_t n, double c, double t,
+                                                      double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<4>>(r, S, stride, n, c, t, k, s, m, e);
 }
-__attribute__((target("avx2,fma"))) void exps4(const double* x, size_t n, double* out) { expsOf<Lanes<4>>(x, n, out); }
-__attribute__((target("avx512f"))) void softMinimum8(const int64_t* s, size_t S, size_t stride, size_t n, double t,
-                                                     double* x, double* sum, int64_t* least) {
-    softMinimum<Lanes<8>>(s, S, stride, n, t, x, sum, least);
+__attribute__((target("avx512f"))) bool softMinimum8(double* r, size_t S, size_t stride, size_t n, double c, double t,
+                                                     double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<8>>(r, S, stride, n, c, t, k, s, m, e);
 }
-__attribute__((target("avx512f"))) void exps8(const double* x, size_t n, double* out) { expsOf<Lanes<8>>(x, n, out); }
 #endif
 
 const WeightKernels& weightKernels() {
     static const WeightKernels chosen = [] {
 #if defined(__x86_64__) && defined(__GNUC__)
         __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f")) return WeightKernels{softMinimum8, exps8, 8};
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return WeightKernels{softMinimum4, exps4, 4};
+        if (__builtin_cpu_supports("avx512f")) return WeightKernels{softMinimum8, 8};
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return WeightKernels{softMinimum4, 4};
 #endif
-        return WeightKernels{softMinimum2, exps2, 2};
+        return WeightKernels{softMinimum2, 2};
     }();
     return chosen;
 }
@@ -335,11 +336,9 @@ struct ChunkWeights {
     std::vector<Weight>& W;  // P entries
 
     struct Buffers {
-        explicit Buffers(size_t S)
-            : block(S * kRow), least(kChunk), whole(kChunk), exps(S * kRow), sums(kChunk), rest(kChunk),
-              restExp(kChunk) {}
-        std::vector<int64_t> block, least, whole;
-        std::vector<double> exps, sums, rest, restExp;
+        explicit Buffers(size_t S) : block(S * kRow), sums(kChunk), mantissas(kChunk), exponents(kChunk) {}
+        std::vector<double> block, sums, mantissas;
+        std::vector<int64_t> exponents;
     };
 
     // Positions lo.. of one chunk; a refusal when an exponent would leave the 64-bit range (a
@@ -351,22 +350,15 @@ struct ChunkWeights {
         const auto count = static_cast<size_t>(hi - lo + 1);
         const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
         scores.scoreRows(y, lo, hi, rows, b.block.data(), kRow);
+        // Padding repeats the last position, so that it refuses nothing the positions would not.
         for (size_t e = 0; e < S; ++e)
             std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
-                      b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), 0);
-        kernels.softMinimum(b.block.data(), S, C, padded, inverseT, b.exps.data(), b.sums.data(), b.least.data());
-        // e^(-least / T) = 2^k e^rest, k the integer part of the exponent in base 2.
-        const double limit = 0x1p62 / static_cast<double>(P + 1);
-        for (size_t i = 0; i < count; ++i) {
-            const double exponent = -static_cast<double>(b.least[i]) * inverseT;
-            const double k = std::trunc(exponent * std::numbers::log2e);
-            if (!(std::abs(k) < limit)) return "The temperature of the posterior is too small for the scores of this recording.";
-            b.whole[i] = static_cast<int64_t>(k);
-            b.rest[i] = exponent - k * std::numbers::ln2;
-        }
-        std::fill(b.rest.begin() + static_cast<std::ptrdiff_t>(count), b.rest.begin() + static_cast<std::ptrdiff_t>(padded), 0.0);
-        kernels.exps(b.rest.data(), padded, b.restExp.data());
-        for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = Weight::normal(b.restExp[i] * b.sums[i], b.whole[i]);
+                      b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), b.block[e * C + count - 1]);
+        const double limit = std::min(0x1p50, 0x1p62 / static_cast<double>(P + 1));
+        if (!kernels.softMinimum(b.block.data(), S, C, padded, static_cast<double>(scores.model().pulseCost), inverseT,
+                                 limit, b.sums.data(), b.mantissas.data(), b.exponents.data()))
+            return "The temperature of the posterior is too small for the scores of this recording.";
+        for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = {b.mantissas[i], b.exponents[i]};
         if (!shares) return {};
         // The windows are in order and of one width: the open ones follow each other, from the
         // first that ends at lo or later.
@@ -376,7 +368,7 @@ struct ChunkWeights {
             while (open < pulses.first.size() && pulses.last[open] < l) ++open;
             for (size_t j = open; j < pulses.first.size() && pulses.first[j] <= l; ++j)
                 if (pulses.shape[j] < S)
-                    (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = b.exps[pulses.shape[j] * C + i] / b.sums[i];
+                    (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = b.block[pulses.shape[j] * C + i] / b.sums[i];
         }
         return {};
     }

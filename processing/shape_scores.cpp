@@ -368,15 +368,13 @@ void ShapeScores::scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span
     }
 }
 
-void ShapeScores::scoreRows(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+void ShapeScores::scoreRows(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, double* out,
                             int64_t rowStride) const {
     const Choice& k = kernel();
     const int n = nMax_, T = k.tile;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
-    const int64_t cost = model_.pulseCost;
     std::vector<double> samples(static_cast<size_t>(kBlock + 2 * T + n)), best(static_cast<size_t>(kBlock + T)),
             scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
-    std::vector<int64_t> integers(static_cast<size_t>(kBlock + T));
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
@@ -386,16 +384,13 @@ void ShapeScores::scoreRows(const int16_t* y, int64_t lo, int64_t hi, std::span<
         for (size_t j = 0; j < indices.size(); ++j) {
             const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
             const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
-            for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, best.data(), e == first,
-                               scratch.data(), gain});
-            // Whole tiles go straight into the row; a last partial one through `integers`.
-            int64_t* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
+            // Whole tiles are scored straight into the row; a last partial one through `best`.
+            double* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
             const bool whole = count == tiles * T;
-            k.integers(best.data(), tiles * T, whole ? row : integers.data());
-            if (!whole) std::copy(integers.begin(), integers.begin() + count, row);
-            if (cost != 0)
-                for (int i = 0; i < count; ++i) row[i] += cost;
+            for (size_t e = first; e < last; ++e)
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, whole ? row : best.data(),
+                               e == first, scratch.data(), gain});
+            if (!whole) std::copy(best.begin(), best.begin() + count, row);
         }
     }
 }

@@ -54,10 +54,12 @@ public:
     void scoreRange(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                     int64_t stride) const;
 
-    /// As scoreRange, one row per index: out[j * rowStride + (p - lo)] for p = lo..hi (rowStride
+    /// As scoreRange, one row per index, each value as the kernels leave it: before rounding to
+    /// the nearest integer (ties to even) and without the pulse cost, so that scoreRange's score
+    /// is the rounded value plus the cost. out[j * rowStride + (p - lo)] for p = lo..hi (rowStride
     /// >= hi - lo + 1). The samples are taken once for all the rows. Safe to call from several
     /// threads at once.
-    void scoreRows(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+    void scoreRows(const int16_t* y, int64_t lo, int64_t hi, std::span<const int> indices, double* out,
                    int64_t rowStride) const;
 
     /// The best score of every shape at each of the positions, without the pulse cost:
