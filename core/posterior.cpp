@@ -360,15 +360,13 @@ struct ChunkWeights {
             return "The temperature of the posterior is too small for the scores of this recording.";
         for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = {b.mantissas[i], b.exponents[i]};
         if (!shares) return {};
-        // The windows are in order and of one width: the open ones follow each other, from the
-        // first that ends at lo or later.
-        size_t open = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
-        for (size_t i = 0; i < count; ++i) {
-            const int64_t l = lo + static_cast<int64_t>(i);
-            while (open < pulses.first.size() && pulses.last[open] < l) ++open;
-            for (size_t j = open; j < pulses.first.size() && pulses.first[j] <= l; ++j)
-                if (pulses.shape[j] < S)
-                    (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = b.block[pulses.shape[j] * C + i] / b.sums[i];
+        // The windows that reach into the chunk (they are in order), each over its positions here.
+        for (auto j = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
+             j < pulses.first.size() && pulses.first[j] <= hi; ++j) {
+            if (pulses.shape[j] >= S) continue;
+            const double* row = b.block.data() + pulses.shape[j] * C - lo;
+            for (int64_t l = std::max(lo, pulses.first[j]); l <= std::min(hi, pulses.last[j]); ++l)
+                (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = row[l] / b.sums[static_cast<size_t>(l - lo)];
         }
         return {};
     }
