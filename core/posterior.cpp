@@ -113,29 +113,24 @@ double ratio(const Weight& a, const Weight& b) {
     return a.m / b.m * powerOfTwo(d);
 }
 
-// A weighted set of chains: its total weight m 2^e (m = 0: none, else 1 <= m < 2), and the
-// weighted mean and variance of its chains' pulse counts. Means rather than weighted sums: a
-// pulse more adds one to the mean and leaves the variance as it is, so where one chain outweighs
-// the rest the count stays an exact integer and the variance 0.
+// A weighted set of chains: its total weight m 2^e (m = 0: none), and about a base count the
+// sums of the weights times each chain's count's offset from it (first) and times the offset's
+// square (second), on the same scale: the mean count is base + first / m, the variance
+// second / m less the square of first / m. A pulse more raises the base by one and leaves the
+// sums; a sum of sets takes each set's sums to the first one's base. No step divides (nothing
+// waits on a quotient), and where one chain outweighs the rest its count stays an exact integer
+// and the variance 0.
 struct Chains {
-    double m = 0;
-    int64_t e = 0;
-    double count = 0, variance = 0;
-    bool none() const { return m == 0; }
-    Weight weight() const { return {m, e}; }
-};
-// A running sum of sets of chains, on its own scale (see kHeadroom): the total weight m 2^e, and
-// about a base count (the first set's mean) the sums of the weights times each set's mean's
-// offset (first) and times the offset's square plus the set's variance (second). Every term adds
-// to three sums in turn with no division: no term waits on a quotient of the one before.
-struct ChainSum {
     double m = 0;
     int64_t e = 0;
     double base = 0, first = 0, second = 0;
     bool none() const { return m == 0; }
+    Weight weight() const { return {m, e}; }
+    double count() const { return base + first / m; }
+    double variance() const { return std::max(0.0, second / m - (first / m) * (first / m)); }
 };
-// s += v for a set of chains or another sum.
-__attribute__((always_inline)) inline void accumulate(ChainSum& s, const ChainSum& v) {
+// s += v, s on its own scale (see kHeadroom).
+__attribute__((always_inline)) inline void accumulate(Chains& s, const Chains& v) {
     if (v.none()) return;
     if (s.none()) {
         s = v;
@@ -151,35 +146,22 @@ __attribute__((always_inline)) inline void accumulate(ChainSum& s, const ChainSu
     s.first += v.first * scale + w * d;
     s.second += v.second * scale + 2 * d * (v.first * scale) + w * d * d;
 }
-__attribute__((always_inline)) inline void accumulate(ChainSum& s, const Chains& v) {
-    if (s.none() || v.none() || v.e > s.e + kHeadroom) {
-        accumulate(s, ChainSum{v.m, v.e, v.count, 0.0, v.m * v.variance});
-        return;
-    }
-    // The same steps for a set alone (its own sums about its mean are 0 and its variance).
-    const double w = v.m * scaleBy(v.e - s.e), d = v.count - s.base;
-    s.m += w;
-    s.first += w * d;
-    s.second += w * (d * d + v.variance);
-}
-// The set of chains a sum holds, normalised.
-Chains normalized(const ChainSum& s) {
-    if (s.none()) return {};
-    const Weight w = Weight::normal(s.m, s.e);
-    const double inverse = 1 / s.m, offset = s.first * inverse;
-    return {w.m, w.e, s.base + offset, std::max(0.0, s.second * inverse - offset * offset)};
+// The set with its weight's mantissa in [1, 2) (its sums scaled alike, exactly).
+Chains normalized(const Chains& c) {
+    if (c.none()) return {};
+    const Weight w = Weight::positive(c.m, c.e);
+    const double down = powerOfTwo(c.e - w.e);
+    return {w.m, w.e, c.base, c.first * down, c.second * down};
 }
 __attribute__((always_inline)) inline Chains operator+(const Chains& a, const Chains& b) {
-    ChainSum s;
-    accumulate(s, a);
+    Chains s = a;
     accumulate(s, b);
     return normalized(s);
 }
 // Every chain of c followed by one more pulse of weight w.
 __attribute__((always_inline)) inline Chains extended(const Weight& w, const Chains& c) {
     if (w.none() || c.none()) return {};
-    const Weight product = Weight::positive(w.m * c.m, w.e + c.e);
-    return {product.m, product.e, c.count + 1, c.variance};
+    return {w.m * c.m, w.e + c.e, c.base + 1, w.m * c.first, w.m * c.second};
 }
 
 // The exponentials of the position weights, W lanes at a time. Every lane is the same operations
@@ -615,11 +597,11 @@ struct ChainPasses {
         History<Chains> chains(P, Tmax, false);
         F.clear();
         F.reserve(static_cast<size_t>(P));
-        SlidingSum<Chains, ChainSum> before(chains, width, P);
+        SlidingSum<Chains> before(chains, width, P);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
-            if (first(l)) pred = pred + Chains{1, 0, 0, 0};  // the chain that starts here
+            if (first(l)) pred = pred + Chains{1, 0, 0, 0, 0};  // the chain that starts here
             chains[l] = extended(W[static_cast<size_t>(l)], pred);
             F.push_back(chains[l].weight());
         }
@@ -628,8 +610,8 @@ struct ChainPasses {
         for (int64_t l = std::max<int64_t>(0, N - Tmax); l < P; ++l) all = all + chains[l];
         if (all.none()) return "No chain of pulses fits the recording.";
         Z = all.weight();
-        count = all.count;
-        deviation = std::sqrt(std::max(0.0, all.variance));
+        count = all.count();
+        deviation = std::sqrt(all.variance());
         const double inverseZ = 1 / Z.m;
         // Backward in reversed positions k = P - 1 - l: B, the weight of what may follow l's
         // pulse, gives l's probability F B / Z and the tail W[l] B.
