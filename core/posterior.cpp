@@ -192,7 +192,8 @@ __attribute__((always_inline)) inline To bitsOf(From v) {
     return t;
 }
 
-// e^x for x <= 708, lane by lane (0 below -708, where it is below 2^-1021): x = k ln 2 + r with
+// e^x for x <= 708, lane by lane (e^-708 below -708: beside a sum of at least 1, or as a share of
+// one, that is nothing either way): x = k ln 2 + r with
 // |r| <= ln 2 / 2 (ln 2 in two parts, the first with 20 trailing zero bits so that k times it is
 // exact), e^r by its Taylor series to r^11 (relative error below 1e-14), 2^k from its bits.
 template <class L>
@@ -211,8 +212,7 @@ __attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
                             1.0 / 720,   1.0 / 5040,   1.0 / 40320,   1.0 / 362880,   1.0 / 3628800,   1.0 / 39916800};
     D p = D{} + c[11];
     for (int j = 10; j >= 0; --j) p = p * r + c[j];
-    const D y = p * bitsOf<D>((kBits + 1023) << 52);
-    return x < low ? D{} : y;
+    return p * bitsOf<D>((kBits + 1023) << 52);
 }
 
 // The position weights of `count` positions (a multiple of the width) from S rows of scores
@@ -221,11 +221,12 @@ __attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
 // row e^(-(score - least) / T) in place of the score; their sum over the rows in row order; and
 // the weight e^(-(least + cost) / T) times that sum as a mantissa in [1, 2) and a power of two,
 // the exponent split as k ln 2 + r with e^r taken like the rest. False when some |k| reaches
-// `limit` (at most 2^50).
+// `limit` (at most 2^50). Without a gain the kernels' values are integers already (`round`
+// false).
 template <class L>
-__attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, size_t stride, size_t count, double cost,
-                                                       double inverseT, double limit, double* sums, double* mantissas,
-                                                       int64_t* exponents) {
+__attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, size_t stride, size_t count, bool round,
+                                                       double cost, double inverseT, double limit, double* sums,
+                                                       double* mantissas, int64_t* exponents) {
     using D = typename L::D;
     using I = typename L::I;
     constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
@@ -233,8 +234,11 @@ __attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, s
     for (size_t i = 0; i < count; i += L::width) {
         D least = D{} + std::numeric_limits<double>::infinity();
         for (size_t e = 0; e < S; ++e) {
-            const D v = (loadLanes<D>(rows + e * stride + i) + kRound) - kRound;
-            storeLanes(rows + e * stride + i, v);
+            D v = loadLanes<D>(rows + e * stride + i);
+            if (round) {
+                v = (v + kRound) - kRound;
+                storeLanes(rows + e * stride + i, v);
+            }
             least = v < least ? v : least;
         }
         D sum{};
@@ -260,20 +264,21 @@ __attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, s
     return true;
 }
 struct WeightKernels {
-    bool (*softMinimum)(double*, size_t, size_t, size_t, double, double, double, double*, double*, int64_t*);
+    bool (*softMinimum)(double*, size_t, size_t, size_t, bool, double, double, double, double*, double*, int64_t*);
     size_t width;
 };
-bool softMinimum2(double* r, size_t S, size_t stride, size_t n, double c, double t, double k, double* s, double* m, int64_t* e) {
-    return softMinimum<Lanes<2>>(r, S, stride, n, c, t, k, s, m, e);
+bool softMinimum2(double* r, size_t S, size_t stride, size_t n, bool round, double c, double t, double k, double* s,
+                  double* m, int64_t* e) {
+    return softMinimum<Lanes<2>>(r, S, stride, n, round, c, t, k, s, m, e);
 }
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2,fma"))) bool softMinimum4(double* r, size_t S, size_t stride, size_t n, double c, double t,
-                                                      double k, double* s, double* m, int64_t* e) {
-    return softMinimum<Lanes<4>>(r, S, stride, n, c, t, k, s, m, e);
+__attribute__((target("avx2,fma"))) bool softMinimum4(double* r, size_t S, size_t stride, size_t n, bool round, double c,
+                                                      double t, double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<4>>(r, S, stride, n, round, c, t, k, s, m, e);
 }
-__attribute__((target("avx512f"))) bool softMinimum8(double* r, size_t S, size_t stride, size_t n, double c, double t,
-                                                     double k, double* s, double* m, int64_t* e) {
-    return softMinimum<Lanes<8>>(r, S, stride, n, c, t, k, s, m, e);
+__attribute__((target("avx512f"))) bool softMinimum8(double* r, size_t S, size_t stride, size_t n, bool round, double c,
+                                                     double t, double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<8>>(r, S, stride, n, round, c, t, k, s, m, e);
 }
 #endif
 
@@ -337,8 +342,9 @@ struct ChunkWeights {
             std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
                       b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), b.block[e * C + count - 1]);
         const double limit = std::min(0x1p50, 0x1p62 / static_cast<double>(P + 1));
-        if (!kernels.softMinimum(b.block.data(), S, C, padded, static_cast<double>(scores.model().pulseCost), inverseT,
-                                 limit, b.sums.data(), b.mantissas.data(), b.exponents.data()))
+        if (!kernels.softMinimum(b.block.data(), S, C, padded, !scores.model().plain(),
+                                 static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
+                                 b.mantissas.data(), b.exponents.data()))
             return "The temperature of the posterior is too small for the scores of this recording.";
         for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = {b.mantissas[i], b.exponents[i]};
         if (!shares) return {};
