@@ -319,7 +319,8 @@ struct ChunkWeights {
     const std::vector<int>& rows;
     double inverseT;
     const PulseWindows& pulses;
-    std::vector<std::vector<double>>* shares;
+    double* shares;        // per pulse j from j * shareStride, per position of its window
+    int64_t shareStride;
     std::vector<Weight>& W;  // P entries
 
     struct Buffers {
@@ -354,7 +355,7 @@ struct ChunkWeights {
             if (pulses.shape[j] >= S) continue;
             const double* row = b.block.data() + pulses.shape[j] * C - lo;
             for (int64_t l = std::max(lo, pulses.first[j]); l <= std::min(hi, pulses.last[j]); ++l)
-                (*shares)[j][static_cast<size_t>(l - pulses.first[j])] = row[l] / b.sums[static_cast<size_t>(l - lo)];
+                shares[static_cast<int64_t>(j) * shareStride + l - pulses.first[j]] = row[l] / b.sums[static_cast<size_t>(l - lo)];
         }
         return {};
     }
@@ -681,13 +682,13 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         // its shape's share of the weight at each position of the window, taken while the shapes
         // are scored.
         PulseWindows windows;
-        std::vector<std::vector<double>> kindShare(pulses.size());
+        const int64_t widest = 2 * window + 1;
+        std::vector<double> kindShare(pulses.size() * static_cast<size_t>(widest));
         for (size_t j = 0; j < pulses.size(); ++j) {
             windows.first.push_back(std::max<int64_t>(0, pulses[j].position - window));
             windows.last.push_back(std::min(P - 1, pulses[j].position + window));
             const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulses[j].shape);
             windows.shape.push_back(static_cast<size_t>(found - request.candidates.begin()));
-            kindShare[j].assign(static_cast<size_t>(std::max<int64_t>(0, windows.last[j] - windows.first[j] + 1)), 0.0);
         }
         // A window as wide as Tmin may hold several pulses: its chance of some pulse needs the
         // chains with none there.
@@ -716,7 +717,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                          span = 0.4 / static_cast<double>(components);
             W.resize(static_cast<size_t>(P));
             const ChunkWeights weights{scores, request.signal.data(), P, rows, 1.0 / temperature, windows,
-                                       recognize ? nullptr : &kindShare, W};
+                                       recognize ? nullptr : kindShare.data(), widest, W};
             const std::string weighed = weighAll(
                     weights, threads,
                     [&](double done) {
@@ -756,7 +757,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 for (int64_t l = a; l <= b; ++l) {
                     const double p = perPosition ? probabilities[k][static_cast<size_t>(l)] : probability(l);
                     there[k][j] += p;
-                    if (!recognize) ofKind[j] += p * kindShare[j][static_cast<size_t>(l - a)];
+                    if (!recognize) ofKind[j] += p * kindShare[j * static_cast<size_t>(widest) + static_cast<size_t>(l - a)];
                 }
                 // A window narrower than Tmin holds at most one pulse: the probability of some
                 // pulse there is its expected number of pulses, a sum of small terms that keeps
