@@ -209,7 +209,9 @@ TEST_F(DetectCli, JsonHasTheDocumentedFormatAndCsvOnePulseARow) {
         const nlohmann::ordered_json j = nlohmann::ordered_json::parse(r.out);
         EXPECT_EQ(j.contains("expectedCount"), ask.confidence) << ask.extra;
         EXPECT_EQ(j["pulses"][0].contains("confidence"), ask.confidence) << ask.extra;
-        if (ask.extra.find("auto") != std::string::npos) EXPECT_EQ(j["noiseSigma"], 40.0);
+        if (ask.extra.find("auto") != std::string::npos) {
+            EXPECT_EQ(j["noiseSigma"], 40.0);
+        }
     }
 }
 
