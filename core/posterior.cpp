@@ -1,116 +1,24 @@
 #include "core/posterior.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <numbers>
 #include <optional>
 #include <thread>
 
+#include "core/chain_weight.h"
+#include "core/position_weights.h"
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
 
-// The vector helpers below are always inlined into the kernel of their width, never called
-// across a function boundary, so the vector calling convention of a build does not matter.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 namespace {
-constexpr double kNone = -std::numeric_limits<double>::infinity();
+using namespace posterior_detail;
 
 // log(e^a + e^b), exact for a or b = -inf.
 double logAdd(double a, double b) {
     if (a < b) std::swap(a, b);
     if (b == kNone) return a;
     return a + std::log1p(std::exp(b - a));
-}
-
-constexpr uint64_t kMantissaBits = (uint64_t{1} << 52) - 1;
-
-// 2^k for -1022 <= k <= 1023, made from its bits.
-inline double powerOfTwo(int64_t k) { return std::bit_cast<double>(static_cast<uint64_t>(k + 1023) << 52); }
-
-// 2^-d for d >= 0, and 0 from d = 1023 on: beside a value of at least 1 such a term is far below
-// the last bit.
-inline double downBy(int64_t d) {
-    const auto shift = static_cast<uint64_t>(std::min<int64_t>(d, 1023));
-    return std::bit_cast<double>((1023 - shift) << 52);
-}
-
-// A weight of chains, m 2^e with m = 0 (none) or 1 <= m < 2: sums and products of weights that
-// span thousands of orders of magnitude, each a few multiplications and integer operations on the
-// bits (no calls into the maths library).
-struct Weight {
-    double m = 0;
-    int64_t e = 0;
-
-    double log() const { return m == 0 ? kNone : std::log(m) + static_cast<double>(e) * std::numbers::ln2; }
-    bool none() const { return m == 0; }
-    /// m 2^(e - exponent), the weight on a scale of 2^exponent >= its own.
-    double at(int64_t exponent) const { return m * downBy(exponent - e); }
-    /// m 2^e for a positive normal m (or 0).
-    static Weight normal(double m, int64_t e) { return m == 0 ? Weight{} : positive(m, e); }
-    /// m 2^e for a positive normal m, the exponent taken from m's bits (no branch on it).
-    static Weight positive(double m, int64_t e) {
-        const auto bits = std::bit_cast<uint64_t>(m);
-        return {std::bit_cast<double>((bits & kMantissaBits) | (uint64_t{1023} << 52)),
-                e + static_cast<int64_t>(bits >> 52) - 1023};
-    }
-};
-// 2^k for k <= 1023, and 0 below -1022.
-inline double scaleBy(int64_t k) { return powerOfTwo(std::max<int64_t>(k, -1023)); }
-
-// Running sums keep their own scale 2^e and let the mantissa grow (up to kHeadroom bits above 1
-// for each term) instead of renormalising at every term: a term then costs one multiplication
-// and one addition on the sum's chain, and the scale moves up only when a term outgrows it.
-constexpr int64_t kHeadroom = 256;
-
-// Before s += v: false when that is done already (v none, or s none and now v); else s moved up
-// to v's scale when v outgrows it.
-template <class T>
-__attribute__((always_inline)) inline bool onCommonScale(T& s, const T& v) {
-    if (v.none()) return false;
-    if (s.none()) {
-        s = v;
-        return false;
-    }
-    if (v.e > s.e + kHeadroom) {
-        s.m *= downBy(v.e - s.e);
-        s.e = v.e;
-    }
-    return true;
-}
-
-// s += v, s on its own scale (see kHeadroom).
-__attribute__((always_inline)) inline void accumulate(Weight& s, const Weight& v) {
-    if (onCommonScale(s, v)) s.m += v.m * scaleBy(v.e - s.e);
-}
-Weight normalized(const Weight& w) { return Weight::normal(w.m, w.e); }
-
-__attribute__((always_inline)) inline Weight operator+(const Weight& a, const Weight& b) {
-    Weight s = a;
-    accumulate(s, b);
-    return normalized(s);
-}
-__attribute__((always_inline)) inline Weight operator*(const Weight& a, const Weight& b) {
-    if (a.none() || b.none()) return {};
-    return Weight::positive(a.m * b.m, a.e + b.e);
-}
-// a b / Z as a plain number, given 1 / Z's mantissa (no product normalised, no quotient); below
-// 2^-1020 it is 0.
-inline double share(const Weight& a, const Weight& b, const Weight& Z, double inverseZ) {
-    if (a.none() || b.none()) return 0.0;
-    const int64_t d = a.e + b.e - Z.e;
-    return d < -1022 ? 0.0 : a.m * b.m * inverseZ * powerOfTwo(std::min<int64_t>(d, 1023));
-}
-// a / b as a plain number (b not none); below 2^-1021 it is 0.
-double ratio(const Weight& a, const Weight& b) {
-    if (a.none()) return 0.0;
-    const int64_t d = a.e - b.e;
-    if (d < -1022) return 0.0;
-    if (d > 1023) return std::numeric_limits<double>::infinity();
-    return a.m / b.m * powerOfTwo(d);
 }
 
 // A weighted set of chains: its total weight m 2^e (m = 0: none), and about a base count the
@@ -162,238 +70,6 @@ __attribute__((always_inline)) inline Chains operator+(const Chains& a, const Ch
 __attribute__((always_inline)) inline Chains extended(const Weight& w, const Chains& c) {
     if (w.none() || c.none()) return {};
     return {w.m * c.m, w.e + c.e, c.base + 1, w.m * c.first, w.m * c.second};
-}
-
-// The exponentials of the position weights, W lanes at a time. Every lane is the same operations
-// in the same order, fused multiply-adds where the processor has them (the file is built to
-// contract them): the four- and eight-lane builds give the same numbers, the two-lane one (for
-// processors without) the same to the last bit or two; each build the same on every run.
-template <int W>
-struct Lanes {
-    typedef double D __attribute__((vector_size(W * 8)));
-    typedef int64_t I __attribute__((vector_size(W * 8)));
-    static constexpr int width = W;
-};
-
-template <class V, class T>
-__attribute__((always_inline)) inline V loadLanes(const T* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-template <class V, class T>
-__attribute__((always_inline)) inline void storeLanes(T* p, V v) {
-    std::memcpy(p, &v, sizeof v);
-}
-template <class To, class From>
-__attribute__((always_inline)) inline To bitsOf(From v) {
-    To t;
-    std::memcpy(&t, &v, sizeof t);
-    return t;
-}
-
-// e^x for x <= 708, lane by lane (e^-708 below -708: beside a sum of at least 1, or as a share of
-// one, that is nothing either way): x = k ln 2 + r with
-// |r| <= ln 2 / 2 (ln 2 in two parts, the first with 20 trailing zero bits so that k times it is
-// exact), e^r by its Taylor series to r^11 (relative error below 1e-14), 2^k from its bits.
-template <class L>
-__attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
-    using D = typename L::D;
-    using I = typename L::I;
-    constexpr double kLn2High = 0x1.62e42feep-1, kLn2Low = 0x1.a39ef35793c76p-33;
-    constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
-    const D low = D{} - 708.0;
-    const D clamped = x < low ? low : x;
-    const D shifted = clamped * std::numbers::log2e + kRound;
-    const D k = shifted - kRound;
-    const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
-    const D r = (clamped - k * kLn2High) - k * kLn2Low;
-    constexpr double c[] = {1.0,         1.0,          1.0 / 2,       1.0 / 6,        1.0 / 24,        1.0 / 120,
-                            1.0 / 720,   1.0 / 5040,   1.0 / 40320,   1.0 / 362880,   1.0 / 3628800,   1.0 / 39916800};
-    D p = D{} + c[11];
-    for (int j = 10; j >= 0; --j) p = p * r + c[j];
-    return p * bitsOf<D>((kBits + 1023) << 52);
-}
-
-// The position weights of `count` positions (a multiple of the width) from S rows of scores
-// (row e from rows + e * stride; the kernels' values before rounding, which this rounds to the
-// nearest integer, ties to even, as the scores are defined): each position's least score; per
-// row e^(-(score - least) / T) in place of the score; their sum over the rows in row order; and
-// the weight e^(-(least + cost) / T) times that sum as a mantissa in [1, 2) and a power of two,
-// the exponent split as k ln 2 + r with e^r taken like the rest. False when some |k| reaches
-// `limit` (at most 2^50). Without a gain the kernels' values are integers already (`round`
-// false).
-template <class L>
-__attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, size_t stride, size_t count, bool round,
-                                                       double cost, double inverseT, double limit, double* sums,
-                                                       double* mantissas, int64_t* exponents) {
-    using D = typename L::D;
-    using I = typename L::I;
-    constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
-    I outside{};  // lanes whose |k| reached the limit somewhere
-    for (size_t i = 0; i < count; i += L::width) {
-        D least = D{} + std::numeric_limits<double>::infinity();
-        for (size_t e = 0; e < S; ++e) {
-            D v = loadLanes<D>(rows + e * stride + i);
-            if (round) {
-                v = (v + kRound) - kRound;
-                storeLanes(rows + e * stride + i, v);
-            }
-            least = v < least ? v : least;
-        }
-        D sum{};
-        for (size_t e = 0; e < S; ++e) {
-            const D v = expLanes<L>((loadLanes<D>(rows + e * stride + i) - least) * -inverseT);
-            storeLanes(rows + e * stride + i, v);
-            sum += v;
-        }
-        storeLanes(sums + i, sum);
-        const D exponent = (least + cost) * -inverseT;
-        const D shifted = exponent * std::numbers::log2e + kRound;
-        const D k = shifted - kRound;
-        const D magnitude = k < 0 ? -k : k;
-        outside |= ~(magnitude < limit);  // NaN too (a temperature whose inverse overflows)
-        const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
-        const D m = expLanes<L>(exponent - k * std::numbers::ln2) * sum;
-        const I bits = bitsOf<I>(m);
-        storeLanes(mantissas + i, bitsOf<D>((bits & static_cast<int64_t>(kMantissaBits)) | (int64_t{1023} << 52)));
-        storeLanes(exponents + i, kBits + ((bits >> 52) - 1023));
-    }
-    for (int q = 0; q < L::width; ++q)
-        if (outside[q]) return false;
-    return true;
-}
-struct WeightKernels {
-    bool (*softMinimum)(double*, size_t, size_t, size_t, bool, double, double, double, double*, double*, int64_t*);
-    size_t width;
-};
-bool softMinimum2(double* r, size_t S, size_t stride, size_t n, bool round, double c, double t, double k, double* s,
-                  double* m, int64_t* e) {
-    return softMinimum<Lanes<2>>(r, S, stride, n, round, c, t, k, s, m, e);
-}
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2,fma"))) bool softMinimum4(double* r, size_t S, size_t stride, size_t n, bool round, double c,
-                                                      double t, double k, double* s, double* m, int64_t* e) {
-    return softMinimum<Lanes<4>>(r, S, stride, n, round, c, t, k, s, m, e);
-}
-__attribute__((target("avx512f"))) bool softMinimum8(double* r, size_t S, size_t stride, size_t n, bool round, double c,
-                                                     double t, double k, double* s, double* m, int64_t* e) {
-    return softMinimum<Lanes<8>>(r, S, stride, n, round, c, t, k, s, m, e);
-}
-#endif
-
-const WeightKernels& weightKernels() {
-    static const WeightKernels chosen = [] {
-#if defined(__x86_64__) && defined(__GNUC__)
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f")) return WeightKernels{softMinimum8, 8};
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return WeightKernels{softMinimum4, 4};
-#endif
-        return WeightKernels{softMinimum2, 2};
-    }();
-    return chosen;
-}
-
-// The pulses asked about: each one's window [first, last] of positions and its shape's index
-// among the shapes scored (S or more: none).
-struct PulseWindows {
-    std::vector<int64_t> first, last;
-    std::vector<size_t> shape;
-};
-
-// The weights of one chunk of positions at a time: each position's weight over the shapes
-// `rows` (indices into the prepared shapes), W[l] = the sum over them of exp(-score / T), and,
-// with `shares`, each pulse's shape's share of it at the positions of the pulse's window. The
-// exponentials are taken relative to each position's least score (the soft minimum, every term at
-// most 1), and the least score's own exponential is split into a power of two and a rest, so
-// that no weight overflows. A chunk's numbers depend on nothing but its positions.
-struct ChunkWeights {
-    static constexpr int64_t kChunk = 2048;  // a multiple of every vector width
-    // The rows of a chunk's scores lie a cache line more than a chunk apart: a power of two
-    // apart, the soft minimum's reads and writes down a column would share one cache set.
-    static constexpr int64_t kRow = kChunk + 8;
-
-    const ShapeScores& scores;
-    const int16_t* y;
-    int64_t P;
-    const std::vector<int>& rows;
-    double inverseT;
-    const PulseWindows& pulses;
-    double* shares;        // per pulse j from j * shareStride, per position of its window
-    int64_t shareStride;
-    std::vector<Weight>& W;  // P entries
-
-    struct Buffers {
-        explicit Buffers(size_t S) : block(S * kRow), sums(kChunk), mantissas(kChunk), exponents(kChunk) {}
-        std::vector<double> block, sums, mantissas;
-        std::vector<int64_t> exponents;
-    };
-
-    // Positions lo.. of one chunk; a refusal when an exponent would leave the 64-bit range (a
-    // chain's exponent is the sum of at most P pulses'), else "".
-    std::string weigh(int64_t lo, Buffers& b) const {
-        const WeightKernels& kernels = weightKernels();
-        const size_t S = rows.size(), C = static_cast<size_t>(kRow);
-        const int64_t hi = std::min(P - 1, lo + kChunk - 1);
-        const auto count = static_cast<size_t>(hi - lo + 1);
-        const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
-        scores.scoreRows(y, lo, hi, rows, b.block.data(), kRow);
-        // Padding repeats the last position, so that it refuses nothing the positions would not.
-        for (size_t e = 0; e < S; ++e)
-            std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
-                      b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), b.block[e * C + count - 1]);
-        const double limit = std::min(0x1p50, 0x1p62 / static_cast<double>(P + 1));
-        if (!kernels.softMinimum(b.block.data(), S, C, padded, !scores.model().plain(),
-                                 static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
-                                 b.mantissas.data(), b.exponents.data()))
-            return "The temperature of the posterior is too small for the scores of this recording.";
-        for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = {b.mantissas[i], b.exponents[i]};
-        if (!shares) return {};
-        // The windows that reach into the chunk (they are in order), each over its positions here.
-        for (auto j = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
-             j < pulses.first.size() && pulses.first[j] <= hi; ++j) {
-            if (pulses.shape[j] >= S) continue;
-            const double* row = b.block.data() + pulses.shape[j] * C - lo;
-            for (int64_t l = std::max(lo, pulses.first[j]); l <= std::min(hi, pulses.last[j]); ++l)
-                shares[static_cast<int64_t>(j) * shareStride + l - pulses.first[j]] = row[l] / b.sums[static_cast<size_t>(l - lo)];
-        }
-        return {};
-    }
-};
-
-// Every chunk of `weights` on up to `threads` threads (the calling thread one of them), each
-// taking the next chunk not yet taken; the numbers are the same for any count. Progress (the
-// share of chunks done) from the calling thread. "stopped" when cancelled, else the first
-// chunk's refusal in position order, else "".
-template <class Progress>
-std::string weighAll(const ChunkWeights& weights, unsigned threads, Progress&& progress, const std::atomic<bool>& cancel) {
-    const int64_t chunks = (weights.P + ChunkWeights::kChunk - 1) / ChunkWeights::kChunk;
-    const size_t workers = std::clamp<size_t>(threads, 1, static_cast<size_t>(chunks));
-    std::vector<ChunkWeights::Buffers> buffers(workers, ChunkWeights::Buffers(weights.rows.size()));
-    std::vector<std::string> refusals(static_cast<size_t>(chunks));
-    std::atomic<int64_t> next{0}, done{0};
-    std::atomic<bool> failed{false};
-    const auto work = [&](size_t worker, bool reports) {
-        try {
-            for (int64_t c; !cancel.load(std::memory_order_relaxed) && (c = next.fetch_add(1)) < chunks;) {
-                refusals[static_cast<size_t>(c)] = weights.weigh(c * ChunkWeights::kChunk, buffers[worker]);
-                const int64_t finished = done.fetch_add(1) + 1;
-                if (reports) progress(static_cast<double>(finished) / static_cast<double>(chunks));
-            }
-        } catch (const std::bad_alloc&) {
-            failed = true;
-            next = chunks;
-        }
-    };
-    std::vector<std::thread> pool;
-    for (size_t t = 1; t < workers; ++t) pool.emplace_back(work, t, false);
-    work(0, true);
-    for (std::thread& t : pool) t.join();
-    if (failed) throw std::bad_alloc();
-    if (cancel.load(std::memory_order_relaxed)) return "stopped";
-    for (const std::string& why : refusals)
-        if (!why.empty()) return why;
-    return {};
 }
 
 // The values a sliding sum reads, by position: all of them (`whole`), or only the last ones in a
@@ -715,11 +391,9 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 if (!recognize || e == k) rows.push_back(static_cast<int>(e));
             const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components),
                          span = 0.4 / static_cast<double>(components);
-            W.resize(static_cast<size_t>(P));
-            const ChunkWeights weights{scores, request.signal.data(), P, rows, 1.0 / temperature, windows,
-                                       recognize ? nullptr : kindShare.data(), widest, W};
-            const std::string weighed = weighAll(
-                    weights, threads,
+            const std::string weighed = positionWeights(
+                    scores, request.signal.data(), P, rows, 1.0 / temperature, windows,
+                    recognize ? nullptr : kindShare.data(), widest, threads, W,
                     [&](double done) {
                         if (progress) progress(base + span * done);
                     },
