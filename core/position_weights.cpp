@@ -1,6 +1,7 @@
 #include "core/position_weights.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <thread>
 
@@ -38,26 +39,34 @@ __attribute__((always_inline)) inline To bitsOf(From v) {
     return t;
 }
 
-// e^x for x <= 708, lane by lane (e^-708 below -708: beside a sum of at least 1, or as a share of
-// one, that is nothing either way): x = k ln 2 + r with
-// |r| <= ln 2 / 2 (ln 2 in two parts, the first with 20 trailing zero bits so that k times it is
-// exact), e^r by its Taylor series to r^11 (relative error below 1e-14), 2^k from its bits.
+// The coefficients of 2^f = e^(f ln 2) as a power series in f: (ln 2)^j / j!.
+constexpr std::array<double, 11> powersOfLn2() {
+    std::array<double, 11> c{};
+    long double term = 1;
+    for (int j = 0; j < 11; ++j) {
+        c[static_cast<size_t>(j)] = static_cast<double>(term);
+        term *= std::numbers::ln2_v<long double> / (j + 1);
+    }
+    return c;
+}
+
+// 2^x for x <= 1022, lane by lane (2^-1021 below -1021: beside a sum of at least 1, or as a
+// share of one, that is nothing either way): x = k + f with k the nearest integer, so |f| <= 1/2
+// exactly, 2^f by its power series to f^10 (relative error below 1e-12), 2^k from its bits.
 template <class L>
-__attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
+__attribute__((always_inline)) inline typename L::D exp2Lanes(typename L::D x) {
     using D = typename L::D;
     using I = typename L::I;
-    constexpr double kLn2High = 0x1.62e42feep-1, kLn2Low = 0x1.a39ef35793c76p-33;
     constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
-    const D low = D{} - 708.0;
+    constexpr std::array<double, 11> c = powersOfLn2();
+    const D low = D{} - 1021.0;
     const D clamped = x < low ? low : x;
-    const D shifted = clamped * std::numbers::log2e + kRound;
+    const D shifted = clamped + kRound;
     const D k = shifted - kRound;
     const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
-    const D r = (clamped - k * kLn2High) - k * kLn2Low;
-    constexpr double c[] = {1.0,         1.0,          1.0 / 2,       1.0 / 6,        1.0 / 24,        1.0 / 120,
-                            1.0 / 720,   1.0 / 5040,   1.0 / 40320,   1.0 / 362880,   1.0 / 3628800,   1.0 / 39916800};
-    D p = D{} + c[11];
-    for (int j = 10; j >= 0; --j) p = p * r + c[j];
+    const D f = clamped - k;
+    D p = D{} + c[10];
+    for (int j = 9; j >= 0; --j) p = p * f + c[static_cast<size_t>(j)];
     return p * bitsOf<D>((kBits + 1023) << 52);
 }
 
@@ -66,7 +75,7 @@ __attribute__((always_inline)) inline typename L::D expLanes(typename L::D x) {
 // nearest integer, ties to even, as the scores are defined): each position's least score; per
 // row e^(-(score - least) / T) in place of the score; their sum over the rows in row order; and
 // the weight e^(-(least + cost) / T) times that sum as a mantissa in [1, 2) and a power of two,
-// the exponent split as k ln 2 + r with e^r taken like the rest. False when some |k| reaches
+// the exponent in base 2 split as k + f with 2^f taken like the rest. False when some |k| reaches
 // `limit` (at most 2^50). Without a gain the kernels' values are integers already (`round`
 // false).
 template <class L>
@@ -76,6 +85,7 @@ __attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, s
     using D = typename L::D;
     using I = typename L::I;
     constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
+    const double base2 = -inverseT * std::numbers::log2e;
     I outside{};  // lanes whose |k| reached the limit somewhere
     for (size_t i = 0; i < count; i += L::width) {
         D least = D{} + std::numeric_limits<double>::infinity();
@@ -87,20 +97,21 @@ __attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, s
             }
             least = v < least ? v : least;
         }
+        // Exponents in base 2: e^(-d / T) = 2^(d c), c = -log2(e) / T.
         D sum{};
         for (size_t e = 0; e < S; ++e) {
-            const D v = expLanes<L>((loadLanes<D>(rows + e * stride + i) - least) * -inverseT);
+            const D v = exp2Lanes<L>((loadLanes<D>(rows + e * stride + i) - least) * base2);
             storeLanes(rows + e * stride + i, v);
             sum += v;
         }
         storeLanes(sums + i, sum);
-        const D exponent = (least + cost) * -inverseT;
-        const D shifted = exponent * std::numbers::log2e + kRound;
+        const D exponent = (least + cost) * base2;
+        const D shifted = exponent + kRound;
         const D k = shifted - kRound;
         const D magnitude = k < 0 ? -k : k;
         outside |= ~(magnitude < limit);  // NaN too (a temperature whose inverse overflows)
         const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
-        const D m = expLanes<L>(exponent - k * std::numbers::ln2) * sum;
+        const D m = exp2Lanes<L>(exponent - k) * sum;
         const I bits = bitsOf<I>(m);
         storeLanes(mantissas + i, bitsOf<D>((bits & static_cast<int64_t>(kMantissaBits)) | (int64_t{1023} << 52)));
         storeLanes(exponents + i, kBits + ((bits >> 52) - 1023));
