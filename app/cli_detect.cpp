@@ -73,7 +73,8 @@ CLI::App* addDetectCommand(CLI::App& app, DetectOptions& o) {
     c->add_flag("--confidence", o.confidence, "each pulse's posterior confidence and that of its kind");
     c->add_option("--confidence-window", o.confidenceWindow,
                   "a pulse counts as found within this many samples (or seconds) of its start (default Tmin/4)");
-    c->add_option("--noise-sigma", o.noiseSigma, "the noise level in the signal's units (default: estimated)");
+    c->add_option("--noise-sigma", o.noiseSigma,
+                  "the noise level in the signal's units, for --pulse-cost auto and the confidence (default: estimated)");
     c->add_option("--posterior", o.posterior, "write each position's probability of a pulse start (CSV; implies --confidence)")
             ->check(NonEmptyFileName());
     c->add_flag("--json", o.json, "print the result as JSON");
@@ -253,7 +254,8 @@ bool checkOptions(const DetectOptions& o, MessageSink& window, DetectPlan& plan)
         return refuse(wholeNumberRefusal("--learn", "a whole number of rounds from 0 to " + std::to_string(kMostLearnRounds),
                                          rounds, o.learn));
     plan.learnRounds = static_cast<int32_t>(*rounds.value);
-    plan.confidence = o.confidence || !o.posterior.empty() || o.confidenceWindow || o.noiseSigma;
+    // σ alone asks for nothing: it serves an automatic cost, and the confidence when asked for.
+    plan.confidence = o.confidence || !o.posterior.empty() || o.confidenceWindow;
     if (o.noiseSigma) {
         double sigma = 0;
         if (!parseNumber(*o.noiseSigma, sigma) || !std::isfinite(sigma) || sigma <= 0)

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
+#include <optional>
+#include <thread>
 
+#include "core/chain_weight.h"
+#include "core/position_weights.h"
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
 
 namespace {
-constexpr double kNone = -std::numeric_limits<double>::infinity();
+using namespace posterior_detail;
 
 // log(e^a + e^b), exact for a or b = -inf.
 double logAdd(double a, double b) {
@@ -18,78 +21,98 @@ double logAdd(double a, double b) {
     return a + std::log1p(std::exp(b - a));
 }
 
-// A weight of chains, m 2^e with m = 0 (none) or 1 <= m < 2: sums and products of weights that
-// span thousands of orders of magnitude, in a few multiplications where their logarithms would
-// take an exponential and a logarithm each.
-struct Weight {
+// A weighted set of chains: its total weight m 2^e (m = 0: none), and about a base count the
+// sums of the weights times each chain's count's offset from it (first) and times the offset's
+// square (second), on the same scale: the mean count is base + first / m, the variance
+// second / m less the square of first / m. A pulse more raises the base by one and leaves the
+// sums; a sum of sets takes each set's sums to the first one's base. No step divides (nothing
+// waits on a quotient), and where one chain outweighs the rest its count stays an exact integer
+// and the variance 0.
+struct Chains {
     double m = 0;
     int64_t e = 0;
-
-    static Weight ofLog(double log) {
-        if (log == kNone) return {};
-        const double e2 = std::floor(log / std::numbers::ln2);
-        return normal(std::exp(log - e2 * std::numbers::ln2), static_cast<int64_t>(e2));
-    }
-    double log() const { return m == 0 ? kNone : std::log(m) + static_cast<double>(e) * std::numbers::ln2; }
+    double base = 0, first = 0, second = 0;
     bool none() const { return m == 0; }
-    /// m 2^(e - exponent), the weight on a scale of 2^exponent.
-    double at(int64_t exponent) const { return m == 0 ? 0.0 : std::ldexp(m, static_cast<int>(std::max<int64_t>(e - exponent, -2000))); }
-    static Weight normal(double m, int64_t e) {
-        if (m == 0) return {};
-        int shift = 0;
-        m = std::frexp(m, &shift);  // m in [0.5, 1)
-        return {m * 2, e + shift - 1};
+    Weight weight() const { return {m, e}; }
+    double count() const { return base + first / m; }
+    double variance() const { return std::max(0.0, second / m - (first / m) * (first / m)); }
+};
+// s += v, s on its own scale (see kHeadroom).
+__attribute__((always_inline)) inline void accumulate(Chains& s, const Chains& v) {
+    if (v.none()) return;
+    if (s.none()) {
+        s = v;
+        return;
     }
-};
-Weight operator+(const Weight& a, const Weight& b) {
-    if (b.none()) return a;
-    if (a.none()) return b;
-    const Weight& hi = a.e >= b.e ? a : b;
-    const Weight& lo = a.e >= b.e ? b : a;
-    return Weight::normal(hi.m + lo.at(hi.e), hi.e);
+    if (v.e > s.e + kHeadroom) {
+        const double down = downBy(v.e - s.e);
+        s = {s.m * down, v.e, s.base, s.first * down, s.second * down};
+    }
+    const double scale = scaleBy(v.e - s.e), w = v.m * scale, d = v.base - s.base;
+    // v's sums moved to s's base: (o + d)^2 = o^2 + 2 d o + d^2 for each offset o.
+    s.m += w;
+    s.first += v.first * scale + w * d;
+    s.second += v.second * scale + 2 * d * (v.first * scale) + w * d * d;
 }
-Weight operator*(const Weight& a, const Weight& b) {
-    if (a.none() || b.none()) return {};
-    return Weight::normal(a.m * b.m, a.e + b.e);
+// The set with its weight's mantissa in [1, 2) (its sums scaled alike, exactly).
+Chains normalized(const Chains& c) {
+    if (c.none()) return {};
+    const Weight w = Weight::positive(c.m, c.e);
+    const double down = powerOfTwo(c.e - w.e);
+    return {w.m, w.e, c.base, c.first * down, c.second * down};
 }
-// a / b as a plain number (b not none).
-double ratio(const Weight& a, const Weight& b) { return a.none() ? 0.0 : std::ldexp(a.m / b.m, static_cast<int>(std::clamp<int64_t>(a.e - b.e, -2000, 2000))); }
+__attribute__((always_inline)) inline Chains operator+(const Chains& a, const Chains& b) {
+    Chains s = a;
+    accumulate(s, b);
+    return normalized(s);
+}
+// Every chain of c followed by one more pulse of weight w.
+__attribute__((always_inline)) inline Chains extended(const Weight& w, const Chains& c) {
+    if (w.none() || c.none()) return {};
+    return {w.m * c.m, w.e + c.e, c.base + 1, w.m * c.first, w.m * c.second};
+}
 
-// A weighted set of chains: its total weight and the weighted means of the chains' pulse counts
-// and their squares.
-struct Chains {
-    Weight w;
-    double count = 0, square = 0;
-};
+// The values a sliding sum reads, by position: all of them (`whole`), or only the last ones in a
+// ring as long as the window reaches back (a power of two at least `reach` + 1), which is all a
+// pass needs when nothing reads them later.
+template <class T>
+class History {
+public:
+    History(int64_t count, int64_t reach, bool whole)
+        : values_(static_cast<size_t>(whole ? count : static_cast<int64_t>(std::bit_ceil(static_cast<uint64_t>(reach) + 1)))),
+          mask_(whole ? ~int64_t{0} : static_cast<int64_t>(values_.size()) - 1) {}
+    T& operator[](int64_t k) { return values_[static_cast<size_t>(k & mask_)]; }
+    const T& operator[](int64_t k) const { return values_[static_cast<size_t>(k & mask_)]; }
 
-Chains operator+(const Chains& a, const Chains& b) {
-    if (b.w.none()) return a;
-    if (a.w.none()) return b;
-    const Weight total = a.w + b.w;
-    const double wa = ratio(a.w, total), wb = ratio(b.w, total);
-    return {total, wa * a.count + wb * b.count, wa * a.square + wb * b.square};
-}
+private:
+    std::vector<T> values_;
+    int64_t mask_;
+};
 
 // The sum of the values at the positions of the window [to - width + 1, to] (cut at 0), for a
 // `to` that never decreases and values final once reached: blocks of `width`, the window the
 // suffix sum of one block and the prefix sum of the next, every sum taken in the same order
-// whatever came before (so the result does not depend on how the work is split).
-template <class T>
+// whatever came before (so the result does not depend on how the work is split). `values` may
+// still be filling (up to `count` values): the window reads only positions up to `to`, at most
+// `width` back.
+template <class T, class Sum = T>
 class SlidingSum {
 public:
-    SlidingSum(const std::vector<T>& values, int64_t width) : values_(values), width_(width) {
-        suffix_.resize(static_cast<size_t>(std::min<int64_t>(width, static_cast<int64_t>(values.size())) + 1));
+    SlidingSum(const History<T>& values, int64_t width, int64_t count) : values_(values), width_(width) {
+        suffix_.resize(static_cast<size_t>(std::min(width, count) + 1));
     }
+    /// The window's sum, normalised.
     T upTo(int64_t to) {
         for (; next_ <= to; ++next_) {
-            const T& v = values_[static_cast<size_t>(next_)];
-            prefix_ = inBlock_ == 0 ? v : prefix_ + v;
+            const T& v = values_[next_];
+            if (inBlock_ == 0) prefix_ = Sum{};
+            accumulate(prefix_, v);
             if (++inBlock_ == width_) {
                 // The block is complete: its suffix sums, from its end back.
                 const int64_t first = next_ - width_ + 1;
-                T s{};
+                Sum s{};
                 for (int64_t k = next_; k >= first; --k) {
-                    s = values_[static_cast<size_t>(k)] + s;
+                    accumulate(s, values_[k]);
                     suffix_[static_cast<size_t>(k - first)] = s;
                 }
                 inBlock_ = 0;
@@ -98,18 +121,20 @@ public:
         if (to < 0) return T{};
         const int64_t from = to - width_ + 1;
         const int64_t blockStart = next_ - (inBlock_ == 0 ? width_ : inBlock_);
-        if (from >= blockStart || (from <= 0 && blockStart == 0)) return prefix_;
+        if (from >= blockStart || (from <= 0 && blockStart == 0)) return normalized(prefix_);
         // The window reaches into the block before: its suffix from `from`, then the prefix.
         const int64_t earlier = blockStart - width_;
-        return suffix_[static_cast<size_t>(from - earlier)] + prefix_;
+        Sum window = suffix_[static_cast<size_t>(from - earlier)];
+        accumulate(window, prefix_);
+        return normalized(window);
     }
 
 private:
-    const std::vector<T>& values_;
+    const History<T>& values_;
     int64_t width_;
     int64_t next_ = 0, inBlock_ = 0;
-    T prefix_{};
-    std::vector<T> suffix_;
+    Sum prefix_{};
+    std::vector<Sum> suffix_;
 };
 
 // The weight (over Z) of the chains whose neighbouring pulses l < a and m > b lie Tmin to Tmax
@@ -175,10 +200,11 @@ struct Layers {
                 continue;
             }
             // The previous layer from its start on, padded with no chains up to the last window.
-            std::vector<Weight> before(static_cast<size_t>(std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1)));
+            const int64_t span = std::max<int64_t>(1, hi[j] - Tmin - lo[j - 1] + 1);
+            History<Weight> before(span, 0, true);
             for (int64_t m = lo[j - 1]; m <= std::min(hi[j - 1], hi[j] - Tmin); ++m)
-                before[static_cast<size_t>(m - lo[j - 1])] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
-            SlidingSum<Weight> sums(before, width);
+                before[m - lo[j - 1]] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
+            SlidingSum<Weight> sums(before, width, span);
             for (int64_t l = lo[j]; l <= hi[j]; ++l)
                 F[j][static_cast<size_t>(l - lo[j])] = W[static_cast<size_t>(l)] * sums.upTo(l - Tmin - lo[j - 1]);
         }
@@ -193,19 +219,20 @@ struct Layers {
             }
             // The next layer from its end back (reversed positions), padded likewise.
             const int64_t top = hi[j + 1];
-            std::vector<Weight> after(static_cast<size_t>(std::max<int64_t>(1, top - (lo[j] + Tmin) + 1)));
+            const int64_t span = std::max<int64_t>(1, top - (lo[j] + Tmin) + 1);
+            History<Weight> after(span, 0, true);
             for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m)
-                after[static_cast<size_t>(top - m)] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
-            SlidingSum<Weight> sums(after, width);
+                after[top - m] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
+            SlidingSum<Weight> sums(after, width, span);
             for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin));
         }
         return {};
     }
     double probability(int64_t l) const {
+        // The layers' ranges rise with j: those holding l follow each other.
         double p = 0;
-        for (size_t j = 0; j < F.size(); ++j)
-            if (l >= lo[j] && l <= hi[j])
-                p += ratio(F[j][static_cast<size_t>(l - lo[j])] * B[j][static_cast<size_t>(l - lo[j])], Z);
+        for (auto j = static_cast<size_t>(std::lower_bound(hi.begin(), hi.end(), l) - hi.begin()); j < F.size() && lo[j] <= l; ++j)
+            p += ratio(F[j][static_cast<size_t>(l - lo[j])] * B[j][static_cast<size_t>(l - lo[j])], Z);
         return p;
     }
     // The weight over Z of the chains with no pulse in [a, b].
@@ -230,12 +257,15 @@ struct Layers {
     }
 };
 
-// The passes of an unknown count: forward[l] the chains ending at l (weight and count moments),
-// B[l] the weight of what may follow l's pulse.
+// The passes of an unknown count: F[l] the weight of the chains ending at l (their count
+// moments only while the window reads them); tails[P - 1 - m] the weight of m's pulse and what may
+// follow it (kept whole only when asked: the chains without a pulse in a wide window need
+// them); each position's probability, taken as the backward pass reaches it.
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
-    std::vector<Chains> forward;
-    std::vector<Weight> B;
+    std::vector<Weight> F;
+    std::optional<History<Weight>> tails;
+    std::vector<double> probabilities;
     Weight Z;
     double count = 0, deviation = 0;
 
@@ -243,45 +273,49 @@ struct ChainPasses {
     bool last(int64_t l) const { return N - l <= Tmax; }
 
     template <class Stop>
-    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W, Stop&& stop) {
+    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W,
+                      bool keepTails, Stop&& stop) {
         N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(W.size());
-        forward.assign(static_cast<size_t>(P), Chains{});
-        SlidingSum<Chains> before(forward, Tmax - Tmin + 1);
+        const int64_t width = Tmax - Tmin + 1;
+        History<Chains> chains(P, Tmax, false);
+        F.clear();
+        F.reserve(static_cast<size_t>(P));
+        SlidingSum<Chains> before(chains, width, P);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
-            if (first(l)) pred = pred + Chains{Weight{1, 0}, 0.0, 0.0};
-            if (pred.w.none()) continue;
-            forward[static_cast<size_t>(l)] = {W[static_cast<size_t>(l)] * pred.w, pred.count + 1,
-                                               pred.square + 2 * pred.count + 1};
+            if (first(l)) pred = pred + Chains{1, 0, 0, 0, 0};  // the chain that starts here
+            chains[l] = extended(W[static_cast<size_t>(l)], pred);
+            F.push_back(chains[l].weight());
         }
-        // Backward in reversed positions k = P - 1 - l, as the weight of l's pulse and what
-        // follows it: after[k] = W[l] B[l].
-        std::vector<Weight> after(static_cast<size_t>(P));
-        B.assign(static_cast<size_t>(P), Weight{});
-        SlidingSum<Weight> later(after, Tmax - Tmin + 1);
+        // The chains that may end the recording: the last Tmax - n + 1 positions, still held.
+        Chains all;
+        for (int64_t l = std::max<int64_t>(0, N - Tmax); l < P; ++l) all = all + chains[l];
+        if (all.none()) return "No chain of pulses fits the recording.";
+        Z = all.weight();
+        count = all.count();
+        deviation = std::sqrt(all.variance());
+        const double inverseZ = 1 / Z.m;
+        // Backward in reversed positions k = P - 1 - l: B, the weight of what may follow l's
+        // pulse, gives l's probability F B / Z and the tail W[l] B.
+        History<Weight>& after = tails.emplace(P, Tmax, keepTails);
+        probabilities.assign(static_cast<size_t>(P), 0.0);
+        SlidingSum<Weight> later(after, width, P);
         for (int64_t k = 0; k < P; ++k) {
             if (stop(k)) return "stopped";
-            const int64_t l = P - 1 - k;
+            const auto l = static_cast<size_t>(P - 1 - k);
             Weight b = later.upTo(k - Tmin);
-            if (last(l)) b = b + Weight{1, 0};
-            B[static_cast<size_t>(l)] = b;
-            after[static_cast<size_t>(k)] = W[static_cast<size_t>(l)] * b;
+            if (last(static_cast<int64_t>(l))) b = b + Weight{1, 0};
+            probabilities[l] = share(F[l], b, Z, inverseZ);
+            after[k] = W[l] * b;
         }
-        Chains all;
-        for (int64_t l = 0; l < P; ++l)
-            if (last(l)) all = all + forward[static_cast<size_t>(l)];
-        if (all.w.none()) return "No chain of pulses fits the recording.";
-        Z = all.w;
-        count = all.count;
-        deviation = std::sqrt(std::max(0.0, all.square - all.count * all.count));
         return {};
     }
-    double probability(int64_t l) const { return ratio(forward[static_cast<size_t>(l)].w * B[static_cast<size_t>(l)], Z); }
-    // The weight over Z of the chains with no pulse in [a, b].
-    double noneIn(int64_t a, int64_t b, const std::vector<Weight>& W) const {
-        const auto head = [&](int64_t l) { return forward[static_cast<size_t>(l)].w; };
-        const auto tail = [&](int64_t m) { return W[static_cast<size_t>(m)] * B[static_cast<size_t>(m)]; };
+    double probability(int64_t l) const { return probabilities[static_cast<size_t>(l)]; }
+    // The weight over Z of the chains with no pulse in [a, b] (the tails kept whole).
+    double noneIn(int64_t a, int64_t b) const {
+        const auto head = [&](int64_t l) { return F[static_cast<size_t>(l)]; };
+        const auto tail = [&](int64_t m) { return (*tails)[P - 1 - m]; };
         double none = 0;
         // Chains wholly before the window, and wholly after it.
         for (int64_t l = std::max<int64_t>(0, N - Tmax); l < a; ++l) none += ratio(head(l), Z);
@@ -318,60 +352,28 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
     }
     const int64_t P = N - nMax + 1;
     const size_t S = shapes.size();
+    const unsigned threads = request.threads > 0 ? static_cast<unsigned>(request.threads)
+                                                 : std::max(1u, std::thread::hardware_concurrency());
     try {
         ShapeScores scores;
         scores.prepare(shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost}, request.channels);
-        // Each pulse's window [a, b] of positions, and (in joint detection) its shape's share of
-        // the weight at each of them, taken while the shapes are scored.
-        std::vector<int64_t> windowFirst(pulses.size()), windowLast(pulses.size());
-        std::vector<size_t> pulseShape(pulses.size(), S);
-        std::vector<std::vector<double>> kindShare(pulses.size());
+        // Each pulse's window of positions and its shape among the candidates; in joint detection
+        // its shape's share of the weight at each position of the window, taken while the shapes
+        // are scored.
+        PulseWindows windows;
+        const int64_t widest = 2 * window + 1;
+        std::vector<double> kindShare(pulses.size() * static_cast<size_t>(widest));
         for (size_t j = 0; j < pulses.size(); ++j) {
-            windowFirst[j] = std::max<int64_t>(0, pulses[j].position - window);
-            windowLast[j] = std::min(P - 1, pulses[j].position + window);
+            windows.first.push_back(std::max<int64_t>(0, pulses[j].position - window));
+            windows.last.push_back(std::min(P - 1, pulses[j].position + window));
             const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulses[j].shape);
-            pulseShape[j] = static_cast<size_t>(found - request.candidates.begin());
-            kindShare[j].assign(static_cast<size_t>(std::max<int64_t>(0, windowLast[j] - windowFirst[j] + 1)), 0.0);
+            windows.shape.push_back(static_cast<size_t>(found - request.candidates.begin()));
         }
-        // Each position's log weight over the shapes `only` (-1: every shape summed; else that
-        // shape alone): w = log sum exp(-score / T).
-        const auto weights = [&](int only, double base, double span) {
-            std::vector<double> w(static_cast<size_t>(P));
-            std::vector<int> indices;
-            for (size_t e = 0; e < S; ++e)
-                if (only < 0 || only == static_cast<int>(e)) indices.push_back(static_cast<int>(e));
-            const size_t width = indices.size();
-            constexpr int64_t kChunk = 8192;
-            std::vector<int64_t> block(static_cast<size_t>(kChunk) * width);
-            size_t firstOpen = 0;  // the first pulse whose window may still hold the position
-            for (int64_t lo = 0; lo < P; lo += kChunk) {
-                if (cancel.load(std::memory_order_relaxed)) return std::vector<double>{};
-                const int64_t hi = std::min(P - 1, lo + kChunk - 1);
-                scores.scoreRange(ChannelSamples(request.signal.data(), N), lo, hi, indices, block.data(), static_cast<int64_t>(width));
-                for (int64_t l = lo; l <= hi; ++l) {
-                    const int64_t* row = block.data() + (l - lo) * static_cast<int64_t>(width);
-                    const int64_t least = *std::min_element(row, row + width);
-                    double sum = 0;
-                    for (size_t e = 0; e < width; ++e) {
-                        // Beyond 745 the exponential is 0 in double precision: skipping it changes nothing.
-                        const double x = static_cast<double>(row[e] - least) / temperature;
-                        if (x < 746) sum += std::exp(-x);
-                    }
-                    w[static_cast<size_t>(l)] = -static_cast<double>(least) / temperature + std::log(sum);
-                    if (only >= 0) continue;
-                    // The shares of the pulses' shapes where their windows hold this position (the
-                    // windows are in order and of one width, so the open ones follow each other).
-                    while (firstOpen < pulses.size() && windowLast[firstOpen] < l) ++firstOpen;
-                    for (size_t j = firstOpen; j < pulses.size() && windowFirst[j] <= l; ++j)
-                        if (pulseShape[j] < S)
-                            kindShare[j][static_cast<size_t>(l - windowFirst[j])] =
-                                    std::exp(-static_cast<double>(row[pulseShape[j]] - least) / temperature) / sum;
-                }
-                if (progress) progress(base + span * static_cast<double>(hi + 1) / static_cast<double>(P));
-            }
-            return w;
-        };
+        // A window as wide as Tmin may hold several pulses: its chance of some pulse needs the
+        // chains with none there.
+        bool wide = false;
+        for (size_t j = 0; j < pulses.size(); ++j) wide = wide || windows.last[j] - windows.first[j] >= Tmin;
         const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
         // Joint detection weighs each pulse over every shape: one set of chains. Recognition
         // weighs the chains of each candidate alone: a mixture of one set per candidate, each by
@@ -379,31 +381,37 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         const bool recognize = request.task == DetectTask::recognize && S > 1;
         const size_t components = recognize ? S : 1;
         std::vector<double> logZ(components), count(components), square(components);
-        // Per component: each pulse's weight of chains without a pulse in its window, and its
-        // expected number of pulses there; each position's probability.
-        std::vector<std::vector<double>> none(components, std::vector<double>(pulses.size())),
+        // Per component: each pulse's probability of some pulse in its window, and its expected
+        // number of pulses there; each position's probability.
+        std::vector<std::vector<double>> some(components, std::vector<double>(pulses.size())),
                 there(components, std::vector<double>(pulses.size()));
         std::vector<std::vector<double>> probabilities(perPosition ? components : 0);
         // Joint detection: each pulse's expected number of pulses of its shape in its window.
         std::vector<double> ofKind(pulses.size());
+        std::vector<Weight> W;
         for (size_t k = 0; k < components; ++k) {
-            const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components);
-            const std::vector<double> w = weights(recognize ? static_cast<int>(k) : -1, base, 0.4 / static_cast<double>(components));
-            if (w.empty()) {
-                out.completed = false;
-                return out;
-            }
+            std::vector<int> rows;
+            for (size_t e = 0; e < S; ++e)
+                if (!recognize || e == k) rows.push_back(static_cast<int>(e));
+            const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components),
+                         span = 0.4 / static_cast<double>(components);
+            const std::string weighed = positionWeights(
+                    scores, ChannelSamples(request.signal.data(), N), P, rows, 1.0 / temperature, windows,
+                    recognize ? nullptr : kindShare.data(), widest, threads, W,
+                    [&](double done) {
+                        if (progress) progress(base + span * done);
+                    },
+                    cancel);
             Layers layers;
             ChainPasses passes;
-            std::vector<Weight> W(w.size());
-            for (size_t l = 0; l < w.size(); ++l) W[l] = Weight::ofLog(w[l]);
-            const std::string why = request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
-                                                  : passes.build(N, nMax, Tmin, Tmax, W, stop);
+            const std::string why = !weighed.empty()  ? weighed
+                                    : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
+                                                    : passes.build(N, nMax, Tmin, Tmax, W, wide, stop);
             if (why == "stopped") {
                 out.completed = false;
                 return out;
             }
-            if (!why.empty() && !recognize) {
+            if (!why.empty() && (!recognize || !weighed.empty())) {
                 out.error = why;
                 return out;
             }
@@ -411,23 +419,29 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 logZ[k] = kNone;
                 continue;
             }
-            const std::function<double(int64_t)> probability = [&](int64_t l) {
-                return request.count ? layers.probability(l) : passes.probability(l);
-            };
+            const auto probability = [&](int64_t l) { return request.count ? layers.probability(l) : passes.probability(l); };
             logZ[k] = (request.count ? layers.Z : passes.Z).log();
             count[k] = request.count ? static_cast<double>(*request.count) : passes.count;
             square[k] = request.count ? count[k] * count[k]
                                       : passes.deviation * passes.deviation + passes.count * passes.count;
-            for (size_t j = 0; j < pulses.size(); ++j) {
-                const int64_t a = std::max<int64_t>(0, pulses[j].position - window), b = std::min(P - 1, pulses[j].position + window);
-                none[k][j] = request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b, W);
-                for (int64_t l = a; l <= b; ++l) there[k][j] += probability(l);
-                if (recognize) continue;
-                for (int64_t l = a; l <= b; ++l) ofKind[j] += probability(l) * kindShare[j][static_cast<size_t>(l - a)];
-            }
-            if (perPosition) {
+            if (perPosition && request.count) {
                 probabilities[k].resize(static_cast<size_t>(P));
-                for (int64_t l = 0; l < P; ++l) probabilities[k][static_cast<size_t>(l)] = probability(l);
+                for (int64_t l = 0; l < P; ++l) probabilities[k][static_cast<size_t>(l)] = layers.probability(l);
+            } else if (perPosition) {
+                probabilities[k] = std::move(passes.probabilities);
+            }
+            for (size_t j = 0; j < pulses.size(); ++j) {
+                const int64_t a = windows.first[j], b = windows.last[j];
+                for (int64_t l = a; l <= b; ++l) {
+                    const double p = perPosition ? probabilities[k][static_cast<size_t>(l)] : probability(l);
+                    there[k][j] += p;
+                    if (!recognize) ofKind[j] += p * kindShare[j * static_cast<size_t>(widest) + static_cast<size_t>(l - a)];
+                }
+                // A window narrower than Tmin holds at most one pulse: the probability of some
+                // pulse there is its expected number of pulses, a sum of small terms that keeps
+                // its precision where one less the weight of the chains without keeps none.
+                some[k][j] = b - a < Tmin ? there[k][j]
+                                          : 1.0 - (request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b));
             }
         }
         // The components' shares.
@@ -446,7 +460,9 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         }
         out.expectedCount = mean;
         out.countDeviation = std::sqrt(std::max(0.0, meanSquare - mean * mean));
-        if (perPosition) {
+        if (perPosition && components == 1) {
+            out.posterior = std::move(probabilities[0]);
+        } else if (perPosition) {
             out.posterior.assign(static_cast<size_t>(P), 0.0);
             for (size_t k = 0; k < components; ++k)
                 if (share[k] > 0)
@@ -455,24 +471,19 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         }
         if (progress) progress(0.85);
 
-        // Each pulse: one less the weight of the chains without a pulse in its window; the share
-        // of its shape among the pulses there: in recognition the share of its candidate's
-        // chains, in joint detection its weight among the shapes at each position.
+        // Each pulse: the probability of some pulse in its window; the share of its shape among
+        // the pulses there: in recognition the share of its candidate's chains, in joint
+        // detection its weight among the shapes at each position.
         for (size_t j = 0; j < pulses.size(); ++j) {
-            const DetectedPulse& pulse = pulses[j];
-            const auto found = std::find(request.candidates.begin(), request.candidates.end(), pulse.shape);
-            const size_t shape = static_cast<size_t>(found - request.candidates.begin());
-            double noPulse = 0, expected = 0, ofShape = 0;
+            const size_t shape = windows.shape[j];
+            double somePulse = 0, expected = 0;
             for (size_t k = 0; k < components; ++k) {
-                noPulse += share[k] * none[k][j];
+                somePulse += share[k] * some[k][j];
                 expected += share[k] * there[k][j];
             }
-            if (recognize)
-                ofShape = shape < S ? share[shape] * there[shape][j] : 0.0;
-            else
-                ofShape = ofKind[j];
+            const double ofShape = !recognize ? ofKind[j] : shape < S ? share[shape] * there[shape][j] : 0.0;
             PulseConfidence c;
-            c.confidence = std::clamp(1.0 - noPulse, 0.0, 1.0);
+            c.confidence = std::clamp(somePulse, 0.0, 1.0);
             c.kindConfidence = expected > 0 ? std::clamp(ofShape / expected, 0.0, 1.0) : 0.0;
             out.pulses.push_back(c);
         }

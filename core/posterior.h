@@ -42,11 +42,14 @@ struct PosteriorResult {
 
 /// The posterior of the chains of `request` (its count, shapes, candidates, cuts, gains and
 /// pulse cost) at temperature T > 0 (on the request's integer scale, squared units) for the
-/// found `pulses`, with the window +-window samples (0 <= window <= Tmax) around each. Forward
-/// and backward passes in log space in double precision; the sliding sums over the gap windows
-/// are taken in a fixed order (block prefix and suffix sums), so the result is the same for
-/// any thread count and on every run. A known count's layered passes that would need more than
-/// kKnownCountMemoryBudget are refused with the memory they would need.
+/// found `pulses`, with the window +-window samples (0 <= window <= Tmax) around each. The
+/// positions' weights (every shape scored, a soft minimum over them) are taken in chunks on
+/// request.threads threads (0: every core); forward and backward passes over weights kept as
+/// a double mantissa and a 64-bit power of two, the sliding sums over the gap windows taken in
+/// a fixed order (block prefix and suffix sums), so the result is the same for any thread count
+/// and on every run. A temperature so small that a chain's exponent could leave 64 bits is
+/// refused; so are a known count's layered passes that would need more than
+/// kKnownCountMemoryBudget, with the memory they would need.
 PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
                             int64_t window, bool perPosition, const std::function<void(double)>& progress,
                             const std::atomic<bool>& cancel);

@@ -347,6 +347,19 @@ const Choice& kernel() {
 }
 }  // namespace
 
+namespace {
+// The `held` samples of every channel from position b0 on, as doubles, each channel `step`
+// apart, zeros after them.
+void loadBlock(ChannelSamples y, int64_t b0, int held, int channels, int64_t step, double* samples) {
+    for (int ch = 0; ch < channels; ++ch) {
+        double* into = samples + ch * step;
+        const int16_t* from = y.data + ch * y.stride + b0;
+        for (int i = 0; i < held; ++i) into[i] = from[i];
+        std::fill(into + held, into + step, 0.0);
+    }
+}
+}  // namespace
+
 void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                              int64_t stride) const {
     const Choice& k = kernel();
@@ -367,13 +380,7 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
         const int tiles = (count + T - 1) / T;
         // The samples under the block's positions (every shape fits at each), then zeros under
         // the padded positions.
-        const int held = count + n - 1;
-        for (int ch = 0; ch < C; ++ch) {
-            double* into = samples.data() + ch * step;
-            const int16_t* from = y.data + ch * y.stride + b0;
-            for (int i = 0; i < held; ++i) into[i] = from[i];
-            std::fill(into + held, into + step, 0.0);
-        }
+        loadBlock(y, b0, count + n - 1, C, step, samples.data());
         for (size_t j = 0; j < indices.size(); ++j) {
             const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
             const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
@@ -389,6 +396,32 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
             for (int i = 0; i < count; ++i)
                 for (size_t j = 0; j < indices.size(); ++j)
                     block[i * stride + static_cast<int64_t>(j)] = integers[j * width + static_cast<size_t>(i)] + cost;
+    }
+}
+
+void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, double* out,
+                            int64_t rowStride) const {
+    const Choice& k = kernel();
+    const int n = nMax_, T = k.tile, C = channels_;
+    const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
+    const int64_t step = kBlock + 2 * T + n;
+    std::vector<double> samples(static_cast<size_t>(step * C)), best(static_cast<size_t>(kBlock + T)),
+            scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
+        const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
+        const int tiles = (count + T - 1) / T;
+        loadBlock(y, b0, count + n - 1, C, step, samples.data());
+        for (size_t j = 0; j < indices.size(); ++j) {
+            const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
+            const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
+            // Whole tiles are scored straight into the row; a last partial one through `best`.
+            double* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
+            const bool whole = count == tiles * T;
+            for (size_t e = first; e < last; ++e)
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, whole ? row : best.data(),
+                               e == first, scratch.data(), gain, C, step});
+            if (!whole) std::copy(best.begin(), best.begin() + count, row);
+        }
     }
 }
 

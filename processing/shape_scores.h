@@ -70,6 +70,14 @@ public:
     void scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                     int64_t stride) const;
 
+    /// As scoreRange, one row per index, each value as the kernels leave it: before rounding to
+    /// the nearest integer (ties to even) and without the pulse cost, so that scoreRange's score
+    /// is the rounded value plus the cost. out[j * rowStride + (p - lo)] for p = lo..hi (rowStride
+    /// >= hi - lo + 1). The samples are taken once for all the rows. Safe to call from several
+    /// threads at once.
+    void scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, double* out,
+                   int64_t rowStride) const;
+
     /// The best score of every shape at each of the positions, without the pulse cost:
     /// out[i * size() + shape] for positions[i]. Safe to call from several threads at once.
     void scoreEach(ChannelSamples y, std::span<const int64_t> positions, int64_t* out) const;

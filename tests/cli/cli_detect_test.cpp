@@ -194,6 +194,25 @@ TEST_F(DetectCli, JsonHasTheDocumentedFormatAndCsvOnePulseARow) {
     }
     EXPECT_EQ(positions, 1200u - 20 + 1);
     EXPECT_NEAR(expected, confident["expectedCount"].get<double>(), 1e-6 * expected);
+
+    // What asks for the confidence: --noise-sigma alone only sets σ (an automatic cost's).
+    const struct {
+        std::string extra;
+        bool confidence;
+    } asks[] = {{" --noise-sigma 40", false},
+                {" --noise-sigma 40 --pulse-cost auto", false},
+                {" --confidence-window 10", true},
+                {" --posterior " + file("p.csv"), true}};
+    for (const auto& ask : asks) {
+        const CliRun r = runCli(options + ask.extra);
+        ASSERT_EQ(r.status, 0) << ask.extra << r.out;
+        const nlohmann::ordered_json j = nlohmann::ordered_json::parse(r.out);
+        EXPECT_EQ(j.contains("expectedCount"), ask.confidence) << ask.extra;
+        EXPECT_EQ(j["pulses"][0].contains("confidence"), ask.confidence) << ask.extra;
+        if (ask.extra.find("auto") != std::string::npos) {
+            EXPECT_EQ(j["noiseSigma"], 40.0);
+        }
+    }
 }
 
 TEST_F(DetectCli, ShapesCutFromTheRecordingInSamplesOrSeconds) {

@@ -154,9 +154,10 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
 
 TEST(Posterior, PeaksAtTheTrueStartsAndGrowsCertainAsTheTemperatureFalls) {
     const std::vector<int16_t> bump{0, 900, 1800, 2400, 1800, 900, 0, -600};
-    std::vector<int16_t> y(2000, 0);
+    // Several chunks of positions long, so that threads share the weights.
+    std::vector<int16_t> y(20000, 0);
     std::vector<int64_t> starts;
-    for (int64_t p = 30; p + 8 <= 2000; p += 97) {
+    for (int64_t p = 30; p + 8 <= 20000; p += 97) {
         starts.push_back(p);
         std::copy(bump.begin(), bump.end(), y.begin() + p);
     }
@@ -166,10 +167,20 @@ TEST(Posterior, PeaksAtTheTrueStartsAndGrowsCertainAsTheTemperatureFalls) {
     request.candidates = {0};
     request.tmin = 80;
     request.tmax = 120;
+    request.threads = 1;
     const DetectResult found = detectInRecording(request, {}, notCancelled);
     ASSERT_TRUE(found.error.empty());
     const PosteriorResult warm = posteriorOf(request, found.pulses, 2.0 * 300 * 300, 20, true, {}, notCancelled);
     ASSERT_TRUE(warm.error.empty()) << warm.error;
+    // The same numbers, bit for bit, on any number of threads.
+    request.threads = 3;
+    const PosteriorResult threaded = posteriorOf(request, found.pulses, 2.0 * 300 * 300, 20, true, {}, notCancelled);
+    EXPECT_EQ(threaded.posterior, warm.posterior);
+    EXPECT_EQ(threaded.expectedCount, warm.expectedCount);
+    for (size_t j = 0; j < warm.pulses.size(); ++j) {
+        EXPECT_EQ(threaded.pulses[j].confidence, warm.pulses[j].confidence);
+        EXPECT_EQ(threaded.pulses[j].kindConfidence, warm.pulses[j].kindConfidence);
+    }
     for (const int64_t p : starts) {
         const auto near = warm.posterior.begin() + std::max<int64_t>(0, p - 40);
         const auto far = warm.posterior.begin() + std::min<int64_t>(static_cast<int64_t>(warm.posterior.size()), p + 41);
@@ -182,7 +193,19 @@ TEST(Posterior, PeaksAtTheTrueStartsAndGrowsCertainAsTheTemperatureFalls) {
         EXPECT_NEAR(c.kindConfidence, 1.0, 1e-12);
     }
     EXPECT_NEAR(cold.countDeviation, 0.0, 1e-9);
-    // Refusals: a temperature that is not positive, a window beyond Tmax.
-    EXPECT_FALSE(posteriorOf(request, found.pulses, 0.0, 5, false, {}, notCancelled).error.empty());
-    EXPECT_FALSE(posteriorOf(request, found.pulses, 1.0, 121, false, {}, notCancelled).error.empty());
+    // Refusals: a temperature that is not a positive number, or so small that the weights'
+    // exponents would overflow; a window beyond Tmax.
+    const struct {
+        double temperature;
+        int64_t window;
+        const char* says;
+    } refused[] = {{0.0, 5, "must be a positive number"},     {-1.0, 5, "must be a positive number"},
+                   {NAN, 5, "must be a positive number"},     {INFINITY, 5, "must be a positive number"},
+                   {1e-300, 5, "too small for the scores"},   {1e-320, 5, "too small for the scores"},
+                   {1.0, 121, "window must lie from 0 to Tmax"}};
+    for (const auto& r : refused) {
+        const PosteriorResult got = posteriorOf(request, found.pulses, r.temperature, r.window, false, {}, notCancelled);
+        EXPECT_NE(got.error.find(r.says), std::string::npos) << r.temperature << ": " << got.error;
+        EXPECT_TRUE(got.pulses.empty());
+    }
 }

@@ -1,10 +1,12 @@
 // The recordings' score kernels against every cut scored one by one, on random shapes of several
 // lengths and signals including the extreme 16-bit values, every saved-energy level, gain
-// ranges of either sign, pulse costs and ranges over several blocks of positions.
+// ranges of either sign, pulse costs and ranges over several blocks of positions; in rows of one
+// index each as in interleaved rows.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <span>
 #include <vector>
@@ -73,6 +75,16 @@ TEST(ShapeScores, EqualEveryCutScoredOneByOne) {
             ASSERT_EQ(out[static_cast<size_t>((l - lo) * stride)], best + cost) << "trial " << trial << " position " << l;
             if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) positions.push_back(l);
         }
+        // The same scores one row per index (rows wider than the range), before rounding and
+        // without the cost.
+        const int64_t width = hi - lo + 3;
+        std::vector<double> rows(static_cast<size_t>(width * stride));
+        scores.scoreRows(y.data(), lo, hi, indices, rows.data(), width);
+        for (int64_t l = lo; l <= hi; ++l)
+            for (int64_t j = 0; j < stride; ++j)
+                ASSERT_EQ(static_cast<int64_t>(std::nearbyint(rows[static_cast<size_t>(j * width + l - lo)])) + cost,
+                          out[static_cast<size_t>((l - lo) * stride + j)])
+                        << "trial " << trial << " position " << l;
         // The scores of every shape at scattered positions, in groups wider than one tile, and
         // each shape's best cut and gain there.
         std::vector<int64_t> each(positions.size() * static_cast<size_t>(count));

@@ -1,0 +1,258 @@
+#include "core/position_weights.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+// The vector helpers below are always inlined into the kernel of their width, never called
+// across a function boundary, so the vector calling convention of a build does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace posterior_detail {
+namespace {
+// The exponentials of the position weights, W lanes at a time. Every lane is the same operations
+// in the same order, fused multiply-adds where the processor has them (the file is built to
+// contract them): the four- and eight-lane builds give the same numbers, the two-lane one (for
+// processors without) the same to the last bit or two; each build the same on every run.
+template <int W>
+struct Lanes {
+    typedef double D __attribute__((vector_size(W * 8)));
+    typedef int64_t I __attribute__((vector_size(W * 8)));
+    static constexpr int width = W;
+};
+
+template <class V, class T>
+__attribute__((always_inline)) inline V loadLanes(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V, class T>
+__attribute__((always_inline)) inline void storeLanes(T* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+template <class To, class From>
+__attribute__((always_inline)) inline To bitsOf(From v) {
+    To t;
+    std::memcpy(&t, &v, sizeof t);
+    return t;
+}
+
+// The coefficients of 2^f = e^(f ln 2) as a power series in f: (ln 2)^j / j!.
+constexpr std::array<double, 11> powersOfLn2() {
+    std::array<double, 11> c{};
+    long double term = 1;
+    for (int j = 0; j < 11; ++j) {
+        c[static_cast<size_t>(j)] = static_cast<double>(term);
+        term *= std::numbers::ln2_v<long double> / (j + 1);
+    }
+    return c;
+}
+
+// 2^x for x <= 1022, lane by lane (2^-1021 below -1021: beside a sum of at least 1, or as a
+// share of one, that is nothing either way): x = k + f with k the nearest integer, so |f| <= 1/2
+// exactly, 2^f by its power series to f^10 (relative error below 1e-12), 2^k from its bits.
+template <class L>
+__attribute__((always_inline)) inline typename L::D exp2Lanes(typename L::D x) {
+    using D = typename L::D;
+    using I = typename L::I;
+    constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
+    constexpr std::array<double, 11> c = powersOfLn2();
+    const D low = D{} - 1021.0;
+    const D clamped = x < low ? low : x;
+    const D shifted = clamped + kRound;
+    const D k = shifted - kRound;
+    const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
+    const D f = clamped - k;
+    D p = D{} + c[10];
+    for (int j = 9; j >= 0; --j) p = p * f + c[static_cast<size_t>(j)];
+    return p * bitsOf<D>((kBits + 1023) << 52);
+}
+
+// The position weights of `count` positions (a multiple of the width) from S rows of scores
+// (row e from rows + e * stride; the kernels' values before rounding, which this rounds to the
+// nearest integer, ties to even, as the scores are defined): each position's least score; per
+// row e^(-(score - least) / T) in place of the score; their sum over the rows in row order; and
+// the weight e^(-(least + cost) / T) times that sum as a mantissa in [1, 2) and a power of two,
+// the exponent in base 2 split as k + f with 2^f taken like the rest. False when some |k| reaches
+// `limit` (at most 2^50). Without a gain the kernels' values are integers already (`round`
+// false).
+template <class L>
+__attribute__((always_inline)) inline bool softMinimum(double* rows, size_t S, size_t stride, size_t count, bool round,
+                                                       double cost, double inverseT, double limit, double* sums,
+                                                       double* mantissas, int64_t* exponents) {
+    using D = typename L::D;
+    using I = typename L::I;
+    constexpr double kRound = 0x1.8p52;  // adding it rounds a value below 2^51 to an integer
+    const double base2 = -inverseT * std::numbers::log2e;
+    I outside{};  // lanes whose |k| reached the limit somewhere
+    for (size_t i = 0; i < count; i += L::width) {
+        D least = D{} + std::numeric_limits<double>::infinity();
+        for (size_t e = 0; e < S; ++e) {
+            D v = loadLanes<D>(rows + e * stride + i);
+            if (round) {
+                v = (v + kRound) - kRound;
+                storeLanes(rows + e * stride + i, v);
+            }
+            least = v < least ? v : least;
+        }
+        // Exponents in base 2: e^(-d / T) = 2^(d c), c = -log2(e) / T.
+        D sum{};
+        for (size_t e = 0; e < S; ++e) {
+            const D v = exp2Lanes<L>((loadLanes<D>(rows + e * stride + i) - least) * base2);
+            storeLanes(rows + e * stride + i, v);
+            sum += v;
+        }
+        storeLanes(sums + i, sum);
+        const D exponent = (least + cost) * base2;
+        const D shifted = exponent + kRound;
+        const D k = shifted - kRound;
+        const D magnitude = k < 0 ? -k : k;
+        outside |= ~(magnitude < limit);  // NaN too (a temperature whose inverse overflows)
+        const I kBits = bitsOf<I>(shifted) - bitsOf<int64_t>(kRound);
+        const D m = exp2Lanes<L>(exponent - k) * sum;
+        const I bits = bitsOf<I>(m);
+        storeLanes(mantissas + i, bitsOf<D>((bits & static_cast<int64_t>(kMantissaBits)) | (int64_t{1023} << 52)));
+        storeLanes(exponents + i, kBits + ((bits >> 52) - 1023));
+    }
+    for (int q = 0; q < L::width; ++q)
+        if (outside[q]) return false;
+    return true;
+}
+struct WeightKernels {
+    bool (*softMinimum)(double*, size_t, size_t, size_t, bool, double, double, double, double*, double*, int64_t*);
+    size_t width;
+};
+bool softMinimum2(double* r, size_t S, size_t stride, size_t n, bool round, double c, double t, double k, double* s,
+                  double* m, int64_t* e) {
+    return softMinimum<Lanes<2>>(r, S, stride, n, round, c, t, k, s, m, e);
+}
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2,fma"))) bool softMinimum4(double* r, size_t S, size_t stride, size_t n, bool round, double c,
+                                                      double t, double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<4>>(r, S, stride, n, round, c, t, k, s, m, e);
+}
+__attribute__((target("avx512f"))) bool softMinimum8(double* r, size_t S, size_t stride, size_t n, bool round, double c,
+                                                     double t, double k, double* s, double* m, int64_t* e) {
+    return softMinimum<Lanes<8>>(r, S, stride, n, round, c, t, k, s, m, e);
+}
+#endif
+
+const WeightKernels& weightKernels() {
+    static const WeightKernels chosen = [] {
+#if defined(__x86_64__) && defined(__GNUC__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f")) return WeightKernels{softMinimum8, 8};
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return WeightKernels{softMinimum4, 4};
+#endif
+        return WeightKernels{softMinimum2, 2};
+    }();
+    return chosen;
+}
+
+// The weights of one chunk of positions at a time: each position's weight over the shapes
+// `rows` (indices into the prepared shapes), W[l] = the sum over them of exp(-score / T), and,
+// with `shares`, each pulse's shape's share of it at the positions of the pulse's window. The
+// exponentials are taken relative to each position's least score (the soft minimum, every term at
+// most 1), and the least score's own exponential is split into a power of two and a rest, so
+// that no weight overflows. A chunk's numbers depend on nothing but its positions.
+struct ChunkWeights {
+    static constexpr int64_t kChunk = 2048;  // a multiple of every vector width
+    // The rows of a chunk's scores lie a cache line more than a chunk apart: a power of two
+    // apart, the soft minimum's reads and writes down a column would share one cache set.
+    static constexpr int64_t kRow = kChunk + 8;
+
+    const ShapeScores& scores;
+    ChannelSamples y;
+    int64_t P;
+    const std::vector<int>& rows;
+    double inverseT;
+    const PulseWindows& pulses;
+    double* shares;        // per pulse j from j * shareStride, per position of its window
+    int64_t shareStride;
+    std::vector<Weight>& W;  // P entries
+
+    struct Buffers {
+        explicit Buffers(size_t S) : block(S * kRow), sums(kChunk), mantissas(kChunk), exponents(kChunk) {}
+        std::vector<double> block, sums, mantissas;
+        std::vector<int64_t> exponents;
+    };
+
+    // Positions lo.. of one chunk; a refusal when an exponent would leave the 64-bit range (a
+    // chain's exponent is the sum of at most P pulses'), else "".
+    std::string weigh(int64_t lo, Buffers& b) const {
+        const WeightKernels& kernels = weightKernels();
+        const size_t S = rows.size(), C = static_cast<size_t>(kRow);
+        const int64_t hi = std::min(P - 1, lo + kChunk - 1);
+        const auto count = static_cast<size_t>(hi - lo + 1);
+        const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
+        scores.scoreRows(y, lo, hi, rows, b.block.data(), kRow);
+        // Padding repeats the last position, so that it refuses nothing the positions would not.
+        for (size_t e = 0; e < S; ++e)
+            std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
+                      b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), b.block[e * C + count - 1]);
+        const double limit = std::min(0x1p50, 0x1p62 / static_cast<double>(P + 1));
+        if (!kernels.softMinimum(b.block.data(), S, C, padded, !scores.model().plain(),
+                                 static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
+                                 b.mantissas.data(), b.exponents.data()))
+            return "The temperature of the posterior is too small for the scores of this recording.";
+        for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = {b.mantissas[i], b.exponents[i]};
+        if (!shares) return {};
+        // The windows that reach into the chunk (they are in order), each over its positions here.
+        for (auto j = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
+             j < pulses.first.size() && pulses.first[j] <= hi; ++j) {
+            if (pulses.shape[j] >= S) continue;
+            const double* row = b.block.data() + pulses.shape[j] * C - lo;
+            for (int64_t l = std::max(lo, pulses.first[j]); l <= std::min(hi, pulses.last[j]); ++l)
+                shares[static_cast<int64_t>(j) * shareStride + l - pulses.first[j]] = row[l] / b.sums[static_cast<size_t>(l - lo)];
+        }
+        return {};
+    }
+};
+
+// Every chunk of `weights` on up to `threads` threads (the calling thread one of them), each
+// taking the next chunk not yet taken; the numbers are the same for any count. Progress (the
+// share of chunks done) from the calling thread. "stopped" when cancelled, else the first
+// chunk's refusal in position order, else "".
+std::string weighAll(const ChunkWeights& weights, unsigned threads, const std::function<void(double)>& progress,
+                     const std::atomic<bool>& cancel) {
+    const int64_t chunks = (weights.P + ChunkWeights::kChunk - 1) / ChunkWeights::kChunk;
+    const size_t workers = std::clamp<size_t>(threads, 1, static_cast<size_t>(chunks));
+    std::vector<ChunkWeights::Buffers> buffers(workers, ChunkWeights::Buffers(weights.rows.size()));
+    std::vector<std::string> refusals(static_cast<size_t>(chunks));
+    std::atomic<int64_t> next{0}, done{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&](size_t worker, bool reports) {
+        try {
+            for (int64_t c; !cancel.load(std::memory_order_relaxed) && (c = next.fetch_add(1)) < chunks;) {
+                refusals[static_cast<size_t>(c)] = weights.weigh(c * ChunkWeights::kChunk, buffers[worker]);
+                const int64_t finished = done.fetch_add(1) + 1;
+                if (reports) progress(static_cast<double>(finished) / static_cast<double>(chunks));
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+            next = chunks;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < workers; ++t) pool.emplace_back(work, t, false);
+    work(0, true);
+    for (std::thread& t : pool) t.join();
+    if (failed) throw std::bad_alloc();
+    if (cancel.load(std::memory_order_relaxed)) return "stopped";
+    for (const std::string& why : refusals)
+        if (!why.empty()) return why;
+    return {};
+}
+}  // namespace
+
+std::string positionWeights(const ShapeScores& scores, ChannelSamples y, int64_t P, const std::vector<int>& rows,
+                            double inverseT, const PulseWindows& pulses, double* shares, int64_t shareStride,
+                            unsigned threads, std::vector<Weight>& W, const std::function<void(double)>& progress,
+                            const std::atomic<bool>& cancel) {
+    W.resize(static_cast<size_t>(P));
+    const ChunkWeights weights{scores, y, P, rows, inverseT, pulses, shares, shareStride, W};
+    return weighAll(weights, threads, progress, cancel);
+}
+}  // namespace posterior_detail
