@@ -1,6 +1,6 @@
 // The posterior over the chains of a detection against every admissible chain enumerated on
-// small random recordings (shapes of two lengths, cuts, gains, costs), and its limits: a
-// noiseless series peaks at its true starts, and as the temperature falls the found pulses
+// small random recordings (shapes of two lengths, cuts, gains, costs, one or two channels), and
+// its limits: a noiseless series peaks at its true starts, and as the temperature falls the found pulses
 // become certain.
 
 #include <gtest/gtest.h>
@@ -25,21 +25,29 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
     const double gains[][2] = {{1, 1}, {0.5, 2}, {-1.5, 1.5}};
     int compared = 0;
     for (int trial = 0; trial < 60; ++trial) {
-        std::vector<std::vector<int16_t>> shapes{std::vector<int16_t>(static_cast<size_t>(uniform(rng, 6, 8))),
-                                                 std::vector<int16_t>(static_cast<size_t>(uniform(rng, 6, 8)))};
+        // Every fifth problem on two channels.
+        const int C = trial % 5 == 4 ? 2 : 1;
+        std::vector<std::vector<int16_t>> shapes{std::vector<int16_t>(static_cast<size_t>(uniform(rng, 6, 8) * C)),
+                                                 std::vector<int16_t>(static_cast<size_t>(uniform(rng, 6, 8) * C))};
         int nMax = 0;
         for (auto& x : shapes) {
             for (int16_t& v : x) v = static_cast<int16_t>(uniform(rng, -300, 300));
-            nMax = std::max(nMax, static_cast<int>(x.size()));
+            nMax = std::max(nMax, static_cast<int>(x.size()) / C);
         }
         const int64_t N = uniform(rng, 30, 52), Tmin = uniform(rng, 5, 10), Tmax = Tmin + uniform(rng, 0, 8);
         if (Tmax < nMax) continue;
-        std::vector<int16_t> y(static_cast<size_t>(N));
+        std::vector<int16_t> y(static_cast<size_t>(N * C));
         for (int16_t& v : y) v = static_cast<int16_t>(uniform(rng, -150, 150));
+        const size_t n0 = shapes[0].size() / static_cast<size_t>(C);
         for (int64_t p = uniform(rng, 0, 3); p + nMax <= N; p += uniform(rng, static_cast<int>(Tmin), static_cast<int>(Tmax)))
-            for (size_t c = 0; c < shapes[0].size(); ++c) y[static_cast<size_t>(p) + c] = static_cast<int16_t>(y[static_cast<size_t>(p) + c] + shapes[0][c]);
+            for (size_t ch = 0; ch < static_cast<size_t>(C); ++ch)
+                for (size_t c = 0; c < n0; ++c) {
+                    int16_t& at = y[ch * static_cast<size_t>(N) + static_cast<size_t>(p) + c];
+                    at = static_cast<int16_t>(at + shapes[0][ch * n0 + c]);
+                }
         DetectRequest request;
         request.signal = y;
+        request.channels = C;
         for (const auto& x : shapes) request.shapes.emplace_back(x);
         request.candidates = {0, 1};
         request.tmin = Tmin;
@@ -70,7 +78,7 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
             double total = -INFINITY;
             for (const auto& x : shapes) {
                 const double v = -static_cast<double>(referenceShapeScore(x, y, l, request.savedEnergy, request.gainMin,
-                                                                          request.gainMax).score + request.pulseCost) / T;
+                                                                          request.gainMax, C).score + request.pulseCost) / T;
                 logShape[static_cast<size_t>(l)].push_back(v);
                 total = std::max(total, v) + std::log1p(std::exp(std::min(total, v) - std::max(total, v)));
             }
