@@ -28,6 +28,13 @@ TEST(LearnShapes, LeastSquaresWeighsEachPulseByItsGainWhereItIsKept) {
     // Sample 0: 10 / 1; sample 1: (20 + 2 * 6) / 5 = 6.4 -> 6; sample 2: (30 + 2 * 8) / 5 = 9.2 -> 9.
     EXPECT_EQ(learned[0], (std::vector<int16_t>{10, 6, 9}));
     EXPECT_EQ(learned[1], b);  // no pulse took it
+
+    // Two channels, each learned on its own: the second channel is the first times -2.
+    std::vector<int16_t> both(signal);
+    for (const int16_t v : signal) both.push_back(static_cast<int16_t>(-2 * v));
+    const std::vector<int16_t> a2{1, 1, 1, 1, 1, 1};
+    const auto twice = leastSquaresShapes(both, {a2}, pulses, 2);
+    EXPECT_EQ(twice[0], (std::vector<int16_t>{10, 6, 9, -20, -13, -18}));
 }
 
 TEST(LearnShapes, RoundsNeverRaiseTheDistanceBeyondRoundingAndKeepTheBest) {
