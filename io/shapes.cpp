@@ -77,11 +77,10 @@ IoResult<std::vector<Shape>> readShapesTable(const std::string& path) {
     try {
         std::string error;
         LineReader reader;
-        if (!reader.open(path, error)) return Result::failure(error);
         std::string_view line;
         int64_t number = 0;
-        if (!reader.next(line, number, error))
-            return Result::failure(error.empty() ? path + ": no pulse shapes (the file is empty)" : error);
+        error = reader.openAtFirstLine(path, line, number, "no pulse shapes (the file is empty)");
+        if (!error.empty()) return Result::failure(error);
         const char separator = chooseSeparator(line);
         std::vector<Shape> shapes;
         bool numeric = true;

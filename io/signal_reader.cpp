@@ -149,13 +149,11 @@ namespace {
 // The columns of a text file's first line: their header names, or their numbers without one.
 IoResult<std::vector<std::string>> textColumnNames(const std::string& path) {
     using Result = IoResult<std::vector<std::string>>;
-    std::string error;
     LineReader reader;
-    if (!reader.open(path, error)) return Result::failure(error);
     std::string_view line;
     int64_t number = 0;
-    if (!reader.next(line, number, error))
-        return Result::failure(error.empty() ? path + ": no samples (the file holds no numbers)" : error);
+    if (std::string e = reader.openAtFirstLine(path, line, number, "no samples (the file holds no numbers)"); !e.empty())
+        return Result::failure(e);
     const std::vector<std::string_view> first = splitFields(line, chooseSeparator(line));
     bool header = false;
     for (const std::string_view f : first) {
@@ -330,12 +328,10 @@ IoResult<Signal> readText(const std::string& path, const SignalReadOptions& opti
         out.rate = signal.rate;
         std::string error;
         LineReader reader;
-        if (!reader.open(path, error)) return Result::failure(error);
-
         std::string_view line;
         int64_t number = 0;
-        if (!reader.next(line, number, error))
-            return Result::failure(error.empty() ? path + ": no samples (the file holds no numbers)" : error);
+        error = reader.openAtFirstLine(path, line, number, "no samples (the file holds no numbers)");
+        if (!error.empty()) return Result::failure(error);
 
         // The first line: the separator, the header, the column.
         const char separator = chooseSeparator(line);

@@ -63,6 +63,14 @@ bool LineReader::fill(std::string& error) {
     return true;
 }
 
+std::string LineReader::openAtFirstLine(const std::string& path, std::string_view& line, int64_t& lineNumber,
+                                        const std::string& ifEmpty) {
+    std::string error;
+    if (!open(path, error)) return error;
+    if (!next(line, lineNumber, error)) return error.empty() ? path + ": " + ifEmpty : error;
+    return "";
+}
+
 bool LineReader::next(std::string_view& line, int64_t& lineNumber, std::string& error) {
     if (!file_) return false;
     for (;;) {

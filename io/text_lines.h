@@ -25,6 +25,11 @@ public:
     /// file, or after a read error (then `error` is set).
     bool next(std::string_view& line, int64_t& lineNumber, std::string& error);
 
+    /// open() and next() for the first content line: "" when there is one, else what is wrong
+    /// (the reason it cannot be opened or read, or "PATH: " + `ifEmpty` for a file without one).
+    std::string openAtFirstLine(const std::string& path, std::string_view& line, int64_t& lineNumber,
+                                const std::string& ifEmpty);
+
     /// The bytes read from the file and not yet handed out, for a caller that reads the plainest
     /// lines itself (see skip); valid until the next call of next(). Empty once a block is used up.
     std::string_view unread() const { return {buffer_.data() + begin_, end_ - begin_}; }

@@ -347,6 +347,12 @@ const Choice& kernel() {
 }
 }  // namespace
 
+// The shapes an index stands for, [first, last): -1 every shape, else that one.
+std::pair<size_t, size_t> ShapeScores::shapesOf(int index) const {
+    return index < 0 ? std::pair<size_t, size_t>{0, shapes_.size()}
+                     : std::pair<size_t, size_t>{static_cast<size_t>(index), static_cast<size_t>(index) + 1};
+}
+
 namespace {
 // The `held` samples of every channel from position b0 on, as doubles, each channel `step`
 // apart, zeros after them.
@@ -382,8 +388,7 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
         // the padded positions.
         loadBlock(y, b0, count + n - 1, C, step, samples.data());
         for (size_t j = 0; j < indices.size(); ++j) {
-            const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
-            const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
+            const auto [first, last] = shapesOf(indices[j]);
             for (size_t e = first; e < last; ++e)
                 k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, best.data(), e == first,
                                scratch.data(), gain, C, step});
@@ -412,8 +417,7 @@ void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<
         const int tiles = (count + T - 1) / T;
         loadBlock(y, b0, count + n - 1, C, step, samples.data());
         for (size_t j = 0; j < indices.size(); ++j) {
-            const size_t first = indices[j] < 0 ? 0 : static_cast<size_t>(indices[j]);
-            const size_t last = indices[j] < 0 ? shapes_.size() : first + 1;
+            const auto [first, last] = shapesOf(indices[j]);
             // Whole tiles are scored straight into the row; a last partial one through `best`.
             double* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
             const bool whole = count == tiles * T;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 /// The best score of every position of a recording over a set of shapes, without the shape or
@@ -111,6 +112,8 @@ public:
     };
 
 private:
+    std::pair<size_t, size_t> shapesOf(int index) const;
+
     int nMax_ = 0;
     int channels_ = 1;
     Model model_;

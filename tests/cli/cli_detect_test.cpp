@@ -28,13 +28,6 @@
 namespace {
 using nlohmann::json;
 
-std::string contentOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class DetectCli : public ::testing::Test {
 protected:
     DetectCli()

@@ -17,13 +17,6 @@
 #include "tests/cli/cli_run.h"
 
 namespace {
-std::string contentOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 int exitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
 class ManifestCli : public ::testing::Test {

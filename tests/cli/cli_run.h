@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 struct CliRun {
@@ -21,4 +23,12 @@ inline CliRun runCli(const std::string& args, const char* stderrTo = "/dev/null"
     size_t n;
     while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
     return {pclose(pipe), out};
+}
+
+/// The whole content of a file ("" when it cannot be read).
+inline std::string contentOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }

@@ -18,13 +18,6 @@
 #include "tests/cli/cli_run.h"
 
 namespace {
-std::string contentOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class SeriesFilesCli : public ::testing::Test {
 protected:
     SeriesFilesCli()
