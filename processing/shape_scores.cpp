@@ -347,6 +347,15 @@ const Choice& kernel() {
 }
 }  // namespace
 
+namespace {
+// Eight rows of `width` scores, each plus the cost, interleaved into out (position i's eight at
+// out[8 i ..]): the loops of known length let the compiler move whole vectors.
+void interleaveEight(const int64_t* rows, size_t width, int count, int64_t cost, int64_t* out) {
+    for (int i = 0; i < count; ++i)
+        for (size_t j = 0; j < 8; ++j) out[i * 8 + static_cast<int>(j)] = rows[j * width + static_cast<size_t>(i)] + cost;
+}
+}  // namespace
+
 // The shapes an index stands for, [first, last): -1 every shape, else that one.
 std::pair<size_t, size_t> ShapeScores::shapesOf(int index) const {
     return index < 0 ? std::pair<size_t, size_t>{0, shapes_.size()}
@@ -397,6 +406,8 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
         int64_t* block = out + (b0 - lo) * stride;
         if (stride == 1 && indices.size() == 1)
             for (int i = 0; i < count; ++i) block[i] = integers[static_cast<size_t>(i)] + cost;
+        else if (stride == 8 && indices.size() == 8)
+            interleaveEight(integers.data(), width, count, cost, block);  // a lane group of recognition
         else
             for (int i = 0; i < count; ++i)
                 for (size_t j = 0; j < indices.size(); ++j)
