@@ -368,6 +368,8 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
         plot.width = plan.width;
         plot.height = plan.height;
         plot.range = plotRange;
+        plot.channels = report.channels;
+        plot.channelNames = report.channelNames;
         if (IoStatus s = addRecordingPlot(batch, o.plot, trace, report.rate, report.shapes, drawn, plot); !s)
             return refused(window, s.error);
     }
@@ -430,12 +432,8 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
-    const std::vector<float>& all = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
-    // The picture draws the first channel (the pulses with their shapes' first channels).
-    std::vector<float> first;
-    if (input.value.signal.channels > 1)
-        first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(input.value.signal.length()));
-    const std::vector<float>& trace = input.value.signal.channels > 1 ? first : all;
+    // The picture draws every channel in a lane of its own.
+    const std::vector<float>& trace = prepared.corrected.empty() ? input.value.signal.samples : prepared.corrected;
     if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run
