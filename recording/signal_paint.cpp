@@ -26,9 +26,10 @@ std::vector<QRect> signalLanesOf(const QRect& area, int channels) {
     return rects;
 }
 
-int signalViewMinimumHeight(int channels) {
-    return signalMarginTop + signalAxisBottom + posteriorLaneGap + posteriorLaneHeight +
-           stackedHeight(std::max(channels, 1), signalLaneMinimum, signalLaneGap);
+int signalViewMinimumHeight(int channels, int screenHeight) {
+    const int wanted = signalMarginTop + signalAxisBottom + posteriorLaneGap + posteriorLaneHeight +
+                       stackedHeight(std::max(channels, 1), signalLaneMinimum, signalLaneGap);
+    return std::max(160, std::min(wanted, screenHeight / 2));
 }
 
 MinMax paddedValues(MinMax extremes) {

@@ -39,8 +39,10 @@ QRect signalAreaOf(int widgetWidth, int widgetHeight, bool lane = false);
 QRect posteriorLaneOf(int widgetWidth, int widgetHeight);
 /// The lanes of `channels` channels in the signal area `area`, top to bottom (stackedLanes).
 std::vector<QRect> signalLanesOf(const QRect& area, int channels);
-/// The least height of a signal view of `channels` lanes.
-int signalViewMinimumHeight(int channels);
+/// The least height of a signal view of `channels` lanes on a screen `screenHeight` pixels high:
+/// room for signalLaneMinimum pixels a lane, but never more than half the screen (many lanes are
+/// then thinner rather than pushing the rest of the window off it) nor less than 160.
+int signalViewMinimumHeight(int channels, int screenHeight);
 
 /// One channel as a lane of the signal area draws it.
 struct SignalLane {

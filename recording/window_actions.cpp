@@ -4,6 +4,8 @@
 #include "recording/recording_window.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -76,8 +78,9 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
         unit_->setCurrentIndex(document_.signal->rate != 1 ? 1 : 0);
     }
     suggestDistances();
-    // Every lane keeps room enough to be read; the window grows or scrolls as it must.
-    signalView_->setMinimumHeight(std::max(160, signalViewMinimumHeight(document_.channels())));
+    // Every lane keeps room enough to be read, as far as the screen allows.
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    signalView_->setMinimumHeight(signalViewMinimumHeight(document_.channels(), shown->availableGeometry().height()));
     refreshChannelWeights();
     signalView_->zoomToFit();
     showSelection();
