@@ -385,6 +385,8 @@ bool stageFiles(const DetectOptions& o, const DetectPlan& plan, const std::vecto
         plot.width = plan.width;
         plot.height = plan.height;
         plot.range = plotRange;
+        plot.channels = report.channels;
+        plot.channelNames = report.channelNames;
         if (IoStatus s = addRecordingPlot(batch, o.plot, trace, report.rate, report.shapes, drawn, plot); !s)
             return refused(window, s.error);
     }
@@ -487,13 +489,9 @@ int runDetectChecked(const DetectOptions& o, std::ostream& out, StderrMessageSin
     // Files: both are staged and renamed together once both are complete, unless Ctrl-C came
     // meanwhile.
     FileBatch batch;
+    // The picture draws every channel in a lane of its own (a recording read streamed has none).
     static const std::vector<float> none;
-    const std::vector<float>& all = !prepared.corrected.empty() ? prepared.corrected : input ? input->signal.samples : none;
-    // The picture draws the first channel (the pulses with their shapes' first channels).
-    std::vector<float> first;
-    const int64_t length = input ? input->signal.length() : 0;
-    if (input && input->signal.channels > 1) first.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(length));
-    const std::vector<float>& trace = input && input->signal.channels > 1 ? first : all;
+    const std::vector<float>& trace = !prepared.corrected.empty() ? prepared.corrected : input ? input->signal.samples : none;
     if (!stageFiles(o, plan, trace, plotRange, report, prepared.posterior, window, batch)) return 1;
     // Standard output before the files are renamed into place: a result that cannot be printed
     // leaves no file behind either. Once the result is printed, Ctrl-C is too late: the run

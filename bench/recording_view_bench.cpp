@@ -55,10 +55,12 @@ void repaint(benchmark::State& state, double samplesPerPixel, bool withPulses) {
     const QRect widget(0, 0, viewWidth, viewHeight);
     QImage image(viewWidth, viewHeight + 60, QImage::Format_RGB32);
     SignalPicture picture;
-    picture.samples = longSignal();
-    picture.summary = &summary();
+    SignalLane lane;
+    lane.samples = longSignal();
+    lane.summary = &summary();
+    lane.values = paddedValues(summary().whole());
+    picture.lanes.push_back(lane);
     picture.rate = 44100;
-    picture.values = paddedValues(summary().whole());
     const int areaWidth = signalAreaOf(viewWidth, viewHeight).width();
     ViewState view = fittedView(signalLength, areaWidth);
     view.samplesPerPixel = samplesPerPixel;
@@ -71,7 +73,7 @@ void repaint(benchmark::State& state, double samplesPerPixel, bool withPulses) {
     }
     for (auto _ : state) {
         QPainter painter(&image);
-        paintOverview(painter, QRect(signalAxisLeft, 0, areaWidth, 56), summary(), picture.values, visibleSamples(view));
+        paintOverview(painter, QRect(signalAxisLeft, 0, areaWidth, 56), summary(), lane.values, visibleSamples(view));
         painter.translate(0, 60);
         paintSignalPicture(painter, widget, picture);
         painter.end();

@@ -25,6 +25,7 @@
 #include "io/file_batch.h"
 #include "platform/qt/offscreen_application.h"
 #include "io/text_lines.h"
+#include "plot/lanes.h"
 
 namespace {
 
@@ -61,8 +62,9 @@ QString tickLabel(double value, double step) {
     return QString::fromLatin1(text);
 }
 
-// The posterior lane's height and the gap between it and the plot area.
-constexpr int laneHeight = 40, laneGap = 6;
+// The posterior lane's height and the gap between it and the plot area; the gap between the
+// lanes of several channels.
+constexpr int laneHeight = 40, laneGap = 6, channelGap = 12;
 
 struct Frame {
     int left, top, width, height;  // the plot area
@@ -78,18 +80,22 @@ struct Frame {
     double y(double value) const { return top + (high - value) * (height - 1) / (high - low); }
 };
 
-// The frame and the axes: value ticks on the left, time ticks in seconds below.
-void drawAxes(QPainter& p, const Frame& f, const QFontMetrics& metrics, double rate) {
+// The frames and the axes: each lane's value ticks on the left, time ticks in seconds under the
+// last lane, the time grid through every lane.
+void drawAxes(QPainter& p, const std::vector<Frame>& frames, const QFontMetrics& metrics, double rate) {
+    const Frame& f = frames.back();
     const int64_t first = f.first, last = f.first + f.count;
     p.setPen(QColor(0xC8, 0xC8, 0xC8));
-    const double valueStep = niceStep((f.high - f.low) / std::max(2, f.height / 60));
-    for (double v = std::ceil(f.low / valueStep) * valueStep; v <= f.high; v += valueStep) {
-        const int y = static_cast<int>(std::lround(f.y(v)));
-        p.setPen(QColor(0xE4, 0xE4, 0xE4));
-        p.drawLine(f.left, y, f.left + f.width - 1, y);
-        p.setPen(Qt::black);
-        const QString label = tickLabel(v, valueStep);
-        p.drawText(f.left - 6 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2, label);
+    for (const Frame& g : frames) {
+        const double valueStep = niceStep((g.high - g.low) / std::max(2, g.height / 60));
+        for (double v = std::ceil(g.low / valueStep) * valueStep; v <= g.high; v += valueStep) {
+            const int y = static_cast<int>(std::lround(g.y(v)));
+            p.setPen(QColor(0xE4, 0xE4, 0xE4));
+            p.drawLine(g.left, y, g.left + g.width - 1, y);
+            p.setPen(Qt::black);
+            const QString label = tickLabel(v, valueStep);
+            p.drawText(g.left - 6 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2, label);
+        }
     }
     const double seconds = static_cast<double>(f.count) / rate;
     const double timeStep = niceStep(seconds / std::max(2, f.width / 110));
@@ -98,7 +104,7 @@ void drawAxes(QPainter& p, const Frame& f, const QFontMetrics& metrics, double r
         const int x = static_cast<int>(std::lround(f.x(t * rate)));
         if (x >= f.left + f.width) break;
         p.setPen(QColor(0xE4, 0xE4, 0xE4));
-        p.drawLine(x, f.top, x, f.top + f.height - 1);
+        for (const Frame& g : frames) p.drawLine(x, g.top, x, g.top + g.height - 1);
         p.setPen(Qt::black);
         p.drawLine(x, f.axisTop(), x, f.axisTop() + 4);
         const QString label = tickLabel(t, timeStep);
@@ -107,7 +113,7 @@ void drawAxes(QPainter& p, const Frame& f, const QFontMetrics& metrics, double r
     p.setPen(Qt::black);
     const QString axis = QStringLiteral("time, s");
     p.drawText(f.left + f.width - metrics.horizontalAdvance(axis), f.axisTop() + 24 + metrics.ascent(), axis);
-    p.drawRect(f.left - 1, f.top - 1, f.width + 1, f.height + 1);
+    for (const Frame& g : frames) p.drawRect(g.left - 1, g.top - 1, g.width + 1, g.height + 1);
 }
 
 // The signal: a line through the samples, or the extremes of each pixel column.
@@ -168,15 +174,28 @@ void drawLane(QPainter& p, const Frame& f, const QFontMetrics& metrics, std::spa
     for (int k = 0; k < 3; ++k) p.drawText(f.left - 6 - metrics.horizontalAdvance(labels[k]), rows[k], labels[k]);
 }
 
+// A lane's name at its top left, on a pale ground so that the trace under it stays legible.
+void drawLaneName(QPainter& p, const Frame& f, const QFontMetrics& metrics, const QString& name) {
+    p.setClipping(false);
+    const QRect box(f.left + 1, f.top + 1, metrics.horizontalAdvance(name) + 8, metrics.height() + 2);
+    if (box.bottom() >= f.top + f.height) return;
+    p.fillRect(box, QColor(0xFF, 0xFF, 0xFF, 0xD0));
+    p.setPen(QColor(0x20, 0x20, 0x60));
+    p.drawText(box.left() + 4, box.top() + 1 + metrics.ascent(), name);
+}
+
 void paintPlot(QPainter& p, int width, int height, std::span<const float> signal, double rate,
                const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses, int64_t first, int64_t last,
                const RecordingPlotOptions& options) {
     const std::span<const float> lift = options.pulseLift;
-    // The level a pulse's shape sample is drawn at: times the pulse's gain, lifted onto the trace.
-    auto level = [&](const PlotPulse& pulse, int64_t at) {
-        const double value =
-            pulse.gain * shapes[static_cast<size_t>(pulse.shape)].samples[static_cast<size_t>(at - pulse.position)];
-        return lift.empty() ? value : value + lift[static_cast<size_t>(at)];
+    const int channels = options.channels;
+    const auto length = static_cast<int64_t>(signal.size()) / channels;
+    // The level a pulse's shape sample is drawn at in channel c: times the pulse's gain, lifted
+    // onto the trace.
+    auto level = [&](const PlotPulse& pulse, int64_t at, int c) {
+        const Shape& shape = shapes[static_cast<size_t>(pulse.shape)];
+        const double value = pulse.gain * shape.samples[static_cast<size_t>(c * shape.length() + at - pulse.position)];
+        return lift.empty() ? value : value + lift[static_cast<size_t>(c * length + at)];
     };
     p.fillRect(0, 0, width, height, Qt::white);
     QFont font = p.font();
@@ -184,66 +203,83 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
     p.setFont(font);
     const QFontMetrics metrics(font);
 
-    Frame f{};
-    f.left = 72;
-    f.top = 28;
-    f.width = std::max(1, width - f.left - 16);
-    f.lane = !options.posterior.empty();
-    f.height = std::max(2, height - f.top - 44 - (f.lane ? laneGap + laneHeight : 0));
-    f.first = first;
-    f.count = last - first;
-
-    // Value range: the drawn samples and the drawn pulses.
-    double low = signal[static_cast<size_t>(first)], high = low;
-    for (int64_t i = first; i < last; ++i) {
-        low = std::min(low, static_cast<double>(signal[static_cast<size_t>(i)]));
-        high = std::max(high, static_cast<double>(signal[static_cast<size_t>(i)]));
+    Frame whole{};
+    whole.left = 72;
+    whole.top = 28;
+    whole.width = std::max(1, width - whole.left - 16);
+    const bool posteriorLane = !options.posterior.empty();
+    whole.height = std::max(2, height - whole.top - 44 - (posteriorLane ? laneGap + laneHeight : 0));
+    whole.first = first;
+    whole.count = last - first;
+    // One frame per channel, stacked; one channel keeps the whole area.
+    std::vector<Frame> frames;
+    for (const LaneRows& rows : stackedLanes(whole.height, channels, channelGap)) {
+        Frame f = whole;
+        f.top = whole.top + rows.top;
+        f.height = std::max(2, rows.height);
+        frames.push_back(f);
     }
-    for (const PlotPulse& pulse : pulses)
-        for (int k = pulse.cutStart; k <= pulse.cutEnd; ++k) {
-            const int64_t at = pulse.position + k;
-            if (at < first || at >= last) continue;
-            low = std::min(low, level(pulse, at));
-            high = std::max(high, level(pulse, at));
+    frames.back().lane = posteriorLane;
+
+    for (int c = 0; c < channels; ++c) {
+        Frame& f = frames[static_cast<size_t>(c)];
+        const std::span<const float> trace = signal.subspan(static_cast<size_t>(c * length), static_cast<size_t>(length));
+        // Value range: the drawn samples and the drawn pulses.
+        double low = trace[static_cast<size_t>(first)], high = low;
+        for (int64_t i = first; i < last; ++i) {
+            low = std::min(low, static_cast<double>(trace[static_cast<size_t>(i)]));
+            high = std::max(high, static_cast<double>(trace[static_cast<size_t>(i)]));
         }
-    if (high - low < 1e-12 * std::max(1.0, std::fabs(high))) {
-        low -= 1;
-        high += 1;
+        for (const PlotPulse& pulse : pulses)
+            for (int k = pulse.cutStart; k <= pulse.cutEnd; ++k) {
+                const int64_t at = pulse.position + k;
+                if (at < first || at >= last) continue;
+                low = std::min(low, level(pulse, at, c));
+                high = std::max(high, level(pulse, at, c));
+            }
+        if (high - low < 1e-12 * std::max(1.0, std::fabs(high))) {
+            low -= 1;
+            high += 1;
+        }
+        const double pad = (high - low) * 0.05;
+        f.low = low - pad;
+        f.high = high + pad;
     }
-    const double pad = (high - low) * 0.05;
-    f.low = low - pad;
-    f.high = high + pad;
 
-    drawAxes(p, f, metrics, rate);
-    drawTrace(p, f, signal);
-    if (f.lane) drawLane(p, f, metrics, options.posterior);
+    drawAxes(p, frames, metrics, rate);
+    for (int c = 0; c < channels; ++c)
+        drawTrace(p, frames[static_cast<size_t>(c)],
+                  signal.subspan(static_cast<size_t>(c * length), static_cast<size_t>(length)));
+    if (posteriorLane) drawLane(p, frames.back(), metrics, options.posterior);
 
-    // The pulses, each as its shape's kept samples times its gain at its place.
+    // The pulses, each as its shape's kept samples times its gain at its place, in every lane.
     struct Label {
         int left, right, row;
     };
     std::vector<Label> labels;
+    const Frame& top = frames.front();
     for (const PlotPulse& pulse : pulses) {
         const int64_t from = std::max(first, pulse.position + pulse.cutStart);
         const int64_t to = std::min(last - 1, pulse.position + pulse.cutEnd);
         if (from > to) continue;
         const Shape& shape = shapes[static_cast<size_t>(pulse.shape)];
         const QColor colour = QColor::fromRgb(plotShapeColour(pulse.shape));
-        p.setClipRect(f.left, f.top, f.width, f.height);
-        QColor stroke = colour;
-        stroke.setAlphaF(static_cast<float>(plotPulseOpacity(pulse.confidence)));
-        p.setPen(QPen(stroke, 2));
-        QPolygonF line;
-        for (int64_t i = from; i <= to; ++i)
-            line << QPointF(f.x(static_cast<double>(i) + 0.5),
-                            f.y(level(pulse, i)));
-        if (line.size() == 1) line << line.front() + QPointF(1, 0);
-        p.drawPolyline(line);
+        for (int c = 0; c < channels; ++c) {
+            const Frame& f = frames[static_cast<size_t>(c)];
+            p.setClipRect(f.left, f.top, f.width, f.height);
+            QColor stroke = colour;
+            stroke.setAlphaF(static_cast<float>(plotPulseOpacity(pulse.confidence)));
+            p.setPen(QPen(stroke, 2));
+            QPolygonF line;
+            for (int64_t i = from; i <= to; ++i) line << QPointF(f.x(static_cast<double>(i) + 0.5), f.y(level(pulse, i, c)));
+            if (line.size() == 1) line << line.front() + QPointF(1, 0);
+            p.drawPolyline(line);
+        }
 
         // The name above the plot area, in the first of two rows where it covers no other label.
         p.setClipping(false);
         const QString name = QString::fromStdString(shape.name);
-        const int left = static_cast<int>(std::lround(f.x(static_cast<double>(from))));
+        const int left = static_cast<int>(std::lround(top.x(static_cast<double>(from))));
         const int right = left + metrics.horizontalAdvance(name);
         for (int row = 0; row < 2; ++row) {
             const bool free = std::none_of(labels.begin(), labels.end(), [&](const Label& l) {
@@ -256,6 +292,11 @@ void paintPlot(QPainter& p, int width, int height, std::span<const float> signal
             break;
         }
     }
+    if (channels > 1)
+        for (int c = 0; c < channels; ++c)
+            drawLaneName(p, frames[static_cast<size_t>(c)], metrics,
+                         options.channelNames.empty() ? QString::number(c + 1)
+                                                      : QString::fromStdString(options.channelNames[static_cast<size_t>(c)]));
 }
 }  // namespace
 
@@ -294,7 +335,16 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
                                  std::to_string(options.width) + "x" + std::to_string(options.height));
     if (signal.empty()) return IoStatus::failure(path + ": the signal has no samples to draw");
     if (!(std::isfinite(rate) && rate > 0)) return IoStatus::failure(path + ": the sample rate must be positive");
-    const auto n = static_cast<int64_t>(signal.size());
+    const int channels = options.channels;
+    if (channels < 1 || channels > maxSignalChannels || signal.size() % static_cast<size_t>(channels) != 0)
+        return IoStatus::failure(path + ": " + std::to_string(signal.size()) + " samples do not hold " +
+                                 std::to_string(channels) + " channels of one length (1 to " +
+                                 std::to_string(maxSignalChannels) + " channels)");
+    if (!options.channelNames.empty() && options.channelNames.size() != static_cast<size_t>(channels))
+        return IoStatus::failure(path + ": " + std::to_string(options.channelNames.size()) + " channel names for " +
+                                 std::to_string(channels) + " channels");
+    // Samples per channel.
+    const auto n = static_cast<int64_t>(signal.size()) / channels;
     int64_t first = 0, last = n;
     if (options.range) {
         first = options.range->first;
@@ -307,7 +357,7 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
     if (!options.pulseLift.empty() && options.pulseLift.size() != signal.size())
         return IoStatus::failure(path + ": the pulses' lift holds " + std::to_string(options.pulseLift.size()) +
                                  " values for a signal of " + std::to_string(n) + " samples");
-    if (options.posterior.size() > signal.size())
+    if (options.posterior.size() > static_cast<size_t>(n))
         return IoStatus::failure(path + ": the posterior holds " + std::to_string(options.posterior.size()) +
                                  " values for a signal of " + std::to_string(n) + " samples");
     for (size_t j = 0; j < pulses.size(); ++j) {
@@ -316,7 +366,11 @@ IoStatus addRecordingPlot(FileBatch& batch, const std::string& path, std::span<c
         if (pulse.shape < 0 || static_cast<size_t>(pulse.shape) >= shapes.size())
             return IoStatus::failure(which + " names shape " + std::to_string(pulse.shape) + " of " +
                                      std::to_string(shapes.size()));
-        const auto size = static_cast<int32_t>(shapes[static_cast<size_t>(pulse.shape)].samples.size());
+        const Shape& shape = shapes[static_cast<size_t>(pulse.shape)];
+        if (shape.channels != channels)
+            return IoStatus::failure(which + " has a shape of " + std::to_string(shape.channels) + " channel(s) for a signal of " +
+                                     std::to_string(channels));
+        const auto size = static_cast<int32_t>(shape.length());
         if (pulse.cutStart < 0 || pulse.cutStart > pulse.cutEnd || pulse.cutEnd >= size)
             return IoStatus::failure(which + " keeps samples " + std::to_string(pulse.cutStart) + ".." +
                                      std::to_string(pulse.cutEnd) + " of a shape of " + std::to_string(size));

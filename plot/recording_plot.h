@@ -34,11 +34,18 @@ struct RecordingPlotOptions {
     std::optional<SampleRange> range;
     /// Added to each pulse sample at its place in the signal, so that pulses matched against the
     /// signal less its baseline lie on the raw signal drawn (the baseline removed); empty: none,
-    /// else exactly as long as the signal.
+    /// else exactly as long as the signal (every channel, held as the signal holds them).
     std::span<const float> pulseLift;
     /// Each position's probability that a pulse starts there (0..1), drawn as a lane under the
-    /// signal; empty: no lane. At most as long as the signal (positions beyond it count as 0).
+    /// signal; empty: no lane. At most as long as a channel (positions beyond it count as 0).
     std::span<const double> posterior;
+    /// The channels the signal holds one after the other (1..maxSignalChannels, each of the
+    /// signal's size over `channels` samples). Several are drawn in lanes stacked over the one
+    /// time axis, each with its own value axis and name; lane c draws channel c of the pulses'
+    /// shapes, which must have as many channels. One: the single plot.
+    int channels = 1;
+    /// The lanes' names (several channels); empty: their 1-based numbers.
+    std::vector<std::string> channelNames;
 };
 
 /// Colours of the picture, for readers of the pixels.
@@ -59,7 +66,8 @@ uint32_t plotShapeColour(int index);
 /// axis frame it. Written under a temporary name and renamed (see FileBatch). Refused with a
 /// message: a bad size, an empty signal, a range starting beyond the signal, a pulse whose
 /// shape does not exist, whose cut lies outside its shape or whose gain is not finite, a posterior
-/// longer than the signal. Creates an offscreen GUI
+/// longer than a channel, a channel count the signal's size does not hold, names that are not one
+/// per channel, a pulse's shape of another channel count. Creates an offscreen GUI
 /// application for the text when there is none.
 IoStatus writeRecordingPlot(const std::string& path, std::span<const float> signal, double rate,
                             const std::vector<Shape>& shapes, std::span<const PlotPulse> pulses,

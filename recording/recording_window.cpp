@@ -62,7 +62,7 @@ enum ResultColumn {
 // The length of the longest listed shape (0 when none is listed).
 int64_t longestLength(const std::vector<ListedShape>& shapes) {
     int64_t longest = 0;
-    for (const ListedShape& listed : shapes) longest = std::max(longest, static_cast<int64_t>(listed.shape.samples.size()));
+    for (const ListedShape& listed : shapes) longest = std::max(longest, listed.shape.length());
     return longest;
 }
 
@@ -81,6 +81,7 @@ RecordingWindow::RecordingWindow(QWidget* parent) : QMainWindow(parent) {
     refreshShapes();
     refreshResults();
     refreshEnabled();
+    refreshChannelWeights();
     // The window's limits are set once, before it is shown (as the view's dialogs are), and fit
     // the room the screen leaves beside its panels and task bars.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
@@ -226,6 +227,13 @@ QWidget* RecordingWindow::buildDetectBox(QWidget* parent) {
     form->addRow(baseline_, baselineSeconds_);
     form->addRow(tr("&Gain"), gain_);
     form->addRow(tr("&Pulse cost"), pulseCost_);
+    channelWeights_ = new QLineEdit(detectBox);
+    channelWeights_->setObjectName(QStringLiteral("channelWeights"));
+    channelWeights_->setPlaceholderText(tr("equal"));
+    channelWeights_->setToolTip(tr("What each channel's squared residual counts, one number per channel with commas "
+                                   "(e.g. 1,0.5,2); only their ratios matter. Empty: every channel counts the same."));
+    form->addRow(tr("Channel &weights"), channelWeights_);
+    detectForm_ = form;
     confidence_ = new QCheckBox(tr("C&onfidence"), detectBox);
     confidence_->setObjectName(QStringLiteral("confidence"));
     confidence_->setToolTip(tr("Weigh every chain the detection chooses among: each found pulse's probability, and "
@@ -349,11 +357,13 @@ void RecordingWindow::refreshShapes() {
             QPainter painter(&picture);
             paintShapeThumbnail(painter, picture.rect(), listed.shape, shapeColour(static_cast<int>(i)), longest);
         }
-        auto* item = new QListWidgetItem(QIcon(picture),
-                                         QStringLiteral("%1  (%2 samples)")
-                                             .arg(QString::fromStdString(listed.shape.name))
-                                             .arg(listed.shape.samples.size()),
-                                         shapeList_);
+        const QString name = QString::fromStdString(listed.shape.name);
+        const QString text = listed.shape.channels > 1 ? tr("%1  (%2 samples, %3 channels)")
+                                                             .arg(name)
+                                                             .arg(listed.shape.length())
+                                                             .arg(listed.shape.channels)
+                                                       : QStringLiteral("%1  (%2 samples)").arg(name).arg(listed.shape.length());
+        auto* item = new QListWidgetItem(QIcon(picture), text, shapeList_);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(listed.candidate ? Qt::Checked : Qt::Unchecked);
     }
@@ -418,14 +428,22 @@ void RecordingWindow::suggestDistances() {
     if (!document_.signal || document_.shapes.empty() || !tmin_->text().isEmpty() || !tmax_->text().isEmpty()) return;
     // From the longest shape: Tmax must hold every shape.
     const SuggestedDistances suggested =
-        suggestedDistances(longestLength(document_.shapes), static_cast<int64_t>(document_.signal->samples.size()),
+        suggestedDistances(longestLength(document_.shapes), document_.signal->length(),
                            document_.signal->rate, unit_->currentIndex() == 1);
     tmin_->setText(QString::fromStdString(suggested.tmin));
     tmax_->setText(QString::fromStdString(suggested.tmax));
 }
 
+void RecordingWindow::refreshChannelWeights() {
+    // Weights mean something only with several channels; with one the field is hidden and empty.
+    const bool several = document_.channels() > 1;
+    if (!several) channelWeights_->clear();
+    channelWeights_->setEnabled(several);
+    detectForm_->setRowVisible(channelWeights_, several);
+}
+
 void RecordingWindow::refreshTrace() {
-    document_.values = paddedValues(document_.shownSummary().whole());
+    document_.refreshValues();
     signalView_->update();
     overview_->update();
 }

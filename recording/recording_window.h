@@ -22,6 +22,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -86,6 +87,8 @@ private:
     void refreshResults();
     void refreshScrollBar();
     void refreshEnabled();
+    /// Shows the channel weights' field for a recording of several channels only.
+    void refreshChannelWeights();
     /// After the trace drawn changed: its value range, the view and the overview.
     void refreshTrace();
     /// Fills empty Tmin and Tmax with values for the listed shapes, in the unit shown.
@@ -142,6 +145,8 @@ private:
     QLineEdit* baselineSeconds_ = nullptr;
     QLineEdit* gain_ = nullptr;
     QComboBox* pulseCost_ = nullptr;  ///< editable: a number, or its item "Auto"
+    QLineEdit* channelWeights_ = nullptr;  ///< "w1,w2,...", shown with several channels
+    QFormLayout* detectForm_ = nullptr;
     QCheckBox* confidence_ = nullptr;  ///< each pulse's confidence and each position's probability
     QPushButton* detectButton_ = nullptr;
     QPushButton* learnButton_ = nullptr;

@@ -19,6 +19,19 @@ QRect posteriorLaneOf(int widgetWidth, int widgetHeight) {
     return QRect(area.left(), area.bottom() + 1 + posteriorLaneGap, area.width(), posteriorLaneHeight);
 }
 
+std::vector<QRect> signalLanesOf(const QRect& area, int channels) {
+    std::vector<QRect> rects;
+    for (const LaneRows& rows : stackedLanes(area.height(), channels, signalLaneGap))
+        rects.emplace_back(area.left(), area.top() + rows.top, area.width(), rows.height);
+    return rects;
+}
+
+int signalViewMinimumHeight(int channels, int screenHeight) {
+    const int wanted = signalMarginTop + signalAxisBottom + posteriorLaneGap + posteriorLaneHeight +
+                       stackedHeight(std::max(channels, 1), signalLaneMinimum, signalLaneGap);
+    return std::max(160, std::min(wanted, screenHeight / 2));
+}
+
 MinMax paddedValues(MinMax extremes) {
     float low = extremes.low, high = extremes.high;
     if (!(high > low)) {
@@ -42,11 +55,10 @@ struct ValueAxis {
     }
 };
 
-void drawSignal(QPainter& p, const QRect& area, const SignalPicture& picture, const ValueAxis& axis) {
-    const ViewState& view = picture.view;
+void drawSignal(QPainter& p, const QRect& area, const ViewState& view, const SignalLane& lane, const ValueAxis& axis) {
     p.setPen(QColor(0x30, 0x30, 0x30));
     if (view.samplesPerPixel >= 1) {
-        const std::vector<MinMax> columns = columnExtremes(*picture.summary, view);
+        const std::vector<MinMax> columns = columnExtremes(*lane.summary, view);
         float previousLow = 0, previousHigh = 0;
         for (size_t c = 0; c < columns.size(); ++c) {
             float low = columns[c].low, high = columns[c].high;
@@ -68,7 +80,7 @@ void drawSignal(QPainter& p, const QRect& area, const SignalPicture& picture, co
     QPolygonF line;
     line.reserve(static_cast<qsizetype>(last - first));
     for (int64_t i = first; i < last; ++i)
-        line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(i)), axis.y(picture.samples[i])));
+        line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(i)), axis.y(lane.samples[i])));
     p.drawPolyline(line);
     if (1.0 / view.samplesPerPixel >= 6) {
         p.setBrush(QColor(0x30, 0x30, 0x30));
@@ -77,12 +89,20 @@ void drawSignal(QPainter& p, const QRect& area, const SignalPicture& picture, co
     }
 }
 
-void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, const ValueAxis& axis) {
+// The pulses in lane `channel`: each pulse as gain times that channel of its shape.
+void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, int channel, const ValueAxis& axis) {
     if (!picture.shapes || picture.pulses.empty()) return;
     const ViewState& view = picture.view;
+    const PulseLift& lift = picture.lanes[static_cast<size_t>(channel)].lift;
     const SampleSpan span = visibleSamples(view);
     int64_t longest = 0;
-    for (const Shape& shape : *picture.shapes) longest = std::max(longest, static_cast<int64_t>(shape.samples.size()));
+    for (const Shape& shape : *picture.shapes) longest = std::max(longest, shape.length());
+    // The samples of the lane's channel of a shape; empty for a shape without that channel.
+    auto channelOf = [channel](const Shape& shape) {
+        if (channel >= shape.channels) return std::span<const double>();
+        const auto n = static_cast<size_t>(shape.length());
+        return std::span<const double>(shape.samples).subspan(static_cast<size_t>(channel) * n, n);
+    };
     // Pulses are in order of position: start at the first that may reach into the view.
     auto from = std::lower_bound(picture.pulses.begin(), picture.pulses.end(), span.first - longest,
                                  [](const DetectedPulse& pulse, int64_t at) { return pulse.position < at; });
@@ -97,14 +117,14 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
         std::vector<float> opacity(extremes.size(), 0);
         for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
             if (it->shape < 0 || it->shape >= shapeCount) continue;
-            const std::vector<double>& samples = (*picture.shapes)[it->shape].samples;
+            const std::span<const double> samples = channelOf((*picture.shapes)[it->shape]);
             const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(samples.size()) - 1);
             for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j) {
                 const int64_t column =
                     static_cast<int64_t>(std::floor(sampleToPixel(view, static_cast<double>(it->position + j))));
                 if (column < 0 || column >= view.width) continue;
                 const size_t cell = static_cast<size_t>(column) * shapeCount + it->shape;
-                const float value = static_cast<float>(picture.lift.level(it->gain * samples[j], it->position + j));
+                const float value = static_cast<float>(lift.level(it->gain * samples[j], it->position + j));
                 if (!used[cell]) extremes[cell] = {value, value};
                 extremes[cell] = {std::min(extremes[cell].low, value), std::max(extremes[cell].high, value)};
                 used[cell] = 1;
@@ -133,7 +153,8 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
     }
     for (auto it = from; it != picture.pulses.end() && it->position < span.last; ++it) {
         if (it->shape < 0 || it->shape >= shapeCount) continue;
-        const Shape& shape = (*picture.shapes)[it->shape];
+        const std::span<const double> shape = channelOf((*picture.shapes)[it->shape]);
+        if (shape.empty()) continue;
         const int index = static_cast<int>(it - picture.pulses.begin());
         QColor colour = shapeColour(it->shape);
         colour.setAlphaF(static_cast<float>(plotPulseOpacity(it->confidence)));
@@ -141,10 +162,10 @@ void drawPulses(QPainter& p, const QRect& area, const SignalPicture& picture, co
         pen.setWidth(index == picture.highlighted ? 3 : 2);
         p.setPen(pen);
         QPolygonF line;
-        const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(shape.samples.size()) - 1);
+        const int cutEnd = std::min<int>(it->cutEnd, static_cast<int>(shape.size()) - 1);
         for (int j = std::max(it->cutStart, 0); j <= cutEnd; ++j)
             line.append(QPointF(area.left() + sampleToPixel(view, static_cast<double>(it->position + j)),
-                                axis.y(picture.lift.level(it->gain * shape.samples[j], it->position + j))));
+                                axis.y(lift.level(it->gain * shape[j], it->position + j))));
         if (line.size() == 1) line.append(line.front() + QPointF(1, 0));
         p.drawPolyline(line);
         // A mark at the pulse's start along the top edge.
@@ -176,17 +197,14 @@ void drawLane(QPainter& p, const QRect& lane, const SignalPicture& picture) {
         p.drawText(QPointF(lane.left() - 6 - metrics.horizontalAdvance(labels[k]), rows[k]), labels[k]);
 }
 
-void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPicture& picture, const ValueAxis& axis,
-              int axisTop) {
+// The time axis under `axisTop`: seconds on the first row, samples on the second.
+void drawTimeAxis(QPainter& p, const QRect& area, int widgetRight, const SignalPicture& picture, int axisTop) {
     const ViewState& view = picture.view;
     const QFontMetrics metrics = p.fontMetrics();
-    p.setPen(QColor(0x80, 0x80, 0x80));
-    p.drawRect(area.adjusted(0, 0, -1, -1));
     p.setPen(Qt::black);
     const int firstRow = axisTop + 4;
     const int secondRow = firstRow + metrics.height();
     const double startSample = view.first, endSample = view.first + view.samplesPerPixel * view.width;
-    // Seconds on the first row, samples on the second.
     const AxisTicks seconds = axisTicks(startSample / picture.rate, endSample / picture.rate, std::max(1, area.width() / 110));
     for (double t : seconds.values) {
         const double x = area.left() + sampleToPixel(view, t * picture.rate);
@@ -205,23 +223,41 @@ void drawAxes(QPainter& p, const QRect& area, int widgetRight, const SignalPictu
         if (x + 2 + metrics.horizontalAdvance(text) <= widgetRight)
             p.drawText(QPointF(x + 2, secondRow + metrics.ascent()), text);
     }
+}
+
+// A lane's frame, its value ticks on the left and its channel's name at its top left. The
+// lanes of several channels are lower than a lone signal area: their ticks stand closer.
+void drawValueAxis(QPainter& p, const ValueAxis& axis, const std::string& name, int tickSpacing) {
+    const QRect& lane = axis.area;
+    const QFontMetrics metrics = p.fontMetrics();
+    p.setPen(QColor(0x80, 0x80, 0x80));
+    p.drawRect(lane.adjusted(0, 0, -1, -1));
     p.setPen(Qt::black);
-    const AxisTicks values = axisTicks(axis.values.low, axis.values.high, std::max(1, area.height() / 40));
+    const AxisTicks values = axisTicks(axis.values.low, axis.values.high, std::max(1, lane.height() / tickSpacing));
     for (double v : values.values) {
         const double y = axis.y(v);
-        p.drawLine(QPointF(area.left() - 4, y), QPointF(area.left() - 1, y));
+        p.drawLine(QPointF(lane.left() - 4, y), QPointF(lane.left() - 1, y));
         const QString text = QString::fromStdString(tickText(v, values.step));
-        p.drawText(QPointF(area.left() - 6 - metrics.horizontalAdvance(text), y + metrics.ascent() / 2.0 - 1), text);
+        p.drawText(QPointF(lane.left() - 6 - metrics.horizontalAdvance(text), y + metrics.ascent() / 2.0 - 1), text);
     }
+    if (name.empty()) return;
+    // Clear of the pulses' start marks along the lane's top edge.
+    const QString text = QString::fromStdString(name);
+    const QRect box(lane.left() + 1, lane.top() + 14, metrics.horizontalAdvance(text) + 8, metrics.height() + 2);
+    if (box.bottom() >= lane.bottom()) return;
+    QColor back(Qt::white);
+    back.setAlpha(210);
+    p.fillRect(box, back);
+    p.setPen(QColor(0x20, 0x20, 0x60));
+    p.drawText(box.adjusted(4, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
 }
 }  // namespace
 
 void paintSignalPicture(QPainter& p, const QRect& widget, const SignalPicture& picture) {
     p.fillRect(widget, Qt::white);
-    if (!picture.summary || picture.summary->size() == 0) return;
+    if (picture.lanes.empty() || !picture.lanes[0].summary || picture.lanes[0].summary->size() == 0) return;
     const bool lane = picture.posterior && picture.posterior->size() > 0;
     const QRect area = signalAreaOf(widget.width(), widget.height(), lane).translated(widget.topLeft());
-    const ValueAxis axis{area, picture.values};
     if (picture.selection && picture.selection->last > picture.selection->first) {
         const double a = sampleToPixel(picture.view, static_cast<double>(picture.selection->first));
         const double b = sampleToPixel(picture.view, static_cast<double>(picture.selection->last));
@@ -229,18 +265,25 @@ void paintSignalPicture(QPainter& p, const QRect& widget, const SignalPicture& p
                           std::max(1.0, std::min(b, area.width() + 1.0) - std::max(a, -1.0)), area.height());
         p.fillRect(band.intersected(QRectF(area)), QColor(0xc8, 0xdc, 0xff));
     }
-    p.save();
-    p.setClipRect(area);
-    drawSignal(p, area, picture, axis);
-    drawPulses(p, area, picture, axis);
-    p.restore();
+    const std::vector<QRect> lanes = signalLanesOf(area, static_cast<int>(picture.lanes.size()));
+    for (size_t c = 0; c < lanes.size(); ++c) {
+        const SignalLane& one = picture.lanes[c];
+        if (!one.summary) continue;
+        const ValueAxis axis{lanes[c], one.values};
+        p.save();
+        p.setClipRect(lanes[c]);
+        drawSignal(p, lanes[c], picture.view, one, axis);
+        drawPulses(p, lanes[c], picture, static_cast<int>(c), axis);
+        p.restore();
+        drawValueAxis(p, axis, one.name, lanes.size() > 1 ? 30 : 40);
+    }
     int axisTop = area.bottom();
     if (lane) {
         const QRect laneRect = posteriorLaneOf(widget.width(), widget.height()).translated(widget.topLeft());
         drawLane(p, laneRect, picture);
         axisTop = laneRect.bottom();
     }
-    drawAxes(p, area, widget.right() + 1, picture, axis, axisTop);
+    drawTimeAxis(p, area, widget.right() + 1, picture, axisTop);
 }
 
 void paintOverview(QPainter& p, const QRect& rect, const SignalSummary& summary, MinMax values, SampleSpan visible) {
@@ -276,19 +319,26 @@ void paintShapeThumbnail(QPainter& p, const QRect& rect, const Shape& shape, con
     p.fillRect(rect, Qt::white);
     p.setPen(QColor(0xc0, 0xc0, 0xc0));
     p.drawRect(rect.adjusted(0, 0, -1, -1));
-    if (shape.samples.empty()) return;
-    const auto [low, high] = std::minmax_element(shape.samples.begin(), shape.samples.end());
-    const MinMax values = paddedValues({static_cast<float>(*low), static_cast<float>(*high)});
-    const ValueAxis axis{rect.adjusted(2, 2, -2, -2), values};
-    QPolygonF line;
-    const double n = static_cast<double>(shape.samples.size());
-    const int width = thumbnailWidth(static_cast<int64_t>(shape.samples.size()), longest, rect.width() - 5);
-    for (size_t i = 0; i < shape.samples.size(); ++i)
-        line.append(QPointF(rect.left() + 2 + width * (n > 1 ? i / (n - 1) : 0.5), axis.y(shape.samples[i])));
+    const int64_t length = shape.length();
+    if (length <= 0) return;
+    const QRect inner = rect.adjusted(2, 2, -2, -2);
+    const double n = static_cast<double>(length);
+    const int width = thumbnailWidth(length, longest, rect.width() - 5);
     QPen pen(colour);
-    pen.setWidth(2);
-    p.setPen(pen);
+    pen.setWidth(shape.channels > 1 ? 1 : 2);
     p.setRenderHint(QPainter::Antialiasing, true);
-    p.drawPolyline(line);
+    // Several channels stacked, each to its own scale.
+    const std::vector<LaneRows> lanes = stackedLanes(inner.height(), shape.channels, 2);
+    for (size_t c = 0; c < lanes.size(); ++c) {
+        const auto from = shape.samples.begin() + static_cast<std::ptrdiff_t>(c * static_cast<size_t>(length));
+        const auto [low, high] = std::minmax_element(from, from + length);
+        const MinMax values = paddedValues({static_cast<float>(*low), static_cast<float>(*high)});
+        const ValueAxis axis{QRect(inner.left(), inner.top() + lanes[c].top, inner.width(), lanes[c].height), values};
+        QPolygonF line;
+        for (int64_t i = 0; i < length; ++i)
+            line.append(QPointF(rect.left() + 2 + width * (n > 1 ? i / (n - 1) : 0.5), axis.y(from[i])));
+        p.setPen(pen);
+        p.drawPolyline(line);
+    }
     p.setRenderHint(QPainter::Antialiasing, false);
 }

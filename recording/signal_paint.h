@@ -7,6 +7,7 @@
 #include <QRect>
 
 #include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -26,24 +27,41 @@ inline constexpr int signalMarginRight = 12;
 inline constexpr int posteriorLaneHeight = 40;
 inline constexpr int posteriorLaneGap = 6;
 
+/// Lanes of a recording of several channels: the gap between neighbours, and the least height
+/// each keeps (the view asks for room for that many).
+inline constexpr int signalLaneGap = 10;
+inline constexpr int signalLaneMinimum = 60;
+
 /// The signal area inside a widget of this size (at least one pixel each way), with room for
-/// the posterior lane under it when `lane` is set.
+/// the posterior lane under it when `lane` is set. The channels' lanes share it (signalLanesOf).
 QRect signalAreaOf(int widgetWidth, int widgetHeight, bool lane = false);
 /// The posterior lane in a widget of this size: the signal area's columns, under it.
 QRect posteriorLaneOf(int widgetWidth, int widgetHeight);
+/// The lanes of `channels` channels in the signal area `area`, top to bottom (stackedLanes).
+std::vector<QRect> signalLanesOf(const QRect& area, int channels);
+/// The least height of a signal view of `channels` lanes on a screen `screenHeight` pixels high:
+/// room for signalLaneMinimum pixels a lane, but never more than half the screen (many lanes are
+/// then thinner rather than pushing the rest of the window off it) nor less than 160.
+int signalViewMinimumHeight(int channels, int screenHeight);
 
-/// What the signal area shows.
+/// One channel as a lane of the signal area draws it.
+struct SignalLane {
+    std::span<const float> samples;         ///< the channel's trace (raw, or less its baseline)
+    const SignalSummary* summary = nullptr;  ///< of `samples`
+    MinMax values;                           ///< the value range of the lane's vertical axis
+    std::string name;                        ///< drawn at the lane's top left; empty: none
+    PulseLift lift;                          ///< puts the pulses on the trace drawn
+};
+
+/// What the signal area shows: one lane per channel over one time axis.
 struct SignalPicture {
-    std::span<const float> samples;        ///< the trace drawn (raw, or less its baseline)
-    const SignalSummary* summary = nullptr; ///< of `samples`
+    std::vector<SignalLane> lanes;  ///< lane c draws channel c of the pulses' shapes
     double rate = 1;
     ViewState view;               ///< its width is the area's
-    MinMax values;                ///< the value range of the vertical axis
-    std::optional<SampleSpan> selection;
+    std::optional<SampleSpan> selection;  ///< drawn across every lane
     const std::vector<Shape>* shapes = nullptr;   ///< the shapes the pulses refer to
     std::span<const DetectedPulse> pulses;        ///< in order of position, each drawn as gain times its shape
     int highlighted = -1;                         ///< index of the pulse chosen in the table
-    PulseLift lift;                               ///< puts the pulses on the trace drawn
     /// Each position's probability of a pulse start, drawn in a lane under the signal; null: no lane.
     const SignalSummary* posterior = nullptr;
 };

@@ -18,9 +18,20 @@ std::span<const float> RecordingDocument::shownSamples() const {
     return {};
 }
 
-PulseLift RecordingDocument::pulseLift() const {
+std::span<const float> RecordingDocument::shownChannel(int c) const {
+    const auto n = static_cast<size_t>(length());
+    return shownSamples().subspan(static_cast<size_t>(c) * n, n);
+}
+
+PulseLift RecordingDocument::pulseLift(int c) const {
     if (!corrected || !showRaw || !signal) return {};
-    return PulseLift{signal->samples, *corrected};
+    const auto n = static_cast<size_t>(length()), from = static_cast<size_t>(c) * n;
+    return PulseLift{signal->channel(c), std::span<const float>(*corrected).subspan(from, n)};
+}
+
+void RecordingDocument::refreshValues() {
+    values.clear();
+    for (const SignalSummary& summary : shownSummaries()) values.push_back(paddedValues(summary.whole()));
 }
 
 // ---- signal view ----
@@ -44,7 +55,7 @@ void SignalView::setView(const ViewState& view) {
 }
 
 void SignalView::zoomToFit() {
-    setView(fittedView(document_.summary.size(), signalAreaOf(width(), height()).width()));
+    setView(fittedView(document_.length(), signalAreaOf(width(), height()).width()));
 }
 
 void SignalView::zoomBy(double factor) {
@@ -57,17 +68,27 @@ void SignalView::centreOn(double sample) {
 
 SignalPicture SignalView::picture() const {
     SignalPicture picture;
-    picture.samples = document_.shownSamples();
+    const std::vector<SignalSummary>& summaries = document_.shownSummaries();
+    const int lanes = std::min({document_.channels(), static_cast<int>(summaries.size()),
+                                static_cast<int>(document_.values.size())});
+    for (int c = 0; c < lanes; ++c) {
+        SignalLane lane;
+        lane.samples = document_.shownChannel(c);
+        lane.summary = &summaries[static_cast<size_t>(c)];
+        lane.values = document_.values[static_cast<size_t>(c)];
+        // One channel needs no name; several are told apart by theirs.
+        if (document_.channels() > 1 && c < static_cast<int>(document_.signal->channelNames.size()))
+            lane.name = document_.signal->channelNames[static_cast<size_t>(c)];
+        lane.lift = document_.pulseLift(c);
+        picture.lanes.push_back(lane);
+    }
     if (document_.signal) picture.rate = document_.signal->rate;
-    picture.summary = &document_.shownSummary();
     picture.view = view_;
-    picture.values = document_.values;
     picture.selection = dragSpan_ ? dragSpan_ : document_.selection;
     if (document_.report) {
         picture.shapes = &document_.report->shapes;
         picture.pulses = document_.report->pulses;
         picture.highlighted = document_.highlighted;
-        picture.lift = document_.pulseLift();
     }
     if (document_.posterior) picture.posterior = &document_.posteriorSummary;
     return picture;
@@ -110,7 +131,7 @@ void SignalView::paintEvent(QPaintEvent*) {
 void SignalView::resizeEvent(QResizeEvent*) {
     const int width = signalAreaOf(this->width(), height()).width();
     const bool wasFitted = view_.first == 0 && view_.samplesPerPixel >= fitSamplesPerPixel(view_.total, view_.width);
-    view_.total = document_.summary.size();
+    view_.total = document_.length();
     setView(wasFitted ? fittedView(view_.total, width) : resizedView(view_, width));
 }
 
@@ -186,7 +207,9 @@ void OverviewStrip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect area = rect().adjusted(signalAxisLeft, 2, -signalMarginRight, -2);
     painter.fillRect(rect(), palette().window());
-    paintOverview(painter, area, document_.shownSummary(), document_.values, visibleSamples(view_.view()));
+    // The first channel stands for the recording.
+    if (document_.shownSummaries().empty() || document_.values.empty()) return painter.fillRect(area, QColor(0xf4, 0xf4, 0xf4));
+    paintOverview(painter, area, document_.shownSummaries().front(), document_.values.front(), visibleSamples(view_.view()));
 }
 
 void OverviewStrip::mousePressEvent(QMouseEvent* event) {
@@ -194,8 +217,8 @@ void OverviewStrip::mousePressEvent(QMouseEvent* event) {
 }
 
 void OverviewStrip::mouseMoveEvent(QMouseEvent* event) {
-    if (!(event->buttons() & Qt::LeftButton) || document_.summary.size() == 0 || !onCentre) return;
+    if (!(event->buttons() & Qt::LeftButton) || document_.length() == 0 || !onCentre) return;
     const int width = std::max(1, this->width() - signalAxisLeft - signalMarginRight);
-    const ViewState whole = fittedView(document_.summary.size(), width);
+    const ViewState whole = fittedView(document_.length(), width);
     onCentre(pixelToSample(whole, event->position().x() - signalAxisLeft));
 }

@@ -23,8 +23,8 @@ inline constexpr double signalZoomStep = 1.5;
 /// the last detection's report. Changed only by the window's actions, never while painting.
 struct RecordingDocument {
     std::shared_ptr<const Signal> signal;  ///< shared with a running detection
-    SignalSummary summary;
-    MinMax values;  ///< the value axis's range
+    std::vector<SignalSummary> summaries;  ///< of each channel of `signal`
+    std::vector<MinMax> values;            ///< each channel's value axis range (of the trace drawn)
     std::vector<ListedShape> shapes;
     std::optional<SampleSpan> selection;
     std::optional<DetectReport> report;
@@ -32,7 +32,7 @@ struct RecordingDocument {
     /// The signal less its baseline that the last detection saw (its shapes in `report` were
     /// matched against it); null when the detection saw the raw signal.
     std::shared_ptr<const std::vector<float>> corrected;
-    SignalSummary correctedSummary;  ///< of `corrected`
+    std::vector<SignalSummary> correctedSummaries;  ///< of each channel of `corrected`
     /// Each position's probability of a pulse start by the last detection (asked with its
     /// confidence); null when not computed.
     std::shared_ptr<const std::vector<float>> posterior;
@@ -41,14 +41,23 @@ struct RecordingDocument {
 
     /// The trace drawn: what the last detection saw, unless the raw signal is asked for.
     bool drawsCorrected() const { return corrected && !showRaw; }
+    /// Samples per channel (0 without a signal) and the channels.
+    int64_t length() const { return signal ? signal->length() : 0; }
+    int channels() const { return signal ? signal->channels : 0; }
+    /// The trace drawn, every channel one after the other as in `signal`, and channel c of it.
     std::span<const float> shownSamples() const;
-    const SignalSummary& shownSummary() const { return drawsCorrected() ? correctedSummary : summary; }
-    /// Puts the found pulses on the trace drawn.
-    PulseLift pulseLift() const;
+    std::span<const float> shownChannel(int c) const;
+    const std::vector<SignalSummary>& shownSummaries() const { return drawsCorrected() ? correctedSummaries : summaries; }
+    /// Puts the found pulses on the trace drawn, in channel c.
+    PulseLift pulseLift(int c) const;
+    /// Sets each channel's value range to the trace drawn.
+    void refreshValues();
 };
 
-/// The signal area: min/max columns or single samples, the selection, the found pulses (a tool
-/// tip names the one under the pointer), the posterior lane, axes in seconds and samples. Wheel, `+`, `-` zoom; `0` zooms to fit; the arrow keys, a right- or
+/// The signal area: a lane per channel, one over the other on a common time axis, each with
+/// min/max columns or single samples, its value axis and name, the found pulses (a tool tip names
+/// the one under the pointer); the selection across every lane, the posterior lane, axes in
+/// seconds and samples. Wheel, `+`, `-` zoom; `0` zooms to fit; the arrow keys, a right- or
 /// middle-button drag and the scroll bar scroll; a left-button drag selects a stretch.
 class SignalView : public QWidget {
 public:

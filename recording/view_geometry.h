@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/detect.h"
+#include "plot/lanes.h"  // stackedLanes: the lanes of several channels
 
 /// Minimum and maximum of a stretch of samples.
 struct MinMax {

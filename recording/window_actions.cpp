@@ -4,6 +4,8 @@
 #include "recording/recording_window.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,9 +23,23 @@
 #include "plot/recording_plot.h"
 #include "recording/view_dialogs.h"
 
+namespace {
+SignalReadOptions withAllChannels(const QString& path, SignalReadOptions options) {
+    if (options.column || options.channel || options.columns || options.channels) return options;
+    // Without a choice every channel is read: a recording of several is shown and searched whole,
+    // and one of a single channel reads as it always did.
+    switch (signalFormatOf(path.toStdString())) {
+    case SignalFormat::audio: options.channels = "all"; break;
+    case SignalFormat::text: options.columns = "all"; break;
+    case SignalFormat::unsupported: break;  // refused by the reader, naming the formats
+    }
+    return options;
+}
+}  // namespace
+
 bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions& options) {
     if (job_) return refuse(tr("A detection is running; cancel it first.")), false;
-    IoResult<Signal> read = readSignal(path.toStdString(), options);
+    IoResult<Signal> read = readSignal(path.toStdString(), withAllChannels(path, options));
     if (!read) return refuse(QString::fromStdString(read.error)), false;
     // Shapes of another recording may be of another unit or scale: the user says whether they
     // belong to this one too.
@@ -40,14 +56,15 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
     }
     if (!keepShapes) document_.shapes.clear();
     auto signal = std::make_shared<const Signal>(std::move(read.value));
-    document_.summary = SignalSummary(signal->samples);
+    document_.summaries.clear();
+    for (int c = 0; c < signal->channels; ++c) document_.summaries.emplace_back(signal->channel(c));
     document_.signal = std::move(signal);
-    document_.values = paddedValues(document_.summary.whole());
     document_.selection.reset();
     document_.report.reset();
     document_.highlighted = -1;
-    document_.correctedSummary = SignalSummary();
+    document_.correctedSummaries.clear();
     document_.corrected.reset();
+    document_.refreshValues();
     document_.posteriorSummary = SignalSummary();
     document_.posterior.reset();
     // Shapes cut from the previous recording no longer have a place in this one.
@@ -61,6 +78,10 @@ bool RecordingWindow::openRecording(const QString& path, const SignalReadOptions
         unit_->setCurrentIndex(document_.signal->rate != 1 ? 1 : 0);
     }
     suggestDistances();
+    // Every lane keeps room enough to be read, as far as the screen allows.
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    signalView_->setMinimumHeight(signalViewMinimumHeight(document_.channels(), shown->availableGeometry().height()));
+    refreshChannelWeights();
     signalView_->zoomToFit();
     showSelection();
     refreshShapes();
@@ -129,11 +150,14 @@ bool RecordingWindow::exportPicture(const QString& path) {
     if (visible.last > visible.first) options.range = SampleRange{visible.first, visible.last};
     // The picture draws what the view draws: the same trace, the pulses on it.
     std::vector<float> lift;
-    if (const PulseLift raised = document_.pulseLift(); !raised.raw.empty()) {
-        lift.resize(raised.raw.size());
-        for (size_t i = 0; i < lift.size(); ++i) lift[i] = raised.raw[i] - raised.corrected[i];
+    if (!document_.pulseLift(0).raw.empty()) {
+        const std::span<const float> raw = document_.signal->samples, corrected = *document_.corrected;
+        lift.resize(raw.size());
+        for (size_t i = 0; i < lift.size(); ++i) lift[i] = raw[i] - corrected[i];
         options.pulseLift = lift;
     }
+    options.channels = document_.channels();
+    if (options.channels > 1) options.channelNames = document_.signal->channelNames;
     std::vector<double> posterior;
     if (document_.posterior) {
         posterior.assign(document_.posterior->begin(), document_.posterior->end());
@@ -222,6 +246,20 @@ void RecordingWindow::askOpenRecording() {
         if (!parseNumber(rate.toStdString(), value) || !std::isfinite(value) || value <= 0)
             return refuse(tr("The sample rate must be a positive number, not \"%1\".").arg(rate));
         options.rate = value;
+    }
+    // The channels to show and search: every one unless the user names some (the batch tool's
+    // --columns and --channels take the same text).
+    if (const SignalFormat format = signalFormatOf(path.toStdString()); format != SignalFormat::unsupported) {
+        const bool text = format == SignalFormat::text;
+        const std::optional<QString> answer = askRecordingText(
+            this, tr("Open recording"),
+            text ? tr("Columns of %1 to read, each a channel: all, or numbers and header names with commas (1,3,ecg):")
+                       .arg(path)
+                 : tr("Channels of %1 to read: all, or numbers from 1 with commas (1,2):").arg(path),
+            QStringLiteral("all"));
+        if (!answer) return;
+        const std::string chosen = answer->trimmed().toStdString();
+        (text ? options.columns : options.channels) = chosen.empty() ? std::string("all") : chosen;
     }
     openRecording(path, options);
 }

@@ -46,7 +46,9 @@ void RecordingWindow::DetectJob::run() {
     } else {
         if (!prepared.corrected.empty()) {
             auto trace = std::make_shared<const std::vector<float>>(std::move(prepared.corrected));
-            correctedSummary = SignalSummary(*trace);
+            for (int c = 0; c < signal->channels; ++c)
+                correctedSummaries.emplace_back(std::span<const float>(*trace).subspan(
+                    static_cast<size_t>(c) * static_cast<size_t>(signal->length()), static_cast<size_t>(signal->length())));
             corrected = std::move(trace);
         }
         // Nothing may leave the thread: a failure of the detection becomes its message.
@@ -126,6 +128,7 @@ std::optional<DetectSettings> RecordingWindow::panelSettings() {
                                cost.compare(pulseCost_->itemText(1), Qt::CaseInsensitive) == 0
                            ? std::string("auto")
                            : cost.toStdString();
+    fields.channelWeights = channelWeights_->text().trimmed().toStdString();
     IoResult<DetectSettings> settings = checkDetectFields(fields, *document_.signal, document_.shapes);
     if (!settings) return refuse(QString::fromStdString(settings.error)), std::nullopt;
     // The confidence comes with each position's probability, drawn under the signal.
@@ -195,11 +198,11 @@ void RecordingWindow::finishDetection() {
     // The table, the drawing and the export rely on pulses that fit their own shapes (each of
     // its own length) and the signal, with a finite gain, in order of position: anything else is
     // refused whole.
-    const int64_t total = static_cast<int64_t>(job->signal->samples.size());
+    const int64_t total = job->signal->length();
     int64_t previous = std::numeric_limits<int64_t>::min();
     for (const DetectedPulse& pulse : job->report.pulses) {
         const bool known = pulse.shape >= 0 && pulse.shape < static_cast<int32_t>(job->shapes.size());
-        const int64_t length = known ? static_cast<int64_t>(job->shapes[pulse.shape].shape.samples.size()) : 0;
+        const int64_t length = known ? job->shapes[pulse.shape].shape.length() : 0;
         const bool fits = known && pulse.cutStart >= 0 && pulse.cutEnd >= pulse.cutStart && pulse.cutEnd < length &&
                           pulse.position + pulse.cutStart >= 0 && pulse.position + pulse.cutEnd < total &&
                           std::isfinite(pulse.gain) && pulse.position > previous;
@@ -219,7 +222,7 @@ void RecordingWindow::finishDetection() {
     }
     document_.report = std::move(job->report);
     document_.highlighted = -1;
-    document_.correctedSummary = std::move(job->correctedSummary);
+    document_.correctedSummaries = std::move(job->correctedSummaries);
     document_.corrected = std::move(job->corrected);
     document_.posteriorSummary = std::move(job->posteriorSummary);
     document_.posterior = std::move(job->posterior);

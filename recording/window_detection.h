@@ -36,7 +36,7 @@ struct RecordingWindow::DetectJob {
     std::string error;
     DetectResult result;
     std::shared_ptr<const std::vector<float>> corrected;  ///< set when a baseline was removed
-    SignalSummary correctedSummary;
+    std::vector<SignalSummary> correctedSummaries;  ///< of each channel of `corrected`
     /// Each position's probability of a pulse start, when the confidence was asked for.
     std::shared_ptr<const std::vector<float>> posterior;
     SignalSummary posteriorSummary;

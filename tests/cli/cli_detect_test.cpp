@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -464,7 +465,8 @@ TEST_F(DetectCli, ChannelsSumTheirTermsWithTheirWeights) {
     two.close();
     const std::string common = " --template 100:20:beat --tmin 40 --tmax 181 --saved-energy 75 --json";
     const CliRun one = runCli("detect --signal " + file("in-two.csv") + " --column ecg" + common);
-    const CliRun both = runCli("detect --signal " + file("in-two.csv") + " --columns all" + common);
+    const CliRun both =
+        runCli("detect --signal " + file("in-two.csv") + " --columns all --plot " + file("two.svg") + common);
     const CliRun weighted = runCli("detect --signal " + file("in-two.csv") + " --columns all --channel-weights 1,0" + common);
     ASSERT_EQ(one.status, 0);
     ASSERT_EQ(both.status, 0);
@@ -472,6 +474,11 @@ TEST_F(DetectCli, ChannelsSumTheirTermsWithTheirWeights) {
     const json a = json::parse(one.out), b = json::parse(both.out), w = json::parse(weighted.out);
     ASSERT_GT(a["pulses"].size(), 10u);
     EXPECT_EQ(b["channels"], json::parse(R"(["ecg", "copy"])"));
+    // The picture: a lane for each channel, named.
+    std::ifstream picture(file("two.svg"));
+    const std::string svg((std::istreambuf_iterator<char>(picture)), std::istreambuf_iterator<char>());
+    EXPECT_NE(svg.find(">ecg</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">copy</text>"), std::string::npos);
     EXPECT_EQ(b["distance"].get<int64_t>(), 2 * a["distance"].get<int64_t>());
     ASSERT_EQ(b["pulses"].size(), a["pulses"].size());
     for (size_t i = 0; i < a["pulses"].size(); ++i) {

@@ -149,14 +149,14 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
         return status.error;
     };
     EXPECT_THAT(refused("a.jpg", pulses, {}), HasSubstr("must end in \".png\" or \".svg\""));
-    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}, {}, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
-    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}, {}, {}}),
+    EXPECT_THAT(refused("a.png", pulses, {100, 600, {}, {}, {}, 1, {}}), HasSubstr("between 200x200 and 8000x8000, got 100x600"));
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, SampleRange{1000, 2000}, {}, {}, 1, {}}),
                 HasSubstr("the plot range 1000:2000 lies outside the signal's 1000 samples"));
     const std::vector<float> shortLift(10, 0.0f);
-    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, shortLift, {}}),
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, shortLift, {}, 1, {}}),
                 HasSubstr("the pulses' lift holds 10 values for a signal of 1000 samples"));
     const std::vector<double> longPosterior(1001, 0.0);
-    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, {}, longPosterior}),
+    EXPECT_THAT(refused("a.png", pulses, {800, 600, {}, {}, longPosterior, 1, {}}),
                 HasSubstr("the posterior holds 1001 values for a signal of 1000 samples"));
     EXPECT_THAT(refused("a.png", {{10, 2, 0, 5}}, {}), HasSubstr("pulse 1 (at 10) names shape 2 of 2"));
     EXPECT_THAT(refused("a.png", {{10, 0, 3, 6}}, {}), HasSubstr("keeps samples 3..6 of a shape of 6"));
@@ -166,4 +166,57 @@ TEST_F(RecordingPlot, BadRequestsAreRefusedAndWriteNothing) {
     EXPECT_THAT(writeRecordingPlot(dir.file("no/dir.png"), signal, 100, shapes, pulses, {}).error,
                 HasSubstr("no/dir.png: No such file or directory"));
     EXPECT_TRUE(dir.entries().empty());
+}
+
+// Two channels: a lane each, one above the other, the pulses in both (the second channel's shape
+// upside down, so drawn low in the lower lane), each lane named; channel counts that do not fit
+// are refused.
+TEST_F(RecordingPlot, SeveralChannelsAreDrawnInLanesOfTheirOwn) {
+    std::vector<float> two(signal);
+    two.insert(two.end(), signal.begin(), signal.end());
+    std::vector<Shape> twoShapes = shapes;
+    for (Shape& shape : twoShapes) {
+        for (size_t i = 0, n = shape.samples.size(); i < n; ++i) shape.samples.push_back(-shape.samples[i]);
+        shape.channels = 2;
+    }
+    RecordingPlotOptions options;
+    options.width = 800;
+    options.height = 600;
+    options.channels = 2;
+    options.channelNames = {"left", "right"};
+    const std::string png = dir.file("two.png");
+    ASSERT_TRUE(writeRecordingPlot(png, two, 100, twoShapes, pulses, options).ok());
+    const QImage image(QString::fromStdString(png));
+    const std::vector<int> box = columnsWith(image, plotShapeColour(0));
+    ASSERT_FALSE(box.empty());
+    // The box: drawn in the upper lane (rows 28..285) and in the lower one (rows 298..555).
+    bool upper = false, lower = false;
+    for (int x : box)
+        for (int y = 0; y < image.height(); ++y)
+            if ((image.pixel(x, y) & 0xFFFFFF) == (rgb(plotShapeColour(0)) & 0xFFFFFF)) {
+                upper = upper || (y > 28 && y < 280);
+                lower = lower || (y > 300 && y < 560);
+            }
+    EXPECT_TRUE(upper);
+    EXPECT_TRUE(lower);
+
+    const std::string svg = dir.file("two.svg");
+    ASSERT_TRUE(writeRecordingPlot(svg, two, 100, twoShapes, pulses, options).ok());
+    QFile file(QString::fromStdString(svg));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string text = file.readAll().toStdString();
+    EXPECT_THAT(text, HasSubstr(">left</text>"));
+    EXPECT_THAT(text, HasSubstr(">right</text>"));
+
+    const auto refusal = [&](std::span<const float> samples, const std::vector<Shape>& s, RecordingPlotOptions o) {
+        return writeRecordingPlot(dir.file("bad.png"), samples, 100, s, pulses, o).error;
+    };
+    RecordingPlotOptions three = options;
+    three.channels = 3;
+    three.channelNames.clear();
+    EXPECT_THAT(refusal(two, twoShapes, three), HasSubstr("2000 samples do not hold 3 channels"));
+    RecordingPlotOptions named = options;
+    named.channelNames = {"left"};
+    EXPECT_THAT(refusal(two, twoShapes, named), HasSubstr("1 channel names for 2 channels"));
+    EXPECT_THAT(refusal(two, shapes, options), HasSubstr("pulse 1 (at 400) has a shape of 1 channel(s) for a signal of 2"));
 }

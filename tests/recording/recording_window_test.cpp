@@ -728,16 +728,18 @@ TEST_F(RecordingWindowTest, FoundPulsesLieOnTheDrawnTraceWithABaselineWindow) {
     for (bool raw : {false, true}) {
         window->showRawAction()->setChecked(raw);
         const SignalPicture picture = view->picture();
-        ASSERT_EQ(picture.samples.size(), samples.size());
+        ASSERT_EQ(picture.lanes.size(), 1u);
+        const SignalLane& lane = picture.lanes[0];
+        ASSERT_EQ(lane.samples.size(), samples.size());
         // The trace drawn: the raw samples, or far below them once the drift is removed.
-        EXPECT_EQ(picture.samples[150] == samples[150], raw) << raw;
+        EXPECT_EQ(lane.samples[150] == samples[150], raw) << raw;
         for (const DetectedPulse& pulse : picture.pulses)
             for (int j = pulse.cutStart; j <= pulse.cutEnd; ++j) {
                 const int64_t at = pulse.position + j;
-                const double level = picture.lift.level((*picture.shapes)[pulse.shape].samples[j], at);
+                const double level = lane.lift.level((*picture.shapes)[pulse.shape].samples[j], at);
                 // Exactly where a shape was cut; elsewhere within the pulses' disturbance of the median.
-                EXPECT_NEAR(level, picture.samples[at], pulse.position < 300 ? 1e-3 : 100) << "raw " << raw << ", " << at;
-                EXPECT_TRUE(level >= picture.values.low && level <= picture.values.high) << at;
+                EXPECT_NEAR(level, lane.samples[at], pulse.position < 300 ? 1e-3 : 100) << "raw " << raw << ", " << at;
+                EXPECT_TRUE(level >= lane.values.low && level <= lane.values.high) << at;
             }
         ASSERT_TRUE(window->exportPicture(QString::fromStdString(dir.file(raw ? "raw.png" : "detected.png"))));
     }
@@ -770,7 +772,7 @@ TEST_F(RecordingWindowTest, ShapesOfAnotherRecordingNeedConsentAndAMisfitIsNamed
     answeringQuestion("no", [&] { EXPECT_TRUE(window->openRecording(other)); });
     EXPECT_TRUE(window->document().shapes.empty());
     EXPECT_EQ(child<QListWidget>("shapeList")->count(), 0);
-    EXPECT_EQ(window->document().summary.size(), 1000);
+    EXPECT_EQ(window->document().length(), 1000);
 }
 
 // ---- bad input: a message box naming what is wrong, nothing else changes ----
@@ -1036,6 +1038,66 @@ TEST_F(RecordingWindowTest, ExportsWithoutResultsOrWithAnUnknownEndingAreRefused
     EXPECT_THAT(dir.entries(), ::testing::ElementsAre("series.csv"));
 }
 
+std::vector<int> columnsWithColour(const QImage& image, const QColor& colour);
+
+// A recording of three columns opens as three lanes over one time axis; a drag cuts a shape of
+// every channel; the detection finds the pulses, drawn in every lane, with the weights typed in
+// the panel; a bad weight is refused before any run, the results staying as they were.
+TEST_F(RecordingWindowTest, ARecordingOfThreeChannelsIsDrawnCutAndSearchedInLanes) {
+    const std::vector<int16_t> base = twoPulseSeries();
+    const std::string path = dir.file("three.csv");
+    {
+        std::ofstream out(path);
+        out << "a,b,c\n";
+        for (size_t i = 0; i < base.size(); ++i) out << base[i] << "," << -2 * base[i] << "," << base[i] / 2 << "\n";
+    }
+    ASSERT_TRUE(window->openRecording(QString::fromStdString(path)));
+    EXPECT_FALSE(child<QLineEdit>("channelWeights")->isHidden());
+    const SignalPicture picture = view->picture();
+    ASSERT_EQ(picture.lanes.size(), 3u);
+    EXPECT_EQ(picture.lanes[1].name, "b");
+    EXPECT_EQ(picture.lanes[1].samples[105], -2 * base[105]);
+    const std::vector<QRect> lanes = signalLanesOf(signalAreaOf(view->width(), view->height()), 3);
+    ASSERT_EQ(lanes.size(), 3u);
+    for (const QRect& lane : lanes) EXPECT_GE(lane.height(), signalLaneMinimum);
+
+    cutTwoShapes();
+    const Shape& sine = window->document().shapes[0].shape;
+    ASSERT_EQ(sine.channels, 3);
+    ASSERT_EQ(sine.length(), pulseLength);
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < pulseLength; ++i)
+            EXPECT_EQ(sine.samples[c * pulseLength + i], picture.lanes[c].samples[100 + i]) << c << " " << i;
+
+    window->setDetector(std::make_shared<EngineRecordingDetector>());
+    setPanel("50", "250");
+    child<QLineEdit>("channelWeights")->setText("1,2,0.5");
+    ASSERT_TRUE(window->startDetection());
+    ASSERT_TRUE(waitUntil([&] { return !window->detectionRunning(); }, 60000));
+    ASSERT_TRUE(window->document().report.has_value());
+    const DetectReport& report = *window->document().report;
+    EXPECT_EQ(report.channelWeights, (std::vector<double>{1, 2, 0.5}));
+    EXPECT_EQ(report.pulses.size(), 19u);
+    EXPECT_EQ(child<QTableWidget>("resultsTable")->rowCount(), static_cast<int>(report.pulses.size()));
+    // Every lane draws the pulses in their shapes' colours.
+    const QImage image = view->grab().toImage();
+    for (const QRect& lane : lanes)
+        for (int shape = 0; shape < 2; ++shape)
+            EXPECT_FALSE(columnsWithColour(image.copy(lane), shapeColour(shape)).empty()) << lane.top() << " " << shape;
+    ASSERT_TRUE(window->exportPicture(QString::fromStdString(dir.file("three.svg"))));
+
+    child<QLineEdit>("channelWeights")->setText("1,2");
+    EXPECT_EQ(messageOf([&] { EXPECT_FALSE(window->startDetection()); }),
+              "The channel weights: 2 weights for 3 channels; give one per channel.");
+    EXPECT_FALSE(window->detectionRunning());
+    EXPECT_EQ(window->document().report->channelWeights, (std::vector<double>{1, 2, 0.5}));
+
+    // One channel: the field is hidden and its text dropped.
+    answeringQuestion("no", [&] { openSeries(); });
+    EXPECT_TRUE(child<QLineEdit>("channelWeights")->isHidden());
+    EXPECT_EQ(view->picture().lanes.size(), 1u);
+}
+
 }  // namespace
 
 namespace {
@@ -1064,9 +1126,7 @@ TEST(SignalPicture, PulsesAreDrawnInTheirShapesColoursAtEveryZoom) {
         pulses.push_back(DetectedPulse{at, shape, 0, 19, 0, shape == 1 ? -1.0 : 1.0});
     }
     SignalPicture picture;
-    picture.samples = samples;
-    picture.summary = &summary;
-    picture.values = paddedValues({-60, 60});
+    picture.lanes.push_back(SignalLane{samples, &summary, paddedValues({-60, 60}), {}, {}});
     picture.shapes = &shapes;
     picture.pulses = pulses;
     const QRect widget(0, 0, 1064, 300);

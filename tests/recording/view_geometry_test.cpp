@@ -230,6 +230,32 @@ TEST(ThumbnailWidth, ShapesAreDrawnToOneScale) {
         EXPECT_EQ(thumbnailWidth(c.length, c.longest, c.room), c.width) << c.length << " of " << c.longest << " in " << c.room;
 }
 
+// Lanes of several channels: equal heights, the first a pixel higher where the room does not
+// divide, the gaps between them, at least a pixel each however small the room.
+TEST(StackedLanes, ChannelsShareTheHeightInEqualLanes) {
+    struct Case {
+        int height, channels, gap;
+        std::vector<LaneRows> lanes;
+    };
+    const Case cases[] = {
+        {300, 1, 10, {{0, 300}}},
+        {300, 3, 10, {{0, 94}, {104, 93}, {207, 93}}},  // 280 rows: 94, 93, 93
+        {100, 2, 0, {{0, 50}, {50, 50}}},
+        {5, 3, 10, {{0, 1}, {11, 1}, {22, 1}}},  // no room: a row each, past the foot
+        {300, 0, 10, {}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<LaneRows> lanes = stackedLanes(c.height, c.channels, c.gap);
+        ASSERT_EQ(lanes.size(), c.lanes.size()) << c.height << "/" << c.channels;
+        for (size_t k = 0; k < lanes.size(); ++k) {
+            EXPECT_EQ(lanes[k].top, c.lanes[k].top) << c.height << "/" << c.channels << " lane " << k;
+            EXPECT_EQ(lanes[k].height, c.lanes[k].height) << c.height << "/" << c.channels << " lane " << k;
+        }
+    }
+    EXPECT_EQ(stackedHeight(3, 60, 10), 200);
+    EXPECT_EQ(stackedHeight(1, 60, 10), 60);
+}
+
 // The rounds of the "Learn shapes" prompt: whole numbers from 1 to 1000 only.
 TEST(LearnRounds, WholeNumbersFromOneToTheMostAreTaken) {
     EXPECT_EQ(learnRoundsOf("1"), 1);
