@@ -10,10 +10,6 @@
 #include <system_error>
 #include <thread>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "processing/local_match.h"
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
@@ -313,29 +309,8 @@ bool inOneSweep(const PositionWalks& walks, int64_t Tmin, int64_t Tmax) {
 
 // A working row of `entries` 64-bit values, left uninitialised: every row is written where it
 // is read, and clearing a long recording's rows would cost as much as a walk over them.
-// Arrays of the walks, uninitialised. One of several megabytes is asked for in huge pages where
-// the system gives them on request: its first touch then costs one fault per 2 MB instead of
-// one per 4 kB, which took a sixth of a recognition's time (eight lanes of steps back over the
-// whole recording).
-struct FreeArray {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using LargeArray = std::unique_ptr<T[], FreeArray>;
-template <class T>
-LargeArray<T> largeArray(size_t entries) {
-    constexpr size_t kHuge = size_t{2} << 20;
-    const size_t bytes = std::max<size_t>(entries, 1) * sizeof(T);
-    const bool huge = bytes >= 2 * kHuge;
-    void* p = huge ? std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge) : std::malloc(bytes);
-    if (!p) throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (huge) ::madvise(p, (bytes + kHuge - 1) / kHuge * kHuge, MADV_HUGEPAGE);  // a request, not a need
-#endif
-    return LargeArray<T>(static_cast<T*>(p));
-}
-using Row = LargeArray<int64_t>;
-Row largeRow(size_t entries) { return largeArray<int64_t>(entries); }
+using Row = std::unique_ptr<int64_t[]>;
+Row largeRow(size_t entries) { return Row(new int64_t[std::max<size_t>(entries, 1)]); }
 
 // The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
 // b until a negative predecessor.
@@ -441,8 +416,8 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     const Row q = largeRow(qMask < 0 ? entries : static_cast<size_t>(qMask + 1) * Width);
     const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries), b = largeRow(oneSweep ? 0 : entries);
     const bool shortSteps = run.Tmax < (int64_t{1} << 16);
-    const LargeArray<uint16_t> steps16 = largeArray<uint16_t>(oneSweep && shortSteps ? entries : 1);
-    const LargeArray<int32_t> steps32 = largeArray<int32_t>(oneSweep && !shortSteps ? entries : 1);
+    const std::unique_ptr<uint16_t[]> steps16(new uint16_t[oneSweep && shortSteps ? entries : 1]);
+    const std::unique_ptr<int32_t[]> steps32(new int32_t[oneSweep && !shortSteps ? entries : 1]);
     WindowMinimum<int64_t, Width> window;
     best.total = kAccept;
     for (int group = 0; group < run.groups(Width); ++group) {
