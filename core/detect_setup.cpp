@@ -11,6 +11,7 @@
 
 #include "core/version.h"
 #include "io/file_batch.h"
+#include "io/text_lines.h"
 #include "model/text_format.h"
 
 namespace {
@@ -116,16 +117,11 @@ IoResult<PulseCostChoice> parsePulseCost(const std::string& text) {
 IoResult<std::vector<double>> parseChannelWeights(const std::string& text, int channels) {
     using Result = IoResult<std::vector<double>>;
     std::vector<double> weights;
-    size_t from = 0;
-    for (;;) {
-        const size_t comma = text.find(',', from);
-        const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    for (const std::string_view item : splitFields(text, ',')) {
         double w = 0;
         if (!parseNumber(item, w) || !std::isfinite(w))
             return Result::failure("expected one number per channel with commas (\"1,0.5,2\"), got \"" + text + "\".");
         weights.push_back(w);
-        if (comma == std::string::npos) break;
-        from = comma + 1;
     }
     if (IoStatus s = checkChannelWeights(weights, channels); !s) return Result::failure(s.error);
     return Result::success(std::move(weights));
@@ -385,10 +381,8 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     // Channel weights folded into the samples: w |y - x|² = |√w y - √w x|², so that the engine's
     // plain sum over the channels is the weighted sum, on one common scale.
     if (IoStatus s = checkChannelWeights(settings.channelWeights, signal.channels); !s) return s;
-    prepared.weightRoots = weightRoots(settings.channelWeights, signal.channels);
-    prepared.channelWeights = settings.channelWeights.empty() ? std::vector<double>(static_cast<size_t>(signal.channels), 1.0)
-                                                              : settings.channelWeights;
-    const std::vector<double>& roots = prepared.weightRoots;
+    prepared.channelWeights = settings.channelWeights;
+    const std::vector<double> roots = weightRoots(settings.channelWeights, signal.channels);
     std::vector<float> weighted;
     std::vector<Shape> foldedShapes;
     if (std::any_of(roots.begin(), roots.end(), [](double r) { return r != 1; })) {
@@ -405,20 +399,21 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     IoResult<QuantisedRecording> quantised = quantise(samples, foldedShapes.empty() ? alphabet : foldedShapes);
     if (!quantised) return IoStatus::failure(quantised.error);
     prepared.quantised = std::move(quantised.value);
-    const IoStatus finished = finishPreparation(settings, needsNoiseEstimate(settings) ? robustNoiseSigma(samples) : 0, prepared);
-    prepared.request.channels = signal.channels;
-    return finished;
+    return finishPreparation(settings, signal.channels, needsNoiseEstimate(settings) ? robustNoiseSigma(samples) : 0,
+                             prepared);
 }
 
 bool needsNoiseEstimate(const DetectSettings& settings) {
     return !settings.noiseSigma && (settings.pulseCost.automatic || settings.confidence);
 }
 
-IoStatus finishPreparation(const DetectSettings& settings, double estimatedNoiseSigma, PreparedDetection& prepared) {
+IoStatus finishPreparation(const DetectSettings& settings, int channels, double estimatedNoiseSigma,
+                           PreparedDetection& prepared) {
     DetectRequest& request = prepared.request;
     request = DetectRequest{};
     request.task = settings.task;
     request.signal = prepared.quantised.signal;
+    request.channels = channels;
     for (const std::vector<int16_t>& shape : prepared.quantised.shapes) request.shapes.emplace_back(shape);
     request.candidates = settings.candidates;
     request.tmin = settings.tmin;
@@ -518,12 +513,13 @@ DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, con
     QuantisedRecording& q = prepared.quantised;
     q.shapes = std::move(learned.shapes);
     prepared.request.shapes.assign(q.shapes.begin(), q.shapes.end());
+    const std::vector<double> roots = weightRoots(prepared.channelWeights, prepared.request.channels);
     for (size_t e = 0; e < q.shapes.size(); ++e) {
         std::vector<double>& samples = prepared.shapes[e].samples;
         samples.resize(q.shapes[e].size());
         // Back to the signal's units: the scale, and each channel's weight folded in.
         const size_t n = static_cast<size_t>(prepared.shapes[e].length());
-        for (size_t c = 0; c < samples.size(); ++c) samples[c] = q.shapes[e][c] / q.scale / (prepared.weightRoots.empty() ? 1.0 : prepared.weightRoots[c / n]);
+        for (size_t c = 0; c < samples.size(); ++c) samples[c] = q.shapes[e][c] / q.scale / roots[c / n];
     }
     prepared.learnDistances = std::move(learned.distances);
     prepared.learnedRound = learned.bestRound;
@@ -543,7 +539,8 @@ DetectReport detectReportOf(double rate, const PreparedDetection& prepared, Dete
     DetectReport report;
     report.channels = prepared.request.channels;
     report.samples = static_cast<int64_t>(prepared.request.signal.size()) / report.channels;
-    report.channelWeights = prepared.channelWeights;
+    report.channelWeights = prepared.channelWeights.empty() ? std::vector<double>(static_cast<size_t>(report.channels), 1.0)
+                                                           : prepared.channelWeights;
     report.rate = rate;
     report.scale = prepared.quantised.scale;
     report.shapes = prepared.shapes;

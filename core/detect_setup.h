@@ -180,9 +180,9 @@ struct PreparedDetection {
     /// from when automatic (else 0).
     double pulseCost = 0;
     double noiseSigma = 0;
-    /// Each channel's weight as given (1 each without weights), and what each channel was
-    /// multiplied by before the quantisation (see weightRoots).
-    std::vector<double> channelWeights, weightRoots;
+    /// Each channel's weight as given (empty: equal); weightRoots gives what each channel was
+    /// multiplied by before the quantisation.
+    std::vector<double> channelWeights;
     GainRange gain;
     PulseCostChoice pulseCostChoice;
     /// With learning (runDetection): the distance with the given shapes, then after each round,
@@ -210,10 +210,11 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
 bool needsNoiseEstimate(const DetectSettings& settings);
 
 /// The end of every preparation, once `prepared.quantised` holds the quantised recording and
-/// `prepared.shapes` the shapes: the request (pointing into `prepared.quantised`), the noise
-/// level (`estimatedNoiseSigma` when needsNoiseEstimate, else the one given), the pulse cost and
-/// the confidence's checks.
-IoStatus finishPreparation(const DetectSettings& settings, double estimatedNoiseSigma, PreparedDetection& prepared);
+/// `prepared.shapes` the shapes: the request (pointing into `prepared.quantised`, of `channels`
+/// channels), the noise level (`estimatedNoiseSigma` when needsNoiseEstimate, else the one
+/// given), the pulse cost and the confidence's checks.
+IoStatus finishPreparation(const DetectSettings& settings, int channels, double estimatedNoiseSigma,
+                           PreparedDetection& prepared);
 
 /// The detection of a prepared request (see prepareDetection; with its confidence when the
 /// settings asked for it: posteriorOf at T = 2 (s·scale)², s the run's noise level, filled into

@@ -190,5 +190,5 @@ IoStatus prepareScannedDetection(const ScannedRecording& scan, const DetectSetti
     q.peak = scale.peak();
     const double sigma = noise ? robustNoiseSigmaOfDifferences(differences) : 0;
     std::vector<double>().swap(differences);
-    return finishPreparation(settings, sigma, prepared);
+    return finishPreparation(settings, 1, sigma, prepared);  // the stream reads one channel
 }

@@ -181,29 +181,30 @@ IoResult<Signal> readChannels(const std::string& path, const SignalReadOptions& 
     if (!text && format == SignalFormat::text)
         return Result::failure(path + ": channels apply to audio files; this one is read as text (use --columns)");
     const std::string& list = text ? *options.columns : *options.channels;
+    // A table's header (its names, or the columns' numbers without one), read once.
+    std::vector<std::string> header;
+    if (text) {
+        IoResult<std::vector<std::string>> names = textColumnNames(path);
+        if (!names) return Result::failure(names.error);
+        header = std::move(names.value);
+    }
     std::vector<std::string> items;
     if (list == "all") {
-        if (text) {
-            IoResult<std::vector<std::string>> names = textColumnNames(path);
-            if (!names) return Result::failure(names.error);
-            for (size_t i = 1; i <= names.value.size(); ++i) items.push_back(std::to_string(i));
-        } else {
+        int count = static_cast<int>(header.size());
+        if (!text) {
             SF_INFO info{};
             SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
             if (!file) return readAudioSignal(path, {});  // the single reader's message for a bad file
             sf_close(file);
-            for (int i = 1; i <= info.channels; ++i) items.push_back(std::to_string(i));
+            count = info.channels;
         }
+        for (int i = 1; i <= count; ++i) items.push_back(std::to_string(i));
     } else {
-        size_t from = 0;
-        for (;;) {
-            const size_t comma = list.find(',', from);
-            items.push_back(list.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-            if (items.back().empty())
+        for (const std::string_view item : splitFields(list, ',')) {
+            if (item.empty())
                 return Result::failure(option + ": an empty entry in " + quoteForMessage(list) +
                                        " (give \"all\" or numbers" + (text ? " and names" : "") + " with commas)");
-            if (comma == std::string::npos) break;
-            from = comma + 1;
+            items.emplace_back(item);
         }
     }
     if (items.size() > static_cast<size_t>(maxSignalChannels))
@@ -212,15 +213,11 @@ IoResult<Signal> readChannels(const std::string& path, const SignalReadOptions& 
     // Each channel's name (text: the header's name for a column given by number), checked for
     // repeats before anything is read.
     std::vector<std::string> names = items;
-    if (text) {
-        IoResult<std::vector<std::string>> header = textColumnNames(path);
-        if (!header) return Result::failure(header.error);
-        for (std::string& name : names)
-            if (isWholeNumber(name)) {
-                const size_t k = std::strtoull(name.c_str(), nullptr, 10);
-                if (k >= 1 && k <= header.value.size()) name = header.value[k - 1];
-            }
-    }
+    for (std::string& name : names)
+        if (text && isWholeNumber(name)) {
+            const size_t k = std::strtoull(name.c_str(), nullptr, 10);
+            if (k >= 1 && k <= header.size()) name = header[k - 1];
+        }
     for (size_t a = 0; a < names.size(); ++a)
         for (size_t b = 0; b < a; ++b)
             if (names[a] == names[b])

@@ -219,7 +219,8 @@ py::dict detect(const py::object& signal, const py::object& etalons, const py::o
     Signal recording;
     recording.samples = signalSamples(signal, recording.channels, true);
     recording.rate = rate;
-    for (int c = 1; recording.channels > 1 && c <= recording.channels; ++c) recording.channelNames.push_back(std::to_string(c));
+    if (recording.channels > 1)
+        for (int c = 1; c <= recording.channels; ++c) recording.channelNames.push_back(std::to_string(c));
     const std::vector<ListedShape> listed = listedShapes(recording, etalons, templates);
     const std::vector<Shape> shapes = shapesOf(listed);
 
