@@ -199,6 +199,11 @@ void BM_MatchedFilter(benchmark::State& state) {
     }
 }
 
+// Every detection is timed alike: three runs, in milliseconds of wall time and of the process.
+void threeRuns(benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
+}
+
 BENCHMARK(BM_MatchedFilter)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 // Arguments: samples, threads, saved energy (100: whole pulses, 75: cut pulses).
 BENCHMARK(BM_Detect)
@@ -206,35 +211,23 @@ BENCHMARK(BM_Detect)
     ->Args({1000000, 1, 75})
     ->Args({10000000, 1, 75})
     ->Args({10000000, 2, 75})
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Iterations(3);
+    ->Apply(threeRuns);
 BENCHMARK(BM_DetectGainCost)
     ->Args({1000000, 1, 100})
     ->Args({1000000, 1, 75})
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Iterations(3);
+    ->Apply(threeRuns);
 BENCHMARK(BM_DetectChannels)
     ->Args({1000000, 1})
     ->Args({1000000, 4})
     ->Args({1000000, 16})
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Iterations(3);
-BENCHMARK(BM_Detect256Shapes)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
-BENCHMARK(BM_DetectConfidence)->Args({1000000, 1, 75})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
-BENCHMARK(BM_LearnOneRound)->Args({1000000, 1, 100})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(3);
+    ->Apply(threeRuns);
+BENCHMARK(BM_Detect256Shapes)->Args({1000000, 1, 100})->Apply(threeRuns);
+BENCHMARK(BM_DetectConfidence)->Args({1000000, 1, 75})->Apply(threeRuns);
+BENCHMARK(BM_LearnOneRound)->Args({1000000, 1, 100})->Apply(threeRuns);
 BENCHMARK(BM_Recognize)
     ->Args({1000000, 1, 100})
     ->Args({1000000, 1, 75})
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Iterations(3);
+    ->Apply(threeRuns);
 }  // namespace
 
 int main(int argc, char** argv) {
