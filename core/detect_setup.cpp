@@ -388,7 +388,8 @@ IoStatus prepareDetection(const Signal& signal, const std::vector<ListedShape>& 
     if (std::any_of(roots.begin(), roots.end(), [](double r) { return r != 1; })) {
         const auto N = static_cast<size_t>(signal.length());
         weighted.assign(samples.begin(), samples.end());
-        for (size_t i = 0; i < weighted.size(); ++i) weighted[i] = static_cast<float>(weighted[i] * roots[i / N]);
+        for (size_t ch = 0; ch < roots.size(); ++ch)
+            for (size_t i = ch * N; i < (ch + 1) * N; ++i) weighted[i] = static_cast<float>(weighted[i] * roots[ch]);
         foldedShapes = alphabet;
         for (Shape& shape : foldedShapes) {
             const auto n = static_cast<size_t>(shape.length());
