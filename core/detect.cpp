@@ -33,8 +33,10 @@ constexpr int64_t kAccept = int64_t{1} << 61;   // a chain must total less to be
 constexpr int64_t kUnset = int64_t{1} << 62;    // a position not yet reached
 constexpr int64_t kFar = kUnset + (int64_t{1} << 61);  // start of the known-count searches
 
-// Positions matched by one worker at a time.
+// Positions matched by one worker at a time, for one candidate; a chunk of `lanes` candidates side
+// by side is as much shorter, so that a chunk is the same work and a ring of them the same memory.
 constexpr int64_t kChunk = int64_t{1} << 15;
+constexpr int64_t chunkOf(int64_t lanes) { return kChunk / lanes; }
 
 std::string megabytes(double bytes) {
     char text[64];
@@ -164,13 +166,13 @@ std::string check(const DetectRequest& r, Problem& p) {
 
 // The scores of the positions of `intervals` for the candidates `indices` (-1: all candidates at
 // once): the score of position p for indices[i] goes to q[((p & qMask) - offset) * stride + i].
-// Chunks of positions (within aligned blocks of kChunk) are scored in order by worker threads
+// Chunks of positions (within aligned blocks of chunkOf(stride)) are scored in order by worker threads
 // while the calling thread, which owns the stream, waits for (or itself scores) the chunks it
 // needs next, so that a programme can walk behind the match instead of after it. Each position
 // is written once, by one thread; the scores do not depend on which. Progress goes out from the
 // calling thread as base + span * (share of chunks done).
 //
-// With a qMask other than -1, q is a ring of `slots` blocks (qMask + 1 = slots * kChunk
+// With a qMask other than -1, q is a ring of `slots` blocks (qMask + 1 = slots * chunkOf(stride)
 // positions, offset 0) for a reader that goes up the positions: a block is scored only while
 // the reader is less than `slots` blocks behind it, so that it never overwrites scores the
 // reader has still to read.
@@ -180,12 +182,12 @@ public:
                 int64_t offset, std::vector<int> indices, int64_t* q, int64_t qMask, int64_t stride,
                 const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span)
         : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), qMask_(qMask), stride_(stride),
-          progress_(progress), cancel_(cancel), base_(base), span_(span) {
+          chunk_(chunkOf(stride)), progress_(progress), cancel_(cancel), base_(base), span_(span) {
         for (const auto& [a, b] : intervals)
-            for (int64_t from = a; from <= b; from = (from / kChunk + 1) * kChunk)
-                chunks_.emplace_back(from, std::min(b, (from / kChunk + 1) * kChunk - 1));
+            for (int64_t from = a; from <= b; from = (from / chunk_ + 1) * chunk_)
+                chunks_.emplace_back(from, std::min(b, (from / chunk_ + 1) * chunk_ - 1));
         done_ = std::make_unique<std::atomic<bool>[]>(chunks_.size());
-        slots_ = qMask < 0 ? std::numeric_limits<int64_t>::max() : (qMask + 1) / kChunk;
+        slots_ = qMask < 0 ? std::numeric_limits<int64_t>::max() : (qMask + 1) / chunk_;
         const size_t workers = std::min<size_t>(threads, chunks_.size());
         for (size_t t = 1; t < workers; ++t)
             pool_.emplace_back([this] {
@@ -206,8 +208,8 @@ public:
     /// Waits until every position up to p is scored, scoring chunks itself meanwhile; false when
     /// cancelled. For a ring, also says that the reader is done with the blocks below p's.
     bool upTo(int64_t p) {
-        if (qMask_ >= 0 && p / kChunk > reading_.load(std::memory_order_relaxed))
-            reading_.store(p / kChunk, std::memory_order_release);
+        if (qMask_ >= 0 && p / chunk_ > reading_.load(std::memory_order_relaxed))
+            reading_.store(p / chunk_, std::memory_order_release);
         while (prefix_ < chunks_.size() && chunks_[prefix_].first <= p) {
             if (done_[prefix_].load(std::memory_order_acquire)) {
                 ++prefix_;
@@ -225,7 +227,7 @@ public:
     int64_t scoredThrough(int64_t p) const {
         int64_t through = prefix_ == chunks_.size() ? std::numeric_limits<int64_t>::max()
                                                     : prefix_ == 0 ? -1 : chunks_[prefix_ - 1].second;
-        if (qMask_ >= 0) through = std::min(through, (p / kChunk + 1) * kChunk - 1);
+        if (qMask_ >= 0) through = std::min(through, (p / chunk_ + 1) * chunk_ - 1);
         return through;
     }
 
@@ -236,7 +238,7 @@ private:
         size_t c = next_.load();
         do {
             if (c >= chunks_.size()) return false;
-            if (chunks_[c].first / kChunk >= reading_.load(std::memory_order_acquire) + slots_) return false;
+            if (chunks_[c].first / chunk_ >= reading_.load(std::memory_order_acquire) + slots_) return false;
         } while (!next_.compare_exchange_weak(c, c + 1));
         const auto [from, to] = chunks_[c];
         scores_.scoreRange(y_, from, to, indices_, q_ + ((from & qMask_) - offset_) * stride_, stride_);
@@ -251,6 +253,7 @@ private:
     int64_t* q_;
     int64_t qMask_;
     int64_t stride_;
+    int64_t chunk_;
     const std::function<void(double)>& progress_;
     const std::atomic<bool>& cancel_;
     double base_, span_;
@@ -396,15 +399,20 @@ struct Run {
 
 // The unknown-count programme over lane groups of Width candidates (one group of the whole list
 // unless recognising). Detection accepts a chain below the acceptance bound; recognition keeps
-// the first candidate with the strictly smallest such total. False when cancelled.
+// the first candidate with the strictly smallest such total. False when cancelled. `onlyGroup`
+// (>= 0) runs that group alone.
 template <int Width>
-bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best) {
-    const size_t entries = static_cast<size_t>(positions) * Width;
+bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions, Best& best, int onlyGroup = -1) {
     // In one sweep the totals are kept only as long as a window may read them, in a ring above
     // Tmax + 1 positions, and the predecessors as steps back (16 bits up to a Tmax of 65535, else
-    // 32); else for every position. The scores are written
-    // where the walks go before they are read: no row needs clearing.
+    // 32); else for every position. Lane groups in one sweep keep no steps: each lane's would be
+    // a detection's worth of memory, written and never read but for one lane, so the winning
+    // candidate's programme runs once more alone for its chain (the same totals: the lanes are
+    // independent programmes). The scores are written where the walks go before they are read:
+    // no row needs clearing.
     const bool oneSweep = inOneSweep(walks, run.Tmin, run.Tmax);
+    constexpr bool keepSteps = Width == 1;
+    const size_t entries = static_cast<size_t>(positions) * Width;
     int64_t ring = 1;
     while (ring < run.Tmax + 2) ring <<= 1;
     const int64_t mask = oneSweep ? ring - 1 : -1;
@@ -412,15 +420,17 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     // thread and two more, so that no thread waits for long).
     int64_t slots = 4;
     while (slots < static_cast<int64_t>(run.threads) + 2 && slots < 64) slots <<= 1;
-    const int64_t qMask = oneSweep && slots * kChunk < positions ? slots * kChunk - 1 : -1;
+    const int64_t qMask = oneSweep && slots * chunkOf(Width) < positions ? slots * chunkOf(Width) - 1 : -1;
     const Row q = largeRow(qMask < 0 ? entries : static_cast<size_t>(qMask + 1) * Width);
     const Row r = largeRow(oneSweep ? static_cast<size_t>(ring) * Width : entries), b = largeRow(oneSweep ? 0 : entries);
     const bool shortSteps = run.Tmax < (int64_t{1} << 16);
-    const std::unique_ptr<uint16_t[]> steps16(new uint16_t[oneSweep && shortSteps ? entries : 1]);
-    const std::unique_ptr<int32_t[]> steps32(new int32_t[oneSweep && !shortSteps ? entries : 1]);
+    const std::unique_ptr<uint16_t[]> steps16(oneSweep && keepSteps && shortSteps ? new uint16_t[entries] : nullptr);
+    const std::unique_ptr<int32_t[]> steps32(oneSweep && keepSteps && !shortSteps ? new int32_t[entries] : nullptr);
     WindowMinimum<int64_t, Width> window;
+    WindowMinimum<int64_t, Width, false> totalsWindow;  // lane groups in one sweep
     best.total = kAccept;
-    for (int group = 0; group < run.groups(Width); ++group) {
+    int bestGroup = -1;
+    for (int group = std::max(onlyGroup, 0); group < (onlyGroup >= 0 ? onlyGroup + 1 : run.groups(Width)); ++group) {
         int lanes = 0;
         const auto stream = run.streamGroup<Width>(group, walks.any, 0, q.get(), qMask, lanes);
         bool walked;
@@ -429,10 +439,14 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
             const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
                 return stream->upTo(l) ? stream->scoredThrough(l) : std::numeric_limits<int64_t>::max();
             };
-            walked = shortSteps ? walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
-                                                   r.get(), ring, steps16.get(), positions, window, &run.cancel)
-                                : walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
-                                                   r.get(), ring, steps32.get(), positions, window, &run.cancel);
+            if constexpr (Width > 1)
+                walked = walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(),
+                                          ring, positions, totalsWindow, &run.cancel);
+            else
+                walked = shortSteps ? walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
+                                                       r.get(), ring, steps16.get(), positions, window, &run.cancel)
+                                    : walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
+                                                       r.get(), ring, steps32.get(), positions, window, &run.cancel);
         } else if constexpr (Width == 1) {
             walked = stream->all() && walkPulseChainsOn<int64_t, 1>(
                                               walks.firstOnly, walks.both, walks.laterOnly,
@@ -460,11 +474,22 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
         }
         if (bestLane >= 0) {
             best.index = run.recognize ? group * Width + bestLane : -1;
+            bestGroup = group;
             best.positions = !oneSweep   ? followBack(b.get(), positions, Width, bestLane, bestEnd)
+                             : !keepSteps ? std::vector<int64_t>{}
                              : shortSteps ? followSteps(steps16.get(), Width, bestLane, bestEnd)
                                           : followSteps(steps32.get(), Width, bestLane, bestEnd);
         }
         if (run.cancel.load()) return false;
+    }
+    if (oneSweep && !keepSteps && bestGroup >= 0) {
+        // The winner alone, its progress already reported with its group's.
+        const std::function<void(double)> quiet;
+        const Run alone{run.scores, run.threads, run.y, run.Tmin, run.Tmax, run.recognize, run.candidates, quiet,
+                        run.cancel};
+        Best chain;
+        if (!unknownCount<1>(alone, walks, positions, chain, best.index)) return false;
+        best.positions = std::move(chain.positions);
     }
     return true;
 }
@@ -544,8 +569,9 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
                 return result;
             }
             const int64_t positions = N - n + 1;
-            // Per position and lane: the predecessor (the rest are rings), or every row.
-            const double perLane = !inOneSweep(walks, Tmin, Tmax) ? 8 * 5 : Tmax < (int64_t{1} << 16) ? 2 : 4;
+            // Per position and lane: every row, or nothing in one sweep (rings; the winner's steps
+            // are one lane's).
+            const double perLane = !inOneSweep(walks, Tmin, Tmax) ? 8 * 5 : 0;
             if (laneWidth(recognize, candidates, static_cast<double>(positions) * perLane) > 1)
                 done = unknownCount<kRecordingLanes>(run, walks, positions, best);
             else

@@ -114,18 +114,12 @@ PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t
 
 PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                                        const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin,
-                                       int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, uint16_t* steps,
-                                       int64_t size, WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop) {
-    return walkInOneSweep<int64_t, kRecordingLanes>(walks, streamedScores<kRecordingLanes>(Q, qMask, scoredThrough), Tmin, Tmax, unset, r, ring,
-                                       steps, size, window, stop);
-}
-
-PROGRAMME_CLONES bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
-                                       const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin,
-                                       int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int32_t* steps,
-                                       int64_t size, WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop) {
-    return walkInOneSweep<int64_t, kRecordingLanes>(walks, streamedScores<kRecordingLanes>(Q, qMask, scoredThrough), Tmin, Tmax, unset, r, ring,
-                                       steps, size, window, stop);
+                                       int64_t Tmax, int64_t unset, int64_t* r, int64_t ring, int64_t size,
+                                       WindowMinimum<int64_t, kRecordingLanes, false>& window,
+                                       const std::atomic<bool>* stop) {
+    return walkInOneSweep<int64_t, kRecordingLanes>(walks, streamedScores<kRecordingLanes>(Q, qMask, scoredThrough),
+                                                    Tmin, Tmax, unset, r, ring, static_cast<NoSteps*>(nullptr), size,
+                                                    window, stop);
 }
 
 PROGRAMME_CLONES bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q,

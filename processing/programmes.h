@@ -79,8 +79,9 @@ inline void programmeStore(Sum* entry, const V& v) {
 /// (computed once, when that block is complete) and the running prefix minimum of the later
 /// one. Equal values keep the earlier position. About three steps per position and no
 /// data-dependent branch in the query, where a monotone queue mispredicts on noisy data. The
-/// object keeps its work rows between uses.
-template <class Sum, int Width>
+/// object keeps its work rows between uses. Without `Positions` only the values are kept and
+/// given (a walk that keeps no predecessors needs no more).
+template <class Sum, int Width, bool Positions = true>
 class WindowMinimum {
 public:
     using Value = Lanes<Sum, Width>;
@@ -96,54 +97,77 @@ public:
         inBlock_ = 0;
         // The suffix minima of the last completed block are all a window needs.
         const size_t entries = static_cast<size_t>(std::min(width, size)) * Width;
-        if (suffixArg_.size() < entries) {
+        if (suffixValue_.size() < entries) {
             suffixValue_.resize(entries);
-            suffixArg_.resize(entries);
+            if constexpr (Positions) suffixArg_.resize(entries);
         }
     }
     /// The first smallest value of the window ending at `to` and its position, per lane; false
     /// (value and position untouched) when to < 0.
     bool minimumUpTo(int64_t to, Value& value, Value& position) {
-        for (; next_ <= to; ++next_) {
+        // The state in locals: the lane groups' stores below may alias anything, and would make
+        // the compiler read every member again after each one.
+        const Sum* const values = values_;
+        const int64_t mask = mask_, width = width_;
+        int64_t next = next_, inBlock = inBlock_;
+        Value prefixValue = prefixValue_, prefixArg = prefixArg_;
+        Sum* const suffixValue = suffixValue_.data();
+        Sum* const suffixArg = suffixArg_.data();
+        for (; next <= to; ++next) {
             Value v;
-            PROGRAMME_LOAD(v, values_, next_ & mask_, Width);
-            const Value at = Value{} + static_cast<Sum>(next_);
-            if (inBlock_ == 0) {
-                prefixValue_ = v;
-                prefixArg_ = at;
+            PROGRAMME_LOAD(v, values, next & mask, Width);
+            const Value at = Value{} + static_cast<Sum>(next);
+            if (inBlock == 0) {
+                prefixValue = v;
+                if constexpr (Positions) prefixArg = at;
+            } else if constexpr (Positions) {
+                const auto lower = v < prefixValue;
+                prefixValue = lower ? v : prefixValue;
+                prefixArg = lower ? at : prefixArg;
             } else {
-                const auto lower = v < prefixValue_;
-                prefixValue_ = lower ? v : prefixValue_;
-                prefixArg_ = lower ? at : prefixArg_;
+                prefixValue = v < prefixValue ? v : prefixValue;
             }
-            if (++inBlock_ == width_) {
+            if (++inBlock == width) {
                 Value sv = v, sa = at;
-                const int64_t blockFirst = next_ - width_ + 1;
-                for (int64_t k = next_; k >= blockFirst; --k) {
+                const int64_t blockFirst = next - width + 1;
+                for (int64_t k = next; k >= blockFirst; --k) {
                     Value vk;
-                    PROGRAMME_LOAD(vk, values_, k & mask_, Width);
-                    const auto take = vk <= sv;
-                    sv = take ? vk : sv;
-                    sa = take ? Value{} + static_cast<Sum>(k) : sa;
-                    PROGRAMME_STORE(suffixValue_.data(), k - blockFirst, Width, sv);
-                    PROGRAMME_STORE(suffixArg_.data(), k - blockFirst, Width, sa);
+                    PROGRAMME_LOAD(vk, values, k & mask, Width);
+                    if constexpr (Positions) {
+                        const auto take = vk <= sv;
+                        sv = take ? vk : sv;
+                        sa = take ? Value{} + static_cast<Sum>(k) : sa;
+                        PROGRAMME_STORE(suffixArg, k - blockFirst, Width, sa);
+                    } else {
+                        sv = vk < sv ? vk : sv;  // a plain minimum, one instruction
+                    }
+                    PROGRAMME_STORE(suffixValue, k - blockFirst, Width, sv);
                 }
-                inBlock_ = 0;
+                inBlock = 0;
             }
         }
+        next_ = next;
+        inBlock_ = inBlock;
+        prefixValue_ = prefixValue;
+        prefixArg_ = prefixArg;
         if (to < 0) return false;
-        const int64_t from = to - width_ + 1;
-        const int64_t blockStart = next_ - (inBlock_ == 0 ? width_ : inBlock_);
-        value = prefixValue_;
-        position = prefixArg_;
+        const int64_t from = to - width + 1;
+        const int64_t blockStart = next - (inBlock == 0 ? width : inBlock);
+        value = prefixValue;
+        if constexpr (Positions) position = prefixArg;
         if (!(from >= blockStart || (from <= 0 && blockStart == 0))) {
             // from lies in the block before the current one.
-            Value sv, sa;
-            PROGRAMME_LOAD(sv, suffixValue_.data(), from - (blockStart - width_), Width);
-            PROGRAMME_LOAD(sa, suffixArg_.data(), from - (blockStart - width_), Width);
-            const auto earlier = sv <= prefixValue_;
-            value = earlier ? sv : prefixValue_;
-            position = earlier ? sa : prefixArg_;
+            Value sv;
+            PROGRAMME_LOAD(sv, suffixValue, from - (blockStart - width), Width);
+            if constexpr (Positions) {
+                const auto earlier = sv <= prefixValue;
+                value = earlier ? sv : prefixValue;
+                Value sa;
+                PROGRAMME_LOAD(sa, suffixArg, from - (blockStart - width), Width);
+                position = earlier ? sa : prefixArg;
+            } else {
+                value = sv < prefixValue ? sv : prefixValue;
+            }
         }
         return true;
     }
@@ -396,15 +420,19 @@ inline bool oneSweepAllowed(const PositionWalks& walks, int64_t Tmin) {
 /// two above Tmax + 1), position l at entry l & (ring - 1). Each position's predecessor is kept
 /// as the step back to it (a step is at most Tmax: 16 bits where Tmax < 2^16, else 32):
 /// `steps` holds `size` lane groups, l - b[l] where walkPulseChainsOn's b[l] is a position, 0
-/// where a chain begins. After the walk the ring holds
+/// where a chain begins; with StepSum NoSteps (steps null) none are kept, only the totals. After the walk the ring holds
 /// the totals of the last `ring` positions (positions outside the walks read `unset`). score
 /// and stop as in walkPulseChainsOn.
+struct NoSteps {};
+template <class StepSum>
+inline constexpr bool kKeepsSteps = !std::is_same_v<StepSum, NoSteps>;
 template <class Sum, int Width, class StepSum, class Score>
 bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int64_t Tmax, Sum unset, Sum* r,
-                    int64_t ring, StepSum* steps, int64_t size, WindowMinimum<Sum, Width>& window,
-                    const std::atomic<bool>* stop = nullptr) {
+                    int64_t ring, StepSum* steps, int64_t size,
+                    WindowMinimum<Sum, Width, kKeepsSteps<StepSum>>& window, const std::atomic<bool>* stop = nullptr) {
     using Value = Lanes<Sum, Width>;
-    using Step = Lanes<StepSum, Width>;
+    // (Without steps a stand-in type, never stored.)
+    using Step = Lanes<std::conditional_t<kKeepsSteps<StepSum>, StepSum, int32_t>, Width>;
     const int64_t mask = ring - 1;
     const Value none = Value{} - 1, unsetValue = Value{} + unset;
     const Step begins = Step{};
@@ -435,7 +463,7 @@ bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int
             score(l, q);
             if (run.kind == 0) {
                 PROGRAMME_STORE(r, l & mask, Width, q);
-                PROGRAMME_STORE(steps, l, Width, begins);
+                if constexpr (kKeepsSteps<StepSum>) PROGRAMME_STORE(steps, l, Width, begins);
                 continue;
             }
             Value best = start, from = none, value{}, at{};
@@ -446,13 +474,15 @@ bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int
             }
             const Value total = PROGRAMME_ADD(Sum, Width, best, q);
             PROGRAMME_STORE(r, l & mask, Width, total);
-            const Value back = from < 0 ? Value{} : (Value{} + static_cast<Sum>(l)) - from;
-            Step step;
-            if constexpr (Width == 1)
-                step = static_cast<StepSum>(back);
-            else
-                step = __builtin_convertvector(back, Step);
-            PROGRAMME_STORE(steps, l, Width, step);
+            if constexpr (kKeepsSteps<StepSum>) {
+                const Value back = from < 0 ? Value{} : (Value{} + static_cast<Sum>(l)) - from;
+                Step step;
+                if constexpr (Width == 1)
+                    step = static_cast<StepSum>(back);
+                else
+                    step = __builtin_convertvector(back, Step);
+                PROGRAMME_STORE(steps, l, Width, step);
+            }
         }
         written = run.to + 1;
     }
@@ -499,13 +529,10 @@ bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMas
                       const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
                       int64_t* r, int64_t ring, int32_t* steps, int64_t size, WindowMinimum<int64_t, 1>& window,
                       const std::atomic<bool>* stop = nullptr);
+/// kRecordingLanes side by side keep the totals alone (no steps).
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                       const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
-                      int64_t* r, int64_t ring, uint16_t* steps, int64_t size, WindowMinimum<int64_t, kRecordingLanes>& window,
-                      const std::atomic<bool>* stop = nullptr);
-bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
-                      const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
-                      int64_t* r, int64_t ring, int32_t* steps, int64_t size, WindowMinimum<int64_t, kRecordingLanes>& window,
+                      int64_t* r, int64_t ring, int64_t size, WindowMinimum<int64_t, kRecordingLanes, false>& window,
                       const std::atomic<bool>* stop = nullptr);
 bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
                         int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work,

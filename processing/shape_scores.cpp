@@ -156,44 +156,48 @@ __attribute__((always_inline)) inline V gainTerms(V xx, double inverse, V xy, co
     return rounded(g * rounded(g * xx)) - rounded((2.0 * g) * xy);
 }
 
-// Whole shapes: E - 2 sum x y, the correlation in fused multiply-adds, eight independent
-// vectors so that the adder's latency is hidden. Along a signal (tapStride 1) the vector of tap
-// c + W of one vector is the vector of tap c of the next, so the taps are taken by phase
-// (c mod W), kSpan at a time, and each vector loaded serves up to kSpan taps: most loads of
-// samples cross a cache line, and this keeps them from limiting the multiply-adds. (Every sum
-// is an exact integer, so the order of the taps changes nothing.)
+// acc[r] += sum over taps c = c0..c1-1 of x[c] y[c * tapStride + r * W] (x: -2 times a shape's
+// channel, y: its samples), the correlation in fused multiply-adds on R independent vectors so
+// that the adder's latency is hidden. Along a signal (tapStride 1) the vector of tap c + W of one
+// vector is the vector of tap c of the next, so the taps are taken by phase (c mod W), kSpan at a
+// time, and each vector loaded serves up to kSpan taps: most loads of samples cross a cache line,
+// and this keeps them from limiting the multiply-adds. Every sum is an exact integer, so the
+// order of the taps changes nothing.
+template <class V, int R>
+__attribute__((always_inline)) inline void correlate(const double* y, const double* x, int c0, int c1, int64_t tapStride,
+                                                     V* acc) {
+    constexpr int W = sizeof(V) / sizeof(double), kSpan = 3;
+    if (tapStride == 1) {
+        for (int phase = c0; phase < c0 + W && phase < c1; ++phase)
+            for (int c = phase; c < c1; c += kSpan * W) {
+                V held[R + kSpan - 1];
+                for (int j = 0; j < R + kSpan - 1; ++j) held[j] = load<V>(y + c + j * W);
+                for (int m = 0; m < kSpan && c + m * W < c1; ++m) {
+                    const V xc = V{} + x[c + m * W];
+                    for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, held[r + m], acc[r]);
+                }
+            }
+    } else {
+        for (int c = c0; c < c1; ++c) {
+            const V xc = V{} + x[c];
+            const double* yc = y + c * tapStride;
+            for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, load<V>(yc + r * W), acc[r]);
+        }
+    }
+}
+
+// Whole shapes: E - 2 sum x y over the whole shape, on every vector of the tile at once.
 template <class V, bool Many>
 __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
-    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors, kSpan = 3;
+    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors;
     const double* m2x = a.shape->minusTwoX.data();
     const double E = a.shape->energy[static_cast<size_t>(a.n)];
     for (int k = 0; k < a.tiles; ++k) {
         const double* y = a.y + k * a.tileStep;
         V acc[R];
         for (int r = 0; r < R; ++r) acc[r] = V{} + E;
-        for (int ch = 0; ch < (Many ? a.channels : 1); ++ch) {
-            const double* yh = y + ch * a.channelStep;
-            const double* xh = m2x + ch * a.n;
-            if (a.tapStride == 1) {
-                for (int phase = 0; phase < W && phase < a.n; ++phase)
-                    for (int c0 = phase; c0 < a.n; c0 += kSpan * W) {
-                        V held[R + kSpan - 1];
-                        for (int j = 0; j < R + kSpan - 1; ++j) held[j] = load<V>(yh + c0 + j * W);
-                        for (int m = 0; m < kSpan; ++m) {
-                            const int c = c0 + m * W;
-                            if (c >= a.n) break;
-                            const V xc = V{} + xh[c];
-                            for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, held[r + m], acc[r]);
-                        }
-                    }
-            } else {
-                for (int c = 0; c < a.n; ++c) {
-                    const V xc = V{} + xh[c];
-                    const double* yc = yh + c * a.tapStride;
-                    for (int r = 0; r < R; ++r) acc[r] = mulAdd(xc, load<V>(yc + r * W), acc[r]);
-                }
-            }
-        }
+        for (int ch = 0; ch < (Many ? a.channels : 1); ++ch)
+            correlate<V, R>(y + ch * a.channelStep, m2x + ch * a.n, 0, a.n, a.tapStride, acc);
         if (a.model) {
             // acc = E - 2 sum x y: the correlation is exact, and so is (E - acc) / 2.
             const double inverse = E > 0 ? rounded(1.0 / E) : 0.0;
@@ -204,56 +208,82 @@ __attribute__((always_inline)) inline void wholeTiles(const TileArgs& a) {
     }
 }
 
-// Cut shapes, half a tile at a time (the running sums, maxima and minima of four vectors fill
-// the registers). One forward pass: G holds -2 sum x y over the samples so far, so that
-// F[c] = G + P[c] is the score of samples 0..c-1.
+// Cut shapes, R vectors of a tile at a time (their running sums, maxima and minima fill the
+// registers: all eight vectors of the widest build, four of the others). One forward pass: G
+// holds -2 sum x y over the samples so far, so that F[c] = G + P[c] is the score of samples
+// 0..c-1.
 // - Without a gain, F at the admissible starts is kept in scratch. At end e the best cut
 //   ending there is F[e] - max F[s] over the starts that may end there, a prefix that only
 //   grows with e: its maximum M is kept as it grows.
 // - With a gain per pulse a cut's term is no longer a difference of two prefix sums, so every
 //   admissible cut (start s, end e) is weighed: G at the starts is kept in scratch, and
 //   Σxy = (G[s] - G[e]) / 2, Σx² = P[e] - P[s].
+// The taps between the last start and the first end only add to G, in any order: they are taken
+// as the whole shapes' are.
 template <class V, bool Gain, bool Many>
 __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
-    constexpr int W = sizeof(V) / sizeof(double), R = kTileVectors / 2;
+    constexpr int W = sizeof(V) / sizeof(double), R = sizeof(V) == 64 ? kTileVectors : kTileVectors / 2;
+    // The arguments in locals: the stores below may alias anything, and would make the compiler
+    // read each argument again after every one.
     const ShapeScores::Shape& s = *a.shape;
-    const double* m2x = s.minusTwoX.data();
-    const double* P = s.energy.data();
-    const int32_t* lastStart = s.lastStart.data();
-    const int n = a.n, starts = s.starts, firstEnd = s.firstEnd;
-    for (int k = 0; k < a.tiles; ++k) {
-        for (int half = 0; half < 2; ++half) {
-            const double* y = a.y + k * a.tileStep + half * R * W;
-            V G[R], M[R], B[R];
+    const double* const m2x = s.minusTwoX.data();
+    const double* const P = s.energy.data();
+    const int32_t* const lastStart = s.lastStart.data();
+    const int n = a.n, starts = s.starts, firstEnd = s.firstEnd, tiles = a.tiles;
+    const int channels = Many ? a.channels : 1;
+    const int64_t tileStep = a.tileStep, tapStride = a.tapStride, channelStep = a.channelStep;
+    double* const scratch = a.scratch;
+    double* const bestOut = a.best;
+    const bool first = a.first;
+    const ShapeScores::Model model = a.model ? *a.model : ShapeScores::Model{};
+    // Taps 0..prefix-1 keep starts, taps prefix..middle-1 only add, taps middle..n-1 end cuts
+    // (and keep the starts there may be among them).
+    const int middle = firstEnd - 1, prefix = std::min(starts, middle);
+    for (int k = 0; k < tiles; ++k) {
+        for (int part = 0; part < kTileVectors / R; ++part) {
+            const double* const y = a.y + k * tileStep + part * R * W;
+            V G[R];
+            for (int r = 0; r < R; ++r) G[r] = V{};
+            int c = 0;
+            for (; c < prefix; ++c) {
+                for (int r = 0; r < R; ++r) store(scratch + (c * R + r) * W, Gain ? G[r] : G[r] + P[c]);
+                for (int ch = 0; ch < channels; ++ch) {
+                    const V xc = V{} + m2x[ch * n + c];
+                    const double* yc = y + ch * channelStep + c * tapStride;
+                    for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
+                }
+            }
+            for (int ch = 0; ch < channels; ++ch)
+                correlate<V, R>(y + ch * channelStep, m2x + ch * n, c, middle, tapStride, G);
+            c = std::max(c, middle);
+            V M[R], B[R];
             for (int r = 0; r < R; ++r) {
-                G[r] = V{};
                 M[r] = V{} - std::numeric_limits<double>::infinity();
                 B[r] = V{} + std::numeric_limits<double>::infinity();
             }
             int admitted = 0;
-            for (int c = 0; c < n; ++c) {
+            for (; c < n; ++c) {
                 if (c < starts)
-                    for (int r = 0; r < R; ++r) store(a.scratch + (c * R + r) * W, Gain ? G[r] : G[r] + P[c]);
-                for (int ch = 0; ch < (Many ? a.channels : 1); ++ch) {
+                    for (int r = 0; r < R; ++r) store(scratch + (c * R + r) * W, Gain ? G[r] : G[r] + P[c]);
+                for (int ch = 0; ch < channels; ++ch) {
                     const V xc = V{} + m2x[ch * n + c];
-                    const double* yc = y + ch * a.channelStep + c * a.tapStride;
+                    const double* yc = y + ch * channelStep + c * tapStride;
                     for (int r = 0; r < R; ++r) G[r] = mulAdd(xc, load<V>(yc + r * W), G[r]);
                 }
                 const int e = c + 1;
-                if (e < firstEnd) continue;
                 if constexpr (Gain) {
-                    for (int first = 0; first <= lastStart[e]; ++first) {
-                        const double energy = P[e] - P[first], inverse = rounded(1.0 / energy);
+                    for (int from = 0; from <= lastStart[e]; ++from) {
+                        const double energy = P[e] - P[from], inverse = rounded(1.0 / energy);
                         const V xx = V{} + energy;
                         for (int r = 0; r < R; ++r) {
-                            const V xy = (load<V>(a.scratch + (first * R + r) * W) - G[r]) * 0.5;
-                            B[r] = lower(gainTerms(xx, inverse, xy, *a.model), B[r]);
+                            const V xy = (load<V>(scratch + (from * R + r) * W) - G[r]) * 0.5;
+                            B[r] = lower(gainTerms(xx, inverse, xy, model), B[r]);
                         }
                     }
                 } else {
                     for (; admitted <= lastStart[e]; ++admitted)
                         for (int r = 0; r < R; ++r) {
-                            const V f = load<V>(a.scratch + (admitted * R + r) * W);
+                            const V f = load<V>(scratch + (admitted * R + r) * W);
                             M[r] = f > M[r] ? f : M[r];
                         }
                     const V Pe = V{} + P[e];
@@ -263,11 +293,11 @@ __attribute__((always_inline)) inline void cutTiles(const TileArgs& a) {
             // The whole shape, whether or not it is itself an admissible cut.
             const V E = V{} + P[n];
             const double wholeInverse = Gain ? rounded(1.0 / P[n]) : 0.0;
-            double* best = a.best + k * kTileVectors * W + half * R * W;
+            double* const best = bestOut + k * kTileVectors * W + part * R * W;
             for (int r = 0; r < R; ++r) {
-                const V whole = Gain ? gainTerms(E, wholeInverse, G[r] * -0.5, *a.model) : G[r] + E;
+                const V whole = Gain ? gainTerms(E, wholeInverse, G[r] * -0.5, model) : G[r] + E;
                 const V score = lower(whole, B[r]);
-                store(best + r * W, a.first ? score : lower(score, load<V>(best + r * W)));
+                store(best + r * W, first ? score : lower(score, load<V>(best + r * W)));
             }
         }
     }
@@ -307,13 +337,87 @@ __attribute__((always_inline)) inline void toIntegers(const double* best, int co
     }
 }
 
+// The integer vector of a double vector's size (a typedef of a size known only in a template is
+// not taken as a vector where it is subscripted).
+template <int Bytes>
+struct WordsOf;
+template <>
+struct WordsOf<16> {
+    typedef int64_t type __attribute__((vector_size(16)));
+};
+template <>
+struct WordsOf<32> {
+    typedef int64_t type __attribute__((vector_size(32)));
+};
+template <>
+struct WordsOf<64> {
+    typedef int64_t type __attribute__((vector_size(64)));
+};
+
+// Up to eight rows of the kernels' scores (row j from rows + j * width, `count` positions)
+// interleaved into lane groups of eight (position i's from out + 8 i), each rounded to an integer
+// as toIntegers does and plus `cost`; lanes past the rows repeat the last row. Blocks of W
+// positions by W rows are turned over in registers, log2(W) rounds of shuffles, so that every
+// load and store moves a whole vector.
+template <class V>
+__attribute__((always_inline)) inline void interleaveRows(const double* rows, size_t width, int used, int count,
+                                                          int64_t cost, int64_t* out) {
+    constexpr int W = sizeof(V) / sizeof(double);
+    using Words = typename WordsOf<sizeof(V)>::type;
+    const V magic = V{} + 6755399441055744.0;
+    Words offset;
+    std::memcpy(&offset, &magic, sizeof offset);
+    offset -= cost;
+    const double* row[8];
+    for (int j = 0; j < 8; ++j) row[j] = rows + static_cast<size_t>(std::min(j, used - 1)) * width;
+    for (int i = 0; i < count; i += W) {
+        const int here = std::min(W, count - i);
+#pragma GCC unroll 8
+        for (int j0 = 0; j0 < 8; j0 += W) {
+            V v[W];
+#pragma GCC unroll 8
+            for (int j = 0; j < W; ++j) v[j] = load<V>(row[j0 + j] + i) + magic;
+            // Round d swaps the d-blocks off the diagonal of every 2d-block: lane k of a takes
+            // b's lane k - d where k has bit d, lane k of b takes a's lane k + d where it has not.
+#pragma GCC unroll 8
+            for (int d = 1; d < W; d *= 2) {
+                Words low, high;
+#pragma GCC unroll 8
+                for (int k = 0; k < W; ++k) {
+                    low[k] = (k & d) ? W + k - d : k;
+                    high[k] = (k & d) ? W + k : k + d;
+                }
+#pragma GCC unroll 8
+                for (int j = 0; j < W; ++j)
+                    if (!(j & d)) {
+                        const V a = v[j], b = v[j + d];
+                        v[j] = __builtin_shuffle(a, b, low);
+                        v[j + d] = __builtin_shuffle(a, b, high);
+                    }
+            }
+#pragma GCC unroll 8
+            for (int p = 0; p < W; ++p) {
+                if (p >= here) break;
+                Words w;
+                std::memcpy(&w, &v[p], sizeof w);
+                w -= offset;
+                std::memcpy(out + static_cast<size_t>(i + p) * 8 + static_cast<size_t>(j0), &w, sizeof w);
+            }
+        }
+    }
+}
+
 // One build per vector width; the widest the processor has runs. Every build computes the same
 // exact integers.
 using Kernel = void (*)(const TileArgs&);
 using Finish = void (*)(const double*, int, int64_t*);
+using Interleave = void (*)(const double*, size_t, int, int, int64_t, int64_t*);
 typedef double Vector2 __attribute__((vector_size(16)));
 void tiles128(const TileArgs& a) { shapeTiles<Vector2>(a); }
 void integers128(const double* best, int count, int64_t* out) { toIntegers<Vector2>(best, count, out); }
+void interleave128(const double* rows, size_t width, int used, int count, int64_t cost, int64_t* out) {
+    interleaveRows<Vector2>(rows, width, used, count, cost, out);
+}
 #if defined(__x86_64__) && defined(__GNUC__)
 typedef double Vector4 __attribute__((vector_size(32)));
 typedef double Vector8 __attribute__((vector_size(64)));
@@ -321,40 +425,40 @@ __attribute__((target("avx2,fma"))) void tiles256(const TileArgs& a) { shapeTile
 __attribute__((target("avx2,fma"))) void integers256(const double* best, int count, int64_t* out) {
     toIntegers<Vector4>(best, count, out);
 }
+__attribute__((target("avx2,fma"))) void interleave256(const double* rows, size_t width, int used, int count, int64_t cost,
+                                                       int64_t* out) {
+    interleaveRows<Vector4>(rows, width, used, count, cost, out);
+}
 __attribute__((target("avx512f,fma"))) void tiles512(const TileArgs& a) { shapeTiles<Vector8>(a); }
 __attribute__((target("avx512f,fma"))) void integers512(const double* best, int count, int64_t* out) {
     toIntegers<Vector8>(best, count, out);
+}
+__attribute__((target("avx512f,fma"))) void interleave512(const double* rows, size_t width, int used, int count, int64_t cost,
+                                                          int64_t* out) {
+    interleaveRows<Vector8>(rows, width, used, count, cost, out);
 }
 #endif
 
 struct Choice {
     Kernel run;
     Finish integers;
-    int tile;  // positions per tile
+    Interleave interleave;  // eight rows
+    int tile;               // positions per tile
 };
 
 Choice chooseKernel() {
 #if defined(__x86_64__) && defined(__GNUC__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return {tiles512, integers512, kTileVectors * 8};
+    if (__builtin_cpu_supports("avx512f")) return {tiles512, integers512, interleave512, kTileVectors * 8};
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        return {tiles256, integers256, kTileVectors * 4};
+        return {tiles256, integers256, interleave256, kTileVectors * 4};
 #endif
-    return {tiles128, integers128, kTileVectors * 2};
+    return {tiles128, integers128, interleave128, kTileVectors * 2};
 }
 
 const Choice& kernel() {
     static const Choice chosen = chooseKernel();
     return chosen;
-}
-}  // namespace
-
-namespace {
-// Eight rows of `width` scores, each plus the cost, interleaved into out (position i's eight at
-// out[8 i ..]): the loops of known length let the compiler move whole vectors.
-void interleaveEight(const int64_t* rows, size_t width, int count, int64_t cost, int64_t* out) {
-    for (int i = 0; i < count; ++i)
-        for (size_t j = 0; j < 8; ++j) out[i * 8 + static_cast<int>(j)] = rows[j * width + static_cast<size_t>(i)] + cost;
 }
 }  // namespace
 
@@ -377,6 +481,24 @@ void loadBlock(ChannelSamples y, int64_t b0, int held, int channels, int64_t ste
 }
 }  // namespace
 
+namespace {
+// The working rows of the scoring calls, kept by each thread between calls: a recording is
+// scored in thousands of calls, and rows allocated afresh by each would be returned to the
+// system and faulted in again every time.
+struct Workspace {
+    std::vector<double> samples, best, scratch;
+    std::vector<int64_t> integers;
+    static double* doubles(std::vector<double>& row, size_t size) {
+        if (row.size() < size) row.resize(size);
+        return row.data();
+    }
+};
+Workspace& workspace() {
+    thread_local Workspace kept;
+    return kept;
+}
+}  // namespace
+
 void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
                              int64_t stride) const {
     const Choice& k = kernel();
@@ -386,30 +508,37 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
     // Each channel's samples, then room past the last tile for the vectors wholeTiles loads
     // ahead (zeros, never used).
     const int64_t step = kBlock + 2 * T + n;
-    std::vector<double> samples(static_cast<size_t>(step * C)), best(static_cast<size_t>(kBlock + T)),
-            scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
-    // The integers of every index, written out together: interleaved rows are then written one
-    // whole lane group at a time, not one lane across the block at a time.
+    // The kernels' scores of every index, each in its own row, then turned to integers together:
+    // interleaved rows are then written one whole lane group at a time, not one lane across the
+    // block at a time.
     const size_t width = static_cast<size_t>(kBlock + T);
-    std::vector<int64_t> integers(indices.size() * width);
+    Workspace& w = workspace();
+    double* const samples = w.doubles(w.samples, static_cast<size_t>(step * C));
+    double* const best = w.doubles(w.best, indices.size() * width);
+    double* const scratch = w.doubles(w.scratch, static_cast<size_t>(n) * static_cast<size_t>(T));
+    if (w.integers.size() < indices.size() * width) w.integers.resize(indices.size() * width);
+    int64_t* const integers = w.integers.data();
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
         // The samples under the block's positions (every shape fits at each), then zeros under
         // the padded positions.
-        loadBlock(y, b0, count + n - 1, C, step, samples.data());
+        loadBlock(y, b0, count + n - 1, C, step, samples);
         for (size_t j = 0; j < indices.size(); ++j) {
             const auto [first, last] = shapesOf(indices[j]);
             for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, best.data(), e == first,
-                               scratch.data(), gain, C, step});
-            k.integers(best.data(), tiles * T, integers.data() + j * width);
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples, T, 1, best + j * width,
+                               e == first, scratch, gain, C, step});
         }
         int64_t* block = out + (b0 - lo) * stride;
+        if (stride == 8 && indices.size() <= 8) {
+            // A lane group of recognition (its lanes past the indices are never read).
+            k.interleave(best, width, static_cast<int>(indices.size()), count, cost, block);
+            continue;
+        }
+        for (size_t j = 0; j < indices.size(); ++j) k.integers(best + j * width, tiles * T, integers + j * width);
         if (stride == 1 && indices.size() == 1)
             for (int i = 0; i < count; ++i) block[i] = integers[static_cast<size_t>(i)] + cost;
-        else if (stride == 8 && indices.size() == 8)
-            interleaveEight(integers.data(), width, count, cost, block);  // a lane group of recognition
         else
             for (int i = 0; i < count; ++i)
                 for (size_t j = 0; j < indices.size(); ++j)
@@ -423,21 +552,23 @@ void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<
     const int n = nMax_, T = k.tile, C = channels_;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
     const int64_t step = kBlock + 2 * T + n;
-    std::vector<double> samples(static_cast<size_t>(step * C)), best(static_cast<size_t>(kBlock + T)),
-            scratch(static_cast<size_t>(n) * static_cast<size_t>(T));
+    Workspace& w = workspace();
+    double* const samples = w.doubles(w.samples, static_cast<size_t>(step * C));
+    double* const best = w.doubles(w.best, static_cast<size_t>(kBlock + T));
+    double* const scratch = w.doubles(w.scratch, static_cast<size_t>(n) * static_cast<size_t>(T));
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
-        loadBlock(y, b0, count + n - 1, C, step, samples.data());
+        loadBlock(y, b0, count + n - 1, C, step, samples);
         for (size_t j = 0; j < indices.size(); ++j) {
             const auto [first, last] = shapesOf(indices[j]);
             // Whole tiles are scored straight into the row; a last partial one through `best`.
             double* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
             const bool whole = count == tiles * T;
             for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples.data(), T, 1, whole ? row : best.data(),
-                               e == first, scratch.data(), gain, C, step});
-            if (!whole) std::copy(best.begin(), best.begin() + count, row);
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples, T, 1, whole ? row : best,
+                               e == first, scratch, gain, C, step});
+            if (!whole) std::copy(best, best + count, row);
         }
     }
 }
