@@ -260,12 +260,17 @@ struct Layers {
 // The passes of an unknown count: F[l] the weight of the chains ending at l (their count
 // moments only while the window reads them); tails[P - 1 - m] the weight of m's pulse and what may
 // follow it (kept whole only when asked: the chains without a pulse in a wide window need
-// them); each position's probability, taken as the backward pass reaches it.
+// them); each position's probability, taken as the backward pass reaches it and kept for every
+// position when asked, else only at the positions of the pulses' windows (all the confidences
+// read: window j's from j * windowStride), a fraction of the memory.
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
     std::vector<Weight> F;
     std::optional<History<Weight>> tails;
     std::vector<double> probabilities;
+    const PulseWindows* windows = nullptr;  // set (with windowStride) to keep the windows only
+    int64_t windowStride = 0;
+    std::vector<double> inWindows;
     Weight Z;
     double count = 0, deviation = 0;
 
@@ -299,19 +304,37 @@ struct ChainPasses {
         // Backward in reversed positions k = P - 1 - l: B, the weight of what may follow l's
         // pulse, gives l's probability F B / Z and the tail W[l] B.
         History<Weight>& after = tails.emplace(P, Tmax, keepTails);
-        probabilities.assign(static_cast<size_t>(P), 0.0);
+        if (windows)
+            inWindows.assign(windows->first.size() * static_cast<size_t>(windowStride), 0.0);
+        else
+            probabilities.assign(static_cast<size_t>(P), 0.0);
+        // The windows holding l are those from the last one beginning at or before l back to the
+        // first one ending at or after it (both bounds rise with the window).
+        auto top = static_cast<ptrdiff_t>(windows ? windows->first.size() : 0) - 1;
         SlidingSum<Weight> later(after, width, P);
         for (int64_t k = 0; k < P; ++k) {
             if (stop(k)) return "stopped";
             const auto l = static_cast<size_t>(P - 1 - k);
             Weight b = later.upTo(k - Tmin);
             if (last(static_cast<int64_t>(l))) b = b + Weight{1, 0};
-            probabilities[l] = share(F[l], b, Z, inverseZ);
+            const double p = share(F[l], b, Z, inverseZ);
+            if (!windows) {
+                probabilities[l] = p;
+            } else {
+                const auto at = static_cast<int64_t>(l);
+                while (top >= 0 && windows->first[static_cast<size_t>(top)] > at) --top;
+                for (ptrdiff_t j = top; j >= 0 && windows->last[static_cast<size_t>(j)] >= at; --j)
+                    inWindows[static_cast<size_t>(j * windowStride + at - windows->first[static_cast<size_t>(j)])] = p;
+            }
             after[k] = W[l] * b;
         }
         return {};
     }
-    double probability(int64_t l) const { return probabilities[static_cast<size_t>(l)]; }
+    /// The probability of position l, in pulse j's window when only the windows are kept.
+    double probability(size_t j, int64_t l) const {
+        return windows ? inWindows[j * static_cast<size_t>(windowStride) + static_cast<size_t>(l - windows->first[j])]
+                       : probabilities[static_cast<size_t>(l)];
+    }
     // The weight over Z of the chains with no pulse in [a, b] (the tails kept whole).
     double noneIn(int64_t a, int64_t b) const {
         const auto head = [&](int64_t l) { return F[static_cast<size_t>(l)]; };
@@ -404,6 +427,10 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                     cancel);
             Layers layers;
             ChainPasses passes;
+            if (!perPosition && static_cast<double>(pulses.size()) * static_cast<double>(widest) < static_cast<double>(P)) {
+                passes.windows = &windows;
+                passes.windowStride = widest;
+            }
             const std::string why = !weighed.empty()  ? weighed
                                     : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
                                                     : passes.build(N, nMax, Tmin, Tmax, W, wide, stop);
@@ -419,7 +446,9 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 logZ[k] = kNone;
                 continue;
             }
-            const auto probability = [&](int64_t l) { return request.count ? layers.probability(l) : passes.probability(l); };
+            const auto probability = [&](size_t j, int64_t l) {
+                return request.count ? layers.probability(l) : passes.probability(j, l);
+            };
             logZ[k] = (request.count ? layers.Z : passes.Z).log();
             count[k] = request.count ? static_cast<double>(*request.count) : passes.count;
             square[k] = request.count ? count[k] * count[k]
@@ -433,7 +462,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             for (size_t j = 0; j < pulses.size(); ++j) {
                 const int64_t a = windows.first[j], b = windows.last[j];
                 for (int64_t l = a; l <= b; ++l) {
-                    const double p = perPosition ? probabilities[k][static_cast<size_t>(l)] : probability(l);
+                    const double p = perPosition ? probabilities[k][static_cast<size_t>(l)] : probability(j, l);
                     there[k][j] += p;
                     if (!recognize) ofKind[j] += p * kindShare[j * static_cast<size_t>(widest) + static_cast<size_t>(l - a)];
                 }

@@ -405,7 +405,7 @@ def detect_call():
 def simulate_call():
     """One small simulation on one thread, each call by an object of its own: objects keep
     their own random streams, so two of them generate at the same time."""
-    return lambda: pulsebench.Workbench().simulate(pulses=(6, 12, 1), noise=(0, 4, 10), repeats=20, threads=1)
+    return lambda: pulsebench.Workbench().simulate(pulses=(6, 12, 1), noise=(0, 4, 10), repeats=2, threads=1)
 
 
 @pytest.mark.parametrize("make", [detect_call, simulate_call], ids=["detect", "simulate"])

@@ -156,6 +156,13 @@ TEST(Posterior, EqualsEveryChainEnumerated) {
             EXPECT_NEAR(got.pulses[j].confidence, some, 1e-9) << "trial " << trial << " pulse " << j;
             EXPECT_NEAR(got.pulses[j].kindConfidence, there > 0 ? ofShape / there : 0.0, 1e-9) << "trial " << trial;
         }
+        // Without the positions' row the pulses' windows alone are kept: the same numbers.
+        const PosteriorResult lean = posteriorOf(request, found.pulses, T, W, false, {}, notCancelled);
+        ASSERT_EQ(lean.pulses.size(), got.pulses.size());
+        for (size_t j = 0; j < got.pulses.size(); ++j) {
+            EXPECT_EQ(lean.pulses[j].confidence, got.pulses[j].confidence) << "trial " << trial << " pulse " << j;
+            EXPECT_EQ(lean.pulses[j].kindConfidence, got.pulses[j].kindConfidence) << "trial " << trial;
+        }
     }
     EXPECT_GT(compared, 25);
 }
