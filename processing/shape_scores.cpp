@@ -315,28 +315,6 @@ __attribute__((always_inline)) inline void shapeTiles(const TileArgs& a) {
         a.channels > 1 ? cutTiles<V, false, true>(a) : cutTiles<V, false, false>(a);
 }
 
-// The best scores of `count` positions (count a multiple of the width) as integers: adding
-// 1.5 * 2^52 to a value below 2^51 in magnitude rounds it to the nearest integer (ties to even,
-// as std::nearbyint) and puts that into the low bits of the double, where an integer
-// subtraction takes it out, in a few vector operations where a conversion per value would be
-// slow.
-template <class V>
-__attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t* out) {
-    constexpr int W = sizeof(V) / sizeof(double);
-    typedef int64_t Words __attribute__((vector_size(sizeof(V))));
-    const V magic = V{} + 6755399441055744.0;
-    Words bias;
-    const V m = magic;
-    std::memcpy(&bias, &m, sizeof bias);
-    for (int i = 0; i < count; i += W) {
-        const V shifted = load<V>(best + i) + magic;
-        Words w;
-        std::memcpy(&w, &shifted, sizeof w);
-        w -= bias;
-        std::memcpy(out + i, &w, sizeof w);
-    }
-}
-
 // The integer vector of a double vector's size (a typedef of a size known only in a template is
 // not taken as a vector where it is subscripted).
 template <int Bytes>
@@ -353,6 +331,28 @@ template <>
 struct WordsOf<64> {
     typedef int64_t type __attribute__((vector_size(64)));
 };
+
+// The best scores of `count` positions (count a multiple of the width) as integers: adding
+// 1.5 * 2^52 to a value below 2^51 in magnitude rounds it to the nearest integer (ties to even,
+// as std::nearbyint) and puts that into the low bits of the double, where an integer
+// subtraction takes it out, in a few vector operations where a conversion per value would be
+// slow.
+template <class V>
+__attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t* out) {
+    constexpr int W = sizeof(V) / sizeof(double);
+    using Words = typename WordsOf<sizeof(V)>::type;
+    const V magic = V{} + 6755399441055744.0;
+    Words bias;
+    const V m = magic;
+    std::memcpy(&bias, &m, sizeof bias);
+    for (int i = 0; i < count; i += W) {
+        const V shifted = load<V>(best + i) + magic;
+        Words w;
+        std::memcpy(&w, &shifted, sizeof w);
+        w -= bias;
+        std::memcpy(out + i, &w, sizeof w);
+    }
+}
 
 // Up to eight rows of the kernels' scores (row j from rows + j * width, `count` positions)
 // interleaved into lane groups of eight (position i's from out + 8 i), each rounded to an integer
@@ -505,7 +505,7 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
     const int n = nMax_, T = k.tile, C = channels_;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
     const int64_t cost = model_.pulseCost;
-    // Each channel's samples, then room past the last tile for the vectors wholeTiles loads
+    // Each channel's samples, then room past the last tile for the vectors the correlations load
     // ahead (zeros, never used).
     const int64_t step = kBlock + 2 * T + n;
     // The kernels' scores of every index, each in its own row, then turned to integers together:
