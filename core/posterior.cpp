@@ -261,8 +261,10 @@ struct Layers {
 // moments only while the window reads them); tails[P - 1 - m] the weight of m's pulse and what may
 // follow it (kept whole only when asked: the chains without a pulse in a wide window need
 // them); each position's probability, taken as the backward pass reaches it and kept for every
-// position when asked, else only at the positions of the pulses' windows (all the confidences
-// read: window j's from j * windowStride), a fraction of the memory.
+// position when asked. With `windows` only the positions of the pulses' windows are kept (all
+// the confidences read: window j's from j * windowStride), a fraction of the memory: their
+// probabilities, and their F too unless the tails are kept whole (the chains without a pulse in
+// a window read F everywhere).
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
     std::vector<Weight> F;
@@ -271,6 +273,7 @@ struct ChainPasses {
     const PulseWindows* windows = nullptr;  // set (with windowStride) to keep the windows only
     int64_t windowStride = 0;
     std::vector<double> inWindows;
+    std::vector<Weight> headsInWindows;  // F in the windows, when F is not kept whole
     Weight Z;
     double count = 0, deviation = 0;
 
@@ -283,15 +286,29 @@ struct ChainPasses {
         N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(W.size());
         const int64_t width = Tmax - Tmin + 1;
         History<Chains> chains(P, Tmax, false);
+        const bool headsWhole = !windows || keepTails;
+        const size_t J = windows ? windows->first.size() : 0, stride = static_cast<size_t>(windowStride);
         F.clear();
-        F.reserve(static_cast<size_t>(P));
+        if (headsWhole)
+            F.reserve(static_cast<size_t>(P));
+        else
+            headsInWindows.assign(J * stride, Weight{});
+        // The windows holding l, going up: from the first one ending at or after l on, while they
+        // begin at or before it (both bounds rise with the window).
+        size_t low = 0;
         SlidingSum<Chains> before(chains, width, P);
         for (int64_t l = 0; l < P; ++l) {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
             if (first(l)) pred = pred + Chains{1, 0, 0, 0, 0};  // the chain that starts here
             chains[l] = extended(W[static_cast<size_t>(l)], pred);
-            F.push_back(chains[l].weight());
+            if (headsWhole) {
+                F.push_back(chains[l].weight());
+                continue;
+            }
+            while (low < J && windows->last[low] < l) ++low;
+            for (size_t j = low; j < J && windows->first[j] <= l; ++j)
+                headsInWindows[j * stride + static_cast<size_t>(l - windows->first[j])] = chains[l].weight();
         }
         // The chains that may end the recording: the last Tmax - n + 1 positions, still held.
         Chains all;
@@ -317,14 +334,15 @@ struct ChainPasses {
             const auto l = static_cast<size_t>(P - 1 - k);
             Weight b = later.upTo(k - Tmin);
             if (last(static_cast<int64_t>(l))) b = b + Weight{1, 0};
-            const double p = share(F[l], b, Z, inverseZ);
             if (!windows) {
-                probabilities[l] = p;
+                probabilities[l] = share(F[l], b, Z, inverseZ);
             } else {
                 const auto at = static_cast<int64_t>(l);
                 while (top >= 0 && windows->first[static_cast<size_t>(top)] > at) --top;
-                for (ptrdiff_t j = top; j >= 0 && windows->last[static_cast<size_t>(j)] >= at; --j)
-                    inWindows[static_cast<size_t>(j * windowStride + at - windows->first[static_cast<size_t>(j)])] = p;
+                for (ptrdiff_t j = top; j >= 0 && windows->last[static_cast<size_t>(j)] >= at; --j) {
+                    const auto slot = static_cast<size_t>(j * windowStride + at - windows->first[static_cast<size_t>(j)]);
+                    inWindows[slot] = share(headsWhole ? F[l] : headsInWindows[slot], b, Z, inverseZ);
+                }
             }
             after[k] = W[l] * b;
         }
