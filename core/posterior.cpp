@@ -391,6 +391,12 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         out.error = "The confidence window must lie from 0 to Tmax samples.";
         return out;
     }
+    // The pulses' windows are taken in one sweep up the positions.
+    for (size_t j = 1; j < pulses.size(); ++j)
+        if (pulses[j].position < pulses[j - 1].position) {
+            out.error = "The pulses asked about must be in position order.";
+            return out;
+        }
     const int64_t P = N - nMax + 1;
     const size_t S = shapes.size();
     const unsigned threads = request.threads > 0 ? static_cast<unsigned>(request.threads)

@@ -42,7 +42,8 @@ struct PosteriorResult {
 
 /// The posterior of the chains of `request` (its count, shapes, candidates, cuts, gains and
 /// pulse cost) at temperature T > 0 (on the request's integer scale, squared units) for the
-/// found `pulses`, with the window +-window samples (0 <= window <= Tmax) around each. The
+/// found `pulses` (in position order, as a detection gives them; others are refused), with the
+/// window +-window samples (0 <= window <= Tmax) around each. The
 /// positions' weights (every shape scored, a soft minimum over them) are taken in chunks on
 /// request.threads threads (0: every core); forward and backward passes over weights kept as
 /// a double mantissa and a 64-bit power of two, the sliding sums over the gap windows taken in

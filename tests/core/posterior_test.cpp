@@ -223,4 +223,8 @@ TEST(Posterior, PeaksAtTheTrueStartsAndGrowsCertainAsTheTemperatureFalls) {
         EXPECT_NE(got.error.find(r.says), std::string::npos) << r.temperature << ": " << got.error;
         EXPECT_TRUE(got.pulses.empty());
     }
+    // Pulses out of position order.
+    std::vector<DetectedPulse> reversed(found.pulses.rbegin(), found.pulses.rend());
+    const PosteriorResult unordered = posteriorOf(request, reversed, 2.0 * 300 * 300, 20, false, {}, notCancelled);
+    EXPECT_NE(unordered.error.find("position order"), std::string::npos) << unordered.error;
 }
