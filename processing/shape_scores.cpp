@@ -105,6 +105,8 @@ constexpr int kTileVectors = 8;
 // Positions scored together: their samples (as doubles) and their best scores stay in the
 // first-level cache while every shape passes over them.
 constexpr int kBlock = 2048;
+// A block's row of scores: its positions padded to whole tiles of the widest build.
+constexpr size_t kRowWidth = kBlock + kTileVectors * 8;
 
 struct TileArgs {
     const ShapeScores::Shape* shape;
@@ -499,25 +501,23 @@ Workspace& workspace() {
 }
 }  // namespace
 
-void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
-                             int64_t stride) const {
+// The blocks of positions lo..hi in turn: the samples under each loaded once, then every index
+// j's kernels run into target(j, b0, whole, rows) (the block's positions padded to whole tiles;
+// whole: the block's positions fill its tiles; rows: the workspace's row of every index, index
+// j's from j * kRowWidth), then finish(b0, count, tiles, rows).
+template <class Target, class Finish>
+void ShapeScores::scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, Target&& target,
+                              Finish&& finish) const {
     const Choice& k = kernel();
     const int n = nMax_, T = k.tile, C = channels_;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
-    const int64_t cost = model_.pulseCost;
     // Each channel's samples, then room past the last tile for the vectors the correlations load
     // ahead (zeros, never used).
     const int64_t step = kBlock + 2 * T + n;
-    // The kernels' scores of every index, each in its own row, then turned to integers together:
-    // interleaved rows are then written one whole lane group at a time, not one lane across the
-    // block at a time.
-    const size_t width = static_cast<size_t>(kBlock + T);
     Workspace& w = workspace();
     double* const samples = w.doubles(w.samples, static_cast<size_t>(step * C));
-    double* const best = w.doubles(w.best, indices.size() * width);
     double* const scratch = w.doubles(w.scratch, static_cast<size_t>(n) * static_cast<size_t>(T));
-    if (w.integers.size() < indices.size() * width) w.integers.resize(indices.size() * width);
-    int64_t* const integers = w.integers.data();
+    double* const rows = w.doubles(w.best, indices.size() * kRowWidth);
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         const int tiles = (count + T - 1) / T;
@@ -526,51 +526,57 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
         loadBlock(y, b0, count + n - 1, C, step, samples);
         for (size_t j = 0; j < indices.size(); ++j) {
             const auto [first, last] = shapesOf(indices[j]);
+            double* const into = target(j, b0, count == tiles * T, rows);
             for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples, T, 1, best + j * width,
-                               e == first, scratch, gain, C, step});
+                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples, T, 1, into, e == first, scratch, gain, C,
+                               step});
         }
+        finish(b0, count, tiles, rows);
+    }
+}
+
+void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int64_t* out,
+                             int64_t stride) const {
+    const Choice& k = kernel();
+    const int64_t cost = model_.pulseCost;
+    // The kernels' scores of every index, each in its own row, then turned to integers together:
+    // interleaved rows are then written one whole lane group at a time, not one lane across the
+    // block at a time.
+    Workspace& w = workspace();
+    if (w.integers.size() < indices.size() * kRowWidth) w.integers.resize(indices.size() * kRowWidth);
+    int64_t* const integers = w.integers.data();
+    const auto ownRow = [](size_t j, int64_t, bool, double* rows) { return rows + j * kRowWidth; };
+    scoreBlocks(y, lo, hi, indices, ownRow, [&](int64_t b0, int count, int tiles, const double* rows) {
         int64_t* block = out + (b0 - lo) * stride;
         if (stride == 8 && indices.size() <= 8) {
             // A lane group of recognition (its lanes past the indices are never read).
-            k.interleave(best, width, static_cast<int>(indices.size()), count, cost, block);
-            continue;
+            k.interleave(rows, kRowWidth, static_cast<int>(indices.size()), count, cost, block);
+            return;
         }
-        for (size_t j = 0; j < indices.size(); ++j) k.integers(best + j * width, tiles * T, integers + j * width);
+        for (size_t j = 0; j < indices.size(); ++j)
+            k.integers(rows + j * kRowWidth, tiles * k.tile, integers + j * kRowWidth);
         if (stride == 1 && indices.size() == 1)
             for (int i = 0; i < count; ++i) block[i] = integers[static_cast<size_t>(i)] + cost;
         else
             for (int i = 0; i < count; ++i)
                 for (size_t j = 0; j < indices.size(); ++j)
-                    block[i * stride + static_cast<int64_t>(j)] = integers[j * width + static_cast<size_t>(i)] + cost;
-    }
+                    block[i * stride + static_cast<int64_t>(j)] = integers[j * kRowWidth + static_cast<size_t>(i)] + cost;
+    });
 }
 
 void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, double* out,
                             int64_t rowStride) const {
-    const Choice& k = kernel();
-    const int n = nMax_, T = k.tile, C = channels_;
-    const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
-    const int64_t step = kBlock + 2 * T + n;
-    Workspace& w = workspace();
-    double* const samples = w.doubles(w.samples, static_cast<size_t>(step * C));
-    double* const best = w.doubles(w.best, static_cast<size_t>(kBlock + T));
-    double* const scratch = w.doubles(w.scratch, static_cast<size_t>(n) * static_cast<size_t>(T));
-    for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
-        const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
-        const int tiles = (count + T - 1) / T;
-        loadBlock(y, b0, count + n - 1, C, step, samples);
-        for (size_t j = 0; j < indices.size(); ++j) {
-            const auto [first, last] = shapesOf(indices[j]);
-            // Whole tiles are scored straight into the row; a last partial one through `best`.
-            double* row = out + static_cast<int64_t>(j) * rowStride + (b0 - lo);
-            const bool whole = count == tiles * T;
-            for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples, T, 1, whole ? row : best,
-                               e == first, scratch, gain, C, step});
-            if (!whole) std::copy(best, best + count, row);
-        }
-    }
+    const auto rowOut = [&](size_t j, int64_t b0) { return out + static_cast<int64_t>(j) * rowStride + (b0 - lo); };
+    // Blocks that fill their tiles are scored straight into the rows; a last partial one through
+    // the workspace.
+    scoreBlocks(
+            y, lo, hi, indices,
+            [&](size_t j, int64_t b0, bool whole, double* rows) { return whole ? rowOut(j, b0) : rows + j * kRowWidth; },
+            [&](int64_t b0, int count, int tiles, const double* rows) {
+                if (count == tiles * kernel().tile) return;
+                for (size_t j = 0; j < indices.size(); ++j)
+                    std::copy(rows + j * kRowWidth, rows + j * kRowWidth + count, rowOut(j, b0));
+            });
 }
 
 void ShapeScores::scoreEach(ChannelSamples y, std::span<const int64_t> positions, int64_t* out) const {

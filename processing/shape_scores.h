@@ -113,6 +113,9 @@ public:
 
 private:
     std::pair<size_t, size_t> shapesOf(int index) const;
+    template <class Target, class Finish>
+    void scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, Target&& target,
+                     Finish&& finish) const;
 
     int nMax_ = 0;
     int channels_ = 1;
