@@ -10,6 +10,27 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace posterior_detail {
+WeightRow::WeightRow(int64_t P)
+    : size_(P),
+      packed_(new uint64_t[static_cast<size_t>(P)]),
+      base_(static_cast<size_t>((P + kChunk - 1) / kChunk)),
+      wide_(base_.size()) {}
+
+void WeightRow::writeChunk(int64_t lo, size_t count, const double* mantissas, const int64_t* exponents) {
+    const auto c = static_cast<size_t>(lo >> kChunkBits);
+    const auto [least, most] = std::minmax_element(exponents, exponents + count);
+    // The powers above the chunk's least in the 12 bits a mantissa in [1, 2) keeps constant, when
+    // they fit there.
+    const bool fits = static_cast<uint64_t>(*most - *least) < 4096;
+    base_[c] = *least;
+    if (!fits) wide_[c].assign(exponents, exponents + count);
+    uint64_t* out = packed_.get() + lo;
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t above = fits ? static_cast<uint64_t>(exponents[i] - *least) << 52 : 0;
+        out[i] = (std::bit_cast<uint64_t>(mantissas[i]) & kMantissaBits) | above;
+    }
+}
+
 namespace {
 // The exponentials of the position weights, W lanes at a time. Every lane is the same operations
 // in the same order, fused multiply-adds where the processor has them (the file is built to
@@ -158,7 +179,7 @@ const WeightKernels& weightKernels() {
 // most 1), and the least score's own exponential is split into a power of two and a rest, so
 // that no weight overflows. A chunk's numbers depend on nothing but its positions.
 struct ChunkWeights {
-    static constexpr int64_t kChunk = 2048;  // a multiple of every vector width
+    static constexpr int64_t kChunk = WeightRow::kChunk;  // a multiple of every vector width
     // The rows of a chunk's scores lie a cache line more than a chunk apart: a power of two
     // apart, the soft minimum's reads and writes down a column would share one cache set.
     static constexpr int64_t kRow = kChunk + 8;
@@ -171,7 +192,7 @@ struct ChunkWeights {
     const PulseWindows& pulses;
     double* shares;        // per pulse j from j * shareStride, per position of its window
     int64_t shareStride;
-    std::vector<Weight>& W;  // P entries
+    WeightRow& W;  // P entries
 
     struct Buffers {
         explicit Buffers(size_t S) : block(S * kRow), sums(kChunk), mantissas(kChunk), exponents(kChunk) {}
@@ -197,7 +218,7 @@ struct ChunkWeights {
                                  static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
                                  b.mantissas.data(), b.exponents.data()))
             return "The temperature of the posterior is too small for the scores of this recording.";
-        for (size_t i = 0; i < count; ++i) W[static_cast<size_t>(lo) + i] = {b.mantissas[i], b.exponents[i]};
+        W.writeChunk(lo, count, b.mantissas.data(), b.exponents.data());
         if (!shares) return {};
         // The windows that reach into the chunk (they are in order), each over its positions here.
         for (auto j = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
@@ -249,9 +270,9 @@ std::string weighAll(const ChunkWeights& weights, unsigned threads, const std::f
 
 std::string positionWeights(const ShapeScores& scores, ChannelSamples y, int64_t P, const std::vector<int>& rows,
                             double inverseT, const PulseWindows& pulses, double* shares, int64_t shareStride,
-                            unsigned threads, std::vector<Weight>& W, const std::function<void(double)>& progress,
+                            unsigned threads, WeightRow& W, const std::function<void(double)>& progress,
                             const std::atomic<bool>& cancel) {
-    W.resize(static_cast<size_t>(P));
+    W = WeightRow(P);
     const ChunkWeights weights{scores, y, P, rows, inverseT, pulses, shares, shareStride, W};
     return weighAll(weights, threads, progress, cancel);
 }

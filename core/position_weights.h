@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,46 @@ struct PulseWindows {
     std::vector<size_t> shape;
 };
 
+/// The positions' weights, 8 bytes a position instead of a Weight's 16 (the passes read every one
+/// of them twice, and a recording's row is megabytes the process touches for the first time):
+/// each weight's mantissa bits, and in the 12 bits above them (where a mantissa in [1, 2) keeps a
+/// constant exponent) its power of two less the least of its chunk of kChunk positions. A chunk
+/// whose powers spread over 4096 or more keeps them in full beside. Written chunk by chunk, each
+/// chunk by one thread; read as Weights, exactly the ones written.
+class WeightRow {
+public:
+    static constexpr int kChunkBits = 11;
+    static constexpr int64_t kChunk = int64_t{1} << kChunkBits;
+
+    /// Room for P weights, none written yet.
+    explicit WeightRow(int64_t P = 0);
+    int64_t size() const { return size_; }
+    /// Positions lo.. (lo a multiple of kChunk, count <= kChunk of them): mantissas in [1, 2).
+    void writeChunk(int64_t lo, size_t count, const double* mantissas, const int64_t* exponents);
+    Weight operator[](int64_t l) const {
+        const uint64_t bits = packed_[static_cast<size_t>(l)];
+        const auto c = static_cast<size_t>(l >> kChunkBits);
+        const int64_t e = wide_[c].empty() ? base_[c] + static_cast<int64_t>(bits >> 52)
+                                           : wide_[c][static_cast<size_t>(l & (kChunk - 1))];
+        return {std::bit_cast<double>((bits & kMantissaBits) | (uint64_t{1023} << 52)), e};
+    }
+
+private:
+    int64_t size_ = 0;
+    std::unique_ptr<uint64_t[]> packed_;  // left unwritten until the chunks are weighed
+    std::vector<int64_t> base_;
+    std::vector<std::vector<int64_t>> wide_;
+};
+
 /// Each position l = 0..P - 1's weight over the prepared shapes `rows` of `scores` (indices
 /// into them) on the signal y: W[l] = the sum over them of exp(-(score + pulse cost) / T), T =
-/// 1 / inverseT, into W (P entries). With `shares` (else null), also each pulse j's shape's share
+/// 1 / inverseT, into W (made for P). With `shares` (else null), also each pulse j's shape's share
 /// of the weight at every position l of its window: shares[j * shareStride + l - first[j]]. On
 /// up to `threads` threads; `progress` gets the share done from the calling thread. Returns
 /// "stopped" when cancelled, a refusal when a weight's power of two could leave the range a chain
 /// of P of them may take (the temperature too small for the scores), else "".
 std::string positionWeights(const ShapeScores& scores, ChannelSamples y, int64_t P, const std::vector<int>& rows,
                             double inverseT, const PulseWindows& pulses, double* shares, int64_t shareStride,
-                            unsigned threads, std::vector<Weight>& W, const std::function<void(double)>& progress,
+                            unsigned threads, WeightRow& W, const std::function<void(double)>& progress,
                             const std::atomic<bool>& cancel);
 }  // namespace posterior_detail

@@ -173,7 +173,7 @@ struct Layers {
 
     // The passes over the positions' weights W; a message when they do not fit (or "stopped").
     template <class Stop>
-    std::string build(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t K, const std::vector<Weight>& W, Stop&& stop) {
+    std::string build(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t K, const WeightRow& W, Stop&& stop) {
         double cells = 0;
         for (int64_t j = 0; j < K; ++j) {
             const auto [a, b] = pulseRange(N, n, Tmin, Tmax, j, K);
@@ -196,7 +196,7 @@ struct Layers {
             if (stop(static_cast<int64_t>(j) << 16)) return "stopped";
             F[j].assign(static_cast<size_t>(hi[j] - lo[j] + 1), Weight{});
             if (j == 0) {
-                for (int64_t l = lo[0]; l <= hi[0]; ++l) F[0][static_cast<size_t>(l - lo[0])] = W[static_cast<size_t>(l)];
+                for (int64_t l = lo[0]; l <= hi[0]; ++l) F[0][static_cast<size_t>(l - lo[0])] = W[l];
                 continue;
             }
             // The previous layer from its start on, padded with no chains up to the last window.
@@ -206,7 +206,7 @@ struct Layers {
                 before[m - lo[j - 1]] = F[j - 1][static_cast<size_t>(m - lo[j - 1])];
             SlidingSum<Weight> sums(before, width, span);
             for (int64_t l = lo[j]; l <= hi[j]; ++l)
-                F[j][static_cast<size_t>(l - lo[j])] = W[static_cast<size_t>(l)] * sums.upTo(l - Tmin - lo[j - 1]);
+                F[j][static_cast<size_t>(l - lo[j])] = W[l] * sums.upTo(l - Tmin - lo[j - 1]);
         }
         for (const Weight& f : F[J - 1]) Z = Z + f;
         if (Z.none()) return "No chain of " + std::to_string(K) + " pulses fits the recording.";
@@ -222,7 +222,7 @@ struct Layers {
             const int64_t span = std::max<int64_t>(1, top - (lo[j] + Tmin) + 1);
             History<Weight> after(span, 0, true);
             for (int64_t m = top; m >= std::max(lo[j + 1], lo[j] + Tmin); --m)
-                after[top - m] = W[static_cast<size_t>(m)] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
+                after[top - m] = W[m] * B[j + 1][static_cast<size_t>(m - lo[j + 1])];
             SlidingSum<Weight> sums(after, width, span);
             for (int64_t l = hi[j]; l >= lo[j]; --l) B[j][static_cast<size_t>(l - lo[j])] = sums.upTo(top - (l + Tmin));
         }
@@ -236,7 +236,7 @@ struct Layers {
         return p;
     }
     // The weight over Z of the chains with no pulse in [a, b].
-    double noneIn(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, const std::vector<Weight>& W) const {
+    double noneIn(int64_t a, int64_t b, int64_t Tmin, int64_t Tmax, const WeightRow& W) const {
         const size_t J = F.size();
         const auto at = [](const std::vector<Weight>& row, int64_t first, int64_t l) {
             return l < first || l >= first + static_cast<int64_t>(row.size()) ? Weight{} : row[static_cast<size_t>(l - first)];
@@ -245,13 +245,13 @@ struct Layers {
         // All K pulses before a, or all after b.
         for (int64_t l = lo[J - 1]; l <= std::min(hi[J - 1], a - 1); ++l) none += ratio(at(F[J - 1], lo[J - 1], l), Z);
         for (int64_t m = std::max(lo[0], b + 1); m <= hi[0]; ++m)
-            none += ratio(W[static_cast<size_t>(m)] * at(B[0], lo[0], m), Z);
+            none += ratio(W[m] * at(B[0], lo[0], m), Z);
         // Pulse j - 1 before a and pulse j after b.
         for (size_t j = 1; j < J; ++j) {
             if (lo[j - 1] > a - 1 || hi[j] < b + 1 || hi[j - 1] < a - Tmax) continue;
             none += pairsAround(
                     a, b, Tmin, Tmax, lo[j - 1], hi[j], [&](int64_t l) { return at(F[j - 1], lo[j - 1], l); },
-                    [&](int64_t m) { return W[static_cast<size_t>(m)] * at(B[j], lo[j], m); }, Z);
+                    [&](int64_t m) { return W[m] * at(B[j], lo[j], m); }, Z);
         }
         return none;
     }
@@ -281,9 +281,9 @@ struct ChainPasses {
     bool last(int64_t l) const { return N - l <= Tmax; }
 
     template <class Stop>
-    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const std::vector<Weight>& W,
+    std::string build(int64_t N_, int64_t n_, int64_t Tmin_, int64_t Tmax_, const WeightRow& W,
                       bool keepTails, Stop&& stop) {
-        N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = static_cast<int64_t>(W.size());
+        N = N_, n = n_, Tmin = Tmin_, Tmax = Tmax_, P = W.size();
         const int64_t width = Tmax - Tmin + 1;
         History<Chains> chains(P, Tmax, false);
         const bool headsWhole = !windows || keepTails;
@@ -301,7 +301,7 @@ struct ChainPasses {
             if (stop(l)) return "stopped";
             Chains pred = before.upTo(l - Tmin);
             if (first(l)) pred = pred + Chains{1, 0, 0, 0, 0};  // the chain that starts here
-            chains[l] = extended(W[static_cast<size_t>(l)], pred);
+            chains[l] = extended(W[l], pred);
             if (headsWhole) {
                 F.push_back(chains[l].weight());
                 continue;
@@ -344,7 +344,7 @@ struct ChainPasses {
                     inWindows[slot] = share(headsWhole ? F[l] : headsInWindows[slot], b, Z, inverseZ);
                 }
             }
-            after[k] = W[l] * b;
+            after[k] = W[static_cast<int64_t>(l)] * b;
         }
         return {};
     }
@@ -435,7 +435,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         std::vector<std::vector<double>> probabilities(perPosition ? components : 0);
         // Joint detection: each pulse's expected number of pulses of its shape in its window.
         std::vector<double> ofKind(pulses.size());
-        std::vector<Weight> W;
+        WeightRow W;
         for (size_t k = 0; k < components; ++k) {
             std::vector<int> rows;
             for (size_t e = 0; e < S; ++e)

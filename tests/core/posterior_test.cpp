@@ -1,7 +1,8 @@
 // The posterior over the chains of a detection against every admissible chain enumerated on
 // small random recordings (shapes of two lengths, cuts, gains, costs, one or two channels), and
 // its limits: a noiseless series peaks at its true starts, and as the temperature falls the found pulses
-// become certain.
+// become certain. The positions' weights read back exactly as written, however far their powers
+// spread.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "core/position_weights.h"
 #include "core/posterior.h"
 #include "tests/processing/reference_processing.h"
 
@@ -227,4 +229,36 @@ TEST(Posterior, PeaksAtTheTrueStartsAndGrowsCertainAsTheTemperatureFalls) {
     std::vector<DetectedPulse> reversed(found.pulses.rbegin(), found.pulses.rend());
     const PosteriorResult unordered = posteriorOf(request, reversed, 2.0 * 300 * 300, 20, false, {}, notCancelled);
     EXPECT_NE(unordered.error.find("position order"), std::string::npos) << unordered.error;
+}
+
+TEST(Posterior, WeightRowReadsBackEveryWeightWritten) {
+    using posterior_detail::Weight;
+    using posterior_detail::WeightRow;
+    std::mt19937 rng(7);
+    // Per chunk: the spread of its powers of two (4095 still fits beside the mantissas, 4096 not)
+    // and their least; the last chunk is cut short.
+    const struct {
+        int64_t spread, least;
+    } chunks[] = {{0, 0}, {4095, -2000}, {4096, 5}, {1 << 20, -(int64_t{1} << 49)}, {30, int64_t{1} << 49}, {4095, 7}};
+    const int64_t P = 5 * WeightRow::kChunk + 77;
+    WeightRow row(P);
+    std::vector<Weight> written;
+    for (size_t c = 0; c < std::size(chunks); ++c) {
+        const size_t count = static_cast<size_t>(std::min(WeightRow::kChunk, P - static_cast<int64_t>(c) * WeightRow::kChunk));
+        std::vector<double> m(count);
+        std::vector<int64_t> e(count);
+        for (size_t i = 0; i < count; ++i) {
+            m[i] = 1.0 + std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+            // Both ends of the spread taken, the rest anywhere between.
+            const int64_t offset = i == 0 ? 0 : i == 1 ? chunks[c].spread : std::uniform_int_distribution<int64_t>(0, chunks[c].spread)(rng);
+            e[i] = chunks[c].least + offset;
+            written.push_back({m[i], e[i]});
+        }
+        row.writeChunk(static_cast<int64_t>(c) * WeightRow::kChunk, count, m.data(), e.data());
+    }
+    ASSERT_EQ(static_cast<int64_t>(written.size()), P);
+    for (int64_t l = 0; l < P; ++l) {
+        ASSERT_EQ(row[l].m, written[static_cast<size_t>(l)].m) << l;
+        ASSERT_EQ(row[l].e, written[static_cast<size_t>(l)].e) << l;
+    }
 }
