@@ -261,10 +261,11 @@ struct Layers {
 // moments only while the window reads them); tails[P - 1 - m] the weight of m's pulse and what may
 // follow it (kept whole only when asked: the chains without a pulse in a wide window need
 // them); each position's probability, taken as the backward pass reaches it and kept for every
-// position when asked. With `windows` only the positions of the pulses' windows are kept (all
-// the confidences read: window j's from j * windowStride), a fraction of the memory: their
-// probabilities, and their F too unless the tails are kept whole (the chains without a pulse in
-// a window read F everywhere).
+// position when asked. With `windows` only what the confidences read is kept, a fraction of the
+// memory: each window's sums of its positions' probabilities, plain and times `kindShare` (the
+// pulse's shape's share at each position, window j's from j * windowStride), taken down the
+// window as the backward pass reaches it; and the windows' F unless the tails are kept whole (the
+// chains without a pulse in a window read F everywhere).
 struct ChainPasses {
     int64_t N = 0, n = 0, Tmin = 1, Tmax = 1, P = 0;
     std::vector<Weight> F;
@@ -272,7 +273,8 @@ struct ChainPasses {
     std::vector<double> probabilities;
     const PulseWindows* windows = nullptr;  // set (with windowStride) to keep the windows only
     int64_t windowStride = 0;
-    std::vector<double> inWindows;
+    const double* kindShare = nullptr;  // with windows, in joint detection
+    std::vector<double> expected, expectedOfKind;  // per window
     std::vector<Weight> headsInWindows;  // F in the windows, when F is not kept whole
     Weight Z;
     double count = 0, deviation = 0;
@@ -322,7 +324,7 @@ struct ChainPasses {
         // pulse, gives l's probability F B / Z and the tail W[l] B.
         History<Weight>& after = tails.emplace(P, Tmax, keepTails);
         if (windows)
-            inWindows.assign(windows->first.size() * static_cast<size_t>(windowStride), 0.0);
+            expected.assign(windows->first.size(), 0.0), expectedOfKind.assign(windows->first.size(), 0.0);
         else
             probabilities.assign(static_cast<size_t>(P), 0.0);
         // The windows holding l are those from the last one beginning at or before l back to the
@@ -341,17 +343,14 @@ struct ChainPasses {
                 while (top >= 0 && windows->first[static_cast<size_t>(top)] > at) --top;
                 for (ptrdiff_t j = top; j >= 0 && windows->last[static_cast<size_t>(j)] >= at; --j) {
                     const auto slot = static_cast<size_t>(j * windowStride + at - windows->first[static_cast<size_t>(j)]);
-                    inWindows[slot] = share(headsWhole ? F[l] : headsInWindows[slot], b, Z, inverseZ);
+                    const double p = share(headsWhole ? F[l] : headsInWindows[slot], b, Z, inverseZ);
+                    expected[static_cast<size_t>(j)] += p;
+                    if (kindShare) expectedOfKind[static_cast<size_t>(j)] += p * kindShare[slot];
                 }
             }
             after[k] = W[static_cast<int64_t>(l)] * b;
         }
         return {};
-    }
-    /// The probability of position l, in pulse j's window when only the windows are kept.
-    double probability(size_t j, int64_t l) const {
-        return windows ? inWindows[j * static_cast<size_t>(windowStride) + static_cast<size_t>(l - windows->first[j])]
-                       : probabilities[static_cast<size_t>(l)];
     }
     // The weight over Z of the chains with no pulse in [a, b] (the tails kept whole).
     double noneIn(int64_t a, int64_t b) const {
@@ -454,6 +453,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             if (!perPosition && static_cast<double>(pulses.size()) * static_cast<double>(widest) < static_cast<double>(P)) {
                 passes.windows = &windows;
                 passes.windowStride = widest;
+                passes.kindShare = recognize ? nullptr : kindShare.data();
             }
             const std::string why = !weighed.empty()  ? weighed
                                     : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
@@ -470,9 +470,6 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 logZ[k] = kNone;
                 continue;
             }
-            const auto probability = [&](size_t j, int64_t l) {
-                return request.count ? layers.probability(l) : passes.probability(j, l);
-            };
             logZ[k] = (request.count ? layers.Z : passes.Z).log();
             count[k] = request.count ? static_cast<double>(*request.count) : passes.count;
             square[k] = request.count ? count[k] * count[k]
@@ -483,10 +480,18 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
             } else if (perPosition) {
                 probabilities[k] = std::move(passes.probabilities);
             }
+            const bool summed = !request.count && passes.windows;
             for (size_t j = 0; j < pulses.size(); ++j) {
                 const int64_t a = windows.first[j], b = windows.last[j];
-                for (int64_t l = a; l <= b; ++l) {
-                    const double p = perPosition ? probabilities[k][static_cast<size_t>(l)] : probability(j, l);
+                if (summed) {
+                    there[k][j] = passes.expected[j];
+                    if (!recognize) ofKind[j] = passes.expectedOfKind[j];
+                }
+                // Down the window, as the backward pass sums it: the same numbers either way.
+                for (int64_t l = b; !summed && l >= a; --l) {
+                    const double p = perPosition     ? probabilities[k][static_cast<size_t>(l)]
+                                     : request.count ? layers.probability(l)
+                                                     : passes.probabilities[static_cast<size_t>(l)];
                     there[k][j] += p;
                     if (!recognize) ofKind[j] += p * kindShare[j * static_cast<size_t>(widest) + static_cast<size_t>(l - a)];
                 }
