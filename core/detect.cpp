@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/position_weights.h"
 #include "processing/local_match.h"
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
@@ -180,9 +181,11 @@ class ScoreStream {
 public:
     ScoreStream(const ShapeScores& scores, unsigned threads, ChannelSamples y, const PositionWalks::Intervals& intervals,
                 int64_t offset, std::vector<int> indices, int64_t* q, int64_t qMask, int64_t stride,
-                const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span)
+                const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span,
+                posterior_detail::WeighAlong* along = nullptr)
         : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), qMask_(qMask), stride_(stride),
-          chunk_(chunkOf(stride)), progress_(progress), cancel_(cancel), base_(base), span_(span) {
+          chunk_(chunkOf(stride)), progress_(progress), cancel_(cancel), base_(base), span_(span),
+          along_(indices_.size() == 1 && indices_[0] < 0 && stride == 1 ? along : nullptr) {
         for (const auto& [a, b] : intervals)
             for (int64_t from = a; from <= b; from = (from / chunk_ + 1) * chunk_)
                 chunks_.emplace_back(from, std::min(b, (from / chunk_ + 1) * chunk_ - 1));
@@ -241,7 +244,11 @@ private:
             if (chunks_[c].first / chunk_ >= reading_.load(std::memory_order_acquire) + slots_) return false;
         } while (!next_.compare_exchange_weak(c, c + 1));
         const auto [from, to] = chunks_[c];
-        scores_.scoreRange(y_, from, to, indices_, q_ + ((from & qMask_) - offset_) * stride_, stride_);
+        int64_t* const into = q_ + ((from & qMask_) - offset_) * stride_;
+        if (along_)
+            along_->score(scores_, y_, from, to, into);
+        else
+            scores_.scoreRange(y_, from, to, indices_, into, stride_);
         done_[c].store(true, std::memory_order_release);
         return true;
     }
@@ -257,6 +264,7 @@ private:
     const std::function<void(double)>& progress_;
     const std::atomic<bool>& cancel_;
     double base_, span_;
+    posterior_detail::WeighAlong* along_;  // the posterior's weights taken along (the best over every shape)
     std::vector<std::pair<int64_t, int64_t>> chunks_;
     std::unique_ptr<std::atomic<bool>[]> done_;
     size_t prefix_ = 0;  // leading chunks known to be done; the calling thread's alone
@@ -376,6 +384,7 @@ struct Run {
     int candidates;
     const std::function<void(double)>& progress;
     const std::atomic<bool>& cancel;
+    posterior_detail::WeighAlong* along = nullptr;  // see detectInRecording
     // The match is most of the work; the programmes follow it.
     static constexpr double kMatchShare = 0.9;
 
@@ -392,7 +401,7 @@ struct Run {
         const int first = group * Width;
         return std::make_unique<ScoreStream>(scores, threads, y, intervals, offset, std::move(indices), q, qMask, Width,
                                              progress, cancel, kMatchShare * first / rounds,
-                                             kMatchShare * lanes / rounds);
+                                             kMatchShare * lanes / rounds, along);
     }
     int groups(int width) const { return recognize ? (candidates + width - 1) / width : 1; }
 };
@@ -536,6 +545,11 @@ bool knownCount(const Run& run, const Problem& problem, Best& best) {
 
 DetectResult detectInRecording(const DetectRequest& request, const std::function<void(double)>& progress,
                                const std::atomic<bool>& cancel) {
+    return detectInRecording(request, progress, cancel, nullptr);
+}
+
+DetectResult detectInRecording(const DetectRequest& request, const std::function<void(double)>& progress,
+                               const std::atomic<bool>& cancel, posterior_detail::WeighAlong* along) {
     DetectResult result;
     Problem problem;
     if (std::string why = check(request, problem); !why.empty()) {
@@ -558,7 +572,7 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         ShapeScores scores;
         scores.prepare(problem.shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost}, request.channels);
-        const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel};
+        const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel, along};
         Best best;
         bool done;
         if (!request.count) {

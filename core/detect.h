@@ -95,3 +95,13 @@ inline constexpr int64_t kKnownCountMemoryBudget = int64_t{2} << 30;
 /// The match runs on `request.threads` threads; the result does not depend on their number.
 DetectResult detectInRecording(const DetectRequest& request, const std::function<void(double)>& progress,
                                const std::atomic<bool>& cancel);
+
+namespace posterior_detail {
+class WeighAlong;
+}
+/// As above, and where the match scores the best over every shape (joint detection, or one
+/// shape, with an unknown count) `along` takes the posterior's positions' weights with the same
+/// scores, the shapes scored once for both (core/position_weights.h); the result is the same.
+/// The caller passes `along` only for such a request.
+DetectResult detectInRecording(const DetectRequest& request, const std::function<void(double)>& progress,
+                               const std::atomic<bool>& cancel, posterior_detail::WeighAlong* along);

@@ -448,12 +448,8 @@ IoStatus finishPreparation(const DetectSettings& settings, int channels, double 
 }
 
 namespace {
-// The confidence of a finished detection, into its pulses and `prepared`.
-void addConfidence(PreparedDetection& prepared, DetectResult& result, const std::function<void(double)>& progress,
-                   const std::atomic<bool>& cancel) {
-    const double sigma = prepared.noiseSigma * prepared.quantised.scale;
-    const PosteriorResult posterior = posteriorOf(prepared.request, result.pulses, 2 * sigma * sigma,
-                                                  prepared.confidenceWindow, prepared.wantPosterior, progress, cancel);
+// A posterior into the detection's pulses and `prepared`; a failed one replaces the result.
+void takePosterior(PreparedDetection& prepared, DetectResult& result, PosteriorResult posterior) {
     if (!posterior.completed || !posterior.error.empty()) {
         result = DetectResult{};
         result.completed = posterior.completed;
@@ -466,7 +462,12 @@ void addConfidence(PreparedDetection& prepared, DetectResult& result, const std:
     }
     prepared.expectedCount = posterior.expectedCount;
     prepared.countDeviation = posterior.countDeviation;
-    prepared.posterior = posterior.posterior;
+    prepared.posterior = std::move(posterior.posterior);
+}
+// The posterior's temperature: T = 2 (s scale)^2 on the integer scale.
+double temperatureOf(const PreparedDetection& prepared) {
+    const double sigma = prepared.noiseSigma * prepared.quantised.scale;
+    return 2 * sigma * sigma;
 }
 
 // The detection with learning when asked.
@@ -476,6 +477,17 @@ DetectResult detectOrLearn(PreparedDetection& prepared, int32_t learnRounds, con
 
 DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, const std::function<void(double)>& progress,
                           const std::function<void(int32_t, int64_t)>& round, const std::atomic<bool>& cancel) {
+    if (prepared.confidence && learnRounds == 0) {
+        // The detection and its posterior in one: the shapes are scored once for both.
+        prepared.learnDistances.clear();
+        prepared.learnedRound = 0;
+        DetectionAndPosterior both = detectWithPosterior(prepared.request, temperatureOf(prepared),
+                                                         prepared.confidenceWindow, prepared.wantPosterior, progress,
+                                                         cancel);
+        if (both.detection.completed && both.detection.error.empty())
+            takePosterior(prepared, both.detection, std::move(both.posterior));
+        return std::move(both.detection);
+    }
     // The posterior costs about as much as a detection: the progress gives it a third.
     const double share = prepared.confidence ? 2.0 / 3.0 : 1.0;
     DetectResult result = detectOrLearn(
@@ -485,12 +497,13 @@ DetectResult runDetection(PreparedDetection& prepared, int32_t learnRounds, cons
             },
             round, cancel);
     if (!prepared.confidence || !result.completed || !result.error.empty()) return result;
-    addConfidence(
-            prepared, result,
-            [&](double done) {
-                if (progress) progress(share + (1 - share) * done);
-            },
-            cancel);
+    takePosterior(prepared, result,
+                  posteriorOf(prepared.request, result.pulses, temperatureOf(prepared), prepared.confidenceWindow,
+                              prepared.wantPosterior,
+                              [&](double done) {
+                                  if (progress) progress(share + (1 - share) * done);
+                              },
+                              cancel));
     return result;
 }
 

@@ -218,7 +218,8 @@ IoStatus finishPreparation(const DetectSettings& settings, int channels, double 
 
 /// The detection of a prepared request (see prepareDetection; with its confidence when the
 /// settings asked for it: posteriorOf at T = 2 (s·scale)², s the run's noise level, filled into
-/// the pulses and `prepared`), after `learnRounds` rounds of
+/// the pulses and `prepared`; without learning detectWithPosterior, which scores the shapes once
+/// for both), after `learnRounds` rounds of
 /// learning the shapes (0: none; see learnShapes). With learning the kept shapes replace the
 /// prepared ones (on the integer scale and, divided by the scale, in the signal's units, names
 /// kept), so that the report states and draws them; `learnDistances` gets the distance with the

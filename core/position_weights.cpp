@@ -172,62 +172,65 @@ const WeightKernels& weightKernels() {
     return chosen;
 }
 
-// The weights of one chunk of positions at a time: each position's weight over the shapes
-// `rows` (indices into the prepared shapes), W[l] = the sum over them of exp(-score / T), and,
-// with `shares`, each pulse's shape's share of it at the positions of the pulse's window. The
-// exponentials are taken relative to each position's least score (the soft minimum, every term at
-// most 1), and the least score's own exponential is split into a power of two and a rest, so
-// that no weight overflows. A chunk's numbers depend on nothing but its positions.
-struct ChunkWeights {
+// The working rows of one chunk of positions: the shapes' scores, then their exponentials;
+// each position's sum of those, and its weight as a mantissa and a power of two.
+struct ChunkBuffers {
     static constexpr int64_t kChunk = WeightRow::kChunk;  // a multiple of every vector width
     // The rows of a chunk's scores lie a cache line more than a chunk apart: a power of two
     // apart, the soft minimum's reads and writes down a column would share one cache set.
     static constexpr int64_t kRow = kChunk + 8;
+    explicit ChunkBuffers(size_t S = 0) { fit(S); }
+    void fit(size_t S) {
+        if (block.size() < S * kRow) block.resize(S * kRow);
+        sums.resize(kChunk), mantissas.resize(kChunk), exponents.resize(kChunk);
+    }
+    std::vector<double> block, sums, mantissas;
+    std::vector<int64_t> exponents;
+};
+
+// The weights of `count` positions (at most a chunk) from the S rows of their scores in b.block
+// (the kernels' values): each position's least score; per row e^(-(score - least) / T) in place
+// of the score (the soft minimum, every term at most 1); their sum; and the least score's own
+// exponential split into a power of two and a rest, so that no weight overflows, times the sum,
+// into b.mantissas and b.exponents. Each position's numbers depend on its scores alone. False
+// when an exponent would leave the range a chain of P weights may take.
+bool softMinimumOf(const ShapeScores& scores, size_t S, size_t count, int64_t P, double inverseT, ChunkBuffers& b) {
+    const WeightKernels& kernels = weightKernels();
+    const size_t C = static_cast<size_t>(ChunkBuffers::kRow);
+    const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
+    // Padding repeats the last position, so that it refuses nothing the positions would not.
+    for (size_t e = 0; e < S; ++e)
+        std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
+                  b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), b.block[e * C + count - 1]);
+    const double limit = std::min(0x1p50, 0x1p62 / static_cast<double>(P + 1));
+    return kernels.softMinimum(b.block.data(), S, C, padded, !scores.model().plain(),
+                               static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
+                               b.mantissas.data(), b.exponents.data());
+}
+const char* const kTooCold = "The temperature of the posterior is too small for the scores of this recording.";
+
+// The weights of one chunk of positions at a time: each position's weight over the shapes
+// `rows` (indices into the prepared shapes), W[l] = the sum over them of exp(-score / T). A
+// chunk's numbers depend on nothing but its positions.
+struct ChunkWeights {
+    static constexpr int64_t kChunk = ChunkBuffers::kChunk;
+    using Buffers = ChunkBuffers;
 
     const ShapeScores& scores;
     ChannelSamples y;
     int64_t P;
     const std::vector<int>& rows;
     double inverseT;
-    const PulseWindows& pulses;
-    double* shares;        // per pulse j from j * shareStride, per position of its window
-    int64_t shareStride;
     WeightRow& W;  // P entries
-
-    struct Buffers {
-        explicit Buffers(size_t S) : block(S * kRow), sums(kChunk), mantissas(kChunk), exponents(kChunk) {}
-        std::vector<double> block, sums, mantissas;
-        std::vector<int64_t> exponents;
-    };
 
     // Positions lo.. of one chunk; a refusal when an exponent would leave the 64-bit range (a
     // chain's exponent is the sum of at most P pulses'), else "".
     std::string weigh(int64_t lo, Buffers& b) const {
-        const WeightKernels& kernels = weightKernels();
-        const size_t S = rows.size(), C = static_cast<size_t>(kRow);
         const int64_t hi = std::min(P - 1, lo + kChunk - 1);
         const auto count = static_cast<size_t>(hi - lo + 1);
-        const size_t padded = (count + kernels.width - 1) / kernels.width * kernels.width;
-        scores.scoreRows(y, lo, hi, rows, b.block.data(), kRow);
-        // Padding repeats the last position, so that it refuses nothing the positions would not.
-        for (size_t e = 0; e < S; ++e)
-            std::fill(b.block.begin() + static_cast<std::ptrdiff_t>(e * C + count),
-                      b.block.begin() + static_cast<std::ptrdiff_t>(e * C + padded), b.block[e * C + count - 1]);
-        const double limit = std::min(0x1p50, 0x1p62 / static_cast<double>(P + 1));
-        if (!kernels.softMinimum(b.block.data(), S, C, padded, !scores.model().plain(),
-                                 static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
-                                 b.mantissas.data(), b.exponents.data()))
-            return "The temperature of the posterior is too small for the scores of this recording.";
+        scores.scoreRows(y, lo, hi, rows, b.block.data(), ChunkBuffers::kRow);
+        if (!softMinimumOf(scores, rows.size(), count, P, inverseT, b)) return kTooCold;
         W.writeChunk(lo, count, b.mantissas.data(), b.exponents.data());
-        if (!shares) return {};
-        // The windows that reach into the chunk (they are in order), each over its positions here.
-        for (auto j = static_cast<size_t>(std::lower_bound(pulses.last.begin(), pulses.last.end(), lo) - pulses.last.begin());
-             j < pulses.first.size() && pulses.first[j] <= hi; ++j) {
-            if (pulses.shape[j] >= S) continue;
-            const double* row = b.block.data() + pulses.shape[j] * C - lo;
-            for (int64_t l = std::max(lo, pulses.first[j]); l <= std::min(hi, pulses.last[j]); ++l)
-                shares[static_cast<int64_t>(j) * shareStride + l - pulses.first[j]] = row[l] / b.sums[static_cast<size_t>(l - lo)];
-        }
         return {};
     }
 };
@@ -269,11 +272,78 @@ std::string weighAll(const ChunkWeights& weights, unsigned threads, const std::f
 }  // namespace
 
 std::string positionWeights(const ShapeScores& scores, ChannelSamples y, int64_t P, const std::vector<int>& rows,
-                            double inverseT, const PulseWindows& pulses, double* shares, int64_t shareStride,
-                            unsigned threads, WeightRow& W, const std::function<void(double)>& progress,
+                            double inverseT, unsigned threads, WeightRow& W, const std::function<void(double)>& progress,
                             const std::atomic<bool>& cancel) {
     W = WeightRow(P);
-    const ChunkWeights weights{scores, y, P, rows, inverseT, pulses, shares, shareStride, W};
+    const ChunkWeights weights{scores, y, P, rows, inverseT, W};
     return weighAll(weights, threads, progress, cancel);
+}
+
+void kindShares(const ShapeScores& scores, ChannelSamples y, const std::vector<int>& rows, double inverseT,
+                const PulseWindows& pulses, const WeightRow& W, double* shares, int64_t shareStride) {
+    ChunkBuffers b(1);
+    const int64_t P = W.size();
+    for (size_t j = 0; j < pulses.first.size(); ++j) {
+        if (pulses.shape[j] >= rows.size()) continue;
+        const std::vector<int> own{rows[pulses.shape[j]]};
+        for (int64_t lo = pulses.first[j]; lo <= pulses.last[j]; lo += ChunkBuffers::kChunk) {
+            const int64_t hi = std::min(pulses.last[j], lo + ChunkBuffers::kChunk - 1);
+            const auto count = static_cast<size_t>(hi - lo + 1);
+            scores.scoreRows(y, lo, hi, own, b.block.data(), ChunkBuffers::kRow);
+            // The shape's own weight, taken as every weight is (alone at a position it is W).
+            softMinimumOf(scores, 1, count, P, inverseT, b);
+            for (size_t i = 0; i < count; ++i)
+                shares[static_cast<int64_t>(j) * shareStride + (lo - pulses.first[j]) + static_cast<int64_t>(i)] =
+                        ratio(Weight::positive(b.mantissas[i], b.exponents[i]), W[lo + static_cast<int64_t>(i)]);
+        }
+    }
+}
+
+WeighAlong::WeighAlong(int64_t P, size_t shapes, double inverseT)
+    : P_(P),
+      shapes_(shapes),
+      inverseT_(inverseT),
+      W_(P),
+      claimed_(new std::atomic<bool>[static_cast<size_t>((P + WeightRow::kChunk - 1) / WeightRow::kChunk)]()),
+      refusals_(static_cast<size_t>((P + WeightRow::kChunk - 1) / WeightRow::kChunk)) {
+    for (int e = 0; e < static_cast<int>(shapes); ++e) all_.push_back(e);
+}
+
+void WeighAlong::score(const ShapeScores& scores, ChannelSamples y, int64_t from, int64_t to, int64_t* q) {
+    thread_local ChunkBuffers b;
+    b.fit(shapes_);
+    const int64_t K = WeightRow::kChunk;
+    for (int64_t lo = from / K * K; lo <= to; lo += K) {
+        const int64_t hi = std::min(P_ - 1, lo + K - 1), a = std::max(from, lo), z = std::min(to, hi);
+        const auto c = static_cast<size_t>(lo / K);
+        if (claimed_[c].exchange(true)) {
+            // Another stretch of the detection weighs this chunk: the scores alone.
+            const int all = -1;
+            scores.scoreRange(y, a, z, std::span<const int>(&all, 1), q + (a - from), 1);
+            continue;
+        }
+        const auto count = static_cast<size_t>(hi - lo + 1);
+        scores.scoreRows(y, lo, hi, all_, b.block.data(), ChunkBuffers::kRow);
+        // The detection's scores first: the soft minimum overwrites the rows.
+        scores.bestOfRows(b.block.data() + (a - lo), shapes_, ChunkBuffers::kRow, z - a + 1, q + (a - from));
+        if (!softMinimumOf(scores, shapes_, count, P_, inverseT_, b)) {
+            refusals_[c] = kTooCold;
+            continue;
+        }
+        W_.writeChunk(lo, count, b.mantissas.data(), b.exponents.data());
+    }
+}
+
+std::string WeighAlong::finish() {
+    // A chunk no stretch reached holds no position of any chain: its weights are never read.
+    const std::vector<double> ones(static_cast<size_t>(WeightRow::kChunk), 1.0);
+    const std::vector<int64_t> zeros(static_cast<size_t>(WeightRow::kChunk), 0);
+    for (size_t c = 0; c < refusals_.size(); ++c) {
+        if (!refusals_[c].empty()) return refusals_[c];
+        const int64_t lo = static_cast<int64_t>(c) * WeightRow::kChunk;
+        if (!claimed_[c].load())
+            W_.writeChunk(lo, static_cast<size_t>(std::min(WeightRow::kChunk, P_ - lo)), ones.data(), zeros.data());
+    }
+    return {};
 }
 }  // namespace posterior_detail

@@ -55,13 +55,45 @@ private:
 
 /// Each position l = 0..P - 1's weight over the prepared shapes `rows` of `scores` (indices
 /// into them) on the signal y: W[l] = the sum over them of exp(-(score + pulse cost) / T), T =
-/// 1 / inverseT, into W (made for P). With `shares` (else null), also each pulse j's shape's share
-/// of the weight at every position l of its window: shares[j * shareStride + l - first[j]]. On
-/// up to `threads` threads; `progress` gets the share done from the calling thread. Returns
-/// "stopped" when cancelled, a refusal when a weight's power of two could leave the range a chain
-/// of P of them may take (the temperature too small for the scores), else "".
+/// 1 / inverseT, into W (made for P). On up to `threads` threads; `progress` gets the share done
+/// from the calling thread. Returns "stopped" when cancelled, a refusal when a weight's power of
+/// two could leave the range a chain of P of them may take (the temperature too small for the
+/// scores), else "".
 std::string positionWeights(const ShapeScores& scores, ChannelSamples y, int64_t P, const std::vector<int>& rows,
-                            double inverseT, const PulseWindows& pulses, double* shares, int64_t shareStride,
-                            unsigned threads, WeightRow& W, const std::function<void(double)>& progress,
+                            double inverseT, unsigned threads, WeightRow& W, const std::function<void(double)>& progress,
                             const std::atomic<bool>& cancel);
+
+/// Each pulse j's shape's share of the weight at every position l of its window:
+/// shares[j * shareStride + l - first[j]] (pulses whose shape is rows.size() or more are left as
+/// they are). The shape's own weight over W[l], both taken the same way, so that a shape alone at
+/// a position has share 1 exactly; only the pulse's own shape is scored, at its window alone.
+void kindShares(const ShapeScores& scores, ChannelSamples y, const std::vector<int>& rows, double inverseT,
+                const PulseWindows& pulses, const WeightRow& W, double* shares, int64_t shareStride);
+
+/// The positions' weights taken along with a detection's scores, every shape scored once for
+/// both: a detection that scores the best over all its shapes (joint detection, or one shape)
+/// hands its stretches of positions to score(), which gives the detection its scores and weighs
+/// the chunks of positions they reach into, each chunk once; finish() then completes the row.
+/// The weights are positionWeights' to the bit.
+class WeighAlong {
+public:
+    WeighAlong(int64_t P, size_t shapes, double inverseT);
+    /// Positions from..to: the best score over every shape plus the pulse cost into q[p - from]
+    /// (exactly ShapeScores::scoreRange's with the index -1), and the weights of the chunks they
+    /// reach into that no other call has taken. Safe from several threads at once.
+    void score(const ShapeScores& scores, ChannelSamples y, int64_t from, int64_t to, int64_t* q);
+    /// After the detection: the chunks no stretch reached hold no chain and weigh 1. A refusal
+    /// when a weight's power of two could leave the range (positionWeights'), else "".
+    std::string finish();
+    const WeightRow& weights() const { return W_; }
+
+private:
+    int64_t P_;
+    size_t shapes_;
+    double inverseT_;
+    std::vector<int> all_;
+    WeightRow W_;
+    std::unique_ptr<std::atomic<bool>[]> claimed_;
+    std::vector<std::string> refusals_;
+};
 }  // namespace posterior_detail

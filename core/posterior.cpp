@@ -366,9 +366,12 @@ struct ChainPasses {
 };
 }  // namespace
 
-PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
-                            int64_t window, bool perPosition, const std::function<void(double)>& progress,
-                            const std::atomic<bool>& cancel) {
+namespace {
+// posteriorOf, with the positions' weights `given` when a detection took them along (joint
+// detection or one shape: one component), else weighed here.
+PosteriorResult posteriorWith(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
+                              int64_t window, bool perPosition, const std::function<void(double)>& progress,
+                              const std::atomic<bool>& cancel, const WeightRow* given) {
     PosteriorResult out;
     if (!(temperature > 0) || !std::isfinite(temperature)) {
         out.error = "The temperature of the posterior must be a positive number.";
@@ -405,8 +408,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         scores.prepare(shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost}, request.channels);
         // Each pulse's window of positions and its shape among the candidates; in joint detection
-        // its shape's share of the weight at each position of the window, taken while the shapes
-        // are scored.
+        // its shape's share of the weight at each position of the window.
         PulseWindows windows;
         const int64_t widest = 2 * window + 1;
         std::vector<double> kindShare(pulses.size() * static_cast<size_t>(widest));
@@ -441,13 +443,17 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 if (!recognize || e == k) rows.push_back(static_cast<int>(e));
             const double base = 0.8 * static_cast<double>(k) / static_cast<double>(components),
                          span = 0.4 / static_cast<double>(components);
-            const std::string weighed = positionWeights(
-                    scores, ChannelSamples(request.signal.data(), N), P, rows, 1.0 / temperature, windows,
-                    recognize ? nullptr : kindShare.data(), widest, threads, W,
-                    [&](double done) {
-                        if (progress) progress(base + span * done);
-                    },
-                    cancel);
+            const ChannelSamples y(request.signal.data(), N);
+            const std::string weighed = given ? std::string{}
+                                              : positionWeights(
+                                                        scores, y, P, rows, 1.0 / temperature, threads, W,
+                                                        [&](double done) {
+                                                            if (progress) progress(base + span * done);
+                                                        },
+                                                        cancel);
+            const WeightRow& weights = given ? *given : W;
+            if (weighed.empty() && !recognize)
+                kindShares(scores, y, rows, 1.0 / temperature, windows, weights, kindShare.data(), widest);
             Layers layers;
             ChainPasses passes;
             if (!perPosition && static_cast<double>(pulses.size()) * static_cast<double>(widest) < static_cast<double>(P)) {
@@ -456,8 +462,8 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 passes.kindShare = recognize ? nullptr : kindShare.data();
             }
             const std::string why = !weighed.empty()  ? weighed
-                                    : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, W, stop)
-                                                    : passes.build(N, nMax, Tmin, Tmax, W, wide, stop);
+                                    : request.count ? layers.build(N, nMax, Tmin, Tmax, *request.count, weights, stop)
+                                                    : passes.build(N, nMax, Tmin, Tmax, weights, wide, stop);
             if (why == "stopped") {
                 out.completed = false;
                 return out;
@@ -499,7 +505,7 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
                 // pulse there is its expected number of pulses, a sum of small terms that keeps
                 // its precision where one less the weight of the chains without keeps none.
                 some[k][j] = b - a < Tmin ? there[k][j]
-                                          : 1.0 - (request.count ? layers.noneIn(a, b, Tmin, Tmax, W) : passes.noneIn(a, b));
+                                          : 1.0 - (request.count ? layers.noneIn(a, b, Tmin, Tmax, weights) : passes.noneIn(a, b));
             }
         }
         // The components' shares.
@@ -551,5 +557,54 @@ PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<Dete
         return out;
     }
     if (progress) progress(1.0);
+    return out;
+}
+}  // namespace
+
+PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
+                            int64_t window, bool perPosition, const std::function<void(double)>& progress,
+                            const std::atomic<bool>& cancel) {
+    return posteriorWith(request, pulses, temperature, window, perPosition, progress, cancel, nullptr);
+}
+
+DetectionAndPosterior detectWithPosterior(const DetectRequest& request, double temperature, int64_t window,
+                                          bool perPosition, const std::function<void(double)>& progress,
+                                          const std::atomic<bool>& cancel) {
+    DetectionAndPosterior out;
+    // The weights ride along where the match scores the best over every shape, for a request the
+    // detection takes (else the detection refuses it, or the posterior weighs on its own).
+    const int64_t C = request.channels;
+    bool along = !request.count && request.task != DetectTask::recognize && std::isfinite(temperature) &&
+                 temperature > 0 && C >= 1 && C <= kMostChannels && !request.candidates.empty();
+    int64_t nMax = 0;
+    for (const int32_t c : request.candidates) {
+        along = along && c >= 0 && static_cast<size_t>(c) < request.shapes.size();
+        if (along) nMax = std::max<int64_t>(nMax, static_cast<int64_t>(request.shapes[static_cast<size_t>(c)].size()) / C);
+    }
+    const int64_t P = along ? static_cast<int64_t>(request.signal.size()) / C - nMax + 1 : 0;
+    along = along && nMax > 0 && P > 0;
+    const auto detectionProgress = [&](double done) {
+        if (progress) progress(0.6 * done);
+    };
+    const auto posteriorProgress = [&](double done) {
+        if (progress) progress(0.6 + 0.4 * done);
+    };
+    try {
+        std::optional<WeighAlong> weigher;
+        if (along) weigher.emplace(P, request.candidates.size(), 1.0 / temperature);
+        out.detection = detectInRecording(request, detectionProgress, cancel, weigher ? &*weigher : nullptr);
+        if (!out.detection.completed || !out.detection.error.empty()) return out;
+        if (weigher) {
+            if (std::string why = weigher->finish(); !why.empty()) {
+                out.posterior.error = std::move(why);
+                return out;
+            }
+        }
+        out.posterior = posteriorWith(request, out.detection.pulses, temperature, window, perPosition, posteriorProgress,
+                                      cancel, weigher ? &weigher->weights() : nullptr);
+    } catch (const std::bad_alloc&) {
+        out.posterior = PosteriorResult{};
+        out.posterior.error = "Not enough memory for the posterior of " + std::to_string(P) + " positions.";
+    }
     return out;
 }

@@ -54,3 +54,16 @@ struct PosteriorResult {
 PosteriorResult posteriorOf(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
                             int64_t window, bool perPosition, const std::function<void(double)>& progress,
                             const std::atomic<bool>& cancel);
+
+/// A detection and its posterior: detectInRecording, then posteriorOf on the pulses it found,
+/// with the same numbers; where the match scores the best over every shape (joint detection or
+/// one shape, an unknown count) the posterior's weights are taken along with the detection's
+/// scores, the shapes scored once for both. The posterior is left empty when the detection does
+/// not complete or refuses.
+struct DetectionAndPosterior {
+    DetectResult detection;
+    PosteriorResult posterior;
+};
+DetectionAndPosterior detectWithPosterior(const DetectRequest& request, double temperature, int64_t window,
+                                          bool perPosition, const std::function<void(double)>& progress,
+                                          const std::atomic<bool>& cancel);

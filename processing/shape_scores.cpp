@@ -1,6 +1,7 @@
 #include "processing/shape_scores.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -577,6 +578,35 @@ void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<
                 for (size_t j = 0; j < indices.size(); ++j)
                     std::copy(rows + j * kRowWidth, rows + j * kRowWidth + count, rowOut(j, b0));
             });
+}
+
+namespace {
+// The least of the rows at each position, in the widest vectors the processor has (minima and
+// additions: every build the same numbers).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+void leastOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t count, int64_t cost, int64_t* out) {
+    // Rounded as the kernels' integers are: adding 1.5 * 2^52 leaves the nearest integer (ties to
+    // even) in the low bits. Row by row, so that the minima run along the positions.
+    constexpr double kMagic = 6755399441055744.0;
+    constexpr int64_t kStep = 256;
+    double best[kStep];
+    for (int64_t i0 = 0; i0 < count; i0 += kStep) {
+        const int64_t m = std::min(kStep, count - i0);
+        for (int64_t i = 0; i < m; ++i) best[i] = rows[i0 + i];
+        for (size_t j = 1; j < rowCount; ++j) {
+            const double* row = rows + static_cast<int64_t>(j) * rowStride + i0;
+            for (int64_t i = 0; i < m; ++i) best[i] = row[i] < best[i] ? row[i] : best[i];
+        }
+        for (int64_t i = 0; i < m; ++i)
+            out[i0 + i] = std::bit_cast<int64_t>(best[i] + kMagic) - std::bit_cast<int64_t>(kMagic) + cost;
+    }
+}
+}  // namespace
+
+void ShapeScores::bestOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t count, int64_t* out) const {
+    leastOfRows(rows, rowCount, rowStride, count, model_.pulseCost, out);
 }
 
 void ShapeScores::scoreEach(ChannelSamples y, std::span<const int64_t> positions, int64_t* out) const {

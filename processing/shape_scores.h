@@ -79,6 +79,11 @@ public:
     void scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, double* out,
                    int64_t rowStride) const;
 
+    /// The best of `rows` rows of scoreRows' values (rowStride apart) at each of `count` positions,
+    /// rounded and plus the pulse cost into out[0..count): exactly scoreRange's scores with the
+    /// index -1 when the rows are every shape's.
+    void bestOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t count, int64_t* out) const;
+
     /// The best score of every shape at each of the positions, without the pulse cost:
     /// out[i * size() + shape] for positions[i]. Safe to call from several threads at once.
     void scoreEach(ChannelSamples y, std::span<const int64_t> positions, int64_t* out) const;

@@ -262,3 +262,56 @@ TEST(Posterior, WeightRowReadsBackEveryWeightWritten) {
         ASSERT_EQ(row[l].e, written[static_cast<size_t>(l)].e) << l;
     }
 }
+
+TEST(Posterior, DetectionWithItsPosteriorEqualsTheTwoApart) {
+    // Two bumps of their own lengths over noise, several chunks of positions long, so that the
+    // detection's stretches and threads share the weights.
+    const std::vector<int16_t> wide{0, 700, 1500, 2100, 1500, 700, 0, -500, -300}, narrow{0, -900, -1800, -900, 0, 400};
+    std::mt19937 rng(11);
+    std::vector<int16_t> y(70000);
+    for (int16_t& v : y) v = static_cast<int16_t>(uniform(rng, -400, 400));
+    for (int64_t p = 20; p + 9 <= 70000; p += uniform(rng, 60, 110)) {
+        const auto& x = uniform(rng, 0, 1) ? wide : narrow;
+        for (size_t c = 0; c < x.size(); ++c) y[static_cast<size_t>(p) + c] = static_cast<int16_t>(y[static_cast<size_t>(p) + c] + x[c]);
+    }
+    const struct {
+        DetectTask task;
+        std::vector<int32_t> candidates;
+        int32_t savedEnergy;
+        double gainMin, gainMax;
+        int32_t threads;
+        bool perPosition;
+    } cases[] = {{DetectTask::joint, {0, 1}, 100, 1, 1, 1, false},  {DetectTask::joint, {0, 1}, 75, 1, 1, 3, true},
+                 {DetectTask::joint, {1, 0}, 80, 0.5, 2, 2, false}, {DetectTask::detect, {1}, 75, 1, 1, 1, false}};
+    for (const auto& c : cases) {
+        DetectRequest request;
+        request.signal = y;
+        request.shapes = {wide, narrow};
+        request.task = c.task;
+        request.candidates = c.candidates;
+        request.tmin = 60;
+        request.tmax = 110;
+        request.savedEnergy = c.savedEnergy;
+        request.gainMin = c.gainMin;
+        request.gainMax = c.gainMax;
+        request.threads = c.threads;
+        const double T = 2.0 * 400 * 400;
+        const DetectResult alone = detectInRecording(request, {}, notCancelled);
+        ASSERT_TRUE(alone.error.empty()) << alone.error;
+        const PosteriorResult apart = posteriorOf(request, alone.pulses, T, 15, c.perPosition, {}, notCancelled);
+        const DetectionAndPosterior both = detectWithPosterior(request, T, 15, c.perPosition, {}, notCancelled);
+        ASSERT_TRUE(apart.error.empty() && both.posterior.error.empty()) << apart.error << both.posterior.error;
+        EXPECT_EQ(both.detection.distance, alone.distance);
+        ASSERT_EQ(both.detection.pulses.size(), alone.pulses.size());
+        ASSERT_EQ(both.posterior.pulses.size(), apart.pulses.size());
+        for (size_t j = 0; j < alone.pulses.size(); ++j) {
+            EXPECT_EQ(both.detection.pulses[j].position, alone.pulses[j].position);
+            EXPECT_EQ(both.detection.pulses[j].shape, alone.pulses[j].shape);
+            EXPECT_EQ(both.posterior.pulses[j].confidence, apart.pulses[j].confidence) << j;
+            EXPECT_EQ(both.posterior.pulses[j].kindConfidence, apart.pulses[j].kindConfidence) << j;
+        }
+        EXPECT_EQ(both.posterior.expectedCount, apart.expectedCount);
+        EXPECT_EQ(both.posterior.countDeviation, apart.countDeviation);
+        EXPECT_EQ(both.posterior.posterior, apart.posterior);
+    }
+}
