@@ -422,7 +422,6 @@ PosteriorResult posteriorWith(const DetectRequest& request, const std::vector<De
         // chains with none there.
         bool wide = false;
         for (size_t j = 0; j < pulses.size(); ++j) wide = wide || windows.last[j] - windows.first[j] >= Tmin;
-        const auto stop = [&](int64_t i) { return (i & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed); };
         // Joint detection weighs each pulse over every shape: one set of chains. Recognition
         // weighs the chains of each candidate alone: a mixture of one set per candidate, each by
         // its total weight.
@@ -454,6 +453,15 @@ PosteriorResult posteriorWith(const DetectRequest& request, const std::vector<De
             const WeightRow& weights = given ? *given : W;
             if (weighed.empty() && !recognize)
                 kindShares(scores, y, rows, 1.0 / temperature, windows, weights, kindShare.data(), widest);
+            // The passes look for a stop every 2^16 positions (or layers); each look moves the
+            // progress on through the component's second share (two passes over P positions).
+            int64_t looks = 0;
+            const double perLook = 1.0 / (2.0 * static_cast<double>(P / 0x10000 + 1));
+            const auto stop = [&](int64_t i) {
+                if ((i & 0xFFFF) != 0) return false;
+                if (progress) progress(base + span + span * std::min(1.0, static_cast<double>(++looks) * perLook));
+                return cancel.load(std::memory_order_relaxed);
+            };
             Layers layers;
             ChainPasses passes;
             if (!perPosition && static_cast<double>(pulses.size()) * static_cast<double>(widest) < static_cast<double>(P)) {
