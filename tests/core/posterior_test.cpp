@@ -313,5 +313,9 @@ TEST(Posterior, DetectionWithItsPosteriorEqualsTheTwoApart) {
         EXPECT_EQ(both.posterior.expectedCount, apart.expectedCount);
         EXPECT_EQ(both.posterior.countDeviation, apart.countDeviation);
         EXPECT_EQ(both.posterior.posterior, apart.posterior);
+        // A temperature too small for the scores: the detection stands, the posterior refuses.
+        const DetectionAndPosterior cold = detectWithPosterior(request, 1e-300, 15, false, {}, notCancelled);
+        EXPECT_EQ(cold.detection.distance, alone.distance);
+        EXPECT_NE(cold.posterior.error.find("too small for the scores"), std::string::npos) << cold.posterior.error;
     }
 }
