@@ -382,12 +382,12 @@ PosteriorResult posteriorWith(const DetectRequest& request, const std::vector<De
         return out;
     }
     const int64_t C = request.channels, N = static_cast<int64_t>(request.signal.size()) / C;
+    // The chains' limits at the recording's ends count the longest of all the shapes, candidates
+    // or not, as the detection's do: the posterior weighs the chains the detection chooses among.
     int64_t nMax = 0;
+    for (const std::span<const int16_t> x : request.shapes) nMax = std::max<int64_t>(nMax, static_cast<int64_t>(x.size()) / C);
     std::vector<std::span<const int16_t>> shapes;
-    for (const int32_t c : request.candidates) {
-        shapes.push_back(request.shapes[static_cast<size_t>(c)]);
-        nMax = std::max<int64_t>(nMax, static_cast<int64_t>(shapes.back().size()) / C);
-    }
+    for (const int32_t c : request.candidates) shapes.push_back(request.shapes[static_cast<size_t>(c)]);
     const int64_t Tmin = std::min(request.tmin, N), Tmax = std::min(request.tmax, N);
     if (shapes.empty() || nMax > N || window < 0 || window > request.tmax) {
         out.error = "The confidence window must lie from 0 to Tmax samples.";
@@ -584,11 +584,9 @@ DetectionAndPosterior detectWithPosterior(const DetectRequest& request, double t
     const int64_t C = request.channels;
     bool along = !request.count && request.task != DetectTask::recognize && std::isfinite(temperature) &&
                  temperature > 0 && C >= 1 && C <= kMostChannels && !request.candidates.empty();
+    for (const int32_t c : request.candidates) along = along && c >= 0 && static_cast<size_t>(c) < request.shapes.size();
     int64_t nMax = 0;
-    for (const int32_t c : request.candidates) {
-        along = along && c >= 0 && static_cast<size_t>(c) < request.shapes.size();
-        if (along) nMax = std::max<int64_t>(nMax, static_cast<int64_t>(request.shapes[static_cast<size_t>(c)].size()) / C);
-    }
+    for (const std::span<const int16_t> x : request.shapes) nMax = std::max<int64_t>(nMax, static_cast<int64_t>(x.size()) / C);
     const int64_t P = along ? static_cast<int64_t>(request.signal.size()) / C - nMax + 1 : 0;
     along = along && nMax > 0 && P > 0;
     const auto detectionProgress = [&](double done) {

@@ -282,7 +282,7 @@ TEST(Posterior, DetectionWithItsPosteriorEqualsTheTwoApart) {
         int32_t threads;
         bool perPosition;
     } cases[] = {{DetectTask::joint, {0, 1}, 100, 1, 1, 1, false},  {DetectTask::joint, {0, 1}, 75, 1, 1, 3, true},
-                 {DetectTask::joint, {1, 0}, 80, 0.5, 2, 2, false}, {DetectTask::detect, {1}, 75, 1, 1, 1, false}};
+                 {DetectTask::joint, {1, 0}, 80, 0.5, 2, 2, false}, {DetectTask::detect, {1}, 75, 1, 1, 1, true}};
     for (const auto& c : cases) {
         DetectRequest request;
         request.signal = y;
@@ -313,6 +313,10 @@ TEST(Posterior, DetectionWithItsPosteriorEqualsTheTwoApart) {
         EXPECT_EQ(both.posterior.expectedCount, apart.expectedCount);
         EXPECT_EQ(both.posterior.countDeviation, apart.countDeviation);
         EXPECT_EQ(both.posterior.posterior, apart.posterior);
+        // The chains' positions end where the detection's do: the longest shape, candidate or not.
+        if (c.perPosition) {
+            EXPECT_EQ(apart.posterior.size(), y.size() - wide.size() + 1);
+        }
         // A temperature too small for the scores: the detection stands, the posterior refuses.
         const DetectionAndPosterior cold = detectWithPosterior(request, 1e-300, 15, false, {}, notCancelled);
         EXPECT_EQ(cold.detection.distance, alone.distance);
