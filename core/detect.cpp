@@ -184,8 +184,7 @@ public:
                 const std::function<void(double)>& progress, const std::atomic<bool>& cancel, double base, double span,
                 posterior_detail::WeighAlong* along = nullptr)
         : scores_(scores), y_(y), offset_(offset), indices_(std::move(indices)), q_(q), qMask_(qMask), stride_(stride),
-          chunk_(chunkOf(stride)), progress_(progress), cancel_(cancel), base_(base), span_(span),
-          along_(indices_.size() == 1 && indices_[0] < 0 && stride == 1 ? along : nullptr) {
+          chunk_(chunkOf(stride)), progress_(progress), cancel_(cancel), base_(base), span_(span), along_(along) {
         for (const auto& [a, b] : intervals)
             for (int64_t from = a; from <= b; from = (from / chunk_ + 1) * chunk_)
                 chunks_.emplace_back(from, std::min(b, (from / chunk_ + 1) * chunk_ - 1));
@@ -264,7 +263,7 @@ private:
     const std::function<void(double)>& progress_;
     const std::atomic<bool>& cancel_;
     double base_, span_;
-    posterior_detail::WeighAlong* along_;  // the posterior's weights taken along (the best over every shape)
+    posterior_detail::WeighAlong* along_;  // the posterior's weights taken along (indices {-1}, stride 1 only)
     std::vector<std::pair<int64_t, int64_t>> chunks_;
     std::unique_ptr<std::atomic<bool>[]> done_;
     size_t prefix_ = 0;  // leading chunks known to be done; the calling thread's alone
@@ -384,7 +383,7 @@ struct Run {
     int candidates;
     const std::function<void(double)>& progress;
     const std::atomic<bool>& cancel;
-    posterior_detail::WeighAlong* along = nullptr;  // see detectInRecording
+    posterior_detail::WeighAlong* along = nullptr;  // begun: the unknown count's match of every shape at once
     // The match is most of the work; the programmes follow it.
     static constexpr double kMatchShare = 0.9;
 
@@ -572,7 +571,10 @@ DetectResult detectInRecording(const DetectRequest& request, const std::function
         ShapeScores scores;
         scores.prepare(problem.shapes, request.savedEnergy,
                        ShapeScores::Model{request.gainMin, request.gainMax, request.pulseCost}, request.channels);
-        const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel, along};
+        // The posterior's weights ride along where the match scores the best over every shape.
+        posterior_detail::WeighAlong* const weighing = along && !recognize && !request.count ? along : nullptr;
+        if (weighing) weighing->begin(N - n + 1, static_cast<size_t>(candidates));
+        const Run run{scores, threads, y, Tmin, Tmax, recognize, candidates, progress, cancel, weighing};
         Best best;
         bool done;
         if (!request.count) {

@@ -101,7 +101,7 @@ class WeighAlong;
 }
 /// As above, and where the match scores the best over every shape (joint detection, or one
 /// shape, with an unknown count) `along` takes the posterior's positions' weights with the same
-/// scores, the shapes scored once for both (core/position_weights.h); the result is the same.
-/// The caller passes `along` only for such a request.
+/// scores, the shapes scored once for both (core/position_weights.h; along->taken() says whether
+/// it did); the result is the same.
 DetectResult detectInRecording(const DetectRequest& request, const std::function<void(double)>& progress,
                                const std::atomic<bool>& cancel, posterior_detail::WeighAlong* along);

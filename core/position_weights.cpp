@@ -207,14 +207,21 @@ bool softMinimumOf(const ShapeScores& scores, size_t S, size_t count, int64_t P,
                                static_cast<double>(scores.model().pulseCost), inverseT, limit, b.sums.data(),
                                b.mantissas.data(), b.exponents.data());
 }
-const char* const kTooCold = "The temperature of the posterior is too small for the scores of this recording.";
+// The weights of the chunk from lo, its `count` positions' S rows of scores in b.block, into W;
+// a refusal when an exponent would leave the range a chain of W.size() weights may take, else "".
+std::string weighScored(const ShapeScores& scores, size_t S, int64_t lo, size_t count, double inverseT, ChunkBuffers& b,
+                        WeightRow& W) {
+    if (!softMinimumOf(scores, S, count, W.size(), inverseT, b))
+        return "The temperature of the posterior is too small for the scores of this recording.";
+    W.writeChunk(lo, count, b.mantissas.data(), b.exponents.data());
+    return {};
+}
 
 // The weights of one chunk of positions at a time: each position's weight over the shapes
 // `rows` (indices into the prepared shapes), W[l] = the sum over them of exp(-score / T). A
 // chunk's numbers depend on nothing but its positions.
 struct ChunkWeights {
     static constexpr int64_t kChunk = ChunkBuffers::kChunk;
-    using Buffers = ChunkBuffers;
 
     const ShapeScores& scores;
     ChannelSamples y;
@@ -225,13 +232,10 @@ struct ChunkWeights {
 
     // Positions lo.. of one chunk; a refusal when an exponent would leave the 64-bit range (a
     // chain's exponent is the sum of at most P pulses'), else "".
-    std::string weigh(int64_t lo, Buffers& b) const {
+    std::string weigh(int64_t lo, ChunkBuffers& b) const {
         const int64_t hi = std::min(P - 1, lo + kChunk - 1);
-        const auto count = static_cast<size_t>(hi - lo + 1);
         scores.scoreRows(y, lo, hi, rows, b.block.data(), ChunkBuffers::kRow);
-        if (!softMinimumOf(scores, rows.size(), count, P, inverseT, b)) return kTooCold;
-        W.writeChunk(lo, count, b.mantissas.data(), b.exponents.data());
-        return {};
+        return weighScored(scores, rows.size(), lo, static_cast<size_t>(hi - lo + 1), inverseT, b, W);
     }
 };
 
@@ -243,7 +247,7 @@ std::string weighAll(const ChunkWeights& weights, unsigned threads, const std::f
                      const std::atomic<bool>& cancel) {
     const int64_t chunks = (weights.P + ChunkWeights::kChunk - 1) / ChunkWeights::kChunk;
     const size_t workers = std::clamp<size_t>(threads, 1, static_cast<size_t>(chunks));
-    std::vector<ChunkWeights::Buffers> buffers(workers, ChunkWeights::Buffers(weights.rows.size()));
+    std::vector<ChunkBuffers> buffers(workers, ChunkBuffers(weights.rows.size()));
     std::vector<std::string> refusals(static_cast<size_t>(chunks));
     std::atomic<int64_t> next{0}, done{0};
     std::atomic<bool> failed{false};
@@ -283,9 +287,10 @@ void kindShares(const ShapeScores& scores, ChannelSamples y, const std::vector<i
                 const PulseWindows& pulses, const WeightRow& W, double* shares, int64_t shareStride) {
     ChunkBuffers b(1);
     const int64_t P = W.size();
+    std::vector<int> own(1);
     for (size_t j = 0; j < pulses.first.size(); ++j) {
         if (pulses.shape[j] >= rows.size()) continue;
-        const std::vector<int> own{rows[pulses.shape[j]]};
+        own[0] = rows[pulses.shape[j]];
         for (int64_t lo = pulses.first[j]; lo <= pulses.last[j]; lo += ChunkBuffers::kChunk) {
             const int64_t hi = std::min(pulses.last[j], lo + ChunkBuffers::kChunk - 1);
             const auto count = static_cast<size_t>(hi - lo + 1);
@@ -299,22 +304,21 @@ void kindShares(const ShapeScores& scores, ChannelSamples y, const std::vector<i
     }
 }
 
-WeighAlong::WeighAlong(int64_t P, size_t shapes, double inverseT)
-    : P_(P),
-      shapes_(shapes),
-      inverseT_(inverseT),
-      W_(P),
-      claimed_(new std::atomic<bool>[static_cast<size_t>((P + WeightRow::kChunk - 1) / WeightRow::kChunk)]()),
-      refusals_(static_cast<size_t>((P + WeightRow::kChunk - 1) / WeightRow::kChunk)) {
-    for (int e = 0; e < static_cast<int>(shapes); ++e) all_.push_back(e);
+void WeighAlong::begin(int64_t P, size_t shapes) {
+    const auto chunks = static_cast<size_t>((P + WeightRow::kChunk - 1) / WeightRow::kChunk);
+    all_.resize(shapes);
+    for (size_t e = 0; e < shapes; ++e) all_[e] = static_cast<int>(e);
+    W_ = WeightRow(P);
+    claimed_.reset(new std::atomic<bool>[chunks]());
+    refusals_.assign(chunks, {});
 }
 
 void WeighAlong::score(const ShapeScores& scores, ChannelSamples y, int64_t from, int64_t to, int64_t* q) {
     thread_local ChunkBuffers b;
-    b.fit(shapes_);
+    b.fit(all_.size());
     const int64_t K = WeightRow::kChunk;
     for (int64_t lo = from / K * K; lo <= to; lo += K) {
-        const int64_t hi = std::min(P_ - 1, lo + K - 1), a = std::max(from, lo), z = std::min(to, hi);
+        const int64_t hi = std::min(W_.size() - 1, lo + K - 1), a = std::max(from, lo), z = std::min(to, hi);
         const auto c = static_cast<size_t>(lo / K);
         if (claimed_[c].exchange(true)) {
             // Another stretch of the detection weighs this chunk: the scores alone.
@@ -322,15 +326,10 @@ void WeighAlong::score(const ShapeScores& scores, ChannelSamples y, int64_t from
             scores.scoreRange(y, a, z, std::span<const int>(&all, 1), q + (a - from), 1);
             continue;
         }
-        const auto count = static_cast<size_t>(hi - lo + 1);
         scores.scoreRows(y, lo, hi, all_, b.block.data(), ChunkBuffers::kRow);
         // The detection's scores first: the soft minimum overwrites the rows.
-        scores.bestOfRows(b.block.data() + (a - lo), shapes_, ChunkBuffers::kRow, z - a + 1, q + (a - from));
-        if (!softMinimumOf(scores, shapes_, count, P_, inverseT_, b)) {
-            refusals_[c] = kTooCold;
-            continue;
-        }
-        W_.writeChunk(lo, count, b.mantissas.data(), b.exponents.data());
+        scores.bestOfRows(b.block.data() + (a - lo), all_.size(), ChunkBuffers::kRow, z - a + 1, q + (a - from));
+        refusals_[c] = weighScored(scores, all_.size(), lo, static_cast<size_t>(hi - lo + 1), inverseT_, b, W_);
     }
 }
 
@@ -342,7 +341,7 @@ std::string WeighAlong::finish() {
         if (!refusals_[c].empty()) return refusals_[c];
         const int64_t lo = static_cast<int64_t>(c) * WeightRow::kChunk;
         if (!claimed_[c].load())
-            W_.writeChunk(lo, static_cast<size_t>(std::min(WeightRow::kChunk, P_ - lo)), ones.data(), zeros.data());
+            W_.writeChunk(lo, static_cast<size_t>(std::min(WeightRow::kChunk, W_.size() - lo)), ones.data(), zeros.data());
     }
     return {};
 }

@@ -71,13 +71,17 @@ void kindShares(const ShapeScores& scores, ChannelSamples y, const std::vector<i
                 const PulseWindows& pulses, const WeightRow& W, double* shares, int64_t shareStride);
 
 /// The positions' weights taken along with a detection's scores, every shape scored once for
-/// both: a detection that scores the best over all its shapes (joint detection, or one shape)
-/// hands its stretches of positions to score(), which gives the detection its scores and weighs
-/// the chunks of positions they reach into, each chunk once; finish() then completes the row.
-/// The weights are positionWeights' to the bit.
+/// both: a detection whose match scores the best over all its shapes (joint detection, or one
+/// shape, with an unknown count) calls begin() and hands its stretches of positions to score(),
+/// which gives the detection its scores and weighs the chunks of positions they reach into, each
+/// chunk once; finish() then completes the row. The weights are positionWeights' to the bit.
 class WeighAlong {
 public:
-    WeighAlong(int64_t P, size_t shapes, double inverseT);
+    explicit WeighAlong(double inverseT) : inverseT_(inverseT) {}
+    /// For P positions and the detection's `shapes` shapes (all of them scored).
+    void begin(int64_t P, size_t shapes);
+    /// Whether a detection took the weights along (called begin()).
+    bool taken() const { return claimed_ != nullptr; }
     /// Positions from..to: the best score over every shape plus the pulse cost into q[p - from]
     /// (exactly ShapeScores::scoreRange's with the index -1), and the weights of the chunks they
     /// reach into that no other call has taken. Safe from several threads at once.
@@ -88,10 +92,8 @@ public:
     const WeightRow& weights() const { return W_; }
 
 private:
-    int64_t P_;
-    size_t shapes_;
     double inverseT_;
-    std::vector<int> all_;
+    std::vector<int> all_;  // every shape
     WeightRow W_;
     std::unique_ptr<std::atomic<bool>[]> claimed_;
     std::vector<std::string> refusals_;

@@ -364,9 +364,7 @@ struct ChainPasses {
         return none + pairsAround(a, b, Tmin, Tmax, 0, P - 1, head, tail, Z);
     }
 };
-}  // namespace
 
-namespace {
 // posteriorOf, with the positions' weights `given` when a detection took them along (joint
 // detection or one shape: one component), else weighed here.
 PosteriorResult posteriorWith(const DetectRequest& request, const std::vector<DetectedPulse>& pulses, double temperature,
@@ -579,38 +577,25 @@ DetectionAndPosterior detectWithPosterior(const DetectRequest& request, double t
                                           bool perPosition, const std::function<void(double)>& progress,
                                           const std::atomic<bool>& cancel) {
     DetectionAndPosterior out;
-    // The weights ride along where the match scores the best over every shape, for a request the
-    // detection takes (else the detection refuses it, or the posterior weighs on its own).
-    const int64_t C = request.channels;
-    bool along = !request.count && request.task != DetectTask::recognize && std::isfinite(temperature) &&
-                 temperature > 0 && C >= 1 && C <= kMostChannels && !request.candidates.empty();
-    for (const int32_t c : request.candidates) along = along && c >= 0 && static_cast<size_t>(c) < request.shapes.size();
-    int64_t nMax = 0;
-    for (const std::span<const int16_t> x : request.shapes) nMax = std::max<int64_t>(nMax, static_cast<int64_t>(x.size()) / C);
-    const int64_t P = along ? static_cast<int64_t>(request.signal.size()) / C - nMax + 1 : 0;
-    along = along && nMax > 0 && P > 0;
     const auto detectionProgress = [&](double done) {
         if (progress) progress(0.6 * done);
     };
     const auto posteriorProgress = [&](double done) {
         if (progress) progress(0.6 + 0.4 * done);
     };
-    try {
-        std::optional<WeighAlong> weigher;
-        if (along) weigher.emplace(P, request.candidates.size(), 1.0 / temperature);
-        out.detection = detectInRecording(request, detectionProgress, cancel, weigher ? &*weigher : nullptr);
-        if (!out.detection.completed || !out.detection.error.empty()) return out;
-        if (weigher) {
-            if (std::string why = weigher->finish(); !why.empty()) {
-                out.posterior.error = std::move(why);
-                return out;
-            }
+    // A temperature that is no positive number is left to the posterior to refuse; where the
+    // detection does not take the weights along, the posterior weighs on its own.
+    WeighAlong weigher(1.0 / temperature);
+    out.detection = detectInRecording(request, detectionProgress, cancel,
+                                      std::isfinite(temperature) && temperature > 0 ? &weigher : nullptr);
+    if (!out.detection.completed || !out.detection.error.empty()) return out;
+    if (weigher.taken()) {
+        if (std::string why = weigher.finish(); !why.empty()) {
+            out.posterior.error = std::move(why);
+            return out;
         }
-        out.posterior = posteriorWith(request, out.detection.pulses, temperature, window, perPosition, posteriorProgress,
-                                      cancel, weigher ? &weigher->weights() : nullptr);
-    } catch (const std::bad_alloc&) {
-        out.posterior = PosteriorResult{};
-        out.posterior.error = "Not enough memory for the posterior of " + std::to_string(P) + " positions.";
     }
+    out.posterior = posteriorWith(request, out.detection.pulses, temperature, window, perPosition, posteriorProgress,
+                                  cancel, weigher.taken() ? &weigher.weights() : nullptr);
     return out;
 }
