@@ -322,8 +322,6 @@ bool inOneSweep(const PositionWalks& walks, int64_t Tmin, int64_t Tmax) {
 using Row = std::unique_ptr<int64_t[]>;
 Row largeRow(size_t entries) { return Row(new int64_t[std::max<size_t>(entries, 1)]); }
 
-// The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
-// b until a negative predecessor.
 // The chain of lane `lane` ending at `end`, followed back through the steps of a walk in one
 // sweep until a step of 0.
 template <class StepSum>
@@ -334,6 +332,8 @@ std::vector<int64_t> followSteps(const StepSum* steps, int width, int lane, int6
     return chain;
 }
 
+// The chain of lane `lane` (of `width` interleaved lanes) ending at `end`, followed back through
+// b until a negative predecessor.
 std::vector<int64_t> followBack(const int64_t* b, int64_t positions, int width, int lane, int64_t end) {
     std::vector<int64_t> chain;
     for (int64_t p = end; p >= 0 && p < positions; p = b[static_cast<size_t>(p * width + lane)]) chain.push_back(p);
@@ -435,7 +435,6 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
     const std::unique_ptr<uint16_t[]> steps16(oneSweep && keepSteps && shortSteps ? new uint16_t[entries] : nullptr);
     const std::unique_ptr<int32_t[]> steps32(oneSweep && keepSteps && !shortSteps ? new int32_t[entries] : nullptr);
     WindowMinimum<int64_t, Width> window;
-    WindowMinimum<int64_t, Width, false> totalsWindow;  // lane groups in one sweep
     best.total = kAccept;
     int bestGroup = -1;
     for (int group = std::max(onlyGroup, 0); group < (onlyGroup >= 0 ? onlyGroup + 1 : run.groups(Width)); ++group) {
@@ -449,12 +448,12 @@ bool unknownCount(const Run& run, const PositionWalks& walks, int64_t positions,
             };
             if constexpr (Width > 1)
                 walked = walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset, r.get(),
-                                          ring, positions, totalsWindow, &run.cancel);
+                                          ring, positions, &run.cancel);
             else
                 walked = shortSteps ? walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
-                                                       r.get(), ring, steps16.get(), positions, window, &run.cancel)
+                                                       r.get(), ring, steps16.get(), positions, &run.cancel)
                                     : walkInOneSweepOn(walks, q.get(), qMask, scoredThrough, run.Tmin, run.Tmax, kUnset,
-                                                       r.get(), ring, steps32.get(), positions, window, &run.cancel);
+                                                       r.get(), ring, steps32.get(), positions, &run.cancel);
         } else if constexpr (Width == 1) {
             walked = stream->all() && walkPulseChainsOn<int64_t, 1>(
                                               walks.firstOnly, walks.both, walks.laterOnly,

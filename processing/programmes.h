@@ -79,19 +79,15 @@ inline void programmeStore(Sum* entry, const V& v) {
 /// (computed once, when that block is complete) and the running prefix minimum of the later
 /// one. Equal values keep the earlier position. About three steps per position and no
 /// data-dependent branch in the query, where a monotone queue mispredicts on noisy data. The
-/// object keeps its work rows between uses. Without `Positions` only the values are kept and
-/// given (a walk that keeps no predecessors needs no more).
-template <class Sum, int Width, bool Positions = true>
+/// object keeps its work rows between uses.
+template <class Sum, int Width>
 class WindowMinimum {
 public:
     using Value = Lanes<Sum, Width>;
 
-    /// `values` holds `size` interleaved lane groups; the object reads them, never writes. With a
-    /// `mask` other than -1 the values are a ring: position k lives at entry k & mask, and the
-    /// ring holds more than the last `width` positions read.
-    void reset(const Sum* values, int64_t width, int64_t size, int64_t mask = -1) {
+    /// `values` holds `size` interleaved lane groups; the object reads them, never writes.
+    void reset(const Sum* values, int64_t width, int64_t size) {
         values_ = values;
-        mask_ = mask;
         width_ = width;
         next_ = 0;
         inBlock_ = 0;
@@ -99,7 +95,7 @@ public:
         const size_t entries = static_cast<size_t>(std::min(width, size)) * Width;
         if (suffixValue_.size() < entries) {
             suffixValue_.resize(entries);
-            if constexpr (Positions) suffixArg_.resize(entries);
+            suffixArg_.resize(entries);
         }
     }
     /// The first smallest value of the window ending at `to` and its position, per lane; false
@@ -108,39 +104,33 @@ public:
         // The state in locals: the lane groups' stores below may alias anything, and would make
         // the compiler read every member again after each one.
         const Sum* const values = values_;
-        const int64_t mask = mask_, width = width_;
+        const int64_t width = width_;
         int64_t next = next_, inBlock = inBlock_;
         Value prefixValue = prefixValue_, prefixArg = prefixArg_;
         Sum* const suffixValue = suffixValue_.data();
         Sum* const suffixArg = suffixArg_.data();
         for (; next <= to; ++next) {
             Value v;
-            PROGRAMME_LOAD(v, values, next & mask, Width);
+            PROGRAMME_LOAD(v, values, next, Width);
             const Value at = Value{} + static_cast<Sum>(next);
             if (inBlock == 0) {
                 prefixValue = v;
-                if constexpr (Positions) prefixArg = at;
-            } else if constexpr (Positions) {
+                prefixArg = at;
+            } else {
                 const auto lower = v < prefixValue;
                 prefixValue = lower ? v : prefixValue;
                 prefixArg = lower ? at : prefixArg;
-            } else {
-                prefixValue = v < prefixValue ? v : prefixValue;
             }
             if (++inBlock == width) {
                 Value sv = v, sa = at;
                 const int64_t blockFirst = next - width + 1;
                 for (int64_t k = next; k >= blockFirst; --k) {
                     Value vk;
-                    PROGRAMME_LOAD(vk, values, k & mask, Width);
-                    if constexpr (Positions) {
-                        const auto take = vk <= sv;
-                        sv = take ? vk : sv;
-                        sa = take ? Value{} + static_cast<Sum>(k) : sa;
-                        PROGRAMME_STORE(suffixArg, k - blockFirst, Width, sa);
-                    } else {
-                        sv = vk < sv ? vk : sv;  // a plain minimum, one instruction
-                    }
+                    PROGRAMME_LOAD(vk, values, k, Width);
+                    const auto take = vk <= sv;
+                    sv = take ? vk : sv;
+                    sa = take ? Value{} + static_cast<Sum>(k) : sa;
+                    PROGRAMME_STORE(suffixArg, k - blockFirst, Width, sa);
                     PROGRAMME_STORE(suffixValue, k - blockFirst, Width, sv);
                 }
                 inBlock = 0;
@@ -154,27 +144,23 @@ public:
         const int64_t from = to - width + 1;
         const int64_t blockStart = next - (inBlock == 0 ? width : inBlock);
         value = prefixValue;
-        if constexpr (Positions) position = prefixArg;
+        position = prefixArg;
         if (!(from >= blockStart || (from <= 0 && blockStart == 0))) {
             // from lies in the block before the current one.
             Value sv;
             PROGRAMME_LOAD(sv, suffixValue, from - (blockStart - width), Width);
-            if constexpr (Positions) {
-                const auto earlier = sv <= prefixValue;
-                value = earlier ? sv : prefixValue;
-                Value sa;
-                PROGRAMME_LOAD(sa, suffixArg, from - (blockStart - width), Width);
-                position = earlier ? sa : prefixArg;
-            } else {
-                value = sv < prefixValue ? sv : prefixValue;
-            }
+            const auto earlier = sv <= prefixValue;
+            value = earlier ? sv : prefixValue;
+            Value sa;
+            PROGRAMME_LOAD(sa, suffixArg, from - (blockStart - width), Width);
+            position = earlier ? sa : prefixArg;
         }
         return true;
     }
 
 private:
     const Sum* values_ = nullptr;
-    int64_t width_ = 1, next_ = 0, inBlock_ = 0, mask_ = -1;
+    int64_t width_ = 1, next_ = 0, inBlock_ = 0;
     Value prefixValue_{}, prefixArg_{};
     std::vector<Sum> suffixValue_, suffixArg_;
 };
@@ -406,88 +392,12 @@ struct PositionWalks {
 };
 PositionWalks positionWalks(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, int64_t Kmin, int64_t Kmax);
 
-/// Whether walkInOneSweep gives walkPulseChainsOn's totals for these walks: walkPulseChainsOn
+/// Whether walkInOneSweepOn gives walkPulseChainsOn's totals for these walks: walkPulseChainsOn
 /// walks the positions that may be first or later before the later-only ones, so one ascending
 /// sweep reads the same totals unless a later-only position lies in the window of one of them.
 inline bool oneSweepAllowed(const PositionWalks& walks, int64_t Tmin) {
     return walks.both.empty() || walks.laterOnly.empty() ||
            walks.laterOnly.front().first > walks.both.back().second - Tmin;
-}
-
-/// The walks of walkPulseChainsOn (its rules, totals and predecessors) in one ascending sweep
-/// over the positions 0..size-1, for walks where oneSweepAllowed and Tmax < 2^31, keeping the
-/// totals only as long as a window may read them: r is a ring of `ring` lane groups (a power of
-/// two above Tmax + 1), position l at entry l & (ring - 1). Each position's predecessor is kept
-/// as the step back to it (a step is at most Tmax: 16 bits where Tmax < 2^16, else 32):
-/// `steps` holds `size` lane groups, l - b[l] where walkPulseChainsOn's b[l] is a position, 0
-/// where a chain begins; with StepSum NoSteps (steps null) none are kept, only the totals. After the walk the ring holds
-/// the totals of the last `ring` positions (positions outside the walks read `unset`). score
-/// and stop as in walkPulseChainsOn.
-struct NoSteps {};
-template <class StepSum>
-inline constexpr bool kKeepsSteps = !std::is_same_v<StepSum, NoSteps>;
-template <class Sum, int Width, class StepSum, class Score>
-bool walkInOneSweep(const PositionWalks& walks, Score&& score, int64_t Tmin, int64_t Tmax, Sum unset, Sum* r,
-                    int64_t ring, StepSum* steps, int64_t size,
-                    WindowMinimum<Sum, Width, kKeepsSteps<StepSum>>& window, const std::atomic<bool>* stop = nullptr) {
-    using Value = Lanes<Sum, Width>;
-    // (Without steps a stand-in type, never stored.)
-    using Step = Lanes<std::conditional_t<kKeepsSteps<StepSum>, StepSum, int32_t>, Width>;
-    const int64_t mask = ring - 1;
-    const Value none = Value{} - 1, unsetValue = Value{} + unset;
-    const Step begins = Step{};
-    std::fill(r, r + ring * Width, unset);
-    window.reset(r, Tmax - Tmin + 1, ring, mask);
-    // The three walks in position order; kind 0: first only, 1: both, 2: later only.
-    struct Run {
-        int64_t from, to;
-        int kind;
-    };
-    std::vector<Run> runs;
-    for (const auto& [a, z] : walks.firstOnly) runs.push_back({a, z, 0});
-    for (const auto& [a, z] : walks.both) runs.push_back({a, z, 1});
-    for (const auto& [a, z] : walks.laterOnly) runs.push_back({a, z, 2});
-    std::sort(runs.begin(), runs.end(), [](const Run& x, const Run& y) { return x.from < y.from; });
-    // Positions between the walks hold no chain; only the ring entries a window may still
-    // read need saying so.
-    int64_t written = 0;
-    auto unsetUpTo = [&](int64_t end) {
-        for (int64_t l = std::max(written, end - ring); l < end; ++l) PROGRAMME_STORE(r, l & mask, Width, unsetValue);
-    };
-    for (const Run& run : runs) {
-        unsetUpTo(run.from);
-        const Value start = Value{} + (run.kind == 1 ? Sum{0} : unset);
-        for (int64_t l = run.from; l <= run.to; ++l) {
-            if (stop && (l & 0xFFFF) == 0 && stop->load(std::memory_order_relaxed)) return false;
-            Value q;
-            score(l, q);
-            if (run.kind == 0) {
-                PROGRAMME_STORE(r, l & mask, Width, q);
-                if constexpr (kKeepsSteps<StepSum>) PROGRAMME_STORE(steps, l, Width, begins);
-                continue;
-            }
-            Value best = start, from = none, value{}, at{};
-            if (window.minimumUpTo(l - Tmin, value, at)) {
-                const auto below = value < start;
-                best = below ? value : start;
-                from = below ? at : none;
-            }
-            const Value total = PROGRAMME_ADD(Sum, Width, best, q);
-            PROGRAMME_STORE(r, l & mask, Width, total);
-            if constexpr (kKeepsSteps<StepSum>) {
-                const Value back = from < 0 ? Value{} : (Value{} + static_cast<Sum>(l)) - from;
-                Step step;
-                if constexpr (Width == 1)
-                    step = static_cast<StepSum>(back);
-                else
-                    step = __builtin_convertvector(back, Step);
-                PROGRAMME_STORE(steps, l, Width, step);
-            }
-        }
-        written = run.to + 1;
-    }
-    unsetUpTo(size);
-    return true;
 }
 
 /// The position range [lo, hi] of pulse i of a chain of k pulses (the formula above); empty
@@ -517,23 +427,28 @@ bool walkPulseChainsLanes(const PositionWalks::Intervals& firstOnly, const Posit
                           const PositionWalks::Intervals& laterOnly, const int64_t* Q, int64_t Tmin, int64_t Tmax,
                           int64_t unset, int64_t* r, int64_t* b, int64_t size,
                           WindowMinimum<int64_t, kRecordingLanes>& window, const std::atomic<bool>* stop = nullptr);
-/// walkInOneSweep on recordings, one programme or kRecordingLanes side by side, reading the
-/// local scores from Q (interleaved lane groups, position l at entry l & qMask) as they come:
-/// before reading position l beyond the last one known to be scored, it asks scoredThrough(l),
-/// which returns once l is scored and gives the last position it may read then.
+/// The walks of walkPulseChainsOn (its rules, totals and predecessors) on recordings in one
+/// ascending sweep over the positions 0..size-1, for walks where oneSweepAllowed and
+/// Tmax < 2^31: one programme, or kRecordingLanes side by side that keep the totals alone. The
+/// local scores come from Q (interleaved lane groups, position l at entry l & qMask) as they are
+/// made: before reading position l beyond the last one known to be scored, the walk asks
+/// scoredThrough(l), which returns once l is scored and gives the last position it may read then.
+/// The totals are kept only as long as a window may read them: r is a ring of `ring` lane groups
+/// (a power of two above Tmax + 1), position l at entry l & (ring - 1); after the walk it holds
+/// the totals of the last `ring` positions (positions outside the walks read `unset`). One
+/// programme keeps each position's predecessor as the step back to it (a step is at most Tmax:
+/// 16 bits where Tmax < 2^16, else 32) in `steps`, `size` entries: l - b[l] where
+/// walkPulseChainsOn's b[l] is a position, 0 where a chain begins. When `stop` is given and
+/// becomes true the walk ends within 65536 positions and returns false.
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                       const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
-                      int64_t* r, int64_t ring, uint16_t* steps, int64_t size, WindowMinimum<int64_t, 1>& window,
-                      const std::atomic<bool>* stop = nullptr);
+                      int64_t* r, int64_t ring, uint16_t* steps, int64_t size, const std::atomic<bool>* stop = nullptr);
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                       const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
-                      int64_t* r, int64_t ring, int32_t* steps, int64_t size, WindowMinimum<int64_t, 1>& window,
-                      const std::atomic<bool>* stop = nullptr);
-/// kRecordingLanes side by side keep the totals alone (no steps).
+                      int64_t* r, int64_t ring, int32_t* steps, int64_t size, const std::atomic<bool>* stop = nullptr);
 bool walkInOneSweepOn(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
                       const std::function<int64_t(int64_t)>& scoredThrough, int64_t Tmin, int64_t Tmax, int64_t unset,
-                      int64_t* r, int64_t ring, int64_t size, WindowMinimum<int64_t, kRecordingLanes, false>& window,
-                      const std::atomic<bool>* stop = nullptr);
+                      int64_t* r, int64_t ring, int64_t size, const std::atomic<bool>* stop = nullptr);
 bool layeredTotalsLanes(std::span<const int32_t> lo, std::span<const int32_t> hi, const int32_t* Q, int64_t qlo,
                         int64_t Tmin, int64_t Tmax, int32_t predStart, LayeredWork<int32_t, kSeriesLanes>& work,
                         const std::atomic<bool>* stop = nullptr);

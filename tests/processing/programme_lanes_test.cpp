@@ -90,14 +90,17 @@ void compareWalks(int seed) {
 
 // The one-sweep walk on recordings against the three walks of walkPulseChainsOn: every
 // predecessor the walks set (as a step back; lane groups keep none) and every total the ring
-// keeps, wherever one sweep is allowed.
+// keeps, wherever one sweep is allowed. The scores come all at once or in chunks of random
+// length, so that the walk stops and goes on anywhere in its windows' blocks.
 template <int Width, class StepSum>
 void compareOneSweep(int seed) {
     std::mt19937 rng(static_cast<uint32_t>(seed));
-    WindowMinimum<int64_t, Width, Width == 1> sweepWindow;
     WindowMinimum<int64_t, 1> oneWindow;
     int allowed = 0, refused = 0;
-    const std::function<int64_t(int64_t)> everyScore = [](int64_t) { return std::numeric_limits<int64_t>::max(); };
+    int64_t chunk = 0;
+    const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
+        return chunk == 0 ? std::numeric_limits<int64_t>::max() : l + uniform(rng, 0, chunk);
+    };
     for (int round = 0; round < 300; ++round) {
         const Problem p = randomProblem(rng);
         if (!oneSweepAllowed(p.walks, p.Tmin)) {
@@ -112,12 +115,12 @@ void compareOneSweep(int seed) {
         std::vector<StepSum> steps(Q.size(), 7);
         for (int64_t& v : Q) v = randomScore<int64_t>(rng, static_cast<int>(uniform(rng, 1, 50)));
         const int64_t unset = uniform(rng, 0, 1) ? 99999999 : 1000;
+        chunk = uniform(rng, 0, 1) ? 0 : uniform(rng, 0, 20);
         if constexpr (Width == 1)
-            walkInOneSweepOn(p.walks, Q.data(), -1, everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, steps.data(),
-                             positions, sweepWindow);
+            walkInOneSweepOn(p.walks, Q.data(), -1, scoredThrough, p.Tmin, p.Tmax, unset, R.data(), ring, steps.data(),
+                             positions);
         else
-            walkInOneSweepOn(p.walks, Q.data(), -1, everyScore, p.Tmin, p.Tmax, unset, R.data(), ring, positions,
-                             sweepWindow);
+            walkInOneSweepOn(p.walks, Q.data(), -1, scoredThrough, p.Tmin, p.Tmax, unset, R.data(), ring, positions);
         for (int lane = 0; lane < Width; ++lane) {
             std::vector<int64_t> r(static_cast<size_t>(positions)), b(r.size(), -7);
             walkPulseChainsOn<int64_t, 1>(
