@@ -112,34 +112,43 @@ struct SweepRows {
 };
 
 // Position l's total from the best of its window (value at position `at`) and the run's start,
-// and its step back.
+// and its step back, from its score at q into its total at total and its step at step.
+template <int Width, class StepSum>
+__attribute__((always_inline)) inline void settle(int64_t l, const int64_t* q, int64_t* total, StepSum* step,
+                                                  const Lanes<int64_t, Width>& start,
+                                                  const Lanes<int64_t, Width>& value, const Lanes<int64_t, Width>& at) {
+    using Value = Lanes<int64_t, Width>;
+    Value score;
+    PROGRAMME_LOAD(score, q, 0, Width);
+    const auto below = value < start;
+    const Value best = pick(below, value, start);
+    PROGRAMME_STORE(total, 0, Width, PROGRAMME_ADD(int64_t, Width, best, score));
+    if constexpr (!std::is_same_v<StepSum, NoSteps>) {
+        const Value back = pick(below, (Value{} + l) - at, Value{});
+        if constexpr (Width == 1) {
+            PROGRAMME_STORE(step, 0, Width, static_cast<StepSum>(back));
+        } else {
+            using Step = Lanes<StepSum, Width>;
+            PROGRAMME_STORE(step, 0, Width, __builtin_convertvector(back, Step));
+        }
+    }
+}
 template <int Width, class StepSum>
 __attribute__((always_inline)) inline void settle(const SweepRows<Width, StepSum>& rows, int64_t l,
                                                   const Lanes<int64_t, Width>& start,
                                                   const Lanes<int64_t, Width>& value, const Lanes<int64_t, Width>& at) {
-    using Value = Lanes<int64_t, Width>;
-    Value q;
-    PROGRAMME_LOAD(q, rows.Q, l & rows.qMask, Width);
-    const auto below = value < start;
-    const Value best = pick(below, value, start);
-    PROGRAMME_STORE(rows.r, l & rows.mask, Width, PROGRAMME_ADD(int64_t, Width, best, q));
-    if constexpr (!std::is_same_v<StepSum, NoSteps>) {
-        const Value back = pick(below, (Value{} + l) - at, Value{});
-        if constexpr (Width == 1) {
-            PROGRAMME_STORE(rows.steps, l, Width, static_cast<StepSum>(back));
-        } else {
-            using Step = Lanes<StepSum, Width>;
-            PROGRAMME_STORE(rows.steps, l, Width, __builtin_convertvector(back, Step));
-        }
-    }
+    StepSum* step = nullptr;
+    if constexpr (!std::is_same_v<StepSum, NoSteps>) step = rows.steps + l * Width;
+    settle<Width, StepSum>(l, rows.Q + (l & rows.qMask) * Width, rows.r + (l & rows.mask) * Width, step, start,
+                           value, at);
 }
 
-// Positions l..l+count-1 whose windows end inside one block after a complete one: the suffix
-// minima of that block from the first window's start on, the running prefix minimum of the
-// current block (value, then position, Width each) and the run's start. The prefix and the
-// start are read from memory into locals and the prefix written back: a lane group that lives
-// across the sweep's calls would be kept in memory throughout, and the prefix is the loop's
-// one chain from position to position.
+// Positions l..l+count-1 whose windows end inside one block after a complete one, and whose
+// entries in the rings do not wrap around: the suffix minima of that block from the first
+// window's start on, the running prefix minimum of the current block (value, then position,
+// Width each) and the run's start. The prefix and the start are read from memory into locals
+// and the prefix written back: a lane group that lives across the sweep's calls would be kept
+// in memory throughout, and the prefix is the loop's one chain from position to position.
 template <int Width, class StepSum>
 __attribute__((always_inline)) inline void acrossBlock(const SweepRows<Width, StepSum> rows, int64_t l, int64_t count,
                                                        int64_t Tmin, const int64_t* suffix, const int64_t* suffixAt,
@@ -149,22 +158,28 @@ __attribute__((always_inline)) inline void acrossBlock(const SweepRows<Width, St
     PROGRAMME_LOAD(pv, prefix, 0, Width);
     PROGRAMME_LOAD(pa, prefix, 1, Width);
     PROGRAMME_LOAD(start, startIn, 0, Width);
-    for (int64_t k = 0; k < count; ++k, ++l) {
-        const int64_t t = l - Tmin;
+    const int64_t* const in = rows.r + ((l - Tmin) & rows.mask) * Width;
+    const int64_t* const q = rows.Q + (l & rows.qMask) * Width;
+    int64_t* const out = rows.r + (l & rows.mask) * Width;
+    StepSum* steps = nullptr;
+    if constexpr (!std::is_same_v<StepSum, NoSteps>) steps = rows.steps + l * Width;
+    for (int64_t k = 0; k < count; ++k) {
         Value v, sv;
-        PROGRAMME_LOAD(v, rows.r, t & rows.mask, Width);
+        PROGRAMME_LOAD(v, in, k, Width);
         PROGRAMME_LOAD(sv, suffix, k, Width);
         if constexpr (!std::is_same_v<StepSum, NoSteps>) {
+            const int64_t t = l + k - Tmin;
             const auto lower = v < pv;
             pv = pick(lower, v, pv);
             pa = pick(lower, Value{} + t, pa);
             Value sa;
             PROGRAMME_LOAD(sa, suffixAt, k, Width);
             const auto earlier = sv <= pv;
-            settle(rows, l, start, pick(earlier, sv, pv), pick(earlier, sa, pa));
+            settle<Width, StepSum>(l + k, q + k * Width, out + k * Width, steps + k * Width, start,
+                                   pick(earlier, sv, pv), pick(earlier, sa, pa));
         } else {
             pv = v < pv ? v : pv;
-            settle(rows, l, start, sv < pv ? sv : pv, pa);
+            settle<Width, StepSum>(l + k, q + k * Width, out + k * Width, steps, start, sv < pv ? sv : pv, pa);
         }
     }
     PROGRAMME_STORE(prefix, 0, Width, pv);
@@ -309,7 +324,11 @@ bool sweep(const PositionWalks& walks, const int64_t* Q, int64_t qMask,
             }
             while (l <= end) {
                 if (hasPrevious && i >= 1 && i < w - 1) {
-                    const int64_t count = std::min(w - 1 - i, end - l + 1);
+                    // Up to the block's last position, the chunk's end, and the first wrap of
+                    // a ring entry read or written.
+                    const int64_t count = std::min({w - 1 - i, end - l + 1, ring - (l & mask),
+                                                    ring - ((l - Tmin) & mask),
+                                                    qMask < 0 ? end - l + 1 : qMask + 1 - (l & qMask)});
                     acrossBlock(rows, l, count, Tmin, suffixValue + (i + 1) * Width, suffixArg + (i + 1) * Width,
                                 startIn, prefix);
                     i += count;

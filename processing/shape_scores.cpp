@@ -335,19 +335,20 @@ struct WordsOf<64> {
     typedef int64_t type __attribute__((vector_size(64)));
 };
 
-// The best scores of `count` positions (count a multiple of the width) as integers: adding
-// 1.5 * 2^52 to a value below 2^51 in magnitude rounds it to the nearest integer (ties to even,
-// as std::nearbyint) and puts that into the low bits of the double, where an integer
-// subtraction takes it out, in a few vector operations where a conversion per value would be
-// slow.
+// The best scores of `count` positions (count a multiple of the width) as integers, plus
+// `cost`: adding 1.5 * 2^52 to a value below 2^51 in magnitude rounds it to the nearest integer
+// (ties to even, as std::nearbyint) and puts that into the low bits of the double, where an
+// integer subtraction takes it out, in a few vector operations where a conversion per value
+// would be slow.
 template <class V>
-__attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t* out) {
+__attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t cost, int64_t* out) {
     constexpr int W = sizeof(V) / sizeof(double);
     using Words = typename WordsOf<sizeof(V)>::type;
     const V magic = V{} + 6755399441055744.0;
     Words bias;
     const V m = magic;
     std::memcpy(&bias, &m, sizeof bias);
+    bias -= cost;
     for (int i = 0; i < count; i += W) {
         const V shifted = load<V>(best + i) + magic;
         Words w;
@@ -365,7 +366,7 @@ __attribute__((always_inline)) inline void toIntegers(const double* best, int co
 template <class V>
 __attribute__((always_inline)) inline void interleaveRows(const double* rows, size_t width, int used, int count,
                                                           int64_t cost, int64_t* out) {
-    constexpr int W = sizeof(V) / sizeof(double);
+    constexpr int W = sizeof(V) / sizeof(double), kRounds = W == 8 ? 3 : W == 4 ? 2 : 1;
     using Words = typename WordsOf<sizeof(V)>::type;
     const V magic = V{} + 6755399441055744.0;
     Words offset;
@@ -373,6 +374,15 @@ __attribute__((always_inline)) inline void interleaveRows(const double* rows, si
     offset -= cost;
     const double* row[8];
     for (int j = 0; j < 8; ++j) row[j] = rows + static_cast<size_t>(std::min(j, used - 1)) * width;
+    // Round d swaps the d-blocks off the diagonal of every 2d-block: lane k of a takes b's lane
+    // k - d where k has bit d, lane k of b takes a's lane k + d where it has not. The lane
+    // choices are made once, outside the loop.
+    Words low[kRounds], high[kRounds];
+    for (int round = 0, d = 1; round < kRounds; ++round, d *= 2)
+        for (int k = 0; k < W; ++k) {
+            low[round][k] = (k & d) ? W + k - d : k;
+            high[round][k] = (k & d) ? W + k : k + d;
+        }
     for (int i = 0; i < count; i += W) {
         const int here = std::min(W, count - i);
 #pragma GCC unroll 8
@@ -380,31 +390,31 @@ __attribute__((always_inline)) inline void interleaveRows(const double* rows, si
             V v[W];
 #pragma GCC unroll 8
             for (int j = 0; j < W; ++j) v[j] = load<V>(row[j0 + j] + i) + magic;
-            // Round d swaps the d-blocks off the diagonal of every 2d-block: lane k of a takes
-            // b's lane k - d where k has bit d, lane k of b takes a's lane k + d where it has not.
 #pragma GCC unroll 8
-            for (int d = 1; d < W; d *= 2) {
-                Words low, high;
-#pragma GCC unroll 8
-                for (int k = 0; k < W; ++k) {
-                    low[k] = (k & d) ? W + k - d : k;
-                    high[k] = (k & d) ? W + k : k + d;
-                }
+            for (int round = 0, d = 1; round < kRounds; ++round, d *= 2)
 #pragma GCC unroll 8
                 for (int j = 0; j < W; ++j)
                     if (!(j & d)) {
                         const V a = v[j], b = v[j + d];
-                        v[j] = __builtin_shuffle(a, b, low);
-                        v[j + d] = __builtin_shuffle(a, b, high);
+                        v[j] = __builtin_shuffle(a, b, low[round]);
+                        v[j + d] = __builtin_shuffle(a, b, high[round]);
                     }
-            }
+            int64_t* const at = out + static_cast<size_t>(i) * 8 + static_cast<size_t>(j0);
+            if (here == W) {
 #pragma GCC unroll 8
-            for (int p = 0; p < W; ++p) {
-                if (p >= here) break;
-                Words w;
-                std::memcpy(&w, &v[p], sizeof w);
-                w -= offset;
-                std::memcpy(out + static_cast<size_t>(i + p) * 8 + static_cast<size_t>(j0), &w, sizeof w);
+                for (int p = 0; p < W; ++p) {
+                    Words w;
+                    std::memcpy(&w, &v[p], sizeof w);
+                    w -= offset;
+                    std::memcpy(at + p * 8, &w, sizeof w);
+                }
+            } else {
+                for (int p = 0; p < here; ++p) {
+                    Words w;
+                    std::memcpy(&w, &v[p], sizeof w);
+                    w -= offset;
+                    std::memcpy(at + p * 8, &w, sizeof w);
+                }
             }
         }
     }
@@ -413,11 +423,13 @@ __attribute__((always_inline)) inline void interleaveRows(const double* rows, si
 // One build per vector width; the widest the processor has runs. Every build computes the same
 // exact integers.
 using Kernel = void (*)(const TileArgs&);
-using Finish = void (*)(const double*, int, int64_t*);
+using Finish = void (*)(const double*, int, int64_t, int64_t*);
 using Interleave = void (*)(const double*, size_t, int, int, int64_t, int64_t*);
 typedef double Vector2 __attribute__((vector_size(16)));
 void tiles128(const TileArgs& a) { shapeTiles<Vector2>(a); }
-void integers128(const double* best, int count, int64_t* out) { toIntegers<Vector2>(best, count, out); }
+void integers128(const double* best, int count, int64_t cost, int64_t* out) {
+    toIntegers<Vector2>(best, count, cost, out);
+}
 void interleave128(const double* rows, size_t width, int used, int count, int64_t cost, int64_t* out) {
     interleaveRows<Vector2>(rows, width, used, count, cost, out);
 }
@@ -425,16 +437,16 @@ void interleave128(const double* rows, size_t width, int used, int count, int64_
 typedef double Vector4 __attribute__((vector_size(32)));
 typedef double Vector8 __attribute__((vector_size(64)));
 __attribute__((target("avx2,fma"))) void tiles256(const TileArgs& a) { shapeTiles<Vector4>(a); }
-__attribute__((target("avx2,fma"))) void integers256(const double* best, int count, int64_t* out) {
-    toIntegers<Vector4>(best, count, out);
+__attribute__((target("avx2,fma"))) void integers256(const double* best, int count, int64_t cost, int64_t* out) {
+    toIntegers<Vector4>(best, count, cost, out);
 }
 __attribute__((target("avx2,fma"))) void interleave256(const double* rows, size_t width, int used, int count, int64_t cost,
                                                        int64_t* out) {
     interleaveRows<Vector4>(rows, width, used, count, cost, out);
 }
 __attribute__((target("avx512f,fma"))) void tiles512(const TileArgs& a) { shapeTiles<Vector8>(a); }
-__attribute__((target("avx512f,fma"))) void integers512(const double* best, int count, int64_t* out) {
-    toIntegers<Vector8>(best, count, out);
+__attribute__((target("avx512f,fma"))) void integers512(const double* best, int count, int64_t cost, int64_t* out) {
+    toIntegers<Vector8>(best, count, cost, out);
 }
 __attribute__((target("avx512f,fma"))) void interleave512(const double* rows, size_t width, int used, int count, int64_t cost,
                                                           int64_t* out) {
@@ -473,7 +485,11 @@ std::pair<size_t, size_t> ShapeScores::shapesOf(int index) const {
 
 namespace {
 // The `held` samples of every channel from position b0 on, as doubles, each channel `step`
-// apart, zeros after them.
+// apart, zeros after them. (Built for the wider vector units too: with the baseline's the
+// conversions cost as much as a cheap shape's kernel.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
 void loadBlock(ChannelSamples y, int64_t b0, int held, int channels, int64_t step, double* samples) {
     for (int ch = 0; ch < channels; ++ch) {
         double* into = samples + ch * step;
@@ -554,14 +570,16 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
             k.interleave(rows, kRowWidth, static_cast<int>(indices.size()), count, cost, block);
             return;
         }
+        if (stride == 1 && indices.size() == 1 && count == tiles * k.tile) {
+            // One row whose block fills its tiles: straight into the output.
+            k.integers(rows, count, cost, block);
+            return;
+        }
         for (size_t j = 0; j < indices.size(); ++j)
-            k.integers(rows + j * kRowWidth, tiles * k.tile, integers + j * kRowWidth);
-        if (stride == 1 && indices.size() == 1)
-            for (int i = 0; i < count; ++i) block[i] = integers[static_cast<size_t>(i)] + cost;
-        else
-            for (int i = 0; i < count; ++i)
-                for (size_t j = 0; j < indices.size(); ++j)
-                    block[i * stride + static_cast<int64_t>(j)] = integers[j * kRowWidth + static_cast<size_t>(i)] + cost;
+            k.integers(rows + j * kRowWidth, tiles * k.tile, cost, integers + j * kRowWidth);
+        for (int i = 0; i < count; ++i)
+            for (size_t j = 0; j < indices.size(); ++j)
+                block[i * stride + static_cast<int64_t>(j)] = integers[j * kRowWidth + static_cast<size_t>(i)];
     });
 }
 
@@ -629,7 +647,7 @@ void ShapeScores::scoreEach(ChannelSamples y, std::span<const int64_t> positions
         for (size_t e = 0; e < shapes_.size(); ++e) {
             k.run(TileArgs{&shapes_[e], shapes_[e].n, 1, samples.data(), 0, T, best.data(), true, scratch.data(), gain,
                            C, static_cast<int64_t>(n) * T});
-            k.integers(best.data(), T, integers.data());
+            k.integers(best.data(), T, 0, integers.data());
             for (size_t j = 0; j < count; ++j) out[(g + j) * shapes_.size() + e] = integers[j];
         }
     }

@@ -90,16 +90,22 @@ void compareWalks(int seed) {
 
 // The one-sweep walk on recordings against the three walks of walkPulseChainsOn: every
 // predecessor the walks set (as a step back; lane groups keep none) and every total the ring
-// keeps, wherever one sweep is allowed. The scores come all at once or in chunks of random
-// length, so that the walk stops and goes on anywhere in its windows' blocks.
+// keeps, wherever one sweep is allowed. The scores come all at once, or in chunks of random
+// length into a ring of a few of them, as the match streams them: the walk stops and goes on
+// anywhere in its windows' blocks and in its rings.
 template <int Width, class StepSum>
 void compareOneSweep(int seed) {
     std::mt19937 rng(static_cast<uint32_t>(seed));
     WindowMinimum<int64_t, 1> oneWindow;
     int allowed = 0, refused = 0;
-    int64_t chunk = 0;
+    std::vector<int64_t> Q, streamed;
+    int64_t qRing = 0, filled = -1;
     const std::function<int64_t(int64_t)> scoredThrough = [&](int64_t l) {
-        return chunk == 0 ? std::numeric_limits<int64_t>::max() : l + uniform(rng, 0, chunk);
+        if (qRing == 0) return std::numeric_limits<int64_t>::max();
+        const int64_t through = std::min(l + uniform(rng, 0, qRing - 1), static_cast<int64_t>(Q.size()) / Width - 1);
+        for (; filled < through; ++filled)
+            std::copy_n(Q.begin() + (filled + 1) * Width, Width, streamed.begin() + ((filled + 1) & (qRing - 1)) * Width);
+        return through;
     };
     for (int round = 0; round < 300; ++round) {
         const Problem p = randomProblem(rng);
@@ -111,16 +117,21 @@ void compareOneSweep(int seed) {
         const int64_t positions = p.N - p.n + 1;
         int64_t ring = 1;
         while (ring < p.Tmax + 2) ring <<= 1;
-        std::vector<int64_t> Q(static_cast<size_t>(positions) * Width), R(static_cast<size_t>(ring) * Width);
+        Q.assign(static_cast<size_t>(positions) * Width, 0);
+        std::vector<int64_t> R(static_cast<size_t>(ring) * Width);
         std::vector<StepSum> steps(Q.size(), 7);
         for (int64_t& v : Q) v = randomScore<int64_t>(rng, static_cast<int>(uniform(rng, 1, 50)));
         const int64_t unset = uniform(rng, 0, 1) ? 99999999 : 1000;
-        chunk = uniform(rng, 0, 1) ? 0 : uniform(rng, 0, 20);
+        qRing = uniform(rng, 0, 1) ? 0 : int64_t{1} << uniform(rng, 0, 6);
+        streamed.assign(static_cast<size_t>(std::max<int64_t>(qRing, 1)) * Width, 0);
+        filled = -1;
+        const int64_t* const scores = qRing ? streamed.data() : Q.data();
+        const int64_t qMask = qRing ? qRing - 1 : -1;
         if constexpr (Width == 1)
-            walkInOneSweepOn(p.walks, Q.data(), -1, scoredThrough, p.Tmin, p.Tmax, unset, R.data(), ring, steps.data(),
-                             positions);
+            walkInOneSweepOn(p.walks, scores, qMask, scoredThrough, p.Tmin, p.Tmax, unset, R.data(), ring,
+                             steps.data(), positions);
         else
-            walkInOneSweepOn(p.walks, Q.data(), -1, scoredThrough, p.Tmin, p.Tmax, unset, R.data(), ring, positions);
+            walkInOneSweepOn(p.walks, scores, qMask, scoredThrough, p.Tmin, p.Tmax, unset, R.data(), ring, positions);
         for (int lane = 0; lane < Width; ++lane) {
             std::vector<int64_t> r(static_cast<size_t>(positions)), b(r.size(), -7);
             walkPulseChainsOn<int64_t, 1>(
