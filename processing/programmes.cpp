@@ -89,16 +89,11 @@ PROGRAMME_CLONES bool walkPulseChainsLanes(const PositionWalks::Intervals& first
 namespace {
 struct NoSteps {};
 
-// c ? a : b lane by lane, without a branch: one programme's comparisons of noisy totals go
-// either way, and a branch on them would be mispredicted half the time.
+// c ? a : b lane by lane: a choice between lane groups, or between two values that the compiler
+// makes without a branch (one programme's comparisons of noisy totals go either way).
 template <class Mask, class V>
 __attribute__((always_inline)) inline V pick(Mask c, V a, V b) {
-    if constexpr (std::is_same_v<V, int64_t>) {
-        const int64_t m = -static_cast<int64_t>(c);
-        return (a & m) | (b & ~m);
-    } else {
-        return c ? a : b;
-    }
+    return c ? a : b;
 }
 
 // The rows of a walk in one sweep; positions are ring entries of r (l & mask) and of Q (l & qMask).
@@ -120,10 +115,12 @@ __attribute__((always_inline)) inline void settle(int64_t l, const int64_t* q, i
     using Value = Lanes<int64_t, Width>;
     Value score;
     PROGRAMME_LOAD(score, q, 0, Width);
-    const auto below = value < start;
-    const Value best = pick(below, value, start);
-    PROGRAMME_STORE(total, 0, Width, PROGRAMME_ADD(int64_t, Width, best, score));
-    if constexpr (!std::is_same_v<StepSum, NoSteps>) {
+    if constexpr (std::is_same_v<StepSum, NoSteps>) {
+        // The smaller of the two, one instruction.
+        PROGRAMME_STORE(total, 0, Width, PROGRAMME_ADD(int64_t, Width, (value < start ? value : start), score));
+    } else {
+        const auto below = value < start;
+        PROGRAMME_STORE(total, 0, Width, PROGRAMME_ADD(int64_t, Width, pick(below, value, start), score));
         const Value back = pick(below, (Value{} + l) - at, Value{});
         if constexpr (Width == 1) {
             PROGRAMME_STORE(step, 0, Width, static_cast<StepSum>(back));

@@ -518,13 +518,14 @@ Workspace& workspace() {
 }
 }  // namespace
 
-// The blocks of positions lo..hi in turn: the samples under each loaded once, then every index
-// j's kernels run into target(j, b0, whole, rows) (the block's positions padded to whole tiles;
-// whole: the block's positions fill its tiles; rows: the workspace's row of every index, index
-// j's from j * kRowWidth), then finish(b0, count, tiles, rows).
+// The blocks of positions lo..hi in turn: the samples under each loaded once, then in parts of
+// `part` positions (a multiple of the tile) every index j's kernels run into
+// target(j, p0, whole, rows) (the part's positions padded to whole tiles; whole: the part's
+// positions fill its tiles; rows: the workspace's row of every index, index j's from
+// j * kRowWidth), then finish(p0, count, tiles, rows).
 template <class Target, class Finish>
-void ShapeScores::scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, Target&& target,
-                              Finish&& finish) const {
+void ShapeScores::scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int part,
+                              Target&& target, Finish&& finish) const {
     const Choice& k = kernel();
     const int n = nMax_, T = k.tile, C = channels_;
     const ShapeScores::Model* gain = model_.plain() ? nullptr : &model_;
@@ -537,18 +538,21 @@ void ShapeScores::scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::spa
     double* const rows = w.doubles(w.best, indices.size() * kRowWidth);
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
-        const int tiles = (count + T - 1) / T;
         // The samples under the block's positions (every shape fits at each), then zeros under
         // the padded positions.
         loadBlock(y, b0, count + n - 1, C, step, samples);
-        for (size_t j = 0; j < indices.size(); ++j) {
-            const auto [first, last] = shapesOf(indices[j]);
-            double* const into = target(j, b0, count == tiles * T, rows);
-            for (size_t e = first; e < last; ++e)
-                k.run(TileArgs{&shapes_[e], shapes_[e].n, tiles, samples, T, 1, into, e == first, scratch, gain, C,
-                               step});
+        for (int i0 = 0; i0 < count; i0 += part) {
+            const int partCount = std::min(part, count - i0), partTiles = (partCount + T - 1) / T;
+            const int64_t p0 = b0 + i0;
+            for (size_t j = 0; j < indices.size(); ++j) {
+                const auto [first, last] = shapesOf(indices[j]);
+                double* const into = target(j, p0, partCount == partTiles * T, rows);
+                for (size_t e = first; e < last; ++e)
+                    k.run(TileArgs{&shapes_[e], shapes_[e].n, partTiles, samples + i0, T, 1, into, e == first, scratch,
+                                   gain, C, step});
+            }
+            finish(p0, partCount, partTiles, rows);
         }
-        finish(b0, count, tiles, rows);
     }
 }
 
@@ -563,7 +567,10 @@ void ShapeScores::scoreRange(ChannelSamples y, int64_t lo, int64_t hi, std::span
     if (w.integers.size() < indices.size() * kRowWidth) w.integers.resize(indices.size() * kRowWidth);
     int64_t* const integers = w.integers.data();
     const auto ownRow = [](size_t j, int64_t, bool, double* rows) { return rows + j * kRowWidth; };
-    scoreBlocks(y, lo, hi, indices, ownRow, [&](int64_t b0, int count, int tiles, const double* rows) {
+    // Several rows are scored in parts that keep them together about a block's size: they
+    // stay in the first-level cache until they are turned into integers.
+    const int part = std::max(k.tile, kBlock / static_cast<int>(indices.size()) / k.tile * k.tile);
+    scoreBlocks(y, lo, hi, indices, part, ownRow, [&](int64_t b0, int count, int tiles, const double* rows) {
         int64_t* block = out + (b0 - lo) * stride;
         if (stride == 8 && indices.size() <= 8) {
             // A lane group of recognition (its lanes past the indices are never read).
@@ -589,7 +596,7 @@ void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<
     // Blocks that fill their tiles are scored straight into the rows; a last partial one through
     // the workspace.
     scoreBlocks(
-            y, lo, hi, indices,
+            y, lo, hi, indices, kBlock,
             [&](size_t j, int64_t b0, bool whole, double* rows) { return whole ? rowOut(j, b0) : rows + j * kRowWidth; },
             [&](int64_t b0, int count, int tiles, const double* rows) {
                 if (count == tiles * kernel().tile) return;

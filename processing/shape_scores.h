@@ -119,7 +119,7 @@ public:
 private:
     std::pair<size_t, size_t> shapesOf(int index) const;
     template <class Target, class Finish>
-    void scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, Target&& target,
+    void scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::span<const int> indices, int part, Target&& target,
                      Finish&& finish) const;
 
     int nMax_ = 0;
