@@ -147,8 +147,12 @@ std::string check(const DetectRequest& r, Problem& p) {
     // Every total is a sum of at most maxChain local scores, each at most
     // sum |x| (G² |x| + 2 G |y|) + cost in magnitude for gains up to G: kept below kSumLimit, no
     // 64-bit sum of the programmes can overflow.
-    int32_t maxY = 0;  // 32-bit, so that the scan runs in vectors
-    for (const int16_t v : r.signal) maxY = std::max(maxY, std::abs(static_cast<int32_t>(v)));
+    int16_t least = 0, most = 0;  // the extremes in the samples' own type: the scan runs in vectors
+    for (const int16_t v : r.signal) {
+        least = std::min(least, v);
+        most = std::max(most, v);
+    }
+    const int32_t maxY = std::max<int32_t>(most, -int32_t{least});
     const double G = std::max({1.0, std::abs(r.gainMin), std::abs(r.gainMax)});
     double perPulse = 0;
     for (const std::span<const int16_t> x : p.shapes) {

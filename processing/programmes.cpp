@@ -22,9 +22,14 @@ PositionWalks positionWalks(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, in
     // and k = i + d takes every value of [iLo + dLo, iHi + dHi]; the count must meet Kmin..Kmax.
     // First is i = 0, Later i >= 1, Last d = 1.
     // The four quotients below change only every Tmin or Tmax positions, so the positions are
-    // taken in runs over which none of them changes (and with them none of the answers).
+    // taken in runs over which none of them changes (and with them none of the answers). Each
+    // changes by one where a run ends: they are divided once and then followed.
+    int64_t A = ceilDiv(n, Tmax), iHi = 0, B = ceilDiv(N, Tmax), D = (N - n) / Tmin;
     for (int64_t p = 0; p <= N - n;) {
-        const int64_t A = ceilDiv(p + n, Tmax), iHi = p / Tmin, B = ceilDiv(N - p, Tmax), D = (N - n - p) / Tmin;
+        while (A * Tmax - n + 1 <= p) ++A;           // A = ceil((p + n) / Tmax)
+        while ((iHi + 1) * Tmin <= p) ++iHi;         // iHi = p / Tmin
+        while (p >= N - (B - 1) * Tmax) --B;         // B = ceil((N - p) / Tmax)
+        while (p >= N - n - D * Tmin + 1) --D;       // D = (N - n - p) / Tmin
         const int64_t iLo = std::max<int64_t>(0, A - 1), dLo = std::max<int64_t>(1, B), dHi = D + 1;
         int64_t next = N - n + 1;
         next = std::min(next, (iHi + 1) * Tmin);       // where p / Tmin grows
@@ -161,6 +166,7 @@ __attribute__((always_inline)) inline void acrossBlock(const SweepRows<Width, St
     StepSum* steps = nullptr;
     if constexpr (!std::is_same_v<StepSum, NoSteps>) steps = rows.steps + l * Width;
     for (int64_t k = 0; k < count; ++k) {
+        __builtin_prefetch(q + (k + 16) * Width);
         Value v, sv;
         PROGRAMME_LOAD(v, in, k, Width);
         PROGRAMME_LOAD(sv, suffix, k, Width);
