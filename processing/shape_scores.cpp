@@ -485,17 +485,17 @@ std::pair<size_t, size_t> ShapeScores::shapesOf(int index) const {
 
 namespace {
 // The `held` samples of every channel from position b0 on, as doubles, each channel `step`
-// apart, zeros after them. (Built for the wider vector units too: with the baseline's the
+// apart, zeros after them up to `defined` (the kernels' loads past the last tile). (Built for the wider vector units too: with the baseline's the
 // conversions cost as much as a cheap shape's kernel.)
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
-void loadBlock(ChannelSamples y, int64_t b0, int held, int channels, int64_t step, double* samples) {
+void loadBlock(ChannelSamples y, int64_t b0, int held, int defined, int channels, int64_t step, double* samples) {
     for (int ch = 0; ch < channels; ++ch) {
         double* into = samples + ch * step;
         const int16_t* from = y.data + ch * y.stride + b0;
         for (int i = 0; i < held; ++i) into[i] = from[i];
-        std::fill(into + held, into + step, 0.0);
+        std::fill(into + held, into + std::max(held, defined), 0.0);
     }
 }
 }  // namespace
@@ -539,8 +539,9 @@ void ShapeScores::scoreBlocks(ChannelSamples y, int64_t lo, int64_t hi, std::spa
     for (int64_t b0 = lo; b0 <= hi; b0 += kBlock) {
         const int count = static_cast<int>(std::min<int64_t>(kBlock, hi - b0 + 1));
         // The samples under the block's positions (every shape fits at each), then zeros under
-        // the padded positions.
-        loadBlock(y, b0, count + n - 1, C, step, samples);
+        // the padded positions as far as the correlations load (a tile past the last tile's).
+        loadBlock(y, b0, count + n - 1, static_cast<int>(std::min<int64_t>(step, (count + T - 1) / T * T + T + n)), C,
+                  step, samples);
         for (int i0 = 0; i0 < count; i0 += part) {
             const int partCount = std::min(part, count - i0), partTiles = (partCount + T - 1) / T;
             const int64_t p0 = b0 + i0;
