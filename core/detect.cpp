@@ -67,6 +67,21 @@ std::string noChainFits(const Problem& p, const DetectRequest& r) {
            "of the end).";
 }
 
+// The largest |sample|: the extremes taken in the samples' own type, so that the scan runs in
+// vectors (a function of its own, built for the wider vector units too: inlined into the long
+// check, the compiler left it a scalar loop).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), noinline))
+#endif
+int32_t largestMagnitude(std::span<const int16_t> samples) {
+    int16_t least = 0, most = 0;
+    for (const int16_t v : samples) {
+        least = std::min(least, v);
+        most = std::max(most, v);
+    }
+    return std::max<int32_t>(most, -int32_t{least});
+}
+
 std::string check(const DetectRequest& r, Problem& p) {
     if (r.channels < 1 || r.channels > kMostChannels)
         return std::to_string(r.channels) + " channels given; a detection takes 1 to " + std::to_string(kMostChannels) + ".";
@@ -147,12 +162,7 @@ std::string check(const DetectRequest& r, Problem& p) {
     // Every total is a sum of at most maxChain local scores, each at most
     // sum |x| (G² |x| + 2 G |y|) + cost in magnitude for gains up to G: kept below kSumLimit, no
     // 64-bit sum of the programmes can overflow.
-    int16_t least = 0, most = 0;  // the extremes in the samples' own type: the scan runs in vectors
-    for (const int16_t v : r.signal) {
-        least = std::min(least, v);
-        most = std::max(most, v);
-    }
-    const int32_t maxY = std::max<int32_t>(most, -int32_t{least});
+    const int32_t maxY = largestMagnitude(r.signal);
     const double G = std::max({1.0, std::abs(r.gainMin), std::abs(r.gainMax)});
     double perPulse = 0;
     for (const std::span<const int16_t> x : p.shapes) {

@@ -86,8 +86,11 @@ ShapeScores::Pulse ShapeScores::pulseAt(size_t index, ChannelSamples y, int64_t 
         C[c + 1] = C[c] + static_cast<double>(product);
     }
     const auto rounded = [](double v) { return static_cast<int64_t>(std::nearbyint(v)); };
+    const bool plain = model_.plain();
     const auto termOf = [&](int first, int end) {
-        return gainTerm(s.energy[end] - s.energy[first], C[end] - C[first], model_.gainMin, model_.gainMax);
+        const double xx = s.energy[end] - s.energy[first], xy = C[end] - C[first];
+        // Without a gain range the gain is 1 whatever the division gives: the same exact term.
+        return plain ? GainTerm{1.0, xx - 2.0 * xy} : gainTerm(xx, xy, model_.gainMin, model_.gainMax);
     };
     GainTerm whole = termOf(0, n);
     Pulse best{rounded(whole.term), 0, n - 1, whole.gain};
