@@ -78,14 +78,25 @@ void ShapeScores::prepare(std::span<const std::span<const int16_t>> shapes, int3
 ShapeScores::Pulse ShapeScores::pulseAt(size_t index, ChannelSamples y, int64_t p) const {
     const Shape& s = shapes_[index];
     const int n = s.n;
-    // Prefix correlations over every channel, exact integers.
-    std::vector<double> C(static_cast<size_t>(n) + 1, 0.0);
+    // Prefix correlations over every channel, exact integers (on the stack for shapes of up to
+    // 256 samples: a pulse of a long chain is matched in well under a microsecond).
+    constexpr int kOnStack = 256;
+    double onStack[kOnStack + 1];
+    std::vector<double> onHeap(n > kOnStack ? static_cast<size_t>(n) + 1 : 0);
+    double* const C = n > kOnStack ? onHeap.data() : onStack;
+    C[0] = 0.0;
     for (int c = 0; c < n; ++c) {
         int64_t product = 0;
         for (int ch = 0; ch < channels_; ++ch) product += int64_t{s.x[ch * n + c]} * y.data[ch * y.stride + p + c];
         C[c + 1] = C[c] + static_cast<double>(product);
     }
-    const auto rounded = [](double v) { return static_cast<int64_t>(std::nearbyint(v)); };
+    // To the nearest integer, ties to even, as std::nearbyint: below 2^51 in magnitude by adding
+    // and taking away 1.5 * 2^52, as the kernels round (the library call cost more than the rest).
+    const auto rounded = [](double v) {
+        constexpr double kMagic = 6755399441055744.0;
+        return std::abs(v) < 2251799813685248.0 ? static_cast<int64_t>((v + kMagic) - kMagic)
+                                                : static_cast<int64_t>(std::nearbyint(v));
+    };
     const bool plain = model_.plain();
     const auto termOf = [&](int first, int end) {
         const double xx = s.energy[end] - s.energy[first], xy = C[end] - C[first];
@@ -98,7 +109,8 @@ ShapeScores::Pulse ShapeScores::pulseAt(size_t index, ChannelSamples y, int64_t 
         for (int e = start + 1; e <= n; ++e) {
             if (s.lastStart[static_cast<size_t>(e)] < start) continue;
             const GainTerm t = termOf(start, e);
-            if (rounded(t.term) < best.score) best = {rounded(t.term), start, e - 1, t.gain};
+            const int64_t score = rounded(t.term);
+            if (score < best.score) best = {score, start, e - 1, t.gain};
         }
     return best;
 }
