@@ -23,6 +23,12 @@ __attribute__((always_inline)) inline T rounded(T v) {
 #endif
     return v;
 }
+
+// Adding 1.5 * 2^52 to a double below 2^51 in magnitude rounds it to the nearest integer (ties
+// to even, as std::nearbyint) and leaves that integer in the low bits of the sum: taking it away
+// again, or subtracting its bits as an integer, gives the integer. Every score is rounded so.
+constexpr double kRoundingShift = 6755399441055744.0;
+constexpr double kRoundingLimit = 2251799813685248.0;  // 2^51
 }  // namespace
 
 GainTerm gainTerm(double xx, double xy, double gainMin, double gainMax) {
@@ -90,12 +96,11 @@ ShapeScores::Pulse ShapeScores::pulseAt(size_t index, ChannelSamples y, int64_t 
         for (int ch = 0; ch < channels_; ++ch) product += int64_t{s.x[ch * n + c]} * y.data[ch * y.stride + p + c];
         C[c + 1] = C[c] + static_cast<double>(product);
     }
-    // To the nearest integer, ties to even, as std::nearbyint: below 2^51 in magnitude by adding
-    // and taking away 1.5 * 2^52, as the kernels round (the library call cost more than the rest).
+    // To the nearest integer, ties to even, as std::nearbyint and as the kernels round (the
+    // library call cost more than the rest).
     const auto rounded = [](double v) {
-        constexpr double kMagic = 6755399441055744.0;
-        return std::abs(v) < 2251799813685248.0 ? static_cast<int64_t>((v + kMagic) - kMagic)
-                                                : static_cast<int64_t>(std::nearbyint(v));
+        return std::abs(v) < kRoundingLimit ? static_cast<int64_t>((v + kRoundingShift) - kRoundingShift)
+                                            : static_cast<int64_t>(std::nearbyint(v));
     };
     const bool plain = model_.plain();
     const auto termOf = [&](int first, int end) {
@@ -351,15 +356,13 @@ struct WordsOf<64> {
 };
 
 // The best scores of `count` positions (count a multiple of the width) as integers, plus
-// `cost`: adding 1.5 * 2^52 to a value below 2^51 in magnitude rounds it to the nearest integer
-// (ties to even, as std::nearbyint) and puts that into the low bits of the double, where an
-// integer subtraction takes it out, in a few vector operations where a conversion per value
-// would be slow.
+// `cost`, rounded by kRoundingShift: a few vector operations where a conversion per value would
+// be slow.
 template <class V>
 __attribute__((always_inline)) inline void toIntegers(const double* best, int count, int64_t cost, int64_t* out) {
     constexpr int W = sizeof(V) / sizeof(double);
     using Words = typename WordsOf<sizeof(V)>::type;
-    const V magic = V{} + 6755399441055744.0;
+    const V magic = V{} + kRoundingShift;
     Words bias;
     const V m = magic;
     std::memcpy(&bias, &m, sizeof bias);
@@ -383,7 +386,7 @@ __attribute__((always_inline)) inline void interleaveRows(const double* rows, si
                                                           int64_t cost, int64_t* out) {
     constexpr int W = sizeof(V) / sizeof(double), kRounds = W == 8 ? 3 : W == 4 ? 2 : 1;
     using Words = typename WordsOf<sizeof(V)>::type;
-    const V magic = V{} + 6755399441055744.0;
+    const V magic = V{} + kRoundingShift;
     Words offset;
     std::memcpy(&offset, &magic, sizeof offset);
     offset -= cost;
@@ -628,9 +631,8 @@ namespace {
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 void leastOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t count, int64_t cost, int64_t* out) {
-    // Rounded as the kernels' integers are: adding 1.5 * 2^52 leaves the nearest integer (ties to
-    // even) in the low bits. Row by row, so that the minima run along the positions.
-    constexpr double kMagic = 6755399441055744.0;
+    // Rounded as the kernels' integers are (kRoundingShift). Row by row, so that the minima run
+    // along the positions.
     constexpr int64_t kStep = 256;
     double best[kStep];
     for (int64_t i0 = 0; i0 < count; i0 += kStep) {
@@ -641,7 +643,7 @@ void leastOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t
             for (int64_t i = 0; i < m; ++i) best[i] = row[i] < best[i] ? row[i] : best[i];
         }
         for (int64_t i = 0; i < m; ++i)
-            out[i0 + i] = std::bit_cast<int64_t>(best[i] + kMagic) - std::bit_cast<int64_t>(kMagic) + cost;
+            out[i0 + i] = std::bit_cast<int64_t>(best[i] + kRoundingShift) - std::bit_cast<int64_t>(kRoundingShift) + cost;
     }
 }
 }  // namespace
