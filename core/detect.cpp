@@ -14,6 +14,7 @@
 #include "processing/local_match.h"
 #include "processing/programmes.h"
 #include "processing/shape_scores.h"
+#include "processing/vector_builds.h"
 
 const char* detectTaskName(DetectTask task) {
     switch (task) {
@@ -70,10 +71,7 @@ std::string noChainFits(const Problem& p, const DetectRequest& r) {
 // The largest |sample|: the extremes taken in the samples' own type, so that the scan runs in
 // vectors (a function of its own, built for the wider vector units too: inlined into the long
 // check, the compiler left it a scalar loop).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), noinline))
-#endif
-int32_t largestMagnitude(std::span<const int16_t> samples) {
+PULSEBENCH_CLONES int32_t largestMagnitude(std::span<const int16_t> samples) {
     int16_t least = 0, most = 0;
     for (const int16_t v : samples) {
         least = std::min(least, v);

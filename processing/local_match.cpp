@@ -9,6 +9,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "processing/vector_builds.h"
+
 namespace {
 // E * pct / 100 as the processing defines it: the product in 32-bit two's complement.
 int32_t threshold(int32_t E, int32_t pct) {
@@ -214,11 +216,6 @@ namespace {
 // costs about n + 3 (ends) + 4 (starts) vector operations per sixteen positions. With AVX2 or
 // AVX-512 available a wider build of the same code runs; integer arithmetic makes every build
 // give identical results.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define PULSEBENCH_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define PULSEBENCH_CLONES
-#endif
 
 constexpr int kLanes = 16;  // BasicLocalMatcher::kBlockLanes sizes the scratch for it
 

@@ -1,5 +1,7 @@
 #include "processing/programmes.h"
 
+#include "processing/vector_builds.h"
+
 namespace {
 int64_t ceilDiv(int64_t a, int64_t b) {  // b > 0
     return a >= 0 ? (a + b - 1) / b : -((-a) / b);
@@ -54,11 +56,7 @@ PositionWalks positionWalks(int64_t N, int64_t n, int64_t Tmin, int64_t Tmax, in
 }
 
 // The lane forms: the programmes' templates, inlined whole into each build of the entry points.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define PROGRAMME_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), flatten))
-#else
-#define PROGRAMME_CLONES
-#endif
+#define PROGRAMME_CLONES PULSEBENCH_CLONES __attribute__((flatten))
 
 // Lane groups pass only between inlined pieces, so the note on the ABI of wide vectors does not
 // apply; it stays off to the end of the file, where the compiler instantiates the templates.

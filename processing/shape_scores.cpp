@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "processing/vector_builds.h"
+
 
 // The vector helpers below are always inlined into the kernel of their width, never called
 // across a function boundary, so the vector calling convention of a build does not matter.
@@ -505,10 +507,7 @@ namespace {
 // The `held` samples of every channel from position b0 on, as doubles, each channel `step`
 // apart, zeros after them up to `defined` (the kernels' loads past the last tile). (Built for the wider vector units too: with the baseline's the
 // conversions cost as much as a cheap shape's kernel.)
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
-void loadBlock(ChannelSamples y, int64_t b0, int held, int defined, int channels, int64_t step, double* samples) {
+PULSEBENCH_CLONES void loadBlock(ChannelSamples y, int64_t b0, int held, int defined, int channels, int64_t step, double* samples) {
     for (int ch = 0; ch < channels; ++ch) {
         double* into = samples + ch * step;
         const int16_t* from = y.data + ch * y.stride + b0;
@@ -627,10 +626,7 @@ void ShapeScores::scoreRows(ChannelSamples y, int64_t lo, int64_t hi, std::span<
 namespace {
 // The least of the rows at each position, in the widest vectors the processor has (minima and
 // additions: every build the same numbers).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
-void leastOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t count, int64_t cost, int64_t* out) {
+PULSEBENCH_CLONES void leastOfRows(const double* rows, size_t rowCount, int64_t rowStride, int64_t count, int64_t cost, int64_t* out) {
     // Rounded as the kernels' integers are (kRoundingShift). Row by row, so that the minima run
     // along the positions.
     constexpr int64_t kStep = 256;
