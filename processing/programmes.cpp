@@ -92,8 +92,9 @@ PROGRAMME_CLONES bool walkPulseChainsLanes(const PositionWalks::Intervals& first
 namespace {
 struct NoSteps {};
 
-// c ? a : b lane by lane: a choice between lane groups, or between two values that the compiler
-// makes without a branch (one programme's comparisons of noisy totals go either way).
+// c ? a : b lane by lane. For one programme it is kept a function: with both values evaluated
+// as its arguments the compiler selects with a conditional move, where the same ternary written
+// in place compiled to a branch on the window's comparison, which noisy totals take either way.
 template <class Mask, class V>
 __attribute__((always_inline)) inline V pick(Mask c, V a, V b) {
     return c ? a : b;
